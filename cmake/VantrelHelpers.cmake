@@ -1,0 +1,67 @@
+# One static library per src/ subsystem, one test executable per tests/ folder.
+#
+# Sources are collected from the folder so that a file can never be forgotten:
+# every *.cc under src/<name>/ belongs to vantrel_<name>, and every *_test.cc
+# under tests/<name>/ is compiled into vantrel_<name>_tests and run by ctest.
+# A folder without sources yields an INTERFACE target, so higher layers can
+# link it before it has code.
+
+function(vantrel_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cc)
+  # Program entry points (main.cc, *_main.cc) are built as executables, not into the library.
+  list(FILTER srcs EXCLUDE REGEX "(/main|_main)\\.cc$")
+  set(deps)
+  foreach(d ${ARG_DEPS})
+    if(TARGET vantrel_${d})
+      list(APPEND deps vantrel_${d})
+    else()
+      list(APPEND deps ${d})
+    endif()
+  endforeach()
+  if(srcs)
+    add_library(vantrel_${name} STATIC ${srcs})
+    target_include_directories(vantrel_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(vantrel_${name} PUBLIC ${deps})
+  else()
+    add_library(vantrel_${name} INTERFACE)
+    target_include_directories(vantrel_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(vantrel_${name} INTERFACE ${deps})
+  endif()
+  # Extra, per-subsystem settings (external packages) live beside the sources.
+  if(EXISTS ${PROJECT_SOURCE_DIR}/src/${name}/deps.cmake)
+    include(${PROJECT_SOURCE_DIR}/src/${name}/deps.cmake)
+  endif()
+endfunction()
+
+function(vantrel_test_support)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cc)
+  if(srcs)
+    add_library(vantrel_test_support STATIC ${srcs})
+  else()
+    add_library(vantrel_test_support INTERFACE)
+  endif()
+  target_include_directories(vantrel_test_support INTERFACE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
+  if(srcs)
+    target_include_directories(vantrel_test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(vantrel_test_support PUBLIC vantrel_core GTest::gtest)
+  endif()
+endfunction()
+
+# tests/<name>/*_test.cc -> vantrel_<name>_tests, linked with the library of
+# the same layer (tests/tools links the tools' own library).
+function(vantrel_tests name)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${name}/*_test.cc)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(vantrel_${name}_tests ${srcs})
+  set(lib vantrel_${name})
+  if(name STREQUAL "tools")
+    set(lib vantrelctl_lib)
+  endif()
+  target_link_libraries(vantrel_${name}_tests PRIVATE ${lib} vantrel_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(vantrel_${name}_tests PRIVATE VANTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  add_test(NAME ${name} COMMAND vantrel_${name}_tests --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS ${name})
+endfunction()

@@ -1,0 +1,118 @@
+// FileSystem: the one door to files and folders.
+//
+// Everything above src/platform/ reads, writes, lists and deletes files through
+// this interface, never through the C library or the OS. Tests hand a
+// temporary folder (and, where they test failures, a fault-injecting wrapper
+// derived from this class) to the code under test.
+//
+// Paths here are native: absolute POSIX paths in UTF-8 with '/' separators.
+// Turning a backslash key or a code-page text into a native path (and back) is
+// the job of platform/paths.h and platform/code_page.h.
+//
+// Thread safety: every method may be called from any thread at any time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace vantrel {
+
+// A Windows-style file time: 100-nanosecond units since 1601-01-01 UTC.
+using WinFileTime = uint64_t;
+
+struct FileInfo {
+  bool is_folder = false;
+  uint64_t size = 0;
+  WinFileTime modified = 0;  // last write time
+};
+
+// One name of a folder listing.
+struct FolderEntry {
+  std::string name;  // UTF-8 name as stored on disk, no path
+  bool is_folder = false;
+  bool hidden = false;  // the name begins with '.'
+  uint64_t size = 0;
+  WinFileTime modified = 0;
+};
+
+// A file being written front to back, with positioned writes for headers that
+// are filled in last. Close() (or destruction) releases it; Sync() flushes it
+// to the disk.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  virtual Status Append(std::string_view data) = 0;
+  virtual Status WriteAt(uint64_t offset, std::string_view data) = 0;
+  virtual Status Sync() = 0;
+  virtual Status Close() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Reads a whole file. Fails with kResourceExhausted when it is larger than
+  // max_bytes, kNotFound when it does not exist.
+  virtual StatusOr<std::string> ReadFile(
+      const std::string& path, size_t max_bytes = std::numeric_limits<size_t>::max()) = 0;
+
+  // Reads up to `length` bytes at `offset`; a short result means end of file.
+  virtual StatusOr<std::string> ReadFileRange(const std::string& path, uint64_t offset,
+                                              size_t length) = 0;
+
+  // Creates or truncates `path` and opens it for writing, with `mode` for a new file.
+  virtual StatusOr<std::unique_ptr<WritableFile>> OpenForWrite(const std::string& path,
+                                                               int mode = 0644) = 0;
+
+  // Replaces `path` so that a reader sees either the old or the new content,
+  // never a mixture: writes a temporary file beside it, syncs it and renames
+  // it over the old one. A new file gets `mode`; a replaced file keeps `mode` too.
+  virtual Status WriteFileAtomic(const std::string& path, std::string_view data,
+                                 int mode = 0644) = 0;
+
+  // Creates or truncates `path` and writes `data` in place.
+  virtual Status WriteFile(const std::string& path, std::string_view data) = 0;
+
+  virtual StatusOr<FileInfo> Stat(const std::string& path) = 0;
+  virtual bool Exists(const std::string& path) = 0;
+  virtual bool IsFolder(const std::string& path) = 0;
+
+  // Deletes a file; kNotFound when it was not there.
+  virtual Status DeleteFile(const std::string& path) = 0;
+  // Renames, replacing an existing target file.
+  virtual Status Rename(const std::string& from, const std::string& to) = 0;
+  // Copies a file (replacing the target).
+  virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
+
+  // Creates the folder and every missing folder above it. OK when it exists.
+  virtual Status CreateFolders(const std::string& path) = 0;
+  // Removes an empty folder.
+  virtual Status DeleteFolder(const std::string& path) = 0;
+  // Empties `path`: deletes every file in it and, with `recursive`, every
+  // sub-folder with its contents. The folder itself stays. Does nothing
+  // (returns kInvalidArgument) unless `path` passes IsValidFolder.
+  virtual Status EmptyFolder(const std::string& path, bool recursive) = 0;
+
+  // Lists a folder's names, "." and ".." excluded, in no particular order.
+  virtual StatusOr<std::vector<FolderEntry>> ListFolder(const std::string& path) = 0;
+
+  // The valid folder test: an absolute path naming an existing, listable
+  // folder. Relative paths, files and missing folders are refused. Never
+  // changes the current directory.
+  virtual bool IsValidFolder(const std::string& path) = 0;
+
+  // Free bytes for an unprivileged user on the file system holding `path`.
+  virtual StatusOr<uint64_t> FreeSpace(const std::string& path) = 0;
+};
+
+// The real file system. The object lives for the whole process.
+FileSystem* DefaultFileSystem();
+
+}  // namespace vantrel
