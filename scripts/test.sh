@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The one test command: installs what is missing, builds Vantrel twice (normal,
+# and with AddressSanitizer + UndefinedBehaviorSanitizer), runs every test of
+# both builds through ctest, then runs every fuzz target for a short while
+# under the sanitizers (VANTREL_FUZZ_SECONDS, default 30). Ends with a summary
+# line and a non-zero exit status on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${VANTREL_JOBS:-$(nproc)}
+fuzz_seconds=${VANTREL_FUZZ_SECONDS:-30}
+
+scripts/install-deps.sh || { echo "0 passed, 1 failed"; exit 1; }
+
+passed=0
+failed=0
+failures=()
+
+record() {  # record NAME STATUS
+  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); failures+=("$1"); fi
+}
+
+build_and_test() {  # build_and_test NAME CMAKE-ARGS...
+  local name=$1; shift
+  local dir="$root/build/$name"
+  echo "=== $name: configure and build ($dir)"
+  if ! cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1; then
+    mkdir -p "$(dirname "$dir")"; cat "$dir.configure.log"; record "$name build" 1; return
+  fi
+  if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
+    tail -n 60 "$dir.build.log"; record "$name build" 1; return
+  fi
+  echo "=== $name: ctest"
+  local log="$dir.ctest.log"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  # Count the ctest cases of this build into the summary.
+  local line total fails
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -n "$line" ]; then
+    fails=$(sed -E 's/.*tests passed, ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.*tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((passed + total - fails)); failed=$((failed + fails))
+    [ "$fails" -eq 0 ] || failures+=("$name ctest")
+  else
+    record "$name ctest" 1
+  fi
+  [ "$status" -eq 0 ] || [ -n "$line" ] || true
+}
+
+mkdir -p "$root/build"
+build_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
+
+# Fuzz targets: clang, libFuzzer, ASan+UBSan. Any finding fails the run.
+if [ "$fuzz_seconds" -gt 0 ] && ls "$root"/fuzz/*_fuzz.cc >/dev/null 2>&1; then
+  dir="$root/build/fuzz"
+  echo "=== fuzz: configure and build ($dir)"
+  if CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+       -DVANTREL_FUZZ=ON -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF >"$dir.configure.log" 2>&1 &&
+     cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
+    for src in "$root"/fuzz/*_fuzz.cc; do
+      target=$(basename "$src" .cc)
+      work="$dir/run-$target"
+      rm -rf "$work"; mkdir -p "$work/corpus"
+      seeds=()
+      [ -d "$root/fuzz/corpus/$target" ] && seeds+=("$root/fuzz/corpus/$target")
+      echo "=== fuzz: $target for ${fuzz_seconds}s"
+      if (cd "$work" && "$dir/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 \
+            -rss_limit_mb=2048 -print_final_stats=0 "$work/corpus" "${seeds[@]}" >"$work/log" 2>&1); then
+        record "fuzz $target" 0
+      else
+        tail -n 40 "$work/log"; ls "$work"/crash-* "$work"/timeout-* "$work"/leak-* "$work"/oom-* 2>/dev/null
+        record "fuzz $target" 1
+      fi
+    done
+  else
+    tail -n 60 "$dir.build.log" 2>/dev/null || cat "$dir.configure.log"
+    record "fuzz build" 1
+  fi
+fi
+
+echo
+if [ "$failed" -ne 0 ]; then
+  echo "Failed: ${failures[*]}"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
