@@ -1,0 +1,338 @@
+#include "metadata/iim_codec.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace vantrel {
+namespace {
+
+constexpr char kPlaceholder[] = {0x1C, 0x02, 0x00, 0x00, 0x02, 0x00, 0x02,
+                                 0x1C, 0x02, 0x78, 0x00, 0x02, 0x20, 0x20};
+constexpr char kRecordVersion[] = {0x1C, 0x02, 0x00, 0x00, 0x02, 0x00, 0x02};
+
+constexpr int kCanonical[kCanonicalOrderSize] = {120, 122, 105, 40, 80,  85, 110, 115,
+                                                 5,   55,  90,  95, 101, 103, 15, 20,
+                                                 10,  25,  116, 110, 22, 65,  75};
+
+inline uint8_t At(std::string_view s, size_t i) { return static_cast<uint8_t>(s[i]); }
+
+// The header of the dataset at `pos`, as far as it lies in the block.
+struct Header {
+  bool ok = false;            // the header lies wholly inside the block
+  int record = 0;
+  int dataset = 0;
+  size_t size = 0;            // header bytes
+  uint64_t length = 0;        // declared value length
+  size_t extended_bytes = 0;  // N, 0 for a standard length
+};
+
+// Reads the header at `pos` (which must hold the tag marker). Extended lengths
+// with more than `max_n` length bytes are read as `clamp_n` bytes when
+// `clamp_n` is non-zero, else the header is refused. A length that does not
+// fit in 64 bits is refused.
+Header ReadHeader(std::string_view block, size_t pos, size_t max_n, size_t clamp_n) {
+  Header h;
+  if (pos > block.size() || block.size() - pos < kIimHeaderSize) return h;
+  h.record = At(block, pos + 1);
+  h.dataset = At(block, pos + 2);
+  uint32_t field = (uint32_t{At(block, pos + 3)} << 8) | At(block, pos + 4);
+  if ((field & 0x8000) == 0) {
+    h.length = field;
+    h.size = kIimHeaderSize;
+    h.ok = true;
+    return h;
+  }
+  size_t n = field & 0x7FFF;
+  if (n > max_n) {
+    if (clamp_n == 0) return h;
+    n = clamp_n;
+  }
+  if (n > 8) return h;
+  if (block.size() - pos - kIimHeaderSize < n) return h;
+  uint64_t length = 0;
+  for (size_t k = 0; k < n; ++k) length = (length << 8) | At(block, pos + kIimHeaderSize + k);
+  h.length = length;
+  h.extended_bytes = n;
+  h.size = kIimHeaderSize + n;
+  h.ok = true;
+  return h;
+}
+
+// Offset behind the value, saturating instead of wrapping.
+uint64_t NextPosition(size_t pos, const Header& h) {
+  uint64_t start = uint64_t{pos} + h.size;
+  if (h.length > UINT64_MAX - start) return UINT64_MAX;
+  return start + h.length;
+}
+
+}  // namespace
+
+std::string_view PlaceholderIptcBlock() {
+  return std::string_view(kPlaceholder, sizeof(kPlaceholder));
+}
+
+bool IsPlaceholderIptcBlock(std::string_view bytes) { return bytes == PlaceholderIptcBlock(); }
+
+std::string_view RecordVersionDataset() {
+  return std::string_view(kRecordVersion, sizeof(kRecordVersion));
+}
+
+const int* CanonicalOrder() { return kCanonical; }
+
+int CanonicalPosition(int dataset) {
+  static const std::array<int, 256> positions = [] {
+    std::array<int, 256> p;
+    p.fill(-1);
+    for (int i = kCanonicalOrderSize - 1; i >= 0; --i) p[kCanonical[i]] = i;
+    return p;
+  }();
+  if (dataset < 0 || dataset > 255) return -1;
+  return positions[dataset];
+}
+
+const char* IimDatasetName(int dataset) {
+  switch (dataset) {
+    case 0: return "Record Version";
+    case 3: return "Object Type Reference";
+    case 4: return "Object Attribute Reference";
+    case 5: return "Object Name";
+    case 7: return "Edit Status";
+    case 8: return "Editorial Update";
+    case 10: return "Urgency";
+    case 12: return "Subject Reference";
+    case 15: return "Category";
+    case 20: return "Supplemental Category";
+    case 22: return "Fixture Identifier";
+    case 25: return "Keywords";
+    case 26: return "Content Location Code";
+    case 27: return "Content Location Name";
+    case 30: return "Release Date";
+    case 35: return "Release Time";
+    case 37: return "Expiration Date";
+    case 38: return "Expiration Time";
+    case 40: return "Special Instructions";
+    case 42: return "Action Advised";
+    case 45: return "Reference Service";
+    case 47: return "Reference Date";
+    case 50: return "Reference Number";
+    case 55: return "Date Created";
+    case 60: return "Time Created";
+    case 62: return "Digital Creation Date";
+    case 63: return "Digital Creation Time";
+    case 65: return "Originating Program";
+    case 70: return "Program Version";
+    case 75: return "Object Cycle";
+    case 80: return "By-line";
+    case 85: return "By-line Title";
+    case 90: return "City";
+    case 92: return "Sub-location";
+    case 95: return "Province/State";
+    case 100: return "Country/Primary Location Code";
+    case 101: return "Country/Primary Location Name";
+    case 103: return "Original Transmission Reference";
+    case 105: return "Headline";
+    case 110: return "Credit";
+    case 115: return "Source";
+    case 116: return "Copyright Notice";
+    case 118: return "Contact";
+    case 120: return "Caption/Abstract";
+    case 121: return "Local Caption";
+    case 122: return "Writer/Editor";
+    case 125: return "Rasterized Caption";
+    case 130: return "Image Type";
+    case 131: return "Image Orientation";
+    case 135: return "Language Identifier";
+    case 150: return "Audio Type";
+    case 151: return "Audio Sampling Rate";
+    case 152: return "Audio Sampling Resolution";
+    case 153: return "Audio Duration";
+    case 154: return "Audio Outcue";
+    case 200: return "ObjectData Preview File Format";
+    case 201: return "ObjectData Preview File Format Version";
+    case 202: return "ObjectData Preview Data";
+    default: return "";
+  }
+}
+
+std::vector<IimDataset> WalkDatasets(std::string_view block) {
+  std::vector<IimDataset> out;
+  size_t pos = 0;
+  while (pos < block.size() && At(block, pos) == kIimTagMarker) {
+    Header h = ReadHeader(block, pos, 8, 0);
+    if (!h.ok) break;
+    IimDataset d;
+    d.record = h.record;
+    d.dataset = h.dataset;
+    d.offset = pos;
+    d.header_size = h.size;
+    d.declared_length = h.length;
+    size_t value_start = pos + h.size;
+    size_t avail = block.size() - value_start;
+    d.value = block.substr(value_start, static_cast<size_t>(std::min<uint64_t>(h.length, avail)));
+    out.push_back(d);
+    uint64_t next = NextPosition(pos, h);
+    if (next >= block.size()) break;
+    pos = static_cast<size_t>(next);
+  }
+  return out;
+}
+
+int CountDatasets(std::string_view block, int record, int dataset) {
+  int count = 0;
+  for (const IimDataset& d : WalkDatasets(block)) {
+    if (d.record == record && d.dataset == dataset) ++count;
+  }
+  return count;
+}
+
+int GetDatasetValue(std::string_view block, int record, int dataset, int k, char* out,
+                    size_t capacity) {
+  if (out == nullptr || capacity == 0 || k < 0) return -1;
+  size_t pos = 0;
+  int seen = 0;
+  while (pos < block.size() && At(block, pos) == kIimTagMarker) {
+    Header h = ReadHeader(block, pos, 5, 0);
+    if (!h.ok) return -1;
+    if (h.record == record && h.dataset == dataset) {
+      if (seen == k) {
+        if (h.length < 1) return -1;
+        size_t value_start = pos + h.size;
+        uint64_t n = std::min<uint64_t>(h.length, kIimValueCut);
+        n = std::min<uint64_t>(n, block.size() - value_start);
+        n = std::min<uint64_t>(n, capacity);
+        if (n < 1) return -1;
+        std::memcpy(out, block.data() + value_start, static_cast<size_t>(n));
+        return static_cast<int>(n);
+      }
+      ++seen;
+    }
+    uint64_t next = NextPosition(pos, h);
+    if (next >= block.size()) return -1;
+    pos = static_cast<size_t>(next);
+  }
+  return -1;
+}
+
+int FindDataset(std::string_view block, int record, int dataset, size_t* value_length,
+                size_t* value_offset, size_t* dataset_offset) {
+  if (block.size() < 6) return -1;
+  size_t pos = 0;
+  for (;;) {
+    if (At(block, pos) != kIimTagMarker) return 0;
+    Header h = ReadHeader(block, pos, 4, 4);
+    if (!h.ok) return -1;
+    size_t value_start = pos + h.size;
+    if (h.record == record && h.dataset == dataset) {
+      uint64_t avail = block.size() - value_start;
+      if (value_length) *value_length = static_cast<size_t>(std::min<uint64_t>(h.length, avail));
+      if (value_offset) *value_offset = value_start;
+      if (dataset_offset) *dataset_offset = pos;
+      return 1;
+    }
+    uint64_t next = NextPosition(pos, h);
+    // The next dataset must leave room for its header.
+    if (next > block.size() || block.size() - next < kIimHeaderSize) return -1;
+    pos = static_cast<size_t>(next);
+  }
+}
+
+int LocateRecordRun(std::string& b, int record, size_t* run_length, size_t* run_offset) {
+  const uint8_t r = static_cast<uint8_t>(record);
+  auto u = [&b](size_t i) { return static_cast<uint8_t>(b[i]); };
+  auto put = [&b](size_t i, uint8_t v) { b[i] = static_cast<char>(v); };
+  size_t dummy_len = 0, dummy_off = 0;
+  if (!run_length) run_length = &dummy_len;
+  if (!run_offset) run_offset = &dummy_off;
+
+  *run_length = b.size();
+  *run_offset = 0;
+  if (b.size() >= 4 && u(0) == kIimTagMarker && u(1) == r && u(3) >= 0x80) {
+    *run_length = 0;
+    return 0;
+  }
+
+  // Find the start of the run, swapping back markers written as "r 1C".
+  size_t start = b.size();
+  for (size_t i = 0; i + 3 < b.size(); ++i) {
+    if (u(i + 1) == kIimTagMarker && u(i) == r && u(i + 2) != 1) {
+      put(i, kIimTagMarker);
+      put(i + 1, r);
+    }
+    if (u(i) == kIimTagMarker && u(i + 1) == r && u(i + 3) < 8) {
+      start = i;
+      break;
+    }
+  }
+  if (start == b.size()) return 0;
+  *run_offset = start;
+
+  size_t i = start;
+  for (;;) {
+    if (b.size() >= 5 && i < b.size() - 5) {
+      if (u(i + 3) == kIimTagMarker && u(i + 4) == r && u(i + 2) == 116) {
+        // A 2:116 header that lost its length: drop the stray bytes.
+        b.erase(i + 2, 3);
+      } else if (u(i + 1) == kIimTagMarker && u(i) == r) {
+        put(i, kIimTagMarker);
+        put(i + 1, r);
+        if (u(i + 3) == 2 && u(i + 4) == kIimTagMarker) {
+          b.erase(i + 2, 3);
+        } else if (u(i + 3) != 0 && u(i + 4) < 16) {
+          uint8_t t = u(i + 3);
+          put(i + 3, u(i + 4));
+          put(i + 4, t);
+        }
+      }
+    }
+    if (i + 1 >= b.size() || u(i) != kIimTagMarker || u(i + 1) != r) {
+      *run_length = std::min(i, b.size()) - start;
+      return 1;
+    }
+    Header h = ReadHeader(b, i, 4, 0);
+    if (!h.ok) {
+      *run_length = i - start;
+      return 1;
+    }
+    uint64_t remaining = b.size() - (i + h.size);
+    if (h.length > remaining) {
+      *run_length = i - start;
+      return 1;
+    }
+    i = static_cast<size_t>(NextPosition(i, h));
+    if (i >= b.size()) {
+      *run_length = b.size() - start;
+      return 0;
+    }
+  }
+}
+
+void RemoveEmptyDatasets(std::string& block) {
+  size_t pos = 0;
+  while (pos < block.size() && static_cast<uint8_t>(block[pos]) == kIimTagMarker) {
+    Header h = ReadHeader(block, pos, 4, 0);
+    if (!h.ok) return;
+    if (h.length == 0) {
+      block.erase(pos, h.size);
+      continue;
+    }
+    uint64_t next = NextPosition(pos, h);
+    if (next >= block.size()) return;
+    pos = static_cast<size_t>(next);
+  }
+}
+
+std::string EncodeDataset(int record, int dataset, std::string_view value) {
+  if (value.size() > kIimMaxStandardLength) value = value.substr(0, kIimMaxStandardLength);
+  std::string out;
+  out.reserve(kIimHeaderSize + value.size());
+  out.push_back(static_cast<char>(kIimTagMarker));
+  out.push_back(static_cast<char>(record));
+  out.push_back(static_cast<char>(dataset));
+  out.push_back(static_cast<char>((value.size() >> 8) & 0xFF));
+  out.push_back(static_cast<char>(value.size() & 0xFF));
+  out.append(value);
+  return out;
+}
+
+}  // namespace vantrel
