@@ -1,0 +1,511 @@
+// The real FileSystem over POSIX calls.
+//
+// Every call is independent and keeps no state besides a counter for unique
+// temporary names, so any thread may call any method at any time. No method
+// changes the process's current directory. Paths holding a NUL byte are
+// refused (the C library would silently cut them).
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/file_time.h"
+#include "platform/posix_error.h"
+
+namespace vantrel {
+namespace {
+
+// Deepest folder nesting that EmptyFolder descends into; one descriptor is
+// open per level.
+constexpr int kMaxEmptyDepth = 256;
+// Read and copy chunk.
+constexpr size_t kChunk = 1 << 20;
+
+Status CheckPath(const std::string& path) {
+  if (path.empty()) return Status::InvalidArgument("empty path");
+  if (path.find('\0') != std::string::npos) {
+    return Status::InvalidArgument("path holds a NUL byte");
+  }
+  return Status::Ok();
+}
+
+WinFileTime ModifiedOf(const struct stat& st) {
+  return WinFileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+}
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+Status WriteAll(int fd, std::string_view data, const std::string& path) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrnoStatus("cannot write", path, errno);
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return Status::Ok();
+}
+
+Status PWriteAll(int fd, uint64_t offset, std::string_view data, const std::string& path) {
+  while (!data.empty()) {
+    ssize_t n = ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrnoStatus("cannot write", path, errno);
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+    offset += static_cast<uint64_t>(n);
+  }
+  return Status::Ok();
+}
+
+// The folder part of a native path ("." for a bare name, "/" for "/x").
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Flushes a folder's entries (a rename or a new file in it) to the disk.
+Status SyncFolder(const std::string& folder) {
+  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) return ErrnoStatus("cannot open folder", folder, errno);
+  if (::fsync(fd.get()) != 0 && errno != EINVAL) {
+    return ErrnoStatus("cannot sync folder", folder, errno);
+  }
+  return Status::Ok();
+}
+
+// A temporary name beside `path`, unique within the machine for this
+// process's life: a hidden name (folder walks skip it) built from the target
+// name, the process id and a counter.
+std::string TemporaryNameBeside(const std::string& path) {
+  static std::atomic<uint64_t> counter{0};
+  size_t slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Keep the whole name well below the 255-byte limit of most file systems.
+  if (base.size() > 160) base.resize(160);
+  return folder + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
+         std::to_string(counter.fetch_add(1));
+}
+
+class PosixWritableFile final : public WritableFile {
+ public:
+  PosixWritableFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixWritableFile() override { Close().IgnoreError(); }
+
+  Status Append(std::string_view data) override {
+    if (fd_ < 0) return Status::FailedPrecondition("file is closed: " + path_);
+    return WriteAll(fd_, data, path_);
+  }
+  Status WriteAt(uint64_t offset, std::string_view data) override {
+    if (fd_ < 0) return Status::FailedPrecondition("file is closed: " + path_);
+    return PWriteAll(fd_, offset, data, path_);
+  }
+  Status Sync() override {
+    if (fd_ < 0) return Status::FailedPrecondition("file is closed: " + path_);
+    if (::fsync(fd_) != 0) return ErrnoStatus("cannot sync", path_, errno);
+    return Status::Ok();
+  }
+  Status Close() override {
+    if (fd_ < 0) return Status::Ok();
+    int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) return ErrnoStatus("cannot close", path_, errno);
+    return Status::Ok();
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+// Removes the entries of the open folder `dir_fd` (the folder stays).
+// `shown` is the folder's path for messages. Keeps going after a failure and
+// returns the first one. Symbolic links are removed, never followed.
+Status EmptyFolderAt(int dir_fd, const std::string& shown, bool recursive, int depth) {
+  int list_fd = ::dup(dir_fd);
+  if (list_fd < 0) return ErrnoStatus("cannot list folder", shown, errno);
+  DIR* dir = ::fdopendir(list_fd);
+  if (dir == nullptr) {
+    int err = errno;
+    ::close(list_fd);
+    return ErrnoStatus("cannot list folder", shown, err);
+  }
+  // Collect the names first: removing entries while reading the stream may
+  // make readdir skip or repeat names.
+  std::vector<std::pair<std::string, bool>> entries;  // name, is a real folder
+  errno = 0;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    bool is_folder = false;
+    if (::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      is_folder = S_ISDIR(st.st_mode);
+    }
+    entries.emplace_back(std::move(name), is_folder);
+  }
+  ::closedir(dir);
+
+  Status first;
+  auto keep = [&first](Status s) {
+    if (first.ok() && !s.ok()) first = std::move(s);
+  };
+  for (const auto& [name, is_folder] : entries) {
+    const std::string shown_child = shown + "/" + name;
+    if (!is_folder) {
+      if (::unlinkat(dir_fd, name.c_str(), 0) != 0 && errno != ENOENT) {
+        keep(ErrnoStatus("cannot delete", shown_child, errno));
+      }
+      continue;
+    }
+    if (!recursive) continue;
+    if (depth >= kMaxEmptyDepth) {
+      keep(Status::ResourceExhausted("folder tree too deep to empty: " + shown_child));
+      continue;
+    }
+    Fd child(::openat(dir_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (child.get() < 0) {
+      keep(ErrnoStatus("cannot open folder", shown_child, errno));
+      continue;
+    }
+    Status inner = EmptyFolderAt(child.get(), shown_child, true, depth + 1);
+    child.Reset();
+    keep(inner);
+    if (inner.ok() && ::unlinkat(dir_fd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+      keep(ErrnoStatus("cannot remove folder", shown_child, errno));
+    }
+  }
+  return first;
+}
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  StatusOr<std::string> ReadFile(const std::string& path, size_t max_bytes) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return ErrnoStatus("cannot open", path, errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot stat", path, errno);
+    if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + path);
+    if (static_cast<uint64_t>(st.st_size) > max_bytes) {
+      return Status::ResourceExhausted("file larger than " + std::to_string(max_bytes) +
+                                       " bytes: " + path);
+    }
+    std::string data;
+    data.reserve(static_cast<size_t>(st.st_size));
+    // Read to the end rather than trusting the size: the file may grow.
+    std::string chunk(st.st_size > 0 && static_cast<size_t>(st.st_size) < kChunk
+                          ? static_cast<size_t>(st.st_size) + 1
+                          : kChunk,
+                      '\0');
+    for (;;) {
+      ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return ErrnoStatus("cannot read", path, errno);
+      }
+      if (n == 0) break;
+      if (data.size() + static_cast<size_t>(n) > max_bytes) {
+        return Status::ResourceExhausted("file larger than " + std::to_string(max_bytes) +
+                                         " bytes: " + path);
+      }
+      data.append(chunk.data(), static_cast<size_t>(n));
+    }
+    return data;
+  }
+
+  StatusOr<std::string> ReadFileRange(const std::string& path, uint64_t offset,
+                                      size_t length) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+      return std::string();
+    }
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return ErrnoStatus("cannot open", path, errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot stat", path, errno);
+    if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + path);
+    // Never allocate more than the file can deliver.
+    uint64_t available =
+        static_cast<uint64_t>(st.st_size) > offset ? static_cast<uint64_t>(st.st_size) - offset : 0;
+    size_t want = static_cast<size_t>(std::min<uint64_t>(length, available));
+    std::string data(want, '\0');
+    size_t got = 0;
+    while (got < want) {
+      ssize_t n = ::pread(fd.get(), data.data() + got, want - got,
+                          static_cast<off_t>(offset + got));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return ErrnoStatus("cannot read", path, errno);
+      }
+      if (n == 0) break;  // the file shrank
+      got += static_cast<size_t>(n);
+    }
+    data.resize(got);
+    return data;
+  }
+
+  StatusOr<std::unique_ptr<WritableFile>> OpenForWrite(const std::string& path,
+                                                       int mode) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                    static_cast<mode_t>(mode));
+    if (fd < 0) return ErrnoStatus("cannot create", path, errno);
+    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd, path));
+  }
+
+  Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    if (path.back() == '/') return Status::InvalidArgument("not a file name: " + path);
+    const std::string temp = TemporaryNameBeside(path);
+    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.get() < 0) return ErrnoStatus("cannot create", temp, errno);
+    auto fail = [&temp, &fd](Status s) {
+      fd.Reset();
+      ::unlink(temp.c_str());
+      return s;
+    };
+    // fchmod is not subject to the umask, so the file ends with exactly `mode`.
+    if (::fchmod(fd.get(), static_cast<mode_t>(mode) & 07777) != 0) {
+      return fail(ErrnoStatus("cannot set mode of", temp, errno));
+    }
+    Status s = WriteAll(fd.get(), data, temp);
+    if (!s.ok()) return fail(std::move(s));
+    if (::fsync(fd.get()) != 0) return fail(ErrnoStatus("cannot sync", temp, errno));
+    if (::close(fd.Release()) != 0) return fail(ErrnoStatus("cannot close", temp, errno));
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+      return fail(ErrnoStatus("cannot replace", path, errno));
+    }
+    // The new content is in place; a failed folder sync only weakens the
+    // guarantee after a power loss, so it is reported but nothing is undone.
+    return SyncFolder(ParentOf(path));
+  }
+
+  Status WriteFile(const std::string& path, std::string_view data) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0) return ErrnoStatus("cannot create", path, errno);
+    VANTREL_RETURN_IF_ERROR(WriteAll(fd.get(), data, path));
+    if (::close(fd.Release()) != 0) return ErrnoStatus("cannot close", path, errno);
+    return Status::Ok();
+  }
+
+  StatusOr<FileInfo> Stat(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return ErrnoStatus("cannot stat", path, errno);
+    FileInfo info;
+    info.is_folder = S_ISDIR(st.st_mode);
+    info.size = info.is_folder ? 0 : static_cast<uint64_t>(st.st_size);
+    info.modified = ModifiedOf(st);
+    return info;
+  }
+
+  bool Exists(const std::string& path) override {
+    if (!CheckPath(path).ok()) return false;
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+  }
+
+  bool IsFolder(const std::string& path) override {
+    if (!CheckPath(path).ok()) return false;
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  Status DeleteFile(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    if (::unlink(path.c_str()) != 0) return ErrnoStatus("cannot delete", path, errno);
+    return Status::Ok();
+  }
+
+  Status Rename(const std::string& from, const std::string& to) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(from));
+    VANTREL_RETURN_IF_ERROR(CheckPath(to));
+    if (::rename(from.c_str(), to.c_str()) == 0) return Status::Ok();
+    int err = errno;
+    if (err != EXDEV || IsFolder(from)) return ErrnoStatus("cannot rename " + from + " to", to, err);
+    // Another file system: copy, then delete the original.
+    VANTREL_RETURN_IF_ERROR(CopyFile(from, to));
+    return DeleteFile(from);
+  }
+
+  Status CopyFile(const std::string& from, const std::string& to) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(from));
+    VANTREL_RETURN_IF_ERROR(CheckPath(to));
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) return ErrnoStatus("cannot open", from, errno);
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0) return ErrnoStatus("cannot stat", from, errno);
+    if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + from);
+    // Copy into a temporary file beside the target and rename it into place,
+    // so that a failed copy never leaves a half-written target.
+    const std::string temp = TemporaryNameBeside(to);
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.get() < 0) return ErrnoStatus("cannot create", temp, errno);
+    auto fail = [&temp, &out](Status s) {
+      out.Reset();
+      ::unlink(temp.c_str());
+      return s;
+    };
+    std::string buffer(kChunk, '\0');
+    for (;;) {
+      ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return fail(ErrnoStatus("cannot read", from, errno));
+      }
+      if (n == 0) break;
+      Status s = WriteAll(out.get(), std::string_view(buffer.data(), static_cast<size_t>(n)), temp);
+      if (!s.ok()) return fail(std::move(s));
+    }
+    // Like a Windows copy: same permission bits and last-write time.
+    if (::fchmod(out.get(), st.st_mode & 07777) != 0) {
+      return fail(ErrnoStatus("cannot set mode of", temp, errno));
+    }
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out.get(), times) != 0) {
+      return fail(ErrnoStatus("cannot set time of", temp, errno));
+    }
+    if (::close(out.Release()) != 0) return fail(ErrnoStatus("cannot close", temp, errno));
+    if (::rename(temp.c_str(), to.c_str()) != 0) {
+      return fail(ErrnoStatus("cannot replace", to, errno));
+    }
+    return Status::Ok();
+  }
+
+  Status CreateFolders(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    // Create each level from the outermost to the innermost; existing levels
+    // are left alone.
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+      pos = path.find('/', pos + 1);
+      std::string level = path.substr(0, pos);
+      if (level.empty() || level.back() == '/') continue;  // "//" inside the path
+      if (::mkdir(level.c_str(), 0755) == 0) continue;
+      int err = errno;
+      struct stat st;
+      if (err == EEXIST && ::stat(level.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+      if (err == EEXIST) return Status::InvalidArgument("not a folder: " + level);
+      return ErrnoStatus("cannot create folder", level, err);
+    }
+    return Status::Ok();
+  }
+
+  Status DeleteFolder(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    if (::rmdir(path.c_str()) != 0) return ErrnoStatus("cannot remove folder", path, errno);
+    return Status::Ok();
+  }
+
+  Status EmptyFolder(const std::string& path, bool recursive) override {
+    if (!IsValidFolder(path)) return Status::InvalidArgument("not a valid folder: " + path);
+    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return ErrnoStatus("cannot open folder", path, errno);
+    std::string shown = path;
+    while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+    return EmptyFolderAt(fd.get(), shown == "/" ? "" : shown, recursive, 0);
+  }
+
+  StatusOr<std::vector<FolderEntry>> ListFolder(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return ErrnoStatus("cannot list folder", path, errno);
+    int list_fd = ::dup(fd.get());
+    if (list_fd < 0) return ErrnoStatus("cannot list folder", path, errno);
+    DIR* dir = ::fdopendir(list_fd);
+    if (dir == nullptr) {
+      int err = errno;
+      ::close(list_fd);
+      return ErrnoStatus("cannot list folder", path, err);
+    }
+    std::vector<FolderEntry> entries;
+    for (;;) {
+      errno = 0;
+      struct dirent* e = ::readdir(dir);
+      if (e == nullptr) {
+        int err = errno;
+        if (err != 0) {
+          ::closedir(dir);
+          return ErrnoStatus("cannot list folder", path, err);
+        }
+        break;
+      }
+      FolderEntry entry;
+      entry.name = e->d_name;
+      if (entry.name == "." || entry.name == "..") continue;
+      entry.hidden = entry.name[0] == '.';
+      // A symbolic link shows what it points to; a dangling one shows itself.
+      struct stat st;
+      if (::fstatat(fd.get(), e->d_name, &st, 0) == 0 ||
+          ::fstatat(fd.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        entry.is_folder = S_ISDIR(st.st_mode);
+        entry.size = entry.is_folder ? 0 : static_cast<uint64_t>(st.st_size);
+        entry.modified = ModifiedOf(st);
+      } else {
+        continue;  // vanished between readdir and stat
+      }
+      entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    return entries;
+  }
+
+  bool IsValidFolder(const std::string& path) override {
+    if (!CheckPath(path).ok() || path[0] != '/') return false;
+    // Listable: the folder can be opened for reading and searched.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    return ::faccessat(fd.get(), ".", X_OK, 0) == 0;
+  }
+
+  StatusOr<uint64_t> FreeSpace(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    struct statvfs vfs;
+    if (::statvfs(path.c_str(), &vfs) != 0) return ErrnoStatus("cannot read free space of", path, errno);
+    return static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+  }
+};
+
+}  // namespace
+
+FileSystem* DefaultFileSystem() {
+  static PosixFileSystem* const fs = new PosixFileSystem();
+  return fs;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,42 @@
+// Case-insensitive comparison of single-byte code-page text.
+//
+// Names are compared case-folded: ASCII letters and the letters of
+// Windows-1252 that have a case partner (A-Z, À-Þ except ×, Š, Œ, Ž, Ÿ and
+// their small forms) fold to their small form. When two texts are equal
+// after folding, their plain bytes decide (unsigned), so the order is total:
+// only byte-identical texts compare equal, and binary searches over sorted
+// lists find exactly one place for each name. The folding is fixed (it does
+// not follow the configured code page), because lists on disk are sorted with
+// it and must stay sorted across restarts.
+//
+// Thread safety: pure functions over a constant table; no allocation.
+#pragma once
+
+#include <string_view>
+
+namespace vantrel {
+
+// <0, 0 or >0 as `a` sorts before, equal to or after `b`: by folded bytes,
+// a shorter text before a longer one that it begins, then by plain bytes.
+int CompareNoCase(std::string_view a, std::string_view b);
+
+// True when `a` and `b` are equal after folding (not a total order: "A" and
+// "a" are equal here, though CompareNoCase tells them apart).
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// True when `text` begins with `prefix`, compared after folding.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// The capital / small partner of a code-page character, or the character
+// itself when it has none.
+char ToUpperCp(char c);
+char ToLowerCp(char c);
+
+// For std::sort, std::map and friends.
+struct LessNoCase {
+  bool operator()(std::string_view a, std::string_view b) const {
+    return CompareNoCase(a, b) < 0;
+  }
+};
+
+}  // namespace vantrel
