@@ -98,8 +98,8 @@ IndexDefinition DecodeDefinition(std::string_view d) {
   def.search_folder = GetText(d, L::kSearchFolder, L::kPathSize);
   GetBytes(d, L::kPadding, &def.padding);
   for (int s = 0; s < L::kImageFolderSlots; ++s) {
-    def.image_folders[s] =
-        DecodeFolderEntry(d.substr(L::kImageFolders + s * L::kFolderEntrySize, L::kFolderEntrySize));
+    def.image_folders[s] = DecodeFolderEntry(
+        d.substr(L::kImageFolders + s * L::kFolderEntrySize, L::kFolderEntrySize));
   }
   def.document_count = GetU32(d, L::kDocumentCount);
   def.space_warning = GetU32(d, L::kSpaceWarning);
@@ -126,7 +126,8 @@ IndexDefinition DecodeDefinition(std::string_view d) {
 // The previous layout had no offline folder: its slots 0..30 become 1..31
 // (its slot 31 is lost) and slot 0 becomes the offline folder.
 void ConvertPreviousLayout(IndexDefinition* def, VolumeNamer& namer) {
-  for (int s = L::kImageFolderSlots - 1; s > 0; --s) def->image_folders[s] = def->image_folders[s - 1];
+  for (int s = L::kImageFolderSlots - 1; s > 0; --s)
+    def->image_folders[s] = def->image_folders[s - 1];
   ImageFolderEntry& offline = def->image_folders[0];
   offline.path = OfflineFolderOf(def->index_folder);
   offline.windows_share = namer.WindowsShareName(offline.path);
@@ -160,7 +161,8 @@ ConfigLoad DecodeConfiguration(std::string_view b, VolumeNamer& namer) {
 
   c.magic = magic;
   GetBytes(b, L::kReservedIgnored, L::kReservedIgnoredSize, &c.reserved_ignored);
-  for (int i = 0; i < L::kMaxIndexes; ++i) c.per_index_words[i] = GetU32(b, L::kPerIndexWords + 4 * i);
+  for (int i = 0; i < L::kMaxIndexes; ++i)
+    c.per_index_words[i] = GetU32(b, L::kPerIndexWords + 4 * i);
   GetBytes(b, L::kReservedKept1, &c.reserved_kept1);
   c.edit_password = GetText(b, L::kEditPassword, L::kEditPasswordSize);
   c.log_flags = GetU32(b, L::kLogFlags);
@@ -195,7 +197,8 @@ ConfigLoad DecodeConfiguration(std::string_view b, VolumeNamer& namer) {
   for (int i = 0; i < index_count; ++i, off += L::kDefinitionSize) {
     if (b.size() - off < L::kDefinitionSize) {
       load.warnings.push_back("Configuration: file cut short inside index definition " +
-                              std::to_string(i) + "; kept " + std::to_string(i) + " of " + std::to_string(index_count) + " indexes and no event lines");
+                              std::to_string(i) + "; kept " + std::to_string(i) + " of " +
+                              std::to_string(index_count) + " indexes and no event lines");
       cut = true;
       break;
     }
@@ -211,7 +214,8 @@ ConfigLoad DecodeConfiguration(std::string_view b, VolumeNamer& namer) {
     for (int i = 0; i < event_count; ++i, off += L::kEventLineSize) {
       if (b.size() - off < L::kEventLineSize) {
         load.warnings.push_back("Configuration: file cut short inside event line " +
-                                std::to_string(i) + "; kept " + std::to_string(i) + " of " + std::to_string(event_count) + " event lines");
+                                std::to_string(i) + "; kept " + std::to_string(i) + " of " +
+                                std::to_string(event_count) + " event lines");
         cut = true;
         break;
       }
@@ -242,7 +246,8 @@ std::string EncodeConfiguration(const Configuration& c) {
   if (c.reserved_ignored.size() == L::kReservedIgnoredSize) {
     PutBytes(&b, L::kReservedIgnored, c.reserved_ignored.data(), L::kReservedIgnoredSize);
   }
-  for (int i = 0; i < L::kMaxIndexes; ++i) PutU32(&b, L::kPerIndexWords + 4 * i, c.per_index_words[i]);
+  for (int i = 0; i < L::kMaxIndexes; ++i)
+    PutU32(&b, L::kPerIndexWords + 4 * i, c.per_index_words[i]);
   PutBytes(&b, L::kReservedKept1, c.reserved_kept1.data(), c.reserved_kept1.size());
   PutText(&b, L::kEditPassword, L::kEditPasswordSize, c.edit_password);
   PutU32(&b, L::kMagic, L::kMagicCurrent);

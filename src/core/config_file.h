@@ -34,21 +34,21 @@
 namespace vantrel {
 
 // Log option flag bits.
-inline constexpr uint32_t kLogUseFile = 1;       // write the log file
-inline constexpr uint32_t kLogDaily = 2;         // new log file every day (clear: every week)
-inline constexpr uint32_t kLogNewFiles = 4;      // log every file added to an index
-inline constexpr uint32_t kLogSearches = 8;      // log every search
+inline constexpr uint32_t kLogUseFile = 1;   // write the log file
+inline constexpr uint32_t kLogDaily = 2;     // new log file every day (clear: every week)
+inline constexpr uint32_t kLogNewFiles = 4;  // log every file added to an index
+inline constexpr uint32_t kLogSearches = 8;  // log every search
 inline constexpr uint32_t kDefaultLogFlags = kLogDaily;
 
 // Longest texts that fit their fields (field width minus the terminator).
-inline constexpr size_t kMaxIndexNameLength = config_layout::kIndexNameSize - 1;     // 32
-inline constexpr size_t kMaxPathLength = config_layout::kPathSize - 1;               // 255
-inline constexpr size_t kMaxPasswordLength = config_layout::kEditPasswordSize - 1;   // 35
-inline constexpr size_t kMaxLogFolderLength = config_layout::kLogFolderSize - 1;     // 299
-inline constexpr size_t kMaxEventLineLength = config_layout::kEventLineSize - 1;     // 249
+inline constexpr size_t kMaxIndexNameLength = config_layout::kIndexNameSize - 1;    // 32
+inline constexpr size_t kMaxPathLength = config_layout::kPathSize - 1;              // 255
+inline constexpr size_t kMaxPasswordLength = config_layout::kEditPasswordSize - 1;  // 35
+inline constexpr size_t kMaxLogFolderLength = config_layout::kLogFolderSize - 1;    // 299
+inline constexpr size_t kMaxEventLineLength = config_layout::kEventLineSize - 1;    // 249
 // An index folder must leave room for its longest derived path
 // ("/VT_DATA/VT_INDEX", "/VT_DATA/VT_LISTS") in a path field.
-inline constexpr size_t kMaxIndexFolderLength = kMaxPathLength - 17;                 // 238
+inline constexpr size_t kMaxIndexFolderLength = kMaxPathLength - 17;  // 238
 
 // One image folder slot of an index. An empty path marks a free slot; a free
 // slot keeps its other fields (they are the last folder's, and are replaced
@@ -67,17 +67,17 @@ struct ImageFolderEntry {
 
 // The search statistics of an index.
 struct SearchStatistics {
-  uint32_t searches = 0;      // searches served
-  uint32_t hits = 0;          // hits returned, summed over all searches
-  double seconds = 0;         // search time, summed
-  uint32_t days = 0;          // days on which searches were served
-  uint32_t last_day = 0;      // (years since 1900) * 1000 + day of the year from 0
+  uint32_t searches = 0;  // searches served
+  uint32_t hits = 0;      // hits returned, summed over all searches
+  double seconds = 0;     // search time, summed
+  uint32_t days = 0;      // days on which searches were served
+  uint32_t last_day = 0;  // (years since 1900) * 1000 + day of the year from 0
   friend bool operator==(const SearchStatistics&, const SearchStatistics&) = default;
 };
 
 struct IndexDefinition {
-  std::string name;           // at most 32 bytes
-  std::string index_folder;   // native path
+  std::string name;          // at most 32 bytes
+  std::string index_folder;  // native path
   // Derived from the index folder (DeriveIndexFolders) at every task start;
   // stored because the file has room for them.
   std::string engine_folder;
@@ -88,14 +88,14 @@ struct IndexDefinition {
   uint32_t document_count = 0;  // documents in the engine index
   uint32_t space_warning = 1;   // 0/1
   uint32_t space_limit_mb = 100;
-  uint32_t browse_limit_on = 0;  // 0/1
-  uint32_t browse_limit = 10000; // a multiple of 1000
-  uint32_t mac_text = 0;         // 0/1: convert text from Macintosh ASCII
-  uint32_t doc_info = 1;         // 0/1: index Photoshop document info
-  uint32_t empty_fields = 1;     // 0 none, 1 the most common, 2 all
-  uint32_t optimize_hour = 4;    // 0..24; 24 never matches a local hour
-  int32_t unused_threshold = 0;  // unused-entries threshold for optimization
-  uint32_t active = 0;           // 1: served, 0: stopped
+  uint32_t browse_limit_on = 0;   // 0/1
+  uint32_t browse_limit = 10000;  // a multiple of 1000
+  uint32_t mac_text = 0;          // 0/1: convert text from Macintosh ASCII
+  uint32_t doc_info = 1;          // 0/1: index Photoshop document info
+  uint32_t empty_fields = 1;      // 0 none, 1 the most common, 2 all
+  uint32_t optimize_hour = 4;     // 0..24; 24 never matches a local hour
+  int32_t unused_threshold = 0;   // unused-entries threshold for optimization
+  uint32_t active = 0;            // 1: served, 0: stopped
   SearchStatistics statistics;
 
   // Reserved bytes, kept as read.
@@ -108,9 +108,9 @@ struct IndexDefinition {
 };
 
 struct PdfSettings {
-  std::string folder;    // native path of the thumbnail and preview folder
-  std::string mac_path;  // the folder as a Macintosh volume path ("MAC_PATH")
-  std::string win_path;  // the folder as a Windows share path ("WIN_PATH")
+  std::string folder;             // native path of the thumbnail and preview folder
+  std::string mac_path;           // the folder as a Macintosh volume path ("MAC_PATH")
+  std::string win_path;           // the folder as a Windows share path ("WIN_PATH")
   uint32_t thumbnail_size = 300;  // pixels, at least 100
   uint32_t preview_size = 800;    // pixels, at least 100
   uint32_t leading_preview = 3;   // additional preview of leading pages: 3 on, 1 off
@@ -135,10 +135,8 @@ struct Configuration {
   std::vector<uint8_t> reserved_ignored =
       std::vector<uint8_t>(config_layout::kReservedIgnoredSize, 0);
   std::array<uint8_t, config_layout::kReservedKept1Size> reserved_kept1{};
-  std::vector<uint8_t> reserved_kept2 =
-      std::vector<uint8_t>(config_layout::kReservedKept2Size, 0);
-  std::vector<uint8_t> reserved_kept3 =
-      std::vector<uint8_t>(config_layout::kReservedKept3Size, 0);
+  std::vector<uint8_t> reserved_kept2 = std::vector<uint8_t>(config_layout::kReservedKept2Size, 0);
+  std::vector<uint8_t> reserved_kept3 = std::vector<uint8_t>(config_layout::kReservedKept3Size, 0);
 
   friend bool operator==(const Configuration&, const Configuration&) = default;
 };
