@@ -1,0 +1,727 @@
+// BrowseList: chunked ordered storage with rotated names in an arena.
+#include "core/browse_list.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "platform/text_compare.h"
+
+namespace vantrel {
+
+// Entries per chunk; an insertion shifts at most this many entries.
+constexpr size_t kChunkCapacity = 1024;
+// Entries per chunk when a list is built in one go (sorting, loading), so that
+// later insertions find room before a chunk splits.
+constexpr size_t kBuildFill = 896;
+// A chunk this small is merged with a neighbour when both fit in kMergeLimit.
+constexpr size_t kMergeBelow = kChunkCapacity / 4;
+constexpr size_t kMergeLimit = kChunkCapacity * 3 / 4;
+
+struct BrowseList::Entry {
+  uint32_t name_ref;  // arena reference of the rotated name
+  uint32_t time;
+  uint32_t value;
+  uint32_t extra;
+  uint32_t sort_key;
+  uint8_t last_len;  // length of the last component
+  uint8_t name_len;  // length of the whole name
+};
+
+struct BrowseList::Chunk {
+  static_assert(sizeof(Entry) == 24, "entries are meant to stay compact");
+  uint32_t size = 0;
+  Entry entries[kChunkCapacity];  // [0, size) in use
+};
+
+// Name storage: blocks that grow from 4 KiB to 1 MiB, addressed by a 32-bit
+// reference (block number << 20 | offset). A name never spans two blocks.
+// Removed names leave garbage that the list reclaims by compacting.
+class BrowseList::NameArena {
+ public:
+  static constexpr int kOffsetBits = 20;
+  static constexpr size_t kMaxBlockSize = size_t{1} << kOffsetBits;
+  static constexpr size_t kFirstBlockSize = 4096;
+  static constexpr size_t kMaxBlocks = size_t{1} << (32 - kOffsetBits);
+
+  // False when the arena is full (about 4 GiB; unreachable within the list's limits).
+  bool Store(std::string_view s, uint32_t* ref) {
+    if (s.empty()) {
+      *ref = 0;
+      return true;
+    }
+    if (blocks_.empty() || used_ + s.size() > block_size_) {
+      if (blocks_.size() == kMaxBlocks) return false;
+      block_size_ = blocks_.empty() ? kFirstBlockSize : std::min(block_size_ * 2, kMaxBlockSize);
+      blocks_.push_back(std::make_unique<char[]>(block_size_));
+      allocated_ += block_size_;
+      used_ = 0;
+    }
+    std::memcpy(blocks_.back().get() + used_, s.data(), s.size());
+    *ref = static_cast<uint32_t>(((blocks_.size() - 1) << kOffsetBits) | used_);
+    used_ += s.size();
+    live_ += s.size();
+    return true;
+  }
+
+  std::string_view Get(uint32_t ref, size_t len) const {
+    if (len == 0) return {};
+    return {blocks_[ref >> kOffsetBits].get() + (ref & (kMaxBlockSize - 1)), len};
+  }
+
+  void Forget(size_t len) {
+    live_ -= len;
+    garbage_ += len;
+  }
+
+  size_t live() const { return live_; }
+  size_t garbage() const { return garbage_; }
+  size_t allocated() const { return allocated_ + blocks_.capacity() * sizeof(blocks_[0]); }
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t block_size_ = 0;
+  size_t used_ = 0;
+  size_t live_ = 0;
+  size_t garbage_ = 0;
+  size_t allocated_ = 0;
+};
+
+// A name to search for, rotated like the stored names, with the fields the
+// orders compare.
+struct BrowseList::Probe {
+  char stored[kMaxListNameLength];
+  uint8_t size = 0;
+  uint8_t last_len = 0;
+  uint32_t time = 0;
+  uint32_t sort_key = 0;
+  std::string_view name() const { return {stored, size}; }
+
+  // False when the name cannot be in a list (too long, NUL byte).
+  bool Set(std::string_view expanded) {
+    if (expanded.size() > kMaxListNameLength || expanded.find('\0') != std::string_view::npos) {
+      return false;
+    }
+    size_t slash = expanded.rfind('\\');
+    size_t folder_len = slash == std::string_view::npos ? 0 : slash + 1;
+    size_t last = expanded.size() - folder_len;
+    std::memcpy(stored, expanded.data() + folder_len, last);
+    std::memcpy(stored + last, expanded.data(), folder_len);
+    size = static_cast<uint8_t>(expanded.size());
+    last_len = static_cast<uint8_t>(last);
+    return true;
+  }
+};
+
+namespace {
+
+int Sign(int c) { return (c > 0) - (c < 0); }
+
+// True when the expanded name (folder, then last) begins with `key`. Names are
+// the same only when their bytes are (see CompareNoCase), so this compares
+// plain bytes too.
+bool ExpandedStartsWith(const BrowseEntryView& v, std::string_view key) {
+  if (key.size() > v.name_size()) return false;
+  size_t in_folder = std::min(key.size(), v.folder.size());
+  if (key.substr(0, in_folder) != v.folder.substr(0, in_folder)) return false;
+  size_t rest = key.size() - in_folder;
+  return rest == 0 || key.substr(in_folder) == v.last.substr(0, rest);
+}
+
+char ExpandedCharAt(const BrowseEntryView& v, size_t i) {
+  return i < v.folder.size() ? v.folder[i] : v.last[i - v.folder.size()];
+}
+
+// The order whose rule an order's list is kept in.
+int SortRule(int order) { return order == kOrderNone ? kOrderName : order; }
+
+}  // namespace
+
+std::string BrowseEntryView::ExpandedName() const {
+  std::string s;
+  s.reserve(name_size());
+  s.append(folder);
+  s.append(last);
+  return s;
+}
+
+// ---- capacity steps ----
+
+const CapacitySteps& CapacitySteps::Default() {
+  static const CapacitySteps* steps = new CapacitySteps(
+      {10'000, 100'000, 200'000, 600'000, 1'200'000, 1'600'000, kMaxListEntries});
+  return *steps;
+}
+
+CapacitySteps::CapacitySteps(std::vector<size_t> steps) : steps_(std::move(steps)) {
+  if (steps_.empty()) steps_.push_back(1);
+}
+
+size_t CapacitySteps::NextCapacity(size_t capacity) const {
+  auto it = std::upper_bound(steps_.begin(), steps_.end(), capacity);
+  return it == steps_.end() ? 0 : *it;
+}
+
+size_t CapacitySteps::CapacityFor(size_t count) const {
+  auto it = std::lower_bound(steps_.begin(), steps_.end(), count);
+  return it == steps_.end() ? 0 : *it;
+}
+
+// ---- construction ----
+
+BrowseList::BrowseList(const CapacitySteps* steps)
+    : steps_(steps), names_(std::make_unique<NameArena>()) {}
+BrowseList::~BrowseList() = default;
+BrowseList::BrowseList(BrowseList&&) noexcept = default;
+BrowseList& BrowseList::operator=(BrowseList&&) noexcept = default;
+
+void BrowseList::Release() {
+  chunks_.clear();
+  chunks_.shrink_to_fit();
+  starts_.clear();
+  starts_.shrink_to_fit();
+  starts_valid_ = false;
+  last_located_ = 0;
+  names_ = std::make_unique<NameArena>();
+  count_ = 0;
+  capacity_ = 0;
+  order_ = kOrderNone;
+}
+
+size_t BrowseList::MemoryBytes() const {
+  return chunks_.size() * sizeof(Chunk) + chunks_.capacity() * sizeof(chunks_[0]) +
+         starts_.capacity() * sizeof(size_t) + (names_ ? names_->allocated() : 0);
+}
+
+// ---- comparisons ----
+
+std::string_view BrowseList::StoredName(const Entry& e) const {
+  return names_->Get(e.name_ref, e.name_len);
+}
+
+int BrowseList::CompareNames(std::string_view a, uint8_t a_last, const Entry& b) const {
+  int c = CompareNoCase(a, StoredName(b));
+  if (c != 0) return Sign(c);
+  return (a_last > b.last_len) - (a_last < b.last_len);
+}
+
+int BrowseList::Compare(int order, const Entry& a, const Entry& b) const {
+  if (order == kOrderTime && a.time != b.time) return a.time > b.time ? -1 : 1;
+  if (order == kOrderSortKey && a.sort_key != b.sort_key) return a.sort_key > b.sort_key ? -1 : 1;
+  return CompareNames(StoredName(a), a.last_len, b);
+}
+
+int BrowseList::CompareProbe(int order, const Probe& p, const Entry& e) const {
+  if (order == kOrderTime && p.time != e.time) return p.time > e.time ? -1 : 1;
+  if (order == kOrderSortKey && p.sort_key != e.sort_key) return p.sort_key > e.sort_key ? -1 : 1;
+  return CompareNames(p.name(), p.last_len, e);
+}
+
+// ---- positions ----
+
+const BrowseList::Entry& BrowseList::EntryRef(size_t chunk, size_t index) const {
+  return chunks_[chunk]->entries[index];
+}
+
+BrowseEntryView BrowseList::MakeView(const Entry& e) const {
+  std::string_view stored = StoredName(e);
+  BrowseEntryView v;
+  v.last = stored.substr(0, e.last_len);
+  v.folder = stored.substr(e.last_len);
+  v.time = e.time;
+  v.value = e.value;
+  v.extra = e.extra;
+  v.sort_key = e.sort_key;
+  return v;
+}
+
+size_t BrowseList::PositionOf(size_t chunk, size_t index) const {
+  if (!starts_valid_) {
+    starts_.resize(chunks_.size());
+    size_t pos = 0;
+    for (size_t c = 0; c < chunks_.size(); ++c) {
+      starts_[c] = pos;
+      pos += chunks_[c]->size;
+    }
+    starts_valid_ = true;
+  }
+  return starts_[chunk] + index;
+}
+
+std::pair<size_t, size_t> BrowseList::Locate(size_t position) const {
+  PositionOf(0, 0);  // makes starts_ valid
+  size_t c = last_located_;
+  if (c < chunks_.size() && position >= starts_[c]) {
+    if (position < starts_[c] + chunks_[c]->size) return {c, position - starts_[c]};
+    if (c + 1 < chunks_.size() && position < starts_[c + 1] + chunks_[c + 1]->size) {
+      last_located_ = c + 1;
+      return {c + 1, position - starts_[c + 1]};
+    }
+  }
+  auto it = std::upper_bound(starts_.begin(), starts_.end(), position);
+  c = static_cast<size_t>(it - starts_.begin()) - 1;
+  last_located_ = c;
+  return {c, position - starts_[c]};
+}
+
+std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) const {
+  // First chunk whose last entry does not come before p.
+  size_t lo = 0, hi = chunks_.size();
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    const Chunk& ch = *chunks_[mid];
+    if (CompareProbe(order, p, ch.entries[ch.size - 1]) > 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo == chunks_.size()) return {lo, 0};
+  const Chunk& ch = *chunks_[lo];
+  size_t a = 0, b = ch.size;
+  while (a < b) {
+    size_t mid = (a + b) / 2;
+    if (CompareProbe(order, p, ch.entries[mid]) > 0) {
+      a = mid + 1;
+    } else {
+      b = mid;
+    }
+  }
+  return {lo, a};
+}
+
+std::pair<size_t, size_t> BrowseList::UpperBound(int order, const Probe& p) const {
+  // First chunk whose last entry comes after p.
+  size_t lo = 0, hi = chunks_.size();
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    const Chunk& ch = *chunks_[mid];
+    if (CompareProbe(order, p, ch.entries[ch.size - 1]) >= 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo == chunks_.size()) return {lo, 0};
+  const Chunk& ch = *chunks_[lo];
+  size_t a = 0, b = ch.size;
+  while (a < b) {
+    size_t mid = (a + b) / 2;
+    if (CompareProbe(order, p, ch.entries[mid]) >= 0) {
+      a = mid + 1;
+    } else {
+      b = mid;
+    }
+  }
+  return {lo, a};
+}
+
+// ---- structural changes ----
+
+void BrowseList::InsertAt(size_t chunk, size_t index, const Entry& e) {
+  starts_valid_ = false;
+  if (chunks_.empty()) {
+    chunks_.push_back(std::make_unique<Chunk>());
+    chunk = 0;
+    index = 0;
+  } else if (chunk == chunks_.size()) {  // after the last entry
+    chunk = chunks_.size() - 1;
+    index = chunks_[chunk]->size;
+  }
+  Chunk* ch = chunks_[chunk].get();
+  if (ch->size == kChunkCapacity) {
+    if (chunk + 1 == chunks_.size() && index == ch->size) {
+      // Appending to a full last chunk: start a new one (lists loaded or
+      // filled in order stay densely packed).
+      chunks_.push_back(std::make_unique<Chunk>());
+      ++chunk;
+      index = 0;
+    } else if (chunk == 0 && index == 0) {
+      chunks_.insert(chunks_.begin(), std::make_unique<Chunk>());
+    } else {
+      auto right = std::make_unique<Chunk>();
+      size_t half = kChunkCapacity / 2;
+      right->size = static_cast<uint32_t>(ch->size - half);
+      std::memcpy(right->entries, ch->entries + half, right->size * sizeof(Entry));
+      ch->size = static_cast<uint32_t>(half);
+      chunks_.insert(chunks_.begin() + static_cast<std::ptrdiff_t>(chunk) + 1, std::move(right));
+      if (index > half) {
+        ++chunk;
+        index -= half;
+      }
+    }
+    ch = chunks_[chunk].get();
+  }
+  std::memmove(ch->entries + index + 1, ch->entries + index, (ch->size - index) * sizeof(Entry));
+  ch->entries[index] = e;
+  ++ch->size;
+  ++count_;
+}
+
+void BrowseList::EraseAt(size_t chunk, size_t index) {
+  starts_valid_ = false;
+  Chunk* ch = chunks_[chunk].get();
+  OnRemoved(ch->entries[index]);
+  std::memmove(ch->entries + index, ch->entries + index + 1,
+               (ch->size - index - 1) * sizeof(Entry));
+  --ch->size;
+  --count_;
+  if (count_ == 0) {
+    // The last entry's removal releases the storage; the order stays, so a
+    // list that is emptied and filled again keeps its order.
+    int order = order_;
+    Release();
+    order_ = order;
+    return;
+  }
+  if (ch->size == 0) {
+    chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(chunk));
+    return;
+  }
+  if (ch->size >= kMergeBelow) return;
+  // Merge a thin chunk into a neighbour so that removals do not leave many
+  // nearly empty chunks behind.
+  size_t left = chunk;
+  if (chunk + 1 < chunks_.size() && ch->size + chunks_[chunk + 1]->size <= kMergeLimit) {
+    left = chunk;
+  } else if (chunk > 0 && chunks_[chunk - 1]->size + ch->size <= kMergeLimit) {
+    left = chunk - 1;
+  } else {
+    return;
+  }
+  Chunk* a = chunks_[left].get();
+  Chunk* b = chunks_[left + 1].get();
+  std::memcpy(a->entries + a->size, b->entries, b->size * sizeof(Entry));
+  a->size += b->size;
+  chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(left) + 1);
+}
+
+void BrowseList::OnRemoved(const Entry& e) {
+  names_->Forget(e.name_len);
+}
+
+void BrowseList::MaybeCompactNames() {
+  constexpr size_t kMinGarbage = 1 << 20;
+  if (names_->garbage() < kMinGarbage || names_->garbage() < names_->live()) return;
+  auto fresh = std::make_unique<NameArena>();
+  std::vector<uint32_t> refs;
+  refs.reserve(count_);
+  for (const auto& ch : chunks_) {
+    for (uint32_t i = 0; i < ch->size; ++i) {
+      uint32_t ref = 0;
+      // Cannot fail (the fresh arena needs less room than the old one), but
+      // if it did, the old arena simply stays.
+      if (!fresh->Store(StoredName(ch->entries[i]), &ref)) return;
+      refs.push_back(ref);
+    }
+  }
+  size_t k = 0;
+  for (auto& ch : chunks_) {
+    for (uint32_t i = 0; i < ch->size; ++i) ch->entries[i].name_ref = refs[k++];
+  }
+  names_ = std::move(fresh);
+}
+
+std::vector<BrowseList::Entry> BrowseList::Flatten() const {
+  std::vector<Entry> all;
+  all.reserve(count_);
+  for (const auto& ch : chunks_) all.insert(all.end(), ch->entries, ch->entries + ch->size);
+  return all;
+}
+
+void BrowseList::Rebuild(std::vector<Entry>&& entries) {
+  chunks_.clear();
+  starts_valid_ = false;
+  last_located_ = 0;
+  chunks_.reserve(entries.size() / kBuildFill + 1);
+  for (size_t i = 0; i < entries.size(); i += kBuildFill) {
+    auto ch = std::make_unique<Chunk>();
+    size_t n = std::min(kBuildFill, entries.size() - i);
+    std::memcpy(ch->entries, entries.data() + i, n * sizeof(Entry));
+    ch->size = static_cast<uint32_t>(n);
+    chunks_.push_back(std::move(ch));
+  }
+  count_ = entries.size();
+}
+
+void BrowseList::StableSort(int order, std::vector<Entry>* entries) const {
+  int rule = SortRule(order);
+  auto less = [this, rule](const Entry& a, const Entry& b) { return Compare(rule, a, b) < 0; };
+  if (std::is_sorted(entries->begin(), entries->end(), less)) return;
+  std::stable_sort(entries->begin(), entries->end(), less);
+}
+
+// ---- operations ----
+
+Status BrowseList::CheckName(std::string_view name) const {
+  if (name.size() > kMaxListNameLength) {
+    return Status::InvalidArgument("list entry name longer than 255 bytes: " +
+                                   std::string(name.substr(0, 64)) + "...");
+  }
+  if (name.find('\0') != std::string_view::npos) {
+    return Status::InvalidArgument("list entry name holds a NUL byte");
+  }
+  return Status::Ok();
+}
+
+Status BrowseList::Reserve(size_t count) {
+  if (count <= capacity_) return Status::Ok();
+  size_t next = steps_->CapacityFor(count);
+  if (next == 0) {
+    return Status::ResourceExhausted("browse list is full (" + std::to_string(count_) +
+                                     " entries)");
+  }
+  capacity_ = next;
+  return Status::Ok();
+}
+
+Status BrowseList::Add(std::string_view name, uint32_t time, uint32_t value, uint32_t extra,
+                       uint32_t sort_key) {
+  VANTREL_RETURN_IF_ERROR(CheckName(name));
+  size_t old_capacity = capacity_;
+  VANTREL_RETURN_IF_ERROR(Reserve(count_ + 1));
+  Probe p;
+  p.Set(name);
+  p.time = time;
+  p.sort_key = sort_key;
+  Entry e{};
+  if (!names_->Store(p.name(), &e.name_ref)) {
+    capacity_ = old_capacity;
+    return Status::ResourceExhausted("browse list name storage is full");
+  }
+  e.time = time;
+  e.value = value;
+  e.extra = extra;
+  e.sort_key = sort_key;
+  e.last_len = p.last_len;
+  e.name_len = p.size;
+
+  int rule = SortRule(order_);
+  if (chunks_.empty()) {
+    InsertAt(0, 0, e);
+    return Status::Ok();
+  }
+  // Most adds come last or first in the order (files arriving newest first,
+  // lists loaded in order): test those ends before searching.
+  const Chunk& last = *chunks_.back();
+  if (CompareProbe(rule, p, last.entries[last.size - 1]) >= 0) {
+    InsertAt(chunks_.size(), 0, e);
+  } else if (CompareProbe(rule, p, chunks_.front()->entries[0]) < 0) {
+    InsertAt(0, 0, e);
+  } else {
+    auto [c, i] = UpperBound(rule, p);
+    InsertAt(c, i, e);
+  }
+  return Status::Ok();
+}
+
+Status BrowseList::AddBatch(std::span<const NewBrowseEntry> entries) {
+  // A few entries into a large list: plain inserts are cheaper than a merge.
+  if (entries.size() < 64 || entries.size() < count_ / 64) {
+    for (const NewBrowseEntry& n : entries) {
+      VANTREL_RETURN_IF_ERROR(Add(n.name, n.time, n.value, n.extra, n.sort_key));
+    }
+    return Status::Ok();
+  }
+  Status status;
+  std::vector<Entry> fresh;
+  fresh.reserve(std::min(entries.size(), steps_->max_entries() - count_));
+  for (const NewBrowseEntry& n : entries) {
+    status = CheckName(n.name);
+    if (status.ok() && count_ + fresh.size() + 1 > steps_->max_entries()) {
+      status = Status::ResourceExhausted("browse list is full (" +
+                                         std::to_string(count_ + fresh.size()) + " entries)");
+    }
+    if (!status.ok()) break;
+    Probe p;
+    p.Set(n.name);
+    Entry e{};
+    if (!names_->Store(p.name(), &e.name_ref)) {
+      status = Status::ResourceExhausted("browse list name storage is full");
+      break;
+    }
+    e.time = n.time;
+    e.value = n.value;
+    e.extra = n.extra;
+    e.sort_key = n.sort_key;
+    e.last_len = p.last_len;
+    e.name_len = p.size;
+    fresh.push_back(e);
+  }
+  if (fresh.empty()) return status;
+  // A stable sort of the new entries followed by a merge that puts existing
+  // entries before equal new ones gives exactly the list that one Add per
+  // entry would give.
+  int rule = SortRule(order_);
+  auto less = [this, rule](const Entry& a, const Entry& b) { return Compare(rule, a, b) < 0; };
+  StableSort(order_, &fresh);
+  if (count_ == 0) {
+    Rebuild(std::move(fresh));
+  } else {
+    std::vector<Entry> old = Flatten();
+    std::vector<Entry> merged;
+    merged.reserve(old.size() + fresh.size());
+    std::merge(old.begin(), old.end(), fresh.begin(), fresh.end(), std::back_inserter(merged),
+               less);
+    old.clear();
+    old.shrink_to_fit();
+    Rebuild(std::move(merged));
+  }
+  capacity_ = std::max(capacity_, steps_->CapacityFor(count_));
+  return status;
+}
+
+std::optional<std::pair<size_t, size_t>> BrowseList::ScanByName(const Probe& p,
+                                                                 uint32_t time) const {
+  for (size_t c = 0; c < chunks_.size(); ++c) {
+    const Chunk& ch = *chunks_[c];
+    for (size_t i = 0; i < ch.size; ++i) {
+      const Entry& e = ch.entries[i];
+      if (e.name_len != p.size || e.last_len != p.last_len) continue;
+      if (time != 0 && e.time != time) continue;
+      if (CompareNames(p.name(), p.last_len, e) == 0) return std::make_pair(c, i);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<BrowseLookup> BrowseList::Lookup(std::string_view name, uint32_t time) {
+  if (count_ == 0) return std::nullopt;
+  Probe p;
+  if (!p.Set(name)) return std::nullopt;
+  p.time = time;
+  if (order_ == kOrderNone) {
+    if (!SetOrder(time != 0 ? kOrderTime : kOrderName).ok()) return std::nullopt;
+  }
+  std::optional<std::pair<size_t, size_t>> at;
+  if (order_ == kOrderTime && time != 0) {
+    auto [c, i] = LowerBound(kOrderTime, p);
+    if (c < chunks_.size() && CompareProbe(kOrderTime, p, EntryRef(c, i)) == 0) at = {c, i};
+  } else if (order_ == kOrderName) {
+    auto [c, i] = LowerBound(kOrderName, p);
+    // Entries with equal names sit together; take the first with the time.
+    while (c < chunks_.size() && CompareProbe(kOrderName, p, EntryRef(c, i)) == 0) {
+      if (time == 0 || EntryRef(c, i).time == time) {
+        at = {c, i};
+        break;
+      }
+      if (++i == chunks_[c]->size) {
+        ++c;
+        i = 0;
+      }
+    }
+  } else {
+    at = ScanByName(p, time);
+  }
+  if (!at) return std::nullopt;
+  const Entry& e = EntryRef(at->first, at->second);
+  BrowseLookup r;
+  r.position = PositionOf(at->first, at->second);
+  r.time = e.time;
+  r.value = e.value;
+  r.extra = e.extra;
+  r.sort_key = e.sort_key;
+  return r;
+}
+
+std::optional<uint32_t> BrowseList::Remove(std::string_view name, uint32_t time) {
+  if (count_ == 0) return std::nullopt;
+  Probe p;
+  if (!p.Set(name)) return std::nullopt;
+  p.time = time;
+  std::optional<std::pair<size_t, size_t>> at;
+  int rule = SortRule(order_);
+  if (rule == kOrderTime || rule == kOrderName) {
+    auto [c, i] = LowerBound(rule, p);
+    if (c < chunks_.size() && CompareProbe(rule, p, EntryRef(c, i)) == 0) at = {c, i};
+  } else {
+    at = ScanByName(p, 0);
+  }
+  if (!at) return std::nullopt;
+  uint32_t removed = EntryRef(at->first, at->second).time;
+  EraseAt(at->first, at->second);
+  if (count_ > 0) MaybeCompactNames();
+  return removed;
+}
+
+size_t BrowseList::RemoveBelow(std::string_view folder_key) {
+  bool key_ends_folder = !folder_key.empty() && folder_key.back() == '\\';
+  auto below = [&](const Entry& e) {
+    BrowseEntryView v = MakeView(e);
+    if (!ExpandedStartsWith(v, folder_key)) return false;
+    return v.name_size() == folder_key.size() || key_ends_folder ||
+           ExpandedCharAt(v, folder_key.size()) == '\\';
+  };
+  std::vector<Entry> all = Flatten();
+  std::vector<Entry> kept;
+  kept.reserve(all.size());
+  for (const Entry& e : all) {
+    if (below(e)) {
+      OnRemoved(e);
+    } else {
+      kept.push_back(e);
+    }
+  }
+  size_t removed = all.size() - kept.size();
+  if (removed == 0) return 0;
+  all.clear();
+  all.shrink_to_fit();
+  if (kept.empty()) {
+    int order = order_;
+    Release();
+    order_ = order;
+    return removed;
+  }
+  Rebuild(std::move(kept));
+  MaybeCompactNames();
+  return removed;
+}
+
+std::optional<size_t> BrowseList::FindByName(std::string_view name, bool prefix) const {
+  size_t pos = 0;
+  for (const auto& ch : chunks_) {
+    for (size_t i = 0; i < ch->size; ++i, ++pos) {
+      const Entry& e = ch->entries[i];
+      if (prefix ? e.name_len <= name.size() : e.name_len != name.size()) continue;
+      if (ExpandedStartsWith(MakeView(e), name)) return pos;
+    }
+  }
+  return std::nullopt;
+}
+
+Status BrowseList::SetOrder(int order) {
+  if (order < kOrderNone || order > kOrderSortKey) {
+    return Status::InvalidArgument("unknown list order " + std::to_string(order));
+  }
+  if (order == order_) return Status::Ok();
+  bool same_rule = SortRule(order) == SortRule(order_);
+  order_ = order;
+  if (same_rule || count_ < 2) return Status::Ok();
+  std::vector<Entry> all = Flatten();
+  StableSort(order, &all);
+  Rebuild(std::move(all));
+  return Status::Ok();
+}
+
+std::optional<BrowseEntryView> BrowseList::ViewAt(size_t position) const {
+  if (position >= count_) return std::nullopt;
+  auto [c, i] = Locate(position);
+  return MakeView(EntryRef(c, i));
+}
+
+std::optional<BrowseEntry> BrowseList::EntryAt(size_t position) const {
+  std::optional<BrowseEntryView> v = ViewAt(position);
+  if (!v) return std::nullopt;
+  return BrowseEntry{v->ExpandedName(), v->time, v->value, v->extra, v->sort_key};
+}
+
+std::optional<BrowseEntry> BrowseList::TakeLast() {
+  std::optional<BrowseEntry> last = EntryAt(count_ == 0 ? 0 : count_ - 1);
+  if (!last) return std::nullopt;
+  size_t c = chunks_.size() - 1;
+  EraseAt(c, chunks_[c]->size - 1);
+  if (count_ > 0) MaybeCompactNames();
+  return last;
+}
+
+}  // namespace vantrel
