@@ -1,0 +1,173 @@
+#include "metadata/inspect.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "metadata/eps_reader.h"
+#include "metadata/iim_codec.h"
+#include "metadata/image_data_view.h"
+#include "metadata/photoshop_reader.h"
+#include "metadata/tiff_reader.h"
+
+namespace vantrel {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+// Type code from the extension: the text after the last dot among the last
+// four characters.
+std::string TypeFromExtension(const std::string& path) {
+  size_t from = path.size() >= 4 ? path.size() - 4 : 0;
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot < from) return "";
+  std::string ext = Lower(path.substr(dot + 1));
+  if (ext == "jpg" || ext == "jif") return "JPEG";
+  if (ext == "tif") return "TIFF";
+  if (ext == "eps" || ext == "dcs") return "EPSF";
+  if (ext == "pdf") return "PDF ";
+  return "";
+}
+
+std::string Printable(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+      char buf[8];
+      std::snprintf(buf, sizeof(buf), "\\x%02X", c);
+      out += buf;
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0xA0) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+const char* CaptionSourceName(CaptionSource source) {
+  switch (source) {
+    case CaptionSource::kNone: return "none";
+    case CaptionSource::kTrailer: return "trailer";
+    case CaptionSource::kTrailerMarkers: return "trailer markers";
+    case CaptionSource::kPhotoshop: return "Photoshop";
+    case CaptionSource::kEps: return "EPS";
+    case CaptionSource::kTiff: return "TIFF";
+    case CaptionSource::kResourceFork: return "resource fork";
+    case CaptionSource::kTextStream: return ":TEXT stream";
+  }
+  return "none";
+}
+
+ImageFileDescription InspectImageFile(const std::string& path, const InspectOptions& options) {
+  FileSystem& fs = options.fs ? *options.fs : *DefaultFileSystem();
+  ImageFileDescription d;
+  d.path = path;
+  StatusOr<FileInfo> info = fs.Stat(path);
+  if (!info.ok() || info->is_folder) return d;
+  StatusOr<std::string> head = fs.ReadFileRange(path, 0, 4);
+  if (!head.ok()) return d;
+  d.readable = true;
+  d.size = info->size;
+  d.first_bytes = *head;
+  d.type_code = TypeFromExtension(path);
+  if (d.type_code.empty() && options.finder_type) d.type_code = options.finder_type(path);
+  if (*head == "%!PS" || *head == "\xC5\xD0\xD3\xC6") d.type_code = "EPSF";
+  if (*head == "%PDF") d.type_code = "PDF ";
+
+  CaptionRecord record;
+  TrailerWindow window;
+  if (ReadImageInfoTrailer(fs, path, kTrailerTagIptc, &window)) {
+    d.has_image_info = FindImageInfo(window, &d.image_info);
+    if (InstallIptcBlock(record, window.block)) {
+      bool chain = window.bytes.size() >= 4 &&
+                   window.bytes.compare(window.bytes.size() - 4, 4, "\xA1\xB2\xC3\xD4") == 0;
+      d.source = chain ? CaptionSource::kTrailer : CaptionSource::kTrailerMarkers;
+    }
+  } else {
+    // The image-info block may stand in a trailer without tag 1.
+    TrailerWindow info_window;
+    if (ReadImageInfoTrailer(fs, path, kTrailerTagImageInfo, &info_window)) {
+      d.has_image_info = ParseImageInfo(info_window.block, &d.image_info);
+    }
+  }
+
+  if (record.iptc.empty() && options.read_document_info) {
+    ImageDataView view;
+    if (OpenImageData(view, path)) {
+      d.content_offset = view.content_offset();
+      CaptionSource mac = CaptionSource::kNone;
+      MacStreamReader mac_reader;
+      if (options.mac_streams) {
+        mac_reader = [&](CaptionRecord& r, const std::string& p) {
+          mac = options.mac_streams(r, p);
+          return mac != CaptionSource::kNone;
+        };
+      }
+      if (ReadPhotoshopCaption(record, view.data(), path, mac_reader)) {
+        d.source = mac != CaptionSource::kNone ? mac : CaptionSource::kPhotoshop;
+      } else if (ReadEpsCaption(view.data(), path, record, &fs)) {
+        d.source = CaptionSource::kEps;
+      } else if (ReadTiffCaption(view.data(), path, record)) {
+        d.source = CaptionSource::kTiff;
+      }
+      CloseImageData(view);
+    }
+    if (record.iptc.empty() && d.source != CaptionSource::kNone) d.source = CaptionSource::kNone;
+  }
+
+  d.iptc_length = record.iptc_length();
+  for (const IimDataset& ds : WalkDatasets(record.iptc)) {
+    if (ds.record != kIimApplicationRecord) continue;
+    d.datasets.push_back({ds.dataset, IimDatasetName(ds.dataset), std::string(ds.value)});
+  }
+  return d;
+}
+
+std::string FormatImageFileDescription(const ImageFileDescription& d) {
+  std::string out = "File: " + d.path + "\n";
+  if (!d.readable) return out + "Error: cannot read the file\n";
+  char line[256];
+  std::snprintf(line, sizeof(line), "Size: %llu bytes\n", static_cast<unsigned long long>(d.size));
+  out += line;
+  out += "Type: " + (d.type_code.empty() ? "(none; first bytes \"" + Printable(d.first_bytes) + "\")"
+                                         : d.type_code) + "\n";
+  out += std::string("Caption source: ") + CaptionSourceName(d.source) + "\n";
+  if (d.content_offset != 0) {
+    std::snprintf(line, sizeof(line), "Content offset: %zu\n", d.content_offset);
+    out += line;
+  }
+  std::snprintf(line, sizeof(line), "IPTC length: %d\n", d.iptc_length);
+  out += line;
+  for (const DescribedDataset& ds : d.datasets) {
+    std::snprintf(line, sizeof(line), "  2:%03d %s = \"", ds.number,
+                  ds.name.empty() ? "(unknown)" : ds.name.c_str());
+    out += line + Printable(ds.value) + "\"\n";
+  }
+  if (d.has_image_info) {
+    const ImageInfo& i = d.image_info;
+    std::snprintf(line, sizeof(line),
+                  "Image info: width %u, height %u, channels %u, resolution %d.%03d dpi\n",
+                  i.width, i.height, i.channels, i.resolution_milli / 1000,
+                  std::abs(i.resolution_milli % 1000));
+    out += line;
+  } else {
+    out += "Image info: none\n";
+  }
+  return out;
+}
+
+std::string DescribeImageFile(const std::string& path, const InspectOptions& options) {
+  return FormatImageFileDescription(InspectImageFile(path, options));
+}
+
+}  // namespace vantrel

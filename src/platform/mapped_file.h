@@ -1,0 +1,78 @@
+// MappedFile: the read-only contents of one file, mapped or read into memory;
+// FileViewLock: one view of a file at a time across the threads of the
+// process.
+//
+// MappedFile::Open maps the file read-only (mmap, MAP_PRIVATE); when mapping
+// fails (an empty file, a file system without mmap) the whole file is read
+// into memory instead. The contents never change through this class.
+// A mapped file that another process truncates while it is mapped raises
+// SIGBUS on access to the lost pages; callers read image files that the
+// server itself never writes.
+//
+// Thread safety: a MappedFile is immutable after Open and may be read from
+// any thread. FileViewLock may be taken from any thread; taking it for a path
+// that another holder has waits until that holder releases it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace vantrel {
+
+class MappedFile {
+ public:
+  enum class Mode {
+    kMapOrRead,  // map; read into memory when mapping fails
+    kRead,       // always read into memory
+  };
+
+  // Opens `path` for reading. Fails with kNotFound when it does not exist,
+  // kInvalidArgument for a folder, kIoError when it cannot be read.
+  static StatusOr<std::unique_ptr<MappedFile>> Open(const std::string& path,
+                                                    Mode mode = Mode::kMapOrRead);
+
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  std::string_view data() const { return {data_, size_}; }
+  size_t size() const { return size_; }
+  bool mapped() const { return mapped_; }
+
+ private:
+  MappedFile() = default;
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+  std::string copy_;  // the contents when not mapped
+};
+
+// Holds the process-wide view lock of one path from construction to
+// destruction (or Release). Waits without time limit while another holder
+// has it.
+class FileViewLock {
+ public:
+  FileViewLock() = default;
+  explicit FileViewLock(const std::string& path);
+  ~FileViewLock() { Release(); }
+  FileViewLock(FileViewLock&& other) noexcept;
+  FileViewLock& operator=(FileViewLock&& other) noexcept;
+  FileViewLock(const FileViewLock&) = delete;
+  FileViewLock& operator=(const FileViewLock&) = delete;
+
+  // Tries to take the lock without waiting; false when another holder has it.
+  static bool TryLock(const std::string& path, FileViewLock* lock);
+
+  bool held() const { return !path_.empty(); }
+  void Release();
+
+ private:
+  std::string path_;
+};
+
+}  // namespace vantrel
