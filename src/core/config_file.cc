@@ -72,6 +72,19 @@ void DeriveIndexFolders(IndexDefinition* def) {
   def->search_folder = SearchFolderOf(def->index_folder);
 }
 
+bool PathIsWithin(std::string_view path, std::string_view folder) {
+  auto trim = [](std::string_view p) {
+    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    return p;
+  };
+  path = trim(path);
+  folder = trim(folder);
+  if (folder.empty() || path.size() < folder.size() || path.substr(0, folder.size()) != folder) {
+    return false;
+  }
+  return path.size() == folder.size() || folder == "/" || path[folder.size()] == '/';
+}
+
 StatusOr<IndexDefinition> NewIndexDefinition(const std::string& name,
                                              const std::string& index_folder) {
   IndexDefinition def;  // member initialisers hold the defaults of a new index

@@ -194,6 +194,12 @@ std::string SearchFolderOf(const std::string& index_folder);
 // Sets the engine, lists and search folders of `def` from its index folder.
 void DeriveIndexFolders(IndexDefinition* def);
 
+// True when the native path `path` is `folder` itself or lies below it,
+// compared component by component ("/srv/img" holds "/srv/img/index" but not
+// "/srv/images/index"). Trailing slashes do not count. This is the nesting
+// rule for image folders: an image folder must not hold its index folder.
+bool PathIsWithin(std::string_view path, std::string_view folder);
+
 // A new definition with default options and free image folder slots.
 // kInvalidArgument when the name is empty or longer than 32 bytes, or the
 // folder is empty or longer than kMaxIndexFolderLength.
