@@ -86,7 +86,7 @@ std::vector<std::pair<std::string, bool>> ListNames(const std::string& path) {
 
 }  // namespace
 
-StatusOr<std::unique_ptr<ChangeNotifier>> ChangeNotifier::Create() {
+StatusOr<std::unique_ptr<ChangeNotifier>> ChangeNotifier::Create(Options options) {
   int inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (inotify_fd < 0) {
     return Status::IoError(std::string("cannot start change notification: ") + strerror(errno));
@@ -97,11 +97,19 @@ StatusOr<std::unique_ptr<ChangeNotifier>> ChangeNotifier::Create() {
     close(inotify_fd);
     return Status::IoError(std::string("cannot open an eventfd: ") + strerror(err));
   }
-  return std::unique_ptr<ChangeNotifier>(new ChangeNotifier(inotify_fd, wake_fd));
+  return std::unique_ptr<ChangeNotifier>(new ChangeNotifier(inotify_fd, wake_fd, std::move(options)));
 }
 
-ChangeNotifier::ChangeNotifier(int inotify_fd, int wake_fd)
-    : inotify_fd_(inotify_fd), wake_fd_(wake_fd), read_buffer_(kReadBufferSize) {}
+ChangeNotifier::ChangeNotifier(int inotify_fd, int wake_fd, Options options)
+    : inotify_fd_(inotify_fd),
+      wake_fd_(wake_fd),
+      options_(std::move(options)),
+      read_buffer_(kReadBufferSize) {}
+
+int ChangeNotifier::AddWatch(const std::string& path, uint32_t mask) {
+  if (options_.add_watch) return options_.add_watch(inotify_fd_, path.c_str(), mask);
+  return inotify_add_watch(inotify_fd_, path.c_str(), mask);
+}
 
 ChangeNotifier::~ChangeNotifier() {
   close(inotify_fd_);  // drops every watch
@@ -176,7 +184,7 @@ int ChangeNotifier::WatchFolders(uint32_t key, Tree& tree, const std::string& st
     const bool is_start = rel == start_rel;
     // The watch comes before the listing: a name made in between is both
     // listed and reported by the new watch, never missed.
-    int wd = inotify_add_watch(inotify_fd_, path.c_str(), rel.empty() ? kFolderMask : kSubFolderMask);
+    int wd = AddWatch(path, rel.empty() ? kFolderMask : kSubFolderMask);
     if (wd < 0) {
       int err = errno;
       if (is_start) start_error = err;

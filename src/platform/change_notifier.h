@@ -40,6 +40,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -101,9 +102,16 @@ class ChangeNotifier {
     bool empty() const { return events.empty() && troubles.empty() && !woken; }
   };
 
+  struct Options {
+    // Stands in for inotify_add_watch(fd, path, mask): returns a watch
+    // descriptor, or -1 with errno set. Empty means the real call. Tests use
+    // it to inject failures such as ENOSPC (the watch limit).
+    std::function<int(int fd, const char* path, uint32_t mask)> add_watch;
+  };
+
   // kIoError when the inotify or event descriptor cannot be made (for
   // instance when the per-user inotify instance limit is reached).
-  static StatusOr<std::unique_ptr<ChangeNotifier>> Create();
+  static StatusOr<std::unique_ptr<ChangeNotifier>> Create(Options options = {});
 
   ~ChangeNotifier();
   ChangeNotifier(const ChangeNotifier&) = delete;
@@ -154,7 +162,8 @@ class ChangeNotifier {
     bool gone = false;
   };
 
-  ChangeNotifier(int inotify_fd, int wake_fd);
+  ChangeNotifier(int inotify_fd, int wake_fd, Options options);
+  int AddWatch(const std::string& path, uint32_t mask);
 
   // Adds watches for `start_rel` and every folder below it. With `report`,
   // every name found below `start_rel` is added to `batch` as kAdded.
@@ -178,6 +187,7 @@ class ChangeNotifier {
 
   const int inotify_fd_;
   const int wake_fd_;
+  const Options options_;
 
   Mutex mu_;
   std::map<uint32_t, Tree> trees_ GUARDED_BY(mu_);
