@@ -1,0 +1,513 @@
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include <xapian.h>
+
+#include "core/file_names.h"
+#include "engine/document_indexer.h"
+#include "engine/index_files.h"
+#include "engine/query_compiler.h"
+#include "engine/query_parser.h"
+#include "engine/reader_pool.h"
+#include "engine/remove_list.h"
+#include "engine/thesaurus.h"
+#include "platform/mutex.h"
+
+namespace vantrel {
+namespace {
+
+constexpr int kSearchAttempts = 5;
+constexpr uint64_t kProgressEvery = 1000;
+constexpr size_t kMaxRemoveListBytes = 512u << 20;
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string Describe(const Xapian::Error& e) { return e.get_description(); }
+
+// What a Xapian failure of a writer means for the caller.
+Status WriterError(const std::string& folder, const Xapian::Error& e) {
+  const std::string type = e.get_type();
+  if (type == "DatabaseNotFoundError") {
+    return Status::NotFound("no index in " + folder);
+  }
+  if (type == "DatabaseLockError") {
+    return Status::Unavailable("the index in " + folder + " is locked by another writer");
+  }
+  return Status::IoError("index job on " + folder + " failed: " + Describe(e));
+}
+
+int32_t ScoreOf(double weight) {
+  double scaled = std::round(weight * 100.0);
+  if (!(scaled >= 1.0)) return 1;
+  if (scaled > 2147483647.0) return 2147483647;
+  return static_cast<int32_t>(scaled);
+}
+
+struct Hit {
+  Xapian::docid id;
+  int32_t score;
+  std::string name;
+};
+
+// Fills the names of `hits` from the name value stream, walking it in
+// document order (much faster than fetching documents one by one).
+void FillNames(const Xapian::Database& db, std::vector<Hit>* hits) {
+  std::vector<size_t> order(hits->size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return (*hits)[a].id < (*hits)[b].id; });
+  Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
+  const Xapian::ValueIterator end = db.valuestream_end(kNameSlot);
+  for (size_t i : order) {
+    Hit& h = (*hits)[i];
+    if (it == end) break;
+    if (it.get_docid() < h.id) it.skip_to(h.id);
+    if (it == end) break;
+    if (it.get_docid() == h.id) h.name = *it;
+  }
+}
+
+}  // namespace
+
+class Engine::Impl {
+ public:
+  Impl(FileSystem* fs, const CharTable* table) : fs_(fs), table_(*table), pool_(fs) {}
+
+  FileSystem* const fs_;
+  const CharTable& table_;
+  FieldCatalogue catalogue_;
+  Thesaurus thesaurus_;
+  bool thesaurus_found_ = false;
+  bool wordnet_found_ = false;
+  ReaderPool pool_;
+
+  Mutex mu_;
+  EngineOptions options_ GUARDED_BY(mu_);
+  bool stopped_ GUARDED_BY(mu_) = false;
+  int active_calls_ GUARDED_BY(mu_) = 0;
+  CondVar idle_;
+  std::map<std::string, std::unique_ptr<Mutex>> writer_locks_ GUARDED_BY(mu_);
+
+  // Counts a running call for Stop; entered() is false once the engine is stopped.
+  class CallGuard {
+   public:
+    explicit CallGuard(Impl* impl) : impl_(impl), entered_(impl->Enter()) {}
+    ~CallGuard() {
+      if (entered_) impl_->Leave();
+    }
+    bool entered() const { return entered_; }
+
+   private:
+    Impl* impl_;
+    bool entered_;
+  };
+
+  // Counts a running call; false once the engine is stopped.
+  bool Enter() {
+    MutexLock lock(&mu_);
+    if (stopped_) return false;
+    ++active_calls_;
+    return true;
+  }
+  void Leave() {
+    MutexLock lock(&mu_);
+    if (--active_calls_ == 0) idle_.SignalAll();
+  }
+  EngineOptions Options() {
+    MutexLock lock(&mu_);
+    return options_;
+  }
+  Mutex* WriterLock(const std::string& folder) {
+    MutexLock lock(&mu_);
+    std::unique_ptr<Mutex>& m = writer_locks_[folder];
+    if (!m) m = std::make_unique<Mutex>();
+    return m.get();
+  }
+
+  Status RemoveListed(const IndexJob& job);
+  Status AddDocuments(const IndexJob& job, const EngineOptions& options);
+  Status CompactLocked(const std::string& folder);
+  StatusOr<SearchOutcome> Search(const SearchJob& job);
+  Status RunSearchOnce(const ReaderPool::Reader& reader, const QueryNode& root,
+                       const SearchJob& job, const EngineOptions& options,
+                       std::vector<Hit>* hits, uint64_t* matches);
+};
+
+namespace {
+
+Status Stopped() { return Status::FailedPrecondition("the engine is stopped"); }
+
+// Reads the whole text of a document through its callbacks.
+Status ReadText(EngineDocument& d, uint32_t max_bytes, std::string* text) {
+  text->clear();
+  if (!d.read) return Status::InvalidArgument("document " + d.name + " has no read callback");
+  const size_t want = std::min<size_t>(d.text_length, max_bytes);
+  text->resize(want);
+  if (d.seek) d.seek(0);
+  size_t have = 0;
+  while (have < want) {
+    size_t n = d.read(text->data() + have, want - have);
+    if (n == 0) break;
+    have += std::min(n, want - have);
+  }
+  text->resize(have);
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status Engine::Impl::RemoveListed(const IndexJob& job) {
+  std::vector<std::string> names;
+  if (job.remove_list_in_file && !job.remove_list_path.empty()) {
+    StatusOr<std::string> bytes = fs_->ReadFile(job.remove_list_path, kMaxRemoveListBytes);
+    if (bytes.ok()) {
+      names = ParseRemoveList(*bytes);
+    } else if (!bytes.status().IsNotFound()) {
+      return bytes.status();
+    }
+  }
+  try {
+    Xapian::WritableDatabase db(job.index_folder, Xapian::DB_OPEN | Xapian::DB_BACKEND_GLASS);
+    db.begin_transaction(true);
+    try {
+      for (const std::string& name : names) db.delete_document(IdTermForName(name));
+      db.commit_transaction();
+    } catch (...) {
+      try {
+        db.cancel_transaction();
+      } catch (const Xapian::Error&) {
+      }
+      throw;
+    }
+    db.close();
+  } catch (const Xapian::Error& e) {
+    return WriterError(job.index_folder, e);
+  }
+  return CompactLocked(job.index_folder);
+}
+
+Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& options) {
+  EngineDataSource* source = job.data_source;
+  if (source == nullptr || !source->next_document) {
+    return Status::InvalidArgument("an add job needs a data source with a next-document callback");
+  }
+  const DocumentIndexer indexer(table_, catalogue_);
+  uint64_t done = 0;
+  auto progress = [&] {
+    if (job.message_callback) {
+      EngineMessage m;
+      m.code = kMessageProgress;
+      m.count = done;
+      job.message_callback(m);
+    }
+  };
+  try {
+    int flags = (job.create ? Xapian::DB_CREATE_OR_OPEN : Xapian::DB_OPEN) | Xapian::DB_BACKEND_GLASS;
+    Xapian::WritableDatabase db(job.index_folder, flags);
+    Status failure;
+    db.begin_transaction(true);
+    try {
+      if (source->rewind && !source->rewind()) {
+        failure = Status::Internal("the data source could not rewind");
+      }
+      std::string text;
+      while (failure.ok()) {
+        EngineDocument d;
+        int r = source->next_document(&d);
+        if (r == -1) break;
+        if (r != 0) {
+          failure = Status::Internal("the data source failed with " + std::to_string(r) +
+                                     " after " + std::to_string(done) + " documents");
+          break;
+        }
+        if (d.name.empty()) continue;  // a document without a name cannot be stored
+        failure = ReadText(d, options.max_text_bytes, &text);
+        if (!failure.ok()) break;
+        db.replace_document(IdTermForName(d.name), indexer.Build(d.name, text));
+        ++done;
+        if (options.commit_every != 0 && done % options.commit_every == 0) {
+          db.commit_transaction();
+          db.begin_transaction(true);
+        }
+        if (done % kProgressEvery == 0) progress();
+      }
+      if (failure.ok()) {
+        db.commit_transaction();
+      } else {
+        db.cancel_transaction();
+      }
+    } catch (...) {
+      try {
+        db.cancel_transaction();
+      } catch (const Xapian::Error&) {
+      }
+      throw;
+    }
+    db.close();
+    if (!failure.ok()) return failure;
+  } catch (const Xapian::Error& e) {
+    return WriterError(job.index_folder, e);
+  } catch (const std::exception& e) {
+    return Status::Internal(std::string("the data source failed: ") + e.what());
+  }
+  progress();
+  return Status::Ok();
+}
+
+Status Engine::Impl::CompactLocked(const std::string& folder) {
+  return StageAndSwap(fs_, folder, [&](const std::string& stage) -> Status {
+    try {
+      Xapian::Database db(folder, Xapian::DB_BACKEND_GLASS);
+      db.compact(stage);
+    } catch (const Xapian::Error& e) {
+      return Status::IoError("compacting " + folder + " failed: " + Describe(e));
+    }
+    return Status::Ok();
+  });
+}
+
+Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const QueryNode& root,
+                                   const SearchJob& job, const EngineOptions& options,
+                                   std::vector<Hit>* hits, uint64_t* matches) {
+  const Xapian::Database& db = reader.db;
+  hits->clear();
+  const bool unlimited = job.max_hits < 0;
+  const bool every_document = root.kind == QueryNode::Kind::kWord &&
+                              (root.word == kLastWordTerm || root.word == kFirstWordTerm);
+  if (every_document && unlimited) {
+    // Every document: walk the name stream instead of matching.
+    hits->reserve(db.get_doccount());
+    for (Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
+         it != db.valuestream_end(kNameSlot); ++it) {
+      hits->push_back(Hit{it.get_docid(), 1, *it});
+    }
+    *matches = hits->size();
+    return Status::Ok();
+  }
+  CompileSettings settings;
+  settings.flags = job.flags;
+  settings.max_edits = (job.flags & kSearchFuzzy) ? MaxEditsForFuzziness(job.fuzziness) : 0;
+  settings.max_expansion = options.max_expansion;
+  settings.thesaurus = &thesaurus_;
+  Xapian::Query query = every_document ? Xapian::Query::MatchAll
+                                       : CompileQuery(root, catalogue_, settings, db);
+  Xapian::Enquire enquire(db);
+  enquire.set_query(query);
+  if (every_document) enquire.set_weighting_scheme(Xapian::BoolWeight());
+  if (!unlimited && (job.flags & kSearchNewestFirst)) {
+    // When the limit cuts the result, the newest documents are kept.
+    enquire.set_sort_by_value_then_relevance(kTimeSlot, true);
+  }
+  const Xapian::doccount total = db.get_doccount();
+  const Xapian::doccount limit =
+      unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
+  Xapian::MSet mset = enquire.get_mset(0, limit);
+  *matches = unlimited ? mset.size() : mset.get_matches_estimated();
+  hits->reserve(mset.size());
+  for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
+    hits->push_back(Hit{*it, ScoreOf(it.get_weight()), std::string()});
+  }
+  FillNames(db, hits);
+  return Status::Ok();
+}
+
+StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
+  SearchOutcome outcome;
+  auto send_error = [&](const std::string& text) {
+    outcome.error = text;
+    if (job.message_callback) {
+      EngineMessage m;
+      m.code = kMessageQueryError;
+      m.text = outcome.error;
+      job.message_callback(m);
+    }
+  };
+  ParsedQuery parsed = ParseQuery(job.query, table_, catalogue_);
+  // An unknown index is reported before a bad query.
+  StatusOr<std::unique_ptr<ReaderPool::Reader>> reader = pool_.Acquire(job.index_folder);
+  if (!reader.ok()) return reader.status();
+  if (!parsed.error.empty()) {
+    pool_.Release(job.index_folder, std::move(*reader));
+    send_error(parsed.error);
+    return outcome;
+  }
+  const EngineOptions options = Options();
+  std::vector<Hit> hits;
+  Status result;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      result = RunSearchOnce(**reader, *parsed.root, job, options, &hits, &outcome.matches);
+      pool_.Release(job.index_folder, std::move(*reader));
+      break;
+    } catch (const Xapian::DatabaseModifiedError& e) {
+      // Changed under us: open the current state and run again.
+      if (attempt + 1 >= kSearchAttempts) {
+        return Status::Unavailable("the index in " + job.index_folder +
+                                   " kept changing during the search: " + Describe(e));
+      }
+    } catch (const Xapian::DatabaseError& e) {
+      if (attempt + 1 >= kSearchAttempts) {
+        return Status::IoError("search in " + job.index_folder + " failed: " + Describe(e));
+      }
+    } catch (const Xapian::Error& e) {
+      // Anything else is a query the engine cannot run.
+      pool_.Release(job.index_folder, std::move(*reader));
+      send_error("The query cannot be run: " + Describe(e));
+      return outcome;
+    } catch (const std::bad_alloc&) {
+      send_error("The query needs too much memory");
+      return outcome;
+    }
+    reader = pool_.Acquire(job.index_folder);
+    if (!reader.ok()) return reader.status();
+  }
+  if (!result.ok()) return result;
+  for (const Hit& h : hits) {
+    if (h.name.empty()) continue;
+    ++outcome.delivered;
+    if (job.message_callback) {
+      EngineMessage m;
+      m.code = kMessageFoundDocument;
+      m.name = h.name;
+      m.score = h.score;
+      job.message_callback(m);
+    }
+  }
+  return outcome;
+}
+
+Engine::Engine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Engine::~Engine() { Stop(); }
+
+StatusOr<std::unique_ptr<Engine>> Engine::Start(const EngineStartOptions& options) {
+  FileSystem* fs = options.fs != nullptr ? options.fs : DefaultFileSystem();
+  const CharTable* table = options.char_table != nullptr ? options.char_table : &CharTable::Default();
+  const std::string& home = options.home_folder;
+  if (home.empty() || !fs->IsFolder(home)) {
+    return Status::InvalidArgument("the engine's home folder " + home + " is not a folder");
+  }
+  auto impl = std::make_unique<Impl>(fs, table);
+  Status s = fs->DeleteFile(Join(home, kInUseFile));
+  if (!s.ok() && !s.IsNotFound()) return s;
+  impl->thesaurus_found_ = fs->Exists(Join(home, kThesaurusFile));
+  impl->wordnet_found_ = fs->Exists(Join(home, kWordNetFile));
+  StatusOr<FieldCatalogue> catalogue = FieldCatalogue::Load(fs, Join(home, names::kFieldCatalogue));
+  if (catalogue.ok()) impl->catalogue_ = std::move(*catalogue);
+  if (impl->thesaurus_found_) {
+    StatusOr<std::string> text = fs->ReadFile(Join(home, kThesaurusFile), kMaxThesaurusBytes);
+    if (text.ok()) impl->thesaurus_ = Thesaurus::Parse(*text, *table);
+  }
+  return std::unique_ptr<Engine>(new Engine(std::move(impl)));
+}
+
+void Engine::Stop() {
+  {
+    MutexLock lock(&impl_->mu_);
+    impl_->stopped_ = true;
+    while (impl_->active_calls_ > 0) impl_->idle_.Wait(&impl_->mu_);
+  }
+  impl_->pool_.Clear();
+}
+
+bool Engine::thesaurus_found() const { return impl_->thesaurus_found_; }
+bool Engine::wordnet_found() const { return impl_->wordnet_found_; }
+const FieldCatalogue& Engine::catalogue() const { return impl_->catalogue_; }
+
+StatusOr<IndexInfo> Engine::GetIndexInfo(const std::string& index_folder) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  StatusOr<std::unique_ptr<ReaderPool::Reader>> reader = impl_->pool_.Acquire(index_folder);
+  if (!reader.ok()) return reader.status();
+  IndexInfo info;
+  info.document_count = (*reader)->db.get_doccount();
+  impl_->pool_.Release(index_folder, std::move(*reader));
+  return info;
+}
+
+EngineOptions Engine::GetOptions() const { return impl_->Options(); }
+
+void Engine::SetOptions(const EngineOptions& options) {
+  MutexLock lock(&impl_->mu_);
+  impl_->options_ = options;
+}
+
+Status Engine::RunIndexJob(const IndexJob& job) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  Status result;
+  if (job.index_folder.empty()) {
+    result = Status::InvalidArgument("an index job needs an index folder");
+  } else {
+    MutexLock writer(impl_->WriterLock(job.index_folder));
+    FileSystem* fs = impl_->fs_;
+    if (job.create) result = fs->CreateFolders(job.index_folder);
+    if (result.ok() && fs->IsFolder(job.index_folder)) {
+      result = RecoverSwap(fs, job.index_folder);
+    }
+    if (result.ok() && job.create && !job.add) {
+      try {
+        Xapian::WritableDatabase db(job.index_folder,
+                                    Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS);
+        db.close();
+      } catch (const Xapian::Error& e) {
+        result = WriterError(job.index_folder, e);
+      }
+    }
+    if (result.ok() && job.remove) result = impl_->RemoveListed(job);
+    if (result.ok() && job.add) result = impl_->AddDocuments(job, impl_->Options());
+  }
+  if (!result.ok() && job.message_callback) {
+    EngineMessage m;
+    m.code = kMessageJobError;
+    std::string text = result.ToString();
+    m.text = text;
+    job.message_callback(m);
+  }
+  return result;
+}
+
+StatusOr<SearchOutcome> Engine::RunSearchJob(const SearchJob& job) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  return impl_->Search(job);
+}
+
+Status Engine::Compact(const std::string& index_folder) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  MutexLock writer(impl_->WriterLock(index_folder));
+  VANTREL_RETURN_IF_ERROR(RecoverSwap(impl_->fs_, index_folder));
+  return impl_->CompactLocked(index_folder);
+}
+
+Status Engine::InstallIndexFiles(const std::string& index_folder,
+                                 const std::string& source_folder) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  FileSystem* fs = impl_->fs_;
+  if (!fs->Exists(Join(source_folder, kVersionFileName))) {
+    return Status::NotFound("no index in " + source_folder);
+  }
+  MutexLock writer(impl_->WriterLock(index_folder));
+  VANTREL_RETURN_IF_ERROR(fs->CreateFolders(index_folder));
+  return StageAndSwap(fs, index_folder, [&](const std::string& stage) -> Status {
+    StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(source_folder);
+    if (!entries.ok()) return entries.status();
+    for (const FolderEntry& e : *entries) {
+      if (e.is_folder || e.name == kLockFileName) continue;
+      VANTREL_RETURN_IF_ERROR(fs->CopyFile(Join(source_folder, e.name), Join(stage, e.name)));
+    }
+    return Status::Ok();
+  });
+}
+
+}  // namespace vantrel

@@ -1,0 +1,115 @@
+#include "engine/index_files.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool IsTableFile(const std::string& name) {
+  return name.size() > 6 && name.compare(name.size() - 6, 6, ".glass") == 0;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) eol = text.size();
+    std::string line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    // Only plain names of this folder.
+    if (!line.empty() && line.find('/') == std::string::npos && line != "." && line != "..") {
+      out.push_back(line);
+    }
+  }
+  return out;
+}
+
+Status RemoveStage(FileSystem* fs, const std::string& stage) {
+  if (!fs->IsFolder(stage)) return Status::Ok();
+  VANTREL_RETURN_IF_ERROR(fs->EmptyFolder(stage, /*recursive=*/true));
+  return fs->DeleteFolder(stage);
+}
+
+// Steps 3 to 5, given the READY list. Idempotent: every step checks what is
+// already done, so a crash anywhere is finished by running it again.
+Status FinishSwap(FileSystem* fs, const std::string& folder, const std::string& stage,
+                  const std::vector<std::string>& new_files) {
+  const std::string staged_version = Join(stage, kVersionFileName);
+  if (fs->Exists(staged_version)) {
+    Status s = fs->DeleteFile(Join(folder, kVersionFileName));
+    if (!s.ok() && !s.IsNotFound()) return s;
+    for (const std::string& name : new_files) {
+      if (name == kVersionFileName) continue;
+      const std::string from = Join(stage, name);
+      if (fs->Exists(from)) VANTREL_RETURN_IF_ERROR(fs->Rename(from, Join(folder, name)));
+    }
+    StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+    if (!entries.ok()) return entries.status();
+    for (const FolderEntry& e : *entries) {
+      if (e.is_folder || !IsTableFile(e.name)) continue;
+      if (std::find(new_files.begin(), new_files.end(), e.name) == new_files.end()) {
+        VANTREL_RETURN_IF_ERROR(fs->DeleteFile(Join(folder, e.name)));
+      }
+    }
+    VANTREL_RETURN_IF_ERROR(fs->Rename(staged_version, Join(folder, kVersionFileName)));
+  }
+  return RemoveStage(fs, stage);
+}
+
+}  // namespace
+
+StatusOr<DatabaseVersion> ReadDatabaseVersion(FileSystem* fs, const std::string& folder) {
+  StatusOr<FileInfo> info = fs->Stat(Join(folder, kVersionFileName));
+  if (!info.ok()) return info.status();
+  return DatabaseVersion{info->size, info->modified};
+}
+
+Status StageAndSwap(FileSystem* fs, const std::string& folder,
+                    const std::function<Status(const std::string& stage)>& fill) {
+  const std::string stage = Join(folder, kStagingFolderName);
+  VANTREL_RETURN_IF_ERROR(RecoverSwap(fs, folder));
+  VANTREL_RETURN_IF_ERROR(fs->CreateFolders(stage));
+  Status filled = fill(stage);
+  std::vector<std::string> new_files;
+  if (filled.ok()) {
+    StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(stage);
+    if (!entries.ok()) {
+      filled = entries.status();
+    } else {
+      for (const FolderEntry& e : *entries) {
+        if (!e.is_folder && e.name != kLockFileName) new_files.push_back(e.name);
+      }
+      if (std::find(new_files.begin(), new_files.end(), kVersionFileName) == new_files.end()) {
+        filled = Status::Internal("the new database in " + stage + " has no version file");
+      }
+    }
+  }
+  if (!filled.ok()) {
+    RemoveStage(fs, stage).IgnoreError();
+    return filled;
+  }
+  std::string ready;
+  for (const std::string& n : new_files) ready += n + "\n";
+  Status s = fs->WriteFileAtomic(Join(stage, kReadyFileName), ready);
+  if (!s.ok()) {
+    RemoveStage(fs, stage).IgnoreError();
+    return s;
+  }
+  return FinishSwap(fs, folder, stage, new_files);
+}
+
+Status RecoverSwap(FileSystem* fs, const std::string& folder) {
+  const std::string stage = Join(folder, kStagingFolderName);
+  if (!fs->IsFolder(stage)) return Status::Ok();
+  StatusOr<std::string> ready = fs->ReadFile(Join(stage, kReadyFileName), 1 << 16);
+  if (!ready.ok()) return RemoveStage(fs, stage);  // the new database was never complete
+  return FinishSwap(fs, folder, stage, SplitLines(*ready));
+}
+
+}  // namespace vantrel

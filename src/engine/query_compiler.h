@@ -1,0 +1,51 @@
+// QueryCompiler: turns a parsed query into a Xapian query over one database.
+//
+// Words become terms (with the field's prefix inside FIELD contains (...)),
+// wildcard words and the search flags' expansions become OR-groups of the
+// vocabulary terms they stand for (see term_expansion.h), phrases become
+// Xapian phrases, W/n an unordered window and PRE/n an ordered one.
+// "xfirstword" and "xlastword" are whole-document words in every field.
+//
+// Thread safety: one compiler per search; the Database it is given must not
+// be used by another thread meanwhile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <xapian.h>
+
+#include "engine/field_catalogue.h"
+#include "engine/query_parser.h"
+#include "engine/thesaurus.h"
+
+namespace vantrel {
+
+// Search flags of a search job.
+inline constexpr uint32_t kSearchFuzzy = 0x1;
+inline constexpr uint32_t kSearchSoundAlike = 0x2;
+inline constexpr uint32_t kSearchStemming = 0x4;
+inline constexpr uint32_t kSearchSynonyms = 0x10;
+inline constexpr uint32_t kSearchThesaurus = 0x20;
+inline constexpr uint32_t kSearchWordNet = 0x40;
+inline constexpr uint32_t kSearchNewestFirst = 0x100;
+
+// Terms indexed in every document: before the first and after the last word.
+inline constexpr char kFirstWordTerm[] = "xfirstword";
+inline constexpr char kLastWordTerm[] = "xlastword";
+
+struct CompileSettings {
+  uint32_t flags = 0;
+  int max_edits = 0;            // fuzzy: 1 to 3 letters
+  size_t max_expansion = 10000;  // terms per wildcard or expanded word
+  const Thesaurus* thesaurus = nullptr;  // null or empty: no synonyms
+};
+
+// Builds the query. Throws Xapian::Error (the caller catches it).
+Xapian::Query CompileQuery(const QueryNode& root, const FieldCatalogue& catalogue,
+                           const CompileSettings& settings, const Xapian::Database& db);
+
+// The fuzziness value of a search job (1, 3 or 6) as letters that may differ.
+int MaxEditsForFuzziness(int fuzziness);
+
+}  // namespace vantrel
