@@ -1,0 +1,39 @@
+// The vantrelctl commands and the dispatcher that picks one.
+//
+// Each command function takes the call (start directory and the words after
+// the command) and returns the exit status (kCtlOk, kCtlFailed, kCtlUsage).
+// Messages go to env.err, results to env.out.
+//
+// Thread safety: one command at a time per CtlEnv.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/ctl_context.h"
+
+namespace vantrel {
+
+// Runs `vantrelctl ARGS...` (args without the program name).
+int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env);
+
+// config show [--json]
+int CmdConfigShow(const CtlCall& call, const CtlEnv& env);
+// index add NAME FOLDER | index remove N | index set N OPTION VALUE
+int CmdIndexAdd(const CtlCall& call, const CtlEnv& env);
+int CmdIndexRemove(const CtlCall& call, const CtlEnv& env);
+int CmdIndexSet(const CtlCall& call, const CtlEnv& env);
+// folder add N PATH [--win NAME] [--mac NAME] [--no-subfolders] | folder remove N K
+int CmdFolderAdd(const CtlCall& call, const CtlEnv& env);
+int CmdFolderRemove(const CtlCall& call, const CtlEnv& env);
+// log set [...]
+int CmdLogSet(const CtlCall& call, const CtlEnv& env);
+// pdf set [...]
+int CmdPdfSet(const CtlCall& call, const CtlEnv& env);
+// list FILE [--json] [--by-time]
+int CmdList(const CtlCall& call, const CtlEnv& env);
+
+// Prints "error: MESSAGE" and a hint to the command's --help; returns kCtlUsage.
+int UsageError(const CtlEnv& env, const std::string& command, const std::string& message);
+
+}  // namespace vantrel

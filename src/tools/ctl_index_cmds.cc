@@ -1,0 +1,252 @@
+// vantrelctl index add / remove / set.
+
+#include <functional>
+#include <string>
+
+#include "tools/ctl_args.h"
+#include "tools/ctl_commands.h"
+#include "tools/ctl_config_store.h"
+
+namespace vantrel {
+namespace {
+
+constexpr char kAddHelp[] =
+    "Usage: vantrelctl [--dir DIR] index add NAME FOLDER\n"
+    "\n"
+    "Defines a new index named NAME (at most 32 bytes) whose data lives in\n"
+    "FOLDER, an existing folder given as an absolute path (at most 238 bytes).\n"
+    "The index gets the default options and its offline folder FOLDER/OffLine as\n"
+    "image folder 00. It starts stopped; \"index set N active 1\" starts serving it.\n"
+    "At most 32 indexes can exist.\n";
+
+constexpr char kRemoveHelp[] =
+    "Usage: vantrelctl [--dir DIR] index remove N\n"
+    "\n"
+    "Removes index N from the configuration. Indexes after it move down by one\n"
+    "number. The index folder and its data stay on disk.\n";
+
+constexpr char kSetHelp[] =
+    "Usage: vantrelctl [--dir DIR] index set N OPTION VALUE\n"
+    "\n"
+    "Options and their values:\n"
+    "  active            0|1   serve the index (*ACTIVE*) or not (STOPPED)\n"
+    "  mac-text          0|1   convert caption text from Macintosh ASCII\n"
+    "  docinfo           0|1   index Adobe Photoshop document info\n"
+    "  empty-fields      0|1|2 0 Do not Index Empty Fields,\n"
+    "                          1 Index The Most Common Empty Fields,\n"
+    "                          2 Index All Empty Fields\n"
+    "  optimize-hour     0..24 hour of the automatic optimization (24: never)\n"
+    "  unused-threshold  N     unused entries that start an optimization\n"
+    "                          (a whole number, written without '+' or leading zeros)\n"
+    "  space-warning     0|1   warn when free disk space is low\n"
+    "  space-limit       MB    the low-space limit: a multiple of 5, at least 5\n"
+    "  browse-limit-on   0|1   limit the images that can be browsed\n"
+    "  browse-limit      N     that limit: a multiple of 1000, at least 2000\n"
+    "Switches also accept on/off.\n";
+
+// Parses an index number that must name an existing index.
+std::optional<int> IndexNumber(const CtlEnv& env, const std::string& command,
+                               const std::string& text, const Configuration& config,
+                               int* exit_code) {
+  std::optional<uint32_t> n = ParseStrictUint32(text);
+  if (!n) {
+    *exit_code = UsageError(env, command, "\"" + text + "\" is not an index number");
+    return std::nullopt;
+  }
+  if (*n >= config.indexes.size()) {
+    *exit_code = UsageError(env, command,
+                            "there is no index " + text + " (there are " +
+                                std::to_string(config.indexes.size()) + " indexes)");
+    return std::nullopt;
+  }
+  return static_cast<int>(*n);
+}
+
+struct OptionRule {
+  const char* name;
+  std::function<uint32_t*(IndexDefinition&)> field;
+  // Turns the text into the stored value, or says why not.
+  std::function<std::optional<uint32_t>(const std::string&, std::string*)> parse;
+};
+
+std::optional<uint32_t> SwitchValue(const std::string& t, std::string* why) {
+  std::optional<bool> b = ParseSwitch(t);
+  if (!b) {
+    *why = "must be 0 or 1 (or off/on)";
+    return std::nullopt;
+  }
+  return *b ? 1 : 0;
+}
+
+std::function<std::optional<uint32_t>(const std::string&, std::string*)> Range(uint32_t lo,
+                                                                               uint32_t hi) {
+  return [lo, hi](const std::string& t, std::string* why) -> std::optional<uint32_t> {
+    std::optional<uint32_t> v = ParseStrictUint32(t);
+    if (!v || *v < lo || *v > hi) {
+      *why = "must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+      return std::nullopt;
+    }
+    return v;
+  };
+}
+
+std::function<std::optional<uint32_t>(const std::string&, std::string*)> Steps(uint32_t step,
+                                                                               uint32_t lo) {
+  return [step, lo](const std::string& t, std::string* why) -> std::optional<uint32_t> {
+    std::optional<uint32_t> v = ParseStrictUint32(t);
+    if (!v || *v < lo || *v % step != 0) {
+      *why = "must be a multiple of " + std::to_string(step) + ", at least " + std::to_string(lo);
+      return std::nullopt;
+    }
+    return v;
+  };
+}
+
+const std::vector<OptionRule>& Rules() {
+  static const auto* rules = new std::vector<OptionRule>{
+      {"active", [](IndexDefinition& d) { return &d.active; }, SwitchValue},
+      {"mac-text", [](IndexDefinition& d) { return &d.mac_text; }, SwitchValue},
+      {"docinfo", [](IndexDefinition& d) { return &d.doc_info; }, SwitchValue},
+      {"empty-fields", [](IndexDefinition& d) { return &d.empty_fields; }, Range(0, 2)},
+      {"optimize-hour", [](IndexDefinition& d) { return &d.optimize_hour; }, Range(0, 24)},
+      {"unused-threshold",
+       [](IndexDefinition& d) { return reinterpret_cast<uint32_t*>(&d.unused_threshold); },
+       [](const std::string& t, std::string* why) -> std::optional<uint32_t> {
+         std::optional<int32_t> v = ParseStrictInt32(t);
+         if (!v) {
+           *why = "must be a whole number written without '+', blanks or leading zeros";
+           return std::nullopt;
+         }
+         return static_cast<uint32_t>(*v);
+       }},
+      {"space-warning", [](IndexDefinition& d) { return &d.space_warning; }, SwitchValue},
+      {"space-limit", [](IndexDefinition& d) { return &d.space_limit_mb; }, Steps(5, 5)},
+      {"browse-limit-on", [](IndexDefinition& d) { return &d.browse_limit_on; }, SwitchValue},
+      {"browse-limit", [](IndexDefinition& d) { return &d.browse_limit; }, Steps(1000, 2000)},
+  };
+  return *rules;
+}
+
+}  // namespace
+
+int CmdIndexAdd(const CtlCall& call, const CtlEnv& env) {
+  const std::string cmd = "index add";
+  StatusOr<ParsedArgs> args = ParseArgs(call.args, {}, {});
+  if (!args.ok()) return UsageError(env, cmd, args.status().message());
+  if (args->help) {
+    *env.out << kAddHelp;
+    return kCtlOk;
+  }
+  if (args->positional.size() != 2) return UsageError(env, cmd, "give NAME and FOLDER");
+  const std::string& name = args->positional[0];
+  std::optional<std::string> folder = NormalizeAbsolutePath(args->positional[1]);
+  if (!folder) {
+    return UsageError(env, cmd,
+                      "the index folder must be an absolute path: " + args->positional[1]);
+  }
+  if (!env.fs->IsValidFolder(*folder)) {
+    return UsageError(env, cmd,
+                      "the index folder " + *folder + " does not exist (create it first)");
+  }
+  StatusOr<IndexDefinition> def = NewIndexDefinition(name, *folder);
+  if (!def.ok()) return UsageError(env, cmd, def.status().message());
+
+  int code;
+  std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
+  if (!edit) return code;
+  Configuration& c = edit->config();
+  for (size_t i = 0; i < c.indexes.size(); ++i) {
+    if (PathIsWithin(c.indexes[i].index_folder, *folder) ||
+        PathIsWithin(*folder, c.indexes[i].index_folder)) {
+      return UsageError(env, cmd,
+                        "index " + std::to_string(i) + " (" + c.indexes[i].name +
+                            ") already keeps its data in " + c.indexes[i].index_folder +
+                            "; two indexes cannot share or nest their index folders");
+    }
+    for (const ImageFolderEntry& e : c.indexes[i].image_folders) {
+      if (e.used() && PathIsWithin(*folder, e.path)) {
+        return UsageError(env, cmd,
+                          "the index folder " + *folder + " lies in image folder " + e.path +
+                              " of index " + std::to_string(i) +
+                              "; index data must not be indexed as images");
+      }
+    }
+  }
+  StatusOr<int> count = AddIndex(&c, *def, *env.namer);
+  if (!count.ok()) {
+    *env.err << "error: " << count.status().message() << "\n";
+    return count.status().code() == StatusCode::kResourceExhausted ? kCtlFailed : kCtlUsage;
+  }
+  if (int saved = edit->Save(env); saved != kCtlOk) return saved;
+  int n = *count - 1;
+  *env.out << "Added index " << n << " \"" << name << "\" in " << *folder
+           << " (stopped; \"vantrelctl index set " << n << " active 1\" starts serving it)\n";
+  return kCtlOk;
+}
+
+int CmdIndexRemove(const CtlCall& call, const CtlEnv& env) {
+  const std::string cmd = "index remove";
+  StatusOr<ParsedArgs> args = ParseArgs(call.args, {}, {});
+  if (!args.ok()) return UsageError(env, cmd, args.status().message());
+  if (args->help) {
+    *env.out << kRemoveHelp;
+    return kCtlOk;
+  }
+  if (args->positional.size() != 1) return UsageError(env, cmd, "give the index number N");
+  int code;
+  std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
+  if (!edit) return code;
+  std::optional<int> n = IndexNumber(env, cmd, args->positional[0], edit->config(), &code);
+  if (!n) return code;
+  IndexDefinition removed = edit->config().indexes[*n];
+  if (Status s = DeleteIndex(&edit->config(), *n); !s.ok()) {
+    *env.err << "error: " << s.message() << "\n";
+    return kCtlFailed;
+  }
+  if (int saved = edit->Save(env); saved != kCtlOk) return saved;
+  *env.out << "Removed index " << *n << " \"" << removed.name << "\"; its folder "
+           << removed.index_folder << " was left on disk";
+  if (static_cast<size_t>(*n) < edit->config().indexes.size()) {
+    *env.out << "; the indexes after it moved down by one number";
+  }
+  *env.out << "\n";
+  return kCtlOk;
+}
+
+int CmdIndexSet(const CtlCall& call, const CtlEnv& env) {
+  const std::string cmd = "index set";
+  StatusOr<ParsedArgs> args = ParseArgs(call.args, {}, {});
+  if (!args.ok()) return UsageError(env, cmd, args.status().message());
+  if (args->help) {
+    *env.out << kSetHelp;
+    return kCtlOk;
+  }
+  if (args->positional.size() != 3) return UsageError(env, cmd, "give N, OPTION and VALUE");
+  const std::string& option = args->positional[1];
+  const std::string& text = args->positional[2];
+  const OptionRule* rule = nullptr;
+  for (const OptionRule& r : Rules()) {
+    if (option == r.name) rule = &r;
+  }
+  if (rule == nullptr) return UsageError(env, cmd, "unknown option \"" + option + "\"");
+  std::string why;
+  std::optional<uint32_t> value = rule->parse(text, &why);
+  if (!value) return UsageError(env, cmd, option + " " + why + ", not \"" + text + "\"");
+
+  int code;
+  std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
+  if (!edit) return code;
+  std::optional<int> n = IndexNumber(env, cmd, args->positional[0], edit->config(), &code);
+  if (!n) return code;
+  IndexDefinition& def = edit->config().indexes[*n];
+  *rule->field(def) = *value;
+  if (int saved = edit->Save(env); saved != kCtlOk) return saved;
+  *env.out << "Index " << *n << " \"" << def.name << "\": " << option << " = " << text << "\n";
+  if (option == "active" && *value == 1 && !env.fs->IsValidFolder(def.index_folder)) {
+    *env.err << "warning: the index folder " << def.index_folder
+             << " does not exist; the server will stop this index until it does\n";
+  }
+  return kCtlOk;
+}
+
+}  // namespace vantrel
