@@ -20,7 +20,7 @@ namespace vantrel {
 struct IptcDataset {
   int record = 2;
   int number = 0;
-  std::string value;
+  std::string value = {};
 };
 
 // Concatenation of the datasets with standard lengths. With
@@ -50,7 +50,7 @@ struct JpegOptions {
   // The resource bytes are split over this many consecutive APP13 segments.
   int segments = 1;
   // Other resources in front of the 0x0404 resource.
-  std::string resources_before;
+  std::string resources_before = {};
   // A COM segment pads the file to at least this size (the APP13 reader
   // ignores JPEG data below 1000 bytes). 0: no padding.
   size_t min_size = 1100;
@@ -109,7 +109,7 @@ std::string MakeEpsWithIptc(const std::vector<IptcDataset>& datasets,
 // ---- image-info trailer ----
 struct TrailerBlockSpec {
   uint16_t tag = 1;
-  std::string data;
+  std::string data = {};
 };
 
 // One block: data, then the 10-byte footer (tag, length + 10, A1 B2 C3 D4).

@@ -1,0 +1,83 @@
+#include "metadata/tiff_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "metadata/iim_codec.h"
+#include "support/image_builders.h"
+
+namespace vantrel {
+namespace {
+
+const std::vector<IptcDataset> kCaption = {{2, 120, "TIFF caption"}, {2, 25, "a"}, {2, 25, "b"}};
+
+struct TiffCase {
+  const char* name;
+  TiffOptions options;
+};
+
+class TiffReaderTest : public ::testing::TestWithParam<TiffCase> {};
+
+TEST_P(TiffReaderTest, ReadsTag33723) {
+  CaptionRecord r;
+  ASSERT_TRUE(ReadTiffCaption(MakeTiffWithIptc(kCaption, GetParam().options), "", r));
+  EXPECT_EQ(r.iptc, MakeIptcBlock(kCaption));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, TiffReaderTest,
+    ::testing::Values(TiffCase{"BigEndianLong", {.big_endian = true}},
+                      TiffCase{"LittleEndianLong", {.big_endian = false}},
+                      TiffCase{"BigEndianUndefined",
+                               {.big_endian = true, .iptc_type = TiffIptcType::kUndefined}},
+                      TiffCase{"LittleEndianUndefined",
+                               {.big_endian = false, .iptc_type = TiffIptcType::kUndefined}}),
+    [](const ::testing::TestParamInfo<TiffCase>& info) { return std::string(info.param.name); });
+
+TEST(TiffReader, LongCountTenCoversFortyBytes) {
+  // 2:00 (7 bytes) + 2:120 with 28 bytes = 40 bytes, count 10.
+  std::string iptc = MakeIptcBlock({{2, 120, std::string(28, 'c')}});
+  ASSERT_EQ(iptc.size(), 40u);
+  CaptionRecord r;
+  ASSERT_TRUE(ReadTiffCaption(MakeTiffWithIptcBytes(iptc), "", r));
+  EXPECT_EQ(r.iptc, iptc);
+}
+
+TEST(TiffReader, AnswersWithoutTagOrHeader) {
+  CaptionRecord r;
+  EXPECT_FALSE(ReadTiffCaption(MakeTiffWithIptc({}, {.iptc_type = TiffIptcType::kNone}), "", r));
+  EXPECT_FALSE(ReadTiffCaption("no header here", "", r));
+  std::string tiff = MakeTiffWithIptc(kCaption);
+  std::string not42 = tiff;
+  not42[3] = 43;
+  EXPECT_FALSE(ReadTiffCaption(not42, "", r));
+  // A header behind other bytes is found within the first 2048 bytes.
+  EXPECT_TRUE(ReadTiffCaption(std::string(100, '\0') + tiff, "", r));
+  EXPECT_FALSE(ReadTiffCaption(std::string(2100, '\0') + tiff, "", r));
+}
+
+TEST(TiffReader, TagMetWithoutRunStillAnswersTrue) {
+  CaptionRecord r;
+  EXPECT_TRUE(ReadTiffCaption(MakeTiffWithIptcBytes("not iptc data at all"), "", r));
+  EXPECT_EQ(r.iptc_length(), 0);
+}
+
+TEST(TiffReader, TruncatedFilesStayInsideTheData) {
+  std::string tiff = MakeTiffWithIptc(kCaption);
+  for (size_t cut = 0; cut <= tiff.size(); ++cut) {
+    CaptionRecord r;
+    (void)ReadTiffCaption(tiff.substr(0, cut), "", r);
+    if (r.iptc_length() > 0) {
+      EXPECT_EQ(r.iptc.substr(0, 7), MakeIptcBlock({}));
+    }
+  }
+  std::string far = tiff;
+  far[4] = '\x7F';  // directory offset beyond the data
+  CaptionRecord r;
+  EXPECT_FALSE(ReadTiffCaption(far, "", r));
+}
+
+}  // namespace
+}  // namespace vantrel
