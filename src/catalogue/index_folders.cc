@@ -1,0 +1,89 @@
+#include "catalogue/index_folders.h"
+
+#include "core/file_names.h"
+#include "core/text_table.h"
+#include "platform/ini_file.h"
+
+namespace vantrel {
+namespace {
+
+constexpr int kBadFolderNoticeMs = 60000;
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Line breaks cannot stand in an INI value; clients read them as backslashes.
+std::string IniValue(std::string value) {
+  for (char& c : value) {
+    if (c == '\r' || c == '\n') c = '\\';
+  }
+  return value;
+}
+
+std::string Join(const std::string& folder, const char* name) { return folder + "/" + name; }
+
+}  // namespace
+
+bool IndexFolderIsInside(const std::string& index_folder, const std::string& image_folder) {
+  std::string index = WithoutTrailingSlashes(index_folder);
+  std::string image = WithoutTrailingSlashes(image_folder);
+  if (image.empty() || image.size() > index.size()) return false;
+  if (index.compare(0, image.size(), image) != 0) return false;
+  // Same folder, the root, or a whole-component prefix.
+  return index.size() == image.size() || image == "/" || index[image.size()] == '/';
+}
+
+Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfSettings& pdf) {
+  std::string folder = Join(index_folder, names::kPdfFolder);
+  VANTREL_RETURN_IF_ERROR(fs->CreateFolders(folder));
+  std::string path = Join(folder, names::kPathInfoFile);
+  VANTREL_RETURN_IF_ERROR(fs->WriteFileAtomic(path, " "));
+  VANTREL_RETURN_IF_ERROR(WriteIniString(fs, path, "PDF_FOLDER", "WIN_PATH", IniValue(pdf.win_path)));
+  return WriteIniString(fs, path, "PDF_FOLDER", "MAC_PATH", IniValue(pdf.mac_path));
+}
+
+void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* notices) {
+  const std::string& caption = Text(TextId::IDS_ERROR);
+  for (IndexDefinition& def : config->indexes) {
+    if (!def.active) continue;
+
+    if (!fs->IsValidFolder(def.index_folder)) {
+      notices->ShowNotice(caption,
+                          Text(TextId::IDS_INDEX) + " " + def.index_folder + " " +
+                              Text(TextId::IDS_BADPATH),
+                          kBadFolderNoticeMs);
+      def.active = 0;
+      continue;
+    }
+
+    if (!config->pdf.folder.empty() && fs->IsFolder(config->pdf.folder)) {
+      WritePathInfo(fs, def.index_folder, config->pdf).IgnoreError();
+    }
+
+    for (const ImageFolderEntry& entry : def.image_folders) {
+      if (entry.used() && IndexFolderIsInside(def.index_folder, entry.path)) {
+        notices->ShowNotice(caption,
+                            Text(TextId::IDS_INDEX) + " " + def.index_folder + " " +
+                                Text(TextId::IDS_BADNESTED),
+                            kBadFolderNoticeMs);
+        def.active = 0;
+        break;
+      }
+    }
+    if (!def.active) continue;
+
+    DeriveIndexFolders(&def);
+    fs->CreateFolders(OfflineFolderOf(def.index_folder)).IgnoreError();
+    fs->CreateFolders(def.engine_folder).IgnoreError();
+    fs->CreateFolders(def.lists_folder).IgnoreError();
+    fs->CreateFolders(def.search_folder).IgnoreError();
+    fs->EmptyFolder(def.search_folder, /*recursive=*/true).IgnoreError();
+    fs->WriteFile(Join(def.search_folder, names::kStatusFile),
+                  std::string_view(kStatusFileBytes, sizeof(kStatusFileBytes)))
+        .IgnoreError();
+  }
+}
+
+}  // namespace vantrel

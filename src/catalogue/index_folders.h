@@ -1,0 +1,49 @@
+// Index folders: the fixed tree below every index folder, prepared at each
+// preparation pass of the database process task.
+//
+//   <index folder>/OffLine                 image folder slot 0
+//   <index folder>/PDF/PathInfo.ini        where the PDF thumbnails live, for clients
+//   <index folder>/VT_DATA/VT_INDEX        the engine's files
+//   <index folder>/VT_DATA/VT_LISTS        browse lists (and VT_FULLLISTS)
+//   <index folder>/VT_SEARCH               request, hit and progress files; VTSTATUS
+//   <index folder>/VT_CLIENT/INDEXINFO.INI client information
+//
+// Thread safety: called by the task thread on the task's copy of the configuration.
+#pragma once
+
+#include <string>
+
+#include "core/config_file.h"
+#include "core/notices.h"
+#include "platform/file_system.h"
+#include "platform/status.h"
+
+namespace vantrel {
+
+// The four bytes of "VTSTATUS": present while an index is being opened,
+// listed and compared, deleted once its change notifications are armed.
+inline constexpr char kStatusFileBytes[4] = {0, 0, 0, 1};
+
+// True when `image_folder` contains `index_folder` (or is the same folder):
+// the index would index its own files. Compared by whole path components,
+// byte for byte (case-sensitive), so /srv/Img does not contain /srv/Images.
+bool IndexFolderIsInside(const std::string& index_folder, const std::string& image_folder);
+
+// Writes "PathInfo.ini" in <index folder>/PDF: the file is replaced by one
+// holding a single blank, then section "PDF_FOLDER" gets "WIN_PATH" and
+// "MAC_PATH" from the PDF settings (CR and LF in values become backslashes).
+Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfSettings& pdf);
+
+// Prepares every active index of the task's configuration, in order:
+//  1. an index folder that is not a valid folder stops the index for this
+//     task (notice for 60 s);
+//  2. when the PDF folder is set and exists, writes PathInfo.ini;
+//  3. an index folder inside one of its image folders stops the index (notice);
+//  4. derives the engine, lists and search folders, creates every missing
+//     folder of the tree, empties the search folder and writes VTSTATUS.
+// Only the task's copy changes: the console's copy keeps the active flags, so
+// the next task start checks the index again. Folder creation and file
+// writing failures are left to show up in the later steps.
+void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* notices);
+
+}  // namespace vantrel

@@ -1,0 +1,30 @@
+#include "platform/process_setup.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <vector>
+
+#include "platform/posix_error.h"
+
+namespace vantrel {
+
+StatusOr<std::string> CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr) return std::string(buffer.data());
+    if (errno != ERANGE) return ErrnoStatus("cannot read the current directory", ".", errno);
+    buffer.resize(buffer.size() * 4);
+  }
+  return Status::IoError("the current directory's path is too long");
+}
+
+void UseEnvironmentLocale() {
+  // LC_ALL "" reads the environment; keep numeric formatting in the C locale
+  // so that numbers written into files never depend on the machine.
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+}  // namespace vantrel

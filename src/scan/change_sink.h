@@ -1,0 +1,30 @@
+// ChangeSink: what the change watcher hands its findings to.
+//
+// The watcher only drains the kernel's notifications; the sink (supplied by
+// the server) puts image-folder changes into the folder's change queue and
+// request files into the index's request list, under the task's locks.
+//
+// Thread safety: called from the change watcher's thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/change_queue.h"
+
+namespace vantrel {
+
+class ChangeSink {
+ public:
+  virtual ~ChangeSink() = default;
+  // A file or folder changed below image folder `slot` of index `index`.
+  virtual void OnImageFolderChange(int index, int slot, ChangeEntry entry) = 0;
+  // A request file was written in the search folder of index `index`.
+  // `name` is the code-page name relative to the search folder.
+  virtual void OnSearchRequest(int index, const std::string& name, uint32_t action) = 0;
+  // Notifications of this image folder may have been lost (queue overflow, a
+  // watch limit, a root that vanished): the folder should be re-listed soon.
+  virtual void OnFolderNeedsRelisting(int index, int slot) = 0;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,102 @@
+#include "server/console_state.h"
+
+#include <cstdio>
+
+#include "core/text_table.h"
+
+namespace vantrel {
+namespace {
+
+constexpr size_t kMaxNotices = 64;
+
+// Event lines are single lines: breaks inside a message become blanks.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (char c : text) {
+    if (c == '\r') continue;
+    line.push_back(c == '\n' ? ' ' : c);
+  }
+  return line;
+}
+
+// The operation line shows the n-th line label for a number.
+std::string OperationText(const StatusMessage& m) {
+  if (!m.has_number) return m.data;
+  static const TextId kLabels[] = {TextId::IDS_LINELABEL11, TextId::IDS_LINELABEL12,
+                                   TextId::IDS_LINELABEL13};
+  if (m.number < std::size(kLabels)) return Text(kLabels[m.number]);
+  return "";
+}
+
+}  // namespace
+
+ConsoleState::ConsoleState(EventLog* log, bool echo) : log_(log), echo_(echo) {}
+
+void ConsoleState::AddEvent(std::string_view message) {
+  std::string line = OneLine(message);
+  log_->Append(line);
+  if (echo_) std::fprintf(stderr, "vantrel: %s\n", line.c_str());
+}
+
+void ConsoleState::OnStatus(const StatusMessage& message) {
+  switch (message.code) {
+    case kStatusLogLine:
+      AddEvent(message.data);
+      return;
+    case kStatusOperation: {
+      MutexLock lock(&mu_);
+      state_.operation = OperationText(message);
+      return;
+    }
+    case kStatusFolderScanned: {
+      MutexLock lock(&mu_);
+      state_.last_folder = message.data;
+      return;
+    }
+    case kStatusFileIndexed: {
+      MutexLock lock(&mu_);
+      state_.last_file = message.data;
+      return;
+    }
+    case kStatusLastSearch: {
+      MutexLock lock(&mu_);
+      state_.last_search = message.data;
+      return;
+    }
+    case kStatusIndexStatistics: {
+      // The index number is the record's last word.
+      const std::string& r = message.data;
+      if (r.size() < 4) return;
+      uint32_t index = static_cast<uint8_t>(r[r.size() - 4]) |
+                       static_cast<uint8_t>(r[r.size() - 3]) << 8 |
+                       static_cast<uint8_t>(r[r.size() - 2]) << 16 |
+                       static_cast<uint32_t>(static_cast<uint8_t>(r[r.size() - 1])) << 24;
+      if (index >= 32) return;
+      MutexLock lock(&mu_);
+      if (state_.statistics.size() <= index) state_.statistics.resize(index + 1);
+      state_.statistics[index] = r;
+      return;
+    }
+    default:
+      return;  // repaint requests and unknown codes
+  }
+}
+
+void ConsoleState::ShowNotice(const std::string& caption, const std::string& text,
+                              int auto_close_ms) {
+  {
+    MutexLock lock(&mu_);
+    state_.notices.push_back(Notice{caption, text, auto_close_ms});
+    if (state_.notices.size() > kMaxNotices) state_.notices.erase(state_.notices.begin());
+  }
+  if (echo_) std::fprintf(stderr, "vantrel: [%s] %s\n", caption.c_str(), OneLine(text).c_str());
+  log_->Append(OneLine(caption + ": " + text));
+}
+
+ConsoleSnapshot ConsoleState::Snapshot() const {
+  MutexLock lock(&mu_);
+  return state_;
+}
+
+}  // namespace vantrel

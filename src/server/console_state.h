@@ -1,0 +1,63 @@
+// ConsoleState: the console half of the server while it runs without a
+// window. It receives the task's status messages (through the status pump)
+// and the notices of every subsystem, keeps what the console shows (the
+// operation line, the last folder scanned, file indexed and search, the index
+// statistics, pending notices), adds log lines to the event log, and echoes
+// events and notices on standard error.
+//
+// The web console reads the same state (Snapshot).
+//
+// Thread safety: every method may be called from any thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "core/event_log.h"
+#include "core/notices.h"
+#include "platform/mutex.h"
+#include "server/status_sink.h"
+
+namespace vantrel {
+
+struct Notice {
+  std::string caption;
+  std::string text;
+  int auto_close_ms = 0;
+};
+
+struct ConsoleSnapshot {
+  std::string operation;     // operation line
+  std::string last_folder;   // "Last Folder Scanned:"
+  std::string last_file;     // "Last File Indexed:"
+  std::string last_search;   // "Last Search:"
+  std::vector<std::string> statistics;  // raw index statistics records, by index
+  std::vector<Notice> notices;          // newest last, at most 64
+};
+
+class ConsoleState : public StatusSink, public NoticeSink {
+ public:
+  // `log` must outlive the state. With `echo`, events and notices are also
+  // written to standard error.
+  ConsoleState(EventLog* log, bool echo);
+
+  // Adds an event (the console's own events and the task's log lines).
+  void AddEvent(std::string_view message);
+
+  void OnStatus(const StatusMessage& message) override;
+  void ShowNotice(const std::string& caption, const std::string& text,
+                  int auto_close_ms) override;
+
+  ConsoleSnapshot Snapshot() const;
+
+ private:
+  EventLog* const log_;
+  const bool echo_;
+  mutable Mutex mu_;
+  ConsoleSnapshot state_ GUARDED_BY(mu_);
+};
+
+}  // namespace vantrel

@@ -1,0 +1,123 @@
+// DatabaseTask: the database process task, the half of the server that does
+// the work. A tree of threads with its own copy of the configuration:
+//
+//   task thread      preparation passes (index folders, start-up catch-up of
+//                    every index, arming the change watcher), then the main
+//                    loop: optimizer check, one index update job, up to 20
+//                    task requests with 500 ms sleeps; the stop and restart
+//   status pump      status queue -> StatusSink (the console), 50 ms sleeps
+//   thumbnail thread the last queued PDF file -> ThumbnailMaker, 1 s sleeps
+//   change watcher   notifications -> change queues and request lists
+//   search dispatcher  wakes on the action event, starts one search worker
+//                    per new request file
+//   poll thread      every 2 minutes re-lists the image folders (unwatched
+//                    ones every pass, watched ones every second pass)
+//
+// The console meets the task only through the request queue (in), the status
+// sink (out) and the shutdown state: 0 running, 1 stop requested (console),
+// 2 task finished (task). The task ends with state 2 in every case, also when
+// it cannot load its configuration, so that the console never waits forever.
+//
+// At stop the task joins every thread it started before it releases the
+// lists and queues they use: a worker that does not end within the design's
+// 10 seconds is reported and waited for, never abandoned.
+//
+// Thread safety: Start() once; RequestStop(), shutdown_state(), WaitFinished()
+// from any thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "core/task_context.h"
+#include "core/task_services.h"
+#include "core/volume_namer.h"
+#include "server/status_sink.h"
+
+namespace vantrel {
+
+class ChangeWatcher;
+class TaskWorkers;
+
+// The periods of the task's loops; tests shorten them.
+struct TaskTimings {
+  std::chrono::milliseconds request_sleep{500};      // between task requests in the main loop
+  int requests_per_pass = 20;
+  std::chrono::milliseconds preparation_retry{200};  // while no folder could be watched
+  std::chrono::milliseconds status_idle{50};
+  std::chrono::milliseconds thumbnail_idle{1000};
+  std::chrono::milliseconds poll_interval{120000};   // 240 x 500 ms
+  std::chrono::milliseconds poll_folder_pause{500};
+  std::chrono::milliseconds forget_after{30000};     // a served request name is ignored this long
+  std::chrono::milliseconds worker_grace{10000};     // then a message, and the wait goes on
+};
+
+class DatabaseTask {
+ public:
+  struct Options {
+    TaskEnvironment env;
+    TaskServices services;        // null members do nothing
+    StatusSink* status_sink = nullptr;  // required; not owned
+    VolumeNamer* namer = nullptr;       // null: names are looked up as empty
+    TaskTimings timings;
+    // The local hour (0-23) for the optimizer check; empty: the clock.
+    std::function<int()> local_hour;
+    // After an automatic optimization: tells the console (which logs
+    // "Vantrel Terminating" and saves its configuration) and relaunches the
+    // server with "-VSR". Does not return when the relaunch works; empty or
+    // returning: the task ends as if stopped.
+    std::function<void()> relaunch;
+    // Print every change and request the watcher delivers on standard error.
+    bool trace_changes = false;
+  };
+
+  explicit DatabaseTask(Options options);
+  ~DatabaseTask();  // requests a stop and joins the task thread
+  DatabaseTask(const DatabaseTask&) = delete;
+  DatabaseTask& operator=(const DatabaseTask&) = delete;
+
+  // Starts the task thread. The shutdown state becomes 0.
+  void Start();
+  // The console asks the task to stop (state 0 -> 1).
+  void RequestStop();
+  int shutdown_state() const { return shutdown_state_.load(); }
+  // Waits until the task has finished (state 2) or `timeout` passed.
+  bool WaitFinished(std::chrono::milliseconds timeout);
+  // Joins the task thread (after state 2).
+  void Join();
+
+  // The running task's context, for tests (nullptr before the task loaded
+  // its configuration and after it ended).
+  TaskContext* context_for_testing() { return context_.get(); }
+  // True once the task has armed its watches and serves.
+  bool serving() const { return serving_.load(); }
+
+ private:
+  void RunTask();
+  bool PreparationPass(ChangeWatcher* watcher);
+  void MainLoop(bool* restart_noted);
+  void OptimizerCheck();
+  void HandleTaskRequest();
+  void ReleaseListsAndWatches();
+  void ActOnRestart();
+  void DrainStatus();
+  // Sleeps up to `period`, ending early when the stop flag is set.
+  void SleepUnlessStopped(std::chrono::milliseconds period);
+
+  Options options_;
+  EngineService null_engine_;
+  IndexPipeline null_pipeline_;
+  SearchService null_search_;
+  ThumbnailMaker null_thumbnails_;
+
+  std::atomic<int> shutdown_state_{0};
+  std::atomic<bool> serving_{false};
+  std::unique_ptr<TaskContext> context_;
+  std::thread task_thread_;
+};
+
+}  // namespace vantrel
