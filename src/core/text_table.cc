@@ -32,8 +32,12 @@ std::string UpperKey(std::string_view key) {
 std::optional<std::string> ReadValue(const IniDocument& doc, std::string_view section,
                                      std::string_view key, size_t max_length) {
   std::optional<std::string> value = doc.Get(section, key);
-  if (!value || value->empty()) return std::nullopt;
+  if (!value) return std::nullopt;
+  // A text ends at a NUL byte, as the texts that the server hands on do.
+  size_t nul = value->find('\0');
+  if (nul != std::string::npos) value->resize(nul);
   if (value->size() > max_length) value->resize(max_length);
+  if (value->empty()) return std::nullopt;
   return value;
 }
 
