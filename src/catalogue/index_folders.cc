@@ -9,11 +9,6 @@ namespace {
 
 constexpr int kBadFolderNoticeMs = 60000;
 
-std::string WithoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 // Line breaks cannot stand in an INI value; clients read them as backslashes.
 std::string IniValue(std::string value) {
   for (char& c : value) {
@@ -25,15 +20,6 @@ std::string IniValue(std::string value) {
 std::string Join(const std::string& folder, const char* name) { return folder + "/" + name; }
 
 }  // namespace
-
-bool IndexFolderIsInside(const std::string& index_folder, const std::string& image_folder) {
-  std::string index = WithoutTrailingSlashes(index_folder);
-  std::string image = WithoutTrailingSlashes(image_folder);
-  if (image.empty() || image.size() > index.size()) return false;
-  if (index.compare(0, image.size(), image) != 0) return false;
-  // Same folder, the root, or a whole-component prefix.
-  return index.size() == image.size() || image == "/" || index[image.size()] == '/';
-}
 
 Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfSettings& pdf) {
   std::string folder = Join(index_folder, names::kPdfFolder);
@@ -63,7 +49,7 @@ void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* noti
     }
 
     for (const ImageFolderEntry& entry : def.image_folders) {
-      if (entry.used() && IndexFolderIsInside(def.index_folder, entry.path)) {
+      if (entry.used() && PathIsWithin(def.index_folder, entry.path)) {
         notices->ShowNotice(caption,
                             Text(TextId::IDS_INDEX) + " " + def.index_folder + " " +
                                 Text(TextId::IDS_BADNESTED),

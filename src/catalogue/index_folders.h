@@ -24,11 +24,6 @@ namespace vantrel {
 // listed and compared, deleted once its change notifications are armed.
 inline constexpr char kStatusFileBytes[4] = {0, 0, 0, 1};
 
-// True when `image_folder` contains `index_folder` (or is the same folder):
-// the index would index its own files. Compared by whole path components,
-// byte for byte (case-sensitive), so /srv/Img does not contain /srv/Images.
-bool IndexFolderIsInside(const std::string& index_folder, const std::string& image_folder);
-
 // Writes "PathInfo.ini" in <index folder>/PDF: the file is replaced by one
 // holding a single blank, then section "PDF_FOLDER" gets "WIN_PATH" and
 // "MAC_PATH" from the PDF settings (CR and LF in values become backslashes).
@@ -38,7 +33,8 @@ Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfS
 //  1. an index folder that is not a valid folder stops the index for this
 //     task (notice for 60 s);
 //  2. when the PDF folder is set and exists, writes PathInfo.ini;
-//  3. an index folder inside one of its image folders stops the index (notice);
+//  3. an index folder inside one of its image folders stops the index (notice;
+//     the rule is PathIsWithin: whole path components, case-sensitive);
 //  4. derives the engine, lists and search folders, creates every missing
 //     folder of the tree, empties the search folder and writes VTSTATUS.
 // Only the task's copy changes: the console's copy keeps the active flags, so
