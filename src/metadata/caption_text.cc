@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "metadata/iim_codec.h"
+#include "platform/local_time.h"
 
 namespace vantrel {
 namespace {
@@ -105,59 +106,78 @@ int MatchTag(std::string_view s) {
 
 // ---- Macros ----------------------------------------------------------------
 
-std::string FormatTm(const char* format, const std::tm& tm) {
-  char buf[kMacroTextMax + 1];
-  size_t n = std::strftime(buf, sizeof buf, format, &tm);
-  return std::string(buf, n);
+// Days since 1970-01-01 of a civil date (proleptic Gregorian), and back.
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
 }
 
-// The local date shifted by `days`.
-std::tm ShiftDays(const std::tm& local, long days) {
-  std::tm t = local;
-  t.tm_mday += static_cast<int>(days);
-  t.tm_hour = 12;  // away from midnight, so that a daylight-saving change cannot move the date
-  t.tm_min = t.tm_sec = 0;
-  t.tm_isdst = -1;
-  std::tm copy = t;
-  if (std::mktime(&copy) == static_cast<std::time_t>(-1)) return local;
-  return copy;
+void CivilFromDays(int64_t z, int64_t* y, int* m, int* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *y = yoe + era * 400 + (*m <= 2);
 }
 
 // Reads an optional "+n" or "-n" day offset at the start of `s`; returns the
 // number of bytes consumed.
-size_t ReadDayOffset(std::string_view s, long* days) {
+size_t ReadDayOffset(std::string_view s, int64_t* days) {
   *days = 0;
   if (s.size() < 2 || (s[0] != '+' && s[0] != '-') || !std::isdigit(static_cast<uint8_t>(s[1]))) {
     return 0;
   }
   size_t i = 1;
-  long v = 0;
+  int64_t v = 0;
   while (i < s.size() && std::isdigit(static_cast<uint8_t>(s[i]))) {
-    if (v < 1000000) v = v * 10 + (s[i] - '0');  // beyond any useful date; keeps mktime in range
+    v = std::min<int64_t>(v * 10 + (s[i] - '0'), 1000000);  // keeps years at four digits
     ++i;
   }
   *days = s[0] == '-' ? -v : v;
   return i;
 }
 
-std::string DateText(const MacroClock& clock, long days) {
-  std::tm t = ShiftDays(clock.local, days);
+// "yyyyMMdd" of the local date `days` after the clock's.
+std::string DateText(const MacroClock& clock, int64_t days) {
+  LocalTimeParts t = LocalTime(clock.unix_seconds);
+  int64_t y = 0;
+  int m = 0, d = 0;
+  CivilFromDays(DaysFromCivil(t.year, t.month, t.day) + days, &y, &m, &d);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+  std::snprintf(buf, sizeof buf, "%04lld%02d%02d", static_cast<long long>(y), m, d);
   return buf;
 }
 
-std::string TimeText(const MacroClock& clock) {
+// The locale's long date of the local day `days` after the clock's: formed
+// from local noon of that day, so that a daylight-saving change cannot move it.
+std::string LongDateText(const MacroClock& clock, int64_t days) {
+  LocalTimeParts t = LocalTime(clock.unix_seconds);
+  int64_t noon = clock.unix_seconds + days * 86400 + (12 - t.hour) * 3600 - t.minute * 60;
+  return LongDate(noon).substr(0, kMacroTextMax);
+}
+
+// UTC "hhmmss" and the zone "+hh00" / "-hh00". The zone is the whole
+// difference between local and UTC time, days included, so that it stays
+// right when the local date is not the UTC date.
+std::string UtcTimeText(const MacroClock& clock) {
+  LocalTimeParts utc = UtcTime(clock.unix_seconds);
+  LocalTimeParts local = LocalTime(clock.unix_seconds);
+  int64_t day_difference = DaysFromCivil(local.year, local.month, local.day) -
+                           DaysFromCivil(utc.year, utc.month, utc.day);
+  int64_t hours = day_difference * 24 + local.hour - utc.hour;
+  hours = std::clamp<int64_t>(hours, -99, 99);
   char buf[48];
-  int local_hour = clock.local.tm_hour;
-  int utc_hour = clock.utc.tm_hour;
-  int n = std::snprintf(buf, sizeof buf, "%02i%02i%02i", utc_hour, clock.utc.tm_min,
-                        clock.utc.tm_sec);
-  if (local_hour >= utc_hour) {
-    std::snprintf(buf + n, sizeof buf - n, "+%02i00", local_hour - utc_hour);
-  } else {
-    std::snprintf(buf + n, sizeof buf - n, "-%02i00", utc_hour - local_hour);
-  }
+  int n = std::snprintf(buf, sizeof buf, "%02i%02i%02i", utc.hour, utc.minute, utc.second);
+  std::snprintf(buf + n, sizeof buf - n, "%c%02i00", hours >= 0 ? '+' : '-',
+                static_cast<int>(hours >= 0 ? hours : -hours));
   return buf;
 }
 
@@ -243,13 +263,7 @@ void SplitLocalCaption(CaptionRecord& record) {
   }
 }
 
-MacroClock MacroClock::Now() {
-  MacroClock clock;
-  std::time_t now = std::time(nullptr);
-  localtime_r(&now, &clock.local);
-  gmtime_r(&now, &clock.utc);
-  return clock;
-}
+MacroClock MacroClock::Now() { return MacroClock{NowUnix()}; }
 
 std::string ExpandCaptionMacros(std::string_view value, std::string_view file_name,
                                 const MacroClock& clock) {
@@ -264,7 +278,7 @@ std::string ExpandCaptionMacros(std::string_view value, std::string_view file_na
     std::string_view rest = value.substr(i);
     std::string text;
     size_t used = 0;
-    long days = 0;
+    int64_t days = 0;
     auto starts = [&](std::string_view macro) {
       return rest.size() >= macro.size() && EqualsNoCase(rest.substr(0, macro.size()), macro);
     };
@@ -277,13 +291,13 @@ std::string ExpandCaptionMacros(std::string_view value, std::string_view file_na
     } else if (starts(kLongDate)) {
       used = kLongDate.size();
       used += ReadDayOffset(rest.substr(used), &days);
-      text = FormatTm("%A, %d %B %Y", ShiftDays(clock.local, days));
+      text = LongDateText(clock, days);
     } else if (starts(kTime)) {
       used = kTime.size();
-      text = TimeText(clock);
+      text = UtcTimeText(clock);
     } else if (starts(kLongTime)) {
       used = kLongTime.size();
-      text = FormatTm("%X", clock.local);
+      text = TimeText(clock.unix_seconds);
     } else if (starts(kFile)) {
       used = kFile.size();
       text = std::string(file_name.substr(0, kMacroTextMax));

@@ -19,7 +19,7 @@
 #pragma once
 
 #include <cstddef>
-#include <ctime>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -73,10 +73,9 @@ size_t WriteCaptionFields(const CaptionRecord& record, std::string& out, std::st
 // empty, 2:121 becomes that part. Does nothing when 2:120 is absent or empty.
 void SplitLocalCaption(CaptionRecord& record);
 
-// The times that the insertion macros put into a value.
+// The moment whose date and time the insertion macros put into a value.
 struct MacroClock {
-  std::tm local{};  // local date and time
-  std::tm utc{};    // the same moment in UTC
+  int64_t unix_seconds = 0;  // seconds since 1970, UTC
   // The current time of this machine.
   static MacroClock Now();
 };
