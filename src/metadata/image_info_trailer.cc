@@ -49,7 +49,9 @@ TrailerSearch WalkChain(std::string_view w, bool whole_file, uint16_t tag,
 TrailerSearch SearchMarkers(std::string_view w, uint64_t file_size, std::string_view* block) {
   const uint64_t window_start = file_size - w.size();
   size_t end_marker = std::string_view::npos;
-  for (size_t back = kMarkerFirst; back >= kMarkerLast; --back) {
+  // Nearest the end first: the start marker may itself lie within the last
+  // 34 bytes.
+  for (size_t back = kMarkerLast; back <= kMarkerFirst; ++back) {
     if (back > w.size()) continue;
     size_t p = w.size() - back;
     if (w.substr(p, 4) == kAxsMarker) {
@@ -71,8 +73,10 @@ TrailerSearch SearchMarkers(std::string_view w, uint64_t file_size, std::string_
   if (w.size() - fields < 8) return TrailerSearch::kWindowTooSmallMarkers;
   uint64_t length = Be32(w, fields);
   uint64_t offset = Be32(w, fields + 4);
-  if (offset < window_start || offset - window_start >= w.size() ||
-      length > w.size() - (offset - window_start) || length == 0) {
+  // Data that starts before the window may be reached by a larger one.
+  if (offset < window_start) return TrailerSearch::kWindowTooSmallMarkers;
+  if (offset - window_start >= w.size() || length > w.size() - (offset - window_start) ||
+      length == 0) {
     return TrailerSearch::kNotFound;
   }
   size_t at = static_cast<size_t>(offset - window_start);

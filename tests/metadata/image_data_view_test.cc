@@ -1,0 +1,129 @@
+#include "metadata/image_data_view.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "metadata/photoshop_reader.h"
+#include "support/image_builders.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+const ImageDataOptions kNoWait{.attempts = 1, .pause = std::chrono::milliseconds(0)};
+
+std::string Filler(size_t n, char c = 'x') { return std::string(n, c); }
+
+struct OffsetCase {
+  const char* name;
+  std::string head;
+  size_t offset;
+};
+
+class ContentOffsetTest : public ::testing::TestWithParam<OffsetCase> {};
+
+TEST_P(ContentOffsetTest, Decides) { EXPECT_EQ(ContentOffset(GetParam().head), GetParam().offset); }
+
+std::string Foreign(std::string_view magic, size_t jpeg_at) {
+  std::string s(magic);
+  s += Filler(jpeg_at - s.size(), 'a');
+  s += MakeJpeg();
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Heads, ContentOffsetTest,
+    ::testing::Values(
+        OffsetCase{"MacBinary", WrapMacBinary(MakeJpeg()), 128},
+        OffsetCase{"MacBinaryLongName", WrapMacBinary(MakeJpeg(), std::string(63, 'n')), 128},
+        OffsetCase{"PlainJpeg", MakeJpeg(), 0},
+        OffsetCase{"ForeignHeader", Foreign("HDR", 300), 300},
+        OffsetCase{"JpegBeyond1024", Foreign("HDR", 1100), 0},
+        OffsetCase{"PhotoshopDocument", Foreign("8BPS", 300), 0},
+        OffsetCase{"BareIptc", Foreign("\x1C", 300), 0},
+        OffsetCase{"PostScript", Foreign("%!PS", 300), 0},
+        OffsetCase{"Tiff", Foreign("MM", 300), 0},
+        OffsetCase{"Small", std::string("HDR\xFF\xD8\xFF", 6), 0}),
+    [](const ::testing::TestParamInfo<OffsetCase>& info) { return std::string(info.param.name); });
+
+TEST(ImageDataView, OpensMapsAndMovesByTheContentOffset) {
+  TempDir dir;
+  std::string jpeg = MakeJpegWithIptc({{2, 120, "c"}});
+  ASSERT_TRUE(dir.WriteFile("a.jpg", WrapMacBinary(jpeg)));
+  for (MappedFile::Mode mode : {MappedFile::Mode::kMapOrRead, MappedFile::Mode::kRead}) {
+    ImageDataView view;
+    ImageDataOptions options = kNoWait;
+    options.mode = mode;
+    ASSERT_TRUE(OpenImageData(view, dir.Path("a.jpg"), options));
+    EXPECT_EQ(view.content_offset(), 128u);
+    EXPECT_EQ(view.data().substr(0, jpeg.size()), jpeg);
+    EXPECT_EQ(view.name(), dir.Path("a.jpg"));
+    EXPECT_EQ(view.file(0).contents->mapped(), mode == MappedFile::Mode::kMapOrRead);
+    CaptionRecord r;
+    EXPECT_TRUE(ReadPhotoshopCaption(r, view.data(), view.name()));
+    CloseImageData(view);
+    EXPECT_FALSE(view.is_open());
+    EXPECT_TRUE(view.data().empty());
+  }
+}
+
+TEST(ImageDataView, RefusesSmallMissingAndFolders) {
+  TempDir dir;
+  ASSERT_TRUE(dir.WriteFile("small.jpg", Filler(255)));
+  ASSERT_TRUE(dir.WriteFile("ok.jpg", Filler(256)));
+  ASSERT_TRUE(dir.MakeFolder("folder"));
+  ImageDataView view;
+  EXPECT_FALSE(OpenImageData(view, dir.Path("small.jpg"), kNoWait));
+  EXPECT_FALSE(OpenImageData(view, dir.Path("missing.jpg"), kNoWait));
+  EXPECT_FALSE(OpenImageData(view, dir.Path("folder"), ImageDataOptions{}));  // no retries
+  EXPECT_TRUE(OpenImageData(view, dir.Path("ok.jpg"), kNoWait));
+  // A set opens all or none, and the locks of a failed open are released.
+  EXPECT_FALSE(OpenImageData(view, {dir.Path("ok.jpg"), dir.Path("small.jpg")}, kNoWait));
+  EXPECT_FALSE(view.is_open());
+  FileViewLock probe;
+  EXPECT_TRUE(FileViewLock::TryLock(dir.Path("ok.jpg"), &probe));
+}
+
+TEST(ImageDataView, RetriesUntilTheFileAppears) {
+  TempDir dir;
+  std::string path = dir.Path("late.jpg");
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(dir.WriteFile("late.jpg", MakeJpeg()));
+  });
+  ImageDataView view;
+  // Up to 200 attempts 10 ms apart: far more than the writer needs.
+  bool opened = OpenImageData(view, path, {.attempts = 200, .pause = std::chrono::milliseconds(10)});
+  writer.join();
+  EXPECT_TRUE(opened);
+}
+
+TEST(ImageDataView, OneViewOfAFileAtATime) {
+  TempDir dir;
+  ASSERT_TRUE(dir.WriteFile("a.jpg", MakeJpeg()));
+  ImageDataView first;
+  ASSERT_TRUE(OpenImageData(first, dir.Path("a.jpg"), kNoWait));
+  FileViewLock probe;
+  EXPECT_FALSE(FileViewLock::TryLock(dir.Path("a.jpg"), &probe));
+
+  std::atomic<bool> second_open{false};
+  std::thread other([&] {
+    ImageDataView second;
+    EXPECT_TRUE(OpenImageData(second, dir.Path("a.jpg"), kNoWait));
+    second_open = true;
+    CloseImageData(second);
+  });
+  // The other thread waits for the lock; it cannot have opened yet while the
+  // first view is held (checked once, without timing assumptions).
+  EXPECT_FALSE(second_open.load());
+  CloseImageData(first);
+  other.join();
+  EXPECT_TRUE(second_open.load());
+  EXPECT_TRUE(FileViewLock::TryLock(dir.Path("a.jpg"), &probe));
+}
+
+}  // namespace
+}  // namespace vantrel
