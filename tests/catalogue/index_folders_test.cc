@@ -1,0 +1,137 @@
+#include "catalogue/index_folders.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/text_table.h"
+#include "platform/ini_file.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+class RecordingNotices : public NoticeSink {
+ public:
+  void ShowNotice(const std::string& caption, const std::string& text, int ms) override {
+    shown.push_back({caption, text, ms});
+  }
+  struct Shown {
+    std::string caption, text;
+    int ms;
+  };
+  std::vector<Shown> shown;
+};
+
+class IndexFoldersTest : public ::testing::Test {
+ protected:
+  IndexDefinition MakeIndex(const std::string& folder, const std::string& image_folder) {
+    IndexDefinition def = NewIndexDefinition("Photos", folder).value();
+    def.active = 1;
+    def.image_folders[0].path = OfflineFolderOf(folder);
+    if (!image_folder.empty()) def.image_folders[1].path = image_folder;
+    return def;
+  }
+
+  TempDir dir_;
+  FileSystem* fs_ = DefaultFileSystem();
+  RecordingNotices notices_;
+};
+
+TEST_F(IndexFoldersTest, CreatesTheTreeEmptiesTheSearchFolderAndWritesTheStatusFile) {
+  ASSERT_TRUE(dir_.MakeFolder("index"));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/old/left.REQ", "x"));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/ANSWER.HIT", "x"));
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("index"), dir_.Path("images")));
+
+  PrepareIndexFolders(&config, fs_, &notices_);
+
+  const IndexDefinition& def = config.indexes[0];
+  EXPECT_TRUE(notices_.shown.empty());
+  EXPECT_EQ(def.active, 1u);
+  EXPECT_EQ(def.engine_folder, dir_.Path("index/VT_DATA/VT_INDEX"));
+  EXPECT_EQ(def.lists_folder, dir_.Path("index/VT_DATA/VT_LISTS"));
+  EXPECT_EQ(def.search_folder, dir_.Path("index/VT_SEARCH"));
+  for (const char* folder : {"index/OffLine", "index/VT_DATA/VT_INDEX", "index/VT_DATA/VT_LISTS",
+                             "index/VT_SEARCH"}) {
+    EXPECT_TRUE(fs_->IsFolder(dir_.Path(folder))) << folder;
+  }
+  // Requests left from an earlier run are never served.
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/old")));
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/ANSWER.HIT")));
+  EXPECT_EQ(fs_->ReadFile(dir_.Path("index/VT_SEARCH/VTSTATUS")).value(),
+            std::string("\0\0\0\1", 4));
+}
+
+TEST_F(IndexFoldersTest, MissingIndexFolderStopsTheIndexWithANotice) {
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("nowhere"), dir_.Path("images")));
+  config.indexes.push_back(MakeIndex("relative/index", ""));
+
+  PrepareIndexFolders(&config, fs_, &notices_);
+
+  EXPECT_EQ(config.indexes[0].active, 0u);
+  EXPECT_EQ(config.indexes[1].active, 0u);
+  ASSERT_EQ(notices_.shown.size(), 2u);
+  EXPECT_EQ(notices_.shown[0].caption, "Error");
+  EXPECT_EQ(notices_.shown[0].text,
+            "Index Folder " + dir_.Path("nowhere") + " does not exist.\nThe Index is stopped!");
+  EXPECT_EQ(notices_.shown[0].ms, 60000);
+  EXPECT_FALSE(fs_->Exists(dir_.Path("nowhere")));
+}
+
+TEST_F(IndexFoldersTest, IndexFolderInsideAnImageFolderIsRefused) {
+  ASSERT_TRUE(dir_.MakeFolder("img/index"));
+  ASSERT_TRUE(dir_.MakeFolder("images/index"));
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("img/index"), dir_.Path("img")));
+  // A name that only begins like the image folder is not inside it.
+  config.indexes.push_back(MakeIndex(dir_.Path("images/index"), dir_.Path("img")));
+  // The other letter case is another folder here.
+  config.indexes.push_back(MakeIndex(dir_.Path("img/index"), dir_.Path("IMG")));
+
+  PrepareIndexFolders(&config, fs_, &notices_);
+
+  EXPECT_EQ(config.indexes[0].active, 0u);
+  EXPECT_EQ(config.indexes[1].active, 1u);
+  EXPECT_EQ(config.indexes[2].active, 1u);
+  ASSERT_EQ(notices_.shown.size(), 1u);
+  EXPECT_EQ(notices_.shown[0].text, "Index Folder " + dir_.Path("img/index") + " " +
+                                        Text(TextId::IDS_BADNESTED));
+  // The refused index keeps no derived folders.
+  EXPECT_TRUE(config.indexes[0].search_folder.empty());
+}
+
+TEST_F(IndexFoldersTest, InactiveIndexIsLeftAlone) {
+  ASSERT_TRUE(dir_.MakeFolder("index"));
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("index"), ""));
+  config.indexes[0].active = 0;
+  PrepareIndexFolders(&config, fs_, &notices_);
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH")));
+}
+
+TEST_F(IndexFoldersTest, PathInfoIsWrittenOnlyWhenThePdfFolderExists) {
+  ASSERT_TRUE(dir_.MakeFolder("index"));
+  ASSERT_TRUE(dir_.WriteFile("index/PDF/PathInfo.ini", "old"));
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("index"), ""));
+  config.pdf.folder = dir_.Path("pdf");  // not there yet
+  config.pdf.win_path = "\\\\SRV\\PDF";
+  config.pdf.mac_path = "Server:PDF\nline";
+
+  PrepareIndexFolders(&config, fs_, &notices_);
+  EXPECT_EQ(fs_->ReadFile(dir_.Path("index/PDF/PathInfo.ini")).value(), "old");
+
+  ASSERT_TRUE(dir_.MakeFolder("pdf"));
+  PrepareIndexFolders(&config, fs_, &notices_);
+  std::string path = dir_.Path("index/PDF/PathInfo.ini");
+  EXPECT_EQ(ReadIniString(fs_, path, "PDF_FOLDER", "WIN_PATH", "?"), "\\\\SRV\\PDF");
+  // A line break inside a value is written as a backslash.
+  EXPECT_EQ(ReadIniString(fs_, path, "PDF_FOLDER", "MAC_PATH", "?"), "Server:PDF\\line");
+}
+
+}  // namespace
+}  // namespace vantrel

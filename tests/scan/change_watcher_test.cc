@@ -1,0 +1,229 @@
+#include "scan/change_watcher.h"
+
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/file_names.h"
+#include "platform/mutex.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+using std::chrono::milliseconds;
+
+class RecordingSink : public ChangeSink {
+ public:
+  struct Change {
+    int index, slot;
+    ChangeEntry entry;
+  };
+  void OnImageFolderChange(int index, int slot, ChangeEntry entry) override {
+    MutexLock lock(&mu);
+    changes.push_back({index, slot, std::move(entry)});
+  }
+  void OnSearchRequest(int index, const std::string& name, uint32_t action) override {
+    MutexLock lock(&mu);
+    requests.push_back({index, 0, ChangeEntry{name, name, action}});
+  }
+  void OnFolderNeedsRelisting(int index, int slot) override {
+    MutexLock lock(&mu);
+    relist.push_back({index, slot, {}});
+  }
+  Mutex mu;
+  std::vector<Change> changes GUARDED_BY(mu);
+  std::vector<Change> requests GUARDED_BY(mu);
+  std::vector<Change> relist GUARDED_BY(mu);
+};
+
+class RecordingNotices : public NoticeSink {
+ public:
+  void ShowNotice(const std::string& caption, const std::string& text, int ms) override {
+    shown.push_back(caption + "|" + text + "|" + std::to_string(ms));
+  }
+  std::vector<std::string> shown;
+};
+
+class ChangeWatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.MakeFolder("images/sub"));
+    ASSERT_TRUE(dir_.MakeFolder("index/VT_SEARCH"));
+    ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/VTSTATUS", std::string("\0\0\0\1", 4)));
+    ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/stale.REQ", "old request"));
+    IndexDefinition def = NewIndexDefinition("Photos", dir_.Path("index")).value();
+    DeriveIndexFolders(&def);
+    def.active = 1;
+    def.image_folders[1].path = dir_.Path("images");
+    config_.indexes.push_back(def);
+  }
+
+  std::unique_ptr<ChangeWatcher> MakeWatcher(ChangeNotifier::Options notifier_options = {}) {
+    ChangeWatcher::Options options;
+    options.fs = DefaultFileSystem();
+    options.notices = &notices_;
+    options.sink = &sink_;
+    options.notifier = ChangeNotifier::Create(std::move(notifier_options)).value();
+    options.is_network_mount = [](const std::string&) { return false; };
+    return ChangeWatcher::Create(std::move(options)).value();
+  }
+
+  // Runs the watcher until `done` holds or 5 seconds pass.
+  template <typename Done>
+  bool RunUntil(ChangeWatcher& watcher, Done done) {
+    std::thread runner([&] { watcher.Run(); });
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    bool ok = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+      {
+        MutexLock lock(&sink_.mu);
+        if (done()) {
+          ok = true;
+          break;
+        }
+      }
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    watcher.Stop();
+    runner.join();
+    return ok;
+  }
+
+  TempDir dir_;
+  Configuration config_;
+  RecordingSink sink_;
+  RecordingNotices notices_;
+};
+
+TEST(RequestFileNameTest, OnlyUpperCaseRequestExtensionsCount) {
+  EXPECT_TRUE(IsRequestFileName("A1B2.REQ"));
+  EXPECT_TRUE(IsRequestFileName("query.QRY"));
+  EXPECT_TRUE(IsRequestFileName("REQ"));
+  EXPECT_FALSE(IsRequestFileName("a1b2.req"));
+  EXPECT_FALSE(IsRequestFileName("A1B2.HIT"));
+  EXPECT_FALSE(IsRequestFileName("RE"));
+  EXPECT_FALSE(IsRequestFileName(""));
+}
+
+TEST_F(ChangeWatcherTest, ArmWatchesFoldersEmptiesTheSearchFolderAndDropsTheStatusFile) {
+  auto watcher = MakeWatcher();
+  std::vector<ArmedFolder> armed = watcher->Arm(config_);
+  ASSERT_EQ(armed.size(), 2u);
+  EXPECT_EQ(armed[0].slot, 1);
+  EXPECT_TRUE(armed[0].armed);
+  EXPECT_EQ(armed[1].slot, -1);
+  EXPECT_TRUE(armed[1].armed);
+  EXPECT_FALSE(DefaultFileSystem()->Exists(dir_.Path("index/VT_SEARCH/VTSTATUS")));
+  EXPECT_FALSE(DefaultFileSystem()->Exists(dir_.Path("index/VT_SEARCH/stale.REQ")));
+  EXPECT_TRUE(notices_.shown.empty());
+}
+
+TEST_F(ChangeWatcherTest, InactiveIndexesAndMissingFoldersAreNotWatchedSilently) {
+  config_.indexes[0].image_folders[2].path = dir_.Path("gone");
+  IndexDefinition stopped = config_.indexes[0];
+  stopped.active = 0;
+  config_.indexes.push_back(stopped);
+  auto watcher = MakeWatcher();
+  std::vector<ArmedFolder> armed = watcher->Arm(config_);
+  ASSERT_EQ(armed.size(), 3u);  // slots 1 and 2 and the search folder of index 0
+  EXPECT_EQ(armed[1].slot, 2);
+  EXPECT_FALSE(armed[1].armed);
+  EXPECT_TRUE(notices_.shown.empty());
+}
+
+TEST_F(ChangeWatcherTest, RefusedWatchGivesTheNotice) {
+  ChangeNotifier::Options refusing;
+  std::string images = dir_.Path("images");
+  refusing.add_watch = [images](int fd, const char* path, uint32_t mask) {
+    if (std::string(path) == images) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return inotify_add_watch(fd, path, mask);
+  };
+  auto watcher = MakeWatcher(std::move(refusing));
+  std::vector<ArmedFolder> armed = watcher->Arm(config_);
+  EXPECT_FALSE(armed[0].armed);
+  ASSERT_EQ(notices_.shown.size(), 1u);
+  EXPECT_EQ(notices_.shown[0],
+            "Error|Could not set automatic fast indexing on folder :\n " + images + "|10000");
+  EXPECT_TRUE(armed[1].armed);  // the search folder is still watched
+}
+
+TEST_F(ChangeWatcherTest, ImageFolderChangesArriveWithKeysRelativeToTheFolder) {
+  auto watcher = MakeWatcher();
+  watcher->Arm(config_);
+  ASSERT_TRUE(dir_.WriteFile("images/sub/Caf\xC3\xA9.jpg", "jpeg"));
+  ASSERT_TRUE(dir_.WriteFile("images/top.jpg", "jpeg"));
+  ASSERT_EQ(0, std::rename(dir_.Path("images/top.jpg").c_str(),
+                           dir_.Path("images/renamed.jpg").c_str()));
+
+  bool seen = RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    bool cafe = false, renamed = false;
+    for (const auto& c : sink_.changes) {
+      if (c.entry.key == "sub\\Caf\xE9.jpg") cafe = true;
+      if (c.entry.key == "renamed.jpg" && c.entry.action == 5) renamed = true;
+    }
+    return cafe && renamed;
+  });
+  ASSERT_TRUE(seen);
+  MutexLock lock(&sink_.mu);
+  for (const auto& c : sink_.changes) {
+    EXPECT_EQ(c.index, 0);
+    EXPECT_EQ(c.slot, 1);
+    if (c.entry.key == "sub\\Caf\xE9.jpg") {
+      EXPECT_EQ(c.entry.native_name, "sub/Caf\xC3\xA9.jpg");
+    }
+  }
+  bool old_name = false;
+  for (const auto& c : sink_.changes) old_name |= c.entry.key == "top.jpg" && c.entry.action == 4;
+  EXPECT_TRUE(old_name);
+  EXPECT_TRUE(sink_.requests.empty());
+}
+
+TEST_F(ChangeWatcherTest, OnlyWrittenUpperCaseRequestFilesReachTheRequestList) {
+  auto watcher = MakeWatcher();
+  watcher->Arm(config_);
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/lower.req", "q"));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/made.tmp", "q"));
+  // Renamed to a request name without being written: not a request.
+  ASSERT_EQ(0, std::rename(dir_.Path("index/VT_SEARCH/made.tmp").c_str(),
+                           dir_.Path("index/VT_SEARCH/MOVED.REQ").c_str()));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/A1.REQ", "q"));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/B2.QRY", "q"));
+
+  bool seen = RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    bool a = false, b = false;
+    for (const auto& r : sink_.requests) {
+      a |= r.entry.key == "A1.REQ";
+      b |= r.entry.key == "B2.QRY";
+    }
+    return a && b;
+  });
+  ASSERT_TRUE(seen);
+  MutexLock lock(&sink_.mu);
+  for (const auto& r : sink_.requests) {
+    EXPECT_EQ(r.index, 0);
+    EXPECT_EQ(r.entry.action, 3u);
+    EXPECT_NE(r.entry.key, "lower.req");
+    EXPECT_NE(r.entry.key, "MOVED.REQ");
+  }
+}
+
+TEST_F(ChangeWatcherTest, StopEndsAWatcherThatSeesNothing) {
+  auto watcher = MakeWatcher();
+  watcher->Arm(config_);
+  std::thread runner([&] { watcher->Run(); });
+  watcher->Stop();
+  runner.join();  // would hang if the stop packet were lost
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace vantrel
