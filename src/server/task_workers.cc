@@ -19,7 +19,8 @@ TaskWorkers::TaskWorkers(TaskContext* task, const TaskServices& services, Status
       trace_changes_(trace_changes) {}
 
 TaskWorkers::~TaskWorkers() {
-  task_->stop = true;
+  // Normally everything is joined already; this covers early exits. The
+  // owner has set the stop flag.
   if (watcher_thread_.joinable()) StopChangeWatcher();
   JoinWorkers(timings_.worker_grace);
   JoinStatusPump();

@@ -1,0 +1,322 @@
+#include "server/database_task.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/file_names.h"
+#include "core/text_table.h"
+#include "platform/mutex.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+using std::chrono::milliseconds;
+
+class RecordingStatus : public StatusSink {
+ public:
+  void OnStatus(const StatusMessage& m) override {
+    MutexLock lock(&mu_);
+    if (m.code == kStatusLogLine) lines_.push_back(m.data);
+  }
+  bool HasLine(const std::string& line) {
+    MutexLock lock(&mu_);
+    for (const auto& l : lines_) {
+      if (l == line) return true;
+    }
+    return false;
+  }
+  int Count(const std::string& line) {
+    MutexLock lock(&mu_);
+    int n = 0;
+    for (const auto& l : lines_) n += l == line;
+    return n;
+  }
+
+ private:
+  Mutex mu_;
+  std::vector<std::string> lines_ GUARDED_BY(mu_);
+};
+
+class FakeEngine : public EngineService {
+ public:
+  Status Start(const std::string&) override {
+    ++starts;
+    return Status::Ok();
+  }
+  void Stop() override { ++stops; }
+  std::atomic<int> starts{0}, stops{0};
+};
+
+// Gives every index one indexed document at start-up, so that requests act on it.
+class FakePipeline : public IndexPipeline {
+ public:
+  void StartUpIndex(TaskContext& task, int index) override {
+    task.Locked(index, &task.indexes[index].indexed).Add("01a.jpg", 1, 0, 0).IgnoreError();
+    ++startups;
+  }
+  void Optimize(TaskContext&, int) override { ++optimized; }
+  std::atomic<int> startups{0}, optimized{0};
+};
+
+class FakeSearch : public SearchService {
+ public:
+  void ServeRequest(TaskContext&, int, const std::string& name) override {
+    std::this_thread::sleep_for(delay);
+    MutexLock lock(&mu);
+    served.push_back(name);
+  }
+  int Served(const std::string& name) {
+    MutexLock lock(&mu);
+    int n = 0;
+    for (const auto& s : served) n += s == name;
+    return n;
+  }
+  milliseconds delay{0};
+  Mutex mu;
+  std::vector<std::string> served GUARDED_BY(mu);
+};
+
+template <typename Pred>
+bool Eventually(Pred pred, milliseconds limit = milliseconds(5000)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  return pred();
+}
+
+class DatabaseTaskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.MakeFolder("start"));
+    ASSERT_TRUE(dir_.MakeFolder("index"));
+    ASSERT_TRUE(dir_.MakeFolder("images"));
+  }
+
+  void WriteConfig(int indexes, int optimize_hour = 24) {
+    Configuration config;
+    for (int i = 0; i < indexes; ++i) {
+      std::string folder = dir_.Path(i == 0 ? "index" : "index" + std::to_string(i));
+      fs_->CreateFolders(folder).IgnoreError();
+      IndexDefinition def = NewIndexDefinition("Index" + std::to_string(i), folder).value();
+      def.active = 1;
+      def.optimize_hour = optimize_hour;
+      def.image_folders[0].path = OfflineFolderOf(folder);
+      def.image_folders[1].path = dir_.Path("images");
+      config.indexes.push_back(def);
+    }
+    ASSERT_TRUE(SaveConfiguration(*fs_, config, ConfigPath()).ok());
+  }
+
+  std::string ConfigPath() { return dir_.Path("start/") + names::kConfigurationFile; }
+
+  std::unique_ptr<DatabaseTask> MakeTask(bool relaunched = false, int hour = 12) {
+    DatabaseTask::Options o;
+    o.env.config_path = ConfigPath();
+    o.env.start_dir = dir_.Path("start");
+    o.env.settings_path = dir_.Path("start/VANTREL.INI");
+    o.env.relaunched = relaunched;
+    o.env.fs = fs_;
+    o.env.notices = &notices_;
+    o.env.requests = &requests_;
+    o.env.list_locks = &ListLocks();
+    o.services.engine = &engine_;
+    o.services.pipeline = &pipeline_;
+    o.services.search = &search_;
+    o.status_sink = &status_;
+    o.timings.request_sleep = milliseconds(5);
+    o.timings.preparation_retry = milliseconds(5);
+    o.timings.status_idle = milliseconds(2);
+    o.timings.thumbnail_idle = milliseconds(5);
+    o.timings.poll_interval = milliseconds(20);
+    o.timings.poll_folder_pause = milliseconds(1);
+    o.timings.forget_after = milliseconds(400);
+    o.local_hour = [hour] { return hour; };
+    o.relaunch = [this] { ++relaunches_; };
+    return std::make_unique<DatabaseTask>(std::move(o));
+  }
+
+  void StopAndWait(DatabaseTask& task) {
+    task.RequestStop();
+    ASSERT_TRUE(task.WaitFinished(milliseconds(10000)));
+    task.Join();
+  }
+
+  TempDir dir_;
+  FileSystem* fs_ = DefaultFileSystem();
+  NullNoticeSink notices_;
+  FifoQueue<TaskRequest> requests_;
+  RecordingStatus status_;
+  FakeEngine engine_;
+  FakePipeline pipeline_;
+  FakeSearch search_;
+  std::atomic<int> relaunches_{0};
+};
+
+TEST_F(DatabaseTaskTest, ServesThenStopsAndWritesTheFullLists) {
+  WriteConfig(1);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  // The status pump hands the lines over shortly after.
+  EXPECT_TRUE(Eventually([&] { return status_.HasLine(Text(TextId::IDS_PROCSTARTED)); }));
+  EXPECT_TRUE(Eventually([&] { return status_.HasLine(Text(TextId::IDS_READYFORSEARCH)); }));
+  // Armed: the status file is gone again.
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/VTSTATUS")));
+  EXPECT_TRUE(fs_->IsFolder(dir_.Path("index/VT_DATA/VT_INDEX")));
+
+  StopAndWait(*task);
+  EXPECT_EQ(task->shutdown_state(), 2);
+  EXPECT_TRUE(status_.HasLine(Text(TextId::IDS_PROCSTOP)));
+  EXPECT_EQ(engine_.starts, 1);
+  EXPECT_EQ(engine_.stops, 1);
+  for (const char* list : {"TIMELIST", "CHARLIST", "DIRLIST"}) {
+    EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_LISTS/VT_FULLLISTS/") + list)) << list;
+  }
+}
+
+TEST_F(DatabaseTaskTest, WithoutIndexesThePreparationRepeatsUntilStopped) {
+  WriteConfig(0);
+  auto task = MakeTask();
+  task->Start();
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_FALSE(task->serving());
+  EXPECT_EQ(task->shutdown_state(), 0);
+  StopAndWait(*task);
+  EXPECT_EQ(task->shutdown_state(), 2);
+}
+
+TEST_F(DatabaseTaskTest, UnreadableConfigurationStillEndsWithStateTwo) {
+  ASSERT_TRUE(fs_->WriteFile(ConfigPath(), std::string(152196, '\x7f')).ok());
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(task->WaitFinished(milliseconds(5000)));
+  task->Join();
+  EXPECT_EQ(engine_.starts, 0);
+}
+
+TEST_F(DatabaseTaskTest, RebuildRequestRestartsTheTaskWithAnEmptyDataFolder) {
+  WriteConfig(1);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_DATA/VT_INDEX/engine.file", "x"));
+
+  requests_.Push(TaskRequest{kRequestRebuild, 5, 0});  // no such index: ignored
+  requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
+  ASSERT_TRUE(Eventually([&] { return engine_.starts == 2 && task->serving(); }));
+  EXPECT_TRUE(Eventually([&] { return status_.HasLine(Text(TextId::IDS_REBUILDING)); }));
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_DATA/VT_INDEX/engine.file")));
+  EXPECT_EQ(pipeline_.startups, 2);
+
+  // Acted on once: a later rescan of the same task does not rebuild again.
+  ASSERT_TRUE(dir_.WriteFile("index/VT_DATA/VT_INDEX/engine.file", "x"));
+  requests_.Push(TaskRequest{kRequestRescan, -1, 0});
+  ASSERT_TRUE(Eventually([&] { return engine_.starts == 3 && task->serving(); }));
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_INDEX/engine.file")));
+  StopAndWait(*task);
+}
+
+TEST_F(DatabaseTaskTest, OptimizeRequestActsOnEveryIndexWithDocuments) {
+  WriteConfig(2);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  requests_.Push(TaskRequest{kRequestOptimize, -1, 0});
+  ASSERT_TRUE(Eventually([&] { return pipeline_.optimized == 2; }));
+  requests_.Push(TaskRequest{kRequestOptimize, 1, 0});
+  requests_.Push(TaskRequest{kRequestLogOptions, -1, 8});
+  ASSERT_TRUE(Eventually([&] { return pipeline_.optimized == 3; }));
+  ASSERT_TRUE(Eventually([&] { return task->context_for_testing()->log_flags == 8; }));
+  EXPECT_EQ(engine_.starts, 1);  // optimizing on request does not restart
+  StopAndWait(*task);
+}
+
+TEST_F(DatabaseTaskTest, AutomaticOptimizationRelaunchesOncePerHour) {
+  WriteConfig(1, /*optimize_hour=*/4);
+  auto task = MakeTask(/*relaunched=*/false, /*hour=*/4);
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return relaunches_ == 1; }));
+  EXPECT_EQ(pipeline_.optimized, 1);
+  // The relaunch hook returned (as a failed relaunch would): the task goes on.
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  StopAndWait(*task);
+  EXPECT_EQ(pipeline_.optimized, 1);
+
+  // The relaunched server does not optimize again in the same hour.
+  auto again = MakeTask(/*relaunched=*/true, /*hour=*/4);
+  again->Start();
+  ASSERT_TRUE(Eventually([&] { return again->serving(); }));
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(pipeline_.optimized, 1);
+  StopAndWait(*again);
+}
+
+TEST_F(DatabaseTaskTest, OptimizeHour24NeverOptimizesAutomatically) {
+  WriteConfig(1, /*optimize_hour=*/24);
+  auto task = MakeTask(false, /*hour=*/0);
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(pipeline_.optimized, 0);
+  StopAndWait(*task);
+}
+
+TEST_F(DatabaseTaskTest, RequestFileIsServedOnceWithinTheForgetPeriod) {
+  WriteConfig(1);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/Q1.REQ", "request"));
+  ASSERT_TRUE(Eventually([&] { return search_.Served("Q1.REQ") == 1; }));
+  // Written again at once: dropped.
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/Q1.REQ", "request"));
+  std::this_thread::sleep_for(milliseconds(150));
+  EXPECT_EQ(search_.Served("Q1.REQ"), 1);
+  // After the forget period the same name is served again.
+  std::this_thread::sleep_for(milliseconds(400));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/Q1.REQ", "request"));
+  ASSERT_TRUE(Eventually([&] { return search_.Served("Q1.REQ") == 2; }));
+  StopAndWait(*task);
+}
+
+TEST_F(DatabaseTaskTest, StopWaitsForARunningSearch) {
+  WriteConfig(1);
+  search_.delay = milliseconds(300);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/SLOW.REQ", "request"));
+  ASSERT_TRUE(Eventually([&] {
+    TaskContext* ctx = task->context_for_testing();
+    MutexLock lock(&ctx->request_lock);
+    return ctx->active_searches == 1;
+  }));
+  StopAndWait(*task);
+  EXPECT_EQ(search_.Served("SLOW.REQ"), 1);
+}
+
+TEST_F(DatabaseTaskTest, ChangesInAnImageFolderFillItsChangeQueue) {
+  WriteConfig(1);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  ASSERT_TRUE(dir_.WriteFile("images/2024/pic.jpg", "jpeg"));
+  EXPECT_TRUE(Eventually([&] {
+    TaskContext* ctx = task->context_for_testing();
+    MutexLock lock(&ctx->change_queue_lock);
+    return ctx->indexes[0].folders[1].change_queue.Find("2024\\pic.jpg") != nullptr;
+  }));
+  StopAndWait(*task);
+}
+
+}  // namespace
+}  // namespace vantrel
