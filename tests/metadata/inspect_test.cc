@@ -1,0 +1,76 @@
+#include "metadata/inspect.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "metadata/iim_codec.h"
+#include "support/image_builders.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+const std::vector<IptcDataset> kCaption = {{2, 120, "Caf\xE9 caption"}, {2, 25, "kw"}};
+
+struct InspectCase {
+  const char* file;
+  std::string bytes;
+  const char* type;
+  CaptionSource source;
+};
+
+TEST(Inspect, NamesTheReaderThatFoundTheCaption) {
+  TempDir dir;
+  const std::string iptc = MakeIptcBlock(kCaption);
+  const InspectCase cases[] = {
+      {"a.jpg", MakeJpegWithIptc(kCaption), "JPEG", CaptionSource::kPhotoshop},
+      {"b.JPG", AppendTrailer(MakeJpeg(), {{1, iptc}, {2, MakeImageInfoBlock(640, 480, 3, 300000)}}),
+       "JPEG", CaptionSource::kTrailer},
+      {"c.jpg", AppendAxsMarkers(MakeJpeg(), iptc), "JPEG", CaptionSource::kTrailerMarkers},
+      {"d.eps", MakeEpsWithIptc(kCaption), "EPSF", CaptionSource::kEps},
+      {"e.tif", MakeTiffWithIptc(kCaption), "TIFF", CaptionSource::kTiff},
+      {"f.tif", "%!PS" + MakeJpeg().substr(4), "EPSF", CaptionSource::kNone},
+      {"g.jpeg", MakeJpeg(), "", CaptionSource::kNone},
+  };
+  for (const InspectCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(dir.WriteFile(c.file, c.bytes));
+    ImageFileDescription d = InspectImageFile(dir.Path(c.file));
+    EXPECT_TRUE(d.readable);
+    EXPECT_EQ(d.type_code, c.type);
+    EXPECT_EQ(d.source, c.source);
+    if (c.source != CaptionSource::kNone) {
+      ASSERT_EQ(d.datasets.size(), 3u);
+      EXPECT_EQ(d.datasets[1].number, 120);
+      EXPECT_EQ(d.datasets[1].name, "Caption/Abstract");
+      EXPECT_EQ(d.datasets[1].value, "Caf\xE9 caption");
+    }
+  }
+  std::string text = DescribeImageFile(dir.Path("b.JPG"));
+  EXPECT_NE(text.find("Caption source: trailer\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  2:120 Caption/Abstract = \"Caf\xC3\xA9 caption\"\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("width 640, height 480, channels 3, resolution 300.000 dpi"),
+            std::string::npos)
+      << text;
+}
+
+TEST(Inspect, MacintoshStreamsAndDocumentInfoOption) {
+  TempDir dir;
+  ASSERT_TRUE(dir.WriteFile("m.jpg", MakeJpeg()));
+  InspectOptions options;
+  options.mac_streams = [](CaptionRecord& r, const std::string&) {
+    InstallIptcBlock(r, MakeIptcBlock({{2, 105, "fork"}}));
+    return CaptionSource::kResourceFork;
+  };
+  EXPECT_EQ(InspectImageFile(dir.Path("m.jpg"), options).source, CaptionSource::kResourceFork);
+  options.read_document_info = false;
+  EXPECT_EQ(InspectImageFile(dir.Path("m.jpg"), options).source, CaptionSource::kNone);
+  ImageFileDescription missing = InspectImageFile(dir.Path("none.jpg"));
+  EXPECT_FALSE(missing.readable);
+  EXPECT_NE(FormatImageFileDescription(missing).find("cannot read"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantrel
