@@ -8,12 +8,35 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "platform/file_streams.h"
+
 namespace vantrel::mac_test {
+
+// Streams held in memory, for readers tested without a file system.
+class FakeFileStreams : public FileStreams {
+ public:
+  void Put(const std::string& path, MacStream stream, std::string bytes,
+           StreamPlace place = StreamPlace::kDosStreamXattr) {
+    streams_[{path, stream}] = StreamContents{std::move(bytes), place};
+  }
+  StatusOr<StreamContents> OpenStream(const std::string& path, MacStream stream) override {
+    ++opened_;
+    auto it = streams_.find({path, stream});
+    if (it == streams_.end()) return Status::NotFound(path);
+    return it->second;
+  }
+  int opened() const { return opened_; }
+
+ private:
+  std::map<std::pair<std::string, MacStream>, StreamContents> streams_;
+  int opened_ = 0;
+};
 
 std::string Be16(uint16_t v);
 std::string Be32(uint32_t v);
