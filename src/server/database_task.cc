@@ -17,12 +17,6 @@ namespace vantrel {
 namespace {
 
 // Names of shares and volumes are looked up when a later layer supplies a namer.
-class EmptyVolumeNamer : public VolumeNamer {
- public:
-  std::string WindowsShareName(const std::string&) override { return ""; }
-  std::string MacVolumeName(const std::string&) override { return ""; }
-};
-
 int ClockHour() { return LocalTime(NowUnix()).hour; }
 
 }  // namespace
@@ -87,7 +81,7 @@ void DatabaseTask::DrainStatus() {
 void DatabaseTask::RunTask() {
   SetThreadName("vt-task");
   FileSystem* fs = options_.env.fs;
-  EmptyVolumeNamer empty_namer;
+  NullVolumeNamer empty_namer;
   VolumeNamer& namer = options_.namer ? *options_.namer : empty_namer;
 
   // The task's own copy of the configuration. A task that cannot load it ends

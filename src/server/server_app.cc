@@ -20,12 +20,6 @@
 namespace vantrel {
 namespace {
 
-class EmptyNamer : public VolumeNamer {
- public:
-  std::string WindowsShareName(const std::string&) override { return ""; }
-  std::string MacVolumeName(const std::string&) override { return ""; }
-};
-
 // The console's copy of the configuration and what saves it. The main thread
 // and the task's relaunch (on the task thread) both save, so it has a lock.
 class ConsoleConfig {
@@ -114,7 +108,7 @@ int Serve(const ServerArguments& args) {
   ConsoleConfig console(fs, config_path, &log);
   ConsoleState state(&log, /*echo=*/true);
 
-  EmptyNamer namer;
+  NullVolumeNamer namer;
   ConfigLoad load = LoadConfiguration(*fs, config_path, namer);
   console.config() = std::move(load.config);
   log.SetLines(console.config().event_lines);
