@@ -13,7 +13,9 @@ StatusOr<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
   bool options_done = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (options_done || a.size() < 2 || a[0] != '-') {
+    // Negative numbers ("-5") are values, not options.
+    bool number = a.size() >= 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9';
+    if (options_done || a.size() < 2 || a[0] != '-' || number) {
       parsed.positional.push_back(a);
       continue;
     }

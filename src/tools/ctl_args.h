@@ -30,8 +30,8 @@ struct ParsedArgs {
 
 // Splits `args`: "--opt VALUE" and "--opt=VALUE" for names in
 // `value_options`, "--flag" for names in `flags`, "--help"/"-h" always; "--"
-// ends the options. kInvalidArgument for an unknown option, a missing value,
-// a value given to a flag or an option given twice.
+// ends the options. "-" and negative numbers ("-5") are positional. kInvalidArgument for an unknown
+// option, a missing value, a value given to a flag or an option given twice.
 StatusOr<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
                                const std::set<std::string>& value_options,
                                const std::set<std::string>& flags);
