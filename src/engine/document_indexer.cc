@@ -67,26 +67,24 @@ Xapian::Document DocumentIndexer::Build(std::string_view name, std::string_view 
   doc.add_posting(kFirstWordTerm, 0);
   Xapian::termpos pos = 0;
   const FieldCatalogue::Marker* open = nullptr;
-  std::string prefixed;
+  std::string field_term;
   WordSplitter words(table_, text);
   while (words.Next()) {
     ++pos;
     const std::string& term = words.folded();
-    doc.add_posting(term, pos);
     std::string_view raw = words.raw();
     if (const FieldCatalogue::Marker* m = catalogue_.FindStartMarker(raw)) {
       open = m;
-      continue;
-    }
-    if (open == nullptr) continue;
-    if (raw == open->end) {
+    } else if (open != nullptr && raw == open->end) {
       open = nullptr;
+    } else if (open != nullptr) {
+      // A word inside a field is stored once, as the field's term.
+      field_term.assign(term);
+      field_term.append(catalogue_.fields()[open->field].suffix);
+      doc.add_posting(field_term, pos);
       continue;
     }
-    const std::string& prefix = catalogue_.fields()[open->field].prefix;
-    prefixed.assign(prefix);
-    prefixed.append(term);
-    doc.add_posting(prefixed, pos);
+    doc.add_posting(term, pos);
   }
   doc.add_posting(kLastWordTerm, pos + 1);
   return doc;

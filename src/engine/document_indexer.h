@@ -1,12 +1,16 @@
 // DocumentIndexer: turns one image document into the Xapian document stored
 // for it.
 //
-// Every word of the text is indexed with its position (1, 2, ...), marker
-// words and the closing word included, so each stays searchable in the whole
-// text. A start marker of the field catalogue opens its field; the field's
-// end marker (or the next start marker) closes it. Each word inside a field
-// is indexed a second time, at the same position, with the field's prefix, so
-// FIELD contains (...) finds words, phrases and proximity within the field.
+// Every word of the text is indexed once, with its position (1, 2, ...),
+// marker words and the closing word included. A start marker of the field
+// catalogue opens its field; the field's end marker (or the next start
+// marker) closes it. A word inside a field is stored as the term "word",
+// kFieldSeparator, field name ("harbour\x1FIPTC120"); every other word as the
+// bare word. A search of the whole text takes a word's bare term and all its
+// field terms (they sort next to each other, see term_expansion.h); FIELD
+// contains (...) takes the field's terms only. Phrases and proximity work in
+// both, as all terms carry the positions. Storing each word once keeps the
+// index as small and as fast to build as one without fields.
 // "xfirstword" stands at position 0 and "xlastword" after the last word.
 //
 // Stored with each document: value slot kNameSlot holds the document name

@@ -68,7 +68,7 @@ FieldCatalogue FieldCatalogue::Parse(std::string_view text) {
       id = it->second;
     } else {
       id = static_cast<uint32_t>(cat.fields_.size());
-      cat.fields_.push_back(Field{upper, "X" + upper + ":"});
+      cat.fields_.push_back(Field{upper, std::string(1, kFieldSeparator) + upper});
       cat.by_name_.emplace(upper, id);
     }
     // The first declaration of a start marker wins.

@@ -24,11 +24,17 @@
 
 namespace vantrel {
 
+// Separates a word from its field name in a term. It sorts below every byte
+// of a word, so a word's field terms follow the word's whole-text term.
+inline constexpr char kFieldSeparator = '\x1F';
+
 class FieldCatalogue {
  public:
   struct Field {
     std::string name;    // upper case, as queries name it
-    std::string prefix;  // Xapian term prefix of the field's words, "X<NAME>:"
+    // Appended to the field's words to form their terms: kFieldSeparator and
+    // the name ("harbour\x1FIPTC120").
+    std::string suffix;
   };
   struct Marker {
     uint32_t field;

@@ -10,149 +10,217 @@ namespace {
 
 using Kind = QueryNode::Kind;
 
+// Xapian 1.4 takes only single terms as the parts of a phrase or a window.
+// A position with several alternatives (a word in several fields, a wildcard,
+// an expanded word) is therefore spelled out: the phrase becomes an OR of
+// phrases over every combination, at most kMaxCombinations of them; past
+// that the rarest alternatives are left out.
+constexpr size_t kMaxCombinations = 512;
+
+using Slot = std::vector<std::string>;  // the terms that may stand at one position
+
 class Compiler {
  public:
   Compiler(const FieldCatalogue& catalogue, const CompileSettings& settings,
            const Xapian::Database& db)
       : catalogue_(catalogue), settings_(settings), db_(db) {}
 
-  Xapian::Query Compile(const QueryNode& n, const std::string& prefix) {
+  Xapian::Query Compile(const QueryNode& n, const std::string& scope) {
     switch (n.kind) {
       case Kind::kWord:
-        return Word(n.word, prefix, /*expand=*/true);
+        return Word(n.word, scope);
       case Kind::kPhrase: {
-        std::vector<Xapian::Query> parts;
-        for (const auto& c : n.children) parts.push_back(Word(c->word, prefix, true));
-        return Positional(Xapian::Query::OP_PHRASE, parts, static_cast<Xapian::termcount>(parts.size()));
+        std::vector<Slot> slots;
+        for (const auto& c : n.children) slots.push_back(WordTerms(c->word, scope, true));
+        return Positional(Xapian::Query::OP_PHRASE, std::move(slots),
+                          static_cast<Xapian::termcount>(n.children.size()));
       }
       case Kind::kAnd:
       case Kind::kOr: {
         std::vector<Xapian::Query> parts;
-        for (const auto& c : n.children) parts.push_back(Compile(*c, prefix));
+        for (const auto& c : n.children) parts.push_back(Compile(*c, scope));
         return Xapian::Query(n.kind == Kind::kAnd ? Xapian::Query::OP_AND : Xapian::Query::OP_OR,
                              parts.begin(), parts.end());
       }
       case Kind::kAndNot:
-        return Xapian::Query(Xapian::Query::OP_AND_NOT, Compile(*n.children[0], prefix),
-                             Compile(*n.children[1], prefix));
+        return Xapian::Query(Xapian::Query::OP_AND_NOT, Compile(*n.children[0], scope),
+                             Compile(*n.children[1], scope));
       case Kind::kNot:
         return Xapian::Query(Xapian::Query::OP_AND_NOT, Xapian::Query::MatchAll,
-                             Compile(*n.children[0], prefix));
+                             Compile(*n.children[0], scope));
       case Kind::kNear:
       case Kind::kBefore:
-        return Proximity(n, prefix);
+        return Proximity(n, scope);
       case Kind::kField:
-        return Compile(*n.children[0], catalogue_.fields()[n.field].prefix);
+        return Compile(*n.children[0], catalogue_.fields()[n.field].suffix);
     }
     return Xapian::Query();
   }
 
  private:
-  // A positional query; nothing when one part can match nothing (Xapian
-  // would otherwise reject empty parts).
-  Xapian::Query Positional(Xapian::Query::op op, const std::vector<Xapian::Query>& parts,
-                           Xapian::termcount window) {
-    for (const auto& p : parts) {
-      if (p.empty()) return Xapian::Query();
-    }
-    if (parts.size() == 1) return parts[0];
-    return Xapian::Query(op, parts.begin(), parts.end(), window);
-  }
-
-  // Operands of a proximity chain, flattened to single words in reading
-  // order. Phrases inside are also required as phrases (`extra`).
-  void Flatten(const QueryNode& n, const std::string& prefix, std::vector<Xapian::Query>* words,
-               std::vector<Xapian::Query>* extra, uint32_t* distance_sum) {
-    switch (n.kind) {
-      case Kind::kWord:
-        words->push_back(Word(n.word, prefix, true));
-        return;
-      case Kind::kPhrase: {
-        std::vector<Xapian::Query> parts;
-        for (const auto& c : n.children) parts.push_back(Word(c->word, prefix, true));
-        words->insert(words->end(), parts.begin(), parts.end());
-        extra->push_back(Positional(Xapian::Query::OP_PHRASE, parts,
-                                    static_cast<Xapian::termcount>(parts.size())));
-        return;
-      }
-      case Kind::kOr: {
-        std::vector<Xapian::Query> alts;
-        for (const auto& c : n.children) alts.push_back(Word(c->word, prefix, true));
-        words->push_back(Xapian::Query(Xapian::Query::OP_OR, alts.begin(), alts.end()));
-        return;
-      }
-      case Kind::kField:
-        Flatten(*n.children[0], catalogue_.fields()[n.field].prefix, words, extra, distance_sum);
-        return;
-      case Kind::kNear:
-      case Kind::kBefore:
-        *distance_sum += n.distance;
-        Flatten(*n.children[0], prefix, words, extra, distance_sum);
-        Flatten(*n.children[1], prefix, words, extra, distance_sum);
-        return;
-      default:
-        // The parser admits no other operands.
-        words->push_back(Xapian::Query());
-        return;
-    }
-  }
-
-  Xapian::Query Proximity(const QueryNode& n, const std::string& prefix) {
-    std::vector<Xapian::Query> words, extra;
-    uint32_t distance = 0;
-    Flatten(n, prefix, &words, &extra, &distance);
-    // "a W/5 b": at most five words apart, a window of six positions; every
-    // further word widens the window by one.
-    auto window = static_cast<Xapian::termcount>(words.size() - 1 + std::max<uint32_t>(distance, 1));
-    Xapian::Query near = Positional(
-        n.kind == Kind::kBefore ? Xapian::Query::OP_PHRASE : Xapian::Query::OP_NEAR, words, window);
-    if (near.empty() || extra.empty()) return near;
-    extra.insert(extra.begin(), near);
-    return Xapian::Query(Xapian::Query::OP_AND, extra.begin(), extra.end());
-  }
-
-  Xapian::Query Terms(const std::vector<std::string>& terms) {
+  static Xapian::Query Terms(const std::vector<std::string>& terms) {
     if (terms.empty()) return Xapian::Query();
     if (terms.size() == 1) return Xapian::Query(terms[0]);
     return Xapian::Query(Xapian::Query::OP_SYNONYM, terms.begin(), terms.end());
   }
 
-  Xapian::Query Word(const std::string& word, const std::string& field_prefix, bool expand) {
+  // Leaves out the rarest alternatives until the combinations fit the bound.
+  void Reduce(std::vector<Slot>* slots) {
+    auto combinations = [&] {
+      double product = 1;
+      for (const Slot& s : *slots) product *= static_cast<double>(s.size());
+      return product;
+    };
+    if (combinations() <= kMaxCombinations) return;
+    for (Slot& s : *slots) {
+      std::vector<std::pair<Xapian::doccount, std::string>> ranked;
+      for (std::string& t : s) ranked.emplace_back(db_.get_termfreq(t), std::move(t));
+      std::sort(ranked.begin(), ranked.end(),
+                [](const auto& a, const auto& b) { return a.first > b.first; });
+      s.clear();
+      for (auto& r : ranked) s.push_back(std::move(r.second));
+    }
+    while (combinations() > kMaxCombinations) {
+      Slot* widest = &(*slots)[0];
+      for (Slot& s : *slots) {
+        if (s.size() > widest->size()) widest = &s;
+      }
+      widest->pop_back();
+    }
+  }
+
+  // A phrase (OP_PHRASE) or a window (OP_NEAR) over slots; nothing when a
+  // slot is empty.
+  Xapian::Query Positional(Xapian::Query::op op, std::vector<Slot> slots,
+                           Xapian::termcount window) {
+    for (const Slot& s : slots) {
+      if (s.empty()) return Xapian::Query();
+    }
+    if (slots.size() == 1) return Terms(slots[0]);
+    Reduce(&slots);
+    std::vector<Xapian::Query> alternatives;
+    std::vector<size_t> pick(slots.size(), 0);
+    std::vector<Xapian::Query> parts(slots.size());
+    while (true) {
+      for (size_t i = 0; i < slots.size(); ++i) parts[i] = Xapian::Query(slots[i][pick[i]]);
+      alternatives.emplace_back(op, parts.begin(), parts.end(), window);
+      size_t i = 0;
+      while (i < slots.size() && ++pick[i] == slots[i].size()) pick[i++] = 0;
+      if (i == slots.size()) break;
+    }
+    if (alternatives.size() == 1) return alternatives[0];
+    return Xapian::Query(Xapian::Query::OP_OR, alternatives.begin(), alternatives.end());
+  }
+
+  // Operands of a proximity chain, flattened to slots in reading order.
+  // Phrases inside are also required as phrases (`extra`).
+  void Flatten(const QueryNode& n, const std::string& scope, std::vector<Slot>* slots,
+               std::vector<Xapian::Query>* extra, uint32_t* distance_sum) {
+    switch (n.kind) {
+      case Kind::kWord:
+        slots->push_back(WordTerms(n.word, scope, true));
+        return;
+      case Kind::kPhrase: {
+        std::vector<Slot> parts;
+        for (const auto& c : n.children) parts.push_back(WordTerms(c->word, scope, true));
+        slots->insert(slots->end(), parts.begin(), parts.end());
+        extra->push_back(Positional(Xapian::Query::OP_PHRASE, std::move(parts),
+                                    static_cast<Xapian::termcount>(n.children.size())));
+        return;
+      }
+      case Kind::kOr: {
+        Slot all;
+        for (const auto& c : n.children) {
+          Slot terms = WordTerms(c->word, scope, true);
+          all.insert(all.end(), terms.begin(), terms.end());
+        }
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        slots->push_back(std::move(all));
+        return;
+      }
+      case Kind::kField:
+        Flatten(*n.children[0], catalogue_.fields()[n.field].suffix, slots, extra, distance_sum);
+        return;
+      case Kind::kNear:
+      case Kind::kBefore:
+        *distance_sum += n.distance;
+        Flatten(*n.children[0], scope, slots, extra, distance_sum);
+        Flatten(*n.children[1], scope, slots, extra, distance_sum);
+        return;
+      default:
+        // The parser admits no other operands.
+        slots->push_back(Slot());
+        return;
+    }
+  }
+
+  Xapian::Query Proximity(const QueryNode& n, const std::string& scope) {
+    std::vector<Slot> slots;
+    std::vector<Xapian::Query> extra;
+    uint32_t distance = 0;
+    Flatten(n, scope, &slots, &extra, &distance);
+    // "a W/5 b": at most five words apart, a window of six positions; every
+    // further word widens the window by one.
+    auto window =
+        static_cast<Xapian::termcount>(slots.size() - 1 + std::max<uint32_t>(distance, 1));
+    Xapian::Query near = Positional(
+        n.kind == Kind::kBefore ? Xapian::Query::OP_PHRASE : Xapian::Query::OP_NEAR,
+        std::move(slots), window);
+    if (near.empty() || extra.empty()) return near;
+    extra.insert(extra.begin(), near);
+    return Xapian::Query(Xapian::Query::OP_AND, extra.begin(), extra.end());
+  }
+
+  bool SynonymsWanted() const {
+    return (settings_.flags & (kSearchSynonyms | kSearchThesaurus | kSearchWordNet)) &&
+           settings_.thesaurus != nullptr && !settings_.thesaurus->empty();
+  }
+
+  // The terms one word stands for in `field_scope`, with the expansions of
+  // the search flags and the one-word synonyms when `expand` is set.
+  Slot WordTerms(const std::string& word, const std::string& field_scope, bool expand) {
     // The document-boundary words belong to no field.
-    const std::string prefix =
-        (word == kFirstWordTerm || word == kLastWordTerm) ? std::string() : field_prefix;
+    const bool boundary = word == kFirstWordTerm || word == kLastWordTerm;
+    if (boundary) return Slot{word};
+    const std::string& scope = field_scope;
     const size_t limit = settings_.max_expansion;
     if (word.find_first_of("*?") != std::string::npos) {
-      return Terms(ExpandPattern(db_, prefix, word, limit));
+      return ExpandPattern(db_, scope, word, limit);
     }
-    const bool boundary = prefix.size() != field_prefix.size();
-    std::vector<std::string> terms{prefix + word};
-    if (expand && !boundary) {
-      const uint32_t f = settings_.flags;
-      auto add = [&](std::vector<std::string> more) {
-        terms.insert(terms.end(), more.begin(), more.end());
-      };
-      if ((f & kSearchFuzzy) && settings_.max_edits > 0) {
-        add(ExpandFuzzy(db_, prefix, word, settings_.max_edits, limit));
-      }
-      if (f & kSearchSoundAlike) add(ExpandSoundAlike(db_, prefix, word, limit));
-      if (f & kSearchStemming) add(ExpandStem(db_, prefix, word, limit));
-      std::sort(terms.begin(), terms.end());
-      terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+    Slot terms = ExpandExact(db_, scope, word);
+    if (!expand) return terms;
+    auto add = [&](const Slot& more) { terms.insert(terms.end(), more.begin(), more.end()); };
+    const uint32_t f = settings_.flags;
+    if ((f & kSearchFuzzy) && settings_.max_edits > 0) {
+      add(ExpandFuzzy(db_, scope, word, settings_.max_edits, limit));
     }
-    Xapian::Query q = Terms(terms);
-    if (expand && !boundary && (settings_.flags & (kSearchSynonyms | kSearchThesaurus | kSearchWordNet)) &&
-        settings_.thesaurus != nullptr && !settings_.thesaurus->empty()) {
-      std::vector<Xapian::Query> alts{q};
+    if (f & kSearchSoundAlike) add(ExpandSoundAlike(db_, scope, word, limit));
+    if (f & kSearchStemming) add(ExpandStem(db_, scope, word, limit));
+    if (SynonymsWanted()) {
       for (const Thesaurus::Entry& e : settings_.thesaurus->SynonymsOf(word)) {
-        std::vector<Xapian::Query> parts;
-        for (const std::string& w : e) parts.push_back(Word(w, field_prefix, false));
-        alts.push_back(Positional(Xapian::Query::OP_PHRASE, parts,
-                                  static_cast<Xapian::termcount>(parts.size())));
+        if (e.size() == 1) add(WordTerms(e[0], scope, false));
       }
-      if (alts.size() > 1) q = Xapian::Query(Xapian::Query::OP_OR, alts.begin(), alts.end());
     }
-    return q;
+    std::sort(terms.begin(), terms.end());
+    terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+    return terms;
+  }
+
+  // A word on its own: its terms, and its synonyms of several words as phrases.
+  Xapian::Query Word(const std::string& word, const std::string& scope) {
+    Xapian::Query q = Terms(WordTerms(word, scope, true));
+    if (!SynonymsWanted() || word.find_first_of("*?") != std::string::npos) return q;
+    std::vector<Xapian::Query> alts{q};
+    for (const Thesaurus::Entry& e : settings_.thesaurus->SynonymsOf(word)) {
+      if (e.size() < 2) continue;
+      std::vector<Slot> slots;
+      for (const std::string& w : e) slots.push_back(WordTerms(w, scope, false));
+      alts.push_back(Positional(Xapian::Query::OP_PHRASE, std::move(slots),
+                                static_cast<Xapian::termcount>(e.size())));
+    }
+    if (alts.size() == 1) return q;
+    return Xapian::Query(Xapian::Query::OP_OR, alts.begin(), alts.end());
   }
 
   const FieldCatalogue& catalogue_;

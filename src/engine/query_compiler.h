@@ -1,9 +1,11 @@
 // QueryCompiler: turns a parsed query into a Xapian query over one database.
 //
-// Words become terms (with the field's prefix inside FIELD contains (...)),
-// wildcard words and the search flags' expansions become OR-groups of the
-// vocabulary terms they stand for (see term_expansion.h), phrases become
-// Xapian phrases, W/n an unordered window and PRE/n an ordered one.
+// A word becomes the group of its terms (its bare term and its field terms
+// for the whole text, its field's term inside FIELD contains (...)); wildcard
+// words and the search flags' expansions add the vocabulary terms they stand
+// for (see term_expansion.h). Phrases become Xapian phrases, W/n an
+// unordered window and PRE/n an ordered one, spelled out over the
+// alternatives of each position (bounded; see query_compiler.cc).
 // "xfirstword" and "xlastword" are whole-document words in every field.
 //
 // Thread safety: one compiler per search; the Database it is given must not

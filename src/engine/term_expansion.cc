@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <functional>
 #include <queue>
+#include <string_view>
 #include <utility>
 
 #include "engine/char_table.h"
+#include "engine/field_catalogue.h"
 
 namespace vantrel {
 namespace {
@@ -22,25 +24,35 @@ struct Weaker {
   }
 };
 
-// Walks the terms beginning with prefix + start and keeps those for which
-// `accept` (given the term without `prefix`) is true.
-std::vector<std::string> Scan(const Xapian::Database& db, const std::string& prefix,
+// Splits a term into its word and its field suffix (empty for a bare term).
+std::pair<std::string_view, std::string_view> SplitTerm(std::string_view term) {
+  size_t sep = term.find(kFieldSeparator);
+  if (sep == std::string_view::npos) return {term, {}};
+  return {term.substr(0, sep), term.substr(sep)};
+}
+
+// Walks the terms beginning with `start` and keeps those of `scope` whose
+// word `accept` takes.
+std::vector<std::string> Scan(const Xapian::Database& db, const std::string& scope,
                               const std::string& start, size_t max_terms,
                               const std::function<bool(const std::string&)>& accept) {
   std::priority_queue<Candidate, std::vector<Candidate>, Weaker> best;
-  const std::string begin = prefix + start;
   size_t scanned = 0;
-  for (Xapian::TermIterator it = db.allterms_begin(begin); it != db.allterms_end(begin); ++it) {
+  std::string word;
+  for (Xapian::TermIterator it = db.allterms_begin(start); it != db.allterms_end(start); ++it) {
     if (++scanned > kMaxScannedTerms || max_terms == 0) break;
     std::string term = *it;
-    if (prefix.empty() && !term.empty() && term[0] >= 'A' && term[0] <= 'Z') {
-      // Prefixed terms (fields, ids) sort between digits and lower case.
+    if (!term.empty() && term[0] >= 'A' && term[0] <= 'Z') {
+      // Id terms ("Q...") sort between digits and lower case; words never
+      // start with an upper-case letter.
       it.skip_to("[");
-      if (it == db.allterms_end(begin)) break;
+      if (it == db.allterms_end(start)) break;
       term = *it;
     }
-    std::string bare = term.substr(prefix.size());
-    if (!accept(bare)) continue;
+    auto [w, suffix] = SplitTerm(term);
+    if (!scope.empty() && suffix != scope) continue;
+    word.assign(w);
+    if (!accept(word)) continue;
     Candidate c{it.get_termfreq(), std::move(term)};
     if (best.size() < max_terms) {
       best.push(std::move(c));
@@ -143,44 +155,58 @@ std::string Soundex(const std::string& word) {
   return out;
 }
 
-std::vector<std::string> ExpandPattern(const Xapian::Database& db, const std::string& prefix,
+std::vector<std::string> ExpandExact(const Xapian::Database& db, const std::string& scope,
+                                     const std::string& word) {
+  if (!scope.empty()) return {word + scope};
+  // The bare term and the field terms of the word sort together.
+  std::vector<std::string> out;
+  for (Xapian::TermIterator it = db.allterms_begin(word); it != db.allterms_end(word); ++it) {
+    const std::string& term = *it;
+    if (term.size() == word.size()) {
+      out.push_back(term);
+    } else if (term[word.size()] == kFieldSeparator) {
+      if (term.find(kFieldSeparator, word.size() + 1) == std::string::npos) out.push_back(term);
+    } else {
+      break;  // a longer word: past the word's terms
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> ExpandPattern(const Xapian::Database& db, const std::string& scope,
                                        const std::string& pattern, size_t max_terms) {
   size_t wild = pattern.find_first_of("*?");
+  if (wild == std::string::npos) return ExpandExact(db, scope, pattern);
   std::string literal = pattern.substr(0, wild);
-  if (wild == std::string::npos) {
-    return db.term_exists(prefix + pattern) ? std::vector<std::string>{prefix + pattern}
-                                            : std::vector<std::string>{};
-  }
   const std::u32string p = DecodeUtf8(pattern);
   const bool trailing_star_only = wild == pattern.size() - 1 && pattern[wild] == '*';
-  return Scan(db, prefix, literal, max_terms, [&](const std::string& bare) {
-    return trailing_star_only || GlobMatch(p, DecodeUtf8(bare));
+  return Scan(db, scope, literal, max_terms, [&](const std::string& word) {
+    return trailing_star_only || GlobMatch(p, DecodeUtf8(word));
   });
 }
 
-std::vector<std::string> ExpandFuzzy(const Xapian::Database& db, const std::string& prefix,
+std::vector<std::string> ExpandFuzzy(const Xapian::Database& db, const std::string& scope,
                                      const std::string& word, int max_distance,
                                      size_t max_terms) {
   const std::u32string w = DecodeUtf8(word);
-  return Scan(db, prefix, "", max_terms, [&](const std::string& bare) {
-    // Cheap length test before the distance (terms are UTF-8, at most 4 bytes a character).
-    if (bare.size() + 4 * static_cast<size_t>(max_distance) < w.size()) return false;
-    return EditDistanceAtMost(w, DecodeUtf8(bare), max_distance) <= max_distance;
+  return Scan(db, scope, "", max_terms, [&](const std::string& candidate) {
+    // Cheap length test before the distance (UTF-8: at most 4 bytes a character).
+    if (candidate.size() + 4 * static_cast<size_t>(max_distance) < w.size()) return false;
+    return EditDistanceAtMost(w, DecodeUtf8(candidate), max_distance) <= max_distance;
   });
 }
 
-std::vector<std::string> ExpandSoundAlike(const Xapian::Database& db, const std::string& prefix,
+std::vector<std::string> ExpandSoundAlike(const Xapian::Database& db, const std::string& scope,
                                           const std::string& word, size_t max_terms) {
   const std::string code = Soundex(word);
   if (code.empty()) {
-    return db.term_exists(prefix + word) ? std::vector<std::string>{prefix + word}
-                                         : std::vector<std::string>{};
+    return ExpandExact(db, scope, word);
   }
-  return Scan(db, prefix, FirstChar(word), max_terms,
-              [&](const std::string& bare) { return Soundex(bare) == code; });
+  return Scan(db, scope, FirstChar(word), max_terms,
+              [&](const std::string& candidate) { return Soundex(candidate) == code; });
 }
 
-std::vector<std::string> ExpandStem(const Xapian::Database& db, const std::string& prefix,
+std::vector<std::string> ExpandStem(const Xapian::Database& db, const std::string& scope,
                                     const std::string& word, size_t max_terms) {
   Xapian::Stem stemmer("english");
   const std::string stem = stemmer(word);
@@ -190,10 +216,9 @@ std::vector<std::string> ExpandStem(const Xapian::Database& db, const std::strin
   size_t keep = s.size() > 4 ? s.size() - 2 : s.size() > 1 ? s.size() - 1 : s.size();
   std::string start;
   for (size_t i = 0; i < keep; ++i) AppendUtf8(s[i], &start);
-  std::vector<std::string> out = Scan(db, prefix, start, max_terms, [&](const std::string& bare) {
-    return bare == word || stemmer(bare) == stem;
+  return Scan(db, scope, start, max_terms, [&](const std::string& candidate) {
+    return candidate == word || stemmer(candidate) == stem;
   });
-  return out;
 }
 
 }  // namespace vantrel

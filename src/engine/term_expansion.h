@@ -1,11 +1,14 @@
-// Term expansion: the vocabulary terms that a wildcard pattern, a fuzzy word,
-// a sound-alike word or a stemmed word stands for.
+// Term expansion: the terms that a word, a wildcard pattern, a fuzzy word, a
+// sound-alike word or a stemmed word stands for.
 //
-// Every expansion walks the sorted term list of the database within one field
-// prefix (or the unprefixed whole-text terms when the prefix is empty) and
-// keeps at most `max_terms` terms; past that bound the most frequent terms
-// are kept (ties: the alphabetically first), so a one-letter prefix can not
-// exhaust memory. Each walk also stops after kMaxScannedTerms terms.
+// A word is stored as its bare term outside fields and as "word\x1FFIELD"
+// inside a field (document_indexer.h). The `scope` of an expansion is a
+// field's suffix ("\x1FIPTC120": that field's terms only) or empty (the whole
+// text: the bare terms and every field's). Expansions walk the sorted term
+// list from the longest fixed start of the word and keep at most `max_terms`
+// terms; past that bound the most frequent terms are kept (ties: the
+// alphabetically first), so a one-letter prefix can not exhaust memory. Each
+// walk also stops after kMaxScannedTerms terms.
 //
 // Thread safety: the functions use the given Database only; the caller keeps
 // it to one thread at a time.
@@ -21,23 +24,27 @@ namespace vantrel {
 
 inline constexpr size_t kMaxScannedTerms = 5'000'000;
 
+// The terms of `word` itself in `scope`.
+std::vector<std::string> ExpandExact(const Xapian::Database& db, const std::string& scope,
+                                     const std::string& word);
+
 // Terms matching `pattern` (folded UTF-8 with '*' = any run of characters,
-// '?' = one character), each with `prefix` in front.
-std::vector<std::string> ExpandPattern(const Xapian::Database& db, const std::string& prefix,
+// '?' = one character).
+std::vector<std::string> ExpandPattern(const Xapian::Database& db, const std::string& scope,
                                        const std::string& pattern, size_t max_terms);
 
 // Terms at most `max_distance` edits (insert, delete, replace one character)
 // away from `word`.
-std::vector<std::string> ExpandFuzzy(const Xapian::Database& db, const std::string& prefix,
+std::vector<std::string> ExpandFuzzy(const Xapian::Database& db, const std::string& scope,
                                      const std::string& word, int max_distance,
                                      size_t max_terms);
 
 // Terms with the same first letter and the same Soundex code as `word`.
-std::vector<std::string> ExpandSoundAlike(const Xapian::Database& db, const std::string& prefix,
+std::vector<std::string> ExpandSoundAlike(const Xapian::Database& db, const std::string& scope,
                                           const std::string& word, size_t max_terms);
 
 // Terms with the same English (Snowball) stem as `word`.
-std::vector<std::string> ExpandStem(const Xapian::Database& db, const std::string& prefix,
+std::vector<std::string> ExpandStem(const Xapian::Database& db, const std::string& scope,
                                     const std::string& word, size_t max_terms);
 
 // Helpers, exposed for tests.

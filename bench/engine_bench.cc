@@ -1,0 +1,343 @@
+// Engine benchmark: indexing speed, database size and search latency of the
+// engine at 100,000 and 1,000,000 generated image documents, measured in the
+// same run against plain Xapian (TermGenerator with positions, no fields, a
+// commit every 1,000 documents) on the same texts and the same searches.
+//
+//   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep]
+//
+// Without --docs it runs 100000 and 1000000. The folder (default: a new one
+// under /tmp) receives the databases; --keep leaves them.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <xapian.h>
+
+#include "engine/document_name.h"
+#include "engine/engine.h"
+#include "engine/field_catalogue.h"
+#include "engine/query_compiler.h"
+
+namespace vantrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+// Deterministic documents shaped like the server's image documents.
+class DocGenerator {
+ public:
+  explicit DocGenerator(uint64_t seed) : rng_(seed) {
+    const char* syllables[] = {"ka", "lo", "mi", "ne", "ru", "sa", "te", "vo", "zu", "pra",
+                               "str", "ul", "en", "or", "is", "an", "de", "gri", "fo", "bel",
+                               "su", "sh", "ta", "wi", "ro", "ch", "ma", "li", "po", "ce"};
+    // Frequent real words first (low ranks are drawn most often).
+    vocab_ = {"the",    "sun",   "sunset", "beach", "harbour", "boat",   "old",    "town",
+              "street", "sunny", "sea",    "photo", "city",    "market", "bridge", "river",
+              "summer", "winter", "people", "car",  "night",   "tree",   "house",  "church"};
+    std::mt19937_64 g(seed ^ 0x5eed);
+    while (vocab_.size() < 60000) {
+      std::string w;
+      int parts = 2 + static_cast<int>(g() % 3);
+      for (int i = 0; i < parts; ++i) w += syllables[g() % 30];
+      vocab_.push_back(w);
+    }
+  }
+
+  const std::string& Word() {
+    // Skewed towards low ranks, like natural text.
+    double u = std::uniform_real_distribution<double>(0, 1)(rng_);
+    return vocab_[static_cast<size_t>(u * u * u * static_cast<double>(vocab_.size()))];
+  }
+
+  void Next(uint32_t index, std::string* name, std::string* text) {
+    uint32_t time = 900000000u + index * 7u;
+    int folder = 1 + static_cast<int>(rng_() % 31);
+    std::string dir = Word() + "\\" + Word();
+    std::string file = Word() + std::to_string(index) + ".jpg";
+    *name = FormatDocumentName(time, (folder < 10 ? "0" : "") + std::to_string(folder) + dir + "\\" + file);
+    text->clear();
+    auto attr = [&](const char* marker, const std::string& value) {
+      *text += " ";
+      *text += marker;
+      *text += " " + value + " ZqZ ";
+    };
+    attr("QxQB5002", "JPEG");
+    attr("QxQH5008", "00" + std::to_string(1000 + rng_() % 9000));
+    attr("QxQN5014", "ONLINE");
+    attr("QxQA5001", "RGB Lab");
+    attr("QxQC5003", "0110");
+    attr("QxQD5004", "00" + std::to_string(10 + rng_() % 80));
+    attr("QxQF5006", std::to_string(1000 + (rng_() % 40) * 100));
+    attr("QxQM5013", rng_() % 3 ? "LANDSCAPE" : "PORTRAIT");
+    static const int kDatasets[] = {5, 15, 20, 25, 40, 55, 80, 90, 101, 105, 110, 116, 118, 120, 121};
+    size_t groups = 5 + rng_() % 11;
+    size_t target = 300 + rng_() % 1700;
+    for (size_t g = 0; g < groups; ++g) {
+      int ds = kDatasets[(g + (groups == 15 ? 0 : rng_() % (15 - groups + 1))) % 15];
+      char head[16];
+      std::snprintf(head, sizeof head, "QxQ%03i ", ds);
+      *text += head;
+      size_t words = ds == 120 ? 8 + rng_() % 60 : 1 + rng_() % 4;
+      for (size_t w = 0; w < words; ++w) *text += Word() + " ";
+      *text += "ZqZ ";
+    }
+    while (text->size() < target) {
+      *text += "QxQ120 ";
+      for (int w = 0; w < 20; ++w) *text += Word() + " ";
+      *text += "ZqZ ";
+    }
+    attr("QxQO5015", "19990302");
+    attr("QxQP5016", "19990302");
+    *text += " ";
+    attr("QxQJ5010", file);
+    attr("QxQL5012", "D:\\Pictures\\" + dir);
+    attr("QxQK5011", dir.substr(dir.find('\\') + 1));
+  }
+
+ private:
+  std::mt19937_64 rng_;
+  std::vector<std::string> vocab_;
+};
+
+uint64_t FolderBytes(const std::string& path) {
+  uint64_t total = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(path)) {
+    if (e.is_regular_file()) total += e.file_size();
+  }
+  return total;
+}
+
+struct Latency {
+  double median_ms = 0, p99_ms = 0;
+  size_t hits = 0;
+};
+
+Latency Measure(int runs, const std::function<size_t()>& search) {
+  std::vector<double> ms;
+  size_t hits = search();  // warm up
+  for (int i = 0; i < runs; ++i) {
+    auto a = Clock::now();
+    hits = search();
+    ms.push_back(Seconds(a, Clock::now()) * 1000.0);
+  }
+  std::sort(ms.begin(), ms.end());
+  Latency l;
+  l.median_ms = ms[ms.size() / 2];
+  l.p99_ms = ms[std::min(ms.size() - 1, static_cast<size_t>(ms.size() * 0.99))];
+  l.hits = hits;
+  return l;
+}
+
+struct BenchSearch {
+  const char* label;
+  std::string query;  // our language
+  std::function<Xapian::Query()> plain;
+  int32_t max_hits;
+};
+
+void RunSize(uint32_t n, int runs, const std::string& dir) {
+  std::printf("\n== %u documents ==\n", n);
+  const std::string home = dir + "/home" + std::to_string(n);
+  const std::string ours = home + "/engine";
+  const std::string plain = dir + "/plain" + std::to_string(n);
+  std::filesystem::create_directories(home);
+  {
+    FILE* f = std::fopen((home + "/Fields.Dat").c_str(), "wb");
+    std::string cat = FieldCatalogue::StandardText();
+    std::fwrite(cat.data(), 1, cat.size(), f);
+    std::fclose(f);
+  }
+  EngineStartOptions start;
+  start.home_folder = home;
+  auto started = Engine::Start(start);
+  if (!started.ok()) {
+    std::fprintf(stderr, "engine start failed: %s\n", started.status().ToString().c_str());
+    std::exit(1);
+  }
+  std::unique_ptr<Engine> engine = std::move(*started);
+
+  // --- our engine: index jobs of 1,000 documents, one commit each.
+  uint64_t text_bytes = 0;
+  double ours_s = 0;
+  {
+    DocGenerator gen(42);
+    std::string name, text;
+    const uint32_t kBatch = 1000;
+    for (uint32_t first = 0; first < n; first += kBatch) {
+      std::vector<std::pair<std::string, std::string>> batch;
+      for (uint32_t i = first; i < std::min(n, first + kBatch); ++i) {
+        gen.Next(i, &name, &text);
+        text_bytes += text.size();
+        batch.emplace_back(name, text);
+      }
+      size_t next = 0;
+      EngineDataSource source;
+      source.rewind = [&] {
+        next = 0;
+        return true;
+      };
+      source.next_document = [&](EngineDocument* d) {
+        if (next >= batch.size()) return -1;
+        const auto& doc = batch[next++];
+        auto pos = std::make_shared<size_t>(0);
+        d->name = doc.first;
+        d->text_length = static_cast<uint32_t>(doc.second.size());
+        d->seek = [pos](uint32_t p) { *pos = p; };
+        d->read = [pos, &doc](char* buf, size_t size) {
+          size_t k = std::min(size, doc.second.size() - *pos);
+          std::copy_n(doc.second.data() + *pos, k, buf);
+          *pos += k;
+          return k;
+        };
+        return 0;
+      };
+      IndexJob job;
+      job.index_folder = ours;
+      job.create = job.add = true;
+      job.data_source = &source;
+      auto a = Clock::now();
+      Status s = engine->RunIndexJob(job);
+      ours_s += Seconds(a, Clock::now());
+      if (!s.ok()) {
+        std::fprintf(stderr, "index job failed: %s\n", s.ToString().c_str());
+        std::exit(1);
+      }
+    }
+  }
+  // --- plain Xapian on the same texts.
+  double plain_s = 0;
+  {
+    DocGenerator gen(42);
+    std::string name, text;
+    Xapian::WritableDatabase db(plain, Xapian::DB_CREATE_OR_OVERWRITE);
+    Xapian::TermGenerator tg;
+    for (uint32_t i = 0; i < n; ++i) {
+      gen.Next(i, &name, &text);
+      // Texts are Windows-1252; the generated ones are ASCII.
+      auto a = Clock::now();
+      Xapian::Document doc;
+      doc.set_data(name);
+      tg.set_document(doc);
+      tg.index_text(text);
+      db.add_document(doc);
+      if ((i + 1) % 1000 == 0) db.commit();
+      plain_s += Seconds(a, Clock::now());
+    }
+    auto a = Clock::now();
+    db.commit();
+    db.close();
+    plain_s += Seconds(a, Clock::now());
+  }
+  std::printf("text: %.1f MB, %.0f bytes per document\n", text_bytes / 1e6,
+              static_cast<double>(text_bytes) / n);
+  std::printf("%-28s %12s %12s\n", "indexing", "engine", "plain xapian");
+  std::printf("%-28s %12.0f %12.0f\n", "documents per second", n / ours_s, n / plain_s);
+  std::printf("%-28s %12.1f %12.1f\n", "seconds", ours_s, plain_s);
+  std::printf("%-28s %12.1f %12.1f\n", "database MB", FolderBytes(ours) / 1e6,
+              FolderBytes(plain) / 1e6);
+
+  // --- searches.
+  auto term = [](const char* t) { return [t] { return Xapian::Query(t); }; };
+  auto two = [](Xapian::Query::op op, const char* a, const char* b) {
+    return [=] { return Xapian::Query(op, Xapian::Query(a), Xapian::Query(b)); };
+  };
+  auto wildcard = [](const char* prefix) {
+    return [prefix] {
+      return Xapian::Query(Xapian::Query::OP_WILDCARD, prefix, 10000,
+                           Xapian::Query::WILDCARD_LIMIT_MOST_FREQUENT);
+    };
+  };
+  std::vector<BenchSearch> searches = {
+      {"one word", "harbour", term("harbour"), 2000},
+      {"prefix sun*", "sun*", wildcard("sun"), 2000},
+      {"prefix s*", "s*", wildcard("s"), 2000},
+      {"phrase", "old town",
+       [] {
+         std::vector<Xapian::Query> p{Xapian::Query("old"), Xapian::Query("town")};
+         return Xapian::Query(Xapian::Query::OP_PHRASE, p.begin(), p.end(), 2);
+       },
+       2000},
+      {"field", "IPTC120 contains (harbour)", term("harbour"), 2000},
+      {"A AND B", "sunset AND beach", two(Xapian::Query::OP_AND, "sunset", "beach"), 2000},
+      {"A OR B", "sunset OR beach", two(Xapian::Query::OP_OR, "sunset", "beach"), 2000},
+      {"A AND NOT B", "sunset AND NOT beach", two(Xapian::Query::OP_AND_NOT, "sunset", "beach"),
+       2000},
+      {"W/5", "boat W/5 harbour",
+       [] {
+         std::vector<Xapian::Query> p{Xapian::Query("boat"), Xapian::Query("harbour")};
+         return Xapian::Query(Xapian::Query::OP_NEAR, p.begin(), p.end(), 6);
+       },
+       2000},
+      {"xlastword, no limit", "xlastword", [] { return Xapian::Query::MatchAll; }, -1},
+  };
+  Xapian::Database plain_db(plain);
+  std::printf("\n%-22s %9s %9s %9s %9s %7s %9s %9s\n", "search (limit 2000)", "ms med", "ms p99",
+              "plain med", "plain p99", "ratio", "hits", "plain hits");
+  for (const BenchSearch& b : searches) {
+    Latency mine = Measure(runs, [&] {
+      SearchJob job;
+      job.query = b.query;
+      job.index_folder = ours;
+      job.max_hits = b.max_hits;
+      size_t hits = 0;
+      job.message_callback = [&](const EngineMessage& m) { hits += m.code == kMessageFoundDocument; };
+      StatusOr<SearchOutcome> out = engine->RunSearchJob(job);
+      if (!out.ok() || !out->error.empty()) std::fprintf(stderr, "search %s failed\n", b.query.c_str());
+      return hits;
+    });
+    Latency theirs = Measure(runs, [&] {
+      Xapian::Enquire enquire(plain_db);
+      enquire.set_query(b.plain());
+      Xapian::doccount limit = b.max_hits < 0 ? plain_db.get_doccount() : b.max_hits;
+      if (b.max_hits < 0) enquire.set_weighting_scheme(Xapian::BoolWeight());
+      Xapian::MSet mset = enquire.get_mset(0, limit);
+      size_t hits = 0;
+      for (auto it = mset.begin(); it != mset.end(); ++it) hits += !it.get_document().get_data().empty();
+      return hits;
+    });
+    std::printf("%-22s %9.2f %9.2f %9.2f %9.2f %7.2f %9zu %9zu\n", b.label, mine.median_ms,
+                mine.p99_ms, theirs.median_ms, theirs.p99_ms,
+                theirs.median_ms > 0 ? mine.median_ms / theirs.median_ms : 0.0, mine.hits,
+                theirs.hits);
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
+
+int main(int argc, char** argv) {
+  std::vector<uint32_t> sizes;
+  int runs = 200;
+  std::string dir;
+  bool keep = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--docs" && i + 1 < argc) sizes.push_back(static_cast<uint32_t>(std::atol(argv[++i])));
+    else if (a == "--runs" && i + 1 < argc) runs = std::atoi(argv[++i]);
+    else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
+    else if (a == "--keep") keep = true;
+  }
+  if (sizes.empty()) sizes = {100000, 1000000};
+  if (dir.empty()) {
+    char tmpl[] = "/tmp/engine_bench_XXXXXX";
+    dir = mkdtemp(tmpl);
+  }
+  for (uint32_t n : sizes) vantrel::RunSize(n, runs, dir);
+  if (!keep) std::filesystem::remove_all(dir);
+  return 0;
+}
