@@ -203,4 +203,34 @@ uint32_t ReadFinderType(FileStreams& streams, const std::string& path) {
   return type;
 }
 
+std::string TypeCodeText(uint32_t type) {
+  if (type == 0) return "";
+  std::string text(4, ' ');
+  for (int i = 0; i < 4; ++i) text[i] = static_cast<char>(type >> (24 - 8 * i));
+  return text;
+}
+
+MacStreamReader MacStreamReaderFor(FileStreams& streams) {
+  FileStreams* s = &streams;
+  return [s](CaptionRecord& record, const std::string& path) {
+    return ReadMacStreams(record, *s, path, MacroClock::Now());
+  };
+}
+
+std::function<CaptionSource(CaptionRecord&, const std::string&)> InspectMacStreamsFor(
+    FileStreams& streams) {
+  FileStreams* s = &streams;
+  return [s](CaptionRecord& record, const std::string& path) {
+    MacStreamsTrace trace;
+    if (!ReadMacStreams(record, *s, path, MacroClock::Now(), &trace)) return CaptionSource::kNone;
+    return trace.fork_form != ResourceForkForm::kNone ? CaptionSource::kResourceFork
+                                                      : CaptionSource::kTextStream;
+  };
+}
+
+std::function<std::string(const std::string&)> InspectFinderTypeFor(FileStreams& streams) {
+  FileStreams* s = &streams;
+  return [s](const std::string& path) { return TypeCodeText(ReadFinderType(*s, path)); };
+}
+
 }  // namespace vantrel

@@ -21,12 +21,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "metadata/caption_record.h"
 #include "metadata/caption_text.h"
+#include "metadata/inspect.h"
 #include "metadata/mac_resource_fork.h"
+#include "metadata/photoshop_reader.h"
 #include "platform/file_streams.h"
 
 namespace vantrel {
@@ -84,5 +87,20 @@ bool ReadMacStreams(CaptionRecord& record, FileStreams& streams, const std::stri
 // its AFP info record, first character in the highest byte), or 0 when it has
 // no Finder info.
 uint32_t ReadFinderType(FileStreams& streams, const std::string& path);
+
+// The four characters of a type code (first character from the highest
+// byte), or "" for 0.
+std::string TypeCodeText(uint32_t type);
+
+// Adapters for the readers that ask for the Macintosh streams through a
+// function. `streams` must outlive the function returned; macros take the
+// time of each call.
+//   ReadPhotoshopCaption(record, data, path, MacStreamReaderFor(*DefaultFileStreams()))
+MacStreamReader MacStreamReaderFor(FileStreams& streams);
+//   InspectOptions::mac_streams: kResourceFork, kTextStream or kNone.
+std::function<CaptionSource(CaptionRecord&, const std::string&)> InspectMacStreamsFor(
+    FileStreams& streams);
+//   InspectOptions::finder_type: TypeCodeText(ReadFinderType(...)).
+std::function<std::string(const std::string&)> InspectFinderTypeFor(FileStreams& streams);
 
 }  // namespace vantrel

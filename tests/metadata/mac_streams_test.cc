@@ -213,6 +213,25 @@ TEST(ReadFinderTypeTest, TypeFromTheAfpInfo) {
   EXPECT_EQ(ReadFinderType(streams, kPath), 0u);
 }
 
+TEST(MacStreamAdaptersTest, AnswerForTheOtherReaders) {
+  mac_test::FakeFileStreams streams;
+  streams.Put(kPath, MacStream::kResourceFork,
+              mac_test::ResourceForkBuilder().Add(mac_test::AnpaResource(IimBlock({{5, "o"}}))).Build());
+  streams.Put("/text.jpg", MacStream::kText, "#CAP c");
+  streams.Put(kPath, MacStream::kAfpInfo, mac_test::AfpInfoStream("EPSF", "8BIM"));
+  CaptionRecord r;
+  EXPECT_TRUE(MacStreamReaderFor(streams)(r, kPath));
+  EXPECT_EQ(List(r), (Datasets{{5, "o"}}));
+  auto inspect = InspectMacStreamsFor(streams);
+  CaptionRecord a, b, c;
+  EXPECT_EQ(inspect(a, kPath), CaptionSource::kResourceFork);
+  EXPECT_EQ(inspect(b, "/text.jpg"), CaptionSource::kTextStream);
+  EXPECT_EQ(inspect(c, "/none.jpg"), CaptionSource::kNone);
+  EXPECT_EQ(InspectFinderTypeFor(streams)(kPath), "EPSF");
+  EXPECT_EQ(InspectFinderTypeFor(streams)("/none.jpg"), "");
+  EXPECT_EQ(TypeCodeText(0x50444620), "PDF ");
+}
+
 TEST(ReadMacStreamsFilesTest, SidecarAndXattrsOfRealFiles) {
   TempDir dir;
   ASSERT_TRUE(dir.WriteFile("pier.tif", "II*\0"));
