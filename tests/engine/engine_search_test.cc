@@ -96,6 +96,9 @@ TEST_F(EngineSearchTest, PhrasesAndDates) {
   EXPECT_EQ(Find("12/31/98"), S({kA}));
   EXPECT_EQ(Find("31_12_98"), S({}));
   EXPECT_EQ(Find("old tow*"), S({kA}));
+  // A wildcard with many expansions inside a phrase.
+  EXPECT_EQ(Find("old t*"), S({kA}));
+  EXPECT_EQ(Find("old *"), S({kA, kD}));
 }
 
 TEST_F(EngineSearchTest, Wildcards) {
@@ -130,6 +133,9 @@ TEST_F(EngineSearchTest, Proximity) {
   EXPECT_EQ(Find("old town W/2 sunset"), S({}));
   EXPECT_EQ(Find("(boat OR street) W/3 qxq025"), S({kA}));
   EXPECT_EQ(Find("harb* W/1 town"), S({kA, kD}));
+  EXPECT_EQ(Find("harbour W/2 s*"), S({kA, kD}));
+  // "sport" stands in two fields (folder name and path): both are near.
+  EXPECT_EQ(Find("pictures W/1 sport"), S({kA}));
 }
 
 TEST_F(EngineSearchTest, FirstAndLastWord) {

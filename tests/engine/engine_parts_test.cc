@@ -1,0 +1,198 @@
+// The engine's small parts: document names, the field catalogue, code-page
+// words, the thesaurus, removal lists and the term-matching helpers.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/char_table.h"
+#include "engine/document_indexer.h"
+#include "engine/document_name.h"
+#include "engine/field_catalogue.h"
+#include "engine/remove_list.h"
+#include "engine/term_expansion.h"
+#include "engine/thesaurus.h"
+#include "engine/word_splitter.h"
+
+namespace vantrel {
+namespace {
+
+TEST(DocumentNameTest, FormatsTheTimeStampLowestByteFirst) {
+  EXPECT_EQ(FormatDocumentName(0x12345678, "03Sport\\img.jpg"), "78563412 03Sport\\img.jpg");
+  EXPECT_EQ(FormatDocumentName(0x0000000A, "00a"), "0A000000 00a");
+  EXPECT_EQ(FormatDocumentName(0xFFFFFFFF, ""), "FFFFFFFF ");
+}
+
+TEST(DocumentNameTest, DecodesWhatItFormatsAndRefusesTheRest) {
+  struct Row {
+    const char* name;
+    bool ok;
+    uint32_t time;
+    const char* key;
+  };
+  const Row rows[] = {
+      {"78563412 03Sport\\img.jpg", true, 0x12345678, "03Sport\\img.jpg"},
+      {"78563412 ", true, 0x12345678, ""},
+      {"abcdef01 01x", true, 0x01EFCDAB, "01x"},
+      {"7856341203Sport", false, 0, ""},
+      {"785634 03", false, 0, ""},
+      {"7856341G 03x", false, 0, ""},
+      {"", false, 0, ""},
+      {"78563412", false, 0, ""},
+  };
+  for (const Row& r : rows) {
+    auto d = DecodeDocumentName(r.name);
+    ASSERT_EQ(d.has_value(), r.ok) << r.name;
+    if (!r.ok) continue;
+    EXPECT_EQ(d->time_stamp, r.time) << r.name;
+    EXPECT_EQ(d->file_key, r.key) << r.name;
+  }
+  for (uint32_t t : {0u, 1u, 0x80000000u, 0xDEADBEEFu}) {
+    EXPECT_EQ(DecodeDocumentName(FormatDocumentName(t, "05k"))->time_stamp, t);
+  }
+}
+
+TEST(FieldCatalogueTest, TheStandardCatalogueHas272LinesAnd271Fields) {
+  std::string text = FieldCatalogue::StandardText();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 272);
+  EXPECT_EQ(text.substr(0, 25), "IPTC000,QxQ000,ZqZ,0,,0\r\n");
+  EXPECT_EQ(text.substr(text.size() - 25), "ZRVOL,QxQN5014,ZqZ,0,,0\r\n");
+  FieldCatalogue cat = FieldCatalogue::Parse(text);
+  EXPECT_EQ(cat.fields().size(), 271u);
+  const auto* type = cat.FindStartMarker("QxQB5002");
+  const auto* orientation = cat.FindStartMarker("QxQM5013");
+  ASSERT_NE(type, nullptr);
+  ASSERT_NE(orientation, nullptr);
+  EXPECT_EQ(type->field, orientation->field);
+  EXPECT_EQ(cat.fields()[type->field].name, "ZRVFT");
+  EXPECT_EQ(type->end, "ZqZ");
+  EXPECT_EQ(cat.FindStartMarker("qxqb5002"), nullptr);  // markers are exact
+  EXPECT_EQ(cat.FindField("iptc120").value(), cat.FindStartMarker("QxQ120")->field);
+  EXPECT_FALSE(cat.FindField("IPTC256").has_value());
+}
+
+TEST(FieldCatalogueTest, SkipsUnusableLines) {
+  FieldCatalogue cat = FieldCatalogue::Parse(
+      "GOOD,QxQ1,ZqZ,0,,0\n"
+      "no end marker,QxQ2\n"
+      "BAD NAME,QxQ3,ZqZ\n"
+      ",QxQ4,ZqZ\n"
+      "EMPTYSTART,,ZqZ\n"
+      "\n"
+      "OTHER,QxQ5,END\r\n"
+      "GOOD,QxQ1,ZZZ\n");  // a repeated start marker keeps its first field
+  ASSERT_EQ(cat.fields().size(), 2u);
+  EXPECT_EQ(cat.FindStartMarker("QxQ1")->end, "ZqZ");
+  EXPECT_EQ(cat.FindStartMarker("QxQ5")->end, "END");
+  EXPECT_EQ(cat.FindStartMarker("QxQ2"), nullptr);
+}
+
+TEST(CharTableTest, LettersAndDigitsOfTheCodePageFoldToLowerCaseUtf8) {
+  const CharTable& t = CharTable::Default();
+  EXPECT_TRUE(t.IsWordByte('a'));
+  EXPECT_TRUE(t.IsWordByte('7'));
+  EXPECT_FALSE(t.IsWordByte('_'));
+  EXPECT_FALSE(t.IsWordByte('/'));
+  EXPECT_FALSE(t.IsWordByte(0x81));  // undefined in Windows-1252
+  EXPECT_FALSE(t.IsWordByte(0xA0));  // no-break space
+  EXPECT_FALSE(t.IsWordByte(0xD7));  // multiplication sign
+  EXPECT_EQ(t.FoldedUtf8(0xC9), "\xC3\xA9");  // É -> é
+  EXPECT_EQ(t.FoldedUtf8(0x8A), "\xC5\xA1");  // Š -> š
+  EXPECT_EQ(t.FoldedUtf8(0x9F), "\xC3\xBF");  // Ÿ -> ÿ
+  EXPECT_EQ(t.FoldedUtf8(0xDF), "\xC3\x9F");  // ß stays
+  // A table made from a converter agrees with the built-in one.
+  CharTable latin1 = CharTable::FromConverter([](std::string_view s) {
+    std::string out;
+    for (char c : s) AppendUtf8(static_cast<unsigned char>(c), &out);
+    return out;
+  });
+  EXPECT_EQ(latin1.FoldedUtf8(0xC9), "\xC3\xA9");
+  EXPECT_FALSE(latin1.IsWordByte(0x8A));  // a control character in Latin-1
+}
+
+TEST(WordSplitterTest, SplitsAtEveryNonWordByte) {
+  WordSplitter w(CharTable::Default(), " QxQB5002 JPEG ZqZ 12/31/98 D:\\Pictures\\Caf\xC9 don't");
+  std::vector<std::string> words;
+  while (w.Next()) words.push_back(w.folded());
+  EXPECT_EQ(words, (std::vector<std::string>{"qxqb5002", "jpeg", "zqz", "12", "31", "98", "d",
+                                             "pictures", "caf\xC3\xA9", "don", "t"}));
+}
+
+TEST(DocumentIndexerTest, WordsInsideFieldsBecomeFieldTerms) {
+  FieldCatalogue cat = FieldCatalogue::Parse(FieldCatalogue::StandardText());
+  DocumentIndexer indexer(CharTable::Default(), cat);
+  Xapian::Document doc =
+      indexer.Build("78563412 03a", " QxQB5002 JPEG ZqZ  xnocap QxQ120 Old Town ZqZ QxQ025 x");
+  std::vector<std::string> terms;
+  for (auto it = doc.termlist_begin(); it != doc.termlist_end(); ++it) terms.push_back(*it);
+  const std::string sep(1, kFieldSeparator);
+  EXPECT_EQ(terms, (std::vector<std::string>{"Q78563412 03a", "jpeg" + sep + "ZRVFT",
+                                             "old" + sep + "IPTC120", "qxq025", "qxq120",
+                                             "qxqb5002", "town" + sep + "IPTC120",
+                                             "x" + sep + "IPTC025",  // never closed
+                                             "xfirstword", "xlastword", "xnocap", "zqz"}));
+  EXPECT_EQ(doc.get_value(kNameSlot), "78563412 03a");
+  EXPECT_EQ(doc.get_value(kTimeSlot), std::string("\x12\x34\x56\x78"));
+  auto pos = doc.termlist_begin();
+  pos.skip_to("xlastword");
+  EXPECT_EQ(*pos.positionlist_begin(), 11u);  // after the ten words
+}
+
+TEST(DocumentIndexerTest, LongNamesGetAShortUniqueIdTerm) {
+  std::string a = FormatDocumentName(1, "01" + std::string(400, 'x'));
+  std::string b = FormatDocumentName(1, "01" + std::string(399, 'x') + "y");
+  EXPECT_LE(IdTermForName(a).size(), 200u);
+  EXPECT_NE(IdTermForName(a), IdTermForName(b));
+  EXPECT_EQ(IdTermForName("78563412 01x"), "Q78563412 01x");
+  EXPECT_NE(IdTermForName("78563412 01\xC9"), IdTermForName("78563412 01\xE9"));
+}
+
+TEST(ThesaurusTest, GroupsEntriesAndIgnoresComments) {
+  Thesaurus t = Thesaurus::Parse(
+      "# comment, with, commas\r\n; another\n\nPhoto, photograph , picture\nCAR, motor car,\n"
+      "lonely\ncar, auto\n",
+      CharTable::Default());
+  using Entries = std::vector<Thesaurus::Entry>;
+  EXPECT_EQ(t.SynonymsOf("photo"), (Entries{{"photograph"}, {"picture"}}));
+  EXPECT_EQ(t.SynonymsOf("car"), (Entries{{"motor", "car"}, {"auto"}}));
+  EXPECT_TRUE(t.SynonymsOf("lonely").empty());
+  EXPECT_TRUE(t.SynonymsOf("comment").empty());
+  EXPECT_TRUE(t.SynonymsOf("motor").empty());
+}
+
+TEST(RemoveListTest, TextLinesAndDamagedInput) {
+  EXPECT_EQ(ParseRemoveList("78563412 03a\r\n0A000000 00b c\nnot a name\r\n\r\n78563412"),
+            (std::vector<std::string>{"78563412 03a", "0A000000 00b c"}));
+  EXPECT_TRUE(ParseRemoveList("").empty());
+  // A header claiming a million records with none present.
+  std::string bogus(408, '\0');
+  bogus[0] = '\x40';
+  bogus[1] = '\x42';
+  bogus[2] = '\x0F';
+  bogus[8] = static_cast<char>(408 & 0xFF);
+  bogus[9] = static_cast<char>(408 >> 8);
+  EXPECT_TRUE(ParseRemoveList(bogus).empty());
+}
+
+TEST(TermMatchingTest, GlobEditDistanceAndSoundex) {
+  auto u = [](const char* s) { return DecodeUtf8(s); };
+  EXPECT_TRUE(GlobMatch(u("sun*"), u("sunset")));
+  EXPECT_TRUE(GlobMatch(u("sun*"), u("sun")));
+  EXPECT_TRUE(GlobMatch(u("s*t"), u("sunset")));
+  EXPECT_FALSE(GlobMatch(u("s*t"), u("sunsets")));
+  EXPECT_TRUE(GlobMatch(u("?\xC3\xA9*"), u("c\xC3\xA9pe")));  // ? is one character, not one byte
+  EXPECT_FALSE(GlobMatch(u("??"), u("abc")));
+  EXPECT_TRUE(GlobMatch(u("*a*b*"), u("xxaxxbxx")));
+  EXPECT_EQ(EditDistanceAtMost(u("harbour"), u("harbor"), 3), 1);
+  EXPECT_EQ(EditDistanceAtMost(u("kitten"), u("sitting"), 3), 3);
+  EXPECT_EQ(EditDistanceAtMost(u("kitten"), u("sitting"), 2), 3);  // beyond the limit
+  EXPECT_EQ(EditDistanceAtMost(u("a"), u("abcdef"), 2), 3);
+  EXPECT_EQ(Soundex("robert"), "r163");
+  EXPECT_EQ(Soundex("rupert"), "r163");
+  EXPECT_EQ(Soundex("ashcraft"), "a261");
+  EXPECT_EQ(Soundex("tymczak"), "t522");
+  EXPECT_EQ(Soundex("123"), "");
+}
+
+}  // namespace
+}  // namespace vantrel
