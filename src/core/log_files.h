@@ -24,18 +24,18 @@ namespace vantrel {
 class FileSystem;
 
 // Log option flags, as stored in the configuration.
-inline constexpr uint32_t kEventLogUseFile = 1;      // write the log file
-inline constexpr uint32_t kEventLogDaily = 2;        // new file every day; clear: every week
-inline constexpr uint32_t kEventLogFilesAdded = 4;   // log every file added to an index
-inline constexpr uint32_t kEventLogSearches = 8;     // log every search
+inline constexpr uint32_t kEventLogUseFile = 1;     // write the log file
+inline constexpr uint32_t kEventLogDaily = 2;       // new file every day; clear: every week
+inline constexpr uint32_t kEventLogFilesAdded = 4;  // log every file added to an index
+inline constexpr uint32_t kEventLogSearches = 8;    // log every search
 inline constexpr uint32_t kEventLogDefaultFlags = kEventLogDaily;
 
 // The moment of one event as the event log needs it: the local calendar date
 // and the locale's short date and time texts.
 struct LogStamp {
-  int year = 0;   // e.g. 2026
-  int month = 0;  // 1 to 12
-  int day = 0;    // 1 to 31
+  int year = 0;            // e.g. 2026
+  int month = 0;           // 1 to 12
+  int day = 0;             // 1 to 31
   std::string short_date;  // the locale's short date, e.g. "03/06/26"
   std::string time_text;   // the locale's time of day, e.g. "14:05:09"
 };

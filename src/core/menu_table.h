@@ -45,9 +45,9 @@ inline constexpr int kCommandRescan = 1007;
 inline constexpr char kProductName[] = "Vantrel";
 
 struct MenuEntry {
-  std::string_view key;           // "IDM_..."
+  std::string_view key;  // "IDM_..."
   std::string_view default_text;
-  bool write_back;                // read with escapes and written back when missing
+  bool write_back;  // read with escapes and written back when missing
 };
 
 // Index = MenuId.

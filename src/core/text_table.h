@@ -85,9 +85,9 @@ std::string UnescapeSettingsValue(std::string_view value);
 
 // What Load() did, for the console and the tests.
 struct TextLoadResult {
-  size_t translated = 0;   // keys whose text came from the settings file
-  size_t written_back = 0; // keys written back with their default
-  Status file_status;      // reading or writing the settings file; texts are set either way
+  size_t translated = 0;    // keys whose text came from the settings file
+  size_t written_back = 0;  // keys written back with their default
+  Status file_status;       // reading or writing the settings file; texts are set either way
 };
 
 class TextTable {

@@ -90,7 +90,7 @@ TEST(LogFileNameTest, DailyNamesReplaceWhatAFileNameCannotHold) {
       {"2026-03-06", "2026-03-06"},
       {"a\"b*c<d>e?f|g", "a_b_c_d_e_f_g"},
       {"\x01\x1f x", "__ x"},
-      {std::string("1\0" "2", 3), "1_2"},
+      {std::string("1\0002", 3), "1_2"},
       {"1:2:3", "1:2_3"},  // ':' stays only as the second character
       {":ab", "_ab"},
       {"\\x", "\\x"},
@@ -105,10 +105,10 @@ TEST(LogFileNameTest, WeeklyNamesCountWeeksOfTheMonth) {
     std::string name;
   };
   const std::vector<Case> cases = {
-      {2026, 3, 1, "202603_WEEK01"},  {2026, 3, 6, "202603_WEEK01"},
-      {2026, 3, 7, "202603_WEEK02"},  {2026, 3, 13, "202603_WEEK02"},
-      {2026, 3, 14, "202603_WEEK03"}, {2026, 3, 27, "202603_WEEK04"},
-      {2026, 3, 28, "202603_WEEK05"}, {2026, 3, 31, "202603_WEEK05"},
+      {2026, 3, 1, "202603_WEEK01"},   {2026, 3, 6, "202603_WEEK01"},
+      {2026, 3, 7, "202603_WEEK02"},   {2026, 3, 13, "202603_WEEK02"},
+      {2026, 3, 14, "202603_WEEK03"},  {2026, 3, 27, "202603_WEEK04"},
+      {2026, 3, 28, "202603_WEEK05"},  {2026, 3, 31, "202603_WEEK05"},
       {2026, 12, 31, "202612_WEEK05"}, {2027, 1, 1, "202701_WEEK01"},
       {1999, 2, 28, "199902_WEEK05"},
   };
@@ -128,8 +128,7 @@ TEST(LogFileNameTest, PathsBelowTheLogFolder) {
   EXPECT_EQ(LogFilePath("/var/log/vt//", "/srv/start", daily, stamp),
             "/var/log/vt/VTLOG_03_06_26.TXT");
   EXPECT_EQ(LogFilePath("", "/srv/start", daily, stamp), "/srv/start/VTLOG_03_06_26.TXT");
-  EXPECT_EQ(LogFilePath("logs", "/srv/start", daily, stamp),
-            "/srv/start/logs/VTLOG_03_06_26.TXT");
+  EXPECT_EQ(LogFilePath("logs", "/srv/start", daily, stamp), "/srv/start/logs/VTLOG_03_06_26.TXT");
   EXPECT_EQ(LogFilePath("/", "/srv/start", 0, stamp), "/VTLOG_202603_WEEK01.TXT");
 }
 

@@ -59,7 +59,8 @@ TEST(TextTableDataTest, DefaultsAreByteExact) {
       {TextId::IDS_LOGINDEX, "Log Every New File "},
       {TextId::IDS_ACTIVELIST, "*ACTIVE*"},
       {TextId::IDS_NONE, "(none set)"},
-      {TextId::IDS_EDITON, "Enable Edit will stop the processing task. \rDo you want to enable edit?"},
+      {TextId::IDS_EDITON,
+       "Enable Edit will stop the processing task. \rDo you want to enable edit?"},
       {TextId::IDS_BADPATH, "does not exist.\nThe Index is stopped!"},
       {TextId::IDS_BADNESTED,
        "can NOT be in an Image Folder.\nMove the Index Folder out of the Image Folder\nor "
@@ -107,10 +108,7 @@ TEST(TextTableEscapeTest, SettingsEscapes) {
   for (const Case& c : unescape) EXPECT_EQ(UnescapeSettingsValue(c.file), c.text) << c.file;
 
   const std::vector<Case> escape = {
-      {"a\\\\b", "a\r\nb"},
-      {"a\\b", "a\nb"},
-      {"a\\b", "a\rb"},
-      {"\\\\\\", "\n\r\n"},
+      {"a\\\\b", "a\r\nb"},         {"a\\b", "a\nb"}, {"a\\b", "a\rb"}, {"\\\\\\", "\n\r\n"},
       {"no breaks ", "no breaks "},
   };
   for (const Case& c : escape) EXPECT_EQ(EscapeSettingsValue(c.text), c.file) << c.file;
@@ -278,9 +276,8 @@ TEST(TextTableLoadTest, OddFileContentNeverBreaksTheLoader) {
       {"only CRs", std::string(1000, '\r')},
       {"header without bracket", "[WINDOWSTRINGS\r\nIDS_ADD=x\r\n"},
       {"long value", "[WINDOWSTRINGS]\r\nIDS_ADD=" + std::string(100000, 'x') + "\r\n"},
-      {"long menu",
-       "[Menustrings]\r\nIDM_EXIT=" + std::string(5000, 'e') + "\r\nIDM_ABOUT=" +
-           std::string(5000, 'a') + "\r\n"},
+      {"long menu", "[Menustrings]\r\nIDM_EXIT=" + std::string(5000, 'e') +
+                        "\r\nIDM_ABOUT=" + std::string(5000, 'a') + "\r\n"},
       {"many backslashes", "[WINDOWSTRINGS]\r\nIDS_ADD=" + std::string(801, '\\') + "\r\n"},
   };
   for (const Case& c : cases) {
@@ -297,8 +294,7 @@ TEST(TextTableLoadTest, OddFileContentNeverBreaksTheLoader) {
       EXPECT_EQ(table.Get(TextId::IDS_ADD), "A");
     }
     // Whatever was there, the file now holds every key.
-    EXPECT_EQ(ReadIni(dir.Path("VANTREL.INI")).Keys("WINDOWSTRINGS").size(), kTextCount)
-        << c.name;
+    EXPECT_EQ(ReadIni(dir.Path("VANTREL.INI")).Keys("WINDOWSTRINGS").size(), kTextCount) << c.name;
   }
 }
 
@@ -353,8 +349,8 @@ TEST(MenuTableTest, TranslatedMenuTexts) {
   EXPECT_EQ(bar[2].items[0].text, "Info\r\nzu Vantrel...");
   // No menu key was missing that is written back.
   IniDocument doc = ReadIni(ini);
-  EXPECT_EQ(doc.Keys("Menustrings"), (std::vector<std::string>{"IDM_EXIT", "IDM_RESCAN",
-                                                               "IDM_ABOUT"}));
+  EXPECT_EQ(doc.Keys("Menustrings"),
+            (std::vector<std::string>{"IDM_EXIT", "IDM_RESCAN", "IDM_ABOUT"}));
   EXPECT_EQ(doc.Sections().size(), 2u);
 }
 
