@@ -238,20 +238,18 @@ void ChangeNotifier::Release(int wd, uint32_t key, const std::string& rel) {
 }
 
 void ChangeNotifier::DropFolders(uint32_t key, Tree& tree, const std::string& rel) {
-  auto drop = [&](std::map<std::string, int>::iterator it) {
+  // The folder itself, then the folders below it, which sort together right
+  // after "rel/" (names like "rel-x" sort between "rel" and "rel/" and are
+  // left alone). For the root ("") that is every folder.
+  auto it = tree.wd_by_rel.find(rel);
+  if (it != tree.wd_by_rel.end()) {
     Release(it->second, key, it->first);
-    return tree.wd_by_rel.erase(it);
-  };
-  if (rel.empty()) {
-    for (auto it = tree.wd_by_rel.begin(); it != tree.wd_by_rel.end();) it = drop(it);
-    return;
+    tree.wd_by_rel.erase(it);
   }
-  if (auto it = tree.wd_by_rel.find(rel); it != tree.wd_by_rel.end()) drop(it);
-  // The folders below sort together right after "rel/" (names like "rel-x"
-  // sort between "rel" and "rel/" and are left alone).
-  for (auto it = tree.wd_by_rel.lower_bound(rel + "/");
-       it != tree.wd_by_rel.end() && IsUnder(it->first, rel);) {
-    it = drop(it);
+  it = rel.empty() ? tree.wd_by_rel.begin() : tree.wd_by_rel.lower_bound(rel + "/");
+  while (it != tree.wd_by_rel.end() && IsUnder(it->first, rel)) {
+    Release(it->second, key, it->first);
+    it = tree.wd_by_rel.erase(it);
   }
 }
 

@@ -18,7 +18,7 @@ void Append(std::vector<std::byte>& buffer, int32_t wd, uint32_t mask, uint32_t 
   const auto* header = reinterpret_cast<const std::byte*>(fields);
   buffer.insert(buffer.end(), header, header + sizeof fields);
   std::vector<std::byte> body(padded, std::byte{0});
-  std::memcpy(body.data(), name.data(), std::min<size_t>(name.size(), padded));
+  if (padded > 0) std::memcpy(body.data(), name.data(), std::min<size_t>(name.size(), padded));
   buffer.insert(buffer.end(), body.begin(), body.end());
 }
 
