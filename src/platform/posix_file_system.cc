@@ -53,6 +53,13 @@ class Fd {
   ~Fd() { Reset(); }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.Release();
+    }
+    return *this;
+  }
   int get() const { return fd_; }
   int Release() { return std::exchange(fd_, -1); }
   void Reset() {
@@ -119,6 +126,23 @@ std::string TemporaryNameBeside(const std::string& path) {
   if (base.size() > 160) base.resize(160);
   return folder + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
          std::to_string(counter.fetch_add(1));
+}
+
+// Opens `path` for reading when it is a regular file. Folders, pipes,
+// devices and sockets are refused: reading them could block for ever or never
+// end. O_NONBLOCK keeps the open itself from waiting on a pipe without writer.
+Status OpenRegularForRead(const std::string& path, Fd* fd, struct stat* st) {
+  fd->Reset();
+  int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (raw < 0) return ErrnoStatus("cannot open", path, errno);
+  Fd opened(raw);
+  if (::fstat(raw, st) != 0) return ErrnoStatus("cannot stat", path, errno);
+  if (S_ISDIR(st->st_mode)) return Status::InvalidArgument("is a folder: " + path);
+  if (!S_ISREG(st->st_mode)) return Status::InvalidArgument("not a regular file: " + path);
+  int flags = ::fcntl(raw, F_GETFL);
+  if (flags >= 0) ::fcntl(raw, F_SETFL, flags & ~O_NONBLOCK);
+  *fd = std::move(opened);
+  return Status::Ok();
 }
 
 class PosixWritableFile final : public WritableFile {
@@ -215,11 +239,9 @@ class PosixFileSystem final : public FileSystem {
  public:
   StatusOr<std::string> ReadFile(const std::string& path, size_t max_bytes) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return ErrnoStatus("cannot open", path, errno);
+    Fd fd;
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot stat", path, errno);
-    if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + path);
+    VANTREL_RETURN_IF_ERROR(OpenRegularForRead(path, &fd, &st));
     if (static_cast<uint64_t>(st.st_size) > max_bytes) {
       return Status::ResourceExhausted("file larger than " + std::to_string(max_bytes) +
                                        " bytes: " + path);
@@ -253,11 +275,9 @@ class PosixFileSystem final : public FileSystem {
     if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
       return std::string();
     }
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return ErrnoStatus("cannot open", path, errno);
+    Fd fd;
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot stat", path, errno);
-    if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + path);
+    VANTREL_RETURN_IF_ERROR(OpenRegularForRead(path, &fd, &st));
     // Never allocate more than the file can deliver.
     uint64_t available =
         static_cast<uint64_t>(st.st_size) > offset ? static_cast<uint64_t>(st.st_size) - offset : 0;
@@ -366,11 +386,9 @@ class PosixFileSystem final : public FileSystem {
   Status CopyFile(const std::string& from, const std::string& to) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(from));
     VANTREL_RETURN_IF_ERROR(CheckPath(to));
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) return ErrnoStatus("cannot open", from, errno);
+    Fd in;
     struct stat st;
-    if (::fstat(in.get(), &st) != 0) return ErrnoStatus("cannot stat", from, errno);
-    if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + from);
+    VANTREL_RETURN_IF_ERROR(OpenRegularForRead(from, &in, &st));
     // Copy into a temporary file beside the target and rename it into place,
     // so that a failed copy never leaves a half-written target.
     const std::string temp = TemporaryNameBeside(to);

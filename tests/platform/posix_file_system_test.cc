@@ -79,8 +79,14 @@ TEST_F(PosixFileSystemTest, MissingAndUnusablePaths) {
   EXPECT_FALSE(fs_->Exists(with_nul));
   EXPECT_EQ(fs_->WriteFile(with_nul, "x").code(), StatusCode::kInvalidArgument);
   EXPECT_EQ(fs_->ReadFile("").status().code(), StatusCode::kInvalidArgument);
-  // A folder is not a file.
+  // A folder is not a file; neither is a pipe (reading it would block).
   EXPECT_FALSE(fs_->ReadFile(dir_.path()).ok());
+  ASSERT_EQ(::mkfifo(dir_.Path("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(fs_->ReadFile(dir_.Path("pipe")).status().code(), StatusCode::kInvalidArgument);
+  EXPECT_EQ(fs_->ReadFileRange(dir_.Path("pipe"), 0, 10).status().code(),
+            StatusCode::kInvalidArgument);
+  EXPECT_FALSE(fs_->CopyFile(dir_.Path("pipe"), dir_.Path("copy")).ok());
+  EXPECT_FALSE(fs_->Exists(dir_.Path("copy")));
 }
 
 TEST_F(PosixFileSystemTest, WritableFileAppendsAndPatchesHeader) {
