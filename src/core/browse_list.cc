@@ -10,15 +10,18 @@
 namespace vantrel {
 
 // Entries per chunk; an insertion shifts at most this many entries.
-constexpr size_t kChunkCapacity = 1024;
+constexpr size_t kChunkCapacity = 512;
 // Entries per chunk when a list is built in one go (sorting, loading), so that
 // later insertions find room before a chunk splits.
-constexpr size_t kBuildFill = 896;
+constexpr size_t kBuildFill = 448;
 // A chunk this small is merged with a neighbour when both fit in kMergeLimit.
 constexpr size_t kMergeBelow = kChunkCapacity / 4;
 constexpr size_t kMergeLimit = kChunkCapacity * 3 / 4;
 
 struct BrowseList::Entry {
+  // The first 8 bytes of the rotated name, case-folded, big-endian, zero
+  // padded: most comparisons end here without reading the name itself.
+  uint64_t prefix;
   uint32_t name_ref;  // arena reference of the rotated name
   uint32_t time;
   uint32_t value;
@@ -29,7 +32,7 @@ struct BrowseList::Entry {
 };
 
 struct BrowseList::Chunk {
-  static_assert(sizeof(Entry) == 24, "entries are meant to stay compact");
+  static_assert(sizeof(Entry) == 32, "entries are meant to stay compact");
   uint32_t size = 0;
   Entry entries[kChunkCapacity];  // [0, size) in use
 };
@@ -87,10 +90,28 @@ class BrowseList::NameArena {
   size_t allocated_ = 0;
 };
 
+namespace {
+
+// The sort prefix of a stored name. Comparing two prefixes as numbers gives
+// CompareNoCase's answer whenever they differ: the first differing folded
+// byte decides, and a zero pad (names hold no NUL) sorts a shorter name
+// before a longer one that it begins, as CompareNoCase does.
+uint64_t FoldedPrefix(std::string_view stored) {
+  uint64_t p = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    unsigned char c = i < stored.size() ? static_cast<unsigned char>(ToLowerCp(stored[i])) : 0;
+    p = (p << 8) | c;
+  }
+  return p;
+}
+
+}  // namespace
+
 // A name to search for, rotated like the stored names, with the fields the
 // orders compare.
 struct BrowseList::Probe {
   char stored[kMaxListNameLength];
+  uint64_t prefix = 0;
   uint8_t size = 0;
   uint8_t last_len = 0;
   uint32_t time = 0;
@@ -109,6 +130,7 @@ struct BrowseList::Probe {
     std::memcpy(stored + last, expanded.data(), folder_len);
     size = static_cast<uint8_t>(expanded.size());
     last_len = static_cast<uint8_t>(last);
+    prefix = FoldedPrefix(name());
     return true;
   }
 };
@@ -178,6 +200,9 @@ BrowseList& BrowseList::operator=(BrowseList&&) noexcept = default;
 void BrowseList::Release() {
   chunks_.clear();
   chunks_.shrink_to_fit();
+  fences_.clear();
+  fences_.shrink_to_fit();
+  fences_valid_ = false;
   starts_.clear();
   starts_.shrink_to_fit();
   starts_valid_ = false;
@@ -190,7 +215,8 @@ void BrowseList::Release() {
 
 size_t BrowseList::MemoryBytes() const {
   return chunks_.size() * sizeof(Chunk) + chunks_.capacity() * sizeof(chunks_[0]) +
-         starts_.capacity() * sizeof(size_t) + (names_ ? names_->allocated() : 0);
+         fences_.capacity() * sizeof(Entry) + starts_.capacity() * sizeof(size_t) +
+         (names_ ? names_->allocated() : 0);
 }
 
 // ---- comparisons ----
@@ -199,7 +225,9 @@ std::string_view BrowseList::StoredName(const Entry& e) const {
   return names_->Get(e.name_ref, e.name_len);
 }
 
-int BrowseList::CompareNames(std::string_view a, uint8_t a_last, const Entry& b) const {
+int BrowseList::CompareNames(std::string_view a, uint64_t a_prefix, uint8_t a_last,
+                             const Entry& b) const {
+  if (a_prefix != b.prefix) return a_prefix < b.prefix ? -1 : 1;
   int c = CompareNoCase(a, StoredName(b));
   if (c != 0) return Sign(c);
   return (a_last > b.last_len) - (a_last < b.last_len);
@@ -208,13 +236,13 @@ int BrowseList::CompareNames(std::string_view a, uint8_t a_last, const Entry& b)
 int BrowseList::Compare(int order, const Entry& a, const Entry& b) const {
   if (order == kOrderTime && a.time != b.time) return a.time > b.time ? -1 : 1;
   if (order == kOrderSortKey && a.sort_key != b.sort_key) return a.sort_key > b.sort_key ? -1 : 1;
-  return CompareNames(StoredName(a), a.last_len, b);
+  return CompareNames(StoredName(a), a.prefix, a.last_len, b);
 }
 
 int BrowseList::CompareProbe(int order, const Probe& p, const Entry& e) const {
   if (order == kOrderTime && p.time != e.time) return p.time > e.time ? -1 : 1;
   if (order == kOrderSortKey && p.sort_key != e.sort_key) return p.sort_key > e.sort_key ? -1 : 1;
-  return CompareNames(p.name(), p.last_len, e);
+  return CompareNames(p.name(), p.prefix, p.last_len, e);
 }
 
 // ---- positions ----
@@ -264,13 +292,35 @@ std::pair<size_t, size_t> BrowseList::Locate(size_t position) const {
   return {c, position - starts_[c]};
 }
 
+const std::vector<BrowseList::Entry>& BrowseList::Fences() const {
+  if (!fences_valid_) {
+    fences_.resize(chunks_.size());
+    for (size_t c = 0; c < chunks_.size(); ++c) {
+      fences_[c] = chunks_[c]->entries[chunks_[c]->size - 1];
+    }
+    fences_valid_ = true;
+  }
+  return fences_;
+}
+
+void BrowseList::TouchChunk(size_t chunk) {
+  starts_valid_ = false;
+  if (fences_valid_) fences_[chunk] = chunks_[chunk]->entries[chunks_[chunk]->size - 1];
+}
+
+void BrowseList::ChunksChanged() {
+  starts_valid_ = false;
+  fences_valid_ = false;
+}
+
 std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) const {
-  // First chunk whose last entry does not come before p.
+  // First chunk whose last entry does not come before p. The fences (copies
+  // of the last entries, side by side) keep this search in the cache.
+  const std::vector<Entry>& fences = Fences();
   size_t lo = 0, hi = chunks_.size();
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
-    const Chunk& ch = *chunks_[mid];
-    if (CompareProbe(order, p, ch.entries[ch.size - 1]) > 0) {
+    if (CompareProbe(order, p, fences[mid]) > 0) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -292,11 +342,11 @@ std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) cons
 
 std::pair<size_t, size_t> BrowseList::UpperBound(int order, const Probe& p) const {
   // First chunk whose last entry comes after p.
+  const std::vector<Entry>& fences = Fences();
   size_t lo = 0, hi = chunks_.size();
   while (lo < hi) {
     size_t mid = (lo + hi) / 2;
-    const Chunk& ch = *chunks_[mid];
-    if (CompareProbe(order, p, ch.entries[ch.size - 1]) >= 0) {
+    if (CompareProbe(order, p, fences[mid]) >= 0) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -319,8 +369,9 @@ std::pair<size_t, size_t> BrowseList::UpperBound(int order, const Probe& p) cons
 // ---- structural changes ----
 
 void BrowseList::InsertAt(size_t chunk, size_t index, const Entry& e) {
-  starts_valid_ = false;
+  bool structural = false;
   if (chunks_.empty()) {
+    structural = true;
     chunks_.push_back(std::make_unique<Chunk>());
     chunk = 0;
     index = 0;
@@ -330,6 +381,7 @@ void BrowseList::InsertAt(size_t chunk, size_t index, const Entry& e) {
   }
   Chunk* ch = chunks_[chunk].get();
   if (ch->size == kChunkCapacity) {
+    structural = true;
     if (chunk + 1 == chunks_.size() && index == ch->size) {
       // Appending to a full last chunk: start a new one (lists loaded or
       // filled in order stay densely packed).
@@ -356,10 +408,14 @@ void BrowseList::InsertAt(size_t chunk, size_t index, const Entry& e) {
   ch->entries[index] = e;
   ++ch->size;
   ++count_;
+  if (structural) {
+    ChunksChanged();
+  } else {
+    TouchChunk(chunk);
+  }
 }
 
 void BrowseList::EraseAt(size_t chunk, size_t index) {
-  starts_valid_ = false;
   Chunk* ch = chunks_[chunk].get();
   OnRemoved(ch->entries[index]);
   std::memmove(ch->entries + index, ch->entries + index + 1,
@@ -376,8 +432,10 @@ void BrowseList::EraseAt(size_t chunk, size_t index) {
   }
   if (ch->size == 0) {
     chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(chunk));
+    ChunksChanged();
     return;
   }
+  TouchChunk(chunk);
   if (ch->size >= kMergeBelow) return;
   // Merge a thin chunk into a neighbour so that removals do not leave many
   // nearly empty chunks behind.
@@ -394,6 +452,7 @@ void BrowseList::EraseAt(size_t chunk, size_t index) {
   std::memcpy(a->entries + a->size, b->entries, b->size * sizeof(Entry));
   a->size += b->size;
   chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(left) + 1);
+  ChunksChanged();
 }
 
 void BrowseList::OnRemoved(const Entry& e) {
@@ -420,6 +479,7 @@ void BrowseList::MaybeCompactNames() {
     for (uint32_t i = 0; i < ch->size; ++i) ch->entries[i].name_ref = refs[k++];
   }
   names_ = std::move(fresh);
+  fences_valid_ = false;  // the fences hold the old references
 }
 
 std::vector<BrowseList::Entry> BrowseList::Flatten() const {
@@ -431,7 +491,7 @@ std::vector<BrowseList::Entry> BrowseList::Flatten() const {
 
 void BrowseList::Rebuild(std::vector<Entry>&& entries) {
   chunks_.clear();
-  starts_valid_ = false;
+  ChunksChanged();
   last_located_ = 0;
   chunks_.reserve(entries.size() / kBuildFill + 1);
   for (size_t i = 0; i < entries.size(); i += kBuildFill) {
@@ -495,6 +555,7 @@ Status BrowseList::Add(std::string_view name, uint32_t time, uint32_t value, uin
   e.sort_key = sort_key;
   e.last_len = p.last_len;
   e.name_len = p.size;
+  e.prefix = p.prefix;
 
   int rule = SortRule(order_);
   if (chunks_.empty()) {
@@ -546,6 +607,7 @@ Status BrowseList::AddBatch(std::span<const NewBrowseEntry> entries) {
     e.sort_key = n.sort_key;
     e.last_len = p.last_len;
     e.name_len = p.size;
+    e.prefix = p.prefix;
     fresh.push_back(e);
   }
   if (fresh.empty()) return status;
@@ -579,7 +641,7 @@ std::optional<std::pair<size_t, size_t>> BrowseList::ScanByName(const Probe& p,
       const Entry& e = ch.entries[i];
       if (e.name_len != p.size || e.last_len != p.last_len) continue;
       if (time != 0 && e.time != time) continue;
-      if (CompareNames(p.name(), p.last_len, e) == 0) return std::make_pair(c, i);
+      if (CompareNames(p.name(), p.prefix, p.last_len, e) == 0) return std::make_pair(c, i);
     }
   }
   return std::nullopt;

@@ -364,6 +364,27 @@ TEST(BrowseListTest, MatchesAPlainSortedVectorUnderRandomAddsAndRemoves) {
   }
 }
 
+// Short names, case partners and bytes that fold: the order must be
+// CompareNoCase's exactly, also where names end within their first 8 bytes.
+TEST(BrowseListTest, NameOrderIsCompareNoCaseForShortAndFoldedNames) {
+  const char kAlphabet[] = {'a', 'A', 'b', '\x01', '\xC0', '\xE0', '\xFF', '~'};
+  std::mt19937 rng(5);
+  BrowseList list;
+  ASSERT_TRUE(list.SetOrder(kOrderName).ok());
+  std::vector<std::string> names;
+  for (int i = 0; i < 3000; ++i) {
+    std::string name;
+    for (size_t len = rng() % 11; len > 0; --len) name.push_back(kAlphabet[rng() % 8]);
+    names.push_back(name);
+    ASSERT_TRUE(list.Add(name, 1, 0, kNoExtra).ok());
+  }
+  std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return CompareNoCase(a, b) < 0;
+  });
+  EXPECT_EQ(Names(list), names);
+  for (const std::string& n : names) ASSERT_TRUE(list.Lookup(n, 0).has_value());
+}
+
 TEST(BrowseListTest, AddBatchEqualsOneAddPerEntry) {
   for (int order : {kOrderNone, kOrderTime, kOrderName, kOrderSortKey}) {
     SCOPED_TRACE(order);
