@@ -21,6 +21,32 @@ constexpr size_t kPhotoshopLookahead = 20;
 // its size.
 constexpr size_t kRunAttemptBudget = 64u << 20;
 
+// Locating a record run mends damaged headers by moving the rest of the
+// buffer forward, so its cost grows with (repairs x buffer size). A repair can
+// only happen where the fork holds "74 1C 02" (a 2:116 header that lost its
+// length) or "02 1C ?? 02 1C" (a swapped marker before a stray header). A fork
+// larger than the window below with more such places than damaged captions
+// have has its record runs searched in its first window only, which bounds the
+// time any fork can take.
+constexpr size_t kRunSearchWindow = 256u << 10;
+constexpr size_t kRepairSiteLimit = 64;
+
+// The part of `fork` in which record runs are searched.
+std::string_view RunSearchArea(std::string_view fork) {
+  if (fork.size() <= kRunSearchWindow) return fork;
+  auto at = [&fork](size_t i) { return static_cast<uint8_t>(fork[i]); };
+  size_t sites = 0;
+  for (size_t i = 0; i + 2 < fork.size(); ++i) {
+    bool lost_length = at(i) == 0x74 && at(i + 1) == 0x1C && at(i + 2) == 0x02;
+    bool swapped = i + 4 < fork.size() && at(i) == 0x02 && at(i + 1) == 0x1C && at(i + 3) == 0x02 &&
+                   at(i + 4) == 0x1C;
+    if ((lost_length || swapped) && ++sites > kRepairSiteLimit) {
+      return fork.substr(0, kRunSearchWindow);
+    }
+  }
+  return fork;
+}
+
 uint8_t U8(std::string_view b, size_t i) { return static_cast<uint8_t>(b[i]); }
 size_t U16(std::string_view b, size_t i) { return (size_t{U8(b, i)} << 8) | U8(b, i + 1); }
 uint32_t U32(std::string_view b, size_t i) {
@@ -93,7 +119,7 @@ ResourceForkForm InstallPhotoshop25(CaptionRecord& record, std::string_view f) {
 }
 
 // The scan for the forms that announce themselves by their bytes.
-ResourceForkForm ScanForms(CaptionRecord& record, std::string_view f) {
+ResourceForkForm ScanForms(CaptionRecord& record, std::string_view f, std::string_view run_area) {
   size_t budget = kRunAttemptBudget;
   for (size_t i = 0; i + 10 < f.size(); ++i) {
     if (At(f, i, kVersionStart)) {
@@ -101,9 +127,10 @@ ResourceForkForm ScanForms(CaptionRecord& record, std::string_view f) {
       if (length > 0) InstallIptcBlock(record, f.substr(i, length));
       return ResourceForkForm::kIptcBlock;
     }
-    if (At(f, i, kCaptionStart) && U8(f, i + 3) < 8 && budget >= f.size() - i) {
-      budget -= f.size() - i;
-      std::string tail(f.substr(i));
+    if (At(f, i, kCaptionStart) && U8(f, i + 3) < 8 && i < run_area.size() &&
+        budget >= run_area.size() - i) {
+      budget -= run_area.size() - i;
+      std::string tail(run_area.substr(i));
       size_t run_length = 0, run_offset = 0;
       if (LocateRecordRun(tail, kIimApplicationRecord, &run_length, &run_offset) == 1) {
         CaptionRecord scratch;
@@ -187,11 +214,12 @@ std::optional<std::string> Photoshop25Captions(std::string_view f) {
 
 ResourceForkForm ParseResourceFork(CaptionRecord& record, std::string_view fork) {
   if (fork.size() < kResourceForkMinSize) return ResourceForkForm::kNone;
-  ResourceForkForm form = ScanForms(record, fork);
+  std::string_view run_area = RunSearchArea(fork);
+  ResourceForkForm form = ScanForms(record, fork, run_area);
   if (form != ResourceForkForm::kNone) return form;
 
   // A private copy: locating the run repairs it in place.
-  std::string f(fork);
+  std::string f(run_area);
   size_t run_length = 0, run_offset = 0;
   int located = LocateRecordRun(f, kIimApplicationRecord, &run_length, &run_offset);
   if (located != 1) {

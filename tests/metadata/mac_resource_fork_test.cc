@@ -194,12 +194,34 @@ TEST(ResourceForkTest, TruncatedAndDamagedForksAreSafe) {
   }
 }
 
-TEST(ResourceForkTest, ManyCaptionHeadersStayFast) {
+TEST(ResourceForkTest, ForkOfNothingButCaptionHeaders) {
   // Every position starts a caption run that reaches the end of the fork.
   std::string fork(256, '\0');
   while (fork.size() < (1 << 20)) fork += std::string("\x1c\x02\x78\x00\x00", 5);
   CaptionRecord r;
   EXPECT_EQ(ParseResourceFork(r, fork), ResourceForkForm::kNone);
+}
+
+TEST(ResourceForkTest, RepairHeavyForksSearchOnlyTheirFirstWindow) {
+  // A run far behind the start of a large fork is found...
+  std::string far = ResourceForkBuilder()
+                        .Add(std::string(1 << 20, '\0'))
+                        .Add("Taken at dawn")
+                        .Add(SwappedRun({{5, "obj"}}))
+                        .Build();
+  CaptionRecord r;
+  EXPECT_EQ(ParseResourceFork(r, far), ResourceForkForm::kRunWithText);
+  // ...unless the fork is full of places that the run repair would have to
+  // move the whole rest of the buffer for; then only its first 256 KiB count.
+  std::string repairs;
+  while (repairs.size() < (1 << 20)) repairs += std::string("\x1c\x02\x74\x1c\x02\x05\x00\x00", 8);
+  std::string heavy = ResourceForkBuilder()
+                          .Add(repairs)
+                          .Add("Taken at dawn")
+                          .Add(SwappedRun({{5, "obj"}}))
+                          .Build();
+  CaptionRecord h;
+  EXPECT_EQ(ParseResourceFork(h, heavy), ResourceForkForm::kNone);
 }
 
 TEST(ResourceForkTest, ReadsThroughTheStreams) {
