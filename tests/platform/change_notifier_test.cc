@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -493,19 +494,31 @@ TEST_F(FailingWatchTest, WatchLimitForANewFolderIsReportedAndItsContentsStillLis
 }
 
 // A real queue overflow needs a small fs.inotify.max_queued_events, which
-// only root can set; the value is read when an inotify instance is made, so
-// it is lowered for the creation of one notifier and put back at once.
+// only root can set. The value is read when an inotify instance is made, so
+// it is lowered for the creation of one notifier and put back at once. Test
+// programs of several build trees may run at the same time: a lock file keeps
+// them from reading each other's lowered value and "restoring" that.
 TEST(ChangeNotifierOverflowTest, QueueOverflowIsReportedForEveryTree) {
   const char* kKnob = "/proc/sys/fs/inotify/max_queued_events";
-  std::string old_value;
+  constexpr int kLowered = 8;
+  int knob_lock = open("/tmp/vantrel-test-inotify-knob.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(knob_lock, 0);
+  ASSERT_EQ(flock(knob_lock, LOCK_EX), 0);
+  struct Unlock {
+    int fd;
+    ~Unlock() { close(fd); }
+  } unlock{knob_lock};
+
+  int old_value = 0;
   {
     std::ifstream in(kKnob);
     if (!(in >> old_value)) GTEST_SKIP() << "cannot read " << kKnob;
   }
-  std::unique_ptr<ChangeNotifier> notifier;
+  // Left lowered by a run that died in between: the kernel default.
+  if (old_value == kLowered) old_value = 16384;
   {
     std::ofstream out(kKnob);
-    out << "8";
+    out << kLowered;
     out.flush();
     if (!out) GTEST_SKIP() << "cannot lower " << kKnob << " (needs root)";
   }
@@ -515,7 +528,7 @@ TEST(ChangeNotifierOverflowTest, QueueOverflowIsReportedForEveryTree) {
     restore << old_value;
   }
   ASSERT_TRUE(created.ok());
-  notifier = std::move(*created);
+  std::unique_ptr<ChangeNotifier> notifier = std::move(*created);
   TempDir dir;
   ASSERT_TRUE(dir.MakeFolder("a"));
   ASSERT_TRUE(dir.MakeFolder("b"));

@@ -155,17 +155,22 @@ TEST(StopSignalsTest, RequestFromAnotherThreadEndsTheWaitOnce) {
   auto stop = StopSignals::Install();
   ASSERT_TRUE(stop.ok()) << stop.status().ToString();
   EXPECT_FALSE((*stop)->Wait(std::chrono::milliseconds(0)).has_value());
-  std::thread requester([&] {
-    (*stop)->RequestStop();
-    (*stop)->RequestStop();  // merged with the first
-  });
-  auto reason = (*stop)->Wait();
-  requester.join();
+
+  // Two requests before a wait end that one wait only.
+  (*stop)->RequestStop();
+  (*stop)->RequestStop();
+  auto reason = (*stop)->Wait(std::chrono::milliseconds(0));
   ASSERT_TRUE(reason.has_value());
   EXPECT_TRUE(reason->requested);
   EXPECT_EQ(reason->signal, 0);
-  // Both requests may have landed before the first Wait; none is left over.
   EXPECT_FALSE((*stop)->Wait(std::chrono::milliseconds(0)).has_value());
+
+  // A request from another thread ends a wait without limit.
+  std::thread requester([&] { (*stop)->RequestStop(); });
+  reason = (*stop)->Wait();
+  requester.join();
+  ASSERT_TRUE(reason.has_value());
+  EXPECT_TRUE(reason->requested);
 }
 
 TEST(StopSignalsTest, SignalsAreTakenAsStopRequestsNotDeaths) {
