@@ -2,6 +2,8 @@
 
 #include <xapian.h>
 
+#include "platform/code_page.h"
+
 namespace vantrel {
 namespace {
 
@@ -92,7 +94,12 @@ CharTable CharTable::FromConverter(const std::function<std::string(std::string_v
 }
 
 const CharTable& CharTable::Default() {
-  static const CharTable* table = new CharTable();
+  static const CharTable* table = [] {
+    const CodePage& page = CodePage::Default();
+    std::array<char32_t, 256> cps{};
+    for (int b = 0; b < 256; ++b) cps[b] = page.ToUnicode(static_cast<unsigned char>(b));
+    return new CharTable(cps);
+  }();
   return *table;
 }
 

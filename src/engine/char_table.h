@@ -33,7 +33,8 @@ class CharTable {
   // or to more than one character are treated as undefined.
   static CharTable FromConverter(const std::function<std::string(std::string_view)>& to_utf8);
 
-  // The table shared by the engine: Windows-1252.
+  // The table shared by the engine: the server's code page
+  // (CodePage::Default(), Windows-1252 unless configured otherwise).
   static const CharTable& Default();
 
   bool IsWordByte(unsigned char c) const { return word_[c]; }

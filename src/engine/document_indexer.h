@@ -4,9 +4,9 @@
 // Every word of the text is indexed once, with its position (1, 2, ...),
 // marker words and the closing word included. A start marker of the field
 // catalogue opens its field; the field's end marker (or the next start
-// marker) closes it. A word inside a field is stored as the term "word",
-// kFieldSeparator, field name ("harbour\x1FIPTC120"); every other word as the
-// bare word. A search of the whole text takes a word's bare term and all its
+// marker) closes it. A word inside a field is stored as the word followed by
+// the field's suffix (kFieldSeparator and the field's number, see
+// FieldCatalogue::Field); every other word as the bare word. A search of the whole text takes a word's bare term and all its
 // field terms (they sort next to each other, see term_expansion.h); FIELD
 // contains (...) takes the field's terms only. Phrases and proximity work in
 // both, as all terms carry the positions. Storing each word once keeps the

@@ -6,7 +6,7 @@ namespace vantrel {
 namespace {
 
 constexpr size_t kMaxCatalogueBytes = 1 << 20;
-constexpr size_t kMaxFields = 4096;
+constexpr size_t kMaxFields = 62 * 62;
 constexpr size_t kMaxNameLength = 32;
 constexpr size_t kMaxMarkerLength = 64;
 
@@ -23,6 +23,17 @@ std::string Upper(std::string_view s) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return out;
+}
+
+// kFieldSeparator and two characters numbering the field: short terms keep
+// the index small.
+std::string FieldSuffix(uint32_t id) {
+  static const char kDigits[] =
+      "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  std::string s(1, kFieldSeparator);
+  s.push_back(kDigits[(id / 62) % 62]);
+  s.push_back(kDigits[id % 62]);
+  return s;
 }
 
 bool IsPlainWord(std::string_view s) {
@@ -68,7 +79,7 @@ FieldCatalogue FieldCatalogue::Parse(std::string_view text) {
       id = it->second;
     } else {
       id = static_cast<uint32_t>(cat.fields_.size());
-      cat.fields_.push_back(Field{upper, std::string(1, kFieldSeparator) + upper});
+      cat.fields_.push_back(Field{upper, FieldSuffix(id)});
       cat.by_name_.emplace(upper, id);
     }
     // The first declaration of a start marker wins.

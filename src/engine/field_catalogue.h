@@ -33,7 +33,7 @@ class FieldCatalogue {
   struct Field {
     std::string name;    // upper case, as queries name it
     // Appended to the field's words to form their terms: kFieldSeparator and
-    // the name ("harbour\x1FIPTC120").
+    // two characters numbering the field in the catalogue ("harbour\x1F1y").
     std::string suffix;
   };
   struct Marker {

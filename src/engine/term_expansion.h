@@ -1,9 +1,9 @@
 // Term expansion: the terms that a word, a wildcard pattern, a fuzzy word, a
 // sound-alike word or a stemmed word stands for.
 //
-// A word is stored as its bare term outside fields and as "word\x1FFIELD"
-// inside a field (document_indexer.h). The `scope` of an expansion is a
-// field's suffix ("\x1FIPTC120": that field's terms only) or empty (the whole
+// A word is stored as its bare term outside fields and with its field's
+// suffix inside a field (document_indexer.h). The `scope` of an expansion is
+// a field's suffix (that field's terms only) or empty (the whole
 // text: the bare terms and every field's). Expansions walk the sorted term
 // list from the longest fixed start of the word and keep at most `max_terms`
 // terms; past that bound the most frequent terms are kept (ties: the
