@@ -170,23 +170,30 @@ bool SetIptcBlock(CaptionRecord& record, std::string_view block) {
 }
 
 void DeleteDataset(CaptionRecord& record, int dataset) {
-  // Each pass removes one occurrence; the block shrinks every time, so the
-  // loop ends.
+  // One pass: each search continues behind the dataset removed last, so a
+  // block of many occurrences costs one walk, not one walk per occurrence.
+  std::string_view block = record.iptc;
+  std::string kept;
+  size_t pos = 0;
+  bool removed = false;
   for (;;) {
     size_t len = 0, off = 0, start = 0;
-    if (FindDataset(record.iptc, kIimApplicationRecord, dataset, &len, &off, &start) != 1) return;
-    size_t header = off - start;
-    if (record.iptc.size() - len - header == 0) {
-      FreeCaption(record);
-      return;
+    if (FindDataset(block.substr(pos), kIimApplicationRecord, dataset, &len, &off, &start) != 1) {
+      break;
     }
-    std::string rebuilt = record.iptc.substr(0, start);
-    rebuilt.append(record.iptc, off + len, std::string::npos);
-    record.iptc.clear();
-    if (!SetIptcBlock(record, rebuilt)) {
-      record.iptc = std::move(rebuilt);
-    }
+    kept.append(block.substr(pos, start));
+    pos += off + len;
+    removed = true;
   }
+  if (!removed) return;
+  kept.append(block.substr(pos));
+  if (kept.empty()) {
+    // The datasets removed were all that the block held.
+    FreeCaption(record);
+    return;
+  }
+  record.iptc.clear();
+  if (!SetIptcBlock(record, kept)) record.iptc = std::move(kept);
 }
 
 bool InsertDataset(CaptionRecord& record, int dataset, std::string_view value) {

@@ -267,59 +267,78 @@ int LocateRecordRun(std::string& b, int record, size_t* run_length, size_t* run_
   if (start == b.size()) return 0;
   *run_offset = start;
 
+  // The run is walked with a gap: bytes that the repairs remove are not moved
+  // out at once (that would cost the rest of the buffer for every repair) but
+  // collect in a gap behind the walk position, closed once at the end.
+  // Logical position p >= i lives at physical p + gap; positions before i are
+  // already in place.
   size_t i = start;
+  size_t gap = 0;
+  auto lu = [&](size_t p) { return static_cast<uint8_t>(b[p + gap]); };
+  auto lput = [&](size_t p, uint8_t v) { b[p + gap] = static_cast<char>(v); };
+  auto size = [&] { return b.size() - gap; };
+  // Removes logical bytes i+2..i+4: the two bytes before them move up.
+  auto remove3 = [&] {
+    b[i + gap + 4] = b[i + gap + 1];
+    b[i + gap + 3] = b[i + gap];
+    gap += 3;
+  };
+  auto finish = [&](size_t run_end, int result) {
+    b.erase(i, gap);
+    *run_length = run_end - start;
+    return result;
+  };
   for (;;) {
-    if (b.size() >= 5 && i < b.size() - 5) {
-      if (u(i + 3) == kIimTagMarker && u(i + 4) == r && u(i + 2) == 116) {
-        // A 2:116 header that lost its length: drop the stray bytes.
-        b.erase(i + 2, 3);
-      } else if (u(i + 1) == kIimTagMarker && u(i) == r) {
-        put(i, kIimTagMarker);
-        put(i + 1, r);
-        if (u(i + 3) == 2 && u(i + 4) == kIimTagMarker) {
-          b.erase(i + 2, 3);
-        } else if (u(i + 3) != 0 && u(i + 4) < 16) {
-          uint8_t t = u(i + 3);
-          put(i + 3, u(i + 4));
-          put(i + 4, t);
+    if (size() >= 5 && i < size() - 5) {
+      if (lu(i + 3) == kIimTagMarker && lu(i + 4) == r && lu(i + 2) == 116) {
+        remove3();  // a 2:116 header that lost its length
+      } else if (lu(i + 1) == kIimTagMarker && lu(i) == r) {
+        lput(i, kIimTagMarker);
+        lput(i + 1, r);
+        if (lu(i + 3) == 2 && lu(i + 4) == kIimTagMarker) {
+          remove3();
+        } else if (lu(i + 3) != 0 && lu(i + 4) < 16) {
+          uint8_t t = lu(i + 3);
+          lput(i + 3, lu(i + 4));
+          lput(i + 4, t);
         }
       }
     }
-    if (i + 1 >= b.size() || u(i) != kIimTagMarker || u(i + 1) != r) {
-      *run_length = std::min(i, b.size()) - start;
-      return 1;
+    if (i + 1 >= size() || lu(i) != kIimTagMarker || lu(i + 1) != r) {
+      return finish(std::min(i, size()), 1);
     }
-    Header h = ReadHeader(b, i, 4, 0);
-    if (!h.ok) {
-      *run_length = i - start;
-      return 1;
-    }
-    uint64_t remaining = b.size() - (i + h.size);
-    if (h.length > remaining) {
-      *run_length = i - start;
-      return 1;
-    }
-    i = static_cast<size_t>(NextPosition(i, h));
-    if (i >= b.size()) {
-      *run_length = b.size() - start;
-      return 0;
-    }
+    std::string_view logical(b.data() + gap, b.size() - gap);
+    Header h = ReadHeader(logical, i, 4, 0);
+    if (!h.ok) return finish(i, 1);
+    uint64_t remaining = size() - (i + h.size);
+    if (h.length > remaining) return finish(i, 1);
+    size_t next = static_cast<size_t>(NextPosition(i, h));
+    if (next >= size()) return finish(size(), 0);
+    if (gap > 0) std::memmove(&b[i], &b[i + gap], next - i);
+    i = next;
   }
 }
 
 void RemoveEmptyDatasets(std::string& block) {
-  size_t pos = 0;
-  while (pos < block.size() && static_cast<uint8_t>(block[pos]) == kIimTagMarker) {
-    Header h = ReadHeader(block, pos, 4, 0);
-    if (!h.ok) return;
+  // Compacts in one pass: kept datasets move down to `write`.
+  size_t read = 0, write = 0;
+  while (read < block.size() && static_cast<uint8_t>(block[read]) == kIimTagMarker) {
+    Header h = ReadHeader(block, read, 4, 0);
+    if (!h.ok) break;
     if (h.length == 0) {
-      block.erase(pos, h.size);
+      read += h.size;
       continue;
     }
-    uint64_t next = NextPosition(pos, h);
-    if (next >= block.size()) return;
-    pos = static_cast<size_t>(next);
+    uint64_t next = NextPosition(read, h);
+    size_t end = static_cast<size_t>(std::min<uint64_t>(next, block.size()));
+    if (write != read) std::memmove(&block[write], &block[read], end - read);
+    write += end - read;
+    read = end;
+    if (next >= block.size()) break;
   }
+  if (write == read) return;
+  std::memmove(&block[write], &block[read], block.size() - read);
+  block.resize(write + (block.size() - read));
 }
 
 std::string EncodeDataset(int record, int dataset, std::string_view value) {

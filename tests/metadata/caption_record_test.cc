@@ -125,6 +125,19 @@ TEST(DeleteDataset, RemovesEveryOccurrenceAndReembeds) {
   EXPECT_EQ(WalkResources(r.resources).size(), 2u);
 }
 
+TEST(DeleteDataset, ManyOccurrencesInOnePass) {
+  std::vector<IptcDataset> many;
+  for (int k = 0; k < 4000; ++k) {
+    many.push_back({2, 240, "x"});
+    many.push_back({2, 25, std::string(1, static_cast<char>('a' + k % 26))});
+  }
+  CaptionRecord r;
+  ASSERT_TRUE(InstallIptcBlock(r, MakeIptcBlock(many)));
+  EXPECT_EQ(CountDatasets(r.iptc, 2, 240), 0);
+  EXPECT_EQ(CountDatasets(r.iptc, 2, 25), 4000);
+  EXPECT_EQ(r.iptc.size(), 7u + 4000 * 6);
+}
+
 TEST(DeleteDataset, DeletingTheOnlyDatasetEmptiesTheRecord) {
   CaptionRecord r;
   r.iptc = MakeIptcBlock({{2, 120, "c"}}, false);

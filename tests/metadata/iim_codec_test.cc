@@ -140,6 +140,33 @@ INSTANTIATE_TEST_SUITE_P(
                 kRun}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
+TEST(LocateRecordRun, ManyRepairsInOneBuffer) {
+  // Every dataset lost the length of a 2:116 header in front of it; all are
+  // mended, and the bytes behind the run keep their order.
+  std::string damaged = MakeIptcBlock({});
+  std::string mended = damaged;
+  for (int k = 0; k < 5000; ++k) {
+    damaged += B({0x1C, 2, 116, 0x1C, 2, 120, 0, 1, 'a' + k % 26});
+    mended += B({0x1C, 2, 120, 0, 1, 'a' + k % 26});
+  }
+  damaged += "\xEE tail";
+  size_t len = 0, off = 0;
+  ASSERT_EQ(LocateRecordRun(damaged, 2, &len, &off), 1);
+  EXPECT_EQ(off, 0u);
+  EXPECT_EQ(damaged.substr(0, len), mended);
+  EXPECT_EQ(damaged.substr(len), "\xEE tail");
+}
+
+TEST(IimWalk, RemoveEmptyDatasetsKeepsTheTail) {
+  std::string block;
+  for (int k = 0; k < 3000; ++k) block += MakeIptcBlock({{2, 5, ""}, {2, 25, "k"}}, false);
+  block += "tail";
+  RemoveEmptyDatasets(block);
+  std::string expected;
+  for (int k = 0; k < 3000; ++k) expected += MakeIptcBlock({{2, 25, "k"}}, false);
+  EXPECT_EQ(block, expected + "tail");
+}
+
 TEST(IimCodec, CanonicalOrderAndPlaceholder) {
   EXPECT_EQ(CanonicalPosition(120), 0);
   EXPECT_EQ(CanonicalPosition(110), 6);  // first of its two places
