@@ -80,6 +80,27 @@ class FileSystem {
   // Creates or truncates `path` and writes `data` in place.
   virtual Status WriteFile(const std::string& path, std::string_view data) = 0;
 
+  // Appends `data` to the end of `path` (created with mode 0644 when missing),
+  // as one write: lines appended by several writers never interleave inside
+  // a line. The default reads and rewrites the file; real file systems
+  // override it with an appending write.
+  virtual Status AppendToFile(const std::string& path, std::string_view data) {
+    StatusOr<std::string> old = ReadFile(path);
+    if (!old.ok() && !old.status().IsNotFound()) return old.status();
+    std::string whole = old.ok() ? std::move(old.value()) : std::string();
+    whole.append(data);
+    return WriteFileAtomic(path, whole);
+  }
+
+  // Opens an existing file, or creates it, for writing WITHOUT truncating it:
+  // bytes past what is written keep their old values. For files that clients
+  // read in place (hit files), where a shorter new content keeps the old tail.
+  virtual StatusOr<std::unique_ptr<WritableFile>> OpenForOverwrite(const std::string& path,
+                                                                   int mode = 0644) {
+    (void)mode;
+    return Status::Unavailable("in-place writing is not offered by this file system: " + path);
+  }
+
   virtual StatusOr<FileInfo> Stat(const std::string& path) = 0;
   virtual bool Exists(const std::string& path) = 0;
   virtual bool IsFolder(const std::string& path) = 0;
