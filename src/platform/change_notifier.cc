@@ -350,11 +350,20 @@ void ChangeNotifier::HandleRecord(const InotifyRecord& record, Batch* batch) {
     return;
   }
   if (record.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
-    // For a sub-folder its parent's IN_DELETE / IN_MOVED_FROM tells the
-    // story; only a root needs its own report.
     for (const Owner& owner : owners) {
       auto tree = trees_.find(owner.key);
-      if (tree != trees_.end() && owner.rel.empty()) RootGone(owner.key, tree->second, batch);
+      if (tree == trees_.end() || tree->second.gone) continue;
+      if (owner.rel.empty()) {
+        RootGone(owner.key, tree->second, batch);
+      } else if (record.mask & IN_UNMOUNT) {
+        // A file system mounted inside the tree went away. Its names vanished
+        // without events, and the folder underneath shows through: watch
+        // that one and have the tree re-listed.
+        AddTrouble(batch, owner.key, WatchTrouble::kOverflow);
+        WatchFolders(owner.key, tree->second, owner.rel, /*report=*/true, batch);
+      }
+      // A deleted or moved sub-folder: its parent's IN_DELETE or
+      // IN_MOVED_FROM tells the story.
     }
     return;
   }

@@ -12,13 +12,17 @@
 //     are then listed and reported as added, because files made in it before
 //     its watch existed would otherwise go unseen. Such a name can therefore
 //     be reported twice (once from the listing, once from its own event).
-//   - A folder deleted or moved out of a tree loses its watches.
+//   - A folder deleted, renamed or moved out of a tree loses its watches.
+//     Only the folder's own name is reported (kRemoved or kRenamedOld), not
+//     the names below it; the caller drops what it knew below that folder.
 //   - Symbolic links to folders are reported as names but never followed;
 //     the root itself may be a link. A folder that is reachable twice inside
 //     one tree (a bind mount) is watched under its first name only.
 // What it reports as trouble, so that the caller re-lists the folder:
 //   - kOverflow for every tree when the kernel queue overflowed (or a read
-//     returned damaged bytes): events were lost.
+//     returned damaged bytes): events were lost. Also for one tree when a
+//     file system mounted inside it is unmounted (its names vanish without
+//     events; the folder underneath is watched from then on).
 //   - kWatchLimit when a folder of the tree could not be watched because the
 //     max_user_watches limit is reached; the tree is then partly watched.
 //   - kRootGone when the root was deleted, moved or unmounted; the tree's
@@ -31,8 +35,9 @@
 // called from any thread at any time, also while another thread waits in
 // WaitForChanges. WaitForChanges is for one thread at a time (the change
 // watcher). A tree added while a wait is in progress produces events in that
-// very wait; after RemoveTree returns, no further event of its key is
-// returned (events already handed out stay handed out). Sub-folders of a new
+// very wait. After RemoveTree returns, a WaitForChanges that starts later
+// returns no event of that key; a wait in progress may still return what it
+// had collected before the removal. Sub-folders of a new
 // folder are listed inside WaitForChanges with the notifier's lock held, so
 // AddTree may wait for such a listing to finish.
 #pragma once

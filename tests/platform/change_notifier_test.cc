@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -430,6 +432,28 @@ TEST_F(ChangeNotifierTest, TreeAddedWhileAnotherThreadWaitsReportsToThatWait) {
   waiter.join();  // the waiter ends on the first event; no Wake needed
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.front(), Ev(6, ChangeAction::kAdded, "pic.jpg"));
+}
+
+TEST_F(ChangeNotifierTest, UnmountInsideTheTreeAsksForARelistAndWatchesWhatShowsThrough) {
+  ASSERT_TRUE(dir_.MakeFolder("mnt"));
+  if (mount("vantrel-test", dir_.Path("mnt").c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+  }
+  struct Unmount {  // should an assertion end the test early
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{dir_.Path("mnt")};
+  ASSERT_TRUE(dir_.MakeFolder("mnt/inside"));
+  Watch(1, dir_.path());
+  EXPECT_EQ(notifier_->WatchCount(), 3u);
+  ASSERT_EQ(umount(dir_.Path("mnt").c_str()), 0);
+
+  Collected c = CollectUntil([](const Collected& c) { return !c.troubles.empty(); });
+  EXPECT_THAT(c.troubles, Contains(WatchTroubleReport{1, WatchTrouble::kOverflow}));
+  Touch(dir_.Path("mnt/after.jpg"));
+  c = CollectUntilEvent(Ev(1, ChangeAction::kAdded, "mnt/after.jpg"));
+  EXPECT_THAT(c.events, Contains(Ev(1, ChangeAction::kAdded, "mnt/after.jpg")));
+  EXPECT_EQ(notifier_->WatchCount(), 2u);  // root and the folder underneath
 }
 
 // inotify_add_watch with injected failures.
