@@ -3,19 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/positional_source.h"
 #include "engine/term_expansion.h"
 
 namespace vantrel {
 namespace {
 
 using Kind = QueryNode::Kind;
-
-// Xapian 1.4 takes only single terms as the parts of a phrase or a window.
-// A position with several alternatives (a word in several fields, a wildcard,
-// an expanded word) is therefore spelled out: the phrase becomes an OR of
-// phrases over every combination, at most kMaxCombinations of them; past
-// that the rarest alternatives are left out.
-constexpr size_t kMaxCombinations = 512;
 
 using Slot = std::vector<std::string>;  // the terms that may stand at one position
 
@@ -64,52 +58,29 @@ class Compiler {
     return Xapian::Query(Xapian::Query::OP_SYNONYM, terms.begin(), terms.end());
   }
 
-  // Leaves out the rarest alternatives until the combinations fit the bound.
-  void Reduce(std::vector<Slot>* slots) {
-    auto combinations = [&] {
-      double product = 1;
-      for (const Slot& s : *slots) product *= static_cast<double>(s.size());
-      return product;
-    };
-    if (combinations() <= kMaxCombinations) return;
-    for (Slot& s : *slots) {
-      std::vector<std::pair<Xapian::doccount, std::string>> ranked;
-      for (std::string& t : s) ranked.emplace_back(db_.get_termfreq(t), std::move(t));
-      std::sort(ranked.begin(), ranked.end(),
-                [](const auto& a, const auto& b) { return a.first > b.first; });
-      s.clear();
-      for (auto& r : ranked) s.push_back(std::move(r.second));
-    }
-    while (combinations() > kMaxCombinations) {
-      Slot* widest = &(*slots)[0];
-      for (Slot& s : *slots) {
-        if (s.size() > widest->size()) widest = &s;
-      }
-      widest->pop_back();
-    }
-  }
-
   // A phrase (OP_PHRASE) or a window (OP_NEAR) over slots; nothing when a
-  // slot is empty.
+  // slot is empty. Slots of one term each go to Xapian's own operators,
+  // others to PositionalSource.
   Xapian::Query Positional(Xapian::Query::op op, std::vector<Slot> slots,
                            Xapian::termcount window) {
     for (const Slot& s : slots) {
       if (s.empty()) return Xapian::Query();
     }
     if (slots.size() == 1) return Terms(slots[0]);
-    Reduce(&slots);
-    std::vector<Xapian::Query> alternatives;
-    std::vector<size_t> pick(slots.size(), 0);
-    std::vector<Xapian::Query> parts(slots.size());
-    while (true) {
-      for (size_t i = 0; i < slots.size(); ++i) parts[i] = Xapian::Query(slots[i][pick[i]]);
-      alternatives.emplace_back(op, parts.begin(), parts.end(), window);
-      size_t i = 0;
-      while (i < slots.size() && ++pick[i] == slots[i].size()) pick[i++] = 0;
-      if (i == slots.size()) break;
+    bool single = true;
+    for (const Slot& s : slots) single = single && s.size() == 1;
+    if (single) {
+      std::vector<Xapian::Query> parts;
+      for (const Slot& s : slots) parts.emplace_back(s[0]);
+      return Xapian::Query(op, parts.begin(), parts.end(), window);
     }
-    if (alternatives.size() == 1) return alternatives[0];
-    return Xapian::Query(Xapian::Query::OP_OR, alternatives.begin(), alternatives.end());
+    PositionalSource::Mode mode = PositionalSource::Mode::kUnordered;
+    if (op == Xapian::Query::OP_PHRASE) {
+      mode = window == slots.size() ? PositionalSource::Mode::kPhrase
+                                    : PositionalSource::Mode::kOrdered;
+    }
+    auto* source = new PositionalSource(std::move(slots), mode, window);
+    return Xapian::Query(source->release());
   }
 
   // Operands of a proximity chain, flattened to slots in reading order.

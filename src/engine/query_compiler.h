@@ -4,8 +4,8 @@
 // for the whole text, its field's term inside FIELD contains (...)); wildcard
 // words and the search flags' expansions add the vocabulary terms they stand
 // for (see term_expansion.h). Phrases become Xapian phrases, W/n an
-// unordered window and PRE/n an ordered one, spelled out over the
-// alternatives of each position (bounded; see query_compiler.cc).
+// unordered window and PRE/n an ordered one; where a position has several
+// terms, PositionalSource matches them.
 // "xfirstword" and "xlastword" are whole-document words in every field.
 //
 // Thread safety: one compiler per search; the Database it is given must not
