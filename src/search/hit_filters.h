@@ -1,0 +1,120 @@
+// Hit filters: how engine hits (or, for a search without words, the entries
+// of TIMELIST) become the hit list of a request, and how that list is sorted.
+//
+// A hit is accepted when
+//  1. it passes the request's date filter;
+//  2. it is not in the hit list yet (same file key and time stamp): merged
+//     hits of an earlier search and repeated engine hits count once;
+//  3. it stands in the index's TIMELIST with the same file key and time stamp
+//     (a file that changed or vanished since it was indexed is dropped);
+//  4. when the request restricts to an earlier hit file, it stands there too.
+// It enters the hit list with its time stamp, the type code and entry number
+// of the list entry that matched last (the restrict list's when there is
+// one, else the TIMELIST's, whose entry number is its position plus 10), and
+// its relevance score as sort key unless a merge list was loaded.
+//
+// Every list here is a BrowseList: the hit list during collection is in time
+// order (so the duplicate test is a binary search), and is sorted into the
+// answer's order at the end: time order (newest first, equal stamps by
+// name), name order, or relevance order (score descending, equal scores by
+// name). Names compare case-insensitively in the code page (CompareNoCase).
+//
+// Thread safety: a HitCollector belongs to one request and is used by one
+// thread; the hit and restrict lists are that request's own and need no lock.
+// TIMELIST is shared: it is read through its LockedBrowseList, one locked
+// operation at a time (the date-only walk reads a batch of entries per lock).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "core/browse_list.h"
+#include "core/list_lock_table.h"
+#include "search/progress_file.h"
+#include "platform/status.h"
+
+namespace vantrel {
+
+// A TIMELIST entry hands on its position in the list plus this as its entry
+// number.
+inline constexpr uint32_t kTimeListEntryNumberBase = 10;
+
+// The date filter of a search request. Mode 0 passes everything, 1 passes
+// stamps at or after the threshold, 2 stamps at or before it, any other mode
+// nothing. Comparisons are unsigned.
+struct DateFilter {
+  uint8_t mode = 0;
+  uint32_t threshold = 0;
+  bool Passes(uint32_t stamp) const;
+};
+
+// The seconds of a date period: 3600, 86400, 604800 or 2592000 for periods 0
+// to 3, and 0 for any other.
+uint32_t DatePeriodSeconds(uint8_t date_period);
+
+// The filter of a request at time `now_stamp` (a file time stamp): the
+// threshold is now minus the period (modulo 2^32).
+DateFilter MakeDateFilter(uint8_t date_mode, uint8_t date_period, uint32_t now_stamp);
+
+struct HitCollectorOptions {
+  DateFilter date_filter;  // query requests: the default, mode 0
+  // The hit list holds a merge list: new hits get no score and no progress
+  // is reported.
+  bool merged = false;
+  // Sort keys record the arrival order instead of the score, so that
+  // SortQueryHits can keep the engine's order (query requests with a sort
+  // order other than 1 to 3).
+  bool keep_arrival_order = false;
+  // Called with the accepted count at every multiple of 500 (not when
+  // merged); query requests rewrite their progress file here. May be empty.
+  std::function<void(uint32_t accepted)> progress;
+};
+
+// The hit callback of one search.
+class HitCollector {
+ public:
+  // `timelist`: the index's TIMELIST (time order). `restrict_list`: the
+  // restrict list in time order, or null. `hits`: the hit list, empty or
+  // holding the merge list; it is put into time order. The lists must
+  // outlive the collector.
+  HitCollector(LockedBrowseList timelist, BrowseList* restrict_list, BrowseList* hits,
+               HitCollectorOptions options);
+
+  // One engine hit: file key, the time stamp its document carries, and its
+  // relevance score. Returns whether it was accepted (a full hit list
+  // accepts nothing more).
+  bool Accept(std::string_view file_key, uint32_t time_stamp, int32_t score);
+
+  // Hits accepted so far: the "hits found" of the answer.
+  uint32_t accepted() const { return accepted_; }
+
+ private:
+  LockedBrowseList timelist_;
+  BrowseList* restrict_list_;
+  BrowseList* hits_;
+  HitCollectorOptions options_;
+  uint32_t accepted_ = 0;
+};
+
+// A search without words: walks TIMELIST (newest first) and adds every entry
+// that passes `filter`, is not in `hits` yet and, with a restrict list,
+// stands there, with the type code and entry number of the restrict-list
+// entry or of its own TIMELIST entry. `hits` is put into time order. Returns
+// how many were added. Entries added to TIMELIST during the walk may or may
+// not be seen.
+uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
+                         BrowseList* restrict_list, BrowseList* hits);
+
+// The order of a search request's answer: time order, or name order when the
+// request's name order flag is set.
+Status SortSearchHits(BrowseList* hits, bool name_order);
+
+// The order of a query request's answer, when `accepted` > 0: sort order 1
+// time, 2 name, 3 relevance; any other keeps the order the hits came in
+// (collected with keep_arrival_order) or, with a merge list, time order.
+// With no accepted hit the list stays as it is.
+Status SortQueryHits(BrowseList* hits, uint32_t sort_order, uint32_t accepted,
+                     bool arrival_keys);
+
+}  // namespace vantrel
