@@ -6,6 +6,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/fault_file_system.h"
@@ -211,6 +212,22 @@ TEST_F(IniFileTest, FirstWriteCreatesTheFile) {
   EXPECT_EQ(WriteIniString(fs_, path, "S", "a=b", "v").code(), StatusCode::kInvalidArgument);
   // A missing folder is not created.
   EXPECT_FALSE(WriteIniString(fs_, dir_.Path("none/x.ini"), "S", "k", "v").ok());
+}
+
+TEST_F(IniFileTest, ConcurrentWritersLoseNoKey) {
+  const std::string path = dir_.Path("WinPathInfo.ini");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, &path, t] {
+      for (int i = 0; i < 10; ++i) {
+        const std::string key = "k" + std::to_string(t) + "_" + std::to_string(i);
+        EXPECT_TRUE(WriteIniString(fs_, path, "MAP", key, std::to_string(i)).ok());
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  IniDocument doc = IniDocument::Parse(*fs_->ReadFile(path));
+  EXPECT_EQ(doc.Keys("MAP").size(), 40u);
 }
 
 TEST_F(IniFileTest, FailedWriteKeepsTheOldFile) {
