@@ -61,6 +61,7 @@ struct ShortSearchRequest {
   uint8_t merge_flag = 0;
   uint8_t restrict_flag = 0;
   uint8_t name_order_flag = 0;
+  bool operator==(const ShortSearchRequest&) const = default;
 };
 
 // Long form: a short query with operators and parentheses.
@@ -77,6 +78,7 @@ struct LongSearchRequest {
   uint8_t restrict_flag = 0;
   uint8_t name_order_flag = 0;
   uint8_t hit_limit_thousands = 0;  // 0: no limit
+  bool operator==(const LongSearchRequest&) const = default;
 };
 
 enum class SearchRequestForm { kNoOp, kShort, kLong };
@@ -87,6 +89,7 @@ struct SearchRequest {
   SearchRequestForm form = SearchRequestForm::kShort;
   ShortSearchRequest short_form;
   LongSearchRequest long_form;
+  bool operator==(const SearchRequest&) const = default;
 };
 
 // Query request: a query in the engine's own syntax.
@@ -100,12 +103,14 @@ struct QueryRequest {
   std::string restrict_file;
   std::string merge_file;
   std::string query_text;     // at most 2047 characters
+  bool operator==(const QueryRequest&) const = default;
 };
 
 // The merge and restrict files a request asks for: empty when not used.
 struct RequestLists {
   std::string merge_file;
   std::string restrict_file;
+  bool operator==(const RequestLists&) const = default;
 };
 
 // Decodes the bytes of a search request file (the whole file, or at least
