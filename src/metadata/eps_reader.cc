@@ -61,8 +61,10 @@ bool ReadSection(std::string_view ps, CaptionRecord& record) {
   if (ps.size() < 4 || ps.substr(0, 4) != "%!PS") return false;
   size_t begin = ps.find(kBegin);
   if (begin == std::string_view::npos) return false;
-  size_t end_mark = ps.find(kEnd);
-  if (end_mark == std::string_view::npos || end_mark < begin) return false;
+  // The end line is looked for behind the begin line: an "%EndPhotoshop" in
+  // front of the section does not end it.
+  size_t end_mark = ps.find(kEnd, begin);
+  if (end_mark == std::string_view::npos) return false;
   size_t section_end = EndOfLine(ps, end_mark);
 
   std::string decoded = DecodeEpsHexSection(ps.substr(begin, section_end - begin));

@@ -38,6 +38,9 @@ TEST(EpsReader, NeedsPostScriptAndBothSectionLines) {
   std::string reversed = "%!PS\n%EndPhotoshop\n%BeginPhotoshop: 4\n% 1C02\n";
   EXPECT_FALSE(ReadEpsCaption(reversed, "", r));
   EXPECT_EQ(r.iptc_length(), 0);
+  // ... but one behind it does.
+  EXPECT_TRUE(ReadEpsCaption(reversed + "%EndPhotoshop\n", "", r));
+  EXPECT_EQ(r.resources, std::string("\x1C\x02", 2));
 }
 
 TEST(EpsReader, SectionWithoutIptcIsHandled) {
