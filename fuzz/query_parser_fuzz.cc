@@ -18,7 +18,7 @@ namespace {
 struct Fixture {
   vantrel::FieldCatalogue catalogue =
       vantrel::FieldCatalogue::Parse(vantrel::FieldCatalogue::StandardText());
-  Xapian::WritableDatabase db = Xapian::InMemory::open();
+  Xapian::WritableDatabase db{std::string(), Xapian::DB_BACKEND_INMEMORY};
   Fixture() {
     vantrel::DocumentIndexer indexer(vantrel::CharTable::Default(), catalogue);
     db.add_document(indexer.Build("78563412 03Sport\\a.jpg",

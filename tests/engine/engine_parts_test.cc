@@ -10,6 +10,7 @@
 #include "engine/document_indexer.h"
 #include "engine/document_name.h"
 #include "engine/field_catalogue.h"
+#include "engine/positional_source.h"
 #include "engine/remove_list.h"
 #include "engine/term_expansion.h"
 #include "engine/thesaurus.h"
@@ -196,6 +197,42 @@ TEST(TermMatchingTest, GlobEditDistanceAndSoundex) {
   EXPECT_EQ(Soundex("ashcraft"), "a261");
   EXPECT_EQ(Soundex("tymczak"), "t522");
   EXPECT_EQ(Soundex("123"), "");
+}
+
+TEST(PositionalSourceTest, PhrasesAndWindowsOverSlotsOfSeveralTerms) {
+  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+  auto add = [&](std::vector<std::pair<std::string, Xapian::termpos>> postings) {
+    Xapian::Document d;
+    for (const auto& [t, p] : postings) d.add_posting(t, p);
+    return db.add_document(d);
+  };
+  Xapian::docid d1 = add({{"a1", 1}, {"b2", 2}, {"c", 3}});
+  Xapian::docid d2 = add({{"b1", 1}, {"a2", 2}});
+  Xapian::docid d3 = add({{"a1", 1}, {"x", 2}, {"x", 3}, {"b1", 4}});
+  add({{"a2", 7}});
+  using Mode = PositionalSource::Mode;
+  auto run = [&](Mode mode, Xapian::termcount window) {
+    auto* source = new PositionalSource({{"a1", "a2", "missing"}, {"b1", "b2"}}, mode, window);
+    Xapian::Enquire enquire(db);
+    enquire.set_query(Xapian::Query(source->release()));
+    std::vector<Xapian::docid> ids;
+    Xapian::MSet mset = enquire.get_mset(0, 10);
+    for (auto it = mset.begin(); it != mset.end(); ++it) ids.push_back(*it);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  };
+  using Ids = std::vector<Xapian::docid>;
+  EXPECT_EQ(run(Mode::kPhrase, 2), (Ids{d1}));
+  EXPECT_EQ(run(Mode::kOrdered, 2), (Ids{d1}));
+  EXPECT_EQ(run(Mode::kOrdered, 4), (Ids{d1, d3}));
+  EXPECT_EQ(run(Mode::kUnordered, 2), (Ids{d1, d2}));
+  EXPECT_EQ(run(Mode::kUnordered, 3), (Ids{d1, d2}));
+  EXPECT_EQ(run(Mode::kUnordered, 4), (Ids{d1, d2, d3}));
+  // A slot without any existing term matches nothing.
+  auto* none = new PositionalSource({{"a1"}, {"nothing"}}, Mode::kUnordered, 5);
+  Xapian::Enquire enquire(db);
+  enquire.set_query(Xapian::Query(none->release()));
+  EXPECT_EQ(enquire.get_mset(0, 10).size(), 0u);
 }
 
 }  // namespace

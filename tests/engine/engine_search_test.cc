@@ -136,6 +136,10 @@ TEST_F(EngineSearchTest, Proximity) {
   EXPECT_EQ(Find("harbour W/2 s*"), S({kA, kD}));
   // "sport" stands in two fields (folder name and path): both are near.
   EXPECT_EQ(Find("pictures W/1 sport"), S({kA}));
+  EXPECT_EQ(Find("pictures PRE/1 sport"), S({kA}));
+  EXPECT_EQ(Find("sport PRE/2 pictures"), S({}));
+  EXPECT_EQ(Find("d pictures sport"), S({kA}));
+  EXPECT_EQ(Find("sport zqz qxqk5011 sport"), S({kA}));  // across groups
 }
 
 TEST_F(EngineSearchTest, FirstAndLastWord) {
