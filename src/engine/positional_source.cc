@@ -19,8 +19,9 @@ void PositionalSource::init(const Xapian::Database& db) {
   cursors_.clear();
   cursors_.resize(slots_.size());
   estimate_ = db.get_doccount();
+  std::vector<Xapian::doccount> freq(slots_.size(), 0);
   for (size_t s = 0; s < slots_.size(); ++s) {
-    Xapian::doccount slot_freq = 0;
+    Xapian::doccount& slot_freq = freq[s];
     for (const std::string& term : slots_[s]) {
       Xapian::PostingIterator it = db.postlist_begin(term);
       if (it == db.postlist_end(term)) continue;
@@ -29,6 +30,10 @@ void PositionalSource::init(const Xapian::Database& db) {
     }
     estimate_ = std::min(estimate_, slot_freq);
   }
+  // Aligning on the rarest slot first makes the longest jumps.
+  order_.resize(slots_.size());
+  for (size_t s = 0; s < order_.size(); ++s) order_[s] = s;
+  std::sort(order_.begin(), order_.end(), [&](size_t a, size_t b) { return freq[a] < freq[b]; });
   positions_.assign(slots_.size(), {});
   current_ = 0;
   started_ = false;
@@ -43,7 +48,8 @@ bool PositionalSource::AlignFrom(Xapian::docid did) {
   Xapian::docid target = did;
   while (true) {
     bool all_here = true;
-    for (auto& slot : cursors_) {
+    for (size_t s : order_) {
+      std::vector<Cursor>& slot = cursors_[s];
       // The smallest document >= target among the slot's terms.
       Xapian::docid slot_min = 0;
       for (Cursor& c : slot) {

@@ -58,6 +58,7 @@ class PositionalSource : public Xapian::PostingSource {
   Mode mode_;
   Xapian::termcount window_;
   std::vector<std::vector<Cursor>> cursors_;
+  std::vector<size_t> order_;  // slots by rising frequency
   Xapian::doccount estimate_ = 0;
   Xapian::docid current_ = 0;
   bool at_end_ = false;

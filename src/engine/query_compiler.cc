@@ -1,6 +1,8 @@
 #include "engine/query_compiler.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "engine/positional_source.h"
@@ -74,6 +76,10 @@ class Compiler {
       for (const Slot& s : slots) parts.emplace_back(s[0]);
       return Xapian::Query(op, parts.begin(), parts.end(), window);
     }
+    if (op == Xapian::Query::OP_PHRASE && window == slots.size()) {
+      std::optional<Xapian::Query> by_field = PhraseByField(slots);
+      if (by_field) return *by_field;
+    }
     PositionalSource::Mode mode = PositionalSource::Mode::kUnordered;
     if (op == Xapian::Query::OP_PHRASE) {
       mode = window == slots.size() ? PositionalSource::Mode::kPhrase
@@ -81,6 +87,35 @@ class Compiler {
     }
     auto* source = new PositionalSource(std::move(slots), mode, window);
     return Xapian::Query(source->release());
+  }
+
+  // Words of two different fields are never adjacent (the closing and the
+  // marker word stand between them), so a phrase whose slots hold field
+  // terms only, one per field, is the OR of one Xapian phrase per field that
+  // every slot has (no such field: matches nothing). Nothing when the slots
+  // do not have that shape.
+  static std::optional<Xapian::Query> PhraseByField(const std::vector<Slot>& slots) {
+    std::map<std::string, std::vector<std::string>> per_field;  // suffix -> one term per slot
+    for (size_t i = 0; i < slots.size(); ++i) {
+      for (const std::string& term : slots[i]) {
+        size_t sep = term.find(kFieldSeparator);
+        if (sep == std::string::npos) return std::nullopt;  // a bare term
+        std::vector<std::string>& terms = per_field[term.substr(sep)];
+        if (terms.size() != i) {
+          if (terms.size() > i) return std::nullopt;  // two terms of one field in a slot
+          continue;                                       // the field misses an earlier slot
+        }
+        terms.push_back(term);
+      }
+    }
+    std::vector<Xapian::Query> phrases;
+    for (const auto& [suffix, terms] : per_field) {
+      if (terms.size() != slots.size()) continue;
+      std::vector<Xapian::Query> parts(terms.begin(), terms.end());
+      phrases.emplace_back(Xapian::Query::OP_PHRASE, parts.begin(), parts.end(),
+                           static_cast<Xapian::termcount>(parts.size()));
+    }
+    return Xapian::Query(Xapian::Query::OP_OR, phrases.begin(), phrases.end());
   }
 
   // Operands of a proximity chain, flattened to slots in reading order.
