@@ -1,0 +1,244 @@
+#include "search/hit_filters.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/mutex.h"
+
+namespace vantrel {
+namespace {
+
+TEST(DateFilter, ModesPeriodsAndUnsignedThresholds) {
+  const uint32_t now = 1'000'000;
+  struct Case {
+    uint8_t mode, period;
+    uint32_t stamp;
+    bool passes;
+  } cases[] = {
+      {0, 0, 0, true},
+      {0, 9, 0xFFFFFFFF, true},
+      {1, 0, now - 3600, true},      {1, 0, now - 3601, false},
+      {1, 1, now - 86400, true},     {1, 1, now - 86401, false},
+      {1, 2, now - 604800, true},    {1, 2, now - 604801, false},
+      {1, 3, now - 2592000, true},   {1, 3, now - 2592001, false},
+      {1, 4, now, true},             {1, 4, now - 1, false},
+      {2, 1, now - 86400, true},     {2, 1, now - 86399, false},
+      {2, 7, now, true},             {2, 7, now + 1, false},
+      {3, 1, now, false},            {255, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MakeDateFilter(c.mode, c.period, now).Passes(c.stamp), c.passes)
+        << int(c.mode) << " " << int(c.period) << " " << c.stamp;
+  }
+  // Early stamps wrap around: the threshold is computed modulo 2^32.
+  DateFilter wrapped = MakeDateFilter(1, 3, 1000);
+  EXPECT_EQ(wrapped.threshold, 1000u - 2592000u);
+  EXPECT_FALSE(wrapped.Passes(999));
+  EXPECT_TRUE(wrapped.Passes(0xFFFFFFF0u));
+  EXPECT_EQ(DatePeriodSeconds(9), 0u);
+}
+
+// An index's TIMELIST: "01f<i>.jpg" with stamp 100 + i and type i.
+class HitFiltersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(timelist_.SetOrder(kOrderTime).ok());
+    for (uint32_t i = 0; i < 20; ++i) ASSERT_TRUE(timelist_.Add(Key(i), 100 + i, i, kNoExtra).ok());
+  }
+  static std::string Key(uint32_t i) { return "01f" + std::to_string(i) + ".jpg"; }
+  // Entry number of file i: newest first, so file 19 is at position 0.
+  static uint32_t Number(uint32_t i) { return 19 - i + 10; }
+  LockedBrowseList Timelist() { return LockedBrowseList(&lock_, &timelist_); }
+  std::vector<std::string> Names(const BrowseList& list) {
+    std::vector<std::string> names;
+    for (size_t p = 0; p < list.Count(); ++p) names.push_back(list.EntryAt(p)->name);
+    return names;
+  }
+
+  Mutex lock_;
+  BrowseList timelist_;
+};
+
+TEST_F(HitFiltersTest, HitsMustStandInTimelistWithTheirStamp) {
+  BrowseList hits;
+  HitCollector c(Timelist(), nullptr, &hits, {});
+  EXPECT_TRUE(c.Accept(Key(3), 103, 50));
+  EXPECT_FALSE(c.Accept(Key(4), 999, 50));          // changed since indexed
+  EXPECT_FALSE(c.Accept("01gone.jpg", 100, 50));    // vanished
+  EXPECT_FALSE(c.Accept(Key(3), 103, 60));          // a repeated hit counts once
+  EXPECT_TRUE(c.Accept(Key(5), 105, 7));
+  EXPECT_EQ(c.accepted(), 2u);
+  ASSERT_EQ(hits.Count(), 2u);
+  std::optional<BrowseLookup> h = hits.Lookup(Key(3), 103);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(h->value, 3u);
+  EXPECT_EQ(h->extra, Number(3));
+  EXPECT_EQ(h->sort_key, 50u);
+}
+
+TEST_F(HitFiltersTest, DateFilterApplies) {
+  BrowseList hits;
+  HitCollectorOptions o;
+  o.date_filter = DateFilter{2, 105};
+  HitCollector c(Timelist(), nullptr, &hits, o);
+  EXPECT_TRUE(c.Accept(Key(5), 105, 1));
+  EXPECT_FALSE(c.Accept(Key(6), 106, 1));
+  o.date_filter = DateFilter{3, 0};
+  HitCollector none(Timelist(), nullptr, &hits, o);
+  EXPECT_FALSE(none.Accept(Key(1), 101, 1));
+}
+
+TEST_F(HitFiltersTest, RestrictListDecidesAndLendsTypeAndNumber) {
+  BrowseList restrict_list;
+  ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());
+  ASSERT_TRUE(restrict_list.Add(Key(2), 102, 0x50444620, 777).ok());
+  ASSERT_TRUE(restrict_list.Add(Key(4), 999, 1, 1).ok());  // other stamp
+  BrowseList hits;
+  HitCollector c(Timelist(), &restrict_list, &hits, {});
+  EXPECT_TRUE(c.Accept(Key(2), 102, 5));
+  EXPECT_FALSE(c.Accept(Key(3), 103, 5));
+  EXPECT_FALSE(c.Accept(Key(4), 104, 5));
+  std::optional<BrowseLookup> h = hits.Lookup(Key(2), 102);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(h->value, 0x50444620u);
+  EXPECT_EQ(h->extra, 777u);
+}
+
+TEST_F(HitFiltersTest, MergedHitsStayAndAreNotCounted) {
+  BrowseList hits;
+  ASSERT_TRUE(hits.SetOrder(kOrderTime).ok());
+  ASSERT_TRUE(hits.Add(Key(1), 101, 1, 3).ok());
+  ASSERT_TRUE(hits.Add("01old.jpg", 50, 1, 4).ok());  // no longer in TIMELIST: kept
+  std::vector<uint32_t> progress;
+  HitCollectorOptions o;
+  o.merged = true;
+  o.progress = [&](uint32_t n) { progress.push_back(n); };
+  HitCollector c(Timelist(), nullptr, &hits, o);
+  EXPECT_FALSE(c.Accept(Key(1), 101, 9));
+  EXPECT_TRUE(c.Accept(Key(2), 102, 9));
+  EXPECT_EQ(c.accepted(), 1u);
+  EXPECT_EQ(hits.Count(), 3u);
+  EXPECT_EQ(hits.Lookup(Key(2), 102)->sort_key, 0u);  // no score with a merge list
+  EXPECT_TRUE(progress.empty());
+}
+
+TEST(HitCollector, ProgressEveryFiveHundred) {
+  Mutex lock;
+  BrowseList timelist;
+  ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
+  for (uint32_t i = 0; i < 1200; ++i) {
+    ASSERT_TRUE(timelist.Add("02p" + std::to_string(i), 5000 + i, 0, kNoExtra).ok());
+  }
+  BrowseList hits;
+  std::vector<uint32_t> progress;
+  HitCollectorOptions o;
+  o.progress = [&](uint32_t n) { progress.push_back(n); };
+  HitCollector c(LockedBrowseList(&lock, &timelist), nullptr, &hits, o);
+  for (uint32_t i = 0; i < 1200; ++i) c.Accept("02p" + std::to_string(i), 5000 + i, 1);
+  c.Accept("02p0", 5000, 1);  // a repeat is no progress
+  EXPECT_EQ(progress, (std::vector<uint32_t>{500, 1000}));
+  EXPECT_EQ(c.accepted(), 1200u);
+}
+
+TEST_F(HitFiltersTest, OrdersOfTheAnswer) {
+  BrowseList hits;
+  HitCollector c(Timelist(), nullptr, &hits, {});
+  // Arrival: 7 (score 5), 12 (score 9), 3 (score 9), 15 (score 1).
+  c.Accept(Key(7), 107, 5);
+  c.Accept(Key(12), 112, 9);
+  c.Accept(Key(3), 103, 9);
+  c.Accept(Key(15), 115, 1);
+  ASSERT_TRUE(SortQueryHits(&hits, 3, c.accepted(), false).ok());
+  // Relevance, equal scores by name.
+  EXPECT_EQ(Names(hits), (std::vector<std::string>{Key(12), Key(3), Key(7), Key(15)}));
+  ASSERT_TRUE(SortQueryHits(&hits, 1, c.accepted(), false).ok());
+  EXPECT_EQ(Names(hits), (std::vector<std::string>{Key(15), Key(12), Key(7), Key(3)}));
+  ASSERT_TRUE(SortQueryHits(&hits, 2, c.accepted(), false).ok());
+  EXPECT_EQ(Names(hits), (std::vector<std::string>{Key(12), Key(15), Key(3), Key(7)}));
+  ASSERT_TRUE(SortSearchHits(&hits, false).ok());
+  EXPECT_EQ(Names(hits), (std::vector<std::string>{Key(15), Key(12), Key(7), Key(3)}));
+  ASSERT_TRUE(SortSearchHits(&hits, true).ok());
+  EXPECT_EQ(hits.order(), kOrderName);
+  // No accepted hit: the list stays as it is.
+  ASSERT_TRUE(SortQueryHits(&hits, 1, 0, false).ok());
+  EXPECT_EQ(hits.order(), kOrderName);
+}
+
+TEST_F(HitFiltersTest, OtherSortOrdersKeepArrivalOrder) {
+  BrowseList hits;
+  HitCollectorOptions o;
+  o.keep_arrival_order = true;
+  HitCollector c(Timelist(), nullptr, &hits, o);
+  for (uint32_t i : {7, 12, 3, 15}) c.Accept(Key(i), 100 + i, 1);
+  ASSERT_TRUE(SortQueryHits(&hits, 0, c.accepted(), true).ok());
+  EXPECT_EQ(Names(hits), (std::vector<std::string>{Key(7), Key(12), Key(3), Key(15)}));
+}
+
+TEST_F(HitFiltersTest, NameOrderSortsByFileNameThenFolderIgnoringCase) {
+  BrowseList timelist;
+  ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
+  for (const char* k : {"01B\\img.jpg", "01a\\IMG.jpg", "01a\\zeta.jpg", "01a\\Alpha.jpg"}) {
+    ASSERT_TRUE(timelist.Add(k, 1, 0, kNoExtra).ok());
+  }
+  BrowseList hits;
+  HitCollector c(LockedBrowseList(&lock_, &timelist), nullptr, &hits, {});
+  for (const char* k : {"01B\\img.jpg", "01a\\IMG.jpg", "01a\\zeta.jpg", "01a\\Alpha.jpg"}) {
+    EXPECT_TRUE(c.Accept(k, 1, 1));
+  }
+  ASSERT_TRUE(SortSearchHits(&hits, true).ok());
+  EXPECT_EQ(Names(hits), (std::vector<std::string>{"01a\\Alpha.jpg", "01a\\IMG.jpg",
+                                                   "01B\\img.jpg", "01a\\zeta.jpg"}));
+}
+
+TEST_F(HitFiltersTest, DateOnlyWalk) {
+  BrowseList hits;
+  // Files 12 to 19 are at or after 112.
+  EXPECT_EQ(CollectDateOnly(Timelist(), DateFilter{1, 112}, nullptr, &hits), 8u);
+  ASSERT_EQ(hits.Count(), 8u);
+  EXPECT_EQ(hits.order(), kOrderTime);
+  EXPECT_EQ(hits.EntryAt(0)->name, Key(19));
+  EXPECT_EQ(hits.EntryAt(0)->extra, Number(19));
+  EXPECT_EQ(hits.EntryAt(7)->extra, Number(12));
+  EXPECT_EQ(hits.EntryAt(7)->value, 12u);
+
+  BrowseList older;
+  EXPECT_EQ(CollectDateOnly(Timelist(), DateFilter{2, 104}, nullptr, &older), 5u);
+  BrowseList none;
+  EXPECT_EQ(CollectDateOnly(Timelist(), DateFilter{3, 0}, nullptr, &none), 0u);
+  EXPECT_EQ(none.Count(), 0u);
+
+  // With a restrict list and a merge list.
+  BrowseList restrict_list;
+  ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());
+  for (uint32_t i : {2, 5, 9}) ASSERT_TRUE(restrict_list.Add(Key(i), 100 + i, 99, 1000 + i).ok());
+  BrowseList merged;
+  ASSERT_TRUE(merged.SetOrder(kOrderTime).ok());
+  ASSERT_TRUE(merged.Add(Key(5), 105, 1, 1).ok());
+  EXPECT_EQ(CollectDateOnly(Timelist(), DateFilter{0, 0}, &restrict_list, &merged), 2u);
+  ASSERT_EQ(merged.Count(), 3u);
+  EXPECT_EQ(merged.Lookup(Key(9), 109)->extra, 1009u);
+  EXPECT_EQ(merged.Lookup(Key(9), 109)->value, 99u);
+  EXPECT_EQ(merged.Lookup(Key(5), 105)->extra, 1u);
+}
+
+TEST(DateOnlyWalk, CrossesBatchBoundaries) {
+  Mutex lock;
+  BrowseList timelist;
+  ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
+  for (uint32_t i = 0; i < 1300; ++i) {
+    ASSERT_TRUE(timelist.Add("03x" + std::to_string(i), 10'000 + i, 0, kNoExtra).ok());
+  }
+  BrowseList hits;
+  EXPECT_EQ(CollectDateOnly(LockedBrowseList(&lock, &timelist), DateFilter{0, 0}, nullptr, &hits),
+            1300u);
+  EXPECT_EQ(hits.EntryAt(1299)->extra, 1299u + 10u);
+  BrowseList newest;
+  EXPECT_EQ(CollectDateOnly(LockedBrowseList(&lock, &timelist), DateFilter{1, 10'000 + 700},
+                            nullptr, &newest),
+            600u);
+}
+
+}  // namespace
+}  // namespace vantrel
