@@ -1,0 +1,60 @@
+#include "platform/mapped_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+TEST(MappedFile, MapsOrReadsTheSameBytes) {
+  TempDir dir;
+  std::string bytes(10000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  ASSERT_TRUE(dir.WriteFile("a.bin", bytes));
+  auto mapped = MappedFile::Open(dir.Path("a.bin"));
+  ASSERT_TRUE(mapped.ok()) << mapped.status().ToString();
+  EXPECT_TRUE((*mapped)->mapped());
+  EXPECT_EQ((*mapped)->data(), bytes);
+  auto read = MappedFile::Open(dir.Path("a.bin"), MappedFile::Mode::kRead);
+  ASSERT_TRUE(read.ok());
+  EXPECT_FALSE((*read)->mapped());
+  EXPECT_EQ((*read)->data(), bytes);
+}
+
+TEST(MappedFile, EmptyMissingAndFolders) {
+  TempDir dir;
+  ASSERT_TRUE(dir.WriteFile("empty", ""));
+  auto empty = MappedFile::Open(dir.Path("empty"));
+  ASSERT_TRUE(empty.ok());  // an empty file cannot be mapped: read, zero bytes
+  EXPECT_FALSE((*empty)->mapped());
+  EXPECT_EQ((*empty)->size(), 0u);
+  EXPECT_EQ(MappedFile::Open(dir.Path("missing")).status().code(), StatusCode::kNotFound);
+  ASSERT_TRUE(dir.MakeFolder("sub"));
+  EXPECT_EQ(MappedFile::Open(dir.Path("sub")).status().code(), StatusCode::kInvalidArgument);
+  EXPECT_EQ(MappedFile::Open("").status().code(), StatusCode::kInvalidArgument);
+  EXPECT_EQ(MappedFile::Open(std::string("a\0b", 3)).status().code(),
+            StatusCode::kInvalidArgument);
+}
+
+TEST(FileViewLock, OneHolderPerPath) {
+  FileViewLock a("/images/one.jpg");
+  EXPECT_TRUE(a.held());
+  FileViewLock probe;
+  EXPECT_FALSE(FileViewLock::TryLock("/images/one.jpg", &probe));
+  EXPECT_TRUE(FileViewLock::TryLock("/images/two.jpg", &probe));  // other paths are free
+  FileViewLock moved(std::move(a));
+  EXPECT_FALSE(a.held());  // NOLINT(bugprone-use-after-move): moved-from state is defined
+  EXPECT_TRUE(moved.held());
+  std::thread waiter([] { FileViewLock b("/images/one.jpg"); });
+  moved.Release();
+  waiter.join();  // the waiter got the lock once it was released
+  FileViewLock again;
+  EXPECT_TRUE(FileViewLock::TryLock("/images/one.jpg", &again));
+}
+
+}  // namespace
+}  // namespace vantrel
