@@ -5,6 +5,7 @@
 // Usage: browse_list_bench [entries] [folder for the list file]
 #include <malloc.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -87,9 +88,11 @@ void Fail(const char* what, const vantrel::Status& s) {
 
 int main(int argc, char** argv) {
   using namespace vantrel;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const size_t n = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1'000'000;
   const std::string folder = argc > 2 ? argv[2] : "/tmp";
-  const std::string path = folder + "/browse_list_bench.TIMELIST";
+  const std::string path =
+      folder + "/browse_list_bench." + std::to_string(::getpid()) + ".TIMELIST";
   FileSystem* fs = DefaultFileSystem();
   std::mt19937 rng(2024);
   std::vector<Key> keys = MakeKeys(n, rng);
@@ -135,7 +138,9 @@ int main(int argc, char** argv) {
   t0 = Start();
   Status saved = SaveListFileAtomic(timelist, fs, path, {});
   if (!saved.ok()) Fail("save", saved);
-  uint64_t file_size = fs->Stat(path)->size;
+  StatusOr<FileInfo> info = fs->Stat(path);
+  if (!info.ok()) Fail("stat", info.status());
+  uint64_t file_size = info->size;
   std::printf("save TIMELIST (temp file, sync, rename): %s, %.1f MB\n", Both(t0).c_str(),
               static_cast<double>(file_size) / 1e6);
   t0 = Start();

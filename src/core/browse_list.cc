@@ -19,9 +19,11 @@ constexpr size_t kMergeBelow = kChunkCapacity / 4;
 constexpr size_t kMergeLimit = kChunkCapacity * 3 / 4;
 
 struct BrowseList::Entry {
-  // The first 8 bytes of the rotated name, case-folded, big-endian, zero
-  // padded: most comparisons end here without reading the name itself.
-  uint64_t prefix;
+  // The first 16 bytes of the rotated name (the file name, mostly),
+  // case-folded, big-endian, zero padded: most comparisons end here without
+  // reading the name itself.
+  uint64_t prefix_hi;
+  uint64_t prefix_lo;
   uint32_t name_ref;  // arena reference of the rotated name
   uint32_t time;
   uint32_t value;
@@ -32,7 +34,7 @@ struct BrowseList::Entry {
 };
 
 struct BrowseList::Chunk {
-  static_assert(sizeof(Entry) == 32, "entries are meant to stay compact");
+  static_assert(sizeof(Entry) == 40, "entries are meant to stay compact");
   uint32_t size = 0;
   Entry entries[kChunkCapacity];  // [0, size) in use
 };
@@ -92,13 +94,14 @@ class BrowseList::NameArena {
 
 namespace {
 
-// The sort prefix of a stored name. Comparing two prefixes as numbers gives
-// CompareNoCase's answer whenever they differ: the first differing folded
-// byte decides, and a zero pad (names hold no NUL) sorts a shorter name
-// before a longer one that it begins, as CompareNoCase does.
-uint64_t FoldedPrefix(std::string_view stored) {
+// Eight bytes of the sort prefix of a stored name, from byte `from`.
+// Comparing two 16-byte prefixes as numbers gives CompareNoCase's answer
+// whenever they differ: the first differing folded byte decides, and a zero
+// pad (names hold no NUL) sorts a shorter name before a longer one that it
+// begins, as CompareNoCase does.
+uint64_t FoldedPrefix(std::string_view stored, size_t from) {
   uint64_t p = 0;
-  for (size_t i = 0; i < 8; ++i) {
+  for (size_t i = from; i < from + 8; ++i) {
     unsigned char c = i < stored.size() ? static_cast<unsigned char>(ToLowerCp(stored[i])) : 0;
     p = (p << 8) | c;
   }
@@ -111,7 +114,8 @@ uint64_t FoldedPrefix(std::string_view stored) {
 // orders compare.
 struct BrowseList::Probe {
   char stored[kMaxListNameLength];
-  uint64_t prefix = 0;
+  uint64_t prefix_hi = 0;
+  uint64_t prefix_lo = 0;
   uint8_t size = 0;
   uint8_t last_len = 0;
   uint32_t time = 0;
@@ -130,7 +134,8 @@ struct BrowseList::Probe {
     std::memcpy(stored + last, expanded.data(), folder_len);
     size = static_cast<uint8_t>(expanded.size());
     last_len = static_cast<uint8_t>(last);
-    prefix = FoldedPrefix(name());
+    prefix_hi = FoldedPrefix(name(), 0);
+    prefix_lo = FoldedPrefix(name(), 8);
     return true;
   }
 };
@@ -225,9 +230,10 @@ std::string_view BrowseList::StoredName(const Entry& e) const {
   return names_->Get(e.name_ref, e.name_len);
 }
 
-int BrowseList::CompareNames(std::string_view a, uint64_t a_prefix, uint8_t a_last,
+int BrowseList::CompareNames(std::string_view a, uint64_t a_hi, uint64_t a_lo, uint8_t a_last,
                              const Entry& b) const {
-  if (a_prefix != b.prefix) return a_prefix < b.prefix ? -1 : 1;
+  if (a_hi != b.prefix_hi) return a_hi < b.prefix_hi ? -1 : 1;
+  if (a_lo != b.prefix_lo) return a_lo < b.prefix_lo ? -1 : 1;
   int c = CompareNoCase(a, StoredName(b));
   if (c != 0) return Sign(c);
   return (a_last > b.last_len) - (a_last < b.last_len);
@@ -236,13 +242,13 @@ int BrowseList::CompareNames(std::string_view a, uint64_t a_prefix, uint8_t a_la
 int BrowseList::Compare(int order, const Entry& a, const Entry& b) const {
   if (order == kOrderTime && a.time != b.time) return a.time > b.time ? -1 : 1;
   if (order == kOrderSortKey && a.sort_key != b.sort_key) return a.sort_key > b.sort_key ? -1 : 1;
-  return CompareNames(StoredName(a), a.prefix, a.last_len, b);
+  return CompareNames(StoredName(a), a.prefix_hi, a.prefix_lo, a.last_len, b);
 }
 
 int BrowseList::CompareProbe(int order, const Probe& p, const Entry& e) const {
   if (order == kOrderTime && p.time != e.time) return p.time > e.time ? -1 : 1;
   if (order == kOrderSortKey && p.sort_key != e.sort_key) return p.sort_key > e.sort_key ? -1 : 1;
-  return CompareNames(p.name(), p.prefix, p.last_len, e);
+  return CompareNames(p.name(), p.prefix_hi, p.prefix_lo, p.last_len, e);
 }
 
 // ---- positions ----
@@ -555,7 +561,8 @@ Status BrowseList::Add(std::string_view name, uint32_t time, uint32_t value, uin
   e.sort_key = sort_key;
   e.last_len = p.last_len;
   e.name_len = p.size;
-  e.prefix = p.prefix;
+  e.prefix_hi = p.prefix_hi;
+  e.prefix_lo = p.prefix_lo;
 
   int rule = SortRule(order_);
   if (chunks_.empty()) {
@@ -607,7 +614,8 @@ Status BrowseList::AddBatch(std::span<const NewBrowseEntry> entries) {
     e.sort_key = n.sort_key;
     e.last_len = p.last_len;
     e.name_len = p.size;
-    e.prefix = p.prefix;
+    e.prefix_hi = p.prefix_hi;
+    e.prefix_lo = p.prefix_lo;
     fresh.push_back(e);
   }
   if (fresh.empty()) return status;
@@ -641,7 +649,7 @@ std::optional<std::pair<size_t, size_t>> BrowseList::ScanByName(const Probe& p,
       const Entry& e = ch.entries[i];
       if (e.name_len != p.size || e.last_len != p.last_len) continue;
       if (time != 0 && e.time != time) continue;
-      if (CompareNames(p.name(), p.prefix, p.last_len, e) == 0) return std::make_pair(c, i);
+      if (CompareNames(p.name(), p.prefix_hi, p.prefix_lo, p.last_len, e) == 0) return std::make_pair(c, i);
     }
   }
   return std::nullopt;

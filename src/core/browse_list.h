@@ -29,11 +29,11 @@
 // 1,200,000, 1,600,000 and 2,000,000 entries; at 2,000,000 entries a further
 // add is refused with kResourceExhausted and the list stays as it was.
 //
-// Storage: entries are 32-byte records (with an 8-byte folded name prefix that
+// Storage: entries are 40-byte records (with a 16-byte folded name prefix that
 // settles most comparisons) in chunks of at most 512, so an ordered
 // insertion shifts one chunk, never the whole list; names live in a shared
 // arena of blocks of up to 1 MiB, so an entry costs no heap allocation of its
-// own. About 80 bytes per entry with 40-byte names.
+// own. About 90 bytes per entry with 40-byte names.
 //
 // Thread safety: none. A BrowseList is used by one thread at a time, const
 // methods included (EntryAt caches chunk positions). Callers that share a list
@@ -211,7 +211,8 @@ class BrowseList {
   BrowseEntryView MakeView(const Entry& e) const;
   int Compare(int order, const Entry& a, const Entry& b) const;
   int CompareProbe(int order, const Probe& p, const Entry& e) const;
-  int CompareNames(std::string_view a, uint64_t a_prefix, uint8_t a_last, const Entry& b) const;
+  int CompareNames(std::string_view a, uint64_t a_hi, uint64_t a_lo, uint8_t a_last,
+                   const Entry& b) const;
   std::string_view StoredName(const Entry& e) const;
   // First position whose entry does not come before `p` (lower) or comes
   // after it (upper), under `order`.

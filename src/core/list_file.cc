@@ -112,6 +112,15 @@ Status SaveListFileAtomic(const BrowseList& list, FileSystem* fs, const std::str
   return status;
 }
 
+Status SaveListFileInPlace(const BrowseList& list, FileSystem* fs, const std::string& path,
+                           const ListFileWriteOptions& options) {
+  StatusOr<std::unique_ptr<WritableFile>> file = fs->OpenForOverwrite(path);
+  if (!file.ok()) return file.status();
+  Status status = WriteListFile(list, file->get(), options);
+  Status closed = (*file)->Close();
+  return status.ok() ? closed : status;
+}
+
 std::string EncodeListFile(const BrowseList& list, const ListFileWriteOptions& options) {
   StringFile file;
   // Writing into a string cannot fail.

@@ -28,8 +28,8 @@
 //    target under a temporary name, synced and renamed over it, so a reader
 //    (or a crash) sees the old file or the new one, never a torn one; a
 //    failure leaves the old file as it was.
-//  - WriteListFile: into a file the caller opened (hit files, which are
-//    written over an existing file in place, from its start).
+//  - WriteListFile / SaveListFileInPlace: in place, over an existing file
+//    from its start without truncating it (hit files).
 //
 // Reading (DecodeListFile, LoadListFile) checks every length and offset. A
 // count below 1 loads nothing. A damaged file never crashes the reader: the
@@ -90,6 +90,13 @@ Status WriteListFile(const BrowseList& list, WritableFile* file,
 // `path` keeps its old content (or stays missing). The folder must exist.
 Status SaveListFileAtomic(const BrowseList& list, FileSystem* fs, const std::string& path,
                           const ListFileWriteOptions& options);
+
+// Writes the list file over `path` in place (FileSystem::OpenForOverwrite):
+// from its start, without truncating, so a longer old file keeps its tail;
+// creates the file when missing. One attempt: a caller that must wait for a
+// busy file retries. On failure the file may hold a partial list.
+Status SaveListFileInPlace(const BrowseList& list, FileSystem* fs, const std::string& path,
+                           const ListFileWriteOptions& options);
 
 // The whole file as bytes (small lists and tests).
 std::string EncodeListFile(const BrowseList& list, const ListFileWriteOptions& options);

@@ -151,6 +151,26 @@ TEST(ListFileTest, InPlaceWriteOverALargerFileKeepsItsTail) {
   EXPECT_EQ(header.count, 3);
 }
 
+TEST(ListFileTest, InPlaceSaveThroughTheFileSystem) {
+  TempDir dir;
+  FileSystem* fs = DefaultFileSystem();
+  std::string path = dir.Path("SEARCH.HIT");
+  std::string old_file = EncodeListFile(TimeList(40), {});
+  ASSERT_TRUE(dir.WriteFile("SEARCH.HIT", old_file));
+  BrowseList hits = TimeList(2, 500);
+  ListFileWriteOptions options;
+  options.second_word = 2;
+  Status s = SaveListFileInPlace(hits, fs, path, options);
+  if (s.code() == StatusCode::kUnavailable) GTEST_SKIP() << s.ToString();
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  std::string fresh = EncodeListFile(hits, options);
+  std::string now = *fs->ReadFile(path);
+  EXPECT_EQ(now, fresh + old_file.substr(fresh.size()));
+  // A missing file is created.
+  ASSERT_TRUE(SaveListFileInPlace(hits, fs, dir.Path("NEW.HIT"), options).ok());
+  EXPECT_EQ(*fs->ReadFile(dir.Path("NEW.HIT")), fresh);
+}
+
 TEST(ListFileTest, RoundTripKeepsEntriesAndExtrasWhenAsked) {
   std::mt19937 rng(7);
   BrowseList list;
