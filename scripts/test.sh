@@ -56,9 +56,12 @@ build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BEN
 if [ "$fuzz_seconds" -gt 0 ] && ls "$root"/fuzz/*_fuzz.cc >/dev/null 2>&1; then
   dir="$root/build/fuzz"
   echo "=== fuzz: configure and build ($dir)"
+  targets=()
+  for src in "$root"/fuzz/*_fuzz.cc; do targets+=("$(basename "$src" .cc)"); done
+  # Only the fuzz targets (and the libraries they need): the tests ran above.
   if CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
        -DVANTREL_FUZZ=ON -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF >"$dir.configure.log" 2>&1 &&
-     cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
+     cmake --build "$dir" -j "$jobs" --target "${targets[@]}" >"$dir.build.log" 2>&1; then
     for src in "$root"/fuzz/*_fuzz.cc; do
       target=$(basename "$src" .cc)
       work="$dir/run-$target"
