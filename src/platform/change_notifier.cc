@@ -47,6 +47,13 @@ std::string FullPath(const std::string& root, const std::string& rel) {
   return root == "/" ? "/" + rel : root + "/" + rel;
 }
 
+// True when both paths name the same folder right now.
+bool SameFolder(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 bool IsUnder(const std::string& path, const std::string& folder) {
   if (folder.empty()) return true;
   return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
@@ -61,9 +68,10 @@ void AddTrouble(ChangeNotifier::Batch* batch, uint32_t key, WatchTrouble trouble
 }
 
 // Lists one folder: (name, is_folder) pairs. Links are not folders here.
-std::vector<std::pair<std::string, bool>> ListNames(const std::string& path) {
+// `path` itself may be a link only when `follow` is set (a tree's root).
+std::vector<std::pair<std::string, bool>> ListNames(const std::string& path, bool follow) {
   std::vector<std::pair<std::string, bool>> names;
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
   if (fd < 0) return names;
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
@@ -172,7 +180,7 @@ size_t ChangeNotifier::WatchCount() {
 }
 
 int ChangeNotifier::WatchFolders(uint32_t key, Tree& tree, const std::string& start_rel,
-                                 bool report, Batch* batch) {
+                                 bool report, Batch* batch, std::vector<std::string>* visited) {
   int start_error = 0;
   // Depth-first with an explicit stack: trees can be deeper than a thread's
   // stack would like.
@@ -200,8 +208,10 @@ int ChangeNotifier::WatchFolders(uint32_t key, Tree& tree, const std::string& st
       if (!report) continue;
     } else if (!Attach(wd, key, tree, rel)) {
       continue;  // the same folder under a second name (bind mount): a loop otherwise
+    } else if (visited != nullptr) {
+      visited->push_back(rel);
     }
-    for (auto& [name, is_folder] : ListNames(path)) {
+    for (auto& [name, is_folder] : ListNames(path, rel.empty())) {
       std::string child = JoinRel(rel, name);
       if (report) batch->events.push_back({key, ChangeAction::kAdded, child, is_folder});
       if (is_folder) pending.push_back(std::move(child));
@@ -211,11 +221,24 @@ int ChangeNotifier::WatchFolders(uint32_t key, Tree& tree, const std::string& st
 }
 
 bool ChangeNotifier::Attach(int wd, uint32_t key, Tree& tree, const std::string& rel) {
-  std::vector<Owner>& owners = owners_[wd];
-  for (const Owner& owner : owners) {
-    if (owner.key == key) return owner.rel == rel;
+  std::optional<std::string> other_name;
+  for (const Owner& owner : owners_[wd]) {
+    if (owner.key != key) continue;
+    if (owner.rel == rel) return true;
+    other_name = owner.rel;
+    break;
   }
-  owners.push_back({key, rel});
+  // The kernel says this folder is already watched in the tree under another
+  // name. Either that name still leads to it (a bind mount inside the tree:
+  // keep the first name, or the walk would never end), or the folder was
+  // renamed and the event for that was lost: then the old name and everything
+  // recorded below it are stale.
+  if (other_name && SameFolder(FullPath(tree.root, *other_name), FullPath(tree.root, rel))) {
+    return false;
+  }
+  owners_[wd].push_back({key, rel});
+  // With its new owner in place, dropping the stale name keeps the watch.
+  if (other_name) DropFolders(key, tree, *other_name);
   auto it = tree.wd_by_rel.find(rel);
   if (it != tree.wd_by_rel.end() && it->second != wd) {
     // The name now holds a different folder; the old one's watch is stale.
@@ -314,8 +337,30 @@ void ChangeNotifier::Drain(Batch* batch) {
 
 void ChangeNotifier::ReportOverflow(Batch* batch) {
   for (auto& [key, tree] : trees_) {
-    if (!tree.gone) AddTrouble(batch, key, WatchTrouble::kOverflow);
+    if (tree.gone) continue;
+    AddTrouble(batch, key, WatchTrouble::kOverflow);
+    Resync(key, tree, batch);
   }
+}
+
+void ChangeNotifier::Resync(uint32_t key, Tree& tree, Batch* batch) {
+  // Lost events may have hidden new, renamed and deleted folders. Walk the
+  // tree again: folders without a watch get one, renamed folders move to
+  // their new names (see Attach), and names that no longer lead to a folder
+  // lose their watches. The caller re-lists the names themselves.
+  std::vector<std::string> visited;
+  tree.unwatched = 0;
+  tree.watch_limit = false;
+  if (WatchFolders(key, tree, "", /*report=*/false, batch, &visited) != 0) {
+    RootGone(key, tree, batch);
+    return;
+  }
+  std::sort(visited.begin(), visited.end());
+  std::vector<std::string> stale;
+  for (const auto& [rel, wd] : tree.wd_by_rel) {
+    if (!std::binary_search(visited.begin(), visited.end(), rel)) stale.push_back(rel);
+  }
+  for (const std::string& rel : stale) DropFolders(key, tree, rel);
 }
 
 void ChangeNotifier::RootGone(uint32_t key, Tree& tree, Batch* batch) {

@@ -20,7 +20,9 @@
 //     one tree (a bind mount) is watched under its first name only.
 // What it reports as trouble, so that the caller re-lists the folder:
 //   - kOverflow for every tree when the kernel queue overflowed (or a read
-//     returned damaged bytes): events were lost. Also for one tree when a
+//     returned damaged bytes): events were lost. The notifier then walks
+//     each tree again, so that folders made, renamed or deleted during the
+//     loss are watched under their present names. Also for one tree when a
 //     file system mounted inside it is unmounted (its names vanish without
 //     events; the folder underneath is watched from then on).
 //   - kWatchLimit when a folder of the tree could not be watched because the
@@ -88,7 +90,8 @@ struct WatchTroubleReport {
 struct TreeCoverage {
   size_t watched_folders = 0;
   // Folders that exist but could not be watched (watch limit, no permission,
-  // path too long). Their changes are found only by re-listing.
+  // path too long), counted since AddTree or the last overflow. Their changes
+  // are found only by re-listing. AddTree again to retry.
   size_t unwatched_folders = 0;
   bool watch_limit_reached = false;
 
@@ -173,8 +176,9 @@ class ChangeNotifier {
   // Adds watches for `start_rel` and every folder below it. With `report`,
   // every name found below `start_rel` is added to `batch` as kAdded.
   // Returns the errno of the watch on `start_rel` itself (0 on success).
+  // Each folder that got (or kept) a watch is added to `visited` if given.
   int WatchFolders(uint32_t key, Tree& tree, const std::string& start_rel, bool report,
-                   Batch* batch) REQUIRES(mu_);
+                   Batch* batch, std::vector<std::string>* visited = nullptr) REQUIRES(mu_);
   // Records that `wd` watches `rel` of the tree. False when the same folder
   // is already watched under another name of the same tree.
   bool Attach(int wd, uint32_t key, Tree& tree, const std::string& rel) REQUIRES(mu_);
@@ -187,7 +191,10 @@ class ChangeNotifier {
   // Reads what the kernel has queued and turns it into events and troubles.
   void Drain(Batch* batch) REQUIRES(mu_);
   void HandleRecord(const InotifyRecord& record, Batch* batch) REQUIRES(mu_);
+  // kOverflow for every tree, each of which is then re-synchronised.
   void ReportOverflow(Batch* batch) REQUIRES(mu_);
+  // Brings the watches of a tree in line with the folders on disk.
+  void Resync(uint32_t key, Tree& tree, Batch* batch) REQUIRES(mu_);
   void RootGone(uint32_t key, Tree& tree, Batch* batch) REQUIRES(mu_);
 
   const int inotify_fd_;

@@ -343,17 +343,20 @@ TEST_F(ChangeNotifierTest, NamesThatAreNotUtf8PassThroughAsBytes) {
 
 TEST_F(ChangeNotifierTest, SymbolicLinksToFoldersAreNotFollowed) {
   TempDir elsewhere;
-  ASSERT_TRUE(elsewhere.MakeFolder("real"));
+  ASSERT_TRUE(elsewhere.MakeFolder("real/sub"));
   ASSERT_EQ(symlink(elsewhere.Path("real").c_str(), dir_.Path("link").c_str()), 0);
   Watch(1, dir_.path());
   EXPECT_EQ(notifier_->WatchCount(), 1u);
   // The root itself may be a link.
   auto linked = notifier_->AddTree(2, dir_.Path("link"));
   ASSERT_TRUE(linked.ok()) << linked.status().ToString();
+  EXPECT_EQ(linked->watched_folders, 2u);  // the linked folder and its sub-folder
   Touch(elsewhere.Path("real/x.jpg"));
-  Collected c = CollectUntilEvent(Ev(2, ChangeAction::kAdded, "x.jpg"));
+  Touch(elsewhere.Path("real/sub/y.jpg"));
+  Collected c = CollectUntilEvent(Ev(2, ChangeAction::kAdded, "sub/y.jpg"));
   for (const ChangeEvent& e : c.events) EXPECT_NE(e.key, 1u) << e.name;
-  EXPECT_THAT(c.events, Contains(Ev(2, ChangeAction::kAdded, "x.jpg")));
+  EXPECT_THAT(c.events, IsSupersetOf({Ev(2, ChangeAction::kAdded, "x.jpg"),
+                                      Ev(2, ChangeAction::kAdded, "sub/y.jpg")}));
 }
 
 TEST_F(ChangeNotifierTest, AddTreeRefusesWhatCannotBeWatched) {
@@ -554,11 +557,17 @@ TEST(ChangeNotifierOverflowTest, QueueOverflowIsReportedForEveryTree) {
   ASSERT_TRUE(created.ok());
   std::unique_ptr<ChangeNotifier> notifier = std::move(*created);
   TempDir dir;
-  ASSERT_TRUE(dir.MakeFolder("a"));
+  ASSERT_TRUE(dir.MakeFolder("a/old"));
+  ASSERT_TRUE(dir.MakeFolder("a/deleted"));
   ASSERT_TRUE(dir.MakeFolder("b"));
   ASSERT_TRUE(notifier->AddTree(1, dir.Path("a")).ok());
   ASSERT_TRUE(notifier->AddTree(2, dir.Path("b")).ok());
+  EXPECT_EQ(notifier->WatchCount(), 4u);
   for (int i = 0; i < 50; ++i) Touch(dir.Path("a/" + std::to_string(i)));
+  // Folder changes whose events are lost in the overflow.
+  ASSERT_TRUE(dir.MakeFolder("a/new"));
+  Rename(dir.Path("a/old"), dir.Path("a/renamed"));
+  ASSERT_EQ(rmdir(dir.Path("a/deleted").c_str()), 0);
 
   std::vector<WatchTroubleReport> troubles;
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
@@ -569,6 +578,25 @@ TEST(ChangeNotifierOverflowTest, QueueOverflowIsReportedForEveryTree) {
   EXPECT_THAT(troubles, ::testing::UnorderedElementsAre(
                             WatchTroubleReport{1, WatchTrouble::kOverflow},
                             WatchTroubleReport{2, WatchTrouble::kOverflow}));
+
+  // After the overflow the watches match the folders on disk again.
+  std::vector<ChangeEvent> events;
+  auto seen = [&](const ChangeEvent& e) {
+    return std::find(events.begin(), events.end(), e) != events.end();
+  };
+  Touch(dir.Path("a/new/x.jpg"));
+  Touch(dir.Path("a/renamed/y.jpg"));
+  const auto deadline2 = std::chrono::steady_clock::now() + kPatience;
+  while (!(seen(Ev(1, ChangeAction::kAdded, "new/x.jpg")) &&
+           seen(Ev(1, ChangeAction::kAdded, "renamed/y.jpg"))) &&
+         std::chrono::steady_clock::now() < deadline2) {
+    auto batch = notifier->WaitForChanges(milliseconds(100));
+    events.insert(events.end(), batch.events.begin(), batch.events.end());
+  }
+  EXPECT_TRUE(seen(Ev(1, ChangeAction::kAdded, "new/x.jpg")));
+  EXPECT_TRUE(seen(Ev(1, ChangeAction::kAdded, "renamed/y.jpg")));
+  EXPECT_FALSE(seen(Ev(1, ChangeAction::kAdded, "old/y.jpg")));
+  EXPECT_EQ(notifier->WatchCount(), 4u);  // a, a/new, a/renamed, b
 }
 
 }  // namespace
