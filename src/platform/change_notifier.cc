@@ -30,9 +30,9 @@ namespace {
 // Changes of names and contents, the watch's own end, and no following of
 // links below the root. IN_EXCL_UNLINK: a deleted file that is still open no
 // longer reports writes.
-constexpr uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE |
-                                 IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                 IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+constexpr uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
+                                 IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
+                                 IN_ONLYDIR | IN_EXCL_UNLINK;
 constexpr uint32_t kSubFolderMask = kFolderMask | IN_DONT_FOLLOW;
 
 constexpr size_t kReadBufferSize = 64 * 1024;  // room for hundreds of records
@@ -61,8 +61,7 @@ bool IsUnder(const std::string& path, const std::string& folder) {
 
 void AddTrouble(ChangeNotifier::Batch* batch, uint32_t key, WatchTrouble trouble) {
   WatchTroubleReport report{key, trouble};
-  if (std::find(batch->troubles.begin(), batch->troubles.end(), report) ==
-      batch->troubles.end()) {
+  if (std::find(batch->troubles.begin(), batch->troubles.end(), report) == batch->troubles.end()) {
     batch->troubles.push_back(report);
   }
 }
@@ -105,7 +104,8 @@ StatusOr<std::unique_ptr<ChangeNotifier>> ChangeNotifier::Create(Options options
     close(inotify_fd);
     return Status::IoError(std::string("cannot open an eventfd: ") + strerror(err));
   }
-  return std::unique_ptr<ChangeNotifier>(new ChangeNotifier(inotify_fd, wake_fd, std::move(options)));
+  return std::unique_ptr<ChangeNotifier>(
+      new ChangeNotifier(inotify_fd, wake_fd, std::move(options)));
 }
 
 ChangeNotifier::ChangeNotifier(int inotify_fd, int wake_fd, Options options)
@@ -284,8 +284,8 @@ ChangeNotifier::Batch ChangeNotifier::WaitForChanges(
   for (;;) {
     int wait_ms = -1;
     if (timeout) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                               std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       wait_ms = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
     }
     pollfd fds[2] = {{inotify_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};

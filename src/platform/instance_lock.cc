@@ -71,8 +71,7 @@ Status WriteLine(int fd, const std::string& path, std::string_view text) {
 
 }  // namespace
 
-StatusOr<InstanceLock> InstanceLock::Acquire(const std::string& path,
-                                             std::string_view owner_info) {
+StatusOr<InstanceLock> InstanceLock::Acquire(const std::string& path, std::string_view owner_info) {
   VANTREL_RETURN_IF_ERROR(CheckOwnerInfo(owner_info));
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return OsError("cannot open the instance lock", path, errno);

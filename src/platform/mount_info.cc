@@ -33,8 +33,8 @@ std::string Unescape(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 3 < text.size() && IsOctal(text[i + 1]) &&
-        IsOctal(text[i + 2]) && IsOctal(text[i + 3])) {
+    if (text[i] == '\\' && i + 3 < text.size() && IsOctal(text[i + 1]) && IsOctal(text[i + 2]) &&
+        IsOctal(text[i + 3])) {
       int value = (text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0');
       out.push_back(static_cast<char>(value & 0xFF));
       i += 3;
@@ -86,14 +86,14 @@ StatusOr<std::string> FileSystemTypeFromMountInfo(std::string_view mountinfo,
 
 bool IsNetworkFileSystemType(std::string_view fs_type) {
   static constexpr std::array<std::string_view, 13> kNetwork = {
-      "nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "afs",
-      "ceph", "9p", "glusterfs", "lustre", "davfs", "coda"};
+      "nfs",  "nfs4", "cifs",      "smb3",   "smbfs", "ncpfs", "afs",
+      "ceph", "9p",   "glusterfs", "lustre", "davfs", "coda"};
   for (std::string_view t : kNetwork) {
     if (fs_type == t) return true;
   }
   // Network file systems in user space: sshfs, rclone, s3fs, davfs2, ...
   static constexpr std::array<std::string_view, 9> kFuseNetwork = {
-      "fuse.sshfs", "fuse.rclone", "fuse.s3fs", "fuse.davfs2", "fuse.glusterfs",
+      "fuse.sshfs",  "fuse.rclone",    "fuse.s3fs",    "fuse.davfs2",  "fuse.glusterfs",
       "fuse.cephfs", "fuse.ceph-fuse", "fuse.gcsfuse", "fuse.smbnetfs"};
   for (std::string_view t : kFuseNetwork) {
     if (fs_type == t) return true;

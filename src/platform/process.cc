@@ -99,8 +99,7 @@ Status SetCurrentThreadNormalPriority() {
   int nice_now = getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentTid()));
   if (nice_now == -1 && errno != 0) return OsError("cannot read the thread priority", errno);
   if (nice_now > 0 && setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentTid()), 0) != 0) {
-    return Status::Unavailable(std::string("cannot raise the thread priority: ") +
-                               strerror(errno));
+    return Status::Unavailable(std::string("cannot raise the thread priority: ") + strerror(errno));
   }
   return Status::Ok();
 }
@@ -162,7 +161,8 @@ StopSignals::~StopSignals() {
 
 std::optional<StopSignals::Reason> StopSignals::Wait(
     std::optional<std::chrono::milliseconds> timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout.value_or(std::chrono::milliseconds(0));
+  const auto deadline =
+      std::chrono::steady_clock::now() + timeout.value_or(std::chrono::milliseconds(0));
   for (;;) {
     // A signal first: it says more than a request.
     signalfd_siginfo info;
@@ -176,8 +176,8 @@ std::optional<StopSignals::Reason> StopSignals::Wait(
     }
     int wait_ms = -1;
     if (timeout) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                               std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return std::nullopt;
       wait_ms = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
     }

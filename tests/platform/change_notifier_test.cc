@@ -5,8 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -277,10 +277,9 @@ TEST_F(ChangeNotifierTest, BatchIsGroupedByKeyKeepingTheOrderWithinAKey) {
   // Everything is queued before the first read, so one batch holds it all.
   ChangeNotifier::Batch batch = notifier_->WaitForChanges(kPatience);
   ASSERT_FALSE(batch.events.empty());
-  EXPECT_TRUE(std::is_sorted(batch.events.begin(), batch.events.end(),
-                             [](const ChangeEvent& a, const ChangeEvent& b) {
-                               return a.key < b.key;
-                             }));
+  EXPECT_TRUE(
+      std::is_sorted(batch.events.begin(), batch.events.end(),
+                     [](const ChangeEvent& a, const ChangeEvent& b) { return a.key < b.key; }));
   std::vector<std::string> added_in_two;
   for (const ChangeEvent& e : batch.events) {
     if (e.key == 2 && e.action == ChangeAction::kAdded) added_in_two.push_back(e.name);
@@ -315,9 +314,9 @@ TEST_F(ChangeNotifierTest, RootDeletedOrMovedIsReportedOnceAndTheTreeCanBeAddedA
   Touch(dir_.Path("moved-away/after.jpg"));
 
   Collected c = CollectUntil([](const Collected& c) { return c.troubles.size() >= 2; });
-  EXPECT_THAT(c.troubles, ::testing::UnorderedElementsAre(
-                              WatchTroubleReport{1, WatchTrouble::kRootGone},
-                              WatchTroubleReport{2, WatchTrouble::kRootGone}));
+  EXPECT_THAT(c.troubles,
+              ::testing::UnorderedElementsAre(WatchTroubleReport{1, WatchTrouble::kRootGone},
+                                              WatchTroubleReport{2, WatchTrouble::kRootGone}));
   for (const ChangeEvent& e : c.events) EXPECT_NE(e.name, "after.jpg");
   EXPECT_FALSE(notifier_->Coverage(1).has_value());
   EXPECT_FALSE(notifier_->Coverage(2).has_value());
@@ -575,9 +574,9 @@ TEST(ChangeNotifierOverflowTest, QueueOverflowIsReportedForEveryTree) {
     auto batch = notifier->WaitForChanges(milliseconds(100));
     troubles.insert(troubles.end(), batch.troubles.begin(), batch.troubles.end());
   }
-  EXPECT_THAT(troubles, ::testing::UnorderedElementsAre(
-                            WatchTroubleReport{1, WatchTrouble::kOverflow},
-                            WatchTroubleReport{2, WatchTrouble::kOverflow}));
+  EXPECT_THAT(troubles,
+              ::testing::UnorderedElementsAre(WatchTroubleReport{1, WatchTrouble::kOverflow},
+                                              WatchTroubleReport{2, WatchTrouble::kOverflow}));
 
   // After the overflow the watches match the folders on disk again.
   std::vector<ChangeEvent> events;

@@ -55,7 +55,8 @@ TEST(MountInfoTest, NoMatchingMountIsNotFound) {
                   .IsNotFound());
   EXPECT_TRUE(FileSystemTypeFromMountInfo(kMountInfo, "relative").status().IsNotFound());
   // A cut escape at the end of a field is taken literally, not read past.
-  StatusOr<std::string> t = FileSystemTypeFromMountInfo("1 2 3:4 / /a\\04 rw - ext4 d rw", "/a\\04");
+  StatusOr<std::string> t =
+      FileSystemTypeFromMountInfo("1 2 3:4 / /a\\04 rw - ext4 d rw", "/a\\04");
   ASSERT_TRUE(t.ok());
   EXPECT_EQ(*t, "ext4");
 }

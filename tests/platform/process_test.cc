@@ -115,9 +115,9 @@ TEST(ProcessTest, LowestPriorityAppliesToTheCallingThreadOnly) {
     lowered = s.ok() && CurrentThreadHasLowestPriority();
     Status back = SetCurrentThreadNormalPriority();
     // Unprivileged, the way back may be refused; then the thread stays low.
-    restored_or_refused = back.ok() ? !CurrentThreadHasLowestPriority()
-                                    : back.code() == StatusCode::kUnavailable &&
-                                          CurrentThreadHasLowestPriority();
+    restored_or_refused =
+        back.ok() ? !CurrentThreadHasLowestPriority()
+                  : back.code() == StatusCode::kUnavailable && CurrentThreadHasLowestPriority();
   });
   worker.join();
   EXPECT_TRUE(lowered);
