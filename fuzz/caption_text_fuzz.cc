@@ -1,4 +1,5 @@
-// libFuzzer target: caption text reader over arbitrary bytes (see tests/support/mac_fuzz_drivers.h).
+// libFuzzer target: caption text reader over arbitrary bytes (see
+// tests/support/mac_fuzz_drivers.h).
 #include <cstddef>
 #include <cstdint>
 

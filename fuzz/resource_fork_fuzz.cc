@@ -1,4 +1,5 @@
-// libFuzzer target: resource fork reader over arbitrary bytes (see tests/support/mac_fuzz_drivers.h).
+// libFuzzer target: resource fork reader over arbitrary bytes (see
+// tests/support/mac_fuzz_drivers.h).
 #include <cstddef>
 #include <cstdint>
 

@@ -185,11 +185,13 @@ std::string UtcTimeText(const MacroClock& clock) {
 
 bool FieldCountsAsEmpty(EmptyFieldMode mode, int dataset) {
   switch (mode) {
-    case EmptyFieldMode::kAll: return true;
+    case EmptyFieldMode::kAll:
+      return true;
     case EmptyFieldMode::kCommon:
       return std::find(std::begin(kCommonEmptyFields), std::end(kCommonEmptyFields), dataset) !=
              std::end(kCommonEmptyFields);
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -328,14 +330,16 @@ bool ParseCaptionText(std::string_view bytes, std::string_view file_name, const 
   bytes = bytes.substr(0, kCaptionFileMax);
   CaptionTextForm form = ClassifyCaptionText(bytes);
   switch (form) {
-    case CaptionTextForm::kNotCaption: return false;
+    case CaptionTextForm::kNotCaption:
+      return false;
     case CaptionTextForm::kRawIptc:
       InstallIptcBlock(scratch, bytes);  // the placeholder block is refused there
       return true;
     case CaptionTextForm::kPlain:
       InsertDataset(scratch, kDatasetCaption, UpToNul(bytes));
       return true;
-    case CaptionTextForm::kTagged: break;
+    case CaptionTextForm::kTagged:
+      break;
   }
   // Tagged text: the text ends at its first NUL, as a C string would.
   const std::string_view text = UpToNul(bytes);

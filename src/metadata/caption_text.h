@@ -48,9 +48,9 @@ inline constexpr char kCaptionGroupSuffix[] = "ZqZ";
 inline constexpr char kLocalCaptionMarker[] = " *** Local Caption *** ";
 
 // Limits of caption text files.
-inline constexpr size_t kCaptionFileMax = 8000;    // bytes read of a caption text file
-inline constexpr size_t kTaggedValueMax = 4000;    // bytes of one tagged value
-inline constexpr size_t kMacroTextMax = 100;       // bytes of one expanded macro
+inline constexpr size_t kCaptionFileMax = 8000;  // bytes read of a caption text file
+inline constexpr size_t kTaggedValueMax = 4000;  // bytes of one tagged value
+inline constexpr size_t kMacroTextMax = 100;     // bytes of one expanded macro
 // Dataset 2:231 is a row of text slots of this size.
 inline constexpr size_t kTextSlotSize = 256;
 

@@ -142,7 +142,8 @@ ResourceForkForm ScanForms(CaptionRecord& record, std::string_view f, std::strin
     }
     if (At(f, i, kAnpa) && U8(f, i + 4) == kIimTagMarker) {
       size_t length = LengthInFront(f, i);
-      if (length > 4) InstallIptcBlock(record, f.substr(i + 4, std::min(length - 4, f.size() - i - 4)));
+      if (length > 4)
+        InstallIptcBlock(record, f.substr(i + 4, std::min(length - 4, f.size() - i - 4)));
       return ResourceForkForm::kAnpa;
     }
     if (i + 20 < f.size() && At(f, i, kPhotoshop)) {
@@ -163,14 +164,22 @@ ResourceForkForm ScanForms(CaptionRecord& record, std::string_view f, std::strin
 
 const char* ResourceForkFormName(ResourceForkForm form) {
   switch (form) {
-    case ResourceForkForm::kNone: return "none";
-    case ResourceForkForm::kIptcBlock: return "IPTC block";
-    case ResourceForkForm::kCaptionRun: return "caption run";
-    case ResourceForkForm::kAnpa: return "ANPA resource";
-    case ResourceForkForm::kPhotoshop30: return "Photoshop 3.0 resource";
-    case ResourceForkForm::kPhotoshop25: return "Photoshop 2.5 resources";
-    case ResourceForkForm::kTextResource: return "text resource";
-    case ResourceForkForm::kRunWithText: return "IPTC run with text resource";
+    case ResourceForkForm::kNone:
+      return "none";
+    case ResourceForkForm::kIptcBlock:
+      return "IPTC block";
+    case ResourceForkForm::kCaptionRun:
+      return "caption run";
+    case ResourceForkForm::kAnpa:
+      return "ANPA resource";
+    case ResourceForkForm::kPhotoshop30:
+      return "Photoshop 3.0 resource";
+    case ResourceForkForm::kPhotoshop25:
+      return "Photoshop 2.5 resources";
+    case ResourceForkForm::kTextResource:
+      return "text resource";
+    case ResourceForkForm::kRunWithText:
+      return "IPTC run with text resource";
   }
   return "none";
 }
@@ -179,7 +188,8 @@ std::optional<std::string> Photoshop25Captions(std::string_view f) {
   const size_t size = f.size();
   size_t first = kResourceDataOffset;
   if (size < first + 4) return std::nullopt;
-  if (U8(f, first) != 0 || U8(f, first + 1) != 0 || U8(f, first + 2) != 0 || U8(f, first + 3) == 0) {
+  if (U8(f, first) != 0 || U8(f, first + 1) != 0 || U8(f, first + 2) != 0 ||
+      U8(f, first + 3) == 0) {
     return std::nullopt;
   }
   size_t next = first + 4 + U8(f, first + 3);

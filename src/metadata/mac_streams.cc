@@ -54,17 +54,23 @@ void InstallWithNewRecordVersion(CaptionRecord& record, std::string_view bytes) 
 
 const char* TextStreamFormName(TextStreamForm form) {
   switch (form) {
-    case TextStreamForm::kRawIptc: return "raw IPTC-NAA";
-    case TextStreamForm::kDatasetLines: return "dataset lines";
-    case TextStreamForm::kIptcEntries: return "IPTC entries";
-    case TextStreamForm::kMacBinaryIptcEntries: return "IPTC entries behind MacBinary header";
-    case TextStreamForm::kCaptionText: return "caption text";
+    case TextStreamForm::kRawIptc:
+      return "raw IPTC-NAA";
+    case TextStreamForm::kDatasetLines:
+      return "dataset lines";
+    case TextStreamForm::kIptcEntries:
+      return "IPTC entries";
+    case TextStreamForm::kMacBinaryIptcEntries:
+      return "IPTC entries behind MacBinary header";
+    case TextStreamForm::kCaptionText:
+      return "caption text";
   }
   return "caption text";
 }
 
 TextStreamForm ClassifyTextStream(std::string_view s) {
-  if (s.size() >= 15 && static_cast<uint8_t>(s[0]) == kIimTagMarker) return TextStreamForm::kRawIptc;
+  if (s.size() >= 15 && static_cast<uint8_t>(s[0]) == kIimTagMarker)
+    return TextStreamForm::kRawIptc;
   if (s.size() > 14 && s.substr(0, 2) == "2:") return TextStreamForm::kDatasetLines;
   if (s.size() > 14 && s.substr(0, 4) == "IPTC") return TextStreamForm::kIptcEntries;
   if (s.size() >= kMacBinaryHeaderSize + 15 && s.substr(kMacBinaryHeaderSize, 4) == "IPTC") {

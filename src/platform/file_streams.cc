@@ -17,11 +17,13 @@ namespace {
 uint32_t ReadU32(std::string_view b, size_t at) {
   return (uint32_t{static_cast<uint8_t>(b[at])} << 24) |
          (uint32_t{static_cast<uint8_t>(b[at + 1])} << 16) |
-         (uint32_t{static_cast<uint8_t>(b[at + 2])} << 8) | uint32_t{static_cast<uint8_t>(b[at + 3])};
+         (uint32_t{static_cast<uint8_t>(b[at + 2])} << 8) |
+         uint32_t{static_cast<uint8_t>(b[at + 3])};
 }
 
 uint16_t ReadU16(std::string_view b, size_t at) {
-  return static_cast<uint16_t>((static_cast<uint8_t>(b[at]) << 8) | static_cast<uint8_t>(b[at + 1]));
+  return static_cast<uint16_t>((static_cast<uint8_t>(b[at]) << 8) |
+                               static_cast<uint8_t>(b[at + 1]));
 }
 
 void PutU32(std::string& out, size_t at, uint32_t v) {
@@ -34,9 +36,12 @@ void PutU32(std::string& out, size_t at, uint32_t v) {
 // Samba's stream name for each stream.
 const char* DosStreamName(MacStream stream) {
   switch (stream) {
-    case MacStream::kResourceFork: return "AFP_Resource";
-    case MacStream::kAfpInfo: return "AFP_AfpInfo";
-    case MacStream::kText: return "TEXT";
+    case MacStream::kResourceFork:
+      return "AFP_Resource";
+    case MacStream::kAfpInfo:
+      return "AFP_AfpInfo";
+    case MacStream::kText:
+      return "TEXT";
   }
   return "";
 }
@@ -195,9 +200,8 @@ class PosixFileStreams : public FileStreams {
     return Status::NotFound(path + ": no " + MacStreamName(stream) + " stream");
   }
   static Status TooLarge(const std::string& path, MacStream stream) {
-    return Status::ResourceExhausted(path + ": " + MacStreamName(stream) +
-                                     " stream larger than " + std::to_string(kMaxStreamBytes) +
-                                     " bytes");
+    return Status::ResourceExhausted(path + ": " + MacStreamName(stream) + " stream larger than " +
+                                     std::to_string(kMaxStreamBytes) + " bytes");
   }
 };
 
@@ -205,10 +209,14 @@ class PosixFileStreams : public FileStreams {
 
 const char* StreamPlaceName(StreamPlace place) {
   switch (place) {
-    case StreamPlace::kNone: return "none";
-    case StreamPlace::kDosStreamXattr: return "xattr user.DosStream";
-    case StreamPlace::kNetatalkXattr: return "xattr user.org.netatalk";
-    case StreamPlace::kAppleDouble: return "AppleDouble ._ file";
+    case StreamPlace::kNone:
+      return "none";
+    case StreamPlace::kDosStreamXattr:
+      return "xattr user.DosStream";
+    case StreamPlace::kNetatalkXattr:
+      return "xattr user.org.netatalk";
+    case StreamPlace::kAppleDouble:
+      return "AppleDouble ._ file";
   }
   return "none";
 }

@@ -52,9 +52,9 @@ enum class MacStream {
 // Where a stream was found.
 enum class StreamPlace {
   kNone,
-  kDosStreamXattr,   // user.DosStream.<S>:$DATA
-  kNetatalkXattr,    // user.org.netatalk.ResourceFork / user.org.netatalk.Metadata
-  kAppleDouble,      // the ._<name> sidecar
+  kDosStreamXattr,  // user.DosStream.<S>:$DATA
+  kNetatalkXattr,   // user.org.netatalk.ResourceFork / user.org.netatalk.Metadata
+  kAppleDouble,     // the ._<name> sidecar
 };
 
 // "xattr user.DosStream", ... for logs and vantrelctl.

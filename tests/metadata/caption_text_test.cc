@@ -110,7 +110,7 @@ TEST(WriteCaptionFieldsTest, TextSlotsOf231) {
   std::string slots(256 * 3 + 100, '\0');
   slots.replace(0, 5, "first");
   slots.replace(256, 6, "second");
-  slots.replace(512 + 10, 5, "later");  // a slot whose text is empty up to its first NUL
+  slots.replace(512 + 10, 5, "later");           // a slot whose text is empty up to its first NUL
   slots.replace(768, 50, std::string(50, 'x'));  // a partial slot is not read
   CaptionRecord r = Record({{231, slots}, {231, "second occurrence"}});
   EXPECT_EQ(Fields(r, EmptyFieldMode::kNone), "QxQ231 first second  ZqZ ");
@@ -134,7 +134,8 @@ TEST(WriteCaptionFieldsTest, StopsAtTheCapacity) {
   EXPECT_EQ(full.size(), 400u);
   // An empty record under mode 0 writes nothing.
   std::string none;
-  EXPECT_EQ(WriteCaptionFields(CaptionRecord{}, none, "QxQ", "ZqZ", EmptyFieldMode::kNone, 100), 0u);
+  EXPECT_EQ(WriteCaptionFields(CaptionRecord{}, none, "QxQ", "ZqZ", EmptyFieldMode::kNone, 100),
+            0u);
 }
 
 // ---- SplitLocalCaption -------------------------------------------------------
@@ -149,7 +150,9 @@ TEST(SplitLocalCaptionTest, Cases) {
       {"marker in any case",
        {{120, "Sunset *** LOCAL CAPTION *** shot from the pier"}},
        {{120, "Sunset"}, {121, "shot from the pier"}}},
-      {"marker first", {{120, " *** Local Caption *** only local"}}, {{120, ""}, {121, "only local"}}},
+      {"marker first",
+       {{120, " *** Local Caption *** only local"}},
+       {{120, ""}, {121, "only local"}}},
       {"no marker keeps an old local caption",
        {{120, "Plain"}, {121, "old local"}},
        {{120, "Plain"}, {121, "old local"}}},
@@ -157,8 +160,12 @@ TEST(SplitLocalCaptionTest, Cases) {
        {{120, "New *** Local Caption *** new local"}, {121, "old local"}},
        {{120, "New"}, {121, "new local"}}},
       {"marker at the end", {{120, "Cap *** Local Caption *** "}}, {{120, "Cap"}}},
-      {"second caption dropped", {{120, "one"}, {120, "two"}, {25, "k"}}, {{120, "one"}, {25, "k"}}},
-      {"caption ends at NUL", {{120, std::string("a\0 *** Local Caption *** b", 26)}}, {{120, "a"}}},
+      {"second caption dropped",
+       {{120, "one"}, {120, "two"}, {25, "k"}},
+       {{120, "one"}, {25, "k"}}},
+      {"caption ends at NUL",
+       {{120, std::string("a\0 *** Local Caption *** b", 26)}},
+       {{120, "a"}}},
   };
   for (const Case& c : cases) {
     CaptionRecord r = Record(c.in);
@@ -237,7 +244,8 @@ TEST_F(ZoneTest, TaggedText) {
     Datasets out;
   };
   const Case cases[] = {
-      {"lines", "#CAP Storm\r\n#KEY wind\r\n#KEY rain\r\n",
+      {"lines",
+       "#CAP Storm\r\n#KEY wind\r\n#KEY rain\r\n",
        {{120, " Storm"}, {25, " wind"}, {25, " rain"}}},
       {"lower case tag", "#cap Storm", {{120, " Storm"}}},
       {"numbered tag", "#120Text", {{120, "Text"}}},
@@ -275,7 +283,10 @@ TEST_F(ZoneTest, PlainRawAndRefusedFiles) {
   CaptionRecord before = kept;
   EXPECT_TRUE(ReadCaptionText(kept, PlaceholderIptcBlock(), "", clock_));
   EXPECT_EQ(kept.iptc, before.iptc);  // the merge result (2:00 alone) is refused
-  EXPECT_FALSE(ReadCaptionText(kept, "\x02" "binary", "", clock_));
+  EXPECT_FALSE(ReadCaptionText(kept,
+                               "\x02"
+                               "binary",
+                               "", clock_));
   EXPECT_FALSE(ReadCaptionText(kept, "", "", clock_));
   EXPECT_EQ(kept.iptc, before.iptc);
 }

@@ -13,12 +13,23 @@ TEST(CharTablesTest, KnownMacRomanLetters) {
     const char* what;
   };
   const Row rows[] = {
-      {0x80, 0xC4, "A diaeresis"},   {0x87, 0xE1, "a acute"},       {0x8E, 0xE9, "e acute"},
-      {0x9A, 0xF6, "o diaeresis"},   {0xA7, 0xDF, "sharp s"},       {0xA9, 0xA9, "copyright"},
-      {0xA5, 0x95, "bullet"},        {0xC9, 0x85, "ellipsis"},      {0xCA, 0xA0, "no-break space"},
-      {0xD2, 0x93, "left quote"},    {0xD5, 0x92, "right apostrophe"}, {0xD0, 0x96, "en dash"},
-      {0xAE, 0xC6, "AE"},            {0xBF, 0xF8, "o slash"},       {0xF5, 0x69, "dotless i as i"},
-      {0xB0, 0xB0, "infinity kept"}, {0xAD, 0xAD, "not-equal kept"},
+      {0x80, 0xC4, "A diaeresis"},
+      {0x87, 0xE1, "a acute"},
+      {0x8E, 0xE9, "e acute"},
+      {0x9A, 0xF6, "o diaeresis"},
+      {0xA7, 0xDF, "sharp s"},
+      {0xA9, 0xA9, "copyright"},
+      {0xA5, 0x95, "bullet"},
+      {0xC9, 0x85, "ellipsis"},
+      {0xCA, 0xA0, "no-break space"},
+      {0xD2, 0x93, "left quote"},
+      {0xD5, 0x92, "right apostrophe"},
+      {0xD0, 0x96, "en dash"},
+      {0xAE, 0xC6, "AE"},
+      {0xBF, 0xF8, "o slash"},
+      {0xF5, 0x69, "dotless i as i"},
+      {0xB0, 0xB0, "infinity kept"},
+      {0xAD, 0xAD, "not-equal kept"},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(MacToWindowsChar(r.mac), r.windows) << r.what;
@@ -51,9 +62,9 @@ TEST(ConvertMacTextTest, ConvertsWithinTheGivenLength) {
     std::string out;
   };
   const Case cases[] = {
-      {"Caf\x8E\r", 6, "Caf\xE9\r\n"},     // the whole NUL-terminated text
-      {"Caf\x8E\r", 5, "Caf\xE9"},         // length counts the NUL: the CR is not reached
-      {"Caf\x8E\r", 100, "Caf\xE9\r\n"},   // the NUL ends it
+      {"Caf\x8E\r", 6, "Caf\xE9\r\n"},      // the whole NUL-terminated text
+      {"Caf\x8E\r", 5, "Caf\xE9"},          // length counts the NUL: the CR is not reached
+      {"Caf\x8E\r", 100, "Caf\xE9\r\n"},    // the NUL ends it
       {std::string("ab\0cd", 5), 6, "ab"},  // an inner NUL ends it
       {"abc", 0, ""},
       {"abc", 1, ""},
@@ -86,11 +97,8 @@ TEST(ConvertToMacTextTest, DropsLineFeedsAfterCarriageReturns) {
     std::string in, out;
   };
   const Case cases[] = {
-      {"Caf\xE9\r\nNext", "Caf\x8E\rNext"},
-      {"\n\r\r\n", "\n\r\r"},
-      {"a\r", "a\r"},
-      {std::string("x\0y", 3), "x"},
-      {"\x80\xFE", "\x80\xFE"},
+      {"Caf\xE9\r\nNext", "Caf\x8E\rNext"}, {"\n\r\r\n", "\n\r\r"},   {"a\r", "a\r"},
+      {std::string("x\0y", 3), "x"},        {"\x80\xFE", "\x80\xFE"},
   };
   for (const Case& c : cases) {
     std::string text = c.in;

@@ -54,11 +54,14 @@ TEST(ResourceForkTest, RecognisedForms) {
   const Case cases[] = {
       {"IPTC block with 2:00", ResourceForkBuilder().Add(binary).Add(kCaptionBlock).Build(),
        ResourceForkForm::kIptcBlock, kCaptionDatasets},
-      {"placeholder block", ResourceForkBuilder().Add(std::string(PlaceholderIptcBlock())).Build(),
-       ResourceForkForm::kIptcBlock, {}},
+      {"placeholder block",
+       ResourceForkBuilder().Add(std::string(PlaceholderIptcBlock())).Build(),
+       ResourceForkForm::kIptcBlock,
+       {}},
       {"caption run without 2:00",
        ResourceForkBuilder().Add(Iim(120, "Harbour") + Iim(25, "sea") + Iim(240, "x")).Build(),
-       ResourceForkForm::kCaptionRun, {{120, "Harbour"}, {25, "sea"}}},
+       ResourceForkForm::kCaptionRun,
+       {{120, "Harbour"}, {25, "sea"}}},
       {"ANPA resource", ResourceForkBuilder().Add(AnpaResource(kCaptionBlock)).Build(),
        ResourceForkForm::kAnpa, kCaptionDatasets},
       {"ANPA before Photoshop: the first found",
@@ -67,7 +70,8 @@ TEST(ResourceForkTest, RecognisedForms) {
            .Add("Adobe Photoshop 3.0")
            .Add(IimBlock({{120, "Photoshop caption"}}))
            .Build(),
-       ResourceForkForm::kAnpa, {{120, "ANPA caption"}}},
+       ResourceForkForm::kAnpa,
+       {{120, "ANPA caption"}}},
       {"Photoshop 3.0", mac_test::Photoshop30Fork(kCaptionBlock), ResourceForkForm::kPhotoshop30,
        kCaptionDatasets},
       {"Photoshop text without a block goes on scanning",
@@ -75,45 +79,60 @@ TEST(ResourceForkTest, RecognisedForms) {
            .Add("Adobe Photoshop 3.0 with a long trailing text")
            .Add(AnpaResource(IimBlock({{5, "object"}})))
            .Build(),
-       ResourceForkForm::kAnpa, {{5, "object"}}},
+       ResourceForkForm::kAnpa,
+       {{5, "object"}}},
       {"Photoshop 2.5",
-       mac_test::Photoshop25Fork({Photoshop25Entry(2, 120, "Old caption"),
-                                  Photoshop25Entry(1, 90, "envelope"),
-                                  Photoshop25Entry(2, 25, "kw"), Photoshop25Entry(2, 80, ""),
-                                  Photoshop25Entry(3, 10, "image record"),
-                                  Photoshop25Entry(2, 5, "after record 3")}),
-       ResourceForkForm::kPhotoshop25, {{120, "Old caption"}, {25, "kw"}}},
-      {"text resource before the map", mac_test::TextResourceFork(text40),
-       ResourceForkForm::kTextResource, {{120, text40}}},
-      {"short text resource before the map", mac_test::TextResourceFork("Twenty chars of text"),
-       ResourceForkForm::kTextResource, {{120, "Twenty chars of text"}}},
+       mac_test::Photoshop25Fork(
+           {Photoshop25Entry(2, 120, "Old caption"), Photoshop25Entry(1, 90, "envelope"),
+            Photoshop25Entry(2, 25, "kw"), Photoshop25Entry(2, 80, ""),
+            Photoshop25Entry(3, 10, "image record"), Photoshop25Entry(2, 5, "after record 3")}),
+       ResourceForkForm::kPhotoshop25,
+       {{120, "Old caption"}, {25, "kw"}}},
+      {"text resource before the map",
+       mac_test::TextResourceFork(text40),
+       ResourceForkForm::kTextResource,
+       {{120, text40}}},
+      {"short text resource before the map",
+       mac_test::TextResourceFork("Twenty chars of text"),
+       ResourceForkForm::kTextResource,
+       {{120, "Twenty chars of text"}}},
       {"text as the first resource",
        ResourceForkBuilder().Add("First resource text").Add("\x01\x02\x03XYZ").Build(),
-       ResourceForkForm::kTextResource, {{120, "First resource text"}}},
-      {"text too long", mac_test::TextResourceFork(std::string(2000, 't')),
-       ResourceForkForm::kNone, {}},
+       ResourceForkForm::kTextResource,
+       {{120, "First resource text"}}},
+      {"text too long",
+       mac_test::TextResourceFork(std::string(2000, 't')),
+       ResourceForkForm::kNone,
+       {}},
       {"text of two bytes", mac_test::TextResourceFork("ab"), ResourceForkForm::kNone, {}},
-      {"text with a tab", mac_test::TextResourceFork("left\tright and more text"),
-       ResourceForkForm::kNone, {}},
+      {"text with a tab",
+       mac_test::TextResourceFork("left\tright and more text"),
+       ResourceForkForm::kNone,
+       {}},
       {"run with text behind",
        ResourceForkBuilder()
            .AddRaw(std::string(4, '\0'))
            .AddRaw(SwappedRun({{5, "obj"}, {120, "Harbour"}}))
            .Add("Taken at dawn")
            .Build(),
-       ResourceForkForm::kRunWithText, {{5, "obj"}, {120, "Harbour / Taken at dawn"}}},
+       ResourceForkForm::kRunWithText,
+       {{5, "obj"}, {120, "Harbour / Taken at dawn"}}},
       {"run whose caption begins like the text",
        ResourceForkBuilder()
            .AddRaw(std::string(4, '\0'))
            .AddRaw(SwappedRun({{120, "Taken at dawn, harbour"}}))
            .Add("Taken at dawn")
            .Build(),
-       ResourceForkForm::kRunWithText, {{120, "Taken at dawn, harbour"}}},
+       ResourceForkForm::kRunWithText,
+       {{120, "Taken at dawn, harbour"}}},
       {"run with text in front",
        ResourceForkBuilder().Add("Taken at dawn").Add(SwappedRun({{5, "obj"}})).Build(),
-       ResourceForkForm::kRunWithText, {{5, "obj"}, {120, "Taken at dawn"}}},
-      {"run alone is not taken", ResourceForkBuilder().Add(binary).Add(SwappedRun({{5, "obj"}})).Build(),
-       ResourceForkForm::kNone, {}},
+       ResourceForkForm::kRunWithText,
+       {{5, "obj"}, {120, "Taken at dawn"}}},
+      {"run alone is not taken",
+       ResourceForkBuilder().Add(binary).Add(SwappedRun({{5, "obj"}})).Build(),
+       ResourceForkForm::kNone,
+       {}},
       {"nothing", ResourceForkBuilder().Add(binary).Build(), ResourceForkForm::kNone, {}},
       {"printable bytes only", std::string(400, 'a'), ResourceForkForm::kNone, {}},
   };
@@ -151,15 +170,16 @@ TEST(ResourceForkTest, Photoshop25Limits) {
   EXPECT_LE(block->size(), kPhotoshop25BlockMax);
   EXPECT_EQ(CountDatasets(*block, 2, 25), (16000 - 6) / 205);
   // A value that runs past the fork ends the walk; what came before stays.
-  std::string fork = mac_test::Photoshop25Fork(
-      {Photoshop25Entry(2, 120, "kept"), Photoshop25Entry(2, 25, "cut")});
+  std::string fork =
+      mac_test::Photoshop25Fork({Photoshop25Entry(2, 120, "kept"), Photoshop25Entry(2, 25, "cut")});
   std::string cut = fork.substr(0, fork.find("cut") + 1);
   block = Photoshop25Captions(cut);
   ASSERT_TRUE(block.has_value());
   EXPECT_EQ(*block, Iim(120, "kept"));
   // A negative resource length gives nothing at all.
-  std::string negative = mac_test::Photoshop25Fork(
-      {Photoshop25Entry(2, 120, "kept"), Photoshop25Entry(2, 25, "k2"), Photoshop25Entry(2, 5, "x")});
+  std::string negative =
+      mac_test::Photoshop25Fork({Photoshop25Entry(2, 120, "kept"), Photoshop25Entry(2, 25, "k2"),
+                                 Photoshop25Entry(2, 5, "x")});
   ASSERT_TRUE(Photoshop25Captions(negative).has_value());
   negative.replace(256 + (4 + 12) + (4 + 10), 4, "\xff\xff\xff\xf0");
   EXPECT_FALSE(Photoshop25Captions(negative).has_value());
@@ -215,11 +235,8 @@ TEST(ResourceForkTest, RepairHeavyForksSearchOnlyTheirFirstWindow) {
   // move the whole rest of the buffer for; then only its first 256 KiB count.
   std::string repairs;
   while (repairs.size() < (1 << 20)) repairs += std::string("\x1c\x02\x74\x1c\x02\x05\x00\x00", 8);
-  std::string heavy = ResourceForkBuilder()
-                          .Add(repairs)
-                          .Add("Taken at dawn")
-                          .Add(SwappedRun({{5, "obj"}}))
-                          .Build();
+  std::string heavy =
+      ResourceForkBuilder().Add(repairs).Add("Taken at dawn").Add(SwappedRun({{5, "obj"}})).Build();
   CaptionRecord h;
   EXPECT_EQ(ParseResourceFork(h, heavy), ResourceForkForm::kNone);
 }

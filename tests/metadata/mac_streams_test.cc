@@ -44,7 +44,7 @@ TEST(TextStreamTest, FormsByTheFirstBytes) {
       {"IPTC:2:120  Caption", TextStreamForm::kIptcEntries},
       {std::string(128, 'm') + "IPTC:2:5  abcdef", TextStreamForm::kMacBinaryIptcEntries},
       {std::string(128, 'm') + "IPTC:2:5  abcd", TextStreamForm::kCaptionText},  // 142 bytes
-      {"IPTC:2:5  abcd", TextStreamForm::kCaptionText},                         // 14 bytes
+      {"IPTC:2:5  abcd", TextStreamForm::kCaptionText},                          // 14 bytes
       {"#CAP Storm", TextStreamForm::kCaptionText},
       {"", TextStreamForm::kCaptionText},
   };
@@ -66,12 +66,15 @@ TEST(TextStreamTest, DatasetLines) {
   };
   const Case cases[] = {
       {"a CR not followed by 2 stays in the value",
-       "2:120 Caption    line one\rline two.\r2:5 Object    obj.", {{5, "obj"}, {120, "line one\rline two"}}},
+       "2:120 Caption    line one\rline two.\r2:5 Object    obj.",
+       {{5, "obj"}, {120, "line one\rline two"}}},
       {"a tab after the blanks is skipped", "2:105 Head    \tHeadline.", {{105, "Headline"}}},
-      {"an entry not beginning 2: ends the search", "2:5 Object    obj.\r2X 25 K    k.\r2:25 K    k.",
+      {"an entry not beginning 2: ends the search",
+       "2:5 Object    obj.\r2X 25 K    k.\r2:25 K    k.",
        {{5, "obj"}}},
       {"an empty first value makes the dataset absent",
-       "2:120 Caption     .\r2:120 Caption    second.", {}},
+       "2:120 Caption     .\r2:120 Caption    second.",
+       {}},
       {"numbers beyond 254 are dropped", "2:255 Label    x..\r2:0 Label    y..", {}},
       {"no four blanks", "2:120 Caption   three blanks only", {}},
   };
@@ -100,11 +103,13 @@ TEST(TextStreamTest, ReadByForm) {
   const std::string entries = mac_test::IptcEntries({{5, "obj"}, {25, "sea"}, {25, "boat"}});
   const Case cases[] = {
       {"raw with 2:00 behind a caption",
-       Iim(120, "cap") + Iim(0, std::string("\x00\x04", 2)) + Iim(25, "k"), {{120, "cap"}, {25, "k"}}},
+       Iim(120, "cap") + Iim(0, std::string("\x00\x04", 2)) + Iim(25, "k"),
+       {{120, "cap"}, {25, "k"}}},
       {"dataset lines", mac_test::DatasetLines({{105, "Head"}}), {{105, "Head"}}},
       {"IPTC entries", entries, {{5, "obj"}, {25, "sea"}}},
       {"IPTC entries behind MacBinary",
-       mac_test::MacBinaryHeader("caption", "TEXT") + entries, {{5, "obj"}, {25, "sea"}}},
+       mac_test::MacBinaryHeader("caption", "TEXT") + entries,
+       {{5, "obj"}, {25, "sea"}}},
       {"tagged caption text", "#CAP Storm\r\n#KEY wind", {{120, " Storm"}, {25, " wind"}}},
       {"plain caption text", "Storm over the bay", {{120, "Storm over the bay"}}},
       {"no file name for the TEXT stream", "#OBJ%%INSFILE", {}},
@@ -131,15 +136,23 @@ TEST(MergeTextIntoCaptionTest, Cases) {
   };
   const Case cases[] = {
       {"no caption", "", "Taken at dawn", {{120, "Taken at dawn"}}},
-      {"caption and text", IimBlock({{120, "Harbour"}}), "Taken at dawn",
+      {"caption and text",
+       IimBlock({{120, "Harbour"}}),
+       "Taken at dawn",
        {{120, "Harbour / Taken at dawn"}}},
-      {"caption begins like the text", IimBlock({{120, "Taken at dawn, harbour"}}), "Taken at dawn",
+      {"caption begins like the text",
+       IimBlock({{120, "Taken at dawn, harbour"}}),
+       "Taken at dawn",
        {{120, "Taken at dawn, harbour"}}},
       {"empty caption", IimBlock({{120, ""}}), "Text", {{120, "Text"}}},
       {"first occurrences only, 255 dropped",
-       IimBlock({{25, "a"}, {25, "b"}, {255, "x"}, {5, "o"}}), "",
+       IimBlock({{25, "a"}, {25, "b"}, {255, "x"}, {5, "o"}}),
+       "",
        {{5, "o"}, {25, "a"}}},
-      {"caption without text", IimBlock({{120, "cap"}, {80, "me"}}), "", {{80, "me"}, {120, "cap"}}},
+      {"caption without text",
+       IimBlock({{120, "cap"}, {80, "me"}}),
+       "",
+       {{80, "me"}, {120, "cap"}}},
   };
   for (const Case& c : cases) {
     std::string block = MergeTextIntoCaption(c.iptc, c.text);
@@ -147,8 +160,8 @@ TEST(MergeTextIntoCaptionTest, Cases) {
     EXPECT_EQ(List(block), c.out) << c.name;
   }
   // A caption too long for a standard length is cut, never mis-encoded.
-  std::string block = MergeTextIntoCaption(IimBlock({{120, std::string(32000, 'c')}}),
-                                           std::string(1000, 't'));
+  std::string block =
+      MergeTextIntoCaption(IimBlock({{120, std::string(32000, 'c')}}), std::string(1000, 't'));
   ASSERT_EQ(List(block).size(), 1u);
   EXPECT_EQ(List(block)[0].second.size(), 32767u);
 }
@@ -181,7 +194,8 @@ TEST_F(ReadMacStreamsTest, ResourceForkFirst) {
 }
 
 TEST_F(ReadMacStreamsTest, TextStreamWhenTheForkHoldsNoCaption) {
-  streams_.Put(kPath, MacStream::kResourceFork, mac_test::ResourceForkBuilder().Add("\x01").Build());
+  streams_.Put(kPath, MacStream::kResourceFork,
+               mac_test::ResourceForkBuilder().Add("\x01").Build());
   streams_.Put(kPath, MacStream::kText, mac_test::IptcEntries({{5, "object"}}));
   EXPECT_TRUE(ReadMacStreams(record_, streams_, kPath, kClock, &trace_));
   EXPECT_EQ(List(record_), (Datasets{{5, "object"}}));
@@ -215,8 +229,9 @@ TEST(ReadFinderTypeTest, TypeFromTheAfpInfo) {
 
 TEST(MacStreamAdaptersTest, AnswerForTheOtherReaders) {
   mac_test::FakeFileStreams streams;
-  streams.Put(kPath, MacStream::kResourceFork,
-              mac_test::ResourceForkBuilder().Add(mac_test::AnpaResource(IimBlock({{5, "o"}}))).Build());
+  streams.Put(
+      kPath, MacStream::kResourceFork,
+      mac_test::ResourceForkBuilder().Add(mac_test::AnpaResource(IimBlock({{5, "o"}}))).Build());
   streams.Put("/text.jpg", MacStream::kText, "#CAP c");
   streams.Put(kPath, MacStream::kAfpInfo, mac_test::AfpInfoStream("EPSF", "8BIM"));
   CaptionRecord r;

@@ -165,8 +165,8 @@ TEST_F(OpenStreamTest, DosStreamXattrs) {
 TEST_F(OpenStreamTest, DosStreamNamesMatchWithoutRegardToCase) {
   RequireXattrs();
   ASSERT_TRUE(mac_test::SetXattr(path_, "user.DosStream.text:$DATA", "caption"));
-  ASSERT_TRUE(mac_test::SetXattr(path_, "user.DosStream.AFP_AFPINFO:$DATA",
-                                 AfpInfoStream("TIFF", "8BIM")));
+  ASSERT_TRUE(
+      mac_test::SetXattr(path_, "user.DosStream.AFP_AFPINFO:$DATA", AfpInfoStream("TIFF", "8BIM")));
   auto text = Open(MacStream::kText);
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(text->bytes, "caption");
@@ -183,7 +183,8 @@ TEST_F(OpenStreamTest, PlacesAreAskedInOrder) {
   EXPECT_EQ(r->bytes, "sidecar fork");
 
   ASSERT_TRUE(mac_test::SetXattr(path_, kNetatalkResourceFork, "netatalk fork"));
-  ASSERT_TRUE(mac_test::SetXattr(path_, kNetatalkMetadata, mac_test::NetatalkMetadata("NETA", "x")));
+  ASSERT_TRUE(
+      mac_test::SetXattr(path_, kNetatalkMetadata, mac_test::NetatalkMetadata("NETA", "x")));
   r = Open(MacStream::kResourceFork);
   EXPECT_EQ(r->bytes, "netatalk fork");
   EXPECT_EQ(r->place, StreamPlace::kNetatalkXattr);
@@ -192,8 +193,8 @@ TEST_F(OpenStreamTest, PlacesAreAskedInOrder) {
   EXPECT_EQ(info->place, StreamPlace::kNetatalkXattr);
 
   ASSERT_TRUE(mac_test::SetXattr(path_, "user.DosStream.AFP_Resource:$DATA", "samba fork"));
-  ASSERT_TRUE(mac_test::SetXattr(path_, "user.DosStream.AFP_AfpInfo:$DATA",
-                                 AfpInfoStream("DOSS", "x")));
+  ASSERT_TRUE(
+      mac_test::SetXattr(path_, "user.DosStream.AFP_AfpInfo:$DATA", AfpInfoStream("DOSS", "x")));
   r = Open(MacStream::kResourceFork);
   EXPECT_EQ(r->bytes, "samba fork");
   EXPECT_EQ(r->place, StreamPlace::kDosStreamXattr);
@@ -205,9 +206,9 @@ TEST_F(OpenStreamTest, MalformedAfpInfoFallsThroughToTheNextPlace) {
   RequireXattrs();
   WriteSidecar(AppleDouble({{9, FinderInfo("SIDE", "x")}}));
   const std::string bad[] = {
-      AfpInfoStream("BAD1", "x").substr(0, 59),         // too short
-      AfpInfoStream("BAD2", "x") + std::string(2, 0),   // 62 bytes
-      "XFP" + AfpInfoStream("BAD3", "x").substr(3),     // wrong signature
+      AfpInfoStream("BAD1", "x").substr(0, 59),        // too short
+      AfpInfoStream("BAD2", "x") + std::string(2, 0),  // 62 bytes
+      "XFP" + AfpInfoStream("BAD3", "x").substr(3),    // wrong signature
   };
   for (const std::string& b : bad) {
     ASSERT_TRUE(mac_test::SetXattr(path_, "user.DosStream.AFP_AfpInfo:$DATA", b));

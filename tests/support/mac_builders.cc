@@ -54,8 +54,8 @@ std::string ResourceForkBuilder::Build() const {
   const uint32_t map_offset = data_offset + static_cast<uint32_t>(data_.size());
   // Map: copy of the header, handle, file ref, attributes, type list offset,
   // name list offset, number of types - 1 (none).
-  std::string header = Be32(data_offset) + Be32(map_offset) +
-                       Be32(static_cast<uint32_t>(data_.size())) + Be32(30);
+  std::string header =
+      Be32(data_offset) + Be32(map_offset) + Be32(static_cast<uint32_t>(data_.size())) + Be32(30);
   std::string map = header + Be32(0) + Be16(0) + Be16(0) + Be16(28) + Be16(30) + Be16(0xFFFF);
   std::string fork = header;
   fork.resize(data_offset, '\0');
@@ -149,9 +149,8 @@ std::string MacOsSidecar(std::string_view type, std::string_view creator,
 
 std::string NetatalkMetadata(std::string_view type, std::string_view creator) {
   // Netatalk's layout: date info (8), Finder info (9), AFP file info (14)...
-  return AppleDouble({{8, std::string(16, '\0')},
-                      {9, FinderInfo(type, creator)},
-                      {14, std::string(4, '\0')}});
+  return AppleDouble(
+      {{8, std::string(16, '\0')}, {9, FinderInfo(type, creator)}, {14, std::string(4, '\0')}});
 }
 
 std::string DatasetLines(const std::vector<std::pair<int, std::string>>& datasets, char end) {

@@ -95,8 +95,7 @@ std::string NetatalkMetadata(std::string_view type, std::string_view creator);
 
 // "TEXT" stream forms.
 // "2:<n> <label>    <value><end>" entries joined by CR.
-std::string DatasetLines(const std::vector<std::pair<int, std::string>>& datasets,
-                         char end = ' ');
+std::string DatasetLines(const std::vector<std::pair<int, std::string>>& datasets, char end = ' ');
 // "IPTC:<record>:<n>  <value>\r" entries.
 std::string IptcEntries(const std::vector<std::pair<int, std::string>>& datasets, int record = 2);
 // A 128-byte MacBinary header for a file named `name` of type `type`.
