@@ -9,9 +9,9 @@
 //   floor    open, map and scan for FF ED, nothing else
 //   exiv2    `exiv2 -q -pi` over the same files, in batches of 500
 // Usage: metadata_bench [JPEG_COUNT [OTHER_COUNT]]
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -122,8 +122,8 @@ int Exiv2(const std::vector<std::string>& files) {
 
 // Best of three timed passes, after one warm-up pass.
 double FilesPerSecond(const std::vector<std::string>& files,
-                      const std::function<int(const std::vector<std::string>&)>& pass,
-                      int* result, int passes = 3) {
+                      const std::function<int(const std::vector<std::string>&)>& pass, int* result,
+                      int passes = 3) {
   *result = pass(files);
   double best = 0;
   for (int p = 0; p < passes; ++p) {
@@ -161,8 +161,8 @@ int main(int argc, char** argv) {
               AppendTrailer(MakeJpeg(), {{1, MakeIptcBlock(CaptionFor(i))},
                                          {2, MakeImageInfoBlock(3000, 2000, 3, 300000)}}));
   }
-  std::printf("corpus: %d JPEG, %d TIFF, %d EPS, %d trailer files in %s\n", jpeg_count,
-              other_count, other_count, other_count, dir.c_str());
+  std::printf("corpus: %d JPEG, %d TIFF, %d EPS, %d trailer files in %s\n", jpeg_count, other_count,
+              other_count, other_count, dir.c_str());
 
   int n = 0;
   double jpeg_rate = FilesPerSecond(jpegs, ReadAll, &n);

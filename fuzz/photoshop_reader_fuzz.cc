@@ -1,4 +1,5 @@
-// libFuzzer target: photoshop reader over arbitrary bytes (see tests/support/metadata_fuzz_drivers.h).
+// libFuzzer target: photoshop reader over arbitrary bytes (see
+// tests/support/metadata_fuzz_drivers.h).
 #include <cstddef>
 #include <cstdint>
 

@@ -1,4 +1,5 @@
-// libFuzzer target: trailer reader over arbitrary bytes (see tests/support/metadata_fuzz_drivers.h).
+// libFuzzer target: trailer reader over arbitrary bytes (see
+// tests/support/metadata_fuzz_drivers.h).
 #include <cstddef>
 #include <cstdint>
 

@@ -90,7 +90,7 @@ bool ReadSection(std::string_view ps, CaptionRecord& record) {
 
 std::string DecodeEpsHexSection(std::string_view s) {
   std::string out;
-  int high = -1;  // a pending first digit
+  int high = -1;                 // a pending first digit
   size_t i = s.empty() ? 0 : 1;  // pass over the "%" of the begin line
   for (;;) {
     size_t pct = s.find('%', i);

@@ -11,15 +11,15 @@ constexpr char kPlaceholder[] = {0x1C, 0x02, 0x00, 0x00, 0x02, 0x00, 0x02,
                                  0x1C, 0x02, 0x78, 0x00, 0x02, 0x20, 0x20};
 constexpr char kRecordVersion[] = {0x1C, 0x02, 0x00, 0x00, 0x02, 0x00, 0x02};
 
-constexpr int kCanonical[kCanonicalOrderSize] = {120, 122, 105, 40, 80,  85, 110, 115,
-                                                 5,   55,  90,  95, 101, 103, 15, 20,
-                                                 10,  25,  116, 110, 22, 65,  75};
+constexpr int kCanonical[kCanonicalOrderSize] = {120, 122, 105, 40,  80,  85,  110, 115,
+                                                 5,   55,  90,  95,  101, 103, 15,  20,
+                                                 10,  25,  116, 110, 22,  65,  75};
 
 inline uint8_t At(std::string_view s, size_t i) { return static_cast<uint8_t>(s[i]); }
 
 // The header of the dataset at `pos`, as far as it lies in the block.
 struct Header {
-  bool ok = false;            // the header lies wholly inside the block
+  bool ok = false;  // the header lies wholly inside the block
   int record = 0;
   int dataset = 0;
   size_t size = 0;            // header bytes
@@ -92,67 +92,74 @@ int CanonicalPosition(int dataset) {
 }
 
 const char* IimDatasetName(int dataset) {
-  switch (dataset) {
-    case 0: return "Record Version";
-    case 3: return "Object Type Reference";
-    case 4: return "Object Attribute Reference";
-    case 5: return "Object Name";
-    case 7: return "Edit Status";
-    case 8: return "Editorial Update";
-    case 10: return "Urgency";
-    case 12: return "Subject Reference";
-    case 15: return "Category";
-    case 20: return "Supplemental Category";
-    case 22: return "Fixture Identifier";
-    case 25: return "Keywords";
-    case 26: return "Content Location Code";
-    case 27: return "Content Location Name";
-    case 30: return "Release Date";
-    case 35: return "Release Time";
-    case 37: return "Expiration Date";
-    case 38: return "Expiration Time";
-    case 40: return "Special Instructions";
-    case 42: return "Action Advised";
-    case 45: return "Reference Service";
-    case 47: return "Reference Date";
-    case 50: return "Reference Number";
-    case 55: return "Date Created";
-    case 60: return "Time Created";
-    case 62: return "Digital Creation Date";
-    case 63: return "Digital Creation Time";
-    case 65: return "Originating Program";
-    case 70: return "Program Version";
-    case 75: return "Object Cycle";
-    case 80: return "By-line";
-    case 85: return "By-line Title";
-    case 90: return "City";
-    case 92: return "Sub-location";
-    case 95: return "Province/State";
-    case 100: return "Country/Primary Location Code";
-    case 101: return "Country/Primary Location Name";
-    case 103: return "Original Transmission Reference";
-    case 105: return "Headline";
-    case 110: return "Credit";
-    case 115: return "Source";
-    case 116: return "Copyright Notice";
-    case 118: return "Contact";
-    case 120: return "Caption/Abstract";
-    case 121: return "Local Caption";
-    case 122: return "Writer/Editor";
-    case 125: return "Rasterized Caption";
-    case 130: return "Image Type";
-    case 131: return "Image Orientation";
-    case 135: return "Language Identifier";
-    case 150: return "Audio Type";
-    case 151: return "Audio Sampling Rate";
-    case 152: return "Audio Sampling Resolution";
-    case 153: return "Audio Duration";
-    case 154: return "Audio Outcue";
-    case 200: return "ObjectData Preview File Format";
-    case 201: return "ObjectData Preview File Format Version";
-    case 202: return "ObjectData Preview Data";
-    default: return "";
+  struct Name {
+    int dataset;
+    const char* name;
+  };
+  static constexpr Name kNames[] = {
+      {0, "Record Version"},
+      {3, "Object Type Reference"},
+      {4, "Object Attribute Reference"},
+      {5, "Object Name"},
+      {7, "Edit Status"},
+      {8, "Editorial Update"},
+      {10, "Urgency"},
+      {12, "Subject Reference"},
+      {15, "Category"},
+      {20, "Supplemental Category"},
+      {22, "Fixture Identifier"},
+      {25, "Keywords"},
+      {26, "Content Location Code"},
+      {27, "Content Location Name"},
+      {30, "Release Date"},
+      {35, "Release Time"},
+      {37, "Expiration Date"},
+      {38, "Expiration Time"},
+      {40, "Special Instructions"},
+      {42, "Action Advised"},
+      {45, "Reference Service"},
+      {47, "Reference Date"},
+      {50, "Reference Number"},
+      {55, "Date Created"},
+      {60, "Time Created"},
+      {62, "Digital Creation Date"},
+      {63, "Digital Creation Time"},
+      {65, "Originating Program"},
+      {70, "Program Version"},
+      {75, "Object Cycle"},
+      {80, "By-line"},
+      {85, "By-line Title"},
+      {90, "City"},
+      {92, "Sub-location"},
+      {95, "Province/State"},
+      {100, "Country/Primary Location Code"},
+      {101, "Country/Primary Location Name"},
+      {103, "Original Transmission Reference"},
+      {105, "Headline"},
+      {110, "Credit"},
+      {115, "Source"},
+      {116, "Copyright Notice"},
+      {118, "Contact"},
+      {120, "Caption/Abstract"},
+      {121, "Local Caption"},
+      {122, "Writer/Editor"},
+      {125, "Rasterized Caption"},
+      {130, "Image Type"},
+      {131, "Image Orientation"},
+      {135, "Language Identifier"},
+      {150, "Audio Type"},
+      {151, "Audio Sampling Rate"},
+      {152, "Audio Sampling Resolution"},
+      {153, "Audio Duration"},
+      {154, "Audio Outcue"},
+      {200, "ObjectData Preview File Format"},
+      {201, "ObjectData Preview File Format Version"},
+      {202, "ObjectData Preview Data"},
+  };
+  for (const Name& n : kNames) {
+    if (n.dataset == dataset) return n.name;
   }
+  return "";
 }
 
 std::vector<IimDataset> WalkDatasets(std::string_view block) {

@@ -33,17 +33,17 @@ namespace vantrel {
 
 inline constexpr uint8_t kIimTagMarker = 0x1C;
 inline constexpr int kIimApplicationRecord = 2;
-inline constexpr size_t kIimHeaderSize = 5;          // marker, record, dataset, 2 length bytes
+inline constexpr size_t kIimHeaderSize = 5;  // marker, record, dataset, 2 length bytes
 inline constexpr size_t kIimMaxStandardLength = 32767;
-inline constexpr size_t kIimValueCut = 2048;         // GetDatasetValue's longest answer
+inline constexpr size_t kIimValueCut = 2048;  // GetDatasetValue's longest answer
 
 // Datasets with a fixed meaning to the server.
-inline constexpr int kDatasetRecordVersion = 0;     // 2:00, value 00 02, first in every built block
-inline constexpr int kDatasetDateCreated = 55;      // 2:55, CCYYMMDD
-inline constexpr int kDatasetCaption = 120;         // 2:120 Caption/Abstract
-inline constexpr int kDatasetLocalCaption = 121;    // 2:121, split off 2:120
-inline constexpr int kDatasetKeywords = 25;         // 2:25
-inline constexpr int kDatasetDropped = 240;         // 2:240, removed from every block taken in
+inline constexpr int kDatasetRecordVersion = 0;   // 2:00, value 00 02, first in every built block
+inline constexpr int kDatasetDateCreated = 55;    // 2:55, CCYYMMDD
+inline constexpr int kDatasetCaption = 120;       // 2:120 Caption/Abstract
+inline constexpr int kDatasetLocalCaption = 121;  // 2:121, split off 2:120
+inline constexpr int kDatasetKeywords = 25;       // 2:25
+inline constexpr int kDatasetDropped = 240;       // 2:240, removed from every block taken in
 
 // The 14-byte placeholder block: 2:00 = 00 02, then 2:120 = two blanks. A
 // reader that meets exactly these bytes takes nothing (no caption).
@@ -68,10 +68,10 @@ const char* IimDatasetName(int dataset);
 struct IimDataset {
   int record = 0;
   int dataset = 0;
-  size_t offset = 0;         // of the tag marker
-  size_t header_size = 0;    // 5, or 5 + N for an extended length
+  size_t offset = 0;       // of the tag marker
+  size_t header_size = 0;  // 5, or 5 + N for an extended length
   uint64_t declared_length = 0;
-  std::string_view value;    // the value bytes that lie inside the block
+  std::string_view value;  // the value bytes that lie inside the block
 };
 
 // Every dataset of `block` in order, as CountDatasets walks it (any N; a

@@ -31,14 +31,14 @@ inline constexpr size_t kMacBinaryHeaderSize = 128;
 inline constexpr size_t kForeignHeaderSearch = 1024;
 
 struct ImageDataOptions {
-  int attempts = 12;                         // opens tried before giving up
-  std::chrono::milliseconds pause{200};      // between two attempts
+  int attempts = 12;                     // opens tried before giving up
+  std::chrono::milliseconds pause{200};  // between two attempts
   MappedFile::Mode mode = MappedFile::Mode::kMapOrRead;
 };
 
 struct ImageDataFile {
-  std::string name;        // full path
-  std::string_view data;   // the file's bytes from the content offset on
+  std::string name;       // full path
+  std::string_view data;  // the file's bytes from the content offset on
   std::unique_ptr<MappedFile> contents;
   FileViewLock lock;
 };

@@ -5,9 +5,9 @@
 namespace vantrel {
 namespace {
 
-constexpr size_t kMarkerFirst = 34;     // end marker searched from 34 ...
-constexpr size_t kMarkerLast = 8;       // ... to 8 bytes before the end (its offset must fit)
-constexpr size_t kIptcSearch = 200;     // "IPTC" within this many bytes of the start marker
+constexpr size_t kMarkerFirst = 34;  // end marker searched from 34 ...
+constexpr size_t kMarkerLast = 8;    // ... to 8 bytes before the end (its offset must fit)
+constexpr size_t kIptcSearch = 200;  // "IPTC" within this many bytes of the start marker
 constexpr size_t kMinFooterMagicAt = 11;
 
 inline uint8_t At(std::string_view s, size_t i) { return static_cast<uint8_t>(s[i]); }
@@ -100,9 +100,12 @@ TrailerSearch SearchTrailerWindow(std::string_view window, uint64_t file_size, u
 
 size_t InitialTrailerWindow(uint16_t tag) {
   switch (tag) {
-    case 3: return 20000;
-    case 4: return 40000;
-    default: return 3000;
+    case 3:
+      return 20000;
+    case 4:
+      return 40000;
+    default:
+      return 3000;
   }
 }
 

@@ -60,9 +60,9 @@ using RangeReader = std::function<bool(uint64_t offset, size_t length, std::stri
 
 // The window of a found block, which keeps the block's bytes alive.
 struct TrailerWindow {
-  std::string bytes;        // the last bytes of the file
+  std::string bytes;  // the last bytes of the file
   uint64_t file_size = 0;
-  std::string_view block;   // data of the found block, inside `bytes`
+  std::string_view block;  // data of the found block, inside `bytes`
 };
 
 // The window size the search starts with for `tag`.

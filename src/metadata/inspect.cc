@@ -56,14 +56,22 @@ std::string Printable(const std::string& bytes) {
 
 const char* CaptionSourceName(CaptionSource source) {
   switch (source) {
-    case CaptionSource::kNone: return "none";
-    case CaptionSource::kTrailer: return "trailer";
-    case CaptionSource::kTrailerMarkers: return "trailer markers";
-    case CaptionSource::kPhotoshop: return "Photoshop";
-    case CaptionSource::kEps: return "EPS";
-    case CaptionSource::kTiff: return "TIFF";
-    case CaptionSource::kResourceFork: return "resource fork";
-    case CaptionSource::kTextStream: return ":TEXT stream";
+    case CaptionSource::kNone:
+      return "none";
+    case CaptionSource::kTrailer:
+      return "trailer";
+    case CaptionSource::kTrailerMarkers:
+      return "trailer markers";
+    case CaptionSource::kPhotoshop:
+      return "Photoshop";
+    case CaptionSource::kEps:
+      return "EPS";
+    case CaptionSource::kTiff:
+      return "TIFF";
+    case CaptionSource::kResourceFork:
+      return "resource fork";
+    case CaptionSource::kTextStream:
+      return ":TEXT stream";
   }
   return "none";
 }
@@ -139,8 +147,10 @@ std::string FormatImageFileDescription(const ImageFileDescription& d) {
   char line[256];
   std::snprintf(line, sizeof(line), "Size: %llu bytes\n", static_cast<unsigned long long>(d.size));
   out += line;
-  out += "Type: " + (d.type_code.empty() ? "(none; first bytes \"" + Printable(d.first_bytes) + "\")"
-                                         : d.type_code) + "\n";
+  out += "Type: " +
+         (d.type_code.empty() ? "(none; first bytes \"" + Printable(d.first_bytes) + "\")"
+                              : d.type_code) +
+         "\n";
   out += std::string("Caption source: ") + CaptionSourceName(d.source) + "\n";
   if (d.content_offset != 0) {
     std::snprintf(line, sizeof(line), "Content offset: %zu\n", d.content_offset);
@@ -156,8 +166,8 @@ std::string FormatImageFileDescription(const ImageFileDescription& d) {
   if (d.has_image_info) {
     const ImageInfo& i = d.image_info;
     std::snprintf(line, sizeof(line),
-                  "Image info: width %u, height %u, channels %u, resolution %d.%03d dpi\n",
-                  i.width, i.height, i.channels, i.resolution_milli / 1000,
+                  "Image info: width %u, height %u, channels %u, resolution %d.%03d dpi\n", i.width,
+                  i.height, i.channels, i.resolution_milli / 1000,
                   std::abs(i.resolution_milli % 1000));
     out += line;
   } else {

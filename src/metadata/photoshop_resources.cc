@@ -10,8 +10,7 @@ inline uint8_t At(std::string_view s, size_t i) { return static_cast<uint8_t>(s[
 std::vector<PhotoshopResource> WalkResources(std::string_view block) {
   std::vector<PhotoshopResource> out;
   size_t pos = 0;
-  while (block.size() - pos >= kResourceHeaderMin &&
-         block.substr(pos, 4) == kResourceSignature) {
+  while (block.size() - pos >= kResourceHeaderMin && block.substr(pos, 4) == kResourceSignature) {
     PhotoshopResource r;
     r.offset = pos;
     r.id = static_cast<uint16_t>((At(block, pos + 4) << 8) | At(block, pos + 5));
@@ -21,7 +20,8 @@ std::vector<PhotoshopResource> WalkResources(std::string_view block) {
     size_t size_at = pos + 6 + name_field;
     if (size_at > block.size() || block.size() - size_at < 4) break;
     r.name = block.substr(pos + 7, name_len);
-    r.declared_size = (uint32_t{At(block, size_at)} << 24) | (uint32_t{At(block, size_at + 1)} << 16) |
+    r.declared_size = (uint32_t{At(block, size_at)} << 24) |
+                      (uint32_t{At(block, size_at + 1)} << 16) |
                       (uint32_t{At(block, size_at + 2)} << 8) | At(block, size_at + 3);
     size_t data_at = size_at + 4;
     size_t avail = block.size() - data_at;
@@ -51,7 +51,8 @@ std::string EncodeResource(uint16_t id, std::string_view data) {
   r.push_back(0);
   r.push_back(0);
   uint32_t size = static_cast<uint32_t>(data.size());
-  for (int shift = 24; shift >= 0; shift -= 8) r.push_back(static_cast<char>((size >> shift) & 0xFF));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    r.push_back(static_cast<char>((size >> shift) & 0xFF));
   r.append(data);
   if (data.size() & 1) r.push_back(0);
   return r;

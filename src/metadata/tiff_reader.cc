@@ -59,8 +59,8 @@ bool ReadTiffCaption(std::string_view data, const std::string& /*path*/, Caption
     uint64_t start = uint64_t{base} + offset;
     if (start >= data.size()) continue;
     uint64_t want = uint64_t{count} * 4 + 1;
-    std::string copy(data.substr(static_cast<size_t>(start),
-                                 static_cast<size_t>(std::min<uint64_t>(want, data.size() - start))));
+    std::string copy(data.substr(static_cast<size_t>(start), static_cast<size_t>(std::min<uint64_t>(
+                                                                 want, data.size() - start))));
     size_t run_length = 0, run_offset = 0;
     if (LocateRecordRun(copy, kIimApplicationRecord, &run_length, &run_offset) == 1 &&
         run_length > 0) {

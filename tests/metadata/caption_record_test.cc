@@ -32,10 +32,11 @@ TEST(InstallIptcBlock, PlaceholderAndForeignBytesLeaveNoCaption) {
 }
 
 TEST(InstallIptcBlock, KeepsOnlyTheRecordTwoRunWithoutEmptyAnd240) {
-  std::string bytes = MakeIptcBlock({{1, 90, "\x1B%G"}}, false) +
-                      MakeIptcBlock({{2, 5, ""}, {2, 120, "caption"}, {2, 240, "drop"},
-                                     {2, 25, "kw"}, {2, 80, ""}}) +
-                      "\xEE\xEE\xEE\xEE\xEE\xEE";
+  std::string bytes =
+      MakeIptcBlock({{1, 90, "\x1B%G"}}, false) +
+      MakeIptcBlock(
+          {{2, 5, ""}, {2, 120, "caption"}, {2, 240, "drop"}, {2, 25, "kw"}, {2, 80, ""}}) +
+      "\xEE\xEE\xEE\xEE\xEE\xEE";
   const std::string original = bytes;
   CaptionRecord r;
   EXPECT_TRUE(InstallIptcBlock(r, bytes));
@@ -89,16 +90,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         InsertCase{"EmptyBlockGetsRecordVersion", {}, 120, {0, 120}},
         InsertCase{"BehindCanonicalPredecessor",
-                   {kVersion, {2, 120, "c"}, {2, 25, "k"}}, 105, {0, 120, 105, 25}},
+                   {kVersion, {2, 120, "c"}, {2, 25, "k"}},
+                   105,
+                   {0, 120, 105, 25}},
         InsertCase{"InFrontOfSuccessor", {kVersion, {2, 25, "k"}}, 120, {0, 120, 25}},
         InsertCase{"BehindRecordVersion", {kVersion}, 55, {0, 55}},
         InsertCase{"MissingRecordVersionIsAdded", {{2, 120, "c"}}, 105, {0, 120, 105}},
-        InsertCase{"UnorderedLargestIsAppended", {kVersion, {2, 120, "c"}}, 200,
-                   {0, 120, 200}},
-        InsertCase{"UnorderedBeforeNextHigher", {kVersion, {2, 120, "c"}}, 118,
-                   {0, 118, 120}},
+        InsertCase{"UnorderedLargestIsAppended", {kVersion, {2, 120, "c"}}, 200, {0, 120, 200}},
+        InsertCase{"UnorderedBeforeNextHigher", {kVersion, {2, 120, "c"}}, 118, {0, 118, 120}},
         InsertCase{"SameNumberGoesBehindFirst",
-                   {kVersion, {2, 25, "a"}, {2, 25, "b"}}, 25, {0, 25, 25, 25}}),
+                   {kVersion, {2, 25, "a"}, {2, 25, "b"}},
+                   25,
+                   {0, 25, 25, 25}}),
     [](const ::testing::TestParamInfo<InsertCase>& info) { return std::string(info.param.name); });
 
 TEST(InsertDataset, RepeatedKeywordsOrder) {

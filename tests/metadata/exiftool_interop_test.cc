@@ -160,13 +160,12 @@ TEST_F(ExiftoolTest, ReadsWhatExiftoolWroteIntoJpegAndTiff) {
 }
 
 TEST_F(ExiftoolTest, ExiftoolReadsWhatTheBuildersMake) {
-  const std::vector<IptcDataset> datasets = {
-      {2, 120, "A caption with \xE9 and \"quotes\""},
-      {2, 25, "first"},
-      {2, 25, "second"},
-      {2, 105, "Headline"},
-      {2, 80, "Photographer"},
-      {2, 116, "(c) Someone"}};
+  const std::vector<IptcDataset> datasets = {{2, 120, "A caption with \xE9 and \"quotes\""},
+                                             {2, 25, "first"},
+                                             {2, 25, "second"},
+                                             {2, 105, "Headline"},
+                                             {2, 80, "Photographer"},
+                                             {2, 116, "(c) Someone"}};
   Datasets expected;
   const std::string block = MakeIptcBlock(datasets);
   for (const IimDataset& d : WalkDatasets(block)) {

@@ -16,7 +16,8 @@ std::string B(std::initializer_list<int> bytes) {
 }
 
 TEST(IimWalk, CountsAndReadsOccurrences) {
-  std::string block = MakeIptcBlock({{2, 25, "one"}, {2, 120, "cap"}, {2, 25, "two"}, {1, 25, "x"}});
+  std::string block =
+      MakeIptcBlock({{2, 25, "one"}, {2, 120, "cap"}, {2, 25, "two"}, {1, 25, "x"}});
   EXPECT_EQ(CountDatasets(block, 2, 25), 2);
   EXPECT_EQ(CountDatasets(block, 1, 25), 1);
   EXPECT_EQ(CountDatasets(block, 2, 5), 0);
@@ -51,8 +52,8 @@ TEST(IimWalk, FindDatasetAnswers) {
   EXPECT_EQ(block.substr(off, len), "caption");
   ASSERT_EQ(FindDataset(block, 2, 25, &len, &off), 1);
   EXPECT_EQ(block.substr(off, len), "kw");
-  EXPECT_EQ(FindDataset(block, 2, 5, &len, &off), -1);         // ran off the block
-  EXPECT_EQ(FindDataset(block + "xxxxxx", 2, 5, &len, &off), 0);  // met a foreign byte
+  EXPECT_EQ(FindDataset(block, 2, 5, &len, &off), -1);               // ran off the block
+  EXPECT_EQ(FindDataset(block + "xxxxxx", 2, 5, &len, &off), 0);     // met a foreign byte
   EXPECT_EQ(FindDataset(block.substr(0, 5), 2, 0, &len, &off), -1);  // shorter than 6
   // A value running past the block end is cut there.
   std::string cut = block.substr(0, 7 + 5 + 3);
@@ -122,17 +123,15 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"RunEndsInside", kRun + "\x01\x02\x03\x04\x05\x06", 1, 0, kRun.size(), kRun},
         RunCase{"RecordOneEnvelope", B({0x1C, 1, 90, 0, 3, 0x1B, 0x25, 0x47}) + kRun + "zzzzzz", 1,
                 8, kRun.size(), kRun},
-        RunCase{"SwappedMarkers",
-                B({0x02, 0x1C, 0, 0, 2, 0, 2, 0x02, 0x1C, 120, 0, 3, 'a', 'b', 'c', 0xEE, 0, 0, 0,
-                   0, 0}),
+        RunCase{"SwappedMarkers", B({0x02, 0x1C, 0,   0,   2,    0, 2, 0x02, 0x1C, 120, 0,
+                                     3,    'a',  'b', 'c', 0xEE, 0, 0, 0,    0,    0}),
                 1, 0, 15, B({0x1C, 2, 0, 0, 2, 0, 2, 0x1C, 2, 120, 0, 3, 'a', 'b', 'c'})},
         RunCase{"SwappedMarkersAndLength",
-                B({0x1C, 2, 120, 0, 3, 'a', 'b', 'c', 0x02, 0x1C, 25, 2, 0, 'k', 'w', 0xEE, 0, 0, 0,
-                   0, 0}),
+                B({0x1C, 2, 120, 0,   3,    'a', 'b', 'c', 0x02, 0x1C, 25,
+                   2,    0, 'k', 'w', 0xEE, 0,   0,   0,   0,    0}),
                 1, 0, 15, B({0x1C, 2, 120, 0, 3, 'a', 'b', 'c', 0x1C, 2, 25, 0, 2, 'k', 'w'})},
-        RunCase{"LostCopyrightLength",
-                B({0x1C, 2, 0, 0, 2, 0, 2, 0x1C, 2, 116, 0x1C, 2, 120, 0, 1, 'a', 0xEE, 0, 0, 0, 0,
-                   0}),
+        RunCase{"LostCopyrightLength", B({0x1C, 2,   0, 0, 2,   0,    2, 0x1C, 2, 116, 0x1C,
+                                          2,    120, 0, 1, 'a', 0xEE, 0, 0,    0, 0,   0}),
                 1, 0, 13, B({0x1C, 2, 0, 0, 2, 0, 2, 0x1C, 2, 120, 0, 1, 'a'})},
         RunCase{"NoPairAtAll", "just some bytes here", 0, 0, 20, ""},
         RunCase{"ExtendedFirst", MakeExtendedDataset(2, 120, "abc") + kRun, 0, 0, 0, ""},

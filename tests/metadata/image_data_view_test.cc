@@ -36,17 +36,17 @@ std::string Foreign(std::string_view magic, size_t jpeg_at) {
 
 INSTANTIATE_TEST_SUITE_P(
     Heads, ContentOffsetTest,
-    ::testing::Values(
-        OffsetCase{"MacBinary", WrapMacBinary(MakeJpeg()), 128},
-        OffsetCase{"MacBinaryLongName", WrapMacBinary(MakeJpeg(), std::string(63, 'n')), 128},
-        OffsetCase{"PlainJpeg", MakeJpeg(), 0},
-        OffsetCase{"ForeignHeader", Foreign("HDR", 300), 300},
-        OffsetCase{"JpegBeyond1024", Foreign("HDR", 1100), 0},
-        OffsetCase{"PhotoshopDocument", Foreign("8BPS", 300), 0},
-        OffsetCase{"BareIptc", Foreign("\x1C", 300), 0},
-        OffsetCase{"PostScript", Foreign("%!PS", 300), 0},
-        OffsetCase{"Tiff", Foreign("MM", 300), 0},
-        OffsetCase{"Small", std::string("HDR\xFF\xD8\xFF", 6), 0}),
+    ::testing::Values(OffsetCase{"MacBinary", WrapMacBinary(MakeJpeg()), 128},
+                      OffsetCase{"MacBinaryLongName",
+                                 WrapMacBinary(MakeJpeg(), std::string(63, 'n')), 128},
+                      OffsetCase{"PlainJpeg", MakeJpeg(), 0},
+                      OffsetCase{"ForeignHeader", Foreign("HDR", 300), 300},
+                      OffsetCase{"JpegBeyond1024", Foreign("HDR", 1100), 0},
+                      OffsetCase{"PhotoshopDocument", Foreign("8BPS", 300), 0},
+                      OffsetCase{"BareIptc", Foreign("\x1C", 300), 0},
+                      OffsetCase{"PostScript", Foreign("%!PS", 300), 0},
+                      OffsetCase{"Tiff", Foreign("MM", 300), 0},
+                      OffsetCase{"Small", std::string("HDR\xFF\xD8\xFF", 6), 0}),
     [](const ::testing::TestParamInfo<OffsetCase>& info) { return std::string(info.param.name); });
 
 TEST(ImageDataView, OpensMapsAndMovesByTheContentOffset) {
@@ -96,7 +96,8 @@ TEST(ImageDataView, RetriesUntilTheFileAppears) {
   });
   ImageDataView view;
   // Up to 200 attempts 10 ms apart: far more than the writer needs.
-  bool opened = OpenImageData(view, path, {.attempts = 200, .pause = std::chrono::milliseconds(10)});
+  bool opened =
+      OpenImageData(view, path, {.attempts = 200, .pause = std::chrono::milliseconds(10)});
   writer.join();
   EXPECT_TRUE(opened);
 }

@@ -30,9 +30,8 @@ struct MemoryFile {
 };
 
 TEST(ImageInfoTrailer, FindsTagsAlongTheChain) {
-  MemoryFile f{AppendTrailer(MakeJpeg(), {{1, kIptc},
-                                          {2, MakeImageInfoBlock(3000, 2000, 3, 300000)},
-                                          {7, "other"}})};
+  MemoryFile f{AppendTrailer(
+      MakeJpeg(), {{1, kIptc}, {2, MakeImageInfoBlock(3000, 2000, 3, 300000)}, {7, "other"}})};
   TrailerWindow w;
   ASSERT_TRUE(ReadImageInfoTrailer(f.Reader(), f.bytes.size(), 1, &w));
   EXPECT_EQ(w.block, kIptc);
@@ -70,8 +69,8 @@ TEST(ImageInfoTrailer, WindowDoublesForLargeBlocks) {
   EXPECT_FALSE(ReadImageInfoTrailer(far.Reader(), far.bytes.size(), 1, &w));
   EXPECT_EQ(far.lengths, (std::vector<size_t>{3000, 6000, 12000, 24000}));
   // Tag 2 gets two doublings only.
-  MemoryFile two{AppendTrailer(MakeJpeg(40000), {{2, MakeImageInfoBlock(1, 1, 1, 1)},
-                                                  {3, std::string(30000, 'p')}})};
+  MemoryFile two{AppendTrailer(
+      MakeJpeg(40000), {{2, MakeImageInfoBlock(1, 1, 1, 1)}, {3, std::string(30000, 'p')}})};
   EXPECT_FALSE(ReadImageInfoTrailer(two.Reader(), two.bytes.size(), 2, &w));
   EXPECT_EQ(two.lengths, (std::vector<size_t>{3000, 6000, 12000}));
 }

@@ -25,8 +25,9 @@ TEST(Inspect, NamesTheReaderThatFoundTheCaption) {
   const std::string iptc = MakeIptcBlock(kCaption);
   const InspectCase cases[] = {
       {"a.jpg", MakeJpegWithIptc(kCaption), "JPEG", CaptionSource::kPhotoshop},
-      {"b.JPG", AppendTrailer(MakeJpeg(), {{1, iptc}, {2, MakeImageInfoBlock(640, 480, 3, 300000)}}),
-       "JPEG", CaptionSource::kTrailer},
+      {"b.JPG",
+       AppendTrailer(MakeJpeg(), {{1, iptc}, {2, MakeImageInfoBlock(640, 480, 3, 300000)}}), "JPEG",
+       CaptionSource::kTrailer},
       {"c.jpg", AppendAxsMarkers(MakeJpeg(), iptc), "JPEG", CaptionSource::kTrailerMarkers},
       {"d.eps", MakeEpsWithIptc(kCaption), "EPSF", CaptionSource::kEps},
       {"e.tif", MakeTiffWithIptc(kCaption), "TIFF", CaptionSource::kTiff},

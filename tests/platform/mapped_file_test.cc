@@ -36,8 +36,7 @@ TEST(MappedFile, EmptyMissingAndFolders) {
   ASSERT_TRUE(dir.MakeFolder("sub"));
   EXPECT_EQ(MappedFile::Open(dir.Path("sub")).status().code(), StatusCode::kInvalidArgument);
   EXPECT_EQ(MappedFile::Open("").status().code(), StatusCode::kInvalidArgument);
-  EXPECT_EQ(MappedFile::Open(std::string("a\0b", 3)).status().code(),
-            StatusCode::kInvalidArgument);
+  EXPECT_EQ(MappedFile::Open(std::string("a\0b", 3)).status().code(), StatusCode::kInvalidArgument);
 }
 
 TEST(FileViewLock, OneHolderPerPath) {

@@ -70,9 +70,12 @@ std::string Jfif() {
 
 std::string App13Header(App13Identifier id) {
   switch (id) {
-    case App13Identifier::kPhotoshop3: return std::string("Photoshop 3.0\0", 14);
-    case App13Identifier::kPhotoshop25: return std::string("Adobe_Photoshop2.5:\0", 20) + std::string(7, '\0');
-    case App13Identifier::kForeign: return std::string("Foreign 1.0\0\0\0", 14);
+    case App13Identifier::kPhotoshop3:
+      return std::string("Photoshop 3.0\0", 14);
+    case App13Identifier::kPhotoshop25:
+      return std::string("Adobe_Photoshop2.5:\0", 20) + std::string(7, '\0');
+    case App13Identifier::kForeign:
+      return std::string("Foreign 1.0\0\0\0", 14);
   }
   return {};
 }
@@ -167,8 +170,12 @@ std::string WrapMacBinary(std::string_view data, std::string_view name, std::str
   size_t n = std::min<size_t>(name.size(), 63);
   h[1] = static_cast<char>(n);
   h.replace(2, n, name.substr(0, n));
-  h.replace(65, 4, std::string(type.substr(0, 4)) + std::string(4 - std::min<size_t>(4, type.size()), ' '));
-  h.replace(69, 4, std::string(creator.substr(0, 4)) + std::string(4 - std::min<size_t>(4, creator.size()), ' '));
+  h.replace(
+      65, 4,
+      std::string(type.substr(0, 4)) + std::string(4 - std::min<size_t>(4, type.size()), ' '));
+  h.replace(69, 4,
+            std::string(creator.substr(0, 4)) +
+                std::string(4 - std::min<size_t>(4, creator.size()), ' '));
   std::string len;
   Put32(len, static_cast<uint32_t>(data.size()));
   h.replace(83, 4, len);
@@ -206,18 +213,18 @@ std::string MakeTiffWithIptcBytes(std::string_view iptc, const TiffOptions& o) {
       p32(s, value);
     }
   };
-  entry(254, 4, 1, 0);        // NewSubfileType
-  entry(256, 3, 1, 8);        // ImageWidth
-  entry(257, 3, 1, 8);        // ImageLength
-  entry(258, 3, 1, 8);        // BitsPerSample
-  entry(259, 3, 1, 1);        // Compression: none
-  entry(262, 3, 1, 1);        // PhotometricInterpretation: BlackIsZero
-  entry(273, 4, 1, pixels);   // StripOffsets
-  entry(277, 3, 1, 1);        // SamplesPerPixel
-  entry(278, 3, 1, 8);        // RowsPerStrip
-  entry(279, 4, 1, 64);       // StripByteCounts
-  entry(282, 5, 1, xres);     // XResolution
-  entry(283, 5, 1, yres);     // YResolution
+  entry(254, 4, 1, 0);       // NewSubfileType
+  entry(256, 3, 1, 8);       // ImageWidth
+  entry(257, 3, 1, 8);       // ImageLength
+  entry(258, 3, 1, 8);       // BitsPerSample
+  entry(259, 3, 1, 1);       // Compression: none
+  entry(262, 3, 1, 1);       // PhotometricInterpretation: BlackIsZero
+  entry(273, 4, 1, pixels);  // StripOffsets
+  entry(277, 3, 1, 1);       // SamplesPerPixel
+  entry(278, 3, 1, 8);       // RowsPerStrip
+  entry(279, 4, 1, 64);      // StripByteCounts
+  entry(282, 5, 1, xres);    // XResolution
+  entry(283, 5, 1, yres);    // YResolution
   if (with_iptc) {
     if (o.iptc_type == TiffIptcType::kLong) {
       entry(33723, 4, static_cast<uint32_t>(payload.size() / 4), iptc_at);
@@ -257,8 +264,8 @@ std::string MakeEpsWithResources(std::string_view resources, const EpsOptions& o
     for (size_t k = 0; k < hex.size(); k += piece) ps += "% " + hex.substr(k, piece) + nl;
   }
   if (o.end_line) ps += "%EndPhotoshop" + nl;
-  ps += "newpath 0 0 moveto 8 0 lineto 8 8 lineto 0 8 lineto closepath" + nl +
-        "0.5 setgray fill" + nl + "showpage" + nl + "%%EOF" + nl;
+  ps += "newpath 0 0 moveto 8 0 lineto 8 8 lineto 0 8 lineto closepath" + nl + "0.5 setgray fill" +
+        nl + "showpage" + nl + "%%EOF" + nl;
   if (!o.dos_binary) return ps;
   std::string h("\xC5\xD0\xD3\xC6", 4);
   const uint32_t header = 30;

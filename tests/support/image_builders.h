@@ -92,9 +92,9 @@ struct EpsOptions {
   size_t line_bytes = 32;
   size_t split_at = 0;
   bool lowercase = false;
-  bool end_line = true;           // write the "%EndPhotoshop" line
-  std::string line_end = "\n";    // "\n", "\r", "\r\n" or "\n\r"
-  bool dos_binary = false;        // wrap in a DOS EPS binary header
+  bool end_line = true;         // write the "%EndPhotoshop" line
+  std::string line_end = "\n";  // "\n", "\r", "\r\n" or "\n\r"
+  bool dos_binary = false;      // wrap in a DOS EPS binary header
   // DOS EPS: bytes of preview placed in front of the PostScript section, so
   // that it starts in the second half of the file when large.
   size_t preview_before = 0;

@@ -129,29 +129,37 @@ std::vector<std::pair<std::string, std::string>> MetadataFuzzSeeds(std::string_v
   if (target == "iim_walk_fuzz" || target == "record_run_fuzz" || target == "install_iptc_fuzz") {
     std::string swapped = iptc;
     std::swap(swapped[7], swapped[8]);
-    seeds = {{"block", iptc},
-             {"envelope", MakeIptcBlock({{1, 90, "\x1B%G"}}, false) + iptc + "\xEE\xEE\xEE\xEE\xEE"},
-             {"swapped", swapped},
-             {"extended", MakeExtendedDataset(2, 120, "extended value") + iptc},
-             {"empty_and_240", MakeIptcBlock({{2, 5, ""}, {2, 240, "x"}, {2, 120, "c"}})},
-             {"placeholder", std::string(PlaceholderIptcBlock())}};
+    seeds = {
+        {"block", iptc},
+        {"envelope", MakeIptcBlock({{1, 90, "\x1B%G"}}, false) + iptc + "\xEE\xEE\xEE\xEE\xEE"},
+        {"swapped", swapped},
+        {"extended", MakeExtendedDataset(2, 120, "extended value") + iptc},
+        {"empty_and_240", MakeIptcBlock({{2, 5, ""}, {2, 240, "x"}, {2, 120, "c"}})},
+        {"placeholder", std::string(PlaceholderIptcBlock())}};
   } else if (target == "photoshop_reader_fuzz") {
-    seeds = {{"ps3.jpg", MakeJpegWithIptc(kSeedCaption)},
-             {"ps25.jpg", MakeJpegWithIptc(kSeedCaption, {.identifier = App13Identifier::kPhotoshop25})},
-             {"segments.jpg", MakeJpegWithIptc(kSeedCaption, {.segments = 3})},
-             {"macbinary.jpg", WrapMacBinary(MakeJpegWithIptc(kSeedCaption))}};
+    seeds = {
+        {"ps3.jpg", MakeJpegWithIptc(kSeedCaption)},
+        {"ps25.jpg", MakeJpegWithIptc(kSeedCaption, {.identifier = App13Identifier::kPhotoshop25})},
+        {"segments.jpg", MakeJpegWithIptc(kSeedCaption, {.segments = 3})},
+        {"macbinary.jpg", WrapMacBinary(MakeJpegWithIptc(kSeedCaption))}};
   } else if (target == "eps_reader_fuzz") {
     seeds = {{"plain.eps", MakeEpsWithIptc(kSeedCaption, {.line_bytes = 16})},
              {"split.eps", MakeEpsWithIptc(kSeedCaption, {.line_bytes = 16, .split_at = 7})},
              {"dos.eps", MakeEpsWithIptc(kSeedCaption, {.dos_binary = true})},
-             {"dos_late.eps", MakeEpsWithIptc(kSeedCaption, {.dos_binary = true, .preview_before = 2000})}};
+             {"dos_late.eps",
+              MakeEpsWithIptc(kSeedCaption, {.dos_binary = true, .preview_before = 2000})}};
   } else if (target == "tiff_reader_fuzz") {
     seeds = {{"be_long.tif", MakeTiffWithIptc(kSeedCaption)},
              {"le_long.tif", MakeTiffWithIptc(kSeedCaption, {.big_endian = false})},
-             {"be_undefined.tif", MakeTiffWithIptc(kSeedCaption, {.iptc_type = TiffIptcType::kUndefined})},
-             {"le_undefined.tif", MakeTiffWithIptc(kSeedCaption, {.big_endian = false, .iptc_type = TiffIptcType::kUndefined})}};
+             {"be_undefined.tif",
+              MakeTiffWithIptc(kSeedCaption, {.iptc_type = TiffIptcType::kUndefined})},
+             {"le_undefined.tif",
+              MakeTiffWithIptc(kSeedCaption,
+                               {.big_endian = false, .iptc_type = TiffIptcType::kUndefined})}};
   } else if (target == "trailer_reader_fuzz") {
-    seeds = {{"chain", AppendTrailer("", {{1, iptc}, {2, MakeImageInfoBlock(640, 480, 3, 300000, true)}, {7, "x"}})},
+    seeds = {{"chain",
+              AppendTrailer(
+                  "", {{1, iptc}, {2, MakeImageInfoBlock(640, 480, 3, 300000, true)}, {7, "x"}})},
              {"markers", AppendAxsMarkers("", iptc)},
              {"info", AppendTrailer("", {{2, MakeImageInfoBlock(8, 8, 1, 72000)}})}};
   }
