@@ -9,6 +9,7 @@
 #include <sys/inotify.h>
 #include <sys/poll.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -143,6 +144,12 @@ bool KernelHasInotify() {
 StatusOr<std::unique_ptr<StopSignals>> StopSignals::Install() {
   std::unique_ptr<StopSignals> stop(new StopSignals());
   sigset_t set = StopSignalSet();
+  // A process started in the background by a shell inherits SIGINT ignored,
+  // and an ignored signal is discarded instead of being queued for the
+  // signalfd: take the default disposition back (the signals are blocked
+  // below, so the default action never runs).
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   int rc = pthread_sigmask(SIG_BLOCK, &set, &stop->old_mask_);
   if (rc != 0) return OsError("cannot block the stop signals", rc);
   stop->mask_saved_ = true;
