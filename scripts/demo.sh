@@ -21,7 +21,8 @@ cmake --build "$build" -j "$(nproc)" --target vantrel vantrelctl make_sample_ima
 start="$demo/start"
 images="$demo/images"
 index="$demo/index"
-mkdir -p "$start" "$images" "$index"
+pdf="$demo/pdf"
+mkdir -p "$start" "$images" "$index" "$pdf"
 
 echo "demo: writing sample images into $images"
 "$build/make_sample_images" "$images"
@@ -32,6 +33,7 @@ if [ ! -f "$start/Vantrel CONFIGURATION DATA" ] || ! "${ctl[@]}" config show | g
   "${ctl[@]}" index add Demo "$index"
   "${ctl[@]}" folder add 0 "$images"
   "${ctl[@]}" index set 0 active 1
+  "${ctl[@]}" pdf set --folder "$pdf"
 fi
 "${ctl[@]}" config show
 
