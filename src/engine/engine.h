@@ -154,7 +154,8 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  // Waits for running calls to end, closes every database. Idempotent.
+  // Waits for running calls to end, closes every database. Idempotent. Must
+  // not be called from a message callback (it would wait for itself).
   void Stop();
 
   bool thesaurus_found() const;
