@@ -15,7 +15,6 @@ namespace {
 // A log file larger than this is not read back for an append; the line then
 // stays in the event list only. It keeps one process from holding a runaway
 // file in memory.
-constexpr size_t kMaxLogFileBytes = size_t{256} << 20;
 
 bool IsForbiddenInFileName(unsigned char c, size_t position) {
   if (c < 32) return true;  // NUL and characters 1 to 31
@@ -97,21 +96,14 @@ std::string LogFilePath(const std::string& log_folder, const std::string& defaul
 }
 
 Status AppendLogLine(FileSystem* fs, const std::string& path, std::string_view line) {
-  std::string content;
-  StatusOr<std::string> old = fs->ReadFile(path, kMaxLogFileBytes);
-  if (old.ok()) {
-    content = std::move(old).value();
-  } else if (!old.status().IsNotFound()) {
-    return old.status();
-  } else {
+  if (!fs->Exists(path)) {
     std::string parent = ParentFolder(path);
     if (!parent.empty()) VANTREL_RETURN_IF_ERROR(fs->CreateFolders(parent));
   }
-  content.append(line.data(), line.size());
-  content += '\n';
-  // The whole file is replaced at once, so a failed write leaves the lines
-  // written before intact.
-  return fs->WriteFileAtomic(path, content);
+  std::string record(line);
+  record += '\n';
+  // One appending write per line: the lines written before are never touched.
+  return fs->AppendToFile(path, record);
 }
 
 }  // namespace vantrel

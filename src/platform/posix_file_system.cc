@@ -307,6 +307,25 @@ class PosixFileSystem final : public FileSystem {
     return std::unique_ptr<WritableFile>(new PosixWritableFile(fd, path));
   }
 
+  StatusOr<std::unique_ptr<WritableFile>> OpenForOverwrite(const std::string& path,
+                                                            int mode) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    // No O_TRUNC: a reader of the old, longer content keeps its tail.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd < 0) return ErrnoStatus("cannot open for writing", path, errno);
+    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd, path));
+  }
+
+  Status AppendToFile(const std::string& path, std::string_view data) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (fd.get() < 0) return ErrnoStatus("cannot open for appending", path, errno);
+    // One write call: with O_APPEND the kernel places it at the end as a whole.
+    VANTREL_RETURN_IF_ERROR(WriteAll(fd.get(), data, path));
+    if (::close(fd.Release()) != 0) return ErrnoStatus("cannot close", path, errno);
+    return Status::Ok();
+  }
+
   Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
     if (path.back() == '/') return Status::InvalidArgument("not a file name: " + path);

@@ -153,6 +153,27 @@ StatusOr<std::unique_ptr<WritableFile>> FaultFileSystem::OpenForWrite(const std:
       new FaultWritableFile(this, std::move(file).value(), path));
 }
 
+StatusOr<std::unique_ptr<WritableFile>> FaultFileSystem::OpenForOverwrite(
+    const std::string& path, int mode) {
+  VANTREL_RETURN_IF_ERROR(CheckWrite(path, 0, nullptr));
+  auto file = base_->OpenForOverwrite(path, mode);
+  if (!file.ok()) return file.status();
+  return std::unique_ptr<WritableFile>(
+      new FaultWritableFile(this, std::move(file).value(), path));
+}
+
+Status FaultFileSystem::AppendToFile(const std::string& path, std::string_view data) {
+  uint64_t allowed = data.size();
+  Status s = CheckWrite(path, data.size(), &allowed);
+  if (s.ok()) return base_->AppendToFile(path, data);
+  // A full disk takes what fits, like a real append.
+  if (s.code() == StatusCode::kResourceExhausted && allowed > 0) {
+    VANTREL_RETURN_IF_ERROR(
+        base_->AppendToFile(path, data.substr(0, static_cast<size_t>(allowed))));
+  }
+  return s;
+}
+
 Status FaultFileSystem::WriteFileAtomic(const std::string& path, std::string_view data,
                                         int mode) {
   uint64_t allowed = data.size();

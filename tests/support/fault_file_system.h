@@ -59,6 +59,9 @@ class FaultFileSystem : public FileSystem {
                                       size_t length) override;
   StatusOr<std::unique_ptr<WritableFile>> OpenForWrite(const std::string& path,
                                                        int mode) override;
+  StatusOr<std::unique_ptr<WritableFile>> OpenForOverwrite(const std::string& path,
+                                                            int mode) override;
+  Status AppendToFile(const std::string& path, std::string_view data) override;
   Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override;
   Status WriteFile(const std::string& path, std::string_view data) override;
   StatusOr<FileInfo> Stat(const std::string& path) override;
