@@ -32,6 +32,8 @@ int CmdLogSet(const CtlCall& call, const CtlEnv& env);
 int CmdPdfSet(const CtlCall& call, const CtlEnv& env);
 // list FILE [--json] [--by-time]
 int CmdList(const CtlCall& call, const CtlEnv& env);
+// inspect FILE [--no-docinfo]
+int CmdInspect(const CtlCall& call, const CtlEnv& env);
 
 // Prints "error: MESSAGE" and a hint to the command's --help; returns kCtlUsage.
 int UsageError(const CtlEnv& env, const std::string& command, const std::string& message);

@@ -29,6 +29,7 @@ constexpr char kTopHelp[] =
     "  log set [OPTIONS]                    change the log file settings\n"
     "  pdf set [OPTIONS]                    change the PDF thumbnail settings\n"
     "  list FILE [--json] [--by-time]       print a list file or hit file\n"
+    "  inspect FILE [--no-docinfo]          show what the server reads from a picture\n"
     "\n"
     "Every command takes --help. Index numbers count from 0, as \"config show\"\n"
     "prints them.\n"
@@ -117,6 +118,8 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
   Command command = nullptr;
   if (word == "list") {
     command = CmdList;
+  } else if (word == "inspect") {
+    command = CmdInspect;
   } else {
     auto group = Groups().find(word);
     if (group == Groups().end()) return UsageError(env, "", "unknown command \"" + word + "\"");
@@ -135,7 +138,7 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
   call.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   // Commands that only read (help, show, list) work without the folder;
   // everything else needs the start directory to exist.
-  bool needs_dir = command != CmdList && command != CmdConfigShow;
+  bool needs_dir = command != CmdList && command != CmdConfigShow && command != CmdInspect;
   bool wants_help = false;
   for (const std::string& a : call.args) wants_help |= (a == "--help" || a == "-h");
   if (needs_dir && !wants_help && !env.fs->IsFolder(call.dir)) {
