@@ -135,7 +135,10 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
   const std::string encoded = EncodeValue(value);
   size_t header = FindSection(section);
   if (header == std::string::npos) {
-    lines_.push_back(ParseLine("[" + std::string(Trim(section)) + "]"));
+    std::string header_line = "[";
+    header_line.append(Trim(section));
+    header_line.push_back(']');
+    lines_.push_back(ParseLine(header_line));
     lines_.push_back(ParseLine(std::string(wanted_key) + "=" + encoded));
     return true;
   }
