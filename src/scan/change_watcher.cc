@@ -21,7 +21,7 @@ std::string KeyOfRelativeName(const std::string& native) {
 }  // namespace
 
 bool IsRequestFileName(std::string_view name) {
-  if (name.size() < 3) return false;
+  if (name.size() < 3 || name.size() > 255) return false;
   std::string_view tail = name.substr(name.size() - 3);
   return tail == "REQ" || tail == "QRY";
 }

@@ -51,7 +51,9 @@ struct ArmedFolder {
   std::string reason;  // why not armed ("" when armed or silently skipped)
 };
 
-// True when `name` (a code-page name) ends in "REQ" or "QRY", upper case exactly.
+// The arrival filter for request files: true when `name` (a code-page name of
+// at most 255 characters) ends in "REQ" or "QRY", upper case exactly; a
+// ".req" is never served.
 bool IsRequestFileName(std::string_view name);
 
 class ChangeWatcher {

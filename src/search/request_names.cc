@@ -6,24 +6,14 @@
 namespace vantrel {
 namespace {
 
-constexpr size_t kMaxRequestNameLength = 255;
 // Extensions are looked for among this many last characters.
 constexpr size_t kExtensionWindow = 4;
-
-bool EndsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
 
 size_t WindowStart(std::string_view name) {
   return name.size() > kExtensionWindow ? name.size() - kExtensionWindow : 0;
 }
 
 }  // namespace
-
-bool IsRequestFileName(std::string_view name) {
-  if (name.size() > kMaxRequestNameLength) return false;
-  return EndsWith(name, "REQ") || EndsWith(name, "QRY");
-}
 
 RequestKind KindOfRequest(std::string_view name) {
   size_t dot = name.rfind('.');

@@ -14,15 +14,14 @@
 #include <string_view>
 
 #include "platform/code_page.h"
+#include "scan/change_watcher.h"
 
 namespace vantrel {
 
 enum class RequestKind { kSearch, kQuery };
 
-// The arrival filter: a name counts as a request only when it ends in the
-// upper-case letters "REQ" or "QRY" (no other case; ".req" is never served)
-// and has at most 255 characters.
-bool IsRequestFileName(std::string_view name);
+// The arrival filter, IsRequestFileName, belongs to the change watcher
+// (scan/change_watcher.h), which applies it when a request file arrives.
 
 // How a request is handled: as a query request when the characters after the
 // last dot among the name's last four characters are "QRY" in any letter
