@@ -5,9 +5,10 @@
 // MappedFile::Open maps the file read-only (mmap, MAP_PRIVATE); when mapping
 // fails (an empty file, a file system without mmap) the whole file is read
 // into memory instead. The contents never change through this class.
-// A mapped file that another process truncates while it is mapped raises
-// SIGBUS on access to the lost pages; callers read image files that the
-// server itself never writes.
+// A file that another process truncates while it is mapped does not crash
+// the reader: the lost pages read as zeros and damaged() becomes true, so the
+// caller knows that the contents it read are not the file's (and reads the
+// file again later).
 //
 // Thread safety: a MappedFile is immutable after Open and may be read from
 // any thread. FileViewLock may be taken from any thread; taking it for a path
@@ -43,12 +44,16 @@ class MappedFile {
   std::string_view data() const { return {data_, size_}; }
   size_t size() const { return size_; }
   bool mapped() const { return mapped_; }
+  // True when the file shrank while mapped and pages beyond its new end were
+  // read (as zeros).
+  bool damaged() const;
 
  private:
   MappedFile() = default;
   const char* data_ = nullptr;
   size_t size_ = 0;
   bool mapped_ = false;
+  int guard_slot_ = -1;  // slot in the SIGBUS guard while mapped
   std::string copy_;  // the contents when not mapped
 };
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/file_system.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -53,6 +54,37 @@ TEST(FileViewLock, OneHolderPerPath) {
   waiter.join();  // the waiter got the lock once it was released
   FileViewLock again;
   EXPECT_TRUE(FileViewLock::TryLock("/images/one.jpg", &again));
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// A picture that is cut short while the server reads it (a client saving over
+// it) must not end the process.
+TEST(MappedFile, FileTruncatedWhileMappedReadsAsZerosAndIsMarkedDamaged) {
+  TempDir dir;
+  const size_t size = 256 * 1024;
+  ASSERT_TRUE(dir.WriteFile("pic.jpg", std::string(size, '\x5a')));
+  StatusOr<std::unique_ptr<MappedFile>> file = MappedFile::Open(dir.Path("pic.jpg"));
+  ASSERT_TRUE(file.ok());
+  ASSERT_TRUE((*file)->mapped());
+  EXPECT_FALSE((*file)->damaged());
+  // Truncated in place, as a writer that replaces the content does.
+  ASSERT_TRUE(DefaultFileSystem()->WriteFile(dir.Path("pic.jpg"), "short").ok());
+  std::string_view data = (*file)->data();
+  size_t nonzero_tail = 0;
+  for (size_t i = 8192; i < data.size(); ++i) nonzero_tail += data[i] != 0;
+  EXPECT_EQ(nonzero_tail, 0u);
+  EXPECT_TRUE((*file)->damaged());
+
+  // A later mapping of the new content is clean.
+  StatusOr<std::unique_ptr<MappedFile>> again = MappedFile::Open(dir.Path("pic.jpg"));
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ((*again)->data(), "short");
+  EXPECT_FALSE((*again)->damaged());
 }
 
 }  // namespace
