@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/string_file.h"
+
 namespace vantrel {
 namespace {
 
@@ -27,25 +29,6 @@ std::string EncodeSkipTable(const std::array<uint32_t, kListSkipEntries>& skip) 
   return out;
 }
 
-// A WritableFile over a string, for EncodeListFile.
-class StringFile : public WritableFile {
- public:
-  Status Append(std::string_view data) override {
-    bytes_.append(data);
-    return Status::Ok();
-  }
-  Status WriteAt(uint64_t offset, std::string_view data) override {
-    if (bytes_.size() < offset + data.size()) bytes_.resize(offset + data.size());
-    bytes_.replace(offset, data.size(), data);
-    return Status::Ok();
-  }
-  Status Sync() override { return Status::Ok(); }
-  Status Close() override { return Status::Ok(); }
-  std::string Take() { return std::move(bytes_); }
-
- private:
-  std::string bytes_;
-};
 
 }  // namespace
 

@@ -27,7 +27,7 @@
 
 #include "metadata/caption_record.h"
 #include "metadata/caption_text.h"
-#include "metadata/inspect.h"
+#include "metadata/file_report.h"
 #include "metadata/mac_resource_fork.h"
 #include "metadata/photoshop_reader.h"
 #include "platform/file_streams.h"

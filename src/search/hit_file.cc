@@ -4,31 +4,13 @@
 #include <utility>
 
 #include "core/list_file.h"
+#include "platform/string_file.h"
 #include "platform/paths.h"
 #include "search/request_names.h"
 
 namespace vantrel {
 namespace {
 
-// A WritableFile over a string that only grows (EncodeHitFile).
-class StringSink : public WritableFile {
- public:
-  Status Append(std::string_view data) override {
-    bytes_.append(data);
-    return Status::Ok();
-  }
-  Status WriteAt(uint64_t offset, std::string_view data) override {
-    if (bytes_.size() < offset + data.size()) bytes_.resize(offset + data.size());
-    bytes_.replace(offset, data.size(), data);
-    return Status::Ok();
-  }
-  Status Sync() override { return Status::Ok(); }
-  Status Close() override { return Status::Ok(); }
-  std::string Take() { return std::move(bytes_); }
-
- private:
-  std::string bytes_;
-};
 
 ListFileWriteOptions WriteOptions(uint32_t hits_found, uint32_t limit) {
   ListFileWriteOptions options;
@@ -45,7 +27,7 @@ Status WriteHitFile(const BrowseList& hits, uint32_t hits_found, uint32_t limit,
 }
 
 std::string EncodeHitFile(const BrowseList& hits, uint32_t hits_found, uint32_t limit) {
-  StringSink sink;
+  StringFile sink;
   // Writing into a string cannot fail.
   WriteHitFile(hits, hits_found, limit, &sink).IgnoreError();
   return sink.Take();

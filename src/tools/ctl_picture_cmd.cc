@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "metadata/inspect.h"
+#include "metadata/file_report.h"
 #include "metadata/mac_streams.h"
 #include "platform/file_streams.h"
 #include "tools/ctl_args.h"

@@ -1,4 +1,4 @@
-#include "metadata/inspect.h"
+#include "metadata/file_report.h"
 
 #include <gtest/gtest.h>
 
