@@ -144,9 +144,7 @@ void DatabaseTask::RunTask() {
       threads.JoinStatusPump();
       services.engine->Stop();
       DrainStatus();
-      context_.reset();
-      shutdown_state_ = 2;
-      return;
+      break;
     }
 
     task.relaunch = false;
@@ -181,15 +179,15 @@ void DatabaseTask::RunTask() {
     services.engine->Stop();
     DrainStatus();
 
-    if (!restart_noted) {
-      context_.reset();
-      shutdown_state_ = 2;
-      return;
-    }
+    if (!restart_noted) break;
     ActOnRestart();
     task.restart = false;
     task.stop = false;
   }
+  // The cycle's workers are gone (their objects ended with the loop's
+  // scope); only now may the context they used go.
+  context_.reset();
+  shutdown_state_ = 2;
 }
 
 bool DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
