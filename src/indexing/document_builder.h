@@ -1,0 +1,107 @@
+// The image document builder: one plain-text document per image file.
+//
+// For every file of an image folder the builder writes an image document
+// (attribute groups " QxQ... value ZqZ ", caption groups, the caption markers,
+// the date groups and the name and folder groups), keeps the file's entries
+// in TIMELIST, CHARLIST, DIRLIST and the indexed list in step, and hands the
+// document to the pending-document table through `DocumentServices`.
+//
+// Two levels:
+//   ComposeImageDocument  the document text of one file, nothing else (used
+//                         by the builder and by `vantrelctl inspect`);
+//   BuildImageDocument    the whole per-file step: list checks, composing,
+//                         status messages, the hand-over, the indexed list,
+//                         statistics and the "Indexing File" log line.
+//
+// Documents are code-page text. Full paths in the document (file name,
+// folder path and folder name groups) are the native paths, converted to
+// the code page.
+//
+// Thread safety: BuildImageDocument runs on the thread that indexes the
+// index; every list operation takes the index's list lock for that one
+// operation. ComposeImageDocument is reentrant.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/task_context.h"
+#include "metadata/caption_text.h"
+#include "platform/file_system.h"
+
+namespace vantrel {
+
+class FileStreams;
+
+// The size of the document buffer; PDF text is cut to kMaxPdfTextBytes so the
+// groups after it fit.
+inline constexpr size_t kDocumentCapacity = 262144;
+inline constexpr size_t kMaxPdfTextBytes = 261144;
+
+// What a document is composed with.
+struct DocumentOptions {
+  FileSystem* fs = nullptr;        // DefaultFileSystem() when null
+  FileStreams* streams = nullptr;  // DefaultFileStreams() when null (Finder type, Mac streams)
+  bool read_document_info = true;  // the index's document-info option
+  bool convert_mac_text = false;   // the index's Macintosh text conversion option
+  EmptyFieldMode empty_fields = EmptyFieldMode::kCommon;
+  // The text of a PDF file (its information entries and page words), or ""
+  // when it has none or cannot be read. Not asked when empty.
+  std::function<std::string(const std::string& native_path)> pdf_text;
+};
+
+// One file to compose.
+struct DocumentFile {
+  std::string native_path;  // the file
+  std::string file_key;     // "03Sport\img.jpg" (code page, '\')
+  uint32_t time = 0;        // file time stamp; 0: read from the file
+};
+
+struct ComposedDocument {
+  bool opened = false;     // false: the file could not be opened (no document)
+  std::string text;        // the document, zero bytes replaced by blanks
+  uint32_t type_code = 0;  // four characters, first in the highest byte; 0 unknown
+  bool is_pdf = false;
+  // A fault while reading the contents was caught: the first byte became a
+  // blank and the document holds the groups written before it plus the tail.
+  bool text_problem = false;
+};
+
+// Composes the document of one file (steps from the type code to the tail
+// groups). Tries to open the file up to 20 times, 20 ms apart.
+ComposedDocument ComposeImageDocument(const DocumentFile& file, const DocumentOptions& options);
+
+// What the builder hands on.
+struct DocumentServices {
+  // Adds a finished document to the pending-document table of index `index`.
+  std::function<void(int index, std::string_view text, std::string_view file_key,
+                     uint32_t time)>
+      add_document;
+  // Queues the thumbnail job of a PDF file. May be empty.
+  std::function<void(int index, const std::string& native_path, std::string_view file_key,
+                     const std::string& native_root, uint32_t time, uint32_t type_code)>
+      queue_thumbnail;
+  // Posts the index statistics record (status message 23) of index `index`.
+  std::function<void(int index)> post_statistics;
+};
+
+// One file to build.
+struct BuildRequest {
+  int index = 0;
+  std::string native_path;
+  std::string file_key;
+  std::string native_root;  // the image folder's root
+  uint32_t time = 0;        // 0: read from the file
+  bool change = false;      // called for a reported change (not a scan)
+};
+
+// The per-file step of scans and change passes. Uses task.indexes[index]'s
+// lists, posts status messages and the log line through `task`. The three
+// per-index fields of `options` (document info, Mac text, empty fields) are
+// taken from task.config.indexes[index]; the rest from `options`.
+void BuildImageDocument(TaskContext& task, const DocumentServices& services,
+                        const DocumentOptions& options, const BuildRequest& request);
+
+}  // namespace vantrel

@@ -1,0 +1,86 @@
+// The search result cache: the results of broad searches kept in memory, so
+// that a repeated search is answered without the engine, and kept current
+// when a small batch of new documents enters the index.
+//
+// 50 slots. A slot is keyed by the engine folder, the query text (bytes,
+// case matters), the option bits and the fuzziness. The cache is off until
+// its first look-up and on from then on.
+//
+// The engine lock: one server-wide lock held by the flush while it builds the
+// temporary index of a small batch and refreshes or drops this cache. Look-up
+// and Store never wait for it: a busy engine means no cached answer and no
+// storing.
+//
+// Thread safety: every method may be called from any thread; Refresh and
+// Drop require the engine lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/mutex.h"
+
+namespace vantrel {
+
+inline constexpr int kCacheSlots = 50;
+
+// One kept hit: the file time stamp and file key of a document name.
+struct CachedHit {
+  uint32_t time = 0;
+  std::string file_key;
+};
+
+class ResultCache {
+ public:
+  ResultCache();
+  ~ResultCache();
+  ResultCache(const ResultCache&) = delete;
+  ResultCache& operator=(const ResultCache&) = delete;
+
+  Mutex& engine_lock() RETURN_CAPABILITY(engine_lock_) { return engine_lock_; }
+
+  // Switches the cache on. When the engine lock is free and a filled slot
+  // matches, calls `hit` once per kept result in slot order, raises the
+  // slot's use count and returns true; otherwise returns false.
+  bool Lookup(std::string_view engine_folder, std::string_view query, uint32_t flags,
+              int fuzziness, const std::function<void(std::string_view file_key, uint32_t time)>& hit)
+      EXCLUDES(engine_lock_);
+
+  // True when the engine lock is free at this moment (tried without waiting
+  // and released at once): the search may collect its hits for Store.
+  bool CollectionAllowed() EXCLUDES(engine_lock_);
+
+  // Keeps the collected `hits` of a finished search (see the slot rules in
+  // the .cc). Does nothing when the engine lock is busy, or when the search
+  // had no wide-result flag and collected fewer than 200 hits.
+  void Store(std::string_view engine_folder, std::vector<CachedHit> hits, std::string_view query,
+             uint32_t flags, int fuzziness, bool wide_result) EXCLUDES(engine_lock_);
+
+  // After a batch of fewer than 9 documents was indexed into the temporary
+  // index: every slot of `engine_folder` whose option bits include 4 or 8 is
+  // freed; every other slot of it appends the hits of its search over the
+  // temporary index, which `search_batch` runs (query, flags, fuzziness) and
+  // returns.
+  void Refresh(std::string_view engine_folder,
+               const std::function<std::vector<CachedHit>(const std::string& query, uint32_t flags,
+                                                          int fuzziness)>& search_batch)
+      REQUIRES(engine_lock_);
+
+  // Frees every slot of `engine_folder`.
+  void Drop(std::string_view engine_folder) REQUIRES(engine_lock_);
+
+  // Whether the first look-up has happened.
+  bool enabled() const;
+
+ private:
+  struct Slot;
+  Mutex engine_lock_;
+  Mutex slots_lock_ ACQUIRED_AFTER(engine_lock_);
+  std::vector<Slot>* slots_ GUARDED_BY(slots_lock_) = nullptr;
+  bool enabled_ GUARDED_BY(slots_lock_) = false;
+};
+
+}  // namespace vantrel
