@@ -31,6 +31,7 @@
 #include <string_view>
 
 #include "core/browse_list.h"
+#include "core/change_arrivals.h"
 #include "core/change_queue.h"
 #include "core/config_file.h"
 #include "core/fifo_queue.h"
@@ -128,6 +129,7 @@ class TaskContext {
   std::atomic<uint32_t> log_flags{kDefaultLogFlags};
 
   AutoResetEvent action_event;  // wakes the search dispatcher
+  ChangeArrivals change_arrivals;  // wakes the main loop for an early update job
   FifoQueue<StatusMessage> status_queue;
 
   Configuration config;  // the task's own copy; see the header comment

@@ -139,8 +139,11 @@ void TaskWorkers::OnImageFolderChange(int index, int slot, ChangeEntry entry) {
     std::fprintf(stderr, "vantrel: change index %d folder %02d action %u: %s\n", index, slot,
                  entry.action, entry.key.c_str());
   }
-  MutexLock lock(&task_->change_queue_lock);
-  task_->indexes[index].folders[slot].change_queue.Put(std::move(entry));
+  {
+    MutexLock lock(&task_->change_queue_lock);
+    task_->indexes[index].folders[slot].change_queue.Put(std::move(entry));
+  }
+  task_->change_arrivals.Note();
 }
 
 void TaskWorkers::OnSearchRequest(int index, const std::string& name, uint32_t action) {
