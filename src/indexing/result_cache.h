@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,13 +74,39 @@ class ResultCache {
   void Drop(std::string_view engine_folder) REQUIRES(engine_lock_);
 
   // Whether the first look-up has happened.
-  bool enabled() const;
+  bool enabled() const EXCLUDES(slots_lock_);
+
+  // What one slot holds, for the console and for tests.
+  struct SlotInfo {
+    size_t count = 0;  // kept results; 0 = free
+    uint32_t use_count = 0;
+    std::string engine_folder;
+    std::string query;
+    uint32_t flags = 0;
+    int fuzziness = 0;
+  };
+  // Slot `slot` (0 to 49); a free slot for any other number.
+  SlotInfo InfoOf(int slot) const EXCLUDES(slots_lock_);
 
  private:
-  struct Slot;
+  struct Slot {
+    // Shared so that a look-up can walk the results after releasing the
+    // locks; Refresh copies before appending when a walk still holds them.
+    std::shared_ptr<std::vector<CachedHit>> results;
+    uint32_t use_count = 0;
+    std::string query;  // kept whole: a cut text would match other queries
+    std::string engine_folder;
+    uint32_t flags = 0;
+    int fuzziness = 0;
+    size_t count() const { return results ? results->size() : 0; }
+    void Free() { results.reset(); }
+  };
+  // The slot a new result set goes to (see the rules in the .cc).
+  static int ChooseSlot(const std::vector<Slot>& slots, bool wide_result);
+
   Mutex engine_lock_;
-  Mutex slots_lock_ ACQUIRED_AFTER(engine_lock_);
-  std::vector<Slot>* slots_ GUARDED_BY(slots_lock_) = nullptr;
+  mutable Mutex slots_lock_ ACQUIRED_AFTER(engine_lock_);
+  std::vector<Slot> slots_ GUARDED_BY(slots_lock_);
   bool enabled_ GUARDED_BY(slots_lock_) = false;
 };
 

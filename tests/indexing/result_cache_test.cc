@@ -1,0 +1,244 @@
+#include "indexing/result_cache.h"
+
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+constexpr char kFolder[] = "/srv/idx/VT_DATA/VT_INDEX";
+
+std::vector<CachedHit> Hits(size_t n, uint32_t first_time = 1000) {
+  std::vector<CachedHit> hits;
+  for (size_t i = 0; i < n; ++i) {
+    hits.push_back(CachedHit{first_time + static_cast<uint32_t>(i), "01f" + std::to_string(i)});
+  }
+  return hits;
+}
+
+// Looks `query` up; returns the kept hits, or nothing when not answered.
+std::optional<std::vector<CachedHit>> Ask(ResultCache& cache, const std::string& query,
+                                          uint32_t flags = 0x18, int fuzziness = 0,
+                                          const std::string& folder = kFolder) {
+  std::vector<CachedHit> got;
+  bool answered = cache.Lookup(folder, query, flags, fuzziness,
+                               [&](std::string_view key, uint32_t time) {
+                                 got.push_back(CachedHit{time, std::string(key)});
+                               });
+  if (!answered) return std::nullopt;
+  return got;
+}
+
+int SlotOf(const ResultCache& cache, const std::string& query) {
+  for (int i = 0; i < kCacheSlots; ++i) {
+    ResultCache::SlotInfo info = cache.InfoOf(i);
+    if (info.count > 0 && info.query == query) return i;
+  }
+  return -1;
+}
+
+TEST(ResultCacheTest, OffUntilFirstLookup) {
+  ResultCache cache;
+  EXPECT_FALSE(cache.enabled());
+  EXPECT_FALSE(Ask(cache, "boat*"));
+  EXPECT_TRUE(cache.enabled());
+}
+
+TEST(ResultCacheTest, StoredResultsAnswerTheSameSearchInOrder) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(300), "boat*", 0x18, 0, false);
+  std::optional<std::vector<CachedHit>> got = Ask(cache, "boat*");
+  ASSERT_TRUE(got);
+  ASSERT_EQ(got->size(), 300u);
+  EXPECT_EQ((*got)[0].file_key, "01f0");
+  EXPECT_EQ((*got)[0].time, 1000u);
+  EXPECT_EQ((*got)[299].file_key, "01f299");
+  int slot = SlotOf(cache, "boat*");
+  ASSERT_GE(slot, 30);  // ordinary searches go to the upper slots
+  EXPECT_EQ(cache.InfoOf(slot).use_count, 1u);
+  ASSERT_TRUE(Ask(cache, "boat*"));
+  EXPECT_EQ(cache.InfoOf(slot).use_count, 2u);
+}
+
+TEST(ResultCacheTest, KeyNeedsEveryPartEqual) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(250), "boat*", 0x18, 0, false);
+  EXPECT_FALSE(Ask(cache, "Boat*"));                 // case matters
+  EXPECT_FALSE(Ask(cache, "boat*", 0x10));           // option bits
+  EXPECT_FALSE(Ask(cache, "boat*", 0x18, 1));        // fuzziness
+  EXPECT_FALSE(Ask(cache, "boat*", 0x18, 0, "/other"));  // index
+  EXPECT_TRUE(Ask(cache, "boat*"));
+}
+
+TEST(ResultCacheTest, FewHitsKeptOnlyWithWideFlagAndEmptyNeverFound) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(199), "few*", 0x18, 0, false);
+  EXPECT_EQ(SlotOf(cache, "few*"), -1);
+  EXPECT_FALSE(Ask(cache, "few*"));
+
+  cache.Store(kFolder, Hits(3), "few*", 0x18, 0, true);
+  int slot = SlotOf(cache, "few*");
+  EXPECT_EQ(slot, 0);  // wide results may use every slot
+  EXPECT_TRUE(Ask(cache, "few*"));
+
+  // Zero hits with the wide flag: stored, but a slot with no results is free.
+  cache.Store(kFolder, {}, "none*", 0x18, 0, true);
+  EXPECT_FALSE(Ask(cache, "none*"));
+}
+
+TEST(ResultCacheTest, CaseDifferingQueriesTakeTwoSlots) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(200, 1), "Boat*", 0x18, 0, false);
+  cache.Store(kFolder, Hits(201, 5000), "boat*", 0x18, 0, false);
+  int a = SlotOf(cache, "Boat*");
+  int b = SlotOf(cache, "boat*");
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(Ask(cache, "Boat*")->size(), 200u);
+  EXPECT_EQ(Ask(cache, "boat*")->size(), 201u);
+}
+
+TEST(ResultCacheTest, OrdinarySearchesNeverTouchTheLowerSlots) {
+  ResultCache cache;
+  for (int i = 0; i < kCacheSlots; ++i) {
+    cache.Store(kFolder, Hits(10), "wide" + std::to_string(i), 0x18, 0, true);
+  }
+  for (int i = 0; i < kCacheSlots; ++i) {
+    ASSERT_EQ(cache.InfoOf(i).query, "wide" + std::to_string(i));
+  }
+  for (int i = 0; i < 40; ++i) {
+    cache.Store(kFolder, Hits(300), "ord" + std::to_string(i), 0x18, 0, false);
+  }
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_EQ(cache.InfoOf(i).query, "wide" + std::to_string(i)) << i;
+  }
+}
+
+// Fills slots 30-49 with searches of the given result counts and use
+// counts, stores one more ordinary search and returns the slot it took.
+int Replaced(const std::vector<std::pair<size_t, int>>& slots) {
+  ResultCache cache;
+  for (int i = 0; i < 30; ++i) {
+    cache.Store(kFolder, Hits(5), "low" + std::to_string(i), 0x18, 0, true);
+  }
+  for (size_t i = 0; i < slots.size(); ++i) {
+    std::string q = "q" + std::to_string(i);
+    cache.Store(kFolder, Hits(slots[i].first), q, 0x18, 0, true);
+    for (int u = 0; u < slots[i].second; ++u) Ask(cache, q);
+  }
+  cache.Store(kFolder, Hits(300), "new", 0x18, 0, false);
+  return SlotOf(cache, "new");
+}
+
+TEST(ResultCacheTest, ReplacementRules) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, std::pair<size_t, int>>> changes;  // slot offset -> (count, uses)
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {"u below 3 takes the least used", {{5, {100, 2}}, {7, {240, 1}}}, 37},
+      {"u 3..9 with few results takes the fewest", {{5, {100, 5}}, {7, {240, 4}}}, 35},
+      {"u 3..9, r at least 250: least used", {{5, {300, 5}}, {7, {260, 4}}}, 37},
+      {"u 10+, r 250..499: fewest", {{5, {300, 12}}, {7, {260, 15}}}, 37},
+      {"u 10+, r 500+: least used", {{5, {600, 11}}, {7, {550, 15}}}, 35},
+      {"ties go to the lowest slot", {{3, {100, 1}}, {9, {100, 1}}}, 33},
+  };
+  for (const Case& c : cases) {
+    // Slots 30-49: 1000 results and 20 uses unless the case says otherwise.
+    std::vector<std::pair<size_t, int>> slots(20, {1000, 20});
+    for (const auto& [offset, value] : c.changes) slots[offset] = value;
+    EXPECT_EQ(Replaced(slots), c.expected) << c.what;
+  }
+}
+
+TEST(ResultCacheTest, BusyEngineMeansNoAnswerAndNoStore) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(300), "boat*", 0x18, 0, false);
+  {
+    MutexLock held(&cache.engine_lock());
+    // Look-up and Store run on another thread: they must not wait.
+    std::thread other([&] {
+      EXPECT_FALSE(Ask(cache, "boat*"));
+      EXPECT_FALSE(cache.CollectionAllowed());
+      cache.Store(kFolder, Hits(300), "ship*", 0x18, 0, false);
+    });
+    other.join();
+  }
+  EXPECT_EQ(SlotOf(cache, "ship*"), -1);
+  EXPECT_TRUE(cache.CollectionAllowed());
+  EXPECT_TRUE(Ask(cache, "boat*"));
+}
+
+TEST(ResultCacheTest, RefreshAppendsAndFreesStemmingAndSynonymSlots) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(200), "plain*", 0x10, 0, false);
+  cache.Store(kFolder, Hits(200), "stem*", 0x14, 0, false);
+  cache.Store(kFolder, Hits(200), "syn*", 0x18, 0, false);
+  cache.Store("/other", Hits(200), "plain*", 0x10, 0, false);
+  std::vector<std::string> searched;
+  {
+    MutexLock held(&cache.engine_lock());
+    cache.Refresh(kFolder, [&](const std::string& q, uint32_t flags, int fuzz) {
+      searched.push_back(q);
+      EXPECT_EQ(flags, 0x10u);
+      EXPECT_EQ(fuzz, 0);
+      return std::vector<CachedHit>{{9000, "02new.jpg"}};
+    });
+  }
+  EXPECT_EQ(searched, std::vector<std::string>{"plain*"});
+  std::optional<std::vector<CachedHit>> got = Ask(cache, "plain*", 0x10);
+  ASSERT_TRUE(got);
+  ASSERT_EQ(got->size(), 201u);
+  EXPECT_EQ(got->back().file_key, "02new.jpg");
+  EXPECT_FALSE(Ask(cache, "stem*", 0x14));
+  EXPECT_FALSE(Ask(cache, "syn*", 0x18));
+  EXPECT_EQ(Ask(cache, "plain*", 0x10, 0, "/other")->size(), 200u);
+}
+
+TEST(ResultCacheTest, RefreshDoesNotChangeAnAnswerInProgress) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(200), "plain*", 0x10, 0, false);
+  size_t seen = 0;
+  cache.Lookup(kFolder, "plain*", 0x10, 0, [&](std::string_view, uint32_t) {
+    // The flush runs while this answer is being walked.
+    if (seen++ == 0) {
+      MutexLock held(&cache.engine_lock());
+      cache.Refresh(kFolder, [](const std::string&, uint32_t, int) {
+        return std::vector<CachedHit>(500, CachedHit{1, "03x"});
+      });
+    }
+  });
+  EXPECT_EQ(seen, 200u);
+  EXPECT_EQ(Ask(cache, "plain*", 0x10)->size(), 700u);
+}
+
+TEST(ResultCacheTest, DropFreesOnlyThatIndex) {
+  ResultCache cache;
+  cache.Store(kFolder, Hits(200), "a*", 0x10, 0, false);
+  cache.Store(kFolder, Hits(200), "b*", 0x10, 0, true);
+  cache.Store("/other", Hits(200), "a*", 0x10, 0, false);
+  {
+    MutexLock held(&cache.engine_lock());
+    cache.Drop(kFolder);
+  }
+  EXPECT_FALSE(Ask(cache, "a*", 0x10));
+  EXPECT_FALSE(Ask(cache, "b*", 0x10));
+  EXPECT_TRUE(Ask(cache, "a*", 0x10, 0, "/other"));
+}
+
+TEST(ResultCacheTest, LongQueriesAreKeptWhole) {
+  ResultCache cache;
+  std::string base(200, 'x');
+  cache.Store(kFolder, Hits(200), base + "a", 0x10, 0, false);
+  EXPECT_FALSE(Ask(cache, base + "b", 0x10));
+  EXPECT_TRUE(Ask(cache, base + "a", 0x10));
+}
+
+}  // namespace
+}  // namespace vantrel
