@@ -1,0 +1,87 @@
+// The poll thread's re-listing (Pipeline::ListChangedFolders, PollFolder):
+// new, changed and vanished files become queued changes, which the next
+// change pass turns into document updates.
+#include <set>
+#include <vector>
+
+#include "indexing/index_pipeline.h"
+#include "platform/paths.h"
+#include "scan/folder_scanner.h"
+
+namespace vantrel {
+
+std::vector<std::string> Pipeline::ListChangedFolders(TaskContext& task, int index, int slot) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+  std::vector<std::string> keys;
+  if (root.empty()) return keys;
+  CheckRoot(task, index, slot);
+  FolderScanner scanner(fs_, *cp_);
+  for (const ChangedFolder& folder : scanner.ListChangedFolders(
+           slot, root, task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist))) {
+    keys.push_back(folder.key);
+  }
+  return keys;
+}
+
+void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::string& folder_key) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+  if (root.empty() || folder_key.size() < 2) return;
+  FolderScanner scanner(fs_, *cp_);
+  const std::string native = scanner.NativeFolderPath(root, folder_key);
+  task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
+  task.PostStatus(StatusMessage::Text(kStatusFolderScanned, native));
+
+  std::vector<ScannedEntry> files;
+  if (!native.empty() && fs_->IsFolder(native)) files = scanner.ListFolderFiles(slot, root, native);
+  LockedBrowseList timelist = task.Locked(index, &runtime.timelist);
+  ImageFolderRuntime& folder = runtime.folders[static_cast<size_t>(slot)];
+  auto relative_native = [&root](const std::string& path) {
+    return path.size() > root.size() + 1 ? path.substr(root.size() + 1) : std::string();
+  };
+  std::set<std::string> listed;
+  bool queued = false;
+  for (const ScannedEntry& file : files) {
+    listed.insert(file.key);
+    if (timelist.Lookup(file.key, file.time)) continue;
+    MutexLock lock(&task.change_queue_lock);
+    folder.change_queue.Put(
+        ChangeEntry{file.key.substr(2), relative_native(file.native_path), kActionListed});
+    queued = true;
+  }
+
+  // Files recorded directly in this folder that the listing no longer shows.
+  std::vector<std::string> vanished;
+  timelist.WithLock([&](BrowseList& list) {
+    list.ForEach([&](const BrowseEntryView& e) {
+      std::string name = e.ExpandedName();
+      if (name.size() <= folder_key.size() || name.compare(0, folder_key.size(), folder_key) != 0) {
+        return true;
+      }
+      std::string_view rest = std::string_view(name).substr(folder_key.size());
+      if (folder_key.size() > 2) {
+        if (rest.front() != '\\') return true;
+        rest.remove_prefix(1);
+      }
+      if (rest.find('\\') == std::string_view::npos && listed.count(name) == 0) {
+        vanished.push_back(std::move(name));
+      }
+      return true;
+    });
+    return 0;
+  });
+  for (const std::string& key : vanished) {
+    std::string relative = key.substr(2);
+    // The file is gone; its path only tells the builder so.
+    std::string native_relative = KeyToNative(cp_->ToUtf8(relative));
+    MutexLock lock(&task.change_queue_lock);
+    folder.change_queue.Put(ChangeEntry{std::move(relative), std::move(native_relative),
+                                        kActionListed});
+    queued = true;
+  }
+  if (queued) task.change_arrivals.Note();
+}
+
+}  // namespace vantrel

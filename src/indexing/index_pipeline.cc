@@ -1,0 +1,331 @@
+#include "indexing/index_pipeline.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "core/file_names.h"
+#include "core/index_info.h"
+#include "core/index_statistics.h"
+#include "core/list_file.h"
+#include "core/text_table.h"
+#include "engine/document_name.h"
+#include "platform/paths.h"
+#include "scan/folder_scanner.h"
+
+namespace vantrel {
+namespace {
+
+// Changes of these names are dropped: files being written under a
+// temporary name.
+bool IsTemporaryName(std::string_view key) {
+  if (key.size() < 4) return false;
+  std::string_view ext = key.substr(key.size() - 4);
+  return ext[0] == '.' && (ext[1] | 0x20) == 't' && (ext[2] | 0x20) == 'm' &&
+         (ext[3] | 0x20) == 'p';
+}
+
+std::string TempIndexFolder(const IndexDefinition& def) {
+  return JoinNative(def.engine_folder, "VT_TMP");
+}
+
+}  // namespace
+
+Pipeline::Pipeline(PipelineOptions options)
+    : options_(std::move(options)),
+      fs_(options_.fs ? options_.fs : DefaultFileSystem()),
+      cp_(options_.code_page ? options_.code_page : &CodePage::Default()) {
+  for (auto& slots : root_state_) {
+    for (std::atomic<int>& s : slots) s = -1;
+  }
+}
+
+void Pipeline::Build(TaskContext& task, const BuildRequest& request) {
+  DocumentServices services;
+  services.add_document = [this, &task](int index, std::string_view text,
+                                        std::string_view file_key, uint32_t time) {
+    if (pending_index_ != index && !pending_.empty()) Flush(task, pending_index_, true);
+    pending_index_ = index;
+    // A full table is flushed once the builder has finished this file (it
+    // enters the indexed list after this call), so a failed batch can take
+    // every one of its documents out of the indexed list again.
+    if (pending_.Add(text, file_key, time)) flush_due_ = true;
+  };
+  services.post_statistics = [this, &task](int index) { PostStatistics(task, index); };
+  DocumentOptions document;
+  document.fs = fs_;
+  document.streams = options_.streams;
+  document.pdf_text = options_.pdf_text;
+  BuildImageDocument(task, services, document, request);
+  if (flush_due_) {
+    flush_due_ = false;
+    Flush(task, pending_index_, /*automatic=*/true);
+  }
+}
+
+void Pipeline::Flush(TaskContext& task, int index, bool automatic) {
+  IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  Engine* engine = options_.engine ? options_.engine->engine() : nullptr;
+  const size_t batch = pending_.size();
+  if (engine == nullptr) {
+    if (batch != 0) {
+      if (!failure_logged_[static_cast<size_t>(index)]) {
+        task.LogFromTask("Cannot index " + std::to_string(batch) + " documents into " +
+                         def.index_folder + ": the full-text engine is not running");
+        failure_logged_[static_cast<size_t>(index)] = true;
+      }
+      RequeueFailedBatch(task, index);
+    }
+    pending_.Clear();
+    return;
+  }
+  if (batch != 0) {
+    StatusOr<IndexInfo> info = engine->GetIndexInfo(def.engine_folder);
+    IndexJob job;
+    job.index_folder = def.engine_folder;
+    job.from_changes = pending_.from_changes();
+    job.create = !info.ok();
+    job.add = true;
+    const std::string adding = Text(TextId::IDS_ADDINGTEXT);
+    EngineDataSource source = pending_.DataSource([&task, &adding](int percent) {
+      char line[64];
+      std::snprintf(line, sizeof line, " %i%c ", percent, '%');
+      task.PostStatus(StatusMessage::Text(kStatusOperation, adding + line));
+    });
+    job.data_source = &source;
+    Status done = engine->RunIndexJob(job);
+    if (done.ok()) {
+      if (failure_logged_[static_cast<size_t>(index)]) {
+        task.LogFromTask("Indexing into " + def.index_folder + " works again");
+        failure_logged_[static_cast<size_t>(index)] = false;
+      }
+      UpdateCache(task, index, !automatic && batch < 9);
+    } else {
+      if (!failure_logged_[static_cast<size_t>(index)]) {
+        task.LogFromTask("Cannot index " + std::to_string(batch) + " documents into " +
+                         def.index_folder + ": " + done.ToString());
+        failure_logged_[static_cast<size_t>(index)] = true;
+      }
+      RequeueFailedBatch(task, index);
+    }
+  }
+  pending_.Clear();
+  StatusOr<IndexInfo> after = engine->GetIndexInfo(def.engine_folder);
+  if (after.ok()) def.document_count = after.value().document_count;
+}
+
+void Pipeline::UpdateCache(TaskContext& task, int index, bool refresh) {
+  ResultCache* cache = options_.cache;
+  Engine* engine = options_.engine->engine();
+  if (cache == nullptr || !cache->enabled() || engine == nullptr) return;
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  MutexLock lock(&cache->engine_lock());
+  if (!refresh) {
+    cache->Drop(def.engine_folder);
+    return;
+  }
+  // A throw-away index of just this batch, searched by every kept search.
+  const std::string temp = TempIndexFolder(def);
+  fs_->CreateFolders(temp).IgnoreError();
+  fs_->EmptyFolder(temp, /*recursive=*/true).IgnoreError();
+  IndexJob job;
+  job.index_folder = temp;
+  job.create = true;
+  job.add = true;
+  job.from_changes = pending_.from_changes();
+  EngineDataSource source = pending_.DataSource(nullptr);
+  job.data_source = &source;
+  if (!engine->RunIndexJob(job).ok()) {
+    cache->Drop(def.engine_folder);
+    return;
+  }
+  cache->Refresh(def.engine_folder, [&](const std::string& query, uint32_t flags,
+                                        int fuzziness) {
+    std::vector<CachedHit> hits;
+    SearchJob search;
+    search.query = query;
+    search.index_folder = temp;
+    search.flags = flags;
+    search.fuzziness = fuzziness;
+    search.message_callback = [&hits](const EngineMessage& m) {
+      if (m.code != kMessageFoundDocument) return;
+      if (std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name)) {
+        hits.push_back(CachedHit{name->time_stamp, std::string(name->file_key)});
+      }
+    };
+    (void)engine->RunSearchJob(search);
+    return hits;
+  });
+}
+
+void Pipeline::RequeueFailedBatch(TaskContext& task, int index) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  for (const PendingDocument& doc : pending_.documents()) {
+    task.Locked(index, &runtime.indexed).Remove(doc.file_key, doc.time);
+    if (doc.file_key.size() < 2) continue;
+    const int slot = (doc.file_key[0] - '0') * 10 + (doc.file_key[1] - '0');
+    if (slot < 0 || slot >= kFolderSlots) continue;
+    const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+    if (root.empty()) continue;
+    std::string relative_key = doc.file_key.substr(2);
+    StatusOr<std::string> native = ResolveKeyPath(fs_, *cp_, root, relative_key);
+    if (!native.ok()) continue;  // gone meanwhile: nothing to index
+    std::string native_relative = native.value().substr(std::min(native.value().size(),
+                                                                 root.size() + 1));
+    MutexLock lock(&task.change_queue_lock);
+    runtime.folders[static_cast<size_t>(slot)].change_queue.Put(
+        ChangeEntry{std::move(relative_key), std::move(native_relative), kActionListed});
+  }
+}
+
+void Pipeline::RunUpdateJob(TaskContext& task) { ChangePass(task); }
+
+void Pipeline::ChangePass(TaskContext& task) {
+  const int count = IndexCount(task.config);
+  for (int i = 0; i < count && !task.stop; ++i) {
+    const IndexDefinition& def = task.config.indexes[static_cast<size_t>(i)];
+    if (!def.active) continue;
+    pending_.Reset(/*from_changes=*/true);
+    pending_index_ = i;
+    bool processed = false;
+    for (int slot = 0; slot < kFolderSlots && !task.stop; ++slot) {
+      if (!def.image_folders[static_cast<size_t>(slot)].used()) continue;
+      processed = DrainFolderChanges(task, i, slot) || processed;
+      if (!processed) continue;
+      IndexRuntime& runtime = task.indexes[static_cast<size_t>(i)];
+      WriteIndexInfo(fs_, JoinNative(def.index_folder, names::kClientFolder),
+                     static_cast<uint32_t>(task.Locked(i, &runtime.timelist).Count()))
+          .IgnoreError();
+      Flush(task, i, /*automatic=*/false);
+      WriteLists(task, i, def.browse_limit_on ? def.browse_limit : 100000, /*full=*/false);
+      PostStatistics(task, i);
+      task.PostStatus(StatusMessage::Empty(kStatusStepDone));
+    }
+  }
+}
+
+bool Pipeline::DrainFolderChanges(TaskContext& task, int index, int slot) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  ImageFolderRuntime& folder = runtime.folders[static_cast<size_t>(slot)];
+  const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+  const std::string digits = FolderScanner::SlotDigits(slot);
+  bool processed = false;
+  bool new_folder_seen = false;
+  for (int round = 0; round < 2 && !task.stop; ++round) {
+    for (;;) {
+      if (task.stop) break;
+      std::optional<ChangeEntry> change;
+      {
+        MutexLock lock(&task.change_queue_lock);
+        change = folder.change_queue.TakeLast();
+      }
+      if (!change) break;
+      const std::string key = digits + change->key;
+      if (task.Locked(index, &runtime.dirlist).Lookup(key, 0)) continue;  // a known folder
+      if (IsTemporaryName(change->key)) continue;
+      std::string native;
+      if (!change->native_name.empty()) {
+        native = JoinNative(root, change->native_name);
+      } else {
+        StatusOr<std::string> found = ResolveKeyPath(fs_, *cp_, root, change->key);
+        native = found.ok() ? found.value() : JoinNative(root, KeyToNative(change->key));
+      }
+      if (fs_->IsFolder(native)) {
+        // A folder that arrived with its files: they are found by listing.
+        new_folder_seen = true;
+        continue;
+      }
+      BuildRequest request;
+      request.index = index;
+      request.native_path = std::move(native);
+      request.file_key = key;
+      request.native_root = root;
+      request.time = 0;
+      request.change = true;
+      Build(task, request);
+      processed = true;
+    }
+    if (!new_folder_seen || round == 1) break;
+    // Files copied in with a new folder may have arrived before its watch:
+    // list the folder tree's changes now and take what that queues.
+    new_folder_seen = false;
+    auto relist = [&] {
+      for (const std::string& folder_key : ListChangedFolders(task, index, slot)) {
+        PollFolder(task, index, slot, folder_key);
+      }
+    };
+    if (holds_update_lock_) {
+      relist();  // inside an optimization, which holds it already
+    } else {
+      MutexLock lock(&task.update_lock);
+      relist();
+    }
+  }
+  return processed;
+}
+
+void Pipeline::WriteLists(TaskContext& task, int index, size_t cut, bool full) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  if (def.lists_folder.empty()) return;
+  fs_->CreateFolders(def.lists_folder).IgnoreError();
+  struct Named {
+    BrowseList* list;
+    const char* name;
+    bool cut;
+  };
+  const Named lists[] = {{&runtime.timelist, names::kTimeList, true},
+                         {&runtime.charlist, names::kCharList, true},
+                         {&runtime.dirlist, names::kDirList, false}};
+  for (const Named& n : lists) {
+    ListFileWriteOptions write;
+    write.max_entries = n.cut ? cut : 0;
+    const std::string path = JoinNative(def.lists_folder, n.name);
+    Status saved = task.Locked(index, n.list).SaveAtomic(fs_, path, write);
+    if (!saved.ok()) task.LogFromTask("Cannot write " + path + ": " + saved.ToString());
+  }
+  WriteIndexInfo(fs_, JoinNative(def.index_folder, names::kClientFolder),
+                 static_cast<uint32_t>(task.Locked(index, &runtime.timelist).Count()))
+      .IgnoreError();
+  if (!full) return;
+  const std::string full_folder = JoinNative(def.lists_folder, names::kFullListsFolder);
+  fs_->CreateFolders(full_folder).IgnoreError();
+  for (const Named& n : lists) {
+    const std::string path = JoinNative(full_folder, n.name);
+    Status saved = task.Locked(index, n.list).SaveAtomic(fs_, path, ListFileWriteOptions{});
+    if (!saved.ok()) task.LogFromTask("Cannot write " + path + ": " + saved.ToString());
+  }
+}
+
+void Pipeline::PostStatistics(TaskContext& task, int index) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  ImageFolderRoots roots;
+  for (int slot = 0; slot < kFolderSlots; ++slot) {
+    roots[static_cast<size_t>(slot)] = def.image_folders[static_cast<size_t>(slot)].path;
+  }
+  IndexStatistics stats = BuildIndexStatistics(
+      task.Locked(index, &runtime.timelist), task.Locked(index, &runtime.indexed),
+      task.Locked(index, &runtime.dirlist), def.document_count, roots, index);
+  task.PostStatus(StatusMessage::Text(kStatusIndexStatistics, EncodeIndexStatistics(stats)));
+}
+
+bool Pipeline::CheckRoot(TaskContext& task, int index, int slot) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+  const bool reachable = fs_->IsValidFolder(root);
+  const int now = reachable ? 1 : 0;
+  const int before = root_state_[static_cast<size_t>(index)][static_cast<size_t>(slot)].exchange(now);
+  if (before != now && (before != -1 || !reachable)) {
+    task.LogFromTask(reachable ? "Image folder is reachable again: " + root
+                               : "Image folder cannot be reached: " + root);
+  }
+  return reachable;
+}
+
+bool Pipeline::RootReachable(int index, int slot) const {
+  return root_state_[static_cast<size_t>(index)][static_cast<size_t>(slot)].load() != 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,128 @@
+// IndexPipeline: keeps every index current.
+//
+//   StartUpIndex       the start-up catch-up of one index: saved lists read
+//                      back, the indexed list rebuilt from the engine
+//                      ("xlastword"), a restore from the backups when the
+//                      engine index is empty, changed folders (or every
+//                      folder) listed, a backup, the lists written
+//   RunUpdateJob       the change pass: every queued change of every image
+//                      folder becomes a document update, flushed per folder
+//   ListChangedFolders / PollFolder
+//                      the poll thread's re-listing, which turns new, changed
+//                      and vanished files into queued changes
+//   Optimize           vanished files' documents purged, the index compacted
+//                      and swapped in, backed up
+//
+// Documents go through one pending-document table and reach the engine in
+// batches (one index job per batch). A batch whose job fails is not counted
+// as indexed: its documents leave the indexed list, their files are queued
+// again, and the failure is logged once until a job succeeds again.
+//
+// Image folders whose root cannot be reached (an unmounted share) lose their
+// files from the browse lists, but optimization never purges their
+// documents, so they need no re-indexing when the share returns. The
+// pipeline logs once when a root becomes unreachable and once when it
+// returns.
+//
+// Thread safety: the task thread calls StartUpIndex, RunUpdateJob and
+// Optimize; the poll thread calls ListChangedFolders and PollFolder (the
+// latter under the task's update lock). The pending table belongs to the
+// task thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/task_context.h"
+#include "core/task_services.h"
+#include "indexing/document_builder.h"
+#include "indexing/engine_holder.h"
+#include "indexing/pending_table.h"
+#include "indexing/result_cache.h"
+#include "platform/code_page.h"
+
+namespace vantrel {
+
+class FileStreams;
+
+struct PipelineOptions {
+  EngineHolder* engine = nullptr;  // required; not owned
+  ResultCache* cache = nullptr;    // may be null (no cache)
+  FileSystem* fs = nullptr;        // DefaultFileSystem() when null
+  FileStreams* streams = nullptr;  // DefaultFileStreams() when null
+  const CodePage* code_page = nullptr;  // CodePage::Default() when null
+  // Text of a PDF file; empty: PDFs are indexed without their text.
+  std::function<std::string(const std::string& native_path)> pdf_text;
+  // Writes the volume lists of an index into its lists folder (start-up
+  // catch-up, first step). May be empty.
+  std::function<void(const IndexDefinition& index)> write_volume_lists;
+  // Optimization: how long to wait for running searches before the swap (in
+  // steps), and the pause after it while new searches are held back.
+  std::chrono::milliseconds search_wait_step{100};
+  int search_wait_steps = 600;
+  std::chrono::milliseconds after_swap_pause{4000};
+};
+
+class Pipeline final : public IndexPipeline {
+ public:
+  explicit Pipeline(PipelineOptions options);
+
+  void StartUpIndex(TaskContext& task, int index) override;
+  void RunUpdateJob(TaskContext& task) override;
+  std::vector<std::string> ListChangedFolders(TaskContext& task, int index, int slot) override;
+  void PollFolder(TaskContext& task, int index, int slot, const std::string& folder_key) override;
+  void Optimize(TaskContext& task, int index) override;
+
+  // Copies the engine index files of `index` into its CURRENT (or MASTER)
+  // backup folder.
+  void BackUp(TaskContext& task, int index, bool master);
+  // Replaces the engine index of `index` by its CURRENT (or MASTER) backup.
+  // False when that backup holds no index.
+  bool Restore(TaskContext& task, int index, bool master);
+
+ private:
+  // The change pass over every active index.
+  void ChangePass(TaskContext& task);
+  // Takes the queued changes of one image folder; true when any was taken.
+  bool DrainFolderChanges(TaskContext& task, int index, int slot);
+  // Builds one file's document (BuildImageDocument with this pipeline's
+  // services).
+  void Build(TaskContext& task, const BuildRequest& request);
+  // Hands the pending table to the engine as one index job into `index`.
+  // `automatic`: the table ran full inside a scan or pass.
+  void Flush(TaskContext& task, int index, bool automatic);
+  // The cached results of `index` after a batch: refreshed for a small one,
+  // dropped otherwise.
+  void UpdateCache(TaskContext& task, int index, bool refresh);
+  // The documents of a failed batch: out of the indexed list, queued again.
+  void RequeueFailedBatch(TaskContext& task, int index);
+  // Rebuilds the indexed list from the engine; returns its size.
+  size_t RebuildIndexedList(TaskContext& task, int index);
+  // Lists one folder without recursion into the index (start-up catch-up).
+  void ListFolderIntoIndex(TaskContext& task, int index, int slot, const std::string& native);
+  // Writes the client lists (TIMELIST and CHARLIST cut to `cut`, 0 whole),
+  // the whole DIRLIST and INDEXINFO.INI; with `full` also the full copies.
+  void WriteLists(TaskContext& task, int index, size_t cut, bool full);
+  void PostStatistics(TaskContext& task, int index);
+  // Checks whether the root of image folder `slot` can be reached and logs
+  // when that changed. Returns whether it can.
+  bool CheckRoot(TaskContext& task, int index, int slot);
+  bool RootReachable(int index, int slot) const;
+
+  PipelineOptions options_;
+  FileSystem* fs_;
+  const CodePage* cp_;
+  PendingTable pending_;
+  int pending_index_ = -1;  // the index the pending documents belong to
+  bool flush_due_ = false;  // the table ran full while a file was built
+  bool holds_update_lock_ = false;  // an optimization runs (task thread)
+  std::array<bool, kMaxIndexes> failure_logged_{};
+  // 1 reachable, 0 unreachable, -1 not yet checked; per index and slot.
+  std::array<std::array<std::atomic<int>, kFolderSlots>, kMaxIndexes> root_state_;
+};
+
+}  // namespace vantrel
