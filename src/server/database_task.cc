@@ -223,11 +223,14 @@ void DatabaseTask::MainLoop(bool* restart_noted) {
   const TaskTimings& t = options_.timings;
   while (!task.stop) {
     OptimizerCheck();
+    task.change_arrivals.Clear();
     options_.services.pipeline->RunUpdateJob(task);
     for (int k = 0; k < t.requests_per_pass && shutdown_state_.load() == 0; ++k) {
       HandleTaskRequest();
-      std::this_thread::sleep_for(t.request_sleep);
       if (task.restart) break;
+      // Changes that have arrived and settled end the pass early, so a saved
+      // picture is indexed within about a second.
+      if (task.change_arrivals.SleepUnlessBatch(t.request_sleep, task.stop)) break;
     }
     if (shutdown_state_.load() != 0) {
       // Queued thumbnails would be lost; with nobody to answer the question

@@ -16,6 +16,7 @@
 #include "platform/process_setup.h"
 #include "server/console_state.h"
 #include "server/database_task.h"
+#include "server/server_services.h"
 
 namespace vantrel {
 namespace {
@@ -161,7 +162,12 @@ int Serve(const ServerArguments& args) {
   }
 
   FifoQueue<TaskRequest> requests;
+  ServerServicesOptions services_options;
+  services_options.fs = fs;
+  services_options.log = [&state](const std::string& line) { state.AddEvent(line); };
+  ServerServices services(std::move(services_options));
   DatabaseTask::Options task_options;
+  task_options.services = services.services();
   task_options.env.config_path = config_path;
   task_options.env.start_dir = start_dir;
   task_options.env.settings_path = settings_path;

@@ -1,0 +1,384 @@
+// The index pipeline against the real engine on temporary folders: first
+// start, restart, change pass, poll re-listing, optimization, backups and
+// the handling of failed batches and unreachable image folders.
+#include "indexing/index_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/index_folders.h"
+#include "core/file_names.h"
+#include "core/list_file.h"
+#include "engine/index_files.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "support/file_times.h"
+#include "support/image_builders.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+std::string Captioned(const std::string& caption) {
+  return MakeJpegWithIptc({{2, 120, caption}, {2, 25, "testkeyword"}});
+}
+
+class PipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs_ = DefaultFileSystem();
+    ASSERT_TRUE(fs_->CreateFolders(dir_.Path("start")).ok());
+    ASSERT_TRUE(fs_->CreateFolders(dir_.Path("index")).ok());
+    ASSERT_TRUE(fs_->CreateFolders(dir_.Path("images/Sport")).ok());
+    ASSERT_TRUE(fs_->CreateFolders(dir_.Path("remote")).ok());
+    ASSERT_TRUE(engine_.Start(dir_.Path("start")).ok());
+    IndexDefinition def = NewIndexDefinition("Test", dir_.Path("index")).value();
+    def.active = 1;
+    def.image_folders[0].path = OfflineFolderOf(dir_.Path("index"));
+    def.image_folders[1].path = dir_.Path("images");
+    def.image_folders[2].path = dir_.Path("remote");
+    config_.indexes.push_back(def);
+
+    ASSERT_TRUE(dir_.WriteFile("images/a.jpg", Captioned("harbour at dawn")));
+    ASSERT_TRUE(dir_.WriteFile("images/Sport/b.tif",
+                               MakeTiffWithIptc({{2, 120, "football final"}})));
+    ASSERT_TRUE(dir_.WriteFile("images/Sport/.hidden.jpg", Captioned("secretword")));
+    ASSERT_TRUE(dir_.WriteFile("images/x.eps", MakeEpsWithIptc({{2, 120, "poster art"}})));
+    ASSERT_TRUE(dir_.WriteFile("remote/r.jpg", Captioned("lighthouse")));
+    Restart();
+  }
+
+  // A fresh task context over the same folders, as after a server restart.
+  void Restart() {
+    TaskEnvironment env;
+    env.fs = fs_;
+    env.start_dir = dir_.Path("start");
+    env.list_locks = &ListLocks();
+    task_ = std::make_unique<TaskContext>(env);
+    task_->config = config_;
+    PrepareIndexFolders(&task_->config, fs_, nullptr);
+    PipelineOptions options;
+    options.engine = &engine_;
+    options.cache = &cache_;
+    options.fs = fs_;
+    options.after_swap_pause = std::chrono::milliseconds(0);
+    pipeline_ = std::make_unique<Pipeline>(options);
+  }
+
+  IndexRuntime& runtime() { return task_->indexes[0]; }
+  const IndexDefinition& def() { return task_->config.indexes[0]; }
+  size_t Count(BrowseList* list) { return task_->Locked(0, list).Count(); }
+  bool InList(BrowseList* list, const std::string& key) {
+    return task_->Locked(0, list).Lookup(key, 0).has_value();
+  }
+
+  // Documents the engine finds for `query`.
+  std::vector<std::string> Search(const std::string& query) {
+    std::vector<std::string> names;
+    SearchJob job;
+    job.query = query;
+    job.index_folder = def().engine_folder;
+    job.message_callback = [&](const EngineMessage& m) {
+      if (m.code == kMessageFoundDocument) names.emplace_back(m.name.substr(9));
+    };
+    StatusOr<SearchOutcome> outcome = engine_.engine()->RunSearchJob(job);
+    EXPECT_TRUE(outcome.ok()) << outcome.status().ToString();
+    return names;
+  }
+
+  // Drains the status queue: the files reported indexed or gone, and the
+  // log lines.
+  struct Drained {
+    std::vector<std::string> files;
+    std::vector<std::string> log;
+  };
+  Drained Drain() {
+    Drained d;
+    while (std::optional<StatusMessage> m = task_->status_queue.Pop()) {
+      if (m->code == kStatusFileIndexed) d.files.push_back(m->data);
+      if (m->code == kStatusLogLine) d.log.push_back(m->data);
+    }
+    return d;
+  }
+
+  void Queue(int slot, const std::string& relative) {
+    MutexLock lock(&task_->change_queue_lock);
+    runtime().folders[slot].change_queue.Put(
+        ChangeEntry{NativeToKey(relative), relative, kActionListed});
+  }
+
+  TempDir dir_;
+  FileSystem* fs_ = nullptr;
+  EngineHolder engine_;
+  ResultCache cache_;
+  Configuration config_;
+  std::unique_ptr<TaskContext> task_;
+  std::unique_ptr<Pipeline> pipeline_;
+};
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
+  for (const std::string& l : lines) {
+    if (l.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST_F(PipelineTest, FirstStartIndexesTheTreeAndWritesEveryList) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Drained d = Drain();
+  EXPECT_EQ(d.files.size(), 4u);
+  EXPECT_EQ(Search("harbour"), std::vector<std::string>{"01a.jpg"});
+  EXPECT_EQ(Search("football"), std::vector<std::string>{"01Sport\\b.tif"});
+  EXPECT_EQ(Search("poster"), std::vector<std::string>{"01x.eps"});
+  EXPECT_EQ(Search("lighthouse"), std::vector<std::string>{"02r.jpg"});
+  EXPECT_TRUE(Search("secretword").empty()) << "hidden files are never indexed";
+
+  EXPECT_EQ(Count(&runtime().timelist), 4u);
+  EXPECT_EQ(Count(&runtime().charlist), 4u);
+  EXPECT_EQ(Count(&runtime().indexed), 4u);
+  EXPECT_TRUE(InList(&runtime().dirlist, "01"));
+  EXPECT_TRUE(InList(&runtime().dirlist, "01Sport"));
+  EXPECT_EQ(def().document_count, 4u);
+  EXPECT_TRUE(HasLine(d.log, "Reading File List: " + dir_.Path("index")));
+  EXPECT_TRUE(HasLine(d.log, "Backing Up Index:  " + dir_.Path("index")));
+
+  for (const char* name : {"TIMELIST", "CHARLIST", "DIRLIST", "VT_FULLLISTS/TIMELIST",
+                           "VT_FULLLISTS/CHARLIST", "VT_FULLLISTS/DIRLIST"}) {
+    EXPECT_TRUE(fs_->Exists(JoinNative(def().lists_folder, name))) << name;
+  }
+  BrowseList saved;
+  ASSERT_TRUE(LoadListFile(fs_, JoinNative(def().lists_folder, "TIMELIST"), false, &saved).ok());
+  EXPECT_EQ(saved.Count(), 4u);
+  std::string info = fs_->ReadFile(dir_.Path("index/VT_CLIENT/INDEXINFO.INI")).value();
+  EXPECT_NE(info.find("TOTALFILES=4"), std::string::npos) << info;
+  // A new index makes its first backup into MASTER.
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_BACKUP/MASTER/") + kVersionFileName));
+}
+
+TEST_F(PipelineTest, RestartListsOnlyFoldersThatChanged) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_TRUE(Drain().files.empty()) << "nothing changed, nothing is built";
+  EXPECT_EQ(Count(&runtime().timelist), 4u);
+  EXPECT_EQ(Count(&runtime().indexed), 4u);
+
+  ASSERT_TRUE(dir_.WriteFile("images/Sport/c.jpg", Captioned("goalkeeper")));
+  ASSERT_TRUE(SetModifiedTime(dir_.Path("images/Sport"), 2000000000));
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  Drained d = Drain();
+  ASSERT_EQ(d.files.size(), 1u);
+  EXPECT_EQ(d.files[0], dir_.Path("images/Sport/c.jpg"));
+  EXPECT_EQ(Search("goalkeeper"), std::vector<std::string>{"01Sport\\c.jpg"});
+  // The other file of the re-listed folder is still listed, and so are the
+  // files of the folders that were not.
+  EXPECT_EQ(Count(&runtime().timelist), 5u);
+  EXPECT_TRUE(InList(&runtime().timelist, "01Sport\\b.tif"));
+  // The second start backed up into CURRENT.
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_BACKUP/CURRENT/") + kVersionFileName));
+}
+
+TEST_F(PipelineTest, ChangePassTurnsQueuedChangesIntoDocuments) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/a.jpg")).ok());
+  ASSERT_TRUE(dir_.WriteFile("images/d.jpg", Captioned("windmill")));
+  ASSERT_TRUE(dir_.WriteFile("images/Thumbs.TMP", Captioned("tempword")));
+  Queue(1, "a.jpg");
+  Queue(1, "d.jpg");
+  Queue(1, "Thumbs.TMP");
+  Queue(1, "Sport");
+  pipeline_->RunUpdateJob(*task_);
+  Drained d = Drain();
+
+  EXPECT_EQ(Search("windmill"), std::vector<std::string>{"01d.jpg"});
+  EXPECT_TRUE(Search("tempword").empty());
+  EXPECT_FALSE(InList(&runtime().timelist, "01a.jpg"));
+  EXPECT_FALSE(InList(&runtime().charlist, "01a.jpg"));
+  EXPECT_TRUE(InList(&runtime().timelist, "01d.jpg"));
+  // The deleted file's document stays until an optimization.
+  EXPECT_TRUE(InList(&runtime().indexed, "01a.jpg"));
+  EXPECT_EQ(Count(&runtime().indexed) - Count(&runtime().timelist), 1u);
+  EXPECT_TRUE(HasLine(d.files, dir_.Path("images/a.jpg")));
+  EXPECT_TRUE(HasLine(d.files, dir_.Path("images/d.jpg")));
+
+  // The client lists were written after the folder.
+  BrowseList saved;
+  ASSERT_TRUE(LoadListFile(fs_, JoinNative(def().lists_folder, "CHARLIST"), false, &saved).ok());
+  EXPECT_TRUE(saved.Lookup("01d.jpg", 0).has_value());
+  EXPECT_FALSE(saved.Lookup("01a.jpg", 0).has_value());
+}
+
+TEST_F(PipelineTest, OptimizePurgesDocumentsOfDeletedFiles) {
+  pipeline_->StartUpIndex(*task_, 0);
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/a.jpg")).ok());
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/Sport/b.tif")).ok());
+  Queue(1, "a.jpg");
+  Queue(1, "Sport/b.tif");
+  pipeline_->RunUpdateJob(*task_);
+  ASSERT_EQ(Count(&runtime().indexed) - Count(&runtime().timelist), 2u);
+  Drain();
+
+  pipeline_->Optimize(*task_, 0);
+  Drained d = Drain();
+  EXPECT_EQ(Count(&runtime().indexed), Count(&runtime().timelist));
+  EXPECT_TRUE(Search("harbour").empty());
+  EXPECT_TRUE(Search("football").empty());
+  EXPECT_EQ(Search("poster").size(), 1u);
+  EXPECT_EQ(def().document_count, 2u);
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_DATA/RemoveList.dat")));
+  EXPECT_TRUE(HasLine(d.log, "Optimizing Index:  " + dir_.Path("index")));
+  EXPECT_TRUE(HasLine(d.log, "Optimize Completed"));
+
+  // A second optimization finds nothing to purge and keeps everything.
+  pipeline_->Optimize(*task_, 0);
+  EXPECT_EQ(Search("poster").size(), 1u);
+  EXPECT_EQ(def().document_count, 2u);
+}
+
+TEST_F(PipelineTest, UnreachableFolderKeepsItsDocumentsUntilItReturns) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  // The share goes away: its files leave the browse lists.
+  ASSERT_EQ(std::rename(dir_.Path("remote").c_str(), dir_.Path("remote.off").c_str()), 0);
+  for (const std::string& key : pipeline_->ListChangedFolders(*task_, 0, 2)) {
+    MutexLock lock(&task_->update_lock);
+    pipeline_->PollFolder(*task_, 0, 2, key);
+  }
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_FALSE(InList(&runtime().timelist, "02r.jpg"));
+  pipeline_->Optimize(*task_, 0);
+  Drained gone = Drain();
+  EXPECT_TRUE(HasLine(gone.log, "Image folder cannot be reached: " + dir_.Path("remote")));
+  EXPECT_TRUE(InList(&runtime().indexed, "02r.jpg")) << "never purged while unreachable";
+  EXPECT_EQ(Search("lighthouse").size(), 1u);
+
+  // It returns: the files come back without being indexed again.
+  ASSERT_EQ(std::rename(dir_.Path("remote.off").c_str(), dir_.Path("remote").c_str()), 0);
+  for (const std::string& key : pipeline_->ListChangedFolders(*task_, 0, 2)) {
+    MutexLock lock(&task_->update_lock);
+    pipeline_->PollFolder(*task_, 0, 2, key);
+  }
+  pipeline_->RunUpdateJob(*task_);
+  Drained back = Drain();
+  EXPECT_TRUE(InList(&runtime().timelist, "02r.jpg"));
+  EXPECT_TRUE(back.files.empty()) << "no document was built again";
+  EXPECT_TRUE(HasLine(back.log, "Image folder is reachable again: " + dir_.Path("remote")));
+  int unreachable_lines = 0;
+  for (const std::string& l : gone.log) unreachable_lines += l.find("cannot be reached") != std::string::npos;
+  EXPECT_EQ(unreachable_lines, 1) << "logged once";
+}
+
+TEST_F(PipelineTest, PollFolderQueuesNewChangedAndVanishedFiles) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  ASSERT_TRUE(dir_.WriteFile("images/Sport/e.jpg", Captioned("referee")));
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/Sport/b.tif")).ok());
+  ASSERT_TRUE(SetModifiedTime(dir_.Path("images/Sport"), 2000000000));
+  std::vector<std::string> changed = pipeline_->ListChangedFolders(*task_, 0, 1);
+  ASSERT_EQ(changed, std::vector<std::string>{"01Sport"});
+  {
+    MutexLock lock(&task_->update_lock);
+    pipeline_->PollFolder(*task_, 0, 1, changed[0]);
+  }
+  {
+    MutexLock lock(&task_->change_queue_lock);
+    ChangeQueue& queue = runtime().folders[1].change_queue;
+    EXPECT_EQ(queue.size(), 2u);
+    EXPECT_NE(queue.Find("Sport\\e.jpg"), nullptr);
+    EXPECT_NE(queue.Find("Sport\\b.tif"), nullptr);
+  }
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(Search("referee").size(), 1u);
+  EXPECT_FALSE(InList(&runtime().timelist, "01Sport\\b.tif"));
+}
+
+TEST_F(PipelineTest, RestoresFromCurrentThenFromMaster) {
+  pipeline_->StartUpIndex(*task_, 0);  // MASTER
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);  // CURRENT
+  Drain();
+
+  ASSERT_TRUE(fs_->EmptyFolder(def().engine_folder, true).ok());
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  Drained d = Drain();
+  EXPECT_TRUE(HasLine(d.log, "Restoring Index:  " + dir_.Path("index")));
+  EXPECT_EQ(Count(&runtime().indexed), 4u);
+  EXPECT_TRUE(d.files.empty()) << "restored documents are not built again";
+  EXPECT_EQ(Search("harbour").size(), 1u);
+
+  ASSERT_TRUE(fs_->EmptyFolder(def().engine_folder, true).ok());
+  ASSERT_TRUE(fs_->EmptyFolder(dir_.Path("index/VT_DATA/VT_BACKUP/CURRENT"), true).ok());
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  d = Drain();
+  EXPECT_TRUE(HasLine(d.log, "Restoring Index:  " + dir_.Path("index")));
+  EXPECT_EQ(Search("harbour").size(), 1u);
+}
+
+TEST_F(PipelineTest, FailedBatchIsNotCountedAsIndexedAndIsOfferedAgain) {
+  engine_.Stop();
+  pipeline_->StartUpIndex(*task_, 0);
+  Drained d = Drain();
+  EXPECT_EQ(Count(&runtime().indexed), 0u) << "nothing reached the engine";
+  EXPECT_EQ(Count(&runtime().timelist), 4u);
+  int failures = 0;
+  for (const std::string& l : d.log) failures += l.find("Cannot index") != std::string::npos;
+  EXPECT_EQ(failures, 1) << "logged once";
+
+  ASSERT_TRUE(engine_.Start(dir_.Path("start")).ok());
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(Count(&runtime().indexed), 4u);
+  EXPECT_EQ(Search("harbour").size(), 1u);
+  EXPECT_EQ(Search("lighthouse").size(), 1u);
+}
+
+TEST(PendingTableTest, ReportsFullAtTheDocumentAndByteLimits) {
+  PendingTable table;
+  table.Reset(true);
+  for (size_t i = 1; i < kMaxPendingDocuments; ++i) {
+    ASSERT_FALSE(table.Add("x", "01a.jpg", 1)) << i;
+  }
+  EXPECT_TRUE(table.Add("x", "01a.jpg", 1));
+  table.Reset(false);
+  EXPECT_EQ(table.size(), 0u);
+  EXPECT_FALSE(table.from_changes());
+  std::string big(5'000'000, 'a');
+  EXPECT_FALSE(table.Add(big, "01a.jpg", 1));
+  EXPECT_FALSE(table.Add(big, "01b.jpg", 1)) << "exactly 10,000,000 bytes is not above";
+  EXPECT_TRUE(table.Add("z", "01c.jpg", 1));
+}
+
+TEST(PendingTableTest, DataSourceHandsOverNamesTextsAndPercentages) {
+  PendingTable table;
+  table.Reset(true);
+  table.Add("first text", "01a.jpg", 0x12345678);
+  table.Add("second", "01Sport\\b.jpg", 1);
+  table.Add("third", "01c.jpg", 2);
+  std::vector<int> percents;
+  EngineDataSource source = table.DataSource([&](int p) { percents.push_back(p); });
+  ASSERT_TRUE(source.rewind());
+  EngineDocument doc;
+  ASSERT_EQ(source.next_document(&doc), 0);
+  EXPECT_EQ(doc.name, "78563412 01a.jpg");
+  EXPECT_EQ(doc.text_length, 10u);
+  char buffer[4];
+  doc.seek(6);
+  EXPECT_EQ(doc.read(buffer, 4), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "text");
+  EXPECT_EQ(doc.read(buffer, 4), 0u);
+  ASSERT_EQ(source.next_document(&doc), 0);
+  ASSERT_EQ(source.next_document(&doc), 0);
+  EXPECT_EQ(source.next_document(&doc), -1);
+  EXPECT_EQ(percents, (std::vector<int>{33, 66, 100}));
+}
+
+}  // namespace
+}  // namespace vantrel
