@@ -1,0 +1,106 @@
+// Whole-server indexing: pictures in the image folders reach the engine by
+// themselves, at the first start and when copied in while the server runs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "core/config_file.h"
+#include "core/file_names.h"
+#include "engine/engine.h"
+#include "server_process.h"
+#include "support/image_builders.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+class IndexingServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.MakeFolder("start"));
+    ASSERT_TRUE(dir_.MakeFolder("index"));
+    ASSERT_TRUE(dir_.MakeFolder("images/2024"));
+    ASSERT_TRUE(dir_.MakeFolder("reader"));
+    Configuration config;
+    IndexDefinition def = NewIndexDefinition("Photos", dir_.Path("index")).value();
+    def.active = 1;
+    def.image_folders[0].path = OfflineFolderOf(dir_.Path("index"));
+    def.image_folders[1].path = dir_.Path("images");
+    config.indexes.push_back(def);
+    engine_folder_ = def.engine_folder;
+    ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), config,
+                                  dir_.Path("start/") + names::kConfigurationFile)
+                    .ok());
+    // The test reads the server's index with an engine of its own.
+    EngineStartOptions options;
+    options.home_folder = dir_.Path("reader");
+    engine_ = std::move(Engine::Start(options).value());
+  }
+
+  // File keys of the documents the engine finds for `query` (empty when the
+  // index does not exist yet).
+  std::vector<std::string> Search(const std::string& query) {
+    std::vector<std::string> keys;
+    SearchJob job;
+    job.query = query;
+    job.index_folder = engine_folder_;
+    job.message_callback = [&](const EngineMessage& m) {
+      if (m.code == kMessageFoundDocument) keys.emplace_back(m.name.substr(9));
+    };
+    (void)engine_->RunSearchJob(job);
+    return keys;
+  }
+
+  // Waits until `query` finds something; returns how long that took, or -1.
+  double WaitFound(const std::string& query, milliseconds limit) {
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < limit) {
+      if (!Search(query).empty()) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      }
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    return -1;
+  }
+
+  TempDir dir_;
+  std::string engine_folder_;
+  std::unique_ptr<Engine> engine_;
+};
+
+TEST_F(IndexingServerTest, PicturesReachTheEngineAtStartAndWhenCopiedIn) {
+  ASSERT_TRUE(dir_.WriteFile("images/a.jpg", MakeJpegWithIptc({{2, 120, "harbour"}})));
+  ASSERT_TRUE(dir_.WriteFile("images/2024/b.tif", MakeTiffWithIptc({{2, 120, "glacier"}})));
+  ServerProcess server(dir_.Path("start"), {"--no-console"}, dir_.Path("server.log"));
+  ASSERT_TRUE(server.WaitForOutput("Database Process Ready for Search", milliseconds(30000)))
+      << server.Output();
+  EXPECT_EQ(Search("harbour"), std::vector<std::string>{"01a.jpg"});
+  EXPECT_EQ(Search("glacier"), std::vector<std::string>{"012024\\b.tif"});
+
+  // Copied in while the server runs: found without waiting for a poll pass
+  // (which comes only after two minutes).
+  std::string picture = MakeJpegWithIptc({{2, 120, "volcano"}, {2, 25, "lava"}});
+  ASSERT_TRUE(dir_.WriteFile("images/2024/c.jpg.tmp", picture));
+  ASSERT_EQ(std::rename(dir_.Path("images/2024/c.jpg.tmp").c_str(),
+                        dir_.Path("images/2024/c.jpg").c_str()),
+            0);
+  double seconds = WaitFound("volcano", milliseconds(20000));
+  ASSERT_GE(seconds, 0) << server.Output();
+  std::printf("picture to engine: %.3f s\n", seconds);
+  EXPECT_EQ(Search("lava"), std::vector<std::string>{"012024\\c.jpg"});
+
+  // A folder copied in with its pictures.
+  ASSERT_TRUE(dir_.WriteFile("incoming/Travel/d.jpg", MakeJpegWithIptc({{2, 120, "caravan"}})));
+  ASSERT_EQ(std::rename(dir_.Path("incoming/Travel").c_str(), dir_.Path("images/Travel").c_str()),
+            0);
+  EXPECT_GE(WaitFound("caravan", milliseconds(20000)), 0) << server.Output();
+
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitExit(), 0) << server.Output();
+}
+
+}  // namespace
+}  // namespace vantrel
