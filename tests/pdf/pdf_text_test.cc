@@ -1,0 +1,306 @@
+#include "pdf/pdf_text.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/mutex.h"
+#include "support/pdf_builder.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+// The helper is built beside the other programs of the build.
+const std::string kHelper = std::string(VANTREL_BINARY_DIR) + "/src/tools/vantrel-pdftext";
+
+class LogLines {
+ public:
+  std::function<void(const std::string&)> Sink() {
+    return [this](const std::string& line) {
+      MutexLock lock(&mu_);
+      lines_.push_back(line);
+    };
+  }
+  std::vector<std::string> lines() {
+    MutexLock lock(&mu_);
+    return lines_;
+  }
+
+ private:
+  Mutex mu_;
+  std::vector<std::string> lines_ GUARDED_BY(mu_);
+};
+
+class PdfTextTest : public ::testing::Test {
+ protected:
+  PdfTextOptions Options(const std::string& helper = kHelper) {
+    PdfTextOptions options;
+    options.helper_path = helper;
+    // The build's own default: no address-space limit for sanitizer builds.
+    options.memory_limit_bytes = PdfTextOptions::FromEnvironment().memory_limit_bytes;
+    options.log = log_.Sink();
+    return options;
+  }
+
+  std::string WritePdf(const std::string& name, const PdfDocumentSpec& spec) {
+    EXPECT_TRUE(dir_.WriteFile(name, BuildPdf(spec)));
+    return dir_.Path(name);
+  }
+
+  // An executable shell script standing in for the helper.
+  std::string WriteScript(const std::string& name, const std::string& body) {
+    EXPECT_TRUE(dir_.WriteFile(name, "#!/bin/sh\n" + body + "\n"));
+    std::string path = dir_.Path(name);
+    EXPECT_EQ(chmod(path.c_str(), 0755), 0);
+    return path;
+  }
+
+  TempDir dir_;
+  LogLines log_;
+};
+
+PdfDocumentSpec Report() {
+  PdfDocumentSpec spec;
+  spec.info = {{"Title", "Annual Report"},
+               {"Author", "J\xFCrgen M\xFCller"},
+               {"Producer", "not taken"},
+               {"Keywords", "finance, 2024"}};
+  PdfPageSpec first;
+  first.runs = {{72, 720, "Hello brave world"}, {72, 700, "a line with a b C"}};
+  PdfPageSpec second;
+  second.runs = {{72, 650, "Page two"}};
+  spec.pages = {first, second};
+  return spec;
+}
+
+TEST_F(PdfTextTest, ReadsInformationAndWordsThroughTheHelper) {
+  PdfTextExtractor extractor(Options());
+  const std::string path = WritePdf("report.pdf", Report());
+  EXPECT_EQ(extractor.Extract(path),
+            "Annual Report\r\nJ\xFCrgen M\xFCller\r\nfinance, 2024\r\n"
+            "Hello brave world line with C Page two ");
+  EXPECT_TRUE(log_.lines().empty());
+
+  // Without entries the text starts with the words.
+  PdfDocumentSpec bare;
+  bare.pages = {PdfPageSpec{{{72, 700, "Only words"}}}};
+  EXPECT_EQ(extractor.Extract(WritePdf("bare.pdf", bare)), "Only words ");
+  // No words and no entries: no text.
+  EXPECT_EQ(extractor.Extract(WritePdf("empty.pdf", PdfDocumentSpec{{}, {PdfPageSpec{}}})), "");
+}
+
+TEST_F(PdfTextTest, ADropCapJoinsTheFollowingWord) {
+  PdfDocumentSpec spec;
+  PdfPageSpec page;
+  page.runs = {{72, 740, "Chapter One"},
+               {72, 690, "T", 40},  // a capital three lines high
+               {100, 718, "his is a story"},
+               {100, 704, "of old"}};
+  spec.pages = {page};
+  PdfTextExtractor extractor(Options());
+  EXPECT_EQ(extractor.Extract(WritePdf("dropcap.pdf", spec)), "Chapter One This is story of old ");
+}
+
+TEST_F(PdfTextTest, FilesThatAreNoDocumentGiveNoTextAndNoComplaint) {
+  PdfTextExtractor extractor(Options());
+  ASSERT_TRUE(dir_.WriteFile("garbage.pdf", "%PDF-1.4\n" + std::string(3000, '\x01')));
+  ASSERT_TRUE(dir_.WriteFile("text.pdf", "plain text, no PDF"));
+  EXPECT_EQ(extractor.Extract(dir_.Path("garbage.pdf")), "");
+  EXPECT_EQ(extractor.Extract(dir_.Path("text.pdf")), "");
+  EXPECT_EQ(extractor.Extract(dir_.Path("missing.pdf")), "");
+  EXPECT_TRUE(log_.lines().empty());
+}
+
+TEST_F(PdfTextTest, CutDocumentsGiveNoneOrPartOfTheirText) {
+  PdfTextExtractor extractor(Options());
+  const std::string full = BuildPdf(Report());
+  const std::string text = extractor.Extract(WritePdf("full.pdf", Report()));
+  for (size_t cut = 0; cut < full.size(); cut += full.size() / 7) {
+    SCOPED_TRACE(cut);
+    ASSERT_TRUE(dir_.WriteFile("cut.pdf", full.substr(0, cut)));
+    std::string part = extractor.Extract(dir_.Path("cut.pdf"));
+    // Every word of the part is a word (or the start of one) of the whole.
+    size_t start = 0;
+    while (start < part.size()) {
+      size_t end = part.find_first_of(" \r\n", start);
+      if (end == std::string::npos) end = part.size();
+      std::string word = part.substr(start, end - start);
+      EXPECT_NE(text.find(word), std::string::npos) << word;
+      start = end + 1;
+    }
+  }
+}
+
+TEST_F(PdfTextTest, AHelperThatRunsTooLongIsStoppedAndReportedOnce) {
+  PdfTextOptions options = Options(WriteScript("slow.sh", "echo partial; sleep 60"));
+  options.time_limit = std::chrono::seconds(1);
+  PdfTextExtractor extractor(options);
+  EXPECT_EQ(extractor.Extract("/archive/slow one.pdf"), "");
+  EXPECT_EQ(extractor.Extract("/archive/slow one.pdf"), "");
+  EXPECT_EQ(extractor.Extract("/archive/slow two.pdf"), "");
+  std::vector<std::string> lines = log_.lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "PDF text not read (the time limit of 1 s passed): /archive/slow one.pdf");
+  EXPECT_EQ(lines[1], "PDF text not read (the time limit of 1 s passed): /archive/slow two.pdf");
+}
+
+TEST_F(PdfTextTest, AHelperThatFailsGivesNoTextEvenWhenItWroteSome) {
+  struct Case {
+    const char* script;
+    const char* reason;
+  } cases[] = {
+      {"echo partial text; kill -SEGV $$", "the text helper was ended by SIGSEGV"},
+      {"echo partial text; kill -ABRT $$", "the text helper was ended by SIGABRT"},
+      {"echo partial text; exit 3", "the text helper ended with exit code 3"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    LogLines log;
+    PdfTextOptions options = Options(WriteScript("fail" + std::to_string(n++) + ".sh", c.script));
+    options.log = log.Sink();
+    PdfTextExtractor extractor(options);
+    EXPECT_EQ(extractor.Extract("/a/b.pdf"), "");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "PDF text not read (" + std::string(c.reason) + "): /a/b.pdf");
+  }
+}
+
+TEST_F(PdfTextTest, AHelperThatExceedsTheMemoryLimitGivesNoText) {
+  // A helper that tries to hold 300 MB under a 96 MiB limit fails.
+  PdfTextOptions options = Options(
+      WriteScript("hog.sh", "x=$(head -c 300000000 /dev/zero | tr '\\000' a); echo ${#x}"));
+  options.memory_limit_bytes = uint64_t{96} << 20;
+  PdfTextExtractor extractor(options);
+  EXPECT_EQ(extractor.Extract("/a/big.pdf"), "");
+  ASSERT_EQ(log_.lines().size(), 1u);
+  EXPECT_NE(log_.lines()[0].find("): /a/big.pdf"), std::string::npos);
+
+  // The real helper cannot even start its PDF library in 4 MiB.
+  LogLines tiny_log;
+  PdfTextOptions tiny = Options();
+  tiny.memory_limit_bytes = uint64_t{4} << 20;
+  tiny.log = tiny_log.Sink();
+  PdfTextExtractor starved(tiny);
+  EXPECT_EQ(starved.Extract(WritePdf("r.pdf", Report())), "");
+  EXPECT_EQ(tiny_log.lines().size(), 1u);
+}
+
+TEST_F(PdfTextTest, OutputBeyondTheCapIsCutNotDropped) {
+  // 64 MiB and a little more: more than any document keeps.
+  PdfTextExtractor extractor(
+      Options(WriteScript("flood.sh", "head -c 67109000 /dev/zero | tr '\\000' w")));
+  std::string text = extractor.Extract("/a/flood.pdf");
+  EXPECT_EQ(text.size(), size_t{64} << 20);
+  EXPECT_EQ(text.find_first_not_of('w'), std::string::npos);
+  EXPECT_TRUE(log_.lines().empty());
+}
+
+TEST_F(PdfTextTest, AMissingHelperIsReportedOnce) {
+  PdfTextExtractor extractor(Options(dir_.Path("no-such-helper")));
+  const std::string path = WritePdf("report.pdf", Report());
+  EXPECT_EQ(extractor.Extract(path), "");
+  EXPECT_EQ(extractor.Extract(path + "x"), "");
+  ASSERT_EQ(log_.lines().size(), 1u);
+  EXPECT_NE(log_.lines()[0].find("no-such-helper"), std::string::npos);
+
+  LogLines log;
+  PdfTextOptions none = Options("");
+  none.log = log.Sink();
+  PdfTextExtractor without(none);
+  EXPECT_EQ(without.Extract(path), "");
+  EXPECT_EQ(without.Extract(path), "");
+  EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST_F(PdfTextTest, SeveralThreadsExtractAtOnce) {
+  PdfTextExtractor extractor(Options());
+  const std::string path = WritePdf("report.pdf", Report());
+  const std::string expected = extractor.Extract(path);
+  ASSERT_FALSE(expected.empty());
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 3; ++i) {
+        if (extractor.Extract(path) != expected) ++mismatches[t];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    std::optional<std::string> old = EnvironmentValue(name);
+    had_ = old.has_value();
+    old_ = old.value_or("");
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string old_;
+};
+
+TEST(PdfTextOptionsTest, ComeFromTheEnvironment) {
+  {
+    ScopedEnv helper("VANTREL_PDFTEXT", nullptr);
+    ScopedEnv time("VANTREL_PDF_TIME_LIMIT", nullptr);
+    ScopedEnv memory("VANTREL_PDF_MEMORY_LIMIT_MB", nullptr);
+    PdfTextOptions options = PdfTextOptions::FromEnvironment();
+    StatusOr<std::string> dir = SelfExecutableDirectory();
+    ASSERT_TRUE(dir.ok());
+    EXPECT_EQ(options.helper_path, *dir + "/vantrel-pdftext");
+    EXPECT_EQ(options.time_limit, std::chrono::seconds(60));
+    EXPECT_TRUE(options.memory_limit_bytes == 0 || options.memory_limit_bytes == (1ull << 30));
+  }
+  struct Case {
+    const char* time;
+    const char* memory;
+    int seconds;
+    uint64_t bytes;  // ~0: the build's default
+  } cases[] = {
+      {"5", "256", 5, uint64_t{256} << 20},
+      {"86400", "0", 86400, 0},
+      {"0", "x", 60, ~0ull},
+      {"-3", "-1", 60, ~0ull},
+      {"12s", "1e3", 60, ~0ull},
+      {"", "", 60, ~0ull},
+      {"99999999999999999999", "99999999999999999999", 60, ~0ull},
+  };
+  const uint64_t default_bytes = PdfTextOptions::FromEnvironment().memory_limit_bytes;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.time << " / " << c.memory);
+    ScopedEnv helper("VANTREL_PDFTEXT", "/opt/v/helper");
+    ScopedEnv time("VANTREL_PDF_TIME_LIMIT", c.time);
+    ScopedEnv memory("VANTREL_PDF_MEMORY_LIMIT_MB", c.memory);
+    PdfTextOptions options = PdfTextOptions::FromEnvironment();
+    EXPECT_EQ(options.helper_path, "/opt/v/helper");
+    EXPECT_EQ(options.time_limit, std::chrono::seconds(c.seconds));
+    EXPECT_EQ(options.memory_limit_bytes, c.bytes == ~0ull ? default_bytes : c.bytes);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel

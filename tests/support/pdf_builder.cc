@@ -1,0 +1,83 @@
+#include "support/pdf_builder.h"
+
+#include <cstdio>
+
+namespace vantrel {
+namespace {
+
+std::string Number(double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.2f", value);
+  return buffer;
+}
+
+std::string ContentStream(const PdfPageSpec& page) {
+  std::string stream;
+  for (const PdfTextRun& run : page.runs) {
+    stream += "BT /F1 " + Number(run.size) + " Tf " + Number(run.x) + " " + Number(run.y) +
+              " Td " + PdfLiteralString(run.text) + " Tj ET\n";
+  }
+  return stream;
+}
+
+}  // namespace
+
+std::string PdfLiteralString(const std::string& bytes) {
+  std::string out = "(";
+  for (char c : bytes) {
+    if (c == '(' || c == ')' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += ')';
+  return out;
+}
+
+std::string BuildPdf(const PdfDocumentSpec& spec) {
+  // Objects: 1 catalogue, 2 page tree, 3 font, 4 information (when any),
+  // then a page object and its content stream for every page.
+  std::vector<std::string> objects;
+  const int first_page = 5;
+  std::string kids;
+  for (size_t i = 0; i < spec.pages.size(); ++i) {
+    kids += std::to_string(first_page + 2 * i) + " 0 R ";
+  }
+  objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
+                    std::to_string(spec.pages.size()) + " >>");
+  objects.push_back(
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+  std::string info = "<<";
+  for (const auto& [key, value] : spec.info) info += " /" + key + " " + PdfLiteralString(value);
+  info += " >>";
+  objects.push_back(info);
+  for (size_t i = 0; i < spec.pages.size(); ++i) {
+    const PdfPageSpec& page = spec.pages[i];
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + Number(page.width) + " " +
+                      Number(page.height) + "] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+                      std::to_string(first_page + 2 * i + 1) + " 0 R >>");
+    std::string content = ContentStream(page);
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                      "endstream");
+  }
+
+  std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n";
+  pdf += "0000000000 65535 f \n";
+  for (size_t offset : offsets) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+    pdf += entry;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R";
+  if (!spec.info.empty()) pdf += " /Info 4 0 R";
+  pdf += " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+}  // namespace vantrel

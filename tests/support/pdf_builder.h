@@ -1,0 +1,43 @@
+// A small writer of PDF files for tests: pages with text set in the standard
+// Type1 font Helvetica (WinAnsi encoding) at given positions, an information
+// dictionary, and a correct cross-reference table.
+//
+// Thread safety: pure functions.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vantrel {
+
+// One run of text: `text` (WinAnsi bytes) with its baseline starting at
+// (x, y) in points from the lower left corner of the page, in `size` points.
+struct PdfTextRun {
+  double x = 72;
+  double y = 720;
+  std::string text;
+  double size = 12;
+};
+
+struct PdfPageSpec {
+  std::vector<PdfTextRun> runs;
+  double width = 612;
+  double height = 792;
+};
+
+struct PdfDocumentSpec {
+  // Information dictionary entries (key without '/', value as the raw bytes
+  // of a literal string: PDFDocEncoding, or UTF-16BE behind FE FF). No
+  // entries: no information dictionary at all.
+  std::vector<std::pair<std::string, std::string>> info;
+  std::vector<PdfPageSpec> pages;
+};
+
+// The bytes of a complete PDF 1.4 file.
+std::string BuildPdf(const PdfDocumentSpec& spec);
+
+// A literal string "(...)" with (, ) and \ escaped and other bytes as they are.
+std::string PdfLiteralString(const std::string& bytes);
+
+}  // namespace vantrel
