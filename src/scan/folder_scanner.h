@@ -29,7 +29,7 @@
 
 namespace vantrel {
 
-// Longest folder path (bytes) that is walked.
+// Folder paths (bytes) of this length or longer are not walked.
 inline constexpr size_t kMaxWalkedPathLength = 200;
 
 // One entry a walk hands on.
@@ -43,9 +43,9 @@ struct ScannedEntry {
 // A folder found new, changed or gone.
 struct ChangedFolder {
   std::string native_path;
-  std::string key;     // folder key
-  uint32_t time = 0;   // its time now, or the old DIRLIST time when gone
-  bool gone = false;   // the folder no longer exists
+  std::string key;    // folder key
+  uint32_t time = 0;  // its time now, or the old DIRLIST time when gone
+  bool gone = false;  // the folder no longer exists
 };
 
 // The per-entry callback of a listing: return false to abort the walk.
@@ -70,6 +70,11 @@ class FolderScanner {
   // Compares the folder tree with DIRLIST and brings DIRLIST up to date (see
   // the algorithm in the .cc): new folders, folders whose time changed, and
   // recorded folders that are gone (time 0) are returned.
+  // Order of the result: the image folder first when it changed, then the
+  // new and changed sub-folders in walk order (parents before children, names
+  // in byte order), then the gone ones. An image folder that cannot be found
+  // is reported once, as gone, with its old DIRLIST time (0 when it had none),
+  // and every recorded folder below it as gone too.
   std::vector<ChangedFolder> ListChangedFolders(int slot, const std::string& root,
                                                 LockedBrowseList dirlist);
 

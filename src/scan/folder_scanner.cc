@@ -1,0 +1,314 @@
+// The folder scanner: full listings, the folder-time comparison with DIRLIST
+// and the plain listing of one folder.
+//
+// Folder times come from the listing of the parent folder (one ListFolder
+// call per walked folder, no extra Stat), except for the image folder itself
+// and for recorded folders that the walk did not meet, which are looked at
+// one by one.
+#include "scan/folder_scanner.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+
+#include "core/browse_list.h"
+#include "platform/file_time.h"
+#include "platform/paths.h"
+
+namespace vantrel {
+namespace {
+
+// `path` without trailing '/' (the root "/" stays as it is).
+std::string TrimNative(std::string_view path) {
+  while (path.size() > 1 && path.back() == kNativeSeparator) path.remove_suffix(1);
+  return std::string(path);
+}
+
+// The last-write time stamp of a folder; 0 when it cannot be found or is not
+// a folder.
+uint32_t FolderTime(FileSystem* fs, const std::string& path) {
+  StatusOr<FileInfo> info = fs->Stat(path);
+  if (!info.ok() || !info.value().is_folder) return 0;
+  return FileTimeStampFromWinFileTime(info.value().modified);
+}
+
+// The part of `path` below `root` ("" for the root itself), or nothing when
+// `path` does not lie at or below `root`. Both are trimmed native paths.
+std::optional<std::string_view> RelativeTo(std::string_view root, std::string_view path) {
+  if (path == root) return std::string_view();
+  if (root == "/") {
+    if (path.size() > 1 && path.front() == kNativeSeparator) return path.substr(1);
+    return std::nullopt;
+  }
+  if (path.size() <= root.size() + 1 || path.substr(0, root.size()) != root ||
+      path[root.size()] != kNativeSeparator) {
+    return std::nullopt;
+  }
+  return path.substr(root.size() + 1);
+}
+
+// The key below a folder: the folder's relative key (no digits) and the
+// code-page form of one name.
+std::string ChildRelativeKey(const std::string& folder_rel_key, std::string_view code_page_name) {
+  if (folder_rel_key.empty()) return std::string(code_page_name);
+  std::string key = folder_rel_key;
+  key.push_back(kKeySeparator);
+  key.append(code_page_name);
+  return key;
+}
+
+// A folder listing in name order (the file system gives none), for walks that
+// hand on entries in the same order every time.
+std::vector<FolderEntry> SortedListing(FileSystem* fs, const std::string& folder) {
+  StatusOr<std::vector<FolderEntry>> listed = fs->ListFolder(folder);
+  if (!listed.ok()) return {};
+  std::vector<FolderEntry> entries = std::move(listed.value());
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return entries;
+}
+
+// Sets the DIRLIST entry of `key` to `time`: an entry with another time is
+// replaced, one with the same time kept.
+void RecordFolder(LockedBrowseList& dirlist, std::string_view key, uint32_t time) {
+  std::optional<BrowseLookup> found = dirlist.Lookup(key, 0);
+  if (found && found->time == time) return;
+  if (found) dirlist.Remove(key, 0);
+  // A refused add (a full list, an over-long key) leaves the folder
+  // unrecorded: it is seen as new at the next comparison and listed again.
+  dirlist.Add(key, time, 0, kNoExtra).IgnoreError();
+}
+
+// The folder keys of slot `digits` that have recorded sub-folders: every
+// proper prefix of a recorded key that ends before a backslash.
+std::unordered_set<std::string> FoldersWithRecordedChildren(LockedBrowseList& dirlist,
+                                                            std::string_view digits) {
+  return dirlist.WithLock([&](BrowseList& list) {
+    std::unordered_set<std::string> parents;
+    list.ForEach([&](const BrowseEntryView& v) {
+      std::string_view first = v.folder.empty() ? v.last : v.folder;
+      if (!first.starts_with(digits) || v.folder.empty()) return true;
+      // Only the folder part holds backslashes that end a parent's key.
+      for (size_t p = digits.size(); p < v.folder.size(); ++p) {
+        if (v.folder[p] == kKeySeparator) parents.emplace(v.folder.substr(0, p));
+      }
+      return true;
+    });
+    return parents;
+  });
+}
+
+// Recorded folders of slot `digits` that are not in `seen`, with their times.
+std::vector<std::pair<std::string, uint32_t>> UnseenRecordedFolders(
+    LockedBrowseList& dirlist, std::string_view digits,
+    const std::unordered_set<std::string>& seen) {
+  return dirlist.WithLock([&](BrowseList& list) {
+    std::vector<std::pair<std::string, uint32_t>> unseen;
+    list.ForEach([&](const BrowseEntryView& v) {
+      std::string_view first = v.folder.empty() ? v.last : v.folder;
+      if (!first.starts_with(digits)) return true;
+      std::string name = v.ExpandedName();
+      if (!seen.contains(name)) unseen.emplace_back(std::move(name), v.time);
+      return true;
+    });
+    return unseen;
+  });
+}
+
+}  // namespace
+
+std::string FolderScanner::SlotDigits(int slot) {
+  char digits[16];
+  std::snprintf(digits, sizeof(digits), "%02i", slot);
+  return digits;
+}
+
+// ---------------------------------------------------------------------------
+// Full listing
+
+namespace {
+
+struct FullWalk {
+  FileSystem* fs;
+  const CodePage& cp;
+  const std::string& digits;
+  LockedBrowseList& dirlist;
+  const ScanCallback& on_file;
+
+  // Lists `folder` (whose key without the digits is `rel_key`): files go to
+  // the callback, sub-folders into DIRLIST and are walked in turn. False when
+  // the callback aborted.
+  bool Walk(const std::string& folder, const std::string& rel_key) {
+    for (const FolderEntry& e : SortedListing(fs, folder)) {
+      const std::string path = JoinNative(folder, e.name);
+      const uint32_t time = FileTimeStampFromWinFileTime(e.modified);
+      if (!e.is_folder) {
+        if (e.hidden) continue;
+        ScannedEntry entry;
+        entry.native_path = path;
+        entry.key = digits + ChildRelativeKey(rel_key, cp.FromUtf8(e.name));
+        entry.time = time;
+        entry.is_folder = false;
+        if (!on_file(entry)) return false;
+        continue;
+      }
+      if (path.size() >= kMaxWalkedPathLength) continue;
+      const std::string child_rel = ChildRelativeKey(rel_key, cp.FromUtf8(e.name));
+      RecordFolder(dirlist, digits + child_rel, time);
+      if (!Walk(path, child_rel)) return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool FolderScanner::FullListing(int slot, const std::string& root, LockedBrowseList dirlist,
+                                const ScanCallback& on_file) {
+  const std::string digits = SlotDigits(slot);
+  const std::string top = TrimNative(root);
+  if (!fs_->IsValidFolder(top)) return true;
+  dirlist.SetOrder(kOrderName).IgnoreError();
+  RecordFolder(dirlist, digits, FolderTime(fs_, top));
+  FullWalk walk{fs_, cp_, digits, dirlist, on_file};
+  const bool completed = walk.Walk(top, std::string());
+  dirlist.SetOrder(kOrderName).IgnoreError();
+  return completed;
+}
+
+// ---------------------------------------------------------------------------
+// Comparison with DIRLIST
+
+namespace {
+
+struct ChangeWalk {
+  FileSystem* fs;
+  const CodePage& cp;
+  const std::string& digits;
+  LockedBrowseList& dirlist;
+  const std::unordered_set<std::string>& has_children;
+  std::unordered_set<std::string>* seen;
+  std::vector<ChangedFolder>* out;
+
+  // Compares the sub-folders of `folder` with DIRLIST; descends into new and
+  // changed ones, and into unchanged ones that have recorded sub-folders.
+  void Walk(const std::string& folder, const std::string& rel_key) {
+    for (const FolderEntry& e : SortedListing(fs, folder)) {
+      if (!e.is_folder) continue;
+      const std::string path = JoinNative(folder, e.name);
+      if (path.size() >= kMaxWalkedPathLength) continue;
+      const std::string child_rel = ChildRelativeKey(rel_key, cp.FromUtf8(e.name));
+      const std::string key = digits + child_rel;
+      const uint32_t time = FileTimeStampFromWinFileTime(e.modified);
+      seen->insert(key);
+      std::optional<BrowseLookup> found = dirlist.Lookup(key, 0);
+      if (found && found->time == time) {
+        if (has_children.contains(key)) Walk(path, child_rel);
+        continue;
+      }
+      if (found) dirlist.Remove(key, 0);
+      out->push_back(ChangedFolder{path, key, time, false});
+      dirlist.Add(key, time, 0, kNoExtra).IgnoreError();
+      Walk(path, child_rel);
+    }
+  }
+};
+
+}  // namespace
+
+// The comparison, in three steps:
+//  1. The image folder's own time against its DIRLIST entry (the digits): a
+//     missing or different entry is replaced and the folder reported.
+//  2. A walk of the sub-folders: a folder whose key DIRLIST holds with the
+//     same time is unchanged and is walked into only when DIRLIST records a
+//     folder below it (a key that begins with its key and a backslash, so
+//     "03Sport" is not taken for the parent of "03Sports"); a folder that is
+//     missing or has another time is reported, recorded and walked into.
+//  3. Every recorded folder of the image folder that the walk did not meet is
+//     looked at on disk; the ones that are gone (time 0) leave DIRLIST and are
+//     reported with their old time. A folder met by the walk exists, so only
+//     the others cost a look-up.
+std::vector<ChangedFolder> FolderScanner::ListChangedFolders(int slot, const std::string& root,
+                                                             LockedBrowseList dirlist) {
+  const std::string digits = SlotDigits(slot);
+  const std::string top = TrimNative(root);
+  std::vector<ChangedFolder> out;
+  dirlist.SetOrder(kOrderName).IgnoreError();
+  const std::unordered_set<std::string> has_children = FoldersWithRecordedChildren(dirlist, digits);
+  std::unordered_set<std::string> seen;
+
+  // The image folder itself.
+  const uint32_t root_time = FolderTime(fs_, top);
+  std::optional<BrowseLookup> found = dirlist.Lookup(digits, 0);
+  if (root_time == 0) {
+    // Unreachable: reported once as gone, with the time it had.
+    uint32_t old_time = 0;
+    if (found) old_time = dirlist.Remove(digits, 0).value_or(found->time);
+    out.push_back(ChangedFolder{top, digits, old_time, true});
+  } else {
+    seen.insert(digits);
+    if (!found || found->time != root_time) {
+      if (found) dirlist.Remove(digits, 0);
+      out.push_back(ChangedFolder{top, digits, root_time, false});
+      dirlist.Add(digits, root_time, 0, kNoExtra).IgnoreError();
+    }
+    if (fs_->IsValidFolder(top)) {
+      ChangeWalk walk{fs_, cp_, digits, dirlist, has_children, &seen, &out};
+      walk.Walk(top, std::string());
+    }
+  }
+
+  // Recorded folders that the walk did not meet: the ones that are gone leave
+  // DIRLIST and are reported with their old time.
+  for (auto& [key, time] : UnseenRecordedFolders(dirlist, digits, seen)) {
+    std::string path = NativeFolderPath(top, key);
+    if (FolderTime(fs_, path) != 0) continue;
+    std::optional<uint32_t> old_time = dirlist.Remove(key, 0);
+    if (!old_time) continue;  // removed by someone else meanwhile
+    out.push_back(ChangedFolder{std::move(path), std::move(key), *old_time, true});
+  }
+  dirlist.SetOrder(kOrderName).IgnoreError();
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// One folder
+
+std::vector<ScannedEntry> FolderScanner::ListFolderFiles(int slot, const std::string& root,
+                                                         const std::string& folder) {
+  const std::string top = TrimNative(root);
+  const std::string here = TrimNative(folder);
+  std::optional<std::string_view> relative = RelativeTo(top, here);
+  if (!relative) return {};
+  const std::string digits = SlotDigits(slot);
+  const std::string rel_key = KeyFromNativeRelative(cp_, *relative);
+  std::vector<ScannedEntry> files;
+  for (const FolderEntry& e : SortedListing(fs_, here)) {
+    if (e.is_folder || e.hidden) continue;
+    ScannedEntry entry;
+    entry.native_path = JoinNative(here, e.name);
+    entry.key = digits + ChildRelativeKey(rel_key, cp_.FromUtf8(e.name));
+    entry.time = FileTimeStampFromWinFileTime(e.modified);
+    files.push_back(std::move(entry));
+  }
+  return files;
+}
+
+std::string FolderScanner::NativeFolderPath(const std::string& root, std::string_view folder_key) {
+  if (folder_key.size() < 2 || folder_key[0] < '0' || folder_key[0] > '9' || folder_key[1] < '0' ||
+      folder_key[1] > '9') {
+    return std::string();
+  }
+  const std::string top = TrimNative(root);
+  std::string_view relative = folder_key.substr(2);
+  if (relative.empty()) return top;
+  StatusOr<std::string> resolved = ResolveKeyPath(fs_, cp_, top, relative);
+  if (resolved.ok()) return std::move(resolved.value());
+  // Not on disk (any more): the path the key stands for.
+  return JoinNative(top, KeyToNative(cp_.ToUtf8(relative)));
+}
+
+}  // namespace vantrel
