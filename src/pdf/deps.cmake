@@ -3,14 +3,10 @@ pkg_check_modules(POPPLER_CPP REQUIRED IMPORTED_TARGET poppler-cpp)
 target_link_libraries(vantrel_pdf PUBLIC PkgConfig::POPPLER_CPP)
 
 # The PDF tests run the real vantrel-pdftext helper, so it is built first.
-# The test target is made here, once every target exists, unless the
-# top-level list of test folders already made it.
-function(vantrel_pdf_tests_setup)
-  if(NOT TARGET vantrel_pdf_tests)
-    vantrel_tests(pdf)
-  endif()
+# Both targets exist only once the whole project has been read.
+function(vantrel_pdf_tests_need_helper)
   if(TARGET vantrel_pdf_tests AND TARGET vantrel-pdftext)
     add_dependencies(vantrel_pdf_tests vantrel-pdftext)
   endif()
 endfunction()
-cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL vantrel_pdf_tests_setup)
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL vantrel_pdf_tests_need_helper)
