@@ -22,6 +22,7 @@
 // operation. ComposeImageDocument is reentrant.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -50,6 +51,9 @@ struct DocumentOptions {
   // The text of a PDF file (its information entries and page words), or ""
   // when it has none or cannot be read. Not asked when empty.
   std::function<std::string(const std::string& native_path)> pdf_text;
+  // Opening the file: attempts in all, and the pause between two.
+  int open_attempts = 20;
+  std::chrono::milliseconds open_pause{20};
 };
 
 // One file to compose.
@@ -67,11 +71,25 @@ struct ComposedDocument {
   // A fault while reading the contents was caught: the first byte became a
   // blank and the document holds the groups written before it plus the tail.
   bool text_problem = false;
+  uint32_t time = 0;  // the time stamp the dates were formed from
 };
 
 // Composes the document of one file (steps from the type code to the tail
 // groups). Tries to open the file up to 20 times, 20 ms apart.
 ComposedDocument ComposeImageDocument(const DocumentFile& file, const DocumentOptions& options);
+
+// The same with the type code already decided (DocumentTypeCode); the first
+// bytes of the file may still make it EPSF or "PDF ".
+ComposedDocument ComposeImageDocumentWithType(const DocumentFile& file,
+                                              const DocumentOptions& options, uint32_t type_code);
+
+// The type code of a file before its contents are read: from the extension of
+// `native_path`, else the Finder type of its Macintosh streams (0 when none).
+uint32_t DocumentTypeCode(const std::string& native_path, FileStreams& streams);
+
+// The warning logged (and shown) when a file's contents could not be turned
+// into groups: "Problem with the text in file : <path>".
+std::string TextProblemMessage(std::string_view path);
 
 // What the builder hands on.
 struct DocumentServices {

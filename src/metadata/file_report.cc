@@ -4,34 +4,15 @@
 #include <cstdlib>
 
 #include "metadata/eps_reader.h"
+#include "metadata/file_type.h"
 #include "metadata/iim_codec.h"
+#include "metadata/mac_streams.h"
 #include "metadata/image_data_view.h"
 #include "metadata/photoshop_reader.h"
 #include "metadata/tiff_reader.h"
 
 namespace vantrel {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
-// Type code from the extension: the text after the last dot among the last
-// four characters.
-std::string TypeFromExtension(const std::string& path) {
-  size_t from = path.size() >= 4 ? path.size() - 4 : 0;
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < from) return "";
-  std::string ext = Lower(path.substr(dot + 1));
-  if (ext == "jpg" || ext == "jif") return "JPEG";
-  if (ext == "tif") return "TIFF";
-  if (ext == "eps" || ext == "dcs") return "EPSF";
-  if (ext == "pdf") return "PDF ";
-  return "";
-}
 
 std::string Printable(const std::string& bytes) {
   std::string out;
@@ -87,10 +68,10 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
   d.readable = true;
   d.size = info->size;
   d.first_bytes = *head;
-  d.type_code = TypeFromExtension(path);
+  d.type_code = TypeCodeText(TypeCodeFromExtension(path));
   if (d.type_code.empty() && options.finder_type) d.type_code = options.finder_type(path);
-  if (*head == "%!PS" || *head == "\xC5\xD0\xD3\xC6") d.type_code = "EPSF";
-  if (*head == "%PDF") d.type_code = "PDF ";
+  if (IsPostScriptHead(*head)) d.type_code = TypeCodeText(kTypeEps);
+  if (IsPdfHead(*head)) d.type_code = TypeCodeText(kTypePdf);
 
   CaptionRecord record;
   TrailerWindow window;

@@ -28,6 +28,7 @@
 #include "metadata/caption_record.h"
 #include "metadata/caption_text.h"
 #include "metadata/file_report.h"
+#include "metadata/image_data_view.h"
 #include "metadata/mac_resource_fork.h"
 #include "metadata/photoshop_reader.h"
 #include "platform/file_streams.h"
@@ -45,7 +46,7 @@ enum class TextStreamForm {
 const char* TextStreamFormName(TextStreamForm form);
 TextStreamForm ClassifyTextStream(std::string_view bytes);
 
-inline constexpr size_t kMacBinaryHeaderSize = 128;
+// kMacBinaryHeaderSize (the 128-byte MacBinary header) comes from image_data_view.h.
 
 // `block` with every 2:00 dataset removed and a new 2:00 (value 00 02) put
 // first. Datasets are copied as they stand (cut at the block end).

@@ -1,0 +1,187 @@
+// BuildImageDocument: the per-file step of scans and change passes.
+//
+// The browse lists tell the life of a file: a change first removes its
+// TIMELIST and CHARLIST entries (a new time stamp then gives new entries), a
+// file enters TIMELIST and CHARLIST before its contents are read, and enters
+// the indexed list once its document went to the engine. A file that
+// disappeared keeps only its indexed-list entry, which maintenance later
+// turns into a removal from the engine.
+
+#include "indexing/document_builder.h"
+
+#include <exception>
+
+#include "core/list_lock_table.h"
+#include "core/log_files.h"
+#include "core/text_table.h"
+#include "platform/file_streams.h"
+#include "platform/file_time.h"
+#include "platform/paths.h"
+
+namespace vantrel {
+namespace {
+
+// A notice of a contents problem closes by itself after this long.
+inline constexpr int kProblemNoticeMs = 10000;
+
+// The lists of one index, each operation under the index's list lock.
+class IndexLists {
+ public:
+  IndexLists(TaskContext& task, int index)
+      : table_(task.list_locks() != nullptr ? task.list_locks() : &ListLocks()),
+        index_(index),
+        runtime_(task.indexes[index]) {}
+
+  LockedBrowseList timelist() { return Locked(&runtime_.timelist); }
+  LockedBrowseList charlist() { return Locked(&runtime_.charlist); }
+  LockedBrowseList dirlist() { return Locked(&runtime_.dirlist); }
+  LockedBrowseList indexed() { return Locked(&runtime_.indexed); }
+
+ private:
+  LockedBrowseList Locked(BrowseList* list) { return LockedBrowseList(table_, index_, list); }
+  ListLockTable* table_;
+  int index_;
+  IndexRuntime& runtime_;
+};
+
+// Adds an entry; a list that thereby receives its first entry is set to
+// `order`. A refused entry (list full, name too long) is left out: the
+// document is still built.
+void AddEntry(LockedBrowseList list, std::string_view key, uint32_t time, uint32_t value,
+              int order) {
+  if (!list.Add(key, time, value, kNoExtra).ok()) return;
+  if (list.Count() == 1) (void)list.SetOrder(order);
+}
+
+uint32_t StampOf(const StatusOr<FileInfo>& info) {
+  return info.ok() ? FileTimeStampFromWinFileTime(info->modified) : 0;
+}
+
+// The folder key of a file key: the file key without its last component, or
+// the image folder's number when the file lies in the folder's root.
+std::string FolderKeyOf(std::string_view file_key) {
+  std::string_view folder = FolderPart(file_key, kKeySeparator);
+  if (folder.empty()) folder = file_key.substr(0, 2);
+  return std::string(folder);
+}
+
+void ReportTextProblem(TaskContext& task, const std::string& path) {
+  const std::string message = TextProblemMessage(path);
+  if (task.notices() != nullptr) {
+    task.notices()->ShowNotice(Text(TextId::IDS_ERROR), message, kProblemNoticeMs);
+  }
+  task.LogFromTask(message);
+}
+
+// Steps 1 to 5 of a change: returns false when the file needs no document
+// (a folder, a hidden file, a file that is gone, or a current one).
+bool ApplyChange(TaskContext& task, IndexLists& lists, FileSystem& fs,
+                 const BuildRequest& request, uint32_t time) {
+  const StatusOr<FileInfo> info = fs.Stat(request.native_path);
+  if (info.ok() && info->is_folder) return false;
+  const std::string_view name = LastComponent(request.native_path, kNativeSeparator);
+  const bool hidden = !name.empty() && name[0] == '.';
+  if (time != 0 && info.ok() && hidden) return false;
+
+  if (std::optional<uint32_t> removed = lists.charlist().Remove(request.file_key, 0)) {
+    lists.timelist().Remove(request.file_key, *removed);
+  }
+  if (time == 0 || !info.ok()) {
+    task.PostStatus(StatusMessage::Text(kStatusFileIndexed, request.native_path));
+    return false;
+  }
+
+  const std::string folder_key = FolderKeyOf(request.file_key);
+  const uint32_t folder_time =
+      StampOf(fs.Stat(std::string(FolderPart(request.native_path, kNativeSeparator))));
+  LockedBrowseList dirlist = lists.dirlist();
+  dirlist.Remove(folder_key, 0);
+  (void)dirlist.Add(folder_key, folder_time, 0, kNoExtra);
+  (void)dirlist.SetOrder(kOrderName);
+
+  return !lists.timelist().Lookup(request.file_key, time).has_value();
+}
+
+void Build(TaskContext& task, const DocumentServices& services, const DocumentOptions& base,
+           const BuildRequest& request) {
+  DocumentOptions options = base;
+  if (static_cast<size_t>(request.index) < task.config.indexes.size()) {
+    const IndexDefinition& def = task.config.indexes[request.index];
+    options.read_document_info = def.doc_info != 0;
+    options.convert_mac_text = def.mac_text != 0;
+    options.empty_fields = static_cast<EmptyFieldMode>(def.empty_fields);
+  }
+  FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
+  FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
+  IndexLists lists(task, request.index);
+
+  uint32_t time = request.time;
+  if (time == 0) {
+    const StatusOr<FileInfo> info = fs.Stat(request.native_path);
+    if (info.ok() && !info->is_folder) time = StampOf(info);
+  }
+  if (request.change) {
+    if (!ApplyChange(task, lists, fs, request, time)) return;
+  } else if (fs.IsFolder(request.native_path)) {
+    return;
+  }
+
+  const uint32_t type_code = DocumentTypeCode(request.native_path, streams);
+  if (!lists.timelist().Lookup(request.file_key, time)) {
+    AddEntry(lists.timelist(), request.file_key, time, type_code, kOrderTime);
+    AddEntry(lists.charlist(), request.file_key, time, type_code, kOrderName);
+  }
+  if (lists.indexed().Lookup(request.file_key, time)) return;
+
+  DocumentFile file;
+  file.native_path = request.native_path;
+  file.file_key = request.file_key;
+  file.time = time;
+  ComposedDocument doc = ComposeImageDocumentWithType(file, options, type_code);
+  if (!doc.opened) return;
+  if (doc.is_pdf && services.queue_thumbnail) {
+    services.queue_thumbnail(request.index, request.native_path, request.file_key,
+                             request.native_root, time, doc.type_code);
+  }
+  if (doc.text_problem) ReportTextProblem(task, request.native_path);
+
+  task.PostStatus(StatusMessage::Number(kStatusOperation, 2));
+  if (services.add_document) {
+    services.add_document(request.index, doc.text, request.file_key, time);
+  }
+  task.PostStatus(StatusMessage::Text(kStatusFileIndexed, request.native_path));
+  AddEntry(lists.indexed(), request.file_key, time, 0, kOrderTime);
+
+  if (services.post_statistics) services.post_statistics(request.index);
+  task.PostStatus(StatusMessage::Empty(kStatusStepDone));
+  if (request.change) {
+    task.LogFromTask(Text(TextId::IDS_LINELABEL13) + " " + request.native_path,
+                     kEventLogFilesAdded);
+  }
+}
+
+}  // namespace
+
+std::string TextProblemMessage(std::string_view path) {
+  std::string message = Text(TextId::IDS_TEXTPROBLEM);
+  message += " : ";
+  message += path;
+  return message;
+}
+
+void BuildImageDocument(TaskContext& task, const DocumentServices& services,
+                        const DocumentOptions& options, const BuildRequest& request) {
+  if (request.index < 0 || request.index >= kMaxIndexes) return;
+  try {
+    Build(task, services, options, request);
+  } catch (const std::exception&) {
+    // Nothing may escape to the indexing thread; the file is tried again by
+    // the next scan, as it did not reach the indexed list.
+    try {
+      ReportTextProblem(task, request.native_path);
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+}  // namespace vantrel

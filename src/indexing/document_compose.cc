@@ -1,0 +1,225 @@
+// ComposeImageDocument: the document text of one image or PDF file.
+//
+// Reading order: the first four bytes (type and PDF test), the image-info
+// trailer at the end of the file (caption and image-info block), and only
+// when the trailer gave no caption and the index asks for it, the caption
+// readers over the file's data (Photoshop with the Macintosh streams first,
+// EPS, TIFF).
+
+#include <algorithm>
+#include <exception>
+#include <thread>
+
+#include "indexing/document_builder.h"
+#include "indexing/document_groups.h"
+#include "metadata/caption_record.h"
+#include "metadata/char_tables.h"
+#include "metadata/eps_reader.h"
+#include "metadata/file_type.h"
+#include "metadata/image_data_view.h"
+#include "metadata/image_info_trailer.h"
+#include "metadata/mac_streams.h"
+#include "metadata/photoshop_reader.h"
+#include "metadata/tiff_reader.h"
+#include "platform/code_page.h"
+#include "platform/file_streams.h"
+#include "platform/file_time.h"
+
+namespace vantrel {
+namespace {
+
+inline constexpr int kDateCreatedDataset = 55;
+
+struct OpenedFile {
+  uint64_t size = 0;
+  std::string head;  // the first four bytes (fewer for a shorter file)
+};
+
+// Opens the file for reading: its size and first bytes, retried while the
+// file is not there or not readable (another program may still hold it). A
+// folder is not retried.
+bool OpenForReading(FileSystem& fs, const std::string& path, const DocumentOptions& options,
+                    OpenedFile* out) {
+  const int attempts = std::max(1, options.open_attempts);
+  for (int attempt = 0;; ++attempt) {
+    StatusOr<FileInfo> info = fs.Stat(path);
+    if (info.ok() && info->is_folder) return false;
+    if (info.ok()) {
+      StatusOr<std::string> head = fs.ReadFileRange(path, 0, 4);
+      if (head.ok()) {
+        out->size = info->size;
+        out->head = std::move(*head);
+        return true;
+      }
+    }
+    if (attempt + 1 >= attempts) return false;
+    std::this_thread::sleep_for(options.open_pause);
+  }
+}
+
+struct ContentsInput {
+  const DocumentFile& file;
+  const DocumentOptions& options;
+  FileSystem& fs;
+  FileStreams& streams;
+  const OpenedFile& opened;
+  bool offline;
+  const std::string& file_date;
+  size_t dates_limit;  // the limit for the date groups (room for the tail only)
+};
+
+void ComposePdf(const ContentsInput& in, DocumentText& doc, ComposedDocument* result) {
+  result->type_code = kTypePdf;
+  result->is_pdf = true;
+  doc.Append(TextGroup(kMarkerFileType, TypeCodeText(kTypePdf)));
+  doc.Append(Number6Group(kMarkerFileSize, FileSizeValue(in.opened.size)));
+  doc.Append(OnlineGroup(in.offline));
+  if (in.options.pdf_text) {
+    const std::string text = in.options.pdf_text(in.file.native_path);
+    const size_t n = std::min({text.size(), kMaxPdfTextBytes, doc.room()});
+    doc.Append(std::string_view(text).substr(0, n));
+  }
+  doc.set_limit(in.dates_limit);
+  doc.Append(TextGroup(kMarkerFileDate, in.file_date));
+  doc.Append(TextGroup(kMarkerImageDate, in.file_date));
+}
+
+// The caption readers over the file's data. False when the data turned out
+// not to be the file's (it shrank while it was read).
+bool ReadDataCaption(const ContentsInput& in, CaptionRecord& record) {
+  const std::string& path = in.file.native_path;
+  ImageDataView view;
+  if (!OpenImageData(view, path)) return true;
+  const std::string_view data = view.data();
+  if (!ReadPhotoshopCaption(record, data, path, MacStreamReaderFor(in.streams)) &&
+      !ReadEpsCaption(data, path, record, &in.fs)) {
+    ReadTiffCaption(data, path, record);
+  }
+  const bool damaged = view.file(0).contents && view.file(0).contents->damaged();
+  CloseImageData(view);
+  return !damaged;
+}
+
+// The groups of an image file, up to the two date groups. False on a fault
+// while reading the contents (the groups appended so far stay).
+bool ComposeImage(const ContentsInput& in, DocumentText& doc, ComposedDocument* result) {
+  const std::string& path = in.file.native_path;
+  uint32_t type = result->type_code;
+  if (IsPostScriptHead(in.opened.head)) type = kTypeEps;
+  result->type_code = type;
+  // Without a type code the file's first bytes name it (up to a zero byte).
+  doc.Append(TextGroup(kMarkerFileType, type != 0 ? TypeCodeText(type) : in.opened.head));
+  doc.Append(Number6Group(kMarkerFileSize, FileSizeValue(in.opened.size)));
+  doc.Append(OnlineGroup(in.offline));
+
+  CaptionRecord record;
+  ResetCaption(record);
+  {
+    TrailerWindow window;
+    if (ReadImageInfoTrailer(in.fs, path, kTrailerTagIptc, &window)) {
+      ImageInfo info;
+      if (FindImageInfo(window, &info)) doc.Append(ImageInfoGroups(info));
+      InstallIptcBlock(record, window.block);
+    }
+  }
+  if (record.iptc_length() == 0 && in.options.read_document_info) {
+    if (!ReadDataCaption(in, record)) {
+      FreeCaption(record);
+      return false;
+    }
+  }
+
+  std::string image_date = in.file_date;
+  const int32_t caption_length = record.iptc_length();
+  if (caption_length == 0) {
+    doc.Append(kNoCaptionMarker);
+  } else {
+    if (caption_length < kSmallCaptionLimit) doc.Append(kSmallCaptionMarker);
+    SplitLocalCaption(record);
+    WriteCaptionFields(record, doc.text(), kCaptionGroupPrefix, kCaptionGroupSuffix,
+                       in.options.empty_fields, doc.limit());
+    if (in.options.convert_mac_text) {
+      // The whole text so far, as a NUL-terminated buffer of size + 1 bytes.
+      ConvertMacText(doc.text(), doc.size() + 1, doc.limit());
+    }
+    std::string created;
+    if (GetCaptionText(record, kDateCreatedDataset, &created)) {
+      std::string date = CaptionDate(created);
+      if (!date.empty()) image_date = std::move(date);
+    }
+  }
+  FreeCaption(record);
+  doc.set_limit(in.dates_limit);
+  doc.Append(TextGroup(kMarkerFileDate, in.file_date));
+  doc.Append(TextGroup(kMarkerImageDate, image_date));
+  return true;
+}
+
+}  // namespace
+
+uint32_t DocumentTypeCode(const std::string& native_path, FileStreams& streams) {
+  const uint32_t type = TypeCodeFromExtension(native_path);
+  return type != 0 ? type : ReadFinderType(streams, native_path);
+}
+
+ComposedDocument ComposeImageDocumentWithType(const DocumentFile& file,
+                                              const DocumentOptions& options, uint32_t type_code) {
+  FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
+  FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
+  ComposedDocument result;
+  result.type_code = type_code;
+  result.time = file.time;
+  if (result.time == 0) {
+    StatusOr<FileInfo> info = fs.Stat(file.native_path);
+    if (info.ok() && !info->is_folder) result.time = FileTimeStampFromWinFileTime(info->modified);
+  }
+  OpenedFile opened;
+  if (!OpenForReading(fs, file.native_path, options, &opened)) return result;
+  result.opened = true;
+
+  // The tail and the date groups always fit: the groups in front of them are
+  // cut where they would take that room.
+  const std::string tail = " " + PathGroups(CodePage::Default().FromUtf8(file.native_path));
+  const std::string file_date = StampDate(result.time);
+  const size_t dates_size = 2 * TextGroup(kMarkerFileDate, file_date).size();
+  const size_t dates_limit = tail.size() < kDocumentCapacity ? kDocumentCapacity - tail.size() : 0;
+  DocumentText doc(kDocumentCapacity);
+  doc.set_limit(dates_size < dates_limit ? dates_limit - dates_size : 0);
+
+  const bool offline = file.file_key.size() >= 2 && file.file_key.compare(0, 2, "00") == 0;
+  const ContentsInput in{file, options, fs, streams, opened, offline, file_date, dates_limit};
+  bool ok = false;
+  try {
+    if (IsPdfHead(opened.head)) {
+      ComposePdf(in, doc, &result);
+      ok = true;
+    } else {
+      ok = ComposeImage(in, doc, &result);
+    }
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  if (!ok) {
+    result.text_problem = true;
+    if (!doc.text().empty()) doc.text()[0] = ' ';
+  }
+
+  doc.set_limit(kDocumentCapacity);
+  doc.Append(tail);
+  std::replace(doc.text().begin(), doc.text().end(), '\0', ' ');
+  result.text = std::move(doc.text());
+  return result;
+}
+
+ComposedDocument ComposeImageDocument(const DocumentFile& file, const DocumentOptions& options) {
+  FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
+  uint32_t type = 0;
+  try {
+    type = DocumentTypeCode(file.native_path, streams);
+  } catch (const std::exception&) {
+    type = 0;
+  }
+  return ComposeImageDocumentWithType(file, options, type);
+}
+
+}  // namespace vantrel
