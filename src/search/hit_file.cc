@@ -59,6 +59,12 @@ Status SaveHitFile(FileSystem* fs, const OpenForUpdateFn& open_for_update,
   return written.ok() ? closed : written;
 }
 
+Status SaveHitFile(FileSystem* fs, const std::string& path, const BrowseList& hits,
+                   uint32_t hits_found, uint32_t limit, const HitFileSaveOptions& options) {
+  OpenForUpdateFn open = [fs](const std::string& p) { return fs->OpenForOverwrite(p); };
+  return SaveHitFile(fs, open, path, hits, hits_found, limit, options);
+}
+
 Status LoadRequestList(FileSystem* fs, std::string_view search_folder, std::string_view name,
                        const CodePage& code_page, BrowseList* list) {
   std::optional<std::string> path = ListFilePath(search_folder, name, code_page);

@@ -14,8 +14,9 @@
 // from its start, and never truncated: an older, larger file keeps its tail
 // behind the new records, and the record count tells the valid part. This
 // lets a client keep a hit file open across searches. The file system's
-// OpenForWrite truncates, so the writer opens through an OpenForUpdateFn,
-// which must open without truncating (and create a missing file).
+// OpenForWrite truncates, so the writer opens with OpenForOverwrite (or,
+// for tests of the retries, through an OpenForUpdateFn, which must open
+// without truncating and create a missing file).
 //
 // Thread safety: the functions keep no state; the hit list must not change
 // during a call.
@@ -65,6 +66,9 @@ std::string EncodeHitFile(const BrowseList& hits, uint32_t hits_found, uint32_t 
 Status SaveHitFile(FileSystem* fs, const OpenForUpdateFn& open_for_update,
                    const std::string& path, const BrowseList& hits, uint32_t hits_found,
                    uint32_t limit, const HitFileSaveOptions& options = {});
+// The same, opening with fs->OpenForOverwrite.
+Status SaveHitFile(FileSystem* fs, const std::string& path, const BrowseList& hits,
+                   uint32_t hits_found, uint32_t limit, const HitFileSaveOptions& options = {});
 
 // Loads the merge or restrict list `name` of a request from `search_folder`
 // (native) into `list`, which must be empty; the list ends up in time order

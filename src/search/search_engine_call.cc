@@ -1,0 +1,105 @@
+#include "search/search_engine_call.h"
+
+#include <utility>
+#include <vector>
+
+#include "engine/document_name.h"
+#include "engine/query_compiler.h"
+
+namespace vantrel {
+namespace {
+
+// Engine flags that a search without kOptionEveryHit adds: the newest
+// documents first, so that the 500 delivered are the newest ones.
+constexpr uint32_t kLimitedSearchFlags = 0x108;
+
+}  // namespace
+
+EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool thesaurus_found,
+                                 bool wordnet_found) {
+  EngineSearchSettings s;
+  const bool every_hit = (option_bits & kOptionEveryHit) != 0;
+  s.max_hits = every_hit ? -1 : kLimitedSearchHits;
+  if (!every_hit) s.flags |= kLimitedSearchFlags;
+  if ((option_bits & kOptionStemming) != 0) s.flags |= kSearchStemming;
+  if ((option_bits & kOptionSoundAlike) != 0) {
+    s.flags |= kSearchSoundAlike;
+  } else if ((option_bits & kOptionSynonyms) != 0) {
+    if (thesaurus_found) s.flags |= kSearchSynonyms | kSearchThesaurus;
+    if (wordnet_found) s.flags |= kSearchSynonyms | kSearchWordNet;
+  }
+  switch (fuzziness) {
+    case 1:
+      s.flags |= kSearchFuzzy;
+      s.fuzziness = 1;
+      break;
+    case 2:
+      s.flags |= kSearchFuzzy;
+      s.fuzziness = 3;
+      break;
+    case 3:
+      s.flags |= kSearchFuzzy;
+      s.fuzziness = 6;
+      break;
+    default:
+      break;
+  }
+  return s;
+}
+
+EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit) {
+  EngineSearchReport report;
+  const bool every_hit = (params.option_bits & kOptionEveryHit) != 0;
+  const int cache_fuzziness = static_cast<int>(params.fuzziness);
+  if (every_hit && cache != nullptr &&
+      cache->Lookup(params.engine_folder, params.query, params.option_bits, cache_fuzziness,
+                    [&](std::string_view key, uint32_t time) { on_hit(key, time, 0); })) {
+    report.from_cache = true;
+    return report;
+  }
+  if (engine == nullptr) {
+    report.error = "the engine is not running";
+    return report;
+  }
+
+  // Every hit the engine delivers is kept for the cache, before the
+  // request's own filters (date, merge, restrict): the cached result must
+  // answer any later request with the same query.
+  const bool collect = every_hit && cache != nullptr && cache->CollectionAllowed();
+  std::vector<CachedHit> collected;
+
+  EngineSearchSettings settings = SettingsFor(params.option_bits, params.fuzziness,
+                                              engine->thesaurus_found(), engine->wordnet_found());
+  SearchJob job;
+  job.query = params.query;
+  job.index_folder = params.engine_folder;
+  job.max_hits = settings.max_hits;
+  job.flags = settings.flags;
+  job.fuzziness = settings.fuzziness;
+  job.message_callback = [&](const EngineMessage& m) {
+    if (m.code != kMessageFoundDocument) return;
+    std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
+    if (!name || name->file_key.empty()) return;
+    if (collect) collected.push_back(CachedHit{name->time_stamp, name->file_key});
+    on_hit(name->file_key, name->time_stamp, m.score);
+  };
+  report.engine_called = true;
+  StatusOr<SearchOutcome> outcome = engine->RunSearchJob(job);
+  if (!outcome.ok()) {
+    report.error = outcome.status().ToString();
+    return report;
+  }
+  if (!outcome->error.empty()) {
+    report.error = outcome->error;
+    return report;
+  }
+  if (collect) {
+    cache->Store(params.engine_folder, std::move(collected), params.query, params.option_bits,
+                 cache_fuzziness, params.wide_result);
+    report.stored = true;
+  }
+  return report;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,64 @@
+// The search service's side of an engine search: the result cache first
+// (for searches that ask for every hit), then the engine, with the hits
+// collected for the cache on the way.
+//
+// Thread safety: may run on many search workers at once; the engine and the
+// cache are safe for concurrent use.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "engine/engine.h"
+#include "indexing/result_cache.h"
+
+namespace vantrel {
+
+// Option bits of a request (see docs/client-protocol.md).
+inline constexpr uint32_t kOptionStemming = 0x02;
+inline constexpr uint32_t kOptionSoundAlike = 0x04;
+inline constexpr uint32_t kOptionSynonyms = 0x08;
+inline constexpr uint32_t kOptionEveryHit = 0x10;
+
+// Most hits the engine delivers without kOptionEveryHit.
+inline constexpr int32_t kLimitedSearchHits = 500;
+
+struct EngineSearchParams {
+  std::string engine_folder;  // native path of the index's engine folder
+  std::string query;          // engine query text
+  uint32_t option_bits = 0;
+  uint32_t fuzziness = 0;     // 1 to 3 search fuzzily; any other value not
+  bool wide_result = false;   // keep the result in the cache even when small
+};
+
+// The engine's search flags and fuzziness value for a request's option bits
+// and fuzziness level.
+struct EngineSearchSettings {
+  uint32_t flags = 0;
+  int fuzziness = 0;
+  int32_t max_hits = -1;
+};
+EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness,
+                                 bool thesaurus_found, bool wordnet_found);
+
+struct EngineSearchReport {
+  bool from_cache = false;     // answered by the result cache
+  bool engine_called = false;  // the engine ran the search
+  bool stored = false;         // the hits were handed to the cache
+  std::string error;           // why the engine found nothing, when it failed
+};
+
+// One engine hit: file key, the time stamp its document carries, score.
+using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time, int32_t score)>;
+
+// Runs one search. With kOptionEveryHit the cache (when given) may answer
+// (scores 0); otherwise the engine (when running) is asked and, when the
+// cache allowed collection at the start, every hit it delivered is handed to
+// the cache afterwards. Hits whose document name cannot be decoded are
+// skipped. Never fails: a missing engine or index gives no hits.
+EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit);
+
+}  // namespace vantrel

@@ -1,0 +1,349 @@
+#include "search/search_worker.h"
+
+#include <exception>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "core/config_file.h"
+#include "platform/file_time.h"
+#include "platform/local_time.h"
+#include "platform/paths.h"
+#include "search/hit_filters.h"
+#include "search/progress_file.h"
+#include "search/query_translation.h"
+#include "search/request_file.h"
+#include "search/request_names.h"
+#include "search/search_engine_call.h"
+#include "search/search_log.h"
+
+namespace vantrel {
+namespace {
+
+// A search request whose hit limit exceeds this may be kept in the cache
+// even with few hits.
+constexpr uint32_t kWideResultLimit = 2000;
+
+// A request name as the change watcher hands it on: a path below the search
+// folder, '\' between its parts, no empty, "." or ".." part, no '/', no
+// control character.
+bool IsServableRequestName(std::string_view name) {
+  if (name.empty() || name.size() > kMaxListNameLength) return false;
+  size_t start = 0;
+  for (;;) {
+    size_t end = name.find('\\', start);
+    std::string_view part =
+        name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    for (char c : part) {
+      auto u = static_cast<unsigned char>(c);
+      if (c == '/' || u < 32 || u == 127) return false;
+    }
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - start)
+                .count();
+  // Whole milliseconds, as a tick count gives them.
+  return static_cast<double>(us / 1000) / 1000.0;
+}
+
+}  // namespace
+
+struct SearchWorker::Request {
+  int index = 0;
+  std::string name;           // code-page name relative to the search folder
+  std::string search_folder;  // native
+  std::string engine_folder;  // native
+  std::string path;           // native path of the request file
+  std::string folder;         // native folder holding it (answers go there)
+  std::chrono::steady_clock::time_point start;
+
+  // The native path of an answer file (".HIT", ".PRG") beside the request.
+  std::string AnswerPath(const CodePage& cp, const std::string& answer_name) const {
+    std::string_view last = answer_name;
+    size_t sep = last.rfind('\\');
+    if (sep != std::string_view::npos) last.remove_prefix(sep + 1);
+    return JoinNative(folder, cp.ToUtf8(last));
+  }
+};
+
+SearchWorker::SearchWorker(EngineHolder* engines, ResultCache* cache, FileSystem* fs,
+                           SearchWorkerOptions options)
+    : engines_(engines),
+      cache_(cache),
+      fs_(fs != nullptr ? fs : DefaultFileSystem()),
+      options_(std::move(options)),
+      code_page_(options_.code_page != nullptr ? options_.code_page : &CodePage::Default()) {}
+
+void SearchWorker::ServeRequest(TaskContext& task, int index, const std::string& request_name) {
+  // Nothing may escape a worker thread: an allocation that fails ends this
+  // request, not the server.
+  try {
+    Serve(task, index, request_name);
+  } catch (const std::exception& e) {
+    task.LogFromTask("Search request " + request_name + " failed: " + e.what());
+  } catch (...) {
+    task.LogFromTask("Search request " + request_name + " failed");
+  }
+}
+
+void SearchWorker::Sleep(std::chrono::milliseconds pause) const {
+  if (options_.sleep) {
+    options_.sleep(pause);
+  } else {
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+uint32_t SearchWorker::NowStamp() const {
+  return options_.now_stamp ? options_.now_stamp() : FileTimeStampFromUnix(NowUnix());
+}
+
+void SearchWorker::Serve(TaskContext& task, int index, const std::string& request_name) {
+  if (index < 0 || index >= kMaxIndexes) return;
+  const IndexDefinition* def = IndexAt(task.config, index);
+  if (def == nullptr || def->search_folder.empty()) return;
+  if (!IsServableRequestName(request_name)) return;
+
+  Request request;
+  request.index = index;
+  request.name = request_name;
+  request.search_folder = def->search_folder;
+  request.engine_folder = def->engine_folder;
+  // A name that the code page could not hold exactly is looked up by listing.
+  StatusOr<std::string> resolved =
+      ResolveKeyPath(fs_, *code_page_, request.search_folder, request_name);
+  request.path = resolved.ok()
+                     ? *resolved
+                     : JoinNative(request.search_folder,
+                                  KeyToNative(code_page_->ToUtf8(request_name)));
+  request.folder = std::string(FolderPart(request.path));
+
+  if (KindOfRequest(request_name) == RequestKind::kQuery) {
+    ServeQuery(task, request);
+  } else {
+    ServeSearch(task, request);
+  }
+}
+
+bool SearchWorker::WaitForSize(const std::string& path, uint64_t min_size, int checks,
+                               std::chrono::milliseconds pause) {
+  for (int waited = 0;; ++waited) {
+    StatusOr<FileInfo> info = fs_->Stat(path);
+    if (info.ok() && !info->is_folder && info->size >= min_size) return true;
+    if (waited >= checks) return false;
+    Sleep(pause);
+  }
+}
+
+std::optional<std::string> SearchWorker::ReadRequest(const std::string& path, size_t max_bytes,
+                                                     int attempts,
+                                                     std::chrono::milliseconds pause) {
+  for (int attempt = 1;; ++attempt) {
+    StatusOr<std::string> bytes = fs_->ReadFileRange(path, 0, max_bytes);
+    if (bytes.ok()) return std::move(bytes.value());
+    if (attempt >= attempts) return std::nullopt;
+    Sleep(pause);
+  }
+}
+
+void SearchWorker::Report(TaskContext& task, const std::string& line, bool always_console) {
+  if (always_console) task.PostStatus(StatusMessage::Text(kStatusLastSearch, line));
+  task.LogFromTask(line, kLogSearches);
+}
+
+void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
+  if (!WaitForSize(request.path, kShortRequestSize, options_.request_size_checks,
+                   options_.request_pause)) {
+    Report(task, FailedToGetSizeLine(request.path), true);
+    return;
+  }
+  std::optional<std::string> bytes = ReadRequest(request.path, kLongRequestMaxSize,
+                                                 options_.request_read_attempts,
+                                                 options_.request_pause);
+  if (!bytes) {
+    Report(task, FailedToOpenLine(request.path), true);
+    return;
+  }
+  // Shorter than a record (cut since the size check): left for the client.
+  StatusOr<SearchRequest> decoded = DecodeSearchRequest(*bytes);
+  if (!decoded.ok()) return;
+  if (decoded->form == SearchRequestForm::kNoOp) {
+    fs_->DeleteFile(request.path).IgnoreError();
+    return;
+  }
+  fs_->DeleteFile(request.path).IgnoreError();
+  task.PostStatus(StatusMessage::Number(kStatusOperation, 0));
+
+  const bool short_form = decoded->form == SearchRequestForm::kShort;
+  const ShortSearchRequest& s = decoded->short_form;
+  const LongSearchRequest& l = decoded->long_form;
+  TranslatedQuery translated = short_form ? TranslateShortForm(s) : TranslateLongForm(l);
+  RequestLists lists = short_form ? ListsOf(s) : ListsOf(l);
+  const uint8_t date_mode = short_form ? s.date_mode : l.date_mode;
+  const uint8_t date_period = short_form ? s.date_period : l.date_period;
+  const bool name_order = (short_form ? s.name_order_flag : l.name_order_flag) != 0;
+  const int merge_flag = short_form ? s.merge_flag : l.merge_flag;
+  const int restrict_flag = short_form ? s.restrict_flag : l.restrict_flag;
+
+  // Merge and restrict lists; a missing or unusable file is an empty list.
+  BrowseList hits;
+  if (!lists.merge_file.empty()) {
+    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits)
+        .IgnoreError();
+  }
+  std::optional<BrowseList> restrict_list;
+  if (!lists.restrict_file.empty()) {
+    restrict_list.emplace();
+    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_,
+                    &*restrict_list)
+        .IgnoreError();
+  }
+  BrowseList* restrict_ptr = restrict_list ? &*restrict_list : nullptr;
+
+  request.start = std::chrono::steady_clock::now();
+  const DateFilter filter = MakeDateFilter(date_mode, date_period, NowStamp());
+  LockedBrowseList timelist = task.Locked(request.index, &task.indexes[request.index].timelist);
+  uint32_t found = 0;
+  if (translated.date_only) {
+    found = CollectDateOnly(timelist, filter, restrict_ptr, &hits);
+  } else {
+    HitCollectorOptions collect;
+    collect.date_filter = filter;
+    collect.merged = !lists.merge_file.empty();
+    HitCollector collector(timelist, restrict_ptr, &hits, std::move(collect));
+    EngineSearchParams params;
+    params.engine_folder = request.engine_folder;
+    params.query = translated.query;
+    params.option_bits = translated.option_bits;
+    params.fuzziness = translated.fuzziness;
+    params.wide_result = translated.hit_limit > kWideResultLimit;
+    EngineSearchReport report =
+        RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
+                        [&](std::string_view key, uint32_t time, int32_t score) {
+                          collector.Accept(key, time, score);
+                        });
+    if (report.engine_called) engine_searches_.fetch_add(1);
+    found = collector.accepted();
+  }
+  SortSearchHits(&hits, name_order).IgnoreError();
+
+  Answer(task, request, hits, found, translated.hit_limit);
+
+  const double seconds = SecondsSince(request.start);
+  task.PostStatus(
+      StatusMessage::Text(kStatusLastSearch, LastSearchLine(translated.log_text, found, seconds)));
+  if ((task.log_flags.load() & kLogSearches) != 0) {
+    SearchLogFigures figures;
+    figures.query = translated.query;
+    figures.option_bits = translated.option_bits;
+    {
+      MutexLock lock(&task.request_lock);
+      figures.active_searches = task.active_searches;
+    }
+    figures.date_mode = date_mode;
+    figures.restrict_flag = restrict_flag;
+    figures.merge_flag = merge_flag;
+    figures.hits_found = found;
+    figures.seconds = seconds;
+    task.LogFromTask(SearchEventLine(figures), kLogSearches);
+  }
+  Record(task, request.index, seconds, found);
+}
+
+void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
+  if (!WaitForSize(request.path, kQueryRequestSize, options_.query_size_checks,
+                   options_.query_pause)) {
+    return;
+  }
+  std::optional<std::string> bytes = ReadRequest(request.path, kQueryRequestSize,
+                                                 options_.query_read_attempts,
+                                                 options_.query_pause);
+  if (!bytes || bytes->size() != kQueryRequestSize) return;
+  StatusOr<QueryRequest> decoded = DecodeQueryRequest(*bytes);
+  if (!decoded.ok()) return;
+  fs_->DeleteFile(request.path).IgnoreError();
+  task.PostStatus(StatusMessage::Number(kStatusOperation, 0));
+  const QueryRequest& q = *decoded;
+  if (q.query_text.empty()) return;
+
+  RequestLists lists = ListsOf(q);
+  BrowseList hits;
+  if (!lists.merge_file.empty()) {
+    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits)
+        .IgnoreError();
+  }
+  std::optional<BrowseList> restrict_list;
+  if (!lists.restrict_file.empty()) {
+    restrict_list.emplace();
+    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_,
+                    &*restrict_list)
+        .IgnoreError();
+  }
+
+  request.start = std::chrono::steady_clock::now();
+  const bool merged = !lists.merge_file.empty();
+  const bool arrival_order = !merged && (q.sort_order < 1 || q.sort_order > 3);
+  const std::string progress_path = request.AnswerPath(*code_page_, ProgressFileName(request.name));
+  HitCollectorOptions collect;
+  collect.merged = merged;
+  collect.keep_arrival_order = arrival_order;
+  collect.progress = [&](uint32_t accepted) {
+    WriteProgressFile(fs_, progress_path, accepted).IgnoreError();
+  };
+  HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
+                         restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
+  EngineSearchParams params;
+  params.engine_folder = request.engine_folder;
+  params.query = q.query_text;
+  params.option_bits = q.option_bits;
+  params.fuzziness = q.fuzziness;
+  params.wide_result = (q.wide_flags & 1) != 0;
+  EngineSearchReport report =
+      RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
+                      [&](std::string_view key, uint32_t time, int32_t score) {
+                        collector.Accept(key, time, score);
+                      });
+  if (report.engine_called) engine_searches_.fetch_add(1);
+  const uint32_t found = collector.accepted();
+  SortQueryHits(&hits, q.sort_order, found, arrival_order).IgnoreError();
+
+  Answer(task, request, hits, found, q.hit_limit);
+
+  const double seconds = SecondsSince(request.start);
+  task.PostStatus(StatusMessage::Text(
+      kStatusLastSearch, LastSearchLine(QueryLogText(q.query_text), found, seconds)));
+  task.LogFromTask(QueryEventLine(q.query_text, found, seconds), kLogSearches);
+  Record(task, request.index, seconds, found);
+}
+
+void SearchWorker::Answer(TaskContext& task, Request& request, const BrowseList& hits,
+                          uint32_t hits_found, uint32_t limit) {
+  const std::string hit_path = request.AnswerPath(*code_page_, HitFileName(request.name));
+  HitFileSaveOptions save = options_.hit_file;
+  if (!save.sleep && options_.sleep) save.sleep = options_.sleep;
+  Status saved = SaveHitFile(fs_, hit_path, hits, hits_found, limit, save);
+  if (saved.ok()) {
+    answered_.fetch_add(1);
+  } else {
+    task.LogFromTask("Failed to write " + hit_path + ": " + saved.ToString());
+  }
+}
+
+void SearchWorker::Record(TaskContext& task, int index, double seconds, uint32_t hits_found) {
+  const uint32_t day = options_.today_key ? options_.today_key() : TodayKey();
+  statistics_.Record(index, seconds, hits_found, day);
+  SearchRecord record;
+  record.index = index;
+  record.hits_found = hits_found;
+  record.seconds = seconds;
+  record.day_key = day;
+  task.PostStatus(StatusMessage::Text(kStatusSearchRecorded, EncodeSearchRecord(record)));
+}
+
+}  // namespace vantrel

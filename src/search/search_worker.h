@@ -1,0 +1,116 @@
+// SearchWorker: serves one request file of an index's search folder, from
+// the client's written file to the hit file beside it.
+//
+// For a search request ("REQ") the worker waits until the file holds a whole
+// record (520 bytes, up to 101 checks 50 ms apart; "Failed to get size %s"
+// otherwise), reads it (up to 21 attempts 50 ms apart; "Failed to open %s"),
+// deletes it (a no-op request is only deleted), translates its words, loads
+// its merge and restrict lists, collects the hits (from the engine or the
+// result cache, or for a request without words from TIMELIST), sorts them,
+// writes NAME.HIT in place over an older hit file, shows the "Last Search:"
+// line, logs the search when "Log Every Search" is on and counts it in the
+// index's search statistics. A query request ("QRY") takes the same road with
+// its own waits (3100 bytes; 101 checks and 51 attempts, 30 ms apart, no
+// messages), no translation, no date filter, a progress file NAME.PRG every
+// 500 accepted hits and its own sort order. docs/client-protocol.md gives the
+// client's view.
+//
+// A request that cannot be read stays in the folder; a request with garbage
+// bytes is answered like any other (every field is range-checked by the
+// decoder); ServeRequest never throws.
+//
+// Thread safety: one SearchWorker serves every request of the server; any
+// number of threads may call ServeRequest at once (for the same or different
+// indexes). The engine holder, the cache and the file system are shared and
+// safe for that; each request's lists are its own; TIMELIST is read through
+// its list lock, one operation at a time. Workers never hold two locks.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/task_context.h"
+#include "core/task_services.h"
+#include "indexing/engine_holder.h"
+#include "indexing/result_cache.h"
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "search/hit_file.h"
+#include "search/search_statistics.h"
+
+namespace vantrel {
+
+struct SearchWorkerOptions {
+  // Code page of request names and list file names; CodePage::Default() when
+  // null.
+  const CodePage* code_page = nullptr;
+  // Search requests: checks of the file size, attempts to read the file.
+  int request_size_checks = 101;
+  int request_read_attempts = 21;
+  std::chrono::milliseconds request_pause{50};
+  // Query requests.
+  int query_size_checks = 101;
+  int query_read_attempts = 51;
+  std::chrono::milliseconds query_pause{30};
+  // Opening an existing hit file (40 attempts 10 ms apart).
+  HitFileSaveOptions hit_file;
+  // Waits between attempts; std::this_thread::sleep_for when empty.
+  std::function<void(std::chrono::milliseconds)> sleep;
+  // The current time as a file time stamp (for the date filter); the clock's
+  // when empty.
+  std::function<uint32_t()> now_stamp;
+  // The day key of today (statistics); local time when empty.
+  std::function<uint32_t()> today_key;
+};
+
+class SearchWorker : public SearchService {
+ public:
+  // `engines`, `cache`, `fs` must outlive the worker; `cache` may be null (no
+  // caching), `fs` null means DefaultFileSystem().
+  SearchWorker(EngineHolder* engines, ResultCache* cache, FileSystem* fs,
+               SearchWorkerOptions options = {});
+
+  // Serves request file `request_name` (code-page text relative to the
+  // search folder of index `index`, '\' between folders) of `task`.
+  void ServeRequest(TaskContext& task, int index, const std::string& request_name) override;
+
+  // The search figures the worker has counted, per index.
+  SearchStatisticsBook& statistics() { return statistics_; }
+  // Searches the engine ran (cached answers and date searches not counted).
+  uint64_t engine_searches() const { return engine_searches_.load(); }
+  // Requests answered with a hit file.
+  uint64_t answered() const { return answered_.load(); }
+
+ private:
+  struct Request;
+  void Serve(TaskContext& task, int index, const std::string& request_name);
+  void ServeSearch(TaskContext& task, Request& request);
+  void ServeQuery(TaskContext& task, Request& request);
+  // Waits for the file to reach `min_size`; false when it never did.
+  bool WaitForSize(const std::string& path, uint64_t min_size, int checks,
+                   std::chrono::milliseconds pause);
+  // Reads up to `max_bytes`; nothing when every attempt failed.
+  std::optional<std::string> ReadRequest(const std::string& path, size_t max_bytes,
+                                         int attempts, std::chrono::milliseconds pause);
+  void Sleep(std::chrono::milliseconds pause) const;
+  uint32_t NowStamp() const;
+  // Writes the hit file and does the bookkeeping shared by both kinds.
+  void Answer(TaskContext& task, Request& request, const BrowseList& hits,
+              uint32_t hits_found, uint32_t limit);
+  void Record(TaskContext& task, int index, double seconds, uint32_t hits_found);
+  void Report(TaskContext& task, const std::string& line, bool always_console);
+
+  EngineHolder* engines_;
+  ResultCache* cache_;
+  FileSystem* fs_;
+  SearchWorkerOptions options_;
+  const CodePage* code_page_;
+  SearchStatisticsBook statistics_;
+  std::atomic<uint64_t> engine_searches_{0};
+  std::atomic<uint64_t> answered_{0};
+};
+
+}  // namespace vantrel
