@@ -8,9 +8,13 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace vantrel {
 namespace {
+
+// The information entries that enter the text, in their order.
+constexpr const char* kInfoKeys[] = {"Title", "Author", "Creator", "Keywords"};
 
 void IgnoreLibraryMessage(const std::string& /*message*/, void* /*closure*/) {}
 
@@ -19,41 +23,30 @@ std::string Utf8(const poppler::ustring& text) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// The words of one page. Exceptions go to the caller.
-void ReadPage(const poppler::document& document, int index, PdfPage* page) {
-  std::unique_ptr<poppler::page> p(document.create_page(index));
-  if (!p) return;
-  std::vector<poppler::text_box> boxes = p->text_list();
-  page->words.reserve(boxes.size());
-  for (const poppler::text_box& box : boxes) {
-    PdfWord word;
-    word.text = Utf8(box.text());
-    // The top edge of the word's box, in points from the top of the page.
-    word.y = box.bbox().top();
-    page->words.push_back(std::move(word));
-  }
-}
-
-}  // namespace
-
-void SilencePdfLibrary() { poppler::set_debug_error_function(&IgnoreLibraryMessage, nullptr); }
-
-Status ReadPdf(const std::string& native_path, PdfContent* content) {
-  *content = PdfContent();
+// Opens the document and hands over what it holds: on_info(index, value) for
+// the four entries, on_page(index) before the words of a page, and
+// on_word(text, y) for every word; on_word returns false to stop reading.
+// Exceptions of the library end the reading with kInternal.
+template <typename OnInfo, typename OnPage, typename OnWord>
+Status ReadDocument(const std::string& native_path, OnInfo on_info, OnPage on_page,
+                    OnWord on_word) {
   try {
     std::unique_ptr<poppler::document> document(poppler::document::load_from_file(native_path));
     if (!document) return Status::Corruption("cannot open the PDF document " + native_path);
     if (document->is_locked()) {
       return Status::Corruption("the PDF document is locked by a password: " + native_path);
     }
-    content->title = Utf8(document->info_key("Title"));
-    content->author = Utf8(document->info_key("Author"));
-    content->creator = Utf8(document->info_key("Creator"));
-    content->keywords = Utf8(document->info_key("Keywords"));
+    for (int i = 0; i < 4; ++i) on_info(i, Utf8(document->info_key(kInfoKeys[i])));
     const int pages = document->pages();
     for (int i = 0; i < pages; ++i) {
-      content->pages.emplace_back();
-      ReadPage(*document, i, &content->pages.back());
+      on_page(i);
+      std::unique_ptr<poppler::page> page(document->create_page(i));
+      if (!page) continue;
+      std::vector<poppler::text_box> boxes = page->text_list();
+      for (const poppler::text_box& box : boxes) {
+        // The top edge of the word's box, in points from the top of the page.
+        if (!on_word(Utf8(box.text()), box.bbox().top())) return Status::Ok();
+      }
     }
   } catch (const std::bad_alloc&) {
     return Status::Internal("out of memory while reading the PDF document " + native_path);
@@ -63,6 +56,34 @@ Status ReadPdf(const std::string& native_path, PdfContent* content) {
     return Status::Internal("the PDF library failed on " + native_path);
   }
   return Status::Ok();
+}
+
+}  // namespace
+
+void SilencePdfLibrary() { poppler::set_debug_error_function(&IgnoreLibraryMessage, nullptr); }
+
+Status ReadPdf(const std::string& native_path, PdfContent* content) {
+  *content = PdfContent();
+  std::string* info[] = {&content->title, &content->author, &content->creator,
+                         &content->keywords};
+  return ReadDocument(
+      native_path, [&](int i, std::string value) { *info[i] = std::move(value); },
+      [&](int /*page*/) { content->pages.emplace_back(); },
+      [&](std::string text, double y) {
+        content->pages.back().words.push_back(PdfWord{std::move(text), y});
+        return true;
+      });
+}
+
+Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler,
+                   size_t max_bytes) {
+  return ReadDocument(
+      native_path, [&](int /*i*/, const std::string& value) { assembler->AddInfo(value); },
+      [](int /*page*/) {},
+      [&](const std::string& text, double y) {
+        assembler->AddWord(text, y);
+        return max_bytes == 0 || assembler->text().size() < max_bytes;
+      });
 }
 
 }  // namespace vantrel

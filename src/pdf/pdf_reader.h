@@ -1,14 +1,15 @@
-// Reading a PDF file with poppler-cpp into a PdfContent: the information
-// entries "Title", "Author", "Creator" and "Keywords", and the words of every
-// page with their vertical positions.
+// Reading a PDF file with poppler-cpp: the information entries "Title",
+// "Author", "Creator" and "Keywords", and the words of every page with their
+// vertical positions.
 //
 // PDF libraries can loop, crash or exhaust memory on damaged files, so this
 // runs in the helper program (vantrel-pdftext), never in the server itself.
 //
-// Thread safety: ReadPdf may run on several threads at once (each opens its
-// own document); SilencePdfLibrary changes a process-wide setting.
+// Thread safety: the readers may run on several threads at once (each opens
+// its own document); SilencePdfLibrary changes a process-wide setting.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "pdf/pdf_words.h"
@@ -20,11 +21,20 @@ namespace vantrel {
 // standard error. Call once at the start of the program.
 void SilencePdfLibrary();
 
-// Reads `native_path` into `*content` (cleared first). Every page that can be
-// read is read; a page whose words cannot be read is left empty.
+// Reads `native_path` into `*content` (cleared first). A page whose words
+// cannot be read is left empty.
 // Fails with kCorruption when the document cannot be opened (missing, not a
-// PDF, damaged beyond repair, locked by a password), leaving *content empty; with kInternal when the library fails part-way, leaving in *content
-// what was read until then. Never throws.
+// PDF, damaged beyond repair, locked by a password), leaving *content empty;
+// with kInternal when the library fails part-way, leaving in *content what
+// was read until then. Never throws.
 Status ReadPdf(const std::string& native_path, PdfContent* content);
+
+// Reads `native_path` into `assembler`: the information entries, then the
+// words page by page, without keeping the pages. With `max_bytes` > 0 it stops
+// reading as soon as the assembled text holds that many bytes (the text is
+// then at least `max_bytes` long; the caller cuts it). Failures as ReadPdf;
+// the assembler keeps what it was given.
+Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler,
+                   size_t max_bytes);
 
 }  // namespace vantrel

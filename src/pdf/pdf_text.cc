@@ -3,10 +3,12 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "platform/environment.h"
@@ -104,8 +106,15 @@ std::string PdfTextExtractor::Extract(const std::string& native_path) {
   child.time_limit = std::chrono::duration_cast<std::chrono::milliseconds>(options_.time_limit);
   child.memory_limit_bytes = options_.memory_limit_bytes;
   child.max_output_bytes = kMaxHelperOutput;
-  StatusOr<ChildProcessResult> run =
-      RunChildProcess({options_.helper_path, native_path}, child);
+  std::vector<std::string> argv = {options_.helper_path};
+  if (options_.max_text_bytes > 0) {
+    child.max_output_bytes = std::min(options_.max_text_bytes, kMaxHelperOutput);
+    argv.push_back("--max-bytes");
+    argv.push_back(std::to_string(child.max_output_bytes));
+  }
+  argv.push_back("--");
+  argv.push_back(native_path);
+  StatusOr<ChildProcessResult> run = RunChildProcess(argv, child);
   if (!run.ok()) {
     LogOnce(kHelperStartKey, "PDF text cannot be read: " + run.status().ToString());
     return "";

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <string>
@@ -26,6 +27,10 @@ struct PdfTextOptions {
   std::chrono::seconds time_limit{60};
   // Address-space limit of the helper; 0 means none.
   uint64_t memory_limit_bytes = 1ull << 30;
+  // The most text wanted (the image document keeps only so much); the helper
+  // stops reading pages once it has this many bytes. 0: all of it (at most
+  // 64 MiB).
+  size_t max_text_bytes = 0;
   // Receives one line for every PDF whose text could not be read because the
   // helper failed (at most once per path and process), and one when the
   // helper cannot be started at all. May be empty. Called without locks held,
@@ -48,8 +53,9 @@ class PdfTextExtractor {
   PdfTextExtractor& operator=(const PdfTextExtractor&) = delete;
 
   // The text of the PDF at `native_path` in the code page: the information
-  // entries and the words of its pages (see pdf/pdf_words.h); "" when the file
-  // has none, is no readable PDF, or the helper failed on it.
+  // entries and the words of its pages (see pdf/pdf_words.h), at most
+  // max_text_bytes of it; "" when the file has none, is no readable PDF, or
+  // the helper failed on it.
   std::string Extract(const std::string& native_path);
 
   const PdfTextOptions& options() const { return options_; }

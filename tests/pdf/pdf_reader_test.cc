@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,40 @@ TEST_F(PdfReaderTest, DamagedDocumentsGiveWhatCanBeReadWithoutFailing) {
       }
     }
   }
+}
+
+TEST_F(PdfReaderTest, ReadsTextPageByPageAndStopsAtTheWantedSize) {
+  PdfDocumentSpec spec;
+  spec.info = {{"Title", "Pages"}, {"Creator", "builder"}};
+  for (int p = 0; p < 20; ++p) {
+    spec.pages.push_back(PdfPageSpec{{{72, 700, "page " + std::to_string(p) + " of twenty"},
+                                      {72, 680, "the end"}}});
+  }
+  const std::string path = Write("pages.pdf", BuildPdf(spec));
+  PdfContent content;
+  ASSERT_TRUE(ReadPdf(path, &content).ok());
+  const CodePage& cp = CodePage::BuiltInWindows1252();
+  const std::string full = AssemblePdfText(content, cp);
+  ASSERT_EQ(full.substr(0, 46), "Pages\r\nbuilder\r\npage 0 of twenty the end page ");
+
+  PdfTextAssembler all(cp);
+  ASSERT_TRUE(ReadPdfText(path, &all, 0).ok());
+  EXPECT_EQ(all.text(), full);
+
+  for (size_t max : {size_t{1}, size_t{30}, size_t{100}, full.size() - 1, full.size()}) {
+    SCOPED_TRACE(max);
+    PdfTextAssembler part(cp);
+    ASSERT_TRUE(ReadPdfText(path, &part, max).ok());
+    EXPECT_GE(part.text().size(), max);
+    // The information entries are always read; then one word at most goes
+    // beyond the wanted size.
+    EXPECT_LE(part.text().size(), std::max<size_t>(max, 16) + 16);
+    EXPECT_EQ(full.substr(0, part.text().size()), part.text());
+  }
+
+  PdfTextAssembler none(cp);
+  EXPECT_FALSE(ReadPdfText(dir_.Path("missing.pdf"), &none, 0).ok());
+  EXPECT_EQ(none.text(), "");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/child_process.h"
 #include "platform/environment.h"
 #include "platform/mutex.h"
 #include "support/pdf_builder.h"
@@ -235,6 +236,55 @@ TEST_F(PdfTextTest, SeveralThreadsExtractAtOnce) {
   }
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+TEST_F(PdfTextTest, GivesAtMostTheWantedSize) {
+  const std::string path = WritePdf("report.pdf", Report());
+  const std::string full = PdfTextExtractor(Options()).Extract(path);
+  for (size_t max : {size_t{1}, size_t{16}, size_t{40}, full.size(), full.size() + 1}) {
+    SCOPED_TRACE(max);
+    PdfTextOptions options = Options();
+    options.max_text_bytes = max;
+    EXPECT_EQ(PdfTextExtractor(options).Extract(path), full.substr(0, max));
+  }
+  EXPECT_TRUE(log_.lines().empty());
+}
+
+TEST_F(PdfTextTest, HelperChecksItsCommandLine) {
+  const std::string pdf = BuildPdf(Report());
+  ASSERT_TRUE(dir_.WriteFile("--odd name.pdf", pdf));
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string output;  // how the output starts
+  } cases[] = {
+      {{}, 2, ""},
+      {{"a.pdf", "b.pdf"}, 2, ""},
+      {{"--max-bytes"}, 2, ""},
+      {{"--max-bytes", "x", "a.pdf"}, 2, ""},
+      {{"--max-bytes", "-1", "a.pdf"}, 2, ""},
+      {{"--max-bytes", "", "a.pdf"}, 2, ""},
+      {{"--other", "a.pdf"}, 2, ""},
+      {{"--", dir_.Path("--odd name.pdf")}, 0, "Annual Report\r\n"},
+      {{"--max-bytes", "6", "--", dir_.Path("--odd name.pdf")}, 0, "Annual"},
+      {{dir_.Path("missing.pdf")}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {kHelper};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(testing::PrintToString(argv));
+    ChildProcessOptions options;
+    options.memory_limit_bytes = PdfTextOptions::FromEnvironment().memory_limit_bytes;
+    StatusOr<ChildProcessResult> r = RunChildProcess(argv, options);
+    ASSERT_TRUE(r.ok());
+    EXPECT_TRUE(r->exited);
+    EXPECT_EQ(r->exit_code, c.exit_code);
+    if (c.exit_code == 0) {
+      EXPECT_EQ(r->output.substr(0, c.output.size()), c.output);
+    } else {
+      EXPECT_EQ(r->output, "");
+    }
+  }
 }
 
 class ScopedEnv {
