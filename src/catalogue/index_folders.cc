@@ -30,7 +30,8 @@ Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfS
   return WriteIniString(fs, path, "PDF_FOLDER", "MAC_PATH", IniValue(pdf.mac_path));
 }
 
-void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* notices) {
+void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* notices,
+                         const MacCharsetConverter& to_mac) {
   const std::string& caption = Text(TextId::IDS_ERROR);
   for (IndexDefinition& def : config->indexes) {
     if (!def.active) continue;
@@ -46,6 +47,7 @@ void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* noti
 
     if (!config->pdf.folder.empty() && fs->IsFolder(config->pdf.folder)) {
       WritePathInfo(fs, def.index_folder, config->pdf).IgnoreError();
+      WriteFolderMappingFiles(*config, fs, to_mac).IgnoreError();
     }
 
     for (const ImageFolderEntry& entry : def.image_folders) {

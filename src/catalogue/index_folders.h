@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "catalogue/volume_lists.h"
 #include "core/config_file.h"
 #include "core/notices.h"
 #include "platform/file_system.h"
@@ -32,7 +33,9 @@ Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfS
 // Prepares every active index of the task's configuration, in order:
 //  1. an index folder that is not a valid folder stops the index for this
 //     task (notice for 60 s);
-//  2. when the PDF folder is set and exists, writes PathInfo.ini;
+//  2. when the PDF folder is set and exists, writes PathInfo.ini and then the
+//     folder mapping files of the PDF folder (volume_lists.h), converting the
+//     Macintosh file's texts with `to_mac` (none: bytes kept);
 //  3. an index folder inside one of its image folders stops the index (notice;
 //     the rule is PathIsWithin: whole path components, case-sensitive);
 //  4. derives the engine, lists and search folders, creates every missing
@@ -40,6 +43,7 @@ Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfS
 // Only the task's copy changes: the console's copy keeps the active flags, so
 // the next task start checks the index again. Folder creation and file
 // writing failures are left to show up in the later steps.
-void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* notices);
+void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* notices,
+                         const MacCharsetConverter& to_mac = {});
 
 }  // namespace vantrel
