@@ -64,8 +64,7 @@ void SilencePdfLibrary() { poppler::set_debug_error_function(&IgnoreLibraryMessa
 
 Status ReadPdf(const std::string& native_path, PdfContent* content) {
   *content = PdfContent();
-  std::string* info[] = {&content->title, &content->author, &content->creator,
-                         &content->keywords};
+  std::string* info[] = {&content->title, &content->author, &content->creator, &content->keywords};
   return ReadDocument(
       native_path, [&](int i, std::string value) { *info[i] = std::move(value); },
       [&](int /*page*/) { content->pages.emplace_back(); },
@@ -75,8 +74,7 @@ Status ReadPdf(const std::string& native_path, PdfContent* content) {
       });
 }
 
-Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler,
-                   size_t max_bytes) {
+Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler, size_t max_bytes) {
   return ReadDocument(
       native_path, [&](int /*i*/, const std::string& value) { assembler->AddInfo(value); },
       [](int /*page*/) {},

@@ -34,7 +34,6 @@ Status ReadPdf(const std::string& native_path, PdfContent* content);
 // reading as soon as the assembled text holds that many bytes (the text is
 // then at least `max_bytes` long; the caller cuts it). Failures as ReadPdf;
 // the assembler keeps what it was given.
-Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler,
-                   size_t max_bytes);
+Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler, size_t max_bytes);
 
 }  // namespace vantrel

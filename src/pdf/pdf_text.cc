@@ -51,14 +51,22 @@ std::optional<uint64_t> ParseCount(const std::optional<std::string>& text) {
 
 std::string SignalName(int sig) {
   switch (sig) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGABRT: return "SIGABRT";
-    case SIGKILL: return "SIGKILL";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGXCPU: return "SIGXCPU";
-    default: return "signal " + std::to_string(sig);
+    case SIGSEGV:
+      return "SIGSEGV";
+    case SIGABRT:
+      return "SIGABRT";
+    case SIGKILL:
+      return "SIGKILL";
+    case SIGBUS:
+      return "SIGBUS";
+    case SIGFPE:
+      return "SIGFPE";
+    case SIGILL:
+      return "SIGILL";
+    case SIGXCPU:
+      return "SIGXCPU";
+    default:
+      return "signal " + std::to_string(sig);
   }
 }
 
@@ -122,8 +130,8 @@ std::string PdfTextExtractor::Extract(const std::string& native_path) {
   ChildProcessResult& result = *run;
   // A helper stopped for writing too much has delivered more than is kept.
   if (result.Succeeded() || result.output_truncated) return std::move(result.output);
-  LogOnce(native_path, "PDF text not read (" + FailureReason(result, options_) + "): " +
-                           native_path);
+  LogOnce(native_path,
+          "PDF text not read (" + FailureReason(result, options_) + "): " + native_path);
   return "";
 }
 

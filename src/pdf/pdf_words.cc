@@ -19,7 +19,7 @@ int32_t PdfLinePosition(double y) {
 bool IsLowerCaseLetter(char32_t c) {
   if (c >= U'a' && c <= U'z') return true;
   if (c < 0x80) return false;
-  if (c == 0xB5) return true;                  // micro sign
+  if (c == 0xB5) return true;                    // micro sign
   if (c >= 0xDF && c <= 0xFF) return c != 0xF7;  // not the division sign
   if (c >= 0x100 && c <= 0x17F) {
     // Latin Extended-A: mostly upper/lower pairs, with the parity switching
@@ -30,10 +30,10 @@ bool IsLowerCaseLetter(char32_t c) {
     if (c >= 0x179 && c <= 0x17E) return c % 2 == 0;
     return c % 2 == 1;
   }
-  if (c == 0x192) return true;                   // florin
+  if (c == 0x192) return true;                                // florin
   if (c == 0x390 || (c >= 0x3AC && c <= 0x3CE)) return true;  // Greek
-  if (c >= 0x430 && c <= 0x45F) return true;     // Cyrillic
-  if (c == 0x491) return true;                   // Ukrainian ghe with upturn
+  if (c >= 0x430 && c <= 0x45F) return true;                  // Cyrillic
+  if (c == 0x491) return true;                                // Ukrainian ghe with upturn
   return false;
 }
 

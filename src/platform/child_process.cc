@@ -332,7 +332,7 @@ StatusOr<ChildProcessResult> RunChildProcess(const std::vector<std::string>& arg
       }
       if (over) {
         result.output_truncated = true;
-          KillGroup(pid);
+        KillGroup(pid);
         break;
       }
     }

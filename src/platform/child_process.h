@@ -38,9 +38,9 @@ struct ChildProcessOptions {
 };
 
 struct ChildProcessResult {
-  bool exited = false;    // ended by exit(); exit_code is valid
+  bool exited = false;  // ended by exit(); exit_code is valid
   int exit_code = -1;
-  int signal = 0;         // the signal that ended it (SIGKILL after a time-out)
+  int signal = 0;                 // the signal that ended it (SIGKILL after a time-out)
   bool timed_out = false;         // killed because time_limit passed
   bool output_truncated = false;  // killed because max_output_bytes was reached
   std::string output;             // standard output as read

@@ -18,7 +18,8 @@ StatusOr<std::string> SelfExecutableDirectory() {
   if (!exe.ok()) return exe.status();
   const std::string& path = *exe;
   size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return Status::IoError("executable path is not absolute: " + path);
+  if (slash == std::string::npos)
+    return Status::IoError("executable path is not absolute: " + path);
   if (slash == 0) return std::string("/");
   return path.substr(0, slash);
 }

@@ -131,8 +131,8 @@ TEST_F(PdfReaderTest, ReadsTextPageByPageAndStopsAtTheWantedSize) {
   PdfDocumentSpec spec;
   spec.info = {{"Title", "Pages"}, {"Creator", "builder"}};
   for (int p = 0; p < 20; ++p) {
-    spec.pages.push_back(PdfPageSpec{{{72, 700, "page " + std::to_string(p) + " of twenty"},
-                                      {72, 680, "the end"}}});
+    spec.pages.push_back(
+        PdfPageSpec{{{72, 700, "page " + std::to_string(p) + " of twenty"}, {72, 680, "the end"}}});
   }
   const std::string path = Write("pages.pdf", BuildPdf(spec));
   PdfContent content;

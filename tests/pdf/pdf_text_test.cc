@@ -175,8 +175,8 @@ TEST_F(PdfTextTest, AHelperThatFailsGivesNoTextEvenWhenItWroteSome) {
 
 TEST_F(PdfTextTest, AHelperThatExceedsTheMemoryLimitGivesNoText) {
   // A helper that tries to hold 300 MB under a 96 MiB limit fails.
-  PdfTextOptions options = Options(
-      WriteScript("hog.sh", "x=$(head -c 300000000 /dev/zero | tr '\\000' a); echo ${#x}"));
+  PdfTextOptions options =
+      Options(WriteScript("hog.sh", "x=$(head -c 300000000 /dev/zero | tr '\\000' a); echo ${#x}"));
   options.memory_limit_bytes = uint64_t{96} << 20;
   PdfTextExtractor extractor(options);
   EXPECT_EQ(extractor.Extract("/a/big.pdf"), "");

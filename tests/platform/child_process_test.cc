@@ -198,8 +198,7 @@ TEST(ChildProcessTest, PassesArgumentsWithoutAShell) {
 TEST(ChildProcessTest, RefusesWhatCannotBeStarted) {
   EXPECT_EQ(RunChildProcess({}, {}).status().code(), StatusCode::kInvalidArgument);
   EXPECT_EQ(RunChildProcess({""}, {}).status().code(), StatusCode::kInvalidArgument);
-  EXPECT_EQ(RunChildProcess({"/nonexistent/program"}, {}).status().code(),
-            StatusCode::kNotFound);
+  EXPECT_EQ(RunChildProcess({"/nonexistent/program"}, {}).status().code(), StatusCode::kNotFound);
   // A folder is no program.
   EXPECT_FALSE(RunChildProcess({"/tmp"}, {}).ok());
 }

@@ -14,8 +14,8 @@ std::string Number(double value) {
 std::string ContentStream(const PdfPageSpec& page) {
   std::string stream;
   for (const PdfTextRun& run : page.runs) {
-    stream += "BT /F1 " + Number(run.size) + " Tf " + Number(run.x) + " " + Number(run.y) +
-              " Td " + PdfLiteralString(run.text) + " Tj ET\n";
+    stream += "BT /F1 " + Number(run.size) + " Tf " + Number(run.x) + " " + Number(run.y) + " Td " +
+              PdfLiteralString(run.text) + " Tj ET\n";
   }
   return stream;
 }
