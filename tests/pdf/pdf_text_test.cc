@@ -238,6 +238,100 @@ TEST_F(PdfTextTest, SeveralThreadsExtractAtOnce) {
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
+// Objects of a one-page document whose page draws `content` (object 4) with
+// the font in object 5; `pages` replaces the page tree (object 2) and `page`
+// the page (object 3) when given.
+std::vector<std::string> OnePage(const std::string& content, const std::string& pages = "",
+                                 const std::string& page = "") {
+  return {"<< /Type /Catalog /Pages 2 0 R >>",
+          pages.empty() ? "<< /Type /Pages /Kids [3 0 R] /Count 1 >>" : pages,
+          page.empty() ? "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] "
+                         "/Resources << /Font << /F1 5 0 R >> >> /Contents 4 0 R >>"
+                       : page,
+          "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
+          "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+}
+
+TEST_F(PdfTextTest, MalformedDocumentsNeverTakeTheCallerDown) {
+  const std::string text = "BT /F1 12 Tf 72 700 Td (valid text) Tj ET\n";
+  std::vector<std::string> loop = OnePage(text, "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>");
+  std::vector<std::string> own_kid =
+      OnePage(text, "", "<< /Type /Pages /Parent 2 0 R /Kids [3 0 R] /Count 1 /Contents 4 0 R >>");
+  std::vector<std::string> long_length = OnePage(text);
+  long_length[3] = "<< /Length 999999999 >>\nstream\n" + text + "endstream";
+  std::vector<std::string> bad_flate = OnePage(text);
+  bad_flate[3] =
+      "<< /Length 64 /Filter /FlateDecode >>\nstream\n" + std::string(64, '\x9C') + "\nendstream";
+  std::vector<std::string> self_form = OnePage(
+      "/X1 Do " + text, "",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 5 0 R "
+      ">> /XObject << /X1 6 0 R >> >> /Contents 4 0 R >>");
+  self_form.push_back(
+      "<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /XObject << /X1 6 0 R "
+      ">> /Font << /F1 5 0 R >> >> /Length 26 >>\nstream\n/X1 Do BT /F1 9 Tf (form) Tj "
+      "ET\nendstream");
+  std::string bad_xref = BuildPdf(Report());
+  for (size_t at = bad_xref.find("0000000"); at != std::string::npos;
+       at = bad_xref.find(" 00000 n", at + 1)) {
+    if (at >= 10) bad_xref.replace(at - 10, 10, "9999999999");
+  }
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"page tree loop", BuildPdfFromObjects(loop, "/Root 1 0 R")},
+      {"page that is its own kid", BuildPdfFromObjects(own_kid, "/Root 1 0 R")},
+      {"page count that lies",
+       BuildPdfFromObjects(OnePage(text, "<< /Type /Pages /Kids [3 0 R] /Count 2147483647 >>"),
+                           "/Root 1 0 R")},
+      {"deep nesting",
+       BuildPdfFromObjects(OnePage("BT /F1 12 Tf 72 700 Td " + std::string(200000, '[') +
+                                   " (deep) Tj " + std::string(200000, ']') + " ET\n" + text),
+                           "/Root 1 0 R")},
+      {"stream length beyond the file", BuildPdfFromObjects(long_length, "/Root 1 0 R")},
+      {"broken compression", BuildPdfFromObjects(bad_flate, "/Root 1 0 R")},
+      {"huge numbers",
+       BuildPdfFromObjects(OnePage("BT /F1 1e308 Tf 1e308 -1e308 Td (huge) Tj ET\n"
+                                   "BT /F1 99999999999999999999 Tf 3e38 3e38 Td (valid) Tj ET\n" +
+                                   text),
+                           "/Root 1 0 R")},
+      {"form that draws itself", BuildPdfFromObjects(self_form, "/Root 1 0 R")},
+      {"catalogue without pages", BuildPdfFromObjects({"<< /Type /Catalog >>"}, "/Root 1 0 R")},
+      {"root that is a number", BuildPdfFromObjects(OnePage(text), "/Root 5 0 R /Info 1 0 R")},
+      {"information that is a stream",
+       BuildPdfFromObjects(OnePage(text), "/Root 1 0 R /Info 4 0 R")},
+      {"cross-reference offsets beyond the file", bad_xref},
+  };
+  const std::vector<std::string> known = {"valid",  "text",   "deep",      "huge",      "form",
+                                          "Annual", "Report", "J\xFCrgen", "M\xFCller", "finance,",
+                                          "2024",   "Hello",  "brave",     "world",     "line",
+                                          "with",   "C",      "Page",      "two"};
+  PdfTextOptions options = Options();
+  options.time_limit = std::chrono::seconds(30);
+  PdfTextExtractor extractor(options);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(dir_.WriteFile("bad.pdf", c.bytes));
+    const std::string got = extractor.Extract(dir_.Path("bad.pdf"));
+    size_t start = 0;
+    while (start < got.size()) {
+      size_t end = got.find_first_of(" \r\n", start);
+      if (end == std::string::npos) end = got.size();
+      if (end > start) {
+        const std::string word = got.substr(start, end - start);
+        bool from_document = false;
+        for (const std::string& k : known) from_document |= k.find(word) != std::string::npos;
+        EXPECT_TRUE(from_document) << "[" << word << "] in [" << got << "]";
+      }
+      start = end + 1;
+    }
+  }
+  for (const std::string& line : log_.lines()) {
+    EXPECT_NE(line.find(dir_.Path("bad.pdf")), std::string::npos) << line;
+  }
+}
+
 TEST_F(PdfTextTest, GivesAtMostTheWantedSize) {
   const std::string path = WritePdf("report.pdf", Report());
   const std::string full = PdfTextExtractor(Options()).Extract(path);

@@ -60,6 +60,12 @@ std::string BuildPdf(const PdfDocumentSpec& spec) {
                       "endstream");
   }
 
+  return BuildPdfFromObjects(objects,
+                             spec.info.empty() ? "/Root 1 0 R" : "/Root 1 0 R /Info 4 0 R");
+}
+
+std::string BuildPdfFromObjects(const std::vector<std::string>& objects,
+                                const std::string& trailer) {
   std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objects.size(); ++i) {
@@ -74,8 +80,7 @@ std::string BuildPdf(const PdfDocumentSpec& spec) {
     std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
     pdf += entry;
   }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R";
-  if (!spec.info.empty()) pdf += " /Info 4 0 R";
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " " + trailer;
   pdf += " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   return pdf;
 }

@@ -37,6 +37,13 @@ struct PdfDocumentSpec {
 // The bytes of a complete PDF 1.4 file.
 std::string BuildPdf(const PdfDocumentSpec& spec);
 
+// A PDF file of the given objects (object i + 1 is objects[i], written
+// between "obj" and "endobj") with a correct cross-reference table and the
+// trailer entries `trailer` (e.g. "/Root 1 0 R"). For documents that are
+// damaged on purpose.
+std::string BuildPdfFromObjects(const std::vector<std::string>& objects,
+                                const std::string& trailer);
+
 // A literal string "(...)" with (, ) and \ escaped and other bytes as they are.
 std::string PdfLiteralString(const std::string& bytes);
 
