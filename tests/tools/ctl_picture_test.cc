@@ -30,6 +30,34 @@ TEST_F(CtlInspectTest, ShowsTheReaderAndEveryDataset) {
   EXPECT_EQ(Run({"inspect"}), kCtlUsage);
 }
 
+TEST_F(CtlInspectTest, PrintsTheImageDocument) {
+  ASSERT_TRUE(dir_.WriteFile("Sport/pic.jpg", MakeJpegWithIptc({{2, 105, "Harbour fire"}})));
+  const std::string tail_root = " QxQJ5010 pic.jpg ZqZ  QxQL5012 " + dir_.Path("Sport") +
+                                " ZqZ  QxQK5011 Sport ZqZ \n";
+  ASSERT_EQ(Run({"inspect", "Sport/pic.jpg"}), kCtlOk) << err_.str();
+  std::string text = out_.str();
+  EXPECT_NE(text.find("\nImage document (file key 00pic.jpg):\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" QxQB5002 JPEG ZqZ "), std::string::npos) << text;
+  EXPECT_NE(text.find(" QxQN5014 OFFLINE ZqZ  xsmallcap QxQ005 xnoword ZqZ "), std::string::npos) << text;
+  EXPECT_NE(text.find("QxQ105 Harbour fire ZqZ "), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - tail_root.size()), tail_root);
+
+  ASSERT_EQ(Run({"inspect", "Sport/pic.jpg", "--root", dir_.path(), "--empty-fields", "0"}),
+            kCtlOk);
+  text = out_.str();
+  EXPECT_NE(text.find("(file key 01Sport\\pic.jpg)"), std::string::npos) << text;
+  EXPECT_NE(text.find(" QxQN5014 ONLINE ZqZ  xsmallcap QxQ105 Harbour fire ZqZ "), std::string::npos)
+      << text;
+
+  ASSERT_EQ(Run({"inspect", "Sport/pic.jpg", "--key", "03x.jpg", "--no-docinfo"}), kCtlOk);
+  EXPECT_NE(out_.str().find("(file key 03x.jpg)"), std::string::npos);
+  EXPECT_NE(out_.str().find(" QxQN5014 ONLINE ZqZ  xnocap "), std::string::npos) << out_.str();
+
+  EXPECT_EQ(Run({"inspect", "Sport/pic.jpg", "--root", dir_.Path("Other")}), kCtlUsage);
+  EXPECT_EQ(Run({"inspect", "Sport/pic.jpg", "--key", "03x", "--root", dir_.path()}), kCtlUsage);
+  EXPECT_EQ(Run({"inspect", "Sport/pic.jpg", "--empty-fields", "3"}), kCtlUsage);
+}
+
 // A file whose caption another program wrote.
 TEST_F(CtlInspectTest, ReadsWhatExiftoolWrote) {
   const char* exiftool = "/usr/bin/exiftool";
