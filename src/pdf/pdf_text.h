@@ -5,6 +5,9 @@
 // the file is then reported once per process through the log callback. A file
 // that is no readable PDF simply gives no text.
 //
+// The server keeps one extractor for the whole process, so that each broken
+// file is reported once.
+//
 // Thread safety: Extract may be called from several threads at once.
 #pragma once
 

@@ -9,7 +9,10 @@
 // together with anything it started.
 //
 // Thread safety: RunChildProcess may be called from several threads at once;
-// each call owns its child and descriptors.
+// each call owns its child and descriptors. It reaps its child by process id,
+// so the process must not reap children with waitpid(-1) or set SIGCHLD to
+// SIG_IGN (the child's status would be lost and it would count as ended
+// abnormally).
 #pragma once
 
 #include <chrono>
