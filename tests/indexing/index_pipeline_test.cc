@@ -160,13 +160,14 @@ TEST_F(PipelineTest, FirstStartIndexesTheTreeAndWritesEveryList) {
 }
 
 TEST_F(PipelineTest, RestartListsOnlyFoldersThatChanged) {
+  ASSERT_TRUE(dir_.WriteFile("images/Sport/Cup/k.jpg", Captioned("trophy")));
   pipeline_->StartUpIndex(*task_, 0);
   Drain();
   Restart();
   pipeline_->StartUpIndex(*task_, 0);
   EXPECT_TRUE(Drain().files.empty()) << "nothing changed, nothing is built";
-  EXPECT_EQ(Count(&runtime().timelist), 4u);
-  EXPECT_EQ(Count(&runtime().indexed), 4u);
+  EXPECT_EQ(Count(&runtime().timelist), 5u);
+  EXPECT_EQ(Count(&runtime().indexed), 5u);
 
   ASSERT_TRUE(dir_.WriteFile("images/Sport/c.jpg", Captioned("goalkeeper")));
   ASSERT_TRUE(SetModifiedTime(dir_.Path("images/Sport"), 2000000000));
@@ -177,9 +178,11 @@ TEST_F(PipelineTest, RestartListsOnlyFoldersThatChanged) {
   EXPECT_EQ(d.files[0], dir_.Path("images/Sport/c.jpg"));
   EXPECT_EQ(Search("goalkeeper"), std::vector<std::string>{"01Sport\\c.jpg"});
   // The other file of the re-listed folder is still listed, and so are the
-  // files of the folders that were not.
-  EXPECT_EQ(Count(&runtime().timelist), 5u);
+  // files of the folders that were not, its own sub-folder included.
+  EXPECT_EQ(Count(&runtime().timelist), 6u);
   EXPECT_TRUE(InList(&runtime().timelist, "01Sport\\b.tif"));
+  EXPECT_TRUE(InList(&runtime().timelist, "01Sport\\Cup\\k.jpg"));
+  EXPECT_TRUE(InList(&runtime().charlist, "01Sport\\Cup\\k.jpg"));
   // The second start backed up into CURRENT.
   EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_BACKUP/CURRENT/") + kVersionFileName));
 }
