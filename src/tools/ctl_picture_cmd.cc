@@ -7,6 +7,7 @@
 #include "indexing/document_builder.h"
 #include "metadata/file_report.h"
 #include "metadata/mac_streams.h"
+#include "pdf/pdf_text.h"
 #include "platform/code_page.h"
 #include "platform/file_streams.h"
 #include "platform/paths.h"
@@ -26,7 +27,7 @@ constexpr char kHelp[] =
     "its number, name and value, and the image-info values of a trailer.\n"
     "Streams beside the file (Samba xattrs, AppleDouble ._ files) are read too.\n"
     "Then it prints the whole image document the server would index for the\n"
-    "file (PDF text is not read here).\n"
+    "file (the text of a PDF file through the vantrel-pdftext helper).\n"
     "  --no-docinfo        do not read the caption from the file's data when the\n"
     "                      trailer has none (as an index with that option off)\n"
     "  --key KEY           the file key of the document (image folder number and\n"
@@ -101,6 +102,13 @@ int CmdInspect(const CtlCall& call, const CtlEnv& env) {
   document_options.read_document_info = options.read_document_info;
   document_options.convert_mac_text = args->Has("--mac-text");
   document_options.empty_fields = empty_fields;
+  PdfTextOptions pdf_options = PdfTextOptions::FromEnvironment();
+  pdf_options.max_text_bytes = kMaxPdfTextBytes;
+  pdf_options.log = [&env](const std::string& line) { *env.err << line << "\n"; };
+  PdfTextExtractor pdf_text(pdf_options);
+  document_options.pdf_text = [&pdf_text](const std::string& native_path) {
+    return pdf_text.Extract(native_path);
+  };
   DocumentFile file;
   file.native_path = *path;
   file.file_key = *key;
