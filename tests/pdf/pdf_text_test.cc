@@ -118,26 +118,6 @@ TEST_F(PdfTextTest, FilesThatAreNoDocumentGiveNoTextAndNoComplaint) {
   EXPECT_TRUE(log_.lines().empty());
 }
 
-TEST_F(PdfTextTest, CutDocumentsGiveNoneOrPartOfTheirText) {
-  PdfTextExtractor extractor(Options());
-  const std::string full = BuildPdf(Report());
-  const std::string text = extractor.Extract(WritePdf("full.pdf", Report()));
-  for (size_t cut = 0; cut < full.size(); cut += full.size() / 7) {
-    SCOPED_TRACE(cut);
-    ASSERT_TRUE(dir_.WriteFile("cut.pdf", full.substr(0, cut)));
-    std::string part = extractor.Extract(dir_.Path("cut.pdf"));
-    // Every word of the part is a word (or the start of one) of the whole.
-    size_t start = 0;
-    while (start < part.size()) {
-      size_t end = part.find_first_of(" \r\n", start);
-      if (end == std::string::npos) end = part.size();
-      std::string word = part.substr(start, end - start);
-      EXPECT_NE(text.find(word), std::string::npos) << word;
-      start = end + 1;
-    }
-  }
-}
-
 TEST_F(PdfTextTest, AHelperThatRunsTooLongIsStoppedAndReportedOnce) {
   PdfTextOptions options = Options(WriteScript("slow.sh", "echo partial; sleep 60"));
   options.time_limit = std::chrono::seconds(1);
