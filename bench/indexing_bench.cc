@@ -358,7 +358,7 @@ std::vector<double> MeasureLatency(const std::string& work, const std::string& i
   EngineStartOptions options;
   options.home_folder = work + "/reader";
   std::unique_ptr<Engine> engine = std::move(Engine::Start(options).value());
-  const std::string engine_folder = config.indexes[0].engine_folder;
+  const std::string engine_folder = EngineFolderOf(work + "/index");
   for (int i = 0; i < runs && ready(); ++i) {
     std::string word = "latencyword" + std::string(1, static_cast<char>('a' + i % 26)) +
                        std::string(1, static_cast<char>('a' + i / 26 % 26));

@@ -30,7 +30,7 @@ class IndexingServerTest : public ::testing::Test {
     def.image_folders[0].path = OfflineFolderOf(dir_.Path("index"));
     def.image_folders[1].path = dir_.Path("images");
     config.indexes.push_back(def);
-    engine_folder_ = def.engine_folder;
+    engine_folder_ = EngineFolderOf(dir_.Path("index"));
     ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), config,
                                   dir_.Path("start/") + names::kConfigurationFile)
                     .ok());
@@ -50,7 +50,8 @@ class IndexingServerTest : public ::testing::Test {
     job.message_callback = [&](const EngineMessage& m) {
       if (m.code == kMessageFoundDocument) keys.emplace_back(m.name.substr(9));
     };
-    (void)engine_->RunSearchJob(job);
+    StatusOr<SearchOutcome> outcome = engine_->RunSearchJob(job);
+    if (!outcome.ok()) std::printf("search: %s\n", outcome.status().ToString().c_str());
     return keys;
   }
 
