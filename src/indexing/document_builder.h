@@ -119,6 +119,9 @@ struct BuildRequest {
 // lists, posts status messages and the log line through `task`. The three
 // per-index fields of `options` (document info, Mac text, empty fields) are
 // taken from task.config.indexes[index]; the rest from `options`.
+// Status messages 2, the "Indexing File" line and the contents-problem
+// warning name the file by its native path. Folders are never indexed; an
+// index number outside 0..31 does nothing. Never throws.
 void BuildImageDocument(TaskContext& task, const DocumentServices& services,
                         const DocumentOptions& options, const BuildRequest& request);
 
