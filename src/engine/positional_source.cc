@@ -1,18 +1,31 @@
 #include "engine/positional_source.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <utility>
 
 namespace vantrel {
+namespace {
+
+// Heap order for the cursors of a slot: the lowest document on top.
+struct Later {
+  template <typename C>
+  bool operator()(const C& a, const C& b) const {
+    return a.did > b.did;
+  }
+};
+
+}  // namespace
 
 PositionalSource::PositionalSource(std::vector<std::vector<std::string>> slots, Mode mode,
-                                   Xapian::termcount window)
-    : slots_(std::move(slots)), mode_(mode), window_(window) {
-  set_maxweight(1.0);
+                                   Xapian::termcount window, std::vector<size_t> covered)
+    : slots_(std::move(slots)), mode_(mode), window_(window), covered_(std::move(covered)) {
+  if (covered_.size() != slots_.size()) covered_.assign(slots_.size(), kNoCoveredTerm);
+  set_maxweight(0.0);
 }
 
 PositionalSource* PositionalSource::clone() const {
-  return new PositionalSource(slots_, mode_, window_);
+  return new PositionalSource(slots_, mode_, window_, covered_);
 }
 
 void PositionalSource::init(const Xapian::Database& db) {
@@ -22,12 +35,17 @@ void PositionalSource::init(const Xapian::Database& db) {
   std::vector<Xapian::doccount> freq(slots_.size(), 0);
   for (size_t s = 0; s < slots_.size(); ++s) {
     Xapian::doccount& slot_freq = freq[s];
-    for (const std::string& term : slots_[s]) {
+    std::vector<Cursor>& heap = cursors_[s].heap;
+    for (size_t t = 0; t < slots_[s].size(); ++t) {
+      const std::string& term = slots_[s][t];
       Xapian::PostingIterator it = db.postlist_begin(term);
-      if (it == db.postlist_end(term)) continue;
-      cursors_[s].push_back(Cursor{it, db.postlist_end(term)});
+      Xapian::PostingIterator end = db.postlist_end(term);
+      if (it == end) continue;
+      Xapian::docid did = *it;
+      heap.push_back(Cursor{std::move(it), std::move(end), did, t == covered_[s]});
       slot_freq += db.get_termfreq(term);
     }
+    std::make_heap(heap.begin(), heap.end(), Later());
     estimate_ = std::min(estimate_, slot_freq);
   }
   // Aligning on the rarest slot first makes the longest jumps.
@@ -35,13 +53,14 @@ void PositionalSource::init(const Xapian::Database& db) {
   for (size_t s = 0; s < order_.size(); ++s) order_[s] = s;
   std::sort(order_.begin(), order_.end(), [&](size_t a, size_t b) { return freq[a] < freq[b]; });
   positions_.assign(slots_.size(), {});
+  taken_.assign(slots_.size(), 0);
   current_ = 0;
   started_ = false;
   at_end_ = slots_.empty();
-  for (const auto& c : cursors_) {
-    if (c.empty()) at_end_ = true;
+  for (const SlotCursors& c : cursors_) {
+    if (c.heap.empty()) at_end_ = true;
   }
-  set_maxweight(1.0);
+  set_maxweight(0.0);
 }
 
 bool PositionalSource::AlignFrom(Xapian::docid did) {
@@ -49,16 +68,22 @@ bool PositionalSource::AlignFrom(Xapian::docid did) {
   while (true) {
     bool all_here = true;
     for (size_t s : order_) {
-      std::vector<Cursor>& slot = cursors_[s];
-      // The smallest document >= target among the slot's terms.
-      Xapian::docid slot_min = 0;
-      for (Cursor& c : slot) {
-        if (c.it == c.end) continue;
-        if (*c.it < target) c.it.skip_to(target);
-        if (c.it == c.end) continue;
-        if (slot_min == 0 || *c.it < slot_min) slot_min = *c.it;
+      std::vector<Cursor>& heap = cursors_[s].heap;
+      // Bring every list behind the target up to it; the top is then the
+      // slot's smallest document >= target.
+      while (!heap.empty() && heap.front().did < target) {
+        std::pop_heap(heap.begin(), heap.end(), Later());
+        Cursor& c = heap.back();
+        c.it.skip_to(target);
+        if (c.it == c.end) {
+          heap.pop_back();
+          continue;
+        }
+        c.did = *c.it;
+        std::push_heap(heap.begin(), heap.end(), Later());
       }
-      if (slot_min == 0) return false;  // this slot has no more documents
+      if (heap.empty()) return false;  // this slot has no more documents
+      const Xapian::docid slot_min = heap.front().did;
       if (slot_min > target) {
         target = slot_min;
         all_here = false;
@@ -72,14 +97,47 @@ bool PositionalSource::AlignFrom(Xapian::docid did) {
 }
 
 bool PositionalSource::PositionsFit() {
+  // The lists standing on the current document are the heaps' top ones: take
+  // them off (they wait at the end of each heap's vector).
+  bool uncovered = false;
   for (size_t s = 0; s < cursors_.size(); ++s) {
-    std::vector<Xapian::termpos>& pos = positions_[s];
-    pos.clear();
-    for (Cursor& c : cursors_[s]) {
-      if (c.it == c.end || *c.it != current_) continue;
-      for (auto p = c.it.positionlist_begin(); p != c.it.positionlist_end(); ++p) pos.push_back(*p);
+    std::vector<Cursor>& heap = cursors_[s].heap;
+    size_t& taken = taken_[s];
+    taken = 0;
+    while (taken < heap.size() && heap.front().did == current_) {
+      std::pop_heap(heap.begin(), heap.end() - static_cast<std::ptrdiff_t>(taken), Later());
+      ++taken;
+      uncovered = uncovered || !heap[heap.size() - taken].covered;
     }
-    std::sort(pos.begin(), pos.end());
+  }
+  // Only covered terms here: the native match of the covered terms decides.
+  bool fit = false;
+  if (uncovered) {
+    for (size_t s = 0; s < cursors_.size(); ++s) {
+      std::vector<Xapian::termpos>& pos = positions_[s];
+      pos.clear();
+      const std::vector<Cursor>& heap = cursors_[s].heap;
+      for (size_t k = heap.size() - taken_[s]; k < heap.size(); ++k) {
+        const Cursor& c = heap[k];
+        for (auto p = c.it.positionlist_begin(); p != c.it.positionlist_end(); ++p) {
+          pos.push_back(*p);
+        }
+      }
+      if (taken_[s] > 1) std::sort(pos.begin(), pos.end());
+    }
+    fit = Fits();
+  }
+  for (size_t s = 0; s < cursors_.size(); ++s) {
+    std::vector<Cursor>& heap = cursors_[s].heap;
+    for (size_t k = heap.size() - taken_[s]; k < heap.size(); ++k) {
+      std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(k) + 1, Later());
+    }
+  }
+  return fit;
+}
+
+bool PositionalSource::Fits() const {
+  for (const auto& pos : positions_) {
     if (pos.empty()) return false;
   }
   const size_t n = positions_.size();
@@ -113,14 +171,14 @@ bool PositionalSource::PositionsFit() {
   }
   std::sort(all.begin(), all.end());
   std::vector<size_t> count(n, 0);
-  size_t covered = 0, left = 0;
+  size_t present = 0, left = 0;
   for (size_t right = 0; right < all.size(); ++right) {
-    if (count[all[right].second]++ == 0) ++covered;
+    if (count[all[right].second]++ == 0) ++present;
     while (all[right].first - all[left].first >= window_) {
-      if (--count[all[left].second] == 0) --covered;
+      if (--count[all[left].second] == 0) --present;
       ++left;
     }
-    if (covered == n) return true;
+    if (present == n) return true;
   }
   return false;
 }

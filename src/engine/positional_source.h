@@ -11,7 +11,16 @@
 //   kOrdered  one position per slot, increasing, all within `window`
 //             positions (PRE/n);
 //   kUnordered one position per slot, in any order, within `window` (W/n).
-// Every accepted document gets the weight 1.
+//
+// Reading a position list through Xapian's public interface costs a fresh
+// B-tree descent, far more than Xapian's own phrase matching pays. So the
+// query compiler lets Xapian match the combination of each slot's most
+// frequent term natively and tells the source which term that is
+// (`covered`): the source then skips, without reading positions, every
+// document in which each slot is present through its covered term only.
+//
+// Every accepted document gets the weight 0: all matches are equal, and a
+// query made of such parts lets Xapian stop once the hit limit is filled.
 //
 // Thread safety: one object per query run, used by the thread running it.
 #pragma once
@@ -28,9 +37,13 @@ class PositionalSource : public Xapian::PostingSource {
  public:
   enum class Mode { kPhrase, kOrdered, kUnordered };
 
-  // `slots` in reading order, each with at least one term.
+  static constexpr size_t kNoCoveredTerm = static_cast<size_t>(-1);
+
+  // `slots` in reading order, each with at least one term. `covered` is empty
+  // or holds, per slot, the index of the term whose combination is matched
+  // elsewhere (kNoCoveredTerm for none).
   PositionalSource(std::vector<std::vector<std::string>> slots, Mode mode,
-                   Xapian::termcount window);
+                   Xapian::termcount window, std::vector<size_t> covered = {});
 
   PositionalSource* clone() const override;
   void init(const Xapian::Database& db) override;
@@ -41,29 +54,40 @@ class PositionalSource : public Xapian::PostingSource {
   void skip_to(Xapian::docid did, double min_wt) override;
   bool at_end() const override { return at_end_; }
   Xapian::docid get_docid() const override { return current_; }
-  double get_weight() const override { return 1.0; }
+  double get_weight() const override { return 0.0; }
   std::string get_description() const override { return "PositionalSource"; }
 
  private:
   struct Cursor {
     Xapian::PostingIterator it;
     Xapian::PostingIterator end;
+    Xapian::docid did = 0;  // the document `it` stands on (kept to spare calls)
+    bool covered = false;   // the slot's covered term
+  };
+  // The posting lists of one slot, as a min-heap by current document: a step
+  // touches only the lists behind the target, however many terms the slot has.
+  struct SlotCursors {
+    std::vector<Cursor> heap;
+    Xapian::docid front() const { return heap.front().did; }
   };
   // Moves to the first document >= did that has every slot; no position test.
   bool AlignFrom(Xapian::docid did);
   bool PositionsFit();
+  bool Fits() const;
   void Advance(Xapian::docid from);
 
   std::vector<std::vector<std::string>> slots_;
   Mode mode_;
   Xapian::termcount window_;
-  std::vector<std::vector<Cursor>> cursors_;
+  std::vector<size_t> covered_;
+  std::vector<SlotCursors> cursors_;
   std::vector<size_t> order_;  // slots by rising frequency
   Xapian::doccount estimate_ = 0;
   Xapian::docid current_ = 0;
   bool at_end_ = false;
   bool started_ = false;
   std::vector<std::vector<Xapian::termpos>> positions_;  // scratch, per slot
+  std::vector<size_t> taken_;                            // scratch, per slot
 };
 
 }  // namespace vantrel
