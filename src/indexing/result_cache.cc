@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/document_name.h"
+#include "engine/query_compiler.h"
+
 namespace vantrel {
 namespace {
 
@@ -17,7 +20,69 @@ bool Matches(std::string_view a_folder, std::string_view a_query, uint32_t a_fla
   return a_folder == b_folder && a_query == b_query && a_flags == b_flags && a_fuzz == b_fuzz;
 }
 
+// Engine flags that a search without kOptionEveryHit adds: the newest
+// documents first, so that the 500 delivered are the newest ones.
+constexpr uint32_t kLimitedSearchFlags = 0x108;
+
 }  // namespace
+
+EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool thesaurus_found,
+                                 bool wordnet_found) {
+  EngineSearchSettings s;
+  const bool every_hit = (option_bits & kOptionEveryHit) != 0;
+  s.max_hits = every_hit ? -1 : kLimitedSearchHits;
+  if (!every_hit) s.flags |= kLimitedSearchFlags;
+  if ((option_bits & kOptionStemming) != 0) s.flags |= kSearchStemming;
+  if ((option_bits & kOptionSoundAlike) != 0) {
+    s.flags |= kSearchSoundAlike;
+  } else if ((option_bits & kOptionSynonyms) != 0) {
+    if (thesaurus_found) s.flags |= kSearchSynonyms | kSearchThesaurus;
+    if (wordnet_found) s.flags |= kSearchSynonyms | kSearchWordNet;
+  }
+  switch (fuzziness) {
+    case 1:
+      s.flags |= kSearchFuzzy;
+      s.fuzziness = 1;
+      break;
+    case 2:
+      s.flags |= kSearchFuzzy;
+      s.fuzziness = 3;
+      break;
+    case 3:
+      s.flags |= kSearchFuzzy;
+      s.fuzziness = 6;
+      break;
+    default:
+      break;
+  }
+  return s;
+}
+
+std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)> ResultCache::BatchSearch(
+    Engine* engine, std::string batch_folder) {
+  return [engine, folder = std::move(batch_folder)](const std::string& query, uint32_t flags,
+                                                    int fuzziness) {
+    std::vector<CachedHit> hits;
+    if (engine == nullptr) return hits;
+    EngineSearchSettings settings = SettingsFor(flags, static_cast<uint32_t>(fuzziness),
+                                                engine->thesaurus_found(), engine->wordnet_found());
+    SearchJob job;
+    job.query = query;
+    job.index_folder = folder;
+    job.max_hits = settings.max_hits;
+    job.flags = settings.flags;
+    job.fuzziness = settings.fuzziness;
+    job.message_callback = [&hits](const EngineMessage& m) {
+      if (m.code != kMessageFoundDocument) return;
+      std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
+      if (name && !name->file_key.empty()) {
+        hits.push_back(CachedHit{name->time_stamp, std::move(name->file_key)});
+      }
+    };
+    if (!engine->RunSearchJob(job).ok()) hits.clear();
+    return hits;
+  };
+}
 
 ResultCache::ResultCache() = default;
 ResultCache::~ResultCache() = default;

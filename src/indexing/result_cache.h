@@ -22,11 +22,31 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/engine.h"
 #include "platform/mutex.h"
 
 namespace vantrel {
 
 inline constexpr int kCacheSlots = 50;
+
+// Option bits of a search (docs/client-protocol.md): what a client asks for.
+inline constexpr uint32_t kOptionStemming = 0x02;
+inline constexpr uint32_t kOptionSoundAlike = 0x04;
+inline constexpr uint32_t kOptionSynonyms = 0x08;
+inline constexpr uint32_t kOptionEveryHit = 0x10;
+
+// Most hits the engine delivers without kOptionEveryHit.
+inline constexpr int32_t kLimitedSearchHits = 500;
+
+// The engine's search flags, fuzziness value and hit limit for a search's
+// option bits and fuzziness level (1 to 3 search fuzzily, other values not).
+struct EngineSearchSettings {
+  uint32_t flags = 0;
+  int fuzziness = 0;
+  int32_t max_hits = -1;
+};
+EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool thesaurus_found,
+                                 bool wordnet_found);
 
 // One kept hit: the file time stamp and file key of a document name.
 struct CachedHit {
@@ -46,8 +66,8 @@ class ResultCache {
   // Switches the cache on. When the engine lock is free and a filled slot
   // matches, calls `hit` once per kept result in slot order, raises the
   // slot's use count and returns true; otherwise returns false.
-  bool Lookup(std::string_view engine_folder, std::string_view query, uint32_t flags,
-              int fuzziness, const std::function<void(std::string_view file_key, uint32_t time)>& hit)
+  bool Lookup(std::string_view engine_folder, std::string_view query, uint32_t flags, int fuzziness,
+              const std::function<void(std::string_view file_key, uint32_t time)>& hit)
       EXCLUDES(engine_lock_);
 
   // True when the engine lock is free at this moment (tried without waiting
@@ -69,6 +89,13 @@ class ResultCache {
                const std::function<std::vector<CachedHit>(const std::string& query, uint32_t flags,
                                                           int fuzziness)>& search_batch)
       REQUIRES(engine_lock_);
+
+  // The search that Refresh needs: runs (query, flags, fuzziness) over the
+  // engine folder `batch_folder` (the temporary index of the new batch) and
+  // returns every hit. A failed search returns no hits. `engine` must stay
+  // running while the function is used.
+  static std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)> BatchSearch(
+      Engine* engine, std::string batch_folder);
 
   // Frees every slot of `engine_folder`.
   void Drop(std::string_view engine_folder) REQUIRES(engine_lock_);

@@ -4,48 +4,8 @@
 #include <vector>
 
 #include "engine/document_name.h"
-#include "engine/query_compiler.h"
 
 namespace vantrel {
-namespace {
-
-// Engine flags that a search without kOptionEveryHit adds: the newest
-// documents first, so that the 500 delivered are the newest ones.
-constexpr uint32_t kLimitedSearchFlags = 0x108;
-
-}  // namespace
-
-EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool thesaurus_found,
-                                 bool wordnet_found) {
-  EngineSearchSettings s;
-  const bool every_hit = (option_bits & kOptionEveryHit) != 0;
-  s.max_hits = every_hit ? -1 : kLimitedSearchHits;
-  if (!every_hit) s.flags |= kLimitedSearchFlags;
-  if ((option_bits & kOptionStemming) != 0) s.flags |= kSearchStemming;
-  if ((option_bits & kOptionSoundAlike) != 0) {
-    s.flags |= kSearchSoundAlike;
-  } else if ((option_bits & kOptionSynonyms) != 0) {
-    if (thesaurus_found) s.flags |= kSearchSynonyms | kSearchThesaurus;
-    if (wordnet_found) s.flags |= kSearchSynonyms | kSearchWordNet;
-  }
-  switch (fuzziness) {
-    case 1:
-      s.flags |= kSearchFuzzy;
-      s.fuzziness = 1;
-      break;
-    case 2:
-      s.flags |= kSearchFuzzy;
-      s.fuzziness = 3;
-      break;
-    case 3:
-      s.flags |= kSearchFuzzy;
-      s.fuzziness = 6;
-      break;
-    default:
-      break;
-  }
-  return s;
-}
 
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
                                    const EngineSearchParams& params, const EngineHitFn& on_hit) {

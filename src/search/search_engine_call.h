@@ -16,32 +16,16 @@
 
 namespace vantrel {
 
-// Option bits of a request (see docs/client-protocol.md).
-inline constexpr uint32_t kOptionStemming = 0x02;
-inline constexpr uint32_t kOptionSoundAlike = 0x04;
-inline constexpr uint32_t kOptionSynonyms = 0x08;
-inline constexpr uint32_t kOptionEveryHit = 0x10;
-
-// Most hits the engine delivers without kOptionEveryHit.
-inline constexpr int32_t kLimitedSearchHits = 500;
+// The option bits and SettingsFor (the engine flags of a search) are in
+// indexing/result_cache.h, which the cache's refresh shares.
 
 struct EngineSearchParams {
   std::string engine_folder;  // native path of the index's engine folder
   std::string query;          // engine query text
   uint32_t option_bits = 0;
-  uint32_t fuzziness = 0;     // 1 to 3 search fuzzily; any other value not
-  bool wide_result = false;   // keep the result in the cache even when small
+  uint32_t fuzziness = 0;    // 1 to 3 search fuzzily; any other value not
+  bool wide_result = false;  // keep the result in the cache even when small
 };
-
-// The engine's search flags and fuzziness value for a request's option bits
-// and fuzziness level.
-struct EngineSearchSettings {
-  uint32_t flags = 0;
-  int fuzziness = 0;
-  int32_t max_hits = -1;
-};
-EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness,
-                                 bool thesaurus_found, bool wordnet_found);
 
 struct EngineSearchReport {
   bool from_cache = false;     // answered by the result cache

@@ -47,11 +47,11 @@ std::string LastSearchLine(std::string_view log_text, uint32_t hits_found, doubl
 }
 
 std::string SearchEventLine(const SearchLogFigures& f) {
-  return StringPrintf("%s %s %x %i %i %i %i   %i %s %.3f %s",
-                      Text(TextId::IDS_LINELABEL11).c_str(), Z(f.query).c_str(), f.option_bits,
-                      f.active_searches, f.date_mode, f.restrict_flag, f.merge_flag,
-                      static_cast<int>(f.hits_found), Text(TextId::IDS_HITSFOUND).c_str(),
-                      f.seconds, Text(TextId::IDS_SECONDS).c_str());
+  return StringPrintf("%s %s %x %i %i %i %i   %i %s %.3f %s", Text(TextId::IDS_LINELABEL11).c_str(),
+                      Z(f.query).c_str(), f.option_bits, f.active_searches, f.date_mode,
+                      f.restrict_flag, f.merge_flag, static_cast<int>(f.hits_found),
+                      Text(TextId::IDS_HITSFOUND).c_str(), f.seconds,
+                      Text(TextId::IDS_SECONDS).c_str());
 }
 
 std::string QueryEventLine(std::string_view query_text, uint32_t hits_found, double seconds) {

@@ -16,7 +16,8 @@ void PutU32(std::string* out, uint32_t v) {
 }
 uint32_t GetU32(std::string_view d, size_t at) {
   uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(d[at + i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<uint32_t>(static_cast<uint8_t>(d[at + i])) << (8 * i);
   return v;
 }
 
@@ -48,9 +49,7 @@ uint64_t ProcFigure(std::string_view text, std::string_view label) {
   return 0;
 }
 
-int AsInt(int64_t v) {
-  return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+int AsInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 const char* T(TextId id) { return Text(id).c_str(); }
 
@@ -65,8 +64,7 @@ uint32_t TodayKey() {
   return DayKey(now.year, now.yearday);
 }
 
-void RecordSearch(SearchStatistics* stats, double seconds, uint32_t hits_found,
-                  uint32_t day_key) {
+void RecordSearch(SearchStatistics* stats, double seconds, uint32_t hits_found, uint32_t day_key) {
   stats->searches += 1;
   stats->seconds += seconds;
   stats->hits += hits_found;

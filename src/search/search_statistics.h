@@ -41,8 +41,7 @@ uint32_t TodayKey();
 
 // Adds one answered search: searches + 1, hits + hits_found, seconds +
 // elapsed; a day key other than the last one counts one more day.
-void RecordSearch(SearchStatistics* stats, double seconds, uint32_t hits_found,
-                  uint32_t day_key);
+void RecordSearch(SearchStatistics* stats, double seconds, uint32_t hits_found, uint32_t day_key);
 
 // One answered search as posted to the console.
 struct SearchRecord {
@@ -110,10 +109,10 @@ struct ContentTotals {
 ContentTotals ComputeContentTotals(std::span<const IndexContent> indexes, int which);
 
 struct MemoryFigures {
-  uint64_t used_bytes = 0;       // the server process's resident memory
-  uint64_t free_bytes = 0;       // physical memory available
+  uint64_t used_bytes = 0;  // the server process's resident memory
+  uint64_t free_bytes = 0;  // physical memory available
   uint64_t free_swap_bytes = 0;
-  int load_percent = 0;          // used * 100 / (used + free)
+  int load_percent = 0;  // used * 100 / (used + free)
 };
 // Computes the load from used and free (divisor at least 1).
 MemoryFigures MakeMemoryFigures(uint64_t used, uint64_t free, uint64_t free_swap);

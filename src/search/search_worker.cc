@@ -45,8 +45,8 @@ bool IsServableRequestName(std::string_view name) {
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
-  auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::steady_clock::now() - start)
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                  start)
                 .count();
   // Whole milliseconds, as a tick count gives them.
   return static_cast<double>(us / 1000) / 1000.0;
@@ -118,10 +118,9 @@ void SearchWorker::Serve(TaskContext& task, int index, const std::string& reques
   // A name that the code page could not hold exactly is looked up by listing.
   StatusOr<std::string> resolved =
       ResolveKeyPath(fs_, *code_page_, request.search_folder, request_name);
-  request.path = resolved.ok()
-                     ? *resolved
-                     : JoinNative(request.search_folder,
-                                  KeyToNative(code_page_->ToUtf8(request_name)));
+  request.path = resolved.ok() ? *resolved
+                               : JoinNative(request.search_folder,
+                                            KeyToNative(code_page_->ToUtf8(request_name)));
   request.folder = std::string(FolderPart(request.path));
 
   if (KindOfRequest(request_name) == RequestKind::kQuery) {
@@ -163,9 +162,8 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
     Report(task, FailedToGetSizeLine(request.path), true);
     return;
   }
-  std::optional<std::string> bytes = ReadRequest(request.path, kLongRequestMaxSize,
-                                                 options_.request_read_attempts,
-                                                 options_.request_pause);
+  std::optional<std::string> bytes = ReadRequest(
+      request.path, kLongRequestMaxSize, options_.request_read_attempts, options_.request_pause);
   if (!bytes) {
     Report(task, FailedToOpenLine(request.path), true);
     return;
@@ -194,14 +192,12 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
   // Merge and restrict lists; a missing or unusable file is an empty list.
   BrowseList hits;
   if (!lists.merge_file.empty()) {
-    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits)
-        .IgnoreError();
+    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits).IgnoreError();
   }
   std::optional<BrowseList> restrict_list;
   if (!lists.restrict_file.empty()) {
     restrict_list.emplace();
-    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_,
-                    &*restrict_list)
+    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_, &*restrict_list)
         .IgnoreError();
   }
   BrowseList* restrict_ptr = restrict_list ? &*restrict_list : nullptr;
@@ -261,9 +257,8 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
                    options_.query_pause)) {
     return;
   }
-  std::optional<std::string> bytes = ReadRequest(request.path, kQueryRequestSize,
-                                                 options_.query_read_attempts,
-                                                 options_.query_pause);
+  std::optional<std::string> bytes = ReadRequest(
+      request.path, kQueryRequestSize, options_.query_read_attempts, options_.query_pause);
   if (!bytes || bytes->size() != kQueryRequestSize) return;
   StatusOr<QueryRequest> decoded = DecodeQueryRequest(*bytes);
   if (!decoded.ok()) return;
@@ -275,14 +270,12 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   RequestLists lists = ListsOf(q);
   BrowseList hits;
   if (!lists.merge_file.empty()) {
-    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits)
-        .IgnoreError();
+    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits).IgnoreError();
   }
   std::optional<BrowseList> restrict_list;
   if (!lists.restrict_file.empty()) {
     restrict_list.emplace();
-    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_,
-                    &*restrict_list)
+    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_, &*restrict_list)
         .IgnoreError();
   }
 
@@ -316,8 +309,8 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   Answer(task, request, hits, found, q.hit_limit);
 
   const double seconds = SecondsSince(request.start);
-  task.PostStatus(StatusMessage::Text(
-      kStatusLastSearch, LastSearchLine(QueryLogText(q.query_text), found, seconds)));
+  task.PostStatus(StatusMessage::Text(kStatusLastSearch,
+                                      LastSearchLine(QueryLogText(q.query_text), found, seconds)));
   task.LogFromTask(QueryEventLine(q.query_text, found, seconds), kLogSearches);
   Record(task, request.index, seconds, found);
 }

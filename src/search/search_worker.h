@@ -93,13 +93,13 @@ class SearchWorker : public SearchService {
   bool WaitForSize(const std::string& path, uint64_t min_size, int checks,
                    std::chrono::milliseconds pause);
   // Reads up to `max_bytes`; nothing when every attempt failed.
-  std::optional<std::string> ReadRequest(const std::string& path, size_t max_bytes,
-                                         int attempts, std::chrono::milliseconds pause);
+  std::optional<std::string> ReadRequest(const std::string& path, size_t max_bytes, int attempts,
+                                         std::chrono::milliseconds pause);
   void Sleep(std::chrono::milliseconds pause) const;
   uint32_t NowStamp() const;
   // Writes the hit file and does the bookkeeping shared by both kinds.
-  void Answer(TaskContext& task, Request& request, const BrowseList& hits,
-              uint32_t hits_found, uint32_t limit);
+  void Answer(TaskContext& task, Request& request, const BrowseList& hits, uint32_t hits_found,
+              uint32_t limit);
   void Record(TaskContext& task, int index, double seconds, uint32_t hits_found);
   void Report(TaskContext& task, const std::string& line, bool always_console);
 

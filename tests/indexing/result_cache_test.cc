@@ -1,11 +1,11 @@
 #include "indexing/result_cache.h"
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace vantrel {
 namespace {
@@ -25,10 +25,10 @@ std::optional<std::vector<CachedHit>> Ask(ResultCache& cache, const std::string&
                                           uint32_t flags = 0x18, int fuzziness = 0,
                                           const std::string& folder = kFolder) {
   std::vector<CachedHit> got;
-  bool answered = cache.Lookup(folder, query, flags, fuzziness,
-                               [&](std::string_view key, uint32_t time) {
-                                 got.push_back(CachedHit{time, std::string(key)});
-                               });
+  bool answered =
+      cache.Lookup(folder, query, flags, fuzziness, [&](std::string_view key, uint32_t time) {
+        got.push_back(CachedHit{time, std::string(key)});
+      });
   if (!answered) return std::nullopt;
   return got;
 }
@@ -67,9 +67,9 @@ TEST(ResultCacheTest, StoredResultsAnswerTheSameSearchInOrder) {
 TEST(ResultCacheTest, KeyNeedsEveryPartEqual) {
   ResultCache cache;
   cache.Store(kFolder, Hits(250), "boat*", 0x18, 0, false);
-  EXPECT_FALSE(Ask(cache, "Boat*"));                 // case matters
-  EXPECT_FALSE(Ask(cache, "boat*", 0x10));           // option bits
-  EXPECT_FALSE(Ask(cache, "boat*", 0x18, 1));        // fuzziness
+  EXPECT_FALSE(Ask(cache, "Boat*"));                     // case matters
+  EXPECT_FALSE(Ask(cache, "boat*", 0x10));               // option bits
+  EXPECT_FALSE(Ask(cache, "boat*", 0x18, 1));            // fuzziness
   EXPECT_FALSE(Ask(cache, "boat*", 0x18, 0, "/other"));  // index
   EXPECT_TRUE(Ask(cache, "boat*"));
 }
@@ -238,6 +238,36 @@ TEST(ResultCacheTest, LongQueriesAreKeptWhole) {
   cache.Store(kFolder, Hits(200), base + "a", 0x10, 0, false);
   EXPECT_FALSE(Ask(cache, base + "b", 0x10));
   EXPECT_TRUE(Ask(cache, base + "a", 0x10));
+}
+
+TEST(ResultCacheTest, EngineSettingsOfOptionBits) {
+  struct Case {
+    uint32_t bits, fuzziness;
+    bool thesaurus, wordnet;
+    uint32_t flags;
+    int fuzz;
+    int32_t max_hits;
+  };
+  const Case cases[] = {
+      {0x00, 0, false, false, 0x108, 0, 500},
+      {0x10, 0, false, false, 0x000, 0, -1},
+      {0x12, 0, false, false, 0x004, 0, -1},  // stemming
+      {0x14, 0, true, true, 0x002, 0, -1},    // sound-alike wins over synonyms
+      {0x1C, 0, true, false, 0x002, 0, -1},
+      {0x18, 0, true, false, 0x030, 0, -1},   // thesaurus synonyms
+      {0x18, 0, false, true, 0x050, 0, -1},   // word-net synonyms
+      {0x18, 0, false, false, 0x000, 0, -1},  // neither file: no synonyms
+      {0x10, 1, false, false, 0x001, 1, -1},
+      {0x10, 2, false, false, 0x001, 3, -1},
+      {0x10, 3, false, false, 0x001, 6, -1},
+      {0x10, 4, false, false, 0x000, 0, -1},
+  };
+  for (const Case& c : cases) {
+    EngineSearchSettings s = SettingsFor(c.bits, c.fuzziness, c.thesaurus, c.wordnet);
+    EXPECT_EQ(s.flags, c.flags) << std::hex << c.bits << " " << c.fuzziness;
+    EXPECT_EQ(s.fuzziness, c.fuzz) << std::hex << c.bits << " " << c.fuzziness;
+    EXPECT_EQ(s.max_hits, c.max_hits) << std::hex << c.bits;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "search/search_statistics.h"
 
+#include <gtest/gtest.h>
+
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "search/search_log.h"
 
@@ -140,8 +140,8 @@ TEST(SearchLog, LinesKeepLongTextsWhole) {
             "Search " + query + " 1a 3 1 1 0   12 Hits found in  0.046 Seconds");
   EXPECT_EQ(LastSearchLine("boats AND harbour", 2, 1.5),
             "boats AND harbour  2 Hits found in  1.500 Seconds");
-  EXPECT_EQ(QueryEventLine(query, 0, 0), "Search " + query.substr(0, 32) +
-                                             "  0 Hits found in  0.000 Seconds");
+  EXPECT_EQ(QueryEventLine(query, 0, 0),
+            "Search " + query.substr(0, 32) + "  0 Hits found in  0.000 Seconds");
   EXPECT_EQ(QueryLogText("short"), "short");
 }
 

@@ -1,5 +1,7 @@
 #include "search/search_worker.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -8,8 +10,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/config_file.h"
 #include "core/list_lock_table.h"
@@ -127,8 +127,8 @@ class SearchWorkerTest : public ::testing::Test {
     for (const TestDoc& d : docs) {
       std::optional<DecodedDocumentName> name = DecodeDocumentName(d.name);
       ASSERT_TRUE(name);
-      ASSERT_TRUE(task_->indexes[0].timelist.Add(name->file_key, name->time_stamp, kJpeg, kNoExtra)
-                      .ok());
+      ASSERT_TRUE(
+          task_->indexes[0].timelist.Add(name->file_key, name->time_stamp, kJpeg, kNoExtra).ok());
     }
   }
 
@@ -202,8 +202,8 @@ TEST_F(SearchWorkerTest, ShortFormAnswersInTimeOrderFromTimeList) {
   EXPECT_FALSE(DefaultFileSystem()->Exists(InSearch("S1.REQ")));
   EXPECT_EQ(hit.count, 3u);
   EXPECT_EQ(hit.found, 3u);
-  EXPECT_EQ(hit.keys(), (std::vector<std::string>{"01Sport\\b.jpg", "01Sport\\c.jpg",
-                                                  "01Sport\\a.jpg"}));
+  EXPECT_EQ(hit.keys(),
+            (std::vector<std::string>{"01Sport\\b.jpg", "01Sport\\c.jpg", "01Sport\\a.jpg"}));
   // TIMELIST (newest first): e(-1) d(-5) b(-10) c(-20) a(-30); numbers are
   // positions plus 10.
   EXPECT_EQ(hit.records[0].number, 12u);
@@ -277,8 +277,9 @@ TEST_F(SearchWorkerTest, EveryRequestForm) {
   ASSERT_TRUE(DefaultFileSystem()->CreateFolders(InSearch("client7")).ok());
   s.first_term = "harbour";
   s.name_order_flag = 0;
-  ASSERT_TRUE(DefaultFileSystem()->WriteFile(InSearch("client7/F6.REQ"),
-                                             *EncodeShortSearchRequest(s)).ok());
+  ASSERT_TRUE(DefaultFileSystem()
+                  ->WriteFile(InSearch("client7/F6.REQ"), *EncodeShortSearchRequest(s))
+                  .ok());
   worker_->ServeRequest(*task_, 0, "client7\\F6.REQ");
   EXPECT_EQ(ReadHitFile(InSearch("client7/F6.HIT")).count, 2u);
 }
@@ -431,8 +432,8 @@ TEST_F(SearchWorkerTest, MergeAndRestrict) {
   s.restrict_flag = 0;
   s.merge_flag = 1;
   HitFileView merged = ServeShort("M.REQ", s);
-  EXPECT_EQ(merged.keys(), (std::vector<std::string>{"01Sport\\a.jpg", "01Sport\\b.jpg",
-                                                     "01Sport\\c.jpg"}));
+  EXPECT_EQ(merged.keys(),
+            (std::vector<std::string>{"01Sport\\a.jpg", "01Sport\\b.jpg", "01Sport\\c.jpg"}));
   EXPECT_EQ(merged.found, 1u);
 
   // Long form: both at once, each with its own file.
@@ -535,6 +536,48 @@ TEST_F(SearchWorkerTest, CachedAnswersAndFiltersOfTheFirstSearch) {
   HitFileView none = ServeLong("C3.REQ", l);
   EXPECT_TRUE(none.present);
   EXPECT_EQ(none.count, 0u);
+}
+
+TEST_F(SearchWorkerTest, RefreshFromASmallBatchKeepsTheCachedAnswerCurrent) {
+  std::vector<TestDoc> docs;
+  for (int i = 0; i < 250; ++i)
+    docs.push_back(Pic(kNow - 1000 - i, "k" + std::to_string(i) + ".jpg", "kite"));
+  AddDocs(docs);
+  LongSearchRequest l;
+  l.query_text = "kite";
+  ASSERT_EQ(ServeLong("K1.REQ", l).found, 250u);
+  ASSERT_EQ(worker_->engine_searches(), 1u);
+
+  // A batch of new documents: in the index, in TIMELIST, and in a temporary
+  // index of its own, which the refresh searches.
+  std::vector<TestDoc> batch;
+  for (int i = 0; i < 8; ++i)
+    batch.push_back(Pic(kNow - i, "new" + std::to_string(i) + ".jpg", i % 2 ? "kite" : "car"));
+  AddDocs(batch);
+  const std::string temp = dir_.Path("batch");
+  VectorSource source(batch);
+  IndexJob job;
+  job.index_folder = temp;
+  job.create = true;
+  job.add = true;
+  job.data_source = source.source();
+  ASSERT_TRUE(holder_.engine()->RunIndexJob(job).ok());
+  {
+    MutexLock held(&cache_.engine_lock());
+    cache_.Refresh(engine_folder_, ResultCache::BatchSearch(holder_.engine(), temp));
+  }
+  HitFileView hit = ServeLong("K2.REQ", l);
+  EXPECT_EQ(worker_->engine_searches(), 1u);  // from the cache
+  EXPECT_EQ(hit.found, 254u);
+  EXPECT_EQ(hit.records[0].key, "01Sport\\new1.jpg");
+
+  // A larger batch drops the index's results: the engine is asked again.
+  {
+    MutexLock held(&cache_.engine_lock());
+    cache_.Drop(engine_folder_);
+  }
+  EXPECT_EQ(ServeLong("K3.REQ", l).found, 254u);
+  EXPECT_EQ(worker_->engine_searches(), 2u);
 }
 
 TEST_F(SearchWorkerTest, EventLogLinesUnderTheOption) {
