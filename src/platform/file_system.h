@@ -40,6 +40,10 @@ struct FolderEntry {
   bool hidden = false;  // the name begins with '.'
   uint64_t size = 0;
   WinFileTime modified = 0;
+  // Which file system object this is (0 when unknown): a walk that meets a
+  // folder it is already inside (a symbolic link to an ancestor) stops there.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 // A file being written front to back, with positioned writes for headers that

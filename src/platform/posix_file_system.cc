@@ -513,6 +513,8 @@ class PosixFileSystem final : public FileSystem {
         entry.is_folder = S_ISDIR(st.st_mode);
         entry.size = entry.is_folder ? 0 : static_cast<uint64_t>(st.st_size);
         entry.modified = ModifiedOf(st);
+        entry.device = static_cast<uint64_t>(st.st_dev);
+        entry.inode = static_cast<uint64_t>(st.st_ino);
       } else {
         continue;  // vanished between readdir and stat
       }

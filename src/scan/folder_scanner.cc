@@ -71,6 +71,28 @@ std::vector<FolderEntry> SortedListing(FileSystem* fs, const std::string& folder
   return entries;
 }
 
+// The folders a walk is inside, by identity: a folder met again below itself
+// (through a symbolic link) is not walked a second time.
+class WalkChain {
+ public:
+  // False when `e` is a folder the walk is already inside.
+  bool Enter(const FolderEntry& e) {
+    if (e.inode == 0) {
+      ids_.emplace_back(0, 0);
+      return true;
+    }
+    for (const auto& id : ids_) {
+      if (id.first == e.device && id.second == e.inode) return false;
+    }
+    ids_.emplace_back(e.device, e.inode);
+    return true;
+  }
+  void Leave() { ids_.pop_back(); }
+
+ private:
+  std::vector<std::pair<uint64_t, uint64_t>> ids_;
+};
+
 // Sets the DIRLIST entry of `key` to `time`: an entry with another time is
 // replaced, one with the same time kept.
 void RecordFolder(LockedBrowseList& dirlist, std::string_view key, uint32_t time) {
@@ -156,12 +178,16 @@ struct FullWalk {
         continue;
       }
       if (path.size() >= kMaxWalkedPathLength) continue;
+      if (!chain.Enter(e)) continue;
       const std::string child_rel = ChildRelativeKey(rel_key, cp.FromUtf8(e.name));
       RecordFolder(dirlist, digits + child_rel, time);
-      if (!Walk(path, child_rel)) return false;
+      const bool go_on = Walk(path, child_rel);
+      chain.Leave();
+      if (!go_on) return false;
     }
     return true;
   }
+  WalkChain chain;
 };
 
 }  // namespace
@@ -173,7 +199,7 @@ bool FolderScanner::FullListing(int slot, const std::string& root, LockedBrowseL
   if (!fs_->IsValidFolder(top)) return true;
   dirlist.SetOrder(kOrderName).IgnoreError();
   RecordFolder(dirlist, digits, FolderTime(fs_, top));
-  FullWalk walk{fs_, cp_, digits, dirlist, on_file};
+  FullWalk walk{fs_, cp_, digits, dirlist, on_file, {}};
   const bool completed = walk.Walk(top, std::string());
   dirlist.SetOrder(kOrderName).IgnoreError();
   return completed;
@@ -206,15 +232,21 @@ struct ChangeWalk {
       seen->insert(key);
       std::optional<BrowseLookup> found = dirlist.Lookup(key, 0);
       if (found && found->time == time) {
-        if (has_children.contains(key)) Walk(path, child_rel);
+        if (has_children.contains(key) && chain.Enter(e)) {
+          Walk(path, child_rel);
+          chain.Leave();
+        }
         continue;
       }
+      if (!chain.Enter(e)) continue;
       if (found) dirlist.Remove(key, 0);
       out->push_back(ChangedFolder{path, key, time, false});
       dirlist.Add(key, time, 0, kNoExtra).IgnoreError();
       Walk(path, child_rel);
+      chain.Leave();
     }
   }
+  WalkChain chain;
 };
 
 }  // namespace
@@ -256,7 +288,7 @@ std::vector<ChangedFolder> FolderScanner::ListChangedFolders(int slot, const std
       dirlist.Add(digits, root_time, 0, kNoExtra).IgnoreError();
     }
     if (fs_->IsValidFolder(top)) {
-      ChangeWalk walk{fs_, cp_, digits, dirlist, has_children, &seen, &out};
+      ChangeWalk walk{fs_, cp_, digits, dirlist, has_children, &seen, &out, {}};
       walk.Walk(top, std::string());
     }
   }

@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "catalogue/share_table.h"
 #include "core/config_file.h"
 #include "core/event_log.h"
 #include "core/fifo_queue.h"
@@ -109,7 +110,8 @@ int Serve(const ServerArguments& args) {
   ConsoleConfig console(fs, config_path, &log);
   ConsoleState state(&log, /*echo=*/true);
 
-  NullVolumeNamer namer;
+  // Names of new folders come from Samba's shares.
+  SambaVolumeNamer namer(fs);
   ConfigLoad load = LoadConfiguration(*fs, config_path, namer);
   console.config() = std::move(load.config);
   log.SetLines(console.config().event_lines);

@@ -2,19 +2,36 @@
 
 #include <utility>
 
+#include "catalogue/volume_lists.h"
+#include "pdf/pdf_text.h"
+
 namespace vantrel {
 
 // The pieces whose types the header need not show.
-struct ServerServices::Extras {};
+struct ServerServices::Extras {
+  explicit Extras(PdfTextOptions pdf) : pdf_text(std::move(pdf)) {}
+  PdfTextExtractor pdf_text;
+};
 
 ServerServices::ServerServices(ServerServicesOptions options)
-    : options_(std::move(options)),
-      engine_(options_.fs),
-      extras_(std::make_unique<Extras>()) {
+    : options_(std::move(options)), engine_(options_.fs) {
+  FileSystem* fs = options_.fs ? options_.fs : DefaultFileSystem();
+  PdfTextOptions pdf = PdfTextOptions::FromEnvironment();
+  pdf.max_text_bytes = kMaxPdfTextBytes;
+  pdf.log = options_.log;
+  extras_ = std::make_unique<Extras>(std::move(pdf));
+
   PipelineOptions pipeline;
   pipeline.engine = &engine_;
   pipeline.cache = &cache_;
-  pipeline.fs = options_.fs;
+  pipeline.fs = fs;
+  pipeline.pdf_text = [this](const std::string& path) { return extras_->pdf_text.Extract(path); };
+  pipeline.write_volume_lists = [fs, log = options_.log](const IndexDefinition& def) {
+    fs->CreateFolders(def.lists_folder).IgnoreError();
+    Status written = WriteVolumeLists(def, fs, def.lists_folder);
+    if (!written.ok() && log) log("Cannot write the volume lists of " + def.index_folder + ": " +
+                                  written.ToString());
+  };
   pipeline_ = std::make_unique<Pipeline>(std::move(pipeline));
 }
 

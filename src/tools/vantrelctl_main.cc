@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "catalogue/share_table.h"
 #include "tools/ctl_commands.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
     std::cerr << "error: cannot read the current directory: " << ec.message() << "\n";
     return vantrel::kCtlFailed;
   }
-  vantrel::NullVolumeNamer namer;
+  vantrel::SambaVolumeNamer namer(vantrel::DefaultFileSystem());
   vantrel::CtlEnv env;
   env.out = &std::cout;
   env.err = &std::cerr;

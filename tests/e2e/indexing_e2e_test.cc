@@ -12,6 +12,7 @@
 #include "engine/engine.h"
 #include "server_process.h"
 #include "support/image_builders.h"
+#include "support/pdf_builder.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -75,11 +76,18 @@ class IndexingServerTest : public ::testing::Test {
 TEST_F(IndexingServerTest, PicturesReachTheEngineAtStartAndWhenCopiedIn) {
   ASSERT_TRUE(dir_.WriteFile("images/a.jpg", MakeJpegWithIptc({{2, 120, "harbour"}})));
   ASSERT_TRUE(dir_.WriteFile("images/2024/b.tif", MakeTiffWithIptc({{2, 120, "glacier"}})));
+  PdfDocumentSpec pdf;
+  pdf.info = {{"Title", "Annual report"}};
+  pdf.pages = {PdfPageSpec{{PdfTextRun{72, 720, "Shipping tonnage rose"}}}};
+  ASSERT_TRUE(dir_.WriteFile("images/report.pdf", BuildPdf(pdf)));
   ServerProcess server(dir_.Path("start"), {"--no-console"}, dir_.Path("server.log"));
   ASSERT_TRUE(server.WaitForOutput("Database Process Ready for Search", milliseconds(30000)))
       << server.Output();
   EXPECT_EQ(Search("harbour"), std::vector<std::string>{"01a.jpg"});
   EXPECT_EQ(Search("glacier"), std::vector<std::string>{"012024\\b.tif"});
+  // The PDF's text, read by the helper process.
+  EXPECT_EQ(Search("tonnage"), std::vector<std::string>{"01report.pdf"});
+  EXPECT_EQ(Search("annual"), std::vector<std::string>{"01report.pdf"});
 
   // Copied in while the server runs: found without waiting for a poll pass
   // (which comes only after two minutes).

@@ -1,6 +1,7 @@
 #include "scan/folder_scanner.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -372,6 +373,30 @@ TEST_F(FolderScannerTest, ListFolderFilesListsOnlyVisibleFilesOfThatFolder) {
   ASSERT_TRUE(dir_.WriteFile("imagesX/f.jpg", "x"));
   EXPECT_TRUE(scanner_.ListFolderFiles(kSlot, Root(), dir_.Path("imagesX")).empty());
   EXPECT_TRUE(scanner_.ListFolderFiles(kSlot, Root(), P("missing")).empty());
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// Links back to an ancestor would make a walk go round until the path limit,
+// and several of them multiply: each folder is walked once along a path.
+TEST_F(FolderScannerTest, LinksToAnAncestorAreNotWalkedAgain) {
+  File("a/b/x.jpg");
+  ASSERT_EQ(::symlink(P("a").c_str(), P("a/b/up").c_str()), 0);
+  ASSERT_EQ(::symlink(Root().c_str(), P("a/b/top").c_str()), 0);
+  ASSERT_EQ(::symlink(P("a").c_str(), P("a/b/again").c_str()), 0);
+  std::vector<ScannedEntry> files = Full();
+  // x.jpg, and once more through the link to the root (whose own identity
+  // the walk does not know), never more.
+  EXPECT_LE(files.size(), 2u);
+  EXPECT_LE(dirlist_.Count(), 8u);
+  std::vector<std::string> changed;
+  list_.Release();
+  changed = Changed();
+  EXPECT_LE(changed.size(), 8u);
 }
 
 }  // namespace
