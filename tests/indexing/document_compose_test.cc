@@ -276,6 +276,33 @@ TEST_F(DocumentComposeTest, FaultWhileReadingKeepsTheGroupsSoFarAndTheTail) {
                           Tail("fault.jpg"));
 }
 
+TEST_F(DocumentComposeTest, BrokenTrailersGiveNoCaptionButAWholeDocument) {
+  const std::string magic = "\xA1\xB2\xC3\xD4";
+  const std::string files[] = {
+      // A footer whose length reaches before the start of the file.
+      MakeJpeg() + std::string("\x00\x01\xFF\xFF\xFF\xF0", 6) + magic,
+      // A length below the footer size.
+      MakeJpeg() + std::string("\x00\x01\x00\x00\x00\x02", 6) + magic,
+      // Only the magic.
+      magic,
+      // An image-info block that is too short, beside a caption.
+      AppendTrailer(MakeJpeg(), {{2, "short"}, {1, MakeIptcBlock({{2, 5, "Title"}})}}),
+      // "AXS!" markers pointing outside the file.
+      MakeJpeg() + "AXS!" + std::string("\xFF\xFF\xFF\x00", 4) + std::string(8, 'x'),
+  };
+  int n = 0;
+  for (const std::string& bytes : files) {
+    const std::string name = "broken" + std::to_string(n++) + ".jpg";
+    ComposedDocument doc = Compose(name, bytes);
+    ASSERT_TRUE(doc.opened) << name;
+    EXPECT_FALSE(doc.text_problem) << name;
+    EXPECT_EQ(doc.text.find("QxQA5001"), std::string::npos) << name;
+    const std::string end = Dates() + Tail(name);
+    ASSERT_GE(doc.text.size(), end.size());
+    EXPECT_EQ(doc.text.substr(doc.text.size() - end.size()), end) << name;
+  }
+}
+
 TEST_F(DocumentComposeTest, FileThatCannotBeOpenedGivesNoDocument) {
   DocumentFile file;
   file.native_path = dir_.Path("missing.jpg");
