@@ -8,6 +8,7 @@
 #include "core/file_names.h"
 #include "core/list_file.h"
 #include "core/text_table.h"
+#include "metadata/char_tables.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
 #include "scan/change_watcher.h"
@@ -193,7 +194,11 @@ void DatabaseTask::RunTask() {
 bool DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
   TaskContext& task = *context_;
   task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
-  PrepareIndexFolders(&task.config, task.fs(), task.notices());
+  PrepareIndexFolders(&task.config, task.fs(), task.notices(), [](std::string_view text) {
+    std::string mac(text);
+    ConvertToMacText(mac);
+    return mac;
+  });
   const int count = IndexCount(task.config);
   for (int i = 0; i < count; ++i) {
     if (!task.config.indexes[i].active) continue;
