@@ -4,25 +4,28 @@
 // commit every 1,000 documents) on the same texts and the same searches.
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
+//                [--reuse]
+//
+// --no-search stops after indexing; --reuse searches the databases a run
+// with --keep left in FOLDER instead of indexing again.
 //
 // Without --docs it runs 100000 and 1000000. The folder (default: a new one
 // under /tmp) receives the databases; --keep leaves them.
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xapian.h>
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <xapian.h>
 
 #include "engine/document_name.h"
 #include "engine/engine.h"
@@ -50,13 +53,13 @@ double CpuSeconds() {
 class DocGenerator {
  public:
   explicit DocGenerator(uint64_t seed) : rng_(seed) {
-    const char* syllables[] = {"ka", "lo", "mi", "ne", "ru", "sa", "te", "vo", "zu", "pra",
+    const char* syllables[] = {"ka",  "lo", "mi", "ne", "ru", "sa", "te", "vo",  "zu", "pra",
                                "str", "ul", "en", "or", "is", "an", "de", "gri", "fo", "bel",
-                               "su", "sh", "ta", "wi", "ro", "ch", "ma", "li", "po", "ce"};
+                               "su",  "sh", "ta", "wi", "ro", "ch", "ma", "li",  "po", "ce"};
     // Frequent real words first (low ranks are drawn most often).
-    vocab_ = {"the",    "sun",   "sunset", "beach", "harbour", "boat",   "old",    "town",
-              "street", "sunny", "sea",    "photo", "city",    "market", "bridge", "river",
-              "summer", "winter", "people", "car",  "night",   "tree",   "house",  "church"};
+    vocab_ = {"the",    "sun",    "sunset", "beach", "harbour", "boat",   "old",    "town",
+              "street", "sunny",  "sea",    "photo", "city",    "market", "bridge", "river",
+              "summer", "winter", "people", "car",   "night",   "tree",   "house",  "church"};
     std::mt19937_64 g(seed ^ 0x5eed);
     while (vocab_.size() < 60000) {
       std::string w;
@@ -77,7 +80,8 @@ class DocGenerator {
     int folder = 1 + static_cast<int>(rng_() % 31);
     std::string dir = Word() + "\\" + Word();
     std::string file = Word() + std::to_string(index) + ".jpg";
-    *name = FormatDocumentName(time, (folder < 10 ? "0" : "") + std::to_string(folder) + dir + "\\" + file);
+    *name = FormatDocumentName(
+        time, (folder < 10 ? "0" : "") + std::to_string(folder) + dir + "\\" + file);
     text->clear();
     auto attr = [&](const char* marker, const std::string& value) {
       *text += " ";
@@ -92,7 +96,8 @@ class DocGenerator {
     attr("QxQD5004", "00" + std::to_string(10 + rng_() % 80));
     attr("QxQF5006", std::to_string(1000 + (rng_() % 40) * 100));
     attr("QxQM5013", rng_() % 3 ? "LANDSCAPE" : "PORTRAIT");
-    static const int kDatasets[] = {5, 15, 20, 25, 40, 55, 80, 90, 101, 105, 110, 116, 118, 120, 121};
+    static const int kDatasets[] = {5,   15,  20,  25,  40,  55,  80, 90,
+                                    101, 105, 110, 116, 118, 120, 121};
     size_t groups = 5 + rng_() % 11;
     size_t target = 300 + rng_() % 1700;
     for (size_t g = 0; g < groups; ++g) {
@@ -158,7 +163,7 @@ struct BenchSearch {
   int32_t max_hits;
 };
 
-void RunSize(uint32_t n, int runs, bool search, const std::string& dir) {
+void RunSize(uint32_t n, int runs, bool search, bool reuse, const std::string& dir) {
   std::printf("\n== %u documents ==\n", n);
   const std::string home = dir + "/home" + std::to_string(n);
   const std::string ours = home + "/engine";
@@ -179,92 +184,97 @@ void RunSize(uint32_t n, int runs, bool search, const std::string& dir) {
   }
   std::unique_ptr<Engine> engine = std::move(*started);
 
+  const bool reused = reuse && std::filesystem::exists(ours + "/iamglass") &&
+                      std::filesystem::exists(plain + "/iamglass");
   // --- our engine: index jobs of 1,000 documents, one commit each.
-  uint64_t text_bytes = 0;
-  double ours_s = 0, ours_cpu = 0;
-  {
-    DocGenerator gen(42);
-    std::string name, text;
-    const uint32_t kBatch = 1000;
-    for (uint32_t first = 0; first < n; first += kBatch) {
-      std::vector<std::pair<std::string, std::string>> batch;
-      for (uint32_t i = first; i < std::min(n, first + kBatch); ++i) {
-        gen.Next(i, &name, &text);
-        text_bytes += text.size();
-        batch.emplace_back(name, text);
-      }
-      size_t next = 0;
-      EngineDataSource source;
-      source.rewind = [&] {
-        next = 0;
-        return true;
-      };
-      source.next_document = [&](EngineDocument* d) {
-        if (next >= batch.size()) return -1;
-        const auto& doc = batch[next++];
-        auto pos = std::make_shared<size_t>(0);
-        d->name = doc.first;
-        d->text_length = static_cast<uint32_t>(doc.second.size());
-        d->seek = [pos](uint32_t p) { *pos = p; };
-        d->read = [pos, &doc](char* buf, size_t size) {
-          size_t k = std::min(size, doc.second.size() - *pos);
-          std::copy_n(doc.second.data() + *pos, k, buf);
-          *pos += k;
-          return k;
+  if (!reused) {
+    uint64_t text_bytes = 0;
+    double ours_s = 0, ours_cpu = 0;
+    {
+      DocGenerator gen(42);
+      std::string name, text;
+      const uint32_t kBatch = 1000;
+      for (uint32_t first = 0; first < n; first += kBatch) {
+        std::vector<std::pair<std::string, std::string>> batch;
+        for (uint32_t i = first; i < std::min(n, first + kBatch); ++i) {
+          gen.Next(i, &name, &text);
+          text_bytes += text.size();
+          batch.emplace_back(name, text);
+        }
+        size_t next = 0;
+        EngineDataSource source;
+        source.rewind = [&] {
+          next = 0;
+          return true;
         };
-        return 0;
-      };
-      IndexJob job;
-      job.index_folder = ours;
-      job.create = job.add = true;
-      job.data_source = &source;
-      auto a = Clock::now();
-      double c = CpuSeconds();
-      Status s = engine->RunIndexJob(job);
-      ours_s += Seconds(a, Clock::now());
-      ours_cpu += CpuSeconds() - c;
-      if (!s.ok()) {
-        std::fprintf(stderr, "index job failed: %s\n", s.ToString().c_str());
-        std::exit(1);
+        source.next_document = [&](EngineDocument* d) {
+          if (next >= batch.size()) return -1;
+          const auto& doc = batch[next++];
+          auto pos = std::make_shared<size_t>(0);
+          d->name = doc.first;
+          d->text_length = static_cast<uint32_t>(doc.second.size());
+          d->seek = [pos](uint32_t p) { *pos = p; };
+          d->read = [pos, &doc](char* buf, size_t size) {
+            size_t k = std::min(size, doc.second.size() - *pos);
+            std::copy_n(doc.second.data() + *pos, k, buf);
+            *pos += k;
+            return k;
+          };
+          return 0;
+        };
+        IndexJob job;
+        job.index_folder = ours;
+        job.create = job.add = true;
+        job.data_source = &source;
+        auto a = Clock::now();
+        double c = CpuSeconds();
+        Status s = engine->RunIndexJob(job);
+        ours_s += Seconds(a, Clock::now());
+        ours_cpu += CpuSeconds() - c;
+        if (!s.ok()) {
+          std::fprintf(stderr, "index job failed: %s\n", s.ToString().c_str());
+          std::exit(1);
+        }
       }
     }
-  }
-  // --- plain Xapian on the same texts.
-  double plain_s = 0, plain_cpu = 0;
-  {
-    DocGenerator gen(42);
-    std::string name, text;
-    Xapian::WritableDatabase db(plain, Xapian::DB_CREATE_OR_OVERWRITE);
-    Xapian::TermGenerator tg;
-    for (uint32_t i = 0; i < n; ++i) {
-      gen.Next(i, &name, &text);
-      // Texts are Windows-1252; the generated ones are ASCII.
+    // --- plain Xapian on the same texts.
+    double plain_s = 0, plain_cpu = 0;
+    {
+      DocGenerator gen(42);
+      std::string name, text;
+      Xapian::WritableDatabase db(plain, Xapian::DB_CREATE_OR_OVERWRITE);
+      Xapian::TermGenerator tg;
+      for (uint32_t i = 0; i < n; ++i) {
+        gen.Next(i, &name, &text);
+        // Texts are Windows-1252; the generated ones are ASCII.
+        auto a = Clock::now();
+        double c = CpuSeconds();
+        Xapian::Document doc;
+        doc.set_data(name);
+        tg.set_document(doc);
+        tg.index_text(text);
+        db.add_document(doc);
+        if ((i + 1) % 1000 == 0) db.commit();
+        plain_s += Seconds(a, Clock::now());
+        plain_cpu += CpuSeconds() - c;
+      }
       auto a = Clock::now();
       double c = CpuSeconds();
-      Xapian::Document doc;
-      doc.set_data(name);
-      tg.set_document(doc);
-      tg.index_text(text);
-      db.add_document(doc);
-      if ((i + 1) % 1000 == 0) db.commit();
+      db.commit();
+      db.close();
       plain_s += Seconds(a, Clock::now());
       plain_cpu += CpuSeconds() - c;
     }
-    auto a = Clock::now();
-    double c = CpuSeconds();
-    db.commit();
-    db.close();
-    plain_s += Seconds(a, Clock::now());
-    plain_cpu += CpuSeconds() - c;
+    std::printf("text: %.1f MB, %.0f bytes per document\n", text_bytes / 1e6,
+                static_cast<double>(text_bytes) / n);
+    std::printf("%-28s %12s %12s\n", "indexing", "engine", "plain xapian");
+    std::printf("%-28s %12.0f %12.0f\n", "documents per second", n / ours_s, n / plain_s);
+    std::printf("%-28s %12.0f %12.0f\n", "documents per CPU second", n / ours_cpu, n / plain_cpu);
+    std::printf("%-28s %12.1f %12.1f\n", "seconds", ours_s, plain_s);
+    std::printf("%-28s %12.1f %12.1f\n", "CPU seconds", ours_cpu, plain_cpu);
+  } else {
+    std::printf("indexing: databases of an earlier run reused\n");
   }
-  std::printf("text: %.1f MB, %.0f bytes per document\n", text_bytes / 1e6,
-              static_cast<double>(text_bytes) / n);
-  std::printf("%-28s %12s %12s\n", "indexing", "engine", "plain xapian");
-  std::printf("%-28s %12.0f %12.0f\n", "documents per second", n / ours_s, n / plain_s);
-  std::printf("%-28s %12.0f %12.0f\n", "documents per CPU second", n / ours_cpu,
-              n / plain_cpu);
-  std::printf("%-28s %12.1f %12.1f\n", "seconds", ours_s, plain_s);
-  std::printf("%-28s %12.1f %12.1f\n", "CPU seconds", ours_cpu, plain_cpu);
   std::printf("%-28s %12.1f %12.1f\n", "database MB", FolderBytes(ours) / 1e6,
               FolderBytes(plain) / 1e6);
 
@@ -313,9 +323,12 @@ void RunSize(uint32_t n, int runs, bool search, const std::string& dir) {
       job.index_folder = ours;
       job.max_hits = b.max_hits;
       size_t hits = 0;
-      job.message_callback = [&](const EngineMessage& m) { hits += m.code == kMessageFoundDocument; };
+      job.message_callback = [&](const EngineMessage& m) {
+        hits += m.code == kMessageFoundDocument;
+      };
       StatusOr<SearchOutcome> out = engine->RunSearchJob(job);
-      if (!out.ok() || !out->error.empty()) std::fprintf(stderr, "search %s failed\n", b.query.c_str());
+      if (!out.ok() || !out->error.empty())
+        std::fprintf(stderr, "search %s failed\n", b.query.c_str());
       return hits;
     });
     Latency theirs = Measure(runs, [&] {
@@ -325,7 +338,8 @@ void RunSize(uint32_t n, int runs, bool search, const std::string& dir) {
       if (b.max_hits < 0) enquire.set_weighting_scheme(Xapian::BoolWeight());
       Xapian::MSet mset = enquire.get_mset(0, limit);
       size_t hits = 0;
-      for (auto it = mset.begin(); it != mset.end(); ++it) hits += !it.get_document().get_data().empty();
+      for (auto it = mset.begin(); it != mset.end(); ++it)
+        hits += !it.get_document().get_data().empty();
       return hits;
     });
     std::printf("%-22s %9.2f %9.2f %9.2f %9.2f %7.2f %9zu %9zu\n", b.label, mine.median_ms,
@@ -345,20 +359,28 @@ int main(int argc, char** argv) {
   std::string dir;
   bool keep = false;
   bool search = true;
+  bool reuse = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--docs" && i + 1 < argc) sizes.push_back(static_cast<uint32_t>(std::atol(argv[++i])));
-    else if (a == "--runs" && i + 1 < argc) runs = std::atoi(argv[++i]);
-    else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
-    else if (a == "--keep") keep = true;
-    else if (a == "--no-search") search = false;
+    if (a == "--docs" && i + 1 < argc)
+      sizes.push_back(static_cast<uint32_t>(std::atol(argv[++i])));
+    else if (a == "--runs" && i + 1 < argc)
+      runs = std::atoi(argv[++i]);
+    else if (a == "--dir" && i + 1 < argc)
+      dir = argv[++i];
+    else if (a == "--keep")
+      keep = true;
+    else if (a == "--no-search")
+      search = false;
+    else if (a == "--reuse")
+      reuse = true;
   }
   if (sizes.empty()) sizes = {100000, 1000000};
   if (dir.empty()) {
     char tmpl[] = "/tmp/engine_bench_XXXXXX";
     dir = mkdtemp(tmpl);
   }
-  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, dir);
+  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, dir);
   if (!keep) std::filesystem::remove_all(dir);
   return 0;
 }

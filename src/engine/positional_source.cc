@@ -32,20 +32,28 @@ void PositionalSource::init(const Xapian::Database& db) {
   cursors_.clear();
   cursors_.resize(slots_.size());
   estimate_ = db.get_doccount();
+  split_ = false;
   std::vector<Xapian::doccount> freq(slots_.size(), 0);
   for (size_t s = 0; s < slots_.size(); ++s) {
     Xapian::doccount& slot_freq = freq[s];
-    std::vector<Cursor>& heap = cursors_[s].heap;
+    SlotCursors& slot = cursors_[s];
     for (size_t t = 0; t < slots_[s].size(); ++t) {
       const std::string& term = slots_[s][t];
       Xapian::PostingIterator it = db.postlist_begin(term);
       Xapian::PostingIterator end = db.postlist_end(term);
       if (it == end) continue;
       Xapian::docid did = *it;
-      heap.push_back(Cursor{std::move(it), std::move(end), did, t == covered_[s]});
+      Cursor c{std::move(it), std::move(end), did};
+      if (t == covered_[s]) {
+        slot.covered = std::move(c);
+        slot.has_covered = true;
+        split_ = true;
+      } else {
+        slot.heap.push_back(std::move(c));
+      }
       slot_freq += db.get_termfreq(term);
     }
-    std::make_heap(heap.begin(), heap.end(), Later());
+    std::make_heap(slot.heap.begin(), slot.heap.end(), Later());
     estimate_ = std::min(estimate_, slot_freq);
   }
   // Aligning on the rarest slot first makes the longest jumps.
@@ -58,9 +66,37 @@ void PositionalSource::init(const Xapian::Database& db) {
   started_ = false;
   at_end_ = slots_.empty();
   for (const SlotCursors& c : cursors_) {
-    if (c.heap.empty()) at_end_ = true;
+    if (c.heap.empty() && !c.has_covered) at_end_ = true;
   }
   set_maxweight(0.0);
+}
+
+Xapian::docid PositionalSource::SkipSlot(SlotCursors* slot, Xapian::docid target,
+                                         bool uncovered_only) {
+  std::vector<Cursor>& heap = slot->heap;
+  while (!heap.empty() && heap.front().did < target) {
+    std::pop_heap(heap.begin(), heap.end(), Later());
+    Cursor& c = heap.back();
+    c.it.skip_to(target);
+    if (c.it == c.end) {
+      heap.pop_back();
+      continue;
+    }
+    c.did = *c.it;
+    std::push_heap(heap.begin(), heap.end(), Later());
+  }
+  Xapian::docid low = heap.empty() ? 0 : heap.front().did;
+  if (uncovered_only || !slot->has_covered) return low;
+  Cursor& c = slot->covered;
+  if (c.did < target) {
+    c.it.skip_to(target);
+    if (c.it == c.end) {
+      slot->has_covered = false;
+      return low;
+    }
+    c.did = *c.it;
+  }
+  return low == 0 ? c.did : std::min(low, c.did);
 }
 
 bool PositionalSource::AlignFrom(Xapian::docid did) {
@@ -68,22 +104,8 @@ bool PositionalSource::AlignFrom(Xapian::docid did) {
   while (true) {
     bool all_here = true;
     for (size_t s : order_) {
-      std::vector<Cursor>& heap = cursors_[s].heap;
-      // Bring every list behind the target up to it; the top is then the
-      // slot's smallest document >= target.
-      while (!heap.empty() && heap.front().did < target) {
-        std::pop_heap(heap.begin(), heap.end(), Later());
-        Cursor& c = heap.back();
-        c.it.skip_to(target);
-        if (c.it == c.end) {
-          heap.pop_back();
-          continue;
-        }
-        c.did = *c.it;
-        std::push_heap(heap.begin(), heap.end(), Later());
-      }
-      if (heap.empty()) return false;  // this slot has no more documents
-      const Xapian::docid slot_min = heap.front().did;
+      const Xapian::docid slot_min = SkipSlot(&cursors_[s], target, false);
+      if (slot_min == 0) return false;  // this slot has no more documents
       if (slot_min > target) {
         target = slot_min;
         all_here = false;
@@ -94,6 +116,15 @@ bool PositionalSource::AlignFrom(Xapian::docid did) {
       return true;
     }
   }
+}
+
+Xapian::docid PositionalSource::NextUncovered(Xapian::docid did) {
+  Xapian::docid next = 0;
+  for (SlotCursors& slot : cursors_) {
+    const Xapian::docid d = SkipSlot(&slot, did, true);
+    if (d != 0 && (next == 0 || d < next)) next = d;
+  }
+  return next;
 }
 
 bool PositionalSource::PositionsFit() {
@@ -107,23 +138,28 @@ bool PositionalSource::PositionsFit() {
     while (taken < heap.size() && heap.front().did == current_) {
       std::pop_heap(heap.begin(), heap.end() - static_cast<std::ptrdiff_t>(taken), Later());
       ++taken;
-      uncovered = uncovered || !heap[heap.size() - taken].covered;
     }
+    uncovered = uncovered || taken > 0;
   }
-  // Only covered terms here: the native match of the covered terms decides.
+  // Covered terms only: Xapian's native match of them decides this document.
   bool fit = false;
-  if (uncovered) {
+  if (uncovered || !split_) {
     for (size_t s = 0; s < cursors_.size(); ++s) {
       std::vector<Xapian::termpos>& pos = positions_[s];
       pos.clear();
-      const std::vector<Cursor>& heap = cursors_[s].heap;
-      for (size_t k = heap.size() - taken_[s]; k < heap.size(); ++k) {
-        const Cursor& c = heap[k];
+      const SlotCursors& slot = cursors_[s];
+      auto read = [&pos](const Cursor& c) {
         for (auto p = c.it.positionlist_begin(); p != c.it.positionlist_end(); ++p) {
           pos.push_back(*p);
         }
+      };
+      size_t lists = taken_[s];
+      for (size_t k = slot.heap.size() - taken_[s]; k < slot.heap.size(); ++k) read(slot.heap[k]);
+      if (slot.has_covered && slot.covered.did == current_) {
+        read(slot.covered);
+        ++lists;
       }
-      if (taken_[s] > 1) std::sort(pos.begin(), pos.end());
+      if (lists > 1) std::sort(pos.begin(), pos.end());
     }
     fit = Fits();
   }
@@ -185,7 +221,13 @@ bool PositionalSource::Fits() const {
 
 void PositionalSource::Advance(Xapian::docid from) {
   Xapian::docid did = from;
-  while (AlignFrom(did)) {
+  while (true) {
+    if (split_) {
+      // Only documents with an uncovered term need the source.
+      did = NextUncovered(did);
+      if (did == 0) break;
+    }
+    if (!AlignFrom(did)) break;
     if (PositionsFit()) return;
     did = current_ + 1;
   }

@@ -62,16 +62,24 @@ class PositionalSource : public Xapian::PostingSource {
     Xapian::PostingIterator it;
     Xapian::PostingIterator end;
     Xapian::docid did = 0;  // the document `it` stands on (kept to spare calls)
-    bool covered = false;   // the slot's covered term
   };
-  // The posting lists of one slot, as a min-heap by current document: a step
-  // touches only the lists behind the target, however many terms the slot has.
+  // The posting lists of one slot: the covered term's apart, the others as a
+  // min-heap by current document, so that a step touches only the lists
+  // behind the target, however many terms the slot has.
   struct SlotCursors {
     std::vector<Cursor> heap;
-    Xapian::docid front() const { return heap.front().did; }
+    Cursor covered;
+    bool has_covered = false;  // `covered` stands on a document
   };
+  // Moves the slot's lists to documents >= target and returns the smallest,
+  // 0 when the slot has no more documents. `uncovered_only` leaves the
+  // covered list alone and leaves it out of the result.
+  static Xapian::docid SkipSlot(SlotCursors* slot, Xapian::docid target, bool uncovered_only);
   // Moves to the first document >= did that has every slot; no position test.
   bool AlignFrom(Xapian::docid did);
+  // The first document >= did that has an uncovered term of some slot; 0 when
+  // there is none.
+  Xapian::docid NextUncovered(Xapian::docid did);
   bool PositionsFit();
   bool Fits() const;
   void Advance(Xapian::docid from);
@@ -80,6 +88,7 @@ class PositionalSource : public Xapian::PostingSource {
   Mode mode_;
   Xapian::termcount window_;
   std::vector<size_t> covered_;
+  bool split_ = false;  // some slot has a covered term
   std::vector<SlotCursors> cursors_;
   std::vector<size_t> order_;  // slots by rising frequency
   Xapian::doccount estimate_ = 0;
