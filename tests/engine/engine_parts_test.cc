@@ -1,6 +1,8 @@
 // The engine's small parts: document names, the field catalogue, code-page
 // words, the thesaurus, removal lists and the term-matching helpers.
 #include <algorithm>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -233,6 +235,115 @@ TEST(PositionalSourceTest, PhrasesAndWindowsOverSlotsOfSeveralTerms) {
   Xapian::Enquire enquire(db);
   enquire.set_query(Xapian::Query(none->release()));
   EXPECT_EQ(enquire.get_mset(0, 10).size(), 0u);
+}
+
+// The compiler lets Xapian match each slot's covered term natively and the
+// source the rest; together they must find what the source alone finds, and
+// both must agree with a direct reading of the documents, with and without a
+// hit limit.
+TEST(PositionalSourceTest, CoveredTermsSplitFindsWhatTheSourceAloneFinds) {
+  using Mode = PositionalSource::Mode;
+  using Slots = std::vector<std::vector<std::string>>;
+  const std::vector<std::string> vocabulary = {"a1", "a2", "a3", "b1", "b2", "c1", "c2", "z"};
+  std::mt19937 rng(7);
+  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+  std::vector<std::vector<std::string>> texts;  // texts[docid - 1][position - 1]
+  for (int d = 0; d < 300; ++d) {
+    std::vector<std::string> words(1 + rng() % 12);
+    Xapian::Document doc;
+    for (size_t p = 0; p < words.size(); ++p) {
+      // Mostly the first term of a group, like a word's main field.
+      const std::string& w = vocabulary[rng() % vocabulary.size()];
+      words[p] = rng() % 3 ? w.substr(0, 1) + "1" : w;
+      doc.add_posting(words[p], static_cast<Xapian::termpos>(p + 1));
+    }
+    texts.push_back(words);
+    db.add_document(doc);
+  }
+  auto expected = [&](const Slots& slots, Mode mode, Xapian::termcount window) {
+    std::vector<Xapian::docid> ids;
+    for (size_t d = 0; d < texts.size(); ++d) {
+      const auto& words = texts[d];
+      std::vector<std::vector<size_t>> at(slots.size());  // positions per slot
+      for (size_t p = 0; p < words.size(); ++p) {
+        for (size_t s = 0; s < slots.size(); ++s) {
+          if (std::find(slots[s].begin(), slots[s].end(), words[p]) != slots[s].end()) {
+            at[s].push_back(p);
+          }
+        }
+      }
+      // Every choice of one position per slot (the texts are short).
+      bool found = false;
+      std::vector<size_t> pick(slots.size(), 0);
+      bool empty = std::any_of(at.begin(), at.end(), [](const auto& v) { return v.empty(); });
+      while (!empty && !found) {
+        std::vector<size_t> chosen;
+        for (size_t s = 0; s < slots.size(); ++s) chosen.push_back(at[s][pick[s]]);
+        const auto [lo, hi] = std::minmax_element(chosen.begin(), chosen.end());
+        bool distinct = std::set<size_t>(chosen.begin(), chosen.end()).size() == chosen.size();
+        bool ordered = std::is_sorted(chosen.begin(), chosen.end()) && distinct;
+        if (mode == Mode::kPhrase) {
+          found = ordered && *hi - *lo == slots.size() - 1;
+        } else if (mode == Mode::kOrdered) {
+          found = ordered && *hi - *lo < window;
+        } else {
+          found = distinct && *hi - *lo < window;
+        }
+        size_t s = 0;
+        while (s < pick.size() && ++pick[s] == at[s].size()) pick[s++] = 0;
+        if (s == pick.size()) break;
+      }
+      if (found) ids.push_back(static_cast<Xapian::docid>(d + 1));
+    }
+    return ids;
+  };
+  auto run = [&](const Xapian::Query& q, Xapian::doccount limit) {
+    Xapian::Enquire enquire(db);
+    enquire.set_query(q);
+    std::vector<Xapian::docid> ids;
+    Xapian::MSet mset = enquire.get_mset(0, limit);
+    for (auto it = mset.begin(); it != mset.end(); ++it) ids.push_back(*it);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  };
+  struct Case {
+    Slots slots;
+    Mode mode;
+    Xapian::termcount window;
+  };
+  const std::vector<Case> cases = {
+      {{{"a1", "a2", "a3"}, {"b1", "b2"}}, Mode::kPhrase, 2},
+      {{{"a1", "a2", "a3"}, {"b1", "b2"}}, Mode::kOrdered, 4},
+      {{{"a1", "a2", "a3"}, {"b1", "b2"}}, Mode::kUnordered, 3},
+      {{{"a1", "a2"}, {"c1"}, {"b1", "b2"}}, Mode::kPhrase, 3},
+      {{{"a1", "a2"}, {"c1", "c2"}, {"b2", "b1"}}, Mode::kUnordered, 6},
+      {{{"c1", "c2"}, {"a1", "a2", "a3"}}, Mode::kOrdered, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.slots.size() * 100 + static_cast<size_t>(c.mode) * 10 + c.window);
+    const std::vector<Xapian::docid> want = expected(c.slots, c.mode, c.window);
+    ASSERT_FALSE(want.empty());
+    const Xapian::Query alone((new PositionalSource(c.slots, c.mode, c.window))->release());
+    // The covered term of each slot is its first one, matched natively.
+    std::vector<Xapian::Query> parts;
+    for (const auto& slot : c.slots) parts.emplace_back(slot[0]);
+    const Xapian::Query::op op =
+        c.mode == Mode::kUnordered ? Xapian::Query::OP_NEAR : Xapian::Query::OP_PHRASE;
+    const Xapian::Query native(Xapian::Query::OP_SCALE_WEIGHT,
+                               Xapian::Query(op, parts.begin(), parts.end(), c.window), 0.0);
+    const Xapian::Query split(
+        Xapian::Query::OP_OR, native,
+        Xapian::Query((new PositionalSource(c.slots, c.mode, c.window,
+                                            std::vector<size_t>(c.slots.size(), 0)))
+                          ->release()));
+    EXPECT_EQ(run(alone, 1000), want);
+    EXPECT_EQ(run(split, 1000), want);
+    // Every match weighs the same: a limit keeps the first documents.
+    const std::vector<Xapian::docid> first(want.begin(),
+                                           want.begin() + std::min<size_t>(want.size(), 5));
+    EXPECT_EQ(run(split, 5), first);
+    EXPECT_EQ(run(alone, 5), first);
+  }
 }
 
 }  // namespace
