@@ -75,8 +75,8 @@ void ReportTextProblem(TaskContext& task, const std::string& path) {
 
 // Steps 1 to 5 of a change: returns false when the file needs no document
 // (a folder, a hidden file, a file that is gone, or a current one).
-bool ApplyChange(TaskContext& task, IndexLists& lists, FileSystem& fs,
-                 const BuildRequest& request, uint32_t time) {
+bool ApplyChange(TaskContext& task, IndexLists& lists, FileSystem& fs, const BuildRequest& request,
+                 uint32_t time) {
   const StatusOr<FileInfo> info = fs.Stat(request.native_path);
   if (info.ok() && info->is_folder) return false;
   const std::string_view name = LastComponent(request.native_path, kNativeSeparator);

@@ -101,7 +101,8 @@ std::string OrientationGroup(int32_t width, int32_t height) {
 
 int32_t FileSizeValue(uint64_t bytes) {
   // Counted in 64 bits: files of 4 GiB and more keep their real size class.
-  const uint64_t hundreds = (bytes / 2 + 25000) / 51200;  // (bytes + 50000) / 102400 without overflow
+  const uint64_t hundreds =
+      (bytes / 2 + 25000) / 51200;  // (bytes + 50000) / 102400 without overflow
   const uint64_t value = hundreds * 100;
   return value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
              ? std::numeric_limits<int32_t>::max()

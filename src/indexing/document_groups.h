@@ -95,13 +95,13 @@ int32_t FileSizeValue(uint64_t bytes);
 // The values the image-info block gives, computed as the groups show them.
 struct ImageInfoValues {
   const char* colour_mode = "NONE";
-  int32_t resolution = 0;    // dots per millimetre, truncated, times 10
-  int32_t width_cm = 0;      // truncated
+  int32_t resolution = 0;  // dots per millimetre, truncated, times 10
+  int32_t width_cm = 0;    // truncated
   int32_t height_cm = 0;
-  int32_t pixel_width = 0;   // rounded down to a multiple of 100
+  int32_t pixel_width = 0;  // rounded down to a multiple of 100
   int32_t pixel_height = 0;
-  int32_t image_size = 0;    // width x height x channels (32-bit, wrapping) / 102,400 x 100
-  int32_t width = 0;         // as stored, read as signed numbers
+  int32_t image_size = 0;  // width x height x channels (32-bit, wrapping) / 102,400 x 100
+  int32_t width = 0;       // as stored, read as signed numbers
   int32_t height = 0;
 };
 ImageInfoValues ComputeImageInfoValues(const ImageInfo& info);

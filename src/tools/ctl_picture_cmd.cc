@@ -120,8 +120,7 @@ int CmdInspect(const CtlCall& call, const CtlEnv& env) {
     return kCtlFailed;
   }
   if (document.text_problem) *env.out << "Problem: " << TextProblemMessage(*path) << "\n";
-  *env.out << "Length: " << document.text.size() << " bytes\n"
-           << cp.ToUtf8(document.text) << "\n";
+  *env.out << "Length: " << document.text.size() << " bytes\n" << cp.ToUtf8(document.text) << "\n";
   return kCtlOk;
 }
 

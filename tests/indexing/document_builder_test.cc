@@ -77,8 +77,7 @@ class DocumentBuilderTest : public ::testing::Test {
     ASSERT_TRUE(SetFileTimeUtc(root_ + "/" + relative, unix_time));
   }
 
-  void Build(const std::string& relative, const std::string& key, bool change,
-             uint32_t time = 0) {
+  void Build(const std::string& relative, const std::string& key, bool change, uint32_t time = 0) {
     BuildRequest request;
     request.index = kIndex;
     request.native_path = root_ + "/" + relative;
@@ -152,8 +151,7 @@ TEST_F(DocumentBuilderTest, WholeDocumentOfAPlainJpeg) {
   // A scan leaves the folder list to the scanner.
   EXPECT_EQ(lists().dirlist.Count(), 0u);
 
-  EXPECT_EQ(TakeStatus(), (std::vector<std::string>{
-                              "0#2", "2:" + root_ + "/Sport/img.jpg", "10"}));
+  EXPECT_EQ(TakeStatus(), (std::vector<std::string>{"0#2", "2:" + root_ + "/Sport/img.jpg", "10"}));
   EXPECT_EQ(statistics_, std::vector<int>{kIndex});
   EXPECT_TRUE(thumbnails_.empty());
 }
@@ -211,8 +209,8 @@ TEST_F(DocumentBuilderTest, ChangeOfAModifiedFileReplacesItsEntries) {
   ASSERT_EQ(added_.size(), 1u);
   EXPECT_EQ(added_[0].time, new_stamp);
   const std::string path = root_ + "/Sport/Ski/b.jpg";
-  EXPECT_EQ(TakeStatus(), (std::vector<std::string>{"0#2", "2:" + path, "10",
-                                                    "22:Indexing File " + path}));
+  EXPECT_EQ(TakeStatus(),
+            (std::vector<std::string>{"0#2", "2:" + path, "10", "22:Indexing File " + path}));
 }
 
 TEST_F(DocumentBuilderTest, FileInTheFolderRootListsTheImageFolderNumber) {

@@ -55,9 +55,7 @@ class DocumentComposeTest : public ::testing::Test {
   }
 
   // The tail of a file of the temporary folder.
-  std::string Tail(const std::string& name) const {
-    return " " + PathGroups(dir_.Path(name));
-  }
+  std::string Tail(const std::string& name) const { return " " + PathGroups(dir_.Path(name)); }
 
   static std::string Dates(const char* image_date = "19990302") {
     return TextGroup(kMarkerFileDate, "19990302") + TextGroup(kMarkerImageDate, image_date);
@@ -74,9 +72,10 @@ TEST_F(DocumentComposeTest, PlainJpegInTheOffLineFolder) {
   EXPECT_FALSE(doc.text_problem);
   EXPECT_EQ(doc.type_code, kTypeJpeg);
   EXPECT_EQ(doc.time, FileTimeStampFromUnix(UtcSeconds(1999, 3, 2)));
-  EXPECT_EQ(doc.text, " QxQB5002 JPEG ZqZ  QxQH5008 001000 ZqZ  QxQN5014 OFFLINE ZqZ "
-                      " xnocap " +
-                          Dates() + Tail("img.jpg"));
+  EXPECT_EQ(doc.text,
+            " QxQB5002 JPEG ZqZ  QxQH5008 001000 ZqZ  QxQN5014 OFFLINE ZqZ "
+            " xnocap " +
+                Dates() + Tail("img.jpg"));
 }
 
 TEST_F(DocumentComposeTest, TypeCodeFromExtensionFinderTypeOrFirstBytes) {
@@ -162,8 +161,8 @@ TEST_F(DocumentComposeTest, CaptionFarFromTheEndIsFoundByAGrowingWindow) {
   const std::string iptc =
       MakeIptcBlock({{2, 105, headline}, {2, 120, long_caption}, {2, 55, "20010915"}});
   ComposedDocument doc = Compose(
-      "far.jpg", AppendTrailer(MakeJpeg(), {{2, MakeImageInfoBlock(3000, 2000, 3, 300000)},
-                                            {1, iptc}}));
+      "far.jpg",
+      AppendTrailer(MakeJpeg(), {{2, MakeImageInfoBlock(3000, 2000, 3, 300000)}, {1, iptc}}));
   EXPECT_NE(doc.text.find("QxQ105 " + headline + " ZqZ QxQ120 " + long_caption + " ZqZ "),
             std::string::npos);
   EXPECT_NE(doc.text.find(" QxQA5001 RGB Lab ZqZ "), std::string::npos);
@@ -171,8 +170,9 @@ TEST_F(DocumentComposeTest, CaptionFarFromTheEndIsFoundByAGrowingWindow) {
   EXPECT_NE(doc.text.find(Dates("20010915") + Tail("far.jpg")), std::string::npos) << doc.text;
 
   // A date created that is no date leaves the file date.
-  doc = Compose("baddate.jpg", AppendTrailer(MakeJpeg(), {{1, MakeIptcBlock({{2, 55, "2001xx15"},
-                                                                            {2, 120, "x"}})}}));
+  doc = Compose(
+      "baddate.jpg",
+      AppendTrailer(MakeJpeg(), {{1, MakeIptcBlock({{2, 55, "2001xx15"}, {2, 120, "x"}})}}));
   EXPECT_NE(doc.text.find(Dates() + Tail("baddate.jpg")), std::string::npos) << doc.text;
 }
 
@@ -234,9 +234,10 @@ TEST_F(DocumentComposeTest, PdfDocument) {
   EXPECT_EQ(doc.type_code, kTypePdf);
   EXPECT_EQ(asked, std::vector<std::string>{dir_.Path("report.xyz")});
   // Zero bytes of the text become blanks.
-  EXPECT_EQ(doc.text, " QxQB5002 PDF  ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ "
-                      "Title Annual report page words" +
-                          Dates() + Tail("report.xyz"));
+  EXPECT_EQ(doc.text,
+            " QxQB5002 PDF  ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ "
+            "Title Annual report page words" +
+                Dates() + Tail("report.xyz"));
 }
 
 TEST_F(DocumentComposeTest, PdfTextIsCutSoTheTailAlwaysFits) {
@@ -244,8 +245,8 @@ TEST_F(DocumentComposeTest, PdfTextIsCutSoTheTailAlwaysFits) {
   ComposedDocument doc = Compose("big.pdf", "%PDF-1.4\n");
   const std::string head = " QxQB5002 PDF  ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ ";
   ASSERT_EQ(doc.text.rfind(head, 0), 0u);
-  EXPECT_EQ(doc.text.size(), head.size() + kMaxPdfTextBytes + Dates().size() +
-                                 Tail("big.pdf").size());
+  EXPECT_EQ(doc.text.size(),
+            head.size() + kMaxPdfTextBytes + Dates().size() + Tail("big.pdf").size());
   EXPECT_EQ(doc.text.find_first_not_of('a', head.size()), head.size() + kMaxPdfTextBytes);
   EXPECT_LE(doc.text.size(), kDocumentCapacity);
 }
@@ -265,15 +266,15 @@ TEST_F(DocumentComposeTest, FaultWhileReadingKeepsTheGroupsSoFarAndTheTail) {
   ComposedDocument doc = Compose("fault.pdf", "%PDF-1.4\n");
   EXPECT_TRUE(doc.opened);
   EXPECT_TRUE(doc.text_problem);
-  EXPECT_EQ(doc.text, " QxQB5002 PDF  ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ " +
-                          Tail("fault.pdf"));
+  EXPECT_EQ(doc.text,
+            " QxQB5002 PDF  ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ " + Tail("fault.pdf"));
 
   ThrowingTailFileSystem fs(DefaultFileSystem());
   options_.fs = &fs;
   doc = Compose("fault.jpg", MakeJpeg());
   EXPECT_TRUE(doc.text_problem);
-  EXPECT_EQ(doc.text, " QxQB5002 JPEG ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ " +
-                          Tail("fault.jpg"));
+  EXPECT_EQ(doc.text,
+            " QxQB5002 JPEG ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ " + Tail("fault.jpg"));
 }
 
 TEST_F(DocumentComposeTest, BrokenTrailersGiveNoCaptionButAWholeDocument) {

@@ -29,8 +29,7 @@ class RecordingNoticeSink : public NoticeSink {
     std::string text;
     int auto_close_ms = 0;
   };
-  void ShowNotice(const std::string& caption, const std::string& text,
-                  int auto_close_ms) override;
+  void ShowNotice(const std::string& caption, const std::string& text, int auto_close_ms) override;
   std::vector<Notice> notices() const;
 
  private:
