@@ -62,6 +62,15 @@ TEST_F(EngineIndexTest, AddingADocumentOfTheSameNameReplacesIt) {
   // Another time stamp is another document name.
   ASSERT_TRUE(Add({{FormatDocumentName(7, "01a.jpg"), "third version"}}, false).ok());
   EXPECT_EQ(Count(), 3u);
+  // A name given twice in one job: the later text stays.
+  ASSERT_TRUE(Add({{FormatDocumentName(8, "01c.jpg"), "fourth"},
+                   {FormatDocumentName(9, "01d.jpg"), "other"},
+                   {FormatDocumentName(8, "01c.jpg"), "fifth"}},
+                  false)
+                  .ok());
+  EXPECT_EQ(Count(), 5u);
+  EXPECT_TRUE(Search("fourth").names.empty());
+  EXPECT_EQ(Search("fifth").names, std::vector<std::string>{FormatDocumentName(8, "01c.jpg")});
 }
 
 TEST_F(EngineIndexTest, NamesDifferingOnlyInCaseOrAccentsAreDifferentDocuments) {
@@ -345,6 +354,9 @@ TEST_F(EngineIndexTest, SearchesDuringSwapsSeeTheOldOrTheNewDatabase) {
       }
     });
   }
+  // On a busy machine the readers may start late: the swaps begin once they
+  // search.
+  while (searches.load() < 3) std::this_thread::yield();
   for (int round = 0; round < 12; ++round) {
     ASSERT_TRUE(engine_->InstallIndexFiles(Folder(), copies.Path(round % 2 ? "a" : "b")).ok());
     EXPECT_EQ(Count(), round % 2 ? 30u : 45u);
