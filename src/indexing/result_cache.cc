@@ -76,7 +76,7 @@ std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)> ResultC
       if (m.code != kMessageFoundDocument) return;
       std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
       if (name && !name->file_key.empty()) {
-        hits.push_back(CachedHit{name->time_stamp, std::move(name->file_key)});
+        hits.push_back(CachedHit{name->time_stamp, std::move(name->file_key), m.score});
       }
     };
     if (!engine->RunSearchJob(job).ok()) hits.clear();
@@ -109,6 +109,13 @@ ResultCache::SlotInfo ResultCache::InfoOf(int slot) const {
 bool ResultCache::Lookup(std::string_view engine_folder, std::string_view query, uint32_t flags,
                          int fuzziness,
                          const std::function<void(std::string_view, uint32_t)>& hit) {
+  return LookupScored(engine_folder, query, flags, fuzziness,
+                      [&hit](std::string_view key, uint32_t time, int32_t) { hit(key, time); });
+}
+
+bool ResultCache::LookupScored(
+    std::string_view engine_folder, std::string_view query, uint32_t flags, int fuzziness,
+    const std::function<void(std::string_view, uint32_t, int32_t)>& hit) {
   std::shared_ptr<std::vector<CachedHit>> results;
   {
     MutexLock slots(&slots_lock_);
@@ -137,7 +144,7 @@ bool ResultCache::Lookup(std::string_view engine_folder, std::string_view query,
   if (!results) return false;
   // The snapshot stays valid after the locks are gone: Refresh and Store
   // replace a slot's vector rather than change one that is shared.
-  for (const CachedHit& h : *results) hit(h.file_key, h.time);
+  for (const CachedHit& h : *results) hit(h.file_key, h.time, h.score);
   return true;
 }
 

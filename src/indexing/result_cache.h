@@ -52,6 +52,10 @@ EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool 
 struct CachedHit {
   uint32_t time = 0;
   std::string file_key;
+  // The engine's relevance score, so that a cached answer sorts by
+  // relevance as the engine's did (hits added by Refresh come from a small
+  // index and keep their scores there).
+  int32_t score = 0;
 };
 
 class ResultCache {
@@ -68,6 +72,11 @@ class ResultCache {
   // slot's use count and returns true; otherwise returns false.
   bool Lookup(std::string_view engine_folder, std::string_view query, uint32_t flags, int fuzziness,
               const std::function<void(std::string_view file_key, uint32_t time)>& hit)
+      EXCLUDES(engine_lock_);
+  // The same, handing on each kept hit's score too.
+  bool LookupScored(
+      std::string_view engine_folder, std::string_view query, uint32_t flags, int fuzziness,
+      const std::function<void(std::string_view file_key, uint32_t time, int32_t score)>& hit)
       EXCLUDES(engine_lock_);
 
   // True when the engine lock is free at this moment (tried without waiting

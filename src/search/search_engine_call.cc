@@ -13,8 +13,8 @@ EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
   const bool every_hit = (params.option_bits & kOptionEveryHit) != 0;
   const int cache_fuzziness = static_cast<int>(params.fuzziness);
   if (every_hit && cache != nullptr &&
-      cache->Lookup(params.engine_folder, params.query, params.option_bits, cache_fuzziness,
-                    [&](std::string_view key, uint32_t time) { on_hit(key, time, 0); })) {
+      cache->LookupScored(params.engine_folder, params.query, params.option_bits, cache_fuzziness,
+                          on_hit)) {
     report.from_cache = true;
     return report;
   }
@@ -41,7 +41,7 @@ EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
     if (m.code != kMessageFoundDocument) return;
     std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
     if (!name || name->file_key.empty()) return;
-    if (collect) collected.push_back(CachedHit{name->time_stamp, name->file_key});
+    if (collect) collected.push_back(CachedHit{name->time_stamp, name->file_key, m.score});
     on_hit(name->file_key, name->time_stamp, m.score);
   };
   report.engine_called = true;

@@ -38,7 +38,7 @@ struct EngineSearchReport {
 using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time, int32_t score)>;
 
 // Runs one search. With kOptionEveryHit the cache (when given) may answer
-// (scores 0); otherwise the engine (when running) is asked and, when the
+// (with the scores the engine gave); otherwise the engine (when running) is asked and, when the
 // cache allowed collection at the start, every hit it delivered is handed to
 // the cache afterwards. Hits whose document name cannot be decoded are
 // skipped. Never fails: a missing engine or index gives no hits.

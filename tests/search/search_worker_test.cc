@@ -502,6 +502,16 @@ TEST_F(SearchWorkerTest, QuerySortOrders) {
   }
   EXPECT_EQ(keys.front(), "01Sport\\three.jpg");
 
+  // A wide result asking for every hit is kept with its scores: the cached
+  // answer has the same relevance order.
+  q.option_bits = 0x10;
+  q.wide_flags = 1;
+  std::vector<std::string> first = ServeQuery("REL1.QRY", q).keys();
+  EXPECT_EQ(first.front(), "01Sport\\three.jpg");
+  uint64_t searches = worker_->engine_searches();
+  EXPECT_EQ(ServeQuery("REL2.QRY", q).keys(), first);
+  EXPECT_EQ(worker_->engine_searches(), searches);
+
   q.sort_order = 1;
   EXPECT_EQ(ServeQuery("TIME.QRY", q).keys(),
             (std::vector<std::string>{"01Sport\\one.jpg", "01Sport\\three.jpg", "01Sport\\two.jpg",
