@@ -231,7 +231,15 @@ Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& opti
         if (d.name.empty()) continue;  // a document without a name cannot be stored
         failure = ReadText(d, options.max_text_bytes, &text);
         if (!failure.ok()) break;
-        db.replace_document(IdTermForName(d.name), indexer.Build(d.name, text));
+        // A new name (the usual case) is added without replace_document's
+        // posting-list lookup; the frequency includes this job's additions,
+        // so a name repeated within the job still replaces.
+        const std::string id = IdTermForName(d.name);
+        if (db.get_termfreq(id) == 0) {
+          db.add_document(indexer.Build(d.name, text));
+        } else {
+          db.replace_document(id, indexer.Build(d.name, text));
+        }
         ++done;
         if (options.commit_every != 0 && done % options.commit_every == 0) {
           db.commit_transaction();
