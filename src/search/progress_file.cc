@@ -1,5 +1,7 @@
 #include "search/progress_file.h"
 
+#include <utility>
+
 namespace vantrel {
 
 std::string EncodeProgressFile(uint32_t accepted) {
@@ -21,6 +23,40 @@ std::optional<uint32_t> DecodeProgressFile(std::string_view bytes) {
 
 Status WriteProgressFile(FileSystem* fs, const std::string& path, uint32_t accepted) {
   return fs->WriteFile(path, EncodeProgressFile(accepted));
+}
+
+ProgressFileWriter::ProgressFileWriter(FileSystem* fs, std::string path)
+    : fs_(fs), path_(std::move(path)) {}
+
+ProgressFileWriter::~ProgressFileWriter() {
+  if (file_) file_->Close().IgnoreError();
+}
+
+Status ProgressFileWriter::Write(uint32_t accepted) {
+  const std::string bytes = EncodeProgressFile(accepted);
+  if (!file_ && !in_place_failed_) {
+    // An older file of another size is replaced whole once; after that the
+    // file holds exactly four bytes and is written over in place.
+    StatusOr<FileInfo> info = fs_->Stat(path_);
+    if (info.ok() && info->size != kProgressFileSize) {
+      VANTREL_RETURN_IF_ERROR(fs_->WriteFile(path_, bytes));
+    }
+    StatusOr<std::unique_ptr<WritableFile>> opened = fs_->OpenForOverwrite(path_);
+    if (opened.ok()) {
+      file_ = std::move(opened.value());
+    } else {
+      in_place_failed_ = true;
+    }
+  }
+  if (!file_) return fs_->WriteFile(path_, bytes);
+  Status written = file_->WriteAt(0, bytes);
+  if (!written.ok()) {
+    file_->Close().IgnoreError();
+    file_.reset();
+    in_place_failed_ = true;
+    return fs_->WriteFile(path_, bytes);
+  }
+  return written;
 }
 
 }  // namespace vantrel

@@ -286,9 +286,8 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   HitCollectorOptions collect;
   collect.merged = merged;
   collect.keep_arrival_order = arrival_order;
-  collect.progress = [&](uint32_t accepted) {
-    WriteProgressFile(fs_, progress_path, accepted).IgnoreError();
-  };
+  ProgressFileWriter progress(fs_, progress_path);
+  collect.progress = [&progress](uint32_t accepted) { progress.Write(accepted).IgnoreError(); };
   HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
                          restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
   EngineSearchParams params;

@@ -29,3 +29,28 @@ TEST(ProgressFile, RewrittenWhole) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST(ProgressFileWriter, WritesInPlaceAndReplacesAnOlderFileOfAnotherSize) {
+  TempDir dir;
+  const std::string path = dir.Path("A.PRG");
+  ASSERT_TRUE(dir.WriteFile("A.PRG", std::string(10, 'x')));
+  {
+    ProgressFileWriter writer(DefaultFileSystem(), path);
+    ASSERT_TRUE(writer.Write(500).ok());
+    EXPECT_EQ(*DefaultFileSystem()->ReadFile(path), EncodeProgressFile(500));
+    ASSERT_TRUE(writer.Write(1000).ok());
+    // Readable while the writer still holds the file.
+    EXPECT_EQ(*DefaultFileSystem()->ReadFile(path), EncodeProgressFile(1000));
+  }
+  EXPECT_EQ(*DefaultFileSystem()->ReadFile(path), EncodeProgressFile(1000));
+  // A new file.
+  ProgressFileWriter fresh(DefaultFileSystem(), dir.Path("B.PRG"));
+  ASSERT_TRUE(fresh.Write(1500).ok());
+  EXPECT_EQ(*DefaultFileSystem()->ReadFile(dir.Path("B.PRG")), EncodeProgressFile(1500));
+}
+
+}  // namespace
+}  // namespace vantrel
