@@ -603,6 +603,25 @@ TEST_F(SearchWorkerTest, EventLogLinesUnderTheOption) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("Search boat* 18 0 0 0 0   1 Hits found in  0.", 0), 0u) << lines[0];
 
+  // A translation beyond 255 characters goes to the engine whole: 64 words
+  // of one letter become "b* AND c* AND ..." (over 500 characters).
+  LongSearchRequest l;
+  std::string expected;
+  for (int i = 0; i < 64; ++i) {
+    char letter = static_cast<char>('b' + i % 24);
+    l.query_text += std::string(i ? " " : "") + letter;
+    expected += std::string(i ? " AND " : "") + letter + "*";
+  }
+  l.query_text.pop_back();
+  l.query_text.pop_back();  // 127 characters: the last word is cut to nothing
+  ASSERT_EQ(l.query_text.size(), 125u);
+  expected.resize(expected.rfind(" AND "));
+  ServeLong("L4.REQ", l);
+  lines = TextsOf(kStatusLogLine);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_GT(expected.size(), 255u);
+  EXPECT_EQ(lines[0].rfind("Search " + expected + " 10 ", 0), 0u) << lines[0];
+
   QueryRequest q;
   q.query_text = "boat OR " + std::string(100, 'x');
   ServeQuery("L3.QRY", q);
