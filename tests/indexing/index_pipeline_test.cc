@@ -385,3 +385,34 @@ TEST(PendingTableTest, DataSourceHandsOverNamesTextsAndPercentages) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST_F(PipelineTest, RenamesAndDeletedSubFoldersLeaveTheListsThroughThePoll) {
+  ASSERT_TRUE(dir_.WriteFile("images/Sport/Cup/k.jpg", Captioned("trophy")));
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  ASSERT_EQ(std::rename(dir_.Path("images/a.jpg").c_str(), dir_.Path("images/z.jpg").c_str()), 0);
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/Sport/Cup/k.jpg")).ok());
+  ASSERT_TRUE(fs_->DeleteFolder(dir_.Path("images/Sport/Cup")).ok());
+  ASSERT_TRUE(SetModifiedTime(dir_.Path("images"), 2000000000));
+  ASSERT_TRUE(SetModifiedTime(dir_.Path("images/Sport"), 2000000000));
+  for (const std::string& key : pipeline_->ListChangedFolders(*task_, 0, 1)) {
+    MutexLock lock(&task_->update_lock);
+    pipeline_->PollFolder(*task_, 0, 1, key);
+  }
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_FALSE(InList(&runtime().timelist, "01a.jpg"));
+  EXPECT_TRUE(InList(&runtime().timelist, "01z.jpg"));
+  EXPECT_FALSE(InList(&runtime().timelist, "01Sport\\Cup\\k.jpg"));
+  EXPECT_FALSE(InList(&runtime().dirlist, "01Sport\\Cup"));
+  EXPECT_EQ(Search("harbour"), (std::vector<std::string>{"01a.jpg", "01z.jpg"}))
+      << "the old name's document stays until an optimization";
+  pipeline_->Optimize(*task_, 0);
+  EXPECT_EQ(Search("harbour"), std::vector<std::string>{"01z.jpg"});
+  EXPECT_TRUE(Search("trophy").empty());
+}
+
+}  // namespace
+}  // namespace vantrel

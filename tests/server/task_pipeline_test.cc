@@ -1,0 +1,163 @@
+// The database process task with the real engine and index pipeline: the
+// operator's rebuild, rescan and optimize requests act end to end, and
+// changes in a watched folder reach the engine without a poll pass.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/config_file.h"
+#include "core/file_names.h"
+#include "core/task_request.h"
+#include "core/text_table.h"
+#include "engine/index_files.h"
+#include "server/database_task.h"
+#include "server/server_services.h"
+#include "support/image_builders.h"
+#include "support/temp_dir.h"
+
+namespace vantrel {
+namespace {
+
+using std::chrono::milliseconds;
+
+class Recorder : public StatusSink {
+ public:
+  void OnStatus(const StatusMessage& m) override {
+    MutexLock lock(&mu_);
+    if (m.code == kStatusLogLine) lines_.push_back(m.data);
+    if (m.code == kStatusFileIndexed) files_.push_back(m.data);
+  }
+  int CountLine(const std::string& text) {
+    MutexLock lock(&mu_);
+    int n = 0;
+    for (const auto& l : lines_) n += l.find(text) != std::string::npos;
+    return n;
+  }
+  size_t FileMessages() {
+    MutexLock lock(&mu_);
+    return files_.size();
+  }
+
+ private:
+  Mutex mu_;
+  std::vector<std::string> lines_ GUARDED_BY(mu_);
+  std::vector<std::string> files_ GUARDED_BY(mu_);
+};
+
+template <typename Pred>
+bool Eventually(Pred pred, milliseconds limit = milliseconds(20000)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return false;
+}
+
+class TaskPipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.MakeFolder("start"));
+    ASSERT_TRUE(dir_.MakeFolder("index"));
+    ASSERT_TRUE(dir_.MakeFolder("images/Sport"));
+    ASSERT_TRUE(dir_.WriteFile("images/a.jpg", MakeJpegWithIptc({{2, 120, "harbour"}})));
+    ASSERT_TRUE(dir_.WriteFile("images/Sport/b.jpg", MakeJpegWithIptc({{2, 120, "stadium"}})));
+    Configuration config;
+    IndexDefinition def = NewIndexDefinition("Photos", dir_.Path("index")).value();
+    def.active = 1;
+    def.optimize_hour = 24;
+    def.image_folders[0].path = OfflineFolderOf(dir_.Path("index"));
+    def.image_folders[1].path = dir_.Path("images");
+    config.indexes.push_back(def);
+    ASSERT_TRUE(SaveConfiguration(*fs_, config, dir_.Path("start/") + names::kConfigurationFile)
+                    .ok());
+    engine_folder_ = EngineFolderOf(dir_.Path("index"));
+
+    DatabaseTask::Options o;
+    o.env.config_path = dir_.Path("start/") + names::kConfigurationFile;
+    o.env.start_dir = dir_.Path("start");
+    o.env.settings_path = dir_.Path("start/VANTREL.INI");
+    o.env.fs = fs_;
+    o.env.requests = &requests_;
+    o.env.list_locks = &ListLocks();
+    o.services = services_.services();
+    o.status_sink = &status_;
+    o.timings.request_sleep = milliseconds(20);
+    o.timings.preparation_retry = milliseconds(20);
+    o.timings.status_idle = milliseconds(5);
+    o.timings.poll_interval = milliseconds(600000);
+    o.local_hour = [] { return 12; };
+    task_ = std::make_unique<DatabaseTask>(std::move(o));
+    task_->Start();
+    ASSERT_TRUE(Eventually([&] { return task_->serving(); }));
+  }
+
+  void TearDown() override {
+    task_->RequestStop();
+    EXPECT_TRUE(task_->WaitFinished(milliseconds(20000)));
+    task_->Join();
+  }
+
+  size_t Found(const std::string& query) {
+    Engine* engine = services_.engine().engine();
+    if (engine == nullptr) return 0;
+    size_t n = 0;
+    SearchJob job;
+    job.query = query;
+    job.index_folder = engine_folder_;
+    job.message_callback = [&](const EngineMessage& m) { n += m.code == kMessageFoundDocument; };
+    (void)engine->RunSearchJob(job);
+    return n;
+  }
+
+  int Ready() { return status_.CountLine(Text(TextId::IDS_READYFORSEARCH)); }
+
+  TempDir dir_;
+  FileSystem* fs_ = DefaultFileSystem();
+  FifoQueue<TaskRequest> requests_;
+  Recorder status_;
+  ServerServices services_{ServerServicesOptions{}};
+  std::unique_ptr<DatabaseTask> task_;
+  std::string engine_folder_;
+};
+
+TEST_F(TaskPipelineTest, RebuildIndexesEverythingAgainFromAnEmptyDataFolder) {
+  ASSERT_EQ(Found("harbour"), 1u);
+  const size_t built_before = status_.FileMessages();
+  ASSERT_EQ(built_before, 2u);
+  requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
+  ASSERT_TRUE(Eventually([&] { return Ready() >= 2 && task_->serving(); }));
+  EXPECT_EQ(status_.FileMessages(), built_before + 2) << "every file was built again";
+  EXPECT_EQ(Found("harbour"), 1u);
+  EXPECT_EQ(Found("stadium"), 1u);
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_BACKUP/MASTER/") + kVersionFileName));
+}
+
+TEST_F(TaskPipelineTest, RescanListsEveryFolderWithoutIndexingAgain) {
+  const size_t built_before = status_.FileMessages();
+  requests_.Push(TaskRequest{kRequestRescan, 0, 0});
+  ASSERT_TRUE(Eventually([&] { return Ready() >= 2 && task_->serving(); }));
+  EXPECT_EQ(status_.FileMessages(), built_before) << "the engine held every file already";
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_LISTS/VT_FULLLISTS/DIRLIST")));
+  EXPECT_EQ(Found("stadium"), 1u);
+}
+
+TEST_F(TaskPipelineTest, WatchedChangesReachTheEngineAndOptimizePurgesDeletedFiles) {
+  ASSERT_TRUE(dir_.WriteFile("images/Sport/c.jpg", MakeJpegWithIptc({{2, 120, "referee"}})));
+  ASSERT_TRUE(Eventually([&] { return Found("referee") == 1; }));
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/a.jpg")).ok());
+  // The deletion reaches the lists: status message 2 names the file.
+  ASSERT_TRUE(Eventually([&] { return status_.FileMessages() >= 4; }));
+  EXPECT_EQ(Found("harbour"), 1u) << "kept until an optimization";
+  requests_.Push(TaskRequest{kRequestOptimize, 0, 0});
+  ASSERT_TRUE(Eventually([&] { return status_.CountLine("Optimize Completed") == 1; }));
+  EXPECT_EQ(Found("harbour"), 0u);
+  EXPECT_EQ(Found("referee"), 1u);
+  EXPECT_EQ(Found("stadium"), 1u);
+}
+
+}  // namespace
+}  // namespace vantrel
