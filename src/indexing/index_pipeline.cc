@@ -138,23 +138,7 @@ void Pipeline::UpdateCache(TaskContext& task, int index, bool refresh) {
     cache->Drop(def.engine_folder);
     return;
   }
-  cache->Refresh(def.engine_folder, [&](const std::string& query, uint32_t flags,
-                                        int fuzziness) {
-    std::vector<CachedHit> hits;
-    SearchJob search;
-    search.query = query;
-    search.index_folder = temp;
-    search.flags = flags;
-    search.fuzziness = fuzziness;
-    search.message_callback = [&hits](const EngineMessage& m) {
-      if (m.code != kMessageFoundDocument) return;
-      if (std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name)) {
-        hits.push_back(CachedHit{name->time_stamp, std::string(name->file_key)});
-      }
-    };
-    (void)engine->RunSearchJob(search);
-    return hits;
-  });
+  cache->Refresh(def.engine_folder, ResultCache::BatchSearch(engine, temp));
 }
 
 void Pipeline::RequeueFailedBatch(TaskContext& task, int index) {

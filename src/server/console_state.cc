@@ -79,6 +79,7 @@ void ConsoleState::OnStatus(const StatusMessage& message) {
       return;
     }
     default:
+      if (other_) other_(message);
       return;  // repaint requests and unknown codes
   }
 }

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,9 +54,17 @@ class ConsoleState : public StatusSink, public NoticeSink {
 
   ConsoleSnapshot Snapshot() const;
 
+  // Receives the status messages this state does not keep itself (the
+  // search figures for the console's copy of the configuration). Set it
+  // before the task starts.
+  void SetOtherStatusHandler(std::function<void(const StatusMessage&)> handler) {
+    other_ = std::move(handler);
+  }
+
  private:
   EventLog* const log_;
   const bool echo_;
+  std::function<void(const StatusMessage&)> other_;
   mutable Mutex mu_;
   ConsoleSnapshot state_ GUARDED_BY(mu_);
 };

@@ -17,6 +17,7 @@
 #include "platform/process_setup.h"
 #include "server/console_state.h"
 #include "server/database_task.h"
+#include "search/search_statistics.h"
 #include "server/server_services.h"
 
 namespace vantrel {
@@ -30,6 +31,13 @@ class ConsoleConfig {
       : fs_(fs), path_(std::move(path)), log_(log) {}
 
   Configuration& config() { return config_; }
+
+  // Changes the copy under the lock that Save takes.
+  template <typename Fn>
+  void Update(Fn&& fn) EXCLUDES(mu_) {
+    MutexLock lock(&mu_);
+    fn(config_);
+  }
 
   Status Save() EXCLUDES(mu_) {
     MutexLock lock(&mu_);
@@ -163,6 +171,13 @@ int Serve(const ServerArguments& args) {
     return 1;
   }
 
+  // The task's search figures join the console's copy, which is saved.
+  state.SetOtherStatusHandler([&console](const StatusMessage& m) {
+    if (m.code != kStatusSearchRecorded) return;
+    if (std::optional<SearchRecord> record = DecodeSearchRecord(m.data)) {
+      console.Update([&](Configuration& config) { ApplySearchRecord(&config, *record); });
+    }
+  });
   FifoQueue<TaskRequest> requests;
   ServerServicesOptions services_options;
   services_options.fs = fs;

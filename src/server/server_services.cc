@@ -4,6 +4,7 @@
 
 #include "catalogue/volume_lists.h"
 #include "pdf/pdf_text.h"
+#include "search/search_worker.h"
 
 namespace vantrel {
 
@@ -33,6 +34,7 @@ ServerServices::ServerServices(ServerServicesOptions options)
                                   written.ToString());
   };
   pipeline_ = std::make_unique<Pipeline>(std::move(pipeline));
+  search_ = std::make_unique<SearchWorker>(&engine_, &cache_, fs);
 }
 
 ServerServices::~ServerServices() = default;
@@ -41,6 +43,7 @@ TaskServices ServerServices::services() {
   TaskServices s;
   s.engine = &engine_;
   s.pipeline = pipeline_.get();
+  s.search = search_.get();
   return s;
 }
 

@@ -45,6 +45,7 @@ class ServerServices {
   ResultCache cache_;
   std::unique_ptr<Extras> extras_;
   std::unique_ptr<Pipeline> pipeline_;
+  std::unique_ptr<SearchService> search_;
 };
 
 }  // namespace vantrel

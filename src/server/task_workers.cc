@@ -1,5 +1,7 @@
 #include "server/task_workers.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -9,6 +11,16 @@
 #include "server/database_task.h"
 
 namespace vantrel {
+
+namespace {
+
+// How many requests are served at the same time.
+int SearchThreadCount() {
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<int>(std::clamp(cores * 2, 4u, 32u));
+}
+
+}  // namespace
 
 TaskWorkers::TaskWorkers(TaskContext* task, const TaskServices& services, StatusSink* sink,
                          const TaskTimings& timings, bool trace_changes)
@@ -41,6 +53,9 @@ void TaskWorkers::StartChangeWatcher(ChangeWatcher* watcher) {
 }
 
 void TaskWorkers::StartDispatcherAndPoll() {
+  for (int i = SearchThreadCount(); i > 0; --i) {
+    search_threads_.emplace_back([this] { SearchThreadLoop(); });
+  }
   dispatcher_thread_ = std::thread([this] { DispatcherLoop(); });
   poll_thread_ = std::thread([this] { PollLoop(); });
 }
@@ -57,14 +72,16 @@ void TaskWorkers::JoinWorkers(std::chrono::milliseconds grace) {
   poll_wake_.Set();
   auto deadline = std::chrono::steady_clock::now() + grace;
   bool reported = false;
+  {
+    MutexLock lock(&jobs_mu_);
+    jobs_stop_ = true;
+    jobs_cv_.SignalAll();
+  }
   auto still_running = [&]() {
-    MutexLock lock(&searches_mu_);
-    for (const auto& w : searches_) {
-      if (!w->done) return true;
-    }
-    return false;
+    MutexLock lock(&jobs_mu_);
+    return busy_ > 0;
   };
-  // Bounded wait first, then a message, then the rest of the wait: a worker
+  // Bounded wait first, then a message, then the rest of the wait: a search
   // may still use the lists and queues that the task is about to release.
   for (;;) {
     if (!still_running()) break;
@@ -72,17 +89,15 @@ void TaskWorkers::JoinWorkers(std::chrono::milliseconds grace) {
       task_->LogFromTask("Waiting for search workers to finish before the task stops");
       reported = true;
     }
-    task_->action_event.Set();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   for (std::thread* t : {&thumbnail_thread_, &dispatcher_thread_, &poll_thread_}) {
     if (t->joinable()) t->join();
   }
-  MutexLock lock(&searches_mu_);
-  for (auto& w : searches_) {
-    if (w->thread.joinable()) w->thread.join();
+  for (std::thread& t : search_threads_) {
+    if (t.joinable()) t.join();
   }
-  searches_.clear();
+  search_threads_.clear();
 }
 
 void TaskWorkers::JoinStatusPump() {
@@ -172,15 +187,35 @@ void TaskWorkers::OnFolderNeedsRelisting(int index, int slot) {
 
 // --- search dispatcher -----------------------------------------------------
 
-void TaskWorkers::ReapFinishedSearches() {
-  MutexLock lock(&searches_mu_);
-  for (auto it = searches_.begin(); it != searches_.end();) {
-    if ((*it)->done) {
-      (*it)->thread.join();
-      it = searches_.erase(it);
-    } else {
-      ++it;
+void TaskWorkers::SearchThreadLoop() {
+  SetThreadName("vt-search");
+  for (;;) {
+    SearchJob job;
+    {
+      MutexLock lock(&jobs_mu_);
+      while (jobs_.empty() && !jobs_stop_) jobs_cv_.Wait(&jobs_mu_);
+      if (jobs_.empty()) return;
+      if (jobs_stop_) {
+        // Requests not begun when the task stops stay on disk; clients
+        // write them again.
+        const int dropped = static_cast<int>(jobs_.size());
+        jobs_.clear();
+        MutexLock requests(&task_->request_lock);
+        task_->active_searches -= dropped;
+        return;
+      }
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+      ++busy_;
     }
+    services_.search->ServeRequest(*task_, job.index, job.name);
+    {
+      MutexLock lock(&task_->request_lock);
+      --task_->active_searches;
+    }
+    MutexLock lock(&jobs_mu_);
+    --busy_;
+    jobs_cv_.SignalAll();
   }
 }
 
@@ -212,19 +247,9 @@ void TaskWorkers::DispatchPass() {
         ++task_->active_searches;
         name = std::move(entry->key);
       }
-      auto worker = std::make_unique<SearchWorker>();
-      SearchWorker* w = worker.get();
-      w->thread = std::thread([this, w, i, name] {
-        SetThreadName("vt-search");
-        services_.search->ServeRequest(*task_, i, name);
-        {
-          MutexLock lock(&task_->request_lock);
-          --task_->active_searches;
-        }
-        w->done = true;
-      });
-      MutexLock lock(&searches_mu_);
-      searches_.push_back(std::move(worker));
+      MutexLock lock(&jobs_mu_);
+      jobs_.push_back(SearchJob{i, std::move(name)});
+      jobs_cv_.Signal();
     }
   }
 }
@@ -235,7 +260,6 @@ void TaskWorkers::DispatcherLoop() {
     task_->action_event.Wait();
     if (task_->stop) break;
     DispatchPass();
-    ReapFinishedSearches();
   }
 }
 

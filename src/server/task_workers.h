@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <chrono>
 #include <list>
 #include <memory>
@@ -54,22 +55,24 @@ class TaskWorkers : public ChangeSink {
   void OnFolderNeedsRelisting(int index, int slot) override;
 
   // One pass of the search dispatcher over every request list (public for
-  // tests): starts a worker for each name not served in the last 30 s.
+  // tests): queues each name not served in the last 30 s for the search
+  // threads.
   void DispatchPass();
   // One pass of the poll thread over every image folder (public for tests).
   void PollPass(int pass);
 
  private:
-  struct SearchWorker {
-    std::thread thread;
-    std::atomic<bool> done{false};
+  // One request file waiting for a search thread.
+  struct SearchJob {
+    int index = 0;
+    std::string name;
   };
 
   void StatusPumpLoop();
   void ThumbnailLoop();
   void DispatcherLoop();
   void PollLoop();
-  void ReapFinishedSearches();
+  void SearchThreadLoop();
   void SleepUnlessStopped(std::chrono::milliseconds period, AutoResetEvent* wake);
 
   TaskContext* const task_;
@@ -87,8 +90,14 @@ class TaskWorkers : public ChangeSink {
   std::atomic<bool> pump_stop_{false};
   AutoResetEvent poll_wake_;
 
-  Mutex searches_mu_;
-  std::list<std::unique_ptr<SearchWorker>> searches_ GUARDED_BY(searches_mu_);
+  // The search threads: a fixed pool sized to the machine, so that a flood
+  // of request files queues up instead of starting a thread per file.
+  std::vector<std::thread> search_threads_;
+  Mutex jobs_mu_;
+  CondVar jobs_cv_;
+  std::deque<SearchJob> jobs_ GUARDED_BY(jobs_mu_);
+  int busy_ GUARDED_BY(jobs_mu_) = 0;       // jobs being served
+  bool jobs_stop_ GUARDED_BY(jobs_mu_) = false;
 };
 
 }  // namespace vantrel

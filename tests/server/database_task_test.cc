@@ -67,10 +67,21 @@ class FakePipeline : public IndexPipeline {
 class FakeSearch : public SearchService {
  public:
   void ServeRequest(TaskContext&, int, const std::string& name) override {
+    const int now = ++running;
+    int seen = most_at_once.load();
+    while (now > seen && !most_at_once.compare_exchange_weak(seen, now)) {
+    }
     std::this_thread::sleep_for(delay);
+    --running;
     MutexLock lock(&mu);
     served.push_back(name);
   }
+  size_t ServedCount() {
+    MutexLock lock(&mu);
+    return served.size();
+  }
+  std::atomic<int> running{0};
+  std::atomic<int> most_at_once{0};
   int Served(const std::string& name) {
     MutexLock lock(&mu);
     int n = 0;
@@ -315,6 +326,22 @@ TEST_F(DatabaseTaskTest, ChangesInAnImageFolderFillItsChangeQueue) {
     MutexLock lock(&ctx->change_queue_lock);
     return ctx->indexes[0].folders[1].change_queue.Find("2024\\pic.jpg") != nullptr;
   }));
+  StopAndWait(*task);
+}
+
+TEST_F(DatabaseTaskTest, AFloodOfRequestsIsServedByABoundedPoolSideBySide) {
+  WriteConfig(1);
+  search_.delay = milliseconds(2);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/F" + std::to_string(i) + ".REQ", "request"));
+  }
+  EXPECT_TRUE(Eventually([&] { return search_.ServedCount() == 2000; }, milliseconds(60000)))
+      << search_.ServedCount();
+  EXPECT_GT(search_.most_at_once.load(), 1) << "requests run side by side";
+  EXPECT_LE(search_.most_at_once.load(), 32) << "never more threads than the pool";
   StopAndWait(*task);
 }
 
