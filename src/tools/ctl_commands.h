@@ -34,6 +34,9 @@ int CmdPdfSet(const CtlCall& call, const CtlEnv& env);
 int CmdList(const CtlCall& call, const CtlEnv& env);
 // inspect FILE [--no-docinfo]
 int CmdInspect(const CtlCall& call, const CtlEnv& env);
+// search INDEX-FOLDER QUERY [...] | search INDEX-FOLDER --raw QUERY [...]
+// Exit status 0 with hits, 1 without, 2 on bad arguments, errors, time-out.
+int CmdSearch(const CtlCall& call, const CtlEnv& env);
 
 // Prints "error: MESSAGE" and a hint to the command's --help; returns kCtlUsage.
 int UsageError(const CtlEnv& env, const std::string& command, const std::string& message);

@@ -30,6 +30,8 @@ constexpr char kTopHelp[] =
     "  pdf set [OPTIONS]                    change the PDF thumbnail settings\n"
     "  list FILE [--json] [--by-time]       print a list file or hit file\n"
     "  inspect FILE [--no-docinfo]          show what the server reads from a picture\n"
+    "  search INDEX-FOLDER QUERY [OPTIONS]  search an index as a client does (exit\n"
+    "                                       status 0 hits, 1 none, 2 error)\n"
     "\n"
     "Every command takes --help. Index numbers count from 0, as \"config show\"\n"
     "prints them.\n"
@@ -105,6 +107,13 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
   }
   std::string word = args[i++];
   if (word == "help") {
+    // "help COMMAND" is "COMMAND --help".
+    if (i < args.size()) {
+      std::vector<std::string> again(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(i - 1));
+      again.insert(again.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+      again.push_back("--help");
+      return RunVantrelctl(again, env);
+    }
     *env.out << kTopHelp;
     return kCtlOk;
   }
@@ -120,6 +129,8 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
     command = CmdList;
   } else if (word == "inspect") {
     command = CmdInspect;
+  } else if (word == "search") {
+    command = CmdSearch;
   } else {
     auto group = Groups().find(word);
     if (group == Groups().end()) return UsageError(env, "", "unknown command \"" + word + "\"");
@@ -138,7 +149,8 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
   call.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   // Commands that only read (help, show, list) work without the folder;
   // everything else needs the start directory to exist.
-  bool needs_dir = command != CmdList && command != CmdConfigShow && command != CmdInspect;
+  bool needs_dir = command != CmdList && command != CmdConfigShow && command != CmdInspect &&
+                   command != CmdSearch;
   bool wants_help = false;
   for (const std::string& a : call.args) wants_help |= (a == "--help" || a == "-h");
   if (needs_dir && !wants_help && !env.fs->IsFolder(call.dir)) {

@@ -1,0 +1,212 @@
+// The client side of one search (see ctl_search_exchange.h).
+
+#include "tools/ctl_search_exchange.h"
+
+#include <cstdio>
+#include <random>
+#include <thread>
+
+#include "core/list_file.h"
+#include "platform/paths.h"
+#include "search/progress_file.h"
+#include "search/request_names.h"
+
+namespace vantrel {
+namespace {
+
+// The temporary name ends in neither "REQ" nor "QRY", so the server never
+// takes it for a request.
+constexpr char kTempSuffix[] = ".tmp";
+// Most records a hit file can hold (the list capacity).
+constexpr uint32_t kMaxHitRecords = 2'000'000;
+constexpr size_t kMaxNameBytes = 256;  // name length field, NUL included
+
+uint32_t U32At(std::string_view b, size_t offset) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(b[offset])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[offset + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[offset + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(b[offset + 3])) << 24;
+}
+
+// Removes `path` when it exists; a failure is reported on the way out only
+// through the file staying behind.
+void RemoveIfThere(FileSystem* fs, const std::string& path) {
+  if (fs->Exists(path)) fs->DeleteFile(path).IgnoreError();
+}
+
+}  // namespace
+
+StatusOr<HitFileContent> ParseHitFile(std::string_view bytes) {
+  if (bytes.size() < kListFileHeaderSize) {
+    return Status::Unavailable("the hit file has " + std::to_string(bytes.size()) +
+                               " bytes, less than its header");
+  }
+  const int32_t count = static_cast<int32_t>(U32At(bytes, 0));
+  if (count < 0 || static_cast<uint32_t>(count) > kMaxHitRecords) {
+    return Status::Corruption("record count " + std::to_string(count) + " is impossible");
+  }
+  std::array<uint32_t, kListSkipEntries> skip{};
+  for (size_t k = 0; k < kListSkipEntries; ++k) {
+    skip[k] = U32At(bytes, kListSkipTableOffset + 4 * k);
+  }
+  if (skip[0] == 0) return Status::Unavailable("the skip table is not written yet");
+  if (skip[0] != kListFileHeaderSize) {
+    return Status::Corruption("skip table entry 0 is " + std::to_string(skip[0]) +
+                              ", not 408");
+  }
+
+  HitFileContent content;
+  content.found = U32At(bytes, 4);
+  content.records.reserve(static_cast<size_t>(count));
+  size_t offset = kListFileHeaderSize;
+  for (uint32_t i = 0; i < static_cast<uint32_t>(count); ++i) {
+    if (i % kListSkipInterval == 0 && i / kListSkipInterval < kListSkipEntries) {
+      uint32_t want = skip[i / kListSkipInterval];
+      if (want == 0) return Status::Unavailable("the skip table is not written yet");
+      if (want != offset) {
+        return Status::Corruption("skip table entry " + std::to_string(i / kListSkipInterval) +
+                                  " points to " + std::to_string(want) + ", record " +
+                                  std::to_string(i) + " is at " + std::to_string(offset));
+      }
+    }
+    if (bytes.size() - offset < kListRecordHeaderSize) {
+      return Status::Unavailable("record " + std::to_string(i) + " is not written yet");
+    }
+    const uint32_t n = U32At(bytes, offset);
+    if (n < 1 || n > kMaxNameBytes) {
+      return Status::Corruption("record " + std::to_string(i) + " has a name length of " +
+                                std::to_string(n));
+    }
+    if (bytes.size() - offset - kListRecordHeaderSize < n) {
+      return Status::Unavailable("record " + std::to_string(i) + " is not written yet");
+    }
+    std::string_view name = bytes.substr(offset + kListRecordHeaderSize, n);
+    if (name.back() != '\0' || name.substr(0, n - 1).find('\0') != std::string_view::npos) {
+      return Status::Corruption("the name of record " + std::to_string(i) +
+                                " does not end at its length");
+    }
+    HitRecord r;
+    r.key.assign(name.substr(0, n - 1));
+    r.time = U32At(bytes, offset + 4);
+    r.type = U32At(bytes, offset + 8);
+    r.entry = U32At(bytes, offset + 12);
+    content.records.push_back(std::move(r));
+    offset += kListRecordHeaderSize + n;
+  }
+  // Entries past the last record must be zero.
+  for (size_t k = (static_cast<size_t>(count) + kListSkipInterval - 1) / kListSkipInterval;
+       k < kListSkipEntries; ++k) {
+    if (k > 0 && skip[k] != 0) {
+      return Status::Corruption("skip table entry " + std::to_string(k) +
+                                " points past the last record");
+    }
+  }
+  return content;
+}
+
+StatusOr<std::string> FreshRequestName(FileSystem* fs, const std::string& search_folder,
+                                       std::string_view extension) {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char digits[20];
+    std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(random()));
+    std::string name = std::string("VCTL") + digits + std::string(extension);
+    bool taken = false;
+    for (const std::string& other :
+         {name, HitFileName(name), ProgressFileName(name), name + kTempSuffix}) {
+      taken |= fs->Exists(JoinNative(search_folder, other));
+    }
+    if (!taken) return name;
+  }
+  return Status::ResourceExhausted("no free request name in " + search_folder);
+}
+
+StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& search_folder,
+                                           const std::string& request_name,
+                                           const std::string& request_bytes,
+                                           const ExchangeOptions& options) {
+  using Clock = std::chrono::steady_clock;
+  ExchangeResult result;
+  result.request_name = request_name;
+  result.hit_name = HitFileName(request_name);
+  const std::string request_path = JoinNative(search_folder, request_name);
+  const std::string temp_path = request_path + kTempSuffix;
+  const std::string hit_path = JoinNative(search_folder, result.hit_name);
+  const std::string progress_path = JoinNative(search_folder, ProgressFileName(request_name));
+
+  auto clean_up = [&](bool answered) {
+    if (!answered) {
+      RemoveIfThere(fs, temp_path);
+      RemoveIfThere(fs, request_path);
+    }
+    if (!answered || !options.keep_hit_file) RemoveIfThere(fs, hit_path);
+    RemoveIfThere(fs, progress_path);
+  };
+
+  // Written whole under the temporary name, renamed, then written once more
+  // in place: a rename alone gives the server no modification notice, and
+  // the in-place write keeps the file whole all the time.
+  Status written = fs->WriteFile(temp_path, request_bytes);
+  if (written.ok()) written = fs->Rename(temp_path, request_path);
+  if (written.ok()) {
+    StatusOr<std::unique_ptr<WritableFile>> file = fs->OpenForOverwrite(request_path);
+    written = file.status();
+    if (file.ok()) {
+      written = (*file)->WriteAt(0, request_bytes);
+      Status closed = (*file)->Close();
+      if (written.ok()) written = closed;
+    }
+  }
+  if (!written.ok()) {
+    clean_up(false);
+    return written;
+  }
+
+  const Clock::time_point deadline = Clock::now() + options.timeout;
+  std::optional<uint32_t> last_progress;
+  std::optional<std::string> previous;  // hit file bytes at the poll before
+  bool taken = false;
+  Status last_problem = Status::Ok();
+  while (true) {
+    if (options.on_progress) {
+      StatusOr<std::string> p = fs->ReadFile(progress_path, kProgressFileSize + 1);
+      std::optional<uint32_t> count = p.ok() ? DecodeProgressFile(*p) : std::nullopt;
+      if (count && count != last_progress) {
+        last_progress = count;
+        options.on_progress(*count);
+      }
+    }
+    taken = taken || !fs->Exists(request_path);
+    if (taken) {
+      StatusOr<std::string> bytes = fs->ReadFile(hit_path, kMaxListFileBytes);
+      if (bytes.ok()) {
+        StatusOr<HitFileContent> content = ParseHitFile(*bytes);
+        if (content.ok() && previous && *previous == *bytes) {
+          result.hits = std::move(*content);
+          clean_up(true);
+          return result;
+        }
+        last_problem = content.status();
+        previous = std::move(*bytes);
+      } else if (!bytes.status().IsNotFound()) {
+        last_problem = bytes.status();
+      }
+    }
+    if (Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(options.poll);
+  }
+  clean_up(false);
+  std::string why;
+  if (!taken) {
+    why = "the server did not take the request " + request_name +
+          " (is it running and serving this index?)";
+  } else if (!previous) {
+    why = "the server took the request " + request_name + " but wrote no hit file";
+  } else {
+    why = "the hit file " + result.hit_name + " is not complete";
+    if (!last_problem.ok()) why += " (" + last_problem.message() + ")";
+  }
+  return Status::Unavailable("timed out: " + why);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,674 @@
+// vantrelctl search against a stand-in server: a thread that watches the
+// search folder, decodes each request, and answers with a hit file (and a
+// progress file for query requests) written the way the server writes them.
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/browse_list.h"
+#include "core/config_file.h"
+#include "core/list_file.h"
+#include "gtest/gtest.h"
+#include "nlohmann/json.hpp"
+#include "platform/file_time.h"
+#include "platform/local_time.h"
+#include "platform/paths.h"
+#include "search/hit_file.h"
+#include "search/progress_file.h"
+#include "search/request_file.h"
+#include "search/request_names.h"
+#include "ctl_test_util.h"
+#include "tools/ctl_search_exchange.h"
+
+namespace vantrel {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct FakeHit {
+  std::string key;
+  uint32_t time;
+  uint32_t type;
+};
+
+// "YYYY-MM-DD HH:MM:SS" in UTC.
+std::string DateOf(uint32_t stamp) {
+  LocalTimeParts t = UtcTime(UnixFromFileTimeStamp(stamp));
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return buf;
+}
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Answers the first request that appears in `folder`.
+class FakeServer {
+ public:
+  explicit FakeServer(std::string folder) : folder_(std::move(folder)) {}
+  ~FakeServer() { Stop(); }
+
+  std::vector<FakeHit> hits;
+  int list_order = kOrderTime;  // the order the hit file is written in
+  uint32_t found = 0;           // 0: the number of hits
+  bool take_only = false;       // delete the request but never answer
+  // Called between writing the first and the second part of the hit file;
+  // empty: the file is written in one go.
+  std::function<void(const std::string& hit_path)> between_parts;
+  // Query requests: progress counts written before the hit file, and a wait
+  // after each one (the test decides when the client has seen it).
+  std::vector<uint32_t> progress;
+  std::function<void(uint32_t)> after_progress;
+
+  void Start() {
+    thread_ = std::thread([this] { Loop(); });
+  }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  bool served() const { return served_; }
+
+  // What the server read (valid once served).
+  std::string name;
+  std::string bytes;
+
+ private:
+  void Loop() {
+    FileSystem* fs = DefaultFileSystem();
+    while (!stop_ && !served_) {
+      StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder_);
+      if (entries.ok()) {
+        for (const FolderEntry& e : *entries) {
+          if (EndsWith(e.name, ".REQ") || EndsWith(e.name, ".QRY")) {
+            Serve(fs, e.name);
+            served_ = true;
+            break;
+          }
+        }
+      }
+      std::this_thread::sleep_for(milliseconds(2));
+    }
+  }
+
+  void Serve(FileSystem* fs, const std::string& request) {
+    const std::string path = JoinNative(folder_, request);
+    StatusOr<std::string> read = fs->ReadFile(path);
+    ASSERT_TRUE(read.ok()) << read.status().ToString();
+    name = request;
+    bytes = *read;
+    ASSERT_TRUE(fs->DeleteFile(path).ok());
+    if (take_only) return;
+    if (EndsWith(request, ".QRY")) {
+      for (uint32_t count : progress) {
+        ASSERT_TRUE(WriteProgressFile(fs, JoinNative(folder_, ProgressFileName(request)), count)
+                        .ok());
+        if (after_progress) after_progress(count);
+      }
+    }
+    BrowseList list;
+    ASSERT_TRUE(list.SetOrder(list_order).ok());
+    for (const FakeHit& h : hits) ASSERT_TRUE(list.Add(h.key, h.time, h.type, kNoExtra).ok());
+    uint32_t n_found = found != 0 ? found : static_cast<uint32_t>(hits.size());
+    const std::string hit_path = JoinNative(folder_, HitFileName(request));
+    if (!between_parts) {
+      ASSERT_TRUE(SaveHitFile(fs, hit_path, list, n_found, 0).ok());
+      return;
+    }
+    // Header and the first half of the records first, the rest and the
+    // skip table (written last by the server too) afterwards.
+    std::string whole = EncodeHitFile(list, n_found, 0);
+    std::string first = whole;
+    std::fill(first.begin() + kListSkipTableOffset, first.begin() + kListFileHeaderSize, '\0');
+    first.resize(kListFileHeaderSize + (whole.size() - kListFileHeaderSize) / 2);
+    ASSERT_TRUE(fs->WriteFile(hit_path, first).ok());
+    between_parts(hit_path);
+    StatusOr<std::unique_ptr<WritableFile>> file = fs->OpenForOverwrite(hit_path);
+    ASSERT_TRUE(file.ok());
+    ASSERT_TRUE((*file)->WriteAt(0, whole).ok());
+    ASSERT_TRUE((*file)->Close().ok());
+  }
+
+  std::string folder_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> served_{false};
+};
+
+class CtlSearchTest : public CtlTest {
+ protected:
+  CtlSearchTest() {
+    index_ = Folder("index");
+    search_ = Folder("index/VT_SEARCH");
+    images_ = Folder("images");
+  }
+
+  // A configuration naming the index with image folder 1 = images_.
+  void WriteConfig() {
+    Configuration config;
+    StatusOr<IndexDefinition> def = NewIndexDefinition("Photos", index_);
+    ASSERT_TRUE(def.ok());
+    ASSERT_TRUE(AddIndex(&config, *def, namer_).ok());
+    StatusOr<int> slot = AddImageFolder(&config, 0, images_, "", "", true);
+    ASSERT_TRUE(slot.ok());
+    ASSERT_EQ(*slot, 1);
+    ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), config, ConfigPathIn(dir_.path())).ok());
+  }
+
+  // Runs "search INDEX ARGS... --timeout 10" against `server`.
+  int Search(FakeServer* server, std::vector<std::string> args) {
+    std::vector<std::string> all = {"--dir", dir_.path(), "search", index_};
+    all.insert(all.end(), args.begin(), args.end());
+    all.insert(all.end(), {"--timeout", "10"});
+    out_.str("");
+    err_.str("");
+    if (server) server->Start();
+    int rc = RunVantrelctl(all, env_);
+    if (server) server->Stop();
+    return rc;
+  }
+
+  std::vector<std::string> SearchFolderNames() {
+    std::vector<std::string> names;
+    StatusOr<std::vector<FolderEntry>> entries = DefaultFileSystem()->ListFolder(search_);
+    if (entries.ok()) {
+      for (const FolderEntry& e : *entries) names.push_back(e.name);
+    }
+    return names;
+  }
+
+  std::string index_, search_, images_;
+};
+
+ShortSearchRequest ShortWith(std::function<void(ShortSearchRequest*)> change) {
+  ShortSearchRequest r;
+  r.first_term = "boats";
+  change(&r);
+  return r;
+}
+
+struct ShortCase {
+  std::vector<std::string> args;
+  ShortSearchRequest want;
+};
+
+TEST_F(CtlSearchTest, SimpleOptionsLandInTheShortForm) {
+  const std::vector<ShortCase> cases = {
+      {{"boats"}, ShortWith([](auto*) {})},
+      {{"boats", "--field", "category"}, ShortWith([](auto* r) { r->field_selector = 1; })},
+      {{"boats", "--field", "keywords"}, ShortWith([](auto* r) { r->field_selector = 2; })},
+      {{"boats", "--field", "name"}, ShortWith([](auto* r) { r->field_selector = 3; })},
+      {{"boats", "--field", "path"}, ShortWith([](auto* r) { r->field_selector = 4; })},
+      {{"boats", "--exact"}, ShortWith([](auto* r) { r->exact = 1; })},
+      {{"boats", "--or", "Harbour"}, ShortWith([](auto* r) {
+         r->second_term = "Harbour";
+         r->operator_code = 1;
+       })},
+      {{"boats", "--and-not", "sail"}, ShortWith([](auto* r) {
+         r->second_term = "sail";
+         r->operator_code = 2;
+       })},
+      {{"boats", "--since", "hour"}, ShortWith([](auto* r) { r->date_mode = 1; })},
+      {{"boats", "--since", "week"}, ShortWith([](auto* r) {
+         r->date_mode = 1;
+         r->date_period = 2;
+       })},
+      {{"boats", "--before", "month"}, ShortWith([](auto* r) {
+         r->date_mode = 2;
+         r->date_period = 3;
+       })},
+      {{"boats", "--by-name"}, ShortWith([](auto* r) { r->name_order_flag = 1; })},
+      {{"boats", "--merge", "OLD.HIT"}, ShortWith([](auto* r) {
+         r->list_file = "OLD.HIT";
+         r->merge_flag = 1;
+       })},
+      {{"boats", "--restrict", "OLD.HIT"}, ShortWith([](auto* r) {
+         r->list_file = "OLD.HIT";
+         r->restrict_flag = 1;
+       })},
+      // A path of a file in the search folder is sent as its plain name.
+      {{"boats", "--restrict", "index/VT_SEARCH/OLD.HIT"}, ShortWith([](auto* r) {
+         r->list_file = "OLD.HIT";
+         r->restrict_flag = 1;
+       })},
+      {{"boats", "--limit", "20"}, ShortWith([](auto*) {})},
+      {{"", "--since", "day"}, ShortWith([](auto* r) {
+         r->first_term = "";
+         r->date_mode = 1;
+         r->date_period = 1;
+       })},
+      {{"Caf\xC3\xA9 AND bar"}, ShortWith([](auto* r) { r->first_term = "Caf\xE9 AND bar"; })},
+  };
+  for (const ShortCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    FakeServer server(search_);
+    EXPECT_EQ(Search(&server, c.args), 1) << err_.str();
+    ASSERT_TRUE(server.served());
+    EXPECT_TRUE(EndsWith(server.name, ".REQ"));
+    EXPECT_EQ(server.bytes.size(), kShortRequestSize);
+    StatusOr<SearchRequest> got = DecodeSearchRequest(server.bytes);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got->form, SearchRequestForm::kShort);
+    EXPECT_EQ(got->short_form, c.want);
+    EXPECT_TRUE(SearchFolderNames().empty()) << testing::PrintToString(SearchFolderNames());
+  }
+}
+
+LongSearchRequest LongWith(std::function<void(LongSearchRequest*)> change) {
+  LongSearchRequest r;
+  r.query_text = "boats";
+  r.hit_limit_thousands = 2;
+  change(&r);
+  return r;
+}
+
+struct LongCase {
+  std::vector<std::string> args;
+  LongSearchRequest want;
+};
+
+TEST_F(CtlSearchTest, WhatTheShortFormCannotCarryGoesInTheLongForm) {
+  const std::string long_query(70, 'x');
+  const std::vector<LongCase> cases = {
+      {{"boats", "--merge", "A.HIT", "--restrict", "B.HIT"}, LongWith([](auto* r) {
+         r->merge_file = "A.HIT";
+         r->merge_flag = 1;
+         r->restrict_file = "B.HIT";
+         r->restrict_flag = 1;
+       })},
+      {{"boats", "--limit", "2001"}, LongWith([](auto* r) { r->hit_limit_thousands = 3; })},
+      {{"boats", "--limit", "5000"}, LongWith([](auto* r) { r->hit_limit_thousands = 5; })},
+      {{"boats", "--limit", "0"}, LongWith([](auto* r) { r->hit_limit_thousands = 0; })},
+      {{"boats", "--limit", "300000"}, LongWith([](auto* r) { r->hit_limit_thousands = 0; })},
+      {{long_query, "--or", "sea", "--exact", "--field", "keywords", "--since", "day",
+        "--by-name"},
+       LongWith([&](auto* r) {
+         r->query_text = long_query + " OR sea";
+         r->options = 1;
+         r->field_selector = 2;
+         r->date_mode = 1;
+         r->date_period = 1;
+         r->name_order_flag = 1;
+       })},
+      {{"boats", "--and-not", std::string(64, 'y')}, LongWith([](auto* r) {
+         r->query_text = "boats AND NOT " + std::string(64, 'y');
+       })},
+  };
+  for (const LongCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    FakeServer server(search_);
+    EXPECT_EQ(Search(&server, c.args), 1) << err_.str();
+    ASSERT_TRUE(server.served());
+    EXPECT_TRUE(EndsWith(server.name, ".REQ"));
+    StatusOr<SearchRequest> got = DecodeSearchRequest(server.bytes);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got->form, SearchRequestForm::kLong);
+    EXPECT_EQ(got->long_form, c.want);
+  }
+}
+
+struct QueryCase {
+  std::vector<std::string> args;
+  QueryRequest want;
+};
+
+TEST_F(CtlSearchTest, RawQueriesGoInAQueryRequest) {
+  auto with = [](std::function<void(QueryRequest*)> change) {
+    QueryRequest q;
+    q.query_text = "IPTC025 contains (sea*)";
+    q.option_bits = 0x10;
+    q.hit_limit = 2000;
+    q.sort_order = 1;
+    change(&q);
+    return q;
+  };
+  const std::vector<QueryCase> cases = {
+      {{"--raw", "IPTC025 contains (sea*)"}, with([](auto*) {})},
+      {{"--raw", "IPTC025 contains (sea*)", "--sort", "relevance", "--limit", "10"},
+       with([](auto* q) {
+         q->sort_order = 3;
+         q->hit_limit = 10;
+       })},
+      {{"--raw", "IPTC025 contains (sea*)", "--by-name", "--merge", "M.HIT", "--restrict",
+        "R.HIT"},
+       with([](auto* q) {
+         q->sort_order = 2;
+         q->merge_file = "M.HIT";
+         q->restrict_file = "R.HIT";
+         q->list_options = 3;
+       })},
+      {{"--raw", "IPTC025 contains (sea*)", "--limit", "0", "--restrict", "R.HIT"},
+       with([](auto* q) {
+         q->hit_limit = 0;
+         q->restrict_file = "R.HIT";
+         q->list_options = 2;
+       })},
+  };
+  for (const QueryCase& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    FakeServer server(search_);
+    EXPECT_EQ(Search(&server, c.args), 1) << err_.str();
+    ASSERT_TRUE(server.served());
+    EXPECT_TRUE(EndsWith(server.name, ".QRY"));
+    StatusOr<QueryRequest> got = DecodeQueryRequest(server.bytes);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(*got, c.want);
+  }
+}
+
+TEST_F(CtlSearchTest, PrintsHitsInFileOrderWithFullPaths) {
+  WriteConfig();
+  ASSERT_TRUE(dir_.WriteFile("images/Sport/b.jpg", "x"));
+  FakeServer server(search_);
+  // Slot 5 is not configured; its key is shown without a path.
+  server.hits = {{"01Sport\\a.jpg", 0x30000000, 0x4A504547},
+                 {"01Sport\\b.jpg", 0x30000100, 0x54494646},
+                 {"05Other\\c.eps", 0x20000000, 0}};
+  ASSERT_EQ(Search(&server, {"sport"}), 0) << err_.str();
+  const std::string a = images_ + "/Sport/a.jpg";
+  const std::string b = images_ + "/Sport/b.jpg";
+  EXPECT_EQ(out_.str(), "01Sport\\b.jpg\t" + DateOf(0x30000100) + "\tTIFF\t" + b + "\n" +
+                            "01Sport\\a.jpg\t" + DateOf(0x30000000) + "\tJPEG\t" + a + "\n" +
+                            "05Other\\c.eps\t" + DateOf(0x20000000) + "\t\t\n");
+  EXPECT_NE(err_.str().find("3 hits shown, 3 found"), std::string::npos) << err_.str();
+  EXPECT_TRUE(SearchFolderNames().empty());
+}
+
+TEST_F(CtlSearchTest, JsonNamesEveryField) {
+  WriteConfig();
+  FakeServer server(search_);
+  server.hits = {{"01Sport\\a.jpg", 0x30000000, 0x4A504547}, {"07x.tif", 0x20000000, 0}};
+  server.list_order = kOrderName;
+  server.found = 9;
+  ASSERT_EQ(Search(&server, {"sport", "--json", "--by-name"}), 0) << err_.str();
+  nlohmann::json j = nlohmann::json::parse(out_.str());
+  EXPECT_EQ(j["form"], "short");
+  EXPECT_EQ(j["found"], 9);
+  EXPECT_EQ(j["records"], 2);
+  EXPECT_EQ(j["index_folder"], index_);
+  // Name order puts "07x.tif" first (time order would not): the client keeps
+  // the file's order.
+  ASSERT_EQ(j["hits"].size(), 2u);
+  EXPECT_EQ(j["hits"][0]["key"], "07x.tif");
+  EXPECT_TRUE(j["hits"][0]["path"].is_null());
+  EXPECT_EQ(j["hits"][0]["type"], "");
+  EXPECT_EQ(j["hits"][0]["entry"], 0u);
+  EXPECT_EQ(j["hits"][1]["key"], "01Sport\\a.jpg");
+  EXPECT_EQ(j["hits"][1]["time"], 0x30000000u);
+  EXPECT_EQ(j["hits"][1]["date_utc"], DateOf(0x30000000));
+  EXPECT_EQ(j["hits"][1]["type"], "JPEG");
+  EXPECT_EQ(j["hits"][1]["entry"], 1u);
+  EXPECT_EQ(j["hits"][1]["path"], images_ + "/Sport/a.jpg");
+}
+
+TEST_F(CtlSearchTest, LimitCutsWhatIsPrinted) {
+  FakeServer server(search_);
+  for (int i = 0; i < 5; ++i) {
+    server.hits.push_back({"01f" + std::to_string(i), 0x1000u + static_cast<uint32_t>(i), 0});
+  }
+  ASSERT_EQ(Search(&server, {"f", "--limit", "2"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "01f4\t" + DateOf(0x1004) + "\t\t\n01f3\t" + DateOf(0x1003) + "\t\t\n");
+  EXPECT_NE(err_.str().find("2 hits shown, 5 found"), std::string::npos) << err_.str();
+}
+
+TEST_F(CtlSearchTest, QueryRequestShowsProgressAndRemovesItsFiles) {
+  FakeServer server(search_);
+  server.hits = {{"01a", 5, 0}};
+  server.progress = {500, 1000};
+  ASSERT_EQ(Search(&server, {"--raw", "a*"}), 0) << err_.str();
+  EXPECT_TRUE(SearchFolderNames().empty()) << testing::PrintToString(SearchFolderNames());
+}
+
+TEST_F(CtlSearchTest, KeepLeavesTheHitFileForALaterMerge) {
+  FakeServer server(search_);
+  server.hits = {{"01a", 5, 0}};
+  ASSERT_EQ(Search(&server, {"a", "--keep"}), 0) << err_.str();
+  std::vector<std::string> left = SearchFolderNames();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0], HitFileName(server.name));
+  EXPECT_NE(err_.str().find("hit file kept: " + left[0]), std::string::npos);
+}
+
+TEST_F(CtlSearchTest, HitFileWrittenInTwoStepsIsReadWhole) {
+  FakeServer server(search_);
+  for (int i = 0; i < 1500; ++i) {
+    server.hits.push_back({"01file" + std::to_string(i), 0x1000u + static_cast<uint32_t>(i), 0});
+  }
+  // The client polls every 10 ms; it sees the first part many times.
+  server.between_parts = [](const std::string&) { std::this_thread::sleep_for(milliseconds(150)); };
+  ASSERT_EQ(Search(&server, {"file", "--limit", "0", "--json"}), 0) << err_.str();
+  nlohmann::json j = nlohmann::json::parse(out_.str());
+  ASSERT_EQ(j["hits"].size(), 1500u);
+  EXPECT_EQ(j["hits"][0]["key"], "01file1499");
+  EXPECT_EQ(j["hits"][1499]["key"], "01file0");
+}
+
+TEST_F(CtlSearchTest, TimesOutWithoutAServerAndCleansUp) {
+  std::vector<std::string> args = {"--dir", dir_.path(), "search", index_, "boats", "--timeout",
+                                   "0.2"};
+  EXPECT_EQ(RunVantrelctl(args, env_), 2);
+  EXPECT_NE(err_.str().find("did not take the request"), std::string::npos) << err_.str();
+  EXPECT_TRUE(SearchFolderNames().empty()) << testing::PrintToString(SearchFolderNames());
+}
+
+TEST_F(CtlSearchTest, TimesOutWhenTheRequestIsTakenButNotAnswered) {
+  FakeServer server(search_);
+  server.take_only = true;
+  server.Start();
+  std::vector<std::string> args = {"--dir", dir_.path(), "search", index_, "boats", "--timeout",
+                                   "0.3"};
+  EXPECT_EQ(RunVantrelctl(args, env_), 2);
+  server.Stop();
+  EXPECT_NE(err_.str().find("wrote no hit file"), std::string::npos) << err_.str();
+}
+
+TEST_F(CtlSearchTest, BadArgumentsAndFoldersExitWithTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"search"},
+      {"search", index_},
+      {"search", index_, "a", "b"},
+      {"search", dir_.Path("nothing"), "a"},
+      {"search", dir_.Path("images"), "a"},  // no VT_SEARCH inside
+      {"search", index_, "a", "--field", "caption"},
+      {"search", index_, "a", "--since", "year"},
+      {"search", index_, "a", "--since", "day", "--before", "day"},
+      {"search", index_, "a", "--or", "b", "--and-not", "c"},
+      {"search", index_, "", "--or", "b"},
+      {"search", index_, "a", "--or", ""},
+      {"search", index_, "a", "--limit", "-1"},
+      {"search", index_, "a", "--limit", "ten"},
+      {"search", index_, "a", "--timeout", "0"},
+      {"search", index_, "a", "--timeout", "1.2.3"},
+      {"search", index_, "a", "--sort", "time"},
+      {"search", index_, "a", "--merge", "../x.HIT"},
+      {"search", index_, "a", "--merge", "/tmp/x.HIT"},
+      {"search", index_, std::string(128, 'q')},
+      {"search", index_, "a", "--raw", "b"},
+      {"search", index_, "--raw", ""},
+      {"search", index_, "--raw", "b", "--field", "name"},
+      {"search", index_, "--raw", "b", "--exact"},
+      {"search", index_, "--raw", "b", "--since", "day"},
+      {"search", index_, "--raw", "b", "--sort", "size"},
+      {"search", index_, "--raw", "b", "--sort", "time", "--by-name"},
+      {"search", index_, "a", "--color"},
+  };
+  for (const std::vector<std::string>& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c));
+    std::vector<std::string> args = {"--dir", dir_.path()};
+    args.insert(args.end(), c.begin(), c.end());
+    out_.str("");
+    err_.str("");
+    EXPECT_EQ(RunVantrelctl(args, env_), 2);
+    EXPECT_NE(err_.str().find("error:"), std::string::npos);
+    EXPECT_TRUE(SearchFolderNames().empty());
+  }
+}
+
+TEST_F(CtlSearchTest, HelpIsReachableBothWays) {
+  EXPECT_EQ(Run({"search", "--help"}), 0);
+  std::string help = out_.str();
+  EXPECT_NE(help.find("--raw ENGINE-QUERY"), std::string::npos);
+  EXPECT_EQ(Run({"help", "search"}), 0);
+  EXPECT_EQ(out_.str(), help);
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(out_.str().find("search INDEX-FOLDER"), std::string::npos);
+}
+
+// --- The exchange and the hit file reader on their own.
+
+class ExchangeTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  FileSystem* fs_ = DefaultFileSystem();
+};
+
+TEST_F(ExchangeTest, ProgressIsReportedAsTheServerWritesIt) {
+  FakeServer server(dir_.path());
+  server.hits = {{"01a", 5, 0}};
+  server.progress = {500, 1000};
+  std::atomic<uint32_t> seen{0};
+  // The server goes on only once the client has reported each count.
+  server.after_progress = [&](uint32_t count) {
+    for (int i = 0; i < 1000 && seen.load() != count; ++i) {
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+  };
+  std::vector<uint32_t> reported;
+  ExchangeOptions options;
+  options.timeout = milliseconds(10000);
+  options.on_progress = [&](uint32_t c) {
+    reported.push_back(c);
+    seen = c;
+  };
+  QueryRequest q;
+  q.query_text = "a";
+  StatusOr<std::string> bytes = EncodeQueryRequest(q);
+  ASSERT_TRUE(bytes.ok());
+  StatusOr<std::string> name = FreshRequestName(fs_, dir_.path(), ".QRY");
+  ASSERT_TRUE(name.ok());
+  server.Start();
+  StatusOr<ExchangeResult> r = RunSearchExchange(fs_, dir_.path(), *name, *bytes, options);
+  server.Stop();
+  ASSERT_TRUE(r.ok()) << r.status().ToString();
+  EXPECT_EQ(reported, (std::vector<uint32_t>{500, 1000}));
+  ASSERT_EQ(r->hits.records.size(), 1u);
+  EXPECT_EQ(r->hits.records[0].key, "01a");
+  EXPECT_FALSE(fs_->Exists(dir_.Path(ProgressFileName(*name))));
+  EXPECT_FALSE(fs_->Exists(dir_.Path(HitFileName(*name))));
+}
+
+TEST_F(ExchangeTest, RecordsWithoutTheSkipTableAreNotTakenAsAnAnswer) {
+  FakeServer server(dir_.path());
+  server.hits = {{"01a", 5, 0}, {"01b", 6, 0}};
+  std::atomic<bool> checked{false};
+  // The first part: header with its count, no skip table yet. While it
+  // stands, the hit file must stay where it is (the client has not read it
+  // and given up or removed it).
+  server.between_parts = [&](const std::string& hit_path) {
+    std::this_thread::sleep_for(milliseconds(100));
+    checked = DefaultFileSystem()->Exists(hit_path);
+  };
+  ShortSearchRequest request;
+  request.first_term = "a";
+  StatusOr<std::string> bytes = EncodeShortSearchRequest(request);
+  ASSERT_TRUE(bytes.ok());
+  StatusOr<std::string> name = FreshRequestName(fs_, dir_.path(), ".REQ");
+  ASSERT_TRUE(name.ok());
+  ExchangeOptions options;
+  options.timeout = milliseconds(10000);
+  server.Start();
+  StatusOr<ExchangeResult> r = RunSearchExchange(fs_, dir_.path(), *name, *bytes, options);
+  server.Stop();
+  ASSERT_TRUE(r.ok()) << r.status().ToString();
+  EXPECT_TRUE(checked);
+  ASSERT_EQ(r->hits.records.size(), 2u);
+}
+
+TEST_F(ExchangeTest, FreshNamesAvoidEveryFileOfAnEarlierExchange) {
+  StatusOr<std::string> name = FreshRequestName(fs_, dir_.path(), ".REQ");
+  ASSERT_TRUE(name.ok());
+  EXPECT_TRUE(EndsWith(*name, ".REQ"));
+  EXPECT_EQ(KindOfRequest(*name), RequestKind::kSearch);
+  EXPECT_TRUE(IsPlainListFileName(HitFileName(*name)));
+  StatusOr<std::string> other = FreshRequestName(fs_, dir_.path(), ".QRY");
+  ASSERT_TRUE(other.ok());
+  EXPECT_EQ(KindOfRequest(*other), RequestKind::kQuery);
+  EXPECT_NE(*name, *other);
+}
+
+std::string EncodeHits(int n, uint32_t found) {
+  BrowseList list;
+  EXPECT_TRUE(list.SetOrder(kOrderTime).ok());
+  for (int i = 0; i < n; ++i) {
+    EXPECT_TRUE(list.Add("01n" + std::to_string(i), static_cast<uint32_t>(i + 1), 7, kNoExtra)
+                    .ok());
+  }
+  return EncodeHitFile(list, found, 0);
+}
+
+TEST(ParseHitFileTest, ReadsRecordsInFileOrderAcrossSkipEntries) {
+  std::string bytes = EncodeHits(2500, 2600);
+  StatusOr<HitFileContent> c = ParseHitFile(bytes);
+  ASSERT_TRUE(c.ok()) << c.status().ToString();
+  EXPECT_EQ(c->found, 2600u);
+  ASSERT_EQ(c->records.size(), 2500u);
+  EXPECT_EQ(c->records[0].key, "01n2499");
+  EXPECT_EQ(c->records[0].time, 2500u);
+  EXPECT_EQ(c->records[0].type, 7u);
+  EXPECT_EQ(c->records[2499].entry, 2499u);
+  // An older, longer file's tail behind the records does not count.
+  StatusOr<HitFileContent> tail = ParseHitFile(EncodeHits(3, 3) + std::string(500, 'z'));
+  ASSERT_TRUE(tail.ok());
+  EXPECT_EQ(tail->records.size(), 3u);
+  StatusOr<HitFileContent> none = ParseHitFile(EncodeHits(0, 0));
+  ASSERT_TRUE(none.ok());
+  EXPECT_TRUE(none->records.empty());
+}
+
+TEST(ParseHitFileTest, NoShorterPieceOfAFileIsComplete) {
+  std::string bytes = EncodeHits(40, 40);
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    StatusOr<HitFileContent> c = ParseHitFile(std::string_view(bytes).substr(0, n));
+    ASSERT_FALSE(c.ok()) << n;
+    EXPECT_EQ(c.status().code(), StatusCode::kUnavailable) << n;
+  }
+  // The whole file without its skip table (written last) is not complete.
+  std::string unskipped = bytes;
+  std::fill(unskipped.begin() + 8, unskipped.begin() + 408, '\0');
+  EXPECT_EQ(ParseHitFile(unskipped).status().code(), StatusCode::kUnavailable);
+}
+
+TEST(ParseHitFileTest, DamageIsCorruption) {
+  auto put = [](std::string s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  const std::string good = EncodeHits(3, 3);
+  const std::string big = EncodeHits(1100, 1100);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"negative count", put(good, 0, 0xFFFFFFFF)},
+      {"huge count", put(good, 0, 3'000'000)},
+      {"skip entry 0", put(good, 8, 400)},
+      {"name length 0", put(good, 408, 0)},
+      {"name length 257", put(good, 408, 257)},
+      {"name without NUL", put(good, 408, 3)},
+      {"skip entry past the records", put(good, 12, 900)},
+      {"skip entry 1 elsewhere", put(big, 12, 5000)},
+  };
+  for (const auto& [what, bytes] : cases) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(ParseHitFile(bytes).status().code(), StatusCode::kCorruption);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
