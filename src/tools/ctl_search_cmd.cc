@@ -158,6 +158,15 @@ std::string TypeText(uint32_t type) {
   return s;
 }
 
+// Control characters (a newline in a file name) would break the lines of the
+// text output; they are shown as '?'.
+std::string Printable(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return text;
+}
+
 // Turns file keys into full paths through the image folders of the index
 // whose folder is `index_folder`, as far as the configuration names them.
 class PathFinder {
@@ -449,8 +458,8 @@ int CmdSearch(const CtlCall& call, const CtlEnv& env) {
   } else {
     for (size_t i = 0; i < shown; ++i) {
       const HitRecord& r = records[i];
-      *env.out << cp.ToUtf8(r.key) << "\t" << DateText(r.time) << "\t" << TypeText(r.type)
-               << "\t" << paths.PathOf(r.key) << "\n";
+      *env.out << Printable(cp.ToUtf8(r.key)) << "\t" << DateText(r.time) << "\t"
+               << TypeText(r.type) << "\t" << Printable(paths.PathOf(r.key)) << "\n";
     }
   }
   *env.err << shown << (shown == 1 ? " hit" : " hits") << " shown, " << answer->hits.found

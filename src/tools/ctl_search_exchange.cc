@@ -20,6 +20,9 @@ constexpr char kTempSuffix[] = ".tmp";
 // Most records a hit file can hold (the list capacity).
 constexpr uint32_t kMaxHitRecords = 2'000'000;
 constexpr size_t kMaxNameBytes = 256;  // name length field, NUL included
+// Polls that must see the same damaged hit file before the client gives up
+// on it.
+constexpr int kDamagedPolls = 20;
 
 uint32_t U32At(std::string_view b, size_t offset) {
   return static_cast<uint32_t>(static_cast<unsigned char>(b[offset])) |
@@ -166,6 +169,7 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
   std::optional<uint32_t> last_progress;
   std::optional<std::string> previous;  // hit file bytes at the poll before
   bool taken = false;
+  int damaged_polls = 0;
   Status last_problem = Status::Ok();
   while (true) {
     if (options.on_progress) {
@@ -181,10 +185,22 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
       StatusOr<std::string> bytes = fs->ReadFile(hit_path, kMaxListFileBytes);
       if (bytes.ok()) {
         StatusOr<HitFileContent> content = ParseHitFile(*bytes);
-        if (content.ok() && previous && *previous == *bytes) {
+        const bool same = previous && *previous == *bytes;
+        if (content.ok() && same) {
           result.hits = std::move(*content);
           clean_up(true);
           return result;
+        }
+        // The server never leaves a file it is writing in a damaged state
+        // (a part not yet written reads as missing), so damage that stays
+        // is the answer's own.
+        damaged_polls = content.status().code() == StatusCode::kCorruption && same
+                            ? damaged_polls + 1
+                            : 0;
+        if (damaged_polls >= kDamagedPolls) {
+          clean_up(false);
+          return Status::Corruption("the hit file " + result.hit_name +
+                                    " is damaged: " + content.status().message());
         }
         last_problem = content.status();
         previous = std::move(*bytes);

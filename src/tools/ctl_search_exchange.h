@@ -81,8 +81,9 @@ struct ExchangeResult {
 // waits for the complete hit file, reads it and removes the hit and progress
 // files (and, after a failure, the request and temporary files). Fails with
 // kUnavailable when no complete answer came within the time-out (the message
-// says whether the server had taken the request), or with the file system's
-// error when the request cannot be written.
+// says whether the server had taken the request), with kCorruption when the
+// hit file stays damaged over 20 polls, or with the file system's error when
+// the request cannot be written.
 StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& search_folder,
                                            const std::string& request_name,
                                            const std::string& request_bytes,

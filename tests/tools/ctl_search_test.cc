@@ -61,6 +61,7 @@ class FakeServer {
   int list_order = kOrderTime;  // the order the hit file is written in
   uint32_t found = 0;           // 0: the number of hits
   bool take_only = false;       // delete the request but never answer
+  std::string hit_bytes;        // when set: written as the hit file as it is
   // Called between writing the first and the second part of the hit file;
   // empty: the file is written in one go.
   std::function<void(const std::string& hit_path)> between_parts;
@@ -115,11 +116,15 @@ class FakeServer {
         if (after_progress) after_progress(count);
       }
     }
+    const std::string hit_path = JoinNative(folder_, HitFileName(request));
+    if (!hit_bytes.empty()) {
+      ASSERT_TRUE(fs->WriteFile(hit_path, hit_bytes).ok());
+      return;
+    }
     BrowseList list;
     ASSERT_TRUE(list.SetOrder(list_order).ok());
     for (const FakeHit& h : hits) ASSERT_TRUE(list.Add(h.key, h.time, h.type, kNoExtra).ok());
     uint32_t n_found = found != 0 ? found : static_cast<uint32_t>(hits.size());
-    const std::string hit_path = JoinNative(folder_, HitFileName(request));
     if (!between_parts) {
       ASSERT_TRUE(SaveHitFile(fs, hit_path, list, n_found, 0).ok());
       return;
@@ -450,6 +455,26 @@ TEST_F(CtlSearchTest, HitFileWrittenInTwoStepsIsReadWhole) {
   ASSERT_EQ(j["hits"].size(), 1500u);
   EXPECT_EQ(j["hits"][0]["key"], "01file1499");
   EXPECT_EQ(j["hits"][1499]["key"], "01file0");
+}
+
+TEST_F(CtlSearchTest, ADamagedHitFileIsAnErrorAndIsRemoved) {
+  FakeServer server(search_);
+  // One record whose name length is zero.
+  std::string bytes(408 + 16 + 2, '\0');
+  bytes[0] = 1;
+  bytes[8] = static_cast<char>(408 & 0xFF);
+  bytes[9] = static_cast<char>(408 >> 8);
+  server.hit_bytes = bytes;
+  EXPECT_EQ(Search(&server, {"a"}), 2);
+  EXPECT_NE(err_.str().find("is damaged"), std::string::npos) << err_.str();
+  EXPECT_TRUE(SearchFolderNames().empty());
+}
+
+TEST_F(CtlSearchTest, ControlCharactersInKeysDoNotBreakLines) {
+  FakeServer server(search_);
+  server.hits = {{"01a\nb.jpg", 0x1000, 0}};
+  ASSERT_EQ(Search(&server, {"a"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "01a?b.jpg\t" + DateOf(0x1000) + "\t\t\n");
 }
 
 TEST_F(CtlSearchTest, TimesOutWithoutAServerAndCleansUp) {
