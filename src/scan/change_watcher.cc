@@ -104,8 +104,12 @@ void ChangeWatcher::Deliver(const ChangeEvent& event) {
   if (event.key == 0 || index >= index_count_) return;
   ChangeSink* sink = options_.sink;
   if (low == kSearchFolderSlot) {
-    // Only a written file counts: a request is complete once written.
-    if (event.action != ChangeAction::kModified || event.is_folder) return;
+    // Only a complete file counts: one that was written and closed, or one
+    // renamed into place (a client that writes under another name first).
+    if ((event.action != ChangeAction::kModified && event.action != ChangeAction::kRenamedNew) ||
+        event.is_folder) {
+      return;
+    }
     std::string name = KeyOfRelativeName(event.name);
     if (IsRequestFileName(name)) {
       sink->OnSearchRequest(index, name, static_cast<uint32_t>(event.action));

@@ -9,6 +9,8 @@
 
 #include "core/config_file.h"
 #include "core/file_names.h"
+#include "core/list_file.h"
+#include "search/request_file.h"
 #include "engine/engine.h"
 #include "server_process.h"
 #include "support/image_builders.h"
@@ -106,6 +108,57 @@ TEST_F(IndexingServerTest, PicturesReachTheEngineAtStartAndWhenCopiedIn) {
   ASSERT_EQ(std::rename(dir_.Path("incoming/Travel").c_str(), dir_.Path("images/Travel").c_str()),
             0);
   EXPECT_GE(WaitFound("caravan", milliseconds(20000)), 0) << server.Output();
+
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitExit(), 0) << server.Output();
+}
+
+// A client that knows only the file formats: request files in, hit files out.
+TEST_F(IndexingServerTest, RequestFilesAreAnsweredWithHitFiles) {
+  ASSERT_TRUE(dir_.WriteFile("images/a.jpg", MakeJpegWithIptc({{2, 120, "harbour"}})));
+  ASSERT_TRUE(dir_.WriteFile("images/2024/b.jpg", MakeJpegWithIptc({{2, 120, "harbour boats"}})));
+  ASSERT_TRUE(dir_.WriteFile("images/2024/c.jpg", MakeJpegWithIptc({{2, 120, "glacier"}})));
+  ServerProcess server(dir_.Path("start"), {"--no-console"}, dir_.Path("server.log"));
+  ASSERT_TRUE(server.WaitForOutput("Database Process Ready for Search", milliseconds(30000)))
+      << server.Output();
+  FileSystem* fs = DefaultFileSystem();
+  auto answer = [&](const std::string& name, const std::string& bytes, BrowseList* hits,
+                    ListFileHeader* header) {
+    const std::string search = dir_.Path("index/VT_SEARCH/");
+    EXPECT_TRUE(dir_.WriteFile("index/VT_SEARCH/" + name + ".tmp", bytes));
+    EXPECT_EQ(std::rename((search + name + ".tmp").c_str(), (search + name).c_str()), 0);
+    const std::string hit = search + name.substr(0, name.size() - 3) + "HIT";
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < milliseconds(20000)) {
+      if (!fs->Exists(search + name) && fs->Exists(hit)) break;
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    Status loaded = LoadListFile(fs, hit, true, hits, header);
+    EXPECT_TRUE(loaded.ok()) << loaded.ToString() << server.Output();
+  };
+
+  ShortSearchRequest short_form;
+  short_form.first_term = "harbour";
+  BrowseList hits;
+  ListFileHeader header;
+  answer("S1.REQ", EncodeShortSearchRequest(short_form).value(), &hits, &header);
+  EXPECT_EQ(hits.Count(), 2u);
+  EXPECT_EQ(header.second_word, 2u) << "the found count";
+  EXPECT_TRUE(hits.Lookup("01a.jpg", 0).has_value());
+  EXPECT_TRUE(hits.Lookup("012024\\b.jpg", 0).has_value());
+
+  QueryRequest query;
+  query.query_text = "xlastword";
+  query.sort_order = 2;
+  BrowseList all;
+  answer("Q1.QRY", EncodeQueryRequest(query).value(), &all, &header);
+  EXPECT_EQ(all.Count(), 3u);
+
+  short_form.first_term = "nothingmatches";
+  BrowseList none;
+  answer("S2.REQ", EncodeShortSearchRequest(short_form).value(), &none, &header);
+  EXPECT_EQ(none.Count(), 0u);
+  EXPECT_EQ(fs->Stat(dir_.Path("index/VT_SEARCH/S2.HIT")).value().size, 408u);
 
   server.Signal(SIGTERM);
   EXPECT_EQ(server.WaitExit(), 0) << server.Output();

@@ -187,32 +187,33 @@ TEST_F(ChangeWatcherTest, ImageFolderChangesArriveWithKeysRelativeToTheFolder) {
   EXPECT_TRUE(sink_.requests.empty());
 }
 
-TEST_F(ChangeWatcherTest, OnlyWrittenUpperCaseRequestFilesReachTheRequestList) {
+TEST_F(ChangeWatcherTest, OnlyCompleteUpperCaseRequestFilesReachTheRequestList) {
   auto watcher = MakeWatcher();
   watcher->Arm(config_);
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/lower.req", "q"));
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/made.tmp", "q"));
-  // Renamed to a request name without being written: not a request.
+  // Written under another name and renamed into place: complete, served.
   ASSERT_EQ(0, std::rename(dir_.Path("index/VT_SEARCH/made.tmp").c_str(),
                            dir_.Path("index/VT_SEARCH/MOVED.REQ").c_str()));
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/A1.REQ", "q"));
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/B2.QRY", "q"));
 
   bool seen = RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
-    bool a = false, b = false;
+    bool a = false, b = false, moved = false;
     for (const auto& r : sink_.requests) {
       a |= r.entry.key == "A1.REQ";
       b |= r.entry.key == "B2.QRY";
+      moved |= r.entry.key == "MOVED.REQ";
     }
-    return a && b;
+    return a && b && moved;
   });
   ASSERT_TRUE(seen);
   MutexLock lock(&sink_.mu);
   for (const auto& r : sink_.requests) {
     EXPECT_EQ(r.index, 0);
-    EXPECT_EQ(r.entry.action, 3u);
+    EXPECT_EQ(r.entry.action, r.entry.key == "MOVED.REQ" ? 5u : 3u);
     EXPECT_NE(r.entry.key, "lower.req");
-    EXPECT_NE(r.entry.key, "MOVED.REQ");
+    EXPECT_NE(r.entry.key, "made.tmp");
   }
 }
 
