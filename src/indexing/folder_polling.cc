@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "indexing/folder_keys.h"
 #include "indexing/index_pipeline.h"
 #include "platform/paths.h"
 #include "scan/folder_scanner.h"
@@ -57,15 +58,7 @@ void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::str
   timelist.WithLock([&](BrowseList& list) {
     list.ForEach([&](const BrowseEntryView& e) {
       std::string name = e.ExpandedName();
-      if (name.size() <= folder_key.size() || name.compare(0, folder_key.size(), folder_key) != 0) {
-        return true;
-      }
-      std::string_view rest = std::string_view(name).substr(folder_key.size());
-      if (folder_key.size() > 2) {
-        if (rest.front() != '\\') return true;
-        rest.remove_prefix(1);
-      }
-      if (rest.find('\\') == std::string_view::npos && listed.count(name) == 0) {
+      if (LiesDirectlyIn(name, folder_key) && listed.count(name) == 0) {
         vanished.push_back(std::move(name));
       }
       return true;

@@ -44,6 +44,7 @@
 #include "indexing/pending_table.h"
 #include "indexing/result_cache.h"
 #include "platform/code_page.h"
+#include "scan/folder_scanner.h"
 
 namespace vantrel {
 
@@ -102,6 +103,9 @@ class Pipeline final : public IndexPipeline {
   void RequeueFailedBatch(TaskContext& task, int index);
   // Rebuilds the indexed list from the engine; returns its size.
   size_t RebuildIndexedList(TaskContext& task, int index);
+  // Builds a file a scan found (change flag clear).
+  void BuildScanned(TaskContext& task, int index, const std::string& root,
+                    const ScannedEntry& file);
   // Lists one folder without recursion into the index (start-up catch-up).
   void ListFolderIntoIndex(TaskContext& task, int index, int slot, const std::string& native);
   // Writes the client lists (TIMELIST and CHARLIST cut to `cut`, 0 whole),

@@ -7,6 +7,7 @@
 #include "core/list_file.h"
 #include "core/text_table.h"
 #include "engine/document_name.h"
+#include "indexing/folder_keys.h"
 #include "indexing/index_pipeline.h"
 #include "platform/paths.h"
 #include "scan/folder_scanner.h"
@@ -21,16 +22,7 @@ void RemoveFilesOfFolder(LockedBrowseList list, const std::string& folder_key) {
     std::vector<BrowseEntry> doomed;
     l.ForEach([&](const BrowseEntryView& e) {
       std::string name = e.ExpandedName();
-      if (name.size() <= folder_key.size() || name.compare(0, folder_key.size(), folder_key) != 0) {
-        return true;
-      }
-      // "03" holds "03a.jpg"; "03Sport" holds "03Sport\a.jpg".
-      std::string_view rest = std::string_view(name).substr(folder_key.size());
-      if (folder_key.size() > 2) {
-        if (rest.front() != '\\') return true;
-        rest.remove_prefix(1);
-      }
-      if (rest.find('\\') == std::string_view::npos) {
+      if (LiesDirectlyIn(name, folder_key)) {
         doomed.push_back(BrowseEntry{std::move(name), e.time, e.value, e.extra, e.sort_key});
       }
       return true;
@@ -80,6 +72,18 @@ size_t Pipeline::RebuildIndexedList(TaskContext& task, int index) {
   });
 }
 
+void Pipeline::BuildScanned(TaskContext& task, int index, const std::string& root,
+                            const ScannedEntry& file) {
+  BuildRequest request;
+  request.index = index;
+  request.native_path = file.native_path;
+  request.file_key = file.key;
+  request.native_root = root;
+  request.time = file.time;
+  request.change = false;
+  Build(task, request);
+}
+
 void Pipeline::ListFolderIntoIndex(TaskContext& task, int index, int slot,
                                    const std::string& native) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
@@ -89,14 +93,7 @@ void Pipeline::ListFolderIntoIndex(TaskContext& task, int index, int slot,
   const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
   for (const ScannedEntry& file : scanner.ListFolderFiles(slot, root, native)) {
     if (task.stop) return;
-    BuildRequest request;
-    request.index = index;
-    request.native_path = file.native_path;
-    request.file_key = file.key;
-    request.native_root = root;
-    request.time = file.time;
-    request.change = false;
-    Build(task, request);
+    BuildScanned(task, index, root, file);
   }
 }
 
@@ -186,14 +183,7 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
       task.PostStatus(StatusMessage::Text(kStatusFolderScanned, root));
       scanner.FullListing(slot, root, dirlist, [&](const ScannedEntry& file) {
         if (task.stop) return false;
-        BuildRequest request;
-        request.index = index;
-        request.native_path = file.native_path;
-        request.file_key = file.key;
-        request.native_root = root;
-        request.time = file.time;
-        request.change = false;
-        Build(task, request);
+        BuildScanned(task, index, root, file);
         return true;
       });
       PostStatistics(task, index);

@@ -1,0 +1,29 @@
+// Folder keys and the file keys that lie directly in them.
+//
+// A folder key is the image folder's two digits followed by the folder's
+// path ("03", "03Sport\2024"); a file lies directly in it when its key is the
+// folder key, a backslash (none after the bare digits) and a name without a
+// further backslash.
+//
+// Thread safety: pure functions.
+#pragma once
+
+#include <string_view>
+
+namespace vantrel {
+
+// True when file key `key` lies directly in folder `folder_key` (not in one
+// of its sub-folders).
+inline bool LiesDirectlyIn(std::string_view key, std::string_view folder_key) {
+  if (key.size() <= folder_key.size() || key.substr(0, folder_key.size()) != folder_key) {
+    return false;
+  }
+  std::string_view rest = key.substr(folder_key.size());
+  if (folder_key.size() > 2) {
+    if (rest.front() != '\\') return false;
+    rest.remove_prefix(1);
+  }
+  return !rest.empty() && rest.find('\\') == std::string_view::npos;
+}
+
+}  // namespace vantrel
