@@ -16,7 +16,7 @@ scripts/install-deps.sh
 
 echo "demo: building Vantrel in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vantrel vantrelctl make_sample_images
+cmake --build "$build" -j "$(nproc)" --target vantrel vantrelctl vantrel-pdftext make_sample_images
 
 start="$demo/start"
 images="$demo/images"
@@ -42,6 +42,8 @@ echo "demo: start directory  $start"
 echo "demo: image folder     $images   (copy pictures here; they are indexed)"
 echo "demo: index folder     $index   (lists in VT_DATA/VT_LISTS, searches in VT_SEARCH)"
 echo "demo: console          http://$console"
+echo "demo: search it from another shell, e.g."
+echo "        $build/src/tools/vantrelctl search \"$index\" harbour"
 echo "demo: starting the server; press Ctrl-C to stop it"
 cd "$start"
 exec "$build/src/tools/vantrel" --console "$console"
