@@ -162,6 +162,13 @@ TEST_F(IndexingServerTest, RequestFilesAreAnsweredWithHitFiles) {
 
   server.Signal(SIGTERM);
   EXPECT_EQ(server.WaitExit(), 0) << server.Output();
+  // The search figures were saved with the configuration.
+  NullVolumeNamer namer;
+  ConfigLoad load =
+      LoadConfiguration(*fs, dir_.Path("start/") + names::kConfigurationFile, namer);
+  ASSERT_TRUE(load.status.ok());
+  EXPECT_EQ(load.config.indexes[0].statistics.searches, 3u);
+  EXPECT_EQ(load.config.indexes[0].statistics.hits, 5u);
 }
 
 }  // namespace
