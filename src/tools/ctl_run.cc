@@ -109,7 +109,8 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
   if (word == "help") {
     // "help COMMAND" is "COMMAND --help".
     if (i < args.size()) {
-      std::vector<std::string> again(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(i - 1));
+      std::vector<std::string> again(args.begin(),
+                                     args.begin() + static_cast<std::ptrdiff_t>(i - 1));
       again.insert(again.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
       again.push_back("--help");
       return RunVantrelctl(again, env);

@@ -231,8 +231,7 @@ struct Plan {
 
 // Builds the request from the parsed options; a usage message on failure.
 std::variant<Plan, std::string> BuildPlan(const ParsedArgs& a, const std::string& current_dir,
-                                          const std::string& search_folder,
-                                          const CodePage& cp) {
+                                          const std::string& search_folder, const CodePage& cp) {
   const bool raw = a.Option("--raw") != nullptr;
   if (a.positional.size() != (raw ? 1u : 2u)) {
     return std::string(raw ? "give INDEX-FOLDER and --raw ENGINE-QUERY, no QUERY"
@@ -249,7 +248,7 @@ std::variant<Plan, std::string> BuildPlan(const ParsedArgs& a, const std::string
     plan.print_limit = *limit;
   }
   std::string merge, restrict;
-  for (auto [option, target] : {std::pair{"--merge", &merge}, {"--restrict", &restrict}}) {
+  for (auto [option, target] : {std::pair{"--merge", &merge}, {"--restrict", & restrict}}) {
     if (const std::string* v = a.Option(option)) {
       std::optional<std::string> name = ListName(*v, current_dir, search_folder, cp);
       if (!name) {

@@ -54,8 +54,7 @@ StatusOr<HitFileContent> ParseHitFile(std::string_view bytes) {
   }
   if (skip[0] == 0) return Status::Unavailable("the skip table is not written yet");
   if (skip[0] != kListFileHeaderSize) {
-    return Status::Corruption("skip table entry 0 is " + std::to_string(skip[0]) +
-                              ", not 408");
+    return Status::Corruption("skip table entry 0 is " + std::to_string(skip[0]) + ", not 408");
   }
 
   HitFileContent content;
@@ -137,32 +136,34 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
   const std::string hit_path = JoinNative(search_folder, result.hit_name);
   const std::string progress_path = JoinNative(search_folder, ProgressFileName(request_name));
 
+  // The server deletes a request before it answers, so a request file left
+  // beside an answer is a copy the second write made after that deletion.
   auto clean_up = [&](bool answered) {
-    if (!answered) {
-      RemoveIfThere(fs, temp_path);
-      RemoveIfThere(fs, request_path);
-    }
+    RemoveIfThere(fs, temp_path);
+    RemoveIfThere(fs, request_path);
     if (!answered || !options.keep_hit_file) RemoveIfThere(fs, hit_path);
     RemoveIfThere(fs, progress_path);
   };
 
-  // Written whole under the temporary name, renamed, then written once more
-  // in place: a rename alone gives the server no modification notice, and
-  // the in-place write keeps the file whole all the time.
+  // Written whole under the temporary name and renamed into place. A server
+  // that starts only on a write notice gets one from a second, in-place
+  // write of the same bytes, so the file is whole at every moment. That
+  // write is best effort: a server that starts on the rename may already
+  // hold or have deleted the file, and a file it re-creates after the
+  // deletion is removed with the answer (the answer does not wait for the
+  // request to vanish).
   Status written = fs->WriteFile(temp_path, request_bytes);
   if (written.ok()) written = fs->Rename(temp_path, request_path);
-  if (written.ok()) {
-    StatusOr<std::unique_ptr<WritableFile>> file = fs->OpenForOverwrite(request_path);
-    written = file.status();
-    if (file.ok()) {
-      written = (*file)->WriteAt(0, request_bytes);
-      Status closed = (*file)->Close();
-      if (written.ok()) written = closed;
-    }
-  }
   if (!written.ok()) {
     clean_up(false);
     return written;
+  }
+  if (fs->Exists(request_path)) {
+    StatusOr<std::unique_ptr<WritableFile>> file = fs->OpenForOverwrite(request_path);
+    if (file.ok()) {
+      (*file)->WriteAt(0, request_bytes).IgnoreError();
+      (*file)->Close().IgnoreError();
+    }
   }
 
   const Clock::time_point deadline = Clock::now() + options.timeout;
@@ -180,8 +181,10 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
         options.on_progress(*count);
       }
     }
+    // The hit file of a fresh name exists only once the server has taken
+    // the request; whether the request is gone is kept for the message.
     taken = taken || !fs->Exists(request_path);
-    if (taken) {
+    {
       StatusOr<std::string> bytes = fs->ReadFile(hit_path, kMaxListFileBytes);
       if (bytes.ok()) {
         StatusOr<HitFileContent> content = ParseHitFile(*bytes);
@@ -194,9 +197,8 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
         // The server never leaves a file it is writing in a damaged state
         // (a part not yet written reads as missing), so damage that stays
         // is the answer's own.
-        damaged_polls = content.status().code() == StatusCode::kCorruption && same
-                            ? damaged_polls + 1
-                            : 0;
+        damaged_polls =
+            content.status().code() == StatusCode::kCorruption && same ? damaged_polls + 1 : 0;
         if (damaged_polls >= kDamagedPolls) {
           clean_up(false);
           return Status::Corruption("the hit file " + result.hit_name +
@@ -213,7 +215,7 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
   }
   clean_up(false);
   std::string why;
-  if (!taken) {
+  if (!taken && !previous) {
     why = "the server did not take the request " + request_name +
           " (is it running and serving this index?)";
   } else if (!previous) {

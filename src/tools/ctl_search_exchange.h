@@ -2,20 +2,19 @@
 // search folder, waiting for the complete hit file, reading it in file order,
 // and removing what the client made.
 //
-// The server reacts to a request file that is written (a modification
-// notice), reads it once it has its full size, deletes it and writes the hit
-// file of the same name in place, front to back: the header with the record
-// count first, then the records, the skip table last. The hit file carries no
-// "done" mark of its own, so the client takes it as complete when all of
-// these hold at one poll:
-//  - the request file is gone (the server has read it);
+// The server reads a request file once it has its full size, deletes it and
+// writes the hit file of the same name in place, front to back: the header
+// with the record count first, then the records, the skip table last. The hit
+// file carries no "done" mark of its own, so the client takes it as complete
+// when at one poll:
 //  - the hit file parses completely: a 408-byte header, skip table entry 0 =
 //    408, every counted record present and well formed, and every skip table
 //    entry pointing at its record (the skip table is written last);
 //  - its bytes are the same as at the poll before.
 // The request name is fresh (no request, hit or progress file of that name
-// exists when it is chosen), so no older hit file can leave a tail that looks
-// like an answer.
+// exists when it is chosen), so a hit file of that name can only be the
+// server's answer to this request, written after the request was read, and
+// no older hit file can leave a tail that looks like an answer.
 //
 // Thread safety: one exchange per object; the functions keep no state.
 #pragma once
@@ -76,10 +75,10 @@ struct ExchangeResult {
 };
 
 // Writes `request_bytes` as `request_name` into `search_folder` (under a
-// temporary name first, renamed, then written once more in place so that the
-// server gets its modification notice for a file that is already whole),
-// waits for the complete hit file, reads it and removes the hit and progress
-// files (and, after a failure, the request and temporary files). Fails with
+// temporary name first, renamed, then written once more in place so that a
+// server that starts on write notices gets one for a file that is already
+// whole), waits for the complete hit file, reads it and removes the hit and
+// progress files and any request or temporary file left over. Fails with
 // kUnavailable when no complete answer came within the time-out (the message
 // says whether the server had taken the request), with kCorruption when the
 // hit file stays damaged over 20 polls, or with the file system's error when

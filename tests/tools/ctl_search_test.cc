@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,6 +15,7 @@
 #include "core/browse_list.h"
 #include "core/config_file.h"
 #include "core/list_file.h"
+#include "ctl_test_util.h"
 #include "gtest/gtest.h"
 #include "nlohmann/json.hpp"
 #include "platform/file_time.h"
@@ -24,7 +25,6 @@
 #include "search/progress_file.h"
 #include "search/request_file.h"
 #include "search/request_names.h"
-#include "ctl_test_util.h"
 #include "tools/ctl_search_exchange.h"
 
 namespace vantrel {
@@ -62,6 +62,9 @@ class FakeServer {
   uint32_t found = 0;           // 0: the number of hits
   bool take_only = false;       // delete the request but never answer
   std::string hit_bytes;        // when set: written as the hit file as it is
+  // The request file appears again after the server deleted it (the client's
+  // second write came late); a server ignores it, as it was just handled.
+  bool request_comes_back = false;
   // Called between writing the first and the second part of the hit file;
   // empty: the file is written in one go.
   std::function<void(const std::string& hit_path)> between_parts;
@@ -108,11 +111,14 @@ class FakeServer {
     name = request;
     bytes = *read;
     ASSERT_TRUE(fs->DeleteFile(path).ok());
+    if (request_comes_back) {
+      ASSERT_TRUE(fs->WriteFile(path, bytes).ok());
+    }
     if (take_only) return;
     if (EndsWith(request, ".QRY")) {
       for (uint32_t count : progress) {
-        ASSERT_TRUE(WriteProgressFile(fs, JoinNative(folder_, ProgressFileName(request)), count)
-                        .ok());
+        ASSERT_TRUE(
+            WriteProgressFile(fs, JoinNative(folder_, ProgressFileName(request)), count).ok());
         if (after_progress) after_progress(count);
       }
     }
@@ -294,8 +300,7 @@ TEST_F(CtlSearchTest, WhatTheShortFormCannotCarryGoesInTheLongForm) {
       {{"boats", "--limit", "5000"}, LongWith([](auto* r) { r->hit_limit_thousands = 5; })},
       {{"boats", "--limit", "0"}, LongWith([](auto* r) { r->hit_limit_thousands = 0; })},
       {{"boats", "--limit", "300000"}, LongWith([](auto* r) { r->hit_limit_thousands = 0; })},
-      {{long_query, "--or", "sea", "--exact", "--field", "keywords", "--since", "day",
-        "--by-name"},
+      {{long_query, "--or", "sea", "--exact", "--field", "keywords", "--since", "day", "--by-name"},
        LongWith([&](auto* r) {
          r->query_text = long_query + " OR sea";
          r->options = 1;
@@ -304,9 +309,8 @@ TEST_F(CtlSearchTest, WhatTheShortFormCannotCarryGoesInTheLongForm) {
          r->date_period = 1;
          r->name_order_flag = 1;
        })},
-      {{"boats", "--and-not", std::string(64, 'y')}, LongWith([](auto* r) {
-         r->query_text = "boats AND NOT " + std::string(64, 'y');
-       })},
+      {{"boats", "--and-not", std::string(64, 'y')},
+       LongWith([](auto* r) { r->query_text = "boats AND NOT " + std::string(64, 'y'); })},
   };
   for (const LongCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -343,8 +347,7 @@ TEST_F(CtlSearchTest, RawQueriesGoInAQueryRequest) {
          q->sort_order = 3;
          q->hit_limit = 10;
        })},
-      {{"--raw", "IPTC025 contains (sea*)", "--by-name", "--merge", "M.HIT", "--restrict",
-        "R.HIT"},
+      {{"--raw", "IPTC025 contains (sea*)", "--by-name", "--merge", "M.HIT", "--restrict", "R.HIT"},
        with([](auto* q) {
          q->sort_order = 2;
          q->merge_file = "M.HIT";
@@ -457,6 +460,14 @@ TEST_F(CtlSearchTest, HitFileWrittenInTwoStepsIsReadWhole) {
   EXPECT_EQ(j["hits"][1499]["key"], "01file0");
 }
 
+TEST_F(CtlSearchTest, ARequestWrittenAgainAfterTheServerTookItIsRemoved) {
+  FakeServer server(search_);
+  server.hits = {{"01a", 5, 0}};
+  server.request_comes_back = true;
+  ASSERT_EQ(Search(&server, {"a"}), 0) << err_.str();
+  EXPECT_TRUE(SearchFolderNames().empty()) << testing::PrintToString(SearchFolderNames());
+}
+
 TEST_F(CtlSearchTest, ADamagedHitFileIsAnErrorAndIsRemoved) {
   FakeServer server(search_);
   // One record whose name length is zero.
@@ -478,8 +489,8 @@ TEST_F(CtlSearchTest, ControlCharactersInKeysDoNotBreakLines) {
 }
 
 TEST_F(CtlSearchTest, TimesOutWithoutAServerAndCleansUp) {
-  std::vector<std::string> args = {"--dir", dir_.path(), "search", index_, "boats", "--timeout",
-                                   "0.2"};
+  std::vector<std::string> args = {"--dir", dir_.path(), "search", index_,
+                                   "boats", "--timeout", "0.2"};
   EXPECT_EQ(RunVantrelctl(args, env_), 2);
   EXPECT_NE(err_.str().find("did not take the request"), std::string::npos) << err_.str();
   EXPECT_TRUE(SearchFolderNames().empty()) << testing::PrintToString(SearchFolderNames());
@@ -489,8 +500,8 @@ TEST_F(CtlSearchTest, TimesOutWhenTheRequestIsTakenButNotAnswered) {
   FakeServer server(search_);
   server.take_only = true;
   server.Start();
-  std::vector<std::string> args = {"--dir", dir_.path(), "search", index_, "boats", "--timeout",
-                                   "0.3"};
+  std::vector<std::string> args = {"--dir", dir_.path(), "search", index_,
+                                   "boats", "--timeout", "0.3"};
   EXPECT_EQ(RunVantrelctl(args, env_), 2);
   server.Stop();
   EXPECT_NE(err_.str().find("wrote no hit file"), std::string::npos) << err_.str();
@@ -634,8 +645,8 @@ std::string EncodeHits(int n, uint32_t found) {
   BrowseList list;
   EXPECT_TRUE(list.SetOrder(kOrderTime).ok());
   for (int i = 0; i < n; ++i) {
-    EXPECT_TRUE(list.Add("01n" + std::to_string(i), static_cast<uint32_t>(i + 1), 7, kNoExtra)
-                    .ok());
+    EXPECT_TRUE(
+        list.Add("01n" + std::to_string(i), static_cast<uint32_t>(i + 1), 7, kNoExtra).ok());
   }
   return EncodeHitFile(list, found, 0);
 }
