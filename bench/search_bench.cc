@@ -207,6 +207,8 @@ struct Planned {
   uint32_t fuzziness = 0;
   uint32_t expected_found = 0;
   uint32_t expected_records = 0;
+  // Whether picture number i belongs in the answer.
+  std::function<bool(int)> matches;
 };
 
 Planned Plan(const Corpus& c, Kind kind, int r) {
@@ -221,6 +223,7 @@ Planned Plan(const Corpus& c, Kind kind, int r) {
       // finds; the exact flag gives a second query text per word.
       s.exact = kind == kCached ? 0 : static_cast<uint8_t>((r / c.va) % 2);
       p.expected_found = static_cast<uint32_t>(c.count_a[a]);
+      p.matches = [&c, a](int i) { return c.A(i) == a; };
       break;
     }
     case kTwoWord: {
@@ -229,6 +232,7 @@ Planned Plan(const Corpus& c, Kind kind, int r) {
       s.second_term = Word("qb", b);
       s.operator_code = 0;
       p.expected_found = static_cast<uint32_t>(c.count_ab[static_cast<size_t>(a) * c.vb + b]);
+      p.matches = [&c, a, b](int i) { return c.A(i) == a && c.B(i) == b; };
       break;
     }
     case kField: {
@@ -237,6 +241,7 @@ Planned Plan(const Corpus& c, Kind kind, int r) {
       s.field_selector = kFieldKeywords;
       s.exact = static_cast<uint8_t>((r / c.va) % 2);
       p.expected_found = static_cast<uint32_t>(c.count_k_field[k]);
+      p.matches = [&c, k](int i) { return c.K(i) == k; };
       break;
     }
     case kQuery: {
@@ -253,6 +258,7 @@ Planned Plan(const Corpus& c, Kind kind, int r) {
       p.expected_found = static_cast<uint32_t>(
           c.count_b[b] - c.count_ab[static_cast<size_t>(a) * c.vb + b]);
       p.expected_records = std::min(p.expected_found, kLimit);
+      p.matches = [&c, a, b](int i) { return c.B(i) == b && c.A(i) != a; };
       return p;
     }
     default:
@@ -277,12 +283,27 @@ uint32_t U32(const std::string& b, size_t at) {
 struct HitHeader {
   uint32_t records = 0;
   uint32_t found = 0;
+  std::vector<std::string> keys;
 };
+
+// The picture number of a file key "01folderF\\imgN.jpg"; -1 for any other key.
+int PictureOf(const std::string& key) {
+  size_t at = key.rfind("\\img");
+  if (at == std::string::npos || key.size() < 4 || key.compare(key.size() - 4, 4, ".jpg") != 0) {
+    return -1;
+  }
+  std::string digits = key.substr(at + 4, key.size() - 4 - at - 4);
+  if (digits.empty() || digits.size() > 9 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return -1;
+  }
+  return std::atoi(digits.c_str());
+}
 
 // The whole hit file is there: header, every counted record, the skip table.
 std::optional<HitHeader> ParseHitFile(const std::string& b) {
   if (b.size() < 408) return std::nullopt;
-  HitHeader h{U32(b, 0), U32(b, 4)};
+  HitHeader h{U32(b, 0), U32(b, 4), {}};
   if (U32(b, 8) != 408) return std::nullopt;
   size_t at = 408;
   for (uint32_t k = 0; k < h.records; ++k) {
@@ -292,6 +313,7 @@ std::optional<HitHeader> ParseHitFile(const std::string& b) {
     if (n < 1 || n > 256 || b.size() - at - 16 < n || b[at + 16 + n - 1] != '\0') {
       return std::nullopt;
     }
+    h.keys.emplace_back(b.data() + at + 16, n - 1);
     at += 16 + n;
   }
   return h;
@@ -337,6 +359,19 @@ class Client {
             result.answered = true;
             result.header = *h;
             result.correct = h->found == p.expected_found && h->records == p.expected_records;
+            // Every record names a distinct picture that belongs in the answer.
+            if (p.matches) {
+              std::vector<int> seen;
+              for (const std::string& key : h->keys) {
+                int i = PictureOf(key);
+                if (i < 0 || !p.matches(i)) result.correct = false;
+                seen.push_back(i);
+              }
+              std::sort(seen.begin(), seen.end());
+              if (std::adjacent_find(seen.begin(), seen.end()) != seen.end()) {
+                result.correct = false;
+              }
+            }
             break;
           }
         }
@@ -613,6 +648,7 @@ int main(int argc, char** argv) {
   // One request at a time.
   std::vector<double> latency[kKinds];
   int wrong[kKinds] = {}, unanswered[kKinds] = {};
+  double found_sum[kKinds] = {}, records_sum[kKinds] = {};
   std::string first_wrong[kKinds];
   for (int k = 0; k < kKinds; ++k) {
     Client client(search_folder, run_tag + "S" + std::to_string(k) + "N");
@@ -624,6 +660,8 @@ int main(int argc, char** argv) {
         continue;
       }
       latency[k].push_back(res.ms);
+      found_sum[k] += res.header.found;
+      records_sum[k] += res.header.records;
       if (!res.correct) {
         if (wrong[k]++ == 0) {
           first_wrong[k] = "\"" + p.engine_query + "\": found " +
@@ -696,14 +734,16 @@ int main(int argc, char** argv) {
   std::optional<std::string> log_text = ReadWhole(work + "/server.log");
   std::printf("\nfiles %d, %d requests per kind one at a time, hit limit %u\n", files, requests,
               kLimit);
-  std::printf("%-18s %9s %9s %9s %9s | %9s %9s | %8s %9s | %s\n", "request", "median", "p99",
-              "mean", "max", "eng.med", "eng.p99", "ratio", "overhead", "checks");
+  std::printf("%-18s %7s %7s | %9s %9s %9s %9s | %9s %9s | %8s %9s | %s\n", "request", "found",
+              "records", "median", "p99", "mean", "max", "eng.med", "eng.p99", "ratio",
+              "overhead", "checks");
   for (int k = 0; k < kKinds; ++k) {
     Stats s = Summarize(latency[k]);
     Stats e = Summarize(engine_ms[k]);
-    std::printf("%-18s %6.2f ms %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms | %7.1fx %6.2f ms "
-                "| %zu answered, %d unanswered, %d wrong, engine %d wrong\n",
-                kKindNames[k], s.median, s.p99, s.mean, s.max, e.median, e.p99,
+    const double n = latency[k].empty() ? 1.0 : static_cast<double>(latency[k].size());
+    std::printf("%-18s %7.0f %7.0f | %6.2f ms %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms | "
+                "%7.1fx %6.2f ms | %zu answered, %d unanswered, %d wrong, engine %d wrong\n",
+                kKindNames[k], found_sum[k] / n, records_sum[k] / n, s.median, s.p99, s.mean, s.max, e.median, e.p99,
                 e.median > 0 ? s.median / e.median : 0.0, s.median - e.median,
                 latency[k].size(), unanswered[k], wrong[k], engine_wrong[k]);
     if (!first_wrong[k].empty()) std::printf("    first wrong answer: %s\n", first_wrong[k].c_str());
