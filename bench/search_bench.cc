@@ -22,8 +22,10 @@
 //   query     ".QRY": "qbX AND NOT qaY", every hit (0x10), limit 2000,
 //             time order; about N/10 documents match
 //   cached    short form, always the same qa word (the result cache answers)
-// Every hit file is checked: the found count against the corpus, the record
-// count against the limit. Then C client threads write T requests at once
+// A request's time runs from before its temporary file is written until its
+// answer is complete (below). Every hit file is checked: the found count
+// against the corpus, the record count against the limit, and every record
+// naming a distinct picture that belongs in the answer. Then C client threads write T requests at once
 // (single and two-word short forms alternately) for the throughput.
 // Finally the bench's own Engine runs the same translated queries against
 // the server's engine folder, with the flags the server uses, for the
