@@ -11,6 +11,7 @@
 //   qb...  one per caption, 10 words: each hits N/10 files (10,000 at full size)
 //   qk...  one in the keywords dataset (2:25) and another in the caption, so a
 //          keywords search finds half of what an all-text search finds
+// Modification times are ten minutes apart (about two years at full size).
 // The server indexes the corpus at its first start (timed until "Database
 // Process Ready for Search"). Then, one request at a time, K requests of each
 // kind, every one under a new name, written as NAME.tmp and renamed into
@@ -82,6 +83,7 @@ using namespace vantrel;
 
 constexpr uint32_t kLimit = 2000;
 constexpr double kAnswerTimeoutSeconds = 20;
+constexpr time_t kNewestPicture = 1750000000;  // June 2025
 
 double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
@@ -181,14 +183,21 @@ struct Corpus {
   // Writes the pictures unless a complete corpus of the same plan is there.
   bool Write(const std::string& root) const {
     const std::string marker =
-        root + "/.corpus-" + std::to_string(files) + "-" + std::to_string(folders);
+        root + "/.corpus-v2-" + std::to_string(files) + "-" + std::to_string(folders);
     if (Exists(marker)) return true;
     std::filesystem::remove_all(root);
     for (int f = 0; f < folders; ++f) {
       std::filesystem::create_directories(root + "/folder" + std::to_string(f));
     }
     for (int i = 0; i < files; ++i) {
-      if (!WriteWhole(PathOf(root, i), MakeJpegWithIptc(Datasets(i)))) return false;
+      const std::string path = PathOf(root, i);
+      if (!WriteWhole(path, MakeJpegWithIptc(Datasets(i)))) return false;
+      // An archive's pictures were taken over years: one every ten minutes,
+      // newest first, so that time stamps are distinct as in real folders.
+      timespec times[2];
+      times[0].tv_sec = times[1].tv_sec = kNewestPicture - static_cast<time_t>(i) * 600;
+      times[0].tv_nsec = times[1].tv_nsec = 0;
+      if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return false;
     }
     return WriteWhole(marker, "");
   }
