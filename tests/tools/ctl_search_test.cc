@@ -7,6 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <mutex>
+#include <ostream>
+#include <streambuf>
 #include <optional>
 #include <string>
 #include <thread>
@@ -428,11 +431,50 @@ TEST_F(CtlSearchTest, LimitCutsWhatIsPrinted) {
   EXPECT_NE(err_.str().find("2 hits shown, 5 found"), std::string::npos) << err_.str();
 }
 
+// A stream buffer that the stand-in server may read while the command writes.
+class LockedTextBuf : public std::streambuf {
+ public:
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return text_;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) {
+      std::lock_guard<std::mutex> lock(mu_);
+      text_.push_back(static_cast<char>(c));
+    }
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    text_.append(s, static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  std::mutex mu_;
+  std::string text_;
+};
+
 TEST_F(CtlSearchTest, QueryRequestShowsProgressAndRemovesItsFiles) {
+  LockedTextBuf buf;
+  std::ostream err(&buf);
+  env_.err = &err;
   FakeServer server(search_);
   server.hits = {{"01a", 5, 0}};
   server.progress = {500, 1000};
-  ASSERT_EQ(Search(&server, {"--raw", "a*"}), 0) << err_.str();
+  // The server goes on once the command has shown each count.
+  server.after_progress = [&](uint32_t count) {
+    const std::string line = "searching: " + std::to_string(count) + " hits so far\n";
+    for (int i = 0; i < 2000 && buf.Text().find(line) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+  };
+  ASSERT_EQ(Search(&server, {"--raw", "a*"}), 0) << buf.Text();
+  EXPECT_EQ(buf.Text(),
+            "searching: 500 hits so far\nsearching: 1000 hits so far\n1 hit shown, 1 found\n");
   EXPECT_TRUE(SearchFolderNames().empty()) << testing::PrintToString(SearchFolderNames());
 }
 
