@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <streambuf>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
