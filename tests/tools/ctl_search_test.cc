@@ -644,45 +644,6 @@ TEST_F(ExchangeTest, ProgressIsReportedAsTheServerWritesIt) {
   EXPECT_FALSE(fs_->Exists(dir_.Path(HitFileName(*name))));
 }
 
-TEST_F(ExchangeTest, RecordsWithoutTheSkipTableAreNotTakenAsAnAnswer) {
-  FakeServer server(dir_.path());
-  server.hits = {{"01a", 5, 0}, {"01b", 6, 0}};
-  std::atomic<bool> checked{false};
-  // The first part: header with its count, no skip table yet. While it
-  // stands, the hit file must stay where it is (the client has not read it
-  // and given up or removed it).
-  server.between_parts = [&](const std::string& hit_path) {
-    std::this_thread::sleep_for(milliseconds(100));
-    checked = DefaultFileSystem()->Exists(hit_path);
-  };
-  ShortSearchRequest request;
-  request.first_term = "a";
-  StatusOr<std::string> bytes = EncodeShortSearchRequest(request);
-  ASSERT_TRUE(bytes.ok());
-  StatusOr<std::string> name = FreshRequestName(fs_, dir_.path(), ".REQ");
-  ASSERT_TRUE(name.ok());
-  ExchangeOptions options;
-  options.timeout = milliseconds(10000);
-  server.Start();
-  StatusOr<ExchangeResult> r = RunSearchExchange(fs_, dir_.path(), *name, *bytes, options);
-  server.Stop();
-  ASSERT_TRUE(r.ok()) << r.status().ToString();
-  EXPECT_TRUE(checked);
-  ASSERT_EQ(r->hits.records.size(), 2u);
-}
-
-TEST_F(ExchangeTest, FreshNamesAvoidEveryFileOfAnEarlierExchange) {
-  StatusOr<std::string> name = FreshRequestName(fs_, dir_.path(), ".REQ");
-  ASSERT_TRUE(name.ok());
-  EXPECT_TRUE(EndsWith(*name, ".REQ"));
-  EXPECT_EQ(KindOfRequest(*name), RequestKind::kSearch);
-  EXPECT_TRUE(IsPlainListFileName(HitFileName(*name)));
-  StatusOr<std::string> other = FreshRequestName(fs_, dir_.path(), ".QRY");
-  ASSERT_TRUE(other.ok());
-  EXPECT_EQ(KindOfRequest(*other), RequestKind::kQuery);
-  EXPECT_NE(*name, *other);
-}
-
 std::string EncodeHits(int n, uint32_t found) {
   BrowseList list;
   EXPECT_TRUE(list.SetOrder(kOrderTime).ok());
