@@ -160,6 +160,18 @@ TEST_F(IndexingServerTest, RequestFilesAreAnsweredWithHitFiles) {
   EXPECT_EQ(none.Count(), 0u);
   EXPECT_EQ(fs->Stat(dir_.Path("index/VT_SEARCH/S2.HIT")).value().size, 408u);
 
+  // The command-line client, as a script would use it.
+  const std::string command = std::string(VANTRELCTL_BINARY) + " --dir " + dir_.Path("start") +
+                              " search " + dir_.Path("index") + " harbour 2>/dev/null";
+  FILE* out = ::popen(command.c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::string printed;
+  char buffer[512];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, out)) printed.append(buffer, n);
+  EXPECT_EQ(WEXITSTATUS(::pclose(out)), 0) << printed;
+  EXPECT_NE(printed.find("01a.jpg"), std::string::npos) << printed;
+  EXPECT_NE(printed.find(dir_.Path("images/a.jpg")), std::string::npos) << printed;
+
   server.Signal(SIGTERM);
   EXPECT_EQ(server.WaitExit(), 0) << server.Output();
   // The search figures were saved with the configuration.
@@ -167,8 +179,8 @@ TEST_F(IndexingServerTest, RequestFilesAreAnsweredWithHitFiles) {
   ConfigLoad load =
       LoadConfiguration(*fs, dir_.Path("start/") + names::kConfigurationFile, namer);
   ASSERT_TRUE(load.status.ok());
-  EXPECT_EQ(load.config.indexes[0].statistics.searches, 3u);
-  EXPECT_EQ(load.config.indexes[0].statistics.hits, 5u);
+  EXPECT_EQ(load.config.indexes[0].statistics.searches, 4u);
+  EXPECT_EQ(load.config.indexes[0].statistics.hits, 7u);
 }
 
 }  // namespace
