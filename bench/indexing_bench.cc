@@ -146,12 +146,22 @@ RunResult InChild(const std::function<long()>& work) {
   return r;
 }
 
+// Runs a shell command (which should `exec` the program measured), with its
+// time and the peak memory of the program.
 RunResult Timed(const std::string& command) {
   auto start = Clock::now();
-  int rc = std::system(command.c_str());
   RunResult r;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
   r.seconds = Seconds(start, Clock::now());
-  r.count = rc;
+  r.count = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.peak_kib = usage.ru_maxrss;
   return r;
 }
 
@@ -303,7 +313,7 @@ int main(int argc, char** argv) {
 
   if (std::system("command -v exiftool > /dev/null 2>&1") == 0) {
     if (cold) DropCaches();
-    RunResult exif = Timed("exiftool -q -r -IPTC:all -j '" + images + "' > /dev/null 2>&1");
+    RunResult exif = Timed("exec exiftool -q -r -IPTC:all -j '" + images + "' > /dev/null 2>&1");
     Report("exiftool", exif, paths.size(), vantrel.seconds);
   } else {
     std::printf("exiftool   not installed\n");
@@ -312,7 +322,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir + "/recoll");
     WriteFile(dir + "/recoll/recoll.conf", "topdirs = " + images + "\n");
     if (cold) DropCaches();
-    RunResult recoll = Timed("recollindex -c '" + dir + "/recoll' > /dev/null 2>&1");
+    RunResult recoll = Timed("exec recollindex -c '" + dir + "/recoll' > /dev/null 2>&1");
     Report("recoll", recoll, paths.size(), vantrel.seconds);
   } else {
     std::printf("recoll     not installed\n");
