@@ -30,10 +30,15 @@ std::string TempIndexFolder(const IndexDefinition& def) {
 
 }  // namespace
 
+Pipeline::~Pipeline() {
+  if (background_) background_->thread.join();
+}
+
 Pipeline::Pipeline(PipelineOptions options)
     : options_(std::move(options)),
       fs_(options_.fs ? options_.fs : DefaultFileSystem()),
-      cp_(options_.code_page ? options_.code_page : &CodePage::Default()) {
+      cp_(options_.code_page ? options_.code_page : &CodePage::Default()),
+      pending_(options_.batch_documents) {
   for (auto& slots : root_state_) {
     for (std::atomic<int>& s : slots) s = -1;
   }
@@ -62,51 +67,94 @@ void Pipeline::Build(TaskContext& task, const BuildRequest& request) {
   }
 }
 
+Status Pipeline::RunAddJob(TaskContext& task, Engine* engine, const std::string& folder,
+                           PendingTable* table) {
+  StatusOr<IndexInfo> info = engine->GetIndexInfo(folder);
+  IndexJob job;
+  job.index_folder = folder;
+  job.from_changes = table->from_changes();
+  job.create = !info.ok();
+  job.add = true;
+  const std::string adding = Text(TextId::IDS_ADDINGTEXT);
+  EngineDataSource source = table->DataSource([&task, &adding](int percent) {
+    char line[64];
+    std::snprintf(line, sizeof line, " %i%c ", percent, '%');
+    task.PostStatus(StatusMessage::Text(kStatusOperation, adding + line));
+  });
+  job.data_source = &source;
+  return engine->RunIndexJob(job);
+}
+
+void Pipeline::NoteJobResult(TaskContext& task, int index, const Status& done,
+                             const PendingTable& table) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  bool& logged = failure_logged_[static_cast<size_t>(index)];
+  if (done.ok()) {
+    if (logged) task.LogFromTask("Indexing into " + def.index_folder + " works again");
+    logged = false;
+    return;
+  }
+  if (!logged) {
+    task.LogFromTask("Cannot index " + std::to_string(table.size()) + " documents into " +
+                     def.index_folder + ": " + done.ToString());
+    logged = true;
+  }
+  RequeueFailedBatch(task, index, table);
+}
+
+void Pipeline::FinishBackgroundJob(TaskContext& task) {
+  if (!background_) return;
+  background_->thread.join();
+  const int index = background_->index;
+  NoteJobResult(task, index, background_->result, background_->table);
+  // A full table always drops the index's cached results.
+  if (background_->result.ok()) UpdateCache(task, index, /*refresh=*/false);
+  Engine* engine = options_.engine ? options_.engine->engine() : nullptr;
+  if (engine != nullptr) {
+    StatusOr<IndexInfo> after = engine->GetIndexInfo(background_->engine_folder);
+    if (after.ok()) {
+      task.config.indexes[static_cast<size_t>(index)].document_count =
+          after.value().document_count;
+    }
+  }
+  background_.reset();
+}
+
 void Pipeline::Flush(TaskContext& task, int index, bool automatic) {
   IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   Engine* engine = options_.engine ? options_.engine->engine() : nullptr;
+  // One job at a time: the one started for the last full table ends first.
+  FinishBackgroundJob(task);
   const size_t batch = pending_.size();
   if (engine == nullptr) {
     if (batch != 0) {
-      if (!failure_logged_[static_cast<size_t>(index)]) {
-        task.LogFromTask("Cannot index " + std::to_string(batch) + " documents into " +
-                         def.index_folder + ": the full-text engine is not running");
-        failure_logged_[static_cast<size_t>(index)] = true;
-      }
-      RequeueFailedBatch(task, index);
+      NoteJobResult(task, index, Status::Unavailable("the full-text engine is not running"),
+                    pending_);
     }
     pending_.Clear();
     return;
   }
-  if (batch != 0) {
-    StatusOr<IndexInfo> info = engine->GetIndexInfo(def.engine_folder);
-    IndexJob job;
-    job.index_folder = def.engine_folder;
-    job.from_changes = pending_.from_changes();
-    job.create = !info.ok();
-    job.add = true;
-    const std::string adding = Text(TextId::IDS_ADDINGTEXT);
-    EngineDataSource source = pending_.DataSource([&task, &adding](int percent) {
-      char line[64];
-      std::snprintf(line, sizeof line, " %i%c ", percent, '%');
-      task.PostStatus(StatusMessage::Text(kStatusOperation, adding + line));
+  if (automatic && batch != 0) {
+    // A full table is indexed on a thread of its own while the next one is
+    // built: reading files and indexing them use both cores. Every other
+    // flush (the end of a scan or folder, before lists are written or the
+    // index is backed up) waits for it first.
+    background_ = std::make_unique<BackgroundJob>();
+    BackgroundJob* job = background_.get();
+    job->index = index;
+    job->engine_folder = def.engine_folder;
+    job->table = std::move(pending_);
+    pending_ = PendingTable(options_.batch_documents);
+    pending_.Reset(job->table.from_changes());
+    job->thread = std::thread([this, &task, engine, job] {
+      job->result = RunAddJob(task, engine, job->engine_folder, &job->table);
     });
-    job.data_source = &source;
-    Status done = engine->RunIndexJob(job);
-    if (done.ok()) {
-      if (failure_logged_[static_cast<size_t>(index)]) {
-        task.LogFromTask("Indexing into " + def.index_folder + " works again");
-        failure_logged_[static_cast<size_t>(index)] = false;
-      }
-      UpdateCache(task, index, !automatic && batch < 9);
-    } else {
-      if (!failure_logged_[static_cast<size_t>(index)]) {
-        task.LogFromTask("Cannot index " + std::to_string(batch) + " documents into " +
-                         def.index_folder + ": " + done.ToString());
-        failure_logged_[static_cast<size_t>(index)] = true;
-      }
-      RequeueFailedBatch(task, index);
-    }
+    return;
+  }
+  if (batch != 0) {
+    Status done = RunAddJob(task, engine, def.engine_folder, &pending_);
+    NoteJobResult(task, index, done, pending_);
+    if (done.ok()) UpdateCache(task, index, !automatic && batch < 9);
   }
   pending_.Clear();
   StatusOr<IndexInfo> after = engine->GetIndexInfo(def.engine_folder);
@@ -141,10 +189,10 @@ void Pipeline::UpdateCache(TaskContext& task, int index, bool refresh) {
   cache->Refresh(def.engine_folder, ResultCache::BatchSearch(engine, temp));
 }
 
-void Pipeline::RequeueFailedBatch(TaskContext& task, int index) {
+void Pipeline::RequeueFailedBatch(TaskContext& task, int index, const PendingTable& table) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
-  for (const PendingDocument& doc : pending_.documents()) {
+  for (const PendingDocument& doc : table.documents()) {
     task.Locked(index, &runtime.indexed).Remove(doc.file_key, doc.time);
     if (doc.file_key.size() < 2) continue;
     const int slot = (doc.file_key[0] - '0') * 10 + (doc.file_key[1] - '0');

@@ -34,6 +34,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -66,11 +68,14 @@ struct PipelineOptions {
   std::chrono::milliseconds search_wait_step{100};
   int search_wait_steps = 600;
   std::chrono::milliseconds after_swap_pause{4000};
+  // Documents per batch (tests use small batches).
+  size_t batch_documents = kMaxPendingDocuments;
 };
 
 class Pipeline final : public IndexPipeline {
  public:
   explicit Pipeline(PipelineOptions options);
+  ~Pipeline() override;
 
   void StartUpIndex(TaskContext& task, int index) override;
   void RunUpdateJob(TaskContext& task) override;
@@ -100,7 +105,14 @@ class Pipeline final : public IndexPipeline {
   // dropped otherwise.
   void UpdateCache(TaskContext& task, int index, bool refresh);
   // The documents of a failed batch: out of the indexed list, queued again.
-  void RequeueFailedBatch(TaskContext& task, int index);
+  void RequeueFailedBatch(TaskContext& task, int index, const PendingTable& table);
+  // One add job of `table` into engine folder `folder`.
+  Status RunAddJob(TaskContext& task, Engine* engine, const std::string& folder,
+                   PendingTable* table);
+  // Logs a failure once (and a recovery), and queues a failed batch again.
+  void NoteJobResult(TaskContext& task, int index, const Status& done, const PendingTable& table);
+  // Waits for the job of the last full table and takes note of its result.
+  void FinishBackgroundJob(TaskContext& task);
   // Rebuilds the indexed list from the engine; returns its size.
   size_t RebuildIndexedList(TaskContext& task, int index);
   // Builds a file a scan found (change flag clear).
@@ -124,6 +136,15 @@ class Pipeline final : public IndexPipeline {
   int pending_index_ = -1;  // the index the pending documents belong to
   bool flush_due_ = false;  // the table ran full while a file was built
   bool holds_update_lock_ = false;  // an optimization runs (task thread)
+  // The index job of a full table, running while the next table fills.
+  struct BackgroundJob {
+    std::thread thread;
+    int index = 0;
+    std::string engine_folder;
+    PendingTable table;
+    Status result;
+  };
+  std::unique_ptr<BackgroundJob> background_;
   std::array<bool, kMaxIndexes> failure_logged_{};
   // 1 reachable, 0 unreachable, -1 not yet checked; per index and slot.
   std::array<std::array<std::atomic<int>, kFolderSlots>, kMaxIndexes> root_state_;

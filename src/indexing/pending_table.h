@@ -34,6 +34,10 @@ struct PendingDocument {
 
 class PendingTable {
  public:
+  // `max_documents`: a smaller table (tests of full tables).
+  explicit PendingTable(size_t max_documents = kMaxPendingDocuments)
+      : max_documents_(max_documents) {}
+
   // Empties the table and sets the batch kind.
   void Reset(bool from_changes);
 
@@ -58,6 +62,7 @@ class PendingTable {
   EngineDataSource DataSource(std::function<void(int percent)> on_percent);
 
  private:
+  size_t max_documents_ = kMaxPendingDocuments;
   std::vector<PendingDocument> documents_;
   uint64_t bytes_ = 0;
   bool from_changes_ = false;

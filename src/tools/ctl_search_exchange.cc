@@ -136,8 +136,8 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
   const std::string hit_path = JoinNative(search_folder, result.hit_name);
   const std::string progress_path = JoinNative(search_folder, ProgressFileName(request_name));
 
-  // The server deletes a request before it answers, so a request file left
-  // beside an answer is a copy the second write made after that deletion.
+  // The server deletes a request before it answers; whatever is left of
+  // this exchange goes when it ends.
   auto clean_up = [&](bool answered) {
     RemoveIfThere(fs, temp_path);
     RemoveIfThere(fs, request_path);
@@ -145,25 +145,14 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
     RemoveIfThere(fs, progress_path);
   };
 
-  // Written whole under the temporary name and renamed into place. A server
-  // that starts only on a write notice gets one from a second, in-place
-  // write of the same bytes, so the file is whole at every moment. That
-  // write is best effort: a server that starts on the rename may already
-  // hold or have deleted the file, and a file it re-creates after the
-  // deletion is removed with the answer (the answer does not wait for the
-  // request to vanish).
+  // Written whole under the temporary name and renamed into place: the
+  // server serves a request file once it is renamed in, so it never sees a
+  // part of one.
   Status written = fs->WriteFile(temp_path, request_bytes);
   if (written.ok()) written = fs->Rename(temp_path, request_path);
   if (!written.ok()) {
     clean_up(false);
     return written;
-  }
-  if (fs->Exists(request_path)) {
-    StatusOr<std::unique_ptr<WritableFile>> file = fs->OpenForOverwrite(request_path);
-    if (file.ok()) {
-      (*file)->WriteAt(0, request_bytes).IgnoreError();
-      (*file)->Close().IgnoreError();
-    }
   }
 
   const Clock::time_point deadline = Clock::now() + options.timeout;

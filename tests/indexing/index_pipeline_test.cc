@@ -66,6 +66,7 @@ class PipelineTest : public ::testing::Test {
     options.cache = &cache_;
     options.fs = fs_;
     options.after_swap_pause = std::chrono::milliseconds(0);
+    options.batch_documents = batch_documents_;
     pipeline_ = std::make_unique<Pipeline>(options);
   }
 
@@ -118,6 +119,7 @@ class PipelineTest : public ::testing::Test {
   Configuration config_;
   std::unique_ptr<TaskContext> task_;
   std::unique_ptr<Pipeline> pipeline_;
+  size_t batch_documents_ = kMaxPendingDocuments;
 };
 
 bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
@@ -412,6 +414,45 @@ TEST_F(PipelineTest, RenamesAndDeletedSubFoldersLeaveTheListsThroughThePoll) {
   pipeline_->Optimize(*task_, 0);
   EXPECT_EQ(Search("harbour"), std::vector<std::string>{"01z.jpg"});
   EXPECT_TRUE(Search("trophy").empty());
+}
+
+// Full tables are indexed while the next one fills; the end of the scan
+// waits for them, so the backup and the lists see every document.
+TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
+  for (int i = 0; i < 23; ++i) {
+    ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
+                               Captioned("bulkword number" + std::to_string(i))));
+  }
+  batch_documents_ = 3;
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_EQ(Search("bulkword").size(), 23u);
+  EXPECT_EQ(Count(&runtime().indexed), 27u);
+  EXPECT_EQ(def().document_count, 27u);
+  // The MASTER copy was made after the last job: restoring it gives all.
+  ASSERT_TRUE(fs_->EmptyFolder(def().engine_folder, true).ok());
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_EQ(Search("bulkword").size(), 23u);
+}
+
+TEST_F(PipelineTest, AFailedFullTableIsOfferedAgain) {
+  batch_documents_ = 2;
+  Restart();
+  // The engine runs, but no database can be made where a file lies: every
+  // job fails, the ones started for full tables included.
+  ASSERT_TRUE(fs_->DeleteFolder(def().engine_folder).ok());
+  ASSERT_TRUE(fs_->WriteFile(def().engine_folder, "in the way").ok());
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_EQ(Count(&runtime().indexed), 0u);
+  int failures = 0;
+  for (const std::string& l : Drain().log) failures += l.find("Cannot index") != std::string::npos;
+  EXPECT_EQ(failures, 1) << "logged once";
+  ASSERT_TRUE(fs_->DeleteFile(def().engine_folder).ok());
+  ASSERT_TRUE(fs_->CreateFolders(def().engine_folder).ok());
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(Count(&runtime().indexed), 4u);
+  EXPECT_EQ(Search("lighthouse").size(), 1u);
 }
 
 }  // namespace

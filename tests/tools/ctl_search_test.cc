@@ -65,9 +65,6 @@ class FakeServer {
   uint32_t found = 0;           // 0: the number of hits
   bool take_only = false;       // delete the request but never answer
   std::string hit_bytes;        // when set: written as the hit file as it is
-  // The request file appears again after the server deleted it (the client's
-  // second write came late); a server ignores it, as it was just handled.
-  bool request_comes_back = false;
   // Called between writing the first and the second part of the hit file;
   // empty: the file is written in one go.
   std::function<void(const std::string& hit_path)> between_parts;
@@ -114,9 +111,6 @@ class FakeServer {
     name = request;
     bytes = *read;
     ASSERT_TRUE(fs->DeleteFile(path).ok());
-    if (request_comes_back) {
-      ASSERT_TRUE(fs->WriteFile(path, bytes).ok());
-    }
     if (take_only) return;
     if (EndsWith(request, ".QRY")) {
       for (uint32_t count : progress) {
@@ -500,14 +494,6 @@ TEST_F(CtlSearchTest, HitFileWrittenInTwoStepsIsReadWhole) {
   ASSERT_EQ(j["hits"].size(), 1500u);
   EXPECT_EQ(j["hits"][0]["key"], "01file1499");
   EXPECT_EQ(j["hits"][1499]["key"], "01file0");
-}
-
-TEST_F(CtlSearchTest, ARequestWrittenAgainAfterTheServerTookItIsRemoved) {
-  FakeServer server(search_);
-  server.hits = {{"01a", 5, 0}};
-  server.request_comes_back = true;
-  ASSERT_EQ(Search(&server, {"a"}), 0) << err_.str();
-  EXPECT_TRUE(SearchFolderNames().empty()) << testing::PrintToString(SearchFolderNames());
 }
 
 TEST_F(CtlSearchTest, ADamagedHitFileIsAnErrorAndIsRemoved) {
