@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -453,6 +454,47 @@ TEST_F(PipelineTest, AFailedFullTableIsOfferedAgain) {
   pipeline_->RunUpdateJob(*task_);
   EXPECT_EQ(Count(&runtime().indexed), 4u);
   EXPECT_EQ(Search("lighthouse").size(), 1u);
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// Kept search results follow the index: a small batch adds its matching
+// documents to them, a batch of 9 or more drops them.
+TEST_F(PipelineTest, SmallBatchesRefreshCachedResultsLargerOnesDropThem) {
+  pipeline_->StartUpIndex(*task_, 0);
+  auto kept = [&]() {
+    std::vector<std::string> keys;
+    const bool found = cache_.Lookup(def().engine_folder, "testkeyword", 0x10, 0,
+                                     [&](std::string_view key, uint32_t) {
+                                       keys.emplace_back(key);
+                                     });
+    return found ? keys : std::vector<std::string>{"(not cached)"};
+  };
+  // Switch the cache on and keep the result of a wide search.
+  kept();
+  std::vector<CachedHit> hits;
+  for (const std::string& key : Search("testkeyword")) hits.push_back(CachedHit{1, key, 0});
+  cache_.Store(def().engine_folder, hits, "testkeyword", 0x10, 0, /*wide_result=*/true);
+  ASSERT_EQ(kept().size(), 2u);  // a.jpg and r.jpg
+
+  ASSERT_TRUE(dir_.WriteFile("images/new1.jpg", Captioned("fresh picture")));
+  Queue(1, "new1.jpg");
+  pipeline_->RunUpdateJob(*task_);
+  std::vector<std::string> after = kept();
+  EXPECT_EQ(after.size(), 3u);
+  EXPECT_NE(std::find(after.begin(), after.end(), "01new1.jpg"), after.end());
+
+  for (int i = 0; i < 9; ++i) {
+    const std::string name = "bulk" + std::to_string(i) + ".jpg";
+    ASSERT_TRUE(dir_.WriteFile("images/" + name, Captioned("bulk picture")));
+    Queue(1, name);
+  }
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(kept(), std::vector<std::string>{"(not cached)"});
 }
 
 }  // namespace
