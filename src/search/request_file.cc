@@ -80,6 +80,31 @@ Status NotARequest(std::string_view what, size_t size) {
                                  std::to_string(size) + " bytes");
 }
 
+// The bytes from offset 512 on that both search forms carry.
+struct CommonBytes {
+  uint8_t field, date_period, date_mode, exact_or_options, operator_or_fuzziness, merge,
+      restrict, name_order;
+};
+
+void PutCommonBytes(std::string* record, const CommonBytes& b) {
+  PutByte(record, kOffField, b.field);
+  PutByte(record, kOffDatePeriod, b.date_period);
+  PutByte(record, kOffDateMode, b.date_mode);
+  PutByte(record, kOffExactOrOptions, b.exact_or_options);
+  PutByte(record, kOffOperatorOrFuzziness, b.operator_or_fuzziness);
+  PutByte(record, kOffMerge, b.merge);
+  PutByte(record, kOffRestrict, b.restrict);
+  PutByte(record, kOffNameOrder, b.name_order);
+}
+
+// A record whose text begins with the no-op marker would read as a no-op.
+Status CheckNotNoOp(const std::string& record, const char* what) {
+  if (std::memcmp(record.data(), kNoOpMarker, sizeof kNoOpMarker) == 0) {
+    return Status::InvalidArgument(std::string(what) + " begins with the no-op marker");
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 StatusOr<SearchRequest> DecodeSearchRequest(std::string_view bytes) {
@@ -152,17 +177,9 @@ StatusOr<std::string> EncodeShortSearchRequest(const ShortSearchRequest& r) {
                                   "second term"));
   VANTREL_RETURN_IF_ERROR(PutText(&record, kOffListFile, kFileNameSlotSize, r.list_file,
                                   "list file name"));
-  if (std::memcmp(record.data(), kNoOpMarker, sizeof kNoOpMarker) == 0) {
-    return Status::InvalidArgument("first term begins with the no-op marker");
-  }
-  PutByte(&record, kOffField, r.field_selector);
-  PutByte(&record, kOffDatePeriod, r.date_period);
-  PutByte(&record, kOffDateMode, r.date_mode);
-  PutByte(&record, kOffExactOrOptions, r.exact);
-  PutByte(&record, kOffOperatorOrFuzziness, r.operator_code);
-  PutByte(&record, kOffMerge, r.merge_flag);
-  PutByte(&record, kOffRestrict, r.restrict_flag);
-  PutByte(&record, kOffNameOrder, r.name_order_flag);
+  VANTREL_RETURN_IF_ERROR(CheckNotNoOp(record, "first term"));
+  PutCommonBytes(&record, {r.field_selector, r.date_period, r.date_mode, r.exact, r.operator_code,
+                           r.merge_flag, r.restrict_flag, r.name_order_flag});
   return record;
 }
 
@@ -178,17 +195,9 @@ StatusOr<std::string> EncodeLongSearchRequest(const LongSearchRequest& r, size_t
                                   "restrict file name"));
   VANTREL_RETURN_IF_ERROR(PutText(&record, kOffMergeFile, kFileNameSlotSize, r.merge_file,
                                   "merge file name"));
-  if (std::memcmp(record.data(), kNoOpMarker, sizeof kNoOpMarker) == 0) {
-    return Status::InvalidArgument("query text begins with the no-op marker");
-  }
-  PutByte(&record, kOffField, r.field_selector);
-  PutByte(&record, kOffDatePeriod, r.date_period);
-  PutByte(&record, kOffDateMode, r.date_mode);
-  PutByte(&record, kOffExactOrOptions, r.options);
-  PutByte(&record, kOffOperatorOrFuzziness, r.fuzziness);
-  PutByte(&record, kOffMerge, r.merge_flag);
-  PutByte(&record, kOffRestrict, r.restrict_flag);
-  PutByte(&record, kOffNameOrder, r.name_order_flag);
+  VANTREL_RETURN_IF_ERROR(CheckNotNoOp(record, "query text"));
+  PutCommonBytes(&record, {r.field_selector, r.date_period, r.date_mode, r.options, r.fuzziness,
+                           r.merge_flag, r.restrict_flag, r.name_order_flag});
   PutByte(&record, kOffHitLimit, r.hit_limit_thousands);
   // Whatever a shorter file leaves out must read back as zero.
   if (std::any_of(record.begin() + size, record.end(), [](char c) { return c != '\0'; })) {
