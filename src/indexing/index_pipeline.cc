@@ -39,28 +39,30 @@ Pipeline::Pipeline(PipelineOptions options)
       fs_(options_.fs ? options_.fs : DefaultFileSystem()),
       cp_(options_.code_page ? options_.code_page : &CodePage::Default()),
       pending_(options_.batch_documents) {
-  for (auto& slots : root_state_) {
-    for (std::atomic<int>& s : slots) s = -1;
-  }
-}
-
-void Pipeline::Build(TaskContext& task, const BuildRequest& request) {
-  DocumentServices services;
-  services.add_document = [this, &task](int index, std::string_view text,
+  build_services_.add_document = [this](int index, std::string_view text,
                                         std::string_view file_key, uint32_t time) {
-    if (pending_index_ != index && !pending_.empty()) Flush(task, pending_index_, true);
+    if (pending_index_ != index && !pending_.empty()) Flush(*building_for_, pending_index_, true);
     pending_index_ = index;
     // A full table is flushed once the builder has finished this file (it
     // enters the indexed list after this call), so a failed batch can take
     // every one of its documents out of the indexed list again.
     if (pending_.Add(text, file_key, time)) flush_due_ = true;
   };
-  services.post_statistics = [this, &task](int index) { PostStatistics(task, index); };
-  DocumentOptions document;
-  document.fs = fs_;
-  document.streams = options_.streams;
-  document.pdf_text = options_.pdf_text;
-  BuildImageDocument(task, services, document, request);
+  build_services_.post_statistics = [this](int index) { PostStatistics(*building_for_, index); };
+  build_options_.fs = fs_;
+  build_options_.streams = options_.streams;
+  build_options_.pdf_text = options_.pdf_text;
+  for (auto& slots : root_state_) {
+    for (std::atomic<int>& s : slots) s = -1;
+  }
+}
+
+void Pipeline::Build(TaskContext& task, const BuildRequest& request) {
+  // The services and options are made once; they reach the task of this
+  // call through building_for_.
+  building_for_ = &task;
+  BuildImageDocument(task, build_services_, build_options_, request);
+  building_for_ = nullptr;
   if (flush_due_) {
     flush_due_ = false;
     Flush(task, pending_index_, /*automatic=*/true);

@@ -135,6 +135,10 @@ class Pipeline final : public IndexPipeline {
   PendingTable pending_;
   int pending_index_ = -1;  // the index the pending documents belong to
   bool flush_due_ = false;  // the table ran full while a file was built
+  // What Build hands the document builder, made once.
+  DocumentServices build_services_;
+  DocumentOptions build_options_;
+  TaskContext* building_for_ = nullptr;  // the task of the running Build
   bool holds_update_lock_ = false;  // an optimization runs (task thread)
   // The index job of a full table, running while the next table fills.
   struct BackgroundJob {
