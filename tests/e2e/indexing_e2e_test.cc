@@ -23,20 +23,9 @@ namespace {
 class IndexingServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.MakeFolder("start"));
-    ASSERT_TRUE(dir_.MakeFolder("index"));
-    ASSERT_TRUE(dir_.MakeFolder("images/2024"));
+    ASSERT_TRUE(MakeOneIndexStart(dir_));
     ASSERT_TRUE(dir_.MakeFolder("reader"));
-    Configuration config;
-    IndexDefinition def = NewIndexDefinition("Photos", dir_.Path("index")).value();
-    def.active = 1;
-    def.image_folders[0].path = OfflineFolderOf(dir_.Path("index"));
-    def.image_folders[1].path = dir_.Path("images");
-    config.indexes.push_back(def);
     engine_folder_ = EngineFolderOf(dir_.Path("index"));
-    ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), config,
-                                  dir_.Path("start/") + names::kConfigurationFile)
-                    .ok());
     // The test reads the server's index with an engine of its own.
     EngineStartOptions options;
     options.home_folder = dir_.Path("reader");

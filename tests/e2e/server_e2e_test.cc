@@ -24,16 +24,7 @@ namespace {
 class ServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.MakeFolder("start"));
-    ASSERT_TRUE(dir_.MakeFolder("index"));
-    ASSERT_TRUE(dir_.MakeFolder("images/2024"));
-    Configuration config;
-    IndexDefinition def = NewIndexDefinition("Photos", dir_.Path("index")).value();
-    def.active = 1;
-    def.image_folders[0].path = OfflineFolderOf(dir_.Path("index"));
-    def.image_folders[1].path = dir_.Path("images");
-    config.indexes.push_back(def);
-    ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), config, ConfigPath()).ok());
+    ASSERT_TRUE(MakeOneIndexStart(dir_));
   }
   std::string ConfigPath() { return dir_.Path("start/") + names::kConfigurationFile; }
 

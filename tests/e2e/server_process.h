@@ -11,7 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/config_file.h"
+#include "core/file_names.h"
 #include "platform/file_system.h"
+#include "support/temp_dir.h"
 
 namespace vantrel {
 
@@ -76,5 +79,23 @@ class ServerProcess {
   pid_t pid_ = -1;
   bool exited_ = false;
 };
+
+// A start directory "start" whose configuration holds one active index
+// "Photos" (folder "index") over the image folder "images" (with "images/2024").
+// Returns false when a folder or the file cannot be made.
+inline bool MakeOneIndexStart(const TempDir& dir) {
+  if (!dir.MakeFolder("start") || !dir.MakeFolder("index") || !dir.MakeFolder("images/2024")) {
+    return false;
+  }
+  Configuration config;
+  IndexDefinition def = NewIndexDefinition("Photos", dir.Path("index")).value();
+  def.active = 1;
+  def.image_folders[0].path = OfflineFolderOf(dir.Path("index"));
+  def.image_folders[1].path = dir.Path("images");
+  config.indexes.push_back(def);
+  return SaveConfiguration(*DefaultFileSystem(), config,
+                           dir.Path("start/") + names::kConfigurationFile)
+      .ok();
+}
 
 }  // namespace vantrel
