@@ -1,39 +1,12 @@
 #include "platform/text_compare.h"
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 
 namespace vantrel {
 namespace {
 
-struct CaseTables {
-  std::array<unsigned char, 256> lower;
-  std::array<unsigned char, 256> upper;
-};
-
-constexpr CaseTables MakeTables() {
-  CaseTables t{};
-  for (int i = 0; i < 256; ++i) {
-    t.lower[i] = static_cast<unsigned char>(i);
-    t.upper[i] = static_cast<unsigned char>(i);
-  }
-  auto pair = [&t](int capital, int small) {
-    t.lower[capital] = static_cast<unsigned char>(small);
-    t.upper[small] = static_cast<unsigned char>(capital);
-  };
-  for (int c = 'A'; c <= 'Z'; ++c) pair(c, c + 32);
-  pair(0x8A, 0x9A);  // Š š
-  pair(0x8C, 0x9C);  // Œ œ
-  pair(0x8E, 0x9E);  // Ž ž
-  pair(0x9F, 0xFF);  // Ÿ ÿ
-  for (int c = 0xC0; c <= 0xDE; ++c) {
-    if (c != 0xD7) pair(c, c + 32);  // À-Þ, à-þ; × and ÷ are not letters
-  }
-  return t;
-}
-
-constexpr CaseTables kTables = MakeTables();
+constexpr const text_compare_detail::CaseTables& kTables = text_compare_detail::kCaseTables;
 
 inline unsigned char Fold(char c) { return kTables.lower[static_cast<unsigned char>(c)]; }
 
@@ -75,9 +48,5 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
-
-char ToUpperCp(char c) { return static_cast<char>(kTables.upper[static_cast<unsigned char>(c)]); }
-
-char ToLowerCp(char c) { return static_cast<char>(kTables.lower[static_cast<unsigned char>(c)]); }
 
 }  // namespace vantrel

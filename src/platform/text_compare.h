@@ -12,9 +12,42 @@
 // Thread safety: pure functions over a constant table; no allocation.
 #pragma once
 
+#include <array>
 #include <string_view>
 
 namespace vantrel {
+
+namespace text_compare_detail {
+
+struct CaseTables {
+  std::array<unsigned char, 256> lower;
+  std::array<unsigned char, 256> upper;
+};
+
+constexpr CaseTables MakeCaseTables() {
+  CaseTables t{};
+  for (int i = 0; i < 256; ++i) {
+    t.lower[i] = static_cast<unsigned char>(i);
+    t.upper[i] = static_cast<unsigned char>(i);
+  }
+  auto pair = [&t](int capital, int small) {
+    t.lower[capital] = static_cast<unsigned char>(small);
+    t.upper[small] = static_cast<unsigned char>(capital);
+  };
+  for (int c = 'A'; c <= 'Z'; ++c) pair(c, c + 32);
+  pair(0x8A, 0x9A);  // Š š
+  pair(0x8C, 0x9C);  // Œ œ
+  pair(0x8E, 0x9E);  // Ž ž
+  pair(0x9F, 0xFF);  // Ÿ ÿ
+  for (int c = 0xC0; c <= 0xDE; ++c) {
+    if (c != 0xD7) pair(c, c + 32);  // À-Þ, à-þ; × and ÷ are not letters
+  }
+  return t;
+}
+
+inline constexpr CaseTables kCaseTables = MakeCaseTables();
+
+}  // namespace text_compare_detail
 
 // <0, 0 or >0 as `a` sorts before, equal to or after `b`: by folded bytes,
 // a shorter text before a longer one that it begins, then by plain bytes.
@@ -28,9 +61,13 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
 // The capital / small partner of a code-page character, or the character
-// itself when it has none.
-char ToUpperCp(char c);
-char ToLowerCp(char c);
+// itself when it has none. Inline: list look-ups fold names byte by byte.
+inline char ToUpperCp(char c) {
+  return static_cast<char>(text_compare_detail::kCaseTables.upper[static_cast<unsigned char>(c)]);
+}
+inline char ToLowerCp(char c) {
+  return static_cast<char>(text_compare_detail::kCaseTables.lower[static_cast<unsigned char>(c)]);
+}
 
 // For std::sort, std::map and friends.
 struct LessNoCase {

@@ -1,5 +1,7 @@
 #include "search/hit_filters.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +11,8 @@ namespace {
 
 // TIMELIST entries read under one hold of its lock by the date-only walk.
 constexpr size_t kWalkBatch = 512;
+// Hits looked up in TIMELIST under one hold of its lock.
+constexpr size_t kLookupBatch = 2048;
 
 struct TimeListEntry {
   std::string name;
@@ -73,33 +77,102 @@ HitCollector::HitCollector(LockedBrowseList timelist, BrowseList* restrict_list,
   hits_->SetOrder(kOrderTime).IgnoreError();
 }
 
-bool HitCollector::Accept(std::string_view file_key, uint32_t time_stamp, int32_t score) {
-  if (!options_.date_filter.Passes(time_stamp)) return false;
-  if (FindExact(hits_, file_key, time_stamp)) return false;
+void HitCollector::Add(std::string_view file_key, uint32_t time_stamp, int32_t score) {
+  Pending p;
+  p.name_offset = names_.size();
+  p.name_size = static_cast<uint32_t>(file_key.size());
+  p.time = time_stamp;
+  p.score = score;
+  names_.append(file_key);
+  pending_.push_back(p);
+}
 
-  std::optional<BrowseLookup> entry = timelist_.Lookup(file_key, time_stamp);
-  if (!entry || entry->time != time_stamp) return false;
-  uint32_t type_code = entry->value;
-  uint32_t entry_number = EntryNumberOf(entry->position);
-
+void HitCollector::Finish() {
+  // Candidates in TIMELIST order (newest first, then by name bytes), and in
+  // arrival order among equal hits, so that repeats sit together and the
+  // look-ups walk the lists from one end to the other.
+  std::vector<uint32_t> order;
+  order.reserve(pending_.size());
+  for (uint32_t i = 0; i < pending_.size(); ++i) {
+    if (options_.date_filter.Passes(pending_[i].time)) order.push_back(i);
+  }
+  std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+    const Pending& x = pending_[a];
+    const Pending& y = pending_[b];
+    if (x.time != y.time) return x.time > y.time;
+    const int c = NameOf(x).compare(NameOf(y));
+    return c != 0 ? c < 0 : a < b;
+  });
+  // Repeats of a hit, and hits already in the list (a merge list, an
+  // earlier Finish), count once.
+  const bool check_list = hits_->Count() > 0;
+  std::vector<uint32_t> candidates;
+  candidates.reserve(order.size());
+  for (size_t k = 0; k < order.size(); ++k) {
+    const Pending& p = pending_[order[k]];
+    if (k > 0) {
+      const Pending& previous = pending_[order[k - 1]];
+      if (previous.time == p.time && NameOf(previous) == NameOf(p)) continue;
+    }
+    if (check_list && FindExact(hits_, NameOf(p), p.time)) continue;
+    candidates.push_back(order[k]);
+  }
+  // TIMELIST decides, a batch per hold of its lock so that writers wait
+  // briefly.
+  for (size_t from = 0; from < candidates.size(); from += kLookupBatch) {
+    const size_t to = std::min(candidates.size(), from + kLookupBatch);
+    timelist_.WithLock([&](BrowseList& timelist) {
+      for (size_t k = from; k < to; ++k) {
+        Pending& p = pending_[candidates[k]];
+        std::optional<BrowseLookup> entry = timelist.Lookup(NameOf(p), p.time);
+        if (!entry || entry->time != p.time) continue;
+        p.keep = true;
+        p.type_code = entry->value;
+        p.entry_number = EntryNumberOf(entry->position);
+      }
+    });
+  }
   if (restrict_list_ != nullptr) {
-    std::optional<BrowseLookup> kept = FindExact(restrict_list_, file_key, time_stamp);
-    if (!kept) return false;
-    type_code = kept->value;
-    entry_number = kept->extra;
+    for (uint32_t i : candidates) {
+      Pending& p = pending_[i];
+      if (!p.keep) continue;
+      std::optional<BrowseLookup> kept = FindExact(restrict_list_, NameOf(p), p.time);
+      p.keep = kept.has_value();
+      if (kept) {
+        p.type_code = kept->value;
+        p.entry_number = kept->extra;
+      }
+    }
   }
-
-  uint32_t sort_key = 0;
-  if (!options_.merged) {
-    sort_key = options_.keep_arrival_order ? 0xFFFFFFFFu - accepted_
-                                           : static_cast<uint32_t>(score < 0 ? 0 : score);
+  // Into the list in arrival order: a full list keeps the first ones.
+  std::vector<NewBrowseEntry> entries;
+  entries.reserve(candidates.size());
+  for (const Pending& p : pending_) {
+    if (!p.keep) continue;
+    NewBrowseEntry e;
+    e.name = NameOf(p);
+    e.time = p.time;
+    e.value = p.type_code;
+    e.extra = p.entry_number;
+    if (!options_.merged) {
+      const uint32_t ordinal = accepted_ + static_cast<uint32_t>(entries.size());
+      e.sort_key = options_.keep_arrival_order ? 0xFFFFFFFFu - ordinal
+                                               : static_cast<uint32_t>(p.score < 0 ? 0 : p.score);
+    }
+    entries.push_back(e);
   }
-  if (!hits_->Add(file_key, time_stamp, type_code, entry_number, sort_key).ok()) return false;
-  ++accepted_;
-  if (!options_.merged && options_.progress && accepted_ % kProgressInterval == 0) {
-    options_.progress(accepted_);
+  const size_t before = hits_->Count();
+  hits_->AddBatch(entries).IgnoreError();  // a full list takes what fits
+  const uint32_t first = accepted_;
+  accepted_ += static_cast<uint32_t>(hits_->Count() - before);
+  if (!options_.merged && options_.progress) {
+    for (uint32_t n = (first / kProgressInterval + 1) * kProgressInterval; n <= accepted_;
+         n += kProgressInterval) {
+      options_.progress(n);
+    }
   }
-  return true;
+  pending_.clear();
+  names_.clear();
 }
 
 uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,

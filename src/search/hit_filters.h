@@ -13,21 +13,22 @@
 // one, else the TIMELIST's, whose entry number is its position plus 10), and
 // its relevance score as sort key unless a merge list was loaded.
 //
-// Every list here is a BrowseList: the hit list during collection is in time
-// order (so the duplicate test is a binary search), and is sorted into the
-// answer's order at the end: time order (newest first, equal stamps by
+// Every list here is a BrowseList: the hit list is in time order while hits
+// are collected, and is sorted into the answer's order at the end: time order (newest first, equal stamps by
 // name), name order, or relevance order (score descending, equal scores by
 // name). Names compare case-insensitively in the code page (CompareNoCase).
 //
 // Thread safety: a HitCollector belongs to one request and is used by one
 // thread; the hit and restrict lists are that request's own and need no lock.
-// TIMELIST is shared: it is read through its LockedBrowseList, one locked
-// operation at a time (the date-only walk reads a batch of entries per lock).
+// TIMELIST is shared: it is read through its LockedBrowseList, a batch of
+// look-ups or entries per hold of its lock.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/browse_list.h"
 #include "core/list_lock_table.h"
@@ -71,7 +72,13 @@ struct HitCollectorOptions {
   std::function<void(uint32_t accepted)> progress;
 };
 
-// The hit callback of one search.
+// The hits of one search. The engine's hits are taken one by one (Add) and
+// filtered together (Finish): TIMELIST is then read in its own time order,
+// under one hold of its lock per batch, and the hit list is built in one
+// sort, which costs a fraction of looking up and inserting each hit on its
+// own. The result is the same as taking the hits one at a time in the order
+// they came: the first of repeated hits counts, a full hit list takes no
+// more, and sort keys record the arrival order where asked.
 class HitCollector {
  public:
   // `timelist`: the index's TIMELIST (time order). `restrict_list`: the
@@ -82,18 +89,36 @@ class HitCollector {
                HitCollectorOptions options);
 
   // One engine hit: file key, the time stamp its document carries, and its
-  // relevance score. Returns whether it was accepted (a full hit list
-  // accepts nothing more).
-  bool Accept(std::string_view file_key, uint32_t time_stamp, int32_t score);
+  // relevance score. Nothing is decided before Finish.
+  void Add(std::string_view file_key, uint32_t time_stamp, int32_t score);
 
-  // Hits accepted so far: the "hits found" of the answer.
+  // Filters the hits added since the last call and enters those accepted in
+  // the hit list, reporting progress on the way.
+  void Finish();
+
+  // Hits accepted by Finish so far: the "hits found" of the answer.
   uint32_t accepted() const { return accepted_; }
 
  private:
+  struct Pending {
+    size_t name_offset;
+    uint32_t name_size;
+    uint32_t time;
+    int32_t score;
+    uint32_t type_code = 0;
+    uint32_t entry_number = 0;
+    bool keep = false;
+  };
+  std::string_view NameOf(const Pending& p) const {
+    return std::string_view(names_).substr(p.name_offset, p.name_size);
+  }
+
   LockedBrowseList timelist_;
   BrowseList* restrict_list_;
   BrowseList* hits_;
   HitCollectorOptions options_;
+  std::string names_;  // the pending hits' file keys, end to end
+  std::vector<Pending> pending_;
   uint32_t accepted_ = 0;
 };
 

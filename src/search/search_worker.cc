@@ -222,8 +222,9 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
     EngineSearchReport report =
         RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
                         [&](std::string_view key, uint32_t time, int32_t score) {
-                          collector.Accept(key, time, score);
+                          collector.Add(key, time, score);
                         });
+    collector.Finish();
     if (report.engine_called) engine_searches_.fetch_add(1);
     found = collector.accepted();
   }
@@ -299,8 +300,9 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   EngineSearchReport report =
       RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
                       [&](std::string_view key, uint32_t time, int32_t score) {
-                        collector.Accept(key, time, score);
+                        collector.Add(key, time, score);
                       });
+  collector.Finish();
   if (report.engine_called) engine_searches_.fetch_add(1);
   const uint32_t found = collector.accepted();
   SortQueryHits(&hits, q.sort_order, found, arrival_order).IgnoreError();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -64,11 +66,14 @@ class HitFiltersTest : public ::testing::Test {
 TEST_F(HitFiltersTest, HitsMustStandInTimelistWithTheirStamp) {
   BrowseList hits;
   HitCollector c(Timelist(), nullptr, &hits, {});
-  EXPECT_TRUE(c.Accept(Key(3), 103, 50));
-  EXPECT_FALSE(c.Accept(Key(4), 999, 50));          // changed since indexed
-  EXPECT_FALSE(c.Accept("01gone.jpg", 100, 50));    // vanished
-  EXPECT_FALSE(c.Accept(Key(3), 103, 60));          // a repeated hit counts once
-  EXPECT_TRUE(c.Accept(Key(5), 105, 7));
+  c.Add(Key(3), 103, 50);
+  c.Add(Key(4), 999, 50);        // changed since indexed
+  c.Add("01gone.jpg", 100, 50);  // vanished
+  c.Add(Key(3), 103, 60);        // a repeated hit counts once, with its first score
+  c.Add(Key(5), 105, 7);
+  c.Add(std::string(300, 'x'), 105, 7);  // a name no list can hold
+  EXPECT_EQ(c.accepted(), 0u);
+  c.Finish();
   EXPECT_EQ(c.accepted(), 2u);
   ASSERT_EQ(hits.Count(), 2u);
   std::optional<BrowseLookup> h = hits.Lookup(Key(3), 103);
@@ -83,11 +88,15 @@ TEST_F(HitFiltersTest, DateFilterApplies) {
   HitCollectorOptions o;
   o.date_filter = DateFilter{2, 105};
   HitCollector c(Timelist(), nullptr, &hits, o);
-  EXPECT_TRUE(c.Accept(Key(5), 105, 1));
-  EXPECT_FALSE(c.Accept(Key(6), 106, 1));
+  c.Add(Key(5), 105, 1);
+  c.Add(Key(6), 106, 1);
+  c.Finish();
+  EXPECT_EQ(Names(hits), std::vector<std::string>{Key(5)});
   o.date_filter = DateFilter{3, 0};
   HitCollector none(Timelist(), nullptr, &hits, o);
-  EXPECT_FALSE(none.Accept(Key(1), 101, 1));
+  none.Add(Key(1), 101, 1);
+  none.Finish();
+  EXPECT_EQ(none.accepted(), 0u);
 }
 
 TEST_F(HitFiltersTest, RestrictListDecidesAndLendsTypeAndNumber) {
@@ -97,9 +106,9 @@ TEST_F(HitFiltersTest, RestrictListDecidesAndLendsTypeAndNumber) {
   ASSERT_TRUE(restrict_list.Add(Key(4), 999, 1, 1).ok());  // other stamp
   BrowseList hits;
   HitCollector c(Timelist(), &restrict_list, &hits, {});
-  EXPECT_TRUE(c.Accept(Key(2), 102, 5));
-  EXPECT_FALSE(c.Accept(Key(3), 103, 5));
-  EXPECT_FALSE(c.Accept(Key(4), 104, 5));
+  for (uint32_t i : {2, 3, 4}) c.Add(Key(i), 100 + i, 5);
+  c.Finish();
+  EXPECT_EQ(Names(hits), std::vector<std::string>{Key(2)});
   std::optional<BrowseLookup> h = hits.Lookup(Key(2), 102);
   ASSERT_TRUE(h);
   EXPECT_EQ(h->value, 0x50444620u);
@@ -116,8 +125,9 @@ TEST_F(HitFiltersTest, MergedHitsStayAndAreNotCounted) {
   o.merged = true;
   o.progress = [&](uint32_t n) { progress.push_back(n); };
   HitCollector c(Timelist(), nullptr, &hits, o);
-  EXPECT_FALSE(c.Accept(Key(1), 101, 9));
-  EXPECT_TRUE(c.Accept(Key(2), 102, 9));
+  c.Add(Key(1), 101, 9);
+  c.Add(Key(2), 102, 9);
+  c.Finish();
   EXPECT_EQ(c.accepted(), 1u);
   EXPECT_EQ(hits.Count(), 3u);
   EXPECT_EQ(hits.Lookup(Key(2), 102)->sort_key, 0u);  // no score with a merge list
@@ -136,20 +146,113 @@ TEST(HitCollector, ProgressEveryFiveHundred) {
   HitCollectorOptions o;
   o.progress = [&](uint32_t n) { progress.push_back(n); };
   HitCollector c(LockedBrowseList(&lock, &timelist), nullptr, &hits, o);
-  for (uint32_t i = 0; i < 1200; ++i) c.Accept("02p" + std::to_string(i), 5000 + i, 1);
-  c.Accept("02p0", 5000, 1);  // a repeat is no progress
+  for (uint32_t i = 0; i < 700; ++i) c.Add("02p" + std::to_string(i), 5000 + i, 1);
+  c.Add("02p0", 5000, 1);  // a repeat is no progress
+  c.Finish();
+  EXPECT_EQ(progress, (std::vector<uint32_t>{500}));
+  for (uint32_t i = 700; i < 1200; ++i) c.Add("02p" + std::to_string(i), 5000 + i, 1);
+  c.Add("02p1", 5001, 1);  // already in the list from the first batch
+  c.Finish();
   EXPECT_EQ(progress, (std::vector<uint32_t>{500, 1000}));
   EXPECT_EQ(c.accepted(), 1200u);
+}
+
+// Many hits in random order, with repeats, stale stamps, unknown files,
+// restrict and merge lists and a list that fills up: the batch gives exactly
+// what taking the hits one at a time in arrival order gives.
+TEST(HitCollector, BatchEqualsOneAtATimeInArrivalOrder) {
+  std::mt19937 rng(7);
+  const CapacitySteps small({64, 300});
+  for (int round = 0; round < 40; ++round) {
+    Mutex lock;
+    BrowseList timelist;
+    ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
+    std::vector<std::pair<std::string, uint32_t>> files;
+    for (uint32_t i = 0; i < 400; ++i) {
+      // Few distinct stamps, and names that differ only in letter case.
+      std::string name = std::string(i % 2 ? "01a\\" : "01A\\") + "p" + std::to_string(i % 150) +
+                         (i % 3 ? ".jpg" : ".JPG");
+      uint32_t time = 1000 + rng() % 40;
+      if (timelist.Add(name, time, i, kNoExtra).ok()) files.emplace_back(name, time);
+    }
+    HitCollectorOptions o;
+    o.keep_arrival_order = round % 3 == 0;
+    o.merged = round % 5 == 1;
+    if (round % 4 == 2) o.date_filter = DateFilter{1, 1020};
+    std::vector<uint32_t> progress, expected_progress;
+    o.progress = [&](uint32_t n) { progress.push_back(n); };
+    BrowseList restrict_list;
+    const bool restricted = round % 4 == 3;
+    ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());
+    for (const auto& [name, time] : files) {
+      if (restricted && rng() % 2) {
+        ASSERT_TRUE(restrict_list.Add(name, time, 7, rng() % 99).ok());
+      }
+    }
+    const CapacitySteps* steps = round % 2 ? &small : &CapacitySteps::Default();
+    BrowseList hits(steps), expected(steps);
+    for (BrowseList* list : {&hits, &expected}) {
+      ASSERT_TRUE(list->SetOrder(kOrderTime).ok());
+      if (o.merged) {
+        ASSERT_TRUE(list->Add(files[0].first, files[0].second, 1, 2).ok());
+      }
+    }
+    struct Hit {
+      std::string name;
+      uint32_t time;
+      int32_t score;
+    };
+    std::vector<Hit> arrivals;
+    for (int k = 0; k < 500; ++k) {
+      const auto& f = files[rng() % files.size()];
+      uint32_t time = rng() % 10 ? f.second : f.second + 1;
+      std::string name = rng() % 20 ? f.first : "01gone" + std::to_string(k);
+      arrivals.push_back(Hit{name, time, static_cast<int32_t>(rng() % 200) - 10});
+    }
+    // One at a time, as the rules say.
+    uint32_t accepted = 0;
+    for (const Hit& h : arrivals) {
+      if (!o.date_filter.Passes(h.time)) continue;
+      std::optional<BrowseLookup> in_list = expected.Lookup(h.name, h.time);
+      if (in_list && in_list->time == h.time) continue;
+      std::optional<BrowseLookup> t = timelist.Lookup(h.name, h.time);
+      if (!t || t->time != h.time) continue;
+      uint32_t value = t->value, extra = static_cast<uint32_t>(t->position) + 10;
+      if (restricted) {
+        std::optional<BrowseLookup> r = restrict_list.Lookup(h.name, h.time);
+        if (!r || r->time != h.time) continue;
+        value = r->value;
+        extra = r->extra;
+      }
+      uint32_t key = o.merged ? 0
+                     : o.keep_arrival_order ? 0xFFFFFFFFu - accepted
+                                            : static_cast<uint32_t>(std::max(h.score, 0));
+      if (!expected.Add(h.name, h.time, value, extra, key).ok()) continue;
+      ++accepted;
+      if (!o.merged && accepted % 500 == 0) expected_progress.push_back(accepted);
+    }
+    HitCollector c(LockedBrowseList(&lock, &timelist), restricted ? &restrict_list : nullptr,
+                   &hits, o);
+    for (const Hit& h : arrivals) c.Add(h.name, h.time, h.score);
+    c.Finish();
+    EXPECT_EQ(c.accepted(), accepted) << "round " << round;
+    ASSERT_EQ(hits.Count(), expected.Count()) << "round " << round;
+    for (size_t i = 0; i < hits.Count(); ++i) {
+      EXPECT_EQ(*hits.EntryAt(i), *expected.EntryAt(i)) << "round " << round << " entry " << i;
+    }
+    EXPECT_EQ(progress, expected_progress);
+  }
 }
 
 TEST_F(HitFiltersTest, OrdersOfTheAnswer) {
   BrowseList hits;
   HitCollector c(Timelist(), nullptr, &hits, {});
   // Arrival: 7 (score 5), 12 (score 9), 3 (score 9), 15 (score 1).
-  c.Accept(Key(7), 107, 5);
-  c.Accept(Key(12), 112, 9);
-  c.Accept(Key(3), 103, 9);
-  c.Accept(Key(15), 115, 1);
+  c.Add(Key(7), 107, 5);
+  c.Add(Key(12), 112, 9);
+  c.Add(Key(3), 103, 9);
+  c.Add(Key(15), 115, 1);
+  c.Finish();
   ASSERT_TRUE(SortQueryHits(&hits, 3, c.accepted(), false).ok());
   // Relevance, equal scores by name.
   EXPECT_EQ(Names(hits), (std::vector<std::string>{Key(12), Key(3), Key(7), Key(15)}));
@@ -171,7 +274,8 @@ TEST_F(HitFiltersTest, OtherSortOrdersKeepArrivalOrder) {
   HitCollectorOptions o;
   o.keep_arrival_order = true;
   HitCollector c(Timelist(), nullptr, &hits, o);
-  for (uint32_t i : {7, 12, 3, 15}) c.Accept(Key(i), 100 + i, 1);
+  for (uint32_t i : {7, 12, 3, 15}) c.Add(Key(i), 100 + i, 1);
+  c.Finish();
   ASSERT_TRUE(SortQueryHits(&hits, 0, c.accepted(), true).ok());
   EXPECT_EQ(Names(hits), (std::vector<std::string>{Key(7), Key(12), Key(3), Key(15)}));
 }
@@ -185,8 +289,10 @@ TEST_F(HitFiltersTest, NameOrderSortsByFileNameThenFolderIgnoringCase) {
   BrowseList hits;
   HitCollector c(LockedBrowseList(&lock_, &timelist), nullptr, &hits, {});
   for (const char* k : {"01B\\img.jpg", "01a\\IMG.jpg", "01a\\zeta.jpg", "01a\\Alpha.jpg"}) {
-    EXPECT_TRUE(c.Accept(k, 1, 1));
+    c.Add(k, 1, 1);
   }
+  c.Finish();
+  EXPECT_EQ(c.accepted(), 4u);
   ASSERT_TRUE(SortSearchHits(&hits, true).ok());
   EXPECT_EQ(Names(hits), (std::vector<std::string>{"01a\\Alpha.jpg", "01a\\IMG.jpg",
                                                    "01B\\img.jpg", "01a\\zeta.jpg"}));
