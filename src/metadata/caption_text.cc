@@ -201,9 +201,18 @@ size_t WriteCaptionFields(const CaptionRecord& record, std::string& out, std::st
   const std::string_view block = record.iptc;
   std::string closing = std::string(suffix) + " ";
   std::string value;
+  // How often each dataset of the application record occurs, from one walk
+  // of the block (the same walk CountDatasets makes for one dataset).
+  int occurrences[256] = {};
+  for (const IimDataset& d : WalkDatasets(block)) {
+    if (d.record == kIimApplicationRecord && d.dataset >= 0 && d.dataset <= 255) {
+      ++occurrences[d.dataset];
+    }
+  }
   for (int n = 1; n <= 255 && !w.full(); ++n) {
-    int count = CountDatasets(block, kIimApplicationRecord, n);
+    const int count = occurrences[n];
     bool counts = FieldCountsAsEmpty(mode, n);
+    if (count == 0 && !counts) continue;
     std::string opening = std::string(prefix) + Number3(n) + " ";
     if (count == 0) {
       if (counts) {
