@@ -198,6 +198,9 @@ class BrowseList {
   template <typename Visit>
   void ForEach(Visit&& visit, size_t max_entries = 0) const;
 
+  // The most entries the list can hold (its last capacity step).
+  size_t max_entries() const { return steps_->max_entries(); }
+
   // Bytes of heap memory the list holds (entries, chunk table, name arena).
   size_t MemoryBytes() const;
 

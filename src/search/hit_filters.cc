@@ -144,22 +144,33 @@ void HitCollector::Finish() {
       }
     }
   }
-  // Into the list in arrival order: a full list keeps the first ones.
+  // Sort keys follow the arrival order.
+  uint32_t ordinal = accepted_;
+  for (Pending& p : pending_) {
+    if (p.keep) p.ordinal = ordinal++;
+  }
+  // Into the list in time order when all fit (the list sorts less), else in
+  // arrival order, so that a full list keeps the first ones.
+  const bool all_fit = hits_->Count() + (ordinal - accepted_) <= hits_->max_entries();
   std::vector<NewBrowseEntry> entries;
   entries.reserve(candidates.size());
-  for (const Pending& p : pending_) {
-    if (!p.keep) continue;
+  auto enter = [&](const Pending& p) {
+    if (!p.keep) return;
     NewBrowseEntry e;
     e.name = NameOf(p);
     e.time = p.time;
     e.value = p.type_code;
     e.extra = p.entry_number;
     if (!options_.merged) {
-      const uint32_t ordinal = accepted_ + static_cast<uint32_t>(entries.size());
-      e.sort_key = options_.keep_arrival_order ? 0xFFFFFFFFu - ordinal
+      e.sort_key = options_.keep_arrival_order ? 0xFFFFFFFFu - p.ordinal
                                                : static_cast<uint32_t>(p.score < 0 ? 0 : p.score);
     }
     entries.push_back(e);
+  };
+  if (all_fit) {
+    for (uint32_t i : candidates) enter(pending_[i]);
+  } else {
+    for (const Pending& p : pending_) enter(p);
   }
   const size_t before = hits_->Count();
   hits_->AddBatch(entries).IgnoreError();  // a full list takes what fits

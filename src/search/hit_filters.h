@@ -107,6 +107,7 @@ class HitCollector {
     int32_t score;
     uint32_t type_code = 0;
     uint32_t entry_number = 0;
+    uint32_t ordinal = 0;  // among the accepted, in arrival order
     bool keep = false;
   };
   std::string_view NameOf(const Pending& p) const {
