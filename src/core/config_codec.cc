@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/config_file.h"
+#include "platform/byte_order.h"
 
 namespace vantrel {
 namespace {
@@ -18,15 +19,10 @@ namespace L = config_layout;
 
 // ---- little-endian helpers over a byte span -------------------------------
 
-uint32_t GetU32(std::string_view b, size_t off) {
-  const auto* p = reinterpret_cast<const unsigned char*>(b.data()) + off;
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-int32_t GetI32(std::string_view b, size_t off) { return static_cast<int32_t>(GetU32(b, off)); }
+int32_t GetI32(std::string_view b, size_t off) { return static_cast<int32_t>(LoadLe32(b, off)); }
 
 double GetF64(std::string_view b, size_t off) {
-  uint64_t bits = uint64_t{GetU32(b, off)} | (uint64_t{GetU32(b, off + 4)} << 32);
+  uint64_t bits = uint64_t{LoadLe32(b, off)} | (uint64_t{LoadLe32(b, off + 4)} << 32);
   double d;
   std::memcpy(&d, &bits, sizeof d);
   return d;
@@ -83,7 +79,7 @@ ImageFolderEntry DecodeFolderEntry(std::string_view e) {
   f.path = GetText(e, L::kFolderPath, L::kPathSize);
   f.mac_volume = GetText(e, L::kFolderMacVolume, L::kPathSize);
   f.windows_share = GetText(e, L::kFolderWinShare, L::kPathSize);
-  f.include_subfolders = GetU32(e, L::kFolderIncludeSub);
+  f.include_subfolders = LoadLe32(e, L::kFolderIncludeSub);
   GetBytes(e, L::kFolderReserved, &f.reserved);
   return f;
 }
@@ -101,25 +97,25 @@ IndexDefinition DecodeDefinition(std::string_view d) {
     def.image_folders[s] = DecodeFolderEntry(
         d.substr(L::kImageFolders + s * L::kFolderEntrySize, L::kFolderEntrySize));
   }
-  def.document_count = GetU32(d, L::kDocumentCount);
-  def.space_warning = GetU32(d, L::kSpaceWarning);
-  def.space_limit_mb = GetU32(d, L::kSpaceLimitMb);
-  def.browse_limit_on = GetU32(d, L::kBrowseLimitOn);
-  def.browse_limit = GetU32(d, L::kBrowseLimit);
+  def.document_count = LoadLe32(d, L::kDocumentCount);
+  def.space_warning = LoadLe32(d, L::kSpaceWarning);
+  def.space_limit_mb = LoadLe32(d, L::kSpaceLimitMb);
+  def.browse_limit_on = LoadLe32(d, L::kBrowseLimitOn);
+  def.browse_limit = LoadLe32(d, L::kBrowseLimit);
   GetBytes(d, L::kReservedDefKept1, &def.reserved1);
   GetBytes(d, L::kReservedDefKept2, &def.reserved2);
-  def.mac_text = GetU32(d, L::kMacText);
-  def.doc_info = GetU32(d, L::kDocInfo);
-  def.empty_fields = GetU32(d, L::kEmptyFields);
-  def.optimize_hour = GetU32(d, L::kOptimizeHour);
+  def.mac_text = LoadLe32(d, L::kMacText);
+  def.doc_info = LoadLe32(d, L::kDocInfo);
+  def.empty_fields = LoadLe32(d, L::kEmptyFields);
+  def.optimize_hour = LoadLe32(d, L::kOptimizeHour);
   def.unused_threshold = GetI32(d, L::kUnusedThreshold);
-  def.active = GetU32(d, L::kActive);
+  def.active = LoadLe32(d, L::kActive);
   GetBytes(d, L::kReservedDefKept3, &def.reserved3);
-  def.statistics.searches = GetU32(d, L::kSearchesServed);
-  def.statistics.hits = GetU32(d, L::kHitsReturned);
+  def.statistics.searches = LoadLe32(d, L::kSearchesServed);
+  def.statistics.hits = LoadLe32(d, L::kHitsReturned);
   def.statistics.seconds = GetF64(d, L::kSearchSeconds);
-  def.statistics.days = GetU32(d, L::kSearchDays);
-  def.statistics.last_day = GetU32(d, L::kLastSearchDay);
+  def.statistics.days = LoadLe32(d, L::kSearchDays);
+  def.statistics.last_day = LoadLe32(d, L::kLastSearchDay);
   return def;
 }
 
@@ -147,7 +143,7 @@ ConfigLoad DecodeConfiguration(std::string_view b, VolumeNamer& namer) {
                                      std::to_string(b.size()) + " bytes); defaults used");
     return load;
   }
-  uint32_t magic = GetU32(b, L::kMagic);
+  uint32_t magic = LoadLe32(b, L::kMagic);
   if (magic != L::kMagicCurrent && magic != L::kMagicPrevious) {
     load.status = Status::Corruption("configuration data file has an unknown magic number " +
                                      std::to_string(magic) + "; defaults used");
@@ -162,19 +158,19 @@ ConfigLoad DecodeConfiguration(std::string_view b, VolumeNamer& namer) {
   c.magic = magic;
   GetBytes(b, L::kReservedIgnored, L::kReservedIgnoredSize, &c.reserved_ignored);
   for (int i = 0; i < L::kMaxIndexes; ++i)
-    c.per_index_words[i] = GetU32(b, L::kPerIndexWords + 4 * i);
+    c.per_index_words[i] = LoadLe32(b, L::kPerIndexWords + 4 * i);
   GetBytes(b, L::kReservedKept1, &c.reserved_kept1);
   c.edit_password = GetText(b, L::kEditPassword, L::kEditPasswordSize);
-  c.log_flags = GetU32(b, L::kLogFlags);
+  c.log_flags = LoadLe32(b, L::kLogFlags);
   c.log_folder = GetText(b, L::kLogFolder, L::kLogFolderSize);
   GetBytes(b, L::kReservedKept2, L::kReservedKept2Size, &c.reserved_kept2);
   std::string_view pdf = b.substr(L::kPdfSettings, L::kPdfSettingsSize);
   c.pdf.folder = GetText(pdf, L::kPdfFolder, L::kPathSize);
   c.pdf.mac_path = GetText(pdf, L::kPdfMacPath, L::kPathSize);
   c.pdf.win_path = GetText(pdf, L::kPdfWinPath, L::kPathSize);
-  c.pdf.thumbnail_size = GetU32(pdf, L::kPdfThumbnailSize);
-  c.pdf.preview_size = GetU32(pdf, L::kPdfPreviewSize);
-  c.pdf.leading_preview = GetU32(pdf, L::kPdfLeadingPreview);
+  c.pdf.thumbnail_size = LoadLe32(pdf, L::kPdfThumbnailSize);
+  c.pdf.preview_size = LoadLe32(pdf, L::kPdfPreviewSize);
+  c.pdf.leading_preview = LoadLe32(pdf, L::kPdfLeadingPreview);
   GetBytes(b, L::kReservedKept3, L::kReservedKept3Size, &c.reserved_kept3);
 
   int32_t index_count = GetI32(b, L::kIndexCount);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/string_file.h"
+#include "platform/byte_order.h"
 
 namespace vantrel {
 namespace {
@@ -14,12 +15,6 @@ void PutU32(std::string* out, uint32_t v) {
   char b[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
                static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
   out->append(b, 4);
-}
-
-uint32_t GetU32(std::string_view bytes, size_t offset) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 std::string EncodeSkipTable(const std::array<uint32_t, kListSkipEntries>& skip) {
@@ -118,11 +113,11 @@ Status DecodeListFile(std::string_view bytes, bool keep_extra, BrowseList* list,
                               " bytes has no record count");
   }
   ListFileHeader h;
-  h.count = static_cast<int32_t>(GetU32(bytes, 0));
+  h.count = static_cast<int32_t>(LoadLe32(bytes, 0));
   if (bytes.size() >= kListFileHeaderSize) {
-    h.second_word = GetU32(bytes, 4);
+    h.second_word = LoadLe32(bytes, 4);
     for (size_t k = 0; k < kListSkipEntries; ++k) {
-      h.skip[k] = GetU32(bytes, kListSkipTableOffset + 4 * k);
+      h.skip[k] = LoadLe32(bytes, kListSkipTableOffset + 4 * k);
     }
   }
   if (header != nullptr) *header = h;
@@ -151,7 +146,7 @@ Status DecodeListFile(std::string_view bytes, bool keep_extra, BrowseList* list,
       damage = bad("file ends inside the record header");
       break;
     }
-    uint32_t name_len = GetU32(bytes, offset);
+    uint32_t name_len = LoadLe32(bytes, offset);
     if (name_len < 1 || name_len > kMaxListNameLength + 1) {
       damage = bad("name length " + std::to_string(name_len) + " outside 1..256");
       break;
@@ -174,9 +169,9 @@ Status DecodeListFile(std::string_view bytes, bool keep_extra, BrowseList* list,
     }
     NewBrowseEntry e;
     e.name = name;
-    e.time = GetU32(bytes, offset + 4);
-    e.value = GetU32(bytes, offset + 8);
-    e.extra = keep_extra ? GetU32(bytes, offset + 12) : kNoExtra;
+    e.time = LoadLe32(bytes, offset + 4);
+    e.value = LoadLe32(bytes, offset + 8);
+    e.extra = keep_extra ? LoadLe32(bytes, offset + 12) : kNoExtra;
     entries.push_back(e);
     offset += kListRecordHeaderSize + name_len;
   }

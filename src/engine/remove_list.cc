@@ -5,21 +5,15 @@
 #include "core/browse_list.h"
 #include "core/list_file.h"
 #include "engine/document_name.h"
+#include "platform/byte_order.h"
 
 namespace vantrel {
 namespace {
 
 constexpr size_t kListHeaderSize = 408;
 
-uint32_t ReadU32(std::string_view b, size_t at) {
-  return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24;
-}
-
 bool LooksLikeListFile(std::string_view b) {
-  return b.size() >= kListHeaderSize && ReadU32(b, 8) == kListHeaderSize;
+  return b.size() >= kListHeaderSize && LoadLe32(b, 8) == kListHeaderSize;
 }
 
 std::vector<std::string> ParseListFile(std::string_view b) {

@@ -1,4 +1,5 @@
 #include "search/request_file.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -45,12 +46,6 @@ std::string SlotText(std::string_view record, size_t offset, size_t size) {
 
 uint8_t ByteAt(std::string_view record, size_t offset) {
   return static_cast<uint8_t>(record[offset]);
-}
-
-uint32_t U32At(std::string_view record, size_t offset) {
-  const auto* p = reinterpret_cast<const unsigned char*>(record.data() + offset);
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 Status PutText(std::string* record, size_t offset, size_t size, std::string_view text,
@@ -157,12 +152,12 @@ StatusOr<QueryRequest> DecodeQueryRequest(std::string_view bytes) {
     return NotARequest("query request file (3100 bytes expected)", bytes.size());
   }
   QueryRequest r;
-  r.option_bits = U32At(bytes, kQOffOptionBits);
+  r.option_bits = LoadLe32(bytes, kQOffOptionBits);
   r.list_options = ByteAt(bytes, kQOffListOptions);
-  r.fuzziness = U32At(bytes, kQOffFuzziness);
-  r.hit_limit = U32At(bytes, kQOffHitLimit);
-  r.sort_order = U32At(bytes, kQOffSortOrder);
-  r.wide_flags = U32At(bytes, kQOffWideFlags);
+  r.fuzziness = LoadLe32(bytes, kQOffFuzziness);
+  r.hit_limit = LoadLe32(bytes, kQOffHitLimit);
+  r.sort_order = LoadLe32(bytes, kQOffSortOrder);
+  r.wide_flags = LoadLe32(bytes, kQOffWideFlags);
   r.restrict_file = SlotText(bytes, kQOffRestrictFile, kFileNameSlotSize);
   r.merge_file = SlotText(bytes, kQOffMergeFile, kFileNameSlotSize);
   r.query_text = SlotText(bytes, kQOffQueryText, kEngineQuerySlotSize);

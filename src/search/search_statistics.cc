@@ -7,6 +7,7 @@
 #include "core/text_table.h"
 #include "platform/local_time.h"
 #include "search/search_log.h"
+#include "platform/byte_order.h"
 
 namespace vantrel {
 namespace {
@@ -14,13 +15,6 @@ namespace {
 void PutU32(std::string* out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
-uint32_t GetU32(std::string_view d, size_t at) {
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i)
-    v |= static_cast<uint32_t>(static_cast<uint8_t>(d[at + i])) << (8 * i);
-  return v;
-}
-
 // A figure such as "VmRSS:    1234 kB" of a /proc text file, in bytes.
 uint64_t ProcFigure(std::string_view text, std::string_view label) {
   size_t at = 0;
@@ -91,11 +85,11 @@ std::string EncodeSearchRecord(const SearchRecord& record) {
 std::optional<SearchRecord> DecodeSearchRecord(std::string_view data) {
   if (data.size() != kSearchRecordSize) return std::nullopt;
   SearchRecord r;
-  r.index = static_cast<int32_t>(GetU32(data, 0));
-  r.hits_found = GetU32(data, 4);
-  uint64_t bits = GetU32(data, 8) | (static_cast<uint64_t>(GetU32(data, 12)) << 32);
+  r.index = static_cast<int32_t>(LoadLe32(data, 0));
+  r.hits_found = LoadLe32(data, 4);
+  uint64_t bits = LoadLe32(data, 8) | (static_cast<uint64_t>(LoadLe32(data, 12)) << 32);
   std::memcpy(&r.seconds, &bits, sizeof bits);
-  r.day_key = GetU32(data, 16);
+  r.day_key = LoadLe32(data, 16);
   return r;
 }
 

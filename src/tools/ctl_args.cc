@@ -2,7 +2,11 @@
 
 #include "tools/ctl_args.h"
 
+#include <cstdio>
 #include <limits>
+
+#include "platform/file_time.h"
+#include "platform/local_time.h"
 
 namespace vantrel {
 
@@ -120,6 +124,14 @@ std::optional<std::string> ResolvePath(const std::string& base, const std::strin
   if (path.empty()) return std::nullopt;
   if (path[0] == '/') return NormalizeAbsolutePath(path);
   return NormalizeAbsolutePath(base + "/" + path);
+}
+
+std::string UtcStampText(uint32_t stamp) {
+  LocalTimeParts t = UtcTime(UnixFromFileTimeStamp(stamp));
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return buf;
 }
 
 }  // namespace vantrel

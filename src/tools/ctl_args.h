@@ -53,4 +53,7 @@ std::optional<std::string> NormalizeAbsolutePath(const std::string& path);
 // `path` made absolute against `base` (itself absolute), then normalized.
 std::optional<std::string> ResolvePath(const std::string& base, const std::string& path);
 
+// A file time stamp as "YYYY-MM-DD hh:mm:ss" (UTC), as the commands print it.
+std::string UtcStampText(uint32_t stamp);
+
 }  // namespace vantrel

@@ -26,14 +26,6 @@ constexpr char kHelp[] =
     "  --json      print one JSON object\n"
     "  --by-time   newest entries first\n";
 
-std::string StampText(uint32_t stamp) {
-  LocalTimeParts t = UtcTime(UnixFromFileTimeStamp(stamp));
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return buf;
-}
-
 std::string Hex(uint32_t v) {
   char buf[12];
   std::snprintf(buf, sizeof buf, "%08X", v);
@@ -69,7 +61,7 @@ int CmdList(const CtlCall& call, const CtlEnv& env) {
     list.ForEach([&](const BrowseEntryView& v) {
       entries.push_back({{"name", v.ExpandedName()},
                          {"time", v.time},
-                         {"time_utc", StampText(v.time)},
+                         {"time_utc", UtcStampText(v.time)},
                          {"value", v.value},
                          {"extra", v.extra}});
       return true;
@@ -85,7 +77,7 @@ int CmdList(const CtlCall& call, const CtlEnv& env) {
     if (header.second_word != 0) *env.out << ", second word " << header.second_word;
     *env.out << "\n";
     list.ForEach([&](const BrowseEntryView& v) {
-      *env.out << Hex(v.time) << "  " << StampText(v.time) << "  " << v.value << "  "
+      *env.out << Hex(v.time) << "  " << UtcStampText(v.time) << "  " << v.value << "  "
                << (v.extra == kNoExtra ? std::string("-") : std::to_string(v.extra)) << "  "
                << v.ExpandedName() << "\n";
       return true;

@@ -138,14 +138,6 @@ std::optional<std::string> ListName(const std::string& arg, const std::string& c
   return coded;
 }
 
-std::string DateText(uint32_t stamp) {
-  LocalTimeParts t = UtcTime(UnixFromFileTimeStamp(stamp));
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return buf;
-}
-
 // The four characters of a type code, highest byte first; "" for zero and
 // '?' for bytes that are not printable ASCII.
 std::string TypeText(uint32_t type) {
@@ -441,7 +433,7 @@ int CmdSearch(const CtlCall& call, const CtlEnv& env) {
       std::string path = paths.PathOf(r.key);
       hits.push_back({{"key", cp.ToUtf8(r.key)},
                       {"time", r.time},
-                      {"date_utc", DateText(r.time)},
+                      {"date_utc", UtcStampText(r.time)},
                       {"type", TypeText(r.type)},
                       {"entry", r.entry},
                       {"path", path.empty() ? nlohmann::json(nullptr) : nlohmann::json(path)}});
@@ -457,7 +449,7 @@ int CmdSearch(const CtlCall& call, const CtlEnv& env) {
   } else {
     for (size_t i = 0; i < shown; ++i) {
       const HitRecord& r = records[i];
-      *env.out << Printable(cp.ToUtf8(r.key)) << "\t" << DateText(r.time) << "\t"
+      *env.out << Printable(cp.ToUtf8(r.key)) << "\t" << UtcStampText(r.time) << "\t"
                << TypeText(r.type) << "\t" << Printable(paths.PathOf(r.key)) << "\n";
     }
   }

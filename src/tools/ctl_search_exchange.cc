@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "search/progress_file.h"
 #include "search/request_names.h"
+#include "platform/byte_order.h"
 
 namespace vantrel {
 namespace {
@@ -24,13 +25,6 @@ constexpr size_t kMaxNameBytes = 256;  // name length field, NUL included
 // on it.
 constexpr int kDamagedPolls = 20;
 
-uint32_t U32At(std::string_view b, size_t offset) {
-  return static_cast<uint32_t>(static_cast<unsigned char>(b[offset])) |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[offset + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[offset + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<unsigned char>(b[offset + 3])) << 24;
-}
-
 // Removes `path` when it exists; a failure is reported on the way out only
 // through the file staying behind.
 void RemoveIfThere(FileSystem* fs, const std::string& path) {
@@ -44,13 +38,13 @@ StatusOr<HitFileContent> ParseHitFile(std::string_view bytes) {
     return Status::Unavailable("the hit file has " + std::to_string(bytes.size()) +
                                " bytes, less than its header");
   }
-  const int32_t count = static_cast<int32_t>(U32At(bytes, 0));
+  const int32_t count = static_cast<int32_t>(LoadLe32(bytes, 0));
   if (count < 0 || static_cast<uint32_t>(count) > kMaxHitRecords) {
     return Status::Corruption("record count " + std::to_string(count) + " is impossible");
   }
   std::array<uint32_t, kListSkipEntries> skip{};
   for (size_t k = 0; k < kListSkipEntries; ++k) {
-    skip[k] = U32At(bytes, kListSkipTableOffset + 4 * k);
+    skip[k] = LoadLe32(bytes, kListSkipTableOffset + 4 * k);
   }
   if (skip[0] == 0) return Status::Unavailable("the skip table is not written yet");
   if (skip[0] != kListFileHeaderSize) {
@@ -58,7 +52,7 @@ StatusOr<HitFileContent> ParseHitFile(std::string_view bytes) {
   }
 
   HitFileContent content;
-  content.found = U32At(bytes, 4);
+  content.found = LoadLe32(bytes, 4);
   content.records.reserve(static_cast<size_t>(count));
   size_t offset = kListFileHeaderSize;
   for (uint32_t i = 0; i < static_cast<uint32_t>(count); ++i) {
@@ -74,7 +68,7 @@ StatusOr<HitFileContent> ParseHitFile(std::string_view bytes) {
     if (bytes.size() - offset < kListRecordHeaderSize) {
       return Status::Unavailable("record " + std::to_string(i) + " is not written yet");
     }
-    const uint32_t n = U32At(bytes, offset);
+    const uint32_t n = LoadLe32(bytes, offset);
     if (n < 1 || n > kMaxNameBytes) {
       return Status::Corruption("record " + std::to_string(i) + " has a name length of " +
                                 std::to_string(n));
@@ -89,9 +83,9 @@ StatusOr<HitFileContent> ParseHitFile(std::string_view bytes) {
     }
     HitRecord r;
     r.key.assign(name.substr(0, n - 1));
-    r.time = U32At(bytes, offset + 4);
-    r.type = U32At(bytes, offset + 8);
-    r.entry = U32At(bytes, offset + 12);
+    r.time = LoadLe32(bytes, offset + 4);
+    r.type = LoadLe32(bytes, offset + 8);
+    r.entry = LoadLe32(bytes, offset + 12);
     content.records.push_back(std::move(r));
     offset += kListRecordHeaderSize + n;
   }

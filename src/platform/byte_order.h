@@ -1,0 +1,19 @@
+// Fixed-width integers in byte strings read from files.
+//
+// Thread safety: pure functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace vantrel {
+
+// The little-endian u32 at `offset`; the caller has checked that four bytes
+// are there.
+inline uint32_t LoadLe32(std::string_view bytes, size_t offset) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+}  // namespace vantrel
