@@ -233,6 +233,15 @@ std::variant<Plan, std::string> BuildPlan(const ParsedArgs& a, const std::string
   if (a.Option("--since") && a.Option("--before")) return std::string("give --since or --before");
 
   Plan plan;
+  // The encoded request, or the encoder's reason as the usage message.
+  auto encoded = [&plan](StatusOr<std::string> bytes, const char* extension,
+                         const char* form) -> std::variant<Plan, std::string> {
+    if (!bytes.ok()) return bytes.status().message();
+    plan.extension = extension;
+    plan.form = form;
+    plan.bytes = std::move(*bytes);
+    return plan;
+  };
   std::optional<uint32_t> limit;
   if (const std::string* v = a.Option("--limit")) {
     limit = ParseStrictUint32(*v);
@@ -276,12 +285,7 @@ std::variant<Plan, std::string> BuildPlan(const ParsedArgs& a, const std::string
     q.merge_file = merge;
     q.restrict_file = restrict;
     q.list_options = static_cast<uint8_t>((merge.empty() ? 0 : 1) | (restrict.empty() ? 0 : 2));
-    StatusOr<std::string> bytes = EncodeQueryRequest(q);
-    if (!bytes.ok()) return bytes.status().message();
-    plan.extension = ".QRY";
-    plan.form = "query";
-    plan.bytes = std::move(*bytes);
-    return plan;
+    return encoded(EncodeQueryRequest(q), ".QRY", "query");
   }
   if (a.Option("--sort")) return std::string("--sort goes with --raw");
 
@@ -331,12 +335,7 @@ std::variant<Plan, std::string> BuildPlan(const ParsedArgs& a, const std::string
     s.list_file = merge.empty() ? restrict : merge;
     s.merge_flag = merge.empty() ? 0 : 1;
     s.restrict_flag = restrict.empty() ? 0 : 1;
-    StatusOr<std::string> bytes = EncodeShortSearchRequest(s);
-    if (!bytes.ok()) return bytes.status().message();
-    plan.extension = ".REQ";
-    plan.form = "short";
-    plan.bytes = std::move(*bytes);
-    return plan;
+    return encoded(EncodeShortSearchRequest(s), ".REQ", "short");
   }
 
   LongSearchRequest l;
@@ -359,12 +358,7 @@ std::variant<Plan, std::string> BuildPlan(const ParsedArgs& a, const std::string
   uint32_t wanted = limit.value_or(kDefaultLimit);
   uint32_t thousands = wanted / 1000 + (wanted % 1000 != 0 ? 1 : 0);
   l.hit_limit_thousands = static_cast<uint8_t>(thousands > 255 ? 0 : thousands);
-  StatusOr<std::string> bytes = EncodeLongSearchRequest(l);
-  if (!bytes.ok()) return bytes.status().message();
-  plan.extension = ".REQ";
-  plan.form = "long";
-  plan.bytes = std::move(*bytes);
-  return plan;
+  return encoded(EncodeLongSearchRequest(l), ".REQ", "long");
 }
 
 }  // namespace
