@@ -157,34 +157,36 @@ TEST_F(LookupTest, BelowTheRootAndAtTheRoot) {
   }
 }
 
-TEST_F(LookupTest, TheFirstCoveringEntryWinsEvenWhenALaterOneIsLonger) {
-  ShareTables t = With({{"ALL", "/srv"}, {"PICS", "/srv/images"}});
-  EXPECT_EQ(WindowsSharePath(t, "/srv/images/Sport"), "\\\\SRV\\ALL\\images\\Sport");
-  EXPECT_EQ(MacVolumePath(t, "/srv/images/Sport"), "ALL:images:Sport");
-  t = With({{"PICS", "/srv/images"}, {"ALL", "/srv"}});
-  EXPECT_EQ(WindowsSharePath(t, "/srv/images/Sport"), "\\\\SRV\\PICS\\Sport");
-  EXPECT_EQ(WindowsSharePath(t, "/srv/other"), "\\\\SRV\\ALL\\other");
-}
-
-TEST_F(LookupTest, ARootEndsAtAPathSeparator) {
-  // /srv/Img begins /srv/Images/x as text but does not hold it.
-  ShareTables t = With({{"IMG", "/srv/Img"}, {"ALL", "/srv"}});
-  EXPECT_EQ(WindowsSharePath(t, "/srv/Images/x"), "\\\\SRV\\ALL\\Images\\x");
-  EXPECT_EQ(MacVolumePath(t, "/srv/Images/x"), "ALL:Images:x");
-  EXPECT_EQ(WindowsSharePath(t, "/srv/Img/x"), "\\\\SRV\\IMG\\x");
-}
-
-TEST_F(LookupTest, TheWholeFileSystemAsAShare) {
-  ShareTables t = With({{"ROOT", "/"}});
-  EXPECT_EQ(WindowsSharePath(t, "/srv/x"), "\\\\SRV\\ROOT\\srv\\x");
-  EXPECT_EQ(WindowsSharePath(t, "/"), "\\\\SRV\\ROOT");
-  EXPECT_EQ(MacVolumePath(t, "/srv/x"), "ROOT:srv:x");
-}
-
-TEST_F(LookupTest, VolumePathsHaveNoBackslashes) {
-  ShareTables t = With({{"A\\B", "/srv/images"}});
-  EXPECT_EQ(MacVolumePath(t, "/srv/images/x\\y/z"), "A:B:x:y:z");
-  EXPECT_EQ(WindowsSharePath(t, "/srv/images/x"), "\\\\SRV\\A\\B\\x");
+TEST_F(LookupTest, TheFirstCoveringRootWins) {
+  struct Case {
+    std::vector<ShareEntry> shares;
+    const char* path;
+    const char* share;
+    const char* volume;
+  } cases[] = {
+      // The first covering entry wins even when a later one is longer.
+      {{{"ALL", "/srv"}, {"PICS", "/srv/images"}}, "/srv/images/Sport",
+       "\\\\SRV\\ALL\\images\\Sport", "ALL:images:Sport"},
+      {{{"PICS", "/srv/images"}, {"ALL", "/srv"}}, "/srv/images/Sport",
+       "\\\\SRV\\PICS\\Sport", "PICS:Sport"},
+      {{{"PICS", "/srv/images"}, {"ALL", "/srv"}}, "/srv/other", "\\\\SRV\\ALL\\other",
+       "ALL:other"},
+      // A root ends at a path separator: /srv/Img does not hold /srv/Images/x.
+      {{{"IMG", "/srv/Img"}, {"ALL", "/srv"}}, "/srv/Images/x", "\\\\SRV\\ALL\\Images\\x",
+       "ALL:Images:x"},
+      {{{"IMG", "/srv/Img"}, {"ALL", "/srv"}}, "/srv/Img/x", "\\\\SRV\\IMG\\x", "IMG:x"},
+      // The whole file system as a share.
+      {{{"ROOT", "/"}}, "/srv/x", "\\\\SRV\\ROOT\\srv\\x", "ROOT:srv:x"},
+      {{{"ROOT", "/"}}, "/", "\\\\SRV\\ROOT", "ROOT"},
+      // Volume paths have no backslashes.
+      {{{"A\\B", "/srv/images"}}, "/srv/images/x\\y/z", "\\\\SRV\\A\\B\\x\\y\\z",
+       "A:B:x:y:z"},
+  };
+  for (const Case& c : cases) {
+    ShareTables t = With(c.shares);
+    EXPECT_EQ(WindowsSharePath(t, c.path), c.share) << c.path;
+    EXPECT_EQ(MacVolumePath(t, c.path), c.volume) << c.path;
+  }
 }
 
 // Sets an environment variable for one test and restores it.

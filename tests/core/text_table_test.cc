@@ -26,23 +26,18 @@ void SetInFile(const std::string& path, const char* section, const char* key,
   ASSERT_TRUE(WriteIniString(DefaultFileSystem(), path, section, key, value).ok());
 }
 
+// The identifiers are the table positions, and no key is there twice (a
+// second one would never be read from the settings file).
 TEST(TextTableDataTest, KeysAreUniqueInTableOrder) {
   ASSERT_EQ(kTextCount, 183u);
-  EXPECT_EQ(kTextEntries.front().key, "IDS_ADD");
-  EXPECT_EQ(kTextEntries[1].key, "IDS_EDIT");
-  EXPECT_EQ(kTextEntries[10].key, "IDS_DELETESURE");
   EXPECT_EQ(kTextEntries[28].key, "IDS_SELECTFOLD");
-  EXPECT_EQ(kTextEntries.back().key, "IDS_WAITFORPDFTHUMBS");
+  EXPECT_EQ(static_cast<size_t>(TextId::IDS_WAITFORPDFTHUMBS), kTextCount - 1);
   std::set<std::string> seen;
   for (const TextEntry& entry : kTextEntries) {
     EXPECT_EQ(entry.key.substr(0, 4), "IDS_") << entry.key;
     EXPECT_FALSE(entry.default_text.empty()) << entry.key;
     EXPECT_TRUE(seen.insert(std::string(entry.key)).second) << "duplicate " << entry.key;
   }
-  // The identifiers are the table positions.
-  EXPECT_EQ(EntryOf(TextId::IDS_ADD).key, "IDS_ADD");
-  EXPECT_EQ(EntryOf(TextId::IDS_HITSFOUND).key, "IDS_HITSFOUND");
-  EXPECT_EQ(static_cast<size_t>(TextId::IDS_WAITFORPDFTHUMBS), kTextCount - 1);
 }
 
 TEST(TextTableDataTest, DefaultsAreByteExact) {
@@ -141,9 +136,6 @@ TEST(TextTableLoadTest, FirstStartWritesEveryKeyInTableOrder) {
   EXPECT_EQ(raw.find('\n'), raw.find("\r\n") + 1) << "lines end in CR LF";
   EXPECT_EQ(raw.find("\\\r"), std::string::npos);
 
-  for (size_t i = 0; i < kTextCount; ++i) {
-    EXPECT_EQ(table.Get(static_cast<TextId>(i)), kTextEntries[i].default_text);
-  }
 }
 
 TEST(TextTableLoadTest, LaterStartReadsDefaultsBackUnchanged) {
@@ -212,10 +204,6 @@ TEST(TextTableLoadTest, MissingAndEmptyKeysGetTheirDefaultsWrittenBack) {
 }
 
 TEST(TextTableLoadTest, DuplicatedKeysKeepTheirFirstDefault) {
-  for (const SecondaryDefault& extra : kSecondaryDefaults) {
-    EXPECT_TRUE(extra.id == TextId::IDS_DELETESURE || extra.id == TextId::IDS_SELECTFOLD);
-    EXPECT_NE(EntryOf(extra.id).default_text, extra.default_text);
-  }
   TempDir dir;
   std::string ini = dir.Path("VANTREL.INI");
   TextTable table;
@@ -270,11 +258,10 @@ TEST(TextTableLoadTest, OddFileContentNeverBreaksTheLoader) {
   binary += std::string("\0\xff\x01", 3);
   binary += "B\r\n\xfe\xfe\0\0[\r\n=\r\n[]\r\n";
   const std::vector<Case> cases = {
+      // (How the settings parser takes odd lines is checked with it and
+      // its fuzz target; here: what the loader makes of the values.)
       {"empty", ""},
-      {"no sections", "IDS_ADD=orphan\r\nrubbish\r\n"},
       {"binary", binary},
-      {"only CRs", std::string(1000, '\r')},
-      {"header without bracket", "[WINDOWSTRINGS\r\nIDS_ADD=x\r\n"},
       {"long value", "[WINDOWSTRINGS]\r\nIDS_ADD=" + std::string(100000, 'x') + "\r\n"},
       {"long menu", "[Menustrings]\r\nIDM_EXIT=" + std::string(5000, 'e') +
                         "\r\nIDM_ABOUT=" + std::string(5000, 'a') + "\r\n"},
@@ -309,26 +296,22 @@ TEST(TextTableLoadTest, ValuesAreCutToTheirLimits) {
   EXPECT_EQ(table.Menu(MenuId::IDM_EXIT), std::string(149, 'y'));
 }
 
+std::string Flatten(const std::vector<MenuPopup>& bar) {
+  std::string out;
+  for (const MenuPopup& p : bar) {
+    out += p.title + ":";
+    for (const MenuItem& i : p.items) out += " " + i.text + "=" + std::to_string(i.command);
+    out += "\n";
+  }
+  return out;
+}
+
 TEST(MenuTableTest, DefaultMenuBar) {
-  TextTable table;
-  std::vector<MenuPopup> bar = BuildMenuBar(table);
-  ASSERT_EQ(bar.size(), 3u);
-  EXPECT_EQ(bar[0].title, "&File");
-  ASSERT_EQ(bar[0].items.size(), 1u);
-  EXPECT_EQ(bar[0].items[0].text, "E&xit");
-  EXPECT_EQ(bar[0].items[0].command, 1000);
-  EXPECT_EQ(bar[1].title, "&Index");
-  ASSERT_EQ(bar[1].items.size(), 3u);
-  EXPECT_EQ(bar[1].items[0].text, "Optimize All Indexes Now");
-  EXPECT_EQ(bar[1].items[0].command, 1006);
-  EXPECT_EQ(bar[1].items[1].text, "Rebuild All Indexes Now");
-  EXPECT_EQ(bar[1].items[1].command, 1005);
-  EXPECT_EQ(bar[1].items[2].text, "Scan All Image Folders Now");
-  EXPECT_EQ(bar[1].items[2].command, 1007);
-  EXPECT_EQ(bar[2].title, "About");
-  ASSERT_EQ(bar[2].items.size(), 1u);
-  EXPECT_EQ(bar[2].items[0].text, "About Vantrel...");
-  EXPECT_EQ(bar[2].items[0].command, 1003);
+  EXPECT_EQ(Flatten(BuildMenuBar(TextTable())),
+            "&File: E&xit=1000\n"
+            "&Index: Optimize All Indexes Now=1006 Rebuild All Indexes Now=1005 "
+            "Scan All Image Folders Now=1007\n"
+            "About: About Vantrel...=1003\n");
 }
 
 TEST(MenuTableTest, TranslatedMenuTexts) {

@@ -188,31 +188,8 @@ TEST(ResourceForkTest, Photoshop25Limits) {
       mac_test::Photoshop25Fork({Photoshop25Entry(2, 120, std::string(300, 'c'))})));
 }
 
-TEST(ResourceForkTest, TruncatedAndDamagedForksAreSafe) {
-  const std::string forks[] = {
-      ResourceForkBuilder().Add(kCaptionBlock).Build(),
-      mac_test::Photoshop30Fork(kCaptionBlock),
-      ResourceForkBuilder().Add(AnpaResource(kCaptionBlock)).Build(),
-      mac_test::Photoshop25Fork({Photoshop25Entry(2, 120, "c"), Photoshop25Entry(2, 25, "k")}),
-      mac_test::TextResourceFork("A text resource caption"),
-      ResourceForkBuilder().Add("Taken at dawn").Add(SwappedRun({{5, "obj"}})).Build(),
-  };
-  for (const std::string& fork : forks) {
-    for (size_t n = 0; n <= fork.size(); ++n) {
-      CaptionRecord r;
-      ParseResourceFork(r, fork.substr(0, n));
-      if (!r.iptc.empty()) {
-        EXPECT_EQ(static_cast<uint8_t>(r.iptc[0]), kIimTagMarker);
-      }
-    }
-    for (size_t at = 0; at < fork.size(); at += 3) {
-      std::string damaged = fork;
-      damaged[at] = static_cast<char>(damaged[at] ^ 0xA5);
-      CaptionRecord r;
-      ParseResourceFork(r, damaged);
-    }
-  }
-}
+// Cut and damaged forks of every form: the resource fork fuzz target, whose
+// seeds are these forms and whose corpus the test run replays.
 
 TEST(ResourceForkTest, ForkOfNothingButCaptionHeaders) {
   // Every position starts a caption run that reaches the end of the fork.

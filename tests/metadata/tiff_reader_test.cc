@@ -64,17 +64,11 @@ TEST(TiffReader, TagMetWithoutRunStillAnswersTrue) {
   EXPECT_EQ(r.iptc_length(), 0);
 }
 
-TEST(TiffReader, TruncatedFilesStayInsideTheData) {
-  std::string tiff = MakeTiffWithIptc(kCaption);
-  for (size_t cut = 0; cut <= tiff.size(); ++cut) {
-    CaptionRecord r;
-    (void)ReadTiffCaption(tiff.substr(0, cut), "", r);
-    if (r.iptc_length() > 0) {
-      EXPECT_EQ(r.iptc.substr(0, 7), MakeIptcBlock({}));
-    }
-  }
-  std::string far = tiff;
-  far[4] = '\x7F';  // directory offset beyond the data
+// Cut files are the TIFF reader fuzz target's job (its seeds are these
+// files); here: a directory offset beyond the data.
+TEST(TiffReader, DirectoryBeyondTheDataIsNoCaption) {
+  std::string far = MakeTiffWithIptc(kCaption);
+  far[4] = '\x7F';
   CaptionRecord r;
   EXPECT_FALSE(ReadTiffCaption(far, "", r));
 }

@@ -101,7 +101,7 @@ class OpenStreamTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(OpenStreamTest, MissingEverywhereIsNotFound) {
+TEST_F(OpenStreamTest, MissingOrBrokenEverywhereIsNotFound) {
   for (MacStream s : {MacStream::kResourceFork, MacStream::kAfpInfo, MacStream::kText}) {
     auto r = Open(s);
     ASSERT_FALSE(r.ok());
@@ -109,6 +109,12 @@ TEST_F(OpenStreamTest, MissingEverywhereIsNotFound) {
   }
   auto r = DefaultFileStreams()->OpenStream(dir_.Path("no such file"), MacStream::kAfpInfo);
   EXPECT_TRUE(r.status().IsNotFound());
+  // A broken sidecar, or one without the entry, counts as missing.
+  WriteSidecar("not an AppleDouble file at all, just text");
+  EXPECT_TRUE(Open(MacStream::kResourceFork).status().IsNotFound());
+  WriteSidecar(AppleDouble({{9, "short"}}));  // Finder info shorter than 32 bytes
+  EXPECT_TRUE(Open(MacStream::kAfpInfo).status().IsNotFound());
+  EXPECT_TRUE(Open(MacStream::kResourceFork).status().IsNotFound());
 }
 
 TEST_F(OpenStreamTest, SidecarGivesForkAndFinderInfo) {
@@ -125,14 +131,6 @@ TEST_F(OpenStreamTest, SidecarGivesForkAndFinderInfo) {
   EXPECT_EQ(Type(*info), "JPEG");
   // The sidecar holds no TEXT stream.
   EXPECT_TRUE(Open(MacStream::kText).status().IsNotFound());
-}
-
-TEST_F(OpenStreamTest, SidecarBrokenOrWithoutEntriesCountsAsMissing) {
-  WriteSidecar("not an AppleDouble file at all, just text");
-  EXPECT_TRUE(Open(MacStream::kResourceFork).status().IsNotFound());
-  WriteSidecar(AppleDouble({{9, "short"}}));  // Finder info shorter than 32 bytes
-  EXPECT_TRUE(Open(MacStream::kAfpInfo).status().IsNotFound());
-  EXPECT_TRUE(Open(MacStream::kResourceFork).status().IsNotFound());
 }
 
 TEST_F(OpenStreamTest, BlankForkIsAnEmptyFork) {
@@ -160,17 +158,18 @@ TEST_F(OpenStreamTest, DosStreamXattrs) {
   ASSERT_TRUE(info.ok());
   EXPECT_EQ(info->bytes.size(), kAfpInfoSize);  // the 61st byte of Samba's NUL dropped
   EXPECT_EQ(Type(*info), "EPSF");
-}
 
-TEST_F(OpenStreamTest, DosStreamNamesMatchWithoutRegardToCase) {
-  RequireXattrs();
-  ASSERT_TRUE(mac_test::SetXattr(path_, "user.DosStream.text:$DATA", "caption"));
+  // On another file: names match without regard to case; an empty TEXT
+  // stream exists.
+  ASSERT_TRUE(dir_.WriteFile("other.jpg", "data fork"));
+  const std::string other = dir_.Path("other.jpg");
+  ASSERT_TRUE(mac_test::SetXattr(other, "user.DosStream.text:$DATA", ""));
   ASSERT_TRUE(
-      mac_test::SetXattr(path_, "user.DosStream.AFP_AFPINFO:$DATA", AfpInfoStream("TIFF", "8BIM")));
-  auto text = Open(MacStream::kText);
+      mac_test::SetXattr(other, "user.DosStream.AFP_AFPINFO:$DATA", AfpInfoStream("TIFF", "8BIM")));
+  text = DefaultFileStreams()->OpenStream(other, MacStream::kText);
   ASSERT_TRUE(text.ok());
-  EXPECT_EQ(text->bytes, "caption");
-  auto info = Open(MacStream::kAfpInfo);
+  EXPECT_TRUE(text->bytes.empty());
+  info = DefaultFileStreams()->OpenStream(other, MacStream::kAfpInfo);
   ASSERT_TRUE(info.ok());
   EXPECT_EQ(Type(*info), "TIFF");
 }
@@ -218,14 +217,6 @@ TEST_F(OpenStreamTest, MalformedAfpInfoFallsThroughToTheNextPlace) {
     EXPECT_EQ(Type(*info), "SIDE");
     EXPECT_EQ(info->place, StreamPlace::kAppleDouble);
   }
-}
-
-TEST_F(OpenStreamTest, EmptyTextStreamExists) {
-  RequireXattrs();
-  ASSERT_TRUE(mac_test::SetXattr(path_, "user.DosStream.TEXT:$DATA", ""));
-  auto text = Open(MacStream::kText);
-  ASSERT_TRUE(text.ok());
-  EXPECT_TRUE(text->bytes.empty());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <optional>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,24 +131,10 @@ TEST(IniDocumentTest, RefusesUnwritableNames) {
   EXPECT_EQ(doc.Serialize(), "");
 }
 
-TEST(IniDocumentTest, OddInputNeverFails) {
+// That any bytes parse and a second round trip changes nothing is the
+// settings fuzz target's check; here: what odd lines mean.
+TEST(IniDocumentTest, OddInputIsReadAsFarAsItMakesSense) {
   std::string long_line(1 << 20, 'v');
-  const std::string inputs[] = {
-      "",
-      "\r\n\r\n\n\r",
-      "[",
-      "[]",
-      "[unterminated\nkey=value",
-      "=no key",
-      std::string("[S\0x]\nk\0=v\0w\n", 14),
-      "[S]\nk=" + long_line,
-      std::string("\xFF\xFE[S]\r\nk=v", 10),
-  };
-  for (const std::string& in : inputs) {
-    IniDocument doc = IniDocument::Parse(in);
-    IniDocument again = IniDocument::Parse(doc.Serialize());
-    EXPECT_EQ(again.Serialize(), doc.Serialize());
-  }
   EXPECT_EQ(IniDocument::Parse("[unterminated\nkey=value").Get("UNTERMINATED", "key"), "value");
   EXPECT_EQ(IniDocument::Parse("[]\nkey=value").Get("", "key"), "value");
   EXPECT_EQ(IniDocument::Parse("=no key").Get("", ""), std::nullopt);
@@ -157,32 +142,6 @@ TEST(IniDocumentTest, OddInputNeverFails) {
   EXPECT_EQ(IniDocument::Parse(std::string("[S\0x]\nk\0=v\0w\n", 14))
                 .Get(std::string_view("S\0x", 3), std::string_view("k\0", 2)),
             std::string("v\0w", 3));
-}
-
-// Random bytes with many line ends, brackets and equal signs: parsing never
-// fails, a second round trip changes nothing, and a value set is read back.
-TEST(IniDocumentTest, RandomInputRoundTrips) {
-  std::mt19937 rng(7);
-  const std::string specials = std::string("[]=;\r\n \t\"'") + '\0';
-  for (int round = 0; round < 300; ++round) {
-    std::string text;
-    const int n = static_cast<int>(rng() % 200);
-    for (int i = 0; i < n; ++i) {
-      text += (rng() % 3 == 0) ? specials[rng() % specials.size()]
-                               : static_cast<char>('a' + rng() % 4);
-    }
-    IniDocument doc = IniDocument::Parse(text);
-    const std::string once = doc.Serialize();
-    ASSERT_EQ(IniDocument::Parse(once).Serialize(), once);
-    const std::string value(text.substr(0, 20));
-    ASSERT_TRUE(doc.Set("Sect", "key", value));
-    IniDocument reread = IniDocument::Parse(doc.Serialize());
-    std::string expected = value;
-    for (char& c : expected) {
-      if (c == '\r' || c == '\n' || c == '\0') c = '\\';
-    }
-    ASSERT_EQ(reread.Get("sect", "KEY"), expected) << round;
-  }
 }
 
 class IniFileTest : public ::testing::Test {

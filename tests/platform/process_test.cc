@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,19 +32,6 @@ int InChild(F body) {
   int status = 0;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
-}
-
-TEST(ProcessTest, SelfExecutablePathNamesThisProgram) {
-  StatusOr<std::string> exe = SelfExecutablePath();
-  ASSERT_TRUE(exe.ok()) << exe.status().ToString();
-  ASSERT_FALSE(exe->empty());
-  EXPECT_EQ((*exe)[0], '/');
-  // The kernel also keeps the path that the program was started with.
-  const char* started_as = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
-  ASSERT_NE(started_as, nullptr);
-  char real[PATH_MAX];
-  ASSERT_NE(realpath(started_as, real), nullptr);
-  EXPECT_EQ(*exe, real);
 }
 
 TEST(ProcessTest, RelaunchRunsTheProgramInTheStartDirectoryWithCleanSignals) {
@@ -148,8 +134,6 @@ TEST(ProcessTest, ThreadNamesAreCutAtACharacterBoundary) {
     EXPECT_EQ(seen, c.kept) << c.name;
   }
 }
-
-TEST(ProcessTest, KernelOffersInotify) { EXPECT_TRUE(KernelHasInotify()); }
 
 TEST(StopSignalsTest, RequestFromAnotherThreadEndsTheWaitOnce) {
   auto stop = StopSignals::Install();

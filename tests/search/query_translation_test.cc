@@ -79,7 +79,7 @@ TEST(TranslateShortForm, Table) {
   }
 }
 
-TEST(TranslateShortForm, EmptyFirstTermIsADateSearch) {
+TEST(TranslateShortForm, EmptyTextIsADateSearchInBothForms) {
   ShortSearchRequest r;
   r.date_mode = 1;
   TranslatedQuery t = TranslateShortForm(r);
@@ -90,6 +90,9 @@ TEST(TranslateShortForm, EmptyFirstTermIsADateSearch) {
   t = TranslateShortForm(r);
   EXPECT_TRUE(t.date_only);
   EXPECT_EQ(t.log_text, "Date search OR x");
+  t = TranslateLongForm(LongSearchRequest{});
+  EXPECT_TRUE(t.date_only);
+  EXPECT_EQ(t.log_text, "Date search");
 }
 
 struct LongCase {
@@ -175,13 +178,6 @@ TEST(TranslateLongForm, EngineSettings) {
   EXPECT_EQ(TranslateLongForm(r).hit_limit, 255000u);
 }
 
-TEST(TranslateLongForm, EmptyTextIsADateSearch) {
-  LongSearchRequest r;
-  TranslatedQuery t = TranslateLongForm(r);
-  EXPECT_TRUE(t.date_only);
-  EXPECT_EQ(t.log_text, "Date search");
-}
-
 TEST(TranslateLongForm, LongTranslationIsKeptWhole) {
   // 64 one-letter words in the 127-character slot: marks and "AND " make
   // the query 443 characters, far beyond 255; nothing may be cut.
@@ -209,20 +205,6 @@ TEST(TranslateShortForm, LongTranslationIsKeptWhole) {
   EXPECT_EQ(t.query, "IPTC025 contains (" + std::string(63, 'x') + "*) AND NOT IPTC025 contains (" +
                          std::string(63, 'y') + "*)");
   EXPECT_GT(t.query.size(), 170u);
-}
-
-TEST(QueryTranslationTexts, PrefixesAndOperators) {
-  EXPECT_EQ(FieldPrefix(0), "");
-  EXPECT_EQ(FieldPrefix(1), "IPTC015 contains (");
-  EXPECT_EQ(FieldPrefix(2), "IPTC025 contains (");
-  EXPECT_EQ(FieldPrefix(3), "ZRVFN contains (");
-  EXPECT_EQ(FieldPrefix(4), "ZRVFP contains (");
-  EXPECT_EQ(FieldPrefix(5), "");
-  EXPECT_EQ(FieldPrefix(255), "");
-  EXPECT_EQ(OperatorText(0), " AND ");
-  EXPECT_EQ(OperatorText(1), " OR ");
-  EXPECT_EQ(OperatorText(2), " AND NOT ");
-  EXPECT_EQ(OperatorText(3), "");
 }
 
 }  // namespace
