@@ -1,5 +1,6 @@
 // Whole-server indexing: pictures in the image folders reach the engine by
 // themselves, at the first start and when copied in while the server runs.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,10 +10,10 @@
 
 #include "core/config_file.h"
 #include "core/file_names.h"
-#include "core/list_file.h"
 #include "search/request_file.h"
 #include "engine/engine.h"
 #include "server_process.h"
+#include "support/hit_file_reader.h"
 #include "support/image_builders.h"
 #include "support/pdf_builder.h"
 #include "support/temp_dir.h"
@@ -111,48 +112,32 @@ TEST_F(IndexingServerTest, RequestFilesAreAnsweredWithHitFiles) {
   ASSERT_TRUE(server.WaitForOutput("Database Process Ready for Search", milliseconds(30000)))
       << server.Output();
   FileSystem* fs = DefaultFileSystem();
-  auto answer = [&](const std::string& name, const std::string& bytes, BrowseList* hits,
-                    ListFileHeader* header) {
+  // Drops a request file in (renamed into place, as clients do) and waits for its answer.
+  auto answer = [&](const std::string& name, const std::string& bytes) {
     const std::string search = dir_.Path("index/VT_SEARCH/");
     EXPECT_TRUE(dir_.WriteFile("index/VT_SEARCH/" + name + ".tmp", bytes));
     EXPECT_EQ(std::rename((search + name + ".tmp").c_str(), (search + name).c_str()), 0);
-    const std::string hit = search + name.substr(0, name.size() - 3) + "HIT";
-    // The hit file is written in place: it is read once it reads whole.
-    auto start = std::chrono::steady_clock::now();
-    Status loaded = Status::NotFound("no answer");
-    while (std::chrono::steady_clock::now() - start < milliseconds(20000)) {
-      if (!fs->Exists(search + name) && fs->Exists(hit)) {
-        hits->Release();
-        loaded = LoadListFile(fs, hit, true, hits, header);
-        if (loaded.ok()) break;
-      }
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    EXPECT_TRUE(loaded.ok()) << loaded.ToString() << server.Output();
+    HitFileView hits =
+        WaitForHitFile(search + name, search + name.substr(0, name.size() - 3) + "HIT");
+    EXPECT_TRUE(hits.complete) << server.Output();
+    return hits;
   };
 
   ShortSearchRequest short_form;
   short_form.first_term = "harbour";
-  BrowseList hits;
-  ListFileHeader header;
-  answer("S1.REQ", EncodeShortSearchRequest(short_form).value(), &hits, &header);
-  EXPECT_EQ(hits.Count(), 2u);
-  EXPECT_EQ(header.second_word, 2u) << "the found count";
-  EXPECT_TRUE(hits.Lookup("01a.jpg", 0).has_value());
-  EXPECT_TRUE(hits.Lookup("012024\\b.jpg", 0).has_value());
+  HitFileView hits = answer("S1.REQ", EncodeShortSearchRequest(short_form).value());
+  EXPECT_EQ(hits.found, 2u);
+  EXPECT_THAT(hits.keys(), testing::UnorderedElementsAre("01a.jpg", "012024\\b.jpg"));
 
   QueryRequest query;
   query.query_text = "xlastword";
   query.sort_order = 2;
-  BrowseList all;
-  answer("Q1.QRY", EncodeQueryRequest(query).value(), &all, &header);
-  EXPECT_EQ(all.Count(), 3u);
+  EXPECT_EQ(answer("Q1.QRY", EncodeQueryRequest(query).value()).records.size(), 3u);
 
   short_form.first_term = "nothingmatches";
-  BrowseList none;
-  answer("S2.REQ", EncodeShortSearchRequest(short_form).value(), &none, &header);
-  EXPECT_EQ(none.Count(), 0u);
-  EXPECT_EQ(fs->Stat(dir_.Path("index/VT_SEARCH/S2.HIT")).value().size, 408u);
+  HitFileView none = answer("S2.REQ", EncodeShortSearchRequest(short_form).value());
+  EXPECT_EQ(none.count, 0u);
+  EXPECT_EQ(none.bytes.size(), 408u);
 
   // The command-line client, as a script would use it.
   const std::string command = std::string(VANTRELCTL_BINARY) + " --dir " + dir_.Path("start") +

@@ -1,6 +1,3 @@
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "ctl_test_util.h"
@@ -14,13 +11,16 @@ class CtlInspectTest : public CtlTest {};
 TEST_F(CtlInspectTest, ShowsTheReaderAndEveryDataset) {
   ASSERT_TRUE(dir_.WriteFile("pic.jpg", MakeJpegWithIptc({{2, 105, "Harbour fire"},
                                                           {2, 25, "fire"},
-                                                          {2, 25, "harbour"}})));
+                                                          {2, 25, "harbour"},
+                                                          {2, 90, "Z\xFCrich"}})));
   ASSERT_EQ(Run({"inspect", "pic.jpg"}), kCtlOk) << err_.str();
   const std::string text = out_.str();
   EXPECT_NE(text.find("Type: JPEG"), std::string::npos) << text;
   EXPECT_NE(text.find("Caption source: Photoshop"), std::string::npos) << text;
   EXPECT_NE(text.find("2:105 Headline = \"Harbour fire\""), std::string::npos) << text;
   EXPECT_LT(text.find("Keywords = \"fire\""), text.find("Keywords = \"harbour\""));
+  // Latin-1 bytes are shown as the characters they stand for.
+  EXPECT_NE(text.find("City = \"Z\xC3\xBCrich\""), std::string::npos) << text;
 
   ASSERT_TRUE(dir_.WriteFile("plain.jpg", MakeJpeg()));
   ASSERT_EQ(Run({"inspect", "plain.jpg"}), kCtlOk);
@@ -56,26 +56,6 @@ TEST_F(CtlInspectTest, PrintsTheImageDocument) {
   EXPECT_EQ(Run({"inspect", "Sport/pic.jpg", "--root", dir_.Path("Other")}), kCtlUsage);
   EXPECT_EQ(Run({"inspect", "Sport/pic.jpg", "--key", "03x", "--root", dir_.path()}), kCtlUsage);
   EXPECT_EQ(Run({"inspect", "Sport/pic.jpg", "--empty-fields", "3"}), kCtlUsage);
-}
-
-// A file whose caption another program wrote.
-TEST_F(CtlInspectTest, ReadsWhatExiftoolWrote) {
-  const char* exiftool = "/usr/bin/exiftool";
-  if (access(exiftool, X_OK) != 0) GTEST_SKIP() << "exiftool is not installed";
-  ASSERT_TRUE(dir_.WriteFile("x.jpg", MakeJpeg()));
-  std::string command = std::string(exiftool) +
-                        " -q -overwrite_original -charset iptc=Latin "
-                        "'-IPTC:Headline=Opening night' '-IPTC:Keywords=opera' "
-                        "'-IPTC:Keywords=premi\xC3\xA8re' '-IPTC:City=Z\xC3\xBCrich' '" +
-                        dir_.Path("x.jpg") + "'";
-  ASSERT_EQ(system(command.c_str()), 0);
-  ASSERT_EQ(Run({"inspect", dir_.Path("x.jpg")}), kCtlOk) << err_.str();
-  const std::string text = out_.str();
-  EXPECT_NE(text.find("Caption source: Photoshop"), std::string::npos) << text;
-  EXPECT_NE(text.find("Headline = \"Opening night\""), std::string::npos) << text;
-  EXPECT_NE(text.find("Keywords = \"opera\""), std::string::npos) << text;
-  // Latin-1 bytes are shown as the characters they stand for.
-  EXPECT_NE(text.find("City = \"Z\xC3\xBCrich\""), std::string::npos) << text;
 }
 
 }  // namespace
