@@ -151,6 +151,10 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
   }
   task.PostStatus(StatusMessage::Text(kStatusFileIndexed, request.native_path));
   AddEntry(lists.indexed(), request.file_key, time, 0, kOrderTime);
+  // The PDF's text follows its document (read apart from the indexing).
+  if (doc.is_pdf && !options.pdf_text && services.queue_pdf_text) {
+    services.queue_pdf_text(request.index, request.native_path, request.file_key, time);
+  }
 
   if (services.post_statistics) services.post_statistics(request.index);
   task.PostStatus(StatusMessage::Empty(kStatusStepDone));

@@ -103,6 +103,12 @@ struct DocumentServices {
       queue_thumbnail;
   // Posts the index statistics record (status message 23) of index `index`.
   std::function<void(int index)> post_statistics;
+  // Asks for the text of a PDF file whose document was handed on without it
+  // (DocumentOptions::pdf_text empty); the text follows as a second document
+  // of the same name (see indexing/pdf_text_queue.h). May be empty.
+  std::function<void(int index, const std::string& native_path, std::string_view file_key,
+                     uint32_t time)>
+      queue_pdf_text;
 };
 
 // One file to build.

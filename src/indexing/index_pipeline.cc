@@ -9,6 +9,8 @@
 #include "core/list_file.h"
 #include "core/text_table.h"
 #include "engine/document_name.h"
+#include "metadata/file_type.h"
+#include "platform/file_time.h"
 #include "platform/paths.h"
 #include "scan/folder_scanner.h"
 
@@ -51,7 +53,14 @@ Pipeline::Pipeline(PipelineOptions options)
   build_services_.post_statistics = [this](int index) { PostStatistics(*building_for_, index); };
   build_options_.fs = fs_;
   build_options_.streams = options_.streams;
-  build_options_.pdf_text = options_.pdf_text;
+  if (options_.pdf_text) {
+    // Documents are built without PDF text; it follows from the worker.
+    pdf_texts_ = std::make_unique<PdfTextQueue>(options_.pdf_text, options_.max_ready_pdf_texts);
+    build_services_.queue_pdf_text = [this](int index, const std::string& native_path,
+                                            std::string_view file_key, uint32_t time) {
+      pdf_texts_->Queue(PdfTextRequest{index, native_path, std::string(file_key), time});
+    };
+  }
   for (auto& slots : root_state_) {
     for (std::atomic<int>& s : slots) s = -1;
   }
@@ -67,6 +76,54 @@ void Pipeline::Build(TaskContext& task, const BuildRequest& request) {
     flush_due_ = false;
     Flush(task, pending_index_, /*automatic=*/true);
   }
+  if (request.index == pending_index_) AddPdfTexts(task, request.index);
+}
+
+void Pipeline::AddDocument(TaskContext& task, int index, std::string_view text,
+                           std::string_view file_key, uint32_t time) {
+  building_for_ = &task;
+  build_services_.add_document(index, text, file_key, time);
+  building_for_ = nullptr;
+  if (flush_due_) {
+    flush_due_ = false;
+    Flush(task, pending_index_, /*automatic=*/true);
+  }
+}
+
+bool Pipeline::PdfTextIsCurrent(TaskContext& task, const PdfTextRequest& request) {
+  if (request.index < 0 || request.index >= IndexCount(task.config)) return false;
+  if (!task.config.indexes[static_cast<size_t>(request.index)].active) return false;
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(request.index)];
+  // The version the text was read for must be the one indexed, and still the
+  // file's: a file changed meanwhile has its newest version's text queued.
+  if (!task.Locked(request.index, &runtime.indexed).Lookup(request.file_key, request.time)) {
+    return false;
+  }
+  StatusOr<FileInfo> info = fs_->Stat(request.native_path);
+  return info.ok() && !info->is_folder &&
+         FileTimeStampFromWinFileTime(info->modified) == request.time;
+}
+
+bool Pipeline::AddPdfTexts(TaskContext& task, int index) {
+  if (!pdf_texts_) return false;
+  bool added = false;
+  for (const PdfTextResult& arrived : pdf_texts_->TakeReady(index)) {
+    const PdfTextRequest& request = arrived.request;
+    if (!PdfTextIsCurrent(task, request)) continue;
+    DocumentOptions options = build_options_;
+    options.pdf_text = [&arrived](const std::string&) { return arrived.text; };
+    DocumentFile file{request.native_path, request.file_key, request.time};
+    ComposedDocument doc = ComposeImageDocumentWithType(file, options, kTypePdf);
+    if (!doc.opened || !doc.is_pdf) continue;
+    if (pending_index_ != index && !pending_.empty()) Flush(task, pending_index_, true);
+    AddDocument(task, index, doc.text, request.file_key, request.time);
+    added = true;
+  }
+  return added;
+}
+
+bool Pipeline::WaitForPdfTexts(std::chrono::milliseconds timeout) {
+  return pdf_texts_ != nullptr && pdf_texts_->WaitUntilIdle(timeout);
 }
 
 Status Pipeline::RunAddJob(TaskContext& task, Engine* engine, const std::string& folder,
@@ -221,6 +278,7 @@ void Pipeline::ChangePass(TaskContext& task) {
     if (!def.active) continue;
     pending_.Reset(/*from_changes=*/true);
     pending_index_ = i;
+    const bool pdf_texts_added = AddPdfTexts(task, i);
     bool processed = false;
     for (int slot = 0; slot < kFolderSlots && !task.stop; ++slot) {
       if (!def.image_folders[static_cast<size_t>(slot)].used()) continue;
@@ -235,6 +293,8 @@ void Pipeline::ChangePass(TaskContext& task) {
       PostStatistics(task, i);
       task.PostStatus(StatusMessage::Empty(kStatusStepDone));
     }
+    // PDF texts that arrived while no folder had changes.
+    if (pdf_texts_added && !processed && !task.stop) Flush(task, i, /*automatic=*/false);
   }
 }
 

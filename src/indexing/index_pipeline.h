@@ -18,6 +18,11 @@
 // as indexed: its documents leave the indexed list, their files are queued
 // again, and the failure is logged once until a job succeeds again.
 //
+// A PDF's document goes to the engine without its text at once; the text is
+// read on a worker of its own and follows as a second document of the same
+// name (see indexing/pdf_text_queue.h), taken at each change pass and while
+// further files of the same index are built.
+//
 // Image folders whose root cannot be reached (an unmounted share) lose their
 // files from the browse lists, but optimization never purges their
 // documents, so they need no re-indexing when the share returns. The
@@ -43,6 +48,7 @@
 #include "core/task_services.h"
 #include "indexing/document_builder.h"
 #include "indexing/engine_holder.h"
+#include "indexing/pdf_text_queue.h"
 #include "indexing/pending_table.h"
 #include "indexing/result_cache.h"
 #include "platform/code_page.h"
@@ -58,8 +64,11 @@ struct PipelineOptions {
   FileSystem* fs = nullptr;        // DefaultFileSystem() when null
   FileStreams* streams = nullptr;  // DefaultFileStreams() when null
   const CodePage* code_page = nullptr;  // CodePage::Default() when null
-  // Text of a PDF file; empty: PDFs are indexed without their text.
-  std::function<std::string(const std::string& native_path)> pdf_text;
+  // Text of a PDF file, read on the PDF text worker (stops early once the
+  // flag is true); empty: PDFs are indexed without their text.
+  PdfTextQueue::ExtractFunction pdf_text;
+  // Finished PDF texts the worker may hold until the pipeline takes them.
+  size_t max_ready_pdf_texts = 32;
   // Writes the volume lists of an index into its lists folder (start-up
   // catch-up, first step). May be empty.
   std::function<void(const IndexDefinition& index)> write_volume_lists;
@@ -89,6 +98,9 @@ class Pipeline final : public IndexPipeline {
   // Replaces the engine index of `index` by its CURRENT (or MASTER) backup.
   // False when that backup holds no index.
   bool Restore(TaskContext& task, int index, bool master);
+  // Waits until the PDF text worker has read every queued file; false when
+  // `timeout` passed first (or there is no worker).
+  bool WaitForPdfTexts(std::chrono::milliseconds timeout);
 
  private:
   // The change pass over every active index.
@@ -96,8 +108,16 @@ class Pipeline final : public IndexPipeline {
   // Takes the queued changes of one image folder; true when any was taken.
   bool DrainFolderChanges(TaskContext& task, int index, int slot);
   // Builds one file's document (BuildImageDocument with this pipeline's
-  // services).
+  // services), then adds the PDF texts of that index that have arrived.
   void Build(TaskContext& task, const BuildRequest& request);
+  // Hands one document to the pending table (flushing a full one).
+  void AddDocument(TaskContext& task, int index, std::string_view text,
+                   std::string_view file_key, uint32_t time);
+  // The arrived PDF texts of `index` whose file is still the version they
+  // were read for: each document composed again with its text and added.
+  // True when any was added.
+  bool AddPdfTexts(TaskContext& task, int index);
+  bool PdfTextIsCurrent(TaskContext& task, const PdfTextRequest& request);
   // Hands the pending table to the engine as one index job into `index`.
   // `automatic`: the table ran full inside a scan or pass.
   void Flush(TaskContext& task, int index, bool automatic);
@@ -152,6 +172,9 @@ class Pipeline final : public IndexPipeline {
   std::array<bool, kMaxIndexes> failure_logged_{};
   // 1 reachable, 0 unreachable, -1 not yet checked; per index and slot.
   std::array<std::array<std::atomic<int>, kFolderSlots>, kMaxIndexes> root_state_;
+  // The PDF text worker; null without options_.pdf_text. Destroyed first, so
+  // its running extraction is cancelled before anything it uses goes.
+  std::unique_ptr<PdfTextQueue> pdf_texts_;
 };
 
 }  // namespace vantrel

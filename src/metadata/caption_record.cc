@@ -123,13 +123,9 @@ bool InstallIptcBlock(CaptionRecord& record, std::string_view bytes) {
   if (run_length > 0 && run_offset < copy.size()) {
     run = copy.substr(run_offset, std::min(run_length, copy.size() - run_offset));
   }
-  // Without any record-2 run the whole data comes back; keep it only when it
-  // starts with a record-2 dataset, so that a record-1 envelope alone never
-  // passes for a caption.
-  if (run.size() < 2 || static_cast<uint8_t>(run[0]) != kIimTagMarker ||
-      static_cast<uint8_t>(run[1]) != kIimApplicationRecord) {
-    run.clear();
-  }
+  // Without any record-2 run the whole data comes back and is kept: the file
+  // carries IPTC data, so its document gets the caption markers and the
+  // empty-field groups rather than " xnocap ".
   RemoveEmptyDatasets(run);
   record.iptc = std::move(run);
   DeleteDataset(record, kDatasetDropped);

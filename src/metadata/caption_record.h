@@ -55,8 +55,9 @@ void CopyCaption(CaptionRecord& destination, const CaptionRecord& source);
 //  2. a private copy is made and its record-2 run located (LocateRecordRun,
 //     which repairs the copy, never `bytes`);
 //  3. the IPTC block becomes the run with empty datasets removed; a run of
-//     length 0, or data that holds no record-2 dataset at its start, leaves
-//     the record without IPTC block;
+//     length 0 (the data opens with an extended length) leaves the record
+//     without IPTC block, while data without any record-2 run is kept whole
+//     (it still counts as caption data, holding no record-2 values);
 //  4. 2:240 is deleted.
 // Returns true when the record holds an IPTC block afterwards.
 bool InstallIptcBlock(CaptionRecord& record, std::string_view bytes);

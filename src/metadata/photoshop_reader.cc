@@ -69,8 +69,10 @@ bool ReadPhotoshopCaption(CaptionRecord& record, std::string_view data, const st
   size_t sig = FindResourceSignature(res, kResourceIptc);
   if (sig == std::string_view::npos) return false;
   size_t data_start = std::min(sig + kResourceHeaderMin, res.size());
+  // The full 32-bit size: captions of 64 KB and more keep their tail.
   uint64_t declared = res.size() - sig >= kResourceHeaderMin ? Be32(res, sig + 8) : 0;
-  size_t data_end = static_cast<size_t>(std::min<uint64_t>(data_start + declared, res.size()));
+  size_t data_end = static_cast<size_t>(
+      std::min<uint64_t>(data_start + declared + kIptcResourceSlack, res.size()));
 
   size_t iptc_start = std::string_view::npos;
   for (size_t i = data_start; i + 1 < data_end; ++i) {

@@ -29,6 +29,10 @@ namespace vantrel {
 inline constexpr std::string_view kResourceSignature = "8BIM";
 inline constexpr size_t kResourceHeaderMin = 12;  // with an empty name
 inline constexpr uint16_t kResourceIptc = 0x0404;
+// Writers have stored IPTC resources whose size field falls a few bytes short
+// of the datasets it holds; the caption is taken up to this many bytes past
+// the stated size (never past the collected resource bytes).
+inline constexpr size_t kIptcResourceSlack = 5;
 
 inline constexpr std::string_view kApp13Photoshop3("Photoshop 3.0\0", 14);
 inline constexpr size_t kApp13Photoshop3Skip = 14;

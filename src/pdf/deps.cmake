@@ -10,3 +10,7 @@ function(vantrel_pdf_tests_need_helper)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL vantrel_pdf_tests_need_helper)
+
+# The helper counts what a PDF's Flate streams inflate to with zlib.
+find_package(ZLIB REQUIRED)
+target_link_libraries(vantrel_pdf PUBLIC ZLIB::ZLIB)

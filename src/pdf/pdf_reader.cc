@@ -24,12 +24,13 @@ std::string Utf8(const poppler::ustring& text) {
 }
 
 // Opens the document and hands over what it holds: on_info(index, value) for
-// the four entries, on_page(index) before the words of a page, and
-// on_word(text, y) for every word; on_word returns false to stop reading.
+// the four entries, on_page(index) before the words of a page (and
+// on_page(-1) once the last page is done), and on_word(text, y) for every
+// word; on_word returns false to stop reading.
 // Exceptions of the library end the reading with kInternal.
 template <typename OnInfo, typename OnPage, typename OnWord>
 Status ReadDocument(const std::string& native_path, OnInfo on_info, OnPage on_page,
-                    OnWord on_word) {
+                    OnWord on_word, bool read_pages = true) {
   try {
     std::unique_ptr<poppler::document> document(poppler::document::load_from_file(native_path));
     if (!document) return Status::Corruption("cannot open the PDF document " + native_path);
@@ -37,7 +38,7 @@ Status ReadDocument(const std::string& native_path, OnInfo on_info, OnPage on_pa
       return Status::Corruption("the PDF document is locked by a password: " + native_path);
     }
     for (int i = 0; i < 4; ++i) on_info(i, Utf8(document->info_key(kInfoKeys[i])));
-    const int pages = document->pages();
+    const int pages = read_pages ? document->pages() : 0;
     for (int i = 0; i < pages; ++i) {
       on_page(i);
       std::unique_ptr<poppler::page> page(document->create_page(i));
@@ -48,6 +49,7 @@ Status ReadDocument(const std::string& native_path, OnInfo on_info, OnPage on_pa
         if (!on_word(Utf8(box.text()), box.bbox().top())) return Status::Ok();
       }
     }
+    on_page(-1);
   } catch (const std::bad_alloc&) {
     return Status::Internal("out of memory while reading the PDF document " + native_path);
   } catch (const std::exception& e) {
@@ -67,21 +69,27 @@ Status ReadPdf(const std::string& native_path, PdfContent* content) {
   std::string* info[] = {&content->title, &content->author, &content->creator, &content->keywords};
   return ReadDocument(
       native_path, [&](int i, std::string value) { *info[i] = std::move(value); },
-      [&](int /*page*/) { content->pages.emplace_back(); },
+      [&](int page) {
+        if (page >= 0) content->pages.emplace_back();
+      },
       [&](std::string text, double y) {
         content->pages.back().words.push_back(PdfWord{std::move(text), y});
         return true;
       });
 }
 
-Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler, size_t max_bytes) {
+Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler, size_t max_bytes,
+                   const std::function<void()>& on_progress, bool read_pages) {
   return ReadDocument(
       native_path, [&](int /*i*/, const std::string& value) { assembler->AddInfo(value); },
-      [](int /*page*/) {},
+      [&](int /*page*/) {
+        if (on_progress) on_progress();
+      },
       [&](const std::string& text, double y) {
         assembler->AddWord(text, y);
         return max_bytes == 0 || assembler->text().size() < max_bytes;
-      });
+      },
+      read_pages);
 }
 
 }  // namespace vantrel

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "pdf/pdf_words.h"
@@ -32,8 +33,12 @@ Status ReadPdf(const std::string& native_path, PdfContent* content);
 // Reads `native_path` into `assembler`: the information entries, then the
 // words page by page, without keeping the pages. With `max_bytes` > 0 it stops
 // reading as soon as the assembled text holds that many bytes (the text is
-// then at least `max_bytes` long; the caller cuts it). Failures as ReadPdf;
-// the assembler keeps what it was given.
-Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler, size_t max_bytes);
+// then at least `max_bytes` long; the caller cuts it). `on_progress` (may be
+// empty) is called after the information entries and after every page, so
+// that a caller can pass the text on before a later page fails or hangs.
+// Without `read_pages` only the information entries are read.
+// Failures as ReadPdf; the assembler keeps what it was given.
+Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler, size_t max_bytes,
+                   const std::function<void()>& on_progress = {}, bool read_pages = true);
 
 }  // namespace vantrel

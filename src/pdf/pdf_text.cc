@@ -30,6 +30,9 @@ constexpr char kHelperName[] = "vantrel-pdftext";
 constexpr size_t kMaxHelperOutput = size_t{64} << 20;
 // How many reported paths are remembered.
 constexpr size_t kMaxLoggedPaths = 4096;
+// The helper's exit code for a file whose pages it did not read because its
+// streams inflate beyond the cap.
+constexpr int kExitInflatesTooMuch = 3;
 // The key under which a helper that cannot be started is reported.
 constexpr char kHelperStartKey[] = "\x01helper";
 
@@ -75,9 +78,22 @@ std::string FailureReason(const ChildProcessResult& r, const PdfTextOptions& opt
   if (r.timed_out) {
     return "the time limit of " + std::to_string(options.time_limit.count()) + " s passed";
   }
+  if (r.exited && r.exit_code == kExitInflatesTooMuch) {
+    return "its compressed streams inflate to more than " +
+           std::to_string(options.max_inflated_bytes >> 20) + " MiB";
+  }
   if (r.exited) return "the text helper ended with exit code " + std::to_string(r.exit_code);
   if (r.signal != 0) return "the text helper was ended by " + SignalName(r.signal);
   return "the text helper ended abnormally";
+}
+
+// The text a failed helper delivered before it stopped, without a word it
+// was cut off in (the text is sent page by page, each word followed by a
+// blank and each information entry by CR LF).
+std::string CompleteWords(std::string output) {
+  const size_t last = output.find_last_of(" \n");
+  output.resize(last == std::string::npos ? 0 : last + 1);
+  return output;
 }
 
 }  // namespace
@@ -99,12 +115,15 @@ PdfTextOptions PdfTextOptions::FromEnvironment() {
   }
   std::optional<uint64_t> mib = ParseCount(EnvironmentValue("VANTREL_PDF_MEMORY_LIMIT_MB"));
   if (mib && *mib <= (uint64_t{1} << 24)) options.memory_limit_bytes = *mib << 20;
+  std::optional<uint64_t> inflate = ParseCount(EnvironmentValue("VANTREL_PDF_INFLATE_LIMIT_MB"));
+  if (inflate && *inflate <= (uint64_t{1} << 24)) options.max_inflated_bytes = *inflate << 20;
   return options;
 }
 
 PdfTextExtractor::PdfTextExtractor(PdfTextOptions options) : options_(std::move(options)) {}
 
-std::string PdfTextExtractor::Extract(const std::string& native_path) {
+std::string PdfTextExtractor::Extract(const std::string& native_path,
+                                      const std::atomic<bool>* cancel) {
   if (options_.helper_path.empty()) {
     LogOnce(kHelperStartKey, "PDF text cannot be read: the helper program " +
                                  std::string(kHelperName) + " was not found");
@@ -114,11 +133,16 @@ std::string PdfTextExtractor::Extract(const std::string& native_path) {
   child.time_limit = std::chrono::duration_cast<std::chrono::milliseconds>(options_.time_limit);
   child.memory_limit_bytes = options_.memory_limit_bytes;
   child.max_output_bytes = kMaxHelperOutput;
+  child.cancel = cancel;
   std::vector<std::string> argv = {options_.helper_path};
   if (options_.max_text_bytes > 0) {
     child.max_output_bytes = std::min(options_.max_text_bytes, kMaxHelperOutput);
     argv.push_back("--max-bytes");
     argv.push_back(std::to_string(child.max_output_bytes));
+  }
+  if (options_.max_inflated_bytes > 0) {
+    argv.push_back("--max-inflated");
+    argv.push_back(std::to_string(options_.max_inflated_bytes));
   }
   argv.push_back("--");
   argv.push_back(native_path);
@@ -130,9 +154,11 @@ std::string PdfTextExtractor::Extract(const std::string& native_path) {
   ChildProcessResult& result = *run;
   // A helper stopped for writing too much has delivered more than is kept.
   if (result.Succeeded() || result.output_truncated) return std::move(result.output);
-  LogOnce(native_path,
-          "PDF text not read (" + FailureReason(result, options_) + "): " + native_path);
-  return "";
+  if (result.cancelled) return "";
+  std::string text = CompleteWords(std::move(result.output));
+  LogOnce(native_path, std::string(text.empty() ? "PDF text not read (" : "PDF text cut short (") +
+                           FailureReason(result, options_) + "): " + native_path);
+  return text;
 }
 
 void PdfTextExtractor::LogOnce(const std::string& key, const std::string& line) {

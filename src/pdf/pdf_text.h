@@ -1,9 +1,11 @@
 // The text of a PDF file for its image document, read by the helper program
 // vantrel-pdftext in a child process with a time and a memory limit.
 //
-// A PDF that makes the helper crash, run out of time or memory gives no text;
-// the file is then reported once per process through the log callback. A file
-// that is no readable PDF simply gives no text.
+// The helper sends the text page by page as it reads it. A PDF that makes
+// the helper crash, run out of time or memory gives the text of the pages
+// read before (a word cut off is dropped), as a library error part-way
+// does; the file is then reported once per process through the log
+// callback. A file that is no readable PDF simply gives no text.
 //
 // The server keeps one extractor for the whole process, so that each broken
 // file is reported once.
@@ -11,6 +13,7 @@
 // Thread safety: Extract may be called from several threads at once.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +33,11 @@ struct PdfTextOptions {
   std::chrono::seconds time_limit{60};
   // Address-space limit of the helper; 0 means none.
   uint64_t memory_limit_bytes = 1ull << 30;
+  // The most that the compressed streams of one PDF may inflate to before
+  // its pages are read (a decompression bomb would keep the helper busy
+  // until the time limit); beyond it only the information entries are read
+  // and the file is reported. 0: no cap.
+  uint64_t max_inflated_bytes = uint64_t{256} << 20;
   // The most text wanted (the image document keeps only so much); the helper
   // stops reading pages once it has this many bytes. 0: all of it (at most
   // 64 MiB).
@@ -43,7 +51,8 @@ struct PdfTextOptions {
   // The helper from VANTREL_PDFTEXT, else "vantrel-pdftext" in the folder of
   // the running executable; the time limit in seconds from
   // VANTREL_PDF_TIME_LIMIT and the memory limit in MiB (0 for none) from
-  // VANTREL_PDF_MEMORY_LIMIT_MB, each when it holds a valid number. Builds
+  // VANTREL_PDF_MEMORY_LIMIT_MB, the inflated-size cap in MiB (0 for none)
+  // from VANTREL_PDF_INFLATE_LIMIT_MB, each when it holds a valid number. Builds
   // with AddressSanitizer default to no memory limit: their programs reserve
   // terabytes of address space for shadow memory and would not start.
   static PdfTextOptions FromEnvironment();
@@ -57,9 +66,11 @@ class PdfTextExtractor {
 
   // The text of the PDF at `native_path` in the code page: the information
   // entries and the words of its pages (see pdf/pdf_words.h), at most
-  // max_text_bytes of it; "" when the file has none, is no readable PDF, or
-  // the helper failed on it.
-  std::string Extract(const std::string& native_path);
+  // max_text_bytes of it; "" when the file has none or is no readable PDF;
+  // what was read before the helper failed on it. When `cancel` (may be
+  // null) becomes true the helper is stopped at once and the result is "".
+  std::string Extract(const std::string& native_path,
+                      const std::atomic<bool>* cancel = nullptr);
 
   const PdfTextOptions& options() const { return options_; }
 

@@ -34,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kDrainGrace{2000};
 // Polling period when the kernel offers no pidfd.
 constexpr int kPollPeriodMs = 10;
+// How often a cancel flag is looked at.
+constexpr int kCancelPeriodMs = 50;
 // The descriptor on which the child reports a failed set-up to the parent.
 constexpr int kReportFd = 3;
 
@@ -187,49 +189,44 @@ bool Drain(int fd, std::string* sink, size_t cap, bool* over_cap) {
   return true;
 }
 
-}  // namespace
-
-StatusOr<ChildProcessResult> RunChildProcess(const std::vector<std::string>& argv,
-                                             const ChildProcessOptions& options) {
-  if (argv.empty() || argv[0].empty()) {
-    return Status::InvalidArgument("no program to run");
-  }
-  const std::string& program = argv[0];
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-
+// The parent's ends of the child's descriptors, and the child's ends until
+// the fork.
+struct ChildPipes {
   Fd out_read, out_write, err_read, err_write, report_read, report_write;
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return ErrnoStatus("cannot make a pipe for", program, errno);
-  *out_read.out() = pipe_fds[0];
-  *out_write.out() = pipe_fds[1];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return ErrnoStatus("cannot make a pipe for", program, errno);
-  *report_read.out() = pipe_fds[0];
-  *report_write.out() = pipe_fds[1];
-  Fd dev_null_in(open("/dev/null", O_RDONLY | O_CLOEXEC));
-  if (dev_null_in.get() < 0) return ErrnoStatus("cannot open", "/dev/null", errno);
-  Fd dev_null_out;
-  if (options.capture_stderr) {
-    if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
-      return ErrnoStatus("cannot make a pipe for", program, errno);
-    }
-    *err_read.out() = pipe_fds[0];
-    *err_write.out() = pipe_fds[1];
-  } else {
-    *dev_null_out.out() = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (dev_null_out.get() < 0) return ErrnoStatus("cannot open", "/dev/null", errno);
-  }
+  Fd dev_null_in, dev_null_out;
+};
 
+Status MakePipes(const std::string& program, bool capture_stderr, ChildPipes* p) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return ErrnoStatus("cannot make a pipe for", program, errno);
+  *p->out_read.out() = fds[0];
+  *p->out_write.out() = fds[1];
+  if (pipe2(fds, O_CLOEXEC) != 0) return ErrnoStatus("cannot make a pipe for", program, errno);
+  *p->report_read.out() = fds[0];
+  *p->report_write.out() = fds[1];
+  *p->dev_null_in.out() = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (p->dev_null_in.get() < 0) return ErrnoStatus("cannot open", "/dev/null", errno);
+  if (capture_stderr) {
+    if (pipe2(fds, O_CLOEXEC) != 0) return ErrnoStatus("cannot make a pipe for", program, errno);
+    *p->err_read.out() = fds[0];
+    *p->err_write.out() = fds[1];
+  } else {
+    *p->dev_null_out.out() = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (p->dev_null_out.get() < 0) return ErrnoStatus("cannot open", "/dev/null", errno);
+  }
+  return Status::Ok();
+}
+
+ChildPlan MakePlan(const std::string& program, char* const* argv, const ChildPipes& p,
+                   const ChildProcessOptions& options) {
   ChildPlan plan;
   plan.path = program.c_str();
-  plan.argv = args.data();
+  plan.argv = argv;
   plan.envp = environ;
-  plan.stdin_fd = dev_null_in.get();
-  plan.stdout_fd = out_write.get();
-  plan.stderr_fd = options.capture_stderr ? err_write.get() : dev_null_out.get();
-  plan.report_fd = report_write.get();
+  plan.stdin_fd = p.dev_null_in.get();
+  plan.stdout_fd = p.out_write.get();
+  plan.stderr_fd = options.capture_stderr ? p.err_write.get() : p.dev_null_out.get();
+  plan.report_fd = p.report_write.get();
   if (options.memory_limit_bytes > 0) {
     plan.limit_memory = true;
     rlim_t limit = static_cast<rlim_t>(options.memory_limit_bytes);
@@ -239,41 +236,35 @@ StatusOr<ChildProcessResult> RunChildProcess(const std::vector<std::string>& arg
   if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
     plan.max_fd = static_cast<int>(std::min<rlim_t>(files.rlim_cur, 1 << 20));
   }
+  return plan;
+}
 
-  const Clock::time_point start = Clock::now();
-  pid_t pid = fork();
-  if (pid < 0) return ErrnoStatus("cannot start", program, errno);
-  if (pid == 0) RunChild(plan);
-
-  setpgid(pid, pid);  // also done by the child; whichever comes first wins
-  out_write.Close();
-  err_write.Close();
-  report_write.Close();
-  dev_null_in.Close();
-  dev_null_out.Close();
-
-  // The report pipe closes on a successful execve; before that the child
-  // writes why it failed.
+// Waits until the child has executed the program (the report pipe closes)
+// or reported why it could not; in that case the child is reaped.
+Status AwaitExec(pid_t pid, const std::string& program, Fd* report_read) {
   ChildReport report;
   ssize_t got;
   do {
-    got = read(report_read.get(), &report, sizeof report);
+    got = read(report_read->get(), &report, sizeof report);
   } while (got < 0 && errno == EINTR);
-  if (got == static_cast<ssize_t>(sizeof report)) {
-    ChildProcessResult ignored;
-    Reap(pid, &ignored);
-    switch (report.step) {
-      case kStepLimits:
-        return ErrnoStatus("cannot limit the memory of", program, report.error);
-      case kStepExec:
-        return ErrnoStatus("cannot execute", program, report.error);
-      default:
-        return ErrnoStatus("cannot set up the descriptors of", program, report.error);
-    }
+  report_read->Close();
+  if (got != static_cast<ssize_t>(sizeof report)) return Status::Ok();
+  ChildProcessResult ignored;
+  Reap(pid, &ignored);
+  switch (report.step) {
+    case kStepLimits:
+      return ErrnoStatus("cannot limit the memory of", program, report.error);
+    case kStepExec:
+      return ErrnoStatus("cannot execute", program, report.error);
+    default:
+      return ErrnoStatus("cannot set up the descriptors of", program, report.error);
   }
-  report_read.Close();
+}
 
-  ChildProcessResult result;
+// Reads the child's output until it has ended and its pipes are drained, or
+// a limit or the cancel flag stops it (its group is then killed).
+void CollectOutput(pid_t pid, ChildPipes& p, const ChildProcessOptions& options,
+                   Clock::time_point start, ChildProcessResult* result) {
   Fd pid_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
   const bool has_limit = options.time_limit.count() > 0;
   const Clock::time_point deadline = start + options.time_limit;
@@ -288,24 +279,29 @@ StatusOr<ChildProcessResult> RunChildProcess(const std::vector<std::string>& arg
       KillGroup(pid);
       drain_until = Clock::now() + kDrainGrace;
     }
-    if (out_read.get() < 0 && err_read.get() < 0 && ended) break;
-    if (ended && Clock::now() >= drain_until) break;
-    if (!ended && has_limit && Clock::now() >= deadline) {
-      result.timed_out = true;
+    if (p.out_read.get() < 0 && p.err_read.get() < 0 && ended) return;
+    if (ended && Clock::now() >= drain_until) return;
+    if (!ended && options.cancel != nullptr && options.cancel->load()) {
+      result->cancelled = true;
       KillGroup(pid);
-      break;
+      return;
+    }
+    if (!ended && has_limit && Clock::now() >= deadline) {
+      result->timed_out = true;
+      KillGroup(pid);
+      return;
     }
 
     std::array<pollfd, 3> fds;
     nfds_t count = 0;
     int out_slot = -1, err_slot = -1;
-    if (out_read.get() >= 0) {
+    if (p.out_read.get() >= 0) {
       out_slot = static_cast<int>(count);
-      fds[count++] = {out_read.get(), POLLIN, 0};
+      fds[count++] = {p.out_read.get(), POLLIN, 0};
     }
-    if (err_read.get() >= 0) {
+    if (p.err_read.get() >= 0) {
       err_slot = static_cast<int>(count);
-      fds[count++] = {err_read.get(), POLLIN, 0};
+      fds[count++] = {p.err_read.get(), POLLIN, 0};
     }
     int wait_ms = -1;
     if (!ended && pid_fd.get() >= 0) {
@@ -315,33 +311,74 @@ StatusOr<ChildProcessResult> RunChildProcess(const std::vector<std::string>& arg
     }
     if (ended) {
       wait_ms = RemainingMs(drain_until);
-    } else if (has_limit) {
-      int left = RemainingMs(deadline);
-      wait_ms = wait_ms < 0 ? left : std::min(wait_ms, left);
+    } else {
+      if (has_limit) {
+        int left = RemainingMs(deadline);
+        wait_ms = wait_ms < 0 ? left : std::min(wait_ms, left);
+      }
+      if (options.cancel != nullptr) {
+        wait_ms = wait_ms < 0 ? kCancelPeriodMs : std::min(wait_ms, kCancelPeriodMs);
+      }
     }
     int ready = poll(fds.data(), count, wait_ms);
     if (ready < 0) {
       if (errno == EINTR) continue;
       KillGroup(pid);
-      break;
+      return;
     }
     if (out_slot >= 0 && fds[out_slot].revents != 0) {
       bool over = false;
-      if (!Drain(out_read.get(), &result.output, options.max_output_bytes, &over)) {
-        out_read.Close();
+      if (!Drain(p.out_read.get(), &result->output, options.max_output_bytes, &over)) {
+        p.out_read.Close();
       }
       if (over) {
-        result.output_truncated = true;
+        result->output_truncated = true;
         KillGroup(pid);
-        break;
+        return;
       }
     }
     if (err_slot >= 0 && fds[err_slot].revents != 0) {
       bool over = false;
       size_t cap = options.max_error_bytes;
-      if (!Drain(err_read.get(), &result.error_output, cap, &over)) err_read.Close();
+      if (!Drain(p.err_read.get(), &result->error_output, cap, &over)) p.err_read.Close();
     }
   }
+}
+
+}  // namespace
+
+StatusOr<ChildProcessResult> RunChildProcess(const std::vector<std::string>& argv,
+                                             const ChildProcessOptions& options) {
+  if (argv.empty() || argv[0].empty()) {
+    return Status::InvalidArgument("no program to run");
+  }
+  const std::string& program = argv[0];
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  ChildPipes pipes;
+  Status made = MakePipes(program, options.capture_stderr, &pipes);
+  if (!made.ok()) return made;
+  const ChildPlan plan = MakePlan(program, args.data(), pipes, options);
+
+  const Clock::time_point start = Clock::now();
+  pid_t pid = fork();
+  if (pid < 0) return ErrnoStatus("cannot start", program, errno);
+  if (pid == 0) RunChild(plan);
+
+  setpgid(pid, pid);  // also done by the child; whichever comes first wins
+  pipes.out_write.Close();
+  pipes.err_write.Close();
+  pipes.report_write.Close();
+  pipes.dev_null_in.Close();
+  pipes.dev_null_out.Close();
+  Status started = AwaitExec(pid, program, &pipes.report_read);
+  if (!started.ok()) return started;
+
+  ChildProcessResult result;
+  CollectOutput(pid, pipes, options, start, &result);
   Reap(pid, &result);
   return result;
 }

@@ -15,6 +15,7 @@
 // abnormally).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +39,9 @@ struct ChildProcessOptions {
   // max_error_bytes are kept; the rest is read and dropped).
   bool capture_stderr = false;
   size_t max_error_bytes = size_t{64} << 10;
+  // When it becomes true the child's process group is killed (looked at
+  // every 50 ms) and the call returns with `cancelled` set. May be null.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct ChildProcessResult {
@@ -46,16 +50,20 @@ struct ChildProcessResult {
   int signal = 0;                 // the signal that ended it (SIGKILL after a time-out)
   bool timed_out = false;         // killed because time_limit passed
   bool output_truncated = false;  // killed because max_output_bytes was reached
+  bool cancelled = false;         // killed because options.cancel became true
   std::string output;             // standard output as read
   std::string error_output;       // standard error when captured
 
   // Ended by itself with exit code 0.
-  bool Succeeded() const { return exited && exit_code == 0 && !timed_out && !output_truncated; }
+  bool Succeeded() const {
+    return exited && exit_code == 0 && !timed_out && !output_truncated && !cancelled;
+  }
 };
 
 // Starts argv[0] (a path; no PATH search, no shell) with `argv` as its
 // arguments and the current environment, waits until it ends or a limit is
-// reached, and returns how it ended and what it wrote. The child is always
+// reached, and returns how it ended and what it wrote (also what it wrote
+// before a limit stopped it or before it crashed). The child is always
 // reaped before this returns. Descendants that the child leaves behind in its
 // process group are killed when it ends.
 //

@@ -26,7 +26,9 @@ ServerServices::ServerServices(ServerServicesOptions options)
   pipeline.engine = &engine_;
   pipeline.cache = &cache_;
   pipeline.fs = fs;
-  pipeline.pdf_text = [this](const std::string& path) { return extras_->pdf_text.Extract(path); };
+  pipeline.pdf_text = [this](const std::string& path, const std::atomic<bool>* cancel) {
+    return extras_->pdf_text.Extract(path, cancel);
+  };
   pipeline.write_volume_lists = [fs, log = options_.log](const IndexDefinition& def) {
     fs->CreateFolders(def.lists_folder).IgnoreError();
     Status written = WriteVolumeLists(def, fs, def.lists_folder);

@@ -1,57 +1,115 @@
-// vantrel-pdftext [--max-bytes N] [--] FILE: writes the text of a PDF
-// document (its information entries and the words of its pages, in the
-// server's code page) to standard output; with --max-bytes, at most N bytes
-// of it, and the pages after them are not read.
+// vantrel-pdftext [--max-bytes N] [--max-inflated N] [--] FILE: writes the
+// text of a PDF document (its information entries and the words of its
+// pages, in the server's code page) to standard output; with --max-bytes, at
+// most N bytes of it, and the pages after them are not read; with
+// --max-inflated, the pages are read only when the file's compressed streams
+// inflate to at most N bytes (see pdf/pdf_inflate_budget.h), otherwise only
+// the information entries are written and the exit code is 3.
 //
 // The server runs this program for every PDF file, in a child process with a
 // time and memory limit, so that a damaged PDF that makes the PDF library
 // loop, crash or exhaust memory costs only this process.
 //
+// The text goes out as it is read: the information entries, then each page
+// as soon as it is done, so that when this process is stopped (time or
+// memory limit) or crashes on a later page, the server keeps the pages read
+// before.
+//
 // Exit codes: 0 with the text (empty when the file is no readable PDF; the
 // part read so far when the library fails part-way), 1 when the text cannot
-// be written, 2 for a wrong command line.
+// be written, 2 for a wrong command line, 3 when the pages were not read
+// because of --max-inflated.
 #include <charconv>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "pdf/pdf_inflate_budget.h"
 #include "pdf/pdf_reader.h"
 #include "pdf/pdf_words.h"
 #include "platform/code_page.h"
+#include "platform/mapped_file.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: vantrel-pdftext [--max-bytes N] [--] FILE\n");
+  std::fprintf(stderr, "usage: vantrel-pdftext [--max-bytes N] [--max-inflated N] [--] FILE\n");
   return 2;
+}
+
+// Writes what the assembler gained since the last call, at most up to
+// `max_bytes` in all (0: no limit), and flushes it. False when it cannot be
+// written.
+class TextStream {
+ public:
+  TextStream(const vantrel::PdfTextAssembler& assembler, size_t max_bytes)
+      : assembler_(assembler), max_bytes_(max_bytes) {}
+
+  bool Pass() {
+    const std::string& text = assembler_.text();
+    size_t end = text.size();
+    if (max_bytes_ > 0 && end > max_bytes_) end = max_bytes_;
+    if (end <= written_) return ok_;
+    const size_t n = end - written_;
+    if (std::fwrite(text.data() + written_, 1, n, stdout) != n || std::fflush(stdout) != 0) {
+      ok_ = false;
+    }
+    written_ = end;
+    return ok_;
+  }
+
+ private:
+  const vantrel::PdfTextAssembler& assembler_;
+  const size_t max_bytes_;
+  size_t written_ = 0;
+  bool ok_ = true;
+};
+
+// A whole non-negative decimal number.
+bool ParseCount(const char* text, uint64_t* value) {
+  const char* end = text + std::strlen(text);
+  auto [ptr, ec] = std::from_chars(text, end, *value);
+  return ec == std::errc() && ptr == end && ptr != text;
+}
+
+// True when the file's compressed streams inflate to more than `cap` bytes.
+// A file that cannot be read here is left to the PDF library to judge.
+bool InflatesBeyond(const std::string& path, uint64_t cap) {
+  vantrel::StatusOr<std::unique_ptr<vantrel::MappedFile>> file = vantrel::MappedFile::Open(path);
+  if (!file.ok()) return false;
+  return vantrel::InflatedStreamBytes((*file)->data(), cap) > cap;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  size_t max_bytes = 0;
+  uint64_t max_bytes = 0;
+  uint64_t max_inflated = 0;
   int i = 1;
   while (i < argc && argv[i][0] == '-' && argv[i][1] == '-') {
     if (std::strcmp(argv[i], "--") == 0) {
       ++i;
       break;
     }
-    if (std::strcmp(argv[i], "--max-bytes") != 0 || i + 1 >= argc) return Usage();
-    const char* number = argv[i + 1];
-    const char* end = number + std::strlen(number);
-    auto [ptr, ec] = std::from_chars(number, end, max_bytes);
-    if (ec != std::errc() || ptr != end || ptr == number) return Usage();
+    if (i + 1 >= argc) return Usage();
+    uint64_t* value = std::strcmp(argv[i], "--max-bytes") == 0      ? &max_bytes
+                      : std::strcmp(argv[i], "--max-inflated") == 0 ? &max_inflated
+                                                                     : nullptr;
+    if (value == nullptr || !ParseCount(argv[i + 1], value)) return Usage();
     i += 2;
   }
   if (i != argc - 1) return Usage();
 
+  const bool read_pages = max_inflated == 0 || !InflatesBeyond(argv[i], max_inflated);
   vantrel::SilencePdfLibrary();
   vantrel::PdfTextAssembler assembler(vantrel::CodePage::Default());
+  TextStream out(assembler, static_cast<size_t>(max_bytes));
   // A failure leaves what could be read in the assembler; that is the text.
-  vantrel::ReadPdfText(argv[i], &assembler, max_bytes).IgnoreError();
-  std::string text = assembler.TakeText();
-  if (max_bytes > 0 && text.size() > max_bytes) text.resize(max_bytes);
-  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) return 1;
-  if (std::fflush(stdout) != 0) return 1;
-  return 0;
+  vantrel::ReadPdfText(argv[i], &assembler, static_cast<size_t>(max_bytes), [&out] { out.Pass(); },
+                       read_pages)
+      .IgnoreError();
+  if (!out.Pass() || std::fflush(stdout) != 0) return 1;
+  return read_pages ? 0 : 3;
 }

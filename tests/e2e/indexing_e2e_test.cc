@@ -68,16 +68,18 @@ class IndexingServerTest : public ::testing::Test {
 TEST_F(IndexingServerTest, PicturesReachTheEngineAtStartAndWhenCopiedIn) {
   ASSERT_TRUE(dir_.WriteFile("images/a.jpg", MakeJpegWithIptc({{2, 120, "harbour"}})));
   ASSERT_TRUE(dir_.WriteFile("images/2024/b.tif", MakeTiffWithIptc({{2, 120, "glacier"}})));
-  PdfDocumentSpec pdf;
+  PdfDocumentPlan pdf;
   pdf.info = {{"Title", "Annual report"}};
-  pdf.pages = {PdfPageSpec{{PdfTextRun{72, 720, "Shipping tonnage rose"}}}};
+  pdf.pages = {PdfPagePlan{{PdfTextRun{72, 720, "Shipping tonnage rose"}}}};
   ASSERT_TRUE(dir_.WriteFile("images/report.pdf", BuildPdf(pdf)));
   ServerProcess server(dir_.Path("start"), {"--no-console"}, dir_.Path("server.log"));
   ASSERT_TRUE(server.WaitForOutput("Database Process Ready for Search", milliseconds(30000)))
       << server.Output();
   EXPECT_EQ(Search("harbour"), std::vector<std::string>{"01a.jpg"});
   EXPECT_EQ(Search("glacier"), std::vector<std::string>{"012024\\b.tif"});
-  // The PDF's text, read by the helper process.
+  // The PDF's text, read by the helper process apart from the indexing,
+  // follows its document at an update pass.
+  EXPECT_GE(WaitFound("tonnage", milliseconds(60000)), 0) << server.Output();
   EXPECT_EQ(Search("tonnage"), std::vector<std::string>{"01report.pdf"});
   EXPECT_EQ(Search("annual"), std::vector<std::string>{"01report.pdf"});
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
@@ -153,6 +154,22 @@ TEST_F(DocumentComposeTest, SmallCaptionMarkerBelowThirtyBytes) {
       EXPECT_EQ(doc.text.find("xsmallcap"), std::string::npos);
     }
   }
+}
+
+TEST_F(DocumentComposeTest, IptcDataWithoutRecordTwoIsASmallCaptionOfEmptyFields) {
+  // Only a record-1 envelope (8 bytes): caption data, but no record-2 values.
+  const std::string envelope = MakeIptcBlock({{1, 90, "\x1B%G"}}, false);
+  options_.empty_fields = EmptyFieldMode::kCommon;
+  ComposedDocument doc = Compose("env.jpg", AppendTrailer(MakeJpeg(), {{1, envelope}}));
+  std::string fields;
+  for (int n : {5, 15, 20, 25, 40, 55, 80, 90, 101, 105, 110, 120, 121}) {
+    char group[32];
+    std::snprintf(group, sizeof group, "QxQ%03i xnoword ZqZ ", n);
+    fields += group;
+  }
+  EXPECT_EQ(doc.text, " QxQB5002 JPEG ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ "
+                      " xsmallcap " +
+                          fields + Dates() + Tail("env.jpg"));
 }
 
 TEST_F(DocumentComposeTest, CaptionFarFromTheEndIsFoundByAGrowingWindow) {

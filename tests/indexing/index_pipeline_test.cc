@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "catalogue/index_folders.h"
@@ -68,6 +71,7 @@ class PipelineTest : public ::testing::Test {
     options.fs = fs_;
     options.after_swap_pause = std::chrono::milliseconds(0);
     options.batch_documents = batch_documents_;
+    options.pdf_text = pdf_text_;
     pipeline_ = std::make_unique<Pipeline>(options);
   }
 
@@ -121,6 +125,7 @@ class PipelineTest : public ::testing::Test {
   std::unique_ptr<TaskContext> task_;
   std::unique_ptr<Pipeline> pipeline_;
   size_t batch_documents_ = kMaxPendingDocuments;
+  PdfTextQueue::ExtractFunction pdf_text_;
 };
 
 bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
@@ -495,6 +500,86 @@ TEST_F(PipelineTest, SmallBatchesRefreshCachedResultsLargerOnesDropThem) {
   }
   pipeline_->RunUpdateJob(*task_);
   EXPECT_EQ(kept(), std::vector<std::string>{"(not cached)"});
+}
+
+// A PDF text source that reads the words behind "%PDF-1.4 " in the file,
+// then holds them until released (or cancelled).
+class SlowPdfText {
+ public:
+  PdfTextQueue::ExtractFunction Function() {
+    return [this](const std::string& path, const std::atomic<bool>* cancel) {
+      ++reads_;
+      StatusOr<std::string> bytes = DefaultFileSystem()->ReadFile(path);
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+      while (!released_ && !cancel->load() && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      return bytes.ok() ? bytes->substr(std::min<size_t>(9, bytes->size())) : std::string();
+    };
+  }
+  void Release() { released_ = true; }
+  int reads() const { return reads_; }
+  // Waits (up to a minute) until `n` files have been started.
+  bool WaitForReads(int n) const {
+    for (int i = 0; i < 6000 && reads_ < n; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return reads_ >= n;
+  }
+
+ private:
+  std::atomic<bool> released_{false};
+  std::atomic<int> reads_{0};
+};
+
+TEST_F(PipelineTest, PdfTextFollowsItsDocumentWithoutHoldingUpOtherFiles) {
+  SlowPdfText slow;
+  pdf_text_ = slow.Function();
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  const uint64_t before = def().document_count;
+
+  ASSERT_TRUE(dir_.WriteFile("images/report.pdf", "%PDF-1.4 tonnage figures "));
+  ASSERT_TRUE(SetModifiedTime(dir_.Path("images/report.pdf"), 920376000));
+  Queue(1, "report.pdf");
+  pipeline_->RunUpdateJob(*task_);
+  // The file saved after the PDF is indexed while its text is still being read.
+  ASSERT_TRUE(dir_.WriteFile("images/later.jpg", Captioned("windmill")));
+  Queue(1, "later.jpg");
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(Search("windmill"), std::vector<std::string>{"01later.jpg"});
+  EXPECT_EQ(Search("PDF"), std::vector<std::string>{"01report.pdf"});
+  EXPECT_TRUE(Search("tonnage").empty());
+  EXPECT_EQ(def().document_count, before + 2);
+  ASSERT_TRUE(slow.WaitForReads(1));
+
+  // Changed again while its first text is read: only the newest version's
+  // text enters, and it replaces that version's document without text.
+  ASSERT_TRUE(dir_.WriteFile("images/report.pdf", "%PDF-1.4 freight revised "));
+  ASSERT_TRUE(SetModifiedTime(dir_.Path("images/report.pdf"), 920379600));
+  Queue(1, "report.pdf");
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(def().document_count, before + 3);  // the older version's stays until optimized
+  slow.Release();
+  ASSERT_TRUE(pipeline_->WaitForPdfTexts(std::chrono::seconds(120)));
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(Search("freight"), std::vector<std::string>{"01report.pdf"});
+  EXPECT_TRUE(Search("tonnage").empty());
+  EXPECT_EQ(def().document_count, before + 3);
+  EXPECT_EQ(slow.reads(), 2);
+}
+
+TEST_F(PipelineTest, StopCancelsAPdfTextBeingRead) {
+  SlowPdfText slow;
+  pdf_text_ = slow.Function();
+  Restart();
+  ASSERT_TRUE(dir_.WriteFile("images/stuck.pdf", "%PDF-1.4 never read "));
+  pipeline_->StartUpIndex(*task_, 0);
+  ASSERT_TRUE(slow.WaitForReads(1));
+  const auto start = std::chrono::steady_clock::now();
+  pipeline_.reset();
+  // Far below the source's own two minutes, even on a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
 }  // namespace

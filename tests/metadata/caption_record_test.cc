@@ -24,11 +24,18 @@ TEST(InstallIptcBlock, PlaceholderAndForeignBytesLeaveNoCaption) {
   EXPECT_EQ(r.iptc_length(), 0);
   EXPECT_FALSE(InstallIptcBlock(r, "not iptc"));
   EXPECT_FALSE(InstallIptcBlock(r, ""));
-  // A record-1 envelope alone is no caption.
-  EXPECT_FALSE(InstallIptcBlock(r, MakeIptcBlock({{1, 90, "\x1B%G"}}, false)));
-  EXPECT_EQ(r.iptc_length(), 0);
   // An extended length opening the block yields no run.
   EXPECT_FALSE(InstallIptcBlock(r, MakeExtendedDataset(2, 120, "abc")));
+}
+
+TEST(InstallIptcBlock, DataWithoutARecordTwoRunIsKeptWhole) {
+  // A record-1 envelope alone is still caption data (without record-2 values).
+  const std::string envelope = MakeIptcBlock({{1, 90, "\x1B%G"}, {1, 20, ""}}, false);
+  CaptionRecord r;
+  EXPECT_TRUE(InstallIptcBlock(r, envelope));
+  EXPECT_EQ(r.iptc, MakeIptcBlock({{1, 90, "\x1B%G"}}, false));  // the empty dataset went
+  std::string text;
+  EXPECT_FALSE(GetCaptionText(r, 90, &text));
 }
 
 TEST(InstallIptcBlock, KeepsOnlyTheRecordTwoRunWithoutEmptyAnd240) {

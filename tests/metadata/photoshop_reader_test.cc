@@ -106,5 +106,27 @@ TEST(PhotoshopReader, BrokenSegmentsStayInsideTheData) {
   EXPECT_EQ(r.iptc, MakeIptcBlock(kCaption));
 }
 
+TEST(PhotoshopReader, IptcResourceEndsFiveBytesPastItsSizeAndKeepsItsFullSize) {
+  // Size fields a few bytes short of the datasets: up to five bytes past the
+  // stated size still belong to the caption; the headline stands last.
+  const std::string block = MakeIptcBlock(kCaption);
+  for (uint32_t short_by : {0u, 3u, 5u, 6u}) {
+    std::string resources = MakeIptcResources(block);
+    const uint32_t size = static_cast<uint32_t>(block.size()) - short_by;
+    for (int i = 0; i < 4; ++i) resources[8 + i] = static_cast<char>(size >> (24 - 8 * i));
+    CaptionRecord r;
+    ASSERT_TRUE(ReadPhotoshopCaption(r, MakeJpegWithResources(resources), "")) << short_by;
+    std::string headline;
+    EXPECT_EQ(GetCaptionText(r, 105, &headline), short_by <= 5) << short_by;
+  }
+
+  // A caption of 64 KB and more, over two segments, is read whole.
+  std::vector<IptcDataset> large;
+  for (char c : {'a', 'b', 'c'}) large.push_back({2, 25, std::string(25000, c)});
+  CaptionRecord r;
+  ASSERT_TRUE(ReadPhotoshopCaption(r, MakeJpegWithIptc(large, {.segments = 2}), ""));
+  EXPECT_EQ(r.iptc, MakeIptcBlock(large));
+}
+
 }  // namespace
 }  // namespace vantrel

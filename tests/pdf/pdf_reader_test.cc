@@ -31,18 +31,18 @@ std::vector<std::string> Texts(const PdfPage& page) {
 }
 
 TEST_F(PdfReaderTest, ReadsInformationEntriesAndWordsWithPositions) {
-  PdfDocumentSpec spec;
-  spec.info = {{"Title", "Annual (Report)"},
+  PdfDocumentPlan plan;
+  plan.info = {{"Title", "Annual (Report)"},
                {"Author", "J\xFCrgen"},  // PDFDocEncoding
                {"Subject", "not read"},
                {"Keywords", std::string("\xFE\xFF\x00K\x00\xE9\x00y", 8)}};  // UTF-16BE
-  PdfPageSpec first;
+  PdfPagePlan first;
   first.runs = {{72, 720, "Hello brave world"}, {72, 700, "second line"}};
-  PdfPageSpec second;
+  PdfPagePlan second;
   second.runs = {{72, 500, "Page two"}};
-  spec.pages = {first, second, PdfPageSpec{}};
+  plan.pages = {first, second, PdfPagePlan{}};
   PdfContent content;
-  ASSERT_TRUE(ReadPdf(Write("a.pdf", BuildPdf(spec)), &content).ok());
+  ASSERT_TRUE(ReadPdf(Write("a.pdf", BuildPdf(plan)), &content).ok());
 
   EXPECT_EQ(content.title, "Annual (Report)");
   EXPECT_EQ(content.author, "J\xC3\xBCrgen");
@@ -67,7 +67,7 @@ TEST_F(PdfReaderTest, ReadsInformationEntriesAndWordsWithPositions) {
 }
 
 TEST_F(PdfReaderTest, RefusesFilesThatAreNoDocument) {
-  const std::string pdf = BuildPdf({{{"Title", "T"}}, {PdfPageSpec{{{72, 700, "text"}}}}});
+  const std::string pdf = BuildPdf({{{"Title", "T"}}, {PdfPagePlan{{{72, 700, "text"}}}}});
   struct Case {
     const char* name;
     std::string bytes;
@@ -92,12 +92,12 @@ TEST_F(PdfReaderTest, RefusesFilesThatAreNoDocument) {
 }
 
 TEST_F(PdfReaderTest, DamagedDocumentsGiveWhatCanBeReadWithoutFailing) {
-  PdfDocumentSpec spec;
-  spec.info = {{"Title", "Damaged"}};
+  PdfDocumentPlan plan;
+  plan.info = {{"Title", "Damaged"}};
   for (int p = 0; p < 3; ++p) {
-    spec.pages.push_back(PdfPageSpec{{{72, 700, "alpha beta"}, {72, 680, "gamma"}}});
+    plan.pages.push_back(PdfPagePlan{{{72, 700, "alpha beta"}, {72, 680, "gamma"}}});
   }
-  const std::string pdf = BuildPdf(spec);
+  const std::string pdf = BuildPdf(plan);
   const std::vector<std::string> known = {"alpha", "beta", "gamma"};
   // Every cut, and a flipped byte at many places: the library repairs what
   // it can; whatever it reads must come from the document.
@@ -128,13 +128,13 @@ TEST_F(PdfReaderTest, DamagedDocumentsGiveWhatCanBeReadWithoutFailing) {
 }
 
 TEST_F(PdfReaderTest, ReadsTextPageByPageAndStopsAtTheWantedSize) {
-  PdfDocumentSpec spec;
-  spec.info = {{"Title", "Pages"}, {"Creator", "builder"}};
+  PdfDocumentPlan plan;
+  plan.info = {{"Title", "Pages"}, {"Creator", "builder"}};
   for (int p = 0; p < 20; ++p) {
-    spec.pages.push_back(
-        PdfPageSpec{{{72, 700, "page " + std::to_string(p) + " of twenty"}, {72, 680, "the end"}}});
+    plan.pages.push_back(
+        PdfPagePlan{{{72, 700, "page " + std::to_string(p) + " of twenty"}, {72, 680, "the end"}}});
   }
-  const std::string path = Write("pages.pdf", BuildPdf(spec));
+  const std::string path = Write("pages.pdf", BuildPdf(plan));
   PdfContent content;
   ASSERT_TRUE(ReadPdf(path, &content).ok());
   const CodePage& cp = CodePage::BuiltInWindows1252();

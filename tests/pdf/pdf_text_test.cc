@@ -4,10 +4,13 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "pdf/flate_pdf.h"
 #include "platform/child_process.h"
 #include "platform/environment.h"
 #include "platform/mutex.h"
@@ -49,8 +52,8 @@ class PdfTextTest : public ::testing::Test {
     return options;
   }
 
-  std::string WritePdf(const std::string& name, const PdfDocumentSpec& spec) {
-    EXPECT_TRUE(dir_.WriteFile(name, BuildPdf(spec)));
+  std::string WritePdf(const std::string& name, const PdfDocumentPlan& plan) {
+    EXPECT_TRUE(dir_.WriteFile(name, BuildPdf(plan)));
     return dir_.Path(name);
   }
 
@@ -66,18 +69,18 @@ class PdfTextTest : public ::testing::Test {
   LogLines log_;
 };
 
-PdfDocumentSpec Report() {
-  PdfDocumentSpec spec;
-  spec.info = {{"Title", "Annual Report"},
+PdfDocumentPlan Report() {
+  PdfDocumentPlan plan;
+  plan.info = {{"Title", "Annual Report"},
                {"Author", "J\xFCrgen M\xFCller"},
                {"Producer", "not taken"},
                {"Keywords", "finance, 2024"}};
-  PdfPageSpec first;
+  PdfPagePlan first;
   first.runs = {{72, 720, "Hello brave world"}, {72, 700, "a line with a b C"}};
-  PdfPageSpec second;
+  PdfPagePlan second;
   second.runs = {{72, 650, "Page two"}};
-  spec.pages = {first, second};
-  return spec;
+  plan.pages = {first, second};
+  return plan;
 }
 
 TEST_F(PdfTextTest, ReadsInformationAndWordsThroughTheHelper) {
@@ -89,23 +92,23 @@ TEST_F(PdfTextTest, ReadsInformationAndWordsThroughTheHelper) {
   EXPECT_TRUE(log_.lines().empty());
 
   // Without entries the text starts with the words.
-  PdfDocumentSpec bare;
-  bare.pages = {PdfPageSpec{{{72, 700, "Only words"}}}};
+  PdfDocumentPlan bare;
+  bare.pages = {PdfPagePlan{{{72, 700, "Only words"}}}};
   EXPECT_EQ(extractor.Extract(WritePdf("bare.pdf", bare)), "Only words ");
   // No words and no entries: no text.
-  EXPECT_EQ(extractor.Extract(WritePdf("empty.pdf", PdfDocumentSpec{{}, {PdfPageSpec{}}})), "");
+  EXPECT_EQ(extractor.Extract(WritePdf("empty.pdf", PdfDocumentPlan{{}, {PdfPagePlan{}}})), "");
 }
 
 TEST_F(PdfTextTest, ADropCapJoinsTheFollowingWord) {
-  PdfDocumentSpec spec;
-  PdfPageSpec page;
+  PdfDocumentPlan plan;
+  PdfPagePlan page;
   page.runs = {{72, 740, "Chapter One"},
                {72, 690, "T", 40},  // a capital three lines high
                {100, 718, "his is a story"},
                {100, 704, "of old"}};
-  spec.pages = {page};
+  plan.pages = {page};
   PdfTextExtractor extractor(Options());
-  EXPECT_EQ(extractor.Extract(WritePdf("dropcap.pdf", spec)), "Chapter One This is story of old ");
+  EXPECT_EQ(extractor.Extract(WritePdf("dropcap.pdf", plan)), "Chapter One This is story of old ");
 }
 
 TEST_F(PdfTextTest, FilesThatAreNoDocumentGiveNoTextAndNoComplaint) {
@@ -118,27 +121,33 @@ TEST_F(PdfTextTest, FilesThatAreNoDocumentGiveNoTextAndNoComplaint) {
   EXPECT_TRUE(log_.lines().empty());
 }
 
-TEST_F(PdfTextTest, AHelperThatRunsTooLongIsStoppedAndReportedOnce) {
-  PdfTextOptions options = Options(WriteScript("slow.sh", "echo partial; sleep 60"));
+TEST_F(PdfTextTest, AHelperThatRunsTooLongIsStoppedKeepsItsTextAndIsReportedOnce) {
+  PdfTextOptions options = Options(WriteScript("slow.sh", "printf 'Title\r\npage one '; sleep 60"));
   options.time_limit = std::chrono::seconds(1);
   PdfTextExtractor extractor(options);
-  EXPECT_EQ(extractor.Extract("/archive/slow one.pdf"), "");
-  EXPECT_EQ(extractor.Extract("/archive/slow one.pdf"), "");
-  EXPECT_EQ(extractor.Extract("/archive/slow two.pdf"), "");
+  EXPECT_EQ(extractor.Extract("/archive/slow one.pdf"), "Title\r\npage one ");
+  EXPECT_EQ(extractor.Extract("/archive/slow one.pdf"), "Title\r\npage one ");
+  EXPECT_EQ(extractor.Extract("/archive/slow two.pdf"), "Title\r\npage one ");
   std::vector<std::string> lines = log_.lines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "PDF text not read (the time limit of 1 s passed): /archive/slow one.pdf");
-  EXPECT_EQ(lines[1], "PDF text not read (the time limit of 1 s passed): /archive/slow two.pdf");
+  EXPECT_EQ(lines[0], "PDF text cut short (the time limit of 1 s passed): /archive/slow one.pdf");
+  EXPECT_EQ(lines[1], "PDF text cut short (the time limit of 1 s passed): /archive/slow two.pdf");
 }
 
-TEST_F(PdfTextTest, AHelperThatFailsGivesNoTextEvenWhenItWroteSome) {
+TEST_F(PdfTextTest, AHelperThatFailsKeepsTheWholeWordsItSentBefore) {
   struct Case {
     const char* script;
-    const char* reason;
+    const char* text;
+    const char* log;
   } cases[] = {
-      {"echo partial text; kill -SEGV $$", "the text helper was ended by SIGSEGV"},
-      {"echo partial text; kill -ABRT $$", "the text helper was ended by SIGABRT"},
-      {"echo partial text; exit 3", "the text helper ended with exit code 3"},
+      {"printf 'first page cut'; kill -SEGV $$", "first page ",
+       "PDF text cut short (the text helper was ended by SIGSEGV)"},
+      {"printf 'first page\\n'; kill -ABRT $$", "first page\n",
+       "PDF text cut short (the text helper was ended by SIGABRT)"},
+      {"printf 'first page '; exit 4", "first page ",
+       "PDF text cut short (the text helper ended with exit code 4)"},
+      {"printf 'unfinishe'; kill -SEGV $$", "",
+       "PDF text not read (the text helper was ended by SIGSEGV)"},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -147,10 +156,38 @@ TEST_F(PdfTextTest, AHelperThatFailsGivesNoTextEvenWhenItWroteSome) {
     PdfTextOptions options = Options(WriteScript("fail" + std::to_string(n++) + ".sh", c.script));
     options.log = log.Sink();
     PdfTextExtractor extractor(options);
-    EXPECT_EQ(extractor.Extract("/a/b.pdf"), "");
+    EXPECT_EQ(extractor.Extract("/a/b.pdf"), c.text);
     ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.lines()[0], "PDF text not read (" + std::string(c.reason) + "): /a/b.pdf");
+    EXPECT_EQ(log.lines()[0], std::string(c.log) + ": /a/b.pdf");
   }
+}
+
+TEST_F(PdfTextTest, ACancelledHelperStopsAtOnceWithoutTextOrComplaint) {
+  std::atomic<bool> cancel{true};
+  PdfTextExtractor extractor(Options(WriteScript("hang.sh", "printf 'some text '; sleep 60")));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(extractor.Extract("/a/hang.pdf", &cancel), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(log_.lines().empty());
+}
+
+TEST_F(PdfTextTest, PagesThatInflateBeyondTheCapAreNotRead) {
+  const std::string path =
+      dir_.Path("bomb.pdf");
+  ASSERT_TRUE(dir_.WriteFile("bomb.pdf", flate_pdf::Document(flate_pdf::Content("inside", 2 << 20),
+                                                             16 << 20)));
+  PdfTextOptions options = Options();
+  options.max_inflated_bytes = uint64_t{1} << 20;
+  PdfTextExtractor capped(options);
+  EXPECT_EQ(capped.Extract(path), "Flate\r\n");
+  ASSERT_EQ(log_.lines().size(), 1u);
+  EXPECT_EQ(log_.lines()[0],
+            "PDF text cut short (its compressed streams inflate to more than 1 MiB): " + path);
+
+  // Within the cap (the image does not count) the pages are read.
+  options.max_inflated_bytes = uint64_t{4} << 20;
+  PdfTextExtractor roomy(options);
+  EXPECT_EQ(roomy.Extract(path), "Flate\r\ninside ");
 }
 
 TEST_F(PdfTextTest, AHelperThatExceedsTheMemoryLimitGivesNoText) {
@@ -339,6 +376,7 @@ TEST_F(PdfTextTest, HelperChecksItsCommandLine) {
       {{"--max-bytes", "-1", "a.pdf"}, 2, ""},
       {{"--max-bytes", "", "a.pdf"}, 2, ""},
       {{"--other", "a.pdf"}, 2, ""},
+      {{"--max-inflated", "1k", "a.pdf"}, 2, ""},
       {{"--", dir_.Path("--odd name.pdf")}, 0, "Annual Report\r\n"},
       {{"--max-bytes", "6", "--", dir_.Path("--odd name.pdf")}, 0, "Annual"},
       {{dir_.Path("missing.pdf")}, 0, ""},
@@ -392,6 +430,7 @@ TEST(PdfTextOptionsTest, ComeFromTheEnvironment) {
     ScopedEnv helper("VANTREL_PDFTEXT", nullptr);
     ScopedEnv time("VANTREL_PDF_TIME_LIMIT", nullptr);
     ScopedEnv memory("VANTREL_PDF_MEMORY_LIMIT_MB", nullptr);
+    ScopedEnv inflate("VANTREL_PDF_INFLATE_LIMIT_MB", nullptr);
     PdfTextOptions options = PdfTextOptions::FromEnvironment();
     StatusOr<std::string> dir = SelfExecutableDirectory();
     ASSERT_TRUE(dir.ok());
@@ -419,10 +458,13 @@ TEST(PdfTextOptionsTest, ComeFromTheEnvironment) {
     ScopedEnv helper("VANTREL_PDFTEXT", "/opt/v/helper");
     ScopedEnv time("VANTREL_PDF_TIME_LIMIT", c.time);
     ScopedEnv memory("VANTREL_PDF_MEMORY_LIMIT_MB", c.memory);
+    // The inflated-size cap is read by the same rules as the memory limit.
+    ScopedEnv inflate("VANTREL_PDF_INFLATE_LIMIT_MB", c.memory);
     PdfTextOptions options = PdfTextOptions::FromEnvironment();
     EXPECT_EQ(options.helper_path, "/opt/v/helper");
     EXPECT_EQ(options.time_limit, std::chrono::seconds(c.seconds));
     EXPECT_EQ(options.memory_limit_bytes, c.bytes == ~0ull ? default_bytes : c.bytes);
+    EXPECT_EQ(options.max_inflated_bytes, c.bytes == ~0ull ? uint64_t{256} << 20 : c.bytes);
   }
 }
 

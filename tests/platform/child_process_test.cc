@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -95,6 +96,32 @@ TEST(ChildProcessTest, KillsAChildThatRunsPastTheTimeLimit) {
   EXPECT_TRUE(r.timed_out);
   EXPECT_FALSE(r.exited);
   EXPECT_EQ(r.signal, SIGKILL);
+  EXPECT_FALSE(r.Succeeded());
+  EXPECT_EQ(r.output, "begun\n");
+}
+
+TEST(ChildProcessTest, ACancelledChildIsKilledAtOnceAndKeepsItsOutput) {
+  std::atomic<bool> cancel{false};
+  ChildProcessOptions options;
+  options.time_limit = milliseconds(120000);
+  options.cancel = &cancel;
+  // Cancelled once the child has written its line and is sleeping.
+  const std::string marker = "/tmp/vantrel_cancel_test_" + std::to_string(getpid());
+  unlink(marker.c_str());
+  std::thread canceller([&] {
+    for (int i = 0; i < 6000 && access(marker.c_str(), F_OK) != 0; ++i) {
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    cancel = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  ChildProcessResult r = RunShell("echo begun; : > " + marker + "; sleep 60; echo never", options);
+  canceller.join();
+  unlink(marker.c_str());
+  // Far below the time limit and the child's own sleep, even on a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_FALSE(r.timed_out);
   EXPECT_FALSE(r.Succeeded());
   EXPECT_EQ(r.output, "begun\n");
 }

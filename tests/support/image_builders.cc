@@ -292,9 +292,9 @@ std::string MakeTrailerBlock(uint16_t tag, std::string_view data) {
   return s;
 }
 
-std::string AppendTrailer(std::string_view file, const std::vector<TrailerBlockSpec>& blocks) {
+std::string AppendTrailer(std::string_view file, const std::vector<TrailerBlockPlan>& blocks) {
   std::string s(file);
-  for (const TrailerBlockSpec& b : blocks) s += MakeTrailerBlock(b.tag, b.data);
+  for (const TrailerBlockPlan& b : blocks) s += MakeTrailerBlock(b.tag, b.data);
   return s;
 }
 

@@ -107,7 +107,7 @@ std::string MakeEpsWithIptc(const std::vector<IptcDataset>& datasets,
                             const EpsOptions& options = {});
 
 // ---- image-info trailer ----
-struct TrailerBlockSpec {
+struct TrailerBlockPlan {
   uint16_t tag = 1;
   std::string data = {};
 };
@@ -115,7 +115,7 @@ struct TrailerBlockSpec {
 // One block: data, then the 10-byte footer (tag, length + 10, A1 B2 C3 D4).
 std::string MakeTrailerBlock(uint16_t tag, std::string_view data);
 // `file` followed by the blocks in order (the last one ends the file).
-std::string AppendTrailer(std::string_view file, const std::vector<TrailerBlockSpec>& blocks);
+std::string AppendTrailer(std::string_view file, const std::vector<TrailerBlockPlan>& blocks);
 // The image-info block data (tag 2): width, height, channels, resolution in
 // thousandths of a dpi, a value in hundredths, and with `extra` the word
 // 0x11222211 and four more values.

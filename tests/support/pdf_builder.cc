@@ -11,7 +11,7 @@ std::string Number(double value) {
   return buffer;
 }
 
-std::string ContentStream(const PdfPageSpec& page) {
+std::string ContentStream(const PdfPagePlan& page) {
   std::string stream;
   for (const PdfTextRun& run : page.runs) {
     stream += "BT /F1 " + Number(run.size) + " Tf " + Number(run.x) + " " + Number(run.y) + " Td " +
@@ -32,26 +32,26 @@ std::string PdfLiteralString(const std::string& bytes) {
   return out;
 }
 
-std::string BuildPdf(const PdfDocumentSpec& spec) {
+std::string BuildPdf(const PdfDocumentPlan& plan) {
   // Objects: 1 catalogue, 2 page tree, 3 font, 4 information (when any),
   // then a page object and its content stream for every page.
   std::vector<std::string> objects;
   const int first_page = 5;
   std::string kids;
-  for (size_t i = 0; i < spec.pages.size(); ++i) {
+  for (size_t i = 0; i < plan.pages.size(); ++i) {
     kids += std::to_string(first_page + 2 * i) + " 0 R ";
   }
   objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
   objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
-                    std::to_string(spec.pages.size()) + " >>");
+                    std::to_string(plan.pages.size()) + " >>");
   objects.push_back(
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
   std::string info = "<<";
-  for (const auto& [key, value] : spec.info) info += " /" + key + " " + PdfLiteralString(value);
+  for (const auto& [key, value] : plan.info) info += " /" + key + " " + PdfLiteralString(value);
   info += " >>";
   objects.push_back(info);
-  for (size_t i = 0; i < spec.pages.size(); ++i) {
-    const PdfPageSpec& page = spec.pages[i];
+  for (size_t i = 0; i < plan.pages.size(); ++i) {
+    const PdfPagePlan& page = plan.pages[i];
     objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + Number(page.width) + " " +
                       Number(page.height) + "] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
                       std::to_string(first_page + 2 * i + 1) + " 0 R >>");
@@ -61,7 +61,7 @@ std::string BuildPdf(const PdfDocumentSpec& spec) {
   }
 
   return BuildPdfFromObjects(objects,
-                             spec.info.empty() ? "/Root 1 0 R" : "/Root 1 0 R /Info 4 0 R");
+                             plan.info.empty() ? "/Root 1 0 R" : "/Root 1 0 R /Info 4 0 R");
 }
 
 std::string BuildPdfFromObjects(const std::vector<std::string>& objects,

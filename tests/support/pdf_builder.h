@@ -20,22 +20,22 @@ struct PdfTextRun {
   double size = 12;
 };
 
-struct PdfPageSpec {
+struct PdfPagePlan {
   std::vector<PdfTextRun> runs;
   double width = 612;
   double height = 792;
 };
 
-struct PdfDocumentSpec {
+struct PdfDocumentPlan {
   // Information dictionary entries (key without '/', value as the raw bytes
   // of a literal string: PDFDocEncoding, or UTF-16BE behind FE FF). No
   // entries: no information dictionary at all.
   std::vector<std::pair<std::string, std::string>> info;
-  std::vector<PdfPageSpec> pages;
+  std::vector<PdfPagePlan> pages;
 };
 
 // The bytes of a complete PDF 1.4 file.
-std::string BuildPdf(const PdfDocumentSpec& spec);
+std::string BuildPdf(const PdfDocumentPlan& plan);
 
 // A PDF file of the given objects (object i + 1 is objects[i], written
 // between "obj" and "endobj") with a correct cross-reference table and the
