@@ -18,14 +18,19 @@ struct Later {
 }  // namespace
 
 PositionalSource::PositionalSource(std::vector<std::vector<std::string>> slots, Mode mode,
-                                   Xapian::termcount window, std::vector<size_t> covered)
-    : slots_(std::move(slots)), mode_(mode), window_(window), covered_(std::move(covered)) {
+                                   Xapian::termcount window, std::vector<size_t> covered,
+                                   SearchClock* clock)
+    : slots_(std::move(slots)),
+      mode_(mode),
+      window_(window),
+      covered_(std::move(covered)),
+      clock_(clock) {
   if (covered_.size() != slots_.size()) covered_.assign(slots_.size(), kNoCoveredTerm);
   set_maxweight(0.0);
 }
 
 PositionalSource* PositionalSource::clone() const {
-  return new PositionalSource(slots_, mode_, window_, covered_);
+  return new PositionalSource(slots_, mode_, window_, covered_, clock_);
 }
 
 void PositionalSource::init(const Xapian::Database& db) {
@@ -37,6 +42,7 @@ void PositionalSource::init(const Xapian::Database& db) {
   for (size_t s = 0; s < slots_.size(); ++s) {
     Xapian::doccount& slot_freq = freq[s];
     SlotCursors& slot = cursors_[s];
+    if (clock_ != nullptr && clock_->Expired()) break;
     for (size_t t = 0; t < slots_[s].size(); ++t) {
       const std::string& term = slots_[s][t];
       Xapian::PostingIterator it = db.postlist_begin(term);
@@ -221,7 +227,8 @@ bool PositionalSource::Fits() const {
 
 void PositionalSource::Advance(Xapian::docid from) {
   Xapian::docid did = from;
-  while (true) {
+  // Every document costs position reads: the clock is read for each.
+  while (clock_ == nullptr || !clock_->CheckNow()) {
     if (split_) {
       // Only documents with an uncovered term need the source.
       did = NextUncovered(did);
