@@ -69,6 +69,7 @@ class PositionalSource : public Xapian::PostingSource {
     Xapian::PostingIterator it;
     Xapian::PostingIterator end;
     Xapian::docid did = 0;  // the document `it` stands on (kept to spare calls)
+    uint32_t term = 0;      // the term's number among the distinct terms
   };
   // The posting lists of one slot: the covered term's apart, the others as a
   // min-heap by current document, so that a step touches only the lists
@@ -105,6 +106,10 @@ class PositionalSource : public Xapian::PostingSource {
   bool started_ = false;
   std::vector<std::vector<Xapian::termpos>> positions_;  // scratch, per slot
   std::vector<size_t> taken_;                            // scratch, per slot
+  // The positions of each distinct term in the document they were read for:
+  // a term standing in several slots (a repeated wildcard) is read once.
+  std::vector<std::vector<Xapian::termpos>> term_positions_;
+  std::vector<Xapian::docid> term_read_for_;
 };
 
 }  // namespace vantrel

@@ -129,7 +129,7 @@ TEST_F(EngineSearchLimitsTest, ExpandedWordsShareTheQuerysTermBudget) {
 }
 
 TEST_F(EngineSearchLimitsTest, HeavyQueryEndsAtItsDeadlineWithTheHitsFoundSoFar) {
-  SetSearchSeconds(4);
+  SetSearchSeconds(5);
   size_t hits = 0;
   const Clock::time_point start = Clock::now();
   StatusOr<SearchOutcome> out = Run(HeavyQuery(), &hits);
@@ -140,7 +140,7 @@ TEST_F(EngineSearchLimitsTest, HeavyQueryEndsAtItsDeadlineWithTheHitsFoundSoFar)
   EXPECT_GT(hits, 0u);
   EXPECT_LT(hits, static_cast<size_t>(kDocs));
   EXPECT_EQ(out->delivered, hits);
-  EXPECT_LT(seconds, 4.0 + 6.0);  // a loaded machine's margin; unbounded: minutes
+  EXPECT_LT(seconds, 5.0 + 6.0);  // a loaded machine's margin; unbounded: minutes
   // An ordinary search is not cut.
   out = Run("harbour", &hits);
   ASSERT_TRUE(out.ok());
