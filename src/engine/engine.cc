@@ -1,6 +1,8 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <map>
@@ -16,6 +18,7 @@
 #include "engine/query_parser.h"
 #include "engine/reader_pool.h"
 #include "engine/remove_list.h"
+#include "engine/search_limits.h"
 #include "engine/thesaurus.h"
 #include "platform/mutex.h"
 
@@ -75,6 +78,71 @@ void FillNames(const Xapian::Database& db, std::vector<Hit>* hits) {
   }
 }
 
+// Thrown through Xapian's matcher by PartialHits when the clock runs out.
+struct SearchCutOff {};
+
+// Watches a running match: keeps the best `keep` documents seen so far (by
+// weight, or by time stamp and weight for newest-first searches) and ends
+// the match when the search's clock runs out.
+class PartialHits : public Xapian::MatchSpy {
+ public:
+  PartialHits(SearchClock* clock, size_t keep, bool newest_first)
+      : clock_(clock), keep_(keep), newest_first_(newest_first) {}
+
+  void operator()(const Xapian::Document& doc, double weight) override {
+    Keep(doc, weight);
+    if (clock_->Expired()) throw SearchCutOff{};
+  }
+
+  // The documents kept, best first.
+  std::vector<Hit> Take() {
+    std::sort(seen_.begin(), seen_.end(), Better);
+    std::vector<Hit> hits;
+    hits.reserve(seen_.size());
+    for (const Seen& s : seen_) hits.push_back(Hit{s.id, ScoreOf(s.weight), std::string()});
+    seen_.clear();
+    return hits;
+  }
+
+ private:
+  void Keep(const Xapian::Document& doc, double weight) {
+    Seen seen{newest_first_ ? doc.get_value(kTimeSlot) : std::string(), weight,
+              doc.get_docid()};
+    if (seen_.size() < keep_) {
+      seen_.push_back(std::move(seen));
+      std::push_heap(seen_.begin(), seen_.end(), Better);
+    } else if (keep_ > 0 && Better(seen, seen_.front())) {
+      std::pop_heap(seen_.begin(), seen_.end(), Better);
+      seen_.back() = std::move(seen);
+      std::push_heap(seen_.begin(), seen_.end(), Better);
+    }
+  }
+
+  struct Seen {
+    std::string time;  // newest first: the time stamp value (sorts as bytes)
+    double weight;
+    Xapian::docid id;
+  };
+  // Heap order: the weakest kept document on top.
+  static bool Better(const Seen& a, const Seen& b) {
+    if (a.time != b.time) return a.time > b.time;
+    if (a.weight != b.weight) return a.weight > b.weight;
+    return a.id < b.id;
+  }
+
+  SearchClock* clock_;
+  size_t keep_;
+  bool newest_first_;
+  std::vector<Seen> seen_;
+};
+
+// Why a search ended early.
+std::string CutReason(const SearchClock& clock, double seconds) {
+  if (clock.stopped()) return "the engine is stopping";
+  return "the search ran longer than its " + std::to_string(static_cast<int>(seconds)) +
+         " s deadline";
+}
+
 }  // namespace
 
 class Engine::Impl {
@@ -92,6 +160,9 @@ class Engine::Impl {
   Mutex mu_;
   EngineOptions options_ GUARDED_BY(mu_);
   bool stopped_ GUARDED_BY(mu_) = false;
+  // Set by Stop before it waits: running searches end early.
+  std::atomic<bool> stopping_{false};
+  HeavySearchGate heavy_gate_;
   int active_calls_ GUARDED_BY(mu_) = 0;
   CondVar idle_;
   std::map<std::string, std::unique_ptr<Mutex>> writer_locks_ GUARDED_BY(mu_);
@@ -136,9 +207,15 @@ class Engine::Impl {
   Status AddDocuments(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);
   StatusOr<SearchOutcome> Search(const SearchJob& job);
+  // One attempt of a search on one reader; fills `hits` and the outcome's
+  // match count and cut-off.
   Status RunSearchOnce(const ReaderPool::Reader& reader, const QueryNode& root,
-                       const SearchJob& job, const EngineOptions& options,
-                       std::vector<Hit>* hits, uint64_t* matches);
+                       const SearchJob& job, const EngineOptions& options, SearchClock* clock,
+                       std::vector<Hit>* hits, SearchOutcome* outcome);
+  // Runs the compiled query, ending it early when the clock runs out.
+  void Match(const Xapian::Database& db, const Xapian::Query& query, bool every_document,
+             const SearchJob& job, bool watched, SearchClock* clock, std::vector<Hit>* hits,
+             SearchOutcome* outcome);
 };
 
 namespace {
@@ -282,47 +359,92 @@ Status Engine::Impl::CompactLocked(const std::string& folder) {
   });
 }
 
+namespace {
+
+// Every document: the name stream, read in one walk instead of matching.
+void WalkEveryName(const Xapian::Database& db, std::vector<Hit>* hits) {
+  hits->reserve(db.get_doccount());
+  for (Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
+       it != db.valuestream_end(kNameSlot); ++it) {
+    hits->push_back(Hit{it.get_docid(), 1, *it});
+  }
+}
+
+// Queries below these sizes end quickly by themselves; larger ones, and every
+// query matched by positions, are watched by the search's clock.
+constexpr size_t kWatchedTerms = 256;
+
+}  // namespace
+
+void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
+                         bool every_document, const SearchJob& job, bool watched,
+                         SearchClock* clock, std::vector<Hit>* hits, SearchOutcome* outcome) {
+  const bool unlimited = job.max_hits < 0;
+  const bool newest_first = !unlimited && (job.flags & kSearchNewestFirst);
+  Xapian::Enquire enquire(db);
+  enquire.set_query(query);
+  if (every_document) enquire.set_weighting_scheme(Xapian::BoolWeight());
+  // When the limit cuts the result, the newest documents are kept.
+  if (newest_first) enquire.set_sort_by_value_then_relevance(kTimeSlot, true);
+  const Xapian::doccount total = db.get_doccount();
+  const Xapian::doccount limit =
+      unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
+  PartialHits partial(clock, limit, newest_first);
+  if (watched) enquire.add_matchspy(&partial);
+  try {
+    Xapian::MSet mset = enquire.get_mset(0, limit);
+    outcome->matches = unlimited ? mset.size() : mset.get_matches_estimated();
+    hits->reserve(mset.size());
+    for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
+      hits->push_back(Hit{*it, ScoreOf(it.get_weight()), std::string()});
+    }
+  } catch (const SearchCutOff&) {
+    *hits = partial.Take();
+    outcome->matches = hits->size();
+  }
+  // A positional part that ran out of time ended the match itself.
+  outcome->cut_off = clock->expired();
+}
+
 Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const QueryNode& root,
                                    const SearchJob& job, const EngineOptions& options,
-                                   std::vector<Hit>* hits, uint64_t* matches) {
+                                   SearchClock* clock, std::vector<Hit>* hits,
+                                   SearchOutcome* outcome) {
   const Xapian::Database& db = reader.db;
   hits->clear();
-  const bool unlimited = job.max_hits < 0;
   const bool every_document = root.kind == QueryNode::Kind::kWord &&
                               (root.word == kLastWordTerm || root.word == kFirstWordTerm);
-  if (every_document && unlimited) {
-    // Every document: walk the name stream instead of matching.
-    hits->reserve(db.get_doccount());
-    for (Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
-         it != db.valuestream_end(kNameSlot); ++it) {
-      hits->push_back(Hit{it.get_docid(), 1, *it});
-    }
-    *matches = hits->size();
+  if (every_document && job.max_hits < 0) {
+    WalkEveryName(db, hits);
+    outcome->matches = hits->size();
     return Status::Ok();
   }
   CompileSettings settings;
   settings.flags = job.flags;
   settings.max_edits = (job.flags & kSearchFuzzy) ? MaxEditsForFuzziness(job.fuzziness) : 0;
   settings.max_expansion = options.max_expansion;
+  settings.max_query_terms = options.max_query_terms;
   settings.thesaurus = &thesaurus_;
+  settings.clock = clock;
+  CompileStats cost;
   Xapian::Query query = every_document ? Xapian::Query::MatchAll
-                                       : CompileQuery(root, catalogue_, settings, db);
-  Xapian::Enquire enquire(db);
-  enquire.set_query(query);
-  if (every_document) enquire.set_weighting_scheme(Xapian::BoolWeight());
-  if (!unlimited && (job.flags & kSearchNewestFirst)) {
-    // When the limit cuts the result, the newest documents are kept.
-    enquire.set_sort_by_value_then_relevance(kTimeSlot, true);
+                                       : CompileQuery(root, catalogue_, settings, db, &cost);
+  HeavySlot slot;
+  if (cost.terms >= options.heavy_terms) {
+    const auto until = std::min(clock->deadline(), SearchClock::Clock::now() +
+                                                       std::chrono::milliseconds(options.heavy_wait_ms));
+    if (!heavy_gate_.Enter(job.index_folder, until, stopping_)) {
+      outcome->cut_off = true;
+      outcome->cut_reason = clock->stopped()
+                                ? "the engine is stopping"
+                                : "another heavy search of this index was running";
+      return Status::Ok();
+    }
+    slot.Hold(&heavy_gate_, job.index_folder);
   }
-  const Xapian::doccount total = db.get_doccount();
-  const Xapian::doccount limit =
-      unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
-  Xapian::MSet mset = enquire.get_mset(0, limit);
-  *matches = unlimited ? mset.size() : mset.get_matches_estimated();
-  hits->reserve(mset.size());
-  for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
-    hits->push_back(Hit{*it, ScoreOf(it.get_weight()), std::string()});
-  }
+  const bool watched = cost.positional || cost.terms >= kWatchedTerms;
+  Match(db, query, every_document, job, watched, clock, hits, outcome);
+  if (outcome->cut_off) outcome->cut_reason = CutReason(*clock, options.search_seconds);
   FillNames(db, hits);
   return Status::Ok();
 }
@@ -348,11 +470,14 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
     return outcome;
   }
   const EngineOptions options = Options();
+  const auto budget = std::chrono::duration_cast<SearchClock::Clock::duration>(
+      std::chrono::duration<double>(std::max(options.search_seconds, 0.0)));
+  SearchClock clock(SearchClock::Clock::now() + budget, &stopping_);
   std::vector<Hit> hits;
   Status result;
   for (int attempt = 0;; ++attempt) {
     try {
-      result = RunSearchOnce(**reader, *parsed.root, job, options, &hits, &outcome.matches);
+      result = RunSearchOnce(**reader, *parsed.root, job, options, &clock, &hits, &outcome);
       pool_.Release(job.index_folder, std::move(*reader));
       break;
     } catch (const Xapian::DatabaseModifiedError& e) {
@@ -418,6 +543,8 @@ StatusOr<std::unique_ptr<Engine>> Engine::Start(const EngineStartOptions& option
 }
 
 void Engine::Stop() {
+  impl_->stopping_ = true;
+  impl_->heavy_gate_.WakeAll();
   {
     MutexLock lock(&impl_->mu_);
     impl_->stopped_ = true;
@@ -440,6 +567,8 @@ StatusOr<IndexInfo> Engine::GetIndexInfo(const std::string& index_folder) {
   impl_->pool_.Release(index_folder, std::move(*reader));
   return info;
 }
+
+int Engine::RunningHeavySearches() const { return impl_->heavy_gate_.running(); }
 
 EngineOptions Engine::GetOptions() const { return impl_->Options(); }
 

@@ -12,7 +12,8 @@
 //   GetOptions/SetOptions  commit interval and expansion bounds
 //   RunIndexJob(job)       create, remove listed documents and compact, add
 //                          the documents of a data source
-//   RunSearchJob(job)      one kMessageFoundDocument message per hit
+//   RunSearchJob(job)      one kMessageFoundDocument message per hit; bounded in
+//                          terms, time and heavy company (EngineOptions)
 //   Compact(folder)        rewrites the database compactly in place
 //   InstallIndexFiles      replaces an index by a copy of another database
 //
@@ -114,6 +115,11 @@ struct SearchOutcome {
   uint64_t matches = 0;    // documents matching (before the hit limit)
   uint64_t delivered = 0;  // kMessageFoundDocument messages sent
   std::string error;       // the query could not be read (also sent as a message)
+  // The search ended early (its deadline passed, the engine stopped, or it
+  // found no turn among the heavy searches): the hits are those found so
+  // far, `cut_reason` says why.
+  bool cut_off = false;
+  std::string cut_reason;
 };
 
 struct IndexInfo {
@@ -128,6 +134,17 @@ struct EngineOptions {
   uint32_t max_expansion = 10000;
   // Longest document text read; the rest of a longer text is not indexed.
   uint32_t max_text_bytes = 4u << 20;
+  // Terms the expanded words of one query share (each term is a posting
+  // list the match keeps open: this bounds a search's memory); 0: no bound
+  // beyond max_expansion per word.
+  uint32_t max_query_terms = 10000;
+  // Longest time one search runs; it then ends with the hits found so far.
+  double search_seconds = 10.0;
+  // A query of at least this many terms is heavy: one heavy search runs per
+  // index at a time; another waits up to `heavy_wait_ms` for its turn and is
+  // otherwise answered without hits.
+  uint32_t heavy_terms = 4000;
+  uint32_t heavy_wait_ms = 1000;
 };
 
 struct EngineStartOptions {
@@ -176,8 +193,13 @@ class Engine {
   // Runs a search. A query that cannot be read is not a failure: the outcome
   // carries the error (also sent as kMessageQueryError) and no hits. Fails
   // with kNotFound when the index does not exist, with other codes when the
-  // database cannot be read.
+  // database cannot be read. A search that runs past its deadline, or is
+  // still running when Stop is called, ends early with the hits found so far
+  // (SearchOutcome::cut_off).
   StatusOr<SearchOutcome> RunSearchJob(const SearchJob& job);
+
+  // Heavy searches running now (see EngineOptions::heavy_terms).
+  int RunningHeavySearches() const;
 
   // Compacts the index into a fresh database in the same folder. Every
   // document stays; searches keep running meanwhile.

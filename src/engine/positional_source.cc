@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <map>
 #include <utility>
 
 namespace vantrel {
@@ -18,14 +19,19 @@ struct Later {
 }  // namespace
 
 PositionalSource::PositionalSource(std::vector<std::vector<std::string>> slots, Mode mode,
-                                   Xapian::termcount window, std::vector<size_t> covered)
-    : slots_(std::move(slots)), mode_(mode), window_(window), covered_(std::move(covered)) {
+                                   Xapian::termcount window, std::vector<size_t> covered,
+                                   SearchClock* clock)
+    : slots_(std::move(slots)),
+      mode_(mode),
+      window_(window),
+      covered_(std::move(covered)),
+      clock_(clock) {
   if (covered_.size() != slots_.size()) covered_.assign(slots_.size(), kNoCoveredTerm);
   set_maxweight(0.0);
 }
 
 PositionalSource* PositionalSource::clone() const {
-  return new PositionalSource(slots_, mode_, window_, covered_);
+  return new PositionalSource(slots_, mode_, window_, covered_, clock_);
 }
 
 void PositionalSource::init(const Xapian::Database& db) {
@@ -34,16 +40,19 @@ void PositionalSource::init(const Xapian::Database& db) {
   estimate_ = db.get_doccount();
   split_ = false;
   std::vector<Xapian::doccount> freq(slots_.size(), 0);
+  std::map<std::string, uint32_t> term_numbers;
   for (size_t s = 0; s < slots_.size(); ++s) {
     Xapian::doccount& slot_freq = freq[s];
     SlotCursors& slot = cursors_[s];
+    if (clock_ != nullptr && clock_->CheckNow()) break;
     for (size_t t = 0; t < slots_[s].size(); ++t) {
       const std::string& term = slots_[s][t];
       Xapian::PostingIterator it = db.postlist_begin(term);
       Xapian::PostingIterator end = db.postlist_end(term);
       if (it == end) continue;
       Xapian::docid did = *it;
-      Cursor c{std::move(it), std::move(end), did};
+      const auto number = static_cast<uint32_t>(term_numbers.size());
+      Cursor c{std::move(it), std::move(end), did, term_numbers.emplace(term, number).first->second};
       if (t == covered_[s]) {
         slot.covered = std::move(c);
         slot.has_covered = true;
@@ -62,6 +71,8 @@ void PositionalSource::init(const Xapian::Database& db) {
   std::sort(order_.begin(), order_.end(), [&](size_t a, size_t b) { return freq[a] < freq[b]; });
   positions_.assign(slots_.size(), {});
   taken_.assign(slots_.size(), 0);
+  term_positions_.assign(term_numbers.size(), {});
+  term_read_for_.assign(term_numbers.size(), 0);
   current_ = 0;
   started_ = false;
   at_end_ = slots_.empty();
@@ -144,14 +155,23 @@ bool PositionalSource::PositionsFit() {
   // Covered terms only: Xapian's native match of them decides this document.
   bool fit = false;
   if (uncovered || !split_) {
-    for (size_t s = 0; s < cursors_.size(); ++s) {
+    bool complete = true;
+    for (size_t s = 0; s < cursors_.size() && complete; ++s) {
+      // A document of many slots and terms may take long on its own.
+      complete = clock_ == nullptr || !clock_->CheckNow();
       std::vector<Xapian::termpos>& pos = positions_[s];
       pos.clear();
       const SlotCursors& slot = cursors_[s];
-      auto read = [&pos](const Cursor& c) {
-        for (auto p = c.it.positionlist_begin(); p != c.it.positionlist_end(); ++p) {
-          pos.push_back(*p);
+      auto read = [&pos, this](const Cursor& c) {
+        std::vector<Xapian::termpos>& known = term_positions_[c.term];
+        if (term_read_for_[c.term] != current_) {
+          known.clear();
+          for (auto p = c.it.positionlist_begin(); p != c.it.positionlist_end(); ++p) {
+            known.push_back(*p);
+          }
+          term_read_for_[c.term] = current_;
         }
+        pos.insert(pos.end(), known.begin(), known.end());
       };
       size_t lists = taken_[s];
       for (size_t k = slot.heap.size() - taken_[s]; k < slot.heap.size(); ++k) read(slot.heap[k]);
@@ -161,7 +181,7 @@ bool PositionalSource::PositionsFit() {
       }
       if (lists > 1) std::sort(pos.begin(), pos.end());
     }
-    fit = Fits();
+    fit = complete && Fits();
   }
   for (size_t s = 0; s < cursors_.size(); ++s) {
     std::vector<Cursor>& heap = cursors_[s].heap;
@@ -221,7 +241,8 @@ bool PositionalSource::Fits() const {
 
 void PositionalSource::Advance(Xapian::docid from) {
   Xapian::docid did = from;
-  while (true) {
+  // Every document costs position reads: the clock is read for each.
+  while (clock_ == nullptr || !clock_->CheckNow()) {
     if (split_) {
       // Only documents with an uncovered term need the source.
       did = NextUncovered(did);

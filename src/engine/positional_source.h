@@ -22,6 +22,9 @@
 // Every accepted document gets the weight 0: all matches are equal, and a
 // query made of such parts lets Xapian stop once the hit limit is filled.
 //
+// With a clock, the source ends (matches nothing more) once the clock runs
+// out, so that the match ends with the documents found so far.
+//
 // Thread safety: one object per query run, used by the thread running it.
 #pragma once
 
@@ -30,6 +33,8 @@
 #include <vector>
 
 #include <xapian.h>
+
+#include "engine/search_limits.h"
 
 namespace vantrel {
 
@@ -41,9 +46,11 @@ class PositionalSource : public Xapian::PostingSource {
 
   // `slots` in reading order, each with at least one term. `covered` is empty
   // or holds, per slot, the index of the term whose combination is matched
-  // elsewhere (kNoCoveredTerm for none).
+  // elsewhere (kNoCoveredTerm for none). `clock` (may be null) must outlive
+  // the source and its clones.
   PositionalSource(std::vector<std::vector<std::string>> slots, Mode mode,
-                   Xapian::termcount window, std::vector<size_t> covered = {});
+                   Xapian::termcount window, std::vector<size_t> covered = {},
+                   SearchClock* clock = nullptr);
 
   PositionalSource* clone() const override;
   void init(const Xapian::Database& db) override;
@@ -62,6 +69,7 @@ class PositionalSource : public Xapian::PostingSource {
     Xapian::PostingIterator it;
     Xapian::PostingIterator end;
     Xapian::docid did = 0;  // the document `it` stands on (kept to spare calls)
+    uint32_t term = 0;      // the term's number among the distinct terms
   };
   // The posting lists of one slot: the covered term's apart, the others as a
   // min-heap by current document, so that a step touches only the lists
@@ -88,6 +96,7 @@ class PositionalSource : public Xapian::PostingSource {
   Mode mode_;
   Xapian::termcount window_;
   std::vector<size_t> covered_;
+  SearchClock* clock_;
   bool split_ = false;  // some slot has a covered term
   std::vector<SlotCursors> cursors_;
   std::vector<size_t> order_;  // slots by rising frequency
@@ -97,6 +106,10 @@ class PositionalSource : public Xapian::PostingSource {
   bool started_ = false;
   std::vector<std::vector<Xapian::termpos>> positions_;  // scratch, per slot
   std::vector<size_t> taken_;                            // scratch, per slot
+  // The positions of each distinct term in the document they were read for:
+  // a term standing in several slots (a repeated wildcard) is read once.
+  std::vector<std::vector<Xapian::termpos>> term_positions_;
+  std::vector<Xapian::docid> term_read_for_;
 };
 
 }  // namespace vantrel

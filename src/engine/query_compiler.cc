@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "engine/positional_source.h"
@@ -25,13 +26,25 @@ class Compiler {
            const Xapian::Database& db)
       : catalogue_(catalogue), settings_(settings), db_(db) {}
 
+  // Divides the query's term budget among its expanded words.
+  void ShareTerms(const QueryNode& root) {
+    per_word_ = settings_.max_expansion;
+    if (settings_.max_query_terms == 0) return;
+    const size_t words = std::max<size_t>(CountExpanded(root), 1);
+    per_word_ = std::clamp(settings_.max_query_terms / words, kMinTermsPerWord,
+                           std::max(settings_.max_expansion, kMinTermsPerWord));
+    per_word_ = std::min(per_word_, settings_.max_expansion);
+  }
+
+  const CompileStats& stats() const { return stats_; }
+
   Xapian::Query Compile(const QueryNode& n, const std::string& scope) {
     switch (n.kind) {
       case Kind::kWord:
         return Word(n.word, scope);
       case Kind::kPhrase: {
         std::vector<Slot> slots;
-        for (const auto& c : n.children) slots.push_back(WordTerms(c->word, scope, true));
+        for (const auto& c : n.children) slots.push_back(UseWord(c->word, scope, true));
         return Positional(Xapian::Query::OP_PHRASE, std::move(slots),
                           static_cast<Xapian::termcount>(n.children.size()));
       }
@@ -115,7 +128,9 @@ class Compiler {
       native = Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT,
                              Xapian::Query(op, parts.begin(), parts.end(), window), 0.0);
     }
-    auto* source = new PositionalSource(std::move(slots), mode, window, std::move(covered));
+    stats_.positional = true;
+    auto* source = new PositionalSource(std::move(slots), mode, window, std::move(covered),
+                                        settings_.clock);
     Xapian::Query rest(source->release());
     if (native.empty()) return rest;
     return Xapian::Query(Xapian::Query::OP_OR, native, rest);
@@ -156,11 +171,11 @@ class Compiler {
                std::vector<Xapian::Query>* extra, uint32_t* distance_sum) {
     switch (n.kind) {
       case Kind::kWord:
-        slots->push_back(WordTerms(n.word, scope, true));
+        slots->push_back(UseWord(n.word, scope, true));
         return;
       case Kind::kPhrase: {
         std::vector<Slot> parts;
-        for (const auto& c : n.children) parts.push_back(WordTerms(c->word, scope, true));
+        for (const auto& c : n.children) parts.push_back(UseWord(c->word, scope, true));
         slots->insert(slots->end(), parts.begin(), parts.end());
         extra->push_back(Positional(Xapian::Query::OP_PHRASE, std::move(parts),
                                     static_cast<Xapian::termcount>(n.children.size())));
@@ -169,7 +184,7 @@ class Compiler {
       case Kind::kOr: {
         Slot all;
         for (const auto& c : n.children) {
-          Slot terms = WordTerms(c->word, scope, true);
+          Slot terms = UseWord(c->word, scope, true);
           all.insert(all.end(), terms.begin(), terms.end());
         }
         std::sort(all.begin(), all.end());
@@ -199,7 +214,9 @@ class Compiler {
     uint32_t distance = 0;
     Flatten(n, scope, &slots, &extra, &distance);
     // "a W/5 b": at most five words apart, a window of six positions; every
-    // further word widens the window by one.
+    // further word widens the window by one. A chain's distances together
+    // count as at most kMaxProximity.
+    distance = std::min(distance, kMaxProximity);
     auto window =
         static_cast<Xapian::termcount>(slots.size() - 1 + std::max<uint32_t>(distance, 1));
     Xapian::Query near = Positional(
@@ -215,6 +232,32 @@ class Compiler {
            settings_.thesaurus != nullptr && !settings_.thesaurus->empty();
   }
 
+  bool Expands(const QueryNode& n) const {
+    return n.HasWildcard() ||
+           (settings_.flags & (kSearchFuzzy | kSearchSoundAlike | kSearchStemming)) != 0;
+  }
+
+  // Word places that expand to the vocabulary (each gets a share of the
+  // query's terms).
+  size_t CountExpanded(const QueryNode& n) const {
+    if (n.kind == Kind::kWord) return Expands(n) ? 1 : 0;
+    size_t count = 0;
+    for (const auto& c : n.children) count += CountExpanded(*c);
+    return count;
+  }
+
+  // The terms of a word at one place of the query: expanded once per query
+  // and counted at every place, since every place opens its posting lists.
+  Slot UseWord(const std::string& word, const std::string& scope, bool expand) {
+    auto key = std::make_tuple(word, scope, expand);
+    auto found = expanded_.find(key);
+    if (found == expanded_.end()) {
+      found = expanded_.emplace(std::move(key), WordTerms(word, scope, expand)).first;
+    }
+    stats_.terms += found->second.size();
+    return found->second;
+  }
+
   // The terms one word stands for in `field_scope`, with the expansions of
   // the search flags and the one-word synonyms when `expand` is set.
   Slot WordTerms(const std::string& word, const std::string& field_scope, bool expand) {
@@ -222,19 +265,20 @@ class Compiler {
     const bool boundary = word == kFirstWordTerm || word == kLastWordTerm;
     if (boundary) return Slot{word};
     const std::string& scope = field_scope;
-    const size_t limit = settings_.max_expansion;
+    const size_t limit = per_word_;
+    SearchClock* clock = settings_.clock;
     if (word.find_first_of("*?") != std::string::npos) {
-      return ExpandPattern(db_, scope, word, limit);
+      return ExpandPattern(db_, scope, word, limit, clock);
     }
     Slot terms = ExpandExact(db_, scope, word);
     if (!expand) return terms;
     auto add = [&](const Slot& more) { terms.insert(terms.end(), more.begin(), more.end()); };
     const uint32_t f = settings_.flags;
     if ((f & kSearchFuzzy) && settings_.max_edits > 0) {
-      add(ExpandFuzzy(db_, scope, word, settings_.max_edits, limit));
+      add(ExpandFuzzy(db_, scope, word, settings_.max_edits, limit, clock));
     }
-    if (f & kSearchSoundAlike) add(ExpandSoundAlike(db_, scope, word, limit));
-    if (f & kSearchStemming) add(ExpandStem(db_, scope, word, limit));
+    if (f & kSearchSoundAlike) add(ExpandSoundAlike(db_, scope, word, limit, clock));
+    if (f & kSearchStemming) add(ExpandStem(db_, scope, word, limit, clock));
     if (SynonymsWanted()) {
       for (const Thesaurus::Entry& e : settings_.thesaurus->SynonymsOf(word)) {
         if (e.size() == 1) add(WordTerms(e[0], scope, false));
@@ -247,13 +291,13 @@ class Compiler {
 
   // A word on its own: its terms, and its synonyms of several words as phrases.
   Xapian::Query Word(const std::string& word, const std::string& scope) {
-    Xapian::Query q = Terms(WordTerms(word, scope, true));
+    Xapian::Query q = Terms(UseWord(word, scope, true));
     if (!SynonymsWanted() || word.find_first_of("*?") != std::string::npos) return q;
     std::vector<Xapian::Query> alts{q};
     for (const Thesaurus::Entry& e : settings_.thesaurus->SynonymsOf(word)) {
       if (e.size() < 2) continue;
       std::vector<Slot> slots;
-      for (const std::string& w : e) slots.push_back(WordTerms(w, scope, false));
+      for (const std::string& w : e) slots.push_back(UseWord(w, scope, false));
       alts.push_back(Positional(Xapian::Query::OP_PHRASE, std::move(slots),
                                 static_cast<Xapian::termcount>(e.size())));
     }
@@ -264,13 +308,21 @@ class Compiler {
   const FieldCatalogue& catalogue_;
   const CompileSettings& settings_;
   const Xapian::Database& db_;
+  size_t per_word_ = 0;
+  std::map<std::tuple<std::string, std::string, bool>, Slot> expanded_;
+  CompileStats stats_;
 };
 
 }  // namespace
 
 Xapian::Query CompileQuery(const QueryNode& root, const FieldCatalogue& catalogue,
-                           const CompileSettings& settings, const Xapian::Database& db) {
-  return Compiler(catalogue, settings, db).Compile(root, "");
+                           const CompileSettings& settings, const Xapian::Database& db,
+                           CompileStats* stats) {
+  Compiler compiler(catalogue, settings, db);
+  compiler.ShareTerms(root);
+  Xapian::Query query = compiler.Compile(root, "");
+  if (stats != nullptr) *stats = compiler.stats();
+  return query;
 }
 
 int MaxEditsForFuzziness(int fuzziness) {

@@ -8,6 +8,11 @@
 // terms, PositionalSource matches them.
 // "xfirstword" and "xlastword" are whole-document words in every field.
 //
+// Bounds: the expanded words of one query share `max_query_terms` terms
+// (each gets an equal part, at least kMinTermsPerWord and at most
+// `max_expansion`); a word written twice is expanded once. The distances of a
+// proximity chain add up to at most kMaxProximity.
+//
 // Thread safety: one compiler per search; the Database it is given must not
 // be used by another thread meanwhile.
 #pragma once
@@ -19,6 +24,7 @@
 
 #include "engine/field_catalogue.h"
 #include "engine/query_parser.h"
+#include "engine/search_limits.h"
 #include "engine/thesaurus.h"
 
 namespace vantrel {
@@ -36,16 +42,28 @@ inline constexpr uint32_t kSearchNewestFirst = 0x100;
 inline constexpr char kFirstWordTerm[] = "xfirstword";
 inline constexpr char kLastWordTerm[] = "xlastword";
 
+// The smallest share of the query's terms an expanded word gets.
+inline constexpr size_t kMinTermsPerWord = 8;
+
 struct CompileSettings {
   uint32_t flags = 0;
   int max_edits = 0;            // fuzzy: 1 to 3 letters
   size_t max_expansion = 10000;  // terms per wildcard or expanded word
+  size_t max_query_terms = 0;    // terms shared by the expanded words; 0: no bound
   const Thesaurus* thesaurus = nullptr;  // null or empty: no synonyms
+  SearchClock* clock = nullptr;  // ends expansions and positional matching early
+};
+
+// What a compiled query costs.
+struct CompileStats {
+  size_t terms = 0;         // term posting lists the match opens
+  bool positional = false;  // PositionalSource matches some part
 };
 
 // Builds the query. Throws Xapian::Error (the caller catches it).
 Xapian::Query CompileQuery(const QueryNode& root, const FieldCatalogue& catalogue,
-                           const CompileSettings& settings, const Xapian::Database& db);
+                           const CompileSettings& settings, const Xapian::Database& db,
+                           CompileStats* stats = nullptr);
 
 // The fuzziness value of a search job (1, 3 or 6) as letters that may differ.
 int MaxEditsForFuzziness(int fuzziness);

@@ -35,12 +35,14 @@ std::pair<std::string_view, std::string_view> SplitTerm(std::string_view term) {
 // word `accept` takes.
 std::vector<std::string> Scan(const Xapian::Database& db, const std::string& scope,
                               const std::string& start, size_t max_terms,
-                              const std::function<bool(const std::string&)>& accept) {
+                              const std::function<bool(const std::string&)>& accept,
+                              SearchClock* clock) {
   std::priority_queue<Candidate, std::vector<Candidate>, Weaker> best;
   size_t scanned = 0;
   std::string word;
   for (Xapian::TermIterator it = db.allterms_begin(start); it != db.allterms_end(start); ++it) {
     if (++scanned > kMaxScannedTerms || max_terms == 0) break;
+    if (clock != nullptr && clock->Expired()) break;
     std::string term = *it;
     if (!term.empty() && term[0] >= 'A' && term[0] <= 'Z') {
       // Id terms ("Q...") sort between digits and lower case; words never
@@ -174,7 +176,8 @@ std::vector<std::string> ExpandExact(const Xapian::Database& db, const std::stri
 }
 
 std::vector<std::string> ExpandPattern(const Xapian::Database& db, const std::string& scope,
-                                       const std::string& pattern, size_t max_terms) {
+                                       const std::string& pattern, size_t max_terms,
+    SearchClock* clock) {
   size_t wild = pattern.find_first_of("*?");
   if (wild == std::string::npos) return ExpandExact(db, scope, pattern);
   std::string literal = pattern.substr(0, wild);
@@ -182,32 +185,35 @@ std::vector<std::string> ExpandPattern(const Xapian::Database& db, const std::st
   const bool trailing_star_only = wild == pattern.size() - 1 && pattern[wild] == '*';
   return Scan(db, scope, literal, max_terms, [&](const std::string& word) {
     return trailing_star_only || GlobMatch(p, DecodeUtf8(word));
-  });
+  }, clock);
 }
 
 std::vector<std::string> ExpandFuzzy(const Xapian::Database& db, const std::string& scope,
                                      const std::string& word, int max_distance,
-                                     size_t max_terms) {
+                                     size_t max_terms,
+    SearchClock* clock) {
   const std::u32string w = DecodeUtf8(word);
   return Scan(db, scope, "", max_terms, [&](const std::string& candidate) {
     // Cheap length test before the distance (UTF-8: at most 4 bytes a character).
     if (candidate.size() + 4 * static_cast<size_t>(max_distance) < w.size()) return false;
     return EditDistanceAtMost(w, DecodeUtf8(candidate), max_distance) <= max_distance;
-  });
+  }, clock);
 }
 
 std::vector<std::string> ExpandSoundAlike(const Xapian::Database& db, const std::string& scope,
-                                          const std::string& word, size_t max_terms) {
+                                          const std::string& word, size_t max_terms,
+    SearchClock* clock) {
   const std::string code = Soundex(word);
   if (code.empty()) {
     return ExpandExact(db, scope, word);
   }
   return Scan(db, scope, FirstChar(word), max_terms,
-              [&](const std::string& candidate) { return Soundex(candidate) == code; });
+              [&](const std::string& candidate) { return Soundex(candidate) == code; }, clock);
 }
 
 std::vector<std::string> ExpandStem(const Xapian::Database& db, const std::string& scope,
-                                    const std::string& word, size_t max_terms) {
+                                    const std::string& word, size_t max_terms,
+    SearchClock* clock) {
   Xapian::Stem stemmer("english");
   const std::string stem = stemmer(word);
   // Words sharing a stem share its first letters, all but the last one or two
@@ -218,7 +224,7 @@ std::vector<std::string> ExpandStem(const Xapian::Database& db, const std::strin
   for (size_t i = 0; i < keep; ++i) AppendUtf8(s[i], &start);
   return Scan(db, scope, start, max_terms, [&](const std::string& candidate) {
     return candidate == word || stemmer(candidate) == stem;
-  });
+  }, clock);
 }
 
 }  // namespace vantrel

@@ -85,6 +85,10 @@ void HitCollector::Add(std::string_view file_key, uint32_t time_stamp, int32_t s
   p.score = score;
   names_.append(file_key);
   pending_.push_back(p);
+  if (!options_.merged && options_.progress &&
+      pending_.size() >= std::max<size_t>(kFilterChunk, accepted_ / 8)) {
+    Finish();
+  }
 }
 
 void HitCollector::Finish() {

@@ -76,7 +76,10 @@ struct HitCollectorOptions {
 // filtered together (Finish): TIMELIST is then read in its own time order,
 // under one hold of its lock per batch, and the hit list is built in one
 // sort, which costs a fraction of looking up and inserting each hit on its
-// own. The result is the same as taking the hits one at a time in the order
+// own. When progress is reported, the hits are filtered in chunks as they
+// arrive (at least kFilterChunk, growing with the list so that merging them
+// into it stays cheap), so that the progress count grows during the search.
+// The result is the same as taking the hits one at a time in the order
 // they came: the first of repeated hits counts, a full hit list takes no
 // more, and sort keys record the arrival order where asked.
 class HitCollector {
@@ -88,8 +91,12 @@ class HitCollector {
   HitCollector(LockedBrowseList timelist, BrowseList* restrict_list, BrowseList* hits,
                HitCollectorOptions options);
 
+  // Hits filtered at once while progress is reported.
+  static constexpr size_t kFilterChunk = 1024;
+
   // One engine hit: file key, the time stamp its document carries, and its
-  // relevance score. Nothing is decided before Finish.
+  // relevance score. Nothing is decided before Finish, or before a chunk is
+  // full when progress is reported.
   void Add(std::string_view file_key, uint32_t time_stamp, int32_t score);
 
   // Filters the hits added since the last call and enters those accepted in

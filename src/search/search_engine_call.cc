@@ -9,6 +9,15 @@ namespace vantrel {
 
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
                                    const EngineSearchParams& params, const EngineHitFn& on_hit) {
+  SearchJobRunner run;
+  if (engine != nullptr) run = [engine](const SearchJob& job) { return engine->RunSearchJob(job); };
+  return RunEngineSearch(run, engine != nullptr && engine->thesaurus_found(),
+                         engine != nullptr && engine->wordnet_found(), cache, params, on_hit);
+}
+
+EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_found,
+                                   bool wordnet_found, ResultCache* cache,
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit) {
   EngineSearchReport report;
   const bool every_hit = (params.option_bits & kOptionEveryHit) != 0;
   const int cache_fuzziness = static_cast<int>(params.fuzziness);
@@ -18,7 +27,7 @@ EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
     report.from_cache = true;
     return report;
   }
-  if (engine == nullptr) {
+  if (!run) {
     report.error = "the engine is not running";
     return report;
   }
@@ -29,8 +38,8 @@ EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
   const bool collect = every_hit && cache != nullptr && cache->CollectionAllowed();
   std::vector<CachedHit> collected;
 
-  EngineSearchSettings settings = SettingsFor(params.option_bits, params.fuzziness,
-                                              engine->thesaurus_found(), engine->wordnet_found());
+  EngineSearchSettings settings =
+      SettingsFor(params.option_bits, params.fuzziness, thesaurus_found, wordnet_found);
   SearchJob job;
   job.query = params.query;
   job.index_folder = params.engine_folder;
@@ -45,7 +54,7 @@ EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
     on_hit(name->file_key, name->time_stamp, m.score);
   };
   report.engine_called = true;
-  StatusOr<SearchOutcome> outcome = engine->RunSearchJob(job);
+  StatusOr<SearchOutcome> outcome = run(job);
   if (!outcome.ok()) {
     report.error = outcome.status().ToString();
     return report;
@@ -54,7 +63,9 @@ EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
     report.error = outcome->error;
     return report;
   }
-  if (collect) {
+  report.cut_off = outcome->cut_off;
+  report.cut_reason = outcome->cut_reason;
+  if (collect && !report.cut_off) {
     cache->Store(params.engine_folder, std::move(collected), params.query, params.option_bits,
                  cache_fuzziness, params.wide_result);
     report.stored = true;

@@ -31,8 +31,16 @@ struct EngineSearchReport {
   bool from_cache = false;     // answered by the result cache
   bool engine_called = false;  // the engine ran the search
   bool stored = false;         // the hits were handed to the cache
-  std::string error;           // why the engine found nothing, when it failed
+  // Why the engine found nothing, when it failed: no engine, a missing,
+  // damaged or locked index, or a query it rejected.
+  std::string error;
+  // The engine ended the search early; the hits are those found so far.
+  bool cut_off = false;
+  std::string cut_reason;
 };
+
+// Runs one engine search job: Engine::RunSearchJob, or a test's stand-in.
+using SearchJobRunner = std::function<StatusOr<SearchOutcome>(const SearchJob&)>;
 
 // One engine hit: file key, the time stamp its document carries, score.
 using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time, int32_t score)>;
@@ -43,6 +51,12 @@ using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time,
 // the cache afterwards. Hits whose document name cannot be decoded are
 // skipped. Never fails: a missing engine or index gives no hits.
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit);
+
+// The same with the job run by `run` (empty: no engine). A search cut off
+// early is not kept in the cache.
+EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_found,
+                                   bool wordnet_found, ResultCache* cache,
                                    const EngineSearchParams& params, const EngineHitFn& on_hit);
 
 }  // namespace vantrel

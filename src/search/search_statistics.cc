@@ -8,6 +8,7 @@
 #include "platform/local_time.h"
 #include "search/search_log.h"
 #include "platform/byte_order.h"
+#include "platform/paths.h"
 
 namespace vantrel {
 namespace {
@@ -123,6 +124,70 @@ void SearchStatisticsBook::Set(int index, const SearchStatistics& stats) {
 }
 
 void SearchStatisticsBook::Clear(int index) { Set(index, SearchStatistics{}); }
+
+uint32_t SearchStatisticsBook::RecordEngineFailure(int index,
+                                                   const std::function<uint32_t()>& stored) {
+  if (index < 0 || index >= kIndexes) return 0;
+  MutexLock lock(&mu_);
+  if (!failures_loaded_[index]) {
+    failures_loaded_[index] = true;
+    if (stored) engine_failures_[index] += stored();
+  }
+  if (engine_failures_[index] != UINT32_MAX) ++engine_failures_[index];
+  return engine_failures_[index];
+}
+
+uint32_t SearchStatisticsBook::EngineFailures(int index) const {
+  if (index < 0 || index >= kIndexes) return 0;
+  MutexLock lock(&mu_);
+  return engine_failures_[index];
+}
+
+namespace {
+constexpr std::string_view kFailureLabel = "engine failures ";
+}  // namespace
+
+std::string EngineFailureFilePath(const std::string& index_folder) {
+  return JoinNative(index_folder, kEngineFailureFile);
+}
+
+std::string EncodeEngineFailureFile(uint32_t failures) {
+  return std::string(kFailureLabel) + std::to_string(failures) + "\n";
+}
+
+std::optional<uint32_t> DecodeEngineFailureFile(std::string_view bytes) {
+  if (bytes.size() > 64 || bytes.substr(0, kFailureLabel.size()) != kFailureLabel) {
+    return std::nullopt;
+  }
+  bytes.remove_prefix(kFailureLabel.size());
+  while (!bytes.empty() && (bytes.back() == '\n' || bytes.back() == '\r')) bytes.remove_suffix(1);
+  uint32_t value = 0;
+  auto [ptr, ec] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), value);
+  if (ec != std::errc() || ptr != bytes.data() + bytes.size() || bytes.empty()) return std::nullopt;
+  return value;
+}
+
+uint32_t ReadEngineFailures(FileSystem* fs, const std::string& index_folder) {
+  StatusOr<std::string> bytes = fs->ReadFile(EngineFailureFilePath(index_folder), 64);
+  std::optional<uint32_t> count = bytes.ok() ? DecodeEngineFailureFile(*bytes) : std::nullopt;
+  return count.value_or(0);
+}
+
+std::string EncodeEngineFailureRecord(const EngineFailureRecord& record) {
+  std::string out;
+  PutU32(&out, static_cast<uint32_t>(record.index));
+  PutU32(&out, record.failures);
+  return out;
+}
+
+std::optional<EngineFailureRecord> DecodeEngineFailureRecord(std::string_view data) {
+  if (data.size() != 8) return std::nullopt;
+  EngineFailureRecord r;
+  r.index = static_cast<int32_t>(LoadLe32(data, 0));
+  r.failures = LoadLe32(data, 4);
+  if (r.index < 0 || r.index >= SearchStatisticsBook::kIndexes) return std::nullopt;
+  return r;
+}
 
 SearchLoad ComputeSearchLoad(const SearchStatistics& stats) {
   SearchLoad load;

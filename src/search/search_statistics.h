@@ -12,12 +12,21 @@
 // cleared by "Clear Search Statistics" on the copy that is saved, and
 // survive a restart with the configuration data file.
 //
+// Engine failures (no engine, a missing, damaged or locked index, a query the
+// engine rejected) are counted beside these figures, per index: the
+// configuration data file has no room for them, so the count is kept in
+// memory and in the side file VT_DATA\ENGFAIL.DAT of the index folder
+// (text, "engine failures N"), which vantrelctl shows. Each failure is also
+// posted as status message kStatusEngineFailure (EncodeEngineFailureRecord)
+// for the console's state.
+//
 // Thread safety: a SearchStatisticsBook may be used from any thread; the
 // other functions are pure, except ReadMemoryFigures, which reads files.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,6 +41,29 @@ namespace vantrel {
 // Status message code of one recorded search (data: EncodeSearchRecord).
 // The next code after the index statistics record (23).
 inline constexpr uint32_t kStatusSearchRecorded = 24;
+// Status message code of an engine failure (data: EncodeEngineFailureRecord).
+inline constexpr uint32_t kStatusEngineFailure = 25;
+
+// The side file of an index's engine failure count, below its index folder.
+inline constexpr char kEngineFailureFile[] = "VT_DATA\\ENGFAIL.DAT";
+std::string EngineFailureFilePath(const std::string& index_folder);
+std::string EncodeEngineFailureFile(uint32_t failures);
+// The count of a side file; nothing unless it is one such line.
+std::optional<uint32_t> DecodeEngineFailureFile(std::string_view bytes);
+// The count in the side file of the index in `index_folder`; 0 when there is
+// none or it cannot be read.
+uint32_t ReadEngineFailures(FileSystem* fs, const std::string& index_folder);
+
+// One engine failure as posted to the console: the index and its count so
+// far. 8 bytes, little-endian: i32 index, u32 failures.
+struct EngineFailureRecord {
+  int32_t index = 0;
+  uint32_t failures = 0;
+  bool operator==(const EngineFailureRecord&) const = default;
+};
+std::string EncodeEngineFailureRecord(const EngineFailureRecord& record);
+// Nothing unless `data` holds exactly 8 bytes and the index is 0 to 31.
+std::optional<EngineFailureRecord> DecodeEngineFailureRecord(std::string_view data);
 
 // The day key of a local date: years since 1900 * 1000 + day of the year
 // (0 to 365).
@@ -72,9 +104,16 @@ class SearchStatisticsBook {
   void Set(int index, const SearchStatistics& stats) EXCLUDES(mu_);
   void Clear(int index) EXCLUDES(mu_);
 
+  // Counts one engine failure of `index` and returns the count after it.
+  // The first failure of an index adds to `stored()` (the side file's count).
+  uint32_t RecordEngineFailure(int index, const std::function<uint32_t()>& stored) EXCLUDES(mu_);
+  uint32_t EngineFailures(int index) const EXCLUDES(mu_);
+
  private:
   mutable Mutex mu_;
   std::array<SearchStatistics, kIndexes> stats_ GUARDED_BY(mu_);
+  std::array<uint32_t, kIndexes> engine_failures_ GUARDED_BY(mu_){};
+  std::array<bool, kIndexes> failures_loaded_ GUARDED_BY(mu_){};
 };
 
 // The search load of an index, for display.

@@ -220,12 +220,12 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
     params.fuzziness = translated.fuzziness;
     params.wide_result = translated.hit_limit > kWideResultLimit;
     EngineSearchReport report =
-        RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
-                        [&](std::string_view key, uint32_t time, int32_t score) {
-                          collector.Add(key, time, score);
-                        });
+        CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
+          collector.Add(key, time, score);
+        });
     collector.Finish();
     if (report.engine_called) engine_searches_.fetch_add(1);
+    NoteEngineTrouble(task, request, report);
     found = collector.accepted();
   }
   SortSearchHits(&hits, name_order).IgnoreError();
@@ -297,13 +297,15 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   params.option_bits = q.option_bits;
   params.fuzziness = q.fuzziness;
   params.wide_result = (q.wide_flags & 1) != 0;
+  // The collector filters the hits in chunks as they arrive and rewrites the
+  // progress file on the way.
   EngineSearchReport report =
-      RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
-                      [&](std::string_view key, uint32_t time, int32_t score) {
-                        collector.Add(key, time, score);
-                      });
+      CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
+        collector.Add(key, time, score);
+      });
   collector.Finish();
   if (report.engine_called) engine_searches_.fetch_add(1);
+  NoteEngineTrouble(task, request, report);
   const uint32_t found = collector.accepted();
   SortQueryHits(&hits, q.sort_order, found, arrival_order).IgnoreError();
 
@@ -326,6 +328,53 @@ void SearchWorker::Answer(TaskContext& task, Request& request, const BrowseList&
     answered_.fetch_add(1);
   } else {
     task.LogFromTask("Failed to write " + hit_path + ": " + saved.ToString());
+  }
+}
+
+EngineSearchReport SearchWorker::CallEngine(const EngineSearchParams& params,
+                                            const EngineHitFn& on_hit) {
+  if (options_.run_search_job) {
+    return RunEngineSearch(options_.run_search_job, false, false, cache_, params, on_hit);
+  }
+  return RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
+                         on_hit);
+}
+
+void SearchWorker::NoteEngineTrouble(TaskContext& task, const Request& request,
+                                     const EngineSearchReport& report) {
+  const IndexDefinition* def = IndexAt(task.config, request.index);
+  const std::string index_name = def != nullptr ? def->name : std::to_string(request.index);
+  if (report.cut_off) {
+    task.LogFromTask("Search " + request.name + " of index " + index_name +
+                     " was cut short: " + report.cut_reason);
+  }
+  if (report.error.empty()) return;
+  const std::string side_file = def != nullptr ? EngineFailureFilePath(def->index_folder) : "";
+  const uint32_t failures = statistics_.RecordEngineFailure(request.index, [&]() -> uint32_t {
+    return def != nullptr ? ReadEngineFailures(fs_, def->index_folder) : 0;
+  });
+  task.PostStatus(StatusMessage::Text(
+      kStatusEngineFailure, EncodeEngineFailureRecord(EngineFailureRecord{request.index, failures})));
+  bool log_line = false;
+  {
+    MutexLock lock(&failure_mu_);
+    const auto now = std::chrono::steady_clock::now();
+    const size_t i = static_cast<size_t>(request.index);
+    if (i < last_failure_line_.size() &&
+        (!failure_logged_[i] || now - last_failure_line_[i] >= std::chrono::minutes(1))) {
+      failure_logged_[i] = true;
+      last_failure_line_[i] = now;
+      log_line = true;
+    }
+    // Under the lock: the side file's count only grows.
+    if (!side_file.empty()) {
+      fs_->WriteFile(side_file, EncodeEngineFailureFile(statistics_.EngineFailures(request.index)))
+          .IgnoreError();
+    }
+  }
+  if (log_line) {
+    task.LogFromTask("Search engine failed for index " + index_name + ", request " +
+                     request.name + ": " + report.error);
   }
 }
 

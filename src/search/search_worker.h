@@ -26,6 +26,7 @@
 // its list lock, one operation at a time. Workers never hold two locks.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -39,6 +40,7 @@
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "search/hit_file.h"
+#include "search/search_engine_call.h"
 #include "search/search_statistics.h"
 
 namespace vantrel {
@@ -64,6 +66,9 @@ struct SearchWorkerOptions {
   std::function<uint32_t()> now_stamp;
   // The day key of today (statistics); local time when empty.
   std::function<uint32_t()> today_key;
+  // Runs the engine's search jobs; the engine holder's engine when empty
+  // (tests put a stand-in engine here).
+  SearchJobRunner run_search_job;
 };
 
 class SearchWorker : public SearchService {
@@ -101,6 +106,13 @@ class SearchWorker : public SearchService {
   void Answer(TaskContext& task, Request& request, const BrowseList& hits, uint32_t hits_found,
               uint32_t limit);
   void Record(TaskContext& task, int index, double seconds, uint32_t hits_found);
+  // Asks the engine (or the cache) for the hits of `params`.
+  EngineSearchReport CallEngine(const EngineSearchParams& params, const EngineHitFn& on_hit);
+  // Makes an engine failure or a search cut short visible: an event-log
+  // line (failures: at most one a minute per index), the failure count in
+  // the statistics, its side file and the console.
+  void NoteEngineTrouble(TaskContext& task, const Request& request,
+                         const EngineSearchReport& report);
   void Report(TaskContext& task, const std::string& line, bool always_console);
 
   EngineHolder* engines_;
@@ -111,6 +123,10 @@ class SearchWorker : public SearchService {
   SearchStatisticsBook statistics_;
   std::atomic<uint64_t> engine_searches_{0};
   std::atomic<uint64_t> answered_{0};
+  Mutex failure_mu_;
+  std::array<std::chrono::steady_clock::time_point, SearchStatisticsBook::kIndexes>
+      last_failure_line_ GUARDED_BY(failure_mu_){};
+  std::array<bool, SearchStatisticsBook::kIndexes> failure_logged_ GUARDED_BY(failure_mu_){};
 };
 
 }  // namespace vantrel

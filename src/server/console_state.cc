@@ -1,8 +1,11 @@
 #include "server/console_state.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "core/text_table.h"
+#include "search/search_statistics.h"
 
 namespace vantrel {
 namespace {
@@ -76,6 +79,15 @@ void ConsoleState::OnStatus(const StatusMessage& message) {
       MutexLock lock(&mu_);
       if (state_.statistics.size() <= index) state_.statistics.resize(index + 1);
       state_.statistics[index] = r;
+      return;
+    }
+    case kStatusEngineFailure: {
+      std::optional<EngineFailureRecord> r = DecodeEngineFailureRecord(message.data);
+      if (!r) return;
+      const auto index = static_cast<size_t>(r->index);
+      MutexLock lock(&mu_);
+      if (state_.engine_failures.size() <= index) state_.engine_failures.resize(index + 1);
+      state_.engine_failures[index] = std::max(state_.engine_failures[index], r->failures);
       return;
     }
     default:

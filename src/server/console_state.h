@@ -2,7 +2,7 @@
 // window. It receives the task's status messages (through the status pump)
 // and the notices of every subsystem, keeps what the console shows (the
 // operation line, the last folder scanned, file indexed and search, the index
-// statistics, pending notices), adds log lines to the event log, and echoes
+// statistics, the engine failure counts, pending notices), adds log lines to the event log, and echoes
 // events and notices on standard error.
 //
 // The web console reads the same state (Snapshot).
@@ -36,6 +36,7 @@ struct ConsoleSnapshot {
   std::string last_file;     // "Last File Indexed:"
   std::string last_search;   // "Last Search:"
   std::vector<std::string> statistics;  // raw index statistics records, by index
+  std::vector<uint32_t> engine_failures;  // failed engine searches, by index
   std::vector<Notice> notices;          // newest last, at most 64
 };
 

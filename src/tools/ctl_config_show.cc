@@ -4,6 +4,7 @@
 #include <string>
 
 #include "nlohmann/json.hpp"
+#include "search/search_statistics.h"
 #include "tools/ctl_args.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_config_store.h"
@@ -50,7 +51,8 @@ nlohmann::json FolderJson(int slot, const ImageFolderEntry& e) {
           {"offline", slot == 0}};
 }
 
-nlohmann::json IndexJson(int number, const IndexDefinition& d) {
+// `engine_failures`: the count of the index's side file (search_statistics.h).
+nlohmann::json IndexJson(int number, const IndexDefinition& d, uint32_t engine_failures) {
   nlohmann::json folders = nlohmann::json::array();
   for (int s = 0; s < config_layout::kImageFolderSlots; ++s) {
     if (d.image_folders[s].used()) folders.push_back(FolderJson(s, d.image_folders[s]));
@@ -74,14 +76,17 @@ nlohmann::json IndexJson(int number, const IndexDefinition& d) {
             {"hits", d.statistics.hits},
             {"seconds", d.statistics.seconds},
             {"days", d.statistics.days},
-            {"last_day", d.statistics.last_day}}},
+            {"last_day", d.statistics.last_day},
+            {"engine_failures", engine_failures}}},
           {"image_folders", folders}};
 }
 
-nlohmann::json ConfigJson(const std::string& path, bool found, const Configuration& c) {
+nlohmann::json ConfigJson(FileSystem* fs, const std::string& path, bool found,
+                          const Configuration& c) {
   nlohmann::json indexes = nlohmann::json::array();
   for (size_t i = 0; i < c.indexes.size(); ++i) {
-    indexes.push_back(IndexJson(static_cast<int>(i), c.indexes[i]));
+    indexes.push_back(IndexJson(static_cast<int>(i), c.indexes[i],
+                                ReadEngineFailures(fs, c.indexes[i].index_folder)));
   }
   return {{"file", path},
           {"file_found", found},
@@ -105,7 +110,8 @@ nlohmann::json ConfigJson(const std::string& path, bool found, const Configurati
           {"indexes", indexes}};
 }
 
-void PrintText(std::ostream& o, const std::string& path, bool found, const Configuration& c) {
+void PrintText(std::ostream& o, FileSystem* fs, const std::string& path, bool found,
+               const Configuration& c) {
   o << "Configuration file: " << path << (found ? "" : " (not there yet: defaults)") << "\n";
   o << "Edit password:      " << (c.edit_password.empty() ? "not set" : "set") << "\n";
   o << "Log file:           " << OnOff(c.log_flags & kLogUseFile) << ", new file every "
@@ -137,6 +143,7 @@ void PrintText(std::ostream& o, const std::string& path, bool found, const Confi
     o << "  documents          " << d.document_count << "\n";
     o << "  searches           " << d.statistics.searches << " (" << d.statistics.hits << " hits, "
       << d.statistics.seconds << " s, on " << d.statistics.days << " days)\n";
+    o << "  engine failures    " << ReadEngineFailures(fs, d.index_folder) << "\n";
     o << "  image folders:\n";
     for (int s = 0; s < config_layout::kImageFolderSlots; ++s) {
       const ImageFolderEntry& e = d.image_folders[s];
@@ -169,11 +176,11 @@ int CmdConfigShow(const CtlCall& call, const CtlEnv& env) {
   if (!config) return kCtlFailed;
   if (args->Has("--json")) {
     // Texts are bytes of the file; anything that is not UTF-8 is shown as U+FFFD.
-    *env.out << ConfigJson(path, found, *config)
+    *env.out << ConfigJson(env.fs, path, found, *config)
                     .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
              << "\n";
   } else {
-    PrintText(*env.out, path, found, *config);
+    PrintText(*env.out, env.fs, path, found, *config);
   }
   return kCtlOk;
 }

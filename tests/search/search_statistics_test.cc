@@ -145,5 +145,33 @@ TEST(SearchLog, LinesKeepLongTextsWhole) {
   EXPECT_EQ(QueryLogText("short"), "short");
 }
 
+// The failure side file and the posted record take only what they wrote.
+TEST(EngineFailures, SideFileAndRecordCodecs) {
+  EXPECT_EQ(EncodeEngineFailureFile(42), "engine failures 42\n");
+  EXPECT_EQ(DecodeEngineFailureFile("engine failures 42\n"), std::optional<uint32_t>(42));
+  EXPECT_EQ(DecodeEngineFailureFile("engine failures 7\r\n"), std::optional<uint32_t>(7));
+  for (const char* bad : {"", "engine failures \n", "engine failures -1", "engine failures 9x",
+                          "engine failures 99999999999", "failures 3", "engine failures 1 2"}) {
+    EXPECT_EQ(DecodeEngineFailureFile(bad), std::nullopt) << bad;
+  }
+  EXPECT_EQ(DecodeEngineFailureFile("engine failures " + std::string(60, '1')), std::nullopt);
+
+  const EngineFailureRecord r{31, 0xFFFFFFF0u};
+  EXPECT_EQ(DecodeEngineFailureRecord(EncodeEngineFailureRecord(r)), r);
+  EXPECT_EQ(DecodeEngineFailureRecord(EncodeEngineFailureRecord({32, 1})), std::nullopt);
+  EXPECT_EQ(DecodeEngineFailureRecord(EncodeEngineFailureRecord({-1, 1})), std::nullopt);
+  EXPECT_EQ(DecodeEngineFailureRecord(std::string(7, '\0')), std::nullopt);
+
+  // The first failure of an index adds to the stored count, once.
+  SearchStatisticsBook book;
+  int reads = 0;
+  auto stored = [&reads]() -> uint32_t { ++reads; return 5; };
+  EXPECT_EQ(book.RecordEngineFailure(2, stored), 6u);
+  EXPECT_EQ(book.RecordEngineFailure(2, stored), 7u);
+  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(book.EngineFailures(2), 7u);
+  EXPECT_EQ(book.RecordEngineFailure(40, stored), 0u);
+}
+
 }  // namespace
 }  // namespace vantrel

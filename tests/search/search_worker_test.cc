@@ -107,11 +107,16 @@ class SearchWorkerTest : public ::testing::Test {
     task_->config.indexes.push_back(*def);
     ASSERT_TRUE(task_->indexes[0].timelist.SetOrder(kOrderTime).ok());
 
-    SearchWorkerOptions options;
-    options.sleep = [this](std::chrono::milliseconds ms) { slept_ms_ += ms.count(); };
-    options.now_stamp = [] { return kNow; };
-    options.today_key = [this] { return today_; };
-    worker_ = std::make_unique<SearchWorker>(&holder_, &cache_, DefaultFileSystem(), options);
+    options_.sleep = [this](std::chrono::milliseconds ms) { slept_ms_ += ms.count(); };
+    options_.now_stamp = [] { return kNow; };
+    options_.today_key = [this] { return today_; };
+    worker_ = std::make_unique<SearchWorker>(&holder_, &cache_, DefaultFileSystem(), options_);
+  }
+
+  // A new worker whose engine searches `run` answers.
+  void UseStandInEngine(SearchJobRunner run) {
+    options_.run_search_job = std::move(run);
+    worker_ = std::make_unique<SearchWorker>(&holder_, &cache_, DefaultFileSystem(), options_);
   }
 
   // Indexes documents and lists them in TIMELIST.
@@ -183,6 +188,7 @@ class SearchWorkerTest : public ::testing::Test {
   ResultCache cache_;
   ListLockTable locks_;
   std::unique_ptr<TaskContext> task_;
+  SearchWorkerOptions options_;
   std::unique_ptr<SearchWorker> worker_;
   int64_t slept_ms_ = 0;
   uint32_t today_ = 126000;
@@ -704,6 +710,123 @@ TEST_F(SearchWorkerTest, GarbageRequestsNeverCrash) {
       EXPECT_EQ(hit.records.size(), hit.count) << name;
     }
   }
+}
+
+TEST_F(SearchWorkerTest, QueryProgressGrowsWhileTheHitsArrive) {
+  constexpr int kChunks = 4;
+  constexpr int kChunk = 1500;
+  for (int i = 0; i < kChunks * kChunk; ++i) {
+    ASSERT_TRUE(task_->indexes[0]
+                    .timelist.Add("01Sport\\p" + std::to_string(i) + ".jpg", kNow - i, kJpeg,
+                                  kNoExtra)
+                    .ok());
+  }
+  const std::string progress_path = InSearch("PROG.PRG");
+  const std::string hit_path = InSearch("PROG.HIT");
+  std::vector<uint32_t> seen;  // the progress count after each chunk
+  bool hit_file_early = false;
+  UseStandInEngine([&](const SearchJob& job) -> StatusOr<SearchOutcome> {
+    SearchOutcome outcome;
+    for (int c = 0; c < kChunks; ++c) {
+      for (int i = c * kChunk; i < (c + 1) * kChunk; ++i) {
+        const std::string name =
+            FormatDocumentName(kNow - i, "01Sport\\p" + std::to_string(i) + ".jpg");
+        EngineMessage m;
+        m.code = kMessageFoundDocument;
+        m.name = name;
+        m.score = 1;
+        job.message_callback(m);
+        ++outcome.delivered;
+      }
+      StatusOr<std::string> bytes = DefaultFileSystem()->ReadFile(progress_path);
+      std::optional<uint32_t> count = bytes.ok() ? DecodeProgressFile(*bytes) : std::nullopt;
+      seen.push_back(count.value_or(0));
+      hit_file_early = hit_file_early || DefaultFileSystem()->Exists(hit_path);
+    }
+    outcome.matches = outcome.delivered;
+    return outcome;
+  });
+  QueryRequest q;
+  q.query_text = "p*";
+  HitFileView hit = ServeQuery("PROG.QRY", q);
+  EXPECT_FALSE(hit_file_early);
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kChunks));
+  EXPECT_GT(seen[0], 0u);
+  for (size_t c = 1; c < seen.size(); ++c) EXPECT_GT(seen[c], seen[c - 1]) << c;
+  EXPECT_EQ(hit.found, uint32_t{kChunks * kChunk});
+  StatusOr<std::string> last = DefaultFileSystem()->ReadFile(progress_path);
+  ASSERT_TRUE(last.ok());
+  EXPECT_EQ(DecodeProgressFile(*last), std::optional<uint32_t>(kChunks * kChunk));
+}
+
+TEST_F(SearchWorkerTest, EngineFailuresAreAnsweredLoggedAndCounted) {
+  // No index was ever built, and a query the engine cannot read.
+  QueryRequest q;
+  q.query_text = "boat";
+  HitFileView hit = ServeQuery("F1.QRY", q);
+  EXPECT_TRUE(hit.present);
+  EXPECT_EQ(hit.found, 0u);
+  AddDocs({Pic(kNow - 10, "a.jpg", "boat")});
+  q.query_text = "(a AND b) W/3 c";
+  EXPECT_TRUE(ServeQuery("F2.QRY", q).present);
+
+  // One event-log line a minute per index, naming the index, the request and
+  // the reason; every failure counted and posted.
+  std::vector<std::string> lines;
+  std::vector<EngineFailureRecord> records;
+  for (const StatusMessage& m : Messages()) {
+    if (m.code == kStatusLogLine) lines.push_back(m.data);
+    if (m.code == kStatusEngineFailure) records.push_back(*DecodeEngineFailureRecord(m.data));
+  }
+  std::vector<std::string> failure_lines;
+  for (const std::string& l : lines) {
+    if (l.find("engine failed") != std::string::npos) failure_lines.push_back(l);
+  }
+  ASSERT_EQ(failure_lines.size(), 1u);
+  EXPECT_NE(failure_lines[0].find("index Pictures, request F1.QRY: "), std::string::npos)
+      << failure_lines[0];
+  EXPECT_NE(failure_lines[0].find("no index"), std::string::npos) << failure_lines[0];
+  EXPECT_EQ(records, (std::vector<EngineFailureRecord>{{0, 1}, {0, 2}}));
+  EXPECT_EQ(worker_->statistics().EngineFailures(0), 2u);
+  const std::string& index_folder = task_->config.indexes[0].index_folder;
+  EXPECT_EQ(ReadEngineFailures(DefaultFileSystem(), index_folder), 2u);
+
+  // A worker of a later run counts on from the side file.
+  UseStandInEngine([](const SearchJob&) -> StatusOr<SearchOutcome> {
+    return Status::Unavailable("the index is locked");
+  });
+  ServeQuery("F3.QRY", q);
+  EXPECT_EQ(worker_->statistics().EngineFailures(0), 3u);
+  EXPECT_EQ(ReadEngineFailures(DefaultFileSystem(), index_folder), 3u);
+  // A search that succeeds is no failure.
+  UseStandInEngine([](const SearchJob&) -> StatusOr<SearchOutcome> { return SearchOutcome{}; });
+  ServeQuery("F4.QRY", q);
+  EXPECT_EQ(ReadEngineFailures(DefaultFileSystem(), index_folder), 3u);
+}
+
+TEST_F(SearchWorkerTest, SearchCutShortIsAnsweredWithItsHitsAndLogged) {
+  ASSERT_TRUE(task_->indexes[0].timelist.Add("01Sport\\a.jpg", kNow, kJpeg, kNoExtra).ok());
+  UseStandInEngine([](const SearchJob& job) -> StatusOr<SearchOutcome> {
+    const std::string name = FormatDocumentName(kNow, "01Sport\\a.jpg");
+    EngineMessage m;
+    m.code = kMessageFoundDocument;
+    m.name = name;
+    m.score = 1;
+    job.message_callback(m);
+    SearchOutcome outcome;
+    outcome.cut_off = true;
+    outcome.cut_reason = "the search ran longer than its 10 s deadline";
+    return outcome;
+  });
+  QueryRequest q;
+  q.query_text = "f* PRE/9 f*";
+  EXPECT_EQ(ServeQuery("CUT.QRY", q).found, 1u);
+  std::vector<std::string> lines = TextsOf(kStatusLogLine);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0],
+            "Search CUT.QRY of index Pictures was cut short: the search ran longer than its 10 s "
+            "deadline");
+  EXPECT_EQ(worker_->statistics().EngineFailures(0), 0u);
 }
 
 }  // namespace
