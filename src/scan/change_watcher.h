@@ -1,8 +1,8 @@
 // ChangeWatcher: automatic fast indexing. Watches every image folder and the
 // search folder of every active index, and hands what changes to a ChangeSink:
 // image-folder changes go to the folder's change queue (for the index update
-// job), finished request files to the index's request list (for the search
-// dispatcher).
+// job), request files to the server's request intake, marked complete (closed
+// by their writer or renamed into place) or still changing.
 //
 // One notifier and one thread (the change watcher) serve every watched folder
 // of every index. The watcher only drains notifications; the consumers
@@ -55,6 +55,10 @@ struct ArmedFolder {
 // at most 255 characters) ends in "REQ" or "QRY", upper case exactly; a
 // ".req" is never served.
 bool IsRequestFileName(std::string_view name);
+
+// Readies the search folder of an index for serving: requests left from an
+// earlier run are deleted (they are never served) and so is "VTSTATUS".
+void ClearSearchFolder(FileSystem* fs, const IndexDefinition& def);
 
 class ChangeWatcher {
  public:
