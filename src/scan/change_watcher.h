@@ -14,7 +14,9 @@
 //
 // A folder that cannot be watched (missing, on a network mount where other
 // hosts' changes raise no events, or refused by the kernel) is left to the
-// poll thread, which lists unwatched folders every 2 minutes instead of 4.
+// poll thread, which lists unwatched folders every 2 minutes instead of 4; a
+// search folder that cannot be watched is listed by the server's request
+// intake every 250 ms.
 //
 // Thread safety: Arm() is called by the task thread before the watcher thread
 // starts; RunOnce()/Run() by the watcher thread; Stop() by any thread.
