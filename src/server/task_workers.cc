@@ -35,19 +35,18 @@ RequestIntakeOptions IntakeOptions(FileSystem* fs, const TaskTimings& timings) {
 
 }  // namespace
 
-// One request file waiting for, or being served by, a search thread.
-struct SearchJob {
-  int index = 0;
-  std::string name;
-};
-
 // What the search threads share with the task. Held by every search thread,
 // so that one left running after the stop never meets freed state.
 struct TaskWorkers::SearchPool {
+  // One request file waiting for, or being served by, a search thread.
+  struct Job {
+    int index = 0;
+    std::string name;
+  };
   Mutex mu;
   CondVar cv;
-  std::deque<SearchJob> jobs GUARDED_BY(mu);
-  std::map<int, SearchJob> running GUARDED_BY(mu);  // by thread number
+  std::deque<Job> jobs GUARDED_BY(mu);
+  std::map<int, Job> running GUARDED_BY(mu);  // by thread number
   bool stop GUARDED_BY(mu) = false;
   // The stop went on without the threads still in `running`.
   bool abandoned GUARDED_BY(mu) = false;
@@ -280,7 +279,7 @@ void TaskWorkers::SearchThreadLoop(SearchPool& pool, TaskContext& task, SearchSe
                                    int number) {
   SetThreadName("vt-search");
   for (;;) {
-    SearchJob job;
+    SearchPool::Job job;
     {
       MutexLock lock(&pool.mu);
       while (pool.jobs.empty() && !pool.stop) pool.cv.Wait(&pool.mu);
@@ -340,7 +339,7 @@ void TaskWorkers::DispatchPass() {
         name = std::move(entry->key);
       }
       MutexLock lock(&pool_->mu);
-      pool_->jobs.push_back(SearchJob{i, std::move(name)});
+      pool_->jobs.push_back(SearchPool::Job{i, std::move(name)});
       pool_->cv.Signal();
     }
   }
