@@ -416,12 +416,13 @@ void ChangeNotifier::HandleRecord(const InotifyRecord& record, Batch* batch) {
   const ChangeAction action = ChangeActionForMask(record.mask);
   if (action == ChangeAction::kNone) return;
   const bool is_folder = (record.mask & IN_ISDIR) != 0;
+  const bool closed = (record.mask & IN_CLOSE_WRITE) != 0;
 
   for (const Owner& owner : owners) {
     auto tree = trees_.find(owner.key);
     if (tree == trees_.end() || tree->second.gone) continue;
     std::string rel = JoinRel(owner.rel, record.name);
-    batch->events.push_back({owner.key, action, rel, is_folder});
+    batch->events.push_back({owner.key, action, rel, is_folder, closed});
     if (!is_folder) continue;
     if (action == ChangeAction::kAdded || action == ChangeAction::kRenamedNew) {
       WatchFolders(owner.key, tree->second, rel, /*report=*/true, batch);

@@ -30,8 +30,8 @@
 //   - kRootGone when the root was deleted, moved or unmounted; the tree's
 //     watches are dropped and it stays silent until AddTree is called again.
 // It does not coalesce, settle or filter: a write gives several kModified
-// events (IN_MODIFY per write, IN_CLOSE_WRITE at the end). The caller
-// coalesces by name.
+// events (IN_MODIFY per write, then one with `closed` set for IN_CLOSE_WRITE
+// at the end). The caller coalesces by name.
 //
 // Thread safety: AddTree, RemoveTree, Coverage, WatchCount and Wake may be
 // called from any thread at any time, also while another thread waits in
@@ -69,6 +69,10 @@ struct ChangeEvent {
   // names on disk (UTF-8 by convention, passed through unchanged if not).
   std::string name;
   bool is_folder = false;
+  // The event is the end of a write: a writer closed the file (IN_CLOSE_WRITE).
+  // Readers that must not see a half-written file wait for this (or for a
+  // rename into place, kRenamedNew) instead of acting on the first kModified.
+  bool closed = false;
 
   bool operator==(const ChangeEvent&) const = default;
 };

@@ -14,14 +14,24 @@
 
 namespace vantrel {
 
+// What the watcher knows of a request file when it hands the name on.
+enum class RequestNotice {
+  // The writer has closed the file, or it was renamed into place: it is
+  // whole and may be read.
+  kComplete,
+  // It was made or written and may still be open for writing: a hint to look
+  // at it again until it is closed or stops changing.
+  kChanging,
+};
+
 class ChangeSink {
  public:
   virtual ~ChangeSink() = default;
   // A file or folder changed below image folder `slot` of index `index`.
   virtual void OnImageFolderChange(int index, int slot, ChangeEntry entry) = 0;
-  // A request file was written in the search folder of index `index`.
-  // `name` is the code-page name relative to the search folder.
-  virtual void OnSearchRequest(int index, const std::string& name, uint32_t action) = 0;
+  // A request file was made, written or completed in the search folder of
+  // index `index`. `name` is the code-page name relative to the search folder.
+  virtual void OnSearchRequest(int index, const std::string& name, RequestNotice notice) = 0;
   // Notifications of this image folder may have been lost (queue overflow, a
   // watch limit, a root that vanished): the folder should be re-listed soon.
   virtual void OnFolderNeedsRelisting(int index, int slot) = 0;

@@ -1,5 +1,6 @@
 #include "scan/change_watcher.h"
 
+#include <optional>
 #include <utility>
 
 #include "core/file_names.h"
@@ -18,12 +19,33 @@ std::string KeyOfRelativeName(const std::string& native) {
   return key;
 }
 
+// A request file is whole once its writer closed it or it was renamed into
+// place (a client that writes under another name first). Making and writing
+// it only say that it may be on its way.
+std::optional<RequestNotice> RequestNoticeFor(const ChangeEvent& event) {
+  switch (event.action) {
+    case ChangeAction::kRenamedNew:
+      return RequestNotice::kComplete;
+    case ChangeAction::kModified:
+      return event.closed ? RequestNotice::kComplete : RequestNotice::kChanging;
+    case ChangeAction::kAdded:
+      return RequestNotice::kChanging;
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 bool IsRequestFileName(std::string_view name) {
   if (name.size() < 3 || name.size() > 255) return false;
   std::string_view tail = name.substr(name.size() - 3);
   return tail == "REQ" || tail == "QRY";
+}
+
+void ClearSearchFolder(FileSystem* fs, const IndexDefinition& def) {
+  fs->EmptyFolder(def.search_folder, /*recursive=*/true).IgnoreError();
+  fs->DeleteFile(def.search_folder + "/" + names::kStatusFile).IgnoreError();
 }
 
 StatusOr<std::unique_ptr<ChangeWatcher>> ChangeWatcher::Create(Options options) {
@@ -44,8 +66,7 @@ std::vector<ArmedFolder> ChangeWatcher::Arm(const Configuration& config) {
   for (int i = 0; i < IndexCount(config); ++i) {
     const IndexDefinition& def = config.indexes[i];
     if (!def.active) continue;
-    // Requests left from an earlier run are never served.
-    fs->EmptyFolder(def.search_folder, /*recursive=*/true).IgnoreError();
+    ClearSearchFolder(fs, def);
 
     for (int slot = 0; slot < static_cast<int>(def.image_folders.size()); ++slot) {
       const ImageFolderEntry& entry = def.image_folders[slot];
@@ -91,9 +112,6 @@ std::vector<ArmedFolder> ChangeWatcher::Arm(const Configuration& config) {
       if (!coverage.ok()) search.reason = coverage.status().ToString();
     }
     result.push_back(search);
-
-    std::string status_file = def.search_folder + "/" + names::kStatusFile;
-    fs->DeleteFile(status_file).IgnoreError();
   }
   return result;
 }
@@ -104,16 +122,11 @@ void ChangeWatcher::Deliver(const ChangeEvent& event) {
   if (event.key == 0 || index >= index_count_) return;
   ChangeSink* sink = options_.sink;
   if (low == kSearchFolderSlot) {
-    // Only a complete file counts: one that was written and closed, or one
-    // renamed into place (a client that writes under another name first).
-    if ((event.action != ChangeAction::kModified && event.action != ChangeAction::kRenamedNew) ||
-        event.is_folder) {
-      return;
-    }
+    if (event.is_folder) return;
+    std::optional<RequestNotice> notice = RequestNoticeFor(event);
+    if (!notice) return;
     std::string name = KeyOfRelativeName(event.name);
-    if (IsRequestFileName(name)) {
-      sink->OnSearchRequest(index, name, static_cast<uint32_t>(event.action));
-    }
+    if (IsRequestFileName(name)) sink->OnSearchRequest(index, name, *notice);
     return;
   }
   int slot = static_cast<int>(low) - 1;

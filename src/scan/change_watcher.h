@@ -1,8 +1,8 @@
 // ChangeWatcher: automatic fast indexing. Watches every image folder and the
 // search folder of every active index, and hands what changes to a ChangeSink:
 // image-folder changes go to the folder's change queue (for the index update
-// job), finished request files to the index's request list (for the search
-// dispatcher).
+// job), request files to the server's request intake, marked complete (closed
+// by their writer or renamed into place) or still changing.
 //
 // One notifier and one thread (the change watcher) serve every watched folder
 // of every index. The watcher only drains notifications; the consumers
@@ -14,7 +14,9 @@
 //
 // A folder that cannot be watched (missing, on a network mount where other
 // hosts' changes raise no events, or refused by the kernel) is left to the
-// poll thread, which lists unwatched folders every 2 minutes instead of 4.
+// poll thread, which lists unwatched folders every 2 minutes instead of 4; a
+// search folder that cannot be watched is listed by the server's request
+// intake every 250 ms.
 //
 // Thread safety: Arm() is called by the task thread before the watcher thread
 // starts; RunOnce()/Run() by the watcher thread; Stop() by any thread.
@@ -55,6 +57,10 @@ struct ArmedFolder {
 // at most 255 characters) ends in "REQ" or "QRY", upper case exactly; a
 // ".req" is never served.
 bool IsRequestFileName(std::string_view name);
+
+// Readies the search folder of an index for serving: requests left from an
+// earlier run are deleted (they are never served) and so is "VTSTATUS".
+void ClearSearchFolder(FileSystem* fs, const IndexDefinition& def);
 
 class ChangeWatcher {
  public:

@@ -81,117 +81,116 @@ void DatabaseTask::DrainStatus() {
 
 void DatabaseTask::RunTask() {
   SetThreadName("vt-task");
-  FileSystem* fs = options_.env.fs;
-  NullVolumeNamer empty_namer;
-  VolumeNamer& namer = options_.namer ? *options_.namer : empty_namer;
-
-  // The task's own copy of the configuration. A task that cannot load it ends
-  // at once, but always with shutdown state 2 so the console never waits for
-  // a state that would never come.
-  ConfigLoad load = LoadConfiguration(*fs, options_.env.config_path, namer);
-  if (!load.status.ok()) {
-    options_.status_sink->OnStatus(StatusMessage::Text(
-        kStatusLogLine, "Database Process Task cannot load its configuration: " +
-                            load.status.ToString()));
+  if (!LoadTaskConfiguration()) {
     shutdown_state_ = 2;
     return;
   }
-  context_ = std::make_unique<TaskContext>(options_.env);
   TaskContext& task = *context_;
-  task.config = std::move(load.config);
-  task.log_flags = task.config.log_flags;
-  task.relaunch = options_.env.relaunched;
-  const TaskServices& services = options_.services;
-
-  Status catalogue = services.engine->WriteFieldCatalogue(options_.env.start_dir);
+  Status catalogue = options_.services.engine->WriteFieldCatalogue(options_.env.start_dir);
   if (!catalogue.ok()) task.LogFromTask("Cannot write the field catalogue: " + catalogue.ToString());
 
-  for (;;) {  // task cycle
-    Status engine = services.engine->Start(options_.env.start_dir);
-    if (!engine.ok()) task.LogFromTask("Cannot start the full-text engine: " + engine.ToString());
-
-    TaskWorkers threads(&task, services, options_.status_sink, options_.timings,
-                    options_.trace_changes);
-    threads.StartStatusPumpAndThumbnails();
-    task.LogFromTask(Text(TextId::IDS_PROCSTARTED));
-
-    ChangeWatcher::Options watcher_options;
-    watcher_options.fs = fs;
-    watcher_options.notices = options_.env.notices;
-    watcher_options.sink = &threads;
-    watcher_options.error_caption = Text(TextId::IDS_ERROR);
-    watcher_options.no_watch_text = Text(TextId::IDS_NOAUTOWATCH);
-    StatusOr<std::unique_ptr<ChangeWatcher>> made = ChangeWatcher::Create(std::move(watcher_options));
-    std::unique_ptr<ChangeWatcher> watcher;
-    if (made.ok()) {
-      watcher = std::move(made.value());
-    } else {
-      task.LogFromTask("Change notification is not available: " + made.status().ToString());
-    }
-
-    // Preparation passes, until at least one folder is watched.
-    bool prepared = false;
-    while (!prepared) {
-      prepared = PreparationPass(watcher.get());
-      if (prepared) break;
-      if (shutdown_state_.load() != 0) break;
-      std::this_thread::sleep_for(options_.timings.preparation_retry);
-    }
-    if (!prepared) {
-      // Asked to stop before anything could be watched.
-      task.stop = true;
-      threads.JoinWorkers(options_.timings.worker_grace);
-      task.LogFromTask(Text(TextId::IDS_PROCSTOP));
-      threads.JoinStatusPump();
-      services.engine->Stop();
-      DrainStatus();
-      break;
-    }
-
-    task.relaunch = false;
-    task.restart = false;
-    task.PostStatus(StatusMessage::Empty(kStatusStepDone));
-    if (!threads.watcher_running() && watcher) threads.StartChangeWatcher(watcher.get());
-    task.PostStatus(StatusMessage::Text(kStatusOperation, Text(TextId::IDS_IMREADY)));
-    task.LogFromTask(Text(TextId::IDS_READYFORSEARCH));
-    threads.StartDispatcherAndPoll();
-    SetCurrentThreadLowestPriority().IgnoreError();
-    {
-      MutexLock lock(&task.request_lock);
-      task.active_searches = 0;
-    }
-    serving_ = true;
-
-    bool restart_noted = false;
-    MainLoop(&restart_noted);
-    serving_ = false;
-
-    // Stop: the watcher first, then every other worker, then the lists.
-    threads.StopChangeWatcher();
-    threads.JoinWorkers(options_.timings.worker_grace);
-    {
-      MutexLock lock(&task.request_lock);
-      task.in_progress.clear();
-    }
-    ReleaseListsAndWatches();
-    watcher.reset();
-    threads.JoinStatusPump();
-    SetCurrentThreadNormalPriority().IgnoreError();
-    services.engine->Stop();
-    DrainStatus();
-
-    if (!restart_noted) break;
+  while (RunCycle()) {
     ActOnRestart();
     task.restart = false;
     task.stop = false;
   }
-  // The cycle's workers are gone (their objects ended with the loop's
-  // scope); only now may the context they used go.
+  // The cycle's workers are gone (their objects ended with the cycle). A
+  // search left running by the stop holds its own share of the context.
   context_.reset();
   shutdown_state_ = 2;
 }
 
-bool DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
+bool DatabaseTask::LoadTaskConfiguration() {
+  // The task's own copy of the configuration. A task that cannot load it ends
+  // at once, but always with shutdown state 2 so the console never waits for
+  // a state that would never come.
+  NullVolumeNamer empty_namer;
+  VolumeNamer& namer = options_.namer ? *options_.namer : empty_namer;
+  ConfigLoad load = LoadConfiguration(*options_.env.fs, options_.env.config_path, namer);
+  if (!load.status.ok()) {
+    options_.status_sink->OnStatus(StatusMessage::Text(
+        kStatusLogLine, "Database Process Task cannot load its configuration: " +
+                            load.status.ToString()));
+    return false;
+  }
+  context_ = std::make_shared<TaskContext>(options_.env);
+  context_->config = std::move(load.config);
+  context_->log_flags = context_->config.log_flags;
+  context_->relaunch = options_.env.relaunched;
+  return true;
+}
+
+bool DatabaseTask::RunCycle() {
+  TaskContext& task = *context_;
+  const TaskServices& services = options_.services;
+  Status engine = services.engine->Start(options_.env.start_dir);
+  if (!engine.ok()) task.LogFromTask("Cannot start the full-text engine: " + engine.ToString());
+
+  TaskWorkers threads(context_, services, options_.status_sink, options_.timings,
+                      options_.trace_changes);
+  threads.StartStatusPumpAndThumbnails();
+  task.LogFromTask(Text(TextId::IDS_PROCSTARTED));
+  std::unique_ptr<ChangeWatcher> watcher = MakeChangeWatcher(&threads);
+  PreparationPass(watcher.get());
+  StartServing(&threads, watcher.get());
+
+  bool restart_noted = false;
+  MainLoop(&restart_noted);
+  serving_ = false;
+  StopCycle(&threads, &watcher);
+  return restart_noted;
+}
+
+std::unique_ptr<ChangeWatcher> DatabaseTask::MakeChangeWatcher(TaskWorkers* threads) {
+  ChangeWatcher::Options watcher_options;
+  watcher_options.fs = options_.env.fs;
+  watcher_options.notices = options_.env.notices;
+  watcher_options.sink = threads;
+  watcher_options.error_caption = Text(TextId::IDS_ERROR);
+  watcher_options.no_watch_text = Text(TextId::IDS_NOAUTOWATCH);
+  if (options_.make_notifier) watcher_options.notifier = options_.make_notifier();
+  StatusOr<std::unique_ptr<ChangeWatcher>> made = ChangeWatcher::Create(std::move(watcher_options));
+  if (made.ok()) return std::move(made.value());
+  context_->LogFromTask("Change notification is not available: " + made.status().ToString());
+  return nullptr;
+}
+
+void DatabaseTask::StartServing(TaskWorkers* threads, ChangeWatcher* watcher) {
+  TaskContext& task = *context_;
+  task.relaunch = false;
+  task.restart = false;
+  task.PostStatus(StatusMessage::Empty(kStatusStepDone));
+  if (!threads->watcher_running() && watcher) threads->StartChangeWatcher(watcher);
+  task.PostStatus(StatusMessage::Text(kStatusOperation, Text(TextId::IDS_IMREADY)));
+  task.LogFromTask(Text(TextId::IDS_READYFORSEARCH));
+  {
+    MutexLock lock(&task.request_lock);
+    task.active_searches = 0;
+  }
+  threads->StartDispatcherAndPoll();
+  SetCurrentThreadLowestPriority().IgnoreError();
+  serving_ = true;
+}
+
+void DatabaseTask::StopCycle(TaskWorkers* threads, std::unique_ptr<ChangeWatcher>* watcher) {
+  TaskContext& task = *context_;
+  // The watcher first, then every other worker (searches for a bounded
+  // time), then the lists.
+  threads->StopChangeWatcher();
+  threads->JoinWorkers(options_.timings.worker_grace);
+  {
+    MutexLock lock(&task.request_lock);
+    task.in_progress.clear();
+  }
+  ReleaseListsAndWatches();
+  watcher->reset();
+  threads->JoinStatusPump();
+  SetCurrentThreadNormalPriority().IgnoreError();
+  options_.services.engine->Stop();
+  DrainStatus();
+}
+
+void DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
   TaskContext& task = *context_;
   task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
   PrepareIndexFolders(&task.config, task.fs(), task.notices(), [](std::string_view text) {
@@ -206,8 +205,18 @@ bool DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
     if (task.relaunch) task.indexes[i].optimize_done = true;
     options_.services.pipeline->StartUpIndex(task, i);
   }
-  if (watcher == nullptr) return false;
-  bool any_armed = false;
+  if (watcher != nullptr) {
+    ArmWatches(watcher);
+  } else {
+    for (int i = 0; i < count; ++i) {
+      if (task.config.indexes[i].active) ClearSearchFolder(task.fs(), task.config.indexes[i]);
+    }
+  }
+  LogPolledSearchFolders();
+}
+
+void DatabaseTask::ArmWatches(ChangeWatcher* watcher) {
+  TaskContext& task = *context_;
   for (const ArmedFolder& folder : watcher->Arm(task.config)) {
     if (folder.slot >= 0) {
       task.indexes[folder.index].folders[folder.slot].watch_armed = folder.armed;
@@ -218,9 +227,19 @@ bool DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
     } else {
       task.indexes[folder.index].search_watch_armed = folder.armed;
     }
-    any_armed = any_armed || folder.armed;
   }
-  return any_armed;
+}
+
+void DatabaseTask::LogPolledSearchFolders() {
+  TaskContext& task = *context_;
+  const int count = IndexCount(task.config);
+  for (int i = 0; i < count; ++i) {
+    const IndexDefinition& def = task.config.indexes[i];
+    if (!def.active || task.indexes[i].search_watch_armed) continue;
+    task.LogFromTask("Search folder not watched, polled every " +
+                     std::to_string(options_.timings.request_poll.count()) +
+                     " ms: " + def.search_folder);
+  }
 }
 
 void DatabaseTask::MainLoop(bool* restart_noted) {

@@ -1,7 +1,7 @@
 // DatabaseTask: the database process task, the half of the server that does
 // the work. A tree of threads with its own copy of the configuration:
 //
-//   task thread      preparation passes (index folders, start-up catch-up of
+//   task thread      the preparation pass (index folders, start-up catch-up of
 //                    every index, arming the change watcher), then the main
 //                    loop: optimizer check, one index update job, up to 20
 //                    task requests with 500 ms sleeps; the stop and restart
@@ -18,9 +18,16 @@
 // 2 task finished (task). The task ends with state 2 in every case, also when
 // it cannot load its configuration, so that the console never waits forever.
 //
-// At stop the task joins every thread it started before it releases the
-// lists and queues they use: a worker that does not end within the design's
-// 10 seconds is reported and waited for, never abandoned.
+// At stop the task waits at most 10 seconds (worker_grace) for running
+// searches, then goes on with the shutdown and logs the requests still
+// running; their threads finish on their own (see task_workers.h). Every
+// other thread it started is joined before it releases the lists and queues
+// they use. Requests queued but not begun stay in the search folder; the
+// next start deletes them, as it deletes every request left from a run.
+//
+// A search folder that cannot be watched (no inotify instance, or the watch
+// limits reached) is listed every 250 ms instead; the task logs that once
+// per start.
 //
 // Thread safety: Start() once; RequestStop(), shutdown_state(), WaitFinished()
 // from any thread.
@@ -40,6 +47,7 @@
 
 namespace vantrel {
 
+class ChangeNotifier;
 class ChangeWatcher;
 class TaskWorkers;
 
@@ -47,13 +55,14 @@ class TaskWorkers;
 struct TaskTimings {
   std::chrono::milliseconds request_sleep{500};      // between task requests in the main loop
   int requests_per_pass = 20;
-  std::chrono::milliseconds preparation_retry{200};  // while no folder could be watched
+  std::chrono::milliseconds request_poll{250};       // request intake: unwatched search folders
+  std::chrono::milliseconds request_quiet{1000};     // a request seen changing is whole after this
   std::chrono::milliseconds status_idle{50};
   std::chrono::milliseconds thumbnail_idle{1000};
   std::chrono::milliseconds poll_interval{120000};   // 240 x 500 ms
   std::chrono::milliseconds poll_folder_pause{500};
   std::chrono::milliseconds forget_after{30000};     // a served request name is ignored this long
-  std::chrono::milliseconds worker_grace{10000};     // then a message, and the wait goes on
+  std::chrono::milliseconds worker_grace{10000};     // the stop's wait for running searches
 };
 
 class DatabaseTask {
@@ -73,6 +82,9 @@ class DatabaseTask {
     std::function<void()> relaunch;
     // Print every change and request the watcher delivers on standard error.
     bool trace_changes = false;
+    // Makes the change watcher's notifier (tests inject watch failures);
+    // empty: a real one.
+    std::function<std::unique_ptr<ChangeNotifier>()> make_notifier;
   };
 
   explicit DatabaseTask(Options options);
@@ -98,7 +110,16 @@ class DatabaseTask {
 
  private:
   void RunTask();
-  bool PreparationPass(ChangeWatcher* watcher);
+  bool LoadTaskConfiguration();
+  // One task cycle, from starting the engine to the stop; true when a
+  // restart follows.
+  bool RunCycle();
+  std::unique_ptr<ChangeWatcher> MakeChangeWatcher(TaskWorkers* threads);
+  void PreparationPass(ChangeWatcher* watcher);
+  void ArmWatches(ChangeWatcher* watcher);
+  void LogPolledSearchFolders();
+  void StartServing(TaskWorkers* threads, ChangeWatcher* watcher);
+  void StopCycle(TaskWorkers* threads, std::unique_ptr<ChangeWatcher>* watcher);
   void MainLoop(bool* restart_noted);
   void OptimizerCheck();
   void HandleTaskRequest();
@@ -116,7 +137,7 @@ class DatabaseTask {
 
   std::atomic<int> shutdown_state_{0};
   std::atomic<bool> serving_{false};
-  std::unique_ptr<TaskContext> context_;
+  std::shared_ptr<TaskContext> context_;
   std::thread task_thread_;
 };
 

@@ -3,9 +3,13 @@
 #include <algorithm>
 
 #include <cstdio>
+#include <deque>
+#include <map>
 #include <utility>
 #include <vector>
 
+#include "platform/code_page.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "scan/change_watcher.h"
 #include "server/database_task.h"
@@ -20,15 +24,45 @@ int SearchThreadCount() {
   return static_cast<int>(std::clamp(cores * 2, 4u, 32u));
 }
 
+std::atomic<int> live_search_threads{0};
+
+RequestIntakeOptions IntakeOptions(FileSystem* fs, const TaskTimings& timings) {
+  RequestIntakeOptions options;
+  options.fs = fs;
+  options.quiet = timings.request_quiet;
+  return options;
+}
+
 }  // namespace
 
-TaskWorkers::TaskWorkers(TaskContext* task, const TaskServices& services, StatusSink* sink,
-                         const TaskTimings& timings, bool trace_changes)
-    : task_(task),
+// What the search threads share with the task. Held by every search thread,
+// so that one left running after the stop never meets freed state.
+struct TaskWorkers::SearchPool {
+  // One request file waiting for, or being served by, a search thread.
+  struct Job {
+    int index = 0;
+    std::string name;
+  };
+  Mutex mu;
+  CondVar cv;
+  std::deque<Job> jobs GUARDED_BY(mu);
+  std::map<int, Job> running GUARDED_BY(mu);  // by thread number
+  bool stop GUARDED_BY(mu) = false;
+  // The stop went on without the threads still in `running`.
+  bool abandoned GUARDED_BY(mu) = false;
+};
+
+TaskWorkers::TaskWorkers(std::shared_ptr<TaskContext> task, const TaskServices& services,
+                         StatusSink* sink, const TaskTimings& timings, bool trace_changes)
+    : task_(std::move(task)),
       services_(services),
       sink_(sink),
       timings_(timings),
-      trace_changes_(trace_changes) {}
+      trace_changes_(trace_changes),
+      intake_(IntakeOptions(task_->fs(), timings)),
+      pool_(std::make_shared<SearchPool>()) {}
+
+int TaskWorkers::LiveSearchThreads() { return live_search_threads.load(); }
 
 TaskWorkers::~TaskWorkers() {
   // Normally everything is joined already; this covers early exits. The
@@ -54,10 +88,19 @@ void TaskWorkers::StartChangeWatcher(ChangeWatcher* watcher) {
 
 void TaskWorkers::StartDispatcherAndPoll() {
   for (int i = SearchThreadCount(); i > 0; --i) {
-    search_threads_.emplace_back([this] { SearchThreadLoop(); });
+    live_search_threads.fetch_add(1);
+    search_threads_.emplace_back(
+        [pool = pool_, task = task_, search = services_.search, i]() mutable {
+          SearchThreadLoop(*pool, *task, search, i);
+          // What an abandoned thread held goes with its last user.
+          task.reset();
+          pool.reset();
+          live_search_threads.fetch_sub(1);
+        });
   }
   dispatcher_thread_ = std::thread([this] { DispatcherLoop(); });
   poll_thread_ = std::thread([this] { PollLoop(); });
+  intake_thread_ = std::thread([this] { RequestIntakeLoop(); });
 }
 
 void TaskWorkers::StopChangeWatcher() {
@@ -67,35 +110,70 @@ void TaskWorkers::StopChangeWatcher() {
 }
 
 void TaskWorkers::JoinWorkers(std::chrono::milliseconds grace) {
+  if (workers_joined_) return;
+  workers_joined_ = true;
   // The stop flag is set; wake the sleepers so that they see it.
   task_->action_event.Set();
   poll_wake_.Set();
-  auto deadline = std::chrono::steady_clock::now() + grace;
-  bool reported = false;
-  {
-    MutexLock lock(&jobs_mu_);
-    jobs_stop_ = true;
-    jobs_cv_.SignalAll();
-  }
-  auto still_running = [&]() {
-    MutexLock lock(&jobs_mu_);
-    return busy_ > 0;
-  };
-  // Bounded wait first, then a message, then the rest of the wait: a search
-  // may still use the lists and queues that the task is about to release.
-  for (;;) {
-    if (!still_running()) break;
-    if (!reported && std::chrono::steady_clock::now() >= deadline) {
-      task_->LogFromTask("Waiting for search workers to finish before the task stops");
-      reported = true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  for (std::thread* t : {&thumbnail_thread_, &dispatcher_thread_, &poll_thread_}) {
+  intake_wake_.Set();
+  StopSearchPool();
+  if (!WaitForSearches(grace)) LogSearchesStillRunning();
+  for (std::thread* t : {&thumbnail_thread_, &dispatcher_thread_, &poll_thread_, &intake_thread_}) {
     if (t->joinable()) t->join();
   }
-  for (std::thread& t : search_threads_) {
-    if (t.joinable()) t.join();
+  JoinOrAbandonSearchThreads();
+  intake_.Clear();
+}
+
+void TaskWorkers::StopSearchPool() {
+  MutexLock lock(&pool_->mu);
+  pool_->stop = true;
+  pool_->cv.SignalAll();
+}
+
+bool TaskWorkers::WaitForSearches(std::chrono::milliseconds grace) {
+  const auto deadline = std::chrono::steady_clock::now() + grace;
+  MutexLock lock(&pool_->mu);
+  while (!pool_->running.empty()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    pool_->cv.WaitFor(&pool_->mu,
+                      std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+  }
+  return true;
+}
+
+void TaskWorkers::LogSearchesStillRunning() {
+  std::string names;
+  {
+    MutexLock lock(&pool_->mu);
+    for (const auto& [number, job] : pool_->running) {
+      names += (names.empty() ? "" : ", ") + std::string("index ") + std::to_string(job.index) +
+               " " + job.name;
+    }
+  }
+  task_->LogFromTask("Stopping without waiting longer for searches still running: " + names);
+}
+
+void TaskWorkers::JoinOrAbandonSearchThreads() {
+  std::vector<bool> busy(search_threads_.size() + 1, false);
+  {
+    MutexLock lock(&pool_->mu);
+    for (const auto& [number, job] : pool_->running) {
+      if (number >= 0 && number < static_cast<int>(busy.size())) busy[number] = true;
+    }
+    pool_->abandoned = !pool_->running.empty();
+  }
+  // Thread k (of n) has number n - k; every thread not serving ends at once.
+  const int count = static_cast<int>(search_threads_.size());
+  for (int k = 0; k < count; ++k) {
+    std::thread& t = search_threads_[k];
+    if (!t.joinable()) continue;
+    if (busy[count - k]) {
+      t.detach();
+    } else {
+      t.join();
+    }
   }
   search_threads_.clear();
 }
@@ -161,14 +239,24 @@ void TaskWorkers::OnImageFolderChange(int index, int slot, ChangeEntry entry) {
   task_->change_arrivals.Note();
 }
 
-void TaskWorkers::OnSearchRequest(int index, const std::string& name, uint32_t action) {
-  if (index < 0 || index >= kMaxIndexes) return;
+void TaskWorkers::OnSearchRequest(int index, const std::string& name, RequestNotice notice) {
+  if (index < 0 || index >= kMaxIndexes || IndexAt(task_->config, index) == nullptr) return;
+  const std::string path = RequestPath(index, name);
+  if (notice == RequestNotice::kChanging) {
+    intake_.NoteChanging(index, name, path);
+    return;
+  }
+  if (intake_.NoteComplete(index, name, path)) QueueRequest(index, name);
+}
+
+void TaskWorkers::QueueRequest(int index, const std::string& name) {
   if (trace_changes_) {
     std::fprintf(stderr, "vantrel: request index %d: %s\n", index, name.c_str());
   }
   {
     MutexLock lock(&task_->request_lock);
-    task_->indexes[index].request_list.Put(ChangeEntry{name, name, action});
+    task_->indexes[index].request_list.Put(
+        ChangeEntry{name, name, static_cast<uint32_t>(ChangeAction::kModified)});
   }
   task_->action_event.Set();
 }
@@ -187,35 +275,38 @@ void TaskWorkers::OnFolderNeedsRelisting(int index, int slot) {
 
 // --- search dispatcher -----------------------------------------------------
 
-void TaskWorkers::SearchThreadLoop() {
+void TaskWorkers::SearchThreadLoop(SearchPool& pool, TaskContext& task, SearchService* search,
+                                   int number) {
   SetThreadName("vt-search");
   for (;;) {
-    SearchJob job;
+    SearchPool::Job job;
     {
-      MutexLock lock(&jobs_mu_);
-      while (jobs_.empty() && !jobs_stop_) jobs_cv_.Wait(&jobs_mu_);
-      if (jobs_.empty()) return;
-      if (jobs_stop_) {
-        // Requests not begun when the task stops stay on disk; clients
-        // write them again.
-        const int dropped = static_cast<int>(jobs_.size());
-        jobs_.clear();
-        MutexLock requests(&task_->request_lock);
-        task_->active_searches -= dropped;
+      MutexLock lock(&pool.mu);
+      while (pool.jobs.empty() && !pool.stop) pool.cv.Wait(&pool.mu);
+      if (pool.stop) {
+        // Requests not begun when the task stops stay on disk; the next
+        // start clears the search folder, and clients write them again.
+        const int dropped = static_cast<int>(pool.jobs.size());
+        pool.jobs.clear();
+        if (dropped != 0) {
+          MutexLock requests(&task.request_lock);
+          task.active_searches -= dropped;
+        }
         return;
       }
-      job = std::move(jobs_.front());
-      jobs_.pop_front();
-      ++busy_;
+      job = std::move(pool.jobs.front());
+      pool.jobs.pop_front();
+      pool.running[number] = job;
     }
-    services_.search->ServeRequest(*task_, job.index, job.name);
-    {
-      MutexLock lock(&task_->request_lock);
-      --task_->active_searches;
+    search->ServeRequest(task, job.index, job.name);
+    MutexLock lock(&pool.mu);
+    pool.running.erase(number);
+    pool.cv.SignalAll();
+    // The count of an abandoned search went with its task cycle.
+    if (!pool.abandoned) {
+      MutexLock requests(&task.request_lock);
+      --task.active_searches;
     }
-    MutexLock lock(&jobs_mu_);
-    --busy_;
-    jobs_cv_.SignalAll();
   }
 }
 
@@ -247,9 +338,9 @@ void TaskWorkers::DispatchPass() {
         ++task_->active_searches;
         name = std::move(entry->key);
       }
-      MutexLock lock(&jobs_mu_);
-      jobs_.push_back(SearchJob{i, std::move(name)});
-      jobs_cv_.Signal();
+      MutexLock lock(&pool_->mu);
+      pool_->jobs.push_back(SearchPool::Job{i, std::move(name)});
+      pool_->cv.Signal();
     }
   }
 }
@@ -321,6 +412,51 @@ void TaskWorkers::PollLoop() {
     if (task_->stop) break;
     PollPass(pass);
     ++pass;
+  }
+}
+
+}  // namespace vantrel
+
+namespace vantrel {
+
+// --- request intake ---------------------------------------------------------
+
+std::string TaskWorkers::RequestPath(int index, const std::string& name) const {
+  const IndexDefinition* def = IndexAt(task_->config, index);
+  if (def == nullptr) return std::string();
+  return JoinNative(def->search_folder, KeyToNative(CodePage::Default().ToUtf8(name)));
+}
+
+void TaskWorkers::ListUnwatchedSearchFolder(int index) {
+  const std::string& folder = task_->config.indexes[index].search_folder;
+  StatusOr<std::vector<FolderEntry>> entries = task_->fs()->ListFolder(folder);
+  if (!entries.ok()) return;
+  for (const FolderEntry& entry : *entries) {
+    if (entry.is_folder) continue;
+    std::string name = CodePage::Default().FromUtf8(entry.name);
+    if (!IsRequestFileName(name)) continue;
+    intake_.NoteListed(index, name, JoinNative(folder, entry.name));
+  }
+}
+
+void TaskWorkers::RequestIntakePass() {
+  const int count = IndexCount(task_->config);
+  for (int i = 0; i < count && i < kMaxIndexes; ++i) {
+    const IndexDefinition& def = task_->config.indexes[i];
+    if (!def.active || def.search_folder.empty()) continue;
+    if (!task_->indexes[i].search_watch_armed) ListUnwatchedSearchFolder(i);
+  }
+  for (const TakenRequest& taken : intake_.TakeQuietFiles()) {
+    QueueRequest(taken.index, taken.name);
+  }
+}
+
+void TaskWorkers::RequestIntakeLoop() {
+  SetThreadName("vt-requests");
+  while (!task_->stop) {
+    intake_wake_.WaitFor(timings_.request_poll);
+    if (task_->stop) break;
+    RequestIntakePass();
   }
 }
 

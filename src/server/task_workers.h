@@ -3,14 +3,17 @@
 // thread), and the change sink through which the watcher fills the queues.
 //
 // Started and stopped by the task thread (DatabaseTask). Every thread started
-// here is joined by Join*(): nothing that a worker uses is released while it
-// may still run.
+// here is joined by Join*(), with one exception: a search that is still
+// running when the stop's wait for searches has run out is left to finish on
+// its own (its thread detached), so that one hung search cannot keep the
+// server from stopping. Such a thread holds a share of what it still uses
+// after its search (the task context and the search pool's state) and
+// touches nothing else once its search returns.
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <chrono>
-#include <list>
+#include <vector>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,6 +23,7 @@
 #include "platform/auto_reset_event.h"
 #include "platform/mutex.h"
 #include "scan/change_sink.h"
+#include "server/request_intake.h"
 #include "server/status_sink.h"
 
 namespace vantrel {
@@ -29,7 +33,7 @@ struct TaskTimings;
 
 class TaskWorkers : public ChangeSink {
  public:
-  TaskWorkers(TaskContext* task, const TaskServices& services, StatusSink* sink,
+  TaskWorkers(std::shared_ptr<TaskContext> task, const TaskServices& services, StatusSink* sink,
               const TaskTimings& timings, bool trace_changes);
   ~TaskWorkers() override;  // joins whatever still runs
   TaskWorkers(const TaskWorkers&) = delete;
@@ -42,16 +46,18 @@ class TaskWorkers : public ChangeSink {
 
   // Stops and joins the change watcher (the "key 0" packet).
   void StopChangeWatcher();
-  // Wakes the dispatcher and the poll thread so they see the stop flag, then
-  // joins them, the thumbnail thread and every search worker. After `grace`
-  // it logs which are still running and goes on waiting.
+  // Wakes the dispatcher, the request intake and the poll thread so they see
+  // the stop flag, then joins them, the thumbnail thread and every search
+  // thread. Searches still running after `grace` are logged by request name
+  // and left to finish on their own. Requests queued but not begun stay in
+  // the search folder. Once is enough; later calls do nothing.
   void JoinWorkers(std::chrono::milliseconds grace);
   // Joins the status pump, which first hands over every queued message.
   void JoinStatusPump();
 
   // ChangeSink, called on the watcher thread.
   void OnImageFolderChange(int index, int slot, ChangeEntry entry) override;
-  void OnSearchRequest(int index, const std::string& name, uint32_t action) override;
+  void OnSearchRequest(int index, const std::string& name, RequestNotice notice) override;
   void OnFolderNeedsRelisting(int index, int slot) override;
 
   // One pass of the search dispatcher over every request list (public for
@@ -60,22 +66,41 @@ class TaskWorkers : public ChangeSink {
   void DispatchPass();
   // One pass of the poll thread over every image folder (public for tests).
   void PollPass(int pass);
+  // One pass of the request intake (public for tests): lists the search
+  // folders that are not watched, then hands on the request files that have
+  // become whole.
+  void RequestIntakePass();
+
+  // Search threads of every task that are still running, abandoned ones
+  // included (tests wait for this to reach 0 before they end).
+  static int LiveSearchThreads();
 
  private:
-  // One request file waiting for a search thread.
-  struct SearchJob {
-    int index = 0;
-    std::string name;
-  };
+  struct SearchPool;
 
   void StatusPumpLoop();
   void ThumbnailLoop();
   void DispatcherLoop();
   void PollLoop();
-  void SearchThreadLoop();
+  void RequestIntakeLoop();
+  static void SearchThreadLoop(SearchPool& pool, TaskContext& task, SearchService* search,
+                               int number);
   void SleepUnlessStopped(std::chrono::milliseconds period, AutoResetEvent* wake);
 
-  TaskContext* const task_;
+  // The native path of request `name` in the search folder of `index`.
+  std::string RequestPath(int index, const std::string& name) const;
+  void ListUnwatchedSearchFolder(int index);
+  // Puts a whole request into the index's request list for the dispatcher.
+  void QueueRequest(int index, const std::string& name);
+
+  // Steps of JoinWorkers.
+  void StopSearchPool();
+  // True when every search ended within `grace`.
+  bool WaitForSearches(std::chrono::milliseconds grace);
+  void LogSearchesStillRunning();
+  void JoinOrAbandonSearchThreads();
+
+  const std::shared_ptr<TaskContext> task_;
   const TaskServices services_;
   StatusSink* const sink_;
   const TaskTimings& timings_;
@@ -86,18 +111,19 @@ class TaskWorkers : public ChangeSink {
   std::thread watcher_thread_;
   std::thread dispatcher_thread_;
   std::thread poll_thread_;
+  std::thread intake_thread_;
   ChangeWatcher* watcher_ = nullptr;
   std::atomic<bool> pump_stop_{false};
   AutoResetEvent poll_wake_;
+  AutoResetEvent intake_wake_;
+  RequestIntake intake_;
+  bool workers_joined_ = false;
 
   // The search threads: a fixed pool sized to the machine, so that a flood
-  // of request files queues up instead of starting a thread per file.
+  // of request files queues up instead of starting a thread per file. The
+  // pool's state is shared with the threads (see the top of this file).
   std::vector<std::thread> search_threads_;
-  Mutex jobs_mu_;
-  CondVar jobs_cv_;
-  std::deque<SearchJob> jobs_ GUARDED_BY(jobs_mu_);
-  int busy_ GUARDED_BY(jobs_mu_) = 0;       // jobs being served
-  bool jobs_stop_ GUARDED_BY(jobs_mu_) = false;
+  std::shared_ptr<SearchPool> pool_;
 };
 
 }  // namespace vantrel

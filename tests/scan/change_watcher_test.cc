@@ -1,7 +1,9 @@
 #include "scan/change_watcher.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -28,9 +30,20 @@ class RecordingSink : public ChangeSink {
     MutexLock lock(&mu);
     changes.push_back({index, slot, std::move(entry)});
   }
-  void OnSearchRequest(int index, const std::string& name, uint32_t action) override {
+  struct Request {
+    int index;
+    std::string name;
+    RequestNotice notice;
+  };
+  void OnSearchRequest(int index, const std::string& name, RequestNotice notice) override {
     MutexLock lock(&mu);
-    requests.push_back({index, 0, ChangeEntry{name, name, action}});
+    requests.push_back({index, name, notice});
+  }
+  bool Saw(const std::string& name, RequestNotice notice) REQUIRES(mu) {
+    for (const Request& r : requests) {
+      if (r.name == name && r.notice == notice) return true;
+    }
+    return false;
   }
   void OnFolderNeedsRelisting(int index, int slot) override {
     MutexLock lock(&mu);
@@ -38,7 +51,7 @@ class RecordingSink : public ChangeSink {
   }
   Mutex mu;
   std::vector<Change> changes GUARDED_BY(mu);
-  std::vector<Change> requests GUARDED_BY(mu);
+  std::vector<Request> requests GUARDED_BY(mu);
   std::vector<Change> relist GUARDED_BY(mu);
 };
 
@@ -187,34 +200,39 @@ TEST_F(ChangeWatcherTest, ImageFolderChangesArriveWithKeysRelativeToTheFolder) {
   EXPECT_TRUE(sink_.requests.empty());
 }
 
-TEST_F(ChangeWatcherTest, OnlyCompleteUpperCaseRequestFilesReachTheRequestList) {
+TEST_F(ChangeWatcherTest, RequestFilesAreCompleteWhenClosedOrRenamedIntoPlace) {
   auto watcher = MakeWatcher();
   watcher->Arm(config_);
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/lower.req", "q"));
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/made.tmp", "q"));
-  // Written under another name and renamed into place: complete, served.
+  // Written under another name and renamed into place: complete.
   ASSERT_EQ(0, std::rename(dir_.Path("index/VT_SEARCH/made.tmp").c_str(),
                            dir_.Path("index/VT_SEARCH/MOVED.REQ").c_str()));
-  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/A1.REQ", "q"));
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/B2.QRY", "q"));
+  // Still open for writing: only hints, however much is written.
+  int fd = open(dir_.Path("index/VT_SEARCH/A1.REQ").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, std::string(540, 'q').data(), 540), 540);
 
   bool seen = RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
-    bool a = false, b = false, moved = false;
-    for (const auto& r : sink_.requests) {
-      a |= r.entry.key == "A1.REQ";
-      b |= r.entry.key == "B2.QRY";
-      moved |= r.entry.key == "MOVED.REQ";
-    }
-    return a && b && moved;
+    return sink_.Saw("A1.REQ", RequestNotice::kChanging) &&
+           sink_.Saw("B2.QRY", RequestNotice::kComplete) &&
+           sink_.Saw("MOVED.REQ", RequestNotice::kComplete);
   });
   ASSERT_TRUE(seen);
-  MutexLock lock(&sink_.mu);
-  for (const auto& r : sink_.requests) {
-    EXPECT_EQ(r.index, 0);
-    EXPECT_EQ(r.entry.action, r.entry.key == "MOVED.REQ" ? 5u : 3u);
-    EXPECT_NE(r.entry.key, "lower.req");
-    EXPECT_NE(r.entry.key, "made.tmp");
+  {
+    MutexLock lock(&sink_.mu);
+    EXPECT_FALSE(sink_.Saw("A1.REQ", RequestNotice::kComplete));
+    for (const auto& r : sink_.requests) {
+      EXPECT_EQ(r.index, 0);
+      EXPECT_NE(r.name, "lower.req");
+      EXPECT_NE(r.name, "made.tmp");
+    }
   }
+  close(fd);
+  EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    return sink_.Saw("A1.REQ", RequestNotice::kComplete);
+  }));
 }
 
 TEST_F(ChangeWatcherTest, StopEndsAWatcherThatSeesNothing) {

@@ -1,6 +1,10 @@
 #include "server/database_task.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <chrono>
@@ -10,7 +14,9 @@
 
 #include "core/file_names.h"
 #include "core/text_table.h"
+#include "platform/change_notifier.h"
 #include "platform/mutex.h"
+#include "server/task_workers.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -30,6 +36,12 @@ class RecordingStatus : public StatusSink {
       if (l == line) return true;
     }
     return false;
+  }
+  int CountStartingWith(const std::string& start) {
+    MutexLock lock(&mu_);
+    int n = 0;
+    for (const auto& l : lines_) n += l.starts_with(start);
+    return n;
   }
   int Count(const std::string& line) {
     MutexLock lock(&mu_);
@@ -64,18 +76,33 @@ class FakePipeline : public IndexPipeline {
   std::atomic<int> startups{0}, optimized{0};
 };
 
+// Records what it serves and the request file's size when it was taken;
+// names starting with "HANG" hang until released.
 class FakeSearch : public SearchService {
  public:
-  void ServeRequest(TaskContext&, int, const std::string& name) override {
+  void ServeRequest(TaskContext& task, int index, const std::string& name) override {
+    StatusOr<FileInfo> info =
+        task.fs()->Stat(task.config.indexes[index].search_folder + "/" + name);
     const int now = ++running;
     int seen = most_at_once.load();
     while (now > seen && !most_at_once.compare_exchange_weak(seen, now)) {
     }
     std::this_thread::sleep_for(delay);
+    while (name.starts_with("HANG") && !released) std::this_thread::sleep_for(milliseconds(5));
     --running;
     MutexLock lock(&mu);
     served.push_back(name);
+    sizes.push_back(info.ok() ? info->size : 0);
   }
+  std::vector<uint64_t> SizesServed(const std::string& name) {
+    MutexLock lock(&mu);
+    std::vector<uint64_t> out;
+    for (size_t i = 0; i < served.size(); ++i) {
+      if (served[i] == name) out.push_back(sizes[i]);
+    }
+    return out;
+  }
+  std::atomic<bool> released{false};
   size_t ServedCount() {
     MutexLock lock(&mu);
     return served.size();
@@ -91,6 +118,7 @@ class FakeSearch : public SearchService {
   milliseconds delay{0};
   Mutex mu;
   std::vector<std::string> served GUARDED_BY(mu);
+  std::vector<uint64_t> sizes GUARDED_BY(mu);
 };
 
 template <typename Pred>
@@ -143,14 +171,25 @@ class DatabaseTaskTest : public ::testing::Test {
     o.services.search = &search_;
     o.status_sink = &status_;
     o.timings.request_sleep = milliseconds(5);
-    o.timings.preparation_retry = milliseconds(5);
+    o.timings.request_poll = milliseconds(20);
     o.timings.status_idle = milliseconds(2);
     o.timings.thumbnail_idle = milliseconds(5);
     o.timings.poll_interval = milliseconds(20);
     o.timings.poll_folder_pause = milliseconds(1);
     o.timings.forget_after = milliseconds(400);
+    o.timings.worker_grace = std::chrono::seconds(2);
     o.local_hour = [hour] { return hour; };
     o.relaunch = [this] { ++relaunches_; };
+    if (watch_limit_) {
+      o.make_notifier = [] {
+        ChangeNotifier::Options n;
+        n.add_watch = [](int, const char*, uint32_t) {
+          errno = ENOSPC;
+          return -1;
+        };
+        return ChangeNotifier::Create(std::move(n)).value();
+      };
+    }
     return std::make_unique<DatabaseTask>(std::move(o));
   }
 
@@ -169,7 +208,22 @@ class DatabaseTaskTest : public ::testing::Test {
   FakePipeline pipeline_;
   FakeSearch search_;
   std::atomic<int> relaunches_{0};
+  bool watch_limit_ = false;
 };
+
+// Writes `pieces` into a new file through one descriptor, pausing between
+// them, and closes it at the end, as a client does.
+void WriteInPieces(const std::string& path, const std::vector<std::string>& pieces,
+                   milliseconds pause) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (i != 0) std::this_thread::sleep_for(pause);
+    ASSERT_EQ(write(fd, pieces[i].data(), pieces[i].size()),
+              static_cast<ssize_t>(pieces[i].size()));
+  }
+  close(fd);
+}
 
 TEST_F(DatabaseTaskTest, ServesThenStopsAndWritesTheFullLists) {
   WriteConfig(1);
@@ -193,15 +247,35 @@ TEST_F(DatabaseTaskTest, ServesThenStopsAndWritesTheFullLists) {
   }
 }
 
-TEST_F(DatabaseTaskTest, WithoutIndexesThePreparationRepeatsUntilStopped) {
-  WriteConfig(0);
+TEST_F(DatabaseTaskTest, WithoutWatchesTheSearchFolderIsPolledAfterOnePreparation) {
+  WriteConfig(1);
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/STALE.REQ", std::string(520, 's')));
+  watch_limit_ = true;
   auto task = MakeTask();
   task->Start();
-  std::this_thread::sleep_for(milliseconds(100));
-  EXPECT_FALSE(task->serving());
-  EXPECT_EQ(task->shutdown_state(), 0);
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  // Requests left from the last run are never served, polled or not.
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/STALE.REQ")));
+
+  // A request written in pieces is taken once it is whole and quiet.
+  const std::string path = dir_.Path("index/VT_SEARCH/POLL.REQ");
+  WriteInPieces(path, {std::string(300, 'a'), std::string(300, 'b'), std::string(256, 'c')},
+                milliseconds(300));
+  ASSERT_TRUE(Eventually([&] { return search_.Served("POLL.REQ") == 1; }));
+  EXPECT_EQ(search_.SizesServed("POLL.REQ"), std::vector<uint64_t>{856});
+  // Unchanged, it is not taken again; a file shorter than a record never is.
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/SHORT.QRY", std::string(3099, 'q')));
+  std::this_thread::sleep_for(milliseconds(1500));
+  EXPECT_EQ(search_.Served("POLL.REQ"), 1);
+  EXPECT_EQ(search_.Served("SHORT.QRY"), 0);
+
+  // One preparation pass, one message about the polling.
+  EXPECT_EQ(pipeline_.startups, 1);
+  EXPECT_EQ(engine_.starts, 1);
+  EXPECT_EQ(status_.Count("Search folder not watched, polled every 20 ms: " +
+                          dir_.Path("index/VT_SEARCH")),
+            1);
   StopAndWait(*task);
-  EXPECT_EQ(task->shutdown_state(), 2);
 }
 
 TEST_F(DatabaseTaskTest, UnreadableConfigurationStillEndsWithStateTwo) {
@@ -313,6 +387,78 @@ TEST_F(DatabaseTaskTest, StopWaitsForARunningSearch) {
   }));
   StopAndWait(*task);
   EXPECT_EQ(search_.Served("SLOW.REQ"), 1);
+}
+
+TEST_F(DatabaseTaskTest, StopGivesUpOnHungSearchesAfterTheGraceAndLogsThem) {
+  WriteConfig(1);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  // More hung requests than there are search threads: some never begin.
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/HANG" + std::to_string(i) + ".REQ", "r"));
+  }
+  ASSERT_TRUE(Eventually([&] {
+    TaskContext* ctx = task->context_for_testing();
+    MutexLock lock(&ctx->request_lock);
+    return ctx->active_searches == 40 && search_.running.load() >= 4;
+  }));
+  const int hung = search_.running.load();
+
+  const auto start = std::chrono::steady_clock::now();
+  StopAndWait(*task);  // worker_grace is 2 s here
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
+  EXPECT_TRUE(status_.HasLine(Text(TextId::IDS_PROCSTOP)));
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_LISTS/VT_FULLLISTS/TIMELIST")));
+  EXPECT_EQ(status_.CountStartingWith(
+                "Stopping without waiting longer for searches still running: index 0 HANG"),
+            1);
+  EXPECT_EQ(search_.running.load(), hung);
+
+  // The queued requests stayed; the next start deletes them as stale.
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_SEARCH/HANG39.REQ")));
+  auto next = MakeTask();
+  next->Start();
+  ASSERT_TRUE(Eventually([&] { return next->serving(); }));
+  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/HANG39.REQ")));
+  StopAndWait(*next);
+
+  // The abandoned searches end on their own once they return.
+  search_.released = true;
+  EXPECT_TRUE(Eventually([] { return TaskWorkers::LiveSearchThreads() == 0; }));
+  EXPECT_EQ(search_.ServedCount(), static_cast<size_t>(hung));
+}
+
+TEST_F(DatabaseTaskTest, RequestsWrittenInPiecesAreServedOnceWhole) {
+  WriteConfig(1);
+  auto task = MakeTask();
+  task->Start();
+  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  struct Case {
+    const char* name;
+    std::vector<size_t> pieces;
+    int pause_ms;
+  };
+  const std::vector<Case> cases = {
+      {"SHORT.REQ", {300, 220}, 500},  {"LONG.REQ", {540, 316}, 50},
+      {"CUT.REQ", {520, 336}, 300},    {"THREE.REQ", {200, 400, 256}, 200},
+      {"QUERY.QRY", {1000, 1000, 1100}, 500},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> pieces;
+    size_t total = 0;
+    for (size_t n : c.pieces) {
+      pieces.push_back(std::string(n, 'x'));
+      total += n;
+    }
+    WriteInPieces(dir_.Path("index/VT_SEARCH/") + c.name, pieces, milliseconds(c.pause_ms));
+    ASSERT_TRUE(Eventually([&] { return search_.Served(c.name) == 1; })) << c.name;
+    EXPECT_EQ(search_.SizesServed(c.name), std::vector<uint64_t>{total}) << c.name;
+  }
+  // The notices of the pieces bring no second serving.
+  std::this_thread::sleep_for(milliseconds(1500));
+  for (const Case& c : cases) EXPECT_EQ(search_.Served(c.name), 1) << c.name;
+  StopAndWait(*task);
 }
 
 TEST_F(DatabaseTaskTest, ChangesInAnImageFolderFillItsChangeQueue) {

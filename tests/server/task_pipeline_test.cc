@@ -86,7 +86,6 @@ class TaskPipelineTest : public ::testing::Test {
     o.services = services_.services();
     o.status_sink = &status_;
     o.timings.request_sleep = milliseconds(20);
-    o.timings.preparation_retry = milliseconds(20);
     o.timings.status_idle = milliseconds(5);
     o.timings.poll_interval = milliseconds(600000);
     o.local_hour = [] { return 12; };
