@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds Vantrel twice (normal,
 # and with AddressSanitizer + UndefinedBehaviorSanitizer), runs every test of
-# both builds through ctest, then runs every fuzz target for a short while
-# under the sanitizers (VANTREL_FUZZ_SECONDS, default 30). Ends with a summary
-# line and a non-zero exit status on any failure.
+# both builds through ctest, builds everything once more as a GCC Release
+# build (-O3; built, not run, so that the optimiser's warnings are seen), then
+# runs every fuzz target for a short while under the sanitizers
+# (VANTREL_FUZZ_SECONDS, default 30). Every build treats warnings as errors.
+# Ends with a summary line and a non-zero exit status on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -48,9 +50,24 @@ build_and_test() {  # build_and_test NAME CMAKE-ARGS...
   [ "$status" -eq 0 ] || [ -n "$line" ] || true
 }
 
+build_only() {  # build_only NAME CMAKE-ARGS...
+  local name=$1; shift
+  local dir="$root/build/$name"
+  echo "=== $name: configure and build ($dir)"
+  if ! cmake -S "$root" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1; then
+    cat "$dir.configure.log"; record "$name" 1; return
+  fi
+  if ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
+    tail -n 60 "$dir.build.log"; record "$name" 1; return
+  fi
+  record "$name" 0
+}
+
 mkdir -p "$root/build"
-build_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF
+build_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_WERROR=ON
+build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF \
+  -DVANTREL_WERROR=ON
+CC=gcc CXX=g++ build_only release-build -DCMAKE_BUILD_TYPE=Release -DVANTREL_WERROR=ON
 
 # Fuzz targets: clang, libFuzzer, ASan+UBSan. Any finding fails the run.
 if [ "$fuzz_seconds" -gt 0 ] && ls "$root"/fuzz/*_fuzz.cc >/dev/null 2>&1; then
@@ -60,7 +77,8 @@ if [ "$fuzz_seconds" -gt 0 ] && ls "$root"/fuzz/*_fuzz.cc >/dev/null 2>&1; then
   for src in "$root"/fuzz/*_fuzz.cc; do targets+=("$(basename "$src" .cc)"); done
   # Only the fuzz targets (and the libraries they need): the tests ran above.
   if CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-       -DVANTREL_FUZZ=ON -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF >"$dir.configure.log" 2>&1 &&
+       -DVANTREL_FUZZ=ON -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF -DVANTREL_WERROR=ON \
+       >"$dir.configure.log" 2>&1 &&
      cmake --build "$dir" -j "$jobs" --target "${targets[@]}" >"$dir.build.log" 2>&1; then
     for src in "$root"/fuzz/*_fuzz.cc; do
       target=$(basename "$src" .cc)

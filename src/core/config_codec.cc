@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/config_file.h"
+#include "core/config_guard.h"
 #include "platform/byte_order.h"
 
 namespace vantrel {
@@ -320,14 +321,17 @@ ConfigLoad LoadConfiguration(FileSystem& fs, const std::string& path, VolumeName
   StatusOr<std::string> bytes = fs.ReadFileRange(path, 0, L::kMaxFileSize + 1);
   if (!bytes.ok()) {
     ConfigLoad load;
-    if (!bytes.status().IsNotFound() && fs.Exists(path)) {
+    if (!bytes.status().IsNotFound()) {
+      // It may well be there (no permission, an I/O error): never "no file".
       load.file_found = true;
       load.status = Status::IoError("cannot read the configuration data file " + path + ": " +
-                                    bytes.status().ToString() + "; defaults used");
+                                    bytes.status().ToString());
     }
     return load;
   }
-  return DecodeConfiguration(*bytes, namer);
+  ConfigLoad load = DecodeConfiguration(*bytes, namer);
+  load.stamp = StampOfBytes(*bytes);
+  return load;
 }
 
 Status SaveConfiguration(FileSystem& fs, const Configuration& config, const std::string& path) {

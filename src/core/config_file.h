@@ -144,6 +144,15 @@ struct Configuration {
 // ---------------------------------------------------------------------------
 // Codec and file.
 
+// What the configuration data file held when it was read: whether it
+// existed, its size and a 64-bit hash of its bytes (see core/config_guard.h).
+struct ConfigFileStamp {
+  bool exists = false;
+  uint64_t size = 0;
+  uint64_t hash = 0;
+  friend bool operator==(const ConfigFileStamp&, const ConfigFileStamp&) = default;
+};
+
 // What loading produced. `config` is always usable: it holds the defaults when
 // there was no file, and when the file could not be used at all.
 struct ConfigLoad {
@@ -157,6 +166,8 @@ struct ConfigLoad {
   // Damage that was repaired while loading (a cut-off file, counts out of
   // range, browse limits reset), one line per finding, for the event list.
   std::vector<std::string> warnings;
+  // The file as it was read (LoadConfiguration only), for ConfigSaver.
+  ConfigFileStamp stamp;
 };
 
 // Decodes a whole configuration data file. Never fails on any bytes: see
@@ -169,7 +180,9 @@ ConfigLoad DecodeConfiguration(std::string_view bytes, VolumeNamer& namer);
 // the last 512), texts cut to their fields.
 std::string EncodeConfiguration(const Configuration& config);
 
-// Reads and decodes the file at `path` (see DecodeConfiguration).
+// Reads and decodes the file at `path` (see DecodeConfiguration). A file
+// that exists but cannot be read gives kIoError with `file_found` set: the
+// caller must not go on with the defaults as if there were no file.
 ConfigLoad LoadConfiguration(FileSystem& fs, const std::string& path, VolumeNamer& namer);
 
 // Writes the file at `path` atomically (a reader or a crash sees the old file

@@ -20,6 +20,7 @@ inline constexpr char kOffLineFolder[] = "OffLine";
 inline constexpr char kPdfFolder[] = "PDF";
 inline constexpr char kPathInfoFile[] = "PathInfo.ini";
 inline constexpr char kDataFolder[] = "VT_DATA";
+inline constexpr char kIndexLockFile[] = ".vantrel-index.lock";  // in VT_DATA
 inline constexpr char kEngineFolder[] = "VT_DATA\\VT_INDEX";
 inline constexpr char kListsFolder[] = "VT_DATA\\VT_LISTS";
 inline constexpr char kSearchFolder[] = "VT_SEARCH";

@@ -42,7 +42,18 @@ Status WriterError(const std::string& folder, const Xapian::Error& e) {
     return Status::NotFound("no index in " + folder);
   }
   if (type == "DatabaseLockError") {
-    return Status::Unavailable("the index in " + folder + " is locked by another writer");
+    // The same error says "already locked" and "cannot create the lock
+    // file" (read-only file system, no permission): only the first is
+    // another writer.
+    const std::string what = e.get_msg();
+    if (what.find("already locked") != std::string::npos) {
+      return Status::Unavailable("the index in " + folder + " is locked by another writer");
+    }
+    const std::string prefix = "Unable to get write lock on " + folder + ": ";
+    const std::string reason = what.compare(0, prefix.size(), prefix) == 0
+                                   ? what.substr(prefix.size())
+                                   : Describe(e);
+    return Status::IoError("cannot write the index in " + folder + ": " + reason);
   }
   return Status::IoError("index job on " + folder + " failed: " + Describe(e));
 }

@@ -21,9 +21,7 @@ Status EngineHolder::Start(const std::string& home) {
   EngineStartOptions options;
   options.home_folder = home;
   options.fs = fs_;
-  StatusOr<std::unique_ptr<Engine>> started = Engine::Start(options);
-  if (!started.ok()) return started.status();
-  engine_ = std::move(started.value());
+  VANTREL_ASSIGN_OR_RETURN(engine_, Engine::Start(options));
   current_ = engine_.get();
   return Status::Ok();
 }

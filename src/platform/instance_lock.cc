@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -69,29 +70,108 @@ Status WriteLine(int fd, const std::string& path, std::string_view text) {
   return Status::Ok();
 }
 
+constexpr int kLockOpenFlags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+
+// A lock file is a plain file with exactly one name.
+Status CheckLockFile(int fd, const std::string& path) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return OsError("cannot examine", path, errno);
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    return Status::IoError("the lock file " + path +
+                           " is not a plain file with a single name; remove it");
+  }
+  return Status::Ok();
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
-StatusOr<InstanceLock> InstanceLock::Acquire(const std::string& path, std::string_view owner_info) {
-  VANTREL_RETURN_IF_ERROR(CheckOwnerInfo(owner_info));
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return OsError("cannot open the instance lock", path, errno);
-  // Owns fd from here on: every early return closes it through the object.
+// Locks the freshly opened `fd` (owned by the result from here on), checks
+// it and writes the owner text.
+StatusOr<InstanceLock> InstanceLock::LockOpened(int fd, const std::string& path,
+                                                std::string_view owner_info, std::string* holder) {
   InstanceLock lock(fd, path);
+  VANTREL_RETURN_IF_ERROR(CheckLockFile(fd, path));
   int rc;
   do {
     rc = flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
     if (errno == EWOULDBLOCK) {
-      std::string holder;
+      std::string owner;
       StatusOr<std::string> info = ReadFirstLine(fd, path);
-      if (info.ok()) holder = *info;
-      return Status::FailedPrecondition("already running: " + holder);
+      if (info.ok()) owner = *info;
+      if (holder != nullptr) *holder = owner;
+      return Status::FailedPrecondition("already running: " + owner);
     }
     return OsError("cannot lock", path, errno);
   }
   VANTREL_RETURN_IF_ERROR(WriteLine(fd, path, owner_info));
   return lock;
+}
+
+StatusOr<InstanceLock> InstanceLock::Acquire(const std::string& path, std::string_view owner_info) {
+  VANTREL_RETURN_IF_ERROR(CheckOwnerInfo(owner_info));
+  int fd = open(path.c_str(), kLockOpenFlags, 0644);
+  if (fd < 0) return OsError("cannot open the instance lock", path, errno);
+  return LockOpened(fd, path, owner_info, nullptr);
+}
+
+StatusOr<InstanceLock> InstanceLock::AcquireBelow(const std::string& base,
+                                                  std::string_view sub_folder,
+                                                  std::string_view name,
+                                                  std::string_view owner_info,
+                                                  std::string* holder) {
+  VANTREL_RETURN_IF_ERROR(CheckOwnerInfo(owner_info));
+  const std::string sub(sub_folder);
+  const std::string file(name);
+  if (sub.empty() || file.empty() || sub.find('/') != std::string::npos ||
+      file.find('/') != std::string::npos || sub == ".." || file == "..") {
+    return Status::InvalidArgument("a lock below a folder needs one plain name per level");
+  }
+  const std::string sub_path = (base == "/" ? base : base + "/") + sub;
+  const std::string path = sub_path + "/" + file;
+  Fd base_fd(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (base_fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return Status::NotFound("no folder " + base);
+    return OsError("cannot open the folder", base, errno);
+  }
+  if (mkdirat(base_fd.get(), sub.c_str(), 0755) != 0 && errno != EEXIST) {
+    return OsError("cannot create the folder", sub_path, errno);
+  }
+  Fd sub_fd(openat(base_fd.get(), sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (sub_fd.get() < 0) {
+    if (errno == ELOOP || errno == ENOTDIR) {
+      return Status::IoError(sub_path + " is not a folder (a link?); remove it");
+    }
+    return OsError("cannot open the folder", sub_path, errno);
+  }
+  int fd = openat(sub_fd.get(), file.c_str(), kLockOpenFlags, 0644);
+  if (fd < 0) {
+    if (errno == ELOOP) {
+      return Status::IoError("the lock file " + path + " is a link; remove it");
+    }
+    return OsError("cannot open the lock file", path, errno);
+  }
+  return LockOpened(fd, path, owner_info, holder);
+}
+
+bool InstanceLock::StillLinked() const {
+  struct stat st;
+  return fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_nlink > 0;
 }
 
 StatusOr<std::string> InstanceLock::ReadOwnerInfo(const std::string& path) {

@@ -13,6 +13,10 @@
 // The descriptor is close-on-exec: a self-relaunch (execv) releases the lock
 // and the new image takes it again.
 //
+// The lock file is opened without following a symbolic link and without
+// blocking on a FIFO, and must be a plain file with one name: a planted link
+// never makes the holder write its owner text into another file.
+//
 // Thread safety: an InstanceLock object is used by one thread at a time; the
 // static functions may be called from any thread.
 #pragma once
@@ -37,6 +41,17 @@ class InstanceLock {
   // kMaxOwnerInfo, kIoError when the file cannot be opened or written.
   static StatusOr<InstanceLock> Acquire(const std::string& path, std::string_view owner_info);
 
+  // The same lock on the file `name` in the folder `sub_folder` of `base`
+  // (one path component each), for a folder that other users can write
+  // into: `base` may be reached through symbolic links (the operator chose
+  // it), but the sub-folder (created with mode 0755 when missing) and the
+  // lock file never are, and the lock file must be a plain file with no other
+  // name. kNotFound when `base` is no folder; on kFailedPrecondition the
+  // holder's owner text is stored in `*holder` when given.
+  static StatusOr<InstanceLock> AcquireBelow(const std::string& base, std::string_view sub_folder,
+                                             std::string_view name, std::string_view owner_info,
+                                             std::string* holder = nullptr);
+
   // The owner text in the lock file at `path` (the first line, without its line
   // end). Works whether or not the lock is held; says nothing about whether a
   // server runs (use IsHeld for that). kNotFound when there is no lock file.
@@ -59,8 +74,15 @@ class InstanceLock {
 
   const std::string& path() const { return path_; }
 
+  // False once the locked file has lost its name (somebody deleted it): a
+  // new file of that name could then be locked by another process, so the
+  // holder takes the lock afresh.
+  bool StillLinked() const;
+
  private:
   InstanceLock(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  static StatusOr<InstanceLock> LockOpened(int fd, const std::string& path,
+                                           std::string_view owner_info, std::string* holder);
 
   int fd_ = -1;
   std::string path_;

@@ -34,6 +34,7 @@ sigset_t StopSignalSet() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);  // a closed terminal or "reload": stop cleanly
   return set;
 }
 
@@ -148,6 +149,8 @@ StatusOr<std::unique_ptr<StopSignals>> StopSignals::Install() {
   // and an ignored signal is discarded instead of being queued for the
   // signalfd: take the default disposition back (the signals are blocked
   // below, so the default action never runs).
+  // SIGHUP is left ignored when it was (nohup): the operator asked for a
+  // server that outlives its terminal.
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
   int rc = pthread_sigmask(SIG_BLOCK, &set, &stop->old_mask_);

@@ -64,9 +64,9 @@ std::string CurrentThreadName();
 // "offered": only ENOSYS means no inotify.
 bool KernelHasInotify();
 
-// SIGINT and SIGTERM as a polite request to stop.
+// SIGINT, SIGTERM and SIGHUP as a polite request to stop.
 //
-// Install() blocks both signals in the calling thread; every thread started
+// Install() blocks the three signals in the calling thread; every thread started
 // afterwards inherits the blocked mask, so call it from main() before any
 // other thread exists. The signals then stay pending until one thread takes
 // them with Wait(). RequestStop() wakes that thread the same way from code (a
@@ -78,7 +78,7 @@ class StopSignals {
  public:
   // Why Wait() returned.
   struct Reason {
-    int signal = 0;          // SIGINT or SIGTERM, 0 when not a signal
+    int signal = 0;          // SIGINT, SIGTERM or SIGHUP, 0 when not a signal
     bool requested = false;  // RequestStop() was called
   };
 

@@ -1,5 +1,6 @@
 #include "platform/process_setup.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,12 @@ StatusOr<std::string> CurrentDirectory() {
     buffer.resize(buffer.size() * 4);
   }
   return Status::IoError("the current directory's path is too long");
+}
+
+int CurrentProcessId() { return static_cast<int>(::getpid()); }
+
+void IgnoreNuisanceSignals() {
+  for (int sig : {SIGPIPE, SIGUSR1, SIGUSR2}) ::signal(sig, SIG_IGN);
 }
 
 void UseEnvironmentLocale() {

@@ -12,6 +12,18 @@ namespace vantrel {
 // The current directory (the server's start directory).
 StatusOr<std::string> CurrentDirectory();
 
+// The id of this process.
+int CurrentProcessId();
+
+// Sets the signals that must neither end nor disturb the server: SIGPIPE is
+// ignored (a write to a pipe whose reader is gone fails with EPIPE instead
+// of ending the process, e.g. standard error piped into a pager that was
+// closed), and SIGUSR1 and SIGUSR2 are ignored (they mean nothing to the
+// server; by default they would end it without a clean stop). SIGQUIT keeps
+// its default action (a core dump, as a service manager expects). Call from
+// main() before other threads start; child processes get the defaults back.
+void IgnoreNuisanceSignals();
+
 // Takes the locale for dates and times (and character classes) from the
 // environment (LC_ALL, LC_TIME, LANG), so date and time texts follow the
 // machine's settings.

@@ -1,5 +1,8 @@
 #include "platform/status.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace vantrel {
 
 const char* StatusCodeName(StatusCode code) {
@@ -15,6 +18,13 @@ const char* StatusCodeName(StatusCode code) {
     case StatusCode::kInternal: return "internal error";
   }
   return "unknown";
+}
+
+void FatalError(std::string_view message) {
+  std::fprintf(stderr, "vantrel: fatal error: %.*s\n", static_cast<int>(message.size()),
+               message.data());
+  std::fflush(stderr);
+  std::abort();
 }
 
 std::string Status::ToString() const {

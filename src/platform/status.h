@@ -4,9 +4,13 @@
 // next; the message says what happened, with the path or record involved.
 // errno is turned into a Status once, in the platform layer (see ErrnoStatus in
 // posix_error.h). Exceptions of third-party libraries are caught at their edge.
+//
+// Taking the value of a StatusOr that holds an error is a programming error,
+// not a failure to report: the process ends at once through FatalError with
+// the status in the message (never an exception).
 #pragma once
 
-#include <cassert>
+#include <cassert>  // several files take assert() from here
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +31,10 @@ enum class StatusCode {
 };
 
 const char* StatusCodeName(StatusCode code);
+
+// Ends the process for a programming error: writes "vantrel: fatal error:
+// <message>" to standard error and aborts (a core dump for the debugger).
+[[noreturn]] void FatalError(std::string_view message);
 
 class [[nodiscard]] Status {
  public:
@@ -72,29 +80,54 @@ class [[nodiscard]] StatusOr {
   StatusOr(const T& value) : v_(value) {}                    // NOLINT: implicit by design
   StatusOr(T&& value) : v_(std::move(value)) {}              // NOLINT
   StatusOr(Status status) : v_(std::move(status)) {          // NOLINT
-    assert(!std::get<Status>(v_).ok() && "StatusOr needs an error status or a value");
+    assert(!std::get_if<Status>(&v_)->ok() && "StatusOr needs an error status or a value");
+    if (std::get_if<Status>(&v_)->ok()) {
+      v_ = Status::Internal("StatusOr made from OK without a value");
+    }
   }
 
   bool ok() const { return std::holds_alternative<T>(v_); }
-  Status status() const { return ok() ? Status::Ok() : std::get<Status>(v_); }
+  Status status() const { return ok() ? Status::Ok() : *std::get_if<Status>(&v_); }
 
-  T& value() & { return std::get<T>(v_); }
-  const T& value() const& { return std::get<T>(v_); }
-  T&& value() && { return std::get<T>(std::move(v_)); }
+  // The value; a fatal error when there is none (check ok() first).
+  T& value() & { return *Checked(); }
+  const T& value() const& { return *Checked(); }
+  T&& value() && { return std::move(*Checked()); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
  private:
+  T* Checked() {
+    if (T* v = std::get_if<T>(&v_)) return v;
+    FatalError("value of a StatusOr that holds an error: " + std::get_if<Status>(&v_)->ToString());
+  }
+  const T* Checked() const { return const_cast<StatusOr*>(this)->Checked(); }
+
   std::variant<Status, T> v_;
 };
 
 }  // namespace vantrel
 
 // Returns from the enclosing function when the expression yields a failed Status.
-#define VANTREL_RETURN_IF_ERROR(expr)              \
-  do {                                             \
-    ::vantrel::Status vantrel_status_ = (expr);    \
+#define VANTREL_RETURN_IF_ERROR(expr)                  \
+  do {                                                 \
+    ::vantrel::Status vantrel_status_ = (expr);        \
     if (!vantrel_status_.ok()) return vantrel_status_; \
   } while (0)
+
+// Evaluates `expr` (a StatusOr); on an error returns its status from the
+// enclosing function, otherwise moves the value into `lhs`, which may be a
+// declaration ("VANTREL_ASSIGN_OR_RETURN(auto bytes, fs.ReadFile(path));") or
+// an existing variable.
+#define VANTREL_ASSIGN_OR_RETURN(lhs, expr) \
+  VANTREL_ASSIGN_OR_RETURN_IMPL_(VANTREL_STATUS_CONCAT_(vantrel_or_, __LINE__), lhs, expr)
+
+#define VANTREL_ASSIGN_OR_RETURN_IMPL_(tmp, lhs, expr) \
+  auto tmp = (expr);                                   \
+  if (!tmp.ok()) return tmp.status();                  \
+  lhs = std::move(tmp).value()
+
+#define VANTREL_STATUS_CONCAT_(a, b) VANTREL_STATUS_CONCAT_INNER_(a, b)
+#define VANTREL_STATUS_CONCAT_INNER_(a, b) a##b

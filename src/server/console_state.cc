@@ -107,6 +107,11 @@ void ConsoleState::ShowNotice(const std::string& caption, const std::string& tex
   log_->Append(OneLine(caption + ": " + text));
 }
 
+void ConsoleState::NoteDefaultsUsed(const std::string& kept_copy) {
+  MutexLock lock(&mu_);
+  state_.defaults_used_since_damaged = kept_copy;
+}
+
 ConsoleSnapshot ConsoleState::Snapshot() const {
   MutexLock lock(&mu_);
   return state_;

@@ -38,6 +38,9 @@ struct ConsoleSnapshot {
   std::vector<std::string> statistics;  // raw index statistics records, by index
   std::vector<uint32_t> engine_failures;  // failed engine searches, by index
   std::vector<Notice> notices;          // newest last, at most 64
+  // Non-empty while the server runs on the defaults because its
+  // configuration data file was damaged: the path of the kept copy.
+  std::string defaults_used_since_damaged;
 };
 
 class ConsoleState : public StatusSink, public NoticeSink {
@@ -54,6 +57,10 @@ class ConsoleState : public StatusSink, public NoticeSink {
                   int auto_close_ms) override;
 
   ConsoleSnapshot Snapshot() const;
+
+  // The server started with the defaults; the damaged file is kept as
+  // `kept_copy` (ConsoleSnapshot::defaults_used_since_damaged).
+  void NoteDefaultsUsed(const std::string& kept_copy);
 
   // Receives the status messages this state does not keep itself (the
   // search figures for the console's copy of the configuration). Set it

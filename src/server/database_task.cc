@@ -97,6 +97,7 @@ void DatabaseTask::RunTask() {
   // The cycle's workers are gone (their objects ended with the cycle). A
   // search left running by the stop holds its own share of the context.
   context_.reset();
+  index_locks_.reset();
   shutdown_state_ = 2;
 }
 
@@ -193,6 +194,12 @@ void DatabaseTask::StopCycle(TaskWorkers* threads, std::unique_ptr<ChangeWatcher
 void DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
   TaskContext& task = *context_;
   task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
+  if (!index_locks_) {
+    index_locks_ = std::make_unique<IndexFolderLocks>(
+        IndexFolderLocks::OwnerText(options_.env.start_dir));
+  }
+  index_locks_->LockServedIndexes(&task.config,
+                                  [&task](const std::string& line) { task.LogFromTask(line); });
   PrepareIndexFolders(&task.config, task.fs(), task.notices(), [](std::string_view text) {
     std::string mac(text);
     ConvertToMacText(mac);

@@ -43,6 +43,7 @@
 #include "core/task_context.h"
 #include "core/task_services.h"
 #include "core/volume_namer.h"
+#include "server/index_folder_locks.h"
 #include "server/status_sink.h"
 
 namespace vantrel {
@@ -138,6 +139,8 @@ class DatabaseTask {
   std::atomic<int> shutdown_state_{0};
   std::atomic<bool> serving_{false};
   std::shared_ptr<TaskContext> context_;
+  // Held from the first preparation pass to the task's end.
+  std::unique_ptr<IndexFolderLocks> index_locks_;
   std::thread task_thread_;
 };
 

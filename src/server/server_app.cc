@@ -3,15 +3,18 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "catalogue/share_table.h"
 #include "core/config_file.h"
+#include "core/config_guard.h"
 #include "core/event_log.h"
 #include "core/fifo_queue.h"
 #include "core/file_names.h"
 #include "core/list_lock_table.h"
 #include "core/text_table.h"
 #include "platform/instance_lock.h"
+#include "platform/local_time.h"
 #include "platform/mutex.h"
 #include "platform/process.h"
 #include "platform/process_setup.h"
@@ -25,12 +28,15 @@ namespace {
 
 // The console's copy of the configuration and what saves it. The main thread
 // and the task's relaunch (on the task thread) both save, so it has a lock.
+// Saves never replace a file that changed on disk since it was loaded (see
+// core/config_guard.h).
 class ConsoleConfig {
  public:
-  ConsoleConfig(FileSystem* fs, std::string path, EventLog* log)
-      : fs_(fs), path_(std::move(path)), log_(log) {}
+  ConsoleConfig(FileSystem* fs, const std::string& path, EventLog* log, ConfigFileStamp loaded)
+      : path_(path), saver_(fs, path, loaded), log_(log) {}
 
   Configuration& config() { return config_; }
+  const std::string& path() const { return path_; }
 
   // Changes the copy under the lock that Save takes.
   template <typename Fn>
@@ -39,24 +45,32 @@ class ConsoleConfig {
     fn(config_);
   }
 
-  Status Save() EXCLUDES(mu_) {
+  ConfigSaver::Outcome Save() EXCLUDES(mu_) {
     MutexLock lock(&mu_);
     config_.event_lines = log_->Lines();
-    return SaveConfiguration(*fs_, config_, path_);
+    return saver_.Save(config_, NowUnix());
   }
 
  private:
-  FileSystem* const fs_;
   const std::string path_;
-  EventLog* const log_;
   Mutex mu_;
+  ConfigSaver saver_ GUARDED_BY(mu_);
+  EventLog* const log_;
   Configuration config_;
 };
 
-void SaveOrSay(ConsoleConfig& config) {
-  Status saved = config.Save();
-  if (!saved.ok()) {
-    std::fprintf(stderr, "vantrel: cannot save the configuration: %s\n", saved.ToString().c_str());
+// Saves, and tells the operator when the save failed or went to a side file.
+void SaveOrSay(ConsoleConfig& config, ConsoleState& state) {
+  ConfigSaver::Outcome saved = config.Save();
+  if (saved.status.ok() && saved.newly_diverted) {
+    // The side file's name first: event lines are cut at 249 bytes.
+    state.AddEvent("The configuration is saved as " + saved.side_path + ": " + config.path() +
+                   " was changed by someone else after the server loaded it and is left as it is");
+    saved = config.Save();  // the side file gets that line too
+  }
+  if (!saved.status.ok()) {
+    std::fprintf(stderr, "vantrel: cannot save the configuration: %s\n",
+                 saved.status.ToString().c_str());
   }
 }
 
@@ -72,91 +86,96 @@ std::vector<std::string> RelaunchArguments(const ServerArguments& args, const ch
   return out;
 }
 
-int Serve(const ServerArguments& args) {
-  FileSystem* fs = DefaultFileSystem();
-  ListLocks();  // the list lock table exists before any list
+struct StartPaths {
+  std::string start_dir;
+  std::string config;
+  std::string settings;
+  std::string instance_lock;
+};
 
-  StatusOr<std::string> cwd = CurrentDirectory();
-  if (!cwd.ok()) {
-    std::fprintf(stderr, "vantrel: %s\n", cwd.status().ToString().c_str());
-    return 1;
-  }
-  const std::string start_dir = *cwd;
-  const std::string config_path = start_dir + "/" + names::kConfigurationFile;
-  const std::string settings_path = start_dir + "/" + names::kSettingsFile;
+// One server per start directory, unless relaunched by the server itself.
+// Returns the exit status when this server must not run.
+std::optional<int> TakeInstanceLock(const ServerArguments& args, const StartPaths& paths,
+                                    std::unique_ptr<InstanceLock>* instance) {
   const std::string console_text =
       args.no_console ? std::string("no console") : "console http://" + args.console;
-
-  // One server per start directory, unless relaunched by the server itself.
-  std::unique_ptr<InstanceLock> instance;
-  StatusOr<InstanceLock> lock =
-      InstanceLock::Acquire(start_dir + "/" + names::kInstanceLockFile, console_text);
+  StatusOr<InstanceLock> lock = InstanceLock::Acquire(paths.instance_lock, console_text);
   if (lock.ok()) {
-    instance = std::make_unique<InstanceLock>(std::move(lock.value()));
-  } else if (args.relaunch == ServerArguments::Relaunch::kNone) {
-    if (lock.status().code() == StatusCode::kFailedPrecondition) {
-      StatusOr<std::string> owner =
-          InstanceLock::ReadOwnerInfo(start_dir + "/" + names::kInstanceLockFile);
-      std::printf("Vantrel is already running in %s (%s)\n", start_dir.c_str(),
-                  owner.ok() ? owner->c_str() : "console address unknown");
-      return 0;
-    }
-    std::fprintf(stderr, "vantrel: %s\n", lock.status().ToString().c_str());
-    return 1;
+    *instance = std::make_unique<InstanceLock>(std::move(lock.value()));
+    return std::nullopt;
   }
+  if (args.relaunch != ServerArguments::Relaunch::kNone) return std::nullopt;
+  if (lock.status().code() == StatusCode::kFailedPrecondition) {
+    StatusOr<std::string> owner = InstanceLock::ReadOwnerInfo(paths.instance_lock);
+    std::printf("Vantrel is already running in %s (%s)\n", paths.start_dir.c_str(),
+                owner.ok() ? owner->c_str() : "console address unknown");
+    return 0;
+  }
+  std::fprintf(stderr, "vantrel: %s\n", lock.status().ToString().c_str());
+  return 1;
+}
 
-  StatusOr<std::string> exe = SelfExecutablePath();
-
-  // Event log first, so that what loading finds can be logged.
-  EventLog::Options log_options;
-  log_options.fs = fs;
-  log_options.default_folder = start_dir;
-  log_options.on_file_error = [](const Status& s) {
-    std::fprintf(stderr, "vantrel: cannot write the log file: %s\n", s.ToString().c_str());
-  };
-  EventLog log(std::move(log_options));
-  ConsoleConfig console(fs, config_path, &log);
-  ConsoleState state(&log, /*echo=*/true);
-
-  // Names of new folders come from Samba's shares.
-  SambaVolumeNamer namer(fs);
-  ConfigLoad load = LoadConfiguration(*fs, config_path, namer);
+// Takes what loading found into the console's copy. A file that exists and
+// cannot be read stops the start (false): going on with the defaults would
+// replace the operator's file at the next save. A damaged file is kept as a
+// copy and the server starts with the defaults; when no copy can be made it
+// does not start either.
+bool AdoptLoadedConfig(ConfigLoad& load, FileSystem* fs, ConsoleConfig& console,
+                       ConsoleState& state) {
+  if (!load.status.ok() && load.status.code() != StatusCode::kCorruption) {
+    std::fprintf(stderr,
+                 "vantrel: %s\nvantrel: the server does not start, so that the file is not "
+                 "replaced; make it readable for this user or start the server as its owner\n",
+                 load.status.ToString().c_str());
+    return false;
+  }
+  std::string kept;
+  if (!load.status.ok()) {
+    StatusOr<std::string> copy = KeepDamagedCopy(*fs, console.path(), NowUnix());
+    if (!copy.ok()) {
+      std::fprintf(stderr,
+                   "vantrel: the configuration data file %s cannot be used (%s), and no copy of "
+                   "it can be kept (%s); the server does not start, so that the file is not "
+                   "replaced\n",
+                   console.path().c_str(), load.status.ToString().c_str(),
+                   copy.status().ToString().c_str());
+      return false;
+    }
+    kept = *copy;
+  }
   console.config() = std::move(load.config);
-  log.SetLines(console.config().event_lines);
-  log.SetOptions(console.config().log_flags, console.config().log_folder);
-  if (!load.status.ok() && load.file_found) {
-    // The console carries on with the defaults and would replace the file at
-    // its next save: keep the unreadable file beside it for the operator.
-    std::string kept = config_path + ".damaged";
-    Status copied = fs->CopyFile(config_path, kept);
-    state.AddEvent("The configuration data file cannot be used (" + load.status.ToString() +
-                   "); defaults are in use" +
-                   (copied.ok() ? "; the old file is kept as " + kept : std::string()));
+  if (!kept.empty()) {
+    state.AddEvent("The damaged configuration data file is kept as " + kept +
+                   "; the server runs with the default configuration (" +
+                   load.status.ToString() + ")");
+    state.NoteDefaultsUsed(kept);
   }
   for (const std::string& warning : load.warnings) state.AddEvent(warning);
+  return true;
+}
 
-  if (!KernelHasInotify()) {
-    std::fprintf(stderr, "vantrel: this kernel offers no inotify; Vantrel cannot run here\n");
-    return 1;
-  }
-
+void LoadSettingsTexts(FileSystem* fs, const std::string& settings_path, ConsoleState& state) {
   auto texts = std::make_unique<TextTable>();
   TextLoadResult texts_loaded = texts->Load(fs, settings_path);
   InstallProcessTexts(std::move(texts));
   if (!texts_loaded.file_status.ok()) {
     state.AddEvent("Settings file " + settings_path + ": " + texts_loaded.file_status.ToString());
   }
+}
 
-  // PDF folder check. Nobody can answer the question at start-up, so the
-  // server does what "Cancel" does: nothing but telling the operator.
-  PdfSettings& pdf = console.config().pdf;
+// PDF folder check. Nobody can answer the question at start-up, so the
+// server does what "Cancel" does: nothing but telling the operator.
+void CheckPdfFolder(FileSystem* fs, PdfSettings& pdf, ConsoleState& state) {
   if (pdf.folder.empty() || !fs->IsFolder(pdf.folder)) {
     pdf.thumbnail_size = 300;
     pdf.preview_size = 800;
     pdf.leading_preview = 3;
     state.ShowNotice(Text(TextId::IDS_PDFSUPPORT), Text(TextId::IDS_PDFNOTSETUP), 0);
   }
+}
 
+void AnnounceStart(const ServerArguments& args, const std::string& start_dir,
+                   ConsoleState& state) {
   state.AddEvent(Text(TextId::IDS_STARTED));
   if (args.no_console) {
     std::fprintf(stderr, "vantrel: running in %s without console\n", start_dir.c_str());
@@ -164,12 +183,79 @@ int Serve(const ServerArguments& args) {
     std::fprintf(stderr, "vantrel: running in %s; console http://%s\n", start_dir.c_str(),
                  args.console.c_str());
   }
+}
 
+// Waits for a stop signal, or for the task to end by itself, then runs the
+// stop protocol: ask, then wait for the task to finish.
+void WaitAndStopTask(StopSignals& signals, DatabaseTask& task, ConsoleState& state) {
+  for (;;) {
+    if (signals.Wait(std::chrono::milliseconds(500))) break;
+    if (task.shutdown_state() == 2) {
+      state.AddEvent("The database process task has ended; the server stops");
+      break;
+    }
+  }
+  if (task.shutdown_state() != 2) {
+    std::fprintf(stderr, "vantrel: %s\n", Text(TextId::IDS_NOWSTOPPING).c_str());
+    task.RequestStop();
+    while (!task.WaitFinished(std::chrono::milliseconds(500))) {
+      if (signals.Wait(std::chrono::milliseconds(0))) {
+        std::fprintf(stderr, "vantrel: still stopping, please wait\n");
+      }
+    }
+  }
+  task.Join();
+}
+
+int Serve(const ServerArguments& args) {
+  FileSystem* fs = DefaultFileSystem();
+  ListLocks();  // the list lock table exists before any list
+
+  // The stop signals are blocked before any thread starts, so that every
+  // thread inherits the mask and a stop always goes through the clean stop.
   StatusOr<std::unique_ptr<StopSignals>> signals = StopSignals::Install();
   if (!signals.ok()) {
     std::fprintf(stderr, "vantrel: %s\n", signals.status().ToString().c_str());
     return 1;
   }
+  StatusOr<std::string> cwd = CurrentDirectory();
+  if (!cwd.ok()) {
+    std::fprintf(stderr, "vantrel: %s\n", cwd.status().ToString().c_str());
+    return 1;
+  }
+  const StartPaths paths{*cwd, *cwd + "/" + names::kConfigurationFile,
+                         *cwd + "/" + names::kSettingsFile,
+                         *cwd + "/" + names::kInstanceLockFile};
+  std::unique_ptr<InstanceLock> instance;
+  if (std::optional<int> status = TakeInstanceLock(args, paths, &instance)) return *status;
+
+  StatusOr<std::string> exe = SelfExecutablePath();
+
+  // Event log first, so that what loading finds can be logged.
+  EventLog::Options log_options;
+  log_options.fs = fs;
+  log_options.default_folder = paths.start_dir;
+  log_options.on_file_error = [](const Status& s) {
+    std::fprintf(stderr, "vantrel: cannot write the log file: %s\n", s.ToString().c_str());
+  };
+  EventLog log(std::move(log_options));
+  ConsoleState state(&log, /*echo=*/true);
+
+  // Names of new folders come from Samba's shares.
+  SambaVolumeNamer namer(fs);
+  ConfigLoad load = LoadConfiguration(*fs, paths.config, namer);
+  ConsoleConfig console(fs, paths.config, &log, load.stamp);
+  log.SetLines(load.config.event_lines);
+  log.SetOptions(load.config.log_flags, load.config.log_folder);
+  if (!AdoptLoadedConfig(load, fs, console, state)) return 1;
+
+  if (!KernelHasInotify()) {
+    std::fprintf(stderr, "vantrel: this kernel offers no inotify; Vantrel cannot run here\n");
+    return 1;
+  }
+  LoadSettingsTexts(fs, paths.settings, state);
+  CheckPdfFolder(fs, console.config().pdf, state);
+  AnnounceStart(args, paths.start_dir, state);
 
   // The task's search figures join the console's copy, which is saved.
   state.SetOtherStatusHandler([&console](const StatusMessage& m) {
@@ -185,9 +271,9 @@ int Serve(const ServerArguments& args) {
   ServerServices services(std::move(services_options));
   DatabaseTask::Options task_options;
   task_options.services = services.services();
-  task_options.env.config_path = config_path;
-  task_options.env.start_dir = start_dir;
-  task_options.env.settings_path = settings_path;
+  task_options.env.config_path = paths.config;
+  task_options.env.start_dir = paths.start_dir;
+  task_options.env.settings_path = paths.settings;
   task_options.env.relaunched = args.relaunch == ServerArguments::Relaunch::kAfterOptimization;
   task_options.env.fs = fs;
   task_options.env.notices = &state;
@@ -199,43 +285,21 @@ int Serve(const ServerArguments& args) {
   task_options.relaunch = [&]() {
     // After an automatic optimization: log, save, and start afresh.
     state.AddEvent(Text(TextId::IDS_APPQUIT));
-    SaveOrSay(console);
+    SaveOrSay(console, state);
     if (!exe.ok()) return;
-    Status s = RelaunchSelf(*exe, start_dir, RelaunchArguments(args, "-VSR"));
+    Status s = RelaunchSelf(*exe, paths.start_dir, RelaunchArguments(args, "-VSR"));
     state.AddEvent("Cannot relaunch the server: " + s.ToString());
   };
 
   // Every text the console saved so far (start-up events) is on disk before
   // the task loads its own copy.
-  SaveOrSay(console);
+  SaveOrSay(console, state);
 
   DatabaseTask task(std::move(task_options));
   task.Start();
-
-  // Wait for a stop signal, or for the task to end by itself.
-  for (;;) {
-    std::optional<StopSignals::Reason> reason =
-        (*signals)->Wait(std::chrono::milliseconds(500));
-    if (reason) break;
-    if (task.shutdown_state() == 2) {
-      state.AddEvent("The database process task has ended; the server stops");
-      break;
-    }
-  }
-
-  // The stop protocol: ask, then wait for the task to finish.
-  if (task.shutdown_state() != 2) {
-    std::fprintf(stderr, "vantrel: %s\n", Text(TextId::IDS_NOWSTOPPING).c_str());
-    task.RequestStop();
-    while (!task.WaitFinished(std::chrono::milliseconds(500))) {
-      if ((*signals)->Wait(std::chrono::milliseconds(0))) {
-        std::fprintf(stderr, "vantrel: still stopping, please wait\n");
-      }
-    }
-  }
-  task.Join();
+  WaitAndStopTask(**signals, task, state);
   state.AddEvent(Text(TextId::IDS_APPQUIT));
-  SaveOrSay(console);
+  SaveOrSay(console, state);
   return 0;
 }
 
@@ -280,7 +344,9 @@ std::string ServerUsage() {
          "\n"
          "Runs the Vantrel server in the current directory (the start directory),\n"
          "which holds \"Vantrel CONFIGURATION DATA\" and VANTREL.INI. Define indexes\n"
-         "with vantrelctl first. Ctrl-C (SIGINT) or SIGTERM stops the server cleanly.\n"
+         "with vantrelctl first. Ctrl-C (SIGINT), SIGTERM or SIGHUP stops the server\n"
+         "cleanly (it saves its configuration and event log first); SIGUSR1, SIGUSR2\n"
+         "and SIGPIPE are ignored.\n"
          "\n"
          "  --console ADDR:PORT  address of the web console (default 127.0.0.1:8470)\n"
          "  --no-console         run without the web console\n"
@@ -302,6 +368,7 @@ int RunServer(const std::vector<std::string>& raw_args) {
     std::fputs(ServerUsage().c_str(), stdout);
     return 0;
   }
+  IgnoreNuisanceSignals();
   UseEnvironmentLocale();
   try {
     return Serve(args);

@@ -6,7 +6,8 @@
 // directory) for as long as it lives, so a server cannot start half-way
 // through a change, and a running server makes the change fail. Loading a
 // file whose content cannot be used (unknown magic, unreadable) refuses the
-// change rather than replacing the file with defaults. Saving is atomic.
+// change rather than replacing the file with defaults. Saving is atomic, and
+// refused when the file changed on disk since it was loaded.
 //
 // Thread safety: one object per command.
 #pragma once
@@ -39,12 +40,16 @@ class ConfigEdit {
   int Save(const CtlEnv& env);
 
  private:
-  ConfigEdit(InstanceLock lock, std::string path, Configuration config)
-      : lock_(std::move(lock)), path_(std::move(path)), config_(std::move(config)) {}
+  ConfigEdit(InstanceLock lock, std::string path, Configuration config, ConfigFileStamp loaded)
+      : lock_(std::move(lock)),
+        path_(std::move(path)),
+        config_(std::move(config)),
+        loaded_(loaded) {}
 
   InstanceLock lock_;
   std::string path_;
   Configuration config_;
+  ConfigFileStamp loaded_;  // the file as loaded; Save refuses when it changed since
 };
 
 }  // namespace vantrel

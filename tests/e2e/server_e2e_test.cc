@@ -1,11 +1,14 @@
 // Whole-server tests: the real vantrel binary in a temporary start directory.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -106,6 +109,216 @@ TEST_F(ServerTest, OneServerPerStartDirectoryUnlessRelaunched) {
   EXPECT_EQ(relaunched.WaitExit(), 0);
   first.Signal(SIGINT);
   EXPECT_EQ(first.WaitExit(), 0);
+}
+
+// The server with its standard error on a pipe that the test reads and may
+// close, as when it runs under a log reader that exits.
+class PipedServer {
+ public:
+  explicit PipedServer(const std::string& start_dir) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], 2);
+      dup2(fds[1], 1);
+      if (chdir(start_dir.c_str()) != 0) _exit(127);
+      execl(VANTREL_SERVER_BINARY, VANTREL_SERVER_BINARY, "--no-console", "--verbose", nullptr);
+      _exit(127);
+    }
+    close(fds[1]);
+    read_fd_ = fds[0];
+  }
+  ~PipedServer() {
+    CloseReader();
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // Reads until `text` has appeared (false after 20 s or at end of file).
+  bool ReadUntil(const std::string& text) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (seen_.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      pollfd p{read_fd_, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = read(read_fd_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      seen_.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  void CloseReader() {
+    if (read_fd_ >= 0) close(read_fd_);
+    read_fd_ = -1;
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+  // The exit status (128 + signal when a signal ended it), -1 after 30 s.
+  int WaitExit() {
+    for (int i = 0; i < 1500; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    return -1;
+  }
+  const std::string& seen() const { return seen_; }
+
+ private:
+  pid_t pid_ = -1;
+  int read_fd_ = -1;
+  bool exited_ = false;
+  std::string seen_;
+};
+
+TEST_F(ServerTest, HangupStopsCleanlyWhileUserSignalsAndAGoneReaderAreIgnored) {
+  PipedServer server(dir_.Path("start"));
+  ASSERT_TRUE(server.ReadUntil("Database Process Ready for Search")) << server.seen();
+  // SIGUSR1 and SIGUSR2 used to end the server on the spot; a request handled
+  // after them shows it still serves.
+  server.Signal(SIGUSR1);
+  server.Signal(SIGUSR2);
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/BEEF.REQ", "request"));
+  ASSERT_TRUE(server.ReadUntil("request index 0: BEEF.REQ")) << server.seen();
+  // The reader goes away; the stop's messages then meet a broken pipe.
+  server.CloseReader();
+  server.Signal(SIGHUP);
+  EXPECT_EQ(server.WaitExit(), 0);
+
+  NullVolumeNamer namer;
+  ConfigLoad load = LoadConfiguration(*DefaultFileSystem(), ConfigPath(), namer);
+  ASSERT_TRUE(load.status.ok());
+  ASSERT_FALSE(load.config.event_lines.empty());
+  EXPECT_TRUE(EndsWithLine({load.config.event_lines.back()}, "  Vantrel Terminating"));
+}
+
+TEST_F(ServerTest, DamagedConfigurationsAreEachKeptUnderTheirOwnName) {
+  FileSystem* fs = DefaultFileSystem();
+  const std::vector<std::string> damaged = {"first damaged file", "second damaged file"};
+  for (size_t run = 0; run < damaged.size(); ++run) {
+    ASSERT_TRUE(dir_.WriteFile("start/" + std::string(names::kConfigurationFile), damaged[run]));
+    ServerProcess server(dir_.Path("start"), {"--no-console"},
+                         dir_.Path("d" + std::to_string(run) + ".log"));
+    ASSERT_TRUE(server.WaitForOutput("Vantrel Started")) << server.Output();
+    EXPECT_NE(server.Output().find("damaged configuration data file is kept as " + ConfigPath() +
+                                   ".damaged-"),
+              std::string::npos)
+        << server.Output();
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.WaitExit(), 0);
+  }
+  std::vector<std::string> kept;
+  const std::vector<FolderEntry> entries = fs->ListFolder(dir_.Path("start")).value();
+  for (const FolderEntry& e : entries) {
+    if (e.name.find(".damaged-") != std::string::npos) {
+      kept.push_back(fs->ReadFile(dir_.Path("start/") + e.name).value());
+    }
+  }
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, damaged);
+}
+
+TEST_F(ServerTest, ConfigurationEditedWhileRunningIsNotUndone) {
+  ServerProcess server(dir_.Path("start"), {"--no-console"}, dir_.Path("s.log"));
+  ASSERT_TRUE(server.WaitForOutput("Database Process Ready for Search")) << server.Output();
+  // The operator's edit, made while the server runs.
+  FileSystem* fs = DefaultFileSystem();
+  NullVolumeNamer namer;
+  Configuration edited = LoadConfiguration(*fs, ConfigPath(), namer).config;
+  ASSERT_TRUE(SetEditPassword(&edited, "new password").ok());
+  ASSERT_TRUE(SaveConfiguration(*fs, edited, ConfigPath()).ok());
+  const std::string edited_bytes = fs->ReadFile(ConfigPath()).value();
+
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitExit(), 0);
+  EXPECT_EQ(fs->ReadFile(ConfigPath()).value(), edited_bytes);
+  const std::string side_prefix = std::string(names::kConfigurationFile) + ".unsaved-";
+  std::string side;
+  const std::vector<FolderEntry> entries = fs->ListFolder(dir_.Path("start")).value();
+  for (const FolderEntry& e : entries) {
+    if (e.name.rfind(side_prefix, 0) == 0) side = dir_.Path("start/") + e.name;
+  }
+  ASSERT_FALSE(side.empty()) << server.Output();
+  EXPECT_NE(server.Output().find("The configuration is saved as " + side), std::string::npos)
+      << server.Output();
+  ConfigLoad saved = LoadConfiguration(*fs, side, namer);
+  ASSERT_TRUE(saved.status.ok());
+  EXPECT_TRUE(EndsWithLine(saved.config.event_lines, "  Vantrel Terminating"));
+}
+
+TEST_F(ServerTest, UnreadableConfigurationStopsTheStartAndStaysUntouched) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the server as another user";
+  const std::string before = DefaultFileSystem()->ReadFile(ConfigPath()).value();
+  // The operator's file stays root's, mode 0600; the server runs as nobody.
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(dir_.Path("start").c_str(), 0777), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(dir_.Path("nobody.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 2);
+    if (chdir(dir_.Path("start").c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+      _exit(126);
+    }
+    execl(VANTREL_SERVER_BINARY, VANTREL_SERVER_BINARY, "--no-console", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  const std::string output = DefaultFileSystem()->ReadFile(dir_.Path("nobody.log")).value();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << output;
+  EXPECT_NE(output.find("cannot read the configuration data file"), std::string::npos) << output;
+  EXPECT_NE(output.find("does not start"), std::string::npos) << output;
+  struct stat st;
+  ASSERT_EQ(stat(ConfigPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(DefaultFileSystem()->ReadFile(ConfigPath()).value(), before);
+}
+
+TEST_F(ServerTest, AnIndexFolderIsServedByOneServerOnly) {
+  // A second start directory names the same index folder, and one of its own.
+  ASSERT_TRUE(dir_.MakeFolder("start2") && dir_.MakeFolder("index2") &&
+              dir_.MakeFolder("images2"));
+  Configuration config;
+  for (const char* folder : {"index", "index2"}) {
+    IndexDefinition def = NewIndexDefinition(folder, dir_.Path(folder)).value();
+    def.active = 1;
+    def.image_folders[0].path = OfflineFolderOf(dir_.Path(folder));
+    def.image_folders[1].path = dir_.Path(std::string(folder) == "index" ? "images" : "images2");
+    config.indexes.push_back(def);
+  }
+  ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), config,
+                                dir_.Path("start2/") + names::kConfigurationFile)
+                  .ok());
+
+  ServerProcess first(dir_.Path("start"), {"--no-console", "--verbose"}, dir_.Path("1.log"));
+  ASSERT_TRUE(first.WaitForOutput("Database Process Ready for Search")) << first.Output();
+  ServerProcess second(dir_.Path("start2"), {"--no-console", "--verbose"}, dir_.Path("2.log"));
+  ASSERT_TRUE(second.WaitForOutput("Database Process Ready for Search")) << second.Output();
+  EXPECT_NE(second.Output().find("Index index (" + dir_.Path("index") +
+                                 ") is not served: another Vantrel server serves it (pid "),
+            std::string::npos)
+      << second.Output();
+  EXPECT_NE(second.Output().find(", start directory " + dir_.Path("start") + ")"),
+            std::string::npos)
+      << second.Output();
+  // Its own index is served; the shared one stays the first server's.
+  ASSERT_TRUE(dir_.WriteFile("index2/VT_SEARCH/A1.REQ", "request"));
+  EXPECT_TRUE(second.WaitForOutput("request index 1: A1.REQ")) << second.Output();
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/B2.REQ", "request"));
+  EXPECT_TRUE(first.WaitForOutput("request index 0: B2.REQ")) << first.Output();
+
+  second.Signal(SIGTERM);
+  EXPECT_EQ(second.WaitExit(), 0);
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.WaitExit(), 0);
+  EXPECT_EQ(first.Output().find("cannot rename"), std::string::npos) << first.Output();
+  EXPECT_EQ(second.Output().find("request index 0"), std::string::npos) << second.Output();
 }
 
 TEST_F(ServerTest, HelpAndBadOptions) {

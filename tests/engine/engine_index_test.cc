@@ -211,6 +211,18 @@ TEST_F(EngineIndexTest, AnUnwritableFolderFailsWithTheReason) {
   EXPECT_NE(s.message(), "");
   job.index_folder = home_.Path("afile");
   EXPECT_FALSE(engine_->RunIndexJob(job).ok());
+
+  // An index whose write lock cannot be made (here a folder in the lock
+  // file's place; a read-only file system or no permission alike) is not
+  // "locked by another writer": the reason is reported.
+  job.index_folder = Folder();
+  ASSERT_TRUE(engine_->RunIndexJob(job).ok());
+  DefaultFileSystem()->DeleteFile(Folder() + "/flintlock").IgnoreError();
+  ASSERT_TRUE(home_.MakeFolder("idx/flintlock"));
+  s = engine_->RunIndexJob(job);
+  EXPECT_EQ(s.code(), StatusCode::kIoError) << s.ToString();
+  EXPECT_EQ(s.message().find("another writer"), std::string::npos) << s.ToString();
+  EXPECT_NE(s.message().find("Is a directory"), std::string::npos) << s.ToString();
 }
 
 TEST_F(EngineIndexTest, AKilledIndexJobLeavesTheLastCommitUsable) {

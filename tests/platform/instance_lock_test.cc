@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +176,40 @@ TEST(InstanceLockTest, ForeignContentIsReadWithinBounds) {
   ASSERT_TRUE(dir.MakeFolder("folder"));
   EXPECT_FALSE(InstanceLock::Acquire(dir.Path("folder"), "x").ok());
   EXPECT_FALSE(InstanceLock::Acquire(dir.Path("no/such/lock"), "x").ok());
+}
+
+// The lock of an index folder: clients can write there, so nothing planted
+// in place of the folder or the file is followed or written through.
+TEST(InstanceLockTest, LockBelowAFolderNeverFollowsPlantedNames) {
+  TempDir dir;
+  ASSERT_TRUE(dir.MakeFolder("index") && dir.WriteFile("victim", "precious"));
+  std::string holder;
+  auto first = InstanceLock::AcquireBelow(dir.Path("index"), "VT_DATA", "lock", "pid 1", &holder);
+  ASSERT_TRUE(first.ok()) << first.status().ToString();
+  EXPECT_EQ(first->path(), dir.Path("index/VT_DATA/lock"));
+  auto second = InstanceLock::AcquireBelow(dir.Path("index"), "VT_DATA", "lock", "pid 2", &holder);
+  EXPECT_EQ(second.status().code(), StatusCode::kFailedPrecondition);
+  EXPECT_EQ(holder, "pid 1");
+
+  // Deleting the locked file is noticed, so that the holder can lock anew.
+  EXPECT_TRUE(first->StillLinked());
+  ASSERT_EQ(unlink(dir.Path("index/VT_DATA/lock").c_str()), 0);
+  EXPECT_FALSE(first->StillLinked());
+
+  ASSERT_TRUE(dir.MakeFolder("other") && dir.MakeFolder("planted/VT_DATA"));
+  ASSERT_EQ(symlink(dir.Path("victim").c_str(), dir.Path("planted/VT_DATA/lock").c_str()), 0);
+  ASSERT_EQ(link(dir.Path("victim").c_str(), dir.Path("planted/VT_DATA/hard").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.Path("planted/VT_DATA/fifo").c_str(), 0666), 0);
+  ASSERT_EQ(symlink(dir.Path("other").c_str(), dir.Path("other/VT_DATA").c_str()), 0);
+  for (auto [base, name] : {std::pair{"planted", "lock"}, std::pair{"planted", "hard"},
+                            std::pair{"planted", "fifo"}, std::pair{"other", "lock"}}) {
+    auto lock = InstanceLock::AcquireBelow(dir.Path(base), "VT_DATA", name, "pid 3");
+    EXPECT_EQ(lock.status().code(), StatusCode::kIoError) << base << "/" << name;
+  }
+  EXPECT_EQ(ReadAll(dir.Path("victim")), "precious");
+  EXPECT_NE(access(dir.Path("other/lock").c_str(), F_OK), 0);  // nothing made through the link
+  auto missing = InstanceLock::AcquireBelow(dir.Path("missing"), "VT_DATA", "lock", "x");
+  EXPECT_TRUE(missing.status().IsNotFound());
 }
 
 }  // namespace

@@ -256,6 +256,19 @@ TEST_F(CtlConfigTest, AForeignFileIsNeverReplaced) {
   EXPECT_NE(err_.str().find("magic"), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"config", "show"}), kCtlFailed);
   EXPECT_EQ(FileBytes(), before);
+
+  // Nor is a file that somebody edited while the command ran.
+  ASSERT_TRUE(DefaultFileSystem()->DeleteFile(ConfigPathIn(dir_.path())).ok());
+  AddIndexes(1);
+  int code = kCtlFailed;
+  std::optional<ConfigEdit> edit = ConfigEdit::Open(env_, dir_.path(), &code);
+  ASSERT_TRUE(edit.has_value()) << err_.str();
+  Configuration by_hand = Load();
+  ASSERT_TRUE(SetEditPassword(&by_hand, "by hand").ok());
+  ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), by_hand, ConfigPathIn(dir_.path())).ok());
+  EXPECT_EQ(edit->Save(env_), kCtlFailed);
+  EXPECT_NE(err_.str().find("changed by someone else"), std::string::npos) << err_.str();
+  EXPECT_EQ(Load().edit_password, "by hand");
 }
 
 TEST_F(CtlConfigTest, AFailedSaveLeavesTheFileAsItWas) {
