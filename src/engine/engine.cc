@@ -10,6 +10,7 @@
 #include <xapian.h>
 
 #include "core/file_names.h"
+#include "engine/database_copy.h"
 #include "engine/document_indexer.h"
 #include "engine/index_files.h"
 #include "engine/query_compiler.h"
@@ -507,15 +508,24 @@ Status Engine::InstallIndexFiles(const std::string& index_folder,
   }
   MutexLock writer(impl_->WriterLock(index_folder));
   VANTREL_RETURN_IF_ERROR(fs->CreateFolders(index_folder));
-  return StageAndSwap(fs, index_folder, [&](const std::string& stage) -> Status {
-    StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(source_folder);
-    if (!entries.ok()) return entries.status();
-    for (const FolderEntry& e : *entries) {
-      if (e.is_folder || e.name == kLockFileName) continue;
-      VANTREL_RETURN_IF_ERROR(fs->CopyFile(Join(source_folder, e.name), Join(stage, e.name)));
-    }
-    return Status::Ok();
+  return StageAndSwap(fs, index_folder, [&](const std::string& stage) {
+    return CopyDatabaseFiles(fs, source_folder, stage);
   });
+}
+
+Status Engine::CheckIndexFiles(const std::string& index_folder) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  try {
+    const size_t errors = Xapian::Database::check(index_folder);
+    if (errors != 0) {
+      return Status::Corruption(std::to_string(errors) + " faults in the index in " + index_folder);
+    }
+  } catch (const Xapian::Error& e) {
+    return Status::Corruption("cannot check the index in " + index_folder + ": " +
+                              e.get_description());
+  }
+  return Status::Ok();
 }
 
 }  // namespace vantrel
