@@ -56,12 +56,12 @@ failed=0
 
 say() { echo "crash-trials: $*"; }
 
-# make_files FIRST COUNT WORD: FIRST..FIRST+COUNT-1 as dNN/fNNNNN.jpg, captioned
-# "crashtrial WORD".
+# make_files WORD NUMBER...: file NUMBER as dNN/fNNNNN.jpg, captioned
+# "crashtrial WORD numberNUMBER", written beside and renamed into place.
 make_files() {
-  python3 - "$images" "$1" "$2" "$3" <<'PY'
+  python3 - "$images" "$@" <<'PY'
 import os, struct, sys
-folder, first, count, word = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+folder, word, numbers = sys.argv[1], sys.argv[2], [int(n) for n in sys.argv[3:]]
 def seg(marker, payload):
     return b"\xff" + bytes([marker]) + struct.pack(">H", len(payload) + 2) + payload
 def jpeg(caption):
@@ -72,8 +72,11 @@ def jpeg(caption):
     for cls in (0x00, 0x10):
         body += seg(0xC4, bytes([cls, 1] + [0] * 15 + [0]))
     body += seg(0xDA, bytes([1, 1, 0, 0, 63, 0])) + b"\x3f\xff\xd9"
-    return b"\xff\xd8" + seg(0xED, b"Photoshop 3.0\x00" + res) + body
-for i in range(first, first + count):
+    jfif = seg(0xE0, b"JFIF\x00\x01\x01\x01\x00\x48\x00\x48\x00\x00")
+    head = b"\xff\xd8" + jfif + seg(0xED, b"Photoshop 3.0\x00" + res)
+    pad = max(1100 - len(head) - len(body) - 4, 8)  # the size of a small real picture
+    return head + seg(0xFE, (b"crash trial padding " * 80)[:pad]) + body
+for i in numbers:
     sub = os.path.join(folder, "d%02d" % (i % 20))
     os.makedirs(sub, exist_ok=True)
     path = os.path.join(sub, "f%05d.jpg" % i)
@@ -127,7 +130,11 @@ keys_to_names() { cut -f1 | cut -c3- | tr '\\' '/' | LC_ALL=C sort -u; }
 timelist_names() {
   "${ctl[@]}" list "$index/VT_DATA/VT_LISTS/TIMELIST" --json 2>/dev/null |
     python3 -c 'import json,sys
-for e in json.load(sys.stdin).get("entries", []): print(e["name"])' | keys_to_names
+try:
+    entries = json.load(sys.stdin).get("entries", [])
+except ValueError:
+    entries = []
+for e in entries: print(e["name"])' | keys_to_names
 }
 
 search_names() {
@@ -184,7 +191,7 @@ setup() {
   rm -rf "$work"
   mkdir -p "$start" "$images" "$index"
   say "generating $files files in $images"
-  make_files 0 "$files" base
+  make_files base $(seq 0 $((files - 1)))
   "${ctl[@]}" index add Crash "$index" >/dev/null
   "${ctl[@]}" folder add 0 "$images" >/dev/null
   "${ctl[@]}" index set 0 active 1 >/dev/null
@@ -222,11 +229,8 @@ trial() {
     word=chg$n
     # Rewrites 50 files, adds 50 and deletes 30 while the server runs.
     image_files | shuf -n 50 --random-source=<(yes "$n") >"$changed"
-    (while read -r f; do
-       i=${f##*/f}; i=$((10#${i%.jpg}))
-       make_files "$i" 1 "$word"
-     done <"$changed"
-     make_files "$next_file" 50 "$word"
+    (make_files "$word" $(sed 's|.*/f0*||; s|\.jpg$||; s|^$|0|' "$changed")
+     make_files "$word" $(seq "$next_file" $((next_file + 49)))
      delete_some 30) &
     local changer=$!
     next_file=$((next_file + 50))
@@ -246,7 +250,9 @@ trial() {
     done >>"$changed.left"
     LC_ALL=C sort -o "$changed" "$changed.left"
   fi
-  echo "killed after ${delay} ms"
+  # What the killed server was doing: its last log line.
+  echo "killed after ${delay} ms at \"$(grep -v ': change index\|: request index' "$start/server.out" |
+    tail -1 | cut -c10-70)\";"
   "${ctl[@]}" index set 0 optimize-hour 24 >/dev/null
   restart_and_check "$word" "$changed"
   local status=$?
