@@ -17,8 +17,10 @@
 #            optimize hour set to the current hour, threshold 1);
 #   rebuild  a start without engine files: restored from the backup, or,
 #            every other time, built again with the backups removed too.
-# Each trial starts the server, kills it with SIGKILL after a random delay,
-# starts it again and checks:
+# Each trial starts the server, kills it with SIGKILL after a random delay
+# (within 1.5 times what a clean first start or, from its first log line, a
+# clean optimization took at the outset; within 6 s of the changes), starts
+# it again and checks:
 #   - it starts (no stale lock or other refusal) and keeps running;
 #   - every list file (TIMELIST, CHARLIST, DIRLIST and their full copies)
 #     parses (vantrelctl list);
@@ -55,6 +57,22 @@ passed=0
 failed=0
 
 say() { echo "crash-trials: $*"; }
+
+now_ms() { date +%s%3N; }
+random_below() { echo $(( (RANDOM * 32768 + RANDOM) % ($1 + 1) )); }
+
+# Waits until the running server logs a line matching $1 (at most $2
+# seconds); prints the milliseconds waited. Fails when it did not.
+wait_for_line() {
+  local from deadline
+  from=$(now_ms)
+  deadline=$((from + $2 * 1000))
+  until grep -q "$1" "$start/server.out"; do
+    if [ "$(now_ms)" -ge $deadline ] || ! kill -0 "$pid" 2>/dev/null; then return 1; fi
+    sleep 0.05
+  done
+  echo $(($(now_ms) - from))
+}
 
 # make_files WORD NUMBER...: file NUMBER as dNN/fNNNNN.jpg, captioned
 # "crashtrial WORD numberNUMBER", written beside and renamed into place.
@@ -197,9 +215,22 @@ setup() {
   "${ctl[@]}" index set 0 active 1 >/dev/null
   "${ctl[@]}" index set 0 optimize-hour 24 >/dev/null
   say "first clean start"
+  : >"$start/server.out"
   start_server
+  first_ms=$(wait_for_line "Ready for Search" 600) || { say "the first start did not finish"; exit 1; }
   if ! check_caught_up "" ""; then say "the first clean start did not catch up"; exit 1; fi
   stop_server
+  say "a clean optimization"
+  delete_some 40
+  "${ctl[@]}" index set 0 optimize-hour "$(date +%-H)" >/dev/null
+  "${ctl[@]}" index set 0 unused-threshold 1 >/dev/null
+  : >"$start/server.out"
+  start_server
+  wait_for_line "Optimizing Index" 600 >/dev/null || { say "no optimization started"; exit 1; }
+  optimize_ms=$(wait_for_line "Optimize Completed" 600) || { say "the optimization did not end"; exit 1; }
+  stop_server
+  "${ctl[@]}" index set 0 optimize-hour 24 >/dev/null
+  say "a first start takes ${first_ms} ms, an optimization ${optimize_ms} ms"
 }
 
 next_file=$files
@@ -234,9 +265,13 @@ trial() {
      delete_some 30) &
     local changer=$!
     next_file=$((next_file + 50))
-    delay=$((RANDOM % 6000))
+    delay=$(random_below 6000)
+  elif [ "$kind" = optimize ]; then
+    # The optimization starts at the task's next check of the hour.
+    wait_for_line "Optimizing Index" 600 >/dev/null || echo "no optimization started;"
+    delay=$(random_below $((optimize_ms * 3 / 2)))
   else
-    delay=$((RANDOM % 15000))
+    delay=$(random_below $((first_ms * 3 / 2)))
   fi
   sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
   kill_server
