@@ -88,7 +88,7 @@ bool Pipeline::Restore(TaskContext& task, int index, bool master) {
   return true;
 }
 
-std::optional<std::vector<NewBrowseEntry>> Pipeline::PurgeVanishedDocuments(
+std::optional<std::vector<BrowseEntry>> Pipeline::PurgeVanishedDocuments(
     TaskContext& task, int index, const std::string& copy) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
@@ -111,15 +111,15 @@ std::optional<std::vector<NewBrowseEntry>> Pipeline::PurgeVanishedDocuments(
     });
     return 0;
   });
-  std::vector<NewBrowseEntry> kept;
+  std::vector<BrowseEntry> kept;
   kept.reserve(all.size());
   std::string lines;
-  for (const BrowseEntry& e : all) {
+  for (BrowseEntry& e : all) {
     const int slot = SlotOfKey(e.name);
     const bool keep = timelist.Lookup(e.name, e.time).has_value() ||
                       (slot >= 0 && !reachable[static_cast<size_t>(slot)]);
     if (keep) {
-      kept.push_back(NewBrowseEntry{e.name, e.time, 0, kNoExtra, 0});
+      kept.push_back(BrowseEntry{std::move(e.name), e.time, 0, kNoExtra, 0});
     } else {
       lines += FormatDocumentName(e.time, e.name);
       lines += "\r\n";
@@ -204,10 +204,10 @@ void Pipeline::Optimize(TaskContext& task, int index) {
 
   // 4, 5. The documents of vanished files leave the copy; the purged copy
   // becomes the CURRENT backup.
-  std::optional<std::vector<NewBrowseEntry>> kept;
+  std::optional<std::vector<BrowseEntry>> kept;
   if (copy.ok()) {
     kept = indexed.Count() != 0 ? PurgeVanishedDocuments(task, index, *copy)
-                                : std::vector<NewBrowseEntry>();
+                                : std::vector<BrowseEntry>();
     Status sealed = kept ? SealStagedCopy(fs_, current) : DiscardStagedCopy(fs_, current);
     if (kept && !sealed.ok()) {
       task.LogFromTask("Cannot back up " + def.index_folder + " into " + current + ": " +
@@ -220,10 +220,15 @@ void Pipeline::Optimize(TaskContext& task, int index) {
   // the purged entries; after a failure the next optimization offers the
   // same documents again.
   if (kept && InstallOptimizedCopy(task, index, current) && indexed.Count() != 0) {
+    std::vector<NewBrowseEntry> entries;
+    entries.reserve(kept->size());
+    for (const BrowseEntry& e : *kept) {
+      entries.push_back(NewBrowseEntry{e.name, e.time, e.value, e.extra, e.sort_key});
+    }
     indexed.WithLock([&](BrowseList& list) {
       list.Release();
       list.SetOrder(kOrderTime).IgnoreError();
-      return list.AddBatch(*kept);
+      return list.AddBatch(entries);
     }).IgnoreError();
   }
 

@@ -118,8 +118,8 @@ class Pipeline final : public IndexPipeline {
   // Optimization steps: the documents of vanished files leave the working
   // copy `copy` (the entries that stay are returned; nothing on failure),
   // and the finished copy replaces the engine's index.
-  std::optional<std::vector<NewBrowseEntry>> PurgeVanishedDocuments(TaskContext& task, int index,
-                                                                     const std::string& copy);
+  std::optional<std::vector<BrowseEntry>> PurgeVanishedDocuments(TaskContext& task, int index,
+                                                                  const std::string& copy);
   bool InstallOptimizedCopy(TaskContext& task, int index, const std::string& copy);
   // Rebuilds the indexed list from the engine; returns its size.
   size_t RebuildIndexedList(TaskContext& task, int index);
