@@ -12,6 +12,7 @@
 #include <xapian.h>
 
 #include "core/file_names.h"
+#include "engine/database_copy.h"
 #include "engine/document_indexer.h"
 #include "engine/index_files.h"
 #include "engine/query_compiler.h"
@@ -647,15 +648,34 @@ Status Engine::InstallIndexFiles(const std::string& index_folder,
   }
   MutexLock writer(impl_->WriterLock(index_folder));
   VANTREL_RETURN_IF_ERROR(fs->CreateFolders(index_folder));
-  return StageAndSwap(fs, index_folder, [&](const std::string& stage) -> Status {
-    StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(source_folder);
-    if (!entries.ok()) return entries.status();
-    for (const FolderEntry& e : *entries) {
-      if (e.is_folder || e.name == kLockFileName) continue;
-      VANTREL_RETURN_IF_ERROR(fs->CopyFile(Join(source_folder, e.name), Join(stage, e.name)));
-    }
-    return Status::Ok();
+  return StageAndSwap(fs, index_folder, [&](const std::string& stage) {
+    return CopyDatabaseFiles(fs, source_folder, stage);
   });
+}
+
+Status Engine::CheckIndexFiles(const std::string& index_folder) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  // Every table is read to its end: each term's postings, and each
+  // document's data, terms and positions. A damaged or truncated table
+  // throws.
+  try {
+    Xapian::Database db(index_folder);
+    for (auto term = db.allterms_begin(); term != db.allterms_end(); ++term) {
+      for (auto p = db.postlist_begin(*term); p != db.postlist_end(*term); ++p) (void)*p;
+    }
+    for (auto d = db.postlist_begin(""); d != db.postlist_end(""); ++d) {
+      Xapian::Document doc = db.get_document(*d);
+      (void)doc.get_data();
+      for (auto t = doc.termlist_begin(); t != doc.termlist_end(); ++t) {
+        for (auto pos = t.positionlist_begin(); pos != t.positionlist_end(); ++pos) (void)*pos;
+      }
+    }
+  } catch (const Xapian::Error& e) {
+    return Status::Corruption("cannot check the index in " + index_folder + ": " +
+                              e.get_description());
+  }
+  return Status::Ok();
 }
 
 }  // namespace vantrel

@@ -96,12 +96,14 @@ Status StageAndSwap(FileSystem* fs, const std::string& folder,
   }
   std::string ready;
   for (const std::string& n : new_files) ready += n + "\n";
-  Status s = fs->WriteFileAtomic(Join(stage, kReadyFileName), ready);
+  Status s = fs->SyncFolder(stage);
+  if (s.ok()) s = fs->WriteFileAtomic(Join(stage, kReadyFileName), ready);
   if (!s.ok()) {
     RemoveStage(fs, stage).IgnoreError();
     return s;
   }
-  return FinishSwap(fs, folder, stage, new_files);
+  VANTREL_RETURN_IF_ERROR(FinishSwap(fs, folder, stage, new_files));
+  return fs->SyncFolder(folder);
 }
 
 Status RecoverSwap(FileSystem* fs, const std::string& folder) {

@@ -40,6 +40,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -93,10 +94,11 @@ class Pipeline final : public IndexPipeline {
   void Optimize(TaskContext& task, int index) override;
 
   // Copies the engine index files of `index` into its CURRENT (or MASTER)
-  // backup folder.
-  void BackUp(TaskContext& task, int index, bool master);
+  // backup folder. The previous backup stays until the new one is complete;
+  // a failed backup is logged and leaves it as it was. False on failure.
+  bool BackUp(TaskContext& task, int index, bool master);
   // Replaces the engine index of `index` by its CURRENT (or MASTER) backup.
-  // False when that backup holds no index.
+  // False when that backup holds no index or is not known to be complete.
   bool Restore(TaskContext& task, int index, bool master);
   // Waits until the PDF text worker has read every queued file; false when
   // `timeout` passed first (or there is no worker).
@@ -133,6 +135,12 @@ class Pipeline final : public IndexPipeline {
   void NoteJobResult(TaskContext& task, int index, const Status& done, const PendingTable& table);
   // Waits for the job of the last full table and takes note of its result.
   void FinishBackgroundJob(TaskContext& task);
+  // Optimization steps: the documents of vanished files leave the working
+  // copy `copy` (the entries that stay are returned; nothing on failure),
+  // and the finished copy replaces the engine's index.
+  std::optional<std::vector<BrowseEntry>> PurgeVanishedDocuments(TaskContext& task, int index,
+                                                                  const std::string& copy);
+  bool InstallOptimizedCopy(TaskContext& task, int index, const std::string& copy);
   // Rebuilds the indexed list from the engine; returns its size.
   size_t RebuildIndexedList(TaskContext& task, int index);
   // Builds a file a scan found (change flag clear).

@@ -115,6 +115,13 @@ class FileSystem {
   virtual Status Rename(const std::string& from, const std::string& to) = 0;
   // Copies a file (replacing the target).
   virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
+  // Flushes a folder's entries (new, renamed and deleted names in it) to the
+  // disk, so that they survive a power loss. The default does nothing, for
+  // file systems that keep nothing on a disk.
+  virtual Status SyncFolder(const std::string& path) {
+    (void)path;
+    return Status::Ok();
+  }
 
   // Creates the folder and every missing folder above it. OK when it exists.
   virtual Status CreateFolders(const std::string& path) = 0;

@@ -402,6 +402,11 @@ class PosixFileSystem final : public FileSystem {
     return DeleteFile(from);
   }
 
+  Status SyncFolder(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    return vantrel::SyncFolder(path);
+  }
+
   Status CopyFile(const std::string& from, const std::string& to) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(from));
     VANTREL_RETURN_IF_ERROR(CheckPath(to));

@@ -17,9 +17,11 @@
 #include "catalogue/index_folders.h"
 #include "core/file_names.h"
 #include "core/list_file.h"
+#include "engine/database_copy.h"
 #include "engine/index_files.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "support/fault_file_system.h"
 #include "support/file_times.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
@@ -34,7 +36,7 @@ std::string Captioned(const std::string& caption) {
 class PipelineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs_ = DefaultFileSystem();
+    fs_ = &fault_;
     ASSERT_TRUE(fs_->CreateFolders(dir_.Path("start")).ok());
     ASSERT_TRUE(fs_->CreateFolders(dir_.Path("index")).ok());
     ASSERT_TRUE(fs_->CreateFolders(dir_.Path("images/Sport")).ok());
@@ -118,8 +120,9 @@ class PipelineTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  FaultFileSystem fault_{DefaultFileSystem()};  // also under the engine
   FileSystem* fs_ = nullptr;
-  EngineHolder engine_;
+  EngineHolder engine_{&fault_};
   ResultCache cache_;
   Configuration config_;
   std::unique_ptr<TaskContext> task_;
@@ -325,13 +328,35 @@ TEST_F(PipelineTest, RestoresFromCurrentThenFromMaster) {
   EXPECT_TRUE(d.files.empty()) << "restored documents are not built again";
   EXPECT_EQ(Search("harbour").size(), 1u);
 
+  // A CURRENT backup that does not match its completion mark is not used.
+  const std::string current = dir_.Path("index/VT_DATA/VT_BACKUP/CURRENT");
   ASSERT_TRUE(fs_->EmptyFolder(def().engine_folder, true).ok());
-  ASSERT_TRUE(fs_->EmptyFolder(dir_.Path("index/VT_DATA/VT_BACKUP/CURRENT"), true).ok());
+  ASSERT_TRUE(fs_->WriteFile(current + "/postlist.glass", "torn").ok());
   Restart();
   pipeline_->StartUpIndex(*task_, 0);
   d = Drain();
+  EXPECT_TRUE(HasLine(d.log, "Backup " + current + " not used"));
   EXPECT_TRUE(HasLine(d.log, "Restoring Index:  " + dir_.Path("index")));
   EXPECT_EQ(Search("harbour").size(), 1u);
+  EXPECT_TRUE(d.files.empty()) << "restored from MASTER";
+}
+
+// Backups made before completion marks existed: used only when the engine
+// finds every table whole.
+TEST_F(PipelineTest, UnmarkedBackupIsRestoredOnlyWhenTheEngineFindsItWhole) {
+  pipeline_->StartUpIndex(*task_, 0);  // MASTER
+  Drain();
+  const std::string master = dir_.Path("index/VT_DATA/VT_BACKUP/MASTER");
+  ASSERT_TRUE(fs_->DeleteFile(master + "/VTCOMPLETE").ok());
+  EXPECT_TRUE(pipeline_->Restore(*task_, 0, /*master=*/true));
+  EXPECT_EQ(Search("harbour").size(), 1u);
+
+  StatusOr<std::string> table = fs_->ReadFile(master + "/postlist.glass");
+  ASSERT_TRUE(table.ok());
+  ASSERT_TRUE(fs_->WriteFile(master + "/postlist.glass", table->substr(0, table->size() / 2)).ok());
+  EXPECT_FALSE(pipeline_->Restore(*task_, 0, /*master=*/true));
+  EXPECT_TRUE(HasLine(Drain().log, "Backup " + master + " not used"));
+  EXPECT_EQ(Search("harbour").size(), 1u) << "the index stays as it was";
 }
 
 TEST_F(PipelineTest, FailedBatchIsNotCountedAsIndexedAndIsOfferedAgain) {
@@ -580,6 +605,86 @@ TEST_F(PipelineTest, StopCancelsAPdfTextBeingRead) {
   pipeline_.reset();
   // Far below the source's own two minutes, even on a loaded machine.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+}  // namespace
+}  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+std::string ParentOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+std::string ReadOr(FileSystem* fs, const std::string& path) {
+  StatusOr<std::string> s = fs->ReadFile(path);
+  return s.ok() ? *s : "<" + s.status().ToString() + ">";
+}
+
+TEST_F(PipelineTest, BackupOnAFullDiskKeepsThePreviousOne) {
+  pipeline_->StartUpIndex(*task_, 0);
+  ASSERT_TRUE(pipeline_->BackUp(*task_, 0, /*master=*/false));
+  const std::string current = dir_.Path("index/VT_DATA/VT_BACKUP/CURRENT");
+  const std::string mark = ReadOr(fs_, current + "/VTCOMPLETE");
+  ASSERT_TRUE(dir_.WriteFile("images/new1.jpg", Captioned("fresh picture")));
+  Queue(1, "new1.jpg");
+  pipeline_->RunUpdateJob(*task_);
+  Drain();
+
+  fault_.FillDiskAtNthWrite(4);
+  EXPECT_FALSE(pipeline_->BackUp(*task_, 0, /*master=*/false));
+  fault_.ClearFaults();
+  EXPECT_TRUE(HasLine(Drain().log, "Cannot back up " + dir_.Path("index") + " into " + current));
+  EXPECT_EQ(ReadOr(fs_, current + "/VTCOMPLETE"), mark);
+  EXPECT_TRUE(CheckCopyComplete(fs_, current).ok());
+  EXPECT_FALSE(fs_->Exists(StagedCopyFolder(current)));
+}
+
+// The disk fills up at each write of an optimization in turn, up to the
+// swap into the engine's folder: the index, its indexed list and the CURRENT
+// backup stay as they were, and the failure is logged.
+TEST_F(PipelineTest, OptimizationOnAFullDiskInstallsNothing) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);  // CURRENT
+  const std::string current = dir_.Path("index/VT_DATA/VT_BACKUP/CURRENT");
+  std::string mark = ReadOr(fs_, current + "/VTCOMPLETE");
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/a.jpg")).ok());
+  Queue(1, "a.jpg");
+  pipeline_->RunUpdateJob(*task_);
+  Drain();
+  const size_t indexed = Count(&runtime().indexed);
+
+  int failed_optimizations = 0;
+  for (int n = 1;; ++n) {
+    const size_t before = fault_.written_paths().size();
+    fault_.FillDiskAtNthWrite(n);
+    pipeline_->Optimize(*task_, 0);
+    fault_.ClearFaults();
+    const std::vector<std::string> written = fault_.written_paths();
+    ASSERT_LT(before + n - 1, written.size()) << "the optimization ended before its swap";
+    const std::string& failed = written[before + n - 1];
+    if (failed.rfind(def().engine_folder, 0) == 0) break;  // the swap itself
+    ++failed_optimizations;
+    Drained d = Drain();
+    EXPECT_EQ(Search("harbour").size(), 1u) << failed;
+    EXPECT_EQ(Count(&runtime().indexed), indexed) << failed;
+    EXPECT_TRUE(CheckCopyComplete(fs_, current).ok()) << failed;
+    EXPECT_FALSE(fs_->Exists(StagedCopyFolder(current))) << failed;
+    if (failed == ParentOf(current) || failed.find("CURRENT.vtold") != std::string::npos) {
+      // Only the clean-up after the new backup took its place failed.
+      mark = ReadOr(fs_, current + "/VTCOMPLETE");
+    }
+    EXPECT_EQ(ReadOr(fs_, current + "/VTCOMPLETE"), mark) << failed;
+    if (failed.find("VT_BACKUP") != std::string::npos) {
+      EXPECT_TRUE(HasLine(d.log, "Cannot ")) << failed;
+    }
+  }
+  EXPECT_GT(failed_optimizations, 10);
+
+  pipeline_->Optimize(*task_, 0);
+  EXPECT_TRUE(Search("harbour").empty());
+  EXPECT_EQ(Count(&runtime().indexed), indexed - 1);
+  EXPECT_TRUE(CheckCopyComplete(fs_, current).ok());
 }
 
 }  // namespace

@@ -60,6 +60,11 @@ void FaultFileSystem::FailNthWrite(int n) {
   fail_nth_ = n;
 }
 
+void FaultFileSystem::FillDiskAtNthWrite(int n) {
+  MutexLock lock(&mu_);
+  fill_disk_nth_ = n;
+}
+
 void FaultFileSystem::FailWritesMatching(std::string pattern) {
   MutexLock lock(&mu_);
   write_patterns_.push_back(std::move(pattern));
@@ -79,6 +84,7 @@ void FaultFileSystem::SetSpaceLimit(uint64_t bytes) {
 void FaultFileSystem::ClearFaults() {
   MutexLock lock(&mu_);
   fail_nth_ = 0;
+  fill_disk_nth_ = 0;
   write_patterns_.clear();
   read_patterns_.clear();
   space_limited_ = false;
@@ -111,6 +117,13 @@ Status FaultFileSystem::CheckWrite(const std::string& path, uint64_t bytes, uint
     ++faults_;
     if (allowed != nullptr) *allowed = 0;
     return Injected("write", path);
+  }
+  if (fill_disk_nth_ > 0 && --fill_disk_nth_ == 0) {
+    ++faults_;
+    space_limited_ = true;
+    space_left_ = 0;
+    if (allowed != nullptr) *allowed = 0;
+    return Status::ResourceExhausted("injected fault: disk full writing " + path);
   }
   if (space_limited_ && bytes > 0) {
     if (bytes > space_left_) {
@@ -220,6 +233,11 @@ Status FaultFileSystem::CopyFile(const std::string& from, const std::string& to)
   // target as it was.
   VANTREL_RETURN_IF_ERROR(CheckWrite(to, size, &allowed));
   return base_->CopyFile(from, to);
+}
+
+Status FaultFileSystem::SyncFolder(const std::string& path) {
+  VANTREL_RETURN_IF_ERROR(CheckWrite(path, 0, nullptr));
+  return base_->SyncFolder(path);
 }
 
 Status FaultFileSystem::CreateFolders(const std::string& path) {

@@ -4,6 +4,9 @@
 //
 // Faults:
 //  - FailNthWrite(n): the n-th write operation from now fails (1 = the next).
+//  - FillDiskAtNthWrite(n): the disk fills up at the n-th write operation
+//    from now: that one fails with kResourceExhausted, and so does every
+//    later write of bytes (as SetSpaceLimit(0)) until ClearFaults.
 //  - FailWritesMatching(pattern): every write operation on a path matching the
 //    fnmatch(3) pattern fails (e.g. "*/TIMELIST", "*.INI").
 //  - FailReadsMatching(pattern): the same for ReadFile, ReadFileRange, Stat
@@ -14,7 +17,7 @@
 //
 // Write operations are OpenForWrite, WritableFile::Append / WriteAt / Sync,
 // WriteFileAtomic, WriteFile, CopyFile, Rename, DeleteFile, CreateFolders,
-// DeleteFolder and EmptyFolder. A write that fails through a fault:
+// DeleteFolder, EmptyFolder and SyncFolder. A write that fails through a fault:
 //  - WriteFile and Append: the bytes that fit the space limit are written, the
 //    rest is not (a torn file, as after a crash or a full disk);
 //  - WriteFileAtomic: the target is left untouched (that is its contract);
@@ -41,6 +44,7 @@ class FaultFileSystem : public FileSystem {
   explicit FaultFileSystem(FileSystem* base);
 
   void FailNthWrite(int n);
+  void FillDiskAtNthWrite(int n);
   void FailWritesMatching(std::string pattern);
   void FailReadsMatching(std::string pattern);
   void SetSpaceLimit(uint64_t bytes);
@@ -70,6 +74,7 @@ class FaultFileSystem : public FileSystem {
   Status DeleteFile(const std::string& path) override;
   Status Rename(const std::string& from, const std::string& to) override;
   Status CopyFile(const std::string& from, const std::string& to) override;
+  Status SyncFolder(const std::string& path) override;
   Status CreateFolders(const std::string& path) override;
   Status DeleteFolder(const std::string& path) override;
   Status EmptyFolder(const std::string& path, bool recursive) override;
@@ -88,6 +93,7 @@ class FaultFileSystem : public FileSystem {
   FileSystem* const base_;
   mutable Mutex mu_;
   int fail_nth_ GUARDED_BY(mu_) = 0;
+  int fill_disk_nth_ GUARDED_BY(mu_) = 0;
   std::vector<std::string> write_patterns_ GUARDED_BY(mu_);
   std::vector<std::string> read_patterns_ GUARDED_BY(mu_);
   bool space_limited_ GUARDED_BY(mu_) = false;

@@ -1,0 +1,201 @@
+#include "engine/database_copy.h"
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "engine/index_files.h"
+
+namespace vantrel {
+namespace {
+
+constexpr size_t kCopyChunk = 1 << 20;
+constexpr size_t kMaxMarkBytes = 1 << 20;
+constexpr char kStagedSuffix[] = ".vtnew";
+constexpr char kSetAsideSuffix[] = ".vtold";
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string SetAsideFolder(const std::string& folder) { return folder + kSetAsideSuffix; }
+
+bool IsCopiedFile(const FolderEntry& e) {
+  return !e.is_folder && !e.hidden && e.name != kLockFileName && e.name != kCompleteMarkName;
+}
+
+Status RemoveTree(FileSystem* fs, const std::string& folder) {
+  if (!fs->IsFolder(folder)) return Status::Ok();
+  VANTREL_RETURN_IF_ERROR(fs->EmptyFolder(folder, /*recursive=*/true));
+  return fs->DeleteFolder(folder);
+}
+
+Status CopyOneFile(FileSystem* fs, const std::string& from, const std::string& to) {
+  StatusOr<FileInfo> source = fs->Stat(from);
+  if (!source.ok()) return source.status();
+  StatusOr<std::unique_ptr<WritableFile>> out = fs->OpenForWrite(to, 0644);
+  if (!out.ok()) return out.status();
+  uint64_t copied = 0;
+  while (copied < source->size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, source->size - copied));
+    StatusOr<std::string> chunk = fs->ReadFileRange(from, copied, want);
+    if (!chunk.ok()) return chunk.status();
+    if (chunk->empty()) return Status::IoError(from + " became shorter while it was copied");
+    VANTREL_RETURN_IF_ERROR((*out)->Append(*chunk));
+    copied += chunk->size();
+  }
+  VANTREL_RETURN_IF_ERROR((*out)->Sync());
+  VANTREL_RETURN_IF_ERROR((*out)->Close());
+  StatusOr<FileInfo> copy = fs->Stat(to);
+  if (!copy.ok()) return copy.status();
+  if (copy->size != source->size) {
+    return Status::IoError("the copy " + to + " has " + std::to_string(copy->size) +
+                           " bytes instead of " + std::to_string(source->size));
+  }
+  return Status::Ok();
+}
+
+struct MarkedFile {
+  std::string name;
+  uint64_t size = 0;
+};
+
+// Parses the lines "<name>\t<size>" of a completion mark.
+StatusOr<std::vector<MarkedFile>> ParseMark(std::string_view text, const std::string& path) {
+  std::vector<MarkedFile> files;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    if (eol == std::string_view::npos) eol = text.size();
+    const std::string_view line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    const size_t tab = line.rfind('\t');
+    if (tab == std::string_view::npos || tab == 0 || tab + 1 == line.size()) {
+      return Status::Corruption("bad line in " + path);
+    }
+    MarkedFile f;
+    f.name = std::string(line.substr(0, tab));
+    const std::string_view digits = line.substr(tab + 1);
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), f.size);
+    if (ec != std::errc() || end != digits.data() + digits.size() ||
+        f.name.find('/') != std::string::npos || f.name == "." || f.name == "..") {
+      return Status::Corruption("bad line in " + path);
+    }
+    files.push_back(std::move(f));
+  }
+  return files;
+}
+
+}  // namespace
+
+Status CopyDatabaseFiles(FileSystem* fs, const std::string& from, const std::string& to) {
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(from);
+  if (!entries.ok()) return entries.status();
+  bool has_version = false;
+  for (const FolderEntry& e : *entries) {
+    if (!IsCopiedFile(e)) continue;
+    VANTREL_RETURN_IF_ERROR(CopyOneFile(fs, Join(from, e.name), Join(to, e.name)));
+    has_version = has_version || e.name == kVersionFileName;
+  }
+  if (!has_version) return Status::NotFound("no index in " + from);
+  return fs->SyncFolder(to);
+}
+
+Status MarkCopyComplete(FileSystem* fs, const std::string& folder) {
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+  if (!entries.ok()) return entries.status();
+  std::string mark;
+  for (const FolderEntry& e : *entries) {
+    if (!IsCopiedFile(e)) continue;
+    StatusOr<FileInfo> info = fs->Stat(Join(folder, e.name));
+    if (!info.ok()) return info.status();
+    mark += e.name + "\t" + std::to_string(info->size) + "\n";
+  }
+  return fs->WriteFileAtomic(Join(folder, kCompleteMarkName), mark);
+}
+
+Status CheckCopyComplete(FileSystem* fs, const std::string& folder) {
+  const std::string path = Join(folder, kCompleteMarkName);
+  StatusOr<std::string> text = fs->ReadFile(path, kMaxMarkBytes);
+  if (!text.ok()) {
+    if (text.status().IsNotFound()) return Status::NotFound("no completion mark in " + folder);
+    return text.status();
+  }
+  StatusOr<std::vector<MarkedFile>> files = ParseMark(*text, path);
+  if (!files.ok()) return files.status();
+  bool has_version = false;
+  for (const MarkedFile& f : *files) {
+    StatusOr<FileInfo> info = fs->Stat(Join(folder, f.name));
+    if (!info.ok() || info->is_folder || info->size != f.size) {
+      return Status::Corruption(Join(folder, f.name) + " does not match the completion mark");
+    }
+    has_version = has_version || f.name == kVersionFileName;
+  }
+  if (!has_version) return Status::Corruption(path + " lists no version file");
+  return Status::Ok();
+}
+
+std::string StagedCopyFolder(const std::string& folder) { return folder + kStagedSuffix; }
+
+Status RecoverStagedCopy(FileSystem* fs, const std::string& folder) {
+  const std::string staged = StagedCopyFolder(folder);
+  const std::string aside = SetAsideFolder(folder);
+  const bool had_staged = fs->IsFolder(staged);
+  const bool had_aside = fs->IsFolder(aside);
+  if (!had_staged && !had_aside) return Status::Ok();
+  if (!fs->IsFolder(folder)) {
+    // The swap stopped between its two renames.
+    if (had_staged && CheckCopyComplete(fs, staged).ok()) {
+      VANTREL_RETURN_IF_ERROR(fs->Rename(staged, folder));
+    } else if (had_aside) {
+      VANTREL_RETURN_IF_ERROR(fs->Rename(aside, folder));
+    }
+    VANTREL_RETURN_IF_ERROR(fs->SyncFolder(ParentOf(folder)));
+  }
+  VANTREL_RETURN_IF_ERROR(RemoveTree(fs, aside));
+  return RemoveTree(fs, staged);
+}
+
+StatusOr<std::string> PrepareStagedCopy(FileSystem* fs, const std::string& folder) {
+  VANTREL_RETURN_IF_ERROR(RecoverStagedCopy(fs, folder));
+  const std::string staged = StagedCopyFolder(folder);
+  VANTREL_RETURN_IF_ERROR(fs->CreateFolders(staged));
+  return staged;
+}
+
+Status ReplaceWithStagedCopy(FileSystem* fs, const std::string& folder) {
+  const std::string staged = StagedCopyFolder(folder);
+  const std::string aside = SetAsideFolder(folder);
+  Status complete = CheckCopyComplete(fs, staged);
+  if (!complete.ok()) {
+    return Status::FailedPrecondition("the copy in " + staged +
+                                      " is not complete: " + complete.ToString());
+  }
+  VANTREL_RETURN_IF_ERROR(RemoveTree(fs, aside));
+  if (fs->IsFolder(folder)) VANTREL_RETURN_IF_ERROR(fs->Rename(folder, aside));
+  Status moved = fs->Rename(staged, folder);
+  if (!moved.ok()) {
+    if (fs->IsFolder(aside)) fs->Rename(aside, folder).IgnoreError();
+    return moved;
+  }
+  // The new copy is in place. A failed sync of the renames only weakens the
+  // guarantee after a power loss (RecoverStagedCopy then finds either copy
+  // whole), and an old folder that cannot be deleted now is deleted by the
+  // next PrepareStagedCopy: neither undoes the replacement.
+  fs->SyncFolder(ParentOf(folder)).IgnoreError();
+  RemoveTree(fs, aside).IgnoreError();
+  return Status::Ok();
+}
+
+Status DiscardStagedCopy(FileSystem* fs, const std::string& folder) {
+  return RemoveTree(fs, StagedCopyFolder(folder));
+}
+
+}  // namespace vantrel
