@@ -66,7 +66,8 @@ void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* noti
     fs->CreateFolders(OfflineFolderOf(def.index_folder)).IgnoreError();
     fs->CreateFolders(def.engine_folder).IgnoreError();
     fs->CreateFolders(def.lists_folder).IgnoreError();
-    fs->CreateFolders(def.search_folder).IgnoreError();
+    // Clients of the share drop requests and delete answers here.
+    fs->CreateSharedFolder(def.search_folder).IgnoreError();
     fs->EmptyFolder(def.search_folder, /*recursive=*/true).IgnoreError();
     fs->WriteFile(Join(def.search_folder, names::kStatusFile),
                   std::string_view(kStatusFileBytes, sizeof(kStatusFileBytes)))

@@ -39,7 +39,9 @@ Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfS
 //  3. an index folder inside one of its image folders stops the index (notice;
 //     the rule is PathIsWithin: whole path components, case-sensitive);
 //  4. derives the engine, lists and search folders, creates every missing
-//     folder of the tree, empties the search folder and writes VTSTATUS.
+//     folder of the tree (a new search folder as a shared folder: mode
+//     02775 and the index folder's group, FileSystem::CreateSharedFolder),
+//     empties the search folder and writes VTSTATUS.
 // Only the task's copy changes: the console's copy keeps the active flags, so
 // the next task start checks the index again. Folder creation and file
 // writing failures are left to show up in the later steps.

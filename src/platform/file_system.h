@@ -24,6 +24,11 @@
 
 namespace vantrel {
 
+// The mode of a folder that clients write into, and of the files in it that
+// clients delete (answers): group-writable, never writable by others.
+inline constexpr int kSharedFolderMode = 02775;
+inline constexpr int kSharedFileMode = 0664;
+
 // A Windows-style file time: 100-nanosecond units since 1601-01-01 UTC.
 using WinFileTime = uint64_t;
 
@@ -71,13 +76,29 @@ class FileSystem {
   virtual StatusOr<std::string> ReadFileRange(const std::string& path, uint64_t offset,
                                               size_t length) = 0;
 
+  // Links and client folders. Clients write into the folders the server
+  // serves, so no method that opens a file follows a symbolic link at the
+  // last component of its path:
+  //  - ReadFile and ReadFileRange (and CopyFile's source) fail with
+  //    kNotFound on a symbolic link and kInvalidArgument on anything that is
+  //    not a regular file;
+  //  - OpenForWrite, OpenForOverwrite, WriteFile and AppendToFile write in
+  //    place only into a regular file with a single name, keeping its mode;
+  //    a symbolic link, a hard-linked file or a pipe at the name is removed
+  //    (the name only, never what it points to) and a new file is created in
+  //    its place with exactly `mode` (0644 where there is no `mode`);
+  //  - WriteFileAtomic and CopyFile rename a new file over the name, which
+  //    replaces a link instead of writing through it.
+
   // Creates or truncates `path` and opens it for writing, with `mode` for a new file.
   virtual StatusOr<std::unique_ptr<WritableFile>> OpenForWrite(const std::string& path,
                                                                int mode = 0644) = 0;
 
   // Replaces `path` so that a reader sees either the old or the new content,
-  // never a mixture: writes a temporary file beside it, syncs it and renames
-  // it over the old one. A new file gets `mode`; a replaced file keeps `mode` too.
+  // never a mixture: writes a temporary file (random name, created
+  // exclusively) beside it, syncs it and renames it over the old one. A new
+  // file gets `mode`; a replaced regular file's mode is never widened (the
+  // result is `mode` without the bits the old file lacked).
   virtual Status WriteFileAtomic(const std::string& path, std::string_view data,
                                  int mode = 0644) = 0;
 
@@ -125,6 +146,13 @@ class FileSystem {
 
   // Creates the folder and every missing folder above it. OK when it exists.
   virtual Status CreateFolders(const std::string& path) = 0;
+  // Creates a folder that clients write into (through a file share mapped to
+  // several users): like CreateFolders, and when the last level is new it
+  // gets kSharedFolderMode (group-writable, set-group-id so files created in
+  // it keep the folder's group) and the group of the folder above it. An
+  // existing folder keeps its mode and group. The default creates the
+  // folders only.
+  virtual Status CreateSharedFolder(const std::string& path) { return CreateFolders(path); }
   // Removes an empty folder.
   virtual Status DeleteFolder(const std::string& path) = 0;
   // Empties `path`: deletes every file in it and, with `recursive`, every

@@ -131,9 +131,17 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::Open(const std::string& path, 
   }
   int raw;
   do {
-    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Image folders are written by clients: a symbolic link is not read
+    // through, it counts as no file.
+    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   } while (raw < 0 && errno == EINTR);
-  if (raw < 0) return ErrnoStatus("open", path, errno);
+  if (raw < 0) {
+    struct stat link;
+    if (errno == ELOOP && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      return Status::NotFound("is a symbolic link, not followed: " + path);
+    }
+    return ErrnoStatus("open", path, errno);
+  }
   Fd fd(raw);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("stat", path, errno);

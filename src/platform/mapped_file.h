@@ -32,7 +32,8 @@ class MappedFile {
     kRead,       // always read into memory
   };
 
-  // Opens `path` for reading. Fails with kNotFound when it does not exist,
+  // Opens `path` for reading. Fails with kNotFound when it does not exist or
+  // is a symbolic link (never followed: image folders are client-writable),
   // kInvalidArgument for a folder, kIoError when it cannot be read.
   static StatusOr<std::unique_ptr<MappedFile>> Open(const std::string& path,
                                                     Mode mode = Mode::kMapOrRead);

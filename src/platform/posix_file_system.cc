@@ -4,11 +4,21 @@
 // temporary names, so any thread may call any method at any time. No method
 // changes the process's current directory. Paths holding a NUL byte are
 // refused (the C library would silently cut them).
+//
+// Clients write into the folders this server serves, and the server runs as
+// root, so no open here follows a symbolic link at the last component of a
+// path: a reader meets a link as a missing file, and a writer removes a link,
+// a hard-linked file or any other non-regular entry at the name and creates
+// a new file there (see OpenNoFollowForWrite). Temporary files get a random
+// name and are created exclusively, so a planted name can neither be written
+// through nor predicted.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -114,9 +124,25 @@ Status SyncFolder(const std::string& folder) {
   return Status::Ok();
 }
 
-// A temporary name beside `path`, unique within the machine for this
-// process's life: a hidden name (folder walks skip it) built from the target
-// name, the process id and a counter.
+// 64 random bits as hex, for names nobody can guess ahead.
+std::string RandomHex() {
+  uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof(bits), GRND_NONBLOCK) != static_cast<ssize_t>(sizeof(bits))) {
+    // No entropy yet (early boot): the clock still differs between calls.
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    bits = static_cast<uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ull ^
+           static_cast<uint64_t>(now.tv_sec);
+  }
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex(16, '0');
+  for (int i = 0; i < 16; ++i) hex[i] = kDigits[(bits >> (4 * i)) & 0xF];
+  return hex;
+}
+
+// A temporary name beside `path`: a hidden name (folder walks skip it) built
+// from the target name, the process id, a counter and random bits, so that
+// no client can plant it ahead. Callers still create it with O_EXCL.
 std::string TemporaryNameBeside(const std::string& path) {
   static std::atomic<uint64_t> counter{0};
   size_t slash = path.find_last_of('/');
@@ -125,16 +151,119 @@ std::string TemporaryNameBeside(const std::string& path) {
   // Keep the whole name well below the 255-byte limit of most file systems.
   if (base.size() > 160) base.resize(160);
   return folder + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
-         std::to_string(counter.fetch_add(1));
+         std::to_string(counter.fetch_add(1)) + "_" + RandomHex();
+}
+
+// Creates a new temporary file beside `path` (never an existing name),
+// readable and writable by the owner only until its mode is set.
+Status CreateTemporaryBeside(const std::string& path, std::string* temp, Fd* fd) {
+  constexpr int kAttempts = 8;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    *temp = TemporaryNameBeside(path);
+    int raw = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (raw >= 0) {
+      *fd = Fd(raw);
+      return Status::Ok();
+    }
+    if (errno != EEXIST) return ErrnoStatus("cannot create", *temp, errno);
+  }
+  return Status::Unavailable("cannot find a free temporary name beside " + path);
+}
+
+// Whether the last component of `path` is a symbolic link.
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The status for an open that failed with `err`: a symbolic link at the
+// name is reported as a missing file, since links are never followed.
+Status OpenFailure(const char* what, const std::string& path, int err) {
+  if (err == ELOOP && IsSymbolicLink(path)) {
+    return Status::NotFound("is a symbolic link, not followed: " + path);
+  }
+  return ErrnoStatus(what, path, err);
+}
+
+// A regular file with a single name: the only kind written in place.
+bool IsPlainFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
+// Removes the entry at `path` (a link, a hard-linked name, a pipe): only the
+// name goes, never what a link points to or the other names of a file.
+Status RemoveEntry(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    return ErrnoStatus("cannot remove", path, errno);
+  }
+  return Status::Ok();
+}
+
+// Opens `path` for writing without ever writing through a symbolic link. An
+// existing regular file with one name is opened as it is: its mode stays,
+// and it is truncated only with `truncate` (after the checks). Anything else
+// at the name (a symbolic link, a hard-linked file, a pipe, a socket) is
+// removed and a new file is created there with exactly `mode`. A folder is
+// refused. `extra_flags` adds O_APPEND.
+Status OpenNoFollowForWrite(const std::string& path, int extra_flags, bool truncate, int mode,
+                            Fd* out) {
+  constexpr int kAttempts = 8;  // the name may be replaced again meanwhile
+  const int open_flags = O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | extra_flags;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + path);
+      if (!IsPlainFile(st)) {
+        VANTREL_RETURN_IF_ERROR(RemoveEntry(path));
+        continue;
+      }
+      // O_NONBLOCK: should a pipe appear here meanwhile, the open never waits.
+      Fd fd(::open(path.c_str(), open_flags | O_NONBLOCK));
+      if (fd.get() < 0) {
+        if (errno == ENOENT || errno == ELOOP || errno == ENXIO) continue;  // replaced meanwhile
+        return ErrnoStatus("cannot open for writing", path, errno);
+      }
+      if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot stat", path, errno);
+      if (!IsPlainFile(st)) continue;  // replaced between lstat and open
+      int flags = ::fcntl(fd.get(), F_GETFL);
+      if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+      if (truncate && ::ftruncate(fd.get(), 0) != 0) {
+        return ErrnoStatus("cannot truncate", path, errno);
+      }
+      *out = std::move(fd);
+      return Status::Ok();
+    }
+    if (errno != ENOENT) return ErrnoStatus("cannot stat", path, errno);
+    Fd fd(::open(path.c_str(), open_flags | O_CREAT | O_EXCL, 0600));
+    if (fd.get() < 0) {
+      if (errno == EEXIST) continue;  // created meanwhile: check it again
+      return ErrnoStatus("cannot create", path, errno);
+    }
+    // fchmod is not subject to the umask, so the file ends with exactly `mode`.
+    if (::fchmod(fd.get(), static_cast<mode_t>(mode) & 07777) != 0) {
+      return ErrnoStatus("cannot set mode of", path, errno);
+    }
+    *out = std::move(fd);
+    return Status::Ok();
+  }
+  return Status::Unavailable("the name keeps changing, not written: " + path);
+}
+
+// The mode a file replacing `path` gets: `mode`, narrowed to the mode of
+// the regular file it replaces, so that a rewrite never widens access.
+mode_t ReplacementMode(const std::string& path, int mode) {
+  mode_t wanted = static_cast<mode_t>(mode) & 07777;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) wanted &= st.st_mode & 07777;
+  return wanted;
 }
 
 // Opens `path` for reading when it is a regular file. Folders, pipes,
 // devices and sockets are refused: reading them could block for ever or never
 // end. O_NONBLOCK keeps the open itself from waiting on a pipe without writer.
+// A symbolic link is not followed: it reads as a missing file.
 Status OpenRegularForRead(const std::string& path, Fd* fd, struct stat* st) {
   fd->Reset();
-  int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (raw < 0) return ErrnoStatus("cannot open", path, errno);
+  int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  if (raw < 0) return OpenFailure("cannot open", path, errno);
   Fd opened(raw);
   if (::fstat(raw, st) != 0) return ErrnoStatus("cannot stat", path, errno);
   if (S_ISDIR(st->st_mode)) return Status::InvalidArgument("is a folder: " + path);
@@ -301,25 +430,24 @@ class PosixFileSystem final : public FileSystem {
   StatusOr<std::unique_ptr<WritableFile>> OpenForWrite(const std::string& path,
                                                        int mode) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                    static_cast<mode_t>(mode));
-    if (fd < 0) return ErrnoStatus("cannot create", path, errno);
-    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd, path));
+    Fd fd;
+    VANTREL_RETURN_IF_ERROR(OpenNoFollowForWrite(path, 0, /*truncate=*/true, mode, &fd));
+    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd.Release(), path));
   }
 
   StatusOr<std::unique_ptr<WritableFile>> OpenForOverwrite(const std::string& path,
                                                             int mode) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    // No O_TRUNC: a reader of the old, longer content keeps its tail.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, static_cast<mode_t>(mode));
-    if (fd < 0) return ErrnoStatus("cannot open for writing", path, errno);
-    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd, path));
+    // No truncation: a reader of the old, longer content keeps its tail.
+    Fd fd;
+    VANTREL_RETURN_IF_ERROR(OpenNoFollowForWrite(path, 0, /*truncate=*/false, mode, &fd));
+    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd.Release(), path));
   }
 
   Status AppendToFile(const std::string& path, std::string_view data) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (fd.get() < 0) return ErrnoStatus("cannot open for appending", path, errno);
+    Fd fd;
+    VANTREL_RETURN_IF_ERROR(OpenNoFollowForWrite(path, O_APPEND, /*truncate=*/false, 0644, &fd));
     // One write call: with O_APPEND the kernel places it at the end as a whole.
     VANTREL_RETURN_IF_ERROR(WriteAll(fd.get(), data, path));
     if (::close(fd.Release()) != 0) return ErrnoStatus("cannot close", path, errno);
@@ -329,22 +457,23 @@ class PosixFileSystem final : public FileSystem {
   Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
     if (path.back() == '/') return Status::InvalidArgument("not a file name: " + path);
-    const std::string temp = TemporaryNameBeside(path);
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (fd.get() < 0) return ErrnoStatus("cannot create", temp, errno);
+    std::string temp;
+    Fd fd;
+    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(path, &temp, &fd));
     auto fail = [&temp, &fd](Status s) {
       fd.Reset();
       ::unlink(temp.c_str());
       return s;
     };
-    // fchmod is not subject to the umask, so the file ends with exactly `mode`.
-    if (::fchmod(fd.get(), static_cast<mode_t>(mode) & 07777) != 0) {
+    // fchmod is not subject to the umask, so the file ends with exactly this mode.
+    if (::fchmod(fd.get(), ReplacementMode(path, mode)) != 0) {
       return fail(ErrnoStatus("cannot set mode of", temp, errno));
     }
     Status s = WriteAll(fd.get(), data, temp);
     if (!s.ok()) return fail(std::move(s));
     if (::fsync(fd.get()) != 0) return fail(ErrnoStatus("cannot sync", temp, errno));
     if (::close(fd.Release()) != 0) return fail(ErrnoStatus("cannot close", temp, errno));
+    // rename replaces a symbolic link at `path` itself, never its target.
     if (::rename(temp.c_str(), path.c_str()) != 0) {
       return fail(ErrnoStatus("cannot replace", path, errno));
     }
@@ -355,8 +484,8 @@ class PosixFileSystem final : public FileSystem {
 
   Status WriteFile(const std::string& path, std::string_view data) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) return ErrnoStatus("cannot create", path, errno);
+    Fd fd;
+    VANTREL_RETURN_IF_ERROR(OpenNoFollowForWrite(path, 0, /*truncate=*/true, 0644, &fd));
     VANTREL_RETURN_IF_ERROR(WriteAll(fd.get(), data, path));
     if (::close(fd.Release()) != 0) return ErrnoStatus("cannot close", path, errno);
     return Status::Ok();
@@ -415,9 +544,9 @@ class PosixFileSystem final : public FileSystem {
     VANTREL_RETURN_IF_ERROR(OpenRegularForRead(from, &in, &st));
     // Copy into a temporary file beside the target and rename it into place,
     // so that a failed copy never leaves a half-written target.
-    const std::string temp = TemporaryNameBeside(to);
-    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.get() < 0) return ErrnoStatus("cannot create", temp, errno);
+    std::string temp;
+    Fd out;
+    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(to, &temp, &out));
     auto fail = [&temp, &out](Status s) {
       out.Reset();
       ::unlink(temp.c_str());
@@ -464,6 +593,34 @@ class PosixFileSystem final : public FileSystem {
       if (err == EEXIST && ::stat(level.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
       if (err == EEXIST) return Status::InvalidArgument("not a folder: " + level);
       return ErrnoStatus("cannot create folder", level, err);
+    }
+    return Status::Ok();
+  }
+
+  Status CreateSharedFolder(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const std::string parent = ParentOf(folder);
+    if (parent != folder) VANTREL_RETURN_IF_ERROR(CreateFolders(parent));
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+      int err = errno;
+      struct stat st;
+      // An existing folder is left as it is: its mode is the owner's choice.
+      if (err == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return Status::Ok();
+      }
+      if (err == EEXIST) return Status::InvalidArgument("not a folder: " + folder);
+      return ErrnoStatus("cannot create folder", folder, err);
+    }
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0) return ErrnoStatus("cannot open folder", folder, errno);
+    // The group of the folder above, so that the clients' group can write;
+    // a process outside that group keeps its own (the mode still applies).
+    struct stat above;
+    if (::stat(parent.c_str(), &above) == 0) ::fchown(fd.get(), static_cast<uid_t>(-1), above.st_gid);
+    if (::fchmod(fd.get(), kSharedFolderMode) != 0) {
+      return ErrnoStatus("cannot set mode of", folder, errno);
     }
     return Status::Ok();
   }

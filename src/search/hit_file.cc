@@ -61,7 +61,10 @@ Status SaveHitFile(FileSystem* fs, const OpenForUpdateFn& open_for_update,
 
 Status SaveHitFile(FileSystem* fs, const std::string& path, const BrowseList& hits,
                    uint32_t hits_found, uint32_t limit, const HitFileSaveOptions& options) {
-  OpenForUpdateFn open = [fs](const std::string& p) { return fs->OpenForOverwrite(p); };
+  // Clients delete their answers, so the clients' group may write them.
+  OpenForUpdateFn open = [fs](const std::string& p) {
+    return fs->OpenForOverwrite(p, kSharedFileMode);
+  };
   return SaveHitFile(fs, open, path, hits, hits_found, limit, options);
 }
 

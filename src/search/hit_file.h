@@ -37,7 +37,8 @@
 namespace vantrel {
 
 // Opens `path` (native) for positioned writes without truncating it, creating
-// it (mode 0644) when it does not exist. Fails with kNotFound when its folder
+// it (mode kSharedFileMode, 0664) when it does not exist. The file system
+// never writes through a symbolic link planted at the name (file_system.h). Fails with kNotFound when its folder
 // does not exist.
 using OpenForUpdateFn =
     std::function<StatusOr<std::unique_ptr<WritableFile>>(const std::string& path)>;
@@ -66,7 +67,8 @@ std::string EncodeHitFile(const BrowseList& hits, uint32_t hits_found, uint32_t 
 Status SaveHitFile(FileSystem* fs, const OpenForUpdateFn& open_for_update,
                    const std::string& path, const BrowseList& hits, uint32_t hits_found,
                    uint32_t limit, const HitFileSaveOptions& options = {});
-// The same, opening with fs->OpenForOverwrite.
+// The same, opening with fs->OpenForOverwrite: a symbolic link or hard-linked
+// file planted under the answer's name is replaced by a new file.
 Status SaveHitFile(FileSystem* fs, const std::string& path, const BrowseList& hits,
                    uint32_t hits_found, uint32_t limit, const HitFileSaveOptions& options = {});
 

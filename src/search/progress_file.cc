@@ -22,7 +22,13 @@ std::optional<uint32_t> DecodeProgressFile(std::string_view bytes) {
 }
 
 Status WriteProgressFile(FileSystem* fs, const std::string& path, uint32_t accepted) {
-  return fs->WriteFile(path, EncodeProgressFile(accepted));
+  // Through OpenForWrite rather than WriteFile: a new file gets the mode that
+  // lets the clients' group delete it.
+  StatusOr<std::unique_ptr<WritableFile>> file = fs->OpenForWrite(path, kSharedFileMode);
+  if (!file.ok()) return file.status();
+  Status written = (*file)->Append(EncodeProgressFile(accepted));
+  Status closed = (*file)->Close();
+  return written.ok() ? closed : written;
 }
 
 ProgressFileWriter::ProgressFileWriter(FileSystem* fs, std::string path)
@@ -39,22 +45,22 @@ Status ProgressFileWriter::Write(uint32_t accepted) {
     // file holds exactly four bytes and is written over in place.
     StatusOr<FileInfo> info = fs_->Stat(path_);
     if (info.ok() && info->size != kProgressFileSize) {
-      VANTREL_RETURN_IF_ERROR(fs_->WriteFile(path_, bytes));
+      VANTREL_RETURN_IF_ERROR(WriteProgressFile(fs_, path_, accepted));
     }
-    StatusOr<std::unique_ptr<WritableFile>> opened = fs_->OpenForOverwrite(path_);
+    StatusOr<std::unique_ptr<WritableFile>> opened = fs_->OpenForOverwrite(path_, kSharedFileMode);
     if (opened.ok()) {
       file_ = std::move(opened.value());
     } else {
       in_place_failed_ = true;
     }
   }
-  if (!file_) return fs_->WriteFile(path_, bytes);
+  if (!file_) return WriteProgressFile(fs_, path_, accepted);
   Status written = file_->WriteAt(0, bytes);
   if (!written.ok()) {
     file_->Close().IgnoreError();
     file_.reset();
     in_place_failed_ = true;
-    return fs_->WriteFile(path_, bytes);
+    return WriteProgressFile(fs_, path_, accepted);
   }
   return written;
 }

@@ -35,7 +35,9 @@ std::string EncodeProgressFile(uint32_t accepted);
 // The count of a progress file; nothing unless it holds exactly four bytes.
 std::optional<uint32_t> DecodeProgressFile(std::string_view bytes);
 
-// Rewrites the progress file at `path` (native) with `accepted`.
+// Rewrites the progress file at `path` (native) with `accepted`; a new file
+// gets mode kSharedFileMode (0664) so that any client of the share may
+// delete it. A link planted at the name is replaced, never written through.
 Status WriteProgressFile(FileSystem* fs, const std::string& path, uint32_t accepted);
 
 // The progress file of one request, kept open between writes. The first

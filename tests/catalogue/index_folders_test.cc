@@ -1,10 +1,14 @@
 #include "catalogue/index_folders.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "core/file_names.h"
+#include "core/index_info.h"
 #include "core/text_table.h"
 #include "platform/ini_file.h"
 #include "support/temp_dir.h"
@@ -131,6 +135,65 @@ TEST_F(IndexFoldersTest, PathInfoIsWrittenOnlyWhenThePdfFolderExists) {
   EXPECT_EQ(ReadIniString(fs_, path, "PDF_FOLDER", "WIN_PATH", "?"), "\\\\SRV\\PDF");
   // A line break inside a value is written as a backslash.
   EXPECT_EQ(ReadIniString(fs_, path, "PDF_FOLDER", "MAC_PATH", "?"), "Server:PDF\\line");
+}
+
+// Clients of the share can write the index folder's client-facing folders
+// and plant symbolic links there. The server, running as root, replaces a
+// planted link with its own file and never writes through it.
+TEST_F(IndexFoldersTest, FilesForClientsReplacePlantedLinks) {
+  ASSERT_TRUE(dir_.WriteFile("outside/precious", "root only"));
+  const std::string precious = dir_.Path("outside/precious");
+  const std::vector<std::string> planted = {
+      "index/PDF/PathInfo.ini", "pdf/WinPathInfo.ini", "index/VT_CLIENT/INDEXINFO.INI",
+      "index/VT_DATA/VT_LISTS/WINVOLLIST"};
+  for (const std::string& name : planted) {
+    ASSERT_TRUE(dir_.MakeFolder(name.substr(0, name.rfind('/'))));
+    ASSERT_EQ(::symlink(precious.c_str(), dir_.Path(name).c_str()), 0) << name;
+  }
+  Configuration config;
+  IndexDefinition def = MakeIndex(dir_.Path("index"), "");
+  def.image_folders[0].windows_share = "\\\\SRV\\IDX\\OffLine";
+  config.indexes.push_back(def);
+  config.pdf.folder = dir_.Path("pdf");
+  config.pdf.win_path = "\\\\SRV\\PDF";
+
+  PrepareIndexFolders(&config, fs_, &notices_);
+  ASSERT_TRUE(WriteIndexInfo(fs_, dir_.Path("index/VT_CLIENT"), 7).ok());
+  ASSERT_TRUE(WriteVolumeLists(config.indexes[0], fs_, config.indexes[0].lists_folder,
+                               CodePage::BuiltInWindows1252())
+                  .ok());
+
+  EXPECT_EQ(fs_->ReadFile(precious).value(), "root only");
+  for (const std::string& name : planted) {
+    struct stat st;
+    ASSERT_EQ(::lstat(dir_.Path(name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+  }
+  EXPECT_EQ(ReadIniString(fs_, dir_.Path("index/PDF/PathInfo.ini"), "PDF_FOLDER", "WIN_PATH", "?"),
+            "\\\\SRV\\PDF");
+  EXPECT_EQ(ReadIniString(fs_, dir_.Path("index/VT_CLIENT/INDEXINFO.INI"), kIndexInfoSection,
+                          kIndexInfoTotalFilesKey, "?"),
+            "7");
+  EXPECT_NE(fs_->ReadFile(dir_.Path("pdf/WinPathInfo.ini")).value().find("SRV\\IDX\\OffLine="),
+            std::string::npos);
+}
+
+// Clients of the share, mapped to several users of one group, drop requests
+// into the search folder and delete answers there.
+TEST_F(IndexFoldersTest, NewSearchFolderIsWritableByTheIndexFoldersGroup) {
+  ASSERT_TRUE(dir_.MakeFolder("index"));
+  const gid_t group = ::geteuid() == 0 ? 4243 : ::getegid();
+  ASSERT_EQ(::chown(dir_.Path("index").c_str(), static_cast<uid_t>(-1), group), 0);
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("index"), ""));
+  PrepareIndexFolders(&config, fs_, &notices_);
+  struct stat st;
+  ASSERT_EQ(::stat(dir_.Path("index/VT_SEARCH").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 02775u);
+  EXPECT_EQ(st.st_gid, group);
+  // Files created in it, such as VTSTATUS, take its group.
+  ASSERT_EQ(::stat(dir_.Path("index/VT_SEARCH/VTSTATUS").c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, group);
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/file_time.h"
+#include "platform/mapped_file.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -103,14 +105,15 @@ TEST_F(PosixFileSystemTest, WritableFileAppendsAndPatchesHeader) {
   EXPECT_EQ(*fs_->ReadFile(path), "HEADbody!");
 }
 
-TEST_F(PosixFileSystemTest, AtomicWriteSetsExactModeWhateverTheUmask) {
+TEST_F(PosixFileSystemTest, AtomicWriteSetsExactModeWhateverTheUmaskButNeverWidens) {
   struct Case {
     mode_t umask;
     int mode;
   };
+  const std::string path = dir_.Path("config");
   for (const Case& c : {Case{022, 0600}, Case{077, 0644}, Case{0, 0600}, Case{027, 0640}}) {
+    ::unlink(path.c_str());
     mode_t old = ::umask(c.umask);
-    const std::string path = dir_.Path("config");
     Status s = fs_->WriteFileAtomic(path, "secret", c.mode);
     ::umask(old);
     ASSERT_TRUE(s.ok()) << s.ToString();
@@ -119,6 +122,10 @@ TEST_F(PosixFileSystemTest, AtomicWriteSetsExactModeWhateverTheUmask) {
   }
   // Only the target is left: no temporary files.
   EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"config"});
+  // A rewrite keeps the narrower mode of the file it replaces.
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  ASSERT_TRUE(fs_->WriteFileAtomic(path, "again", 0664).ok());
+  EXPECT_EQ(ModeOf(path), 0600);
 }
 
 TEST_F(PosixFileSystemTest, AtomicWriteReplacesContent) {
@@ -303,6 +310,151 @@ TEST_F(PosixFileSystemTest, CopyAndRenameReplaceTargets) {
   EXPECT_FALSE(fs_->Exists(dir_.Path("other")));
   EXPECT_TRUE(fs_->Rename(dir_.Path("other"), dir_.Path("dst")).IsNotFound());
   EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"dst", "src"}));
+}
+
+// Clients write into the served folders and the server runs as root: a
+// symbolic link, a hard link or a pipe planted under a name the server
+// writes is replaced by a new regular file; what it points to stays as it was.
+TEST_F(PosixFileSystemTest, WritersReplacePlantedLinksInsteadOfWritingThroughThem) {
+  ASSERT_TRUE(dir_.WriteFile("outside/precious", "root only"));
+  const std::string precious = dir_.Path("outside/precious");
+  ASSERT_EQ(::chmod(precious.c_str(), 0600), 0);
+  using Writer = std::function<Status(const std::string&)>;
+  auto write_through_file = [this](bool in_place) {
+    return [this, in_place](const std::string& path) -> Status {
+      auto file = in_place ? fs_->OpenForOverwrite(path, 0664) : fs_->OpenForWrite(path, 0664);
+      if (!file.ok()) return file.status();
+      Status s = (*file)->WriteAt(0, "answer");
+      return s.ok() ? (*file)->Close() : s;
+    };
+  };
+  struct Case {
+    const char* name;
+    Writer write;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"OpenForWrite", write_through_file(false), "answer"},
+      {"OpenForOverwrite", write_through_file(true), "answer"},
+      {"WriteFile", [this](const std::string& p) { return fs_->WriteFile(p, "answer"); },
+       "answer"},
+      {"AppendToFile", [this](const std::string& p) { return fs_->AppendToFile(p, "answer"); },
+       "answer"},
+      {"WriteFileAtomic",
+       [this](const std::string& p) { return fs_->WriteFileAtomic(p, "answer", 0644); }, "answer"},
+      {"CopyFile",
+       [this](const std::string& p) {
+         EXPECT_TRUE(dir_.WriteFile("source", "answer"));
+         return fs_->CopyFile(dir_.Path("source"), p);
+       },
+       "answer"},
+  };
+  enum class Plant { kSymbolicLink, kDanglingLink, kHardLink, kPipe };
+  for (const Case& c : cases) {
+    for (Plant plant : {Plant::kSymbolicLink, Plant::kDanglingLink, Plant::kHardLink, Plant::kPipe}) {
+      SCOPED_TRACE(std::string(c.name) + " over plant " + std::to_string(static_cast<int>(plant)));
+      ASSERT_TRUE(dir_.MakeFolder("search"));
+      const std::string name = dir_.Path("search/A.HIT");
+      const std::string missing = dir_.Path("outside/created");
+      switch (plant) {
+        case Plant::kSymbolicLink:
+          ASSERT_EQ(::symlink(precious.c_str(), name.c_str()), 0);
+          break;
+        case Plant::kDanglingLink:
+          ASSERT_EQ(::symlink(missing.c_str(), name.c_str()), 0);
+          break;
+        case Plant::kHardLink:
+          ASSERT_EQ(::link(precious.c_str(), name.c_str()), 0);
+          break;
+        case Plant::kPipe:
+          ASSERT_EQ(::mkfifo(name.c_str(), 0666), 0);
+          break;
+      }
+      Status s = c.write(name);
+      ASSERT_TRUE(s.ok()) << s.ToString();
+      struct stat st;
+      ASSERT_EQ(::lstat(name.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(st.st_nlink, 1u);
+      EXPECT_EQ(*fs_->ReadFile(name), c.expected);
+      EXPECT_EQ(*fs_->ReadFile(precious), "root only");
+      EXPECT_EQ(ModeOf(precious), 0600);
+      EXPECT_FALSE(fs_->Exists(missing));
+      ASSERT_TRUE(fs_->EmptyFolder(dir_.Path("search"), true).ok());
+    }
+  }
+  // A folder under the name is refused, not removed.
+  ASSERT_TRUE(dir_.MakeFolder("search/B.HIT"));
+  EXPECT_FALSE(fs_->OpenForOverwrite(dir_.Path("search/B.HIT")).ok());
+  EXPECT_FALSE(fs_->WriteFile(dir_.Path("search/B.HIT"), "x").ok());
+  EXPECT_TRUE(fs_->IsFolder(dir_.Path("search/B.HIT")));
+}
+
+// Writing in place keeps an ordinary file's tail and mode: only a plant is
+// replaced. New files get exactly the mode asked for, whatever the umask.
+TEST_F(PosixFileSystemTest, InPlaceWritesKeepTailAndModeNewFilesGetExactMode) {
+  const std::string path = dir_.Path("A.HIT");
+  ASSERT_TRUE(dir_.WriteFile("A.HIT", "old and longer"));
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  auto file = fs_->OpenForOverwrite(path, 0664);
+  ASSERT_TRUE(file.ok());
+  ASSERT_TRUE((*file)->WriteAt(0, "NEW").ok());
+  ASSERT_TRUE((*file)->Close().ok());
+  EXPECT_EQ(*fs_->ReadFile(path), "NEW and longer");
+  EXPECT_EQ(ModeOf(path), 0600);
+  ASSERT_TRUE(fs_->WriteFile(path, "x").ok());
+  EXPECT_EQ(*fs_->ReadFile(path), "x");
+  EXPECT_EQ(ModeOf(path), 0600);
+
+  mode_t old = ::umask(022);
+  auto created = fs_->OpenForWrite(dir_.Path("A.PRG"), 0664);
+  auto overwritten = fs_->OpenForOverwrite(dir_.Path("B.HIT"), 0664);
+  Status appended = fs_->AppendToFile(dir_.Path("log"), "line\n");
+  ::umask(old);
+  ASSERT_TRUE(created.ok() && overwritten.ok() && appended.ok());
+  EXPECT_EQ(ModeOf(dir_.Path("A.PRG")), 0664);
+  EXPECT_EQ(ModeOf(dir_.Path("B.HIT")), 0664);
+  EXPECT_EQ(ModeOf(dir_.Path("log")), 0644);
+  ASSERT_TRUE(fs_->AppendToFile(dir_.Path("log"), "more\n").ok());
+  EXPECT_EQ(*fs_->ReadFile(dir_.Path("log")), "line\nmore\n");
+}
+
+// A link in a served folder is never read through: it reads as no file.
+TEST_F(PosixFileSystemTest, ReadersDoNotFollowLinks) {
+  ASSERT_TRUE(dir_.WriteFile("outside/precious", "root only"));
+  ASSERT_EQ(::symlink(dir_.Path("outside/precious").c_str(), dir_.Path("LINK.HIT").c_str()), 0);
+  const std::string link = dir_.Path("LINK.HIT");
+  EXPECT_TRUE(fs_->ReadFile(link).status().IsNotFound());
+  EXPECT_TRUE(fs_->ReadFileRange(link, 0, 100).status().IsNotFound());
+  EXPECT_TRUE(fs_->CopyFile(link, dir_.Path("copy")).IsNotFound());
+  EXPECT_FALSE(fs_->Exists(dir_.Path("copy")));
+  EXPECT_TRUE(MappedFile::Open(link).status().IsNotFound());
+  // Links above the last component (the served folder's own path) still work.
+  ASSERT_EQ(::symlink(dir_.Path("outside").c_str(), dir_.Path("via").c_str()), 0);
+  EXPECT_EQ(*fs_->ReadFile(dir_.Path("via/precious")), "root only");
+  EXPECT_TRUE(MappedFile::Open(dir_.Path("via/precious")).ok());
+}
+
+TEST_F(PosixFileSystemTest, SharedFolderIsGroupWritableWithTheGroupOfTheFolderAbove) {
+  ASSERT_TRUE(dir_.MakeFolder("index"));
+  const gid_t group = ::geteuid() == 0 ? 4242 : ::getegid();
+  ASSERT_EQ(::chown(dir_.Path("index").c_str(), static_cast<uid_t>(-1), group), 0);
+  mode_t old = ::umask(022);
+  Status s = fs_->CreateSharedFolder(dir_.Path("index/VT_SEARCH"));
+  ::umask(old);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  EXPECT_EQ(ModeOf(dir_.Path("index/VT_SEARCH")), 02775);
+  struct stat st;
+  ASSERT_EQ(::stat(dir_.Path("index/VT_SEARCH").c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, group);
+  // Missing folders above are made; an existing folder keeps its mode.
+  ASSERT_TRUE(fs_->CreateSharedFolder(dir_.Path("new/deep/VT_SEARCH")).ok());
+  EXPECT_EQ(ModeOf(dir_.Path("new/deep/VT_SEARCH")), 02775);
+  ASSERT_EQ(::chmod(dir_.Path("index/VT_SEARCH").c_str(), 0750), 0);
+  ASSERT_TRUE(fs_->CreateSharedFolder(dir_.Path("index/VT_SEARCH")).ok());
+  EXPECT_EQ(ModeOf(dir_.Path("index/VT_SEARCH")), 0750);
+  ASSERT_TRUE(dir_.WriteFile("file", "x"));
+  EXPECT_FALSE(fs_->CreateSharedFolder(dir_.Path("file")).ok());
 }
 
 TEST_F(PosixFileSystemTest, FreeSpace) {

@@ -1,6 +1,8 @@
 #include "search/progress_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/temp_dir.h"
 
@@ -50,6 +52,32 @@ TEST(ProgressFileWriter, WritesInPlaceAndReplacesAnOlderFileOfAnotherSize) {
   ProgressFileWriter fresh(DefaultFileSystem(), dir.Path("B.PRG"));
   ASSERT_TRUE(fresh.Write(1500).ok());
   EXPECT_EQ(*DefaultFileSystem()->ReadFile(dir.Path("B.PRG")), EncodeProgressFile(1500));
+}
+
+// A client may plant a link under the progress file's name; the server runs
+// as root and must not cut the link's target to four bytes. The link is
+// replaced by a progress file that the clients' group may delete.
+TEST(ProgressFileWriter, PlantedLinkIsReplacedNotTruncated) {
+  TempDir dir;
+  ASSERT_TRUE(dir.WriteFile("outside/precious", "root only, longer than four bytes"));
+  const std::string precious = dir.Path("outside/precious");
+  for (bool whole : {false, true}) {
+    SCOPED_TRACE(whole ? "WriteProgressFile" : "ProgressFileWriter");
+    const std::string path = dir.Path(whole ? "W.PRG" : "P.PRG");
+    ASSERT_EQ(::symlink(precious.c_str(), path.c_str()), 0);
+    if (whole) {
+      ASSERT_TRUE(WriteProgressFile(DefaultFileSystem(), path, 500).ok());
+    } else {
+      ProgressFileWriter writer(DefaultFileSystem(), path);
+      ASSERT_TRUE(writer.Write(500).ok());
+    }
+    EXPECT_EQ(*DefaultFileSystem()->ReadFile(precious), "root only, longer than four bytes");
+    EXPECT_EQ(*DefaultFileSystem()->ReadFile(path), EncodeProgressFile(500));
+    struct stat st;
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "search/search_worker.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -471,6 +473,47 @@ TEST_F(SearchWorkerTest, MergeAndRestrict) {
               (std::vector<std::string>{"01Sport\\b.jpg", "01Sport\\c.jpg"}))
         << bad;
   }
+}
+
+// Clients may plant symbolic links in the search folder. The server runs as
+// root: it must neither write an answer through a link nor read a request or
+// a list file through one.
+TEST_F(SearchWorkerTest, PlantedLinksAreNeverWrittenOrReadThrough) {
+  AddDocs({Pic(kNow - 10, "a.jpg", "boat"), Pic(kNow - 20, "b.jpg", "boat harbour")});
+  ASSERT_TRUE(dir_.WriteFile("outside/precious", "root only"));
+  const std::string precious = dir_.Path("outside/precious");
+  ShortSearchRequest s;
+  s.first_term = "boat";
+  ASSERT_EQ(::symlink(precious.c_str(), InSearch("A.HIT").c_str()), 0);
+  HitFileView answer = ServeShort("A.REQ", s);
+  EXPECT_EQ(answer.count, 2u);
+  EXPECT_EQ(*DefaultFileSystem()->ReadFile(precious), "root only");
+  struct stat st;
+  ASSERT_EQ(::lstat(InSearch("A.HIT").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0664u);  // the clients' group may delete it
+
+  // A request that is a link to a request elsewhere is not served.
+  StatusOr<std::string> request = EncodeShortSearchRequest(s);
+  ASSERT_TRUE(request.ok());
+  ASSERT_TRUE(dir_.WriteFile("outside/B.REQ", *request));
+  ASSERT_EQ(::symlink(dir_.Path("outside/B.REQ").c_str(), InSearch("B.REQ").c_str()), 0);
+  Messages();
+  worker_->ServeRequest(*task_, 0, "B.REQ");
+  EXPECT_FALSE(DefaultFileSystem()->Exists(InSearch("B.HIT")));
+  EXPECT_EQ(TextsOf(kStatusLastSearch).size(), 1u);
+  EXPECT_EQ(*DefaultFileSystem()->ReadFile(dir_.Path("outside/B.REQ")), *request);
+
+  // A list file that is a link to a list elsewhere counts as an empty list.
+  ASSERT_TRUE(dir_.WriteFile("outside/BOAT.HIT", *DefaultFileSystem()->ReadFile(InSearch("A.HIT"))));
+  ASSERT_EQ(::symlink(dir_.Path("outside/BOAT.HIT").c_str(), InSearch("LINK.HIT").c_str()), 0);
+  s.first_term = "harbour";
+  s.list_file = "LINK.HIT";
+  s.restrict_flag = 1;
+  EXPECT_EQ(ServeShort("R.REQ", s).count, 0u);
+  s.restrict_flag = 0;
+  s.merge_flag = 1;
+  EXPECT_EQ(ServeShort("M.REQ", s).keys(), std::vector<std::string>{"01Sport\\b.jpg"});
 }
 
 TEST_F(SearchWorkerTest, QuerySortOrders) {
