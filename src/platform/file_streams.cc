@@ -48,17 +48,18 @@ const char* DosStreamName(MacStream stream) {
 
 enum class XattrResult { kFound, kMissing, kTooLarge };
 
-// Reads attribute `name` of `path` into `out`. Anything but a successful read
+// Reads attribute `name` of `path` into `out`; a symbolic link's target is
+// never read (image folders are written by clients). Anything but a successful read
 // (no such attribute, no xattr support, no permission) counts as missing.
 XattrResult ReadXattr(const std::string& path, const std::string& name, std::string& out) {
   // The value may change between the size query and the read; retry a few times.
   for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t size = getxattr(path.c_str(), name.c_str(), nullptr, 0);
+    ssize_t size = lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
     if (size < 0) return XattrResult::kMissing;
     if (static_cast<size_t>(size) > kMaxStreamBytes) return XattrResult::kTooLarge;
     out.assign(static_cast<size_t>(size), '\0');
     if (size == 0) return XattrResult::kFound;
-    ssize_t got = getxattr(path.c_str(), name.c_str(), out.data(), out.size());
+    ssize_t got = lgetxattr(path.c_str(), name.c_str(), out.data(), out.size());
     if (got >= 0) {
       out.resize(static_cast<size_t>(got));
       return XattrResult::kFound;
@@ -71,10 +72,10 @@ XattrResult ReadXattr(const std::string& path, const std::string& name, std::str
 // Stream names are case-insensitive on the Windows side; a client may have
 // written "AFP_AFPINFO" or "text". Finds the attribute name that Samba used.
 std::optional<std::string> FindDosStreamName(const std::string& path, MacStream stream) {
-  ssize_t size = listxattr(path.c_str(), nullptr, 0);
+  ssize_t size = llistxattr(path.c_str(), nullptr, 0);
   if (size <= 0 || static_cast<size_t>(size) > (1u << 20)) return std::nullopt;
   std::vector<char> names(static_cast<size_t>(size));
-  ssize_t got = listxattr(path.c_str(), names.data(), names.size());
+  ssize_t got = llistxattr(path.c_str(), names.data(), names.size());
   if (got <= 0) return std::nullopt;
   const std::string_view prefix = kDosStreamPrefix;
   const std::string_view suffix = kDosStreamSuffix;
@@ -93,9 +94,10 @@ std::optional<std::string> FindDosStreamName(const std::string& path, MacStream 
   return std::nullopt;
 }
 
-// Reads a whole regular file of at most kMaxStreamBytes.
+// Reads a whole regular file of at most kMaxStreamBytes; a symbolic link
+// counts as missing.
 XattrResult ReadSidecar(const std::string& path, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return XattrResult::kMissing;
   struct stat st;
   XattrResult result = XattrResult::kMissing;

@@ -1,6 +1,7 @@
 #include "platform/file_streams.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support/mac_builders.h"
 #include "support/temp_dir.h"
@@ -131,6 +132,16 @@ TEST_F(OpenStreamTest, SidecarGivesForkAndFinderInfo) {
   EXPECT_EQ(Type(*info), "JPEG");
   // The sidecar holds no TEXT stream.
   EXPECT_TRUE(Open(MacStream::kText).status().IsNotFound());
+}
+
+// Image folders are written by clients: a sidecar that is a symbolic link
+// to a file elsewhere is not read through.
+TEST_F(OpenStreamTest, LinkedSidecarCountsAsMissing) {
+  std::string fork = mac_test::TextResourceFork("A caption in a text resource");
+  ASSERT_TRUE(dir_.WriteFile("outside/sidecar", mac_test::MacOsSidecar("JPEG", "8BIM", fork)));
+  ASSERT_EQ(::symlink(dir_.Path("outside/sidecar").c_str(), dir_.Path("._img.jpg").c_str()), 0);
+  EXPECT_TRUE(Open(MacStream::kResourceFork).status().IsNotFound());
+  EXPECT_TRUE(Open(MacStream::kAfpInfo).status().IsNotFound());
 }
 
 TEST_F(OpenStreamTest, BlankForkIsAnEmptyFork) {
