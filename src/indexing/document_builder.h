@@ -31,6 +31,7 @@
 #include "core/task_context.h"
 #include "metadata/caption_text.h"
 #include "platform/file_system.h"
+#include "scan/skip_log.h"
 
 namespace vantrel {
 
@@ -103,6 +104,9 @@ struct DocumentServices {
       queue_thumbnail;
   // Posts the index statistics record (status message 23) of index `index`.
   std::function<void(int index)> post_statistics;
+  // Remembers which unreadable files were logged, so each is logged once
+  // until it is read. Null: every failed read is logged. Not owned.
+  SkipLog* skip_log = nullptr;
 };
 
 // One file to build.

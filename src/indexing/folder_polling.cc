@@ -2,6 +2,7 @@
 // new, changed and vanished files become queued changes, which the next
 // change pass turns into document updates.
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "indexing/folder_keys.h"
@@ -17,7 +18,7 @@ std::vector<std::string> Pipeline::ListChangedFolders(TaskContext& task, int ind
   std::vector<std::string> keys;
   if (root.empty()) return keys;
   CheckRoot(task, index, slot);
-  FolderScanner scanner(fs_, *cp_);
+  FolderScanner scanner(fs_, *cp_, Skips(task));
   for (const ChangedFolder& folder : scanner.ListChangedFolders(
            slot, root, task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist))) {
     keys.push_back(folder.key);
@@ -30,13 +31,25 @@ void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::str
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
   const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
   if (root.empty() || folder_key.size() < 2) return;
-  FolderScanner scanner(fs_, *cp_);
+  FolderScanner scanner(fs_, *cp_, Skips(task));
   const std::string native = scanner.NativeFolderPath(root, folder_key);
   task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
   task.PostStatus(StatusMessage::Text(kStatusFolderScanned, native));
 
+  // A folder that no longer holds its key (gone, or replaced by a link) has
+  // no files: every recorded one is gone.
   std::vector<ScannedEntry> files;
-  if (!native.empty() && fs_->IsFolder(native)) files = scanner.ListFolderFiles(slot, root, native);
+  StatusOr<std::string> holder = scanner.FindFolder(root, folder_key);
+  if (holder.ok()) {
+    StatusOr<std::vector<ScannedEntry>> listed = scanner.ListFolderFiles(slot, root, holder.value());
+    if (!listed.ok()) {
+      // Its files are left as they are; out of DIRLIST, the folder is found
+      // new and listed again at the next comparison.
+      task.Locked(index, &runtime.dirlist).Remove(folder_key, 0);
+      return;
+    }
+    files = std::move(listed.value());
+  }
   LockedBrowseList timelist = task.Locked(index, &runtime.timelist);
   ImageFolderRuntime& folder = runtime.folders[static_cast<size_t>(slot)];
   auto relative_native = [&root](const std::string& path) {

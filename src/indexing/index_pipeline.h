@@ -18,6 +18,10 @@
 // as indexed: its documents leave the indexed list, their files are queued
 // again, and the failure is logged once until a job succeeds again.
 //
+// Which files get keys is decided by scan/entry_keys.h for scans, the
+// start-up catch-up and changes alike; every file or folder left out (and
+// every folder or file that cannot be listed or read) is logged once.
+//
 // Image folders whose root cannot be reached (an unmounted share) lose their
 // files from the browse lists, but optimization never purges their
 // documents, so they need no re-indexing when the share returns. The
@@ -46,7 +50,9 @@
 #include "indexing/pending_table.h"
 #include "indexing/result_cache.h"
 #include "platform/code_page.h"
+#include "scan/entry_keys.h"
 #include "scan/folder_scanner.h"
+#include "scan/skip_log.h"
 
 namespace vantrel {
 
@@ -95,6 +101,14 @@ class Pipeline final : public IndexPipeline {
   void ChangePass(TaskContext& task);
   // Takes the queued changes of one image folder; true when any was taken.
   bool DrainFolderChanges(TaskContext& task, int index, int slot);
+  // Builds the file one queued change names, when the key rules give it a
+  // key (refused ones are logged). Sets *new_folder when it names a folder
+  // not yet in DIRLIST. True when a file was built.
+  bool BuildChange(TaskContext& task, int index, int slot, const ChangeEntry& change,
+                   ChangedPathKeys& keys, bool* new_folder);
+  // Where refused entries and failed listings and reads are logged: the
+  // event log of `task`, each path once (skips_).
+  SkipReporter Skips(TaskContext& task);
   // Builds one file's document (BuildImageDocument with this pipeline's
   // services).
   void Build(TaskContext& task, const BuildRequest& request);
@@ -119,7 +133,8 @@ class Pipeline final : public IndexPipeline {
   void BuildScanned(TaskContext& task, int index, const std::string& root,
                     const ScannedEntry& file);
   // Lists one folder without recursion into the index (start-up catch-up).
-  void ListFolderIntoIndex(TaskContext& task, int index, int slot, const std::string& native);
+  // A folder that cannot be listed leaves DIRLIST, to be listed again.
+  void ListFolderIntoIndex(TaskContext& task, int index, int slot, const ChangedFolder& folder);
   // Writes the client lists (TIMELIST and CHARLIST cut to `cut`, 0 whole),
   // the whole DIRLIST and INDEXINFO.INI; with `full` also the full copies.
   void WriteLists(TaskContext& task, int index, size_t cut, bool full);
@@ -150,6 +165,8 @@ class Pipeline final : public IndexPipeline {
   };
   std::unique_ptr<BackgroundJob> background_;
   std::array<bool, kMaxIndexes> failure_logged_{};
+  // Paths logged as left out (task and poll threads).
+  SkipLog skips_;
   // 1 reachable, 0 unreachable, -1 not yet checked; per index and slot.
   std::array<std::array<std::atomic<int>, kFolderSlots>, kMaxIndexes> root_state_;
 };
