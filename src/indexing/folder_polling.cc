@@ -1,6 +1,7 @@
 // The poll thread's re-listing (Pipeline::ListChangedFolders, PollFolder):
 // new, changed and vanished files become queued changes, which the next
 // change pass turns into document updates.
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -26,30 +27,33 @@ std::vector<std::string> Pipeline::ListChangedFolders(TaskContext& task, int ind
   return keys;
 }
 
+std::optional<std::vector<ScannedEntry>> Pipeline::PolledFiles(TaskContext& task, int index,
+                                                               int slot,
+                                                               const std::string& folder_key) {
+  const std::string& root =
+      task.config.indexes[static_cast<size_t>(index)].image_folders[static_cast<size_t>(slot)].path;
+  FolderScanner scanner(fs_, *cp_, Skips(task));
+  StatusOr<std::string> holder = scanner.FindFolder(root, folder_key);
+  task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
+  task.PostStatus(StatusMessage::Text(
+      kStatusFolderScanned,
+      holder.ok() ? holder.value() : scanner.NativeFolderPath(root, folder_key)));
+  if (!holder.ok()) return std::vector<ScannedEntry>();
+  StatusOr<std::vector<ScannedEntry>> listed = scanner.ListFolderFiles(slot, root, holder.value());
+  if (!listed.ok()) {
+    task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist).Remove(folder_key, 0);
+    return std::nullopt;
+  }
+  return std::move(listed.value());
+}
+
 void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::string& folder_key) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
   const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
   if (root.empty() || folder_key.size() < 2) return;
-  FolderScanner scanner(fs_, *cp_, Skips(task));
-  const std::string native = scanner.NativeFolderPath(root, folder_key);
-  task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
-  task.PostStatus(StatusMessage::Text(kStatusFolderScanned, native));
-
-  // A folder that no longer holds its key (gone, or replaced by a link) has
-  // no files: every recorded one is gone.
-  std::vector<ScannedEntry> files;
-  StatusOr<std::string> holder = scanner.FindFolder(root, folder_key);
-  if (holder.ok()) {
-    StatusOr<std::vector<ScannedEntry>> listed = scanner.ListFolderFiles(slot, root, holder.value());
-    if (!listed.ok()) {
-      // Its files are left as they are; out of DIRLIST, the folder is found
-      // new and listed again at the next comparison.
-      task.Locked(index, &runtime.dirlist).Remove(folder_key, 0);
-      return;
-    }
-    files = std::move(listed.value());
-  }
+  std::optional<std::vector<ScannedEntry>> files = PolledFiles(task, index, slot, folder_key);
+  if (!files) return;
   LockedBrowseList timelist = task.Locked(index, &runtime.timelist);
   ImageFolderRuntime& folder = runtime.folders[static_cast<size_t>(slot)];
   auto relative_native = [&root](const std::string& path) {
@@ -57,7 +61,7 @@ void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::str
   };
   std::set<std::string> listed;
   bool queued = false;
-  for (const ScannedEntry& file : files) {
+  for (const ScannedEntry& file : *files) {
     listed.insert(file.key);
     if (timelist.Lookup(file.key, file.time)) continue;
     MutexLock lock(&task.change_queue_lock);

@@ -245,7 +245,7 @@ SkipReporter Pipeline::Skips(TaskContext& task) {
 }
 
 bool Pipeline::BuildChange(TaskContext& task, int index, int slot, const ChangeEntry& change,
-                           ChangedPathKeys& keys, bool* new_folder) {
+                           ChangedPathKeys& keys, bool* new_folder, bool* later) {
   if (IsTemporaryName(change.key)) return false;
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
@@ -258,6 +258,10 @@ bool Pipeline::BuildChange(TaskContext& task, int index, int slot, const ChangeE
                           : KeyToNative(cp_->ToUtf8(change.key));
   }
   ChangedPathKey decided = keys.Decide(relative);
+  if (decided.later) {
+    *later = true;
+    return false;
+  }
   if (decided.refusal != KeyRefusal::kNone) {
     // A vanished name whose key another file holds is not that file's change.
     if (decided.exists) Skips(task).Skipped(decided.native_path, RefusalText(decided.refusal));
@@ -289,6 +293,7 @@ bool Pipeline::DrainFolderChanges(TaskContext& task, int index, int slot) {
   ChangedPathKeys keys(fs_, *cp_, root, FolderScanner::SlotDigits(slot));
   bool processed = false;
   bool new_folder_seen = false;
+  std::vector<ChangeEntry> later;  // for the next pass
   for (int round = 0; round < 2 && !task.stop; ++round) {
     for (;;) {
       if (task.stop) break;
@@ -298,7 +303,10 @@ bool Pipeline::DrainFolderChanges(TaskContext& task, int index, int slot) {
         change = folder.change_queue.TakeLast();
       }
       if (!change) break;
-      processed = BuildChange(task, index, slot, *change, keys, &new_folder_seen) || processed;
+      bool not_yet = false;
+      processed = BuildChange(task, index, slot, *change, keys, &new_folder_seen, &not_yet) ||
+                  processed;
+      if (not_yet) later.push_back(std::move(*change));
     }
     if (!new_folder_seen || round == 1) break;
     // Files copied in with a new folder may have arrived before its watch:
@@ -316,7 +324,18 @@ bool Pipeline::DrainFolderChanges(TaskContext& task, int index, int slot) {
       relist();
     }
   }
+  QueueForNextPass(task, folder, std::move(later));
   return processed;
+}
+
+void Pipeline::QueueForNextPass(TaskContext& task, ImageFolderRuntime& folder,
+                                std::vector<ChangeEntry> changes) {
+  if (changes.empty()) return;
+  {
+    MutexLock lock(&task.change_queue_lock);
+    for (ChangeEntry& change : changes) folder.change_queue.Put(std::move(change));
+  }
+  task.change_arrivals.Note();
 }
 
 void Pipeline::WriteLists(TaskContext& task, int index, size_t cut, bool full) {

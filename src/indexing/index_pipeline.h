@@ -39,6 +39,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -103,9 +104,20 @@ class Pipeline final : public IndexPipeline {
   bool DrainFolderChanges(TaskContext& task, int index, int slot);
   // Builds the file one queued change names, when the key rules give it a
   // key (refused ones are logged). Sets *new_folder when it names a folder
-  // not yet in DIRLIST. True when a file was built.
+  // not yet in DIRLIST, *later when it must wait for the next pass. True
+  // when a file was built.
   bool BuildChange(TaskContext& task, int index, int slot, const ChangeEntry& change,
-                   ChangedPathKeys& keys, bool* new_folder);
+                   ChangedPathKeys& keys, bool* new_folder, bool* later);
+  // Puts changes back into the folder's queue for the next change pass.
+  void QueueForNextPass(TaskContext& task, ImageFolderRuntime& folder,
+                        std::vector<ChangeEntry> changes);
+  // The files of the folder with key `folder_key` as the poll sees them:
+  // none when no folder holds the key any more (gone, or replaced by a
+  // link), so every recorded file is gone; nothing at all when it cannot be
+  // listed: its files are left as they are, and out of DIRLIST it is found
+  // new and listed again at the next comparison.
+  std::optional<std::vector<ScannedEntry>> PolledFiles(TaskContext& task, int index, int slot,
+                                                       const std::string& folder_key);
   // Where refused entries and failed listings and reads are logged: the
   // event log of `task`, each path once (skips_).
   SkipReporter Skips(TaskContext& task);

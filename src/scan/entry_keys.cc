@@ -11,8 +11,9 @@ namespace {
 
 // The entry named `name` in a list in byte order of names, or null.
 const NamedEntry* FindNamed(const std::vector<NamedEntry>& entries, std::string_view name) {
-  auto it = std::lower_bound(entries.begin(), entries.end(), name,
-                             [](const NamedEntry& e, std::string_view n) { return e.entry.name < n; });
+  auto it =
+      std::lower_bound(entries.begin(), entries.end(), name,
+                       [](const NamedEntry& e, std::string_view n) { return e.entry.name < n; });
   return it != entries.end() && it->entry.name == name ? &*it : nullptr;
 }
 
@@ -93,7 +94,8 @@ StatusOr<std::string> FindKeyPath(FileSystem* fs, const CodePage& cp, const std:
     auto holder = std::find_if(named.begin(), named.end(), [&](const NamedEntry& n) {
       return n.refusal == KeyRefusal::kNone && n.key == wanted;
     });
-    if (holder == named.end() || (separator != std::string_view::npos && !holder->entry.is_folder)) {
+    if (holder == named.end() ||
+        (separator != std::string_view::npos && !holder->entry.is_folder)) {
       return Status::NotFound("no file or folder holds key " + std::string(key) + " under " + root);
     }
     std::string path = JoinNative(folder, holder->entry.name);
@@ -111,11 +113,18 @@ ChangedPathKeys::ChangedPathKeys(FileSystem* fs, const CodePage& cp, std::string
 const std::vector<NamedEntry>& ChangedPathKeys::Entries(const std::string& folder,
                                                         const std::string& folder_key, bool again) {
   auto it = listed_.find(folder);
-  if (it != listed_.end() && !again) return it->second;
+  if (it != listed_.end() && !again) return it->second.entries;
   StatusOr<std::vector<FolderEntry>> entries = fs_->ListFolder(folder);
-  std::vector<NamedEntry> named;
-  if (entries.ok()) named = NameEntries(cp_, folder_key, std::move(entries.value()));
-  return listed_[folder] = std::move(named);
+  Listing& listing = listed_[folder];
+  listing.entries.clear();
+  if (entries.ok()) listing.entries = NameEntries(cp_, folder_key, std::move(entries.value()));
+  listing.made = std::chrono::steady_clock::now();
+  return listing.entries;
+}
+
+bool ChangedPathKeys::MayListAgain(const std::string& folder) const {
+  auto it = listed_.find(folder);
+  return it == listed_.end() || std::chrono::steady_clock::now() - it->second.made >= kRelistPause;
 }
 
 ChangedPathKey ChangedPathKeys::Decide(std::string_view native_relative) {
@@ -130,7 +139,13 @@ ChangedPathKey ChangedPathKeys::Decide(std::string_view native_relative) {
     const bool last = slash == std::string_view::npos;
     const std::string path = JoinNative(folder, name);
     const NamedEntry* found = FindNamed(Entries(folder, folder_key, false), name);
-    if (found == nullptr && fs_->Exists(path)) {
+    // (Hidden files are in no listing; they need no key.)
+    if (found == nullptr && !(last && name.starts_with('.')) && fs_->Exists(path)) {
+      if (!MayListAgain(folder)) {
+        ChangedPathKey later{path, std::string(), KeyRefusal::kNone, true, false};
+        later.later = true;
+        return later;
+      }
       found = FindNamed(Entries(folder, folder_key, true), name);
     }
     if (found != nullptr && found->refusal != KeyRefusal::kNone) {

@@ -28,6 +28,7 @@
 // belongs to one thread).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -86,13 +87,20 @@ struct ChangedPathKey {
   KeyRefusal refusal = KeyRefusal::kNone;
   bool exists = false;     // found in the listing of its folder
   bool is_folder = false;  // an existing folder
+  // It exists but came after the folder's last listing, which is too recent
+  // to be made again: decide it later (the next pass).
+  bool later = false;
 };
 
 // Decides paths below one image folder as a scan of the same folders would,
-// listing each folder on the way once (a miss is listed again when the path
-// exists, so a file that arrived after the listing is seen).
+// listing each folder on the way once. A path that exists but is missing
+// from its folder's listing (it arrived later) makes the folder listed again,
+// at most once per kRelistPause; within that pause it is decided later, so a
+// stream of new files does not list a large folder once per file.
 class ChangedPathKeys {
  public:
+  static constexpr std::chrono::milliseconds kRelistPause{1000};
+
   // `fs` and `cp` must outlive the object. `root`: the image folder's native
   // path; `digits`: its slot digits.
   ChangedPathKeys(FileSystem* fs, const CodePage& cp, std::string root, std::string digits);
@@ -106,6 +114,8 @@ class ChangedPathKeys {
   // The named entries of a folder, listed at most once unless `again`.
   const std::vector<NamedEntry>& Entries(const std::string& folder, const std::string& folder_key,
                                          bool again);
+  // True when the listing of `folder` may be made again now.
+  bool MayListAgain(const std::string& folder) const;
   // The decision for a path whose first component `native_relative` is not
   // in `folder`.
   ChangedPathKey Vanished(const std::string& folder, const std::string& folder_key,
@@ -115,7 +125,11 @@ class ChangedPathKeys {
   const CodePage& cp_;
   std::string root_;
   std::string digits_;
-  std::map<std::string, std::vector<NamedEntry>> listed_;
+  struct Listing {
+    std::vector<NamedEntry> entries;
+    std::chrono::steady_clock::time_point made;
+  };
+  std::map<std::string, Listing> listed_;
 };
 
 }  // namespace vantrel

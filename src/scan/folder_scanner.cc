@@ -56,9 +56,8 @@ std::optional<std::string_view> RelativeTo(std::string_view root, std::string_vi
 // Refused entries are reported and left out; a failed listing is reported,
 // a successful one clears an earlier report of that folder.
 StatusOr<std::vector<NamedEntry>> ListNamed(FileSystem* fs, const CodePage& cp,
-                                                 const SkipReporter& skips,
-                                                 const std::string& folder,
-                                                 const std::string& folder_key) {
+                                            const SkipReporter& skips, const std::string& folder,
+                                            const std::string& folder_key) {
   StatusOr<std::vector<FolderEntry>> listed = fs->ListFolder(folder);
   if (!listed.ok()) {
     skips.Skipped(folder, "Cannot list folder, its files are not indexed (" +
@@ -177,8 +176,9 @@ struct FullWalk {
       const std::string path = JoinNative(folder, n.entry.name);
       const uint32_t time = FileTimeStampFromWinFileTime(n.entry.modified);
       if (!n.entry.is_folder) {
-        if (!on_file(ScannedEntry{path, n.key, time, false})) return !(aborted = true);
-        continue;
+        if (on_file(ScannedEntry{path, n.key, time, false})) continue;
+        aborted = true;
+        return false;
       }
       if (!chain.Enter(n.entry)) continue;
       const bool listed = Walk(path, n.key);
@@ -335,8 +335,8 @@ std::vector<ChangedFolder> FolderScanner::ListChangedFolders(int slot, const std
 // One folder
 
 StatusOr<std::vector<ScannedEntry>> FolderScanner::ListFolderFiles(int slot,
-                                                                  const std::string& root,
-                                                                  const std::string& folder) {
+                                                                   const std::string& root,
+                                                                   const std::string& folder) {
   const std::string top = TrimNative(root);
   const std::string here = TrimNative(folder);
   std::optional<std::string_view> relative = RelativeTo(top, here);
@@ -355,7 +355,7 @@ StatusOr<std::vector<ScannedEntry>> FolderScanner::ListFolderFiles(int slot,
 }
 
 StatusOr<std::string> FolderScanner::FindFolder(const std::string& root,
-                                               std::string_view folder_key) {
+                                                std::string_view folder_key) {
   return FindKeyPath(fs_, cp_, TrimNative(root), folder_key);
 }
 

@@ -320,9 +320,9 @@ TEST_F(DocumentBuilderTest, FileThatCannotBeReadStaysOutOfTheListsUntilRead) {
   for (const std::string& s : TakeStatus()) {
     if (s.starts_with(std::to_string(kStatusLogLine) + ":")) logged.push_back(s);
   }
-  EXPECT_EQ(logged, std::vector<std::string>{std::to_string(kStatusLogLine) +
-                                             ":Cannot read file, not indexed: " + root_ +
-                                             "/locked.jpg"});
+  EXPECT_EQ(logged,
+            std::vector<std::string>{std::to_string(kStatusLogLine) +
+                                     ":Cannot read file, not indexed: " + root_ + "/locked.jpg"});
 
   faults.ClearFaults();
   Build("locked.jpg", "01locked.jpg", false, stamp);

@@ -142,7 +142,8 @@ class FolderScannerTest : public ::testing::Test {
   }
   // The file keys of the folder listing of `relative`.
   std::vector<std::string> FolderKeys(const std::string& relative) {
-    StatusOr<std::vector<ScannedEntry>> files = scanner_.ListFolderFiles(kSlot, Root(), P(relative));
+    StatusOr<std::vector<ScannedEntry>> files =
+        scanner_.ListFolderFiles(kSlot, Root(), P(relative));
     EXPECT_TRUE(files.ok()) << files.status().ToString();
     return files.ok() ? Keys(files.value()) : std::vector<std::string>{};
   }
@@ -317,8 +318,8 @@ TEST_F(FolderScannerTest, KeysLongerThanAListSlotAreRefusedAndLoggedOnce) {
   const std::string fits_name(48, 'f'), long_name(49, 'l');
   File(deep + "/" + fits_name + ".jpg");
   File(deep + "/" + long_name + ".jpg");
-  File(std::string(251, 'n') + ".jpg");       // a 255-byte name: key of 257
-  File(std::string(254, 'x') + "/in.jpg");    // a folder key of 256
+  File(std::string(251, 'n') + ".jpg");     // a 255-byte name: key of 257
+  File(std::string(254, 'x') + "/in.jpg");  // a folder key of 256
   ASSERT_GT(P(deep).size(), 200u);
   const std::string fits_key = "03" + deep + "\\" + fits_name + ".jpg";
   ASSERT_EQ(fits_key.size(), kMaxKeyLength);
@@ -348,14 +349,14 @@ TEST_F(FolderScannerTest, KeysLongerThanAListSlotAreRefusedAndLoggedOnce) {
 // '?'), and names holding a '\' (which would read as a sub-folder path):
 // one file per key, the rest refused and logged.
 TEST_F(FolderScannerTest, NamesWithTheSameKeyKeepOneFilePerKey) {
-  File("caf\xE9.jpg");                 // Latin-1 bytes, not UTF-8
+  File("caf\xE9.jpg");  // Latin-1 bytes, not UTF-8
   File("caf\xE8.jpg");
-  File("caf?.jpg");                     // the one name that is its own key
+  File("caf?.jpg");  // the one name that is its own key
   File("sub/x.jpg");
-  File("sub\\x.jpg");                   // "sub\x.jpg" in the image folder itself
-  File("e\xCC\x81.jpg");               // "é" decomposed: lossy, after...
-  File("\xC3\xA9.jpg");                // ..."é" precomposed, which converts back exactly
-  File("\xCE\xA9/a.jpg");              // folders "Ω" and "Ж" are both "?"
+  File("sub\\x.jpg");      // "sub\x.jpg" in the image folder itself
+  File("e\xCC\x81.jpg");   // "é" decomposed: lossy, after...
+  File("\xC3\xA9.jpg");    // ..."é" precomposed, which converts back exactly
+  File("\xCE\xA9/a.jpg");  // folders "Ω" and "Ж" are both "?"
   File("\xD0\x96/b.jpg");
 
   std::map<std::string, std::string> files;
@@ -404,8 +405,8 @@ TEST_F(FolderScannerTest, FoldersThatCannotBeListedStayOutOfDirlistUntilListed) 
 
   // Readable again: new, with its sub-folder.
   fs_.ClearFaults();
-  EXPECT_EQ(Changed(), (std::vector<std::string>{Line("03Sub", kT0 + 2),
-                                                 Line("03Sub\\Deep", kT0 + 3)}));
+  EXPECT_EQ(Changed(),
+            (std::vector<std::string>{Line("03Sub", kT0 + 2), Line("03Sub\\Deep", kT0 + 3)}));
   // A recorded folder that fails later leaves DIRLIST again and is logged
   // anew.
   Touch("Sub", kT0 + 70);
