@@ -499,3 +499,49 @@ TEST_F(FolderScannerTest, SymbolicLinksAreNeitherWalkedNorListed) {
 
 }  // namespace
 }  // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+// Change notifications are decided by the rules of the scan: the twin that
+// does not hold its key is refused, also once it is deleted; a file that
+// arrives just after its folder was listed waits for a later decision
+// instead of listing the folder again at once.
+TEST_F(FolderScannerTest, ChangedPathsAreDecidedLikeTheScan) {
+  File("caf?.jpg");
+  File("caf\xE9.jpg");
+  File("Sub/x.jpg");
+  ChangedPathKeys keys(&fs_, cp_, Root(), "03");
+  ChangedPathKey held = keys.Decide("caf?.jpg");
+  EXPECT_EQ(held.key, "03caf?.jpg");
+  EXPECT_EQ(held.refusal, KeyRefusal::kNone);
+  EXPECT_TRUE(held.exists);
+  EXPECT_EQ(keys.Decide("caf\xE9.jpg").refusal, KeyRefusal::kTaken);
+  EXPECT_EQ(keys.Decide("Sub/x.jpg").key, "03Sub\\x.jpg");
+  EXPECT_TRUE(keys.Decide("Sub").is_folder);
+
+  ASSERT_TRUE(fs_.DeleteFile(P("caf\xE9.jpg")).ok());
+  ChangedPathKeys after_delete(&fs_, cp_, Root(), "03");
+  ChangedPathKey deleted = after_delete.Decide("caf\xE9.jpg");
+  EXPECT_FALSE(deleted.exists);
+  EXPECT_EQ(deleted.refusal, KeyRefusal::kTaken) << "its key belongs to caf?.jpg";
+  ChangedPathKey gone = keys.Decide("Sub/old.jpg");
+  EXPECT_EQ(gone.key, "03Sub\\old.jpg");
+  EXPECT_EQ(gone.refusal, KeyRefusal::kNone);
+  EXPECT_FALSE(gone.exists);
+
+  File("Sub/new.jpg");
+  File("Sub/.new.jpg");
+  fs_.TakeListed();
+  EXPECT_TRUE(keys.Decide("Sub/new.jpg").later);
+  EXPECT_FALSE(keys.Decide("Sub/.new.jpg").later) << "hidden files need no listing";
+  EXPECT_TRUE(fs_.TakeListed().empty());
+  ChangedPathKeys next_pass(&fs_, cp_, Root(), "03");
+  ChangedPathKey arrived = next_pass.Decide("Sub/new.jpg");
+  EXPECT_FALSE(arrived.later);
+  EXPECT_EQ(arrived.key, "03Sub\\new.jpg");
+  EXPECT_TRUE(arrived.exists);
+}
+
+}  // namespace
+}  // namespace vantrel
