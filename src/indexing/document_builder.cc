@@ -5,7 +5,8 @@
 // file enters TIMELIST and CHARLIST before its contents are read, and enters
 // the indexed list once its document went to the engine. A file that
 // disappeared keeps only its indexed-list entry, which maintenance later
-// turns into a removal from the engine.
+// turns into a removal from the engine. A file that cannot be read gets no
+// entries at all until it can.
 
 #include "indexing/document_builder.h"
 
@@ -17,6 +18,7 @@
 #include "platform/file_streams.h"
 #include "platform/file_time.h"
 #include "platform/paths.h"
+#include "scan/skip_log.h"
 
 namespace vantrel {
 namespace {
@@ -102,6 +104,20 @@ bool ApplyChange(TaskContext& task, IndexLists& lists, FileSystem& fs, const Bui
   return !lists.timelist().Lookup(request.file_key, time).has_value();
 }
 
+// A file that could not be opened stays out of TIMELIST and CHARLIST (the
+// entries this pass made are taken back), so a later pass tries it again;
+// one that still exists is logged (once until it is read).
+void LeaveUnreadFile(IndexLists& lists, FileSystem& fs, const SkipReporter& skips,
+                     const BuildRequest& request, uint32_t time, bool listed_now) {
+  if (listed_now) {
+    lists.timelist().Remove(request.file_key, time);
+    lists.charlist().Remove(request.file_key, time);
+  }
+  if (fs.Exists(request.native_path)) {
+    skips.Skipped(request.native_path, "Cannot read file, not indexed");
+  }
+}
+
 void Build(TaskContext& task, const DocumentServices& services, const DocumentOptions& base,
            const BuildRequest& request) {
   DocumentOptions options = base;
@@ -127,7 +143,8 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
   }
 
   const uint32_t type_code = DocumentTypeCode(request.native_path, streams);
-  if (!lists.timelist().Lookup(request.file_key, time)) {
+  const bool listed_now = !lists.timelist().Lookup(request.file_key, time);
+  if (listed_now) {
     AddEntry(lists.timelist(), request.file_key, time, type_code, kOrderTime);
     AddEntry(lists.charlist(), request.file_key, time, type_code, kOrderName);
   }
@@ -138,7 +155,13 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
   file.file_key = request.file_key;
   file.time = time;
   ComposedDocument doc = ComposeImageDocumentWithType(file, options, type_code);
-  if (!doc.opened) return;
+  const SkipReporter skips{services.skip_log,
+                           [&task](const std::string& line) { task.LogFromTask(line); }};
+  if (!doc.opened) {
+    LeaveUnreadFile(lists, fs, skips, request, time, listed_now);
+    return;
+  }
+  skips.Taken(request.native_path);
   if (doc.is_pdf && services.queue_thumbnail) {
     services.queue_thumbnail(request.index, request.native_path, request.file_key,
                              request.native_root, time, doc.type_code);

@@ -31,6 +31,7 @@
 #include "core/task_context.h"
 #include "metadata/caption_text.h"
 #include "platform/file_system.h"
+#include "scan/skip_log.h"
 
 namespace vantrel {
 
@@ -109,6 +110,9 @@ struct DocumentServices {
   std::function<void(int index, const std::string& native_path, std::string_view file_key,
                      uint32_t time)>
       queue_pdf_text;
+  // Remembers which unreadable files were logged, so each is logged once
+  // until it is read. Null: every failed read is logged. Not owned.
+  SkipLog* skip_log = nullptr;
 };
 
 // One file to build.

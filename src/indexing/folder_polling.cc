@@ -1,7 +1,9 @@
 // The poll thread's re-listing (Pipeline::ListChangedFolders, PollFolder):
 // new, changed and vanished files become queued changes, which the next
 // change pass turns into document updates.
+#include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "indexing/folder_keys.h"
@@ -17,7 +19,7 @@ std::vector<std::string> Pipeline::ListChangedFolders(TaskContext& task, int ind
   std::vector<std::string> keys;
   if (root.empty()) return keys;
   CheckRoot(task, index, slot);
-  FolderScanner scanner(fs_, *cp_);
+  FolderScanner scanner(fs_, *cp_, Skips(task));
   for (const ChangedFolder& folder : scanner.ListChangedFolders(
            slot, root, task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist))) {
     keys.push_back(folder.key);
@@ -25,18 +27,33 @@ std::vector<std::string> Pipeline::ListChangedFolders(TaskContext& task, int ind
   return keys;
 }
 
+std::optional<std::vector<ScannedEntry>> Pipeline::PolledFiles(TaskContext& task, int index,
+                                                               int slot,
+                                                               const std::string& folder_key) {
+  const std::string& root =
+      task.config.indexes[static_cast<size_t>(index)].image_folders[static_cast<size_t>(slot)].path;
+  FolderScanner scanner(fs_, *cp_, Skips(task));
+  StatusOr<std::string> holder = scanner.FindFolder(root, folder_key);
+  task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
+  task.PostStatus(StatusMessage::Text(
+      kStatusFolderScanned,
+      holder.ok() ? holder.value() : scanner.NativeFolderPath(root, folder_key)));
+  if (!holder.ok()) return std::vector<ScannedEntry>();
+  StatusOr<std::vector<ScannedEntry>> listed = scanner.ListFolderFiles(slot, root, holder.value());
+  if (!listed.ok()) {
+    task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist).Remove(folder_key, 0);
+    return std::nullopt;
+  }
+  return std::move(listed.value());
+}
+
 void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::string& folder_key) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
   const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
   if (root.empty() || folder_key.size() < 2) return;
-  FolderScanner scanner(fs_, *cp_);
-  const std::string native = scanner.NativeFolderPath(root, folder_key);
-  task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
-  task.PostStatus(StatusMessage::Text(kStatusFolderScanned, native));
-
-  std::vector<ScannedEntry> files;
-  if (!native.empty() && fs_->IsFolder(native)) files = scanner.ListFolderFiles(slot, root, native);
+  std::optional<std::vector<ScannedEntry>> files = PolledFiles(task, index, slot, folder_key);
+  if (!files) return;
   LockedBrowseList timelist = task.Locked(index, &runtime.timelist);
   ImageFolderRuntime& folder = runtime.folders[static_cast<size_t>(slot)];
   auto relative_native = [&root](const std::string& path) {
@@ -44,7 +61,7 @@ void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::str
   };
   std::set<std::string> listed;
   bool queued = false;
-  for (const ScannedEntry& file : files) {
+  for (const ScannedEntry& file : *files) {
     listed.insert(file.key);
     if (timelist.Lookup(file.key, file.time)) continue;
     MutexLock lock(&task.change_queue_lock);

@@ -1,5 +1,6 @@
 #include "indexing/index_pipeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -51,6 +52,7 @@ Pipeline::Pipeline(PipelineOptions options)
     if (pending_.Add(text, file_key, time)) flush_due_ = true;
   };
   build_services_.post_statistics = [this](int index) { PostStatistics(*building_for_, index); };
+  build_services_.skip_log = &skips_;
   build_options_.fs = fs_;
   build_options_.streams = options_.streams;
   if (options_.pdf_text) {
@@ -259,7 +261,7 @@ void Pipeline::RequeueFailedBatch(TaskContext& task, int index, const PendingTab
     const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
     if (root.empty()) continue;
     std::string relative_key = doc.file_key.substr(2);
-    StatusOr<std::string> native = ResolveKeyPath(fs_, *cp_, root, relative_key);
+    StatusOr<std::string> native = FindKeyPath(fs_, *cp_, root, doc.file_key);
     if (!native.ok()) continue;  // gone meanwhile: nothing to index
     std::string native_relative = native.value().substr(std::min(native.value().size(),
                                                                  root.size() + 1));
@@ -298,14 +300,60 @@ void Pipeline::ChangePass(TaskContext& task) {
   }
 }
 
+SkipReporter Pipeline::Skips(TaskContext& task) {
+  return SkipReporter{&skips_, [&task](const std::string& line) { task.LogFromTask(line); }};
+}
+
+bool Pipeline::BuildChange(TaskContext& task, int index, int slot, const ChangeEntry& change,
+                           ChangedPathKeys& keys, bool* new_folder, bool* later) {
+  if (IsTemporaryName(change.key)) return false;
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+  std::string relative = change.native_name;
+  if (relative.empty()) {
+    StatusOr<std::string> found =
+        FindKeyPath(fs_, *cp_, root, FolderScanner::SlotDigits(slot) + change.key);
+    relative = found.ok() ? found.value().substr(std::min(found.value().size(), root.size()))
+                          : KeyToNative(cp_->ToUtf8(change.key));
+  }
+  ChangedPathKey decided = keys.Decide(relative);
+  if (decided.later) {
+    *later = true;
+    return false;
+  }
+  if (decided.refusal != KeyRefusal::kNone) {
+    // A vanished name whose key another file holds is not that file's change.
+    if (decided.exists) Skips(task).Skipped(decided.native_path, RefusalText(decided.refusal));
+    return false;
+  }
+  if (task.Locked(index, &runtime.dirlist).Lookup(decided.key, 0)) return false;  // a known folder
+  if (decided.is_folder) {
+    // A folder that arrived with its files: they are found by listing.
+    *new_folder = true;
+    return false;
+  }
+  BuildRequest request;
+  request.index = index;
+  request.native_path = std::move(decided.native_path);
+  request.file_key = std::move(decided.key);
+  request.native_root = root;
+  request.time = 0;
+  request.change = true;
+  Build(task, request);
+  return true;
+}
+
 bool Pipeline::DrainFolderChanges(TaskContext& task, int index, int slot) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
   ImageFolderRuntime& folder = runtime.folders[static_cast<size_t>(slot)];
   const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
-  const std::string digits = FolderScanner::SlotDigits(slot);
+  // Each folder on the way is listed once per pass, for the key rules.
+  ChangedPathKeys keys(fs_, *cp_, root, FolderScanner::SlotDigits(slot));
   bool processed = false;
   bool new_folder_seen = false;
+  std::vector<ChangeEntry> later;  // for the next pass
   for (int round = 0; round < 2 && !task.stop; ++round) {
     for (;;) {
       if (task.stop) break;
@@ -315,30 +363,10 @@ bool Pipeline::DrainFolderChanges(TaskContext& task, int index, int slot) {
         change = folder.change_queue.TakeLast();
       }
       if (!change) break;
-      const std::string key = digits + change->key;
-      if (task.Locked(index, &runtime.dirlist).Lookup(key, 0)) continue;  // a known folder
-      if (IsTemporaryName(change->key)) continue;
-      std::string native;
-      if (!change->native_name.empty()) {
-        native = JoinNative(root, change->native_name);
-      } else {
-        StatusOr<std::string> found = ResolveKeyPath(fs_, *cp_, root, change->key);
-        native = found.ok() ? found.value() : JoinNative(root, KeyToNative(change->key));
-      }
-      if (fs_->IsFolder(native)) {
-        // A folder that arrived with its files: they are found by listing.
-        new_folder_seen = true;
-        continue;
-      }
-      BuildRequest request;
-      request.index = index;
-      request.native_path = std::move(native);
-      request.file_key = key;
-      request.native_root = root;
-      request.time = 0;
-      request.change = true;
-      Build(task, request);
-      processed = true;
+      bool not_yet = false;
+      processed = BuildChange(task, index, slot, *change, keys, &new_folder_seen, &not_yet) ||
+                  processed;
+      if (not_yet) later.push_back(std::move(*change));
     }
     if (!new_folder_seen || round == 1) break;
     // Files copied in with a new folder may have arrived before its watch:
@@ -356,7 +384,18 @@ bool Pipeline::DrainFolderChanges(TaskContext& task, int index, int slot) {
       relist();
     }
   }
+  QueueForNextPass(task, folder, std::move(later));
   return processed;
+}
+
+void Pipeline::QueueForNextPass(TaskContext& task, ImageFolderRuntime& folder,
+                                std::vector<ChangeEntry> changes) {
+  if (changes.empty()) return;
+  {
+    MutexLock lock(&task.change_queue_lock);
+    for (ChangeEntry& change : changes) folder.change_queue.Put(std::move(change));
+  }
+  task.change_arrivals.Note();
 }
 
 void Pipeline::WriteLists(TaskContext& task, int index, size_t cut, bool full) {

@@ -22,6 +22,9 @@
 // read on a worker of its own and follows as a second document of the same
 // name (see indexing/pdf_text_queue.h), taken at each change pass and while
 // further files of the same index are built.
+// Which files get keys is decided by scan/entry_keys.h for scans, the
+// start-up catch-up and changes alike; every file or folder left out (and
+// every folder or file that cannot be listed or read) is logged once.
 //
 // Image folders whose root cannot be reached (an unmounted share) lose their
 // files from the browse lists, but optimization never purges their
@@ -53,7 +56,9 @@
 #include "indexing/pending_table.h"
 #include "indexing/result_cache.h"
 #include "platform/code_page.h"
+#include "scan/entry_keys.h"
 #include "scan/folder_scanner.h"
+#include "scan/skip_log.h"
 
 namespace vantrel {
 
@@ -109,6 +114,25 @@ class Pipeline final : public IndexPipeline {
   void ChangePass(TaskContext& task);
   // Takes the queued changes of one image folder; true when any was taken.
   bool DrainFolderChanges(TaskContext& task, int index, int slot);
+  // Builds the file one queued change names, when the key rules give it a
+  // key (refused ones are logged). Sets *new_folder when it names a folder
+  // not yet in DIRLIST, *later when it must wait for the next pass. True
+  // when a file was built.
+  bool BuildChange(TaskContext& task, int index, int slot, const ChangeEntry& change,
+                   ChangedPathKeys& keys, bool* new_folder, bool* later);
+  // Puts changes back into the folder's queue for the next change pass.
+  void QueueForNextPass(TaskContext& task, ImageFolderRuntime& folder,
+                        std::vector<ChangeEntry> changes);
+  // The files of the folder with key `folder_key` as the poll sees them:
+  // none when no folder holds the key any more (gone, or replaced by a
+  // link), so every recorded file is gone; nothing at all when it cannot be
+  // listed: its files are left as they are, and out of DIRLIST it is found
+  // new and listed again at the next comparison.
+  std::optional<std::vector<ScannedEntry>> PolledFiles(TaskContext& task, int index, int slot,
+                                                       const std::string& folder_key);
+  // Where refused entries and failed listings and reads are logged: the
+  // event log of `task`, each path once (skips_).
+  SkipReporter Skips(TaskContext& task);
   // Builds one file's document (BuildImageDocument with this pipeline's
   // services), then adds the PDF texts of that index that have arrived.
   void Build(TaskContext& task, const BuildRequest& request);
@@ -147,7 +171,8 @@ class Pipeline final : public IndexPipeline {
   void BuildScanned(TaskContext& task, int index, const std::string& root,
                     const ScannedEntry& file);
   // Lists one folder without recursion into the index (start-up catch-up).
-  void ListFolderIntoIndex(TaskContext& task, int index, int slot, const std::string& native);
+  // A folder that cannot be listed leaves DIRLIST, to be listed again.
+  void ListFolderIntoIndex(TaskContext& task, int index, int slot, const ChangedFolder& folder);
   // Writes the client lists (TIMELIST and CHARLIST cut to `cut`, 0 whole),
   // the whole DIRLIST and INDEXINFO.INI; with `full` also the full copies.
   void WriteLists(TaskContext& task, int index, size_t cut, bool full);
@@ -178,6 +203,8 @@ class Pipeline final : public IndexPipeline {
   };
   std::unique_ptr<BackgroundJob> background_;
   std::array<bool, kMaxIndexes> failure_logged_{};
+  // Paths logged as left out (task and poll threads).
+  SkipLog skips_;
   // 1 reachable, 0 unreachable, -1 not yet checked; per index and slot.
   std::array<std::array<std::atomic<int>, kFolderSlots>, kMaxIndexes> root_state_;
   // The PDF text worker; null without options_.pdf_text. Destroyed first, so

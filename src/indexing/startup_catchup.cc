@@ -85,13 +85,19 @@ void Pipeline::BuildScanned(TaskContext& task, int index, const std::string& roo
 }
 
 void Pipeline::ListFolderIntoIndex(TaskContext& task, int index, int slot,
-                                   const std::string& native) {
+                                   const ChangedFolder& folder) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
-  task.PostStatus(StatusMessage::Text(kStatusFolderScanned, native));
-  FolderScanner scanner(fs_, *cp_);
+  task.PostStatus(StatusMessage::Text(kStatusFolderScanned, folder.native_path));
+  FolderScanner scanner(fs_, *cp_, Skips(task));
   const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
-  for (const ScannedEntry& file : scanner.ListFolderFiles(slot, root, native)) {
+  StatusOr<std::vector<ScannedEntry>> files =
+      scanner.ListFolderFiles(slot, root, folder.native_path);
+  if (!files.ok()) {
+    task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist).Remove(folder.key, 0);
+    return;
+  }
+  for (const ScannedEntry& file : files.value()) {
     if (task.stop) return;
     BuildScanned(task, index, root, file);
   }
@@ -156,7 +162,7 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
   // 5, 6. Changed folders, or every folder.
   pending_.Reset(/*from_changes=*/false);
   pending_index_ = index;
-  FolderScanner scanner(fs_, *cp_);
+  FolderScanner scanner(fs_, *cp_, Skips(task));
   const bool have_dirlist = dirlist.Count() != 0;
   if (!have_dirlist) {
     timelist.Release();
@@ -175,7 +181,7 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
         if (task.stop) break;
         RemoveFilesOfFolder(timelist, folder.key);
         RemoveFilesOfFolder(charlist, folder.key);
-        if (!folder.gone) ListFolderIntoIndex(task, index, slot, folder.native_path);
+        if (!folder.gone) ListFolderIntoIndex(task, index, slot, folder);
         PostStatistics(task, index);
       }
     } else {

@@ -38,15 +38,18 @@ struct FileInfo {
   WinFileTime modified = 0;  // last write time
 };
 
-// One name of a folder listing.
+// One name of a folder listing. A symbolic link is listed as itself
+// (is_link set, never is_folder, the link's own size and time): listings
+// never lead through a link that a user placed in a served folder.
 struct FolderEntry {
   std::string name;  // UTF-8 name as stored on disk, no path
   bool is_folder = false;
+  bool is_link = false;
   bool hidden = false;  // the name begins with '.'
   uint64_t size = 0;
   WinFileTime modified = 0;
   // Which file system object this is (0 when unknown): a walk that meets a
-  // folder it is already inside (a symbolic link to an ancestor) stops there.
+  // folder it is already inside (a bind mount of an ancestor) stops there.
   uint64_t device = 0;
   uint64_t inode = 0;
 };

@@ -668,10 +668,11 @@ class PosixFileSystem final : public FileSystem {
       entry.name = e->d_name;
       if (entry.name == "." || entry.name == "..") continue;
       entry.hidden = entry.name[0] == '.';
-      // A symbolic link shows what it points to; a dangling one shows itself.
+      // Every entry shows itself: a symbolic link is reported as a link,
+      // never as what it points to.
       struct stat st;
-      if (::fstatat(fd.get(), e->d_name, &st, 0) == 0 ||
-          ::fstatat(fd.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (::fstatat(fd.get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        entry.is_link = S_ISLNK(st.st_mode);
         entry.is_folder = S_ISDIR(st.st_mode);
         entry.size = entry.is_folder ? 0 : static_cast<uint64_t>(st.st_size);
         entry.modified = ModifiedOf(st);

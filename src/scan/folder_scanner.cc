@@ -4,7 +4,8 @@
 // Folder times come from the listing of the parent folder (one ListFolder
 // call per walked folder, no extra Stat), except for the image folder itself
 // and for recorded folders that the walk did not meet, which are looked at
-// one by one.
+// one by one. Every walked folder is listed through ListNamed, which applies
+// the key rules of scan/entry_keys.h and reports what they refuse.
 #include "scan/folder_scanner.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "core/browse_list.h"
 #include "platform/file_time.h"
 #include "platform/paths.h"
+#include "scan/entry_keys.h"
 
 namespace vantrel {
 namespace {
@@ -50,29 +52,30 @@ std::optional<std::string_view> RelativeTo(std::string_view root, std::string_vi
   return path.substr(root.size() + 1);
 }
 
-// The key below a folder: the folder's relative key (no digits) and the
-// code-page form of one name.
-std::string ChildRelativeKey(const std::string& folder_rel_key, std::string_view code_page_name) {
-  if (folder_rel_key.empty()) return std::string(code_page_name);
-  std::string key = folder_rel_key;
-  key.push_back(kKeySeparator);
-  key.append(code_page_name);
-  return key;
-}
-
-// A folder listing in name order (the file system gives none), for walks that
-// hand on entries in the same order every time.
-std::vector<FolderEntry> SortedListing(FileSystem* fs, const std::string& folder) {
+// One folder's entries with their keys (entry_keys.h), in name order.
+// Refused entries are reported and left out; a failed listing is reported,
+// a successful one clears an earlier report of that folder.
+StatusOr<std::vector<NamedEntry>> ListNamed(FileSystem* fs, const CodePage& cp,
+                                            const SkipReporter& skips, const std::string& folder,
+                                            const std::string& folder_key) {
   StatusOr<std::vector<FolderEntry>> listed = fs->ListFolder(folder);
-  if (!listed.ok()) return {};
-  std::vector<FolderEntry> entries = std::move(listed.value());
-  std::sort(entries.begin(), entries.end(),
-            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-  return entries;
+  if (!listed.ok()) {
+    skips.Skipped(folder, "Cannot list folder, its files are not indexed (" +
+                              listed.status().ToString() + ")");
+    return listed.status();
+  }
+  skips.Taken(folder);
+  std::vector<NamedEntry> named = NameEntries(cp, folder_key, std::move(listed.value()));
+  std::erase_if(named, [&](const NamedEntry& n) {
+    if (n.refusal == KeyRefusal::kNone) return false;
+    skips.Skipped(JoinNative(folder, n.entry.name), RefusalText(n.refusal));
+    return true;
+  });
+  return named;
 }
 
 // The folders a walk is inside, by identity: a folder met again below itself
-// (through a symbolic link) is not walked a second time.
+// (through a bind mount; links are never followed) is not walked again.
 class WalkChain {
  public:
   // False when `e` is a folder the walk is already inside.
@@ -156,38 +159,39 @@ namespace {
 struct FullWalk {
   FileSystem* fs;
   const CodePage& cp;
-  const std::string& digits;
+  const SkipReporter& skips;
   LockedBrowseList& dirlist;
   const ScanCallback& on_file;
+  WalkChain chain;
+  bool aborted = false;
 
-  // Lists `folder` (whose key without the digits is `rel_key`): files go to
-  // the callback, sub-folders into DIRLIST and are walked in turn. False when
-  // the callback aborted.
-  bool Walk(const std::string& folder, const std::string& rel_key) {
-    for (const FolderEntry& e : SortedListing(fs, folder)) {
-      const std::string path = JoinNative(folder, e.name);
-      const uint32_t time = FileTimeStampFromWinFileTime(e.modified);
-      if (!e.is_folder) {
-        if (e.hidden) continue;
-        ScannedEntry entry;
-        entry.native_path = path;
-        entry.key = digits + ChildRelativeKey(rel_key, cp.FromUtf8(e.name));
-        entry.time = time;
-        entry.is_folder = false;
-        if (!on_file(entry)) return false;
-        continue;
+  // Lists `folder` (key `folder_key`): files go to the callback, sub-folders
+  // are walked in turn and recorded in DIRLIST once listed (a folder that
+  // cannot be listed leaves DIRLIST). False when `folder` cannot be listed
+  // or the callback aborted (`aborted` set).
+  bool Walk(const std::string& folder, const std::string& folder_key) {
+    StatusOr<std::vector<NamedEntry>> named = ListNamed(fs, cp, skips, folder, folder_key);
+    if (!named.ok()) return false;
+    for (const NamedEntry& n : named.value()) {
+      const std::string path = JoinNative(folder, n.entry.name);
+      const uint32_t time = FileTimeStampFromWinFileTime(n.entry.modified);
+      if (!n.entry.is_folder) {
+        if (on_file(ScannedEntry{path, n.key, time, false})) continue;
+        aborted = true;
+        return false;
       }
-      if (path.size() >= kMaxWalkedPathLength) continue;
-      if (!chain.Enter(e)) continue;
-      const std::string child_rel = ChildRelativeKey(rel_key, cp.FromUtf8(e.name));
-      RecordFolder(dirlist, digits + child_rel, time);
-      const bool go_on = Walk(path, child_rel);
+      if (!chain.Enter(n.entry)) continue;
+      const bool listed = Walk(path, n.key);
       chain.Leave();
-      if (!go_on) return false;
+      if (aborted) return false;
+      if (listed) {
+        RecordFolder(dirlist, n.key, time);
+      } else {
+        dirlist.Remove(n.key, 0);
+      }
     }
     return true;
   }
-  WalkChain chain;
 };
 
 }  // namespace
@@ -198,11 +202,16 @@ bool FolderScanner::FullListing(int slot, const std::string& root, LockedBrowseL
   const std::string top = TrimNative(root);
   if (!fs_->IsValidFolder(top)) return true;
   dirlist.SetOrder(kOrderName).IgnoreError();
-  RecordFolder(dirlist, digits, FolderTime(fs_, top));
-  FullWalk walk{fs_, cp_, digits, dirlist, on_file, {}};
-  const bool completed = walk.Walk(top, std::string());
+  const uint32_t top_time = FolderTime(fs_, top);
+  FullWalk walk{fs_, cp_, skips_, dirlist, on_file, {}};
+  const bool listed = walk.Walk(top, digits);
+  if (listed) {
+    RecordFolder(dirlist, digits, top_time);
+  } else if (!walk.aborted) {
+    dirlist.Remove(digits, 0);
+  }
   dirlist.SetOrder(kOrderName).IgnoreError();
-  return completed;
+  return !walk.aborted;
 }
 
 // ---------------------------------------------------------------------------
@@ -213,40 +222,53 @@ namespace {
 struct ChangeWalk {
   FileSystem* fs;
   const CodePage& cp;
-  const std::string& digits;
+  const SkipReporter& skips;
   LockedBrowseList& dirlist;
   const std::unordered_set<std::string>& has_children;
   std::unordered_set<std::string>* seen;
   std::vector<ChangedFolder>* out;
+  WalkChain chain;
 
   // Compares the sub-folders of `folder` with DIRLIST; descends into new and
   // changed ones, and into unchanged ones that have recorded sub-folders.
-  void Walk(const std::string& folder, const std::string& rel_key) {
-    for (const FolderEntry& e : SortedListing(fs, folder)) {
-      if (!e.is_folder) continue;
-      const std::string path = JoinNative(folder, e.name);
-      if (path.size() >= kMaxWalkedPathLength) continue;
-      const std::string child_rel = ChildRelativeKey(rel_key, cp.FromUtf8(e.name));
-      const std::string key = digits + child_rel;
-      const uint32_t time = FileTimeStampFromWinFileTime(e.modified);
-      seen->insert(key);
-      std::optional<BrowseLookup> found = dirlist.Lookup(key, 0);
-      if (found && found->time == time) {
-        if (has_children.contains(key) && chain.Enter(e)) {
-          Walk(path, child_rel);
-          chain.Leave();
-        }
-        continue;
-      }
-      if (!chain.Enter(e)) continue;
-      if (found) dirlist.Remove(key, 0);
-      out->push_back(ChangedFolder{path, key, time, false});
-      dirlist.Add(key, time, 0, kNoExtra).IgnoreError();
-      Walk(path, child_rel);
-      chain.Leave();
+  // False when `folder` cannot be listed.
+  bool Walk(const std::string& folder, const std::string& folder_key) {
+    StatusOr<std::vector<NamedEntry>> named = ListNamed(fs, cp, skips, folder, folder_key);
+    if (!named.ok()) return false;
+    for (const NamedEntry& n : named.value()) {
+      if (n.entry.is_folder) CompareFolder(JoinNative(folder, n.entry.name), n);
     }
+    return true;
   }
-  WalkChain chain;
+
+  // One sub-folder: unchanged ones are walked into when they have recorded
+  // sub-folders, new and changed ones are reported, recorded and walked into.
+  // One that cannot be listed leaves DIRLIST unreported, to be found new and
+  // listed again next time.
+  void CompareFolder(const std::string& path, const NamedEntry& n) {
+    const std::string& key = n.key;
+    const uint32_t time = FileTimeStampFromWinFileTime(n.entry.modified);
+    seen->insert(key);
+    std::optional<BrowseLookup> found = dirlist.Lookup(key, 0);
+    if (found && found->time == time) {
+      if (has_children.contains(key) && chain.Enter(n.entry)) {
+        if (!Walk(path, key)) dirlist.Remove(key, 0);
+        chain.Leave();
+      }
+      return;
+    }
+    if (!chain.Enter(n.entry)) return;
+    if (found) dirlist.Remove(key, 0);
+    out->push_back(ChangedFolder{path, key, time, false});
+    const size_t reported = out->size() - 1;
+    dirlist.Add(key, time, 0, kNoExtra).IgnoreError();
+    if (!Walk(path, key)) {
+      // Nothing below it was listed, so it is still the last one reported.
+      out->erase(out->begin() + static_cast<std::ptrdiff_t>(reported));
+      dirlist.Remove(key, 0);
+    }
+    chain.Leave();
+  }
 };
 
 }  // namespace
@@ -282,14 +304,17 @@ std::vector<ChangedFolder> FolderScanner::ListChangedFolders(int slot, const std
     out.push_back(ChangedFolder{top, digits, old_time, true});
   } else {
     seen.insert(digits);
-    if (!found || found->time != root_time) {
+    const bool changed = !found || found->time != root_time;
+    if (changed) {
       if (found) dirlist.Remove(digits, 0);
       out.push_back(ChangedFolder{top, digits, root_time, false});
       dirlist.Add(digits, root_time, 0, kNoExtra).IgnoreError();
     }
-    if (fs_->IsValidFolder(top)) {
-      ChangeWalk walk{fs_, cp_, digits, dirlist, has_children, &seen, &out, {}};
-      walk.Walk(top, std::string());
+    ChangeWalk walk{fs_, cp_, skips_, dirlist, has_children, &seen, &out, {}};
+    if (!walk.Walk(top, digits)) {
+      // Not listable: out of DIRLIST and unreported, listed again next time.
+      if (changed) out.erase(out.begin());
+      dirlist.Remove(digits, 0);
     }
   }
 
@@ -309,24 +334,29 @@ std::vector<ChangedFolder> FolderScanner::ListChangedFolders(int slot, const std
 // ---------------------------------------------------------------------------
 // One folder
 
-std::vector<ScannedEntry> FolderScanner::ListFolderFiles(int slot, const std::string& root,
-                                                         const std::string& folder) {
+StatusOr<std::vector<ScannedEntry>> FolderScanner::ListFolderFiles(int slot,
+                                                                   const std::string& root,
+                                                                   const std::string& folder) {
   const std::string top = TrimNative(root);
   const std::string here = TrimNative(folder);
   std::optional<std::string_view> relative = RelativeTo(top, here);
-  if (!relative) return {};
-  const std::string digits = SlotDigits(slot);
-  const std::string rel_key = KeyFromNativeRelative(cp_, *relative);
+  if (!relative) return std::vector<ScannedEntry>();
+  std::string folder_key = SlotDigits(slot);
+  if (!relative->empty()) folder_key += KeyFromNativeRelative(cp_, *relative);
+  StatusOr<std::vector<NamedEntry>> named = ListNamed(fs_, cp_, skips_, here, folder_key);
+  if (!named.ok()) return named.status();
   std::vector<ScannedEntry> files;
-  for (const FolderEntry& e : SortedListing(fs_, here)) {
-    if (e.is_folder || e.hidden) continue;
-    ScannedEntry entry;
-    entry.native_path = JoinNative(here, e.name);
-    entry.key = digits + ChildRelativeKey(rel_key, cp_.FromUtf8(e.name));
-    entry.time = FileTimeStampFromWinFileTime(e.modified);
-    files.push_back(std::move(entry));
+  for (const NamedEntry& n : named.value()) {
+    if (n.entry.is_folder) continue;
+    files.push_back(ScannedEntry{JoinNative(here, n.entry.name), n.key,
+                                 FileTimeStampFromWinFileTime(n.entry.modified), false});
   }
   return files;
+}
+
+StatusOr<std::string> FolderScanner::FindFolder(const std::string& root,
+                                                std::string_view folder_key) {
+  return FindKeyPath(fs_, cp_, TrimNative(root), folder_key);
 }
 
 std::string FolderScanner::NativeFolderPath(const std::string& root, std::string_view folder_key) {
@@ -334,13 +364,10 @@ std::string FolderScanner::NativeFolderPath(const std::string& root, std::string
       folder_key[1] > '9') {
     return std::string();
   }
-  const std::string top = TrimNative(root);
-  std::string_view relative = folder_key.substr(2);
-  if (relative.empty()) return top;
-  StatusOr<std::string> resolved = ResolveKeyPath(fs_, cp_, top, relative);
-  if (resolved.ok()) return std::move(resolved.value());
+  StatusOr<std::string> found = FindFolder(root, folder_key);
+  if (found.ok()) return std::move(found.value());
   // Not on disk (any more): the path the key stands for.
-  return JoinNative(top, KeyToNative(cp_.ToUtf8(relative)));
+  return JoinNative(TrimNative(root), KeyToNative(cp_.ToUtf8(folder_key.substr(2))));
 }
 
 }  // namespace vantrel

@@ -9,28 +9,28 @@
 // Macintosh characters), while every listed entry also carries its real
 // native path, so nothing needs to be looked up again.
 //
-// Hidden entries (names beginning with '.') are skipped as files; hidden
-// folders are walked. Folders whose native path is 200 bytes or longer are
-// neither walked nor recorded.
+// Which entries get keys (and which are refused: symbolic links, keys too
+// long for the lists, names whose key another name holds) is decided by
+// scan/entry_keys.h, the same way for every walk here and for change
+// notifications. Every refused entry is reported to the scanner's
+// SkipReporter, and so is every folder that cannot be listed: such a folder
+// is kept out of DIRLIST (and taken out of it), so the next comparison finds
+// it new and lists it again.
 //
-// Thread safety: a FolderScanner holds no state of its own beyond its
-// arguments; DIRLIST and TIMELIST are used through their locks, one
-// operation at a time.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/list_lock_table.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "scan/skip_log.h"
 
 namespace vantrel {
-
-// Folder paths (bytes) of this length or longer are not walked.
-inline constexpr size_t kMaxWalkedPathLength = 200;
 
 // One entry a walk hands on.
 struct ScannedEntry {
@@ -53,8 +53,10 @@ using ScanCallback = std::function<bool(const ScannedEntry& entry)>;
 
 class FolderScanner {
  public:
-  // `fs` and `cp` must outlive the scanner.
-  FolderScanner(FileSystem* fs, const CodePage& cp) : fs_(fs), cp_(cp) {}
+  // `fs` and `cp` must outlive the scanner; refused entries and failed
+  // listings go to `skips`.
+  FolderScanner(FileSystem* fs, const CodePage& cp, SkipReporter skips = {})
+      : fs_(fs), cp_(cp), skips_(std::move(skips)) {}
 
   // The slot digits of image folder `slot` ("%02i").
   static std::string SlotDigits(int slot);
@@ -78,10 +80,16 @@ class FolderScanner {
   std::vector<ChangedFolder> ListChangedFolders(int slot, const std::string& root,
                                                 LockedBrowseList dirlist);
 
-  // The files of one folder, without recursion (hidden files skipped).
-  // `folder` is a native path at or below `root`.
-  std::vector<ScannedEntry> ListFolderFiles(int slot, const std::string& root,
-                                            const std::string& folder);
+  // The files of one folder, without recursion (hidden and refused files
+  // skipped). `folder` is a native path at or below `root`; one outside it
+  // lists nothing. Fails when the folder cannot be listed (reported).
+  StatusOr<std::vector<ScannedEntry>> ListFolderFiles(int slot, const std::string& root,
+                                                      const std::string& folder);
+
+  // The native path of the folder that holds `folder_key` by the key rules
+  // (scan/entry_keys.h: links and refused names never match); kNotFound
+  // when no folder does.
+  StatusOr<std::string> FindFolder(const std::string& root, std::string_view folder_key);
 
   // Rebuilds the native path of a folder key of image folder `root` (the
   // key's part after the digits, found again on disk where the code page lost
@@ -91,6 +99,7 @@ class FolderScanner {
  private:
   FileSystem* fs_;
   const CodePage& cp_;
+  SkipReporter skips_;
 };
 
 }  // namespace vantrel

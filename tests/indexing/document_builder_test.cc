@@ -12,7 +12,9 @@
 #include "indexing/document_groups.h"
 #include "metadata/file_type.h"
 #include "platform/file_time.h"
+#include "scan/skip_log.h"
 #include "support/document_fixtures.h"
+#include "support/fault_file_system.h"
 #include "support/image_builders.h"
 #include "support/mac_builders.h"
 #include "support/temp_dir.h"
@@ -296,13 +298,37 @@ TEST_F(DocumentBuilderTest, ChangeStopsWhenTheListsAlreadyHoldThisVersion) {
   EXPECT_TRUE(TakeStatus().empty());
 }
 
-TEST_F(DocumentBuilderTest, FileThatCannotBeOpenedKeepsItsFileEntriesOnly) {
+// A file that cannot be read gets no list entries, so every later pass tries
+// it again; it is logged once until it is read. A file that is gone is not
+// logged.
+TEST_F(DocumentBuilderTest, FileThatCannotBeReadStaysOutOfTheListsUntilRead) {
+  FaultFileSystem faults(DefaultFileSystem());
+  SkipLog skip_log;
+  options_.fs = &faults;
+  services_.skip_log = &skip_log;
   Build("never.jpg", "01never.jpg", false, 1234);
-  EXPECT_TRUE(Find(lists().timelist, "01never.jpg", 1234));
-  EXPECT_TRUE(Find(lists().charlist, "01never.jpg"));
-  EXPECT_EQ(lists().indexed.Count(), 0u);
-  EXPECT_TRUE(added_.empty());
+  EXPECT_EQ(lists().timelist.Count() + lists().charlist.Count() + lists().indexed.Count(), 0u);
   EXPECT_TRUE(TakeStatus().empty());
+
+  const uint32_t stamp = FileTimeStampFromUnix(UtcSeconds(2022, 1, 1));
+  WriteImage("locked.jpg", MakeJpeg(), UtcSeconds(2022, 1, 1));
+  faults.FailReadsMatching("*/locked.jpg");
+  for (bool change : {false, true, false}) Build("locked.jpg", "01locked.jpg", change, stamp);
+  EXPECT_EQ(lists().timelist.Count() + lists().charlist.Count() + lists().indexed.Count(), 0u);
+  EXPECT_TRUE(added_.empty());
+  std::vector<std::string> logged;
+  for (const std::string& s : TakeStatus()) {
+    if (s.starts_with(std::to_string(kStatusLogLine) + ":")) logged.push_back(s);
+  }
+  EXPECT_EQ(logged,
+            std::vector<std::string>{std::to_string(kStatusLogLine) +
+                                     ":Cannot read file, not indexed: " + root_ + "/locked.jpg"});
+
+  faults.ClearFaults();
+  Build("locked.jpg", "01locked.jpg", false, stamp);
+  EXPECT_TRUE(Find(lists().timelist, "01locked.jpg", stamp));
+  EXPECT_TRUE(Find(lists().indexed, "01locked.jpg", stamp));
+  EXPECT_EQ(added_.size(), 1u);
 }
 
 TEST_F(DocumentBuilderTest, PdfQueuesAThumbnailJob) {

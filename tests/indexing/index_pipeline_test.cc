@@ -4,6 +4,7 @@
 #include "indexing/index_pipeline.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +22,7 @@
 #include "engine/index_files.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "scan/entry_keys.h"
 #include "support/fault_file_system.h"
 #include "support/file_times.h"
 #include "support/image_builders.h"
@@ -311,6 +313,76 @@ TEST_F(PipelineTest, PollFolderQueuesNewChangedAndVanishedFiles) {
   pipeline_->RunUpdateJob(*task_);
   EXPECT_EQ(Search("referee").size(), 1u);
   EXPECT_FALSE(InList(&runtime().timelist, "01Sport\\b.tif"));
+}
+
+// A folder that cannot be listed is logged and stays out of DIRLIST, so the
+// next start (or poll) lists it once it can be listed.
+TEST_F(PipelineTest, FolderThatCannotBeListedIsListedOnceItCan) {
+  fault_.FailReadsMatching(dir_.Path("images/Sport"));
+  pipeline_->StartUpIndex(*task_, 0);
+  Drained d = Drain();
+  EXPECT_TRUE(HasLine(d.log, "Cannot list folder, its files are not indexed"));
+  EXPECT_FALSE(InList(&runtime().dirlist, "01Sport"));
+  EXPECT_FALSE(InList(&runtime().timelist, "01Sport\\b.tif"));
+  // Polled while it still fails: nothing new, nothing logged again.
+  EXPECT_TRUE(pipeline_->ListChangedFolders(*task_, 0, 1).empty());
+  EXPECT_FALSE(HasLine(Drain().log, "Cannot list folder"));
+
+  fault_.ClearFaults();
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_TRUE(InList(&runtime().dirlist, "01Sport"));
+  EXPECT_TRUE(InList(&runtime().timelist, "01Sport\\b.tif"));
+  EXPECT_EQ(Search("football"), std::vector<std::string>{"01Sport\\b.tif"});
+}
+
+// Change notifications take the keys a scan would: one file per key, no
+// key longer than a list slot, no links; refused files are logged. A
+// deleted file whose key another file holds leaves that file alone.
+TEST_F(PipelineTest, ChangesFollowTheScanKeyRules) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  const std::string long_name = std::string(251, 'n') + ".jpg";  // key of 257 bytes
+  ASSERT_TRUE(dir_.WriteFile("images/caf?.jpg", Captioned("bakery")));
+  ASSERT_TRUE(dir_.WriteFile("images/caf\xE9.jpg", Captioned("patisserie")));
+  ASSERT_TRUE(dir_.WriteFile("images/sub\\x.jpg", Captioned("slashword")));
+  ASSERT_TRUE(dir_.WriteFile("images/" + long_name, Captioned("longword")));
+  ASSERT_EQ(::symlink(dir_.Path("remote/r.jpg").c_str(), dir_.Path("images/alias.jpg").c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.Path("remote").c_str(), dir_.Path("images/far").c_str()), 0);
+  for (const std::string name : {"caf?.jpg", "caf\xE9.jpg", "sub\\x.jpg", "alias.jpg", "far",
+                                 "far/r.jpg", long_name.c_str()}) {
+    Queue(1, name);
+  }
+  pipeline_->RunUpdateJob(*task_);
+  Drained d = Drain();
+  EXPECT_EQ(d.files, std::vector<std::string>{dir_.Path("images/caf?.jpg")});
+  EXPECT_EQ(Search("bakery"), std::vector<std::string>{"01caf?.jpg"});
+  for (const char* word : {"patisserie", "slashword", "longword"}) {
+    EXPECT_TRUE(Search(word).empty()) << word;
+  }
+  EXPECT_EQ(Search("lighthouse").size(), 1u) << "only through image folder 2";
+  EXPECT_EQ(Count(&runtime().timelist), 5u);
+  for (const std::string& refused :
+       {std::string(RefusalText(KeyRefusal::kTaken)) + ": " + dir_.Path("images/caf\xE9.jpg"),
+        std::string(RefusalText(KeyRefusal::kBackslash)) + ": " + dir_.Path("images/sub\\x.jpg"),
+        std::string(RefusalText(KeyRefusal::kTooLong)) + ": " + dir_.Path("images/" + long_name),
+        std::string(RefusalText(KeyRefusal::kLink)) + ": " + dir_.Path("images/alias.jpg"),
+        std::string(RefusalText(KeyRefusal::kLink)) + ": " + dir_.Path("images/far")}) {
+    EXPECT_TRUE(HasLine(d.log, refused)) << refused;
+  }
+
+  // The refused twin goes away: the file that holds the key stays listed.
+  ASSERT_TRUE(fs_->DeleteFile(dir_.Path("images/caf\xE9.jpg")).ok());
+  Queue(1, "caf\xE9.jpg");
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_TRUE(InList(&runtime().timelist, "01caf?.jpg"));
+  EXPECT_TRUE(InList(&runtime().charlist, "01caf?.jpg"));
+
+  // A start-up scan of the same tree finds the same files.
+  ASSERT_TRUE(SetModifiedTime(dir_.Path("images"), 2000000000));
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_EQ(Count(&runtime().timelist), 5u);
 }
 
 TEST_F(PipelineTest, RestoresFromCurrentThenFromMaster) {

@@ -187,19 +187,25 @@ TEST_F(PosixFileSystemTest, StatAndListingReportWinFileTimes) {
   EXPECT_FALSE(fs_->IsFolder(dir_.Path("img.jpg")));
 }
 
-TEST_F(PosixFileSystemTest, ListingMarksDotNamesHidden) {
+// Links are listed as links (never as the folder or file they point to),
+// dot names as hidden.
+TEST_F(PosixFileSystemTest, ListingMarksDotNamesHiddenAndLinksAsLinks) {
   ASSERT_TRUE(dir_.WriteFile("img.jpg", "123"));
   ASSERT_TRUE(dir_.WriteFile("._img.jpg", "appledouble"));
   ASSERT_TRUE(dir_.WriteFile(".DS_Store", ""));
   ASSERT_TRUE(dir_.MakeFolder(".hidden_folder"));
   ASSERT_TRUE(dir_.MakeFolder("Sport"));
   ASSERT_EQ(::symlink("/nonexistent/target", dir_.Path("dangling").c_str()), 0);
+  ASSERT_EQ(::symlink(".", dir_.Path("self").c_str()), 0);
+  ASSERT_EQ(::symlink("img.jpg", dir_.Path("alias.jpg").c_str()), 0);
   auto list = fs_->ListFolder(dir_.path());
   ASSERT_TRUE(list.ok());
-  ASSERT_EQ(list->size(), 6u);
+  ASSERT_EQ(list->size(), 8u);
   for (const FolderEntry& e : *list) {
     EXPECT_EQ(e.hidden, e.name[0] == '.') << e.name;
     EXPECT_EQ(e.is_folder, e.name == "Sport" || e.name == ".hidden_folder") << e.name;
+    EXPECT_EQ(e.is_link, e.name == "dangling" || e.name == "self" || e.name == "alias.jpg")
+        << e.name;
     if (e.name == "img.jpg") {
       EXPECT_EQ(e.size, 3u);
     }

@@ -13,6 +13,8 @@
 #include "core/list_lock_table.h"
 #include "platform/file_time.h"
 #include "platform/mutex.h"
+#include "scan/entry_keys.h"
+#include "scan/skip_log.h"
 #include "support/fault_file_system.h"
 #include "support/file_times.h"
 #include "support/temp_dir.h"
@@ -52,7 +54,8 @@ class FolderScannerTest : public ::testing::Test {
   FolderScannerTest()
       : cp_(CodePage::BuiltInWindows1252()),
         fs_(DefaultFileSystem()),
-        scanner_(&fs_, cp_),
+        scanner_(&fs_, cp_,
+                 SkipReporter{&skips_, [this](const std::string& line) { log_.push_back(line); }}),
         dirlist_(&locks_, 0, &list_) {}
 
   std::string Root() const { return dir_.Path("images"); }
@@ -126,9 +129,30 @@ class FolderScannerTest : public ::testing::Test {
     return key + " " + std::to_string(Stamp(t)) + (gone ? " gone" : "");
   }
 
+  // The log lines written since the last call.
+  std::vector<std::string> TakeLog() {
+    std::vector<std::string> out;
+    out.swap(log_);
+    return out;
+  }
+  std::vector<std::string> Keys(const std::vector<ScannedEntry>& files) {
+    std::vector<std::string> keys;
+    for (const ScannedEntry& e : files) keys.push_back(e.key);
+    return keys;
+  }
+  // The file keys of the folder listing of `relative`.
+  std::vector<std::string> FolderKeys(const std::string& relative) {
+    StatusOr<std::vector<ScannedEntry>> files =
+        scanner_.ListFolderFiles(kSlot, Root(), P(relative));
+    EXPECT_TRUE(files.ok()) << files.status().ToString();
+    return files.ok() ? Keys(files.value()) : std::vector<std::string>{};
+  }
+
   TempDir dir_;
   const CodePage cp_;
   CountingFileSystem fs_;
+  SkipLog skips_;
+  std::vector<std::string> log_;
   FolderScanner scanner_;
   ListLockTable locks_;
   BrowseList list_;
@@ -219,10 +243,7 @@ TEST_F(FolderScannerTest, RenamedFileChangesOnlyItsFolder) {
   EXPECT_EQ(Dirlist().at("03Sub\\Deep"), Stamp(kT0 + 100));
   EXPECT_EQ(dirlist_.Count(), 5u);
 
-  std::vector<ScannedEntry> files = scanner_.ListFolderFiles(kSlot, Root(), P("Sub/Deep"));
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].key, "03Sub\\Deep\\renamed.jpg");
-  EXPECT_EQ(files[0].native_path, P("Sub/Deep/renamed.jpg"));
+  EXPECT_EQ(FolderKeys("Sub/Deep"), std::vector<std::string>{"03Sub\\Deep\\renamed.jpg"});
   EXPECT_TRUE(Changed().empty());
 }
 
@@ -288,27 +309,111 @@ TEST_F(FolderScannerTest, KeyPrefixOfASiblingDoesNotCountAsRecordedSubFolder) {
   EXPECT_FALSE(Dirlist().contains("03Sport\\Inner"));
 }
 
-TEST_F(FolderScannerTest, LongFolderPathsAreNeitherWalkedNorRecorded) {
-  const size_t base = Root().size() + 1;  // "<root>/"
-  ASSERT_LT(base + 2, kMaxWalkedPathLength);
-  const std::string fits(kMaxWalkedPathLength - 1 - base, 'a');
-  const std::string too_long(kMaxWalkedPathLength - base, 'b');
-  File(fits + "/in.jpg");
-  File(too_long + "/out.jpg");
-  ASSERT_EQ(P(fits).size(), kMaxWalkedPathLength - 1);
-  ASSERT_EQ(P(too_long).size(), kMaxWalkedPathLength);
+// Keys must fit the 256-byte list slots (255 bytes and the NUL); the native
+// path's length does not matter. Every walk applies the same rule and logs
+// each refused entry once.
+TEST_F(FolderScannerTest, KeysLongerThanAListSlotAreRefusedAndLoggedOnce) {
+  // Key "03" + 200 + '\' + 52 = 255 bytes: fits. One more byte does not.
+  const std::string deep(200, 'd');
+  const std::string fits_name(48, 'f'), long_name(49, 'l');
+  File(deep + "/" + fits_name + ".jpg");
+  File(deep + "/" + long_name + ".jpg");
+  File(std::string(251, 'n') + ".jpg");     // a 255-byte name: key of 257
+  File(std::string(254, 'x') + "/in.jpg");  // a folder key of 256
+  ASSERT_GT(P(deep).size(), 200u);
+  const std::string fits_key = "03" + deep + "\\" + fits_name + ".jpg";
+  ASSERT_EQ(fits_key.size(), kMaxKeyLength);
 
-  std::vector<std::string> keys;
-  for (const ScannedEntry& e : Full()) keys.push_back(e.key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"03" + fits + "\\in.jpg"}));
-  EXPECT_TRUE(Dirlist().contains("03" + fits));
-  EXPECT_FALSE(Dirlist().contains("03" + too_long));
+  EXPECT_EQ(Keys(Full()), std::vector<std::string>{fits_key});
+  EXPECT_TRUE(Dirlist().contains("03" + deep));
+  EXPECT_EQ(Dirlist().size(), 2u) << "the over-long folder is neither walked nor recorded";
+  std::vector<std::string> log = TakeLog();
+  std::sort(log.begin(), log.end());
+  const std::string why = std::string(RefusalText(KeyRefusal::kTooLong)) + ": ";
+  EXPECT_EQ(log, (std::vector<std::string>{why + P(deep + "/" + long_name + ".jpg"),
+                                           why + P(std::string(251, 'n') + ".jpg"),
+                                           why + P(std::string(254, 'x'))}));
 
+  // The comparison and the one-folder listing agree, and log nothing again.
   list_.Release();
-  std::vector<ChangedFolder> changed = scanner_.ListChangedFolders(kSlot, Root(), dirlist_);
-  ASSERT_EQ(changed.size(), 2u);
-  EXPECT_EQ(changed[1].key, "03" + fits);
-  EXPECT_EQ(dirlist_.Count(), 2u);
+  std::vector<std::string> changed;
+  for (const ChangedFolder& c : scanner_.ListChangedFolders(kSlot, Root(), dirlist_)) {
+    changed.push_back(c.key);
+  }
+  EXPECT_EQ(changed, (std::vector<std::string>{"03", "03" + deep}));
+  EXPECT_EQ(FolderKeys(deep), std::vector<std::string>{fits_key});
+  EXPECT_TRUE(TakeLog().empty());
+}
+
+// Names that give the same key (names the code page cannot hold become
+// '?'), and names holding a '\' (which would read as a sub-folder path):
+// one file per key, the rest refused and logged.
+TEST_F(FolderScannerTest, NamesWithTheSameKeyKeepOneFilePerKey) {
+  File("caf\xE9.jpg");  // Latin-1 bytes, not UTF-8
+  File("caf\xE8.jpg");
+  File("caf?.jpg");  // the one name that is its own key
+  File("sub/x.jpg");
+  File("sub\\x.jpg");      // "sub\x.jpg" in the image folder itself
+  File("e\xCC\x81.jpg");   // "é" decomposed: lossy, after...
+  File("\xC3\xA9.jpg");    // ..."é" precomposed, which converts back exactly
+  File("\xCE\xA9/a.jpg");  // folders "Ω" and "Ж" are both "?"
+  File("\xD0\x96/b.jpg");
+
+  std::map<std::string, std::string> files;
+  for (const ScannedEntry& e : Full()) {
+    EXPECT_TRUE(files.emplace(e.key, e.native_path).second) << "key twice: " << e.key;
+  }
+  EXPECT_EQ(files, (std::map<std::string, std::string>{
+                       {"03caf?.jpg", P("caf?.jpg")},
+                       {"03sub\\x.jpg", P("sub/x.jpg")},
+                       {"03\xE9.jpg", P("\xC3\xA9.jpg")},
+                       {"03?\\a.jpg", P("\xCE\xA9/a.jpg")},
+                   }));
+  std::vector<std::string> log = TakeLog();
+  const std::string taken = std::string(RefusalText(KeyRefusal::kTaken)) + ": ";
+  std::vector<std::string> expected{
+      std::string(RefusalText(KeyRefusal::kBackslash)) + ": " + P("sub\\x.jpg"),
+      taken + P("caf\xE8.jpg"), taken + P("caf\xE9.jpg"), taken + P("e\xCC\x81.jpg"),
+      taken + P("\xD0\x96")};
+  std::sort(log.begin(), log.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(log, expected);
+
+  // The folder listing decides alike; logged lines are not written again.
+  EXPECT_EQ(FolderKeys(""), (std::vector<std::string>{"03caf?.jpg", "03\xE9.jpg"}));
+  list_.Release();
+  EXPECT_EQ(Changed().size(), 3u);  // the image folder, "?" (Ω) and sub
+  EXPECT_TRUE(TakeLog().empty());
+}
+
+// A folder that cannot be listed is logged once and kept out of DIRLIST, so
+// that it is listed as soon as it can be; its files are not lost meanwhile.
+TEST_F(FolderScannerTest, FoldersThatCannotBeListedStayOutOfDirlistUntilListed) {
+  MakeTree();
+  fs_.FailReadsMatching(P("Sub"));
+  std::vector<std::string> keys = Keys(Full());
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "03Sub\\c.jpg"), 0);
+  EXPECT_FALSE(Dirlist().contains("03Sub"));
+  ASSERT_EQ(TakeLog().size(), 1u);
+  EXPECT_FALSE(scanner_.ListFolderFiles(kSlot, Root(), P("Sub")).ok());
+
+  // Compared again while it still fails: neither reported nor recorded, and
+  // not logged again.
+  EXPECT_TRUE(Changed().empty());
+  EXPECT_FALSE(Dirlist().contains("03Sub"));
+  EXPECT_TRUE(TakeLog().empty());
+
+  // Readable again: new, with its sub-folder.
+  fs_.ClearFaults();
+  EXPECT_EQ(Changed(),
+            (std::vector<std::string>{Line("03Sub", kT0 + 2), Line("03Sub\\Deep", kT0 + 3)}));
+  // A recorded folder that fails later leaves DIRLIST again and is logged
+  // anew.
+  Touch("Sub", kT0 + 70);
+  fs_.FailReadsMatching(P("Sub"));
+  EXPECT_EQ(Changed(), std::vector<std::string>{});
+  EXPECT_FALSE(Dirlist().contains("03Sub"));
+  EXPECT_EQ(TakeLog().size(), 1u);
 }
 
 TEST_F(FolderScannerTest, NamesOutsideTheCodePageKeepTheirNativePaths) {
@@ -348,31 +453,48 @@ TEST_F(FolderScannerTest, NamesOutsideTheCodePageKeepTheirNativePaths) {
   // Folders whose keys lost characters are found by the walk and stay.
   EXPECT_TRUE(Changed().empty());
 
-  std::vector<ScannedEntry> listed = scanner_.ListFolderFiles(kSlot, Root(), P(omega));
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(listed[0].key, "03?mega\\???.jpg");
-  EXPECT_EQ(listed[0].native_path, P(omega + "/" + zhuk));
+  EXPECT_EQ(FolderKeys(omega), std::vector<std::string>{"03?mega\\???.jpg"});
 }
 
 TEST_F(FolderScannerTest, ListFolderFilesListsOnlyVisibleFilesOfThatFolder) {
   MakeTree();
-  std::vector<ScannedEntry> top = scanner_.ListFolderFiles(kSlot, Root() + "/", Root());
+  std::vector<ScannedEntry> top = scanner_.ListFolderFiles(kSlot, Root() + "/", Root()).value();
   ASSERT_EQ(top.size(), 1u);
   EXPECT_EQ(top[0].key, "03a.jpg");
   EXPECT_EQ(top[0].native_path, P("a.jpg"));
   EXPECT_FALSE(top[0].is_folder);
 
   ASSERT_TRUE(SetModifiedTime(P("Sub/c.jpg"), kT0 + 9));
-  std::vector<ScannedEntry> sub = scanner_.ListFolderFiles(kSlot, Root(), P("Sub") + "/");
+  std::vector<ScannedEntry> sub = scanner_.ListFolderFiles(kSlot, Root(), P("Sub") + "/").value();
   ASSERT_EQ(sub.size(), 1u);
   EXPECT_EQ(sub[0].key, "03Sub\\c.jpg");
   EXPECT_EQ(sub[0].time, Stamp(kT0 + 9));
 
-  // Outside the image folder, or a name that only begins like it.
-  EXPECT_TRUE(scanner_.ListFolderFiles(kSlot, P("Sub"), P("Leaf")).empty());
+  // Outside the image folder, or a name that only begins like it: nothing.
+  EXPECT_TRUE(scanner_.ListFolderFiles(kSlot, P("Sub"), P("Leaf"))->empty());
   ASSERT_TRUE(dir_.WriteFile("imagesX/f.jpg", "x"));
-  EXPECT_TRUE(scanner_.ListFolderFiles(kSlot, Root(), dir_.Path("imagesX")).empty());
-  EXPECT_TRUE(scanner_.ListFolderFiles(kSlot, Root(), P("missing")).empty());
+  EXPECT_TRUE(scanner_.ListFolderFiles(kSlot, Root(), dir_.Path("imagesX"))->empty());
+  EXPECT_FALSE(scanner_.ListFolderFiles(kSlot, Root(), P("missing")).ok());
+}
+
+// Links are never followed, to folders or files: "self -> ." would list
+// everything twice, "up -> .." would publish what lies outside the image
+// folder. Each link is logged once.
+TEST_F(FolderScannerTest, SymbolicLinksAreNeitherWalkedNorListed) {
+  File("a/b/x.jpg");
+  ASSERT_TRUE(dir_.WriteFile("outside.ini", "secret"));
+  ASSERT_EQ(::symlink(".", P("self").c_str()), 0);
+  ASSERT_EQ(::symlink("..", P("up").c_str()), 0);
+  ASSERT_EQ(::symlink(P("a").c_str(), P("a/b/loop").c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.Path("outside.ini").c_str(), P("a/alias.jpg").c_str()), 0);
+
+  EXPECT_EQ(Keys(Full()), std::vector<std::string>{"03a\\b\\x.jpg"});
+  EXPECT_EQ(Dirlist().size(), 3u);  // 03, 03a, 03a\b
+  EXPECT_EQ(TakeLog().size(), 4u);
+  list_.Release();
+  EXPECT_EQ(Changed().size(), 3u);
+  EXPECT_TRUE(FolderKeys("a").empty());
+  EXPECT_TRUE(TakeLog().empty());
 }
 
 }  // namespace
@@ -381,22 +503,44 @@ TEST_F(FolderScannerTest, ListFolderFilesListsOnlyVisibleFilesOfThatFolder) {
 namespace vantrel {
 namespace {
 
-// Links back to an ancestor would make a walk go round until the path limit,
-// and several of them multiply: each folder is walked once along a path.
-TEST_F(FolderScannerTest, LinksToAnAncestorAreNotWalkedAgain) {
-  File("a/b/x.jpg");
-  ASSERT_EQ(::symlink(P("a").c_str(), P("a/b/up").c_str()), 0);
-  ASSERT_EQ(::symlink(Root().c_str(), P("a/b/top").c_str()), 0);
-  ASSERT_EQ(::symlink(P("a").c_str(), P("a/b/again").c_str()), 0);
-  std::vector<ScannedEntry> files = Full();
-  // x.jpg, and once more through the link to the root (whose own identity
-  // the walk does not know), never more.
-  EXPECT_LE(files.size(), 2u);
-  EXPECT_LE(dirlist_.Count(), 8u);
-  std::vector<std::string> changed;
-  list_.Release();
-  changed = Changed();
-  EXPECT_LE(changed.size(), 8u);
+// Change notifications are decided by the rules of the scan: the twin that
+// does not hold its key is refused, also once it is deleted; a file that
+// arrives just after its folder was listed waits for a later decision
+// instead of listing the folder again at once.
+TEST_F(FolderScannerTest, ChangedPathsAreDecidedLikeTheScan) {
+  File("caf?.jpg");
+  File("caf\xE9.jpg");
+  File("Sub/x.jpg");
+  ChangedPathKeys keys(&fs_, cp_, Root(), "03");
+  ChangedPathKey held = keys.Decide("caf?.jpg");
+  EXPECT_EQ(held.key, "03caf?.jpg");
+  EXPECT_EQ(held.refusal, KeyRefusal::kNone);
+  EXPECT_TRUE(held.exists);
+  EXPECT_EQ(keys.Decide("caf\xE9.jpg").refusal, KeyRefusal::kTaken);
+  EXPECT_EQ(keys.Decide("Sub/x.jpg").key, "03Sub\\x.jpg");
+  EXPECT_TRUE(keys.Decide("Sub").is_folder);
+
+  ASSERT_TRUE(fs_.DeleteFile(P("caf\xE9.jpg")).ok());
+  ChangedPathKeys after_delete(&fs_, cp_, Root(), "03");
+  ChangedPathKey deleted = after_delete.Decide("caf\xE9.jpg");
+  EXPECT_FALSE(deleted.exists);
+  EXPECT_EQ(deleted.refusal, KeyRefusal::kTaken) << "its key belongs to caf?.jpg";
+  ChangedPathKey gone = keys.Decide("Sub/old.jpg");
+  EXPECT_EQ(gone.key, "03Sub\\old.jpg");
+  EXPECT_EQ(gone.refusal, KeyRefusal::kNone);
+  EXPECT_FALSE(gone.exists);
+
+  File("Sub/new.jpg");
+  File("Sub/.new.jpg");
+  fs_.TakeListed();
+  EXPECT_TRUE(keys.Decide("Sub/new.jpg").later);
+  EXPECT_FALSE(keys.Decide("Sub/.new.jpg").later) << "hidden files need no listing";
+  EXPECT_TRUE(fs_.TakeListed().empty());
+  ChangedPathKeys next_pass(&fs_, cp_, Root(), "03");
+  ChangedPathKey arrived = next_pass.Decide("Sub/new.jpg");
+  EXPECT_FALSE(arrived.later);
+  EXPECT_EQ(arrived.key, "03Sub\\new.jpg");
+  EXPECT_TRUE(arrived.exists);
 }
 
 }  // namespace
