@@ -147,6 +147,20 @@ class FileSystem {
     return Status::Ok();
   }
 
+  // True when no folder on the way from `base` down to `path` (`base` itself
+  // excluded, `path` included) is a symbolic link, and `path` lies inside
+  // `base`. For folders below a folder that clients write into: a link
+  // planted there would carry a read or a write out of it. The default (file
+  // systems without links) checks only that `path` lies inside `base`.
+  virtual bool IsInsideWithoutLinks(const std::string& base, const std::string& path) {
+    std::string_view top = base;
+    while (top.size() > 1 && top.back() == '/') top.remove_suffix(1);
+    std::string_view below = path;
+    while (below.size() > 1 && below.back() == '/') below.remove_suffix(1);
+    if (top.empty() || !below.starts_with(top)) return false;
+    return below.size() == top.size() || top == "/" || below[top.size()] == '/';
+  }
+
   // Creates the folder and every missing folder above it. OK when it exists.
   virtual Status CreateFolders(const std::string& path) = 0;
   // Creates a folder that clients write into (through a file share mapped to

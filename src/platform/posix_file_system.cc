@@ -597,6 +597,24 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  bool IsInsideWithoutLinks(const std::string& base, const std::string& path) override {
+    if (!FileSystem::IsInsideWithoutLinks(base, path)) return false;
+    if (path.find("/../") != std::string::npos || path.ends_with("/..")) return false;
+    // Every level below `base`, from the top down, must be a real folder.
+    size_t pos = base.size();
+    while (pos < path.size()) {
+      size_t next = path.find('/', pos + 1);
+      if (next == std::string::npos) next = path.size();
+      const std::string level = path.substr(0, next);
+      if (level.size() > base.size() && level.back() != '/') {
+        struct stat st;
+        if (::lstat(level.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+      }
+      pos = next;
+    }
+    return true;
+  }
+
   Status CreateSharedFolder(const std::string& path) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
     std::string folder = path;

@@ -122,6 +122,14 @@ void SearchWorker::Serve(TaskContext& task, int index, const std::string& reques
                                : JoinNative(request.search_folder,
                                             KeyToNative(code_page_->ToUtf8(request_name)));
   request.folder = std::string(FolderPart(request.path));
+  // A request in a sub-folder of the search folder is answered there; a
+  // sub-folder that is a symbolic link would carry the answer (and the
+  // reading of the request) out of the search folder.
+  if (!fs_->IsInsideWithoutLinks(request.search_folder, request.folder)) {
+    task.LogFromTask("Request not served, its folder is a link or lies outside the search folder: " +
+                     request.path);
+    return;
+  }
 
   if (KindOfRequest(request_name) == RequestKind::kQuery) {
     ServeQuery(task, request);

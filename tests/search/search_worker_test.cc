@@ -504,6 +504,14 @@ TEST_F(SearchWorkerTest, PlantedLinksAreNeverWrittenOrReadThrough) {
   EXPECT_EQ(TextsOf(kStatusLastSearch).size(), 1u);
   EXPECT_EQ(*DefaultFileSystem()->ReadFile(dir_.Path("outside/B.REQ")), *request);
 
+  // A request in a sub-folder that is a link to a folder elsewhere is neither
+  // read, deleted nor answered there.
+  ASSERT_TRUE(dir_.WriteFile("outside/C.REQ", *request));
+  ASSERT_EQ(::symlink(dir_.Path("outside").c_str(), InSearch("SUB").c_str()), 0);
+  worker_->ServeRequest(*task_, 0, "SUB\\C.REQ");
+  EXPECT_FALSE(DefaultFileSystem()->Exists(dir_.Path("outside/C.HIT")));
+  EXPECT_TRUE(DefaultFileSystem()->Exists(dir_.Path("outside/C.REQ")));
+
   // A list file that is a link to a list elsewhere counts as an empty list.
   ASSERT_TRUE(dir_.WriteFile("outside/BOAT.HIT", *DefaultFileSystem()->ReadFile(InSearch("A.HIT"))));
   ASSERT_EQ(::symlink(dir_.Path("outside/BOAT.HIT").c_str(), InSearch("LINK.HIT").c_str()), 0);
