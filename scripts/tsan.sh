@@ -11,8 +11,10 @@ jobs=${VANTREL_JOBS:-$(nproc)}
 dir="$root/build/tsan"
 targets=(vantrel_server_tests vantrel_search_tests vantrel_scan_tests vantrel_e2e_tests)
 
-export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
-export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+if command -v ccache >/dev/null 2>&1; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+fi
 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_TSAN=ON \
   -DVANTREL_SANITIZE=OFF -DVANTREL_BENCH=OFF >"$dir.configure.log" 2>&1 ||
   { cat "$dir.configure.log"; exit 1; }
