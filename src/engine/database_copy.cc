@@ -62,13 +62,9 @@ Status CopyOneFile(FileSystem* fs, const std::string& from, const std::string& t
   return Status::Ok();
 }
 
-struct MarkedFile {
-  std::string name;
-  uint64_t size = 0;
-};
+}  // namespace
 
-// Parses the lines "<name>\t<size>" of a completion mark.
-StatusOr<std::vector<MarkedFile>> ParseMark(std::string_view text, const std::string& path) {
+StatusOr<std::vector<MarkedFile>> ParseCompleteMark(std::string_view text, const std::string& path) {
   std::vector<MarkedFile> files;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -92,8 +88,6 @@ StatusOr<std::vector<MarkedFile>> ParseMark(std::string_view text, const std::st
   }
   return files;
 }
-
-}  // namespace
 
 Status CopyDatabaseFiles(FileSystem* fs, const std::string& from, const std::string& to) {
   StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(from);
@@ -128,7 +122,7 @@ Status CheckCopyComplete(FileSystem* fs, const std::string& folder) {
     if (text.status().IsNotFound()) return Status::NotFound("no completion mark in " + folder);
     return text.status();
   }
-  StatusOr<std::vector<MarkedFile>> files = ParseMark(*text, path);
+  StatusOr<std::vector<MarkedFile>> files = ParseCompleteMark(*text, path);
   if (!files.ok()) return files.status();
   bool has_version = false;
   for (const MarkedFile& f : *files) {

@@ -19,7 +19,10 @@
 // Thread safety: the caller serializes the operations on one folder.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/status.h"
@@ -41,6 +44,16 @@ Status MarkCopyComplete(FileSystem* fs, const std::string& folder);
 // every file it lists is there with its size. kNotFound without a mark;
 // kCorruption when the folder does not match its mark.
 Status CheckCopyComplete(FileSystem* fs, const std::string& folder);
+
+// One line of a completion mark: a file of the copy and its size.
+struct MarkedFile {
+  std::string name;
+  uint64_t size = 0;
+};
+// Parses the lines "<name>\t<size>" of a completion mark (read from `path`,
+// named in errors). kCorruption on any line that is not one such pair, or
+// whose name is empty, ".", ".." or holds '/'.
+StatusOr<std::vector<MarkedFile>> ParseCompleteMark(std::string_view text, const std::string& path);
 
 // The staging folder of `folder`'s next copy.
 std::string StagedCopyFolder(const std::string& folder);
