@@ -174,15 +174,20 @@ std::optional<StopSignals::Reason> StopSignals::Wait(
   const auto deadline =
       std::chrono::steady_clock::now() + timeout.value_or(std::chrono::milliseconds(0));
   for (;;) {
-    // A signal first: it says more than a request.
-    signalfd_siginfo info;
-    ssize_t n = read(signal_fd_, &info, sizeof info);
-    if (n == static_cast<ssize_t>(sizeof info)) {
-      return Reason{static_cast<int>(info.ssi_signo), false};
-    }
-    uint64_t count = 0;
-    if (read(wake_fd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
-      return Reason{0, true};
+    {
+      std::lock_guard<std::mutex> lock(take_mu_);
+      // A signal first: it says more than a request.
+      signalfd_siginfo info;
+      ssize_t n = read(signal_fd_, &info, sizeof info);
+      if (n == static_cast<ssize_t>(sizeof info)) {
+        stop_taken_ = true;
+        return Reason{static_cast<int>(info.ssi_signo), false};
+      }
+      uint64_t count = 0;
+      if (read(wake_fd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
+        stop_taken_ = true;
+        return Reason{0, true};
+      }
     }
     int wait_ms = -1;
     if (timeout) {
@@ -195,6 +200,13 @@ std::optional<StopSignals::Reason> StopSignals::Wait(
     // EINTR and readiness both lead back to the reads above.
     poll(fds, 2, wait_ms);
   }
+}
+
+bool StopSignals::RunUnlessStopTaken(const std::function<void()>& action) {
+  std::lock_guard<std::mutex> lock(take_mu_);
+  if (stop_taken_) return false;
+  action();
+  return true;
 }
 
 void StopSignals::RequestStop() {

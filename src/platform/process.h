@@ -9,7 +9,9 @@
 #include <signal.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,11 +101,20 @@ class StopSignals {
   // Wakes the waiting thread (or the next Wait()). Any thread; async-signal-safe.
   void RequestStop();
 
+  // Runs `action` unless Wait() has already taken a stop (signal or
+  // request); true when it ran. Wait() cannot take one while `action` runs,
+  // so an action that replaces the process (a relaunch) never swallows a stop
+  // that Wait() took: a signal that comes meanwhile stays pending for the
+  // process that follows, and a stop taken before makes the action stand down.
+  bool RunUnlessStopTaken(const std::function<void()>& action);
+
  private:
   StopSignals() = default;
 
   int signal_fd_ = -1;
   int wake_fd_ = -1;
+  std::mutex take_mu_;  // held while a stop is read and marked taken
+  bool stop_taken_ = false;
   bool mask_saved_ = false;
   sigset_t old_mask_{};  // of the installing thread
 };

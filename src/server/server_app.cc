@@ -283,12 +283,17 @@ int Serve(const ServerArguments& args) {
   task_options.namer = &namer;
   task_options.trace_changes = args.verbose;
   task_options.relaunch = [&]() {
-    // After an automatic optimization: log, save, and start afresh.
-    state.AddEvent(Text(TextId::IDS_APPQUIT));
-    SaveOrSay(console, state);
-    if (!exe.ok()) return;
-    Status s = RelaunchSelf(*exe, paths.start_dir, RelaunchArguments(args, "-VSR"));
-    state.AddEvent("Cannot relaunch the server: " + s.ToString());
+    // After an automatic optimization: log, save, and start afresh; unless a
+    // stop was taken meanwhile, which the relaunch would otherwise swallow
+    // (the task then goes on and stops).
+    bool ran = (**signals).RunUnlessStopTaken([&] {
+      state.AddEvent(Text(TextId::IDS_APPQUIT));
+      SaveOrSay(console, state);
+      if (!exe.ok()) return;
+      Status s = RelaunchSelf(*exe, paths.start_dir, RelaunchArguments(args, "-VSR"));
+      state.AddEvent("Cannot relaunch the server: " + s.ToString());
+    });
+    if (!ran) state.AddEvent("Relaunch after the optimization left out: the server is stopping");
   };
 
   // Every text the console saved so far (start-up events) is on disk before

@@ -180,6 +180,23 @@ TEST(StopSignalsTest, SignalsAreTakenAsStopRequestsNotDeaths) {
   }
 }
 
+TEST(StopSignalsTest, AnActionStandsDownOnceAStopWasTaken) {
+  // The relaunch after an optimization runs as such an action: a stop that
+  // Wait() took before must not be swallowed by the new process image.
+  int code = InChild([] {
+    auto stop = StopSignals::Install();
+    if (!stop.ok()) return 2;
+    int runs = 0;
+    if (!(*stop)->RunUnlessStopTaken([&] { ++runs; }) || runs != 1) return 3;
+    kill(getpid(), SIGTERM);  // pending: no Wait() has taken it yet
+    if (!(*stop)->RunUnlessStopTaken([&] { ++runs; }) || runs != 2) return 4;
+    if (!(*stop)->Wait(std::chrono::seconds(5))) return 5;
+    if ((*stop)->RunUnlessStopTaken([&] { ++runs; }) || runs != 2) return 6;
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+}
+
 TEST(StopSignalsTest, DestructionRestoresTheSignalMask) {
   sigset_t before, during, after;
   pthread_sigmask(SIG_SETMASK, nullptr, &before);
