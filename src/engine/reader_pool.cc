@@ -22,6 +22,9 @@ StatusOr<std::unique_ptr<ReaderPool::Reader>> ReaderPool::Acquire(const std::str
       // No version file: no database, or a swap is replacing it. Only a
       // staging folder tells the second case; without one there is no index.
       if (!fs_->IsFolder(folder + "/" + kStagingFolderName)) {
+        // A swap may have ended between the two looks: its version file is
+        // there now.
+        if (ReadDatabaseVersion(fs_, folder).ok()) continue;
         return Status::NotFound("no index in " + folder);
       }
       last_error = "the index in " + folder + " is being replaced";
