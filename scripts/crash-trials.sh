@@ -18,9 +18,9 @@
 #   rebuild  a start without engine files: restored from the backup, or,
 #            every other time, built again with the backups removed too.
 # Each trial starts the server, kills it with SIGKILL after a random delay
-# (within 1.5 times what a clean first start or, from its first log line, a
-# clean optimization took at the outset; within 6 s of the changes), starts
-# it again and checks:
+# (within 1.1 times what the work of its kind took when last seen whole: a
+# first start, a restore or rebuild, an optimization from its first log
+# line; within 6 s of the changes), starts it again and checks:
 #   - it starts (no stale lock or other refusal) and keeps running;
 #   - every list file (TIMELIST, CHARLIST, DIRLIST and their full copies)
 #     parses (vantrelctl list);
@@ -28,7 +28,11 @@
 #     image folders, and a search finds the document of every one of them,
 #     the rewritten ones with their new caption (so no document of a job
 #     that finished before the kill is lost).
-# Then it stops the server cleanly. Not part of the test command: run it by
+# Then it stops the server cleanly. Each trial says whether the kill came
+# while the work ran ("mid-work") or after it ended ("after the work"); an
+# ending seen in the log re-times that kind for the next trials, so that the
+# kills keep landing inside the work as the index grows. The summary counts
+# the mid-work kills. Not part of the test command: run it by
 # hand (it takes about a minute per trial on a small machine). It ends with
 # "N passed, N failed" and keeps the failed trials' logs in the trials folder.
 set -uo pipefail
@@ -37,7 +41,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 trials=${1:-100}
 files=${2:-2000}
-build=${VANTREL_BUILD:-$root/build/dev}
+build=$(cd "${VANTREL_BUILD:-$root/build/dev}" 2>/dev/null && pwd) || { echo "crash-trials: no build folder ${VANTREL_BUILD:-$root/build/dev}" >&2; exit 2; }
 work=${VANTREL_TRIALS_DIR:-/tmp/vantrel-crash-trials}
 wait_limit=${VANTREL_TRIALS_WAIT:-600}
 RANDOM=${VANTREL_TRIALS_SEED:-$$}
@@ -235,9 +239,33 @@ setup() {
   stop_server
   "${ctl[@]}" index set 0 optimize-hour 24 >/dev/null
   say "a first start takes ${first_ms} ms, an optimization ${optimize_ms} ms"
+  work_ms=([first]=$first_ms [rebuild]=$first_ms [optimize]=$optimize_ms)
 }
 
 next_file=$files
+
+# The log line that ends the work of each kind, and how long that work took
+# when last seen whole (milliseconds; set by setup, re-timed by the trials).
+declare -A work_end=([first]="Ready for Search" [rebuild]="Ready for Search"
+                     [optimize]="Optimize Completed")
+declare -A work_ms=()
+mid_work=0
+
+# Sleeps $2 ms while watching the log for the end of the work of kind $1;
+# sets killed_mid_work (1 when the end was not seen) and, when it was seen,
+# re-times the kind with the time it took.
+sleep_watching_work() {
+  local kind=$1 delay=$2 from now pattern=${work_end[$1]:-}
+  from=$(now_ms)
+  killed_mid_work=1
+  while now=$(now_ms); [ $((now - from)) -lt "$delay" ]; do
+    if [ -n "$pattern" ] && [ "$killed_mid_work" -eq 1 ] && grep -q "$pattern" "$start/server.out"; then
+      killed_mid_work=0
+      work_ms[$kind]=$((now - from))
+    fi
+    sleep 0.02
+  done
+}
 
 # Deletes $1 random image files.
 delete_some() { image_files | shuf -n "$1" --random-source=<(yes "$RANDOM") | sed "s|^|$images/|" | xargs -r rm -f; }
@@ -273,12 +301,16 @@ trial() {
   elif [ "$kind" = optimize ]; then
     # The optimization starts at the task's next check of the hour.
     wait_for_line "Optimizing Index" 600 >/dev/null || echo "no optimization started;"
-    delay=$(random_below $((optimize_ms * 3 / 2)))
+    delay=$(random_below $((work_ms[optimize] * 11 / 10)))
   else
-    delay=$(random_below $((first_ms * 3 / 2)))
+    delay=$(random_below $((work_ms[$kind] * 11 / 10)))
   fi
-  sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
+  sleep_watching_work "$kind" "$delay"
+  if [ "$kind" = change ]; then
+    kill -0 "$changer" 2>/dev/null || killed_mid_work=0
+  fi
   kill_server
+  [ "$killed_mid_work" -eq 1 ] && mid_work=$((mid_work + 1))
   if [ "$kind" = change ]; then
     wait "$changer"
     # Files deleted after being rewritten are not expected.
@@ -290,6 +322,7 @@ trial() {
     LC_ALL=C sort -o "$changed" "$changed.left"
   fi
   # What the killed server was doing: its last log line.
+  if [ "$killed_mid_work" -eq 1 ]; then echo "mid-work;"; else echo "after the work;"; fi
   echo "killed after ${delay} ms at \"$(grep -v ': change index\|: request index' "$start/server.out" |
     tail -1 | cut -c10-70)\";"
   "${ctl[@]}" index set 0 optimize-hour 24 >/dev/null
@@ -317,5 +350,6 @@ for n in $(seq 0 $((trials - 1))); do
     kill_server
   fi
 done
+say "kills while the work ran: $mid_work of $trials; last timings: first ${work_ms[first]} ms, rebuild ${work_ms[rebuild]} ms, optimize ${work_ms[optimize]} ms"
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]

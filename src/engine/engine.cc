@@ -602,6 +602,7 @@ Status Engine::RunIndexJob(const IndexJob& job) {
     if (result.ok() && fs->IsFolder(job.index_folder)) {
       result = RecoverSwap(fs, job.index_folder);
     }
+    if (result.ok() && job.create) result = ClearUnfinishedCreation(fs, job.index_folder);
     if (result.ok() && job.create && !job.add) {
       try {
         Xapian::WritableDatabase db(job.index_folder,

@@ -106,6 +106,17 @@ Status StageAndSwap(FileSystem* fs, const std::string& folder,
   return fs->SyncFolder(folder);
 }
 
+Status ClearUnfinishedCreation(FileSystem* fs, const std::string& folder) {
+  if (fs->Exists(Join(folder, kVersionFileName))) return Status::Ok();
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+  if (!entries.ok()) return entries.status().IsNotFound() ? Status::Ok() : entries.status();
+  for (const FolderEntry& entry : *entries) {
+    if (entry.is_folder || (!IsTableFile(entry.name) && entry.name != "v.tmp")) continue;
+    VANTREL_RETURN_IF_ERROR(fs->DeleteFile(Join(folder, entry.name)));
+  }
+  return Status::Ok();
+}
+
 Status RecoverSwap(FileSystem* fs, const std::string& folder) {
   const std::string stage = Join(folder, kStagingFolderName);
   if (!fs->IsFolder(stage)) return Status::Ok();

@@ -52,6 +52,16 @@ StatusOr<DatabaseVersion> ReadDatabaseVersion(FileSystem* fs, const std::string&
 Status StageAndSwap(FileSystem* fs, const std::string& folder,
                     const std::function<Status(const std::string& stage)>& fill);
 
+// Removes what a database creation cut short left behind in `folder`: the
+// table files ("*.glass") and the version file's temporary ("v.tmp") when
+// the folder has no version file. Xapian will not create a database over
+// such tables, so an index whose very first commit was interrupted (a kill
+// during a first start) could otherwise never be written again. Tables
+// without a version file hold no committed document. A folder with a version
+// file, and every other file, are left alone. The caller holds the writer
+// lock and has run RecoverSwap first.
+Status ClearUnfinishedCreation(FileSystem* fs, const std::string& folder);
+
 // Finishes a swap that a crash interrupted after step 2, or removes a
 // staging folder left before it. OK when there is nothing to do.
 Status RecoverSwap(FileSystem* fs, const std::string& folder);

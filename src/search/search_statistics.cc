@@ -148,7 +148,7 @@ constexpr std::string_view kFailureLabel = "engine failures ";
 }  // namespace
 
 std::string EngineFailureFilePath(const std::string& index_folder) {
-  return JoinNative(index_folder, kEngineFailureFile);
+  return JoinNative(index_folder, KeyToNative(kEngineFailureFile));
 }
 
 std::string EncodeEngineFailureFile(uint32_t failures) {

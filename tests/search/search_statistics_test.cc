@@ -155,6 +155,8 @@ TEST(EngineFailures, SideFileAndRecordCodecs) {
     EXPECT_EQ(DecodeEngineFailureFile(bad), std::nullopt) << bad;
   }
   EXPECT_EQ(DecodeEngineFailureFile("engine failures " + std::string(60, '1')), std::nullopt);
+  // The side file lives in the data folder, not beside it under a name with a backslash.
+  EXPECT_EQ(EngineFailureFilePath("/srv/idx"), "/srv/idx/VT_DATA/ENGFAIL.DAT");
 
   const EngineFailureRecord r{31, 0xFFFFFFF0u};
   EXPECT_EQ(DecodeEngineFailureRecord(EncodeEngineFailureRecord(r)), r);
