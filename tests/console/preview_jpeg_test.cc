@@ -1,0 +1,90 @@
+#include "console/preview_jpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "preview_test_util.h"
+
+namespace vantrel {
+namespace {
+
+TEST(PreviewJpegTest, ShrinksTheLongerSideTo160AndNeverEnlarges) {
+  struct Case {
+    int width, height, components;
+    bool progressive;
+    int want_width, want_height;
+  };
+  for (const Case& c : std::vector<Case>{{640, 400, 3, false, 160, 100},
+                                         {300, 1000, 1, false, 48, 160},
+                                         {2000, 161, 3, true, 160, 13},
+                                         {161, 161, 3, false, 160, 160},
+                                         {100, 50, 3, false, 100, 50},
+                                         {1, 1, 1, false, 1, 1}}) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    StatusOr<std::string> preview =
+        ShrinkJpegBytes(TestJpeg(c.width, c.height, c.components, c.progressive));
+    ASSERT_TRUE(preview.ok()) << preview.status().ToString();
+    std::optional<JpegFrame> frame = ReadJpegFrame(*preview);
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->width, c.want_width);
+    EXPECT_EQ(frame->height, c.want_height);
+    EXPECT_EQ(frame->components, c.components);
+    EXPECT_TRUE(ShrinkJpegBytes(*preview).ok());  // a whole, decodable picture
+  }
+}
+
+TEST(PreviewJpegTest, DamagedTruncatedAndOversizedPicturesGiveErrors) {
+  const std::string good = TestJpeg(400, 300, 3, false);
+  std::string damaged = good;
+  const size_t sof = good.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  damaged[sof + 9] = 7;  // seven components in a three-component frame
+  std::string garbage = good;
+  for (size_t i = good.size() / 3; i < good.size() - 2; ++i) garbage[i] = static_cast<char>(i * 7);
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    JpegShrinkLimits limits;
+    StatusCode code;
+  };
+  JpegShrinkLimits few_pixels;
+  few_pixels.max_pixels = 400 * 300 - 1;
+  JpegShrinkLimits few_scans;
+  few_scans.max_scans = 2;
+  JpegShrinkLimits little_memory;
+  little_memory.max_memory = 100 * 1024;
+  for (const Case& c : std::vector<Case>{
+           {"empty", "", {}, StatusCode::kCorruption},
+           {"not a JPEG", "GIF89a and more bytes", {}, StatusCode::kCorruption},
+           {"damaged frame", damaged, {}, StatusCode::kCorruption},
+           {"truncated", good.substr(0, good.size() / 2), {}, StatusCode::kCorruption},
+           {"header only", good.substr(0, sof + 30), {}, StatusCode::kCorruption},
+           {"over the pixel limit", good, few_pixels, StatusCode::kResourceExhausted},
+           {"too many scans", TestJpeg(400, 300, 3, true), few_scans,
+            StatusCode::kResourceExhausted},
+           {"over the memory limit", TestJpeg(1000, 1000, 3, true), little_memory,
+            StatusCode::kResourceExhausted}}) {
+    SCOPED_TRACE(c.name);
+    StatusOr<std::string> preview = ShrinkJpegBytes(c.bytes, c.limits);
+    ASSERT_FALSE(preview.ok());
+    EXPECT_EQ(preview.status().code(), c.code) << preview.status().ToString();
+  }
+  // Garbage in the entropy-coded data decodes to something or fails; it never crashes.
+  (void)ShrinkJpegBytes(garbage);
+
+  // The reader's own failure is passed on.
+  JpegByteReader failing = [](uint64_t, size_t) -> StatusOr<std::string> {
+    return Status::IoError("disk gone");
+  };
+  StatusOr<std::string> failed = ShrinkJpeg(failing);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.status().ToString(), Status::IoError("disk gone").ToString());
+}
+
+}  // namespace
+}  // namespace vantrel
