@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,6 +89,36 @@ TEST(PreviewJpegTest, DamagedTruncatedAndOversizedPicturesGiveErrors) {
   StatusOr<std::string> failed = ShrinkJpeg(failing);
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.status().ToString(), Status::IoError("disk gone").ToString());
+}
+
+// Replays fuzz/corpus/preview_jpeg_fuzz/ through the fuzz target's check.
+// VANTREL_WRITE_SEEDS=1 writes the seeds first (pictures of this libjpeg).
+TEST(PreviewJpegTest, EveryKeptFuzzInputPassesTheCheck) {
+  const std::filesystem::path folder = std::filesystem::path(__FILE__).parent_path().parent_path()
+                                           .parent_path() / "fuzz" / "corpus" / "preview_jpeg_fuzz";
+  if (std::getenv("VANTREL_WRITE_SEEDS") != nullptr) {
+    std::filesystem::create_directories(folder);
+    const std::string cut = TestJpeg(40, 30, 3, false);
+    for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"seed_baseline_rgb", TestJpeg(200, 120, 3, false)},
+             {"seed_progressive_grey", TestJpeg(24, 300, 1, true)},
+             {"seed_truncated", cut.substr(0, cut.size() * 2 / 3)}}) {
+      std::ofstream(folder / name, std::ios::binary) << bytes;
+    }
+  }
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // An exact-size copy, so that a read past the end is seen by ASan.
+    std::unique_ptr<char[]> exact(new char[bytes.size() + 1]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    EXPECT_TRUE(CheckPreviewJpegInput(std::string_view(exact.get(), bytes.size())))
+        << entry.path();
+    ++files;
+  }
+  EXPECT_GE(files, 3);
 }
 
 }  // namespace

@@ -53,3 +53,23 @@ inline std::optional<JpegFrame> ReadJpegFrame(std::string_view jpeg) {
 }
 
 }  // namespace vantrel
+
+namespace vantrel {
+
+// The fuzz target's check (fuzz/preview_jpeg_fuzz.cc), also replayed over its
+// kept corpus by the ordinary tests: hostile bytes give an error or a
+// preview that is a whole JPEG no larger than 160 pixels. Small limits keep
+// each input fast.
+inline bool CheckPreviewJpegInput(std::string_view bytes) {
+  JpegShrinkLimits limits;
+  limits.max_pixels = 4'000'000;
+  limits.max_scans = 100;
+  limits.max_memory = 64L << 20;
+  StatusOr<std::string> preview = ShrinkJpegBytes(bytes, limits);
+  if (!preview.ok()) return true;
+  std::optional<JpegFrame> frame = ReadJpegFrame(*preview);
+  return frame && frame->width >= 1 && frame->height >= 1 && frame->width <= 160 &&
+         frame->height <= 160;
+}
+
+}  // namespace vantrel
