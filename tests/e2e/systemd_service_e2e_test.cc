@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text_table.h"
 #include "platform/systemd_notify.h"
 #include "support/fake_notify_socket.h"
 #include "support/temp_dir.h"
@@ -65,6 +66,8 @@ TEST(SystemdServiceTest, NotifiesReadyStatusAndStoppingAndWritesJournalPrioritie
   EXPECT_NE(out.find("<6>running in " + dir.Path("start") + " without console\n"),
             std::string::npos) << out;
   EXPECT_NE(out.find("<6>Database Process Ready for Search\n"), std::string::npos) << out;
+  // Notices at warning priority: the start without a PDF folder gives one.
+  EXPECT_NE(out.find("<4>[" + Text(TextId::IDS_PDFSUPPORT) + "] "), std::string::npos) << out;
   EXPECT_EQ(out.find("vantrel: "), std::string::npos) << out;
 }
 
