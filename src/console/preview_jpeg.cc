@@ -347,8 +347,9 @@ bool EncodeRows(Encoder* e, const uint8_t* pixels, int width, int height, int co
   e->cinfo.image_width = static_cast<JDIMENSION>(width);
   e->cinfo.image_height = static_cast<JDIMENSION>(height);
   e->cinfo.input_components = components;
-  e->cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&e->cinfo);
+  e->cinfo.in_color_space =
+      components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
+  jpeg_set_defaults(&e->cinfo);  // CMYK: with the Adobe marker
   jpeg_set_quality(&e->cinfo, quality, TRUE);
   if (progressive) jpeg_simple_progression(&e->cinfo);
   jpeg_start_compress(&e->cinfo, TRUE);
@@ -366,7 +367,7 @@ bool EncodeRows(Encoder* e, const uint8_t* pixels, int width, int height, int co
 
 StatusOr<std::string> EncodeJpeg(const std::vector<uint8_t>& pixels, int width, int height,
                                  int components, int quality, bool progressive) {
-  if (width <= 0 || height <= 0 || (components != 1 && components != 3) ||
+  if (width <= 0 || height <= 0 || (components != 1 && components != 3 && components != 4) ||
       pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height) *
                            static_cast<size_t>(components)) {
     return Status::InvalidArgument("pixels do not match the picture's size");

@@ -54,7 +54,8 @@ StatusOr<std::string> ShrinkJpeg(const JpegByteReader& read, const JpegShrinkLim
 StatusOr<std::string> ShrinkJpegBytes(std::string_view jpeg, const JpegShrinkLimits& limits = {});
 
 // Encodes `pixels` (rows top to bottom, `components` bytes a pixel: 1 grey,
-// 3 RGB) as a baseline JPEG of `quality`, progressive when asked.
+// 3 RGB, 4 CMYK as Adobe writes it, 255 meaning no ink) as a baseline JPEG
+// of `quality`, progressive when asked.
 StatusOr<std::string> EncodeJpeg(const std::vector<uint8_t>& pixels, int width, int height,
                                  int components, int quality, bool progressive = false);
 

@@ -42,6 +42,33 @@ TEST(PreviewJpegTest, ShrinksTheLongerSideTo160AndNeverEnlarges) {
   }
 }
 
+TEST(PreviewJpegTest, CmykPicturesBecomeRgb) {
+  // Adobe's inverted CMYK: 255 is no ink. Cyan, magenta, yellow, black and
+  // paper in five columns.
+  const uint8_t inks[5][4] = {{0, 255, 255, 255}, {255, 0, 255, 255}, {255, 255, 0, 255},
+                              {255, 255, 255, 0}, {255, 255, 255, 255}};
+  const int width = 400, height = 200;
+  std::vector<uint8_t> cmyk(static_cast<size_t>(width) * height * 4);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < 4; ++c) cmyk[(static_cast<size_t>(y) * width + x) * 4 + c] = inks[x / 80][c];
+    }
+  }
+  StatusOr<std::string> picture = EncodeJpeg(cmyk, width, height, 4, 95);
+  ASSERT_TRUE(picture.ok());
+  StatusOr<std::string> preview = ShrinkJpegBytes(*picture);
+  ASSERT_TRUE(preview.ok()) << preview.status().ToString();
+  std::vector<uint8_t> rgb = DecodeJpegPixels(*preview);
+  ASSERT_EQ(rgb.size(), 160u * 80 * 3);
+  const int want[5][3] = {{0, 255, 255}, {255, 0, 255}, {255, 255, 0}, {0, 0, 0}, {255, 255, 255}};
+  for (int column = 0; column < 5; ++column) {
+    const size_t at = (40u * 160 + static_cast<size_t>(column) * 32 + 16) * 3;  // column centre
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_NEAR(rgb[at + static_cast<size_t>(c)], want[column][c], 24) << column << " " << c;
+    }
+  }
+}
+
 TEST(PreviewJpegTest, DamagedTruncatedAndOversizedPicturesGiveErrors) {
   const std::string good = TestJpeg(400, 300, 3, false);
   std::string damaged = good;

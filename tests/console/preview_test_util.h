@@ -2,11 +2,15 @@
 // frame size read back from a JPEG's SOF marker.
 #pragma once
 
+#include <csetjmp>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "console/preview_jpeg.h"
 
@@ -26,6 +30,48 @@ inline std::string TestJpeg(int width, int height, int components, bool progress
   }
   StatusOr<std::string> jpeg = EncodeJpeg(pixels, width, height, components, 90, progressive);
   return jpeg.ok() ? *jpeg : std::string();
+}
+
+// The pixels of a JPEG decoded whole by libjpeg (RGB or grey), for checking
+// colours; empty when it cannot be decoded.
+struct JpegPixelsDecoder {
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr err;
+  std::jmp_buf jump;
+  bool created = false;
+  ~JpegPixelsDecoder() {
+    if (created) jpeg_destroy_decompress(&cinfo);
+  }
+  static void Fail(j_common_ptr cinfo) {
+    std::longjmp(static_cast<JpegPixelsDecoder*>(cinfo->client_data)->jump, 1);
+  }
+  bool Decode(std::string_view jpeg, std::vector<uint8_t>* pixels) {
+    cinfo.err = jpeg_std_error(&err);
+    err.error_exit = Fail;
+    if (setjmp(jump)) return false;
+    jpeg_create_decompress(&cinfo);
+    created = true;
+    cinfo.client_data = this;
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.data()),
+                 static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_start_decompress(&cinfo);
+    const size_t stride = static_cast<size_t>(cinfo.output_width) * cinfo.output_components;
+    pixels->resize(stride * cinfo.output_height);
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = pixels->data() + stride * cinfo.output_scanline;
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    return true;
+  }
+};
+
+inline std::vector<uint8_t> DecodeJpegPixels(std::string_view jpeg) {
+  std::vector<uint8_t> pixels;
+  JpegPixelsDecoder decoder;
+  if (!decoder.Decode(jpeg, &pixels)) pixels.clear();
+  return pixels;
 }
 
 struct JpegFrame {
