@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
+#include <new>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jerror.h>
@@ -382,7 +381,7 @@ StatusOr<std::string> EncodeJpeg(const std::vector<uint8_t>& pixels, int width, 
   return std::move(e.dest.data);
 }
 
-StatusOr<std::string> ShrinkJpeg(const JpegByteReader& read, const JpegShrinkLimits& limits) {
+StatusOr<std::string> ShrinkJpeg(const JpegByteReader& read, const JpegShrinkLimits& limits) try {
   if (limits.longest_side < 1) return Status::InvalidArgument("preview size below one pixel");
   Decoder d;
   UseErrorJump(&d.err);
@@ -401,6 +400,9 @@ StatusOr<std::string> ShrinkJpeg(const JpegByteReader& read, const JpegShrinkLim
   if (d.cmyk) CmykToRgb(&d);
   Picture small = BoxResample(d, limits.longest_side);
   return EncodeJpeg(small.pixels, small.width, small.height, small.components, limits.quality);
+} catch (const std::bad_alloc&) {
+  // The pixel buffers (some megabytes at most within the limits).
+  return Status::ResourceExhausted("not enough memory to make the preview");
 }
 
 StatusOr<std::string> ShrinkJpegBytes(std::string_view jpeg, const JpegShrinkLimits& limits) {
