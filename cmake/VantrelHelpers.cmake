@@ -6,11 +6,17 @@
 # A folder without sources yields an INTERFACE target, so higher layers can
 # link it before it has code.
 
+# vantrel_library(name DEPS ... [EXCLUDE regex]): EXCLUDE names sources of the
+# folder that belong to a library of their own (defined before, and listed in
+# DEPS).
 function(vantrel_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "EXCLUDE" "DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cc)
   # Program entry points (main.cc, *_main.cc) are built as executables, not into the library.
   list(FILTER srcs EXCLUDE REGEX "(/main|_main)\\.cc$")
+  if(ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   set(deps)
   foreach(d ${ARG_DEPS})
     if(TARGET vantrel_${d})

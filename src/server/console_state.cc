@@ -1,10 +1,10 @@
 #include "server/console_state.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
 #include "core/text_table.h"
+#include "platform/systemd_notify.h"
 #include "search/search_statistics.h"
 
 namespace vantrel {
@@ -39,7 +39,7 @@ ConsoleState::ConsoleState(EventLog* log, bool echo) : log_(log), echo_(echo) {}
 void ConsoleState::AddEvent(std::string_view message) {
   std::string line = OneLine(message);
   log_->Append(line);
-  if (echo_) std::fprintf(stderr, "vantrel: %s\n", line.c_str());
+  if (echo_) WriteStandardErrorLine(LogPriority::kInfo, line);
 }
 
 void ConsoleState::OnStatus(const StatusMessage& message) {
@@ -48,8 +48,10 @@ void ConsoleState::OnStatus(const StatusMessage& message) {
       AddEvent(message.data);
       return;
     case kStatusOperation: {
+      std::string operation = OperationText(message);
+      NotifyStatus(operation);  // the service's status line under systemd
       MutexLock lock(&mu_);
-      state_.operation = OperationText(message);
+      state_.operation = std::move(operation);
       return;
     }
     case kStatusFolderScanned: {
@@ -103,7 +105,7 @@ void ConsoleState::ShowNotice(const std::string& caption, const std::string& tex
     state_.notices.push_back(Notice{caption, text, auto_close_ms});
     if (state_.notices.size() > kMaxNotices) state_.notices.erase(state_.notices.begin());
   }
-  if (echo_) std::fprintf(stderr, "vantrel: [%s] %s\n", caption.c_str(), OneLine(text).c_str());
+  if (echo_) WriteStandardErrorLine(LogPriority::kWarning, "[" + caption + "] " + OneLine(text));
   log_->Append(OneLine(caption + ": " + text));
 }
 

@@ -18,6 +18,7 @@
 #include "platform/mutex.h"
 #include "platform/process.h"
 #include "platform/process_setup.h"
+#include "platform/systemd_notify.h"
 #include "server/console_state.h"
 #include "server/database_task.h"
 #include "search/search_statistics.h"
@@ -69,8 +70,8 @@ void SaveOrSay(ConsoleConfig& config, ConsoleState& state) {
     saved = config.Save();  // the side file gets that line too
   }
   if (!saved.status.ok()) {
-    std::fprintf(stderr, "vantrel: cannot save the configuration: %s\n",
-                 saved.status.ToString().c_str());
+    WriteStandardErrorLine(LogPriority::kError,
+                           "cannot save the configuration: " + saved.status.ToString());
   }
 }
 
@@ -111,7 +112,7 @@ std::optional<int> TakeInstanceLock(const ServerArguments& args, const StartPath
                 owner.ok() ? owner->c_str() : "console address unknown");
     return 0;
   }
-  std::fprintf(stderr, "vantrel: %s\n", lock.status().ToString().c_str());
+  WriteStandardErrorLine(LogPriority::kError, lock.status().ToString());
   return 1;
 }
 
@@ -123,22 +124,22 @@ std::optional<int> TakeInstanceLock(const ServerArguments& args, const StartPath
 bool AdoptLoadedConfig(ConfigLoad& load, FileSystem* fs, ConsoleConfig& console,
                        ConsoleState& state) {
   if (!load.status.ok() && load.status.code() != StatusCode::kCorruption) {
-    std::fprintf(stderr,
-                 "vantrel: %s\nvantrel: the server does not start, so that the file is not "
-                 "replaced; make it readable for this user or start the server as its owner\n",
-                 load.status.ToString().c_str());
+    WriteStandardErrorLine(LogPriority::kError, load.status.ToString());
+    WriteStandardErrorLine(LogPriority::kError,
+                           "the server does not start, so that the file is not replaced; make it "
+                           "readable for this user or start the server as its owner");
     return false;
   }
   std::string kept;
   if (!load.status.ok()) {
     StatusOr<std::string> copy = KeepDamagedCopy(*fs, console.path(), NowUnix());
     if (!copy.ok()) {
-      std::fprintf(stderr,
-                   "vantrel: the configuration data file %s cannot be used (%s), and no copy of "
-                   "it can be kept (%s); the server does not start, so that the file is not "
-                   "replaced\n",
-                   console.path().c_str(), load.status.ToString().c_str(),
-                   copy.status().ToString().c_str());
+      WriteStandardErrorLine(LogPriority::kError,
+                             "the configuration data file " + console.path() +
+                                 " cannot be used (" + load.status.ToString() +
+                                 "), and no copy of it can be kept (" +
+                                 copy.status().ToString() +
+                                 "); the server does not start, so that the file is not replaced");
       return false;
     }
     kept = *copy;
@@ -178,10 +179,10 @@ void AnnounceStart(const ServerArguments& args, const std::string& start_dir,
                    ConsoleState& state) {
   state.AddEvent(Text(TextId::IDS_STARTED));
   if (args.no_console) {
-    std::fprintf(stderr, "vantrel: running in %s without console\n", start_dir.c_str());
+    WriteStandardErrorLine(LogPriority::kInfo, "running in " + start_dir + " without console");
   } else {
-    std::fprintf(stderr, "vantrel: running in %s; console http://%s\n", start_dir.c_str(),
-                 args.console.c_str());
+    WriteStandardErrorLine(LogPriority::kInfo,
+                           "running in " + start_dir + "; console http://" + args.console);
   }
 }
 
@@ -195,12 +196,13 @@ void WaitAndStopTask(StopSignals& signals, DatabaseTask& task, ConsoleState& sta
       break;
     }
   }
+  NotifyStopping(Text(TextId::IDS_NOWSTOPPING));
   if (task.shutdown_state() != 2) {
-    std::fprintf(stderr, "vantrel: %s\n", Text(TextId::IDS_NOWSTOPPING).c_str());
+    WriteStandardErrorLine(LogPriority::kInfo, Text(TextId::IDS_NOWSTOPPING));
     task.RequestStop();
     while (!task.WaitFinished(std::chrono::milliseconds(500))) {
       if (signals.Wait(std::chrono::milliseconds(0))) {
-        std::fprintf(stderr, "vantrel: still stopping, please wait\n");
+        WriteStandardErrorLine(LogPriority::kInfo, "still stopping, please wait");
       }
     }
   }
@@ -215,12 +217,12 @@ int Serve(const ServerArguments& args) {
   // thread inherits the mask and a stop always goes through the clean stop.
   StatusOr<std::unique_ptr<StopSignals>> signals = StopSignals::Install();
   if (!signals.ok()) {
-    std::fprintf(stderr, "vantrel: %s\n", signals.status().ToString().c_str());
+    WriteStandardErrorLine(LogPriority::kError, signals.status().ToString());
     return 1;
   }
   StatusOr<std::string> cwd = CurrentDirectory();
   if (!cwd.ok()) {
-    std::fprintf(stderr, "vantrel: %s\n", cwd.status().ToString().c_str());
+    WriteStandardErrorLine(LogPriority::kError, cwd.status().ToString());
     return 1;
   }
   const StartPaths paths{*cwd, *cwd + "/" + names::kConfigurationFile,
@@ -236,7 +238,7 @@ int Serve(const ServerArguments& args) {
   log_options.fs = fs;
   log_options.default_folder = paths.start_dir;
   log_options.on_file_error = [](const Status& s) {
-    std::fprintf(stderr, "vantrel: cannot write the log file: %s\n", s.ToString().c_str());
+    WriteStandardErrorLine(LogPriority::kError, "cannot write the log file: " + s.ToString());
   };
   EventLog log(std::move(log_options));
   ConsoleState state(&log, /*echo=*/true);
@@ -250,7 +252,8 @@ int Serve(const ServerArguments& args) {
   if (!AdoptLoadedConfig(load, fs, console, state)) return 1;
 
   if (!KernelHasInotify()) {
-    std::fprintf(stderr, "vantrel: this kernel offers no inotify; Vantrel cannot run here\n");
+    WriteStandardErrorLine(LogPriority::kError,
+                           "this kernel offers no inotify; Vantrel cannot run here");
     return 1;
   }
   LoadSettingsTexts(fs, paths.settings, state);
@@ -302,6 +305,9 @@ int Serve(const ServerArguments& args) {
 
   DatabaseTask task(std::move(task_options));
   task.Start();
+  // The task's threads run and its start-up catch-up has begun: a service
+  // start is complete here, not after the catch-up, which may take hours.
+  NotifyReady("Running");
   WaitAndStopTask(**signals, task, state);
   state.AddEvent(Text(TextId::IDS_APPQUIT));
   SaveOrSay(console, state);
@@ -379,12 +385,14 @@ int RunServer(const std::vector<std::string>& raw_args) {
     return Serve(args);
   } catch (const std::exception& e) {
     // The fault guard: say what happened and start afresh.
-    std::fprintf(stderr, "vantrel: Unknown User Interface Error. Restarting.. (%s)\n", e.what());
+    WriteStandardErrorLine(LogPriority::kError,
+                           std::string("Unknown User Interface Error. Restarting.. (") +
+                               e.what() + ")");
     StatusOr<std::string> exe = SelfExecutablePath();
     StatusOr<std::string> cwd = CurrentDirectory();
     if (exe.ok() && cwd.ok()) {
       Status s = RelaunchSelf(*exe, *cwd, RelaunchArguments(args, "-VS"));
-      std::fprintf(stderr, "vantrel: cannot relaunch: %s\n", s.ToString().c_str());
+      WriteStandardErrorLine(LogPriority::kError, "cannot relaunch: " + s.ToString());
     }
     return 1;
   }
