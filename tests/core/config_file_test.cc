@@ -179,18 +179,6 @@ TEST(ConfigCodecTest, RuntimeFieldsAndClearedWordsAreWrittenAsAfterLoad) {
   EXPECT_EQ(EncodeConfiguration(load.config), clean);
 }
 
-TEST(ConfigCodecTest, ReservedAreaAt139904IsKeptByteForByte) {
-  std::string file = BuildFile(0, 0);
-  std::mt19937 rng(7);
-  for (size_t i = 0; i < L::kReservedKept2Size; ++i)
-    file[L::kReservedKept2 + i] = static_cast<char>(rng());
-  ConfigLoad load = Decode(file);
-  ASSERT_TRUE(load.status.ok());
-  std::string out = EncodeConfiguration(load.config);
-  EXPECT_EQ(out.substr(L::kReservedKept2, L::kReservedKept2Size),
-            file.substr(L::kReservedKept2, L::kReservedKept2Size));
-}
-
 TEST(ConfigCodecTest, WrongMagicOrShortBlockGivesDefaultsAndFailure) {
   std::string wrong = BuildFile(1, 1, 12345);
   std::string short_block = BuildFile(0, 0).substr(0, L::kBlockSize - 1);
