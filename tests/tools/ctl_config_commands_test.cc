@@ -304,22 +304,14 @@ TEST_F(CtlConfigTest, ShowPrintsTextAndJson) {
 
 TEST_F(CtlConfigTest, HelpAndBadCommands) {
   const std::vector<std::vector<std::string>> helps = {
-      {"--help"},
-      {"help"},
-      {"config", "show", "--help"},
-      {"index", "--help"},
-      {"index", "add", "--help"},
-      {"index", "remove", "--help"},
-      {"index", "set", "--help"},
-      {"folder", "add", "--help"},
-      {"folder", "remove", "--help"},
-      {"log", "set", "--help"},
-      {"pdf", "set", "--help"},
-      {"list", "--help"},
+      {"--help"},         {"help"},           {"config", "show", "--help"},
+      {"index", "--help"}, {"index", "add", "--help"}, {"index", "remove", "--help"},
+      {"index", "set", "--help"}, {"folder", "add", "--help"}, {"folder", "remove", "--help"},
+      {"log", "set", "--help"}, {"pdf", "set", "--help"}, {"list", "--help"},
   };
   for (const auto& args : helps) {
     out_.str("");
-    EXPECT_EQ(RunVantrelctl(args, env_), kCtlOk) << args[0];
+    EXPECT_EQ(RunVantrelctl(args, env_), kCtlOk) << testing::PrintToString(args);
     EXPECT_NE(out_.str().find("Usage: vantrelctl"), std::string::npos) << args[0];
   }
   EXPECT_EQ(RunVantrelctl({}, env_), kCtlUsage);
