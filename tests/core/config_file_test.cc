@@ -585,6 +585,16 @@ TEST(ConfigFileTest, SaveAndLoadThroughTheFileSystem) {
   EXPECT_EQ(load.config, c);
 
   EXPECT_EQ(SaveConfiguration(fs, c, "").code(), StatusCode::kInvalidArgument);
+
+  // A foreign file, or a folder in its place: defaults and a failure.
+  ASSERT_TRUE(dir.WriteFile("cfg", "not a configuration"));
+  load = LoadConfiguration(fs, dir.Path("cfg"), namer);
+  EXPECT_EQ(load.status.code(), StatusCode::kCorruption);
+  EXPECT_TRUE(load.file_found);
+  EXPECT_EQ(load.config, Configuration());
+  load = LoadConfiguration(fs, dir.Path("sub"), namer);
+  EXPECT_FALSE(load.status.ok());
+  EXPECT_TRUE(load.file_found);
 }
 
 TEST(ConfigFileTest, FailedSaveLeavesTheOldFileWhole) {
@@ -615,22 +625,6 @@ TEST(ConfigFileTest, FailedSaveLeavesTheOldFileWhole) {
   StatusOr<std::vector<FolderEntry>> names = real.ListFolder(dir.path());
   ASSERT_TRUE(names.ok());
   EXPECT_EQ(names->size(), 1u);  // no temporary file left beside it
-}
-
-TEST(ConfigFileTest, UnreadableOrForeignFileGivesDefaultsAndFailure) {
-  TempDir dir;
-  FileSystem& fs = *DefaultFileSystem();
-  NullVolumeNamer namer;
-  ASSERT_TRUE(dir.WriteFile("cfg", "not a configuration"));
-  ConfigLoad load = LoadConfiguration(fs, dir.Path("cfg"), namer);
-  EXPECT_EQ(load.status.code(), StatusCode::kCorruption);
-  EXPECT_TRUE(load.file_found);
-  EXPECT_EQ(load.config, Configuration());
-
-  ASSERT_TRUE(dir.MakeFolder("folder"));
-  load = LoadConfiguration(fs, dir.Path("folder"), namer);
-  EXPECT_FALSE(load.status.ok());
-  EXPECT_TRUE(load.file_found);
 }
 
 }  // namespace

@@ -89,8 +89,11 @@ class ChangeNotifierTest : public ::testing::Test {
   Collected CollectUntil(const std::function<bool(const Collected&)>& done) {
     return vantrel::CollectUntil(notifier_.get(), done);
   }
+  // Collects until `wanted` arrives; a failure when it does not.
   Collected CollectUntilEvent(const ChangeEvent& wanted) {
-    return CollectUntil([&](const Collected& c) { return Has(c.events, wanted); });
+    Collected c = CollectUntil([&](const Collected& c) { return Has(c.events, wanted); });
+    EXPECT_TRUE(Has(c.events, wanted)) << "never reported: " << wanted.name;
+    return c;
   }
 
   ChangeNotifier::Options options_;
@@ -129,7 +132,6 @@ TEST_F(ChangeNotifierTest, WritesAttributesAndTheCloseAreModificationsOnlyTheClo
   Watch(1, dir_.path());
   ASSERT_EQ(chmod(dir_.Path("old.tif").c_str(), 0600), 0);
   Collected c = CollectUntilEvent(Ev(1, ChangeAction::kModified, "old.tif"));
-  EXPECT_THAT(c.events, Contains(Ev(1, ChangeAction::kModified, "old.tif")));
 
   // While the writer keeps the file open its writes are unmarked
   // modifications; readers that wait for a whole file rely on that.
@@ -137,7 +139,6 @@ TEST_F(ChangeNotifierTest, WritesAttributesAndTheCloseAreModificationsOnlyTheClo
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "abc", 3), 3);
   c = CollectUntilEvent(Ev(1, ChangeAction::kModified, "old.tif"));
-  ASSERT_THAT(c.events, Contains(Ev(1, ChangeAction::kModified, "old.tif")));
   ASSERT_EQ(write(fd, "def", 3), 3);
   c = CollectUntilEvent(Ev(1, ChangeAction::kModified, "old.tif"));
   for (const ChangeEvent& e : c.events) EXPECT_FALSE(e.closed) << e.name;
@@ -147,7 +148,6 @@ TEST_F(ChangeNotifierTest, WritesAttributesAndTheCloseAreModificationsOnlyTheClo
   ChangeEvent closed = Ev(1, ChangeAction::kModified, "old.tif");
   closed.closed = true;
   c = CollectUntilEvent(closed);
-  EXPECT_THAT(c.events, Contains(closed));
 }
 
 TEST_F(ChangeNotifierTest, NewSubFolderIsWatchedAndFilesMadeBeforeTheWatchAreReported) {
@@ -173,7 +173,6 @@ TEST_F(ChangeNotifierTest, NewSubFolderIsWatchedAndFilesMadeBeforeTheWatchAreRep
   // The new folders are really watched now.
   Touch(dir_.Path("sub/deep/er/later.jpg"));
   c = CollectUntilEvent(Ev(3, ChangeAction::kAdded, "sub/deep/er/later.jpg"));
-  EXPECT_THAT(c.events, Contains(Ev(3, ChangeAction::kAdded, "sub/deep/er/later.jpg")));
 }
 
 TEST_F(ChangeNotifierTest, WatchesAnExistingDeepTreeAndReportsRelativePaths) {
@@ -207,7 +206,6 @@ TEST_F(ChangeNotifierTest, FolderMovedInIsWatchedAndItsContentsReported) {
                                       Ev(2, ChangeAction::kAdded, "pack/inner/b.jpg")}));
   Touch(dir_.Path("pack/inner/b.jpg"));
   c = CollectUntilEvent(Ev(2, ChangeAction::kModified, "pack/inner/b.jpg"));
-  EXPECT_THAT(c.events, Contains(Ev(2, ChangeAction::kModified, "pack/inner/b.jpg")));
 }
 
 TEST_F(ChangeNotifierTest, FolderMovedOutOrDeletedLosesItsWatches) {
@@ -345,7 +343,6 @@ TEST_F(ChangeNotifierTest, NamesThatAreNotUtf8PassThroughAsBytes) {
   const std::string name = "caf\xE9-\xFF\xFE.jpg";  // Latin-1 bytes, not UTF-8
   Touch(dir_.path() + "/" + name);
   Collected c = CollectUntilEvent(Ev(1, ChangeAction::kAdded, name));
-  EXPECT_THAT(c.events, Contains(Ev(1, ChangeAction::kAdded, name)));
 }
 
 TEST_F(ChangeNotifierTest, SymbolicLinksToFoldersAreNotFollowed) {
@@ -459,7 +456,6 @@ TEST_F(ChangeNotifierTest, UnmountInsideTheTreeAsksForARelistAndWatchesWhatShows
   EXPECT_THAT(c.troubles, Contains(WatchTroubleReport{1, WatchTrouble::kOverflow}));
   Touch(dir_.Path("mnt/after.jpg"));
   c = CollectUntilEvent(Ev(1, ChangeAction::kAdded, "mnt/after.jpg"));
-  EXPECT_THAT(c.events, Contains(Ev(1, ChangeAction::kAdded, "mnt/after.jpg")));
   EXPECT_EQ(notifier_->WatchCount(), 2u);  // root and the folder underneath
 }
 
