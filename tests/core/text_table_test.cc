@@ -199,9 +199,6 @@ TEST(TextTableLoadTest, OddFileContentNeverBreaksTheLoader) {
       // its fuzz target; here: what the loader makes of the values.)
       {"empty", ""},
       {"binary", binary},
-      {"long value", "[WINDOWSTRINGS]\r\nIDS_ADD=" + std::string(100000, 'x') + "\r\n"},
-      {"long menu", "[Menustrings]\r\nIDM_EXIT=" + std::string(5000, 'e') +
-                        "\r\nIDM_ABOUT=" + std::string(5000, 'a') + "\r\n"},
       {"many backslashes", "[WINDOWSTRINGS]\r\nIDS_ADD=" + std::string(801, '\\') + "\r\n"},
   };
   for (const Case& c : cases) {
@@ -227,10 +224,12 @@ TEST(TextTableLoadTest, ValuesAreCutToTheirLimits) {
   std::string ini = dir.Path("VANTREL.INI");
   SetInFile(ini, "WINDOWSTRINGS", "IDS_ADD", std::string(500, 'x'));
   SetInFile(ini, "Menustrings", "IDM_EXIT", std::string(200, 'y'));
+  SetInFile(ini, "Menustrings", "IDM_ABOUT", std::string(5000, 'a'));
   TextTable table;
   ASSERT_TRUE(table.Load(DefaultFileSystem(), ini).file_status.ok());
   EXPECT_EQ(table.Get(TextId::IDS_ADD), std::string(399, 'x'));
   EXPECT_EQ(table.Menu(MenuId::IDM_EXIT), std::string(149, 'y'));
+  EXPECT_EQ(table.Menu(MenuId::IDM_ABOUT), std::string(149, 'a'));
 }
 
 std::string Flatten(const std::vector<MenuPopup>& bar) {
