@@ -67,14 +67,6 @@ TEST_F(CtlConfigTest, IndexAddRefusals) {
   }
 }
 
-TEST_F(CtlConfigTest, ThirtyThirdIndexIsRefused) {
-  AddIndexes(32);
-  const std::string before = FileBytes();
-  EXPECT_EQ(Run({"index", "add", "X", Folder("x")}), kCtlFailed);
-  EXPECT_NE(err_.str().find("32 indexes"), std::string::npos) << err_.str();
-  EXPECT_EQ(FileBytes(), before);
-}
-
 TEST_F(CtlConfigTest, IndexRemoveMovesLaterIndexesDown) {
   AddIndexes(3);
   EXPECT_EQ(Run({"index", "remove", "3"}), kCtlUsage);
