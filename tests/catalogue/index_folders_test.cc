@@ -47,8 +47,11 @@ TEST_F(IndexFoldersTest, CreatesTheTreeEmptiesTheSearchFolderAndWritesTheStatusF
   ASSERT_TRUE(dir_.MakeFolder("index"));
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/old/left.REQ", "x"));
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/ANSWER.HIT", "x"));
+  ASSERT_TRUE(dir_.MakeFolder("idle"));
   Configuration config;
   config.indexes.push_back(MakeIndex(dir_.Path("index"), dir_.Path("images")));
+  config.indexes.push_back(MakeIndex(dir_.Path("idle"), ""));
+  config.indexes[1].active = 0;  // left alone
 
   PrepareIndexFolders(&config, fs_, &notices_);
 
@@ -67,6 +70,7 @@ TEST_F(IndexFoldersTest, CreatesTheTreeEmptiesTheSearchFolderAndWritesTheStatusF
   EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/ANSWER.HIT")));
   EXPECT_EQ(fs_->ReadFile(dir_.Path("index/VT_SEARCH/VTSTATUS")).value(),
             std::string("\0\0\0\1", 4));
+  EXPECT_FALSE(fs_->Exists(dir_.Path("idle/VT_SEARCH")));
 }
 
 TEST_F(IndexFoldersTest, MissingIndexFolderStopsTheIndexWithANotice) {
@@ -106,15 +110,6 @@ TEST_F(IndexFoldersTest, IndexFolderInsideAnImageFolderIsRefused) {
                                         Text(TextId::IDS_BADNESTED));
   // The refused index keeps no derived folders.
   EXPECT_TRUE(config.indexes[0].search_folder.empty());
-}
-
-TEST_F(IndexFoldersTest, InactiveIndexIsLeftAlone) {
-  ASSERT_TRUE(dir_.MakeFolder("index"));
-  Configuration config;
-  config.indexes.push_back(MakeIndex(dir_.Path("index"), ""));
-  config.indexes[0].active = 0;
-  PrepareIndexFolders(&config, fs_, &notices_);
-  EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH")));
 }
 
 TEST_F(IndexFoldersTest, PathInfoIsWrittenOnlyWhenThePdfFolderExists) {

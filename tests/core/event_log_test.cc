@@ -304,16 +304,5 @@ TEST(EventLogOptionTest, TaskSendsOptionalLinesOnlyWhenTheirBitIsSet) {
   EXPECT_TRUE(EventLog::ShouldLog(kEventLogFilesAdded | kEventLogUseFile, kEventLogFilesAdded));
 }
 
-TEST(EventLogClockTest, RealClockGivesACalendarDateAndTexts) {
-  LogStamp stamp = LocalLogStamp();
-  EXPECT_GE(stamp.year, 2000);
-  EXPECT_GE(stamp.month, 1);
-  EXPECT_LE(stamp.month, 12);
-  EXPECT_GE(stamp.day, 1);
-  EXPECT_LE(stamp.day, 31);
-  EXPECT_FALSE(stamp.short_date.empty());
-  EXPECT_FALSE(stamp.time_text.empty());
-}
-
 }  // namespace
 }  // namespace vantrel

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,18 +21,35 @@ namespace vantrel {
 
 using std::chrono::milliseconds;
 
-// The server as a child process, its standard error in a file.
+// The server as a child process. Its standard output and error go into a
+// file, or, when no file is named, into a pipe that the test reads and may
+// close (as when the server runs under a log reader that exits).
 class ServerProcess {
  public:
+  struct Options {
+    std::string output_path;  // empty: a pipe
+    int run_as = -1;          // a user and group id to run as (needs root); -1: the test's own
+  };
+
   ServerProcess(const std::string& start_dir, const std::vector<std::string>& args,
-                const std::string& stderr_path)
-      : stderr_path_(stderr_path) {
+                const std::string& output_path)
+      : ServerProcess(start_dir, args, Options{output_path}) {}
+  ServerProcess(const std::string& start_dir, const std::vector<std::string>& args,
+                const Options& options)
+      : output_path_(options.output_path) {
+    int fds[2] = {-1, -1};
+    if (output_path_.empty() && pipe2(fds, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
-      int fd = open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int fd = output_path_.empty()
+                   ? fds[1]
+                   : open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(fd, 2);
       dup2(fd, 1);
       if (chdir(start_dir.c_str()) != 0) _exit(127);
+      if (options.run_as >= 0 && (setgid(options.run_as) != 0 || setuid(options.run_as) != 0)) {
+        _exit(126);
+      }
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(VANTREL_SERVER_BINARY));
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -39,28 +57,45 @@ class ServerProcess {
       execv(VANTREL_SERVER_BINARY, argv.data());
       _exit(127);
     }
+    if (output_path_.empty()) {
+      close(fds[1]);
+      read_fd_ = fds[0];
+    }
   }
   ~ServerProcess() {
+    CloseOutput();
     if (pid_ > 0 && !exited_) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
   }
 
+  // What the server wrote so far (from a pipe: what was read so far).
   std::string Output() const {
-    StatusOr<std::string> text = DefaultFileSystem()->ReadFile(stderr_path_);
+    if (output_path_.empty()) return piped_;
+    StatusOr<std::string> text = DefaultFileSystem()->ReadFile(output_path_);
     return text.ok() ? *text : std::string();
   }
-  bool WaitForOutput(const std::string& text, milliseconds limit = milliseconds(10000)) const {
+  bool WaitForOutput(const std::string& text, milliseconds limit = milliseconds(10000)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
       if (Output().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(milliseconds(20));
+      if (output_path_.empty()) {
+        if (!ReadPipe()) return false;
+      } else {
+        std::this_thread::sleep_for(milliseconds(20));
+      }
     }
     return false;
   }
-  // The exit status, or -1 when the process did not end in time.
-  int WaitExit(milliseconds limit = milliseconds(15000)) {
+  // Closes the test's end of the pipe: the server's next writes meet a broken pipe.
+  void CloseOutput() {
+    if (read_fd_ >= 0) close(read_fd_);
+    read_fd_ = -1;
+  }
+  // The exit status (128 + signal when a signal ended it), or -1 when the
+  // process did not end in time.
+  int WaitExit(milliseconds limit = milliseconds(30000)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
       int status = 0;
@@ -75,9 +110,23 @@ class ServerProcess {
   void Signal(int sig) { kill(pid_, sig); }
 
  private:
-  std::string stderr_path_;
+  // Waits up to 200 ms for bytes on the pipe; false at its end.
+  bool ReadPipe() {
+    if (read_fd_ < 0) return false;
+    pollfd p{read_fd_, POLLIN, 0};
+    if (poll(&p, 1, 200) <= 0) return true;
+    char buffer[4096];
+    ssize_t n = read(read_fd_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    piped_.append(buffer, static_cast<size_t>(n));
+    return true;
+  }
+
+  std::string output_path_;
   pid_t pid_ = -1;
+  int read_fd_ = -1;
   bool exited_ = false;
+  std::string piped_;
 };
 
 // A start directory "start" whose configuration holds one active index

@@ -48,14 +48,29 @@ void Rename(const std::string& from, const std::string& to) {
   ASSERT_EQ(rename(from.c_str(), to.c_str()), 0) << from << " -> " << to;
 }
 
-// Collects everything the notifier reports until `done` holds for what was
-// collected, or the patience runs out. Never sleeps: each round blocks in the
-// notifier for at most 100 ms.
+// Everything a notifier reported while collecting.
 struct Collected {
   std::vector<ChangeEvent> events;
   std::vector<WatchTroubleReport> troubles;
-  int woken = 0;
 };
+
+bool Has(const std::vector<ChangeEvent>& events, const ChangeEvent& e) {
+  return std::find(events.begin(), events.end(), e) != events.end();
+}
+
+// Collects until `done` holds for what was collected, or the patience runs
+// out. Never sleeps: each round blocks in the notifier for at most 100 ms.
+Collected CollectUntil(ChangeNotifier* notifier,
+                       const std::function<bool(const Collected&)>& done) {
+  Collected all;
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!done(all) && std::chrono::steady_clock::now() < deadline) {
+    ChangeNotifier::Batch batch = notifier->WaitForChanges(milliseconds(100));
+    for (auto& e : batch.events) all.events.push_back(std::move(e));
+    for (auto& t : batch.troubles) all.troubles.push_back(t);
+  }
+  return all;
+}
 
 class ChangeNotifierTest : public ::testing::Test {
  protected:
@@ -71,23 +86,14 @@ class ChangeNotifierTest : public ::testing::Test {
     EXPECT_TRUE(coverage->complete());
   }
 
-  // Collects until `done` or the patience is used up.
   Collected CollectUntil(const std::function<bool(const Collected&)>& done) {
-    Collected all;
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!done(all) && std::chrono::steady_clock::now() < deadline) {
-      ChangeNotifier::Batch batch = notifier_->WaitForChanges(milliseconds(100));
-      for (auto& e : batch.events) all.events.push_back(std::move(e));
-      for (auto& t : batch.troubles) all.troubles.push_back(t);
-      if (batch.woken) ++all.woken;
-    }
-    return all;
+    return vantrel::CollectUntil(notifier_.get(), done);
   }
-
+  // Collects until `wanted` arrives; a failure when it does not.
   Collected CollectUntilEvent(const ChangeEvent& wanted) {
-    return CollectUntil([&](const Collected& c) {
-      return std::find(c.events.begin(), c.events.end(), wanted) != c.events.end();
-    });
+    Collected c = CollectUntil([&](const Collected& c) { return Has(c.events, wanted); });
+    EXPECT_TRUE(Has(c.events, wanted)) << "never reported: " << wanted.name;
+    return c;
   }
 
   ChangeNotifier::Options options_;
@@ -126,7 +132,6 @@ TEST_F(ChangeNotifierTest, WritesAttributesAndTheCloseAreModificationsOnlyTheClo
   Watch(1, dir_.path());
   ASSERT_EQ(chmod(dir_.Path("old.tif").c_str(), 0600), 0);
   Collected c = CollectUntilEvent(Ev(1, ChangeAction::kModified, "old.tif"));
-  EXPECT_THAT(c.events, Contains(Ev(1, ChangeAction::kModified, "old.tif")));
 
   // While the writer keeps the file open its writes are unmarked
   // modifications; readers that wait for a whole file rely on that.
@@ -134,7 +139,6 @@ TEST_F(ChangeNotifierTest, WritesAttributesAndTheCloseAreModificationsOnlyTheClo
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "abc", 3), 3);
   c = CollectUntilEvent(Ev(1, ChangeAction::kModified, "old.tif"));
-  ASSERT_THAT(c.events, Contains(Ev(1, ChangeAction::kModified, "old.tif")));
   ASSERT_EQ(write(fd, "def", 3), 3);
   c = CollectUntilEvent(Ev(1, ChangeAction::kModified, "old.tif"));
   for (const ChangeEvent& e : c.events) EXPECT_FALSE(e.closed) << e.name;
@@ -144,7 +148,6 @@ TEST_F(ChangeNotifierTest, WritesAttributesAndTheCloseAreModificationsOnlyTheClo
   ChangeEvent closed = Ev(1, ChangeAction::kModified, "old.tif");
   closed.closed = true;
   c = CollectUntilEvent(closed);
-  EXPECT_THAT(c.events, Contains(closed));
 }
 
 TEST_F(ChangeNotifierTest, NewSubFolderIsWatchedAndFilesMadeBeforeTheWatchAreReported) {
@@ -157,10 +160,8 @@ TEST_F(ChangeNotifierTest, NewSubFolderIsWatchedAndFilesMadeBeforeTheWatchAreRep
   Touch(dir_.Path("sub/deep/er/bottom.jpg"));
 
   Collected c = CollectUntil([](const Collected& c) {
-    return std::find(c.events.begin(), c.events.end(),
-                     Ev(3, ChangeAction::kAdded, "sub/deep/er/bottom.jpg")) != c.events.end() &&
-           std::find(c.events.begin(), c.events.end(),
-                     Ev(3, ChangeAction::kAdded, "sub/first.jpg")) != c.events.end();
+    return Has(c.events, Ev(3, ChangeAction::kAdded, "sub/deep/er/bottom.jpg")) &&
+           Has(c.events, Ev(3, ChangeAction::kAdded, "sub/first.jpg"));
   });
   EXPECT_THAT(c.events, IsSupersetOf({Ev(3, ChangeAction::kAdded, "sub", true),
                                       Ev(3, ChangeAction::kAdded, "sub/first.jpg"),
@@ -172,7 +173,6 @@ TEST_F(ChangeNotifierTest, NewSubFolderIsWatchedAndFilesMadeBeforeTheWatchAreRep
   // The new folders are really watched now.
   Touch(dir_.Path("sub/deep/er/later.jpg"));
   c = CollectUntilEvent(Ev(3, ChangeAction::kAdded, "sub/deep/er/later.jpg"));
-  EXPECT_THAT(c.events, Contains(Ev(3, ChangeAction::kAdded, "sub/deep/er/later.jpg")));
 }
 
 TEST_F(ChangeNotifierTest, WatchesAnExistingDeepTreeAndReportsRelativePaths) {
@@ -206,7 +206,6 @@ TEST_F(ChangeNotifierTest, FolderMovedInIsWatchedAndItsContentsReported) {
                                       Ev(2, ChangeAction::kAdded, "pack/inner/b.jpg")}));
   Touch(dir_.Path("pack/inner/b.jpg"));
   c = CollectUntilEvent(Ev(2, ChangeAction::kModified, "pack/inner/b.jpg"));
-  EXPECT_THAT(c.events, Contains(Ev(2, ChangeAction::kModified, "pack/inner/b.jpg")));
 }
 
 TEST_F(ChangeNotifierTest, FolderMovedOutOrDeletedLosesItsWatches) {
@@ -257,11 +256,8 @@ TEST_F(ChangeNotifierTest, OverlappingTreesReportPerKeyGroupedByKey) {
 
   Touch(dir_.Path("inner/x.jpg"));
   Collected c = CollectUntil([](const Collected& c) {
-    auto has = [&](const ChangeEvent& e) {
-      return std::find(c.events.begin(), c.events.end(), e) != c.events.end();
-    };
-    return has(Ev(10, ChangeAction::kAdded, "inner/x.jpg")) &&
-           has(Ev(20, ChangeAction::kAdded, "x.jpg"));
+    return Has(c.events, Ev(10, ChangeAction::kAdded, "inner/x.jpg")) &&
+           Has(c.events, Ev(20, ChangeAction::kAdded, "x.jpg"));
   });
   EXPECT_THAT(c.events, IsSupersetOf({Ev(10, ChangeAction::kAdded, "inner/x.jpg"),
                                       Ev(20, ChangeAction::kAdded, "x.jpg")}));
@@ -347,7 +343,6 @@ TEST_F(ChangeNotifierTest, NamesThatAreNotUtf8PassThroughAsBytes) {
   const std::string name = "caf\xE9-\xFF\xFE.jpg";  // Latin-1 bytes, not UTF-8
   Touch(dir_.path() + "/" + name);
   Collected c = CollectUntilEvent(Ev(1, ChangeAction::kAdded, name));
-  EXPECT_THAT(c.events, Contains(Ev(1, ChangeAction::kAdded, name)));
 }
 
 TEST_F(ChangeNotifierTest, SymbolicLinksToFoldersAreNotFollowed) {
@@ -409,6 +404,9 @@ TEST_F(ChangeNotifierTest, WakeEndsAWaitAndIsConsumedOnce) {
   EXPECT_TRUE(batch.events.empty());
   batch = notifier_->WaitForChanges(milliseconds(0));
   EXPECT_TRUE(batch.empty());
+  // Watching with nothing to report, a time-out gives an empty batch.
+  Watch(1, dir_.path());
+  EXPECT_TRUE(notifier_->WaitForChanges(milliseconds(20)).empty());
 
   // A wake from another thread ends a wait without limit.
   std::atomic<bool> returned{false};
@@ -420,12 +418,6 @@ TEST_F(ChangeNotifierTest, WakeEndsAWaitAndIsConsumedOnce) {
   notifier_->Wake();
   waiter.join();
   EXPECT_TRUE(returned);
-}
-
-TEST_F(ChangeNotifierTest, TimeOutGivesAnEmptyBatch) {
-  Watch(1, dir_.path());
-  ChangeNotifier::Batch batch = notifier_->WaitForChanges(milliseconds(20));
-  EXPECT_TRUE(batch.empty());
 }
 
 TEST_F(ChangeNotifierTest, TreeAddedWhileAnotherThreadWaitsReportsToThatWait) {
@@ -464,7 +456,6 @@ TEST_F(ChangeNotifierTest, UnmountInsideTheTreeAsksForARelistAndWatchesWhatShows
   EXPECT_THAT(c.troubles, Contains(WatchTroubleReport{1, WatchTrouble::kOverflow}));
   Touch(dir_.Path("mnt/after.jpg"));
   c = CollectUntilEvent(Ev(1, ChangeAction::kAdded, "mnt/after.jpg"));
-  EXPECT_THAT(c.events, Contains(Ev(1, ChangeAction::kAdded, "mnt/after.jpg")));
   EXPECT_EQ(notifier_->WatchCount(), 2u);  // root and the folder underneath
 }
 
@@ -515,9 +506,7 @@ TEST_F(FailingWatchTest, WatchLimitForANewFolderIsReportedAndItsContentsStillLis
   ASSERT_TRUE(dir_.WriteFile("big/a.jpg", "a"));
   ASSERT_TRUE(dir_.WriteFile("big/deeper/b.jpg", "b"));
   Collected c = CollectUntil([](const Collected& c) {
-    return !c.troubles.empty() &&
-           std::find(c.events.begin(), c.events.end(),
-                     Ev(1, ChangeAction::kAdded, "big/deeper/b.jpg")) != c.events.end();
+    return !c.troubles.empty() && Has(c.events, Ev(1, ChangeAction::kAdded, "big/deeper/b.jpg"));
   });
   EXPECT_THAT(c.troubles, Contains(WatchTroubleReport{1, WatchTrouble::kWatchLimit}));
   EXPECT_THAT(c.events, IsSupersetOf({Ev(1, ChangeAction::kAdded, "big", true),
@@ -578,33 +567,22 @@ TEST(ChangeNotifierOverflowTest, QueueOverflowIsReportedForEveryTree) {
   Rename(dir.Path("a/old"), dir.Path("a/renamed"));
   ASSERT_EQ(rmdir(dir.Path("a/deleted").c_str()), 0);
 
-  std::vector<WatchTroubleReport> troubles;
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (troubles.size() < 2 && std::chrono::steady_clock::now() < deadline) {
-    auto batch = notifier->WaitForChanges(milliseconds(100));
-    troubles.insert(troubles.end(), batch.troubles.begin(), batch.troubles.end());
-  }
-  EXPECT_THAT(troubles,
+  Collected c =
+      CollectUntil(notifier.get(), [](const Collected& c) { return c.troubles.size() >= 2; });
+  EXPECT_THAT(c.troubles,
               ::testing::UnorderedElementsAre(WatchTroubleReport{1, WatchTrouble::kOverflow},
                                               WatchTroubleReport{2, WatchTrouble::kOverflow}));
 
   // After the overflow the watches match the folders on disk again.
-  std::vector<ChangeEvent> events;
-  auto seen = [&](const ChangeEvent& e) {
-    return std::find(events.begin(), events.end(), e) != events.end();
-  };
   Touch(dir.Path("a/new/x.jpg"));
   Touch(dir.Path("a/renamed/y.jpg"));
-  const auto deadline2 = std::chrono::steady_clock::now() + kPatience;
-  while (!(seen(Ev(1, ChangeAction::kAdded, "new/x.jpg")) &&
-           seen(Ev(1, ChangeAction::kAdded, "renamed/y.jpg"))) &&
-         std::chrono::steady_clock::now() < deadline2) {
-    auto batch = notifier->WaitForChanges(milliseconds(100));
-    events.insert(events.end(), batch.events.begin(), batch.events.end());
-  }
-  EXPECT_TRUE(seen(Ev(1, ChangeAction::kAdded, "new/x.jpg")));
-  EXPECT_TRUE(seen(Ev(1, ChangeAction::kAdded, "renamed/y.jpg")));
-  EXPECT_FALSE(seen(Ev(1, ChangeAction::kAdded, "old/y.jpg")));
+  c = CollectUntil(notifier.get(), [](const Collected& c) {
+    return Has(c.events, Ev(1, ChangeAction::kAdded, "new/x.jpg")) &&
+           Has(c.events, Ev(1, ChangeAction::kAdded, "renamed/y.jpg"));
+  });
+  EXPECT_TRUE(Has(c.events, Ev(1, ChangeAction::kAdded, "new/x.jpg")));
+  EXPECT_TRUE(Has(c.events, Ev(1, ChangeAction::kAdded, "renamed/y.jpg")));
+  EXPECT_FALSE(Has(c.events, Ev(1, ChangeAction::kAdded, "old/y.jpg")));
   EXPECT_EQ(notifier->WatchCount(), 4u);  // a, a/new, a/renamed, b
 }
 

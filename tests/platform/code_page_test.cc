@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace vantrel {
 namespace {
@@ -104,25 +102,6 @@ TEST_F(CodePageTest, Utf16) {
   EXPECT_TRUE(lossy);
   const char16_t unpaired[] = {u'a', 0xD800, u'b', 0xDC00, 0};
   EXPECT_EQ(cp_.FromUtf16(unpaired), "a?b?");
-}
-
-TEST_F(CodePageTest, DefaultIsUsableFromManyThreads) {
-  const CodePage& def = CodePage::Default();
-  std::vector<std::thread> threads;
-  std::vector<std::string> results(8);
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&results, t] {
-      for (int i = 0; i < 1000; ++i) {
-        results[t] = CodePage::Default().FromUtf8("Caf\xC3\xA9 \xE2\x82\xAC");
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  const std::string expected = def.FromUtf8("Caf\xC3\xA9 \xE2\x82\xAC");
-  for (const auto& r : results) EXPECT_EQ(r, expected);
-  if (def.name() == "WINDOWS-1252") {
-    EXPECT_EQ(expected, "Caf\xE9 \x80");
-  }
 }
 
 }  // namespace

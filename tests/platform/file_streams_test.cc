@@ -64,24 +64,17 @@ TEST(AppleDoubleTest, RefusesBlobsThatDoNotHoldWhatTheyClaim) {
 
 TEST(AfpInfoTest, RecordCarriesFinderInfoAtOffsetSixteen) {
   std::string record = MakeAfpInfo(FinderInfo("TIFF", "8BIM"));
-  ASSERT_EQ(record.size(), kAfpInfoSize);
-  EXPECT_EQ(record.substr(0, 4), std::string("AFP\0", 4));
-  EXPECT_EQ(record.substr(4, 4), Be32(kAfpInfoVersion));
-  EXPECT_EQ(record.substr(8, 8), std::string(8, '\0'));
-  EXPECT_EQ(record.substr(16, 8), "TIFF8BIM");
-  EXPECT_EQ(record, AfpInfoStream("TIFF", "8BIM"));
+  EXPECT_EQ(record, std::string("AFP\0", 4) + Be32(kAfpInfoVersion) + std::string(8, '\0') +
+                        "TIFF8BIM" + std::string(kAfpInfoSize - 24, '\0'));
   EXPECT_EQ(MakeAfpInfo("EPS").substr(16, 5), std::string("EPS\0\0", 5));
 }
 
 TEST(FileStreamsTest, SidecarPathAndBlankFork) {
   EXPECT_EQ(AppleDoubleSidecarPath("/srv/images/a b.jpg"), "/srv/images/._a b.jpg");
   EXPECT_EQ(AppleDoubleSidecarPath("plain"), "._plain");
-  std::string blank = mac_test::BlankResourceFork();
-  EXPECT_TRUE(IsBlankResourceFork(blank));
-  std::string longer = blank + "x";
-  EXPECT_FALSE(IsBlankResourceFork(longer));
-  std::string other(286, 'a');
-  EXPECT_FALSE(IsBlankResourceFork(other));
+  EXPECT_TRUE(IsBlankResourceFork(mac_test::BlankResourceFork()));
+  EXPECT_FALSE(IsBlankResourceFork(mac_test::BlankResourceFork() + "x"));
+  EXPECT_FALSE(IsBlankResourceFork(std::string(286, 'a')));
 }
 
 class OpenStreamTest : public ::testing::Test {

@@ -149,7 +149,7 @@ TEST(InstanceLockTest, LockDoesNotSurviveExec) {
   waitpid(child, &status, 0);
 }
 
-TEST(InstanceLockTest, OwnerTextLimits) {
+TEST(InstanceLockTest, OwnerTextIsBoundedWrittenAndRead) {
   TempDir dir;
   const std::string path = dir.Path("lock");
   for (std::string bad : {std::string("two\nlines"), std::string("cr\rhere"),
@@ -162,10 +162,8 @@ TEST(InstanceLockTest, OwnerTextLimits) {
   ASSERT_TRUE(lock.ok());
   EXPECT_EQ(InstanceLock::ReadOwnerInfo(path)->size(), InstanceLock::kMaxOwnerInfo);
   EXPECT_EQ(lock->UpdateOwnerInfo("a\nb").code(), StatusCode::kInvalidArgument);
-}
 
-TEST(InstanceLockTest, ForeignContentIsReadWithinBounds) {
-  TempDir dir;
+  // Foreign content is read within the same bounds.
   ASSERT_TRUE(dir.WriteFile("huge", std::string(100000, 'z')));
   auto info = InstanceLock::ReadOwnerInfo(dir.Path("huge"));
   ASSERT_TRUE(info.ok());

@@ -56,12 +56,6 @@ TEST(FileViewLock, OneHolderPerPath) {
   EXPECT_TRUE(FileViewLock::TryLock("/images/one.jpg", &again));
 }
 
-}  // namespace
-}  // namespace vantrel
-
-namespace vantrel {
-namespace {
-
 // A picture that is cut short while the server reads it (a client saving over
 // it) must not end the process.
 TEST(MappedFile, FileTruncatedWhileMappedReadsAsZerosAndIsMarkedDamaged) {

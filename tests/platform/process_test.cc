@@ -135,9 +135,14 @@ TEST(ProcessTest, ThreadNamesAreCutAtACharacterBoundary) {
   }
 }
 
-TEST(StopSignalsTest, RequestFromAnotherThreadEndsTheWaitOnce) {
+TEST(StopSignalsTest, RequestFromAnotherThreadEndsTheWaitOnceAndTheMaskIsRestoredAfterwards) {
+  sigset_t before, during, after;
+  pthread_sigmask(SIG_SETMASK, nullptr, &before);
   auto stop = StopSignals::Install();
   ASSERT_TRUE(stop.ok()) << stop.status().ToString();
+  pthread_sigmask(SIG_SETMASK, nullptr, &during);
+  EXPECT_TRUE(sigismember(&during, SIGTERM));
+  EXPECT_TRUE(sigismember(&during, SIGINT));
   EXPECT_FALSE((*stop)->Wait(std::chrono::milliseconds(0)).has_value());
 
   // Two requests before a wait end that one wait only.
@@ -155,6 +160,11 @@ TEST(StopSignalsTest, RequestFromAnotherThreadEndsTheWaitOnce) {
   requester.join();
   ASSERT_TRUE(reason.has_value());
   EXPECT_TRUE(reason->requested);
+
+  stop->reset();
+  pthread_sigmask(SIG_SETMASK, nullptr, &after);
+  EXPECT_EQ(sigismember(&after, SIGTERM), sigismember(&before, SIGTERM));
+  EXPECT_EQ(sigismember(&after, SIGINT), sigismember(&before, SIGINT));
 }
 
 TEST(StopSignalsTest, SignalsAreTakenAsStopRequestsNotDeaths) {
@@ -195,21 +205,6 @@ TEST(StopSignalsTest, AnActionStandsDownOnceAStopWasTaken) {
     return 0;
   });
   EXPECT_EQ(code, 0);
-}
-
-TEST(StopSignalsTest, DestructionRestoresTheSignalMask) {
-  sigset_t before, during, after;
-  pthread_sigmask(SIG_SETMASK, nullptr, &before);
-  {
-    auto stop = StopSignals::Install();
-    ASSERT_TRUE(stop.ok());
-    pthread_sigmask(SIG_SETMASK, nullptr, &during);
-    EXPECT_TRUE(sigismember(&during, SIGTERM));
-    EXPECT_TRUE(sigismember(&during, SIGINT));
-  }
-  pthread_sigmask(SIG_SETMASK, nullptr, &after);
-  EXPECT_EQ(sigismember(&after, SIGTERM), sigismember(&before, SIGTERM));
-  EXPECT_EQ(sigismember(&after, SIGINT), sigismember(&before, SIGINT));
 }
 
 }  // namespace

@@ -179,6 +179,15 @@ class CtlSearchTest : public CtlTest {
     return rc;
   }
 
+  // Runs a search whose request a stand-in server reads and answers with no
+  // hits; returns the request's name and bytes.
+  std::pair<std::string, std::string> RequestFor(const std::vector<std::string>& args) {
+    FakeServer server(search_);
+    EXPECT_EQ(Search(&server, args), 1) << err_.str();
+    EXPECT_TRUE(server.served());
+    return {server.name, server.bytes};
+  }
+
   std::vector<std::string> SearchFolderNames() {
     std::vector<std::string> names;
     StatusOr<std::vector<FolderEntry>> entries = DefaultFileSystem()->ListFolder(search_);
@@ -225,12 +234,10 @@ TEST_F(CtlSearchTest, SimpleOptionsLandInTheShortForm) {
   };
   for (const ShortCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    FakeServer server(search_);
-    EXPECT_EQ(Search(&server, c.args), 1) << err_.str();
-    ASSERT_TRUE(server.served());
-    EXPECT_TRUE(EndsWith(server.name, ".REQ"));
-    EXPECT_EQ(server.bytes.size(), kShortRequestSize);
-    StatusOr<SearchRequest> got = DecodeSearchRequest(server.bytes);
+    auto [name, bytes] = RequestFor(c.args);
+    EXPECT_TRUE(EndsWith(name, ".REQ"));
+    EXPECT_EQ(bytes.size(), kShortRequestSize);
+    StatusOr<SearchRequest> got = DecodeSearchRequest(bytes);
     ASSERT_TRUE(got.ok());
     EXPECT_EQ(got->form, SearchRequestForm::kShort);
     EXPECT_EQ(got->short_form, c.want);
@@ -262,11 +269,9 @@ TEST_F(CtlSearchTest, WhatTheShortFormCannotCarryGoesInTheLongForm) {
   };
   for (const LongCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    FakeServer server(search_);
-    EXPECT_EQ(Search(&server, c.args), 1) << err_.str();
-    ASSERT_TRUE(server.served());
-    EXPECT_TRUE(EndsWith(server.name, ".REQ"));
-    StatusOr<SearchRequest> got = DecodeSearchRequest(server.bytes);
+    auto [name, bytes] = RequestFor(c.args);
+    EXPECT_TRUE(EndsWith(name, ".REQ"));
+    StatusOr<SearchRequest> got = DecodeSearchRequest(bytes);
     ASSERT_TRUE(got.ok());
     EXPECT_EQ(got->form, SearchRequestForm::kLong);
     EXPECT_EQ(got->long_form, c.want);
@@ -293,11 +298,9 @@ TEST_F(CtlSearchTest, RawQueriesGoInAQueryRequest) {
   };
   for (const QueryCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
-    FakeServer server(search_);
-    EXPECT_EQ(Search(&server, c.args), 1) << err_.str();
-    ASSERT_TRUE(server.served());
-    EXPECT_TRUE(EndsWith(server.name, ".QRY"));
-    StatusOr<QueryRequest> got = DecodeQueryRequest(server.bytes);
+    auto [name, bytes] = RequestFor(c.args);
+    EXPECT_TRUE(EndsWith(name, ".QRY"));
+    StatusOr<QueryRequest> got = DecodeQueryRequest(bytes);
     ASSERT_TRUE(got.ok());
     EXPECT_EQ(*got, c.want);
   }
