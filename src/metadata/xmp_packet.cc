@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 
 namespace vantrel {
 namespace {
@@ -260,7 +261,19 @@ struct ParserDeleter {
   void operator()(XML_Parser p) const { XML_ParserFree(p); }
 };
 
+// One random hash salt per process: expat would otherwise draw one from the
+// kernel for every parser, which costs more than parsing a typical packet,
+// while a salt that outside data cannot guess still keeps hash flooding out.
+unsigned long ProcessHashSalt() {
+  static const unsigned long salt = [] {
+    std::random_device random;
+    return (static_cast<unsigned long>(random()) << 32) ^ random() ^ 1u;
+  }();
+  return salt;
+}
+
 void ConfigureParser(XML_Parser p, ParseState* state) {
+  XML_SetHashSalt(p, ProcessHashSalt());
   XML_SetUserData(p, state);
   XML_SetElementHandler(p, OnStart, OnEnd);
   XML_SetCharacterDataHandler(p, OnText);
