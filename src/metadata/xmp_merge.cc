@@ -78,15 +78,18 @@ void MergeXmpCaption(CaptionRecord& record, const XmpCaption& xmp,
   }
   std::string block = cut.empty() ? record.iptc : WithWholeValues(record.iptc, xmp, cut);
   if (block.empty()) block = std::string(RecordVersionDataset());
-  bool added = false;
+  // The added datasets go behind the last dataset a walk reaches, in front of
+  // any bytes that end the walk, so that the walk reaches them too.
+  size_t end = 0;
+  for (const IimDataset& ds : WalkDatasets(block)) end = ds.offset + ds.header_size + ds.value.size();
+  end = std::min(end, block.size());
+  std::string added;
   for (const XmpDataset& d : xmp.datasets) {
     if (in_iim.count(d.dataset) != 0 || d.value.empty()) continue;
-    block += EncodeDataset(kIimApplicationRecord, d.dataset, d.value);
-    added = true;
+    added += EncodeDataset(kIimApplicationRecord, d.dataset, d.value);
   }
-  if (added || block != record.iptc) {
-    if (block.size() > RecordVersionDataset().size()) record.iptc = std::move(block);
-  }
+  block.insert(end, added);
+  if (block.size() > RecordVersionDataset().size()) record.iptc = std::move(block);
 }
 
 }  // namespace vantrel
