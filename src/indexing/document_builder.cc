@@ -7,14 +7,22 @@
 // disappeared keeps only its indexed-list entry, which maintenance later
 // turns into a removal from the engine. A file that cannot be read gets no
 // entries at all until it can.
+//
+// While the index reads XMP, an XMP sidecar ("<name>.xmp") gets no document
+// and no list entries; a change of it (made, written or removed) composes
+// its pictures again (see metadata/xmp_sources.h for the names).
 
 #include "indexing/document_builder.h"
 
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "core/list_lock_table.h"
 #include "core/log_files.h"
 #include "core/text_table.h"
+#include "metadata/xmp_sources.h"
+#include "platform/code_page.h"
 #include "platform/file_streams.h"
 #include "platform/file_time.h"
 #include "platform/paths.h"
@@ -119,6 +127,51 @@ void LeaveUnreadFile(IndexLists& lists, FileSystem& fs, const SkipReporter& skip
 }
 
 void Build(TaskContext& task, const DocumentServices& services, const DocumentOptions& base,
+           const BuildRequest& request);
+
+// The pictures beside sidecar `request` whose sidecar it is, as requests to
+// compose them again.
+std::vector<BuildRequest> SidecarPictures(FileSystem& fs, const BuildRequest& request) {
+  std::vector<BuildRequest> pictures;
+  const std::string folder(FolderPart(request.native_path, kNativeSeparator));
+  const std::string_view key_folder = FolderPart(request.file_key, kKeySeparator);
+  StatusOr<std::vector<FolderEntry>> entries = fs.ListFolder(folder);
+  if (!entries.ok()) return pictures;
+  for (const FolderEntry& entry : *entries) {
+    if (entry.is_folder || IsXmpSidecarName(entry.name)) continue;
+    const std::string path = folder + kNativeSeparator + entry.name;
+    const std::vector<std::string> sidecars = XmpSidecarPaths(path);
+    if (std::find(sidecars.begin(), sidecars.end(), request.native_path) == sidecars.end()) continue;
+    BuildRequest picture = request;
+    picture.native_path = path;
+    picture.file_key = (key_folder.empty() ? request.file_key.substr(0, 2)
+                                           : std::string(key_folder) + kKeySeparator) +
+                       CodePage::Default().FromUtf8(entry.name);
+    picture.time = 0;
+    picture.change = false;
+    pictures.push_back(std::move(picture));
+  }
+  return pictures;
+}
+
+// True when `request` names a sidecar (and the index reads XMP): the
+// sidecar gets no document; when it changed, its pictures are composed again
+// (their indexed-list entries are dropped first, so the unchanged picture
+// is not passed over as current).
+bool TakeSidecar(TaskContext& task, const DocumentServices& services,
+                 const DocumentOptions& options, const BuildRequest& request) {
+  if (!options.metadata_switches.xmp || !IsXmpSidecarName(request.native_path)) return false;
+  if (!request.change) return true;
+  FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
+  for (const BuildRequest& picture : SidecarPictures(fs, request)) {
+    const uint32_t time = StampOf(fs.Stat(picture.native_path));
+    IndexLists(task, picture.index).indexed().Remove(picture.file_key, time);
+    Build(task, services, options, picture);
+  }
+  return true;
+}
+
+void Build(TaskContext& task, const DocumentServices& services, const DocumentOptions& base,
            const BuildRequest& request) {
   DocumentOptions options = base;
   if (static_cast<size_t>(request.index) < task.config.indexes.size()) {
@@ -127,6 +180,7 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
     options.convert_mac_text = def.mac_text != 0;
     options.empty_fields = static_cast<EmptyFieldMode>(def.empty_fields);
   }
+  if (TakeSidecar(task, services, options, request)) return;
   FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
   FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
   IndexLists lists(task, request.index);

@@ -30,6 +30,7 @@
 
 #include "core/task_context.h"
 #include "metadata/caption_text.h"
+#include "metadata/metadata_switches.h"
 #include "platform/file_system.h"
 #include "scan/skip_log.h"
 
@@ -49,6 +50,8 @@ struct DocumentOptions {
   bool read_document_info = true;  // the index's document-info option
   bool convert_mac_text = false;   // the index's Macintosh text conversion option
   EmptyFieldMode empty_fields = EmptyFieldMode::kCommon;
+  // The index's switches for the reads beyond IIM and trailers.
+  MetadataSwitches metadata_switches;
   // The text of a PDF file (its information entries and page words), or ""
   // when it has none or cannot be read. Not asked when empty.
   std::function<std::string(const std::string& native_path)> pdf_text;

@@ -4,7 +4,8 @@
 // trailer at the end of the file (caption and image-info block), and only
 // when the trailer gave no caption and the index asks for it, the caption
 // readers over the file's data (Photoshop with the Macintosh streams first,
-// EPS, TIFF).
+// EPS, TIFF). Then, behind the index's switches, the IIM character set and
+// the XMP of the file's data and its sidecar (metadata/xmp_caption.h).
 
 #include <algorithm>
 #include <exception>
@@ -21,6 +22,8 @@
 #include "metadata/mac_streams.h"
 #include "metadata/photoshop_reader.h"
 #include "metadata/tiff_reader.h"
+#include "metadata/xmp_caption.h"
+#include "metadata/xmp_sources.h"
 #include "platform/code_page.h"
 #include "platform/file_streams.h"
 #include "platform/file_time.h"
@@ -84,20 +87,39 @@ void ComposePdf(const ContentsInput& in, DocumentText& doc, ComposedDocument* re
   doc.Append(TextGroup(kMarkerImageDate, in.file_date));
 }
 
-// The caption readers over the file's data. False when the data turned out
-// not to be the file's (it shrank while it was read).
-bool ReadDataCaption(const ContentsInput& in, CaptionRecord& record) {
+// The caption readers over the file's data (with `read_captions` false only
+// the XMP is read), and the embedded XMP into `extras` when the index reads
+// XMP. False when the data turned out not to be the file's (it shrank while
+// it was read).
+bool ReadDataCaption(const ContentsInput& in, CaptionRecord& record, bool read_captions,
+                     CaptionExtras& extras) {
   const std::string& path = in.file.native_path;
   ImageDataView view;
   if (!OpenImageData(view, path)) return true;
   const std::string_view data = view.data();
-  if (!ReadPhotoshopCaption(record, data, path, MacStreamReaderFor(in.streams)) &&
+  if (read_captions && !ReadPhotoshopCaption(record, data, path, MacStreamReaderFor(in.streams)) &&
       !ReadEpsCaption(data, path, record, &in.fs)) {
     ReadTiffCaption(data, path, record);
   }
+  if (in.options.metadata_switches.xmp) extras.embedded = ReadEmbeddedXmp(data);
   const bool damaged = view.file(0).contents && view.file(0).contents->damaged();
   CloseImageData(view);
   return !damaged;
+}
+
+// The IIM readers over the file's data when the trailer gave no caption, the
+// embedded XMP, then the character set and XMP steps. False as for
+// ReadDataCaption.
+bool ReadCaptionSources(const ContentsInput& in, CaptionRecord& record, CaptionExtras& extras) {
+  const MetadataSwitches& switches = in.options.metadata_switches;
+  const bool read_captions = record.iptc_length() == 0;
+  if (in.options.read_document_info && (read_captions || switches.xmp)) {
+    if (!ReadDataCaption(in, record, read_captions, extras)) return false;
+  }
+  extras.fs = &in.fs;
+  extras.picture_path = in.file.native_path;
+  ExtendCaption(record, extras, switches);
+  return true;
 }
 
 // The groups of an image file, up to the two date groups. False on a fault
@@ -114,19 +136,19 @@ bool ComposeImage(const ContentsInput& in, DocumentText& doc, ComposedDocument* 
 
   CaptionRecord record;
   ResetCaption(record);
+  CaptionExtras extras;
   {
     TrailerWindow window;
     if (ReadImageInfoTrailer(in.fs, path, kTrailerTagIptc, &window)) {
       ImageInfo info;
       if (FindImageInfo(window, &info)) doc.Append(ImageInfoGroups(info));
       InstallIptcBlock(record, window.block);
+      extras.declared = DeclaredIimCharset(window.block);
     }
   }
-  if (record.iptc_length() == 0 && in.options.read_document_info) {
-    if (!ReadDataCaption(in, record)) {
-      FreeCaption(record);
-      return false;
-    }
+  if (!ReadCaptionSources(in, record, extras)) {
+    FreeCaption(record);
+    return false;
   }
 
   std::string image_date = in.file_date;

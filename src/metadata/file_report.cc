@@ -10,6 +10,8 @@
 #include "metadata/image_data_view.h"
 #include "metadata/photoshop_reader.h"
 #include "metadata/tiff_reader.h"
+#include "metadata/xmp_caption.h"
+#include "metadata/xmp_sources.h"
 
 namespace vantrel {
 namespace {
@@ -31,6 +33,23 @@ std::string Printable(const std::string& bytes) {
     }
   }
   return out;
+}
+
+// The character set and XMP steps, as the document builder runs them after
+// the IIM readers; the embedded XMP is read from the file's data when the
+// readers did not already.
+void ExtendInspectedCaption(CaptionRecord& record, CaptionExtras& extras, bool data_read,
+                            FileSystem& fs, const std::string& path, const InspectOptions& options) {
+  if (options.metadata_switches.xmp && !data_read && options.read_document_info) {
+    ImageDataView view;
+    if (OpenImageData(view, path)) {
+      extras.embedded = ReadEmbeddedXmp(view.data());
+      CloseImageData(view);
+    }
+  }
+  extras.fs = &fs;
+  extras.picture_path = path;
+  ExtendCaption(record, extras, options.metadata_switches);
 }
 
 }  // namespace
@@ -74,8 +93,11 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
   if (IsPdfHead(*head)) d.type_code = TypeCodeText(kTypePdf);
 
   CaptionRecord record;
+  CaptionExtras extras;
+  bool data_read = false;
   TrailerWindow window;
   if (ReadImageInfoTrailer(fs, path, kTrailerTagIptc, &window)) {
+    extras.declared = DeclaredIimCharset(window.block);
     d.has_image_info = FindImageInfo(window, &d.image_info);
     if (InstallIptcBlock(record, window.block)) {
       bool chain = window.bytes.size() >= 4 &&
@@ -109,10 +131,13 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
       } else if (ReadTiffCaption(view.data(), path, record)) {
         d.source = CaptionSource::kTiff;
       }
+      if (options.metadata_switches.xmp) extras.embedded = ReadEmbeddedXmp(view.data());
+      data_read = true;
       CloseImageData(view);
     }
     if (record.iptc.empty() && d.source != CaptionSource::kNone) d.source = CaptionSource::kNone;
   }
+  ExtendInspectedCaption(record, extras, data_read, fs, path, options);
 
   d.iptc_length = record.iptc_length();
   for (const IimDataset& ds : WalkDatasets(record.iptc)) {

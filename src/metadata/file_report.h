@@ -1,6 +1,6 @@
 // Inspection of one image file for operators (`vantrelctl inspect FILE`):
-// its type code, which reader found its caption, every record-2 dataset, and
-// the image-info values of its trailer.
+// its type code, which reader found its caption, every record-2 dataset (with
+// those that XMP filled), and the image-info values of its trailer.
 //
 // The readers run in the document builder's order: the image-info trailer
 // (tag 1, then the "AXS!" markers), then, when that gave no caption, the
@@ -17,6 +17,7 @@
 
 #include "metadata/caption_record.h"
 #include "metadata/image_info_trailer.h"
+#include "metadata/metadata_switches.h"
 #include "platform/file_system.h"
 
 namespace vantrel {
@@ -47,6 +48,9 @@ struct InspectOptions {
   // The Finder file type for files whose extension names no type; "" when
   // unknown. Not asked when empty.
   std::function<std::string(const std::string& path)> finder_type;
+  // The index's switches: the character set and XMP steps run as in the
+  // document builder (metadata/xmp_caption.h).
+  MetadataSwitches metadata_switches;
 };
 
 struct DescribedDataset {

@@ -3,7 +3,7 @@
 // are checked in the ordinary run (under the sanitizer build too), and checks
 // that the kept seeds are the builders' current output.
 //
-// After a builder changes, rewrite the Macintosh seeds with
+// After a builder changes, rewrite the Macintosh and XMP seeds with
 //   VANTREL_WRITE_MAC_SEEDS=1 vantrel_metadata_tests --gtest_filter='FuzzCorpus*'
 // and the metadata seeds with make_metadata_corpus.
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 
 #include "support/mac_fuzz_drivers.h"
 #include "support/metadata_fuzz_drivers.h"
+#include "support/xmp_fuzz_drivers.h"
 
 namespace vantrel {
 namespace {
@@ -36,6 +37,9 @@ std::vector<Target> AllTargets() {
   }
   for (const mac_test::MacFuzzTarget& t : mac_test::MacFuzzTargets()) {
     all.push_back({t.name, t.run, mac_test::MacFuzzSeeds(t.name), true});
+  }
+  for (const XmpFuzzTarget& t : XmpFuzzTargets()) {
+    all.push_back({t.name, t.run, XmpFuzzSeeds(t.name), true});
   }
   return all;
 }
