@@ -102,6 +102,7 @@ RenderJobOutcome RunJobInChild(const RenderServiceOptions& options, std::string_
     return outcome;
   }
   outcome.done = ran->Succeeded();
+  outcome.written = ran->output;
   if (!outcome.done) outcome.report = HowItEnded(*ran);
   return outcome;
 }

@@ -37,6 +37,7 @@ struct RenderServiceOptions {
 struct RenderJobOutcome {
   bool done = false;
   std::string report;  // why not (the child's message, or how it ended)
+  std::string written;  // the pictures made, a native path a line
 };
 
 // Runs the job `record` in a child process of `options.program`.

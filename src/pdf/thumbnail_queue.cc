@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "pdf/thumbnail_job.h"
 #include "platform/file_time.h"
 
 namespace vantrel {
@@ -44,36 +43,46 @@ std::string NativePicturePath(const CodePage& cp, std::string_view job_path) {
 
 ThumbnailQueue::ThumbnailQueue(const CodePage* cp) : cp_(cp ? cp : &CodePage::Default()) {}
 
+StatusOr<ThumbnailJob> MakeThumbnailJob(FileSystem* fs, const CodePage& cp, const PdfSettings& pdf,
+                                        uint32_t mac_text, const std::string& native_pdf,
+                                        const std::string& native_root, std::string_view relative) {
+  const PdfSettings settings = EffectivePdfSettings(fs, pdf);
+  bool lossy = false;
+  ThumbnailJob job;
+  job.pdf_path = cp.FromUtf8(native_pdf, &lossy);
+  const PicturePaths paths = MakePicturePaths(cp.FromUtf8(settings.folder, &lossy),
+                                              cp.FromUtf8(native_root, &lossy), relative);
+  if (lossy) {
+    return Status::InvalidArgument("the code page cannot hold the path of " + native_pdf +
+                                   " or of the PDF folder");
+  }
+  job.thumbnail_path = paths.thumbnail;
+  job.preview_paths = paths.previews;
+  job.thumbnail_size = settings.thumbnail_size;
+  job.preview_size = settings.preview_size;
+  job.preview_pages = settings.leading_preview == 1 ? 1 : 3;
+  job.mac_text = mac_text;
+  StatusOr<std::string> fits = EncodeThumbnailJob(job);
+  if (!fits.ok()) {
+    return Status::InvalidArgument("a picture path of " + native_pdf +
+                                   " is longer than 255 bytes");
+  }
+  return job;
+}
+
 std::optional<std::string> ThumbnailQueue::MakeRecord(TaskContext& task,
                                                       const ThumbnailRequest& request,
                                                       std::string* native_thumbnail) {
-  const PdfSettings pdf = EffectivePdfSettings(task.fs(), task.config.pdf);
   const IndexDefinition* def = IndexAt(task.config, request.index);
-  bool lossy = false;
-  ThumbnailJob job;
-  job.pdf_path = cp_->FromUtf8(request.native_path, &lossy);
-  const PicturePaths paths = MakePicturePaths(cp_->FromUtf8(pdf.folder, &lossy),
-                                              cp_->FromUtf8(request.native_root, &lossy),
-                                              RelativeFromKey(request.file_key));
-  job.thumbnail_path = paths.thumbnail;
-  job.preview_paths = paths.previews;
-  job.thumbnail_size = pdf.thumbnail_size;
-  job.preview_size = pdf.preview_size;
-  job.preview_pages = pdf.leading_preview == 1 ? 1 : 3;
-  job.mac_text = def != nullptr ? def->mac_text : 0;
-  if (lossy) {
-    task.LogFromTask("No thumbnail for a PDF whose path the code page cannot hold: " +
-                     request.native_path);
+  StatusOr<ThumbnailJob> job =
+      MakeThumbnailJob(task.fs(), *cp_, task.config.pdf, def != nullptr ? def->mac_text : 0,
+                       request.native_path, request.native_root, RelativeFromKey(request.file_key));
+  if (!job.ok()) {
+    task.LogFromTask("No thumbnail: " + job.status().message());
     return std::nullopt;
   }
-  StatusOr<std::string> record = EncodeThumbnailJob(job);
-  if (!record.ok()) {
-    task.LogFromTask("No thumbnail for " + request.native_path +
-                     ": a picture path is longer than 255 bytes");
-    return std::nullopt;
-  }
-  *native_thumbnail = NativePicturePath(*cp_, job.thumbnail_path);
-  return std::move(record.value());
+  *native_thumbnail = NativePicturePath(*cp_, job->thumbnail_path);
+  return EncodeThumbnailJob(*job).value();
 }
 
 ThumbnailQueued ThumbnailQueue::Queue(TaskContext& task, const ThumbnailRequest& request) {

@@ -25,6 +25,7 @@
 
 #include "core/browse_list.h"
 #include "core/task_context.h"
+#include "pdf/thumbnail_job.h"
 #include "platform/code_page.h"
 #include "platform/mutex.h"
 
@@ -40,6 +41,15 @@ PdfSettings EffectivePdfSettings(FileSystem* fs, const PdfSettings& pdf);
 // The thumbnail path of a job as a native (UTF-8) path, for the up-to-date
 // test and the renderer.
 std::string NativePicturePath(const CodePage& cp, std::string_view job_path);
+
+// The job of the PDF `native_pdf` in image folder `native_root`, whose path
+// below that folder is `relative` (code-page text, native separators): the
+// picture paths below the PDF folder and the sizes of `pdf` (the defaults
+// when the setup is invalid). kInvalidArgument when a path cannot be
+// written in the code page or does not fit its field.
+StatusOr<ThumbnailJob> MakeThumbnailJob(FileSystem* fs, const CodePage& cp, const PdfSettings& pdf,
+                                        uint32_t mac_text, const std::string& native_pdf,
+                                        const std::string& native_root, std::string_view relative);
 
 enum class ThumbnailQueued {
   kQueued,   // a job waits in the queue
