@@ -1,6 +1,6 @@
 // PDF picture benchmark.
 //
-//   thumbnail_bench [--pdfs N] [--dir FOLDER] [--keep]
+//   thumbnail_bench [--pdfs N] [--dir FOLDER] [--keep] [--no-pictures]
 //
 // 1. Pictures per second: N (default 500) generated PDFs of 1 to 20 pages of
 //    text, each sent as a thumbnail job through the renderer link to a real
@@ -86,9 +86,11 @@ Configuration MakeConfig(const std::string& work) {
   return config;
 }
 
-RendererLinkOptions LinkOptions(const std::string& work) {
+// Each part talks to a renderer of its own (`name`), started by the thread
+// that sends the jobs, so that it runs at that thread's priority.
+RendererLinkOptions LinkOptions(const std::string& work, const std::string& name) {
   RendererLinkOptions link;
-  link.socket_path = work + "/start/vantrel-render.sock";
+  link.socket_path = work + "/start/" + name + ".sock";
   link.renderer_program = VANTREL_RENDER_BINARY;
   return link;
 }
@@ -108,7 +110,7 @@ void MeasurePictures(const std::string& work, int pdfs, int pictures) {
   std::filesystem::remove_all(work + "/pics");
   std::filesystem::create_directories(work + "/pics");
   auto task = NewTask(work);
-  SocketRendererLink link(LinkOptions(work));
+  SocketRendererLink link(LinkOptions(work, "pictures"));
   ThumbnailService service(&link);
   for (int i = 0; i < pdfs; ++i) {
     const std::string rel = "f" + std::to_string(i / 50) + "/r" + std::to_string(i) + ".pdf";
@@ -142,7 +144,7 @@ double MeasureIndexing(const std::string& work, bool with_renderer) {
   PdfTextOptions text = PdfTextOptions::FromEnvironment();
   text.helper_path = VANTREL_PDFTEXT_BINARY;
   PdfTextExtractor extractor(text);
-  SocketRendererLink link(LinkOptions(work));
+  SocketRendererLink link(LinkOptions(work, "indexing"));
   ThumbnailService thumbnails(&link);
   PipelineOptions options;
   options.engine = &engine;
@@ -167,7 +169,8 @@ double MeasureIndexing(const std::string& work, bool with_renderer) {
   }
   const auto start = Clock::now();
   pipeline.StartUpIndex(*task, 0);
-  pipeline.WaitForPdfTexts(std::chrono::minutes(30));
+  // The texts follow their documents at update passes, as in the server.
+  while (!pipeline.WaitForPdfTexts(std::chrono::milliseconds(200))) pipeline.RunUpdateJob(*task);
   pipeline.RunUpdateJob(*task);
   const double s = Seconds(start, Clock::now());
   const size_t indexed = task->Locked(0, &task->indexes[0].indexed).Count();
@@ -185,9 +188,11 @@ double MeasureIndexing(const std::string& work, bool with_renderer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   int pdfs = 500;
   std::string work;
   bool keep = false;
+  bool pictures_part = true;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--pdfs") == 0 && i + 1 < argc) {
       pdfs = std::atoi(argv[++i]);
@@ -195,15 +200,21 @@ int main(int argc, char** argv) {
       work = argv[++i];
     } else if (std::strcmp(argv[i], "--keep") == 0) {
       keep = true;
+    } else if (std::strcmp(argv[i], "--no-pictures") == 0) {
+      pictures_part = false;
     } else {
-      std::fprintf(stderr, "usage: thumbnail_bench [--pdfs N] [--dir FOLDER] [--keep]\n");
+      std::fprintf(stderr,
+                   "usage: thumbnail_bench [--pdfs N] [--dir FOLDER] [--keep] [--no-pictures]\n");
       return 2;
     }
   }
-  if (work.empty()) work = std::filesystem::temp_directory_path().string() + "/vantrel-thumbnail-bench-" + std::to_string(getpid());
+  if (work.empty()) {
+    work = std::filesystem::temp_directory_path().string() + "/vantrel-thumbnail-bench-" +
+           std::to_string(getpid());
+  }
   std::filesystem::create_directories(work + "/start");
   const int pictures = MakePdfs(work + "/images", pdfs);
-  MeasurePictures(work, pdfs, pictures);
+  if (pictures_part) MeasurePictures(work, pdfs, pictures);
   const double alone = MeasureIndexing(work, false);
   const double with = MeasureIndexing(work, true);
   std::printf("indexing rate with the renderer: %.0f %% of the rate alone\n", 100.0 * with / alone);
