@@ -10,7 +10,24 @@
 #include "platform/file_system.h"
 #include "platform/unix_socket.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VANTREL_RENDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VANTREL_RENDER_ASAN 1
+#endif
+#endif
+
 namespace vantrel {
+
+uint64_t DefaultRenderMemoryLimit() {
+#ifdef VANTREL_RENDER_ASAN
+  return 0;
+#else
+  return uint64_t{1} << 30;
+#endif
+}
+
 namespace {
 
 void Log(const std::string& line) {

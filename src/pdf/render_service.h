@@ -21,12 +21,16 @@
 
 namespace vantrel {
 
+// 1 GiB; none in builds with AddressSanitizer, whose programs reserve
+// terabytes of address space and would not start under the limit.
+uint64_t DefaultRenderMemoryLimit();
+
 struct RenderServiceOptions {
   std::string socket_path;
   // This program (started with --job for every job).
   std::string program;
   std::chrono::seconds job_time_limit{60};
-  uint64_t job_memory_limit_bytes = uint64_t{1} << 30;  // 0: none
+  uint64_t job_memory_limit_bytes = DefaultRenderMemoryLimit();  // 0: none
   // The service ends after this long without a connection; 0: never.
   std::chrono::seconds idle_exit{600};
   // How long a client may take to send its record.

@@ -65,6 +65,7 @@ StatusOr<UnixSocket> SocketRendererLink::StartRendererAndConnect(const std::atom
   if (options_.renderer_program.empty()) {
     return Status::Unavailable("no renderer listens at " + options_.socket_path);
   }
+  if (Stopped(stop)) return Status::Unavailable("the server stops");
   Status started = StartDetachedProcess(RendererCommand(options_));
   if (!started.ok()) return started;
   for (std::chrono::milliseconds wait : options_.start_waits) {

@@ -24,18 +24,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 int Usage() {
   std::fprintf(stderr,
                "usage: vantrel-render --socket PATH [--idle-exit SECONDS] [--time-limit SECONDS]\n"
@@ -58,8 +46,6 @@ int main(int argc, char** argv) {
     return vantrel::RenderJobFromHex(argv[2]);
   }
   vantrel::RenderServiceOptions options;
-  // Address-sanitized programs reserve terabytes of address space.
-  if (kAddressSanitizer) options.job_memory_limit_bytes = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (i + 1 >= argc) return Usage();
