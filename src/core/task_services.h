@@ -61,11 +61,14 @@ class SearchService {
                             const std::string& /*request_name*/) {}
 };
 
-// Makes the thumbnails of one queued PDF file. Called on the thumbnail thread.
+// Makes the thumbnails of queued PDF files. Called on the thumbnail thread.
 class ThumbnailMaker {
  public:
   virtual ~ThumbnailMaker() = default;
-  virtual void MakeThumbnails(TaskContext& /*task*/, const BrowseEntry& /*job*/) {}
+  // Takes the last job of the task's thumbnail queue and hands it to the
+  // renderer when the PDF setup is valid, else drops it. False when the
+  // queue was empty.
+  virtual bool MakeNext(TaskContext& /*task*/) { return false; }
 };
 
 // The set handed to a task. Null members are replaced by do-nothing ones.

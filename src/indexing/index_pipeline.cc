@@ -53,6 +53,16 @@ Pipeline::Pipeline(PipelineOptions options)
   };
   build_services_.post_statistics = [this](int index) { PostStatistics(*building_for_, index); };
   build_services_.skip_log = &skips_;
+  if (options_.queue_thumbnail) {
+    build_services_.queue_thumbnail = [this](int index, const std::string& native_path,
+                                             std::string_view file_key,
+                                             const std::string& native_root, uint32_t time,
+                                             uint32_t type_code) {
+      options_.queue_thumbnail(*building_for_,
+                               ThumbnailRequest{index, native_path, std::string(file_key),
+                                                native_root, time, type_code});
+    };
+  }
   build_options_.fs = fs_;
   build_options_.streams = options_.streams;
   if (options_.pdf_text) {

@@ -55,6 +55,7 @@
 #include "indexing/pdf_text_queue.h"
 #include "indexing/pending_table.h"
 #include "indexing/result_cache.h"
+#include "pdf/thumbnail_queue.h"
 #include "platform/code_page.h"
 #include "scan/entry_keys.h"
 #include "scan/folder_scanner.h"
@@ -75,6 +76,9 @@ struct PipelineOptions {
   PdfTextQueue::ExtractFunction pdf_text;
   // Finished PDF texts the worker may hold until the pipeline takes them.
   size_t max_ready_pdf_texts = 32;
+  // Queues the thumbnail job of a PDF file the builder indexed (on the task
+  // thread, see pdf/thumbnail_queue.h). May be empty: no thumbnails.
+  std::function<void(TaskContext& task, const ThumbnailRequest& request)> queue_thumbnail;
   // Writes the volume lists of an index into its lists folder (start-up
   // catch-up, first step). May be empty.
   std::function<void(const IndexDefinition& index)> write_volume_lists;

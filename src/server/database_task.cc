@@ -264,13 +264,7 @@ void DatabaseTask::MainLoop(bool* restart_noted) {
       if (task.change_arrivals.SleepUnlessBatch(t.request_sleep, task.stop)) break;
     }
     if (shutdown_state_.load() != 0) {
-      // Queued thumbnails would be lost; with nobody to answer the question
-      // whether to wait, the server stops at once, as on "No".
-      LockedBrowseList queue = task.Locked(-1, &task.thumbnail_queue);
-      if (queue.Count() != 0) {
-        task.LogFromTask(std::to_string(queue.Count()) +
-                         " queued PDF thumbnail jobs are dropped by the stop");
-      }
+      DrainThumbnailsForStop();
       task.LogFromTask(Text(TextId::IDS_PROCSTOP));
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       task.stop = true;
@@ -284,6 +278,20 @@ void DatabaseTask::MainLoop(bool* restart_noted) {
       task.stop = true;
       *restart_noted = true;
     }
+  }
+}
+
+void DatabaseTask::DrainThumbnailsForStop() {
+  // Nobody can answer whether to wait for queued thumbnails: the stop waits
+  // a while for the thumbnail thread, then drops what is left.
+  TaskContext& task = *context_;
+  LockedBrowseList queue = task.Locked(-1, &task.thumbnail_queue);
+  const auto deadline = std::chrono::steady_clock::now() + options_.timings.thumbnail_drain;
+  while (queue.Count() != 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  if (const size_t left = queue.Count(); left != 0) {
+    task.LogFromTask(std::to_string(left) + " queued PDF thumbnail jobs are dropped by the stop");
   }
 }
 

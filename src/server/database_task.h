@@ -60,6 +60,7 @@ struct TaskTimings {
   std::chrono::milliseconds request_quiet{1000};     // a request seen changing is whole after this
   std::chrono::milliseconds status_idle{50};
   std::chrono::milliseconds thumbnail_idle{1000};
+  std::chrono::milliseconds thumbnail_drain{60000};  // the stop's wait for queued thumbnails
   std::chrono::milliseconds poll_interval{120000};   // 240 x 500 ms
   std::chrono::milliseconds poll_folder_pause{500};
   std::chrono::milliseconds forget_after{30000};     // a served request name is ignored this long
@@ -122,6 +123,8 @@ class DatabaseTask {
   void StartServing(TaskWorkers* threads, ChangeWatcher* watcher);
   void StopCycle(TaskWorkers* threads, std::unique_ptr<ChangeWatcher>* watcher);
   void MainLoop(bool* restart_noted);
+  // The stop's wait for the thumbnail queue (at most thumbnail_drain).
+  void DrainThumbnailsForStop();
   void OptimizerCheck();
   void HandleTaskRequest();
   void ReleaseListsAndWatches();

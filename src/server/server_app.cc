@@ -271,6 +271,7 @@ int Serve(const ServerArguments& args) {
   ServerServicesOptions services_options;
   services_options.fs = fs;
   services_options.log = [&state](const std::string& line) { state.AddEvent(line); };
+  services_options.start_dir = paths.start_dir;
   ServerServices services(std::move(services_options));
   DatabaseTask::Options task_options;
   task_options.services = services.services();

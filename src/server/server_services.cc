@@ -4,14 +4,19 @@
 
 #include "catalogue/volume_lists.h"
 #include "pdf/pdf_text.h"
+#include "pdf/renderer_link.h"
+#include "pdf/thumbnail_service.h"
 #include "search/search_worker.h"
 
 namespace vantrel {
 
 // The pieces whose types the header need not show.
 struct ServerServices::Extras {
-  explicit Extras(PdfTextOptions pdf) : pdf_text(std::move(pdf)) {}
+  Extras(PdfTextOptions pdf, RendererLinkOptions render)
+      : pdf_text(std::move(pdf)), renderer(std::move(render)), thumbnails(&renderer) {}
   PdfTextExtractor pdf_text;
+  SocketRendererLink renderer;
+  ThumbnailService thumbnails;
 };
 
 ServerServices::ServerServices(ServerServicesOptions options)
@@ -20,7 +25,8 @@ ServerServices::ServerServices(ServerServicesOptions options)
   PdfTextOptions pdf = PdfTextOptions::FromEnvironment();
   pdf.max_text_bytes = kMaxPdfTextBytes;
   pdf.log = options_.log;
-  extras_ = std::make_unique<Extras>(std::move(pdf));
+  RendererLinkOptions render = RendererLinkOptions::ForStartDirectory(options_.start_dir);
+  extras_ = std::make_unique<Extras>(std::move(pdf), std::move(render));
 
   PipelineOptions pipeline;
   pipeline.engine = &engine_;
@@ -28,6 +34,9 @@ ServerServices::ServerServices(ServerServicesOptions options)
   pipeline.fs = fs;
   pipeline.pdf_text = [this](const std::string& path, const std::atomic<bool>* cancel) {
     return extras_->pdf_text.Extract(path, cancel);
+  };
+  pipeline.queue_thumbnail = [this](TaskContext& task, const ThumbnailRequest& request) {
+    extras_->thumbnails.Queue(task, request);
   };
   pipeline.write_volume_lists = [fs, log = options_.log](const IndexDefinition& def) {
     fs->CreateFolders(def.lists_folder).IgnoreError();
@@ -46,6 +55,7 @@ TaskServices ServerServices::services() {
   s.engine = &engine_;
   s.pipeline = pipeline_.get();
   s.search = search_.get();
+  s.thumbnails = &extras_->thumbnails;
   return s;
 }
 

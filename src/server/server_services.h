@@ -23,6 +23,8 @@ struct ServerServicesOptions {
   // Lines for the event log from subsystems outside the task's threads (the
   // PDF text extractor's reports). May be empty.
   std::function<void(const std::string& line)> log;
+  // The start directory: the renderer's socket lives there.
+  std::string start_dir = ".";
 };
 
 class ServerServices {

@@ -204,22 +204,9 @@ void TaskWorkers::StatusPumpLoop() {
 void TaskWorkers::ThumbnailLoop() {
   SetThreadName("vt-thumbnails");
   SetCurrentThreadLowestPriority().IgnoreError();
-  LockedBrowseList queue = task_->Locked(-1, &task_->thumbnail_queue);
-  // The thread's own copy: the task thread owns the configuration.
-  PdfSettings pdf = task_->config.pdf;
   while (!task_->stop) {
-    std::optional<BrowseEntry> job = queue.TakeLast();
-    if (!job) {
+    if (!services_.thumbnails->MakeNext(*task_)) {
       std::this_thread::sleep_for(timings_.thumbnail_idle);
-      continue;
-    }
-    if (!pdf.folder.empty() && task_->fs()->IsFolder(pdf.folder)) {
-      services_.thumbnails->MakeThumbnails(*task_, *job);
-    } else {
-      // No PDF folder: the job is dropped and the sizes return to their defaults.
-      pdf.thumbnail_size = 300;
-      pdf.preview_size = 800;
-      pdf.leading_preview = 3;
     }
   }
 }

@@ -30,6 +30,8 @@ int CmdFolderRemove(const CtlCall& call, const CtlEnv& env);
 int CmdLogSet(const CtlCall& call, const CtlEnv& env);
 // pdf set [...]
 int CmdPdfSet(const CtlCall& call, const CtlEnv& env);
+// pdf render FILE
+int CmdPdfRender(const CtlCall& call, const CtlEnv& env);
 // list FILE [--json] [--by-time]
 int CmdList(const CtlCall& call, const CtlEnv& env);
 // inspect FILE [--no-docinfo]

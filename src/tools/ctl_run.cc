@@ -28,6 +28,7 @@ constexpr char kTopHelp[] =
     "  folder remove N K                    remove image folder number K of index N\n"
     "  log set [OPTIONS]                    change the log file settings\n"
     "  pdf set [OPTIONS]                    change the PDF thumbnail settings\n"
+    "  pdf render FILE                      make the thumbnail and previews of a PDF\n"
     "  list FILE [--json] [--by-time]       print a list file or hit file\n"
     "  inspect FILE [--no-docinfo]          show what the server reads from a picture\n"
     "  search INDEX-FOLDER QUERY [OPTIONS]  search an index as a client does (exit\n"
@@ -64,7 +65,9 @@ const std::map<std::string, Group>& Groups() {
        {kIndexHelp, {{"add", CmdIndexAdd}, {"remove", CmdIndexRemove}, {"set", CmdIndexSet}}}},
       {"folder", {kFolderHelp, {{"add", CmdFolderAdd}, {"remove", CmdFolderRemove}}}},
       {"log", {"Usage: vantrelctl log set [OPTIONS]\n", {{"set", CmdLogSet}}}},
-      {"pdf", {"Usage: vantrelctl pdf set [OPTIONS]\n", {{"set", CmdPdfSet}}}},
+      {"pdf",
+       {"Usage: vantrelctl pdf set [OPTIONS] | vantrelctl pdf render FILE\n",
+        {{"set", CmdPdfSet}, {"render", CmdPdfRender}}}},
   };
   return *groups;
 }

@@ -121,6 +121,20 @@ class FakeSearch : public SearchService {
   std::vector<uint64_t> sizes GUARDED_BY(mu);
 };
 
+// Takes queued thumbnail jobs one by one once `go` is set.
+class FakeThumbnails : public ThumbnailMaker {
+ public:
+  bool MakeNext(TaskContext& task) override {
+    if (!go) return false;
+    if (!task.Locked(-1, &task.thumbnail_queue).TakeLast()) return false;
+    std::this_thread::sleep_for(milliseconds(20));
+    ++made;
+    return true;
+  }
+  std::atomic<bool> go{false};
+  std::atomic<int> made{0};
+};
+
 template <typename Pred>
 bool Eventually(Pred pred, milliseconds limit = milliseconds(5000)) {
   auto deadline = std::chrono::steady_clock::now() + limit;
@@ -169,6 +183,7 @@ class DatabaseTaskTest : public ::testing::Test {
     o.services.engine = &engine_;
     o.services.pipeline = &pipeline_;
     o.services.search = &search_;
+    o.services.thumbnails = &thumbnails_;
     o.status_sink = &status_;
     o.timings.request_sleep = milliseconds(5);
     o.timings.request_poll = milliseconds(20);
@@ -178,6 +193,7 @@ class DatabaseTaskTest : public ::testing::Test {
     o.timings.poll_folder_pause = milliseconds(1);
     o.timings.forget_after = milliseconds(400);
     o.timings.worker_grace = std::chrono::seconds(2);
+    o.timings.thumbnail_drain = thumbnail_drain_;
     o.local_hour = [hour] { return hour; };
     o.relaunch = [this] { ++relaunches_; };
     if (watch_limit_) {
@@ -207,6 +223,8 @@ class DatabaseTaskTest : public ::testing::Test {
   FakeEngine engine_;
   FakePipeline pipeline_;
   FakeSearch search_;
+  FakeThumbnails thumbnails_;
+  milliseconds thumbnail_drain_{30000};
   std::atomic<int> relaunches_{0};
   bool watch_limit_ = false;
 };
@@ -244,6 +262,28 @@ TEST_F(DatabaseTaskTest, ServesThenStopsAndWritesTheFullLists) {
   EXPECT_EQ(engine_.stops, 1);
   for (const char* list : {"TIMELIST", "CHARLIST", "DIRLIST"}) {
     EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_LISTS/VT_FULLLISTS/") + list)) << list;
+  }
+}
+
+TEST_F(DatabaseTaskTest, TheStopWaitsForQueuedThumbnailsThenDropsTheRest) {
+  WriteConfig(1);
+  for (const bool drained : {true, false}) {
+    thumbnail_drain_ = drained ? milliseconds(60000) : milliseconds(300);
+    thumbnails_.go = false;
+    thumbnails_.made = 0;
+    auto task = MakeTask();
+    task->Start();
+    ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+    TaskContext& context = *task->context_for_testing();
+    for (const char* key : {"01a.pdf", "01b.pdf", "01c.pdf"}) {
+      ASSERT_TRUE(context.Locked(-1, &context.thumbnail_queue).Add(key, 1, 1, 0).ok());
+    }
+    task->RequestStop();
+    thumbnails_.go = drained;
+    ASSERT_TRUE(task->WaitFinished(milliseconds(60000)));
+    task->Join();
+    EXPECT_EQ(thumbnails_.made, drained ? 3 : 0);
+    EXPECT_EQ(status_.Count("3 queued PDF thumbnail jobs are dropped by the stop"), drained ? 0 : 1);
   }
 }
 

@@ -85,4 +85,41 @@ std::string BuildPdfFromObjects(const std::vector<std::string>& objects,
   return pdf;
 }
 
+std::string BuildDrawnPdf(const std::vector<PdfDrawnPage>& pages) {
+  // Objects: 1 catalogue, 2 page tree, then a page and its content per page.
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+  std::string kids;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const size_t page_object = 3 + 2 * i;
+    kids += std::to_string(page_object) + " 0 R ";
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + Number(pages[i].width) +
+                      " " + Number(pages[i].height) + "] /Contents " +
+                      std::to_string(page_object + 1) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(pages[i].content.size()) + " >>\nstream\n" +
+                      pages[i].content + "\nendstream");
+  }
+  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
+  return BuildPdfFromObjects(objects, "/Root 1 0 R");
+}
+
+std::string BuildFormBombPdf(int levels) {
+  // 1 catalogue, 2 pages, 3 page, 4 page content, 5.. forms (5 the top).
+  std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+      "/Resources << /XObject << /F 5 0 R >> >> >>",
+      "<< /Length 5 >>\nstream\n/F Do\nendstream"};
+  for (int level = 0; level < levels; ++level) {
+    const int self = 5 + level;
+    const bool bottom = level == levels - 1;
+    const std::string content = bottom ? "0 0 1 1 re f" : "/F Do /F Do";
+    std::string form = "<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Length " +
+                       std::to_string(content.size());
+    if (!bottom) form += " /Resources << /XObject << /F " + std::to_string(self + 1) + " 0 R >> >>";
+    form += " >>\nstream\n" + content + "\nendstream";
+    objects.push_back(form);
+  }
+  return BuildPdfFromObjects(objects, "/Root 1 0 R");
+}
+
 }  // namespace vantrel

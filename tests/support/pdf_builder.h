@@ -44,6 +44,24 @@ std::string BuildPdf(const PdfDocumentPlan& plan);
 std::string BuildPdfFromObjects(const std::vector<std::string>& objects,
                                 const std::string& trailer);
 
+// A page drawn by the raw content stream `content` (e.g. "0 g 0 0 100 200
+// re f" paints a black rectangle), `width` x `height` points.
+struct PdfDrawnPage {
+  double width = 612;
+  double height = 792;
+  std::string content;
+};
+
+// A PDF of drawn pages (no fonts, no information dictionary); no pages gives
+// a document whose page tree is empty.
+std::string BuildDrawnPdf(const std::vector<PdfDrawnPage>& pages);
+
+// A PDF whose one page paints a form that paints the form below it twice,
+// `levels` deep, with a small rectangle at the bottom: 2^levels paint
+// operations from a few hundred bytes, a page that takes a renderer very
+// long.
+std::string BuildFormBombPdf(int levels);
+
 // A literal string "(...)" with (, ) and \ escaped and other bytes as they are.
 std::string PdfLiteralString(const std::string& bytes);
 
