@@ -86,13 +86,11 @@ TEST_F(EngineIndexTest, NamesDifferingOnlyInCaseOrAccentsAreDifferentDocuments) 
   EXPECT_EQ(names.back(), FormatDocumentName(1, "01caf\xE9.jpg"));
 }
 
-TEST_F(EngineIndexTest, AddWithoutCreateNeedsAnIndex) {
+// Adding needs an index; creating alone makes an empty one.
+TEST_F(EngineIndexTest, AddWithoutCreateNeedsAnIndexAndCreateAloneMakesAnEmptyOne) {
   Status s = Add(Docs(0, 3), /*create=*/false);
   EXPECT_TRUE(s.IsNotFound()) << s.ToString();
   EXPECT_TRUE(engine_->GetIndexInfo(Folder()).status().IsNotFound());
-}
-
-TEST_F(EngineIndexTest, CreateAloneMakesAnEmptyIndex) {
   IndexJob job;
   job.index_folder = Folder();
   job.create = true;

@@ -14,6 +14,7 @@
 
 #include "engine/query_compiler.h"
 #include "engine_test_util.h"
+#include "support/eventually.h"
 
 namespace vantrel {
 namespace {
@@ -42,17 +43,6 @@ std::string HeavyQuery() {
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Waits up to a minute for `done`.
-template <typename F>
-bool WaitFor(F done) {
-  const auto until = Clock::now() + std::chrono::seconds(60);
-  while (!done()) {
-    if (Clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
 }
 
 // The documents are indexed once for every test, each test has its own
@@ -104,6 +94,11 @@ class EngineSearchLimitsTest : public EngineFixture {
       if (hits != nullptr && m.code == kMessageFoundDocument) ++*hits;
     };
     return engine_->RunSearchJob(job);
+  }
+
+  // Waits up to a minute until a heavy search runs.
+  bool HeavySearchRuns() {
+    return Eventually([&] { return engine_->RunningHeavySearches() > 0; }, std::chrono::seconds(60));
   }
 
   static TempDir* data_;
@@ -170,7 +165,7 @@ TEST_F(EngineSearchLimitsTest, OneWordSearchStaysFastWhileHeavySearchesRun) {
       }
     });
   }
-  ASSERT_TRUE(WaitFor([&] { return engine_->RunningHeavySearches() > 0; }));
+  ASSERT_TRUE(HeavySearchRuns());
   std::vector<double> latencies;
   int overlapped = 0;
   for (int i = 0; i < 20; ++i) {
@@ -194,7 +189,7 @@ TEST_F(EngineSearchLimitsTest, StopEndsARunningHeavySearch) {
   SetSearchSeconds(600);
   StatusOr<SearchOutcome> out = Status::Internal("not run");
   std::thread heavy([&] { out = Run(HeavyQuery()); });
-  ASSERT_TRUE(WaitFor([&] { return engine_->RunningHeavySearches() > 0; }));
+  ASSERT_TRUE(HeavySearchRuns());
   const Clock::time_point start = Clock::now();
   engine_->Stop();
   const double seconds = SecondsSince(start);

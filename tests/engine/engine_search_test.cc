@@ -1,6 +1,5 @@
 // Searches over a small index of image documents: every construct of the
 // query language, the search flags and the hit limit.
-#include <random>
 #include <string>
 #include <vector>
 
@@ -185,15 +184,6 @@ TEST_F(EngineSearchTest, SynonymsFromTheThesaurus) {
   EXPECT_EQ(Find("IPTC025 contains (ship)", kSearchSynonyms), S({kA}));
 }
 
-TEST_F(EngineSearchTest, UnbalancedAndCutOffQueriesFindWhatTheUserMeant) {
-  EXPECT_EQ(Find("(harbour OR beach"), S({kA, kB, kD}));
-  EXPECT_EQ(Find("harbour AND"), S({kA, kD}));
-  EXPECT_EQ(Find("harbour AND NOT"), S({kA, kD}));
-  EXPECT_EQ(Find("harbour)) OR beach"), S({kA, kB, kD}));
-  EXPECT_EQ(Find("IPTC025 contains (harb*"), S({kA}));
-  EXPECT_EQ(Find("NOT AND harbour*"), S({kB, kC}));
-}
-
 TEST_F(EngineSearchTest, UnreadableQueriesReportAnErrorAndNoHits) {
   std::vector<std::string> errors;
   SearchJob job;
@@ -210,19 +200,6 @@ TEST_F(EngineSearchTest, UnreadableQueriesReportAnErrorAndNoHits) {
     EXPECT_EQ(out->delivered, 0u);
   }
   EXPECT_EQ(errors.size(), 4u);
-}
-
-TEST_F(EngineSearchTest, GarbageQueriesNeverCrash) {
-  std::mt19937 rng(7);
-  const std::string alphabet = "harbour()*? _/W3ANDORNOTPRE contains IPTC025 ZRVFT\xC9\"";
-  for (int i = 0; i < 300; ++i) {
-    std::string q;
-    size_t len = rng() % 30;
-    for (size_t j = 0; j < len; ++j) {
-      q.push_back(i % 3 == 0 ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()]);
-    }
-    Search(q, rng() & 0x117, 6, (rng() % 2) ? -1 : 2);
-  }
 }
 
 TEST_F(EngineSearchTest, UnknownIndexIsNotFound) {

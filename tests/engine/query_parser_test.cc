@@ -2,7 +2,6 @@
 #include "engine/query_parser.h"
 #include "engine/word_splitter.h"
 
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -150,20 +149,6 @@ TEST_F(QueryParserTest, LongWordsAreCutLikeIndexedWords) {
 TEST_F(QueryParserTest, ProximityDistanceIsBounded) {
   EXPECT_EQ(Parse("a W/99999999999999999999 b"), "(NEAR/10000 a b)");
   EXPECT_EQ(Parse("a W/0 b"), "(NEAR/0 a b)");
-}
-
-TEST_F(QueryParserTest, RandomBytesNeverCrash) {
-  std::mt19937 rng(42);
-  const std::string alphabet = "ab()*? _/W0123456789ANDORNOTPREcontainsZRVFN\xC9\xFF\x00\"";
-  for (int i = 0; i < 20000; ++i) {
-    std::string q;
-    size_t len = rng() % 40;
-    for (size_t j = 0; j < len; ++j) {
-      q.push_back(i % 2 ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % alphabet.size()]);
-    }
-    ParsedQuery p = ParseQuery(q, CharTable::Default(), catalogue_);
-    EXPECT_TRUE(p.error.empty() == (p.root != nullptr)) << q;
-  }
 }
 
 }  // namespace

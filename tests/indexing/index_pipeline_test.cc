@@ -115,6 +115,15 @@ class PipelineTest : public ::testing::Test {
     return d;
   }
 
+  // Lists the changed folders of image folder `slot` and polls each, as the
+  // poll pass does.
+  void PollChangedFolders(int slot) {
+    for (const std::string& key : pipeline_->ListChangedFolders(*task_, 0, slot)) {
+      MutexLock lock(&task_->update_lock);
+      pipeline_->PollFolder(*task_, 0, slot, key);
+    }
+  }
+
   void Queue(int slot, const std::string& relative) {
     MutexLock lock(&task_->change_queue_lock);
     runtime().folders[slot].change_queue.Put(
@@ -133,11 +142,13 @@ class PipelineTest : public ::testing::Test {
   PdfTextQueue::ExtractFunction pdf_text_;
 };
 
+int Lines(const std::vector<std::string>& lines, const std::string& part) {
+  int n = 0;
+  for (const std::string& l : lines) n += l.find(part) != std::string::npos;
+  return n;
+}
 bool HasLine(const std::vector<std::string>& lines, const std::string& part) {
-  for (const std::string& l : lines) {
-    if (l.find(part) != std::string::npos) return true;
-  }
-  return false;
+  return Lines(lines, part) > 0;
 }
 
 TEST_F(PipelineTest, FirstStartIndexesTheTreeAndWritesEveryList) {
@@ -263,10 +274,7 @@ TEST_F(PipelineTest, UnreachableFolderKeepsItsDocumentsUntilItReturns) {
   Drain();
   // The share goes away: its files leave the browse lists.
   ASSERT_EQ(std::rename(dir_.Path("remote").c_str(), dir_.Path("remote.off").c_str()), 0);
-  for (const std::string& key : pipeline_->ListChangedFolders(*task_, 0, 2)) {
-    MutexLock lock(&task_->update_lock);
-    pipeline_->PollFolder(*task_, 0, 2, key);
-  }
+  PollChangedFolders(2);
   pipeline_->RunUpdateJob(*task_);
   EXPECT_FALSE(InList(&runtime().timelist, "02r.jpg"));
   pipeline_->Optimize(*task_, 0);
@@ -277,18 +285,13 @@ TEST_F(PipelineTest, UnreachableFolderKeepsItsDocumentsUntilItReturns) {
 
   // It returns: the files come back without being indexed again.
   ASSERT_EQ(std::rename(dir_.Path("remote.off").c_str(), dir_.Path("remote").c_str()), 0);
-  for (const std::string& key : pipeline_->ListChangedFolders(*task_, 0, 2)) {
-    MutexLock lock(&task_->update_lock);
-    pipeline_->PollFolder(*task_, 0, 2, key);
-  }
+  PollChangedFolders(2);
   pipeline_->RunUpdateJob(*task_);
   Drained back = Drain();
   EXPECT_TRUE(InList(&runtime().timelist, "02r.jpg"));
   EXPECT_TRUE(back.files.empty()) << "no document was built again";
   EXPECT_TRUE(HasLine(back.log, "Image folder is reachable again: " + dir_.Path("remote")));
-  int unreachable_lines = 0;
-  for (const std::string& l : gone.log) unreachable_lines += l.find("cannot be reached") != std::string::npos;
-  EXPECT_EQ(unreachable_lines, 1) << "logged once";
+  EXPECT_EQ(Lines(gone.log, "cannot be reached"), 1) << "logged once";
 }
 
 TEST_F(PipelineTest, PollFolderQueuesNewChangedAndVanishedFiles) {
@@ -437,9 +440,7 @@ TEST_F(PipelineTest, FailedBatchIsNotCountedAsIndexedAndIsOfferedAgain) {
   Drained d = Drain();
   EXPECT_EQ(Count(&runtime().indexed), 0u) << "nothing reached the engine";
   EXPECT_EQ(Count(&runtime().timelist), 4u);
-  int failures = 0;
-  for (const std::string& l : d.log) failures += l.find("Cannot index") != std::string::npos;
-  EXPECT_EQ(failures, 1) << "logged once";
+  EXPECT_EQ(Lines(d.log, "Cannot index"), 1) << "logged once";
 
   ASSERT_TRUE(engine_.Start(dir_.Path("start")).ok());
   pipeline_->RunUpdateJob(*task_);
@@ -488,12 +489,6 @@ TEST(PendingTableTest, DataSourceHandsOverNamesTextsAndPercentages) {
   EXPECT_EQ(percents, (std::vector<int>{33, 66, 100}));
 }
 
-}  // namespace
-}  // namespace vantrel
-
-namespace vantrel {
-namespace {
-
 TEST_F(PipelineTest, RenamesAndDeletedSubFoldersLeaveTheListsThroughThePoll) {
   ASSERT_TRUE(dir_.WriteFile("images/Sport/Cup/k.jpg", Captioned("trophy")));
   pipeline_->StartUpIndex(*task_, 0);
@@ -503,10 +498,7 @@ TEST_F(PipelineTest, RenamesAndDeletedSubFoldersLeaveTheListsThroughThePoll) {
   ASSERT_TRUE(fs_->DeleteFolder(dir_.Path("images/Sport/Cup")).ok());
   ASSERT_TRUE(SetModifiedTime(dir_.Path("images"), 2000000000));
   ASSERT_TRUE(SetModifiedTime(dir_.Path("images/Sport"), 2000000000));
-  for (const std::string& key : pipeline_->ListChangedFolders(*task_, 0, 1)) {
-    MutexLock lock(&task_->update_lock);
-    pipeline_->PollFolder(*task_, 0, 1, key);
-  }
+  PollChangedFolders(1);
   pipeline_->RunUpdateJob(*task_);
   EXPECT_FALSE(InList(&runtime().timelist, "01a.jpg"));
   EXPECT_TRUE(InList(&runtime().timelist, "01z.jpg"));
@@ -548,21 +540,13 @@ TEST_F(PipelineTest, AFailedFullTableIsOfferedAgain) {
   ASSERT_TRUE(fs_->WriteFile(def().engine_folder, "in the way").ok());
   pipeline_->StartUpIndex(*task_, 0);
   EXPECT_EQ(Count(&runtime().indexed), 0u);
-  int failures = 0;
-  for (const std::string& l : Drain().log) failures += l.find("Cannot index") != std::string::npos;
-  EXPECT_EQ(failures, 1) << "logged once";
+  EXPECT_EQ(Lines(Drain().log, "Cannot index"), 1) << "logged once";
   ASSERT_TRUE(fs_->DeleteFile(def().engine_folder).ok());
   ASSERT_TRUE(fs_->CreateFolders(def().engine_folder).ok());
   pipeline_->RunUpdateJob(*task_);
   EXPECT_EQ(Count(&runtime().indexed), 4u);
   EXPECT_EQ(Search("lighthouse").size(), 1u);
 }
-
-}  // namespace
-}  // namespace vantrel
-
-namespace vantrel {
-namespace {
 
 // Kept search results follow the index: a small batch adds its matching
 // documents to them, a batch of 9 or more drops them.
@@ -678,12 +662,6 @@ TEST_F(PipelineTest, StopCancelsAPdfTextBeingRead) {
   // Far below the source's own two minutes, even on a loaded machine.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
-
-}  // namespace
-}  // namespace vantrel
-
-namespace vantrel {
-namespace {
 
 std::string ParentOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 

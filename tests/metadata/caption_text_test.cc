@@ -18,16 +18,9 @@ namespace vantrel {
 namespace {
 
 using mac_test::IimBlock;
-using Datasets = std::vector<std::pair<int, std::string>>;
+using mac_test::Datasets;
 
-// The record-2 datasets of a record other than 2:00, in block order.
-Datasets List(const CaptionRecord& r) {
-  Datasets out;
-  for (const IimDataset& d : WalkDatasets(r.iptc)) {
-    if (d.dataset != 0) out.emplace_back(d.dataset, std::string(d.value));
-  }
-  return out;
-}
+Datasets List(const CaptionRecord& r) { return mac_test::DatasetList(r.iptc); }
 
 CaptionRecord Record(const Datasets& datasets) {
   CaptionRecord r;

@@ -17,15 +17,9 @@ using mac_test::Iim;
 using mac_test::IimBlock;
 using mac_test::Photoshop25Entry;
 using mac_test::ResourceForkBuilder;
-using Datasets = std::vector<std::pair<int, std::string>>;
+using mac_test::Datasets;
 
-Datasets List(const CaptionRecord& r) {
-  Datasets out;
-  for (const IimDataset& d : WalkDatasets(r.iptc)) {
-    if (d.dataset != 0) out.emplace_back(d.dataset, std::string(d.value));
-  }
-  return out;
-}
+Datasets List(const CaptionRecord& r) { return mac_test::DatasetList(r.iptc); }
 
 // A run of datasets whose markers are byte-swapped (02 1C): the scan does not
 // see it, LocateRecordRun mends it.

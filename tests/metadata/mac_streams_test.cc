@@ -15,15 +15,9 @@ namespace {
 
 using mac_test::Iim;
 using mac_test::IimBlock;
-using Datasets = std::vector<std::pair<int, std::string>>;
+using mac_test::Datasets;
 
-Datasets List(std::string_view block) {
-  Datasets out;
-  for (const IimDataset& d : WalkDatasets(block)) {
-    if (d.dataset != 0) out.emplace_back(d.dataset, std::string(d.value));
-  }
-  return out;
-}
+Datasets List(std::string_view block) { return mac_test::DatasetList(block); }
 Datasets List(const CaptionRecord& r) { return List(r.iptc); }
 
 const MacroClock kClock{920387045};

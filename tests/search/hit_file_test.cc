@@ -57,16 +57,6 @@ StatusOr<std::unique_ptr<WritableFile>> OpenInPlace(const std::string& path) {
   return std::unique_ptr<WritableFile>(std::move(file));
 }
 
-TEST(HitFile, NoHitsIsThe408ByteFile) {
-  BrowseList hits;
-  std::string bytes = EncodeHitFile(hits, 0, 2000);
-  ASSERT_EQ(bytes.size(), 408u);
-  EXPECT_EQ(U32(bytes, 0), 0u);
-  EXPECT_EQ(U32(bytes, 4), 0u);
-  EXPECT_EQ(U32(bytes, 8), 408u);
-  for (size_t k = 1; k < 100; ++k) EXPECT_EQ(U32(bytes, 8 + 4 * k), 0u) << k;
-}
-
 TEST(HitFile, LimitCutsRecordsButNotTheFoundCount) {
   BrowseList hits;
   FillHits(&hits, 2500);
@@ -91,38 +81,6 @@ TEST(HitFile, LimitCutsRecordsButNotTheFoundCount) {
   bytes = EncodeHitFile(hits, 7, 0);
   EXPECT_EQ(U32(bytes, 0), 2500u);
   EXPECT_EQ(U32(bytes, 4), 7u);
-}
-
-TEST(HitFile, EntryNumbersAreWrittenAsGiven) {
-  BrowseList hits;
-  ASSERT_TRUE(hits.Add("01a.jpg", 5, 1, 42).ok());
-  BrowseList back;
-  ASSERT_TRUE(DecodeListFile(EncodeHitFile(hits, 1, 0), true, &back).ok());
-  EXPECT_EQ(back.EntryAt(0)->extra, 42u);
-}
-
-TEST(HitFile, OlderLargerFileKeepsItsTail) {
-  TempDir dir;
-  const std::string path = dir.Path("VT_SEARCH/A.HIT");
-  BrowseList old_hits;
-  FillHits(&old_hits, 50);
-  std::string old_bytes = EncodeHitFile(old_hits, 50, 0);
-  ASSERT_TRUE(dir.WriteFile("VT_SEARCH/A.HIT", old_bytes));
-
-  BrowseList hits;
-  FillHits(&hits, 3);
-  ASSERT_TRUE(SaveHitFile(DefaultFileSystem(), OpenInPlace, path, hits, 3, 2000).ok());
-
-  StatusOr<std::string> now = DefaultFileSystem()->ReadFile(path);
-  ASSERT_TRUE(now.ok());
-  std::string fresh = EncodeHitFile(hits, 3, 2000);
-  ASSERT_EQ(now->size(), old_bytes.size());
-  EXPECT_EQ(now->substr(0, fresh.size()), fresh);
-  EXPECT_EQ(now->substr(fresh.size()), old_bytes.substr(fresh.size()));
-  // A client reads the counted records only, and sees a sound file.
-  BrowseList back;
-  ASSERT_TRUE(DecodeListFile(*now, true, &back).ok());
-  EXPECT_EQ(back.Count(), 3u);
 }
 
 TEST(HitFile, NewFileGetsItsFolders) {

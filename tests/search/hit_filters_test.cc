@@ -83,22 +83,6 @@ TEST_F(HitFiltersTest, HitsMustStandInTimelistWithTheirStamp) {
   EXPECT_EQ(h->sort_key, 50u);
 }
 
-TEST_F(HitFiltersTest, DateFilterApplies) {
-  BrowseList hits;
-  HitCollectorOptions o;
-  o.date_filter = DateFilter{2, 105};
-  HitCollector c(Timelist(), nullptr, &hits, o);
-  c.Add(Key(5), 105, 1);
-  c.Add(Key(6), 106, 1);
-  c.Finish();
-  EXPECT_EQ(Names(hits), std::vector<std::string>{Key(5)});
-  o.date_filter = DateFilter{3, 0};
-  HitCollector none(Timelist(), nullptr, &hits, o);
-  none.Add(Key(1), 101, 1);
-  none.Finish();
-  EXPECT_EQ(none.accepted(), 0u);
-}
-
 TEST_F(HitFiltersTest, RestrictListDecidesAndLendsTypeAndNumber) {
   BrowseList restrict_list;
   ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());

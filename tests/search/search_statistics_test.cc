@@ -10,14 +10,10 @@
 namespace vantrel {
 namespace {
 
-TEST(SearchStatistics, NewIndexShowsZeros) {
+TEST(SearchStatistics, DaysAndAverages) {
   SearchStatistics stats;
   EXPECT_EQ(SearchLoadLine(ComputeSearchLoad(stats)),
             "0 Search/day, 0.0000 Sec. Average Search Time, 0 Average Hits/Search");
-}
-
-TEST(SearchStatistics, DaysAndAverages) {
-  SearchStatistics stats;
   for (int i = 0; i < 10; ++i) RecordSearch(&stats, 0.5, 7, DayKey(2026, 100));
   for (int i = 0; i < 10; ++i) RecordSearch(&stats, 0.25, 3, DayKey(2026, 101));
   EXPECT_EQ(stats.days, 2u);

@@ -17,6 +17,7 @@
 #include "platform/change_notifier.h"
 #include "platform/mutex.h"
 #include "server/task_workers.h"
+#include "support/eventually.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -30,13 +31,7 @@ class RecordingStatus : public StatusSink {
     MutexLock lock(&mu_);
     if (m.code == kStatusLogLine) lines_.push_back(m.data);
   }
-  bool HasLine(const std::string& line) {
-    MutexLock lock(&mu_);
-    for (const auto& l : lines_) {
-      if (l == line) return true;
-    }
-    return false;
-  }
+  bool HasLine(const std::string& line) { return Count(line) > 0; }
   int CountStartingWith(const std::string& start) {
     MutexLock lock(&mu_);
     int n = 0;
@@ -135,16 +130,6 @@ class FakeThumbnails : public ThumbnailMaker {
   std::atomic<int> made{0};
 };
 
-template <typename Pred>
-bool Eventually(Pred pred, milliseconds limit = milliseconds(5000)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  return pred();
-}
-
 class DatabaseTaskTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -209,6 +194,14 @@ class DatabaseTaskTest : public ::testing::Test {
     return std::make_unique<DatabaseTask>(std::move(o));
   }
 
+  // A task started and serving.
+  std::unique_ptr<DatabaseTask> StartServing(bool relaunched = false, int hour = 12) {
+    auto task = MakeTask(relaunched, hour);
+    task->Start();
+    EXPECT_TRUE(Eventually([&] { return task->serving(); }));
+    return task;
+  }
+
   void StopAndWait(DatabaseTask& task) {
     task.RequestStop();
     ASSERT_TRUE(task.WaitFinished(milliseconds(10000)));
@@ -245,9 +238,7 @@ void WriteInPieces(const std::string& path, const std::vector<std::string>& piec
 
 TEST_F(DatabaseTaskTest, ServesThenStopsAndWritesTheFullLists) {
   WriteConfig(1);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   // The status pump hands the lines over shortly after.
   EXPECT_TRUE(Eventually([&] { return status_.HasLine(Text(TextId::IDS_PROCSTARTED)); }));
   EXPECT_TRUE(Eventually([&] { return status_.HasLine(Text(TextId::IDS_READYFORSEARCH)); }));
@@ -291,9 +282,7 @@ TEST_F(DatabaseTaskTest, WithoutWatchesTheSearchFolderIsPolledAfterOnePreparatio
   WriteConfig(1);
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/STALE.REQ", std::string(520, 's')));
   watch_limit_ = true;
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   // Requests left from the last run are never served, polled or not.
   EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/STALE.REQ")));
 
@@ -329,9 +318,7 @@ TEST_F(DatabaseTaskTest, UnreadableConfigurationStillEndsWithStateTwo) {
 
 TEST_F(DatabaseTaskTest, RebuildRequestRestartsTheTaskWithAnEmptyDataFolder) {
   WriteConfig(1);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   ASSERT_TRUE(dir_.WriteFile("index/VT_DATA/VT_INDEX/engine.file", "x"));
 
   requests_.Push(TaskRequest{kRequestRebuild, 5, 0});  // no such index: ignored
@@ -351,9 +338,7 @@ TEST_F(DatabaseTaskTest, RebuildRequestRestartsTheTaskWithAnEmptyDataFolder) {
 
 TEST_F(DatabaseTaskTest, OptimizeRequestActsOnEveryIndexWithDocuments) {
   WriteConfig(2);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   requests_.Push(TaskRequest{kRequestOptimize, -1, 0});
   ASSERT_TRUE(Eventually([&] { return pipeline_.optimized == 2; }));
   requests_.Push(TaskRequest{kRequestOptimize, 1, 0});
@@ -376,29 +361,22 @@ TEST_F(DatabaseTaskTest, AutomaticOptimizationRelaunchesOncePerHour) {
   EXPECT_EQ(pipeline_.optimized, 1);
 
   // The relaunched server does not optimize again in the same hour.
-  auto again = MakeTask(/*relaunched=*/true, /*hour=*/4);
-  again->Start();
-  ASSERT_TRUE(Eventually([&] { return again->serving(); }));
+  auto again = StartServing(/*relaunched=*/true, /*hour=*/4);
   std::this_thread::sleep_for(milliseconds(100));
   EXPECT_EQ(pipeline_.optimized, 1);
   StopAndWait(*again);
-}
 
-TEST_F(DatabaseTaskTest, OptimizeHour24NeverOptimizesAutomatically) {
+  // Optimize hour 24 means never, whatever the hour.
   WriteConfig(1, /*optimize_hour=*/24);
-  auto task = MakeTask(false, /*hour=*/0);
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto never = StartServing(false, /*hour=*/0);
   std::this_thread::sleep_for(milliseconds(100));
-  EXPECT_EQ(pipeline_.optimized, 0);
-  StopAndWait(*task);
+  EXPECT_EQ(pipeline_.optimized, 1);
+  StopAndWait(*never);
 }
 
 TEST_F(DatabaseTaskTest, RequestFileIsServedOnceWithinTheForgetPeriod) {
   WriteConfig(1);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
 
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/Q1.REQ", "request"));
   ASSERT_TRUE(Eventually([&] { return search_.Served("Q1.REQ") == 1; }));
@@ -416,9 +394,7 @@ TEST_F(DatabaseTaskTest, RequestFileIsServedOnceWithinTheForgetPeriod) {
 TEST_F(DatabaseTaskTest, StopWaitsForARunningSearch) {
   WriteConfig(1);
   search_.delay = milliseconds(300);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/SLOW.REQ", "request"));
   ASSERT_TRUE(Eventually([&] {
     TaskContext* ctx = task->context_for_testing();
@@ -431,9 +407,7 @@ TEST_F(DatabaseTaskTest, StopWaitsForARunningSearch) {
 
 TEST_F(DatabaseTaskTest, StopGivesUpOnHungSearchesAfterTheGraceAndLogsThem) {
   WriteConfig(1);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   // More hung requests than there are search threads: some never begin.
   for (int i = 0; i < 40; ++i) {
     ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/HANG" + std::to_string(i) + ".REQ", "r"));
@@ -457,9 +431,7 @@ TEST_F(DatabaseTaskTest, StopGivesUpOnHungSearchesAfterTheGraceAndLogsThem) {
 
   // The queued requests stayed; the next start deletes them as stale.
   EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_SEARCH/HANG39.REQ")));
-  auto next = MakeTask();
-  next->Start();
-  ASSERT_TRUE(Eventually([&] { return next->serving(); }));
+  auto next = StartServing();
   EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/HANG39.REQ")));
   StopAndWait(*next);
 
@@ -471,9 +443,7 @@ TEST_F(DatabaseTaskTest, StopGivesUpOnHungSearchesAfterTheGraceAndLogsThem) {
 
 TEST_F(DatabaseTaskTest, RequestsWrittenInPiecesAreServedOnceWhole) {
   WriteConfig(1);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   struct Case {
     const char* name;
     std::vector<size_t> pieces;
@@ -503,9 +473,7 @@ TEST_F(DatabaseTaskTest, RequestsWrittenInPiecesAreServedOnceWhole) {
 
 TEST_F(DatabaseTaskTest, ChangesInAnImageFolderFillItsChangeQueue) {
   WriteConfig(1);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   ASSERT_TRUE(dir_.WriteFile("images/2024/pic.jpg", "jpeg"));
   EXPECT_TRUE(Eventually([&] {
     TaskContext* ctx = task->context_for_testing();
@@ -518,9 +486,7 @@ TEST_F(DatabaseTaskTest, ChangesInAnImageFolderFillItsChangeQueue) {
 TEST_F(DatabaseTaskTest, AFloodOfRequestsIsServedByABoundedPoolSideBySide) {
   WriteConfig(1);
   search_.delay = milliseconds(2);
-  auto task = MakeTask();
-  task->Start();
-  ASSERT_TRUE(Eventually([&] { return task->serving(); }));
+  auto task = StartServing();
   for (int i = 0; i < 2000; ++i) {
     ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/F" + std::to_string(i) + ".REQ", "request"));
   }

@@ -15,6 +15,7 @@
 #include "engine/index_files.h"
 #include "server/database_task.h"
 #include "server/server_services.h"
+#include "support/eventually.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
 
@@ -46,16 +47,6 @@ class Recorder : public StatusSink {
   std::vector<std::string> lines_ GUARDED_BY(mu_);
   std::vector<std::string> files_ GUARDED_BY(mu_);
 };
-
-template <typename Pred>
-bool Eventually(Pred pred, milliseconds limit = milliseconds(20000)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return false;
-}
 
 class TaskPipelineTest : public ::testing::Test {
  protected:

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "metadata/iim_codec.h"
+
 namespace vantrel::mac_test {
 
 std::string Be16(uint16_t v) {
@@ -36,6 +38,14 @@ std::string IimBlock(const std::vector<std::pair<int, std::string>>& datasets) {
   std::string s = Iim(0, std::string("\x00\x02", 2));
   for (const auto& [n, v] : datasets) s += Iim(n, v);
   return s;
+}
+
+Datasets DatasetList(std::string_view block) {
+  Datasets out;
+  for (const IimDataset& d : WalkDatasets(block)) {
+    if (d.dataset != 0) out.emplace_back(d.dataset, std::string(d.value));
+  }
+  return out;
 }
 
 ResourceForkBuilder& ResourceForkBuilder::Add(std::string_view data) {

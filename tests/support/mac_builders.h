@@ -45,6 +45,9 @@ std::string Be32(uint32_t v);
 std::string Iim(int dataset, std::string_view value, int record = 2);
 // 2:00 (00 02) followed by the given datasets in the given order.
 std::string IimBlock(const std::vector<std::pair<int, std::string>>& datasets);
+// (number, value) of every dataset of `block` other than x:00, in block order.
+using Datasets = std::vector<std::pair<int, std::string>>;
+Datasets DatasetList(std::string_view block);
 
 // A resource fork: data offset 256, the map right behind the data area.
 class ResourceForkBuilder {
