@@ -1,0 +1,10 @@
+// The console's search: GET /api/search?index=N&q=...&sort=time|name|relevance&limit=M.
+#pragma once
+
+#include "console/console_api.h"
+
+namespace vantrel {
+
+ApiReply SearchFromConsole(ApiContext& ctx, const ApiParams& params);
+
+}  // namespace vantrel
