@@ -14,3 +14,7 @@ add_custom_command(
   DEPENDS ${vantrel_web_files} ${PROJECT_SOURCE_DIR}/cmake/EmbedWebFiles.cmake
   COMMENT "Embedding the console's web files")
 target_sources(vantrel_console PRIVATE ${vantrel_web_cc})
+
+# The console's search runs the same request-file exchange as vantrelctl's
+# (tools/ctl_search_exchange.h).
+target_link_libraries(vantrel_console PRIVATE vantrelctl_lib)

@@ -249,9 +249,10 @@ void AddEventStream(httplib::Server& server, ApiContext& ctx, std::atomic<bool>&
     ConsoleSnapshot start = ctx.host.state->Snapshot();
     struct Seen {
       uint64_t version, added, cleared;
-      int64_t last_send;
     };
-    auto seen = std::make_shared<Seen>(Seen{0, start.events_added, start.events_cleared, 0});
+    // The first message is a "reset" with the whole list: the page needs
+    // nothing else to start.
+    auto seen = std::make_shared<Seen>(Seen{~uint64_t{0}, start.events_added, ~uint64_t{0}});
     res.set_chunked_content_provider(
         "text/event-stream",
         [&ctx, &stopping, caller, seen](size_t, httplib::DataSink& sink) {
