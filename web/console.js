@@ -136,12 +136,15 @@ async function chooseFolder(start) {
     });
     const r = await showDialog({
       caption: 'Change Directory', text: listing.path, extra: list,
+      fields: [{ name: 'path', label: T('IDS_DIRECTORY'), value: listing.path }],
       buttons: [{ id: 'open', label: T('IDS_OPEN') }, { id: 'select', label: T('IDS_SELECTTHISFOLDER') + listing.path },
         { id: 'create', label: T('IDS_CREATEDIR') }, { id: 'cancel', label: T('IDS_CANCEL') }],
     });
     if (r.answer === 'cancel') return null;
-    if (r.answer === 'select') return picked || listing.path;
-    if (r.answer === 'open') { if (picked) path = picked; continue; }
+    const typed = r.values.path.trim();
+    const target = picked || (typed !== listing.path ? typed : listing.path);
+    if (r.answer === 'select') return target;
+    if (r.answer === 'open') { path = target; continue; }
     if (r.answer === 'create') {
       const name = await askText(T('IDS_CREATEDIR'), T('IDS_DIRNAME'));
       if (name) {
@@ -350,19 +353,22 @@ function fillIndexList(box, indexes, selected, onPick) {
   });
 }
 
+function pickIndex(i) {
+  state.current = i;
+  state.folderSel = -1;
+  state.browsePending = null;
+  refreshConfig();
+}
+
 async function refreshConfig() {
   state.config = await api('GET', '/api/config');
   if (state.current >= state.config.indexes.length) state.current = Math.max(0, state.config.indexes.length - 1);
-  fillIndexList($('index-list'), state.config.indexes, state.current, (i) => {
-    state.current = i; state.folderSel = -1; renderConfig();
-  });
+  fillIndexList($('index-list'), state.config.indexes, state.current, pickIndex);
   renderConfig();
 }
 
 function renderConfig() {
-  fillIndexList($('index-list'), state.config.indexes, state.current, (i) => {
-    state.current = i; state.folderSel = -1; renderConfig();
-  });
+  fillIndexList($('index-list'), state.config.indexes, state.current, pickIndex);
   const ix = currentIndex();
   $('index-folder').textContent = ix ? ix.index_folder : '';
   const body = $('folder-list').querySelector('tbody');
@@ -554,7 +560,8 @@ function spinBrowse(up) {
   if (next % 1000 === 0) {
     state.browsePending = null;
     $('opt-browse-note').textContent = '';
-    setOption({ browse_limit: next });
+    $('opt-browse-max').textContent = String(next);
+    if (next !== stored) setOption({ browse_limit: next });
   } else {
     state.browsePending = next;
     $('opt-browse-note').textContent = 'stored when it reaches a multiple of 1000 (now ' + stored + ')';
