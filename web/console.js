@@ -613,6 +613,20 @@ async function fillSearchIndexes() {
   if (keep) select.value = keep;
 }
 
+// What vantrelctl inspect shows of the hit's file, after its hit fields.
+async function inspectHit(hit) {
+  const names = Object.values(hit.client_names || {}).join('\n');
+  const head = [hit.path || hit.key, hit.date + '  ' + hit.type, names].filter((x) => x).join('\n');
+  $('search-inspect').textContent = head;
+  try {
+    const q = new URLSearchParams({ index: $('search-index').value, key: hit.key });
+    const r = await api('GET', '/api/inspect?' + q.toString());
+    $('search-inspect').textContent = head + '\n\n' + r.text;
+  } catch (e) {
+    $('search-inspect').textContent = head + '\n\n' + e.message;
+  }
+}
+
 async function runSearch(ev) {
   ev.preventDefault();
   $('search-message').textContent = '';
@@ -634,7 +648,7 @@ async function runSearch(ev) {
     const label = document.createElement('div');
     label.textContent = hit.name;
     cell.append(img, label);
-    cell.addEventListener('click', () => { $('search-inspect').textContent = hit.inspect || JSON.stringify(hit, null, 2); });
+    cell.addEventListener('click', () => inspectHit(hit));
     grid.append(cell);
   }
 }

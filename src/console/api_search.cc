@@ -5,6 +5,7 @@
 #include "console/console_api_search.h"
 
 #include <charconv>
+#include <sstream>
 
 #include "core/config_file.h"
 #include "platform/code_page.h"
@@ -16,6 +17,7 @@
 #include "search/request_file.h"
 #include "server/console_config.h"
 #include "server/task_control.h"
+#include "tools/ctl_commands.h"
 #include "tools/ctl_search_exchange.h"
 
 namespace vantrel {
@@ -76,6 +78,23 @@ Json ClientNames(const IndexDefinition& def, const CodePage& cp, const std::stri
     names["mac"] = e.mac_volume + ":" + mac;
   }
   return names;
+}
+
+// True when `path` is a file (not a link) in a folder below `root` that is
+// reached without links.
+bool PlainFileInside(FileSystem* fs, const std::string& root, const std::string& path) {
+  const size_t cut = path.find_last_of('/');
+  if (cut == std::string::npos || cut == 0) return false;
+  const std::string folder = path.substr(0, cut);
+  const std::string name = path.substr(cut + 1);
+  if (folder != root && !fs->IsInsideWithoutLinks(root, folder)) return false;
+  if (folder.size() < root.size()) return false;
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+  if (!entries.ok()) return false;
+  for (const FolderEntry& e : *entries) {
+    if (e.name == name) return !e.is_link && !e.is_folder;
+  }
+  return false;
 }
 
 std::string BaseName(const std::string& key) {
@@ -151,6 +170,32 @@ ApiReply SearchFromConsole(ApiContext& ctx, const ApiParams& params) {
   }
   ApiReply reply;
   reply.body = Json{{"found", answer->hits.found}, {"hits", hits}};
+  return reply;
+}
+
+ApiReply InspectHit(ApiContext& ctx, const ApiParams& params) {
+  std::optional<uint32_t> index = NumberParam(params, "index");
+  auto key = params.find("key");
+  if (!index || key == params.end() || key->second.size() < 3) {
+    return Refused(400, "inspect needs index=N and key=KEY");
+  }
+  Configuration config = ctx.host.config->Copy();
+  const IndexDefinition* def = IndexAt(config, static_cast<int>(*index) - 1);
+  if (!def) return Refused(404, "there is no index " + std::to_string(*index));
+  const CodePage& cp = CodePage::Default();
+  const std::string native_key = cp.FromUtf8(key->second);
+  const std::string path = FullPathOf(ctx.host.fs, cp, *def, native_key);
+  const int slot = (native_key[0] - '0') * 10 + (native_key[1] - '0');
+  // Only a file inside its image folder, reached without links.
+  if (path.empty() || !PlainFileInside(ctx.host.fs, def->image_folders[slot].path, path)) {
+    return Refused(404, "the key names no file of this index's image folders");
+  }
+  std::ostringstream out, err;
+  NullVolumeNamer namer;
+  CtlEnv env{&out, &err, ctx.host.fs, &namer, ctx.host.start_dir};
+  CmdInspect(CtlCall{ctx.host.start_dir, {path}}, env);
+  ApiReply reply;
+  reply.body = Json{{"path", path}, {"text", out.str() + err.str()}};
   return reply;
 }
 

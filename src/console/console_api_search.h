@@ -7,4 +7,8 @@ namespace vantrel {
 
 ApiReply SearchFromConsole(ApiContext& ctx, const ApiParams& params);
 
+// GET /api/inspect?index=N&key=KEY: what `vantrelctl inspect` shows of a
+// hit's file (its image document, attributes and captions).
+ApiReply InspectHit(ApiContext& ctx, const ApiParams& params);
+
 }  // namespace vantrel

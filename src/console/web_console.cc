@@ -197,6 +197,8 @@ void AddApiRoutes(httplib::Server& server, ApiContext& ctx, bool https) {
           [&ctx](const ApiCaller&, const ApiParams& p) { return SuggestNetworkNames(ctx, p); });
   AddRead(server, ctx, https, "/api/dirs",
           [&ctx](const ApiCaller&, const ApiParams& p) { return ListServerFolder(ctx, p); });
+  AddRead(server, ctx, https, "/api/inspect",
+          [&ctx](const ApiCaller&, const ApiParams& p) { return InspectHit(ctx, p); });
   AddRead(server, ctx, https, "/api/search",
           [&ctx](const ApiCaller&, const ApiParams& p) { return SearchFromConsole(ctx, p); });
 
@@ -249,10 +251,11 @@ void AddEventStream(httplib::Server& server, ApiContext& ctx, std::atomic<bool>&
     ConsoleSnapshot start = ctx.host.state->Snapshot();
     struct Seen {
       uint64_t version, added, cleared;
+      std::chrono::steady_clock::time_point sent;
     };
     // The first message is a "reset" with the whole list: the page needs
     // nothing else to start.
-    auto seen = std::make_shared<Seen>(Seen{~uint64_t{0}, start.events_added, ~uint64_t{0}});
+    auto seen = std::make_shared<Seen>(Seen{~uint64_t{0}, start.events_added, ~uint64_t{0}, {}});
     res.set_chunked_content_provider(
         "text/event-stream",
         [&ctx, &stopping, caller, seen](size_t, httplib::DataSink& sink) {
@@ -265,6 +268,14 @@ void AddEventStream(httplib::Server& server, ApiContext& ctx, std::atomic<bool>&
             const std::string ping = ": ping\n\n";
             return sink.write(ping.data(), ping.size());
           }
+          // Changes that come in a burst (a folder being indexed) share one
+          // message: after a message, the next waits a little.
+          const auto now = std::chrono::steady_clock::now();
+          if (now - seen->sent < std::chrono::milliseconds(100)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            version = ctx.host.state->Snapshot().version;
+          }
+          seen->sent = std::chrono::steady_clock::now();
           seen->version = version;
           ConsoleSnapshot snap = ctx.host.state->Snapshot();
           std::string out;

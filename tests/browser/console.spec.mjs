@@ -85,6 +85,11 @@ const answer = async (id) => {
   await page.locator(`#dialog-buttons button[data-answer="${id}"]`).click();
 };
 const dialogText = () => page.locator('#dialog-text').textContent();
+// Waits until the open dialog's text satisfies `test` (dialogs follow each
+// other after the server answered).
+async function dialogShows(test, what) {
+  await waitFor(async () => (await page.locator('#dialog').evaluate((d) => d.open)) && test(await dialogText()), what, 10000);
+}
 async function pageApi(method, url, body) {
   return page.evaluate(async ([m, u, b]) => {
     const s = await (await fetch('/api/session')).json();
@@ -118,7 +123,7 @@ await test('status tab shows the event log, the activity lines and the totals', 
 await test('a rebuild asked from the menu shows up in the event log live', async () => {
   await page.locator('#menu-index').click();
   await page.locator('#cmd-rebuild').click();
-  expect((await dialogText()).includes('Rebuild'), 'the menu item text is the question');
+  await dialogShows((t) => t.includes('Rebuild'), 'the menu item text as the question');
   await answer('yes');
   await waitFor(async () => (await page.locator('#event-log').textContent()).includes('rebuild requested'), 'the rebuild line', 10000);
 });
@@ -169,14 +174,14 @@ await test('the search page shows hits with pictures', async () => {
   }, 'hits', 90000);
   await waitFor(() => page.locator('#search-hits img').first().evaluate((img) => img.complete && img.naturalWidth > 0), 'a picture');
   await page.locator('#search-hits .hit').first().click();
-  expect((await page.locator('#search-inspect').textContent()).includes('harbour'), 'inspect text');
+  await waitFor(async () => (await page.locator('#search-inspect').textContent()).includes('Caption/Abstract'), 'the inspect text', 10000);
   await shot('search');
 });
 
 await test('edit mode: answering No changes nothing, Yes turns it on without a password', async () => {
   await page.locator('#tab-config').click();
   await page.locator('#btn-edit').click();
-  expect((await dialogText()).includes(texts.IDS_EDITON.split('\r')[0].trim()), 'the edit-on question');
+  await dialogShows((t) => t.includes(texts.IDS_EDITON.split('\r')[0].trim()), 'the edit-on question');
   await answer('no');
   expect(!(await page.evaluate(async () => (await fetch('/api/session')).json())).edit.on, 'still off');
   expect((await page.locator('#btn-edit').textContent()) === texts.IDS_ENABLESETUP, 'label unchanged');
@@ -212,7 +217,7 @@ await test('adding an index and an image folder; a folder holding the index fold
   // Nested: the root holds index2.
   await page.locator('#btn-add-path').click();
   await chooseInDialog(root);
-  expect((await dialogText()).includes(texts.IDS_BADNESTED.split('\n')[0]), 'nested refusal text');
+  await dialogShows((t) => t.includes(texts.IDS_BADNESTED.split('\n')[0]), 'nested refusal text');
   await answer('ok');
   expect((await config()).indexes[1].folders.length === 1, 'nothing added');
   await page.locator('#btn-add-path').click();
@@ -280,14 +285,14 @@ await test('passwords: cut to 15 characters, asked when edit turns on, a wrong o
   await answer('ok');
   await waitFor(async () => (await config()).password_set, 'password stored', 10000);
   await page.locator('#btn-edit').click();
-  expect((await dialogText()).includes(texts.IDS_EDITOFF.split('\r')[0].trim()), 'the edit-off question');
+  await dialogShows((t) => t.includes(texts.IDS_EDITOFF.split('\r')[0].trim()), 'the edit-off question');
   await answer('yes');
   await waitFor(async () => (await page.locator('#btn-edit').textContent()) === texts.IDS_ENABLESETUP, 'edit off');
   await page.locator('#btn-edit').click();
   await answer('yes');
   await page.locator('#field-password').pressSequentially('wrong');
   await answer('ok');
-  expect((await dialogText()) === texts.IDS_BADPASSWORD, 'bad password text');
+  await dialogShows((t) => t === texts.IDS_BADPASSWORD, 'bad password text');
   await answer('ok');
   expect((await page.locator('#btn-edit').textContent()) === texts.IDS_ENABLESETUP, 'still off');
   await page.locator('#btn-edit').click();
@@ -319,7 +324,7 @@ await test('About shows the logo and the build', async () => {
 await test('Exit asks, then the server stops and keeps what was edited', async () => {
   await page.locator('#menu-file').click();
   await page.locator('#cmd-exit').click();
-  expect((await dialogText()) === texts.IDS_AREYOUSURE, 'quit question');
+  await dialogShows((t) => t === texts.IDS_AREYOUSURE, 'the quit question');
   await answer('cancel');
   expect(proc.exitCode === null, 'Cancel keeps the server');
   await page.locator('#menu-file').click();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "console/console_api_search.h"
 #include "console/console_fixture.h"
 #include "core/text_table.h"
 #include "search/search_statistics.h"
@@ -214,6 +215,19 @@ TEST_F(ConsoleApi, TheFolderChooserListsFoldersWithoutLinksAndCreatesOnlyPlainNa
   }
   ASSERT_EQ(CreateServerFolder(ctx_, a_, make).status, 200);
   EXPECT_TRUE(fs_->IsFolder(dir_.Path("images/new")));
+}
+
+TEST_F(ConsoleApi, InspectReadsOnlyFilesOfTheIndexReachedWithoutLinks) {
+  ASSERT_TRUE(dir_.WriteFile("images/real/pic.jpg", "not really a picture"));
+  ASSERT_TRUE(dir_.WriteFile("index/pic.jpg", "outside the image folders"));
+  ASSERT_EQ(symlink(dir_.Path("index").c_str(), dir_.Path("images/linked").c_str()), 0);
+  ApiReply real = InspectHit(ctx_, {{"index", "1"}, {"key", "01real\\pic.jpg"}});
+  ASSERT_EQ(real.status, 200) << real.body.dump();
+  EXPECT_NE(real.body["text"].get<std::string>().find("File: " + dir_.Path("images/real/pic.jpg")),
+            std::string::npos);
+  EXPECT_EQ(InspectHit(ctx_, {{"index", "1"}, {"key", "01linked\\pic.jpg"}}).status, 404);
+  EXPECT_EQ(InspectHit(ctx_, {{"index", "1"}, {"key", "07real\\pic.jpg"}}).status, 404);
+  EXPECT_EQ(InspectHit(ctx_, {{"index", "1"}, {"key", "ab"}}).status, 400);
 }
 
 TEST_F(ConsoleApi, StatusAndStatisticsShowTheTextTableLines) {
