@@ -44,6 +44,10 @@ std::vector<std::string> RelaunchArguments(const ServerArguments& args, const ch
   return out;
 }
 
+std::string ConsoleUrl(const ServerArguments& args) {
+  return (args.console_cert.empty() ? "http://" : "https://") + args.console;
+}
+
 struct StartPaths {
   std::string start_dir;
   std::string config;
@@ -56,7 +60,7 @@ struct StartPaths {
 std::optional<int> TakeInstanceLock(const ServerArguments& args, const StartPaths& paths,
                                     std::unique_ptr<InstanceLock>* instance) {
   const std::string console_text =
-      args.no_console ? std::string("no console") : "console http://" + args.console;
+      args.no_console ? std::string("no console") : "console " + ConsoleUrl(args);
   StatusOr<InstanceLock> lock = InstanceLock::Acquire(paths.instance_lock, console_text);
   if (lock.ok()) {
     *instance = std::make_unique<InstanceLock>(std::move(lock.value()));
@@ -138,8 +142,8 @@ void AnnounceStart(const ServerArguments& args, const std::string& start_dir,
   if (args.no_console) {
     std::fprintf(stderr, "vantrel: running in %s without console\n", start_dir.c_str());
   } else {
-    std::fprintf(stderr, "vantrel: running in %s; console http://%s\n", start_dir.c_str(),
-                 args.console.c_str());
+    std::fprintf(stderr, "vantrel: running in %s; console %s\n", start_dir.c_str(),
+                 ConsoleUrl(args).c_str());
   }
 }
 

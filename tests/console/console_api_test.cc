@@ -120,7 +120,8 @@ TEST_F(ConsoleApi, OptionsKeepTheirRangesAndTheThresholdTakesOnlyNumbers) {
   EXPECT_EQ(set({{"unused_threshold", "12"}}), 200);
   EXPECT_EQ(set({{"unused_threshold", "12a"}}), 200);  // ignored, as the field ignores it
   EXPECT_EQ(set({{"unused_threshold", " 7"}}), 200);
-  const IndexDefinition& d = Saved().indexes[0];
+  const Configuration saved = Saved();
+  const IndexDefinition& d = saved.indexes[0];
   EXPECT_EQ(d.optimize_hour, 24u);
   EXPECT_EQ(d.space_limit_mb, 5u);
   EXPECT_EQ(d.browse_limit, 10000u);
