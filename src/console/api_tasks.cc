@@ -47,7 +47,10 @@ ApiReply RequestExit(ApiContext& ctx) {
   return ApiReply{};
 }
 
-ApiReply ListServerFolder(ApiContext& ctx, const ApiParams& params) {
+ApiReply ListServerFolder(ApiContext& ctx, const ApiCaller& caller, const ApiParams& params) {
+  if (!ctx.sessions.HoldsEdit(caller.session.id)) {
+    return Refused(403, "the folder chooser needs edit mode");
+  }
   auto it = params.find("path");
   std::string path = it == params.end() || it->second.empty() ? "/" : it->second;
   if (path[0] != '/') return Refused(400, "the path must be absolute");

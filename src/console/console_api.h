@@ -76,7 +76,8 @@ ApiReply SetLogOptions(ApiContext& ctx, const Json& body);
 // --- Tasks, exit, folder chooser (api_tasks.cc) ---
 ApiReply RequestTask(ApiContext& ctx, const Json& body);
 ApiReply RequestExit(ApiContext& ctx);
-ApiReply ListServerFolder(ApiContext& ctx, const ApiParams& params);
+// The folder chooser lists the server's folders to the edit session only.
+ApiReply ListServerFolder(ApiContext& ctx, const ApiCaller& caller, const ApiParams& params);
 ApiReply CreateServerFolder(ApiContext& ctx, const ApiCaller& caller, const Json& body);
 
 }  // namespace vantrel

@@ -196,7 +196,7 @@ void AddApiRoutes(httplib::Server& server, ApiContext& ctx, bool https) {
   AddRead(server, ctx, https, "/api/names",
           [&ctx](const ApiCaller&, const ApiParams& p) { return SuggestNetworkNames(ctx, p); });
   AddRead(server, ctx, https, "/api/dirs",
-          [&ctx](const ApiCaller&, const ApiParams& p) { return ListServerFolder(ctx, p); });
+          [&ctx](const ApiCaller& c, const ApiParams& p) { return ListServerFolder(ctx, c, p); });
   AddRead(server, ctx, https, "/api/inspect",
           [&ctx](const ApiCaller&, const ApiParams& p) { return InspectHit(ctx, p); });
   AddRead(server, ctx, https, "/api/search",

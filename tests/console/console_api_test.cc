@@ -200,14 +200,16 @@ TEST_F(ConsoleApi, TheFolderChooserListsFoldersWithoutLinksAndCreatesOnlyPlainNa
   ASSERT_TRUE(dir_.MakeFolder("images/a"));
   ASSERT_TRUE(dir_.WriteFile("images/file.jpg", "x"));
   ASSERT_EQ(symlink(dir_.Path("index").c_str(), dir_.Path("images/link").c_str()), 0);
-  ApiReply listed = ListServerFolder(ctx_, {{"path", dir_.Path("images")}});
+  const Json make{{"parent", dir_.Path("images")}, {"name", "new"}};
+  EXPECT_EQ(ListServerFolder(ctx_, a_, {{"path", dir_.Path("images")}}).status, 403);
+  EXPECT_EQ(CreateServerFolder(ctx_, a_, make).status, 403);  // both need edit mode
+  EditOn(a_);
+  ApiReply listed = ListServerFolder(ctx_, a_, {{"path", dir_.Path("images")}});
   ASSERT_EQ(listed.status, 200);
   EXPECT_EQ(listed.body["folders"], Json({"a", "b"}));
   EXPECT_EQ(listed.body["parent"], dir_.path());
+  EXPECT_EQ(ListServerFolder(ctx_, b_, {{"path", dir_.Path("images")}}).status, 403);
 
-  const Json make{{"parent", dir_.Path("images")}, {"name", "new"}};
-  EXPECT_EQ(CreateServerFolder(ctx_, a_, make).status, 403);  // needs edit mode
-  EditOn(a_);
   for (const char* bad : {"..", "a/b", ""}) {
     EXPECT_EQ(CreateServerFolder(ctx_, a_, Json{{"parent", dir_.Path("images")}, {"name", bad}})
                   .status,
