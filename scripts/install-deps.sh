@@ -10,7 +10,21 @@ packages=(
   libsystemd-dev libexpat1-dev
   clang libclang-rt-14-dev
   libimage-exiftool-perl exiv2 attr
+  libssl-dev chromium nodejs npm
 )
+
+# The console's browser tests need playwright-core (pinned in
+# tests/browser/package-lock.json) beside them; without it they are skipped.
+install_browser_test_packages() {
+  local dir
+  dir="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+  [ -d "$dir/node_modules/playwright-core" ] && return 0
+  command -v npm >/dev/null 2>&1 || return 0
+  echo "install-deps: npm ci in $dir"
+  if ! (cd "$dir" && npm ci --no-audit --no-fund >/dev/null 2>&1); then
+    echo "install-deps: npm ci failed in $dir; the browser tests will be skipped" >&2
+  fi
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +35,7 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: all ${#packages[@]} packages present"
+  install_browser_test_packages
   exit 0
 fi
 
@@ -34,3 +49,4 @@ echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_browser_test_packages

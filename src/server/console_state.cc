@@ -38,11 +38,46 @@ ConsoleState::ConsoleState(EventLog* log, bool echo) : log_(log), echo_(echo) {}
 
 void ConsoleState::AddEvent(std::string_view message) {
   std::string line = OneLine(message);
-  log_->Append(line);
+  AppendEvent(line);
   if (echo_) WriteStandardErrorLine(LogPriority::kInfo, line);
 }
 
+void ConsoleState::AppendEvent(std::string_view line) {
+  MutexLock order(&event_mu_);  // serial numbers follow the order of the lines
+  log_->Append(line);
+  MutexLock lock(&mu_);
+  ++state_.events_added;
+  ++state_.version;
+  changed_.SignalAll();
+}
+
+void ConsoleState::ClearEvents() {
+  MutexLock order(&event_mu_);
+  log_->Clear();
+  MutexLock lock(&mu_);
+  ++state_.events_cleared;
+  ++state_.version;
+  changed_.SignalAll();
+}
+
+void ConsoleState::NoteChange() {
+  MutexLock lock(&mu_);
+  ++state_.version;
+  changed_.SignalAll();
+}
+
+uint64_t ConsoleState::WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) const {
+  MutexLock lock(&mu_);
+  if (state_.version == seen) changed_.WaitFor(&mu_, timeout);
+  return state_.version;
+}
+
 void ConsoleState::OnStatus(const StatusMessage& message) {
+  ApplyStatus(message);
+  if (message.code != kStatusLogLine) NoteChange();
+}
+
+void ConsoleState::ApplyStatus(const StatusMessage& message) {
   switch (message.code) {
     case kStatusLogLine:
       AddEvent(message.data);
@@ -106,7 +141,7 @@ void ConsoleState::ShowNotice(const std::string& caption, const std::string& tex
     if (state_.notices.size() > kMaxNotices) state_.notices.erase(state_.notices.begin());
   }
   if (echo_) WriteStandardErrorLine(LogPriority::kWarning, "[" + caption + "] " + OneLine(text));
-  log_->Append(OneLine(caption + ": " + text));
+  AppendEvent(OneLine(caption + ": " + text));
 }
 
 void ConsoleState::NoteDefaultsUsed(const std::string& kept_copy) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -41,6 +42,13 @@ struct ConsoleSnapshot {
   // Non-empty while the server runs on the defaults because its
   // configuration data file was damaged: the path of the kept copy.
   std::string defaults_used_since_damaged;
+  // Grows with every change of the state or the event list (WaitForChange).
+  uint64_t version = 0;
+  // Event lines added and event list clears since the start: a reader that
+  // saw n lines added shows the last (events_added - n) lines of the list as
+  // new, and starts afresh when events_cleared grew.
+  uint64_t events_added = 0;
+  uint64_t events_cleared = 0;
 };
 
 class ConsoleState : public StatusSink, public NoticeSink {
@@ -51,6 +59,11 @@ class ConsoleState : public StatusSink, public NoticeSink {
 
   // Adds an event (the console's own events and the task's log lines).
   void AddEvent(std::string_view message);
+  // Empties the event list ("Clear Log").
+  void ClearEvents();
+  // Waits up to `timeout` until the version differs from `seen`; returns
+  // the version then.
+  uint64_t WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) const;
 
   void OnStatus(const StatusMessage& message) override;
   void ShowNotice(const std::string& caption, const std::string& text,
@@ -70,8 +83,14 @@ class ConsoleState : public StatusSink, public NoticeSink {
   }
 
  private:
+  void ApplyStatus(const StatusMessage& message);
+  void AppendEvent(std::string_view line);
+  void NoteChange();
+
   EventLog* const log_;
   const bool echo_;
+  Mutex event_mu_ ACQUIRED_BEFORE(mu_);
+  mutable CondVar changed_;
   std::function<void(const StatusMessage&)> other_;
   mutable Mutex mu_;
   ConsoleSnapshot state_ GUARDED_BY(mu_);

@@ -19,61 +19,15 @@
 #include "platform/process.h"
 #include "platform/process_setup.h"
 #include "platform/systemd_notify.h"
+#include "server/console_config.h"
 #include "server/console_state.h"
 #include "server/database_task.h"
 #include "search/search_statistics.h"
 #include "server/server_services.h"
+#include "server/task_control.h"
 
 namespace vantrel {
 namespace {
-
-// The console's copy of the configuration and what saves it. The main thread
-// and the task's relaunch (on the task thread) both save, so it has a lock.
-// Saves never replace a file that changed on disk since it was loaded (see
-// core/config_guard.h).
-class ConsoleConfig {
- public:
-  ConsoleConfig(FileSystem* fs, const std::string& path, EventLog* log, ConfigFileStamp loaded)
-      : path_(path), saver_(fs, path, loaded), log_(log) {}
-
-  Configuration& config() { return config_; }
-  const std::string& path() const { return path_; }
-
-  // Changes the copy under the lock that Save takes.
-  template <typename Fn>
-  void Update(Fn&& fn) EXCLUDES(mu_) {
-    MutexLock lock(&mu_);
-    fn(config_);
-  }
-
-  ConfigSaver::Outcome Save() EXCLUDES(mu_) {
-    MutexLock lock(&mu_);
-    config_.event_lines = log_->Lines();
-    return saver_.Save(config_, NowUnix());
-  }
-
- private:
-  const std::string path_;
-  Mutex mu_;
-  ConfigSaver saver_ GUARDED_BY(mu_);
-  EventLog* const log_;
-  Configuration config_;
-};
-
-// Saves, and tells the operator when the save failed or went to a side file.
-void SaveOrSay(ConsoleConfig& config, ConsoleState& state) {
-  ConfigSaver::Outcome saved = config.Save();
-  if (saved.status.ok() && saved.newly_diverted) {
-    // The side file's name first: event lines are cut at 249 bytes.
-    state.AddEvent("The configuration is saved as " + saved.side_path + ": " + config.path() +
-                   " was changed by someone else after the server loaded it and is left as it is");
-    saved = config.Save();  // the side file gets that line too
-  }
-  if (!saved.status.ok()) {
-    WriteStandardErrorLine(LogPriority::kError,
-                           "cannot save the configuration: " + saved.status.ToString());
-  }
-}
 
 std::vector<std::string> RelaunchArguments(const ServerArguments& args, const char* sw) {
   std::vector<std::string> out{sw};
@@ -83,8 +37,16 @@ std::vector<std::string> RelaunchArguments(const ServerArguments& args, const ch
     out.push_back("--console");
     out.push_back(args.console);
   }
+  if (args.console_insecure) out.push_back("--console-insecure");
+  if (!args.console_cert.empty()) {
+    out.insert(out.end(), {"--console-cert", args.console_cert, "--console-key", args.console_key});
+  }
   if (args.verbose) out.push_back("--verbose");
   return out;
+}
+
+std::string ConsoleUrl(const ServerArguments& args) {
+  return (args.console_cert.empty() ? "http://" : "https://") + args.console;
 }
 
 struct StartPaths {
@@ -99,7 +61,7 @@ struct StartPaths {
 std::optional<int> TakeInstanceLock(const ServerArguments& args, const StartPaths& paths,
                                     std::unique_ptr<InstanceLock>* instance) {
   const std::string console_text =
-      args.no_console ? std::string("no console") : "console http://" + args.console;
+      args.no_console ? std::string("no console") : "console " + ConsoleUrl(args);
   StatusOr<InstanceLock> lock = InstanceLock::Acquire(paths.instance_lock, console_text);
   if (lock.ok()) {
     *instance = std::make_unique<InstanceLock>(std::move(lock.value()));
@@ -182,22 +144,26 @@ void AnnounceStart(const ServerArguments& args, const std::string& start_dir,
     WriteStandardErrorLine(LogPriority::kInfo, "running in " + start_dir + " without console");
   } else {
     WriteStandardErrorLine(LogPriority::kInfo,
-                           "running in " + start_dir + "; console http://" + args.console);
+                           "running in " + start_dir + "; console " + ConsoleUrl(args));
   }
 }
 
-// Waits for a stop signal, or for the task to end by itself, then runs the
+// Waits for a stop signal (or the console's Exit), or for the task to end by
+// itself, then stops the console (which ends an edit session) and runs the
 // stop protocol: ask, then wait for the task to finish.
-void WaitAndStopTask(StopSignals& signals, DatabaseTask& task, ConsoleState& state) {
+void WaitAndStopTask(StopSignals& signals, DatabaseTask& task, TaskControl& control,
+                     ConsoleService* console, ConsoleState& state) {
   for (;;) {
     if (signals.Wait(std::chrono::milliseconds(500))) break;
-    if (task.shutdown_state() == 2) {
+    if (control.EndedByItself()) {
       state.AddEvent("The database process task has ended; the server stops");
       break;
     }
   }
   NotifyStopping(Text(TextId::IDS_NOWSTOPPING));
-  if (task.shutdown_state() != 2) {
+  if (console) console->Stop();
+  const bool paused = control.BeginServerStop();
+  if (!paused && task.shutdown_state() != 2) {
     WriteStandardErrorLine(LogPriority::kInfo, Text(TextId::IDS_NOWSTOPPING));
     task.RequestStop();
     while (!task.WaitFinished(std::chrono::milliseconds(500))) {
@@ -209,7 +175,17 @@ void WaitAndStopTask(StopSignals& signals, DatabaseTask& task, ConsoleState& sta
   task.Join();
 }
 
-int Serve(const ServerArguments& args) {
+// Starts the console beside the task; false when it cannot serve (the
+// server then does not start).
+bool StartConsole(ConsoleService* console, const ConsoleHost& host) {
+  if (!console) return true;
+  Status started = console->Start(host);
+  if (started.ok()) return true;
+  WriteStandardErrorLine(LogPriority::kError, "console: " + started.ToString());
+  return false;
+}
+
+int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   FileSystem* fs = DefaultFileSystem();
   ListLocks();  // the list lock table exists before any list
 
@@ -305,11 +281,17 @@ int Serve(const ServerArguments& args) {
   SaveOrSay(console, state);
 
   DatabaseTask task(std::move(task_options));
+  TaskControl control(&task);
+  std::unique_ptr<ConsoleService> web;
+  if (make_console && !args.no_console) web = make_console();
+  const ConsoleHost host{args,     paths.start_dir, fs,       &console, &state, &log,
+                         &control, &requests,       signals->get(), &services, &namer};
+  if (!StartConsole(web.get(), host)) return 1;
   task.Start();
   // The task's threads run and its start-up catch-up has begun: a service
   // start is complete here, not after the catch-up, which may take hours.
   NotifyReady("Running");
-  WaitAndStopTask(**signals, task, state);
+  WaitAndStopTask(**signals, task, control, web.get(), state);
   state.AddEvent(Text(TextId::IDS_APPQUIT));
   SaveOrSay(console, state);
   return 0;
@@ -336,6 +318,14 @@ ServerArguments ParseServerArguments(const std::vector<std::string>& args) {
         out.error = "--console needs ADDR:PORT, e.g. 127.0.0.1:8470";
         return out;
       }
+    } else if (a == "--console-cert" || a == "--console-key") {
+      if (i + 1 >= args.size()) {
+        out.error = a + " needs a file";
+        return out;
+      }
+      (a == "--console-cert" ? out.console_cert : out.console_key) = args[++i];
+    } else if (a == "--console-insecure") {
+      out.console_insecure = true;
     } else if (a == "--no-console") {
       out.no_console = true;
     } else if (a == "--verbose") {
@@ -348,11 +338,15 @@ ServerArguments ParseServerArguments(const std::vector<std::string>& args) {
     }
     // Anything else, such as "-vs", counts as no switch.
   }
+  if (out.console_cert.empty() != out.console_key.empty()) {
+    out.error = "--console-cert and --console-key go together";
+  }
   return out;
 }
 
 std::string ServerUsage() {
   return "Usage: vantrel [-VS | -VSR] [--console ADDR:PORT | --no-console] [--verbose]\n"
+         "               [--console-insecure] [--console-cert FILE --console-key FILE]\n"
          "\n"
          "Runs the Vantrel server in the current directory (the start directory),\n"
          "which holds \"Vantrel CONFIGURATION DATA\" and VANTREL.INI. Define indexes\n"
@@ -362,6 +356,11 @@ std::string ServerUsage() {
          "\n"
          "  --console ADDR:PORT  address of the web console (default 127.0.0.1:8470)\n"
          "  --no-console         run without the web console\n"
+         "  --console-insecure   allow a console address other than loopback without\n"
+         "                       an edit password\n"
+         "  --console-cert FILE, --console-key FILE\n"
+         "                       serve the console over HTTPS with this PEM certificate\n"
+         "                       and key\n"
          "  --verbose            print every change and request file seen on stderr\n"
          "  -VS, -VSR            used by the server when it relaunches itself\n"
          "  --help               this text\n"
@@ -370,7 +369,7 @@ std::string ServerUsage() {
          "running one is and exits with status 0.\n";
 }
 
-int RunServer(const std::vector<std::string>& raw_args) {
+int RunServer(const std::vector<std::string>& raw_args, ConsoleFactory console) {
   ServerArguments args = ParseServerArguments(raw_args);
   if (!args.error.empty()) {
     std::fprintf(stderr, "vantrel: %s\n\n%s", args.error.c_str(), ServerUsage().c_str());
@@ -383,7 +382,7 @@ int RunServer(const std::vector<std::string>& raw_args) {
   IgnoreNuisanceSignals();
   UseEnvironmentLocale();
   try {
-    return Serve(args);
+    return Serve(args, console);
   } catch (const std::exception& e) {
     // The fault guard: say what happened and start afresh.
     WriteStandardErrorLine(LogPriority::kError,
