@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev
-  libxapian-dev libpoppler-cpp-dev zlib1g-dev libcpp-httplib-dev nlohmann-json3-dev libjpeg-dev
+  libxapian-dev xapian-tools libpoppler-cpp-dev zlib1g-dev libcpp-httplib-dev nlohmann-json3-dev libjpeg-dev
   clang libclang-rt-14-dev
   libimage-exiftool-perl exiv2 attr
 )

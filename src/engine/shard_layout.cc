@@ -127,6 +127,13 @@ Status WriteShardSettings(FileSystem* fs, const std::string& folder, const Shard
   return fs->WriteFileAtomic(Join(folder, kShardSettingsFile), FormatShardSettings(s));
 }
 
+Status KeepShardSettings(FileSystem* fs, const std::string& folder, ShardSettings s) {
+  s.layout = 0;
+  if (s == ShardSettings{}) return Status::Ok();
+  VANTREL_RETURN_IF_ERROR(fs->CreateFolders(folder));
+  return WriteShardSettings(fs, folder, s);
+}
+
 std::string ShardFolder(const std::string& folder, uint32_t shard) {
   return Join(folder, std::to_string(shard));
 }

@@ -58,6 +58,11 @@ Status WriteShardSettings(FileSystem* fs, const std::string& folder, const Shard
 std::string FormatShardSettings(const ShardSettings& s);
 StatusOr<ShardSettings> ParseShardSettings(std::string_view text);
 
+// Writes the settings an index keeps when it is built again from nothing
+// into the emptied engine folder `folder`: the shard count and the remote
+// shards, without the layout. Nothing when there are none.
+Status KeepShardSettings(FileSystem* fs, const std::string& folder, ShardSettings s);
+
 // Splits "tcp://host:port"; false when the text is not of that form (host of
 // letters, digits, '.', '-', ':' inside brackets; port 1..65535).
 bool ParseRemoteShard(std::string_view url, std::string* host, unsigned* port);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -293,6 +294,117 @@ TEST_F(EngineShardsTest, AJobKilledBetweenShardCommitsIsRepairedByRunningItAgain
   const std::multiset<std::string> names = Names(folder);
   EXPECT_EQ(names.size(), 330u);
   for (const TestDoc& d : docs) EXPECT_EQ(names.count(d.name), 1u) << d.name;
+}
+
+// xapian-tcpsrv serving one database folder on a local port.
+class ShardServer {
+ public:
+  explicit ShardServer(std::string folder) : folder_(std::move(folder)) {}
+  ~ShardServer() { Stop(); }
+
+  // Starts the server on `port`; false when it exited at once (port taken).
+  bool Start(int port) {
+    port_ = port;
+    pid_ = fork();
+    if (pid_ == 0) {
+      // A group of its own: the server signals its whole group when it stops.
+      setpgid(0, 0);
+      const std::string p = std::to_string(port);
+      execlp("xapian-tcpsrv", "xapian-tcpsrv", "--quiet", "--interface", "127.0.0.1", "--port",
+             p.c_str(), folder_.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 20; ++i) {
+      usleep(50 * 1000);
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+      }
+    }
+    return true;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  std::string url() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  std::string folder_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+TEST_F(EngineShardsTest, ARemoteShardIsSearchedWithTheLocalOnesAndItsLossIsSurvived) {
+  if (system("xapian-tcpsrv --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no xapian-tcpsrv";
+  // As in the server (platform/process_setup.h): a write to a closed
+  // connection is an error, not the end of the process.
+  signal(SIGPIPE, SIG_IGN);
+  const std::vector<TestDoc> docs = Corpus(200, 21);
+  const std::vector<TestDoc> near(docs.begin(), docs.begin() + 120);
+  const std::vector<TestDoc> far(docs.begin() + 120, docs.end());
+  UseShards(1);
+  ASSERT_TRUE(AddTo(home_.Path("whole"), docs).ok());
+  ASSERT_TRUE(AddTo(home_.Path("local"), near).ok());
+  ASSERT_TRUE(AddTo(home_.Path("far"), far).ok());
+  ASSERT_TRUE(AddTo(home_.Path("alone"), near).ok());
+  ShardServer server(home_.Path("far"));
+  int port = 20000 + getpid() % 20000;
+  for (int tries = 0; !server.Start(port); ++tries) {
+    ASSERT_LT(tries, 20) << "xapian-tcpsrv did not start";
+    port = 20000 + (port + 7919) % 20000;
+  }
+  ShardSettings settings;
+  settings.remotes = {server.url()};
+  ASSERT_TRUE(WriteShardSettings(DefaultFileSystem(), home_.Path("local"), settings).ok());
+
+  const Query q{"harbour OR sunset", 0, -1};
+  auto search = [&](SearchOutcome* outcome) {
+    Hits hits;
+    SearchJob job;
+    job.query = q.text;
+    job.index_folder = home_.Path("local");
+    job.message_callback = [&](const EngineMessage& m) {
+      if (m.code == kMessageFoundDocument) hits.scores[std::string(m.name)] = m.score;
+    };
+    StatusOr<SearchOutcome> r = engine_->RunSearchJob(job);
+    EXPECT_TRUE(r.ok()) << r.status().ToString();
+    if (r.ok()) *outcome = *r;
+    return hits;
+  };
+  // Whole: the same hits and scores as one local database of every document.
+  SearchOutcome outcome;
+  Hits hits = search(&outcome);
+  for (int i = 0; i < 200 && outcome.partial; ++i) {
+    usleep(100 * 1000);  // the server may still be starting
+    hits = search(&outcome);
+  }
+  ASSERT_FALSE(outcome.partial) << outcome.cut_reason;
+  EXPECT_EQ(hits.scores, Answer(q, home_.Path("whole")).scores);
+
+  // The remote shard is gone: the local hits, marked partial.
+  server.Stop();
+  hits = search(&outcome);
+  EXPECT_TRUE(outcome.partial);
+  EXPECT_TRUE(outcome.cut_off);
+  EXPECT_NE(outcome.cut_reason.find(server.url()), std::string::npos) << outcome.cut_reason;
+  std::map<std::string, int32_t> local_names;
+  for (const auto& [name, score] : hits.scores) local_names[name] = 0;
+  std::map<std::string, int32_t> alone_names;
+  for (const auto& [name, score] : Answer(q, home_.Path("alone")).scores) alone_names[name] = 0;
+  EXPECT_EQ(local_names, alone_names);
+
+  // It comes back: searched again after the retry pause.
+  ASSERT_TRUE(server.Start(port));
+  for (int i = 0; i < 600 && outcome.partial; ++i) {
+    usleep(100 * 1000);
+    hits = search(&outcome);
+  }
+  EXPECT_FALSE(outcome.partial);
+  EXPECT_EQ(hits.scores, Answer(q, home_.Path("whole")).scores);
 }
 
 }  // namespace
