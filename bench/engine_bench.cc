@@ -4,7 +4,10 @@
 // commit every 1,000 documents) on the same texts and the same searches.
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
-//                [--reuse]
+//                [--reuse] [--shards K]
+//
+// --shards K indexes into K shards (default 1, one database; 0: one per
+// core), written on K threads.
 //
 // --no-search stops after indexing; --reuse searches the databases a run
 // with --keep left in FOLDER instead of indexing again.
@@ -163,8 +166,9 @@ struct BenchSearch {
   int32_t max_hits;
 };
 
-void RunSize(uint32_t n, int runs, bool search, bool reuse, const std::string& dir) {
-  std::printf("\n== %u documents ==\n", n);
+void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
+             const std::string& dir) {
+  std::printf("\n== %u documents, %u shard(s) ==\n", n, shards);
   const std::string home = dir + "/home" + std::to_string(n);
   const std::string ours = home + "/engine";
   const std::string plain = dir + "/plain" + std::to_string(n);
@@ -183,8 +187,13 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, const std::string& d
     std::exit(1);
   }
   std::unique_ptr<Engine> engine = std::move(*started);
+  EngineOptions engine_options = engine->GetOptions();
+  engine_options.new_index_shards = shards;
+  engine->SetOptions(engine_options);
 
-  const bool reused = reuse && std::filesystem::exists(ours + "/iamglass") &&
+  const bool reused = reuse &&
+                      (std::filesystem::exists(ours + "/iamglass") ||
+                       std::filesystem::exists(ours + "/0/iamglass")) &&
                       std::filesystem::exists(plain + "/iamglass");
   // --- our engine: index jobs of 1,000 documents, one commit each.
   if (!reused) {
@@ -360,6 +369,7 @@ int main(int argc, char** argv) {
   bool keep = false;
   bool search = true;
   bool reuse = false;
+  uint32_t shards = 1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--docs" && i + 1 < argc)
@@ -374,13 +384,15 @@ int main(int argc, char** argv) {
       search = false;
     else if (a == "--reuse")
       reuse = true;
+    else if (a == "--shards" && i + 1 < argc)
+      shards = static_cast<uint32_t>(std::atol(argv[++i]));
   }
   if (sizes.empty()) sizes = {100000, 1000000};
   if (dir.empty()) {
     char tmpl[] = "/tmp/engine_bench_XXXXXX";
     dir = mkdtemp(tmpl);
   }
-  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, dir);
+  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, shards, dir);
   if (!keep) std::filesystem::remove_all(dir);
   return 0;
 }

@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev
-  libxapian-dev libpoppler-cpp-dev zlib1g-dev libcpp-httplib-dev nlohmann-json3-dev libjpeg-dev
-  libsystemd-dev libexpat1-dev
+  libxapian-dev xapian-tools libpoppler-cpp-dev zlib1g-dev libcpp-httplib-dev nlohmann-json3-dev
+  libjpeg-dev libsystemd-dev libexpat1-dev
   clang libclang-rt-14-dev
   libimage-exiftool-perl exiv2 attr
   libssl-dev chromium nodejs npm

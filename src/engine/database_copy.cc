@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/index_files.h"
+#include "engine/shard_layout.h"
 
 namespace vantrel {
 namespace {
@@ -62,6 +63,61 @@ Status CopyOneFile(FileSystem* fs, const std::string& from, const std::string& t
   return Status::Ok();
 }
 
+// A plain name of the copy's folder, or "<shard>/<plain name>".
+bool IsMarkedName(std::string_view name) {
+  const size_t slash = name.find('/');
+  if (slash != std::string_view::npos) {
+    if (!IsShardFolderName(name.substr(0, slash))) return false;
+    name = name.substr(slash + 1);
+  }
+  return !name.empty() && name.find('/') == std::string_view::npos && name != "." && name != "..";
+}
+
+bool IsVersionName(std::string_view name) {
+  const size_t slash = name.find('/');
+  return (slash == std::string_view::npos ? name : name.substr(slash + 1)) == kVersionFileName;
+}
+
+// The shard folders of a database folder, in name order.
+StatusOr<std::vector<std::string>> ShardFolderNames(FileSystem* fs, const std::string& folder) {
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+  if (!entries.ok()) return entries.status();
+  std::vector<std::string> names;
+  for (const FolderEntry& e : *entries) {
+    if (e.is_folder && !e.hidden && IsShardFolderName(e.name)) names.push_back(e.name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Copies the files (not the sub-folders) of `from` into `to`; true in
+// *has_version when the version file was among them.
+Status CopyFilesOf(FileSystem* fs, const std::string& from, const std::string& to,
+                   bool* has_version) {
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(from);
+  if (!entries.ok()) return entries.status();
+  for (const FolderEntry& e : *entries) {
+    if (!IsCopiedFile(e)) continue;
+    VANTREL_RETURN_IF_ERROR(CopyOneFile(fs, Join(from, e.name), Join(to, e.name)));
+    *has_version = *has_version || e.name == kVersionFileName;
+  }
+  return fs->SyncFolder(to);
+}
+
+// Appends the mark lines of the files of `folder`, named with `prefix`.
+Status MarkLines(FileSystem* fs, const std::string& folder, const std::string& prefix,
+                 std::string* mark) {
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+  if (!entries.ok()) return entries.status();
+  for (const FolderEntry& e : *entries) {
+    if (!IsCopiedFile(e)) continue;
+    StatusOr<FileInfo> info = fs->Stat(Join(folder, e.name));
+    if (!info.ok()) return info.status();
+    *mark += prefix + e.name + "\t" + std::to_string(info->size) + "\n";
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 StatusOr<std::vector<MarkedFile>> ParseCompleteMark(std::string_view text, const std::string& path) {
@@ -81,7 +137,7 @@ StatusOr<std::vector<MarkedFile>> ParseCompleteMark(std::string_view text, const
     const std::string_view digits = line.substr(tab + 1);
     auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), f.size);
     if (ec != std::errc() || end != digits.data() + digits.size() ||
-        f.name.find('/') != std::string::npos || f.name == "." || f.name == "..") {
+        !IsMarkedName(f.name)) {
       return Status::Corruption("bad line in " + path);
     }
     files.push_back(std::move(f));
@@ -90,27 +146,27 @@ StatusOr<std::vector<MarkedFile>> ParseCompleteMark(std::string_view text, const
 }
 
 Status CopyDatabaseFiles(FileSystem* fs, const std::string& from, const std::string& to) {
-  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(from);
-  if (!entries.ok()) return entries.status();
   bool has_version = false;
-  for (const FolderEntry& e : *entries) {
-    if (!IsCopiedFile(e)) continue;
-    VANTREL_RETURN_IF_ERROR(CopyOneFile(fs, Join(from, e.name), Join(to, e.name)));
-    has_version = has_version || e.name == kVersionFileName;
+  VANTREL_RETURN_IF_ERROR(CopyFilesOf(fs, from, to, &has_version));
+  StatusOr<std::vector<std::string>> shards = ShardFolderNames(fs, from);
+  if (!shards.ok()) return shards.status();
+  for (const std::string& shard : *shards) {
+    bool shard_version = false;
+    VANTREL_RETURN_IF_ERROR(fs->CreateFolders(Join(to, shard)));
+    VANTREL_RETURN_IF_ERROR(CopyFilesOf(fs, Join(from, shard), Join(to, shard), &shard_version));
+    has_version = has_version || shard_version;
   }
   if (!has_version) return Status::NotFound("no index in " + from);
   return fs->SyncFolder(to);
 }
 
 Status MarkCopyComplete(FileSystem* fs, const std::string& folder) {
-  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
-  if (!entries.ok()) return entries.status();
   std::string mark;
-  for (const FolderEntry& e : *entries) {
-    if (!IsCopiedFile(e)) continue;
-    StatusOr<FileInfo> info = fs->Stat(Join(folder, e.name));
-    if (!info.ok()) return info.status();
-    mark += e.name + "\t" + std::to_string(info->size) + "\n";
+  VANTREL_RETURN_IF_ERROR(MarkLines(fs, folder, "", &mark));
+  StatusOr<std::vector<std::string>> shards = ShardFolderNames(fs, folder);
+  if (!shards.ok()) return shards.status();
+  for (const std::string& shard : *shards) {
+    VANTREL_RETURN_IF_ERROR(MarkLines(fs, Join(folder, shard), shard + "/", &mark));
   }
   return fs->WriteFileAtomic(Join(folder, kCompleteMarkName), mark);
 }
@@ -130,7 +186,7 @@ Status CheckCopyComplete(FileSystem* fs, const std::string& folder) {
     if (!info.ok() || info->is_folder || info->size != f.size) {
       return Status::Corruption(Join(folder, f.name) + " does not match the completion mark");
     }
-    has_version = has_version || f.name == kVersionFileName;
+    has_version = has_version || IsVersionName(f.name);
   }
   if (!has_version) return Status::Corruption(path + " lists no version file");
   return Status::Ok();

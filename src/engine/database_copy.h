@@ -31,13 +31,15 @@ namespace vantrel {
 
 inline constexpr char kCompleteMarkName[] = "VTCOMPLETE";
 
-// Copies every file of the database in `from` (not its sub-folders, lock file
-// or completion mark) into the existing folder `to`, as described above. On
+// Copies every file of the index in `from` (its files, lock file and
+// completion mark aside, and those of its shard folders "0".."7", see
+// shard_layout.h) into the existing folder `to`, as described above. On
 // failure `to` holds a partial copy that the caller drops.
 Status CopyDatabaseFiles(FileSystem* fs, const std::string& from, const std::string& to);
 
 // Writes the completion mark of the copy in `folder`, listing its files
-// (the lock file aside) with their sizes, and syncs the folder.
+// and those of its shard folders ("<shard>/<name>") with their sizes (the
+// lock file aside), and syncs the folder.
 Status MarkCopyComplete(FileSystem* fs, const std::string& folder);
 
 // OK when `folder` has a completion mark, the mark lists the version file and
@@ -52,7 +54,8 @@ struct MarkedFile {
 };
 // Parses the lines "<name>\t<size>" of a completion mark (read from `path`,
 // named in errors). kCorruption on any line that is not one such pair, or
-// whose name is empty, ".", ".." or holds '/'.
+// whose name is empty, ".", ".." or holds '/' other than after a shard
+// folder's name ("3/iamglass").
 StatusOr<std::vector<MarkedFile>> ParseCompleteMark(std::string_view text, const std::string& path);
 
 // The staging folder of `folder`'s next copy.

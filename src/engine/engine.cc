@@ -6,6 +6,8 @@
 #include <cmath>
 #include <exception>
 #include <map>
+#include <mutex>
+#include <shared_mutex>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,8 @@
 #include "engine/reader_pool.h"
 #include "engine/remove_list.h"
 #include "engine/search_limits.h"
+#include "engine/shard_layout.h"
+#include "engine/shard_writer.h"
 #include "engine/thesaurus.h"
 #include "platform/mutex.h"
 
@@ -27,7 +31,6 @@ namespace vantrel {
 namespace {
 
 constexpr int kSearchAttempts = 5;
-constexpr uint64_t kProgressEvery = 1000;
 constexpr size_t kMaxRemoveListBytes = 512u << 20;
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -35,29 +38,6 @@ std::string Join(const std::string& folder, const std::string& name) {
 }
 
 std::string Describe(const Xapian::Error& e) { return e.get_description(); }
-
-// What a Xapian failure of a writer means for the caller.
-Status WriterError(const std::string& folder, const Xapian::Error& e) {
-  const std::string type = e.get_type();
-  if (type == "DatabaseNotFoundError") {
-    return Status::NotFound("no index in " + folder);
-  }
-  if (type == "DatabaseLockError") {
-    // The same error says "already locked" and "cannot create the lock
-    // file" (read-only file system, no permission): only the first is
-    // another writer.
-    const std::string what = e.get_msg();
-    if (what.find("already locked") != std::string::npos) {
-      return Status::Unavailable("the index in " + folder + " is locked by another writer");
-    }
-    const std::string prefix = "Unable to get write lock on " + folder + ": ";
-    const std::string reason = what.compare(0, prefix.size(), prefix) == 0
-                                   ? what.substr(prefix.size())
-                                   : Describe(e);
-    return Status::IoError("cannot write the index in " + folder + ": " + reason);
-  }
-  return Status::IoError("index job on " + folder + " failed: " + Describe(e));
-}
 
 int32_t ScoreOf(double weight) {
   double scaled = std::round(weight * 100.0);
@@ -148,6 +128,17 @@ class PartialHits : public Xapian::MatchSpy {
   std::vector<Seen> seen_;
 };
 
+// Marks an answer from a reader that left remote shards out.
+void NotePartial(const ReaderPool::Reader& reader, SearchOutcome* outcome) {
+  if (reader.missing.empty()) return;
+  std::string shards;
+  for (const std::string& url : reader.missing) shards += (shards.empty() ? "" : ", ") + url;
+  outcome->partial = true;
+  outcome->cut_off = true;
+  const std::string why = "the answer is partial: remote shards not reachable: " + shards;
+  outcome->cut_reason = outcome->cut_reason.empty() ? why : outcome->cut_reason + "; " + why;
+}
+
 // Why a search ended early.
 std::string CutReason(const SearchClock& clock, double seconds) {
   if (clock.stopped()) return "the engine is stopping";
@@ -178,6 +169,7 @@ class Engine::Impl {
   int active_calls_ GUARDED_BY(mu_) = 0;
   CondVar idle_;
   std::map<std::string, std::unique_ptr<Mutex>> writer_locks_ GUARDED_BY(mu_);
+  std::map<std::string, std::unique_ptr<std::shared_mutex>> commit_gates_ GUARDED_BY(mu_);
 
   // Counts a running call for Stop; entered() is false once the engine is stopped.
   class CallGuard {
@@ -208,6 +200,19 @@ class Engine::Impl {
     MutexLock lock(&mu_);
     return options_;
   }
+  // Held exclusively while the shards of an add job commit, shared while a
+  // reader is opened: a search sees every shard before the job or every
+  // shard after it.
+  std::shared_mutex* CommitGate(const std::string& folder) {
+    MutexLock lock(&mu_);
+    std::unique_ptr<std::shared_mutex>& m = commit_gates_[folder];
+    if (!m) m = std::make_unique<std::shared_mutex>();
+    return m.get();
+  }
+  StatusOr<std::unique_ptr<ReaderPool::Reader>> AcquireReader(const std::string& folder) {
+    std::shared_lock<std::shared_mutex> gate(*CommitGate(folder));
+    return pool_.Acquire(folder);
+  }
   Mutex* WriterLock(const std::string& folder) {
     MutexLock lock(&mu_);
     std::unique_ptr<Mutex>& m = writer_locks_[folder];
@@ -215,6 +220,14 @@ class Engine::Impl {
     return m.get();
   }
 
+  // The local database folders of the index in `folder` (shard_layout.h).
+  StatusOr<std::vector<std::string>> ShardFoldersOf(const std::string& folder);
+  // Finishes the swaps of the folder and its shards that a crash cut short.
+  Status RecoverSwaps(const std::string& folder);
+  // Creates the index in `folder` (sharded) unless it holds one.
+  Status CreateIndex(const std::string& folder, const EngineOptions& options);
+  // Replaces the index in `folder` by a copy of the one in `source`.
+  Status InstallLocked(const std::string& folder, const std::string& source);
   Status RemoveListed(const IndexJob& job);
   Status AddDocuments(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);
@@ -234,24 +247,58 @@ namespace {
 
 Status Stopped() { return Status::FailedPrecondition("the engine is stopped"); }
 
-// Reads the whole text of a document through its callbacks.
-Status ReadText(EngineDocument& d, uint32_t max_bytes, std::string* text) {
-  text->clear();
-  if (!d.read) return Status::InvalidArgument("document " + d.name + " has no read callback");
-  const size_t want = std::min<size_t>(d.text_length, max_bytes);
-  text->resize(want);
-  if (d.seek) d.seek(0);
-  size_t have = 0;
-  while (have < want) {
-    size_t n = d.read(text->data() + have, want - have);
-    if (n == 0) break;
-    have += std::min(n, want - have);
+}  // namespace
+
+StatusOr<std::vector<std::string>> Engine::Impl::ShardFoldersOf(const std::string& folder) {
+  StatusOr<ShardSettings> settings = ReadShardSettings(fs_, folder);
+  if (!settings.ok()) return settings.status();
+  return LocalShardFolders(*settings, folder);
+}
+
+Status Engine::Impl::RecoverSwaps(const std::string& folder) {
+  if (!fs_->IsFolder(folder)) return Status::Ok();
+  VANTREL_RETURN_IF_ERROR(RecoverSwap(fs_, folder));
+  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(folder);
+  if (!shards.ok()) return shards.status();
+  for (const std::string& shard : *shards) {
+    if (shard != folder && fs_->IsFolder(shard)) VANTREL_RETURN_IF_ERROR(RecoverSwap(fs_, shard));
   }
-  text->resize(have);
   return Status::Ok();
 }
 
-}  // namespace
+Status Engine::Impl::CreateIndex(const std::string& folder, const EngineOptions& options) {
+  StatusOr<ShardSettings> settings = ReadShardSettings(fs_, folder);
+  if (!settings.ok()) return settings.status();
+  if (settings->layout != 0 || fs_->Exists(folder + "/" + kVersionFileName)) return Status::Ok();
+  uint32_t count = settings->next_count != 0 ? settings->next_count : options.new_index_shards;
+  if (count == 0) count = DefaultShardCount();
+  count = std::min(count, kMaxShards);
+  if (count == 1) {
+    VANTREL_RETURN_IF_ERROR(ClearUnfinishedCreation(fs_, folder));
+    try {
+      Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS);
+      db.close();
+    } catch (const Xapian::Error& e) {
+      return WriterError(folder, e);
+    }
+    return Status::Ok();
+  }
+  // The shards first, the layout line last: until it is written the folder
+  // holds no index, and a creation cut short is done again over it.
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string shard = ShardFolder(folder, i);
+    VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(shard));
+    VANTREL_RETURN_IF_ERROR(ClearUnfinishedCreation(fs_, shard));
+    try {
+      Xapian::WritableDatabase db(shard, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS);
+      db.close();
+    } catch (const Xapian::Error& e) {
+      return WriterError(shard, e);
+    }
+  }
+  settings->layout = count;
+  return WriteShardSettings(fs_, folder, *settings);
+}
 
 Status Engine::Impl::RemoveListed(const IndexJob& job) {
   std::vector<std::string> names;
@@ -263,112 +310,126 @@ Status Engine::Impl::RemoveListed(const IndexJob& job) {
       return bytes.status();
     }
   }
-  try {
-    Xapian::WritableDatabase db(job.index_folder, Xapian::DB_OPEN | Xapian::DB_BACKEND_GLASS);
-    db.begin_transaction(true);
+  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(job.index_folder);
+  if (!shards.ok()) return shards.status();
+  const uint32_t count = static_cast<uint32_t>(shards->size());
+  for (uint32_t i = 0; i < count; ++i) {
+    const std::string& folder = (*shards)[i];
     try {
-      for (const std::string& name : names) db.delete_document(IdTermForName(name));
-      db.commit_transaction();
-    } catch (...) {
+      Xapian::WritableDatabase db(folder, Xapian::DB_OPEN | Xapian::DB_BACKEND_GLASS);
+      db.begin_transaction(true);
       try {
-        db.cancel_transaction();
-      } catch (const Xapian::Error&) {
+        for (const std::string& name : names) {
+          if (ShardOf(name, count) == i) db.delete_document(IdTermForName(name));
+        }
+        db.commit_transaction();
+      } catch (...) {
+        try {
+          db.cancel_transaction();
+        } catch (const Xapian::Error&) {
+        }
+        throw;
       }
-      throw;
+      db.close();
+    } catch (const Xapian::Error& e) {
+      return WriterError(folder, e);
     }
-    db.close();
-  } catch (const Xapian::Error& e) {
-    return WriterError(job.index_folder, e);
   }
   return CompactLocked(job.index_folder);
 }
 
 Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& options) {
-  EngineDataSource* source = job.data_source;
-  if (source == nullptr || !source->next_document) {
-    return Status::InvalidArgument("an add job needs a data source with a next-document callback");
-  }
+  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(job.index_folder);
+  if (!shards.ok()) return shards.status();
   const DocumentIndexer indexer(table_, catalogue_);
-  uint64_t done = 0;
-  auto progress = [&] {
-    if (job.message_callback) {
+  ShardWriteSettings settings;
+  settings.folders = std::move(*shards);
+  settings.create = job.create;
+  settings.commit_every = options.commit_every;
+  settings.max_text_bytes = options.max_text_bytes;
+  settings.after_shard_commit = options.after_shard_commit;
+  settings.commit_gate = CommitGate(job.index_folder);
+  if (job.message_callback) {
+    settings.progress = [&job](uint64_t done) {
       EngineMessage m;
       m.code = kMessageProgress;
       m.count = done;
       job.message_callback(m);
-    }
-  };
-  try {
-    int flags = (job.create ? Xapian::DB_CREATE_OR_OPEN : Xapian::DB_OPEN) | Xapian::DB_BACKEND_GLASS;
-    Xapian::WritableDatabase db(job.index_folder, flags);
-    Status failure;
-    db.begin_transaction(true);
-    try {
-      if (source->rewind && !source->rewind()) {
-        failure = Status::Internal("the data source could not rewind");
-      }
-      std::string text;
-      while (failure.ok()) {
-        EngineDocument d;
-        int r = source->next_document(&d);
-        if (r == -1) break;
-        if (r != 0) {
-          failure = Status::Internal("the data source failed with " + std::to_string(r) +
-                                     " after " + std::to_string(done) + " documents");
-          break;
-        }
-        if (d.name.empty()) continue;  // a document without a name cannot be stored
-        failure = ReadText(d, options.max_text_bytes, &text);
-        if (!failure.ok()) break;
-        // A new name (the usual case) is added without replace_document's
-        // posting-list lookup; the frequency includes this job's additions,
-        // so a name repeated within the job still replaces.
-        const std::string id = IdTermForName(d.name);
-        if (db.get_termfreq(id) == 0) {
-          db.add_document(indexer.Build(d.name, text));
-        } else {
-          db.replace_document(id, indexer.Build(d.name, text));
-        }
-        ++done;
-        if (options.commit_every != 0 && done % options.commit_every == 0) {
-          db.commit_transaction();
-          db.begin_transaction(true);
-        }
-        if (done % kProgressEvery == 0) progress();
-      }
-      if (failure.ok()) {
-        db.commit_transaction();
-      } else {
-        db.cancel_transaction();
-      }
-    } catch (...) {
-      try {
-        db.cancel_transaction();
-      } catch (const Xapian::Error&) {
-      }
-      throw;
-    }
-    db.close();
-    if (!failure.ok()) return failure;
-  } catch (const Xapian::Error& e) {
-    return WriterError(job.index_folder, e);
-  } catch (const std::exception& e) {
-    return Status::Internal(std::string("the data source failed: ") + e.what());
+    };
   }
-  progress();
-  return Status::Ok();
+  return WriteToShards(settings, indexer, job.data_source);
 }
 
 Status Engine::Impl::CompactLocked(const std::string& folder) {
-  return StageAndSwap(fs_, folder, [&](const std::string& stage) -> Status {
-    try {
-      Xapian::Database db(folder, Xapian::DB_BACKEND_GLASS);
-      db.compact(stage);
-    } catch (const Xapian::Error& e) {
-      return Status::IoError("compacting " + folder + " failed: " + Describe(e));
+  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(folder);
+  if (!shards.ok()) return shards.status();
+  for (const std::string& shard : *shards) {
+    VANTREL_RETURN_IF_ERROR(StageAndSwap(fs_, shard, [&](const std::string& stage) -> Status {
+      try {
+        Xapian::Database db(shard, Xapian::DB_BACKEND_GLASS);
+        db.compact(stage);
+      } catch (const Xapian::Error& e) {
+        return Status::IoError("compacting " + shard + " failed: " + Describe(e));
+      }
+      return Status::Ok();
+    }));
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+Status RemoveTree(FileSystem* fs, const std::string& folder) {
+  if (!fs->IsFolder(folder)) return Status::Ok();
+  VANTREL_RETURN_IF_ERROR(fs->EmptyFolder(folder, /*recursive=*/true));
+  return fs->DeleteFolder(folder);
+}
+
+// Deletes the database files in the engine folder itself (the layout
+// without shards): the version file first, so that no reader opens what
+// is left.
+Status RemoveUnshardedDatabase(FileSystem* fs, const std::string& folder) {
+  Status s = fs->DeleteFile(Join(folder, kVersionFileName));
+  if (!s.ok() && !s.IsNotFound()) return s;
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+  if (!entries.ok()) return entries.status();
+  for (const FolderEntry& e : *entries) {
+    const bool table = e.name.size() > 6 && e.name.compare(e.name.size() - 6, 6, ".glass") == 0;
+    if (!e.is_folder && (table || e.name == kLockFileName)) {
+      VANTREL_RETURN_IF_ERROR(fs->DeleteFile(Join(folder, e.name)));
     }
-    return Status::Ok();
-  });
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+// The copy's databases replace the index's one by one (each by the swap of
+// index_files.h); the settings line that names the layout changes only
+// after every database is in place, and what the old layout held beyond
+// the new one is deleted last. A crash before the settings change leaves
+// the old layout in use.
+Status Engine::Impl::InstallLocked(const std::string& folder, const std::string& source) {
+  StatusOr<ShardSettings> from = ReadShardSettings(fs_, source);
+  if (!from.ok()) return from.status();
+  StatusOr<ShardSettings> to = ReadShardSettings(fs_, folder);
+  if (!to.ok()) return to.status();
+  const std::vector<std::string> sources = LocalShardFolders(*from, source);
+  const std::vector<std::string> targets = LocalShardFolders(*from, folder);
+  for (size_t i = 0; i < sources.size(); ++i) {
+    VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(targets[i]));
+    VANTREL_RETURN_IF_ERROR(StageAndSwap(fs_, targets[i], [&](const std::string& stage) {
+      return CopyDatabaseFiles(fs_, sources[i], stage);
+    }));
+  }
+  ShardSettings next = *to;
+  next.layout = from->layout;
+  if (!(next == *to)) VANTREL_RETURN_IF_ERROR(WriteShardSettings(fs_, folder, next));
+  if (next.layout != 0) VANTREL_RETURN_IF_ERROR(RemoveUnshardedDatabase(fs_, folder));
+  for (uint32_t i = next.layout; i < kMaxShards; ++i) {
+    VANTREL_RETURN_IF_ERROR(RemoveTree(fs_, ShardFolder(folder, i)));
+  }
+  return fs_->SyncFolder(folder);
 }
 
 namespace {
@@ -474,7 +535,7 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
   };
   ParsedQuery parsed = ParseQuery(job.query, table_, catalogue_);
   // An unknown index is reported before a bad query.
-  StatusOr<std::unique_ptr<ReaderPool::Reader>> reader = pool_.Acquire(job.index_folder);
+  StatusOr<std::unique_ptr<ReaderPool::Reader>> reader = AcquireReader(job.index_folder);
   if (!reader.ok()) return reader.status();
   if (!parsed.error.empty()) {
     pool_.Release(job.index_folder, std::move(*reader));
@@ -490,6 +551,7 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
   for (int attempt = 0;; ++attempt) {
     try {
       result = RunSearchOnce(**reader, *parsed.root, job, options, &clock, &hits, &outcome);
+      NotePartial(**reader, &outcome);
       pool_.Release(job.index_folder, std::move(*reader));
       break;
     } catch (const Xapian::DatabaseModifiedError& e) {
@@ -502,6 +564,12 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
       if (attempt + 1 >= kSearchAttempts) {
         return Status::IoError("search in " + job.index_folder + " failed: " + Describe(e));
       }
+    } catch (const Xapian::NetworkError& e) {
+      // A remote shard went away during the search: run again without it.
+      pool_.NoteRemoteFailure(job.index_folder);
+      if (attempt + 1 >= kSearchAttempts) {
+        return Status::Unavailable("search in " + job.index_folder + " failed: " + Describe(e));
+      }
     } catch (const Xapian::Error& e) {
       // Anything else is a query the engine cannot run.
       pool_.Release(job.index_folder, std::move(*reader));
@@ -511,7 +579,7 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
       send_error("The query needs too much memory");
       return outcome;
     }
-    reader = pool_.Acquire(job.index_folder);
+    reader = AcquireReader(job.index_folder);
     if (!reader.ok()) return reader.status();
   }
   if (!result.ok()) return result;
@@ -572,7 +640,7 @@ const FieldCatalogue& Engine::catalogue() const { return impl_->catalogue_; }
 StatusOr<IndexInfo> Engine::GetIndexInfo(const std::string& index_folder) {
   Impl::CallGuard guard(impl_.get());
   if (!guard.entered()) return Stopped();
-  StatusOr<std::unique_ptr<ReaderPool::Reader>> reader = impl_->pool_.Acquire(index_folder);
+  StatusOr<std::unique_ptr<ReaderPool::Reader>> reader = impl_->AcquireReader(index_folder);
   if (!reader.ok()) return reader.status();
   IndexInfo info;
   info.document_count = (*reader)->db.get_doccount();
@@ -599,19 +667,8 @@ Status Engine::RunIndexJob(const IndexJob& job) {
     MutexLock writer(impl_->WriterLock(job.index_folder));
     FileSystem* fs = impl_->fs_;
     if (job.create) result = fs->CreateFolders(job.index_folder);
-    if (result.ok() && fs->IsFolder(job.index_folder)) {
-      result = RecoverSwap(fs, job.index_folder);
-    }
-    if (result.ok() && job.create) result = ClearUnfinishedCreation(fs, job.index_folder);
-    if (result.ok() && job.create && !job.add) {
-      try {
-        Xapian::WritableDatabase db(job.index_folder,
-                                    Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS);
-        db.close();
-      } catch (const Xapian::Error& e) {
-        result = WriterError(job.index_folder, e);
-      }
-    }
+    if (result.ok()) result = impl_->RecoverSwaps(job.index_folder);
+    if (result.ok() && job.create) result = impl_->CreateIndex(job.index_folder, impl_->Options());
     if (result.ok() && job.remove) result = impl_->RemoveListed(job);
     if (result.ok() && job.add) result = impl_->AddDocuments(job, impl_->Options());
   }
@@ -635,7 +692,7 @@ Status Engine::Compact(const std::string& index_folder) {
   Impl::CallGuard guard(impl_.get());
   if (!guard.entered()) return Stopped();
   MutexLock writer(impl_->WriterLock(index_folder));
-  VANTREL_RETURN_IF_ERROR(RecoverSwap(impl_->fs_, index_folder));
+  VANTREL_RETURN_IF_ERROR(impl_->RecoverSwaps(index_folder));
   return impl_->CompactLocked(index_folder);
 }
 
@@ -643,15 +700,11 @@ Status Engine::InstallIndexFiles(const std::string& index_folder,
                                  const std::string& source_folder) {
   Impl::CallGuard guard(impl_.get());
   if (!guard.entered()) return Stopped();
-  FileSystem* fs = impl_->fs_;
-  if (!fs->Exists(Join(source_folder, kVersionFileName))) {
-    return Status::NotFound("no index in " + source_folder);
-  }
+  if (!HoldsIndex(impl_->fs_, source_folder)) return Status::NotFound("no index in " + source_folder);
   MutexLock writer(impl_->WriterLock(index_folder));
-  VANTREL_RETURN_IF_ERROR(fs->CreateFolders(index_folder));
-  return StageAndSwap(fs, index_folder, [&](const std::string& stage) {
-    return CopyDatabaseFiles(fs, source_folder, stage);
-  });
+  VANTREL_RETURN_IF_ERROR(impl_->fs_->CreateFolders(index_folder));
+  VANTREL_RETURN_IF_ERROR(impl_->RecoverSwaps(index_folder));
+  return impl_->InstallLocked(index_folder, source_folder);
 }
 
 Status Engine::CheckIndexFiles(const std::string& index_folder) {
@@ -661,7 +714,13 @@ Status Engine::CheckIndexFiles(const std::string& index_folder) {
   // document's data, terms and positions. A damaged or truncated table
   // throws.
   try {
-    Xapian::Database db(index_folder);
+    StatusOr<std::vector<std::string>> shards = impl_->ShardFoldersOf(index_folder);
+    if (!shards.ok()) {
+      return Status::Corruption("cannot check the index in " + index_folder + ": " +
+                                shards.status().ToString());
+    }
+    Xapian::Database db;
+    for (const std::string& shard : *shards) db.add_database(Xapian::Database(shard));
     for (auto term = db.allterms_begin(); term != db.allterms_end(); ++term) {
       for (auto p = db.postlist_begin(*term); p != db.postlist_end(*term); ++p) (void)*p;
     }

@@ -1,8 +1,11 @@
 // Engine: the full-text engine of the server, built on Xapian.
 //
-// One engine serves every index of the server. Each index is one Xapian
-// database in its own engine folder (a native path the caller gives). The
-// engine's calls:
+// One engine serves every index of the server. Each index keeps its
+// documents in one or more Xapian databases, its shards, in its own engine
+// folder (a native path the caller gives; see shard_layout.h): an index job
+// writes the shards on parallel threads (shard_writer.h), a search reads
+// them as one database, and may add remote shards served by xapian-tcpsrv.
+// The engine's calls:
 //
 //   Start(home)            reads the field catalogue and the thesaurus from
 //                          the home folder, deletes ~DTINUSE.TMP, notes
@@ -21,9 +24,12 @@
 // 03Sport\img.jpg", see document_name.h) are unique: adding a document
 // replaces the one of the same name.
 //
-// Durability: an index job is one transaction unless the options ask for
-// commits every N documents. When RunIndexJob returns OK every document of
-// the job is committed and found by every search that starts afterwards.
+// Durability: an index job is one transaction per shard unless the options
+// ask for commits every N documents; the shards commit one after the other
+// at the end. When RunIndexJob returns OK every document of the job is
+// committed and found by every search that starts afterwards. A process
+// killed between two shard commits leaves part of the job committed; the
+// job was not reported done and is indexed again (see shard_writer.h).
 // When it fails (a data source error, a full disk, an unwritable folder) it
 // returns the reason and the database stays at its last commit: with the
 // default options that is the state before the job. A process killed during
@@ -120,6 +126,10 @@ struct SearchOutcome {
   // far, `cut_reason` says why.
   bool cut_off = false;
   std::string cut_reason;
+  // Remote shards that could not be reached were left out: the hits come
+  // from the other shards. `cut_off` is then set too and `cut_reason` names
+  // the shards left out.
+  bool partial = false;
 };
 
 struct IndexInfo {
@@ -145,6 +155,14 @@ struct EngineOptions {
   // otherwise answered without hits.
   uint32_t heavy_terms = 4000;
   uint32_t heavy_wait_ms = 1000;
+  // Shards of an index the engine creates, unless its shard settings name a
+  // count; 0: the machine's cores (at most kMaxShards of shard_layout.h).
+  // One shard is one database in the engine folder itself. The server asks
+  // for 0 (EngineHolder).
+  uint32_t new_index_shards = 1;
+  // Called after each shard committed an add job (shard number); tests cut
+  // a job between two shard commits here. Empty in the server.
+  std::function<void(uint32_t shard)> after_shard_commit;
 };
 
 struct EngineStartOptions {

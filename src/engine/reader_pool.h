@@ -1,17 +1,33 @@
-// ReaderPool: open read-only databases, handed to one search at a time.
+// ReaderPool: open read-only views of an index, handed to one search at a
+// time.
+//
+// A reader is one Xapian::Database over every shard of the index (see
+// shard_layout.h): the local shards and the remote ones that answer, added
+// in shard order, so that the statistics, and so the scores, are those of
+// one database holding every document.
 //
 // A search takes a reader with Acquire, uses its Database alone, and gives it
 // back with Release (or drops it when the database changed under it). An
-// idle reader is reused only while the database's version file is unchanged;
-// after a commit, a compaction or an installed copy the next Acquire opens
-// the database afresh. Opening is retried for a short while when the
-// version file is missing or the open fails (a swap in progress); a reader
-// whose version file changed while it opened is discarded and opened again.
+// idle reader is reused only while the version file of every local shard
+// and the shard settings are unchanged; after a commit, a compaction or an
+// installed copy the next Acquire opens the index afresh. Opening is retried
+// for a short while when a version file is missing or the open fails (a swap
+// in progress); a reader whose version files changed while it opened is
+// discarded and opened again.
 //
-// Thread safety: Acquire, Release and Clear may be called from any thread.
-// A Reader is used by one thread at a time (the one that acquired it).
+// Remote shards (Xapian's remote backend, "tcp://host:port"): a remote shard
+// that cannot be reached is left out of the reader, which is then partial
+// (Reader::missing names the shards left out). The pool retries a shard that
+// failed only after a pause that doubles with every failure in a row (1 s up
+// to 60 s); until then readers leave it out without waiting for it. A
+// partial reader is not reused once that pause ended, so the shard is tried
+// again. NoteRemoteFailure records a shard that failed during a search.
+//
+// Thread safety: every call may be made from any thread. A Reader is used by
+// one thread at a time (the one that acquired it).
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +36,7 @@
 #include <xapian.h>
 
 #include "engine/index_files.h"
+#include "engine/shard_layout.h"
 #include "platform/file_system.h"
 #include "platform/mutex.h"
 #include "platform/status.h"
@@ -28,27 +45,51 @@ namespace vantrel {
 
 class ReaderPool {
  public:
+  using Clock = std::chrono::steady_clock;
+
   struct Reader {
     Xapian::Database db;
-    DatabaseVersion version;
+    std::vector<DatabaseVersion> versions;  // of the local shards, in order
+    ShardSettings settings;
+    std::vector<std::string> missing;  // remote shards left out
+    Clock::time_point retry_at;        // with `missing`: when to try them again
   };
 
   explicit ReaderPool(FileSystem* fs) : fs_(fs) {}
 
-  // A reader of the current database in `folder`. kNotFound when the folder
-  // holds no database; kUnavailable when it could not be opened in time.
+  // A reader of the current index in `folder`. kNotFound when the folder
+  // holds no database; kUnavailable when it could not be opened in time;
+  // kCorruption when its shard settings cannot be read.
   StatusOr<std::unique_ptr<Reader>> Acquire(const std::string& folder);
 
   // Gives a reader back for reuse (a few per folder are kept).
   void Release(const std::string& folder, std::unique_ptr<Reader> reader);
 
+  // A search of `folder` met a network error: the idle readers of the
+  // folder are dropped, so the next Acquire connects to every remote shard
+  // again and leaves out the one that failed.
+  void NoteRemoteFailure(const std::string& folder);
+
   // Closes every idle reader.
   void Clear();
 
+  // The pause before the next try of a remote shard that failed `failures`
+  // times in a row.
+  static std::chrono::milliseconds RetryPause(int failures);
+
  private:
+  struct RemoteState {
+    int failures = 0;
+    Clock::time_point retry_at;
+  };
+  // Adds the remote shards of `settings` that answer (or may be tried) to
+  // `reader`.
+  void AddRemoteShards(Reader* reader);
+
   FileSystem* const fs_;
   Mutex mu_;
   std::map<std::string, std::vector<std::unique_ptr<Reader>>> idle_ GUARDED_BY(mu_);
+  std::map<std::string, RemoteState> remotes_ GUARDED_BY(mu_);
 };
 
 }  // namespace vantrel

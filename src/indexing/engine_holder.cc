@@ -22,6 +22,11 @@ Status EngineHolder::Start(const std::string& home) {
   options.home_folder = home;
   options.fs = fs_;
   VANTREL_ASSIGN_OR_RETURN(engine_, Engine::Start(options));
+  // New indexes get a shard per core (unless their shard settings say
+  // otherwise), so that an index job writes on every core.
+  EngineOptions engine_options = engine_->GetOptions();
+  engine_options.new_index_shards = 0;
+  engine_->SetOptions(engine_options);
   current_ = engine_.get();
   return Status::Ok();
 }

@@ -28,7 +28,8 @@ class EngineHolder final : public EngineService {
 
   // Writes Fields.Dat into `start_dir`.
   Status WriteFieldCatalogue(const std::string& start_dir) override;
-  // Starts the engine with `home` as its home folder.
+  // Starts the engine with `home` as its home folder; indexes it creates
+  // get a shard per core (EngineOptions::new_index_shards).
   Status Start(const std::string& home) override;
   void Stop() override;
 

@@ -10,6 +10,7 @@
 #include "engine/database_copy.h"
 #include "engine/document_name.h"
 #include "engine/index_files.h"
+#include "engine/shard_layout.h"
 #include "indexing/index_pipeline.h"
 #include "platform/paths.h"
 
@@ -70,7 +71,7 @@ bool Pipeline::Restore(TaskContext& task, int index, bool master) {
   if (engine == nullptr) return false;
   Status recovered = RecoverStagedCopy(fs_, source);
   if (!recovered.ok()) task.LogFromTask("Backup " + source + ": " + recovered.ToString());
-  if (!fs_->Exists(JoinNative(source, kVersionFileName))) return false;
+  if (!HoldsIndex(fs_, source)) return false;
   Status usable = CheckCopyComplete(fs_, source);
   // A backup made by an earlier version carries no completion mark: it is
   // used only when the engine opens it and finds every table whole.

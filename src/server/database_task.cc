@@ -8,6 +8,7 @@
 #include "core/file_names.h"
 #include "core/list_file.h"
 #include "core/text_table.h"
+#include "engine/shard_layout.h"
 #include "metadata/char_tables.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
@@ -416,10 +417,14 @@ void DatabaseTask::ActOnRestart() {
     // the same task does not rebuild or rescan this index again.
     uint32_t state = task.indexes[i].restart_state.exchange(kRestartNone);
     switch (state) {
-      case kRestartRebuild:
+      case kRestartRebuild: {
+        // The shard count and remote shards outlive the index they shaped.
+        StatusOr<ShardSettings> shards = ReadShardSettings(fs, def.engine_folder);
         fs->EmptyFolder(def.index_folder + "/" + names::kDataFolder, /*recursive=*/true)
             .IgnoreError();
+        if (shards.ok()) KeepShardSettings(fs, def.engine_folder, *shards).IgnoreError();
         break;
+      }
       case kRestartRescan:
         fs->EmptyFolder(def.lists_folder, /*recursive=*/true).IgnoreError();
         break;

@@ -1,8 +1,12 @@
 // vantrelctl index add / remove / set.
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "core/config_file.h"
+#include "engine/shard_layout.h"
 #include "tools/ctl_args.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_config_store.h"
@@ -42,7 +46,12 @@ constexpr char kSetHelp[] =
     "  space-limit       MB    the low-space limit: a multiple of 5, at least 5\n"
     "  browse-limit-on   0|1   limit the images that can be browsed\n"
     "  browse-limit      N     that limit: a multiple of 1000, at least 2000\n"
-    "Switches also accept on/off.\n";
+    "  shards            1..8  engine shards when the index is next built (a new\n"
+    "                          index, or a rebuild); 0: one per core\n"
+    "  remote-shard      URL   also search the shard served at tcp://HOST:PORT\n"
+    "                          (xapian-tcpsrv); \"off\" forgets every remote shard\n"
+    "Switches also accept on/off. shards and remote-shard are kept in the engine\n"
+    "folder (VT_DATA/VT_INDEX/vtshards), not in the configuration.\n";
 
 // Parses an index number that must name an existing index.
 std::optional<int> IndexNumber(const CtlEnv& env, const std::string& command,
@@ -125,6 +134,73 @@ const std::vector<OptionRule>& Rules() {
       {"browse-limit", [](IndexDefinition& d) { return &d.browse_limit; }, Steps(1000, 2000)},
   };
   return *rules;
+}
+
+// The engine's shard settings of index `def` with `option` set to `text`;
+// nothing (and *why says why) when the value is not valid.
+std::optional<ShardSettings> ChangedShardSettings(const ShardSettings& current,
+                                                  const std::string& option,
+                                                  const std::string& text, std::string* why) {
+  ShardSettings next = current;
+  if (option == "shards") {
+    std::optional<uint32_t> v = ParseStrictUint32(text);
+    if (!v || *v > kMaxShards) {
+      *why = "must be a whole number from 0 to " + std::to_string(kMaxShards);
+      return std::nullopt;
+    }
+    next.next_count = *v;
+    return next;
+  }
+  if (text == "off") {
+    next.remotes.clear();
+    return next;
+  }
+  std::string host;
+  unsigned port = 0;
+  if (!ParseRemoteShard(text, &host, &port)) {
+    *why = "must be tcp://HOST:PORT (or off)";
+    return std::nullopt;
+  }
+  if (std::find(next.remotes.begin(), next.remotes.end(), text) != next.remotes.end()) return next;
+  if (next.remotes.size() >= kMaxRemoteShards) {
+    *why = "cannot be added: an index has at most " + std::to_string(kMaxRemoteShards) +
+           " remote shards";
+    return std::nullopt;
+  }
+  next.remotes.push_back(text);
+  return next;
+}
+
+// `index set N shards K` and `index set N remote-shard URL`: written into
+// the shard settings file of the index's engine folder.
+int SetShardOption(const CtlEnv& env, const CtlCall& call, const std::string& cmd,
+                   const std::string& number, const std::string& option, const std::string& text) {
+  int code;
+  std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
+  if (!edit) return code;
+  std::optional<int> n = IndexNumber(env, cmd, number, edit->config(), &code);
+  if (!n) return code;
+  const IndexDefinition& def = edit->config().indexes[*n];
+  const std::string folder = EngineFolderOf(def.index_folder);
+  StatusOr<ShardSettings> current = ReadShardSettings(env.fs, folder);
+  if (!current.ok()) {
+    *env.err << "error: " << current.status().message() << "\n";
+    return kCtlFailed;
+  }
+  std::string why;
+  std::optional<ShardSettings> next = ChangedShardSettings(*current, option, text, &why);
+  if (!next) return UsageError(env, cmd, option + " " + why + ", not \"" + text + "\"");
+  Status written = env.fs->CreateFolders(folder);
+  if (written.ok()) written = WriteShardSettings(env.fs, folder, *next);
+  if (!written.ok()) {
+    *env.err << "error: cannot write the shard settings of index " << *n << ": "
+             << written.message() << "\n";
+    return kCtlFailed;
+  }
+  *env.out << "Index " << *n << " \"" << def.name << "\": " << option << " = " << text;
+  if (option == "shards") *env.out << " (takes effect when the index is next built)";
+  *env.out << "\n";
+  return kCtlOk;
 }
 
 }  // namespace
@@ -224,6 +300,9 @@ int CmdIndexSet(const CtlCall& call, const CtlEnv& env) {
   if (args->positional.size() != 3) return UsageError(env, cmd, "give N, OPTION and VALUE");
   const std::string& option = args->positional[1];
   const std::string& text = args->positional[2];
+  if (option == "shards" || option == "remote-shard") {
+    return SetShardOption(env, call, cmd, args->positional[0], option, text);
+  }
   const OptionRule* rule = nullptr;
   for (const OptionRule& r : Rules()) {
     if (option == r.name) rule = &r;

@@ -13,6 +13,7 @@
 #include "core/task_request.h"
 #include "core/text_table.h"
 #include "engine/index_files.h"
+#include "engine/shard_layout.h"
 #include "server/database_task.h"
 #include "server/server_services.h"
 #include "support/eventually.h"
@@ -118,12 +119,20 @@ TEST_F(TaskPipelineTest, RebuildIndexesEverythingAgainFromAnEmptyDataFolder) {
   ASSERT_EQ(Found("harbour"), 1u);
   const size_t built_before = status_.FileMessages();
   ASSERT_EQ(built_before, 2u);
+  // The shard count set for the next build survives the emptied data folder.
+  StatusOr<ShardSettings> shards = ReadShardSettings(fs_, engine_folder_);
+  ASSERT_TRUE(shards.ok());
+  shards->next_count = 3;
+  ASSERT_TRUE(WriteShardSettings(fs_, engine_folder_, *shards).ok());
   requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
   ASSERT_TRUE(Eventually([&] { return Ready() >= 2 && task_->serving(); }));
   EXPECT_EQ(status_.FileMessages(), built_before + 2) << "every file was built again";
   EXPECT_EQ(Found("harbour"), 1u);
   EXPECT_EQ(Found("stadium"), 1u);
-  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_DATA/VT_BACKUP/MASTER/") + kVersionFileName));
+  EXPECT_TRUE(HoldsIndex(fs_, dir_.Path("index/VT_DATA/VT_BACKUP/MASTER")));
+  shards = ReadShardSettings(fs_, engine_folder_);
+  ASSERT_TRUE(shards.ok());
+  EXPECT_EQ(shards->layout, 3u);
 }
 
 TEST_F(TaskPipelineTest, RescanListsEveryFolderWithoutIndexingAgain) {
