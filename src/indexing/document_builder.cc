@@ -126,6 +126,7 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
     options.read_document_info = def.doc_info != 0;
     options.convert_mac_text = def.mac_text != 0;
     options.empty_fields = static_cast<EmptyFieldMode>(def.empty_fields);
+    options.switches = MetadataSwitches::FromStoredBits(def.metadata_switches);
   }
   FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
   FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
@@ -142,7 +143,7 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
     return;
   }
 
-  const uint32_t type_code = DocumentTypeCode(request.native_path, streams);
+  const uint32_t type_code = DocumentTypeCode(request.native_path, streams, options.switches);
   const bool listed_now = !lists.timelist().Lookup(request.file_key, time);
   if (listed_now) {
     AddEntry(lists.timelist(), request.file_key, time, type_code, kOrderTime);
