@@ -112,6 +112,8 @@ IndexDefinition DecodeDefinition(std::string_view d) {
   def.unused_threshold = GetI32(d, L::kUnusedThreshold);
   def.active = LoadLe32(d, L::kActive);
   GetBytes(d, L::kReservedDefKept3, &def.reserved3);
+  def.metadata_switches = LoadLe32(d, L::kReservedDefKept3);
+  std::fill_n(def.reserved3.begin(), 4, uint8_t{0});
   def.statistics.searches = LoadLe32(d, L::kSearchesServed);
   def.statistics.hits = LoadLe32(d, L::kHitsReturned);
   def.statistics.seconds = GetF64(d, L::kSearchSeconds);
@@ -300,6 +302,7 @@ std::string EncodeConfiguration(const Configuration& c) {
     PutI32(&b, base + L::kUnusedThreshold, d.unused_threshold);
     PutU32(&b, base + L::kActive, d.active);
     PutBytes(&b, base + L::kReservedDefKept3, d.reserved3.data(), d.reserved3.size());
+    PutU32(&b, base + L::kReservedDefKept3, d.metadata_switches);
     PutU32(&b, base + L::kSearchesServed, d.statistics.searches);
     PutU32(&b, base + L::kHitsReturned, d.statistics.hits);
     PutF64(&b, base + L::kSearchSeconds, d.statistics.seconds);

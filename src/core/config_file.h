@@ -96,12 +96,17 @@ struct IndexDefinition {
   uint32_t optimize_hour = 4;     // 0..24; 24 never matches a local hour
   int32_t unused_threshold = 0;   // unused-entries threshold for optimization
   uint32_t active = 0;            // 1: served, 0: stopped
+  // The per-index metadata switches (metadata/metadata_switches.h): the first
+  // u32 of the last reserved area, kept whole (bits beyond the four known
+  // ones stay as read). Zero, as in every older file, means all reads on.
+  uint32_t metadata_switches = 0;
   SearchStatistics statistics;
 
   // Reserved bytes, kept as read.
   std::array<uint8_t, config_layout::kPaddingSize> padding{};
   std::array<uint8_t, config_layout::kReservedDefKept1Size> reserved1{};
   std::array<uint8_t, config_layout::kReservedDefKept2Size> reserved2{};
+  // Its first four bytes are metadata_switches: always zero here.
   std::array<uint8_t, config_layout::kReservedDefKept3Size> reserved3{};
 
   friend bool operator==(const IndexDefinition&, const IndexDefinition&) = default;

@@ -160,7 +160,7 @@ std::vector<BuildRequest> SidecarPictures(FileSystem& fs, const BuildRequest& re
 // is not passed over as current).
 bool TakeSidecar(TaskContext& task, const DocumentServices& services,
                  const DocumentOptions& options, const BuildRequest& request) {
-  if (!options.metadata_switches.xmp || !IsXmpSidecarName(request.native_path)) return false;
+  if (!options.switches.xmp || !IsXmpSidecarName(request.native_path)) return false;
   if (!request.change) return true;
   FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
   for (const BuildRequest& picture : SidecarPictures(fs, request)) {
@@ -179,6 +179,7 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
     options.read_document_info = def.doc_info != 0;
     options.convert_mac_text = def.mac_text != 0;
     options.empty_fields = static_cast<EmptyFieldMode>(def.empty_fields);
+    options.switches = MetadataSwitches::FromStoredBits(def.metadata_switches);
   }
   if (TakeSidecar(task, services, options, request)) return;
   FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
@@ -196,7 +197,7 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
     return;
   }
 
-  const uint32_t type_code = DocumentTypeCode(request.native_path, streams);
+  const uint32_t type_code = DocumentTypeCode(request.native_path, streams, options.switches);
   const bool listed_now = !lists.timelist().Lookup(request.file_key, time);
   if (listed_now) {
     AddEntry(lists.timelist(), request.file_key, time, type_code, kOrderTime);

@@ -50,8 +50,8 @@ struct DocumentOptions {
   bool read_document_info = true;  // the index's document-info option
   bool convert_mac_text = false;   // the index's Macintosh text conversion option
   EmptyFieldMode empty_fields = EmptyFieldMode::kCommon;
-  // The index's switches for the reads beyond IIM and trailers.
-  MetadataSwitches metadata_switches;
+  // The index's metadata switches (what is read beyond IIM and trailers).
+  MetadataSwitches switches;
   // The text of a PDF file (its information entries and page words), or ""
   // when it has none or cannot be read. Not asked when empty.
   std::function<std::string(const std::string& native_path)> pdf_text;
@@ -88,8 +88,10 @@ ComposedDocument ComposeImageDocumentWithType(const DocumentFile& file,
                                               const DocumentOptions& options, uint32_t type_code);
 
 // The type code of a file before its contents are read: from the extension of
-// `native_path`, else the Finder type of its Macintosh streams (0 when none).
-uint32_t DocumentTypeCode(const std::string& native_path, FileStreams& streams);
+// `native_path` (PNG and WebP too when the index reads image headers), else
+// the Finder type of its Macintosh streams (0 when none).
+uint32_t DocumentTypeCode(const std::string& native_path, FileStreams& streams,
+                          const MetadataSwitches& switches);
 
 // The warning logged (and shown) when a file's contents could not be turned
 // into groups: "Problem with the text in file : <path>".
@@ -129,9 +131,10 @@ struct BuildRequest {
 };
 
 // The per-file step of scans and change passes. Uses task.indexes[index]'s
-// lists, posts status messages and the log line through `task`. The three
-// per-index fields of `options` (document info, Mac text, empty fields) are
-// taken from task.config.indexes[index]; the rest from `options`.
+// lists, posts status messages and the log line through `task`. The four
+// per-index fields of `options` (document info, Mac text, empty fields,
+// metadata switches) are taken from task.config.indexes[index]; the rest
+// from `options`.
 // Status messages 2, the "Indexing File" line and the contents-problem
 // warning name the file by its native path. Folders are never indexed; an
 // index number outside 0..31 does nothing. Never throws.

@@ -4,8 +4,15 @@
 // trailer at the end of the file (caption and image-info block), and only
 // when the trailer gave no caption and the index asks for it, the caption
 // readers over the file's data (Photoshop with the Macintosh streams first,
-// EPS, TIFF). Then, behind the index's switches, the IIM character set and
-// the XMP of the file's data and its sidecar (metadata/xmp_caption.h).
+// EPS, TIFF, then the IIM of a PNG picture). Then, behind the index's
+// switches, the IIM character set and the XMP of the file's data and its
+// sidecar (metadata/xmp_caption.h).
+//
+// The picture's own headers (metadata/image_header.h) are read at most once,
+// and only when a metadata switch asks for what they hold: the image-info
+// groups when the trailer has no image-info block, the capture date when
+// the caption has no date created (2:55). With those switches off the
+// documents are exactly those of the trailer and IIM readers alone.
 
 #include <algorithm>
 #include <exception>
@@ -17,6 +24,7 @@
 #include "metadata/char_tables.h"
 #include "metadata/eps_reader.h"
 #include "metadata/file_type.h"
+#include "metadata/image_header.h"
 #include "metadata/image_data_view.h"
 #include "metadata/image_info_trailer.h"
 #include "metadata/mac_streams.h"
@@ -87,12 +95,48 @@ void ComposePdf(const ContentsInput& in, DocumentText& doc, ComposedDocument* re
   doc.Append(TextGroup(kMarkerImageDate, in.file_date));
 }
 
+// The header facts of the file, read on first use: from the mapped data
+// when the caption readers opened it anyway, else the file's first bytes.
+class HeaderFacts {
+ public:
+  explicit HeaderFacts(const ContentsInput& in) : in_(in) {}
+  bool wanted() const {
+    return in_.options.switches.header_dimensions || in_.options.switches.capture_date;
+  }
+  void ReadFrom(std::string_view data) {
+    if (read_ || !wanted()) return;
+    read_ = true;
+    facts_ = ReadImageHeader(data);
+  }
+  const ImageHeaderFacts& get() {
+    if (!read_) {
+      read_ = true;
+      FileSystem& fs = in_.fs;
+      const std::string& path = in_.file.native_path;
+      facts_ = ReadImageHeaderFromFile(
+          [&fs, &path](uint64_t offset, size_t length, std::string* bytes) {
+            StatusOr<std::string> r = fs.ReadFileRange(path, offset, length);
+            if (!r.ok()) return false;
+            *bytes = std::move(*r);
+            return true;
+          },
+          in_.opened.size);
+    }
+    return facts_;
+  }
+
+ private:
+  const ContentsInput& in_;
+  bool read_ = false;
+  ImageHeaderFacts facts_;
+};
+
 // The caption readers over the file's data (with `read_captions` false only
 // the XMP is read), and the embedded XMP into `extras` when the index reads
 // XMP. False when the data turned out not to be the file's (it shrank while
 // it was read).
 bool ReadDataCaption(const ContentsInput& in, CaptionRecord& record, bool read_captions,
-                     CaptionExtras& extras) {
+                     CaptionExtras& extras, HeaderFacts& header) {
   const std::string& path = in.file.native_path;
   ImageDataView view;
   if (!OpenImageData(view, path)) return true;
@@ -101,21 +145,50 @@ bool ReadDataCaption(const ContentsInput& in, CaptionRecord& record, bool read_c
       !ReadEpsCaption(data, path, record, &in.fs)) {
     ReadTiffCaption(data, path, record);
   }
-  if (in.options.metadata_switches.xmp) extras.embedded = ReadEmbeddedXmp(data);
+  if (in.options.switches.xmp) extras.embedded = ReadEmbeddedXmp(data);
+  header.ReadFrom(data);
   const bool damaged = view.file(0).contents && view.file(0).contents->damaged();
   CloseImageData(view);
   return !damaged;
 }
 
+// The image-info groups from the picture's headers, for a file whose
+// trailer has no image-info block.
+void AppendHeaderImageInfo(const ContentsInput& in, HeaderFacts& header, DocumentText& doc) {
+  if (!in.options.switches.header_dimensions) return;
+  const ImageHeaderFacts& facts = header.get();
+  if (facts.has_size) doc.Append(ImageInfoGroups(facts.info));
+}
+
+// The IIM block a PNG picture carries in its raw iptc profile, for a file
+// whose other readers found no caption.
+void InstallHeaderIim(const ContentsInput& in, HeaderFacts& header, CaptionRecord& record) {
+  if (record.iptc_length() != 0 || !in.options.read_document_info ||
+      !in.options.switches.header_dimensions) {
+    return;
+  }
+  const ImageHeaderFacts& facts = header.get();
+  if (!facts.iim.empty()) InstallIptcBlock(record, facts.iim);
+}
+
+// The picture's capture date (EXIF DateTimeOriginal) as "yyyyMMdd", for a
+// file whose caption has no date created; "" when none or switched off.
+std::string CaptureDate(const ContentsInput& in, HeaderFacts& header) {
+  if (!in.options.switches.capture_date) return "";
+  return CaptionDate(header.get().capture_date);
+}
+
 // The IIM readers over the file's data when the trailer gave no caption, the
 // embedded XMP, then the character set and XMP steps. False as for
 // ReadDataCaption.
-bool ReadCaptionSources(const ContentsInput& in, CaptionRecord& record, CaptionExtras& extras) {
-  const MetadataSwitches& switches = in.options.metadata_switches;
+bool ReadCaptionSources(const ContentsInput& in, CaptionRecord& record, CaptionExtras& extras,
+                        HeaderFacts& header) {
+  const MetadataSwitches& switches = in.options.switches;
   const bool read_captions = record.iptc_length() == 0;
   if (in.options.read_document_info && (read_captions || switches.xmp)) {
-    if (!ReadDataCaption(in, record, read_captions, extras)) return false;
+    if (!ReadDataCaption(in, record, read_captions, extras, header)) return false;
   }
+  InstallHeaderIim(in, header, record);
   extras.fs = &in.fs;
   extras.picture_path = in.file.native_path;
   ExtendCaption(record, extras, switches);
@@ -137,21 +210,26 @@ bool ComposeImage(const ContentsInput& in, DocumentText& doc, ComposedDocument* 
   CaptionRecord record;
   ResetCaption(record);
   CaptionExtras extras;
+  HeaderFacts header(in);
+  bool trailer_info = false;
   {
     TrailerWindow window;
     if (ReadImageInfoTrailer(in.fs, path, kTrailerTagIptc, &window)) {
       ImageInfo info;
-      if (FindImageInfo(window, &info)) doc.Append(ImageInfoGroups(info));
+      trailer_info = FindImageInfo(window, &info);
+      if (trailer_info) doc.Append(ImageInfoGroups(info));
       InstallIptcBlock(record, window.block);
       extras.declared = DeclaredIimCharset(window.block);
     }
   }
-  if (!ReadCaptionSources(in, record, extras)) {
+  if (!ReadCaptionSources(in, record, extras, header)) {
     FreeCaption(record);
     return false;
   }
+  if (!trailer_info) AppendHeaderImageInfo(in, header, doc);
 
   std::string image_date = in.file_date;
+  bool has_date_created = false;
   const int32_t caption_length = record.iptc_length();
   if (caption_length == 0) {
     doc.Append(kNoCaptionMarker);
@@ -165,10 +243,15 @@ bool ComposeImage(const ContentsInput& in, DocumentText& doc, ComposedDocument* 
       ConvertMacText(doc.text(), doc.size() + 1, doc.limit());
     }
     std::string created;
-    if (GetCaptionText(record, kDateCreatedDataset, &created)) {
+    has_date_created = GetCaptionText(record, kDateCreatedDataset, &created);
+    if (has_date_created) {
       std::string date = CaptionDate(created);
       if (!date.empty()) image_date = std::move(date);
     }
+  }
+  if (!has_date_created) {
+    std::string captured = CaptureDate(in, header);
+    if (!captured.empty()) image_date = std::move(captured);
   }
   FreeCaption(record);
   doc.set_limit(in.dates_limit);
@@ -179,8 +262,10 @@ bool ComposeImage(const ContentsInput& in, DocumentText& doc, ComposedDocument* 
 
 }  // namespace
 
-uint32_t DocumentTypeCode(const std::string& native_path, FileStreams& streams) {
-  const uint32_t type = TypeCodeFromExtension(native_path);
+uint32_t DocumentTypeCode(const std::string& native_path, FileStreams& streams,
+                          const MetadataSwitches& switches) {
+  uint32_t type = TypeCodeFromExtension(native_path);
+  if (type == 0 && switches.header_dimensions) type = PictureTypeFromExtension(native_path);
   return type != 0 ? type : ReadFinderType(streams, native_path);
 }
 
@@ -237,7 +322,7 @@ ComposedDocument ComposeImageDocument(const DocumentFile& file, const DocumentOp
   FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
   uint32_t type = 0;
   try {
-    type = DocumentTypeCode(file.native_path, streams);
+    type = DocumentTypeCode(file.native_path, streams, options.switches);
   } catch (const std::exception&) {
     type = 0;
   }

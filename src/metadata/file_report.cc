@@ -2,16 +2,19 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "metadata/eps_reader.h"
 #include "metadata/file_type.h"
 #include "metadata/iim_codec.h"
+#include "metadata/image_header.h"
 #include "metadata/mac_streams.h"
 #include "metadata/image_data_view.h"
 #include "metadata/photoshop_reader.h"
 #include "metadata/tiff_reader.h"
 #include "metadata/xmp_caption.h"
 #include "metadata/xmp_sources.h"
+#include "platform/file_time.h"
 
 namespace vantrel {
 namespace {
@@ -40,7 +43,7 @@ std::string Printable(const std::string& bytes) {
 // readers did not already.
 void ExtendInspectedCaption(CaptionRecord& record, CaptionExtras& extras, bool data_read,
                             FileSystem& fs, const std::string& path, const InspectOptions& options) {
-  if (options.metadata_switches.xmp && !data_read && options.read_document_info) {
+  if (options.switches.xmp && !data_read && options.read_document_info) {
     ImageDataView view;
     if (OpenImageData(view, path)) {
       extras.embedded = ReadEmbeddedXmp(view.data());
@@ -49,10 +52,83 @@ void ExtendInspectedCaption(CaptionRecord& record, CaptionExtras& extras, bool d
   }
   extras.fs = &fs;
   extras.picture_path = path;
-  ExtendCaption(record, extras, options.metadata_switches);
+  ExtendCaption(record, extras, options.switches);
+// "yyyyMMdd" of a Unix time, in UTC.
+std::string UtcDate(int64_t unix_seconds) {
+  const std::time_t t = static_cast<std::time_t>(unix_seconds);
+  std::tm tm{};
+  if (gmtime_r(&t, &tm) == nullptr) return "";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return buf;
+}
+
+// "CCYYMMDD" when `value` opens with eight digits, else "".
+std::string EightDigits(std::string_view value) {
+  if (value.size() < 8) return "";
+  for (size_t i = 0; i < 8; ++i) {
+    if (value[i] < '0' || value[i] > '9') return "";
+  }
+  return std::string(value.substr(0, 8));
+}
+
+// The picture's header: the image-info values when the trailer has none,
+// the IIM of a PNG raw profile when no other reader found a caption, and
+// the capture date, each as the switches allow.
+void AddHeaderFacts(FileSystem& fs, const std::string& path, const InspectOptions& options,
+                    ImageFileDescription& d, CaptionRecord& record) {
+  const MetadataSwitches& on = options.switches;
+  if (!on.header_dimensions && !on.capture_date) return;
+  const ImageHeaderFacts facts = ReadImageHeaderFromFile(
+      [&fs, &path](uint64_t offset, size_t length, std::string* bytes) {
+        StatusOr<std::string> r = fs.ReadFileRange(path, offset, length);
+        if (!r.ok()) return false;
+        *bytes = std::move(*r);
+        return true;
+      },
+      d.size);
+  d.header_format = HeaderFormatName(facts.format);
+  if (on.header_dimensions && !d.has_image_info && facts.has_size) {
+    d.has_image_info = true;
+    d.image_info = facts.info;
+    d.image_info_source = ValueSource::kHeader;
+  }
+  if (on.header_dimensions && options.read_document_info && record.iptc.empty() &&
+      !facts.iim.empty() && InstallIptcBlock(record, facts.iim)) {
+    d.source = CaptionSource::kPngProfile;
+  }
+  if (on.capture_date && d.image_date_source == ValueSource::kNone) {
+    const std::string date = EightDigits(facts.capture_date);
+    if (!date.empty()) {
+      d.image_date = date;
+      d.image_date_source = ValueSource::kExif;
+    }
+  }
 }
 
 }  // namespace
+
+const char* ValueSourceName(ValueSource source) {
+  switch (source) {
+    case ValueSource::kNone:
+      return "none";
+    case ValueSource::kIim:
+      return "IIM";
+    case ValueSource::kXmp:
+      return "XMP";
+    case ValueSource::kSidecar:
+      return "sidecar";
+    case ValueSource::kExif:
+      return "EXIF";
+    case ValueSource::kHeader:
+      return "header";
+    case ValueSource::kTrailer:
+      return "trailer";
+    case ValueSource::kFileDate:
+      return "file date";
+  }
+  return "none";
+}
 
 const char* CaptionSourceName(CaptionSource source) {
   switch (source) {
@@ -72,6 +148,8 @@ const char* CaptionSourceName(CaptionSource source) {
       return "resource fork";
     case CaptionSource::kTextStream:
       return ":TEXT stream";
+    case CaptionSource::kPngProfile:
+      return "PNG raw profile";
   }
   return "none";
 }
@@ -88,6 +166,9 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
   d.size = info->size;
   d.first_bytes = *head;
   d.type_code = TypeCodeText(TypeCodeFromExtension(path));
+  if (d.type_code.empty() && options.switches.header_dimensions) {
+    d.type_code = TypeCodeText(PictureTypeFromExtension(path));
+  }
   if (d.type_code.empty() && options.finder_type) d.type_code = options.finder_type(path);
   if (IsPostScriptHead(*head)) d.type_code = TypeCodeText(kTypeEps);
   if (IsPdfHead(*head)) d.type_code = TypeCodeText(kTypePdf);
@@ -131,7 +212,7 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
       } else if (ReadTiffCaption(view.data(), path, record)) {
         d.source = CaptionSource::kTiff;
       }
-      if (options.metadata_switches.xmp) extras.embedded = ReadEmbeddedXmp(view.data());
+      if (options.switches.xmp) extras.embedded = ReadEmbeddedXmp(view.data());
       data_read = true;
       CloseImageData(view);
     }
@@ -139,10 +220,25 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
   }
   ExtendInspectedCaption(record, extras, data_read, fs, path, options);
 
+  if (d.has_image_info) d.image_info_source = ValueSource::kTrailer;
+  for (const IimDataset& ds : WalkDatasets(record.iptc)) {
+    if (ds.record == kIimApplicationRecord && ds.dataset == 55 &&
+        d.image_date_source == ValueSource::kNone) {
+      d.image_date = EightDigits(ds.value);  // checked as a calendar date by the builder
+      d.image_date_source = ValueSource::kIim;
+    }
+  }
+  AddHeaderFacts(fs, path, options, d, record);
+  if (d.image_date_source == ValueSource::kNone) {
+    d.image_date = UtcDate(UnixFromFileTimeStamp(FileTimeStampFromWinFileTime(info->modified)));
+    d.image_date_source = ValueSource::kFileDate;
+  }
+
   d.iptc_length = record.iptc_length();
   for (const IimDataset& ds : WalkDatasets(record.iptc)) {
     if (ds.record != kIimApplicationRecord) continue;
-    d.datasets.push_back({ds.dataset, IimDatasetName(ds.dataset), std::string(ds.value)});
+    d.datasets.push_back(
+        {ds.dataset, IimDatasetName(ds.dataset), std::string(ds.value), ValueSource::kIim});
   }
   return d;
 }
@@ -167,17 +263,21 @@ std::string FormatImageFileDescription(const ImageFileDescription& d) {
   for (const DescribedDataset& ds : d.datasets) {
     std::snprintf(line, sizeof(line), "  2:%03d %s = \"", ds.number,
                   ds.name.empty() ? "(unknown)" : ds.name.c_str());
-    out += line + Printable(ds.value) + "\"\n";
+    out += line + Printable(ds.value) + "\" (" + ValueSourceName(ds.source) + ")\n";
   }
   if (d.has_image_info) {
     const ImageInfo& i = d.image_info;
     std::snprintf(line, sizeof(line),
-                  "Image info: width %u, height %u, channels %u, resolution %d.%03d dpi\n", i.width,
-                  i.height, i.channels, i.resolution_milli / 1000,
-                  std::abs(i.resolution_milli % 1000));
+                  "Image info: width %u, height %u, channels %u, resolution %d.%03d dpi (%s)\n",
+                  i.width, i.height, i.channels, i.resolution_milli / 1000,
+                  std::abs(i.resolution_milli % 1000), ValueSourceName(d.image_info_source));
     out += line;
   } else {
     out += "Image info: none\n";
+  }
+  if (!d.header_format.empty()) out += "Header: " + d.header_format + "\n";
+  if (!d.image_date.empty()) {
+    out += "Image date: " + d.image_date + " (" + ValueSourceName(d.image_date_source) + ")\n";
   }
   return out;
 }

@@ -1,6 +1,8 @@
 // Inspection of one image file for operators (`vantrelctl inspect FILE`):
 // its type code, which reader found its caption, every record-2 dataset (with
-// those that XMP filled), and the image-info values of its trailer.
+// those that XMP filled), the image-info values and the image date, each with
+// where its value came from (IIM, EXIF, the picture's header, the trailer, the
+// file's own date).
 //
 // The readers run in the document builder's order: the image-info trailer
 // (tag 1, then the "AXS!" markers), then, when that gave no caption, the
@@ -31,10 +33,17 @@ enum class CaptionSource {
   kTiff,            // TIFF tag 33723
   kResourceFork,    // Macintosh resource fork
   kTextStream,      // ":TEXT" caption stream
+  kPngProfile,      // PNG raw iptc profile
 };
 
+// Where the value of one field came from.
+enum class ValueSource { kNone, kIim, kXmp, kSidecar, kExif, kHeader, kTrailer, kFileDate };
+
+// "none", "IIM", "XMP", "sidecar", "EXIF", "header", "trailer", "file date".
+const char* ValueSourceName(ValueSource source);
+
 // "none", "trailer", "trailer markers", "Photoshop", "EPS", "TIFF",
-// "resource fork", ":TEXT stream".
+// "resource fork", ":TEXT stream", "PNG raw profile".
 const char* CaptionSourceName(CaptionSource source);
 
 struct InspectOptions {
@@ -48,15 +57,16 @@ struct InspectOptions {
   // The Finder file type for files whose extension names no type; "" when
   // unknown. Not asked when empty.
   std::function<std::string(const std::string& path)> finder_type;
-  // The index's switches: the character set and XMP steps run as in the
-  // document builder (metadata/xmp_caption.h).
-  MetadataSwitches metadata_switches;
+  // The index's metadata switches, as the document builder applies them:
+  // the character set and XMP steps (metadata/xmp_caption.h), the header reads.
+  MetadataSwitches switches;
 };
 
 struct DescribedDataset {
   int number = 0;
   std::string name;   // IIM name, "" when unknown
   std::string value;  // raw bytes
+  ValueSource source = ValueSource::kIim;
 };
 
 struct ImageFileDescription {
@@ -71,6 +81,10 @@ struct ImageFileDescription {
   std::vector<DescribedDataset> datasets;  // record 2, in block order
   bool has_image_info = false;
   ImageInfo image_info;
+  ValueSource image_info_source = ValueSource::kNone;  // trailer or header
+  std::string header_format;                           // "JPEG", "PNG", ... or "none"
+  std::string image_date;                              // "yyyyMMdd" as the document shows it
+  ValueSource image_date_source = ValueSource::kNone;  // IIM (2:55), EXIF or file date
 };
 
 // Reads one file as the document builder would and describes it.

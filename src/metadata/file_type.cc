@@ -27,6 +27,15 @@ uint32_t TypeCodeFromExtension(std::string_view path) {
   return 0;
 }
 
+uint32_t PictureTypeFromExtension(std::string_view path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos) return 0;
+  const std::string_view ext = path.substr(dot + 1);
+  if (EqualsLower(ext, "png")) return kTypePng;
+  if (EqualsLower(ext, "webp")) return kTypeWebp;
+  return 0;
+}
+
 bool IsPostScriptHead(std::string_view head) {
   return head.substr(0, 4) == "%!PS" || head.substr(0, 4) == "\xC5\xD0\xD3\xC6";
 }

@@ -26,6 +26,9 @@ inline constexpr uint32_t kTypeJpeg = MakeTypeCode('J', 'P', 'E', 'G');
 inline constexpr uint32_t kTypeTiff = MakeTypeCode('T', 'I', 'F', 'F');
 inline constexpr uint32_t kTypeEps = MakeTypeCode('E', 'P', 'S', 'F');
 inline constexpr uint32_t kTypePdf = MakeTypeCode('P', 'D', 'F', ' ');
+// PNG and WebP pictures: "PNGf" is the Finder type of PNG files.
+inline constexpr uint32_t kTypePng = MakeTypeCode('P', 'N', 'G', 'f');
+inline constexpr uint32_t kTypeWebp = MakeTypeCode('W', 'E', 'B', 'P');
 
 // The type named by the extension of `path`: the text after the last dot
 // found among its last four characters, compared without regard to case.
@@ -33,6 +36,12 @@ inline constexpr uint32_t kTypePdf = MakeTypeCode('P', 'D', 'F', ' ');
 // anything else (also "a.jpeg", whose dot lies five characters from the end)
 // gives 0.
 uint32_t TypeCodeFromExtension(std::string_view path);
+
+// The picture types read beyond those: "png" gives PNGf and "webp" WEBP
+// (the text after the last dot, compared without regard to case; "webp"
+// has four characters, so its dot lies five from the end); anything else 0.
+// The document builder asks this only when the index reads image headers.
+uint32_t PictureTypeFromExtension(std::string_view path);
 
 // The first four bytes of a file are "%!PS" or the DOS EPS binary signature
 // C5 D0 D3 C6.

@@ -1,5 +1,10 @@
 #include "metadata/xmp_sources.h"
 
+#include <optional>
+
+#include "metadata/png_chunks.h"
+#include "metadata/webp_chunks.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -175,7 +180,10 @@ XmpCaption ReadEmbeddedXmp(std::string_view data, const CodePage& code_page) {
   EmbeddedXmp found;
   if (!FindJpegXmp(data, &found) && !FindTiffXmp(data, &found) &&
       !(IsPostScriptHead(data.substr(0, 4)) && FindXpacket(data, &found))) {
-    return {};
+    // PNG (iTXt XML:com.adobe.xmp) and WebP (XMP chunk) carry one packet.
+    std::optional<std::string> packet = PngXmpPacket(data);
+    if (!packet) packet = WebpXmpPacket(data);
+    return packet ? ParseOrEmpty(*packet, code_page) : XmpCaption{};
   }
   XmpCaption caption = ParseOrEmpty(found.main, code_page);
   if (!caption.extended_guid.empty() && !found.chunks.empty()) {

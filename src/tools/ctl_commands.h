@@ -7,6 +7,7 @@
 // Thread safety: one command at a time per CtlEnv.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ int CmdConfigShow(const CtlCall& call, const CtlEnv& env);
 int CmdIndexAdd(const CtlCall& call, const CtlEnv& env);
 int CmdIndexRemove(const CtlCall& call, const CtlEnv& env);
 int CmdIndexSet(const CtlCall& call, const CtlEnv& env);
+// "xmp on, charset on, dimensions off, dates on": the four metadata switches
+// of a stored switch word, as `config show` prints them.
+std::string MetadataSwitchesText(uint32_t stored_bits);
 // folder add N PATH [--win NAME] [--mac NAME] [--no-subfolders] | folder remove N K
 int CmdFolderAdd(const CtlCall& call, const CtlEnv& env);
 int CmdFolderRemove(const CtlCall& call, const CtlEnv& env);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "metadata/metadata_switches.h"
 #include "nlohmann/json.hpp"
 #include "search/search_statistics.h"
 #include "tools/ctl_args.h"
@@ -52,6 +53,14 @@ nlohmann::json FolderJson(int slot, const ImageFolderEntry& e) {
 }
 
 // `engine_failures`: the count of the index's side file (search_statistics.h).
+nlohmann::json MetadataSwitchesJson(uint32_t stored_bits) {
+  const MetadataSwitches s = MetadataSwitches::FromStoredBits(stored_bits);
+  return {{"xmp", s.xmp},
+          {"charset", s.iim_charset},
+          {"dimensions", s.header_dimensions},
+          {"dates", s.capture_date}};
+}
+
 nlohmann::json IndexJson(int number, const IndexDefinition& d, uint32_t engine_failures) {
   nlohmann::json folders = nlohmann::json::array();
   for (int s = 0; s < config_layout::kImageFolderSlots; ++s) {
@@ -64,6 +73,7 @@ nlohmann::json IndexJson(int number, const IndexDefinition& d, uint32_t engine_f
           {"mac-text", d.mac_text},
           {"docinfo", d.doc_info},
           {"empty-fields", d.empty_fields},
+          {"metadata", MetadataSwitchesJson(d.metadata_switches)},
           {"optimize-hour", d.optimize_hour},
           {"unused-threshold", d.unused_threshold},
           {"space-warning", d.space_warning},
@@ -134,6 +144,7 @@ void PrintText(std::ostream& o, FileSystem* fs, const std::string& path, bool fo
     o << "  docinfo            " << d.doc_info << "\n";
     o << "  empty-fields       " << d.empty_fields << " (" << EmptyFieldsText(d.empty_fields)
       << ")\n";
+    o << "  metadata           " << MetadataSwitchesText(d.metadata_switches) << "\n";
     o << "  optimize-hour      " << d.optimize_hour << " (" << HourText(d.optimize_hour) << ")\n";
     o << "  unused-threshold   " << d.unused_threshold << "\n";
     o << "  space-warning      " << d.space_warning << "\n";

@@ -7,6 +7,7 @@
 
 #include "core/config_file.h"
 #include "engine/shard_layout.h"
+#include "metadata/metadata_switches.h"
 #include "tools/ctl_args.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_config_store.h"
@@ -51,7 +52,31 @@ constexpr char kSetHelp[] =
     "  remote-shard      URL   also search the shard served at tcp://HOST:PORT\n"
     "                          (xapian-tcpsrv); \"off\" forgets every remote shard\n"
     "Switches also accept on/off. shards and remote-shard are kept in the engine\n"
-    "folder (VT_DATA/VT_INDEX/vtshards), not in the configuration.\n";
+    "folder (VT_DATA/VT_INDEX/vtshards), not in the configuration.\n"
+    "\n"
+    "Usage: vantrelctl [--dir DIR] index set N metadata WHAT on|off\n"
+    "\n"
+    "Turns one metadata read beyond IIM captions and image-info trailers on or\n"
+    "off for the index (all are on in a new index). WHAT is one of:\n"
+    "  xmp         XMP packets and <name>.xmp sidecars\n"
+    "  charset     IIM character sets (1:90, UTF-8) converted to the code page\n"
+    "  dimensions  pixel size, resolution and colour from the image headers\n"
+    "  dates       the capture date (EXIF, XMP) when the caption has no date\n"
+    "With all four off, documents are those of IIM and trailers alone. Files\n"
+    "already indexed keep their documents until they change or are rebuilt.\n";
+
+// The names of the metadata switches, as `index set N metadata` takes them
+// and `config show` prints them.
+struct MetadataSwitchName {
+  const char* name;
+  uint32_t off_bit;
+};
+constexpr MetadataSwitchName kMetadataSwitchNames[] = {
+    {"xmp", MetadataSwitches::kXmpOff},
+    {"charset", MetadataSwitches::kIimCharsetOff},
+    {"dimensions", MetadataSwitches::kHeaderDimensionsOff},
+    {"dates", MetadataSwitches::kCaptureDateOff},
+};
 
 // Parses an index number that must name an existing index.
 std::optional<int> IndexNumber(const CtlEnv& env, const std::string& command,
@@ -200,10 +225,51 @@ int SetShardOption(const CtlEnv& env, const CtlCall& call, const std::string& cm
   *env.out << "Index " << *n << " \"" << def.name << "\": " << option << " = " << text;
   if (option == "shards") *env.out << " (takes effect when the index is next built)";
   *env.out << "\n";
+// index set N metadata WHAT on|off: sets or clears one bit of the stored
+// switch word; the other bits of the word stay as they are.
+int SetMetadataSwitch(const CtlEnv& env, const CtlCall& call, const std::vector<std::string>& pos) {
+  const std::string cmd = "index set";
+  if (pos.size() != 4) return UsageError(env, cmd, "give N, metadata, WHAT and on|off");
+  const MetadataSwitchName* which = nullptr;
+  for (const MetadataSwitchName& m : kMetadataSwitchNames) {
+    if (pos[2] == m.name) which = &m;
+  }
+  if (which == nullptr) {
+    return UsageError(env, cmd,
+                      "unknown metadata switch \"" + pos[2] +
+                          "\" (xmp, charset, dimensions or dates)");
+  }
+  std::optional<bool> on = ParseSwitch(pos[3]);
+  if (!on) return UsageError(env, cmd, "metadata " + pos[2] + " must be on or off (or 1/0)");
+
+  int code;
+  std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
+  if (!edit) return code;
+  std::optional<int> n = IndexNumber(env, cmd, pos[0], edit->config(), &code);
+  if (!n) return code;
+  IndexDefinition& def = edit->config().indexes[*n];
+  if (*on) {
+    def.metadata_switches &= ~which->off_bit;
+  } else {
+    def.metadata_switches |= which->off_bit;
+  }
+  if (int saved = edit->Save(env); saved != kCtlOk) return saved;
+  *env.out << "Index " << *n << " \"" << def.name << "\": metadata " << pos[2] << " = "
+           << (*on ? "on" : "off") << "\n";
   return kCtlOk;
 }
 
 }  // namespace
+
+std::string MetadataSwitchesText(uint32_t stored_bits) {
+  std::string out;
+  for (const MetadataSwitchName& m : kMetadataSwitchNames) {
+    if (!out.empty()) out += ", ";
+    out += m.name;
+    out += (stored_bits & m.off_bit) != 0 ? " off" : " on";
+  }
+  return out;
+}
 
 int CmdIndexAdd(const CtlCall& call, const CtlEnv& env) {
   const std::string cmd = "index add";
@@ -296,6 +362,9 @@ int CmdIndexSet(const CtlCall& call, const CtlEnv& env) {
   if (args->help) {
     *env.out << kSetHelp;
     return kCtlOk;
+  }
+  if (args->positional.size() >= 2 && args->positional[1] == "metadata") {
+    return SetMetadataSwitch(env, call, args->positional);
   }
   if (args->positional.size() != 3) return UsageError(env, cmd, "give N, OPTION and VALUE");
   const std::string& option = args->positional[1];

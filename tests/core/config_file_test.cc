@@ -179,6 +179,27 @@ TEST(ConfigCodecTest, RuntimeFieldsAndClearedWordsAreWrittenAsAfterLoad) {
   EXPECT_EQ(EncodeConfiguration(load.config), clean);
 }
 
+// The first word of the definition's last reserved area holds the metadata
+// switches; the 384 bytes after it stay as read, whatever the word becomes.
+TEST(ConfigCodecTest, MetadataSwitchWordIsDecodedEditedAndWrittenBackAmongKeptBytes) {
+  std::string file = BuildFile(1, 0);
+  const size_t word = Def(0) + L::kReservedDefKept3;
+  ConfigLoad plain = Decode(file);
+  ASSERT_TRUE(plain.status.ok());
+  EXPECT_EQ(plain.config.indexes[0].metadata_switches, Get32(file, word));
+
+  Put32(&file, word, 0);  // as in every file written before the switches
+  ConfigLoad load = Decode(file);
+  EXPECT_EQ(load.config.indexes[0].metadata_switches, 0u);
+
+  load.config.indexes[0].metadata_switches = 0x8000000Du;
+  const std::string out = EncodeConfiguration(load.config);
+  EXPECT_EQ(Get32(out, word), 0x8000000Du);
+  EXPECT_EQ(out.substr(word + 4, L::kReservedDefKept3Size - 4),
+            file.substr(word + 4, L::kReservedDefKept3Size - 4));
+  EXPECT_EQ(Decode(out).config.indexes[0].metadata_switches, 0x8000000Du);
+}
+
 TEST(ConfigCodecTest, WrongMagicOrShortBlockGivesDefaultsAndFailure) {
   std::string wrong = BuildFile(1, 1, 12345);
   std::string short_block = BuildFile(0, 0).substr(0, L::kBlockSize - 1);

@@ -54,6 +54,9 @@ class DocumentBuilderTest : public ::testing::Test {
     task_ = std::make_unique<TaskContext>(env);
     task_->config.indexes.resize(kIndex + 1);
     task_->config.indexes[kIndex].empty_fields = 0;
+    // The documents of the trailer and IIM readers alone; what the picture
+    // headers add is tested in document_headers_test.cc.
+    task_->config.indexes[kIndex].metadata_switches = MetadataSwitches::AllOff().ToStoredBits();
     task_->log_flags = 0;
 
     services_.add_document = [this](int index, std::string_view text, std::string_view key,
@@ -385,6 +388,41 @@ TEST_F(DocumentBuilderTest, OptionsOfTheIndexDecide) {
   Build("m.jpg", "01m.jpg", false);
   ASSERT_EQ(added_.size(), 2u);
   EXPECT_NE(added_[1].text.find(" xnocap "), std::string::npos);
+}
+
+// The index's stored switch word decides what the headers add: each bit on
+// its own turns its part off, and a PNG is typed only while headers are read.
+TEST_F(DocumentBuilderTest, MetadataSwitchWordOfTheIndexDecides) {
+  const std::string jpeg =
+      MakeJpegWithExif(MakeExifTiff({.x_resolution = 300, .date_original = "2011:11:11 11:11:11"}));
+  WriteImage("x.jpg", jpeg, UtcSeconds(2023, 3, 3));
+  WriteImage("p.png", MakePng(), UtcSeconds(2023, 3, 3));
+  IndexDefinition& def = task_->config.indexes[kIndex];
+  const struct {
+    uint32_t bits;
+    bool dimensions, date;
+  } cases[] = {{0, true, true},
+               {MetadataSwitches::kHeaderDimensionsOff, false, true},
+               {MetadataSwitches::kCaptureDateOff, true, false},
+               {MetadataSwitches::kXmpOff | MetadataSwitches::kIimCharsetOff, true, true}};
+  for (const auto& c : cases) {
+    def.metadata_switches = c.bits;
+    added_.clear();
+    lists().indexed.Release();
+    lists().timelist.Release();
+    lists().charlist.Release();
+    Build("x.jpg", "01x.jpg", false);
+    Build("p.png", "01p.png", false);
+    ASSERT_EQ(added_.size(), 2u);
+    EXPECT_EQ(added_[0].text.find(" QxQC5003 0110 ZqZ ") != std::string::npos, c.dimensions)
+        << c.bits;
+    EXPECT_EQ(added_[0].text.find(" QxQP5016 20111111 ZqZ ") != std::string::npos, c.date)
+        << c.bits;
+    EXPECT_EQ(added_[1].text.rfind(" QxQB5002 PNGf ZqZ ", 0) == 0, c.dimensions) << c.bits;
+    const std::optional<BrowseLookup> png = Find(lists().charlist, "01p.png", added_[1].time);
+    ASSERT_TRUE(png);
+    EXPECT_EQ(png->value == kTypePng, c.dimensions) << c.bits;
+  }
 }
 
 TEST_F(DocumentBuilderTest, FinderTypeGoesIntoTheFileLists) {

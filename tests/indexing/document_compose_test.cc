@@ -39,6 +39,9 @@ class DocumentComposeTest : public ::testing::Test {
   DocumentComposeTest() {
     options_.streams = &streams_;
     options_.empty_fields = EmptyFieldMode::kNone;
+    // The documents of the trailer and IIM readers alone; what the picture
+    // headers add is tested in document_headers_test.cc.
+    options_.switches = MetadataSwitches::AllOff();
     options_.open_attempts = 2;
     options_.open_pause = std::chrono::milliseconds(1);
   }

@@ -111,7 +111,7 @@ TEST_F(DocumentSidecarTest, ChangedSidecarComposesItsPictureAgain) {
 }
 
 TEST_F(DocumentSidecarTest, WithXmpOffASidecarIsAFileLikeAnyOther) {
-  options_.metadata_switches = MetadataSwitches::AllOff();
+  options_.switches = MetadataSwitches::AllOff();
   Write("a.jpg", MakeJpeg());
   Write("a.xmp", Sidecar("Regatta"));
   Build("a.xmp", "01a.xmp", true);

@@ -50,7 +50,7 @@ TEST(Inspect, NamesTheReaderThatFoundTheCaption) {
   }
   std::string text = DescribeImageFile(dir.Path("b.JPG"));
   EXPECT_NE(text.find("Caption source: trailer\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("  2:120 Caption/Abstract = \"Caf\xC3\xA9 caption\"\n"), std::string::npos)
+  EXPECT_NE(text.find("  2:120 Caption/Abstract = \"Caf\xC3\xA9 caption\" (IIM)\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("width 640, height 480, channels 3, resolution 300.000 dpi"),
             std::string::npos)
@@ -71,6 +71,41 @@ TEST(Inspect, MacintoshStreamsAndDocumentInfoOption) {
   ImageFileDescription missing = InspectImageFile(dir.Path("none.jpg"));
   EXPECT_FALSE(missing.readable);
   EXPECT_NE(FormatImageFileDescription(missing).find("cannot read"), std::string::npos);
+}
+
+// Each value names where it came from; the switches turn the header's
+// values off as the document builder does.
+TEST(Inspect, NamesTheSourceOfEveryValue) {
+  TempDir dir;
+  const std::string exif = MakeExifTiff({.x_resolution = 300, .date_original = "2012:12:12 00:00:00"});
+  ASSERT_TRUE(dir.WriteFile(
+      "p.png", MakePng({.width = 640,
+                        .height = 480,
+                        .chunks = {MakePngChunk("eXIf", exif), MakePngIptcChunk(MakeIptcBlock(kCaption))}})));
+  std::string text = DescribeImageFile(dir.Path("p.png"));
+  EXPECT_NE(text.find("Type: PNGf\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Caption source: PNG raw profile\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("2:025 Keywords = \"kw\" (IIM)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Image info: width 640, height 480, channels 3, resolution 300.000 dpi (header)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Header: PNG\nImage date: 20121212 (EXIF)\n"), std::string::npos) << text;
+
+  InspectOptions off;
+  off.switches = MetadataSwitches::AllOff();
+  text = DescribeImageFile(dir.Path("p.png"), off);
+  EXPECT_NE(text.find("Caption source: none\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Image info: none\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("(file date)\n"), std::string::npos) << text;
+
+  std::vector<IptcDataset> dated = kCaption;
+  dated.push_back({2, 55, "20010203"});
+  ASSERT_TRUE(dir.WriteFile(
+      "t.jpg", AppendTrailer(MakeJpegWithExif(exif),
+                             {{1, MakeIptcBlock(dated)}, {2, MakeImageInfoBlock(720, 720, 3, 0)}})));
+  text = DescribeImageFile(dir.Path("t.jpg"));
+  EXPECT_NE(text.find("resolution 0.000 dpi (trailer)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Image date: 20010203 (IIM)\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/image_builders.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 
 namespace vantrel {
@@ -328,6 +330,184 @@ std::string AppendAxsMarkers(std::string_view file, std::string_view iptc, size_
   Put32(s, start);
   s.append(tail, '\0');
   return s;
+}
+
+namespace {
+
+// One directory entry of a big- or little-endian TIFF.
+struct TiffWriter {
+  bool big;
+  void U16(std::string& s, uint32_t v) const { big ? Put16(s, v) : Put16Le(s, v); }
+  void U32(std::string& s, uint32_t v) const { big ? Put32(s, v) : Put32Le(s, v); }
+  void Entry(std::string& s, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) const {
+    U16(s, tag);
+    U16(s, type);
+    U32(s, count);
+    if (type == 3 && count == 1) {
+      U16(s, value);
+      U16(s, 0);
+    } else {
+      U32(s, value);
+    }
+  }
+};
+
+}  // namespace
+
+std::string MakeExifTiff(const ExifPlan& plan) {
+  const TiffWriter w{plan.big_endian};
+  struct E {
+    uint16_t tag, type;
+    uint32_t count, value;
+  };
+  std::vector<E> ifd0;
+  if (plan.width != 0) ifd0.push_back({256, 4, 1, plan.width});
+  if (plan.height != 0) ifd0.push_back({257, 4, 1, plan.height});
+  if (plan.samples != 0) ifd0.push_back({277, 3, 1, plan.samples});
+  const bool resolution = plan.x_resolution != 0;
+  if (resolution) ifd0.push_back({282, 5, 1, 0});  // offset patched below
+  if (plan.resolution_unit != 0) ifd0.push_back({296, 3, 1, plan.resolution_unit});
+  const bool exif = !plan.date_original.empty();
+  if (exif) ifd0.push_back({34665, 4, 1, 0});
+  // Layout: header 8, IFD0, rational, EXIF IFD, date text.
+  const uint32_t ifd0_size = static_cast<uint32_t>(2 + ifd0.size() * 12 + 4);
+  const uint32_t rational_at = 8 + ifd0_size;
+  const uint32_t exif_at = rational_at + (resolution ? 8 : 0);
+  const uint32_t date_at = exif_at + 2 + 12 + 4;
+  for (E& e : ifd0) {
+    if (e.tag == 282) e.value = rational_at;
+    if (e.tag == 34665) e.value = exif_at;
+  }
+  std::string s = plan.big_endian ? std::string("MM\0*", 4) : std::string("II*\0", 4);
+  w.U32(s, 8);
+  w.U16(s, static_cast<uint32_t>(ifd0.size()));
+  for (const E& e : ifd0) w.Entry(s, e.tag, e.type, e.count, e.value);
+  w.U32(s, 0);
+  if (resolution) {
+    w.U32(s, plan.x_resolution);
+    w.U32(s, 1);
+  }
+  if (exif) {
+    w.U16(s, 1);
+    w.Entry(s, 36867, 2, static_cast<uint32_t>(plan.date_original.size() + 1), date_at);
+    w.U32(s, 0);
+    s += plan.date_original;
+    s.push_back('\0');
+  }
+  return s;
+}
+
+std::string MakeJpegWithExif(std::string_view exif, uint16_t jfif_dpi) {
+  std::string s("\xFF\xD8", 2);
+  std::string jfif("JFIF\0\x01\x01", 7);
+  jfif.push_back(jfif_dpi != 0 ? 1 : 0);
+  Put16(jfif, jfif_dpi != 0 ? jfif_dpi : 1);
+  Put16(jfif, jfif_dpi != 0 ? jfif_dpi : 1);
+  jfif += std::string(2, '\0');
+  s += Segment(0xE0, jfif);
+  s += Segment(0xE1, std::string("Exif\0\0", 6) + std::string(exif));
+  s += JpegBody();
+  return s;
+}
+
+std::string MakePngChunk(std::string_view type, std::string_view data, const uint32_t* crc) {
+  std::string s;
+  Put32(s, static_cast<uint32_t>(data.size()));
+  std::string body(type);
+  body += data;
+  s += body;
+  Put32(s, crc != nullptr ? *crc
+                          : static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                                        static_cast<uInt>(body.size()))));
+  return s;
+}
+
+namespace {
+
+std::string Deflate(std::string_view data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+           static_cast<uLong>(data.size()));
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
+
+std::string MakePng(const PngPlan& plan) {
+  std::string s("\x89PNG\r\n\x1a\n", 8);
+  std::string header;
+  Put32(header, plan.width);
+  Put32(header, plan.height);
+  header += static_cast<char>(8);
+  header += static_cast<char>(plan.colour_type);
+  header += std::string(3, '\0');
+  s += MakePngChunk("IHDR", header);
+  for (const std::string& chunk : plan.chunks) s += chunk;
+  const size_t per_pixel = plan.colour_type == 2 ? 3 : plan.colour_type == 6 ? 4 : plan.colour_type == 4 ? 2 : 1;
+  std::string row(1 + plan.width * per_pixel, '\x40');
+  row[0] = 0;  // filter type none
+  std::string pixels;
+  for (uint32_t y = 0; y < plan.height; ++y) pixels += row;
+  s += MakePngChunk("IDAT", Deflate(pixels));
+  s += MakePngChunk("IEND", "");
+  return s;
+}
+
+std::string MakePngIptcChunk(std::string_view iim) {
+  const std::string resources = MakeIptcResources(iim);
+  static const char kHex[] = "0123456789abcdef";
+  std::string text = "\nIPTC profile\n" + std::string(6, ' ') + std::to_string(resources.size());
+  for (size_t i = 0; i < resources.size(); ++i) {
+    if (i % 36 == 0) text += '\n';
+    text += kHex[static_cast<uint8_t>(resources[i]) >> 4];
+    text += kHex[static_cast<uint8_t>(resources[i]) & 15];
+  }
+  text += '\n';
+  return MakePngChunk("zTXt", std::string("Raw profile type iptc\0\0", 23) + Deflate(text));
+}
+
+std::string MakeWebpChunk(std::string_view type, std::string_view data) {
+  std::string s(type);
+  Put32Le(s, static_cast<uint32_t>(data.size()));
+  s += data;
+  if (data.size() % 2 != 0) s.push_back('\0');
+  return s;
+}
+
+std::string MakeWebp(const std::vector<std::string>& chunks) {
+  std::string body = "WEBP";
+  for (const std::string& c : chunks) body += c;
+  std::string s = "RIFF";
+  Put32Le(s, static_cast<uint32_t>(body.size()));
+  return s + body;
+}
+
+std::string MakeWebpLossyChunk(uint32_t width, uint32_t height) {
+  std::string d("\x50\x01\x00\x9D\x01\x2A", 6);  // key frame tag, start code
+  Put16Le(d, width & 0x3FFF);
+  Put16Le(d, height & 0x3FFF);
+  d += std::string(8, '\0');
+  return MakeWebpChunk("VP8 ", d);
+}
+
+std::string MakeWebpLosslessChunk(uint32_t width, uint32_t height) {
+  std::string d(1, '\x2F');
+  Put32Le(d, ((width - 1) & 0x3FFF) | (((height - 1) & 0x3FFF) << 14));
+  d += std::string(4, '\0');
+  return MakeWebpChunk("VP8L", d);
+}
+
+std::string MakeWebpCanvasChunk(uint32_t width, uint32_t height, uint8_t flags) {
+  std::string d(1, static_cast<char>(flags));
+  d += std::string(3, '\0');
+  for (uint32_t v : {width - 1, height - 1}) {
+    d.push_back(static_cast<char>(v & 0xFF));
+    d.push_back(static_cast<char>((v >> 8) & 0xFF));
+    d.push_back(static_cast<char>((v >> 16) & 0xFF));
+  }
+  return MakeWebpChunk("VP8X", d);
 }
 
 }  // namespace vantrel

@@ -126,4 +126,45 @@ std::string MakeImageInfoBlock(uint32_t width, uint32_t height, uint32_t channel
 // marker with the start marker's offset (and `tail` bytes behind it).
 std::string AppendAxsMarkers(std::string_view file, std::string_view iptc, size_t tail = 8);
 
+// ---- EXIF, PNG, WebP ----
+struct ExifPlan {
+  bool big_endian = true;
+  uint32_t width = 0;   // tags 256/257 when not 0
+  uint32_t height = 0;
+  uint32_t samples = 0;  // tag 277 when not 0
+  uint32_t x_resolution = 0;  // tag 282 as x_resolution/1 when not 0
+  uint16_t resolution_unit = 0;  // tag 296 when not 0
+  std::string date_original = {};  // EXIF tag 36867 when not empty
+};
+// TIFF-form EXIF data (what follows "Exif\0\0" in APP1): the first
+// directory, and an EXIF directory when a date is planned.
+std::string MakeExifTiff(const ExifPlan& plan);
+// A JPEG (8x8 grey, JFIF without density when `jfif_dpi` is 0) with an
+// APP1 EXIF segment of `exif` in front of the frame.
+std::string MakeJpegWithExif(std::string_view exif, uint16_t jfif_dpi = 0);
+
+// One PNG chunk: length, type, data and the CRC (or `crc` when given).
+std::string MakePngChunk(std::string_view type, std::string_view data,
+                         const uint32_t* crc = nullptr);
+struct PngPlan {
+  uint32_t width = 4;
+  uint32_t height = 3;
+  uint8_t colour_type = 2;  // RGB
+  std::vector<std::string> chunks = {};  // whole chunks between IHDR and IDAT
+};
+// A PNG of solid pixels (8 bits per sample) with the planned chunks.
+std::string MakePng(const PngPlan& plan = {});
+// The zTXt chunk "Raw profile type iptc" with `iim` as exiftool writes it
+// (Photoshop resources as hexadecimal text, compressed).
+std::string MakePngIptcChunk(std::string_view iim);
+
+// One RIFF chunk (type, size, data, pad byte) and a WebP file of chunks.
+std::string MakeWebpChunk(std::string_view type, std::string_view data);
+std::string MakeWebp(const std::vector<std::string>& chunks);
+// The image chunks of WebP pictures of the given size: lossy key frame,
+// lossless, and the extended-format header.
+std::string MakeWebpLossyChunk(uint32_t width, uint32_t height);
+std::string MakeWebpLosslessChunk(uint32_t width, uint32_t height);
+std::string MakeWebpCanvasChunk(uint32_t width, uint32_t height, uint8_t flags = 0);
+
 }  // namespace vantrel

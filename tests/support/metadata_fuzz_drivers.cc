@@ -4,12 +4,16 @@
 
 #include "metadata/caption_record.h"
 #include "metadata/eps_reader.h"
+#include "metadata/exif_reader.h"
 #include "metadata/iim_codec.h"
 #include "metadata/image_data_view.h"
+#include "metadata/image_header.h"
 #include "metadata/image_info_trailer.h"
 #include "metadata/photoshop_reader.h"
 #include "metadata/photoshop_resources.h"
+#include "metadata/png_chunks.h"
 #include "metadata/tiff_reader.h"
+#include "metadata/webp_chunks.h"
 #include "support/image_builders.h"
 
 namespace vantrel {
@@ -17,6 +21,50 @@ namespace {
 
 const std::vector<IptcDataset> kSeedCaption = {
     {2, 120, "Seed caption"}, {2, 25, "one"}, {2, 25, "two"}, {2, 105, "Headline"}};
+
+// Seeds of the header targets: each format whole, and the hostile shapes
+// the readers must bound (directory offsets out of range, an EXIF
+// directory pointing at the first one, wrong CRCs, lengths past the end).
+std::vector<std::pair<std::string, std::string>> HeaderSeeds(std::string_view target) {
+  const std::string exif = MakeExifTiff({.width = 640, .height = 480, .samples = 3,
+                                         .x_resolution = 300, .resolution_unit = 2,
+                                         .date_original = "2019:05:04 10:11:12"});
+  std::string far_ifd = exif;
+  far_ifd[4] = static_cast<char>(0x7F);
+  std::string self_exif = exif;
+  const size_t pointer = self_exif.find(std::string("\x87\x69\x00\x04", 4));
+  if (pointer != std::string::npos) self_exif.replace(pointer + 8, 4, std::string("\0\0\0\x08", 4));
+  const std::string png = MakePng({.width = 640,
+                                   .height = 480,
+                                   .chunks = {MakePngChunk("eXIf", exif),
+                                              MakePngIptcChunk(MakeIptcBlock(kSeedCaption))}});
+  const uint32_t wrong = 0xDEADBEEF;
+  std::string bad_crc = MakePng({.chunks = {MakePngChunk("eXIf", exif, &wrong)}});
+  std::string long_chunk = MakePng();
+  long_chunk.replace(33, 4, std::string("\x7F\x00\x00\x00", 4));
+  const std::string webp =
+      MakeWebp({MakeWebpCanvasChunk(1000, 750, 0x0C), MakeWebpLossyChunk(1000, 750),
+                MakeWebpChunk("EXIF", exif), MakeWebpChunk("XMP ", "<x:xmpmeta/>")});
+  if (target == "png_chunks_fuzz") {
+    return {{"full.png", png},
+            {"bad_crc.png", bad_crc},
+            {"long_chunk.png", long_chunk},
+            {"full.webp", webp},
+            {"lossless.webp", MakeWebp({MakeWebpLosslessChunk(33, 17)})},
+            {"profile.txt", "\nIPTC profile\n      12\n1c0278000548617262\n"}};
+  }
+  return {{"exif.jpg", MakeJpegWithExif(exif)},
+          {"jfif.jpg", MakeJpeg()},
+          {"be.tif", exif},
+          {"le.tif", MakeExifTiff({.big_endian = false, .width = 8, .height = 8, .x_resolution = 72})},
+          {"far_ifd.tif", far_ifd},
+          {"self_exif.tif", self_exif},
+          {"full.png", png},
+          {"full.webp", webp},
+          {"image_data.eps",
+           "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 384 288\n"
+           "%ImageData: 1600 1200 8 4 0 1600 2 \"beginimage\"\n"}};
+}
 
 }  // namespace
 
@@ -112,6 +160,27 @@ void FuzzTrailerReader(std::string_view data) {
   (void)ParseImageInfo(data, &info);
 }
 
+void FuzzImageHeader(std::string_view data) {
+  (void)ReadImageHeader(data);
+  (void)ReadExifFacts(data);
+  // The window reader over the same bytes, each read an exact-size copy.
+  (void)ReadImageHeaderFromFile(
+      [data](uint64_t offset, size_t length, std::string* out) {
+        if (offset > data.size()) return false;
+        *out = std::string(data.substr(static_cast<size_t>(offset), length));
+        return true;
+      },
+      data.size());
+}
+
+void FuzzPngChunks(std::string_view data) {
+  (void)ReadPngChunks(data);
+  (void)PngXmpPacket(data);
+  (void)ReadWebpChunks(data);
+  (void)WebpXmpPacket(data);
+  (void)IimFromRawProfile(data);
+}
+
 const std::vector<MetadataFuzzTarget>& MetadataFuzzTargets() {
   static const std::vector<MetadataFuzzTarget> targets = {
       {"iim_walk_fuzz", &FuzzIimWalks},
@@ -121,6 +190,8 @@ const std::vector<MetadataFuzzTarget>& MetadataFuzzTargets() {
       {"eps_reader_fuzz", &FuzzEpsReader},
       {"tiff_reader_fuzz", &FuzzTiffReader},
       {"trailer_reader_fuzz", &FuzzTrailerReader},
+      {"image_header_fuzz", &FuzzImageHeader},
+      {"png_chunks_fuzz", &FuzzPngChunks},
   };
   return targets;
 }
@@ -164,6 +235,8 @@ std::vector<std::pair<std::string, std::string>> MetadataFuzzSeeds(std::string_v
                   "", {{1, iptc}, {2, MakeImageInfoBlock(640, 480, 3, 300000, true)}, {7, "x"}})},
              {"markers", AppendAxsMarkers("", iptc)},
              {"info", AppendTrailer("", {{2, MakeImageInfoBlock(8, 8, 1, 72000)}})}};
+  } else if (target == "image_header_fuzz" || target == "png_chunks_fuzz") {
+    seeds = HeaderSeeds(target);
   }
   return seeds;
 }

@@ -29,6 +29,11 @@ void FuzzPhotoshopReader(std::string_view data);
 void FuzzEpsReader(std::string_view data);
 void FuzzTiffReader(std::string_view data);
 void FuzzTrailerReader(std::string_view data);
+// Picture headers (JPEG, TIFF/EXIF, PNG, WebP, EPS) over the bytes, whole
+// and through a growing window.
+void FuzzImageHeader(std::string_view data);
+// The PNG and WebP chunk walks, their XMP packets and the raw iptc profile.
+void FuzzPngChunks(std::string_view data);
 
 // Seed inputs for a target, made by the image builders: (file name, bytes).
 std::vector<std::pair<std::string, std::string>> MetadataFuzzSeeds(std::string_view target);

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include "ctl_test_util.h"
+#include "metadata/metadata_switches.h"
 #include "nlohmann/json.hpp"
 #include "platform/instance_lock.h"
 #include "support/fault_file_system.h"
@@ -125,6 +126,31 @@ TEST_F(CtlConfigTest, IndexSetAppliesTheValueRules) {
   EXPECT_EQ(Load().indexes[0].unused_threshold, -5);
   EXPECT_EQ(Run({"index", "set", "0", "unused-threshold", "+5"}), kCtlUsage);
   EXPECT_EQ(Run({"index", "set", "1", "active", "1"}), kCtlUsage);
+}
+
+TEST_F(CtlConfigTest, IndexSetMetadataTurnsOneSwitchAtATimeAndConfigShowNamesThem) {
+  AddIndexes(1);
+  EXPECT_EQ(Load().indexes[0].metadata_switches, 0u);  // a new index reads everything
+  ASSERT_EQ(Run({"index", "set", "0", "metadata", "dimensions", "off"}), kCtlOk) << err_.str();
+  ASSERT_EQ(Run({"index", "set", "0", "metadata", "xmp", "0"}), kCtlOk) << err_.str();
+  ASSERT_EQ(Run({"index", "set", "0", "metadata", "xmp", "on"}), kCtlOk) << err_.str();
+  EXPECT_EQ(Load().indexes[0].metadata_switches, MetadataSwitches::kHeaderDimensionsOff);
+
+  const std::string before = FileBytes();
+  EXPECT_EQ(Run({"index", "set", "0", "metadata", "colour", "off"}), kCtlUsage);
+  EXPECT_NE(err_.str().find("unknown metadata switch"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"index", "set", "0", "metadata", "dates", "maybe"}), kCtlUsage);
+  EXPECT_EQ(Run({"index", "set", "0", "metadata", "dates"}), kCtlUsage);
+  EXPECT_EQ(FileBytes(), before);
+
+  ASSERT_EQ(Run({"config", "show"}), kCtlOk);
+  EXPECT_NE(out_.str().find("metadata           xmp on, charset on, dimensions off, dates on"),
+            std::string::npos)
+      << out_.str();
+  ASSERT_EQ(Run({"config", "show", "--json"}), kCtlOk);
+  const nlohmann::json metadata = nlohmann::json::parse(out_.str())["indexes"][0]["metadata"];
+  EXPECT_EQ(metadata["dimensions"], false);
+  EXPECT_EQ(metadata["dates"], true);
 }
 
 TEST_F(CtlConfigTest, FolderAddChecksNestingAndOverlap) {
