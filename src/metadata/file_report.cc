@@ -53,6 +53,8 @@ void ExtendInspectedCaption(CaptionRecord& record, CaptionExtras& extras, bool d
   extras.fs = &fs;
   extras.picture_path = path;
   ExtendCaption(record, extras, options.switches);
+}
+
 // "yyyyMMdd" of a Unix time, in UTC.
 std::string UtcDate(int64_t unix_seconds) {
   const std::time_t t = static_cast<std::time_t>(unix_seconds);

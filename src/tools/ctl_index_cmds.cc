@@ -225,6 +225,9 @@ int SetShardOption(const CtlEnv& env, const CtlCall& call, const std::string& cm
   *env.out << "Index " << *n << " \"" << def.name << "\": " << option << " = " << text;
   if (option == "shards") *env.out << " (takes effect when the index is next built)";
   *env.out << "\n";
+  return kCtlOk;
+}
+
 // index set N metadata WHAT on|off: sets or clears one bit of the stored
 // switch word; the other bits of the word stay as they are.
 int SetMetadataSwitch(const CtlEnv& env, const CtlCall& call, const std::vector<std::string>& pos) {
