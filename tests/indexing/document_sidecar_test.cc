@@ -111,7 +111,8 @@ TEST_F(DocumentSidecarTest, ChangedSidecarComposesItsPictureAgain) {
 }
 
 TEST_F(DocumentSidecarTest, WithXmpOffASidecarIsAFileLikeAnyOther) {
-  options_.switches = MetadataSwitches::AllOff();
+  // The index's stored switch word decides, whatever the options say.
+  task_->config.indexes[kIndex].metadata_switches = MetadataSwitches::AllOff().ToStoredBits();
   Write("a.jpg", MakeJpeg());
   Write("a.xmp", Sidecar("Regatta"));
   Build("a.xmp", "01a.xmp", true);

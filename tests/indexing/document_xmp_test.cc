@@ -89,9 +89,9 @@ TEST_F(DocumentXmpTest, XmpSidecarAndUtf8IimReadAsLatinIim) {
 }
 
 TEST_F(DocumentXmpTest, SwitchesOffReadAsBefore) {
+  options_.switches = MetadataSwitches::AllOff();
   const std::string bare = Document(Make("bare", {}));
   ASSERT_NE(bare.find(" xnocap "), std::string::npos) << bare;
-  options_.switches = MetadataSwitches::AllOff();
   EXPECT_EQ(Document(Make("xmp", kXmpArgs)), bare);
   EXPECT_EQ(Document(Make("sidecar", kXmpArgs, "pic.xmp")), bare);
   std::vector<std::string> utf8_args = kIimArgs;

@@ -157,6 +157,20 @@ TEST_F(XmpExiftoolTest, EveryMappingRowInJpegTiffEpsAndSidecar) {
   }
 }
 
+// PNG (iTXt) and WebP (XMP chunk) pictures carry their XMP in a chunk of
+// their own, read like the packets of JPEG, TIFF and EPS files.
+TEST_F(XmpExiftoolTest, PngAndWebpXmpChunks) {
+  const std::vector<std::string> args = {"-XMP-dc:Description=Boote im Hafen",
+                                         "-XMP-dc:Subject=Regatta"};
+  for (const std::string& path :
+       {Make("xmp.png", MakePng(), args),
+        Make("xmp.webp", MakeWebp({MakeWebpLossyChunk(64, 48)}), args)}) {
+    const Datasets got = Read(path);
+    EXPECT_EQ(Value(got, 120), "Boote im Hafen") << path;
+    EXPECT_EQ(Value(got, 25), "Regatta") << path;
+  }
+}
+
 TEST_F(XmpExiftoolTest, WhichCopyWins) {
   const std::string long_caption = std::string(2490, 'c') + " end";
   const std::string long_keyword = std::string(70, 'k') + "!";
