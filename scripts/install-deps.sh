@@ -10,8 +10,12 @@ packages=(
   libjpeg-dev libsystemd-dev libexpat1-dev
   clang libclang-rt-14-dev
   libimage-exiftool-perl exiv2 attr
-  libssl-dev chromium nodejs npm
+  libssl-dev chromium
 )
+# Node.js for the browser tests: Debian's packages, unless the machine already
+# has node and npm from elsewhere (whose packages would conflict with them).
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 # The console's browser tests need playwright-core (pinned in
 # tests/browser/package-lock.json) beside them; without it they are skipped.
