@@ -1,8 +1,9 @@
 // Fuzz target: the small files the server keeps inside an index folder, which
 // the file share exposes to clients: a backup's completion mark (VTCOMPLETE)
 // and the engine failure count (ENGFAIL.DAT), plus the engine failure status
-// record. Every accepted mark names plain files, and a decoded count or
-// record encodes back to what was decoded.
+// record. Every accepted mark names plain files (at most one folder above
+// them, a shard's number), and a decoded count or record encodes back to
+// what was decoded.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,8 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       vantrel::ParseCompleteMark(bytes, "VTCOMPLETE");
   if (mark.ok()) {
     for (const vantrel::MarkedFile& f : *mark) {
-      if (f.name.empty() || f.name == "." || f.name == ".." ||
-          f.name.find('/') != std::string::npos) {
+      std::string_view name = f.name;
+      const size_t slash = name.find('/');
+      if (slash != std::string_view::npos) {
+        const std::string_view shard = name.substr(0, slash);
+        if (shard.empty() || shard.size() > 1 || shard[0] < '0' || shard[0] > '9') {
+          __builtin_trap();
+        }
+        name = name.substr(slash + 1);
+      }
+      if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
         __builtin_trap();
       }
     }
