@@ -23,4 +23,4 @@ export VT_ARTEFACTS=${VT_ARTEFACTS:-$build/browser-artefacts}
 for f in "$VT_SERVER" "$VT_CTL" "$VT_SAMPLES"; do
   [ -x "$f" ] || { echo "missing $f: build vantrel, vantrelctl and make_sample_images first"; exit 1; }
 done
-exec node "$here/console.spec.mjs"
+exec node "$here/console_flows.mjs"
