@@ -80,7 +80,4 @@ class CodePage {
   std::vector<std::pair<char32_t, unsigned char>> from_unicode_;
 };
 
-// Appends the UTF-8 form of code point `c` (at most U+10FFFF) to `out`.
-void AppendUtf8(char32_t c, std::string* out);
-
 }  // namespace vantrel
