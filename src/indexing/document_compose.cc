@@ -143,7 +143,7 @@ bool ReadDataCaption(const ContentsInput& in, CaptionRecord& record, bool read_c
   const std::string_view data = view.data();
   if (read_captions && !ReadPhotoshopCaption(record, data, path, MacStreamReaderFor(in.streams)) &&
       !ReadEpsCaption(data, path, record, &in.fs)) {
-    ReadTiffCaption(data, path, record);
+    ReadTiffCaption(data, path, record, &extras.declared);
   }
   if (in.options.switches.xmp) extras.embedded = ReadEmbeddedXmp(data);
   header.ReadFrom(data);

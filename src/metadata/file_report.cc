@@ -211,7 +211,7 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
         d.source = mac != CaptionSource::kNone ? mac : CaptionSource::kPhotoshop;
       } else if (ReadEpsCaption(view.data(), path, record, &fs)) {
         d.source = CaptionSource::kEps;
-      } else if (ReadTiffCaption(view.data(), path, record)) {
+      } else if (ReadTiffCaption(view.data(), path, record, &extras.declared)) {
         d.source = CaptionSource::kTiff;
       }
       if (options.switches.xmp) extras.embedded = ReadEmbeddedXmp(view.data());

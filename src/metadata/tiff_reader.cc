@@ -30,9 +30,18 @@ class Reader {
   bool big_;
 };
 
+// The 1:90 declaration of the tag's bytes: the envelope datasets from the
+// first tag marker on (writers may pad in front of them).
+IimCharset DeclaredTiffCharset(std::string_view tag_bytes) {
+  const size_t marker = tag_bytes.find(static_cast<char>(kIimTagMarker));
+  return marker == std::string_view::npos ? IimCharset::kUndeclared
+                                          : DeclaredIimCharset(tag_bytes.substr(marker));
+}
+
 }  // namespace
 
-bool ReadTiffCaption(std::string_view data, const std::string& /*path*/, CaptionRecord& record) {
+bool ReadTiffCaption(std::string_view data, const std::string& /*path*/, CaptionRecord& record,
+                     IimCharset* declared) {
   size_t limit = std::min(data.size(), kTiffHeaderSearch);
   size_t base = std::string_view::npos;
   for (size_t i = 0; i + 1 < limit; ++i) {
@@ -65,6 +74,7 @@ bool ReadTiffCaption(std::string_view data, const std::string& /*path*/, Caption
     if (LocateRecordRun(copy, kIimApplicationRecord, &run_length, &run_offset) == 1 &&
         run_length > 0) {
       InstallIptcBlock(record, std::string_view(copy).substr(run_offset, run_length));
+      if (declared != nullptr) *declared = DeclaredTiffCharset(copy);
     }
   }
   return met;

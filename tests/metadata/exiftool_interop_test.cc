@@ -3,9 +3,7 @@
 // files that the image builders make are read back by exiftool with the same
 // values. Skipped when exiftool is not installed.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,26 +14,19 @@
 #include "metadata/image_data_view.h"
 #include "metadata/photoshop_reader.h"
 #include "metadata/tiff_reader.h"
+#include "support/external_tools.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
 namespace {
 
-constexpr const char* kExiftool = "/usr/bin/exiftool";
+using tool_test::Installed;
+using tool_test::kExiftool;
+using tool_test::RunCommand;
+using tool_test::RunExiftool;
 
 using Datasets = std::vector<std::pair<int, std::string>>;  // record-2 number, value bytes
-
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -103,21 +94,14 @@ CaptionRecord ReadWithVantrel(const std::string& path) {
 class ExiftoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access(kExiftool, X_OK) != 0) GTEST_SKIP() << "exiftool is not installed";
+    if (!Installed(kExiftool)) GTEST_SKIP() << "exiftool is not installed";
   }
 
-  // Writes the arguments to an argument file (no shell quoting) and runs
-  // exiftool on `file` in place.
+  // Runs exiftool on `file` in place, storing IIM text as Latin-1.
   void WriteWithExiftool(const std::string& file, const std::vector<std::string>& args) {
-    std::string argfile;
-    for (const std::string& a : {std::string("-q"), std::string("-overwrite_original"),
-                                 std::string("-charset"), std::string("iptc=Latin")}) {
-      argfile += a + "\n";
-    }
-    for (const std::string& a : args) argfile += a + "\n";
-    argfile += file + "\n";
-    ASSERT_TRUE(dir_.WriteFile("args.txt", argfile));
-    RunCommand(std::string(kExiftool) + " -@ '" + dir_.Path("args.txt") + "' 2>&1");
+    std::vector<std::string> all = {"-charset", "iptc=Latin"};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_TRUE(RunExiftool(file, all));
   }
 
   TempDir dir_;

@@ -4,9 +4,7 @@
 #include "metadata/image_header.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -15,6 +13,7 @@
 #include "metadata/exif_reader.h"
 #include "metadata/png_chunks.h"
 #include "metadata/webp_chunks.h"
+#include "support/external_tools.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
 
@@ -224,21 +223,11 @@ TEST(ImageHeaderTest, WindowGrowsOnlyAsFarAsTheReadersAsk) {
 
 // ---- files that other tools wrote ----
 
-std::string RunTool(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-bool Installed(const char* tool) { return access(tool, X_OK) == 0; }
+using tool_test::Installed;
+using tool_test::RunCommand;
 
 TEST(ImageHeaderInteropTest, ExiftoolWrittenDatesResolutionsAndIptc) {
-  if (!Installed("/usr/bin/exiftool")) GTEST_SKIP() << "exiftool is not installed";
+  if (!Installed(tool_test::kExiftool)) GTEST_SKIP() << "exiftool is not installed";
   TempDir dir;
   const std::string iim = MakeIptcBlock({{2, 5, "x"}});
   struct Case {
@@ -253,8 +242,10 @@ TEST(ImageHeaderInteropTest, ExiftoolWrittenDatesResolutionsAndIptc) {
   for (const Case& c : cases) {
     ASSERT_TRUE(dir.WriteFile(c.name, c.bytes));
     const std::string path = dir.Path(c.name);
-    RunTool("/usr/bin/exiftool -q -q -overwrite_original '-EXIF:DateTimeOriginal=2018:12:31 23:59:58' "
-        "-EXIF:XResolution=240 -EXIF:ResolutionUnit=inches -IPTC:Caption-Abstract='Pier' '" + path + "'");
+    EXPECT_TRUE(tool_test::RunExiftool(path, {"-EXIF:DateTimeOriginal=2018:12:31 23:59:58",
+                                              "-EXIF:XResolution=240", "-EXIF:ResolutionUnit=inches",
+                                              "-IPTC:Caption-Abstract=Pier"}))
+        << c.name;
     const std::string written = ReadAll(path);
     const ImageHeaderFacts f = ReadImageHeader(written);
     EXPECT_EQ(f.info.width, c.width) << c.name;
@@ -268,12 +259,13 @@ TEST(ImageHeaderInteropTest, ExiftoolWrittenDatesResolutionsAndIptc) {
 }
 
 TEST(ImageHeaderInteropTest, Exiv2WrittenCaptureDate) {
-  if (!Installed("/usr/bin/exiv2")) GTEST_SKIP() << "exiv2 is not installed";
+  if (!Installed(tool_test::kExiv2)) GTEST_SKIP() << "exiv2 is not installed";
   TempDir dir;
   for (const char* name : {"b.jpg", "b.png"}) {
     ASSERT_TRUE(dir.WriteFile(name, std::string(name) == "b.jpg" ? MakeJpeg() : MakePng()));
-    RunTool("/usr/bin/exiv2 -q -M'set Exif.Photo.DateTimeOriginal 2020:02:29 12:00:00' mo '" +
-        dir.Path(name) + "' 2>&1");
+    RunCommand(std::string(tool_test::kExiv2) +
+               " -q -M'set Exif.Photo.DateTimeOriginal 2020:02:29 12:00:00' mo '" + dir.Path(name) +
+               "' 2>&1");
     EXPECT_EQ(ReadImageHeader(ReadAll(dir.Path(name))).capture_date, "20200229") << name;
   }
 }

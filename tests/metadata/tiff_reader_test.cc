@@ -73,5 +73,29 @@ TEST(TiffReader, DirectoryBeyondTheDataIsNoCaption) {
   EXPECT_FALSE(ReadTiffCaption(far, "", r));
 }
 
+// The envelope record in front of the record-2 run declares the character
+// set, as in the other IIM blocks; the declaration's bytes stay out of the
+// record. Padding in front of the first tag marker is passed over.
+TEST(TiffReader, DeclaresTheCharacterSetOfTheTag) {
+  const std::string run = MakeIptcBlock({{2, 120, "Caf\xC3\xA9"}});
+  struct Case {
+    std::string tag_bytes;
+    IimCharset declared;
+  } cases[] = {
+      {run, IimCharset::kUndeclared},
+      {MakeIptcBlock({{1, 90, "\x1b%G"}}, false) + run, IimCharset::kUtf8},
+      {MakeIptcBlock({{1, 90, "\x1b.A"}}, false) + run, IimCharset::kLatin1},
+      {std::string(4, '\0') + MakeIptcBlock({{1, 90, "\x1b-A"}}, false) + run, IimCharset::kLatin1},
+      {MakeIptcBlock({{1, 90, "\x1b(B"}}, false) + run, IimCharset::kOther},
+  };
+  for (const Case& c : cases) {
+    CaptionRecord r;
+    IimCharset declared = IimCharset::kOther;
+    ASSERT_TRUE(ReadTiffCaption(MakeTiffWithIptcBytes(c.tag_bytes), "", r, &declared));
+    EXPECT_EQ(r.iptc, run);
+    EXPECT_EQ(declared, c.declared) << static_cast<int>(c.declared);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,26 +19,18 @@
 #include "metadata/tiff_reader.h"
 #include "metadata/xmp_caption.h"
 #include "metadata/xmp_sources.h"
+#include "support/external_tools.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
 namespace {
 
-constexpr const char* kExiftool = "/usr/bin/exiftool";
+using tool_test::Installed;
+using tool_test::kExiftool;
+using tool_test::RunExiftool;
 
 using Datasets = std::vector<std::pair<int, std::string>>;
-
-std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 Datasets RecordDatasets(const CaptionRecord& r) {
   Datasets out;
@@ -59,26 +50,17 @@ std::string Value(const Datasets& datasets, int number) {
 class XmpExiftoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access(kExiftool, X_OK) != 0) GTEST_SKIP() << "exiftool is not installed";
+    if (!Installed(kExiftool)) GTEST_SKIP() << "exiftool is not installed";
   }
 
   // Writes `bytes` as `name`, then lets exiftool write the arguments into it
-  // (an argument file: no shell quoting; UTF-8 arguments, UTF-8 IIM unless
-  // the arguments say otherwise).
+  // (UTF-8 arguments, UTF-8 IIM unless the arguments say otherwise).
   std::string Make(const std::string& name, const std::string& bytes,
                    const std::vector<std::string>& args) {
     EXPECT_TRUE(dir_.WriteFile(name, bytes));
     std::string path = dir_.Path(name);
-    Exiftool(path, args);
+    EXPECT_TRUE(RunExiftool(path, args)) << name;
     return path;
-  }
-
-  void Exiftool(const std::string& path, const std::vector<std::string>& args) {
-    std::string argfile = "-q\n-overwrite_original\n";
-    for (const std::string& a : args) argfile += a + "\n";
-    argfile += path + "\n";
-    ASSERT_TRUE(dir_.WriteFile("args.txt", argfile));
-    RunCommand(std::string(kExiftool) + " -@ '" + dir_.Path("args.txt") + "' 2>&1");
   }
 
   // The record the document builder would compose from.
@@ -89,7 +71,7 @@ class XmpExiftoolTest : public ::testing::Test {
     if (OpenImageData(view, path)) {
       if (!ReadPhotoshopCaption(r, view.data(), path) &&
           !ReadEpsCaption(view.data(), path, r)) {
-        (void)ReadTiffCaption(view.data(), path, r);
+        (void)ReadTiffCaption(view.data(), path, r, &extras.declared);
       }
       if (switches.xmp) extras.embedded = ReadEmbeddedXmp(view.data(), CodePage::BuiltInWindows1252());
       CloseImageData(view);

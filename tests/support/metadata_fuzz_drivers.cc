@@ -134,7 +134,8 @@ void FuzzEpsReader(std::string_view data) {
 
 void FuzzTiffReader(std::string_view data) {
   CaptionRecord r;
-  (void)ReadTiffCaption(data, "", r);
+  IimCharset declared = IimCharset::kUndeclared;
+  (void)ReadTiffCaption(data, "", r, &declared);
 }
 
 void FuzzTrailerReader(std::string_view data) {
