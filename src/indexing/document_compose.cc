@@ -32,6 +32,7 @@
 #include "metadata/tiff_reader.h"
 #include "metadata/xmp_caption.h"
 #include "metadata/xmp_sources.h"
+#include "pdf/pdf_xmp_section.h"
 #include "platform/code_page.h"
 #include "platform/file_streams.h"
 #include "platform/file_time.h"
@@ -79,17 +80,25 @@ struct ContentsInput {
   size_t dates_limit;  // the limit for the date groups (room for the tail only)
 };
 
+// The helper's text of a PDF: the words of its XMP packet when the index
+// reads XMP, then the information entries and page words as before, at most
+// kMaxPdfTextBytes of them.
+void AppendPdfText(const ContentsInput& in, std::string_view text, DocumentText& doc) {
+  const PdfTextParts parts = SplitPdfText(text);
+  if (in.options.switches.xmp) {
+    doc.Append(parts.xmp.substr(0, std::min(parts.xmp.size(), doc.room())));
+  }
+  const size_t n = std::min({parts.rest.size(), kMaxPdfTextBytes, doc.room()});
+  doc.Append(parts.rest.substr(0, n));
+}
+
 void ComposePdf(const ContentsInput& in, DocumentText& doc, ComposedDocument* result) {
   result->type_code = kTypePdf;
   result->is_pdf = true;
   doc.Append(TextGroup(kMarkerFileType, TypeCodeText(kTypePdf)));
   doc.Append(Number6Group(kMarkerFileSize, FileSizeValue(in.opened.size)));
   doc.Append(OnlineGroup(in.offline));
-  if (in.options.pdf_text) {
-    const std::string text = in.options.pdf_text(in.file.native_path);
-    const size_t n = std::min({text.size(), kMaxPdfTextBytes, doc.room()});
-    doc.Append(std::string_view(text).substr(0, n));
-  }
+  if (in.options.pdf_text) AppendPdfText(in, in.options.pdf_text(in.file.native_path), doc);
   doc.set_limit(in.dates_limit);
   doc.Append(TextGroup(kMarkerFileDate, in.file_date));
   doc.Append(TextGroup(kMarkerImageDate, in.file_date));

@@ -1,5 +1,6 @@
 // Reading a PDF file with poppler-cpp: the information entries "Title",
-// "Author", "Creator" and "Keywords", and the words of every page with their
+// "Author", "Creator" and "Keywords", the document's XMP packet (the
+// catalog's /Metadata stream), and the words of every page with their
 // vertical positions.
 //
 // PDF libraries can loop, crash or exhaust memory on damaged files, so this
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "pdf/pdf_words.h"
 #include "platform/status.h"
@@ -21,6 +23,17 @@ namespace vantrel {
 // Stops the PDF library from printing its complaints about damaged files on
 // standard error. Call once at the start of the program.
 void SilencePdfLibrary();
+
+// The largest document XMP packet handed on, in bytes (as for the XMP of
+// pictures); a larger one is passed over.
+inline constexpr size_t kPdfXmpPacketMax = 4u << 20;
+
+// Receives the document's XMP packet (UTF-8, "" when the catalog has none or
+// it is larger than kPdfXmpPacketMax) and the four information values
+// (UTF-8, in the order Title, Author, Creator, Keywords), before the
+// information entries enter the text.
+using PdfXmpHandler =
+    std::function<void(const std::string& packet, const std::vector<std::string>& info)>;
 
 // Reads `native_path` into `*content` (cleared first). A page whose words
 // cannot be read is left empty.
@@ -36,9 +49,12 @@ Status ReadPdf(const std::string& native_path, PdfContent* content);
 // then at least `max_bytes` long; the caller cuts it). `on_progress` (may be
 // empty) is called after the information entries and after every page, so
 // that a caller can pass the text on before a later page fails or hangs.
-// Without `read_pages` only the information entries are read.
+// Without `read_pages` only the information entries are read. With `on_xmp`
+// (and `read_pages`: the packet is a stream like the pages' contents) the
+// document's XMP packet is handed on first.
 // Failures as ReadPdf; the assembler keeps what it was given.
 Status ReadPdfText(const std::string& native_path, PdfTextAssembler* assembler, size_t max_bytes,
-                   const std::function<void()>& on_progress = {}, bool read_pages = true);
+                   const std::function<void()>& on_progress = {}, bool read_pages = true,
+                   const PdfXmpHandler& on_xmp = {});
 
 }  // namespace vantrel

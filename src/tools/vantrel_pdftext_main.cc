@@ -6,6 +6,12 @@
 // inflate to at most N bytes (see pdf/pdf_inflate_budget.h), otherwise only
 // the information entries are written and the exit code is 3.
 //
+// The values of the document's XMP packet (the catalog's /Metadata stream,
+// mapped as the XMP of pictures is, see docs/metadata.md) that the
+// information entries do not already hold go first, in a marked section
+// (see pdf/pdf_xmp_section.h) that the document builder keeps or drops by
+// the index's XMP switch. They count towards --max-bytes.
+//
 // The server runs this program for every PDF file, in a child process with a
 // time and memory limit, so that a damaged PDF that makes the PDF library
 // loop, crash or exhaust memory costs only this process.
@@ -25,10 +31,14 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "metadata/xmp_packet.h"
+#include "metadata/xmp_text.h"
 #include "pdf/pdf_inflate_budget.h"
 #include "pdf/pdf_reader.h"
 #include "pdf/pdf_words.h"
+#include "pdf/pdf_xmp_section.h"
 #include "platform/code_page.h"
 #include "platform/mapped_file.h"
 
@@ -47,6 +57,15 @@ class TextStream {
   TextStream(const vantrel::PdfTextAssembler& assembler, size_t max_bytes)
       : assembler_(assembler), max_bytes_(max_bytes) {}
 
+  // Writes `section` in front of the assembled text (before the first Pass)
+  // and leaves that much less room for it; a section that does not fit
+  // under the limit is left out.
+  void WriteFirst(const std::string& section) {
+    if (section.empty() || (max_bytes_ > 0 && section.size() >= max_bytes_)) return;
+    if (std::fwrite(section.data(), 1, section.size(), stdout) != section.size()) ok_ = false;
+    if (max_bytes_ > 0) max_bytes_ -= section.size();
+  }
+
   bool Pass() {
     const std::string& text = assembler_.text();
     size_t end = text.size();
@@ -62,7 +81,7 @@ class TextStream {
 
  private:
   const vantrel::PdfTextAssembler& assembler_;
-  const size_t max_bytes_;
+  size_t max_bytes_;
   size_t written_ = 0;
   bool ok_ = true;
 };
@@ -72,6 +91,24 @@ bool ParseCount(const char* text, uint64_t* value) {
   const char* end = text + std::strlen(text);
   auto [ptr, ec] = std::from_chars(text, end, *value);
   return ec == std::errc() && ptr == end && ptr != text;
+}
+
+// The marked section of the XMP values that `info` (the information values,
+// UTF-8) lacks; "" when the packet is empty, unreadable or adds nothing.
+std::string XmpSection(const std::string& packet, const std::vector<std::string>& info) {
+  if (packet.empty()) return "";
+  const vantrel::CodePage& code_page = vantrel::CodePage::Default();
+  vantrel::StatusOr<vantrel::XmpCaption> caption = vantrel::ParseXmpPacket(packet, code_page);
+  if (!caption.ok()) return "";
+  std::vector<std::string> known;
+  for (const std::string& value : info) {
+    // The value as the information entry enters the text, without its CR LF.
+    vantrel::PdfTextAssembler entry(code_page);
+    entry.AddInfo(value);
+    std::string text = entry.TakeText();
+    if (text.size() >= 2) known.push_back(text.substr(0, text.size() - 2));
+  }
+  return vantrel::PdfXmpSection(vantrel::XmpCaptionText(*caption, known));
 }
 
 // True when the file's compressed streams inflate to more than `cap` bytes.
@@ -107,8 +144,11 @@ int main(int argc, char** argv) {
   vantrel::PdfTextAssembler assembler(vantrel::CodePage::Default());
   TextStream out(assembler, static_cast<size_t>(max_bytes));
   // A failure leaves what could be read in the assembler; that is the text.
-  vantrel::ReadPdfText(argv[i], &assembler, static_cast<size_t>(max_bytes), [&out] { out.Pass(); },
-                       read_pages)
+  vantrel::ReadPdfText(
+      argv[i], &assembler, static_cast<size_t>(max_bytes), [&out] { out.Pass(); }, read_pages,
+      [&out](const std::string& packet, const std::vector<std::string>& info) {
+        out.WriteFirst(XmpSection(packet, info));
+      })
       .IgnoreError();
   if (!out.Pass() || std::fflush(stdout) != 0) return 1;
   return read_pages ? 0 : 3;

@@ -9,6 +9,7 @@
 #include "indexing/document_groups.h"
 #include "metadata/caption_record.h"
 #include "metadata/file_type.h"
+#include "pdf/pdf_xmp_section.h"
 #include "platform/file_time.h"
 #include "support/document_fixtures.h"
 #include "support/fault_file_system.h"
@@ -258,6 +259,24 @@ TEST_F(DocumentComposeTest, PdfDocument) {
             " QxQB5002 PDF  ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ "
             "Title Annual report page words" +
                 Dates() + Tail("report.xyz"));
+}
+
+// The XMP words the helper sends in front of the text enter the document
+// while the index reads XMP; without, the document is the one of the text
+// alone. Text without a whole section is taken as it is.
+TEST_F(DocumentComposeTest, PdfXmpWordsFollowTheIndexSwitch) {
+  const std::string head = " QxQB5002 PDF  ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ ";
+  const std::string text = "Title\r\npage words ";
+  std::string helper_text = PdfXmpSection("Hafen\r\nK\xF6ln\r\n") + text;
+  options_.pdf_text = [&](const std::string&) { return helper_text; };
+  options_.switches = MetadataSwitches();
+  EXPECT_EQ(Compose("x.pdf", "%PDF-1.4\n").text,
+            head + "Hafen\r\nK\xF6ln\r\n" + text + Dates() + Tail("x.pdf"));
+  options_.switches = MetadataSwitches::AllOff();
+  EXPECT_EQ(Compose("x.pdf", "%PDF-1.4\n").text, head + text + Dates() + Tail("x.pdf"));
+  options_.switches = MetadataSwitches();
+  helper_text = "\x1FXMP99\x1FHafen " + text;  // cut short: no section
+  EXPECT_EQ(Compose("x.pdf", "%PDF-1.4\n").text, head + helper_text + Dates() + Tail("x.pdf"));
 }
 
 TEST_F(DocumentComposeTest, PdfTextIsCutSoTheTailAlwaysFits) {

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "pdf/flate_pdf.h"
+#include "pdf/pdf_reader.h"
+#include "pdf/pdf_xmp_section.h"
 #include "platform/child_process.h"
 #include "platform/environment.h"
 #include "platform/mutex.h"
@@ -97,6 +99,57 @@ TEST_F(PdfTextTest, ReadsInformationAndWordsThroughTheHelper) {
   EXPECT_EQ(extractor.Extract(WritePdf("bare.pdf", bare)), "Only words ");
   // No words and no entries: no text.
   EXPECT_EQ(extractor.Extract(WritePdf("empty.pdf", PdfDocumentPlan{{}, {PdfPagePlan{}}})), "");
+}
+
+// A PDF of one empty page whose catalog names the XMP packet `xmp` (its
+// bytes as they are) and whose information dictionary holds `title`.
+std::string PdfWithXmp(const std::string& xmp, const std::string& title) {
+  return BuildPdfFromObjects(
+      {"<< /Type /Catalog /Pages 2 0 R /Metadata 4 0 R >>",
+       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+       "<< /Type /Metadata /Subtype /XML /Length " + std::to_string(xmp.size()) +
+           " >>\nstream\n" + xmp + "\nendstream",
+       "<< /Title " + PdfLiteralString(title) + " >>"},
+      "/Root 1 0 R /Info 5 0 R");
+}
+
+const std::string kXmpPacket =
+    "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>"
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+    "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+    "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+    "xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\">"
+    "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Annual Report</rdf:li></rdf:Alt></dc:title>"
+    "<dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">Caf\xC3\xA9 am Hafen</rdf:li>"
+    "</rdf:Alt></dc:description>"
+    "<dc:subject><rdf:Bag><rdf:li>Z\xC3\xBCrich</rdf:li><rdf:li>harbour</rdf:li>"
+    "<rdf:li>Annual Report</rdf:li></rdf:Bag></dc:subject>"
+    "<photoshop:City>K\xC3\xB6ln</photoshop:City>"
+    "<photoshop:DateCreated>2021-06-30</photoshop:DateCreated>"
+    "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+
+// The document's XMP values go in front of the text, as a section of their
+// own, without the values the information entries hold and without dates;
+// the packet's UTF-8 is read as UTF-8. A packet that is malformed or too
+// large adds nothing.
+TEST_F(PdfTextTest, XmpValuesGoFirstInASectionOfTheirOwn) {
+  PdfTextExtractor extractor(Options());
+  ASSERT_TRUE(dir_.WriteFile("xmp.pdf", PdfWithXmp(kXmpPacket, "Annual Report")));
+  const std::string text = extractor.Extract(dir_.Path("xmp.pdf"));
+  const PdfTextParts parts = SplitPdfText(text);
+  EXPECT_EQ(parts.xmp, "Caf\xE9 am Hafen\r\nZ\xFC" "rich\r\nharbour\r\nK\xF6ln\r\n") << text;
+  EXPECT_EQ(parts.rest, "Annual Report\r\n");
+
+  const std::string too_large = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">" +
+                                std::string(kPdfXmpPacketMax, ' ') +
+                                kXmpPacket.substr(kXmpPacket.find("<rdf:RDF"));
+  for (const std::string& packet :
+       {std::string("<x:xmpmeta><rdf:RDF><dc:title>unclosed"), too_large}) {
+    ASSERT_TRUE(dir_.WriteFile("bad.pdf", PdfWithXmp(packet, "Annual Report")));
+    EXPECT_EQ(extractor.Extract(dir_.Path("bad.pdf")), "Annual Report\r\n");
+  }
+  EXPECT_TRUE(log_.lines().empty());
 }
 
 TEST_F(PdfTextTest, ADropCapJoinsTheFollowingWord) {
