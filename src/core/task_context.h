@@ -64,6 +64,10 @@ struct ImageFolderRuntime {
   bool needs_relisting = false;
   // The folder's tree is watched (set while arming, read by the poll thread).
   std::atomic<bool> watch_armed{false};
+  // The XMP sidecars that polls of the folder's sub-folders saw, by file key,
+  // with their time stamps: sidecars have no list entries, so this is what
+  // tells a poll that one is unchanged. Guarded by change_queue_lock.
+  std::map<std::string, uint32_t> sidecar_stamps;
 };
 
 struct IndexRuntime {

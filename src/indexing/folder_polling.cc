@@ -1,6 +1,11 @@
 // The poll thread's re-listing (Pipeline::ListChangedFolders, PollFolder):
 // new, changed and vanished files become queued changes, which the next
 // change pass turns into document updates.
+//
+// XMP sidecars (while the index reads XMP) have no list entries to compare
+// with; the folder's runtime remembers the stamps that polls saw instead, so
+// an unchanged sidecar is not queued (and its picture not composed) again at
+// every poll of its folder, while a new, rewritten or removed one is.
 #include <optional>
 #include <set>
 #include <utility>
@@ -8,10 +13,52 @@
 
 #include "indexing/folder_keys.h"
 #include "indexing/index_pipeline.h"
+#include "metadata/metadata_switches.h"
+#include "metadata/xmp_sources.h"
 #include "platform/paths.h"
 #include "scan/folder_scanner.h"
 
 namespace vantrel {
+namespace {
+
+// Queues the sidecars of the polled folder `folder_key` whose stamps differ
+// from the remembered ones (or that are new), and the remembered ones that
+// `sidecars` no longer holds; the memory then holds the listing. Sidecars are
+// queued with their relative native paths as `relative_native` gives them.
+// True when something was queued.
+template <typename RelativeNative>
+bool QueueSidecarChanges(TaskContext& task, ImageFolderRuntime& folder,
+                         const std::string& folder_key,
+                         const std::vector<const ScannedEntry*>& sidecars,
+                         const RelativeNative& relative_native, const CodePage& cp) {
+  bool queued = false;
+  std::set<std::string> listed;
+  MutexLock lock(&task.change_queue_lock);
+  for (const ScannedEntry* sidecar : sidecars) {
+    listed.insert(sidecar->key);
+    auto [at, added] = folder.sidecar_stamps.try_emplace(sidecar->key, sidecar->time);
+    if (!added && at->second == sidecar->time) continue;
+    at->second = sidecar->time;
+    folder.change_queue.Put(ChangeEntry{sidecar->key.substr(2),
+                                        relative_native(sidecar->native_path), kActionListed});
+    queued = true;
+  }
+  for (auto at = folder.sidecar_stamps.begin(); at != folder.sidecar_stamps.end();) {
+    if (!LiesDirectlyIn(at->first, folder_key) || listed.count(at->first) != 0) {
+      ++at;
+      continue;
+    }
+    std::string relative = at->first.substr(2);
+    std::string native_relative = KeyToNative(cp.ToUtf8(relative));
+    folder.change_queue.Put(
+        ChangeEntry{std::move(relative), std::move(native_relative), kActionListed});
+    queued = true;
+    at = folder.sidecar_stamps.erase(at);
+  }
+  return queued;
+}
+
+}  // namespace
 
 std::vector<std::string> Pipeline::ListChangedFolders(TaskContext& task, int index, int slot) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
@@ -60,9 +107,15 @@ void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::str
     return path.size() > root.size() + 1 ? path.substr(root.size() + 1) : std::string();
   };
   std::set<std::string> listed;
+  std::vector<const ScannedEntry*> sidecars;
+  const bool reads_xmp = MetadataSwitches::FromStoredBits(def.metadata_switches).xmp;
   bool queued = false;
   for (const ScannedEntry& file : *files) {
     listed.insert(file.key);
+    if (reads_xmp && IsXmpSidecarName(file.native_path)) {
+      sidecars.push_back(&file);
+      continue;
+    }
     if (timelist.Lookup(file.key, file.time)) continue;
     MutexLock lock(&task.change_queue_lock);
     folder.change_queue.Put(
@@ -90,6 +143,9 @@ void Pipeline::PollFolder(TaskContext& task, int index, int slot, const std::str
     folder.change_queue.Put(ChangeEntry{std::move(relative), std::move(native_relative),
                                         kActionListed});
     queued = true;
+  }
+  if (reads_xmp) {
+    queued |= QueueSidecarChanges(task, folder, folder_key, sidecars, relative_native, *cp_);
   }
   if (queued) task.change_arrivals.Note();
 }

@@ -36,6 +36,15 @@ std::string Captioned(const std::string& caption) {
   return MakeJpegWithIptc({{2, 120, caption}, {2, 25, "testkeyword"}});
 }
 
+// A sidecar whose dc:title is `title`.
+std::string XmpTitle(const std::string& title) {
+  return "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+         "xmlns:dc='http://purl.org/dc/elements/1.1/'><dc:title><rdf:Alt><rdf:li "
+         "xml:lang='x-default'>" +
+         title + "</rdf:li></rdf:Alt></dc:title></rdf:Description></rdf:RDF></x:xmpmeta>";
+}
+
 class PipelineTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -317,6 +326,48 @@ TEST_F(PipelineTest, PollFolderQueuesNewChangedAndVanishedFiles) {
   pipeline_->RunUpdateJob(*task_);
   EXPECT_EQ(Search("referee").size(), 1u);
   EXPECT_FALSE(InList(&runtime().timelist, "01Sport\\b.tif"));
+}
+
+// Sidecars have no list entries to compare with: a poll queues one when it
+// is new, rewritten or removed, and not again while it stays as it is (its
+// picture would be composed again at every poll of its folder).
+TEST_F(PipelineTest, PollQueuesASidecarOnlyWhenItChanged) {
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  const std::string sidecar = dir_.Path("images/Sport/b.xmp");
+  int64_t folder_time = 2000000000;
+  // Moves the folder's time on (as any change in it does), polls it, and
+  // tells whether the sidecar was queued; the change pass then runs.
+  auto poll = [&] {
+    EXPECT_TRUE(SetModifiedTime(dir_.Path("images/Sport"), folder_time += 10));
+    PollChangedFolders(1);
+    bool queued = false;
+    {
+      MutexLock lock(&task_->change_queue_lock);
+      queued = runtime().folders[1].change_queue.Find("Sport\\b.xmp") != nullptr;
+    }
+    pipeline_->RunUpdateJob(*task_);
+    return queued;
+  };
+  auto write_sidecar = [&](const std::string& title, int64_t time) {
+    ASSERT_TRUE(dir_.WriteFile("images/Sport/b.xmp", XmpTitle(title)));
+    ASSERT_TRUE(SetModifiedTime(sidecar, time));
+  };
+  write_sidecar("regatta", 1600000000);
+  EXPECT_TRUE(poll()) << "new";
+  EXPECT_EQ(Search("regatta").size(), 1u);
+  EXPECT_FALSE(poll()) << "unchanged";
+  EXPECT_FALSE(poll()) << "unchanged";
+  write_sidecar("rowing", 1600000100);
+  EXPECT_TRUE(poll()) << "rewritten";
+  EXPECT_EQ(Search("rowing").size(), 1u);
+  EXPECT_TRUE(Search("regatta").empty());
+  ASSERT_TRUE(fs_->DeleteFile(sidecar).ok());
+  EXPECT_TRUE(poll()) << "removed";
+  EXPECT_TRUE(Search("rowing").empty());
+  EXPECT_EQ(Search("football").size(), 1u);
+  EXPECT_FALSE(poll()) << "still removed";
+  EXPECT_FALSE(InList(&runtime().timelist, "01Sport\\b.xmp"));
 }
 
 // A folder that cannot be listed is logged and stays out of DIRLIST, so the
