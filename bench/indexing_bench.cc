@@ -3,13 +3,16 @@
 // lists, against other tools over the same tree and against a floor.
 //
 //   indexing_bench [--files N] [--folders F] [--dir FOLDER] [--cold]
-//                  [--latency-runs K] [--keep] [--only-vantrel]
+//                  [--latency-runs K] [--keep] [--only-vantrel] [--readers 1,8]
 //
 // The corpus (default 20,000 captioned JPEG files in 50 folders, plus 2% each
-// TIFF and EPS files and image-info trailer JPEGs) is written once. Each run
-// happens in a child process, so its peak memory (ru_maxrss) is its own:
-//   vantrel    PrepareIndexFolders + Pipeline::StartUpIndex (documents,
-//              engine batches, lists, backup)
+// TIFF and EPS files and image-info trailer JPEGs; nine IPTC datasets each,
+// captions of 100 to 400 characters from a 12,000-word vocabulary) is
+// written once. Each run happens in a child process, so its peak memory
+// (ru_maxrss) is its own; every line shows the load average after the run:
+//   vantrel/R  PrepareIndexFolders + Pipeline::StartUpIndex with R document
+//              readers (documents, engine batches, lists, backup), once for
+//              each count of --readers
 //   floor      stat, open, read the first 4 and the last 3,000 bytes of each
 //              file; then the engine indexing the same documents (composed
 //              beforehand, untimed)
@@ -65,19 +68,67 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-const char* kWords[] = {"harbour", "dusk",   "boats",  "football", "election", "portrait",
-                        "river",   "bridge", "market", "festival", "storm",    "mountain",
-                        "airport", "museum", "train",  "concert",  "village",  "beach"};
+// Captions as an archive holds them: nine datasets (caption, headline, two
+// keywords, city, country, credit, source, date), the caption 100 to 400
+// characters of words from a vocabulary of 12,000, the common ones more
+// frequent (documents of about 750 bytes).
+constexpr int kVocabulary = 12000;
+
+const std::vector<std::string>& Vocabulary() {
+  static const std::vector<std::string> words = [] {
+    static const char* kSyllables[] = {"ka", "lo", "mi", "ren", "sta", "vo", "dur", "bel",
+                                       "tin", "gra", "pe", "shu", "nor", "ax", "qui", "zel",
+                                       "mar", "do", "fi", "ha", "jul", "ost", "wen", "cri"};
+    std::vector<std::string> v;
+    v.reserve(kVocabulary);
+    for (int i = 0; i < kVocabulary; ++i) {
+      std::string w;
+      int n = i;
+      do {
+        w += kSyllables[n % 24];
+        n /= 24;
+      } while (n > 0);
+      if (w.size() < 4) w += "en";
+      v.push_back(w);
+    }
+    return v;
+  }();
+  return words;
+}
+
+// A reproducible stream of numbers per file.
+struct Random {
+  uint64_t state;
+  uint32_t Next() {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<uint32_t>(state >> 33);
+  }
+  // A vocabulary word, low ranks more often (the square of a uniform draw).
+  const std::string& Word() {
+    const double u = (Next() % 1000000) / 1000000.0;
+    return Vocabulary()[static_cast<size_t>(u * u * kVocabulary)];
+  }
+  std::string Words(size_t min_chars, size_t max_chars) {
+    const size_t target = min_chars + Next() % (max_chars - min_chars + 1);
+    std::string text;
+    while (text.size() < target) {
+      if (!text.empty()) text += ' ';
+      text += Word();
+    }
+    return text.substr(0, max_chars);
+  }
+};
 
 std::vector<IptcDataset> CaptionFor(int i) {
-  const char* a = kWords[i % 18];
-  const char* b = kWords[(i / 18) % 18];
-  return {{2, 120, "Caption of sample picture " + std::to_string(i) + ", " + a + " and " + b},
-          {2, 105, std::string("Headline ") + a},
-          {2, 25, a},
-          {2, 25, b},
-          {2, 80, "Staff Photographer"},
-          {2, 110, "Bench Agency"},
+  Random r{static_cast<uint64_t>(i) * 2654435761u + 1};
+  return {{2, 120, r.Words(100, 400)},
+          {2, 105, r.Words(20, 60)},
+          {2, 25, r.Word()},
+          {2, 25, r.Word()},
+          {2, 90, r.Words(5, 20)},
+          {2, 101, r.Words(5, 15)},
+          {2, 110, r.Words(10, 30)},
+          {2, 115, r.Words(10, 30)},
           {2, 55, "20240102"}};
 }
 
@@ -176,7 +227,7 @@ Configuration MakeConfig(const std::string& index_folder, const std::string& ima
 }
 
 // The pipeline from an empty index folder to written lists.
-long RunPipeline(const std::string& work, const std::string& images) {
+long RunPipeline(const std::string& work, const std::string& images, int readers) {
   FileSystem* fs = DefaultFileSystem();
   std::filesystem::remove_all(work);
   std::filesystem::create_directories(work + "/start");
@@ -195,6 +246,7 @@ long RunPipeline(const std::string& work, const std::string& images) {
   PipelineOptions options;
   options.engine = &engine;
   options.fs = fs;
+  options.document_readers = readers;
   Pipeline pipeline(options);
   pipeline.StartUpIndex(*task, 0);
   return static_cast<long>(task->Locked(0, &task->indexes[0].indexed).Count());
@@ -239,14 +291,32 @@ long RunFloor(const std::vector<std::string>& files, PendingTable* documents,
   return read;
 }
 
-void Report(const char* name, const RunResult& r, size_t files, double vantrel_seconds) {
+// One vantrel run: its reader count and result.
+struct VantrelRun {
+  int readers = 1;
+  RunResult result;
+};
+
+double LoadAverage() {
+  double load[1] = {0};
+  return ::getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+// A result line: time, rate, peak memory, the load average just after the
+// run, and for a peer how many times faster each vantrel run was.
+void Report(const std::string& name, const RunResult& r, size_t files,
+            const std::vector<VantrelRun>& vantrel) {
   if (r.seconds <= 0) {
-    std::printf("%-10s failed\n", name);
+    std::printf("%-12s failed\n", name.c_str());
     return;
   }
-  std::printf("%-10s %8.2f s  %9.0f files/s  peak %7ld KiB", name, r.seconds,
-              static_cast<double>(files) / r.seconds, r.peak_kib);
-  if (vantrel_seconds > 0) std::printf("  vantrel time / this: %.2f", vantrel_seconds / r.seconds);
+  std::printf("%-12s %8.2f s  %9.0f files/s  peak %7ld KiB  load %.2f", name.c_str(), r.seconds,
+              static_cast<double>(files) / r.seconds, r.peak_kib, LoadAverage());
+  for (const VantrelRun& v : vantrel) {
+    if (v.result.seconds > 0) {
+      std::printf("  vantrel/%d is %.2fx", v.readers, r.seconds / v.result.seconds);
+    }
+  }
   std::printf("\n");
 }
 
@@ -258,6 +328,7 @@ int main(int argc, char** argv) {
   int files = 20000, folders = 50, latency_runs = 20;
   bool cold = false, keep = false, only_vantrel = false;
   std::string dir;
+  std::vector<int> reader_counts = {1, 8};
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
@@ -267,10 +338,20 @@ int main(int argc, char** argv) {
     else if (a == "--cold") cold = true;
     else if (a == "--keep") keep = true;
     else if (a == "--only-vantrel") only_vantrel = true;
-    else {
+    else if (a == "--readers" && i + 1 < argc) {
+      reader_counts.clear();
+      for (const char* p = argv[++i]; *p != '\0';) {
+        char* end = nullptr;
+        const long n = std::strtol(p, &end, 10);
+        if (end == p || n < 1 || n > 64) break;
+        reader_counts.push_back(static_cast<int>(n));
+        p = *end == ',' ? end + 1 : end;
+      }
+      if (reader_counts.empty()) reader_counts = {1};
+    } else {
       std::fprintf(stderr,
                    "usage: indexing_bench [--files N] [--folders F] [--dir FOLDER] [--cold] "
-                   "[--latency-runs K] [--keep] [--only-vantrel]\n");
+                   "[--latency-runs K] [--keep] [--only-vantrel] [--readers 1,8]\n");
       return 2;
     }
   }
@@ -298,10 +379,14 @@ int main(int argc, char** argv) {
   std::printf("composing the documents alone: %.2f s (%.0f files/s, warm cache)\n",
               compose_seconds, static_cast<double>(paths.size()) / compose_seconds);
 
-  if (cold) DropCaches();
-  RunResult vantrel = InChild([&] { return RunPipeline(dir + "/work", images); });
-  Report("vantrel", vantrel, paths.size(), 0);
-  std::printf("           %ld documents indexed\n", vantrel.count);
+  std::vector<VantrelRun> vantrel;
+  for (int readers : reader_counts) {
+    if (cold) DropCaches();
+    RunResult r = InChild([&] { return RunPipeline(dir + "/work", images, readers); });
+    Report("vantrel/" + std::to_string(readers), r, paths.size(), {});
+    std::printf("             %ld documents indexed\n", r.count);
+    vantrel.push_back(VantrelRun{readers, r});
+  }
 
   if (only_vantrel) {
     if (!keep) std::filesystem::remove_all(dir);
@@ -309,12 +394,12 @@ int main(int argc, char** argv) {
   }
   if (cold) DropCaches();
   RunResult floor = InChild([&] { return RunFloor(paths, &documents, dir + "/floor"); });
-  Report("floor", floor, paths.size(), vantrel.seconds);
+  Report("floor", floor, paths.size(), vantrel);
 
   if (std::system("command -v exiftool > /dev/null 2>&1") == 0) {
     if (cold) DropCaches();
     RunResult exif = Timed("exec exiftool -q -r -IPTC:all -j '" + images + "' > /dev/null 2>&1");
-    Report("exiftool", exif, paths.size(), vantrel.seconds);
+    Report("exiftool", exif, paths.size(), vantrel);
   } else {
     std::printf("exiftool   not installed\n");
   }
@@ -323,7 +408,7 @@ int main(int argc, char** argv) {
     WriteFile(dir + "/recoll/recoll.conf", "topdirs = " + images + "\n");
     if (cold) DropCaches();
     RunResult recoll = Timed("exec recollindex -c '" + dir + "/recoll' > /dev/null 2>&1");
-    Report("recoll", recoll, paths.size(), vantrel.seconds);
+    Report("recoll", recoll, paths.size(), vantrel);
   } else {
     std::printf("recoll     not installed\n");
   }

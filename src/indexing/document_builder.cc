@@ -129,6 +129,17 @@ void LeaveUnreadFile(IndexLists& lists, FileSystem& fs, const SkipReporter& skip
 void Build(TaskContext& task, const DocumentServices& services, const DocumentOptions& base,
            const BuildRequest& request);
 
+// The document read ahead when it was composed for this very file, time
+// stamp and type code; else the file composed now.
+ComposedDocument ComposeOrTakeAhead(const DocumentFile& file, const DocumentOptions& options,
+                                    uint32_t type_code, const ComposedAhead* ahead) {
+  if (ahead != nullptr && ahead->type_code == type_code && ahead->file.time == file.time &&
+      ahead->file.native_path == file.native_path && ahead->file.file_key == file.file_key) {
+    return ahead->doc;
+  }
+  return ComposeImageDocumentWithType(file, options, type_code);
+}
+
 // The pictures beside sidecar `request` whose sidecar it is, as requests to
 // compose them again.
 std::vector<BuildRequest> SidecarPictures(FileSystem& fs, const BuildRequest& request) {
@@ -149,6 +160,7 @@ std::vector<BuildRequest> SidecarPictures(FileSystem& fs, const BuildRequest& re
                        CodePage::Default().FromUtf8(entry.name);
     picture.time = 0;
     picture.change = false;
+    picture.ahead = nullptr;
     pictures.push_back(std::move(picture));
   }
   return pictures;
@@ -173,14 +185,7 @@ bool TakeSidecar(TaskContext& task, const DocumentServices& services,
 
 void Build(TaskContext& task, const DocumentServices& services, const DocumentOptions& base,
            const BuildRequest& request) {
-  DocumentOptions options = base;
-  if (static_cast<size_t>(request.index) < task.config.indexes.size()) {
-    const IndexDefinition& def = task.config.indexes[request.index];
-    options.read_document_info = def.doc_info != 0;
-    options.convert_mac_text = def.mac_text != 0;
-    options.empty_fields = static_cast<EmptyFieldMode>(def.empty_fields);
-    options.switches = MetadataSwitches::FromStoredBits(def.metadata_switches);
-  }
+  const DocumentOptions options = IndexDocumentOptions(task, request.index, base);
   if (TakeSidecar(task, services, options, request)) return;
   FileSystem& fs = options.fs != nullptr ? *options.fs : *DefaultFileSystem();
   FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
@@ -209,7 +214,7 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
   file.native_path = request.native_path;
   file.file_key = request.file_key;
   file.time = time;
-  ComposedDocument doc = ComposeImageDocumentWithType(file, options, type_code);
+  ComposedDocument doc = ComposeOrTakeAhead(file, options, type_code, request.ahead);
   const SkipReporter skips{services.skip_log,
                            [&task](const std::string& line) { task.LogFromTask(line); }};
   if (!doc.opened) {
@@ -249,6 +254,30 @@ std::string TextProblemMessage(std::string_view path) {
   message += " : ";
   message += path;
   return message;
+}
+
+DocumentOptions IndexDocumentOptions(const TaskContext& task, int index,
+                                     const DocumentOptions& base) {
+  DocumentOptions options = base;
+  if (index >= 0 && static_cast<size_t>(index) < task.config.indexes.size()) {
+    const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+    options.read_document_info = def.doc_info != 0;
+    options.convert_mac_text = def.mac_text != 0;
+    options.empty_fields = static_cast<EmptyFieldMode>(def.empty_fields);
+    options.switches = MetadataSwitches::FromStoredBits(def.metadata_switches);
+  }
+  return options;
+}
+
+std::optional<ComposedAhead> ComposeAhead(const DocumentFile& file,
+                                          const DocumentOptions& options) {
+  if (options.switches.xmp && IsXmpSidecarName(file.native_path)) return std::nullopt;
+  FileStreams& streams = options.streams != nullptr ? *options.streams : *DefaultFileStreams();
+  ComposedAhead ahead;
+  ahead.file = file;
+  ahead.type_code = DocumentTypeCode(file.native_path, streams, options.switches);
+  ahead.doc = ComposeImageDocumentWithType(file, options, ahead.type_code);
+  return ahead;
 }
 
 void BuildImageDocument(TaskContext& task, const DocumentServices& services,

@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -120,6 +121,17 @@ struct DocumentServices {
   SkipLog* skip_log = nullptr;
 };
 
+// A file's document composed ahead of its build, on a reader thread (see
+// indexing/document_readers.h): what was composed, for which file, time stamp
+// and type code. The build uses it only when all three are the ones it
+// decided itself, and composes the file again otherwise, so a document read
+// ahead is the one an inline build would have composed.
+struct ComposedAhead {
+  DocumentFile file;
+  uint32_t type_code = 0;
+  ComposedDocument doc;
+};
+
 // One file to build.
 struct BuildRequest {
   int index = 0;
@@ -128,7 +140,21 @@ struct BuildRequest {
   std::string native_root;  // the image folder's root
   uint32_t time = 0;        // 0: read from the file
   bool change = false;      // called for a reported change (not a scan)
+  // The document read ahead for this file, or null. Not owned.
+  const ComposedAhead* ahead = nullptr;
 };
+
+// `base` with the four per-index fields (document info, Mac text, empty
+// fields, metadata switches) of index `index` of `task.config`.
+DocumentOptions IndexDocumentOptions(const TaskContext& task, int index,
+                                     const DocumentOptions& base);
+
+// What a reader composes ahead for a scanned file: its type code and
+// document, as BuildImageDocument would compose them with `options` (from
+// IndexDocumentOptions). Nothing for a file that gets no document of its own
+// (an XMP sidecar while the index reads XMP). Reentrant.
+std::optional<ComposedAhead> ComposeAhead(const DocumentFile& file,
+                                          const DocumentOptions& options);
 
 // The per-file step of scans and change passes. Uses task.indexes[index]'s
 // lists, posts status messages and the log line through `task`. The four

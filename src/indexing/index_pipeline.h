@@ -51,6 +51,7 @@
 #include "core/task_context.h"
 #include "core/task_services.h"
 #include "indexing/document_builder.h"
+#include "indexing/document_readers.h"
 #include "indexing/engine_holder.h"
 #include "indexing/pdf_text_queue.h"
 #include "indexing/pending_table.h"
@@ -89,6 +90,10 @@ struct PipelineOptions {
   std::chrono::milliseconds after_swap_pause{4000};
   // Documents per batch (tests use small batches).
   size_t batch_documents = kMaxPendingDocuments;
+  // Reader threads that read and compose the files of the start-up catch-up
+  // ahead of their builds, which stay in the listing's order (see
+  // indexing/document_readers.h). 1: each file is read when it is built.
+  int document_readers = 8;
 };
 
 class Pipeline final : public IndexPipeline {
@@ -171,9 +176,32 @@ class Pipeline final : public IndexPipeline {
   bool InstallOptimizedCopy(TaskContext& task, int index, const std::string& copy);
   // Rebuilds the indexed list from the engine; returns its size.
   size_t RebuildIndexedList(TaskContext& task, int index);
-  // Builds a file a scan found (change flag clear).
+  // Builds a file a scan found (change flag clear), with its document when
+  // a reader composed it ahead.
   void BuildScanned(TaskContext& task, int index, const std::string& root,
-                    const ScannedEntry& file);
+                    const ScannedEntry& file, const ComposedAhead* ahead = nullptr);
+  // The start-up catch-up's file step: with document readers, the file is
+  // queued to be read ahead and the oldest read file built once the readers'
+  // window is full; without them, it is built now.
+  void TakeScanned(TaskContext& task, int index, const std::string& root,
+                   const ScannedEntry& file);
+  // Start-up catch-up steps: the lists saved when the task last stopped read
+  // back; the indexed list rebuilt from the engine, else from a backup (true:
+  // neither holds documents, the index is new); the image folders listed
+  // (the changed folders when DIRLIST holds any, else every folder) and
+  // their files built.
+  void LoadSavedLists(TaskContext& task, int index);
+  bool RecoverIndexedList(TaskContext& task, int index);
+  void CatchUpImageFolders(TaskContext& task, int index);
+  void CatchUpChangedFolders(TaskContext& task, int index, int slot, FolderScanner& scanner);
+  void CatchUpWholeFolder(TaskContext& task, int index, int slot, FolderScanner& scanner);
+  // Starts the document readers of the catch-up of `index` (none with one
+  // reader).
+  void StartDocumentReaders(TaskContext& task, int index);
+  // Builds the oldest file queued to the readers.
+  void BuildOldestRead(TaskContext& task, int index, const std::string& root);
+  // Builds every file still queued to the readers, in order.
+  void BuildAllRead(TaskContext& task, int index, const std::string& root);
   // Lists one folder without recursion into the index (start-up catch-up).
   // A folder that cannot be listed leaves DIRLIST, to be listed again.
   void ListFolderIntoIndex(TaskContext& task, int index, int slot, const ChangedFolder& folder);
@@ -206,6 +234,9 @@ class Pipeline final : public IndexPipeline {
     Status result;
   };
   std::unique_ptr<BackgroundJob> background_;
+  // The start-up catch-up's document readers; null outside it, or with one
+  // reader.
+  std::unique_ptr<DocumentReaders> readers_;
   std::array<bool, kMaxIndexes> failure_logged_{};
   // Paths logged as left out (task and poll threads).
   SkipLog skips_;

@@ -32,6 +32,17 @@ void RemoveFilesOfFolder(LockedBrowseList list, const std::string& folder_key) {
   });
 }
 
+// Empties TIMELIST and CHARLIST (and DIRLIST when given) and sets their
+// orders.
+void ClearLists(LockedBrowseList timelist, LockedBrowseList charlist, LockedBrowseList* dirlist) {
+  timelist.Release();
+  charlist.Release();
+  if (dirlist != nullptr) dirlist->Release();
+  timelist.SetOrder(kOrderTime).IgnoreError();
+  charlist.SetOrder(kOrderName).IgnoreError();
+  if (dirlist != nullptr) dirlist->SetOrder(kOrderName).IgnoreError();
+}
+
 }  // namespace
 
 size_t Pipeline::RebuildIndexedList(TaskContext& task, int index) {
@@ -73,7 +84,7 @@ size_t Pipeline::RebuildIndexedList(TaskContext& task, int index) {
 }
 
 void Pipeline::BuildScanned(TaskContext& task, int index, const std::string& root,
-                            const ScannedEntry& file) {
+                            const ScannedEntry& file, const ComposedAhead* ahead) {
   BuildRequest request;
   request.index = index;
   request.native_path = file.native_path;
@@ -81,7 +92,36 @@ void Pipeline::BuildScanned(TaskContext& task, int index, const std::string& roo
   request.native_root = root;
   request.time = file.time;
   request.change = false;
+  request.ahead = ahead;
   Build(task, request);
+}
+
+void Pipeline::TakeScanned(TaskContext& task, int index, const std::string& root,
+                           const ScannedEntry& file) {
+  if (!readers_) {
+    BuildScanned(task, index, root, file);
+    return;
+  }
+  if (readers_->full()) BuildOldestRead(task, index, root);
+  // A file indexed in this version is passed over by its build: not read.
+  const bool indexed =
+      task.Locked(index, &task.indexes[static_cast<size_t>(index)].indexed)
+          .Lookup(file.key, file.time)
+          .has_value();
+  readers_->Queue(DocumentFile{file.native_path, file.key, file.time}, !indexed);
+}
+
+void Pipeline::BuildOldestRead(TaskContext& task, int index, const std::string& root) {
+  DocumentReaders::Taken taken = readers_->TakeOldest();
+  const ScannedEntry file{std::move(taken.file.native_path), std::move(taken.file.file_key),
+                          taken.file.time, false};
+  BuildScanned(task, index, root, file, taken.ahead ? &*taken.ahead : nullptr);
+}
+
+void Pipeline::BuildAllRead(TaskContext& task, int index, const std::string& root) {
+  // Every queued file is built, even after a stop: its folder may already
+  // be recorded in DIRLIST, and would not be listed again.
+  while (readers_ && !readers_->empty()) BuildOldestRead(task, index, root);
 }
 
 void Pipeline::ListFolderIntoIndex(TaskContext& task, int index, int slot,
@@ -99,25 +139,27 @@ void Pipeline::ListFolderIntoIndex(TaskContext& task, int index, int slot,
   }
   for (const ScannedEntry& file : files.value()) {
     if (task.stop) return;
-    BuildScanned(task, index, root, file);
+    TakeScanned(task, index, root, file);
   }
 }
 
-void Pipeline::StartUpIndex(TaskContext& task, int index) {
-  IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+void Pipeline::StartDocumentReaders(TaskContext& task, int index) {
+  readers_.reset();
+  if (options_.document_readers <= 1) return;
+  readers_ = std::make_unique<DocumentReaders>(
+      options_.document_readers,
+      [options = IndexDocumentOptions(task, index, build_options_)](const DocumentFile& file) {
+        return ComposeAhead(file, options);
+      });
+}
+
+void Pipeline::LoadSavedLists(TaskContext& task, int index) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
   LockedBrowseList timelist = task.Locked(index, &runtime.timelist);
   LockedBrowseList charlist = task.Locked(index, &runtime.charlist);
   LockedBrowseList dirlist = task.Locked(index, &runtime.dirlist);
-
-  // 1. Volume lists; the lists saved when the task last stopped.
-  if (options_.write_volume_lists) options_.write_volume_lists(def);
-  timelist.Release();
-  charlist.Release();
-  dirlist.Release();
-  timelist.SetOrder(kOrderTime).IgnoreError();
-  charlist.SetOrder(kOrderName).IgnoreError();
-  dirlist.SetOrder(kOrderName).IgnoreError();
+  ClearLists(timelist, charlist, &dirlist);
   const std::string full_folder = JoinNative(def.lists_folder, names::kFullListsFolder);
   struct Saved {
     LockedBrowseList list;
@@ -131,6 +173,90 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
       task.LogFromTask("Cannot read " + JoinNative(full_folder, s.name) + ": " + loaded.ToString());
     }
   }
+}
+
+bool Pipeline::RecoverIndexedList(TaskContext& task, int index) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  if (RebuildIndexedList(task, index) != 0) return false;
+  size_t restored = 0;
+  if (Restore(task, index, /*master=*/false)) restored = RebuildIndexedList(task, index);
+  if (restored == 0 && Restore(task, index, /*master=*/true)) {
+    restored = RebuildIndexedList(task, index);
+  }
+  if (restored != 0) task.LogFromTask(Text(TextId::IDS_RESTOREINDEX) + " " + def.index_folder);
+  // The saved lists describe files the engine does not hold.
+  LockedBrowseList dirlist = task.Locked(index, &runtime.dirlist);
+  ClearLists(task.Locked(index, &runtime.timelist), task.Locked(index, &runtime.charlist),
+             &dirlist);
+  return restored == 0;
+}
+
+void Pipeline::CatchUpChangedFolders(TaskContext& task, int index, int slot,
+                                     FolderScanner& scanner) {
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  const std::string& root = task.config.indexes[static_cast<size_t>(index)]
+                                .image_folders[static_cast<size_t>(slot)]
+                                .path;
+  LockedBrowseList dirlist = task.Locked(index, &runtime.dirlist);
+  for (const ChangedFolder& folder : scanner.ListChangedFolders(slot, root, dirlist)) {
+    if (task.stop) break;
+    RemoveFilesOfFolder(task.Locked(index, &runtime.timelist), folder.key);
+    RemoveFilesOfFolder(task.Locked(index, &runtime.charlist), folder.key);
+    if (!folder.gone) ListFolderIntoIndex(task, index, slot, folder);
+    PostStatistics(task, index);
+  }
+}
+
+void Pipeline::CatchUpWholeFolder(TaskContext& task, int index, int slot,
+                                  FolderScanner& scanner) {
+  const std::string& root = task.config.indexes[static_cast<size_t>(index)]
+                                .image_folders[static_cast<size_t>(slot)]
+                                .path;
+  LockedBrowseList dirlist = task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist);
+  scanner.FullListing(slot, root, dirlist, [&](const ScannedEntry& file) {
+    if (task.stop) return false;
+    TakeScanned(task, index, root, file);
+    return true;
+  });
+}
+
+void Pipeline::CatchUpImageFolders(TaskContext& task, int index) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  pending_.Reset(/*from_changes=*/false);
+  pending_index_ = index;
+  FolderScanner scanner(fs_, *cp_, Skips(task));
+  const bool have_dirlist = task.Locked(index, &runtime.dirlist).Count() != 0;
+  if (!have_dirlist) {
+    ClearLists(task.Locked(index, &runtime.timelist), task.Locked(index, &runtime.charlist),
+               nullptr);
+  }
+  StartDocumentReaders(task, index);
+  for (int slot = 0; slot < kFolderSlots && !task.stop; ++slot) {
+    const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+    if (root.empty()) continue;
+    CheckRoot(task, index, slot);
+    task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
+    task.PostStatus(StatusMessage::Text(kStatusFolderScanned, root));
+    if (have_dirlist) {
+      CatchUpChangedFolders(task, index, slot, scanner);
+    } else {
+      CatchUpWholeFolder(task, index, slot, scanner);
+    }
+    BuildAllRead(task, index, root);
+    PostStatistics(task, index);
+  }
+  readers_.reset();
+}
+
+void Pipeline::StartUpIndex(TaskContext& task, int index) {
+  IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+
+  // 1. Volume lists; the lists saved when the task last stopped.
+  if (options_.write_volume_lists) options_.write_volume_lists(def);
+  LoadSavedLists(task, index);
 
   // 2.
   task.PostStatus(StatusMessage::Text(
@@ -138,63 +264,10 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
   task.LogFromTask(Text(TextId::IDS_READFILELIST) + ": " + def.index_folder);
 
   // 3, 4. The indexed list from the engine, else from a backup.
-  bool new_index = false;
-  if (RebuildIndexedList(task, index) == 0) {
-    size_t restored = 0;
-    if (Restore(task, index, /*master=*/false)) restored = RebuildIndexedList(task, index);
-    if (restored == 0 && Restore(task, index, /*master=*/true)) {
-      restored = RebuildIndexedList(task, index);
-    }
-    if (restored != 0) {
-      task.LogFromTask(Text(TextId::IDS_RESTOREINDEX) + " " + def.index_folder);
-    } else {
-      new_index = true;
-    }
-    // The saved lists describe files the engine does not hold.
-    timelist.Release();
-    charlist.Release();
-    dirlist.Release();
-    timelist.SetOrder(kOrderTime).IgnoreError();
-    charlist.SetOrder(kOrderName).IgnoreError();
-    dirlist.SetOrder(kOrderName).IgnoreError();
-  }
+  const bool new_index = RecoverIndexedList(task, index);
 
   // 5, 6. Changed folders, or every folder.
-  pending_.Reset(/*from_changes=*/false);
-  pending_index_ = index;
-  FolderScanner scanner(fs_, *cp_, Skips(task));
-  const bool have_dirlist = dirlist.Count() != 0;
-  if (!have_dirlist) {
-    timelist.Release();
-    charlist.Release();
-    timelist.SetOrder(kOrderTime).IgnoreError();
-    charlist.SetOrder(kOrderName).IgnoreError();
-  }
-  for (int slot = 0; slot < kFolderSlots && !task.stop; ++slot) {
-    const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
-    if (root.empty()) continue;
-    CheckRoot(task, index, slot);
-    if (have_dirlist) {
-      task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
-      task.PostStatus(StatusMessage::Text(kStatusFolderScanned, root));
-      for (const ChangedFolder& folder : scanner.ListChangedFolders(slot, root, dirlist)) {
-        if (task.stop) break;
-        RemoveFilesOfFolder(timelist, folder.key);
-        RemoveFilesOfFolder(charlist, folder.key);
-        if (!folder.gone) ListFolderIntoIndex(task, index, slot, folder);
-        PostStatistics(task, index);
-      }
-    } else {
-      task.PostStatus(StatusMessage::Number(kStatusOperation, 1));
-      task.PostStatus(StatusMessage::Text(kStatusFolderScanned, root));
-      scanner.FullListing(slot, root, dirlist, [&](const ScannedEntry& file) {
-        if (task.stop) return false;
-        BuildScanned(task, index, root, file);
-        return true;
-      });
-      PostStatistics(task, index);
-    }
-  }
+  CatchUpImageFolders(task, index);
 
   // 7.
   Flush(task, index, /*automatic=*/false);
@@ -206,9 +279,9 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
   }
 
   // 9.
-  timelist.SetOrder(kOrderTime).IgnoreError();
-  charlist.SetOrder(kOrderName).IgnoreError();
-  dirlist.SetOrder(kOrderName).IgnoreError();
+  task.Locked(index, &runtime.timelist).SetOrder(kOrderTime).IgnoreError();
+  task.Locked(index, &runtime.charlist).SetOrder(kOrderName).IgnoreError();
+  task.Locked(index, &runtime.dirlist).SetOrder(kOrderName).IgnoreError();
   WriteLists(task, index, def.browse_limit_on ? def.browse_limit : 0, /*full=*/true);
   PostStatistics(task, index);
   task.PostStatus(StatusMessage::Empty(kStatusStepDone));
