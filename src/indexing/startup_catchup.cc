@@ -1,12 +1,15 @@
 // The start-up catch-up of one index (Pipeline::StartUpIndex) and the
 // listings it uses.
 #include <cstdio>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/file_names.h"
 #include "core/list_file.h"
 #include "core/text_table.h"
 #include "engine/document_name.h"
+#include "indexing/file_count_walk.h"
 #include "indexing/folder_keys.h"
 #include "indexing/index_pipeline.h"
 #include "platform/paths.h"
@@ -30,6 +33,16 @@ void RemoveFilesOfFolder(LockedBrowseList list, const std::string& folder_key) {
     for (const BrowseEntry& e : doomed) l.Remove(e.name, e.time);
     return doomed.size();
   });
+}
+
+// The image folders of `def` that have a root, by slot.
+std::vector<std::pair<int, std::string>> ImageRoots(const IndexDefinition& def) {
+  std::vector<std::pair<int, std::string>> roots;
+  for (int slot = 0; slot < kFolderSlots; ++slot) {
+    const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+    if (!root.empty()) roots.emplace_back(slot, root);
+  }
+  return roots;
 }
 
 }  // namespace
@@ -97,9 +110,11 @@ void Pipeline::ListFolderIntoIndex(TaskContext& task, int index, int slot,
     task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist).Remove(folder.key, 0);
     return;
   }
+  WorkCounters& progress = task.Progress(index);
   for (const ScannedEntry& file : files.value()) {
     if (task.stop) return;
     BuildScanned(task, index, root, file);
+    progress.CountDone();
   }
 }
 
@@ -170,6 +185,10 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
     timelist.SetOrder(kOrderTime).IgnoreError();
     charlist.SetOrder(kOrderName).IgnoreError();
   }
+  WorkCounters& progress = task.Progress(index);
+  // A full listing: its files are counted ahead of the builder.
+  std::optional<FileCountWalk> counting;
+  if (!have_dirlist) counting.emplace(fs_, *cp_, ImageRoots(def), &progress, &task.stop);
   for (int slot = 0; slot < kFolderSlots && !task.stop; ++slot) {
     const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
     if (root.empty()) continue;
@@ -190,11 +209,14 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
       scanner.FullListing(slot, root, dirlist, [&](const ScannedEntry& file) {
         if (task.stop) return false;
         BuildScanned(task, index, root, file);
+        progress.CountDone();
         return true;
       });
       PostStatistics(task, index);
     }
   }
+
+  counting.reset();
 
   // 7.
   Flush(task, index, /*automatic=*/false);
