@@ -250,6 +250,10 @@ function progressDuration(seconds) {
 
 function progressText(p) {
   const who = `${PROGRESS_VERBS[p.operation] || 'Indexing'} ${p.name || 'index ' + p.index}: `;
+  if (p.total !== null && p.done >= p.total) {
+    // The files are read; the last batch, the backup and the lists follow.
+    return who + `all ${progressCount(p.total)} files read, finishing`;
+  }
   const parts = [p.total === null
     ? `${progressCount(p.done)} files (still counting)`
     : `${progressCount(p.done)} of ${progressCount(p.total)} files`];
