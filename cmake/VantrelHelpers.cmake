@@ -56,7 +56,9 @@ function(vantrel_test_support)
   # The demo's sample image maker uses the same builders as the tests.
   if(EXISTS ${PROJECT_SOURCE_DIR}/tests/support/make_sample_images_main.cc)
     add_executable(make_sample_images ${PROJECT_SOURCE_DIR}/tests/support/make_sample_images_main.cc)
-    target_link_libraries(make_sample_images PRIVATE vantrel_test_support)
+    # Its pictures are real JPEGs (libjpeg, which the console's previews use too).
+    find_package(JPEG REQUIRED)
+    target_link_libraries(make_sample_images PRIVATE vantrel_test_support JPEG::JPEG)
   endif()
 endfunction()
 

@@ -1,5 +1,6 @@
 // Status, event log, statistics and texts of the console API.
 #include <chrono>
+#include <cmath>
 #include <span>
 
 #include "console/console_api.h"
@@ -13,6 +14,7 @@
 #include "search/search_statistics.h"
 #include "server/console_config.h"
 #include "server/console_state.h"
+#include "server/progress_board.h"
 #include "server/task_control.h"
 
 namespace vantrel {
@@ -84,6 +86,17 @@ Json EditJson(ApiContext& ctx, const ApiCaller& caller) {
             {"since", holder ? ShortDate(holder->since_unix) + " " + TimeText(holder->since_unix)
                              : ""}};
   return edit;
+}
+
+const char* WorkName(WorkKind kind) {
+  switch (kind) {
+    case WorkKind::kRebuild:
+      return "rebuild";
+    case WorkKind::kRescan:
+      return "rescan";
+    default:
+      return "catch-up";
+  }
 }
 
 }  // namespace
@@ -211,6 +224,33 @@ ApiReply ClearStatistics(ApiContext& ctx, const Json& body) {
   if (!found) return Refused(404, "there is no index " + std::to_string(index + 1));
   SaveOrSay(*ctx.host.config, *ctx.host.state);
   return ApiReply{};
+}
+
+}  // namespace vantrel
+
+namespace vantrel {
+
+ApiReply GetProgress(ApiContext& ctx) {
+  Json running = Json::array();
+  if (ctx.host.progress != nullptr) {
+    Configuration config = ctx.host.config->Copy();
+    for (const ProgressView& v : ctx.host.progress->Running()) {
+      Json item{{"index", v.index + 1},
+                {"name", v.index < IndexCount(config) ? config.indexes[v.index].name : ""},
+                {"operation", WorkName(v.kind)},
+                {"done", v.done},
+                {"total", nullptr},
+                {"rate", std::round(v.rate * 10) / 10},
+                {"seconds_left", nullptr},
+                {"started", v.started_unix}};
+      if (v.total >= 0) item["total"] = v.total;
+      if (v.seconds_left >= 0) item["seconds_left"] = v.seconds_left;
+      running.push_back(std::move(item));
+    }
+  }
+  ApiReply r;
+  r.body = Json{{"running", running}};
+  return r;
 }
 
 }  // namespace vantrel

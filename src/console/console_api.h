@@ -57,6 +57,8 @@ ApiReply GetStatus(ApiContext& ctx, const ApiCaller& caller);
 ApiReply GetEvents(ApiContext& ctx, size_t last);
 ApiReply ClearEvents(ApiContext& ctx);
 ApiReply GetStatistics(ApiContext& ctx);
+// The long work of every index at work now (catch-up, rebuild, rescan).
+ApiReply GetProgress(ApiContext& ctx);
 ApiReply ClearStatistics(ApiContext& ctx, const Json& body);
 
 // --- Edit mode, password, configuration (api_config.cc) ---

@@ -191,6 +191,8 @@ void AddApiRoutes(httplib::Server& server, ApiContext& ctx, bool https) {
   });
   AddRead(server, ctx, https, "/api/statistics",
           [&ctx](const ApiCaller&, const ApiParams&) { return GetStatistics(ctx); });
+  AddRead(server, ctx, https, "/api/progress",
+          [&ctx](const ApiCaller&, const ApiParams&) { return GetProgress(ctx); });
   AddRead(server, ctx, https, "/api/config",
           [&ctx](const ApiCaller&, const ApiParams&) { return GetConfig(ctx); });
   AddRead(server, ctx, https, "/api/names",
@@ -239,9 +241,33 @@ std::string SseEvent(const char* name, const Json& data) {
   return std::string("event: ") + name + "\ndata: " + Dump(data) + "\n\n";
 }
 
+// What one live stream has sent.
+struct StreamSeen {
+  uint64_t version, added, cleared;
+  std::chrono::steady_clock::time_point sent;
+  std::chrono::steady_clock::time_point progress_sent;
+  std::string progress;  // the last "progress" data
+  bool working = false;  // it named an index at work
+};
+
+// A "progress" event when the long work's figures changed, at most every
+// 500 ms.
+void AppendProgressEvent(ApiContext& ctx, StreamSeen* seen, std::string* out) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - seen->progress_sent < std::chrono::milliseconds(500)) return;
+  Json body = GetProgress(ctx).body;
+  std::string data = Dump(body);
+  if (data == seen->progress) return;
+  seen->progress = data;
+  seen->progress_sent = now;
+  seen->working = !body["running"].empty();
+  *out += "event: progress\ndata: " + data + "\n\n";
+}
+
 // The live stream: a "status" event whenever the console's state changed,
 // "log" with the event lines added since the last one, "reset" with the
-// whole list after Clear Log.
+// whole list after Clear Log, "progress" while long work runs (and once when
+// it ends).
 void AddEventStream(httplib::Server& server, ApiContext& ctx, std::atomic<bool>& stopping,
                     bool https) {
   server.Get("/api/events", [&ctx, &stopping, https](const httplib::Request& req,
@@ -249,24 +275,23 @@ void AddEventStream(httplib::Server& server, ApiContext& ctx, std::atomic<bool>&
     ApiCaller caller = CallerOf(ctx, req, res, https);
     res.set_header("Cache-Control", "no-store");
     ConsoleSnapshot start = ctx.host.state->Snapshot();
-    struct Seen {
-      uint64_t version, added, cleared;
-      std::chrono::steady_clock::time_point sent;
-    };
     // The first message is a "reset" with the whole list: the page needs
     // nothing else to start.
-    auto seen = std::make_shared<Seen>(Seen{~uint64_t{0}, start.events_added, ~uint64_t{0}, {}});
+    auto seen = std::make_shared<StreamSeen>(
+        StreamSeen{~uint64_t{0}, start.events_added, ~uint64_t{0}, {}, {}, {}, false});
     res.set_chunked_content_provider(
         "text/event-stream",
         [&ctx, &stopping, caller, seen](size_t, httplib::DataSink& sink) {
           if (stopping.load()) return false;
-          uint64_t version =
-              ctx.host.state->WaitForChange(seen->version, std::chrono::milliseconds(1000));
+          uint64_t version = ctx.host.state->WaitForChange(
+              seen->version, std::chrono::milliseconds(seen->working ? 500 : 1000));
           if (stopping.load()) return false;
           ctx.sessions.Touch(caller.session.id, ctx.SteadyNow());
           if (version == seen->version) {
-            const std::string ping = ": ping\n\n";
-            return sink.write(ping.data(), ping.size());
+            std::string out;
+            AppendProgressEvent(ctx, seen.get(), &out);
+            if (out.empty()) out = ": ping\n\n";
+            return sink.write(out.data(), out.size());
           }
           // Changes that come in a burst (a folder being indexed) share one
           // message: after a message, the next waits a little.
@@ -290,6 +315,7 @@ void AddEventStream(httplib::Server& server, ApiContext& ctx, std::atomic<bool>&
           seen->cleared = snap.events_cleared;
           seen->added = snap.events_added;
           out += SseEvent("status", GetStatus(ctx, caller).body);
+          AppendProgressEvent(ctx, seen.get(), &out);
           return sink.write(out.data(), out.size());
         });
   });

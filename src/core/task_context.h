@@ -39,6 +39,7 @@
 #include "core/notices.h"
 #include "core/status_message.h"
 #include "core/task_request.h"
+#include "core/work_progress.h"
 #include "platform/auto_reset_event.h"
 #include "platform/file_system.h"
 #include "platform/mutex.h"
@@ -95,6 +96,9 @@ struct TaskEnvironment {
   NoticeSink* notices = nullptr;                  // not owned
   FifoQueue<TaskRequest>* requests = nullptr;     // console -> task; not owned
   ListLockTable* list_locks = nullptr;            // not owned
+  // kMaxIndexes counters of long work, read by the console; not owned.
+  // Null: the context keeps its own, which nobody reads.
+  WorkCounters* progress = nullptr;
 };
 
 class TaskContext {
@@ -107,6 +111,11 @@ class TaskContext {
   FileSystem* fs() const { return env_.fs; }
   NoticeSink* notices() const { return env_.notices; }
   ListLockTable* list_locks() const { return env_.list_locks; }
+  // The progress counters of index `index` (0 <= index < kMaxIndexes).
+  WorkCounters& Progress(int index) {
+    WorkCounters* all = env_.progress != nullptr ? env_.progress : own_progress_.data();
+    return all[index];
+  }
 
   // The browse list `list` of index `index` seen through that index's lock.
   LockedBrowseList Locked(int index, BrowseList* list) const {
@@ -150,6 +159,7 @@ class TaskContext {
 
  private:
   TaskEnvironment env_;
+  std::array<WorkCounters, kMaxIndexes> own_progress_;
 };
 
 }  // namespace vantrel

@@ -1,12 +1,15 @@
 // The start-up catch-up of one index (Pipeline::StartUpIndex) and the
 // listings it uses.
 #include <cstdio>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/file_names.h"
 #include "core/list_file.h"
 #include "core/text_table.h"
 #include "engine/document_name.h"
+#include "indexing/file_count_walk.h"
 #include "indexing/folder_keys.h"
 #include "indexing/index_pipeline.h"
 #include "platform/paths.h"
@@ -41,6 +44,16 @@ void ClearLists(LockedBrowseList timelist, LockedBrowseList charlist, LockedBrow
   timelist.SetOrder(kOrderTime).IgnoreError();
   charlist.SetOrder(kOrderName).IgnoreError();
   if (dirlist != nullptr) dirlist->SetOrder(kOrderName).IgnoreError();
+}
+
+// The image folders of `def` that have a root, by slot.
+std::vector<std::pair<int, std::string>> ImageRoots(const IndexDefinition& def) {
+  std::vector<std::pair<int, std::string>> roots;
+  for (int slot = 0; slot < kFolderSlots; ++slot) {
+    const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
+    if (!root.empty()) roots.emplace_back(slot, root);
+  }
+  return roots;
 }
 
 }  // namespace
@@ -94,6 +107,7 @@ void Pipeline::BuildScanned(TaskContext& task, int index, const std::string& roo
   request.change = false;
   request.ahead = ahead;
   Build(task, request);
+  task.Progress(index).CountDone();
 }
 
 void Pipeline::TakeScanned(TaskContext& task, int index, const std::string& root,
@@ -231,6 +245,11 @@ void Pipeline::CatchUpImageFolders(TaskContext& task, int index) {
   if (!have_dirlist) {
     ClearLists(task.Locked(index, &runtime.timelist), task.Locked(index, &runtime.charlist),
                nullptr);
+  }
+  // A full listing: its files are counted ahead of the builder.
+  std::optional<FileCountWalk> counting;
+  if (!have_dirlist) {
+    counting.emplace(fs_, *cp_, ImageRoots(def), &task.Progress(index), &task.stop);
   }
   StartDocumentReaders(task, index);
   for (int slot = 0; slot < kFolderSlots && !task.stop; ++slot) {

@@ -211,7 +211,11 @@ void DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
     if (!task.config.indexes[i].active) continue;
     // After a relaunch the optimization of this hour has been done already.
     if (task.relaunch) task.indexes[i].optimize_done = true;
+    WorkCounters& progress = task.Progress(i);
+    progress.Begin(next_work_[i]);
+    next_work_[i] = WorkKind::kCatchUp;
     options_.services.pipeline->StartUpIndex(task, i);
+    progress.End();
   }
   if (watcher != nullptr) {
     ArmWatches(watcher);
@@ -418,6 +422,7 @@ void DatabaseTask::ActOnRestart() {
     uint32_t state = task.indexes[i].restart_state.exchange(kRestartNone);
     switch (state) {
       case kRestartRebuild: {
+        next_work_[i] = WorkKind::kRebuild;
         // The shard count and remote shards outlive the index they shaped.
         StatusOr<ShardSettings> shards = ReadShardSettings(fs, def.engine_folder);
         fs->EmptyFolder(def.index_folder + "/" + names::kDataFolder, /*recursive=*/true)
@@ -426,6 +431,7 @@ void DatabaseTask::ActOnRestart() {
         break;
       }
       case kRestartRescan:
+        next_work_[i] = WorkKind::kRescan;
         fs->EmptyFolder(def.lists_folder, /*recursive=*/true).IgnoreError();
         break;
       case kRestartRelaunch:

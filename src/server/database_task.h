@@ -33,6 +33,7 @@
 // from any thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -144,6 +145,13 @@ class DatabaseTask {
   std::shared_ptr<TaskContext> context_;
   // Held from the first preparation pass to the task's end.
   std::unique_ptr<IndexFolderLocks> index_locks_;
+  // What the next start-up catch-up of each index follows (task thread).
+  std::array<WorkKind, kMaxIndexes> next_work_ = MakeCatchUps();
+  static std::array<WorkKind, kMaxIndexes> MakeCatchUps() {
+    std::array<WorkKind, kMaxIndexes> all;
+    all.fill(WorkKind::kCatchUp);
+    return all;
+  }
   std::thread task_thread_;
 };
 

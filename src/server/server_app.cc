@@ -22,6 +22,7 @@
 #include "server/console_config.h"
 #include "server/console_state.h"
 #include "server/database_task.h"
+#include "server/progress_board.h"
 #include "search/search_statistics.h"
 #include "server/server_services.h"
 #include "server/task_control.h"
@@ -259,6 +260,8 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   task_options.env.notices = &state;
   task_options.env.requests = &requests;
   task_options.env.list_locks = &ListLocks();
+  ProgressBoard progress;
+  task_options.env.progress = progress.counters();
   task_options.status_sink = &state;
   task_options.namer = &namer;
   task_options.trace_changes = args.verbose;
@@ -285,7 +288,8 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   std::unique_ptr<ConsoleService> web;
   if (make_console && !args.no_console) web = make_console();
   const ConsoleHost host{args,     paths.start_dir, fs,       &console, &state, &log,
-                         &control, &requests,       signals->get(), &services, &namer};
+                         &control, &requests,       signals->get(), &services, &namer,
+                         &progress};
   if (!StartConsole(web.get(), host)) return 1;
   task.Start();
   // The task's threads run and its start-up catch-up has begun: a service

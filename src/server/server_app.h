@@ -25,6 +25,7 @@ namespace vantrel {
 class ConsoleConfig;
 class ConsoleState;
 class EventLog;
+class ProgressSource;
 class FileSystem;
 class ServerServices;
 class StopSignals;
@@ -61,6 +62,7 @@ struct ConsoleHost {
   StopSignals* signals = nullptr;  // RequestStop() stops the server as SIGTERM does
   ServerServices* services = nullptr;
   VolumeNamer* namer = nullptr;
+  ProgressSource* progress = nullptr;  // null: no long work is shown
 };
 
 // The console the server runs beside its task (a layer above this one).

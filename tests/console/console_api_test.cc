@@ -7,6 +7,7 @@
 #include "console/console_fixture.h"
 #include "core/text_table.h"
 #include "search/search_statistics.h"
+#include "server/progress_board.h"
 
 namespace vantrel {
 namespace {
@@ -246,6 +247,38 @@ TEST_F(ConsoleApi, StatusAndStatisticsShowTheTextTableLines) {
   EXPECT_EQ(stats["indexes"][0]["title"], StatisticsTitle("Demo"));
   EXPECT_EQ(stats["indexes"][0]["lines"][2]["value"],
             SearchLoadLine(ComputeSearchLoad(SearchStatistics{})));
+}
+
+class FakeProgress : public ProgressSource {
+ public:
+  std::vector<ProgressView> Running() override { return views; }
+  std::vector<ProgressView> views;
+};
+
+TEST_F(ConsoleApi, ProgressNamesTheWorkAndLeavesUnknownFiguresNull) {
+  EXPECT_EQ(GetProgress(ctx_).body, (Json{{"running", Json::array()}})) << "no source";
+  FakeProgress fake;
+  ctx_.host.progress = &fake;
+  fake.views = {ProgressView{0, WorkKind::kRebuild, 1234, kWorkTotalUnknown, 0, -1, 1700000000},
+                ProgressView{5, WorkKind::kCatchUp, 12345, 20000, 2400.04, 4, 1700000100}};
+  Json running = GetProgress(ctx_).body["running"];
+  ASSERT_EQ(running.size(), 2u);
+  EXPECT_EQ(running[0], (Json{{"index", 1},
+                              {"name", "Demo"},
+                              {"operation", "rebuild"},
+                              {"done", 1234},
+                              {"total", nullptr},
+                              {"rate", 0.0},
+                              {"seconds_left", nullptr},
+                              {"started", 1700000000}}));
+  EXPECT_EQ(running[1]["index"], 6);
+  EXPECT_EQ(running[1]["name"], "") << "an index the console's copy does not hold yet";
+  EXPECT_EQ(running[1]["operation"], "catch-up");
+  EXPECT_EQ(running[1]["total"], 20000);
+  EXPECT_DOUBLE_EQ(running[1]["rate"].get<double>(), 2400.0);
+  EXPECT_EQ(running[1]["seconds_left"], 4);
+  fake.views[0].kind = WorkKind::kRescan;
+  EXPECT_EQ(GetProgress(ctx_).body["running"][0]["operation"], "rescan");
 }
 
 }  // namespace

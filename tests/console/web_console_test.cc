@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "console/console_fixture.h"
+#include "server/progress_board.h"
 
 namespace vantrel {
 namespace {
@@ -66,6 +71,62 @@ TEST_F(WebConsoleTest, ServesThePageWithItsHeadersAndGuardsChangesWithTheToken) 
   EXPECT_EQ(ok->status, 200);
   EXPECT_TRUE(requests_.Pop());
   console.Stop();
+}
+
+// One index at work whose count grows at every read, until it is idle.
+class GrowingProgress : public ProgressSource {
+ public:
+  std::vector<ProgressView> Running() override {
+    if (idle) return {};
+    return {ProgressView{0, WorkKind::kRescan, ++done, 1000000, 100, 10, 1700000000}};
+  }
+  std::atomic<bool> idle{false};
+  std::atomic<uint64_t> done{0};
+};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(WebConsoleTest, TheStreamSendsProgressAtMostEveryHalfSecondAndOnceMoreWhenIdle) {
+  GrowingProgress progress;
+  ConsoleHost host = ctx_.host;
+  host.args.console = "127.0.0.1:0";
+  host.progress = &progress;
+  WebConsole console;
+  ASSERT_TRUE(console.Start(host).ok());
+  // Status changes wake the stream all the time, as a folder being indexed
+  // does.
+  std::atomic<bool> busy{true};
+  std::thread poster([&] {
+    for (int i = 0; busy; ++i) {
+      state_->OnStatus(StatusMessage::Text(kStatusFileIndexed, "/img/" + std::to_string(i)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  httplib::Client client("127.0.0.1", console.port());
+  std::string received;
+  const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&] { return std::chrono::steady_clock::now() - start; };
+  client.Get("/api/events", [&](const char* data, size_t length) {
+    received.append(data, length);
+    if (elapsed() > std::chrono::seconds(3)) progress.idle = true;
+    return elapsed() < std::chrono::seconds(60) && received.find("{\"running\":[]}") == std::string::npos;
+  });
+  const double seconds = std::chrono::duration<double>(elapsed()).count();
+  busy = false;
+  poster.join();
+  console.Stop();
+
+  ASSERT_NE(received.find("event: progress\ndata: {\"running\":[]}"), std::string::npos)
+      << "the end of the work reaches the page";
+  const size_t sent = Count(received, "event: progress");
+  EXPECT_GE(sent, 3u) << "the figures changed all the time";
+  EXPECT_LE(static_cast<double>(sent), seconds / 0.5 + 1) << "over " << seconds << " s";
+  EXPECT_GT(Count(received, "event: status"), sent) << "status events are not held back";
+  EXPECT_NE(received.find("\"operation\":\"rescan\""), std::string::npos);
 }
 
 }  // namespace

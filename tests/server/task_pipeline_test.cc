@@ -1,9 +1,13 @@
 // The database process task with the real engine and index pipeline: the
 // operator's rebuild, rescan and optimize requests act end to end, and
-// changes in a watched folder reach the engine without a poll pass.
+// changes in a watched folder reach the engine without a poll pass, and
+// the console sees how far a rebuild has come.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,8 +19,10 @@
 #include "engine/index_files.h"
 #include "engine/shard_layout.h"
 #include "server/database_task.h"
+#include "server/progress_board.h"
 #include "server/server_services.h"
 #include "support/eventually.h"
+#include "support/fault_file_system.h"
 #include "support/image_builders.h"
 #include "support/temp_dir.h"
 
@@ -38,6 +44,12 @@ class Recorder : public StatusSink {
     for (const auto& l : lines_) n += l.find(text) != std::string::npos;
     return n;
   }
+  std::string Lines() {
+    MutexLock lock(&mu_);
+    std::string all;
+    for (const auto& l : lines_) all += l + "\n";
+    return all;
+  }
   size_t FileMessages() {
     MutexLock lock(&mu_);
     return files_.size();
@@ -47,6 +59,42 @@ class Recorder : public StatusSink {
   Mutex mu_;
   std::vector<std::string> lines_ GUARDED_BY(mu_);
   std::vector<std::string> files_ GUARDED_BY(mu_);
+};
+
+// Holds the listing of a folder with a chosen name while it is closed, on
+// every thread but the file counting walk's: the catch-up stops there, with
+// its files counted.
+class GateFileSystem : public FaultFileSystem {
+ public:
+  using FaultFileSystem::FaultFileSystem;
+  void Close(std::string name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    closed_ = "/" + name;
+  }
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      closed_.clear();
+    }
+    opened_.notify_all();
+  }
+  StatusOr<std::vector<FolderEntry>> ListFolder(const std::string& path) override {
+    char thread[16] = {};
+    pthread_getname_np(pthread_self(), thread, sizeof thread);
+    if (std::string(thread) != "vt-count") {
+      std::unique_lock<std::mutex> lock(mu_);
+      opened_.wait(lock, [&] {
+        return closed_.empty() || path.size() < closed_.size() ||
+               path.compare(path.size() - closed_.size(), closed_.size(), closed_) != 0;
+      });
+    }
+    return FaultFileSystem::ListFolder(path);
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable opened_;
+  std::string closed_;
 };
 
 class TaskPipelineTest : public ::testing::Test {
@@ -74,6 +122,7 @@ class TaskPipelineTest : public ::testing::Test {
     o.env.settings_path = dir_.Path("start/VANTREL.INI");
     o.env.fs = fs_;
     o.env.requests = &requests_;
+    o.env.progress = progress_.counters();
     o.env.list_locks = &ListLocks();
     o.services = services_.services();
     o.status_sink = &status_;
@@ -87,6 +136,7 @@ class TaskPipelineTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    gate_.Open();
     task_->RequestStop();
     EXPECT_TRUE(task_->WaitFinished(milliseconds(20000)));
     task_->Join();
@@ -107,10 +157,12 @@ class TaskPipelineTest : public ::testing::Test {
   int Ready() { return status_.CountLine(Text(TextId::IDS_READYFORSEARCH)); }
 
   TempDir dir_;
-  FileSystem* fs_ = DefaultFileSystem();
+  GateFileSystem gate_{DefaultFileSystem()};
+  FileSystem* fs_ = &gate_;
   FifoQueue<TaskRequest> requests_;
   Recorder status_;
-  ServerServices services_{ServerServicesOptions{}};
+  ProgressBoard progress_;
+  ServerServices services_{ServerServicesOptions{&gate_, {}, "."}};
   std::unique_ptr<DatabaseTask> task_;
   std::string engine_folder_;
 };
@@ -135,6 +187,25 @@ TEST_F(TaskPipelineTest, RebuildIndexesEverythingAgainFromAnEmptyDataFolder) {
   EXPECT_EQ(shards->layout, 3u);
 }
 
+TEST_F(TaskPipelineTest, ARebuildShowsItsFilesCountedAndDone) {
+  EXPECT_TRUE(progress_.Running().empty()) << "the start-up catch-up has ended";
+  EXPECT_EQ(progress_.counters()[0].done.load(), 2u);
+  gate_.Close("Sport");
+  requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
+  ASSERT_TRUE(Eventually([&] {
+    std::vector<ProgressView> running = progress_.Running();
+    return running.size() == 1 && running[0].total == 2;
+  })) << "the counting walk finds both files while the builder waits";
+  ProgressView held = progress_.Running()[0];
+  EXPECT_EQ(held.index, 0);
+  EXPECT_EQ(held.kind, WorkKind::kRebuild);
+  EXPECT_LE(held.done, 1u) << "b.jpg waits behind the held listing";
+  gate_.Open();
+  ASSERT_TRUE(Eventually([&] { return progress_.Running().empty(); }));
+  EXPECT_EQ(progress_.counters()[0].done.load(), 2u);
+  ASSERT_TRUE(Eventually([&] { return Ready() >= 2 && task_->serving(); }));
+}
+
 TEST_F(TaskPipelineTest, RescanListsEveryFolderWithoutIndexingAgain) {
   const size_t built_before = status_.FileMessages();
   requests_.Push(TaskRequest{kRequestRescan, 0, 0});
@@ -152,7 +223,8 @@ TEST_F(TaskPipelineTest, WatchedChangesReachTheEngineAndOptimizePurgesDeletedFil
   ASSERT_TRUE(Eventually([&] { return status_.FileMessages() >= 4; }));
   EXPECT_EQ(Found("harbour"), 1u) << "kept until an optimization";
   requests_.Push(TaskRequest{kRequestOptimize, 0, 0});
-  ASSERT_TRUE(Eventually([&] { return status_.CountLine("Optimize Completed") == 1; }));
+  ASSERT_TRUE(Eventually([&] { return status_.CountLine("Optimize Completed") == 1; }))
+      << status_.Lines();
   EXPECT_EQ(Found("harbour"), 0u);
   EXPECT_EQ(Found("referee"), 1u);
   EXPECT_EQ(Found("stadium"), 1u);
