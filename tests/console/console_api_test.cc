@@ -282,7 +282,8 @@ TEST_F(ConsoleApi, ExitTellsTheQueuedThumbnailsAndTheAnswerReachesTheStop) {
   task_->RequestStop();  // what the server does on the stop request
   EXPECT_TRUE(task_->WaitFinished(std::chrono::milliseconds(20000)));
   EXPECT_TRUE(Eventually([&] {
-    for (const Json& line : GetEvents(ctx_, 0).body["lines"]) {
+    const Json lines = GetEvents(ctx_, 0).body["lines"];
+    for (const Json& line : lines) {
       if (line.get<std::string>().find("2 queued PDF thumbnail jobs are dropped by the stop") != std::string::npos) {
         return true;
       }
