@@ -301,20 +301,38 @@ function watchProgress(source) {
   source.addEventListener('progress', (ev) => showProgress(JSON.parse(ev.data).running));
 }
 
+// The Log File dialog: its folder field can be filled from the server-side
+// folder chooser (Browse), which serves the edit session, or any session
+// while no edit password is set. Browse leaves the dialog and comes back to
+// it with what was entered kept.
 async function logFileDialog() {
-  const log = (await api('GET', '/api/config')).log;
-  const r = await showDialog({
-    caption: T('IDS_LOGFILE'),
-    fields: [{ name: 'use', label: T('IDS_USELOG'), type: 'checkbox', value: log.use_file },
-      { name: 'folder', label: T('IDS_DIRECTORY'), value: log.folder },
-      { name: 'daily', label: T('IDS_LOGDAY'), type: 'checkbox', value: log.daily }],
-    buttons: OK_CANCEL(),
-  });
-  if (r.answer !== 'ok') return;
-  try {
-    await api('POST', '/api/log/options', { use_file: r.values.use, daily: r.values.daily, folder: r.values.folder });
+  const config = await api('GET', '/api/config');
+  const canBrowse = state.edit.mine || !config.password_set;
+  let values = { use: config.log.use_file, folder: config.log.folder, daily: config.log.daily };
+  for (;;) {
+    const buttons = OK_CANCEL();
+    if (canBrowse) buttons.splice(1, 0, { id: 'browse', label: T('IDS_SELECTFOLD') });
+    const r = await showDialog({
+      caption: T('IDS_LOGFILE'),
+      fields: [{ name: 'use', label: T('IDS_USELOG'), type: 'checkbox', value: values.use },
+        { name: 'folder', label: T('IDS_DIRECTORY'), value: values.folder, maxLength: 255 },
+        { name: 'daily', label: T('IDS_LOGDAY'), type: 'checkbox', value: values.daily }],
+      buttons,
+    });
+    values = r.values;
+    if (r.answer === 'browse') {
+      const folder = await chooseFolder(values.folder || '/');
+      if (folder) values.folder = folder;
+      continue;
+    }
+    if (r.answer !== 'ok') return;
+    try {
+      await api('POST', '/api/log/options', { use_file: values.use, daily: values.daily, folder: values.folder });
+      return;
+    } catch (e) {
+      await tell(T('IDS_LOGFILE'), e.message);
+    }
   }
-  catch (e) { await tell(T('IDS_LOGFILE'), e.message); }
 }
 
 async function logOptionsDialog() {
@@ -471,7 +489,20 @@ function renderConfig() {
   if (document.activeElement !== $('pdf-thumb')) $('pdf-thumb').value = String(pdf.thumbnail_size);
   if (document.activeElement !== $('pdf-preview')) $('pdf-preview').value = String(pdf.preview_size);
   $('pdf-leading').checked = pdf.leading_preview;
+  renderMetadataSwitches(ix);
   updateEnabling();
+}
+
+// The index's metadata switches (read always; written in edit mode).
+const METADATA_SWITCHES = ['xmp', 'charset', 'dimensions', 'dates'];
+function renderMetadataSwitches(ix) {
+  const m = (ix && ix.options.metadata) || {};
+  for (const name of METADATA_SWITCHES) $('opt-md-' + name).checked = m[name] !== false;
+}
+function wireMetadataSwitches() {
+  for (const name of METADATA_SWITCHES) {
+    $('opt-md-' + name).addEventListener('change', (e) => setOption({ metadata: { [name]: e.target.checked } }));
+  }
 }
 
 function updateEnabling() {
@@ -696,6 +727,12 @@ async function inspectHit(hit) {
   }
 }
 
+// "N Hits found in T Seconds", as the server's last-search line says it.
+function hitsFoundLine(result) {
+  const seconds = typeof result.seconds === 'number' ? result.seconds : 0;
+  return result.found + ' ' + T('IDS_HITSFOUND').trim() + ' ' + seconds.toFixed(3) + ' ' + T('IDS_SECONDS').trim();
+}
+
 async function runSearch(ev) {
   ev.preventDefault();
   $('search-message').textContent = '';
@@ -707,7 +744,7 @@ async function runSearch(ev) {
   let result;
   try { result = await api('GET', '/api/search?' + q.toString()); }
   catch (e) { $('search-message').textContent = e.message; return; }
-  $('search-message').textContent = result.hits.length + ' ' + T('IDS_HITSFOUND').trim();
+  $('search-message').textContent = hitsFoundLine(result);
   for (const hit of result.hits) {
     const cell = document.createElement('div');
     cell.className = 'hit';
@@ -728,14 +765,28 @@ async function menuTask(item, task) {
   try { await api('POST', '/api/tasks', { task }); } catch (e) { await tell(T('IDS_ERROR'), e.message); }
 }
 
-async function menuExit() {
-  if (!(await ask(T('IDS_QUITPROG'), T('IDS_AREYOUSURE'), OK_CANCEL()))) return;
-  await api('POST', '/api/exit', {});
+// The thumbnail question when PDF thumbnail jobs wait: Yes waits for them,
+// No drops them; undefined when none wait (the stop then decides itself).
+async function askThumbnailQuestion() {
+  let queued = 0;
+  try { queued = (await api('GET', '/api/exit')).thumbnails_queued; } catch (e) { queued = 0; }
+  if (!queued) return undefined;
+  return ask('Vantrel', T('IDS_WAITFORPDFTHUMBS'));
+}
+
+function showStopped() {
   document.body.replaceChildren();
   const p = document.createElement('p');
   p.id = 'stopped';
   p.textContent = T('IDS_NOWSTOPPING');
   document.body.append(p);
+}
+
+async function menuExit() {
+  if (!(await ask(T('IDS_QUITPROG'), T('IDS_AREYOUSURE'), OK_CANCEL()))) return;
+  const wait = await askThumbnailQuestion();
+  await api('POST', '/api/exit', wait === undefined ? {} : { wait_for_thumbnails: wait });
+  showStopped();
 }
 
 async function menuAbout() {
@@ -803,11 +854,41 @@ function wireControls() {
     const folder = await chooseFolder(state.config.pdf.folder || '/');
     if (folder) await change('/api/pdf', { folder });
   });
+  wireMetadataSwitches();
   $('btn-clear-stats').addEventListener('click', clearStatistics);
   $('search-form').addEventListener('submit', runSearch);
 }
 
+// The logo while the first status loads (the server shows it at start-up);
+// a key or a click closes it early.
+function closeSplash() {
+  const splash = $('splash');
+  if (splash) splash.remove();
+}
+function wireSplash() {
+  document.addEventListener('keydown', closeSplash, { once: true });
+  if ($('splash')) $('splash').addEventListener('click', closeSplash);
+}
+function splashFailed(e) {
+  const note = document.createElement('p');
+  note.id = 'splash-error';
+  note.textContent = 'The console cannot reach the server: ' + e.message;
+  ($('splash') || document.body).append(note);
+}
+
 async function start() {
+  wireSplash();
+  try {
+    await loadPage();
+  } catch (e) {
+    splashFailed(e);
+    throw e;
+  }
+  closeSplash();
+  document.body.dataset.ready = 'true';
+}
+
+async function loadPage() {
   const texts = await api('GET', '/api/texts');
   state.texts = texts.texts;
   state.menus = texts.menus;
@@ -821,7 +902,6 @@ async function start() {
   state.tab = '';
   await selectTab('status');
   showPage('paths');
-  document.body.dataset.ready = 'true';
 }
 
 document.addEventListener('DOMContentLoaded', start);

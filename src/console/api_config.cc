@@ -6,6 +6,7 @@
 #include "core/event_log.h"
 #include "core/text_table.h"
 #include "core/volume_namer.h"
+#include "metadata/metadata_switches.h"
 #include "platform/file_system.h"
 #include "server/console_config.h"
 #include "server/console_state.h"
@@ -229,6 +230,44 @@ Json FolderJson(const ImageFolderEntry& e) {
               {"include_subfolders", e.include_subfolders != 0}};
 }
 
+// The metadata switches by the names `vantrelctl index set N metadata` uses,
+// with the bit each one clears (a set bit turns the extension off).
+struct MetadataSwitchName {
+  const char* name;
+  uint32_t off_bit;
+};
+constexpr MetadataSwitchName kMetadataSwitchNames[] = {
+    {"xmp", MetadataSwitches::kXmpOff},
+    {"charset", MetadataSwitches::kIimCharsetOff},
+    {"dimensions", MetadataSwitches::kHeaderDimensionsOff},
+    {"dates", MetadataSwitches::kCaptureDateOff}};
+
+Json MetadataJson(uint32_t stored_bits) {
+  Json j = Json::object();
+  for (const MetadataSwitchName& m : kMetadataSwitchNames) j[m.name] = (stored_bits & m.off_bit) == 0;
+  return j;
+}
+
+// Reads {"metadata": {xmp?, charset?, dimensions?, dates?}} into `bits`;
+// the problem's text when the member is malformed.
+std::string ReadMetadataSwitches(const Json& body, uint32_t* bits) {
+  if (!body.contains("metadata")) return "";
+  const Json& m = body["metadata"];
+  if (!m.is_object()) return "\"metadata\" is an object of switches (xmp, charset, dimensions, dates)";
+  uint32_t changed = *bits;
+  for (const auto& [key, value] : m.items()) {
+    const MetadataSwitchName* which = nullptr;
+    for (const MetadataSwitchName& n : kMetadataSwitchNames) {
+      if (key == n.name) which = &n;
+    }
+    if (!which) return "unknown metadata switch \"" + key + "\" (xmp, charset, dimensions or dates)";
+    if (!value.is_boolean()) return "metadata switch " + key + " is true or false";
+    changed = value.get<bool>() ? (changed & ~which->off_bit) : (changed | which->off_bit);
+  }
+  *bits = changed;
+  return "";
+}
+
 Json IndexJson(const Configuration& c, int i) {
   const IndexDefinition& d = c.indexes[i];
   Json folders = Json::array();
@@ -249,7 +288,8 @@ Json IndexJson(const Configuration& c, int i) {
                 {"space_warning", d.space_warning != 0},
                 {"space_limit_mb", d.space_limit_mb},
                 {"browse_limit_on", d.browse_limit_on != 0},
-                {"browse_limit", d.browse_limit}}}};
+                {"browse_limit", d.browse_limit},
+                {"metadata", MetadataJson(d.metadata_switches)}}}};
 }
 
 // The threshold text is taken only when it is exactly the decimal writing
@@ -290,7 +330,7 @@ std::string ReadOptions(const Json& body, IndexDefinition* d) {
     }
     d->browse_limit = static_cast<uint32_t>(*v);
   }
-  return "";
+  return ReadMetadataSwitches(body, &d->metadata_switches);
 }
 
 }  // namespace
@@ -447,6 +487,7 @@ ApiReply SetIndexOptions(ApiContext& ctx, const ApiCaller& caller, const Json& b
       d->space_limit_mb = changed.space_limit_mb;
       d->browse_limit_on = changed.browse_limit_on;
       d->browse_limit = changed.browse_limit;
+      d->metadata_switches = changed.metadata_switches;
     }
   });
   return Saved(ctx);

@@ -5,10 +5,18 @@
 #include "core/text_table.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "server/console_config.h"
 #include "server/console_state.h"
+#include "server/task_control.h"
 
 namespace vantrel {
 namespace {
+
+// The folder chooser is the edit session's, or anyone's while no edit
+// password guards edit mode.
+bool MayChooseFolders(ApiContext& ctx, const ApiCaller& caller) {
+  return ctx.sessions.HoldsEdit(caller.session.id) || ctx.host.config->Copy().edit_password.empty();
+}
 
 bool PlainFolderName(const std::string& name) {
   return !name.empty() && name.size() <= 255 && name != "." && name != ".." &&
@@ -42,13 +50,25 @@ ApiReply RequestTask(ApiContext& ctx, const Json& body) {
   return ApiReply{};
 }
 
-ApiReply RequestExit(ApiContext& ctx) {
+ApiReply GetExitQuestion(ApiContext& ctx) {
+  ApiReply r;
+  r.body = Json{{"thumbnails_queued", ctx.host.task->QueuedThumbnails()}};
+  return r;
+}
+
+ApiReply RequestExit(ApiContext& ctx, const Json& body) {
+  if (body.is_object() && body.contains("wait_for_thumbnails")) {
+    if (!body["wait_for_thumbnails"].is_boolean()) {
+      return Refused(400, "\"wait_for_thumbnails\" is true or false");
+    }
+    ctx.host.task->AnswerThumbnailQuestion(body["wait_for_thumbnails"].get<bool>());
+  }
   ctx.host.signals->RequestStop();
   return ApiReply{};
 }
 
 ApiReply ListServerFolder(ApiContext& ctx, const ApiCaller& caller, const ApiParams& params) {
-  if (!ctx.sessions.HoldsEdit(caller.session.id)) {
+  if (!MayChooseFolders(ctx, caller)) {
     return Refused(403, "the folder chooser needs edit mode");
   }
   auto it = params.find("path");
@@ -71,7 +91,7 @@ ApiReply ListServerFolder(ApiContext& ctx, const ApiCaller& caller, const ApiPar
 }
 
 ApiReply CreateServerFolder(ApiContext& ctx, const ApiCaller& caller, const Json& body) {
-  if (!ctx.sessions.HoldsEdit(caller.session.id)) {
+  if (!MayChooseFolders(ctx, caller)) {
     return Refused(403, "creating a folder needs edit mode");
   }
   if (!body.is_object() || !body.contains("parent") || !body["parent"].is_string() ||

@@ -77,8 +77,16 @@ ApiReply SetLogOptions(ApiContext& ctx, const Json& body);
 
 // --- Tasks, exit, folder chooser (api_tasks.cc) ---
 ApiReply RequestTask(ApiContext& ctx, const Json& body);
-ApiReply RequestExit(ApiContext& ctx);
-// The folder chooser lists the server's folders to the edit session only.
+// {thumbnails_queued}: the PDF thumbnail jobs the stop would wait for, so
+// the page asks the thumbnail question before it stops the server.
+ApiReply GetExitQuestion(ApiContext& ctx);
+// Stops the server as SIGTERM does; {wait_for_thumbnails: true|false} is the
+// answer to the thumbnail question (left out: the stop waits a while, then
+// drops what is left, as for a signal).
+ApiReply RequestExit(ApiContext& ctx, const Json& body);
+// The folder chooser lists the server's folders to the edit session, or to
+// any session while no edit password is set (anyone could then take edit
+// mode anyway); the Log File dialog uses it outside edit mode.
 ApiReply ListServerFolder(ApiContext& ctx, const ApiCaller& caller, const ApiParams& params);
 ApiReply CreateServerFolder(ApiContext& ctx, const ApiCaller& caller, const Json& body);
 

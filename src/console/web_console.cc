@@ -224,8 +224,10 @@ void AddApiRoutes(httplib::Server& server, ApiContext& ctx, bool https) {
            [&ctx](const ApiCaller& c, const Json& b) { return SetPdfOptions(ctx, c, b); });
   AddWrite(server, ctx, "/api/tasks",
            [&ctx](const ApiCaller&, const Json& b) { return RequestTask(ctx, b); });
+  AddRead(server, ctx, https, "/api/exit",
+          [&ctx](const ApiCaller&, const ApiParams&) { return GetExitQuestion(ctx); });
   AddWrite(server, ctx, "/api/exit",
-           [&ctx](const ApiCaller&, const Json&) { return RequestExit(ctx); });
+           [&ctx](const ApiCaller&, const Json& b) { return RequestExit(ctx, b); });
   AddWrite(server, ctx, "/api/dirs",
            [&ctx](const ApiCaller& c, const Json& b) { return CreateServerFolder(ctx, c, b); });
 

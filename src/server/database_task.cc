@@ -97,7 +97,10 @@ void DatabaseTask::RunTask() {
   }
   // The cycle's workers are gone (their objects ended with the cycle). A
   // search left running by the stop holds its own share of the context.
-  context_.reset();
+  {
+    MutexLock lock(&context_mu_);
+    context_.reset();
+  }
   index_locks_.reset();
   shutdown_state_ = 2;
 }
@@ -115,7 +118,10 @@ bool DatabaseTask::LoadTaskConfiguration() {
                             load.status.ToString()));
     return false;
   }
-  context_ = std::make_shared<TaskContext>(options_.env);
+  {
+    MutexLock lock(&context_mu_);
+    context_ = std::make_shared<TaskContext>(options_.env);
+  }
   context_->config = std::move(load.config);
   context_->log_flags = context_->config.log_flags;
   context_->relaunch = options_.env.relaunched;
@@ -286,13 +292,22 @@ void DatabaseTask::MainLoop(bool* restart_noted) {
   }
 }
 
+size_t DatabaseTask::QueuedThumbnails() {
+  MutexLock lock(&context_mu_);
+  if (!context_) return 0;
+  return context_->Locked(-1, &context_->thumbnail_queue).Count();
+}
+
 void DatabaseTask::DrainThumbnailsForStop() {
-  // Nobody can answer whether to wait for queued thumbnails: the stop waits
-  // a while for the thumbnail thread, then drops what is left.
+  // The operator's answer to the thumbnail question decides; without one
+  // (a signal) the stop waits a while for the thumbnail thread, then drops
+  // what is left.
   TaskContext& task = *context_;
+  const ThumbnailsAtStop answer = thumbnails_at_stop_.load();
   LockedBrowseList queue = task.Locked(-1, &task.thumbnail_queue);
   const auto deadline = std::chrono::steady_clock::now() + options_.timings.thumbnail_drain;
-  while (queue.Count() != 0 && std::chrono::steady_clock::now() < deadline) {
+  while (answer != ThumbnailsAtStop::kDrop && queue.Count() != 0 &&
+         (answer == ThumbnailsAtStop::kWait || std::chrono::steady_clock::now() < deadline)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   if (const size_t left = queue.Count(); left != 0) {

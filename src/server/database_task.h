@@ -44,6 +44,7 @@
 #include "core/task_context.h"
 #include "core/task_services.h"
 #include "core/volume_namer.h"
+#include "platform/mutex.h"
 #include "server/index_folder_locks.h"
 #include "server/status_sink.h"
 
@@ -102,6 +103,16 @@ class DatabaseTask {
   int shutdown_state() const { return shutdown_state_.load(); }
   // Waits until the task has finished (state 2) or `timeout` passed.
   bool WaitFinished(std::chrono::milliseconds timeout);
+  // The PDF thumbnail jobs waiting in the running task's queue (0 when no
+  // task runs).
+  size_t QueuedThumbnails() EXCLUDES(context_mu_);
+  // What the stop does with queued thumbnail jobs: kBounded waits at most
+  // thumbnail_drain and drops the rest (a stop nobody is asked about, such
+  // as SIGTERM); kWait waits until the queue is empty (the operator answered
+  // Yes to the thumbnail question); kDrop drops them at once (No). Kept for
+  // every later stop.
+  enum class ThumbnailsAtStop { kBounded, kWait, kDrop };
+  void SetThumbnailsAtStop(ThumbnailsAtStop answer) { thumbnails_at_stop_ = answer; }
   // Joins the task thread (after state 2).
   void Join();
 
@@ -124,7 +135,7 @@ class DatabaseTask {
   void StartServing(TaskWorkers* threads, ChangeWatcher* watcher);
   void StopCycle(TaskWorkers* threads, std::unique_ptr<ChangeWatcher>* watcher);
   void MainLoop(bool* restart_noted);
-  // The stop's wait for the thumbnail queue (at most thumbnail_drain).
+  // The stop's wait for the thumbnail queue, as thumbnails_at_stop_ says.
   void DrainThumbnailsForStop();
   void OptimizerCheck();
   void HandleTaskRequest();
@@ -142,7 +153,11 @@ class DatabaseTask {
 
   std::atomic<int> shutdown_state_{0};
   std::atomic<bool> serving_{false};
+  // Written by the task thread only; context_mu_ guards the writes and
+  // the reads of other threads (QueuedThumbnails).
   std::shared_ptr<TaskContext> context_;
+  Mutex context_mu_;
+  std::atomic<ThumbnailsAtStop> thumbnails_at_stop_{ThumbnailsAtStop::kBounded};
   // Held from the first preparation pass to the task's end.
   std::unique_ptr<IndexFolderLocks> index_locks_;
   // What the next start-up catch-up of each index follows (task thread).

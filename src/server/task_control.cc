@@ -39,4 +39,11 @@ bool TaskControl::BeginServerStop() {
   return paused_;
 }
 
+size_t TaskControl::QueuedThumbnails() { return task_->QueuedThumbnails(); }
+
+void TaskControl::AnswerThumbnailQuestion(bool wait) {
+  task_->SetThumbnailsAtStop(wait ? DatabaseTask::ThumbnailsAtStop::kWait
+                                  : DatabaseTask::ThumbnailsAtStop::kDrop);
+}
+
 }  // namespace vantrel

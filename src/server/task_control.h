@@ -6,6 +6,7 @@
 // Resume are serialized.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 #include "platform/mutex.h"
@@ -30,6 +31,12 @@ class TaskControl {
   // From now on Pause and Resume do nothing; returns whether the task was
   // paused (then it need not be stopped again).
   bool BeginServerStop() EXCLUDES(mu_);
+
+  // The thumbnail question of the stop: the jobs waiting now (0 while
+  // paused), and the operator's answer, Yes (wait until they are made) or
+  // No (drop them), for the stop that follows.
+  size_t QueuedThumbnails();
+  void AnswerThumbnailQuestion(bool wait);
 
  private:
   DatabaseTask* const task_;

@@ -107,7 +107,23 @@ async function chooseInDialog(folder) {
 
 const latencies = [];
 
+// The first status is held back, so the start-up logo can be seen.
+let releaseStatus;
+const statusHeld = new Promise((resolve) => { releaseStatus = resolve; });
+await page.route('**/api/status', async (route) => { await statusHeld; await route.continue(); });
 await page.goto(base + '/');
+
+await test('the logo shows while the first status loads, then the page', async () => {
+  await waitFor(() => page.locator('#splash img').evaluate((img) => img.complete && img.naturalWidth > 0), 'the logo', 10000);
+  expect(await page.locator('#splash').isVisible(), 'splash shown');
+  expect((await page.locator('#splash img').getAttribute('src')) === '/logo.svg', 'the logo file');
+  await shot('splash');
+  releaseStatus();
+  await page.waitForSelector('body[data-ready="true"]');
+  expect(await page.locator('#splash').count() === 0, 'splash gone once the status is shown');
+});
+releaseStatus();
+await page.unroute('**/api/status');
 await page.waitForSelector('body[data-ready="true"]');
 
 await test('status tab shows the event log, the activity lines and the totals', async () => {
@@ -118,6 +134,26 @@ await test('status tab shows the event log, the activity lines and the totals', 
   for (const k of ['IDS_DISKS', 'IDS_DATABASE', 'IDS_MEMORY']) expect(totals.includes(texts[k].trim()), k);
   expect((await page.locator('#tab-status').textContent()) === 'Status', 'fixed tab label');
   await shot('status');
+});
+
+await test('the Log File dialog takes its folder from the folder chooser, creating one', async () => {
+  await page.locator('#btn-log-file').click();
+  await page.locator('#dialog-buttons button[data-answer="browse"]').click();
+  await page.waitForSelector('#folder-chooser');
+  await page.locator('#field-path').fill(root);
+  await answer('open');
+  await waitFor(async () => (await dialogText()) === root, 'the root listed', 10000);
+  await answer('create');
+  await page.locator('#field-text').fill('logs');
+  await answer('ok');
+  const logs = path.join(root, 'logs');
+  await waitFor(async () => (await dialogText()) === logs, 'the new folder listed', 10000);
+  await answer('select');
+  await waitFor(async () => (await page.locator('#field-folder').inputValue()) === logs, 'the folder field filled', 10000);
+  expect(await page.locator('#field-use').isVisible(), 'back in the Log File dialog');
+  await answer('ok');
+  await waitFor(async () => (await config()).log.folder === logs, 'the log folder stored', 10000);
+  expect(existsSync(logs), 'the folder was created');
 });
 
 await test('a rebuild asked from the menu shows up in the event log live', async () => {
@@ -173,6 +209,9 @@ await test('the search page shows hits with pictures', async () => {
     return (await page.locator('#search-hits .hit').count()) > 0;
   }, 'hits', 90000);
   await waitFor(() => page.locator('#search-hits img').first().evaluate((img) => img.complete && img.naturalWidth > 0), 'a picture');
+  const line = await page.locator('#search-message').textContent();
+  const found = new RegExp('^[1-9][0-9]* ' + texts.IDS_HITSFOUND.trim() + ' [0-9]+\\.[0-9]{3} ' + texts.IDS_SECONDS.trim() + '$');
+  expect(found.test(line), 'the search line: ' + line);
   await page.locator('#search-hits .hit').first().click();
   await waitFor(async () => (await page.locator('#search-inspect').textContent()).includes('Caption/Abstract'), 'the inspect text', 10000);
   await shot('search');
@@ -198,6 +237,8 @@ await test('a second browser session sees who edits and cannot edit', async () =
   await p2.locator('#tab-config').click();
   expect(await p2.locator('#btn-edit').isDisabled(), 'edit button disabled');
   expect((await p2.locator('#edit-holder').textContent()).includes('held by'), 'holder shown');
+  await waitFor(() => p2.locator('#opt-md-xmp').isChecked(), 'metadata switches read', 10000);
+  expect(await p2.locator('#opt-md-xmp').isDisabled(), 'metadata switches not editable');
   const r = await p2.evaluate(async () => {
     const s = await (await fetch('/api/session')).json();
     const res = await fetch('/api/folders', { method: 'POST', headers: { 'Content-Type': 'application/json', 'X-CSRF-Token': s.csrf }, body: JSON.stringify({ action: 'remove', index: 1, folder: 1 }) });
@@ -260,6 +301,14 @@ await test('the options page follows its spin rules', async () => {
   expect((await config()).indexes[1].options.unused_threshold === 0, 'typing 12a stores nothing');
   await page.locator('#opt-space').uncheck();
   await waitFor(() => page.locator('#opt-space-up').isDisabled(), 'space arrows disabled', 10000);
+  for (const name of ['xmp', 'charset', 'dimensions', 'dates']) expect(await page.locator('#opt-md-' + name).isChecked(), name + ' on');
+  await page.locator('#opt-md-xmp').uncheck();
+  await waitFor(async () => !(await config()).indexes[1].options.metadata.xmp, 'xmp off stored', 10000);
+  await page.locator('#opt-md-dates').uncheck();
+  await waitFor(async () => {
+    const m = (await config()).indexes[1].options.metadata;
+    return !m.xmp && m.charset && m.dimensions && !m.dates;
+  }, 'switches stored', 10000);
   await shot('options');
 });
 
@@ -327,10 +376,25 @@ await test('Exit asks, then the server stops and keeps what was edited', async (
   await dialogShows((t) => t === texts.IDS_AREYOUSURE, 'the quit question');
   await answer('cancel');
   expect(proc.exitCode === null, 'Cancel keeps the server');
+  // Jobs waiting (the count is the server's; faked here, since queuing PDF
+  // thumbnails needs the renderer): the thumbnail question comes, and No goes
+  // to the server with the stop.
+  let exitBody = null;
+  await page.route('**/api/exit', async (route) => {
+    if (route.request().method() === 'GET') {
+      await route.fulfill({ contentType: 'application/json', body: JSON.stringify({ thumbnails_queued: 2 }) });
+    } else {
+      exitBody = route.request().postDataJSON();
+      await route.continue();
+    }
+  });
   await page.locator('#menu-file').click();
   await page.locator('#cmd-exit').click();
   await answer('ok');
+  await dialogShows((t) => t === texts.IDS_WAITFORPDFTHUMBS, 'the thumbnail question');
+  await answer('no');
   await page.waitForSelector('#stopped');
+  expect(exitBody && exitBody.wait_for_thumbnails === false, 'the answer sent: ' + JSON.stringify(exitBody));
   const code = await Promise.race([exited, new Promise((r) => setTimeout(() => r('timeout'), 120000))]);
   expect(code === 0, 'exit status ' + code);
   const shown = ctl('config', 'show');

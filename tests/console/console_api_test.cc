@@ -6,6 +6,7 @@
 #include "console/console_api_search.h"
 #include "console/console_fixture.h"
 #include "core/text_table.h"
+#include "metadata/metadata_switches.h"
 #include "search/search_statistics.h"
 #include "server/progress_board.h"
 
@@ -196,15 +197,19 @@ TEST_F(ConsoleApi, TaskRequestsLogOptionsAndClearsReachTheirTargets) {
   EXPECT_NE(lines[0].get<std::string>().find("after the clear"), std::string::npos);
 }
 
+// Without an edit password any session may choose a folder (the Log File
+// dialog outside edit mode); with one, only the edit session.
 TEST_F(ConsoleApi, TheFolderChooserListsFoldersWithoutLinksAndCreatesOnlyPlainNames) {
   ASSERT_TRUE(dir_.MakeFolder("images/b"));
   ASSERT_TRUE(dir_.MakeFolder("images/a"));
   ASSERT_TRUE(dir_.WriteFile("images/file.jpg", "x"));
   ASSERT_EQ(symlink(dir_.Path("index").c_str(), dir_.Path("images/link").c_str()), 0);
   const Json make{{"parent", dir_.Path("images")}, {"name", "new"}};
+  EXPECT_EQ(ListServerFolder(ctx_, b_, {{"path", dir_.Path("images")}}).status, 200);
+  console_->Update([](Configuration& c) { c.edit_password = "secret"; });
   EXPECT_EQ(ListServerFolder(ctx_, a_, {{"path", dir_.Path("images")}}).status, 403);
   EXPECT_EQ(CreateServerFolder(ctx_, a_, make).status, 403);  // both need edit mode
-  EditOn(a_);
+  EditOn(a_, "secret");
   ApiReply listed = ListServerFolder(ctx_, a_, {{"path", dir_.Path("images")}});
   ASSERT_EQ(listed.status, 200);
   EXPECT_EQ(listed.body["folders"], Json({"a", "b"}));
@@ -232,6 +237,60 @@ TEST_F(ConsoleApi, InspectReadsOnlyFilesOfTheIndexReachedWithoutLinks) {
   EXPECT_EQ(InspectHit(ctx_, {{"index", "1"}, {"key", "01linked\\pic.jpg"}}).status, 404);
   EXPECT_EQ(InspectHit(ctx_, {{"index", "1"}, {"key", "07real\\pic.jpg"}}).status, 404);
   EXPECT_EQ(InspectHit(ctx_, {{"index", "1"}, {"key", "ab"}}).status, 400);
+}
+
+// The metadata switches are read always and written only in edit mode, by
+// the names vantrelctl uses; a malformed member changes nothing.
+TEST_F(ConsoleApi, MetadataSwitchesRoundTripThroughTheOptions) {
+  const Json all_on{{"xmp", true}, {"charset", true}, {"dimensions", true}, {"dates", true}};
+  EXPECT_EQ(GetConfig(ctx_).body["indexes"][0]["options"]["metadata"], all_on);
+  const Json off{{"index", 1}, {"metadata", {{"xmp", false}, {"dates", false}}}};
+  EXPECT_EQ(SetIndexOptions(ctx_, a_, off).status, 403);
+  EditOn(a_);
+  for (const Json& bad : {Json{{"index", 1}, {"metadata", {{"xmp", 0}}}},
+                          Json{{"index", 1}, {"metadata", {{"exif", false}}}},
+                          Json{{"index", 1}, {"metadata", true}},
+                          Json{{"index", 1}, {"metadata", {{"dates", false}, {"xmp", "no"}}}}}) {
+    EXPECT_EQ(SetIndexOptions(ctx_, a_, bad).status, 422) << bad.dump();
+  }
+  EXPECT_EQ(Saved().indexes[0].metadata_switches, 0u);
+  ASSERT_EQ(SetIndexOptions(ctx_, a_, off).status, 200);
+  EXPECT_EQ(Saved().indexes[0].metadata_switches,
+            MetadataSwitches::kXmpOff | MetadataSwitches::kCaptureDateOff);
+  // Switching one on leaves the others as they are.
+  ASSERT_EQ(SetIndexOptions(ctx_, a_, Json{{"index", 1}, {"metadata", {{"xmp", true}}}}).status, 200);
+  EXPECT_EQ(Saved().indexes[0].metadata_switches, MetadataSwitches::kCaptureDateOff);
+  EXPECT_EQ(GetConfig(ctx_).body["indexes"][0]["options"]["metadata"],
+            Json({{"xmp", true}, {"charset", true}, {"dimensions", true}, {"dates", false}}));
+}
+
+// Exit asks the thumbnail question when jobs are queued: the count comes
+// from the running task, and No stops at once although the stop would
+// otherwise wait a minute for the (here never made) thumbnails.
+TEST_F(ConsoleApi, ExitTellsTheQueuedThumbnailsAndTheAnswerReachesTheStop) {
+  ASSERT_TRUE(Eventually([&] { return task_->serving(); }));
+  EXPECT_EQ(GetExitQuestion(ctx_).body["thumbnails_queued"], 0);
+  TaskContext& task = *task_->context_for_testing();
+  for (const char* key : {"01a.pdf", "01b.pdf"}) {
+    ASSERT_TRUE(task.Locked(-1, &task.thumbnail_queue).Add(key, 1, 1, 0).ok());
+  }
+  EXPECT_EQ(GetExitQuestion(ctx_).body["thumbnails_queued"], 2);
+
+  EXPECT_EQ(RequestExit(ctx_, Json{{"wait_for_thumbnails", "no"}}).status, 400);
+  EXPECT_FALSE(signals_->Wait(std::chrono::milliseconds(0)).has_value());  // refused: no stop
+  ASSERT_EQ(RequestExit(ctx_, Json{{"wait_for_thumbnails", false}}).status, 200);
+  EXPECT_TRUE(signals_->Wait(std::chrono::milliseconds(0)).has_value());
+  task_->RequestStop();  // what the server does on the stop request
+  EXPECT_TRUE(task_->WaitFinished(std::chrono::milliseconds(20000)));
+  EXPECT_TRUE(Eventually([&] {
+    const Json lines = GetEvents(ctx_, 0).body["lines"];
+    for (const Json& line : lines) {
+      if (line.get<std::string>().find("2 queued PDF thumbnail jobs are dropped by the stop") != std::string::npos) {
+        return true;
+      }
+    }
+    return false;
+  }));
 }
 
 TEST_F(ConsoleApi, StatusAndStatisticsShowTheTextTableLines) {

@@ -32,6 +32,10 @@ class RecordingStatus : public StatusSink {
     if (m.code == kStatusLogLine) lines_.push_back(m.data);
   }
   bool HasLine(const std::string& line) { return Count(line) > 0; }
+  void Clear() {
+    MutexLock lock(&mu_);
+    lines_.clear();
+  }
   int CountStartingWith(const std::string& start) {
     MutexLock lock(&mu_);
     int n = 0;
@@ -256,25 +260,49 @@ TEST_F(DatabaseTaskTest, ServesThenStopsAndWritesTheFullLists) {
   }
 }
 
-TEST_F(DatabaseTaskTest, TheStopWaitsForQueuedThumbnailsThenDropsTheRest) {
+// Without an answer (a signal) the stop waits at most thumbnail_drain for
+// queued thumbnails; the operator's Yes waits past it until the queue is
+// empty, No drops the jobs at once however long the drain could be.
+TEST_F(DatabaseTaskTest, TheStopTreatsQueuedThumbnailsAsTheAnswerSays) {
+  using Answer = DatabaseTask::ThumbnailsAtStop;
   WriteConfig(1);
-  for (const bool drained : {true, false}) {
-    thumbnail_drain_ = drained ? milliseconds(60000) : milliseconds(300);
+  struct Case {
+    Answer answer;
+    milliseconds drain;
+    bool maker_runs;  // the thumbnail maker takes jobs during the stop
+    int made;
+  };
+  for (const Case& c : {Case{Answer::kBounded, milliseconds(60000), true, 3},
+                        Case{Answer::kBounded, milliseconds(300), false, 0},
+                        Case{Answer::kWait, milliseconds(300), true, 3},
+                        Case{Answer::kDrop, milliseconds(600000), false, 0}}) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    thumbnail_drain_ = c.drain;
     thumbnails_.go = false;
     thumbnails_.made = 0;
+    status_.Clear();
     auto task = MakeTask();
+    task->SetThumbnailsAtStop(c.answer);
     task->Start();
     ASSERT_TRUE(Eventually([&] { return task->serving(); }));
     TaskContext& context = *task->context_for_testing();
     for (const char* key : {"01a.pdf", "01b.pdf", "01c.pdf"}) {
       ASSERT_TRUE(context.Locked(-1, &context.thumbnail_queue).Add(key, 1, 1, 0).ok());
     }
+    EXPECT_EQ(task->QueuedThumbnails(), 3u);
     task->RequestStop();
-    thumbnails_.go = drained;
+    if (c.answer == Answer::kWait) {
+      // Longer than the drain: the stop still waits for the queue.
+      std::this_thread::sleep_for(milliseconds(900));
+      EXPECT_NE(task->shutdown_state(), 2);
+    }
+    thumbnails_.go = c.maker_runs;
     ASSERT_TRUE(task->WaitFinished(milliseconds(60000)));
     task->Join();
-    EXPECT_EQ(thumbnails_.made, drained ? 3 : 0);
-    EXPECT_EQ(status_.Count("3 queued PDF thumbnail jobs are dropped by the stop"), drained ? 0 : 1);
+    EXPECT_EQ(task->QueuedThumbnails(), 0u);  // no task, nothing queued
+    EXPECT_EQ(thumbnails_.made, c.made);
+    EXPECT_EQ(status_.Count("3 queued PDF thumbnail jobs are dropped by the stop"),
+              c.made == 3 ? 0 : 1);
   }
 }
 
