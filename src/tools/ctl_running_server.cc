@@ -58,7 +58,11 @@ std::unique_ptr<RunningServer> RunningServer::Connect(const CtlCall& call, const
   options.ca_file = call.console.ca_file;
   StatusOr<std::unique_ptr<ConsoleClient>> client = ConsoleClient::Open(options);
   if (!client.ok()) {
-    *code = client.status().code() == StatusCode::kInvalidArgument ? kCtlUsage : kCtlUnreachable;
+    // A bad --console value is the operator's; a bad address in the lock
+    // file is the server's, which then cannot be reached.
+    const bool bad_option =
+        client.status().code() == StatusCode::kInvalidArgument && !call.console.url.empty();
+    *code = bad_option ? kCtlUsage : kCtlUnreachable;
     *env.err << "error: a Vantrel server runs in " << call.dir << ", but "
              << client.status().message() << "; nothing was changed\n";
     return nullptr;

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -99,6 +100,24 @@ TEST_F(CtlConsoleE2eTest, ChangesGoThroughTheRunningServersConsole) {
   EXPECT_TRUE((*page)->Get("/api/session").body["edit"]["mine"].get<bool>());
   ASSERT_TRUE((*page)->Post("/api/edit", json{{"on", false}}).ok());
 
+  // With an edit password set, vantrelctl needs it: from a file, since
+  // standard input is no terminal here; a wrong one changes nothing.
+  ASSERT_TRUE((*page)->Post("/api/edit", json{{"on", true}}).ok());
+  ASSERT_TRUE((*page)->Post("/api/password", json{{"new", "harbour"}, {"confirm", "harbour"}}).ok());
+  ASSERT_TRUE((*page)->Post("/api/edit", json{{"on", false}}).ok());
+  ASSERT_TRUE(dir_.WriteFile("wrong.pw", "sea\n") && dir_.WriteFile("right.pw", "harbour\n"));
+  CtlResult no_file = RunCtl(start, "index set 0 optimize-hour 5");
+  EXPECT_EQ(no_file.status, 2) << no_file.output;
+  EXPECT_NE(no_file.output.find("--password-file"), std::string::npos) << no_file.output;
+  CtlResult wrong =
+      RunCtl(start, "--password-file " + dir_.Path("wrong.pw") + " index set 0 optimize-hour 5");
+  EXPECT_EQ(wrong.status, 3) << wrong.output;
+  EXPECT_NE(wrong.output.find("wrong edit password"), std::string::npos) << wrong.output;
+  CtlResult right =
+      RunCtl(start, "--password-file " + dir_.Path("right.pw") + " index set 0 optimize-hour 5");
+  EXPECT_EQ(right.status, 0) << right.output;
+  EXPECT_EQ((*page)->Get("/api/config").body["indexes"][0]["options"]["optimize_hour"], 5);
+
   // A task request lands in the event log.
   CtlResult rebuild = RunCtl(start, "task rebuild 0");
   EXPECT_EQ(rebuild.status, 0) << rebuild.output;
@@ -120,6 +139,7 @@ TEST_F(CtlConsoleE2eTest, ChangesGoThroughTheRunningServersConsole) {
   for (const ImageFolderEntry& e : load.config.indexes[0].image_folders) saved.push_back(e.path);
   EXPECT_TRUE(Has(saved, dir_.Path("more")));
   EXPECT_FALSE(Has(saved, dir_.Path("refused")));
+  EXPECT_EQ(load.config.indexes[0].optimize_hour, 5u);
 
   // Without a server, a task is refused as a server action.
   CtlResult alone = RunCtl(start, "task rebuild");
