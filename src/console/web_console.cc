@@ -373,6 +373,16 @@ Status WebConsole::Start(const ConsoleHost& host) {
   return Status::Ok();
 }
 
+std::string WebConsole::Url() const {
+  std::string host;
+  int port = 0;
+  if (port_ <= 0 || !SplitConsoleAddress(ctx_->host.args.console, &host, &port)) return "";
+  if (host == "0.0.0.0") host = "127.0.0.1";
+  if (host == "::") host = "::1";
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  return std::string(impl_->https ? "https://" : "http://") + host + ":" + std::to_string(port_);
+}
+
 void WebConsole::Janitor() {
   while (!stopping_.load()) {
     for (int i = 0; i < 20 && !stopping_.load(); ++i) {

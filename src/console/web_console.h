@@ -36,6 +36,9 @@ class WebConsole : public ConsoleService {
 
   Status Start(const ConsoleHost& host) override;
   void Stop() override;
+  // "http(s)://HOST:PORT" with the port it listens on; a wildcard address
+  // (0.0.0.0, ::) is reached through loopback. "" before Start.
+  std::string Url() const override;
 
   // The port it listens on (after Start), for tests that ask for port 0.
   int port() const { return port_; }

@@ -186,6 +186,20 @@ bool StartConsole(ConsoleService* console, const ConsoleHost& host) {
   return false;
 }
 
+// Once the console listens, the instance lock file names the address it
+// really got (the port of "ADDR:0", a loopback address for a wildcard one),
+// so that vantrelctl on this machine finds the running server's console.
+void PublishConsoleUrl(const ConsoleService* console, InstanceLock* instance) {
+  if (!console || !instance) return;
+  const std::string url = console->Url();
+  if (url.empty()) return;
+  Status s = instance->UpdateOwnerInfo("console " + url);
+  if (!s.ok()) {
+    WriteStandardErrorLine(LogPriority::kWarning,
+                           "cannot write the console address into the lock file: " + s.ToString());
+  }
+}
+
 int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   FileSystem* fs = DefaultFileSystem();
   ListLocks();  // the list lock table exists before any list
@@ -291,6 +305,7 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
                          &control, &requests,       signals->get(), &services, &namer,
                          &progress};
   if (!StartConsole(web.get(), host)) return 1;
+  PublishConsoleUrl(web.get(), instance.get());
   task.Start();
   // The task's threads run and its start-up catch-up has begun: a service
   // start is complete here, not after the catch-up, which may take hours.

@@ -74,6 +74,10 @@ class ConsoleService {
   // Stops serving and ends an edit session (saving the configuration, never
   // starting the task again). Called before the event log is saved.
   virtual void Stop() = 0;
+  // Where a program on this machine reaches the console once it listens
+  // ("http://127.0.0.1:8470", with the port it really got); "" when unknown.
+  // The server writes it into its instance lock file for vantrelctl.
+  virtual std::string Url() const { return ""; }
 };
 using ConsoleFactory = std::function<std::unique_ptr<ConsoleService>()>;
 

@@ -34,6 +34,12 @@ int CmdFolderRemove(const CtlCall& call, const CtlEnv& env);
 int CmdLogSet(const CtlCall& call, const CtlEnv& env);
 // pdf set [...]
 int CmdPdfSet(const CtlCall& call, const CtlEnv& env);
+// task rebuild|optimize|rescan [N], log clear, stats clear N: server actions
+int CmdTaskRebuild(const CtlCall& call, const CtlEnv& env);
+int CmdTaskOptimize(const CtlCall& call, const CtlEnv& env);
+int CmdTaskRescan(const CtlCall& call, const CtlEnv& env);
+int CmdLogClear(const CtlCall& call, const CtlEnv& env);
+int CmdStatsClear(const CtlCall& call, const CtlEnv& env);
 // pdf render FILE
 int CmdPdfRender(const CtlCall& call, const CtlEnv& env);
 // list FILE [--json] [--by-time]

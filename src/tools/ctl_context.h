@@ -9,6 +9,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/volume_namer.h"
@@ -24,6 +25,12 @@ inline constexpr int kCtlFailed = 1;
 // Bad arguments: unknown command or option, missing or out-of-range values,
 // refused folders.
 inline constexpr int kCtlUsage = 2;
+// A running server's console refused the change: another session holds edit
+// mode, wrong password, password checks locked, or the API's own checks.
+inline constexpr int kCtlRefused = 3;
+// A server runs in the start directory but its console cannot be reached
+// (no console, not listening, connection or certificate failure).
+inline constexpr int kCtlUnreachable = 4;
 
 struct CtlEnv {
   std::ostream* out = nullptr;
@@ -38,8 +45,18 @@ struct CtlEnv {
 // The start directory of the command (absolute, no trailing '/') and its
 // arguments after the command words.
 struct CtlCall {
+  CtlCall() = default;
+  CtlCall(std::string dir_in, std::vector<std::string> args_in)
+      : dir(std::move(dir_in)), args(std::move(args_in)) {}
+
   std::string dir;
   std::vector<std::string> args;
+  // How to reach a server running in `dir` (global options).
+  struct Console {
+    std::string url;            // --console URL; empty: from the instance lock file
+    std::string ca_file;        // --console-ca FILE
+    std::string password_file;  // --password-file FILE
+  } console;
 };
 
 }  // namespace vantrel

@@ -6,6 +6,8 @@
 #include "tools/ctl_args.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_config_store.h"
+#include "tools/ctl_remote_cmds.h"
+#include "tools/ctl_running_server.h"
 
 namespace vantrel {
 namespace {
@@ -64,6 +66,10 @@ int CmdFolderAdd(const CtlCall& call, const CtlEnv& env) {
   if (!env.fs->IsValidFolder(*path)) {
     return UsageError(env, cmd,
                       "the image folder " + *path + " does not exist or cannot be listed");
+  }
+  if (ServerRunsIn(call.dir)) {
+    return RemoteFolderAdd(call, env, args->positional[0], *path, args->Option("--win"),
+                           args->Option("--mac"), !args->Has("--no-subfolders"));
   }
 
   int code;
@@ -136,6 +142,7 @@ int CmdFolderRemove(const CtlCall& call, const CtlEnv& env) {
   if (slot == 0) {
     return UsageError(env, cmd, "folder 00 is the offline folder of the index; it stays");
   }
+  if (ServerRunsIn(call.dir)) return RemoteFolderRemove(call, env, args->positional[0], slot);
 
   int code;
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);

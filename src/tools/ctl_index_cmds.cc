@@ -11,6 +11,8 @@
 #include "tools/ctl_args.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_config_store.h"
+#include "tools/ctl_remote_cmds.h"
+#include "tools/ctl_running_server.h"
 
 namespace vantrel {
 namespace {
@@ -200,6 +202,7 @@ std::optional<ShardSettings> ChangedShardSettings(const ShardSettings& current,
 // the shard settings file of the index's engine folder.
 int SetShardOption(const CtlEnv& env, const CtlCall& call, const std::string& cmd,
                    const std::string& number, const std::string& option, const std::string& text) {
+  if (ServerRunsIn(call.dir)) return NeedsStoppedServer(call, env, "the engine's shard settings");
   int code;
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
   if (!edit) return code;
@@ -244,6 +247,7 @@ int SetMetadataSwitch(const CtlEnv& env, const CtlCall& call, const std::vector<
   }
   std::optional<bool> on = ParseSwitch(pos[3]);
   if (!on) return UsageError(env, cmd, "metadata " + pos[2] + " must be on or off (or 1/0)");
+  if (ServerRunsIn(call.dir)) return NeedsStoppedServer(call, env, "the metadata switches");
 
   int code;
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
@@ -295,6 +299,7 @@ int CmdIndexAdd(const CtlCall& call, const CtlEnv& env) {
   }
   StatusOr<IndexDefinition> def = NewIndexDefinition(name, *folder);
   if (!def.ok()) return UsageError(env, cmd, def.status().message());
+  if (ServerRunsIn(call.dir)) return RemoteIndexAdd(call, env, name, *folder);
 
   int code;
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
@@ -338,6 +343,7 @@ int CmdIndexRemove(const CtlCall& call, const CtlEnv& env) {
     return kCtlOk;
   }
   if (args->positional.size() != 1) return UsageError(env, cmd, "give the index number N");
+  if (ServerRunsIn(call.dir)) return RemoteIndexRemove(call, env, args->positional[0]);
   int code;
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
   if (!edit) return code;
@@ -383,6 +389,9 @@ int CmdIndexSet(const CtlCall& call, const CtlEnv& env) {
   std::string why;
   std::optional<uint32_t> value = rule->parse(text, &why);
   if (!value) return UsageError(env, cmd, option + " " + why + ", not \"" + text + "\"");
+  if (ServerRunsIn(call.dir)) {
+    return RemoteIndexSet(call, env, args->positional[0], option, text, *value);
+  }
 
   int code;
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);

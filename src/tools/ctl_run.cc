@@ -11,12 +11,31 @@ namespace vantrel {
 namespace {
 
 constexpr char kTopHelp[] =
-    "Usage: vantrelctl [--dir DIR] COMMAND [ARGS...]\n"
+    "Usage: vantrelctl [--dir DIR] [--console URL] [--console-ca FILE]\n"
+    "                  [--password-file FILE] COMMAND [ARGS...]\n"
     "\n"
     "Changes and shows the configuration of a Vantrel server and reads its list\n"
     "files. Works on the file \"Vantrel CONFIGURATION DATA\" in DIR (default: the\n"
-    "current directory, the server's start directory). The server must not run\n"
-    "while its configuration is changed; vantrelctl refuses to change it then.\n"
+    "current directory, the server's start directory) when no server runs there.\n"
+    "\n"
+    "While a server runs in DIR, the commands that change the configuration, and\n"
+    "task, log clear and stats clear, go through the server's web console as its\n"
+    "page does: edit mode is taken (with the edit password when one is set), the\n"
+    "change made, and edit mode given back, which saves the configuration and\n"
+    "starts indexing and searching again. \"config show\" reads the file, which\n"
+    "the server saves at every change. Through the console, \"index set N\n"
+    "active\", \"index set N metadata\" and the shard settings are refused (the\n"
+    "console has no such setting): stop the server for them.\n"
+    "  --console URL          the console (http://HOST:PORT or https://...);\n"
+    "                         default: the address the running server wrote into\n"
+    "                         DIR/.vantrel.lock\n"
+    "  --console-ca FILE      HTTPS: check the console's certificate against FILE\n"
+    "                         (PEM). Without it the system's authorities check it;\n"
+    "                         only a console on a loopback address is taken\n"
+    "                         unchecked.\n"
+    "  --password-file FILE   the edit password: the first line of FILE. Without\n"
+    "                         it vantrelctl asks on the terminal (not echoed), and\n"
+    "                         refuses when standard input is no terminal.\n"
     "\n"
     "Commands:\n"
     "  config show [--json]                 show every setting and index\n"
@@ -29,6 +48,11 @@ constexpr char kTopHelp[] =
     "  log set [OPTIONS]                    change the log file settings\n"
     "  pdf set [OPTIONS]                    change the PDF thumbnail settings\n"
     "  pdf render FILE                      make the thumbnail and previews of a PDF\n"
+    "  task rebuild|optimize|rescan [N]     ask the running server for a task on\n"
+    "                                       index N (every index without N)\n"
+    "  log clear                            clear the running server's event log\n"
+    "  stats clear N                        clear the search statistics of index N\n"
+    "                                       (the running server's, else the file's)\n"
     "  list FILE [--json] [--by-time]       print a list file or hit file\n"
     "  inspect FILE [--no-docinfo]          show what the server reads from a picture\n"
     "  search INDEX-FOLDER QUERY [OPTIONS]  search an index as a client does (exit\n"
@@ -37,8 +61,12 @@ constexpr char kTopHelp[] =
     "Every command takes --help. Index numbers count from 0, as \"config show\"\n"
     "prints them.\n"
     "\n"
-    "Exit status: 0 done; 1 could not be done (server running, unreadable\n"
-    "configuration, limit reached, write failed); 2 bad arguments.\n";
+    "Exit status: 0 done; 1 could not be done (unreadable configuration, limit\n"
+    "reached, write failed, a server action without a server, a setting that needs\n"
+    "the server stopped); 2 bad arguments; 3 the running server's console refused\n"
+    "(edit mode held by another session, wrong password, locked after wrong\n"
+    "passwords, the console's own checks); 4 a server runs but its console cannot\n"
+    "be reached.\n";
 
 constexpr char kIndexHelp[] =
     "Usage: vantrelctl index add NAME FOLDER\n"
@@ -64,12 +92,28 @@ const std::map<std::string, Group>& Groups() {
       {"index",
        {kIndexHelp, {{"add", CmdIndexAdd}, {"remove", CmdIndexRemove}, {"set", CmdIndexSet}}}},
       {"folder", {kFolderHelp, {{"add", CmdFolderAdd}, {"remove", CmdFolderRemove}}}},
-      {"log", {"Usage: vantrelctl log set [OPTIONS]\n", {{"set", CmdLogSet}}}},
+      {"log",
+       {"Usage: vantrelctl log set [OPTIONS] | vantrelctl log clear\n",
+        {{"set", CmdLogSet}, {"clear", CmdLogClear}}}},
+      {"task",
+       {"Usage: vantrelctl task rebuild|optimize|rescan [N]\n",
+        {{"rebuild", CmdTaskRebuild}, {"optimize", CmdTaskOptimize}, {"rescan", CmdTaskRescan}}}},
+      {"stats", {"Usage: vantrelctl stats clear N\n", {{"clear", CmdStatsClear}}}},
       {"pdf",
        {"Usage: vantrelctl pdf set [OPTIONS] | vantrelctl pdf render FILE\n",
         {{"set", CmdPdfSet}, {"render", CmdPdfRender}}}},
   };
   return *groups;
+}
+
+// The member of `console` that the global option `arg` ("--name" or
+// "--name=VALUE") sets; null for other arguments.
+std::string* ConsoleOption(const std::string& arg, CtlCall::Console* console) {
+  const std::string name = arg.substr(0, arg.find('='));
+  if (name == "--console") return &console->url;
+  if (name == "--console-ca") return &console->ca_file;
+  if (name == "--password-file") return &console->password_file;
+  return nullptr;
 }
 
 }  // namespace
@@ -84,11 +128,23 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
   size_t i = 0;
   std::string dir_arg;
   bool dir_given = false;
+  CtlCall::Console console;
   while (i < args.size() && !args[i].empty() && args[i][0] == '-') {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       *env.out << kTopHelp;
       return kCtlOk;
+    }
+    if (std::string* target = ConsoleOption(a, &console)) {
+      const size_t eq = a.find('=');
+      if (eq == std::string::npos && i + 1 >= args.size()) {
+        return UsageError(env, "", a + " needs a value");
+      }
+      if (!target->empty()) return UsageError(env, "", a.substr(0, eq) + " is given twice");
+      *target = eq == std::string::npos ? args[++i] : a.substr(eq + 1);
+      if (target->empty()) return UsageError(env, "", a.substr(0, eq) + " needs a value");
+      ++i;
+      continue;
     }
     if (a == "--dir" || a.rfind("--dir=", 0) == 0) {
       if (dir_given) return UsageError(env, "", "--dir is given twice");
@@ -128,6 +184,13 @@ int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
 
   CtlCall call;
   call.dir = *dir;
+  call.console = console;
+  for (std::string* file : {&call.console.ca_file, &call.console.password_file}) {
+    if (file->empty()) continue;
+    std::optional<std::string> path = ResolvePath(env.current_dir, *file);
+    if (!path) return UsageError(env, "", "cannot use \"" + *file + "\" as a file");
+    *file = *path;
+  }
   Command command = nullptr;
   if (word == "list") {
     command = CmdList;

@@ -1,10 +1,14 @@
 // vantrelctl log set / pdf set: the server-wide settings.
 
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "tools/ctl_args.h"
 #include "tools/ctl_commands.h"
 #include "tools/ctl_config_store.h"
+#include "tools/ctl_remote_cmds.h"
+#include "tools/ctl_running_server.h"
 
 namespace vantrel {
 namespace {
@@ -74,6 +78,30 @@ bool FolderValue(const CtlEnv& env, const std::string& cmd, const std::string& t
   return true;
 }
 
+// The members of /api/log/options for `log set`'s options. Nothing (after
+// printing) when a switch is not one.
+std::optional<nlohmann::json> LogOptionsBody(const CtlEnv& env, const ParsedArgs& args,
+                                             const std::string* folder_arg,
+                                             const std::string& folder, int* code) {
+  nlohmann::json body = nlohmann::json::object();
+  const std::pair<const char*, const char*> switches[] = {
+      {"--use-log", "use_file"}, {"--log-new-files", "new_files"}, {"--log-searches", "searches"}};
+  for (auto [name, key] : switches) {
+    const std::string* v = args.Option(name);
+    if (v == nullptr) continue;
+    std::optional<bool> on = ParseSwitch(*v);
+    if (!on) {
+      *code = UsageError(env, "log set", std::string(name) + " takes on or off, not \"" + *v + "\"");
+      return std::nullopt;
+    }
+    body[key] = *on;
+  }
+  if (args.Has("--daily")) body["daily"] = true;
+  if (args.Has("--weekly")) body["daily"] = false;
+  if (folder_arg) body["folder"] = folder;
+  return body;
+}
+
 }  // namespace
 
 int CmdLogSet(const CtlCall& call, const CtlEnv& env) {
@@ -98,6 +126,10 @@ int CmdLogSet(const CtlCall& call, const CtlEnv& env) {
   std::string folder;
   const std::string* folder_arg = args->Option("--folder");
   if (folder_arg && !FolderValue(env, cmd, *folder_arg, &folder, &code)) return code;
+  if (ServerRunsIn(call.dir)) {
+    std::optional<nlohmann::json> body = LogOptionsBody(env, *args, folder_arg, folder, &code);
+    return body ? RemoteLogSet(call, env, *body) : code;
+  }
 
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);
   if (!edit) return code;
@@ -155,6 +187,17 @@ int CmdPdfSet(const CtlCall& call, const CtlEnv& env) {
   if (const std::string* v = args->Option("--leading-preview")) {
     leading = ParseSwitch(*v);
     if (!leading) return UsageError(env, cmd, "--leading-preview takes on or off");
+  }
+  if (ServerRunsIn(call.dir)) {
+    nlohmann::json body = nlohmann::json::object();
+    if (folder_arg) body["folder"] = folder;
+    if (const std::string* v = args->Option("--win")) body["win_path"] = *v;
+    if (const std::string* v = args->Option("--mac")) body["mac_path"] = *v;
+    if (thumb) body["thumbnail_size"] = *thumb;
+    if (preview) body["preview_size"] = *preview;
+    if (leading) body["leading_preview"] = *leading;
+    return RemotePdfSet(call, env, body, folder_arg && !args->Option("--win"),
+                        folder_arg && !args->Option("--mac"));
   }
 
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);

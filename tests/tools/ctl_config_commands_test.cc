@@ -254,17 +254,42 @@ TEST_F(CtlConfigTest, LogAndPdfSettings) {
   EXPECT_EQ(Load().pdf.preview_size, 800u);
 }
 
-TEST_F(CtlConfigTest, NothingChangesWhileTheServerRuns) {
+// With a server running, changes go through its console (tests/e2e has the
+// real server); here the refusals that never reach one.
+TEST_F(CtlConfigTest, NothingChangesWhileTheServerRunsUnlessItsConsoleTakesIt) {
   AddIndexes(1);
   const std::string before = FileBytes();
-  StatusOr<InstanceLock> server = InstanceLock::Acquire(dir_.Path(".vantrel.lock"), "console at x");
-  ASSERT_TRUE(server.ok());
-  EXPECT_EQ(Run({"index", "set", "0", "active", "1"}), kCtlFailed);
-  EXPECT_NE(err_.str().find("running"), std::string::npos) << err_.str();
-  EXPECT_EQ(Run({"index", "add", "X", Folder("x")}), kCtlFailed);
-  EXPECT_EQ(FileBytes(), before);
-  // Reading is fine.
-  EXPECT_EQ(Run({"config", "show"}), kCtlOk);
+  {
+    StatusOr<InstanceLock> server = InstanceLock::Acquire(dir_.Path(".vantrel.lock"), "no console");
+    ASSERT_TRUE(server.ok());
+    // Settings the console has no control for need the server stopped.
+    EXPECT_EQ(Run({"index", "set", "0", "active", "1"}), kCtlFailed);
+    EXPECT_NE(err_.str().find("stop the server first"), std::string::npos) << err_.str();
+    EXPECT_EQ(Run({"index", "set", "0", "metadata", "xmp", "off"}), kCtlFailed);
+    EXPECT_EQ(Run({"index", "set", "0", "shards", "2"}), kCtlFailed);
+    // A server without a console cannot take a change.
+    EXPECT_EQ(Run({"index", "add", "X", Folder("x")}), kCtlUnreachable);
+    EXPECT_NE(err_.str().find("has none"), std::string::npos) << err_.str();
+    EXPECT_EQ(Run({"--console", "http://127.0.0.1:1", "stats", "clear", "0"}), kCtlUnreachable);
+    EXPECT_NE(err_.str().find("cannot be reached"), std::string::npos) << err_.str();
+    EXPECT_EQ(Run({"--console", "ftp://x", "log", "clear"}), kCtlUsage);
+    EXPECT_EQ(FileBytes(), before);
+    // Reading is fine.
+    EXPECT_EQ(Run({"config", "show"}), kCtlOk);
+  }
+  // Without a server: task and log clear are the server's; the statistics
+  // are cleared in the file.
+  EXPECT_EQ(Run({"task", "rescan", "0"}), kCtlFailed);
+  EXPECT_NE(err_.str().find("no Vantrel server runs"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"log", "clear"}), kCtlFailed);
+  EXPECT_EQ(Run({"--console", "http://a:1", "--console=http://b:1", "log", "clear"}), kCtlUsage);
+  EXPECT_EQ(Run({"--password-file"}), kCtlUsage);
+  Configuration c = Load();
+  c.indexes[0].statistics.searches = 7;
+  ASSERT_TRUE(SaveConfiguration(*DefaultFileSystem(), c, ConfigPathIn(dir_.path())).ok());
+  EXPECT_EQ(Run({"stats", "clear", "1"}), kCtlUsage);
+  ASSERT_EQ(Run({"stats", "clear", "0"}), kCtlOk) << err_.str();
+  EXPECT_EQ(Load().indexes[0].statistics.searches, 0u);
 }
 
 TEST_F(CtlConfigTest, AForeignFileIsNeverReplaced) {
