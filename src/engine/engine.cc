@@ -559,7 +559,13 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
   const bool watched = cost.positional || cost.terms >= kWatchedTerms;
   Match(db, query, every_document, reader.settings.remotes.empty(), job, watched, clock, hits,
         outcome);
-  if (outcome->cut_off) outcome->cut_reason = CutReason(*clock, options.search_seconds);
+  if (outcome->cut_off) {
+    outcome->cut_reason = CutReason(*clock, options.search_seconds);
+  } else if (cost.bounded_at > 0) {
+    outcome->cut_off = true;
+    outcome->cut_reason = "a wildcard matched more words than its bound: the " +
+                          std::to_string(cost.bounded_at) + " most frequent were searched";
+  }
   FillNames(db, hits);
   return Status::Ok();
 }
