@@ -7,6 +7,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 
 #include "core/file_names.h"
 #include "engine/database_copy.h"
+#include "engine/document_scores.h"
 #include "engine/document_indexer.h"
 #include "engine/index_files.h"
 #include "engine/query_compiler.h"
@@ -200,9 +202,9 @@ class Engine::Impl {
     MutexLock lock(&mu_);
     return options_;
   }
-  // Held exclusively while the shards of an add job commit, shared while a
-  // reader is opened: a search sees every shard before the job or every
-  // shard after it.
+  // Held exclusively while the shards of an add job commit and while an
+  // installed copy's shards are swapped in, shared while a reader is opened:
+  // a search sees every shard before the job (or copy) or every shard after.
   std::shared_mutex* CommitGate(const std::string& folder) {
     MutexLock lock(&mu_);
     std::unique_ptr<std::shared_mutex>& m = commit_gates_[folder];
@@ -228,6 +230,10 @@ class Engine::Impl {
   Status CreateIndex(const std::string& folder, const EngineOptions& options);
   // Replaces the index in `folder` by a copy of the one in `source`.
   Status InstallLocked(const std::string& folder, const std::string& source);
+  // The last step of InstallLocked: swaps the staged `targets` in and sets
+  // the layout of `from`; the caller holds the folder's commit gate.
+  Status SwapInstalled(const std::string& folder, const std::vector<std::string>& targets,
+                       const ShardSettings& from, const ShardSettings& to);
   Status RemoveListed(const IndexJob& job);
   Status AddDocuments(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);
@@ -239,7 +245,7 @@ class Engine::Impl {
                        std::vector<Hit>* hits, SearchOutcome* outcome);
   // Runs the compiled query, ending it early when the clock runs out.
   void Match(const Xapian::Database& db, const Xapian::Query& query, bool every_document,
-             const SearchJob& job, bool watched, SearchClock* clock, std::vector<Hit>* hits,
+             bool local_only, const SearchJob& job, bool watched, SearchClock* clock, std::vector<Hit>* hits,
              SearchOutcome* outcome);
 };
 
@@ -404,11 +410,13 @@ Status RemoveUnshardedDatabase(FileSystem* fs, const std::string& folder) {
 
 }  // namespace
 
-// The copy's databases replace the index's one by one (each by the swap of
-// index_files.h); the settings line that names the layout changes only
-// after every database is in place, and what the old layout held beyond
-// the new one is deleted last. A crash before the settings change leaves
-// the old layout in use.
+// The copy's databases are first staged beside the index's (the long part:
+// copying every file); then, while searches are held back from opening the
+// index (the commit gate), every staged database is swapped in (renames
+// only), the settings line that names the layout changes, and what the old
+// layout held beyond the new one is deleted. A search therefore opens
+// either every old shard or every new one. A crash before the settings
+// change leaves the old layout in use.
 Status Engine::Impl::InstallLocked(const std::string& folder, const std::string& source) {
   StatusOr<ShardSettings> from = ReadShardSettings(fs_, source);
   if (!from.ok()) return from.status();
@@ -418,13 +426,21 @@ Status Engine::Impl::InstallLocked(const std::string& folder, const std::string&
   const std::vector<std::string> targets = LocalShardFolders(*from, folder);
   for (size_t i = 0; i < sources.size(); ++i) {
     VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(targets[i]));
-    VANTREL_RETURN_IF_ERROR(StageAndSwap(fs_, targets[i], [&](const std::string& stage) {
+    VANTREL_RETURN_IF_ERROR(StageDatabase(fs_, targets[i], [&](const std::string& stage) {
       return CopyDatabaseFiles(fs_, sources[i], stage);
     }));
   }
-  ShardSettings next = *to;
-  next.layout = from->layout;
-  if (!(next == *to)) VANTREL_RETURN_IF_ERROR(WriteShardSettings(fs_, folder, next));
+  std::unique_lock<std::shared_mutex> gate(*CommitGate(folder));
+  return SwapInstalled(folder, targets, *from, *to);
+}
+
+Status Engine::Impl::SwapInstalled(const std::string& folder,
+                                   const std::vector<std::string>& targets,
+                                   const ShardSettings& from, const ShardSettings& to) {
+  for (const std::string& target : targets) VANTREL_RETURN_IF_ERROR(SwapStaged(fs_, target));
+  ShardSettings next = to;
+  next.layout = from.layout;
+  if (!(next == to)) VANTREL_RETURN_IF_ERROR(WriteShardSettings(fs_, folder, next));
   if (next.layout != 0) VANTREL_RETURN_IF_ERROR(RemoveUnshardedDatabase(fs_, folder));
   for (uint32_t i = next.layout; i < kMaxShards; ++i) {
     VANTREL_RETURN_IF_ERROR(RemoveTree(fs_, ShardFolder(folder, i)));
@@ -443,6 +459,16 @@ void WalkEveryName(const Xapian::Database& db, std::vector<Hit>* hits) {
   }
 }
 
+// Gives the hits of an unranked match the scores a ranked match gives them.
+void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids,
+               const Xapian::Query& query, std::vector<Hit>* hits) {
+  std::vector<Xapian::docid> ids;
+  ids.reserve(hits->size());
+  for (const Hit& h : *hits) ids.push_back(h.id);
+  const std::vector<double> weights = ScoreDocuments(db, uuids, query, ids);
+  for (size_t i = 0; i < hits->size(); ++i) (*hits)[i].score = ScoreOf(weights[i]);
+}
+
 // Queries below these sizes end quickly by themselves; larger ones, and every
 // query matched by positions, are watched by the search's clock.
 constexpr size_t kWatchedTerms = 256;
@@ -450,22 +476,36 @@ constexpr size_t kWatchedTerms = 256;
 }  // namespace
 
 void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
-                         bool every_document, const SearchJob& job, bool watched,
+                         bool every_document, bool local_only, const SearchJob& job, bool watched,
                          SearchClock* clock, std::vector<Hit>* hits, SearchOutcome* outcome) {
   const bool unlimited = job.max_hits < 0;
   const bool newest_first = !unlimited && (job.flags & kSearchNewestFirst);
+  // When the limit cuts the result, the newest documents are kept. Where the
+  // kept documents can be scored afterwards (local shards), the match does
+  // not rank: a frequent word then costs a walk of its postings, not a
+  // weight per match.
+  std::optional<std::vector<std::string>> uuids;
+  if (newest_first && !every_document && local_only) uuids = ShardUuids(db);
+  const bool unranked = every_document || uuids.has_value();
   Xapian::Enquire enquire(db);
   enquire.set_query(query);
-  if (every_document) enquire.set_weighting_scheme(Xapian::BoolWeight());
-  // When the limit cuts the result, the newest documents are kept.
-  if (newest_first) enquire.set_sort_by_value_then_relevance(kTimeSlot, true);
+  if (unranked) enquire.set_weighting_scheme(Xapian::BoolWeight());
+  if (newest_first && unranked) {
+    enquire.set_sort_by_value(kTimeSlot, true);
+  } else if (newest_first) {
+    enquire.set_sort_by_value_then_relevance(kTimeSlot, true);
+  }
   const Xapian::doccount total = db.get_doccount();
   const Xapian::doccount limit =
       unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
   PartialHits partial(clock, limit, newest_first);
   if (watched) enquire.add_matchspy(&partial);
   try {
-    Xapian::MSet mset = enquire.get_mset(0, limit);
+    // An unranked newest-first match considers every match anyway (to find
+    // the newest), so counting them exactly costs nothing more; the search
+    // service reports the count as the hits found.
+    const Xapian::doccount check = uuids.has_value() ? total : 0;
+    Xapian::MSet mset = enquire.get_mset(0, limit, check);
     outcome->matches = unlimited ? mset.size() : mset.get_matches_estimated();
     hits->reserve(mset.size());
     for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
@@ -475,6 +515,7 @@ void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
     *hits = partial.Take();
     outcome->matches = hits->size();
   }
+  if (uuids.has_value()) ScoreKept(db, *uuids, query, hits);
   // A positional part that ran out of time ended the match itself.
   outcome->cut_off = clock->expired();
 }
@@ -516,8 +557,15 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
     slot.Hold(&heavy_gate_, job.index_folder);
   }
   const bool watched = cost.positional || cost.terms >= kWatchedTerms;
-  Match(db, query, every_document, job, watched, clock, hits, outcome);
-  if (outcome->cut_off) outcome->cut_reason = CutReason(*clock, options.search_seconds);
+  Match(db, query, every_document, reader.settings.remotes.empty(), job, watched, clock, hits,
+        outcome);
+  if (outcome->cut_off) {
+    outcome->cut_reason = CutReason(*clock, options.search_seconds);
+  } else if (cost.bounded_at > 0) {
+    outcome->cut_off = true;
+    outcome->cut_reason = "a wildcard matched more words than its bound: the " +
+                          std::to_string(cost.bounded_at) + " most frequent were searched";
+  }
   FillNames(db, hits);
   return Status::Ok();
 }

@@ -123,7 +123,8 @@ struct SearchOutcome {
   std::string error;       // the query could not be read (also sent as a message)
   // The search ended early (its deadline passed, the engine stopped, or it
   // found no turn among the heavy searches): the hits are those found so
-  // far, `cut_reason` says why.
+  // far; or a wildcard stood for more words than its bound and the rarer
+  // ones were left out. `cut_reason` says why.
   bool cut_off = false;
   std::string cut_reason;
   // Remote shards that could not be reached were left out: the hits come

@@ -70,8 +70,8 @@ StatusOr<DatabaseVersion> ReadDatabaseVersion(FileSystem* fs, const std::string&
   return DatabaseVersion{info->size, info->modified};
 }
 
-Status StageAndSwap(FileSystem* fs, const std::string& folder,
-                    const std::function<Status(const std::string& stage)>& fill) {
+Status StageDatabase(FileSystem* fs, const std::string& folder,
+                     const std::function<Status(const std::string& stage)>& fill) {
   const std::string stage = Join(folder, kStagingFolderName);
   VANTREL_RETURN_IF_ERROR(RecoverSwap(fs, folder));
   VANTREL_RETURN_IF_ERROR(fs->CreateFolders(stage));
@@ -98,12 +98,19 @@ Status StageAndSwap(FileSystem* fs, const std::string& folder,
   for (const std::string& n : new_files) ready += n + "\n";
   Status s = fs->SyncFolder(stage);
   if (s.ok()) s = fs->WriteFileAtomic(Join(stage, kReadyFileName), ready);
-  if (!s.ok()) {
-    RemoveStage(fs, stage).IgnoreError();
-    return s;
-  }
-  VANTREL_RETURN_IF_ERROR(FinishSwap(fs, folder, stage, new_files));
+  if (!s.ok()) RemoveStage(fs, stage).IgnoreError();
+  return s;
+}
+
+Status SwapStaged(FileSystem* fs, const std::string& folder) {
+  VANTREL_RETURN_IF_ERROR(RecoverSwap(fs, folder));
   return fs->SyncFolder(folder);
+}
+
+Status StageAndSwap(FileSystem* fs, const std::string& folder,
+                    const std::function<Status(const std::string& stage)>& fill) {
+  VANTREL_RETURN_IF_ERROR(StageDatabase(fs, folder, fill));
+  return SwapStaged(fs, folder);
 }
 
 Status ClearUnfinishedCreation(FileSystem* fs, const std::string& folder) {

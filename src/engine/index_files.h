@@ -52,6 +52,16 @@ StatusOr<DatabaseVersion> ReadDatabaseVersion(FileSystem* fs, const std::string&
 Status StageAndSwap(FileSystem* fs, const std::string& folder,
                     const std::function<Status(const std::string& stage)>& fill);
 
+// The two halves of StageAndSwap, for a caller that replaces several
+// databases at once (the shards of an index): StageDatabase does steps 1
+// and 2 (the swap is then bound to happen, at the latest by RecoverSwap);
+// SwapStaged does steps 3 to 5 and is quick (renames only), so a caller can
+// stage every shard first and then swap them all while searches are held
+// back.
+Status StageDatabase(FileSystem* fs, const std::string& folder,
+                     const std::function<Status(const std::string& stage)>& fill);
+Status SwapStaged(FileSystem* fs, const std::string& folder);
+
 // Removes what a database creation cut short left behind in `folder`: the
 // table files ("*.glass") and the version file's temporary ("v.tmp") when
 // the folder has no version file. Xapian will not create a database over

@@ -268,7 +268,9 @@ class Compiler {
     const size_t limit = per_word_;
     SearchClock* clock = settings_.clock;
     if (word.find_first_of("*?") != std::string::npos) {
-      return ExpandPattern(db_, scope, word, limit, clock);
+      Slot terms = ExpandPattern(db_, scope, word, limit, clock);
+      if (limit > 0 && terms.size() >= limit) stats_.bounded_at = limit;
+      return terms;
     }
     Slot terms = ExpandExact(db_, scope, word);
     if (!expand) return terms;

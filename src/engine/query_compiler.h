@@ -58,6 +58,9 @@ struct CompileSettings {
 struct CompileStats {
   size_t terms = 0;         // term posting lists the match opens
   bool positional = false;  // PositionalSource matches some part
+  // A wildcard stood for more terms than its bound: only that many (the
+  // most frequent) are searched. 0: no wildcard was bounded.
+  size_t bounded_at = 0;
 };
 
 // Builds the query. Throws Xapian::Error (the caller catches it).

@@ -1,9 +1,12 @@
 #include "search/search_engine_call.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
 #include "engine/document_name.h"
+#include "engine/query_compiler.h"
 
 namespace vantrel {
 
@@ -35,7 +38,8 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
   // Every hit the engine delivers is kept for the cache, before the
   // request's own filters (date, merge, restrict): the cached result must
   // answer any later request with the same query.
-  const bool collect = every_hit && cache != nullptr && cache->CollectionAllowed();
+  const bool newest = params.newest_limit > 0;
+  const bool collect = every_hit && !newest && cache != nullptr && cache->CollectionAllowed();
   std::vector<CachedHit> collected;
 
   EngineSearchSettings settings =
@@ -46,6 +50,10 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
   job.max_hits = settings.max_hits;
   job.flags = settings.flags;
   job.fuzziness = settings.fuzziness;
+  if (newest) {
+    job.max_hits = static_cast<int32_t>(std::min<uint32_t>(params.newest_limit, INT32_MAX));
+    job.flags |= kSearchNewestFirst;
+  }
   job.message_callback = [&](const EngineMessage& m) {
     if (m.code != kMessageFoundDocument) return;
     std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
@@ -65,6 +73,9 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
   }
   report.cut_off = outcome->cut_off;
   report.cut_reason = outcome->cut_reason;
+  if (newest && outcome->matches > outcome->delivered) {
+    report.left_out = outcome->matches - outcome->delivered;
+  }
   if (collect && !report.cut_off) {
     cache->Store(params.engine_folder, std::move(collected), params.query, params.option_bits,
                  cache_fuzziness, params.wide_result);

@@ -25,6 +25,10 @@ struct EngineSearchParams {
   uint32_t option_bits = 0;
   uint32_t fuzziness = 0;    // 1 to 3 search fuzzily; any other value not
   bool wide_result = false;  // keep the result in the cache even when small
+  // A browse form's answer (time or name order, no filter): when more
+  // documents match, the engine keeps only the newest `newest_limit`
+  // (kSearchNewestFirst, unranked); 0: every hit the option bits ask for.
+  uint32_t newest_limit = 0;
 };
 
 struct EngineSearchReport {
@@ -37,6 +41,9 @@ struct EngineSearchReport {
   // The engine ended the search early; the hits are those found so far.
   bool cut_off = false;
   std::string cut_reason;
+  // With `newest_limit`: matching documents the engine left out (older than
+  // the kept ones); they count as found.
+  uint64_t left_out = 0;
 };
 
 // Runs one engine search job: Engine::RunSearchJob, or a test's stand-in.
@@ -49,7 +56,8 @@ using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time,
 // (with the scores the engine gave); otherwise the engine (when running) is asked and, when the
 // cache allowed collection at the start, every hit it delivered is handed to
 // the cache afterwards. Hits whose document name cannot be decoded are
-// skipped. Never fails: a missing engine or index gives no hits.
+// skipped. With `newest_limit` the cache may answer too, but a result cut
+// to the newest is not kept in it. Never fails: a missing engine or index gives no hits.
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
                                    const EngineSearchParams& params, const EngineHitFn& on_hit);
 

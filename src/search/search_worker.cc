@@ -1,5 +1,7 @@
 #include "search/search_worker.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <thread>
@@ -217,24 +219,8 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
   if (translated.date_only) {
     found = CollectDateOnly(timelist, filter, restrict_ptr, &hits);
   } else {
-    HitCollectorOptions collect;
-    collect.date_filter = filter;
-    collect.merged = !lists.merge_file.empty();
-    HitCollector collector(timelist, restrict_ptr, &hits, std::move(collect));
-    EngineSearchParams params;
-    params.engine_folder = request.engine_folder;
-    params.query = translated.query;
-    params.option_bits = translated.option_bits;
-    params.fuzziness = translated.fuzziness;
-    params.wide_result = translated.hit_limit > kWideResultLimit;
-    EngineSearchReport report =
-        CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
-          collector.Add(key, time, score);
-        });
-    collector.Finish();
-    if (report.engine_called) engine_searches_.fetch_add(1);
-    NoteEngineTrouble(task, request, report);
-    found = collector.accepted();
+    found = CollectEngineHits(task, request, translated, lists, filter, timelist, restrict_ptr,
+                              &hits);
   }
   SortSearchHits(&hits, name_order).IgnoreError();
 
@@ -259,6 +245,38 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
     task.LogFromTask(SearchEventLine(figures), kLogSearches);
   }
   Record(task, request.index, seconds, found);
+}
+
+// A search form's hits from the engine, filtered into `hits`; returns the
+// hits found. The forms are answered in time or name order: without a date
+// filter, merge or restrict list, the engine keeps only the newest matches
+// the answer can hold, and those it left out still count as found.
+uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
+                                         const TranslatedQuery& translated,
+                                         const RequestLists& lists, const DateFilter& filter,
+                                         LockedBrowseList timelist, BrowseList* restrict_list,
+                                         BrowseList* hits) {
+  HitCollectorOptions collect;
+  collect.date_filter = filter;
+  collect.merged = !lists.merge_file.empty();
+  HitCollector collector(timelist, restrict_list, hits, std::move(collect));
+  EngineSearchParams params;
+  params.engine_folder = request.engine_folder;
+  params.query = translated.query;
+  params.option_bits = translated.option_bits;
+  params.fuzziness = translated.fuzziness;
+  params.wide_result = translated.hit_limit > kWideResultLimit;
+  const bool unfiltered = filter.mode == 0 && lists.merge_file.empty() && restrict_list == nullptr;
+  if (unfiltered) params.newest_limit = translated.hit_limit;
+  EngineSearchReport report =
+      CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
+        collector.Add(key, time, score);
+      });
+  collector.Finish();
+  if (report.engine_called) engine_searches_.fetch_add(1);
+  NoteEngineTrouble(task, request, report);
+  const uint64_t found = collector.accepted() + report.left_out;
+  return static_cast<uint32_t>(std::min<uint64_t>(found, UINT32_MAX));
 }
 
 void SearchWorker::ServeQuery(TaskContext& task, Request& request) {

@@ -38,6 +38,9 @@
 #include "indexing/engine_holder.h"
 #include "indexing/result_cache.h"
 #include "platform/code_page.h"
+#include "search/hit_filters.h"
+#include "search/query_translation.h"
+#include "search/request_file.h"
 #include "platform/file_system.h"
 #include "search/hit_file.h"
 #include "search/search_engine_call.h"
@@ -94,6 +97,10 @@ class SearchWorker : public SearchService {
   void Serve(TaskContext& task, int index, const std::string& request_name);
   void ServeSearch(TaskContext& task, Request& request);
   void ServeQuery(TaskContext& task, Request& request);
+  uint32_t CollectEngineHits(TaskContext& task, Request& request, const TranslatedQuery& translated,
+                             const RequestLists& lists, const DateFilter& filter,
+                             LockedBrowseList timelist, BrowseList* restrict_list,
+                             BrowseList* hits);
   // Waits for the file to reach `min_size`; false when it never did.
   bool WaitForSize(const std::string& path, uint64_t min_size, int checks,
                    std::chrono::milliseconds pause);

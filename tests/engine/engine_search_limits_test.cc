@@ -117,10 +117,29 @@ TEST_F(EngineSearchLimitsTest, ExpandedWordsShareTheQuerysTermBudget) {
   CompileQuery(*parsed.root, catalogue, settings, db, &cost);
   EXPECT_TRUE(cost.positional);
   EXPECT_EQ(cost.terms, 1000u);  // 20 for each of the 50 words
-  // One wildcard alone may take the whole budget.
+  EXPECT_EQ(cost.bounded_at, 20u);
+  // One wildcard alone may take the whole budget; a word within it is not
+  // bounded.
   ParsedQuery one = ParseQuery("f*", CharTable::Default(), catalogue);
   CompileQuery(*one.root, catalogue, settings, db, &cost);
   EXPECT_EQ(cost.terms, 1000u);
+  EXPECT_EQ(cost.bounded_at, 1000u);
+  ParsedQuery word = ParseQuery("harbour", CharTable::Default(), catalogue);
+  CompileQuery(*word.root, catalogue, settings, db, &cost);
+  EXPECT_EQ(cost.bounded_at, 0u);
+
+  // A search whose wildcard was bounded says so: its answer is marked cut
+  // short, with the bound.
+  EngineOptions options = engine_->GetOptions();
+  options.max_expansion = 100;
+  engine_->SetOptions(options);
+  size_t hits = 0;
+  StatusOr<SearchOutcome> out = Run("f*", &hits);
+  ASSERT_TRUE(out.ok());
+  EXPECT_TRUE(out->cut_off);
+  EXPECT_EQ(out->cut_reason,
+            "a wildcard matched more words than its bound: the 100 most frequent were searched");
+  EXPECT_GT(hits, 0u);
 }
 
 TEST_F(EngineSearchLimitsTest, HeavyQueryEndsAtItsDeadlineWithTheHitsFoundSoFar) {

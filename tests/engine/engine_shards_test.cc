@@ -8,6 +8,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
 #include <iterator>
 #include <map>
 #include <set>
@@ -18,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/database_copy.h"
+#include "engine/document_name.h"
 #include "engine/query_compiler.h"
 #include "engine/shard_layout.h"
 #include "engine_test_util.h"
@@ -405,6 +409,90 @@ TEST_F(EngineShardsTest, ARemoteShardIsSearchedWithTheLocalOnesAndItsLossIsSurvi
   }
   EXPECT_FALSE(outcome.partial);
   EXPECT_EQ(hits.scores, Answer(q, home_.Path("whole")).scores);
+}
+
+// A newest-first search with a hit limit keeps the newest matches without
+// ranking them, then scores those: its hits are the first of all matches
+// sorted by time (among equal times any may be kept), each with the score
+// the ranked search gives it, at one and at three shards.
+TEST_F(EngineShardsTest, NewestFirstKeepsTheNewestMatchesWithTheirScores) {
+  std::vector<TestDoc> docs = Corpus(300, 11);
+  // Few distinct times: many ties, also at the limit.
+  for (size_t i = 0; i < docs.size(); ++i) {
+    std::optional<DecodedDocumentName> d = DecodeDocumentName(docs[i].name);
+    ASSERT_TRUE(d);
+    docs[i].name = FormatDocumentName(2000 + static_cast<uint32_t>(i * 7 % 40), d->file_key);
+  }
+  const char* const kBrowsed[] = {"harbour",          "s*",   "sun*", "harbour AND beach",
+                                  "harbour OR beach", "NOT harbour",  "boat W/5 harbour",
+                                  "old town", "IPTC025 contains (harbour)", "xlastword"};
+  auto time_of = [](const std::string& name) { return DecodeDocumentName(name)->time_stamp; };
+  for (uint32_t shards : {1u, 3u}) {
+    const std::string folder = home_.Path("newest" + std::to_string(shards));
+    UseShards(shards);
+    ASSERT_TRUE(AddTo(folder, docs).ok());
+    for (const char* text : kBrowsed) {
+      for (int32_t limit : {1, 25, 400}) {
+        const Hits all = Answer(Query{text, 0, -1}, folder);
+        const Hits newest = Answer(Query{text, kSearchNewestFirst, limit}, folder);
+        const size_t total = all.scores.size();
+        EXPECT_EQ(newest.matches, std::to_string(total)) << text;
+        ASSERT_EQ(newest.scores.size(), std::min<size_t>(total, static_cast<size_t>(limit)))
+            << text << " " << shards;
+        std::vector<uint32_t> expected;
+        for (const auto& [name, score] : all.scores) expected.push_back(time_of(name));
+        std::sort(expected.rbegin(), expected.rend());
+        expected.resize(newest.scores.size());
+        std::vector<uint32_t> kept;
+        for (const auto& [name, score] : newest.scores) {
+          kept.push_back(time_of(name));
+          auto it = all.scores.find(name);
+          ASSERT_NE(it, all.scores.end()) << text << ": " << name;
+          EXPECT_EQ(score, it->second) << text << ": " << name;
+        }
+        std::sort(kept.rbegin(), kept.rend());
+        EXPECT_EQ(kept, expected) << text << " limit " << limit << " shards " << shards;
+      }
+    }
+  }
+}
+
+// A restore replaces every shard while searches run: each search sees every
+// old shard or every new one (30 or 45 documents), never a mix.
+TEST_F(EngineShardsTest, SearchesDuringARestoreSeeEveryOldShardOrEveryNewOne) {
+  UseShards(3);
+  const std::vector<TestDoc> docs = Corpus(45, 5);
+  ASSERT_TRUE(AddTo(home_.Path("a"), std::vector<TestDoc>(docs.begin(), docs.begin() + 30)).ok());
+  ASSERT_TRUE(AddTo(home_.Path("b"), docs).ok());
+  ASSERT_TRUE(AddTo(Folder(), std::vector<TestDoc>(docs.begin(), docs.begin() + 30)).ok());
+  ASSERT_EQ(CountOf(Folder()), 30u);
+  ASSERT_EQ(Names(Folder()).size(), 30u);
+  ASSERT_EQ(Names(home_.Path("b")).size(), 45u);
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0}, searches{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      while (!done.load()) {
+        const size_t n = Names(Folder()).size();
+        if (n != 30 && n != 45) {
+          ++bad;
+          ADD_FAILURE() << n;
+        }
+        ++searches;
+      }
+    });
+  }
+  // On a busy machine the readers may start late: the restores begin once
+  // they search.
+  while (searches.load() < 3) std::this_thread::yield();
+  for (int round = 0; round < 12; ++round) {
+    ASSERT_TRUE(engine_->InstallIndexFiles(Folder(), home_.Path(round % 2 ? "a" : "b")).ok());
+    EXPECT_EQ(CountOf(Folder()), round % 2 ? 30u : 45u);
+  }
+  done = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace

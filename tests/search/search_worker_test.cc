@@ -14,6 +14,7 @@
 
 #include "core/config_file.h"
 #include "core/list_lock_table.h"
+#include "engine/query_compiler.h"
 #include "engine/engine_test_util.h"
 #include "platform/paths.h"
 #include "search/hit_file.h"
@@ -793,6 +794,49 @@ TEST_F(SearchWorkerTest, SearchCutShortIsAnsweredWithItsHitsAndLogged) {
             "Search CUT.QRY of index Pictures was cut short: the search ran longer than its 10 s "
             "deadline");
   EXPECT_EQ(worker_->statistics().EngineFailures(0), 0u);
+}
+
+// The search forms are answered in time or name order: without a filter the
+// engine is asked for the newest matches the answer holds, and the matches it
+// left out still count as found. A date filter (or a list) needs every
+// match, and so does a query request, whose order may be relevance.
+TEST_F(SearchWorkerTest, BrowseFormsAskTheEngineForTheNewestMatchesOnly) {
+  ASSERT_TRUE(task_->indexes[0].timelist.Add("01Sport\\a.jpg", kNow, kJpeg, kNoExtra).ok());
+  std::vector<SearchJob> jobs;
+  UseStandInEngine([&jobs](const SearchJob& job) -> StatusOr<SearchOutcome> {
+    jobs.push_back(job);
+    const std::string name = FormatDocumentName(kNow, "01Sport\\a.jpg");
+    EngineMessage m;
+    m.code = kMessageFoundDocument;
+    m.name = name;
+    m.score = 7;
+    job.message_callback(m);
+    SearchOutcome outcome;
+    outcome.matches = 5000;
+    outcome.delivered = 1;
+    return outcome;
+  });
+  HitFileView browse = ServeTerm("B1.REQ", "boat");
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].max_hits, 2000);
+  EXPECT_NE(jobs[0].flags & kSearchNewestFirst, 0u);
+  EXPECT_EQ(browse.count, 1u);
+  EXPECT_EQ(browse.found, 5000u);
+
+  LongSearchRequest dated;
+  dated.query_text = "boat";
+  dated.date_mode = 1;
+  dated.date_period = 1;
+  ServeLong("B2.REQ", dated);
+  QueryRequest q;
+  q.query_text = "boat";
+  q.option_bits = 0x10;
+  ServeQuery("B3.QRY", q);
+  ASSERT_EQ(jobs.size(), 3u);
+  for (size_t i = 1; i < 3; ++i) {
+    EXPECT_EQ(jobs[i].max_hits, -1) << i;
+    EXPECT_EQ(jobs[i].flags & kSearchNewestFirst, 0u) << i;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+#include "engine/document_scores.h"
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+namespace vantrel {
+namespace {
+
+// The kept documents' ids, shard by shard, in the shards' own numbering.
+struct ShardIds {
+  std::vector<std::string> uuids;
+  std::vector<std::vector<Xapian::docid>> ids;  // sorted, per shard
+};
+
+// Delivers the kept documents of one shard (found by its UUID in init).
+class KeptDocumentsSource : public Xapian::PostingSource {
+ public:
+  explicit KeptDocumentsSource(std::shared_ptr<const ShardIds> shards)
+      : shards_(std::move(shards)) {}
+
+  Xapian::PostingSource* clone() const override { return new KeptDocumentsSource(shards_); }
+
+  void init(const Xapian::Database& db) override {
+    list_ = &empty_;
+    const std::string uuid = db.get_uuid();
+    for (size_t i = 0; i < shards_->uuids.size(); ++i) {
+      if (shards_->uuids[i] == uuid) list_ = &shards_->ids[i];
+    }
+    pos_ = 0;
+    started_ = false;
+    set_maxweight(0);
+  }
+
+  Xapian::doccount get_termfreq_min() const override { return Count(); }
+  Xapian::doccount get_termfreq_est() const override { return Count(); }
+  Xapian::doccount get_termfreq_max() const override { return Count(); }
+
+  void next(double) override {
+    if (started_) ++pos_;
+    started_ = true;
+  }
+  void skip_to(Xapian::docid did, double) override {
+    if (!started_) pos_ = 0;
+    started_ = true;
+    if (pos_ < list_->size() && (*list_)[pos_] >= did) return;
+    pos_ = static_cast<size_t>(std::lower_bound(list_->begin() + static_cast<std::ptrdiff_t>(pos_),
+                                                list_->end(), did) -
+                               list_->begin());
+  }
+  bool at_end() const override { return started_ && pos_ >= list_->size(); }
+  Xapian::docid get_docid() const override { return (*list_)[pos_]; }
+
+ private:
+  Xapian::doccount Count() const { return static_cast<Xapian::doccount>(list_->size()); }
+
+  std::shared_ptr<const ShardIds> shards_;
+  const std::vector<Xapian::docid>* list_ = &empty_;
+  std::vector<Xapian::docid> empty_;
+  size_t pos_ = 0;
+  bool started_ = false;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::string>> ShardUuids(const Xapian::Database& db) {
+  const std::string all = db.get_uuid();
+  if (all.empty()) return std::nullopt;
+  std::vector<std::string> uuids;
+  size_t start = 0;
+  while (true) {
+    const size_t colon = all.find(':', start);
+    uuids.push_back(all.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  std::set<std::string> distinct;
+  for (const std::string& u : uuids) {
+    if (u.empty() || !distinct.insert(u).second) return std::nullopt;
+  }
+  return uuids;
+}
+
+std::vector<double> ScoreDocuments(const Xapian::Database& db, const std::vector<std::string>& uuids,
+                                   const Xapian::Query& query,
+                                   const std::vector<Xapian::docid>& ids) {
+  std::vector<double> weights(ids.size(), 0.0);
+  if (ids.empty() || uuids.empty()) return weights;
+  // A combined database numbers the documents of its n shards in turn:
+  // document d of shard s is (d - 1) * n + s + 1.
+  const Xapian::docid n = static_cast<Xapian::docid>(uuids.size());
+  auto shards = std::make_shared<ShardIds>();
+  shards->uuids = uuids;
+  shards->ids.resize(uuids.size());
+  for (Xapian::docid id : ids) {
+    if (id == 0) continue;
+    shards->ids[(id - 1) % n].push_back((id - 1) / n + 1);
+  }
+  for (std::vector<Xapian::docid>& list : shards->ids) {
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+  }
+  KeptDocumentsSource source(shards);
+  Xapian::Enquire enquire(db);
+  enquire.set_query(Xapian::Query(Xapian::Query::OP_FILTER, query, Xapian::Query(&source)));
+  const Xapian::MSet mset = enquire.get_mset(0, static_cast<Xapian::doccount>(ids.size()));
+  std::unordered_map<Xapian::docid, double> found;
+  found.reserve(mset.size());
+  for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) found[*it] = it.get_weight();
+  for (size_t i = 0; i < ids.size(); ++i) {
+    auto f = found.find(ids[i]);
+    if (f != found.end()) weights[i] = f->second;
+  }
+  return weights;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,41 @@
+// Document scores: the weights a query gives a few chosen documents.
+//
+// A newest-first search keeps the newest matches without ranking them
+// (Xapian's BoolWeight, sorted by the time value), which spares computing a
+// weight for every match of a frequent word. ScoreDocuments then weighs only
+// the documents kept: it runs the query again, restricted to them. Xapian
+// weighs them with the statistics of the whole database, so each weight is
+// the one a ranked match of the whole query gives that document.
+//
+// The restriction is a PostingSource over the kept document ids. Over
+// several shards Xapian gives each shard's matcher its own copy of the
+// source, with the shard's own database; the copy finds its shard's ids by
+// the shard's UUID (a combined database's UUID lists its shards' UUIDs,
+// separated by ':').
+//
+// Thread safety: uses the given Database only; the caller keeps it to one
+// thread at a time.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <xapian.h>
+
+namespace vantrel {
+
+// The UUIDs of the shards of `db` in shard order, or nullopt when they do
+// not name each shard once (a backend without UUIDs, two shards copied from
+// one database): the documents of `db` cannot then be scored this way.
+std::optional<std::vector<std::string>> ShardUuids(const Xapian::Database& db);
+
+// The weights of `ids` (document ids of `db`, any order) under `query`, in
+// the order of `ids`; 0 for an id the query does not match. `uuids` from
+// ShardUuids(db). Local shards only: a remote shard's server does not know
+// the source. Throws what Xapian throws.
+std::vector<double> ScoreDocuments(const Xapian::Database& db, const std::vector<std::string>& uuids,
+                                   const Xapian::Query& query,
+                                   const std::vector<Xapian::docid>& ids);
+
+}  // namespace vantrel
