@@ -94,6 +94,10 @@ struct PipelineOptions {
   // ahead of their builds, which stay in the listing's order (see
   // indexing/document_readers.h). 1: each file is read when it is built.
   int document_readers = 8;
+  // Whether a full listing counts its files on a thread of its own, ahead
+  // of the builder, so that progress shows a total. Off, the total stays
+  // unknown and every folder is listed once.
+  bool count_files_ahead = true;
 };
 
 class Pipeline final : public IndexPipeline {

@@ -248,7 +248,7 @@ void Pipeline::CatchUpImageFolders(TaskContext& task, int index) {
   }
   // A full listing: its files are counted ahead of the builder.
   std::optional<FileCountWalk> counting;
-  if (!have_dirlist) {
+  if (!have_dirlist && options_.count_files_ahead) {
     counting.emplace(fs_, *cp_, ImageRoots(def), &task.Progress(index), &task.stop);
   }
   StartDocumentReaders(task, index);
