@@ -25,8 +25,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/task_context.h"
 #include "metadata/caption_text.h"
@@ -65,6 +67,10 @@ struct DocumentFile {
   std::string native_path;  // the file
   std::string file_key;     // "03Sport\img.jpg" (code page, '\')
   uint32_t time = 0;        // file time stamp; 0: read from the file
+  // The sorted file names of the file's folder from the listing that found
+  // it: sidecar names not among them are not looked for on disk. Null: they
+  // are.
+  const std::vector<std::string>* folder_files = nullptr;
 };
 
 struct ComposedDocument {
@@ -128,6 +134,9 @@ struct BuildRequest {
   std::string native_root;  // the image folder's root
   uint32_t time = 0;        // 0: read from the file
   bool change = false;      // called for a reported change (not a scan)
+  // The file names of the listing that found the file (ScannedEntry); null
+  // when it was not found by listing its folder.
+  std::shared_ptr<const std::vector<std::string>> folder_files;
 };
 
 // The per-file step of scans and change passes. Uses task.indexes[index]'s

@@ -81,6 +81,7 @@ void Pipeline::BuildScanned(TaskContext& task, int index, const std::string& roo
   request.native_root = root;
   request.time = file.time;
   request.change = false;
+  request.folder_files = file.folder_files;
   Build(task, request);
 }
 
