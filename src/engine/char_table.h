@@ -50,7 +50,4 @@ class CharTable {
   std::array<std::string, 256> folded_{};
 };
 
-// Encodes one code point as UTF-8 (invalid ones as U+FFFD).
-void AppendUtf8(char32_t cp, std::string* out);
-
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include "engine/document_name.h"
 #include "engine/query_compiler.h"
 #include "engine/word_splitter.h"
+#include "platform/code_page.h"
 
 namespace vantrel {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "engine/char_table.h"
 #include "engine/field_catalogue.h"
+#include "platform/code_page.h"
 
 namespace vantrel {
 namespace {

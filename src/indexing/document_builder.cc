@@ -26,6 +26,7 @@
 #include "platform/file_streams.h"
 #include "platform/file_time.h"
 #include "platform/paths.h"
+#include "scan/folder_scanner.h"
 #include "scan/skip_log.h"
 
 namespace vantrel {
@@ -148,6 +149,7 @@ std::vector<BuildRequest> SidecarPictures(FileSystem& fs, const BuildRequest& re
   const std::string_view key_folder = FolderPart(request.file_key, kKeySeparator);
   StatusOr<std::vector<FolderEntry>> entries = fs.ListFolder(folder);
   if (!entries.ok()) return pictures;
+  const std::shared_ptr<const ListedFileNames> files = ListedFileNamesOf(*entries);
   for (const FolderEntry& entry : *entries) {
     if (entry.is_folder || IsXmpSidecarName(entry.name)) continue;
     const std::string path = folder + kNativeSeparator + entry.name;
@@ -161,6 +163,7 @@ std::vector<BuildRequest> SidecarPictures(FileSystem& fs, const BuildRequest& re
     picture.time = 0;
     picture.change = false;
     picture.ahead = nullptr;
+    picture.folder_files = files;
     pictures.push_back(std::move(picture));
   }
   return pictures;
@@ -214,6 +217,7 @@ void Build(TaskContext& task, const DocumentServices& services, const DocumentOp
   file.native_path = request.native_path;
   file.file_key = request.file_key;
   file.time = time;
+  file.folder_files = request.folder_files;
   ComposedDocument doc = ComposeOrTakeAhead(file, options, type_code, request.ahead);
   const SkipReporter skips{services.skip_log,
                            [&task](const std::string& line) { task.LogFromTask(line); }};

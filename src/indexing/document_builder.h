@@ -26,8 +26,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/task_context.h"
 #include "metadata/caption_text.h"
@@ -66,6 +68,10 @@ struct DocumentFile {
   std::string native_path;  // the file
   std::string file_key;     // "03Sport\img.jpg" (code page, '\')
   uint32_t time = 0;        // file time stamp; 0: read from the file
+  // The sorted file names of the file's folder from the listing that found
+  // it: sidecar names not among them are not looked for on disk. Null: they
+  // are.
+  std::shared_ptr<const std::vector<std::string>> folder_files = nullptr;
 };
 
 struct ComposedDocument {
@@ -142,6 +148,9 @@ struct BuildRequest {
   bool change = false;      // called for a reported change (not a scan)
   // The document read ahead for this file, or null. Not owned.
   const ComposedAhead* ahead = nullptr;
+  // The file names of the listing that found the file (ScannedEntry); null
+  // when it was not found by listing its folder.
+  std::shared_ptr<const std::vector<std::string>> folder_files;
 };
 
 // `base` with the four per-index fields (document info, Mac text, empty

@@ -200,6 +200,7 @@ bool ReadCaptionSources(const ContentsInput& in, CaptionRecord& record, CaptionE
   InstallHeaderIim(in, header, record);
   extras.fs = &in.fs;
   extras.picture_path = in.file.native_path;
+  extras.listed_files = in.file.folder_files.get();
   ExtendCaption(record, extras, switches);
   return true;
 }

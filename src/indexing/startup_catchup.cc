@@ -106,6 +106,7 @@ void Pipeline::BuildScanned(TaskContext& task, int index, const std::string& roo
   request.time = file.time;
   request.change = false;
   request.ahead = ahead;
+  request.folder_files = file.folder_files;
   Build(task, request);
   task.Progress(index).CountDone();
 }
@@ -122,13 +123,14 @@ void Pipeline::TakeScanned(TaskContext& task, int index, const std::string& root
       task.Locked(index, &task.indexes[static_cast<size_t>(index)].indexed)
           .Lookup(file.key, file.time)
           .has_value();
-  readers_->Queue(DocumentFile{file.native_path, file.key, file.time}, !indexed);
+  readers_->Queue(DocumentFile{file.native_path, file.key, file.time, file.folder_files},
+                  !indexed);
 }
 
 void Pipeline::BuildOldestRead(TaskContext& task, int index, const std::string& root) {
   DocumentReaders::Taken taken = readers_->TakeOldest();
   const ScannedEntry file{std::move(taken.file.native_path), std::move(taken.file.file_key),
-                          taken.file.time, false};
+                          taken.file.time, false, std::move(taken.file.folder_files)};
   BuildScanned(task, index, root, file, taken.ahead ? &*taken.ahead : nullptr);
 }
 

@@ -20,7 +20,8 @@ void ExtendCaption(CaptionRecord& record, const CaptionExtras& extras,
   if (!switches.xmp) return;
   XmpCaption xmp = extras.embedded;
   if (extras.fs != nullptr && !extras.picture_path.empty()) {
-    AddMissingXmpDatasets(xmp, ReadXmpSidecar(*extras.fs, extras.picture_path, code_page));
+    AddMissingXmpDatasets(xmp, ReadXmpSidecar(*extras.fs, extras.picture_path, code_page,
+                                                extras.listed_files));
   }
   MergeXmpCaption(record, xmp, cut);
 }

@@ -14,6 +14,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "metadata/caption_record.h"
 #include "metadata/iim_charset.h"
@@ -31,6 +32,9 @@ struct CaptionExtras {
   XmpCaption embedded;  // the XMP of the file's data
   FileSystem* fs = nullptr;  // for the sidecar; none read when null
   std::string picture_path;
+  // The sorted file names of the picture's folder from the listing that found
+  // it (see ReadXmpSidecar); null: the sidecar names are tried on disk.
+  const std::vector<std::string>* listed_files = nullptr;
 };
 
 void ExtendCaption(CaptionRecord& record, const CaptionExtras& extras,

@@ -231,7 +231,12 @@ void XMLCALL OnEnd(void* data, const XML_Char* /*name*/) {
   }
   if (!s.stack.empty()) s.stack.pop_back();
   --s.depth;
-  if (s.depth == 0) s.root_closed = true;
+  if (s.depth == 0) {
+    // What follows the root element (the padding writers leave for editing
+    // in place, the closing <?xpacket?>) holds nothing to read.
+    s.root_closed = true;
+    XML_StopParser(s.parser, XML_FALSE);
+  }
 }
 
 void XMLCALL OnText(void* data, const XML_Char* text, int length) {
@@ -259,6 +264,56 @@ int XMLCALL OnExternalEntity(XML_Parser, const XML_Char*, const XML_Char*, const
 
 struct ParserDeleter {
   void operator()(XML_Parser p) const { XML_ParserFree(p); }
+};
+using ParserPtr = std::unique_ptr<XML_ParserStruct, ParserDeleter>;
+
+// A parser keeps the buffer of the largest packet it read; one that read more
+// than this is not kept for the next packet.
+constexpr size_t kKeptParserPacketMax = 256u << 10;
+
+// The parser of this thread, made once and reset for each packet: making one
+// costs about as much as parsing a typical packet. Lent out to one parse at a
+// time (a parse never starts another, but a second borrower gets a parser of
+// its own).
+class ParserLoan {
+ public:
+  ParserLoan() {
+    Slot& slot = ThreadSlot();
+    if (!slot.lent && slot.parser && XML_ParserReset(slot.parser.get(), nullptr)) {
+      parser_ = std::move(slot.parser);
+    } else {
+      parser_.reset(XML_ParserCreateNS(nullptr, kSep));
+    }
+    if (!slot.lent) {
+      slot.lent = true;
+      mine_ = true;
+    }
+  }
+  ~ParserLoan() {
+    if (!mine_) return;
+    Slot& slot = ThreadSlot();
+    slot.lent = false;
+    if (keep_) slot.parser = std::move(parser_);
+  }
+  ParserLoan(const ParserLoan&) = delete;
+  ParserLoan& operator=(const ParserLoan&) = delete;
+
+  XML_Parser get() const { return parser_.get(); }
+  // The parser read `bytes`: kept only when they were few.
+  void Read(size_t bytes) { keep_ = bytes <= kKeptParserPacketMax; }
+
+ private:
+  struct Slot {
+    ParserPtr parser;
+    bool lent = false;
+  };
+  static Slot& ThreadSlot() {
+    thread_local Slot slot;
+    return slot;
+  }
+  ParserPtr parser_;
+  bool mine_ = false;
+  bool keep_ = false;
 };
 
 // One random hash salt per process: expat would otherwise draw one from the
@@ -335,8 +390,9 @@ StatusOr<XmpCaption> ParseXmpPacket(std::string_view packet, const CodePage& cod
     return Status::InvalidArgument("XMP packet of " + std::to_string(packet.size()) +
                                    " bytes refused (limit " + std::to_string(kXmpPacketMax) + ")");
   }
-  std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreateNS(nullptr, kSep));
-  if (!parser) return Status::ResourceExhausted("no memory for the XML parser");
+  ParserLoan parser;
+  if (parser.get() == nullptr) return Status::ResourceExhausted("no memory for the XML parser");
+  parser.Read(packet.size());
   ParseState state;
   state.parser = parser.get();
   state.code_page = &code_page;
@@ -344,7 +400,8 @@ StatusOr<XmpCaption> ParseXmpPacket(std::string_view packet, const CodePage& cod
   const XML_Status status =
       XML_Parse(parser.get(), packet.data(), static_cast<int>(packet.size()), XML_TRUE);
   if (!state.error.empty()) return Status::InvalidArgument(state.error);
-  // Bytes behind the closed root element (padding a writer left) do no harm.
+  // The parse stops where the root element closes; bytes behind it (padding
+  // a writer left) are not read.
   if (status != XML_STATUS_OK && !state.root_closed) {
     return Status::InvalidArgument(std::string("XMP is not well-formed XML: ") +
                                    XML_ErrorString(XML_GetErrorCode(parser.get())) + " at line " +

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "metadata/file_type.h"
 
@@ -83,6 +84,13 @@ XmpCaption ParseOrEmpty(std::string_view packet, const CodePage& code_page) {
   if (packet.empty()) return {};
   StatusOr<XmpCaption> parsed = ParseXmpPacket(packet, code_page);
   return parsed.ok() ? std::move(*parsed) : XmpCaption{};
+}
+
+// True when the last component of `path` is among the sorted `names`.
+bool IsListed(const std::vector<std::string>& names, std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  return std::binary_search(names.begin(), names.end(), name, std::less<>());
 }
 
 }  // namespace
@@ -207,8 +215,9 @@ std::vector<std::string> XmpSidecarPaths(const std::string& picture_path) {
 }
 
 XmpCaption ReadXmpSidecar(FileSystem& fs, const std::string& picture_path,
-                          const CodePage& code_page) {
+                          const CodePage& code_page, const std::vector<std::string>* listed_files) {
   for (const std::string& path : XmpSidecarPaths(picture_path)) {
+    if (listed_files != nullptr && !IsListed(*listed_files, path)) continue;
     StatusOr<std::string> bytes = fs.ReadFile(path, kXmpPacketMax);
     if (bytes.ok()) return ParseOrEmpty(*bytes, code_page);
   }

@@ -73,7 +73,14 @@ bool IsXmpSidecarName(std::string_view path);
 // The caption of the first sidecar of `picture_path` that can be read
 // (through `fs`, which never follows a symbolic link; at most kXmpPacketMax
 // bytes). Empty when there is none.
+//
+// `listed_files`, when given, holds the names of the files that the listing
+// of the picture's folder showed, sorted by bytes (folders and links may be
+// left out): a sidecar name that is not among them is passed over without
+// looking on disk, so a scan pays no failed open per picture. Null: every
+// sidecar name is tried on disk.
 XmpCaption ReadXmpSidecar(FileSystem& fs, const std::string& picture_path,
-                          const CodePage& code_page = CodePage::Default());
+                          const CodePage& code_page = CodePage::Default(),
+                          const std::vector<std::string>* listed_files = nullptr);
 
 }  // namespace vantrel

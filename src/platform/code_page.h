@@ -80,4 +80,8 @@ class CodePage {
   std::vector<std::pair<char32_t, unsigned char>> from_unicode_;
 };
 
+// Appends the UTF-8 form of code point `c` to `out`; a surrogate or a value
+// above U+10FFFF is written as U+FFFD.
+void AppendUtf8(char32_t c, std::string* out);
+
 }  // namespace vantrel

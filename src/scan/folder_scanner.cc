@@ -54,10 +54,12 @@ std::optional<std::string_view> RelativeTo(std::string_view root, std::string_vi
 
 // One folder's entries with their keys (entry_keys.h), in name order.
 // Refused entries are reported and left out; a failed listing is reported,
-// a successful one clears an earlier report of that folder.
+// a successful one clears an earlier report of that folder. `files`, when
+// given, receives the listing's file names.
 StatusOr<std::vector<NamedEntry>> ListNamed(FileSystem* fs, const CodePage& cp,
                                             const SkipReporter& skips, const std::string& folder,
-                                            const std::string& folder_key) {
+                                            const std::string& folder_key,
+                                            std::shared_ptr<const ListedFileNames>* files = nullptr) {
   StatusOr<std::vector<FolderEntry>> listed = fs->ListFolder(folder);
   if (!listed.ok()) {
     skips.Skipped(folder, "Cannot list folder, its files are not indexed (" +
@@ -65,6 +67,7 @@ StatusOr<std::vector<NamedEntry>> ListNamed(FileSystem* fs, const CodePage& cp,
     return listed.status();
   }
   skips.Taken(folder);
+  if (files != nullptr) *files = ListedFileNamesOf(listed.value());
   std::vector<NamedEntry> named = NameEntries(cp, folder_key, std::move(listed.value()));
   std::erase_if(named, [&](const NamedEntry& n) {
     if (n.refusal == KeyRefusal::kNone) return false;
@@ -145,6 +148,15 @@ std::vector<std::pair<std::string, uint32_t>> UnseenRecordedFolders(
 
 }  // namespace
 
+std::shared_ptr<const ListedFileNames> ListedFileNamesOf(const std::vector<FolderEntry>& entries) {
+  auto names = std::make_shared<ListedFileNames>();
+  for (const FolderEntry& e : entries) {
+    if (!e.is_folder && !e.is_link) names->push_back(e.name);
+  }
+  std::sort(names->begin(), names->end());
+  return names;
+}
+
 std::string FolderScanner::SlotDigits(int slot) {
   char digits[16];
   std::snprintf(digits, sizeof(digits), "%02i", slot);
@@ -170,13 +182,14 @@ struct FullWalk {
   // cannot be listed leaves DIRLIST). False when `folder` cannot be listed
   // or the callback aborted (`aborted` set).
   bool Walk(const std::string& folder, const std::string& folder_key) {
-    StatusOr<std::vector<NamedEntry>> named = ListNamed(fs, cp, skips, folder, folder_key);
+    std::shared_ptr<const ListedFileNames> files;
+    StatusOr<std::vector<NamedEntry>> named = ListNamed(fs, cp, skips, folder, folder_key, &files);
     if (!named.ok()) return false;
     for (const NamedEntry& n : named.value()) {
       const std::string path = JoinNative(folder, n.entry.name);
       const uint32_t time = FileTimeStampFromWinFileTime(n.entry.modified);
       if (!n.entry.is_folder) {
-        if (on_file(ScannedEntry{path, n.key, time, false})) continue;
+        if (on_file(ScannedEntry{path, n.key, time, false, files})) continue;
         aborted = true;
         return false;
       }
@@ -343,13 +356,14 @@ StatusOr<std::vector<ScannedEntry>> FolderScanner::ListFolderFiles(int slot,
   if (!relative) return std::vector<ScannedEntry>();
   std::string folder_key = SlotDigits(slot);
   if (!relative->empty()) folder_key += KeyFromNativeRelative(cp_, *relative);
-  StatusOr<std::vector<NamedEntry>> named = ListNamed(fs_, cp_, skips_, here, folder_key);
+  std::shared_ptr<const ListedFileNames> names;
+  StatusOr<std::vector<NamedEntry>> named = ListNamed(fs_, cp_, skips_, here, folder_key, &names);
   if (!named.ok()) return named.status();
   std::vector<ScannedEntry> files;
   for (const NamedEntry& n : named.value()) {
     if (n.entry.is_folder) continue;
     files.push_back(ScannedEntry{JoinNative(here, n.entry.name), n.key,
-                                 FileTimeStampFromWinFileTime(n.entry.modified), false});
+                                 FileTimeStampFromWinFileTime(n.entry.modified), false, names});
   }
   return files;
 }

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,12 +33,23 @@
 
 namespace vantrel {
 
+// The names of the files one listing of a folder showed, sorted by bytes:
+// every entry that is neither a folder nor a symbolic link, refused names
+// included. The files of that listing share it, so that the document builder
+// can tell which companion files (XMP sidecars) exist without looking on disk.
+using ListedFileNames = std::vector<std::string>;
+
+// The file names of one folder's listing.
+std::shared_ptr<const ListedFileNames> ListedFileNamesOf(const std::vector<FolderEntry>& entries);
+
 // One entry a walk hands on.
 struct ScannedEntry {
   std::string native_path;  // the real path
   std::string key;          // file or folder key
   uint32_t time = 0;        // file time stamp of the last write
   bool is_folder = false;
+  // The file names of the listing that found the entry; null when none.
+  std::shared_ptr<const ListedFileNames> folder_files;
 };
 
 // A folder found new, changed or gone.

@@ -17,6 +17,7 @@
 #include "engine/term_expansion.h"
 #include "engine/thesaurus.h"
 #include "engine/word_splitter.h"
+#include "platform/code_page.h"
 
 namespace vantrel {
 namespace {

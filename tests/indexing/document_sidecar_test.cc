@@ -3,7 +3,9 @@
 // caption; with XMP off it is a file like any other.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/task_context.h"
@@ -56,13 +58,15 @@ class DocumentSidecarTest : public ::testing::Test {
     ASSERT_TRUE(SetFileTimeUtc(root_ + "/" + relative, UtcSeconds(2020, 5, 5)));
   }
 
-  void Build(const std::string& relative, const std::string& key, bool change) {
+  void Build(const std::string& relative, const std::string& key, bool change,
+             std::shared_ptr<const std::vector<std::string>> folder_files = nullptr) {
     BuildRequest request;
     request.index = kIndex;
     request.native_path = root_ + "/" + relative;
     request.file_key = key;
     request.native_root = root_;
     request.change = change;
+    request.folder_files = std::move(folder_files);
     BuildImageDocument(*task_, services_, options_, request);
   }
 
@@ -108,6 +112,22 @@ TEST_F(DocumentSidecarTest, ChangedSidecarComposesItsPictureAgain) {
   Build("c.tif.xmp", "01c.tif.xmp", true);
   ASSERT_EQ(added_.size(), 4u);
   EXPECT_EQ(added_[3].rfind("01c.tif|", 0), 0u) << added_[3];
+}
+
+// A scan hands over its listing of the folder: only the sidecar names it
+// shows are read.
+TEST_F(DocumentSidecarTest, AScanReadsTheSidecarsItsListingShows) {
+  Write("a.jpg", MakeJpeg());
+  Write("a.xmp", Sidecar("Regatta"));
+  Write("b.jpg", MakeJpeg());
+  Write("b.xmp", Sidecar("Regatta"));
+  using Names = std::vector<std::string>;
+  auto listing = std::make_shared<const Names>(Names{"a.jpg", "b.jpg", "b.xmp"});
+  Build("a.jpg", "01a.jpg", false, listing);  // a.xmp came after the listing
+  Build("b.jpg", "01b.jpg", false, listing);
+  ASSERT_EQ(added_.size(), 2u);
+  EXPECT_NE(added_[0].find(" xnocap "), std::string::npos) << added_[0];
+  EXPECT_NE(added_[1].find("QxQ005 Regatta ZqZ"), std::string::npos) << added_[1];
 }
 
 TEST_F(DocumentSidecarTest, WithXmpOffASidecarIsAFileLikeAnyOther) {

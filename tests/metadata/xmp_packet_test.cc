@@ -149,6 +149,25 @@ TEST(XmpPacket, HostilePacketsAreRefusedCheaply) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
+// Each thread keeps one parser for its packets: a packet that stopped the
+// parse, or a large one, leaves nothing behind for the next.
+TEST(XmpPacket, EachPacketIsReadAfreshByTheThreadsParser) {
+  const std::string good = Packet("", "<photoshop:City>Bern</photoshop:City>");
+  const Datasets bern = {{90, "Bern"}};
+  const std::string large =
+      Packet("", "<photoshop:City>Genf</photoshop:City>" + std::string(300u << 10, ' '));
+  for (const std::string& before :
+       {std::string("<a><b></a>"), std::string("<!DOCTYPE a [<!ENTITY e 'x'>]><a>&e;</a>"),
+        Packet("", "<photoshop:City>Basel</photoshop:City><photoshop:City>")}) {
+    EXPECT_NE(ParseError(before), "");
+    EXPECT_EQ(Parse(good), bern);
+  }
+  EXPECT_EQ(Parse(large), (Datasets{{90, "Genf"}}));
+  EXPECT_EQ(Parse(good), bern);
+  // Bytes behind the root element are not read, whatever they are.
+  EXPECT_EQ(Parse(good + "<junk>&undefined;" + std::string(5000, ' ')), bern);
+}
+
 TEST(XmpPacket, LongValuesAreCut) {
   Datasets got = Parse(Packet("", "<photoshop:Headline>" + std::string(40000, 'h') +
                                       "</photoshop:Headline>"));

@@ -465,6 +465,34 @@ TEST_F(FolderScannerTest, ListFolderFilesListsOnlyVisibleFilesOfThatFolder) {
   EXPECT_FALSE(scanner_.ListFolderFiles(kSlot, Root(), P("missing")).ok());
 }
 
+// The files of one listing share the sorted names of that listing's files
+// (hidden ones and those without a key too; folders and links left out), so
+// the document builder can find a file's sidecars without looking on disk.
+TEST_F(FolderScannerTest, FilesCarryTheFileNamesOfTheirListing) {
+  File("s/b.jpg");
+  File("s/a.jpg");
+  File("s/a.xmp");
+  File("s/.hidden.xmp");
+  File("s/sub/c.jpg");
+  File("s/" + std::string(251, 'n') + ".xmp");  // no key: 258 bytes, too long for the lists
+  ASSERT_EQ(::symlink(P("s/a.xmp").c_str(), P("s/b.xmp").c_str()), 0);
+  const ListedFileNames expected = {".hidden.xmp", "a.jpg", "a.xmp", "b.jpg",
+                                    std::string(251, 'n') + ".xmp"};
+  std::vector<ScannedEntry> full = Full();
+  std::vector<ScannedEntry> listed = scanner_.ListFolderFiles(kSlot, Root(), P("s")).value();
+  for (const std::vector<ScannedEntry>* files : {&full, &listed}) {
+    for (const ScannedEntry& e : *files) {
+      ASSERT_TRUE(e.folder_files) << e.key;
+      if (e.key.starts_with("03s\\sub\\")) {
+        EXPECT_EQ(*e.folder_files, ListedFileNames{"c.jpg"});
+      } else {
+        EXPECT_EQ(*e.folder_files, expected) << e.key;
+        EXPECT_EQ(e.folder_files, files->front().folder_files);
+      }
+    }
+  }
+}
+
 // Links are never followed, to folders or files: "self -> ." would list
 // everything twice, "up -> .." would publish what lies outside the image
 // folder. Each link is logged once.
