@@ -230,18 +230,6 @@ Json FolderJson(const ImageFolderEntry& e) {
               {"include_subfolders", e.include_subfolders != 0}};
 }
 
-// The metadata switches by the names `vantrelctl index set N metadata` uses,
-// with the bit each one clears (a set bit turns the extension off).
-struct MetadataSwitchName {
-  const char* name;
-  uint32_t off_bit;
-};
-constexpr MetadataSwitchName kMetadataSwitchNames[] = {
-    {"xmp", MetadataSwitches::kXmpOff},
-    {"charset", MetadataSwitches::kIimCharsetOff},
-    {"dimensions", MetadataSwitches::kHeaderDimensionsOff},
-    {"dates", MetadataSwitches::kCaptureDateOff}};
-
 Json MetadataJson(uint32_t stored_bits) {
   Json j = Json::object();
   for (const MetadataSwitchName& m : kMetadataSwitchNames) j[m.name] = (stored_bits & m.off_bit) == 0;

@@ -37,4 +37,17 @@ struct MetadataSwitches {
   static MetadataSwitches AllOff() { return FromStoredBits(0xF); }
 };
 
+// The switches by the names operators use (`vantrelctl index set N metadata`,
+// `config show`, the console's options), each with the bit that turns it off.
+struct MetadataSwitchName {
+  const char* name;
+  uint32_t off_bit;
+};
+inline constexpr MetadataSwitchName kMetadataSwitchNames[] = {
+    {"xmp", MetadataSwitches::kXmpOff},
+    {"charset", MetadataSwitches::kIimCharsetOff},
+    {"dimensions", MetadataSwitches::kHeaderDimensionsOff},
+    {"dates", MetadataSwitches::kCaptureDateOff},
+};
+
 }  // namespace vantrel

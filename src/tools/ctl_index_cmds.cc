@@ -67,19 +67,6 @@ constexpr char kSetHelp[] =
     "With all four off, documents are those of IIM and trailers alone. Files\n"
     "already indexed keep their documents until they change or are rebuilt.\n";
 
-// The names of the metadata switches, as `index set N metadata` takes them
-// and `config show` prints them.
-struct MetadataSwitchName {
-  const char* name;
-  uint32_t off_bit;
-};
-constexpr MetadataSwitchName kMetadataSwitchNames[] = {
-    {"xmp", MetadataSwitches::kXmpOff},
-    {"charset", MetadataSwitches::kIimCharsetOff},
-    {"dimensions", MetadataSwitches::kHeaderDimensionsOff},
-    {"dates", MetadataSwitches::kCaptureDateOff},
-};
-
 // Parses an index number that must name an existing index.
 std::optional<int> IndexNumber(const CtlEnv& env, const std::string& command,
                                const std::string& text, const Configuration& config,
