@@ -234,7 +234,7 @@ int SetMetadataSwitch(const CtlEnv& env, const CtlCall& call, const std::vector<
   }
   std::optional<bool> on = ParseSwitch(pos[3]);
   if (!on) return UsageError(env, cmd, "metadata " + pos[2] + " must be on or off (or 1/0)");
-  if (ServerRunsIn(call.dir)) return NeedsStoppedServer(call, env, "the metadata switches");
+  if (ServerRunsIn(call.dir)) return RemoteMetadataSwitch(call, env, pos[0], which->name, *on);
 
   int code;
   std::optional<ConfigEdit> edit = ConfigEdit::Open(env, call.dir, &code);

@@ -113,6 +113,21 @@ int RemoteIndexRemove(const CtlCall& call, const CtlEnv& env, const std::string&
   });
 }
 
+int RemoteMetadataSwitch(const CtlCall& call, const CtlEnv& env, const std::string& number,
+                         const std::string& name, bool on) {
+  const Json body{{"index", ApiIndex(number)}, {"metadata", Json{{name, on}}}};
+  return ChangeThroughConsole(call, env, [&](RunningServer& server) {
+    int code = kCtlOk;
+    std::optional<Json> index = IndexOf(server, env, "index set", number, &code);
+    if (!index) return code;
+    code = server.Post("/api/options", body);
+    if (code != kCtlOk) return code;
+    *env.out << "Index " << number << " \"" << Text(*index, "name") << "\": metadata " << name
+             << " = " << (on ? "on" : "off") << "\n";
+    return kCtlOk;
+  });
+}
+
 int RemoteIndexSet(const CtlCall& call, const CtlEnv& env, const std::string& number,
                    const std::string& option, const std::string& text, uint32_t value) {
   const RemoteOption* which = nullptr;

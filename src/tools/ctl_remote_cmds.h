@@ -22,6 +22,9 @@ int RemoteIndexRemove(const CtlCall& call, const CtlEnv& env, const std::string&
 // others are refused (they need the server stopped).
 int RemoteIndexSet(const CtlCall& call, const CtlEnv& env, const std::string& number,
                    const std::string& option, const std::string& text, uint32_t value);
+// `index set N metadata WHAT on|off` through the console's options.
+int RemoteMetadataSwitch(const CtlCall& call, const CtlEnv& env, const std::string& number,
+                         const std::string& name, bool on);
 // `win`/`mac` null: looked up by the server, as the page pre-fills them.
 int RemoteFolderAdd(const CtlCall& call, const CtlEnv& env, const std::string& number,
                     const std::string& path, const std::string* win, const std::string* mac,

@@ -14,6 +14,7 @@
 
 #include "core/config_file.h"
 #include "core/file_names.h"
+#include "metadata/metadata_switches.h"
 #include "platform/instance_lock.h"
 #include "server_process.h"
 #include "support/eventually.h"
@@ -117,6 +118,12 @@ TEST_F(CtlConsoleE2eTest, ChangesGoThroughTheRunningServersConsole) {
       RunCtl(start, "--password-file " + dir_.Path("right.pw") + " index set 0 optimize-hour 5");
   EXPECT_EQ(right.status, 0) << right.output;
   EXPECT_EQ((*page)->Get("/api/config").body["indexes"][0]["options"]["optimize_hour"], 5);
+  CtlResult no_xmp =
+      RunCtl(start, "--password-file " + dir_.Path("right.pw") + " index set 0 metadata xmp off");
+  EXPECT_EQ(no_xmp.status, 0) << no_xmp.output;
+  const json metadata = (*page)->Get("/api/config").body["indexes"][0]["options"]["metadata"];
+  EXPECT_EQ(metadata["xmp"], false) << metadata.dump();
+  EXPECT_EQ(metadata["dates"], true) << metadata.dump();
 
   // A task request lands in the event log.
   CtlResult rebuild = RunCtl(start, "task rebuild 0");
@@ -140,6 +147,7 @@ TEST_F(CtlConsoleE2eTest, ChangesGoThroughTheRunningServersConsole) {
   EXPECT_TRUE(Has(saved, dir_.Path("more")));
   EXPECT_FALSE(Has(saved, dir_.Path("refused")));
   EXPECT_EQ(load.config.indexes[0].optimize_hour, 5u);
+  EXPECT_EQ(load.config.indexes[0].metadata_switches, MetadataSwitches::kXmpOff);
 
   // Without a server, a task is refused as a server action.
   CtlResult alone = RunCtl(start, "task rebuild");

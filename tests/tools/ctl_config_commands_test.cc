@@ -265,10 +265,10 @@ TEST_F(CtlConfigTest, NothingChangesWhileTheServerRunsUnlessItsConsoleTakesIt) {
     // Settings the console has no control for need the server stopped.
     EXPECT_EQ(Run({"index", "set", "0", "active", "1"}), kCtlFailed);
     EXPECT_NE(err_.str().find("stop the server first"), std::string::npos) << err_.str();
-    EXPECT_EQ(Run({"index", "set", "0", "metadata", "xmp", "off"}), kCtlFailed);
     EXPECT_EQ(Run({"index", "set", "0", "shards", "2"}), kCtlFailed);
     // A server without a console cannot take a change.
     EXPECT_EQ(Run({"index", "add", "X", Folder("x")}), kCtlUnreachable);
+    EXPECT_EQ(Run({"index", "set", "0", "metadata", "xmp", "off"}), kCtlUnreachable);
     EXPECT_NE(err_.str().find("has none"), std::string::npos) << err_.str();
     EXPECT_EQ(Run({"--console", "http://127.0.0.1:1", "stats", "clear", "0"}), kCtlUnreachable);
     EXPECT_NE(err_.str().find("cannot be reached"), std::string::npos) << err_.str();
