@@ -70,6 +70,14 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// One file's caption, through the readers in the order the document builder
+// tries them.
+void ReadCaption(std::string_view data, const std::string& path, CaptionRecord& r) {
+  if (!ReadPhotoshopCaption(r, data, path) && !ReadEpsCaption(data, path, r)) {
+    (void)ReadTiffCaption(data, path, r);
+  }
+}
+
 // Every file through the readers, as the document builder calls them.
 int ReadAll(const std::vector<std::string>& files) {
   int captions = 0;
@@ -78,9 +86,7 @@ int ReadAll(const std::vector<std::string>& files) {
     CaptionRecord r;
     if (!OpenImageData(view, path)) continue;
     std::string_view data = view.data();
-    if (!ReadPhotoshopCaption(r, data, path) && !ReadEpsCaption(data, path, r)) {
-      (void)ReadTiffCaption(data, path, r);
-    }
+    ReadCaption(data, path, r);
     CloseImageData(view);
     captions += r.iptc_length() > 0;
   }
@@ -111,9 +117,7 @@ int ReadAllExtendedWith(const std::vector<std::string>& files, SidecarLookup loo
     CaptionRecord r;
     if (!OpenImageData(view, path)) continue;
     std::string_view data = view.data();
-    if (!ReadPhotoshopCaption(r, data, path) && !ReadEpsCaption(data, path, r)) {
-      (void)ReadTiffCaption(data, path, r);
-    }
+    ReadCaption(data, path, r);
     CaptionExtras extras;
     extras.embedded = ReadEmbeddedXmp(data);
     CloseImageData(view);
@@ -248,9 +252,7 @@ int ReadAllWithHeaders(const std::vector<std::string>& files) {
     CaptionRecord r;
     if (!OpenImageData(view, path)) continue;
     std::string_view data = view.data();
-    if (!ReadPhotoshopCaption(r, data, path) && !ReadEpsCaption(data, path, r)) {
-      (void)ReadTiffCaption(data, path, r);
-    }
+    ReadCaption(data, path, r);
     sized += ReadImageHeader(data).has_size;
     CloseImageData(view);
   }

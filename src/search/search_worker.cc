@@ -247,6 +247,19 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
   Record(task, request.index, seconds, found);
 }
 
+EngineSearchReport SearchWorker::SearchIntoCollector(TaskContext& task, const Request& request,
+                                                     const EngineSearchParams& params,
+                                                     HitCollector& collector) {
+  EngineSearchReport report =
+      CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
+        collector.Add(key, time, score);
+      });
+  collector.Finish();
+  if (report.engine_called) engine_searches_.fetch_add(1);
+  NoteEngineTrouble(task, request, report);
+  return report;
+}
+
 // A search form's hits from the engine, filtered into `hits`; returns the
 // hits found. The forms are answered in time or name order: without a date
 // filter, merge or restrict list, the engine keeps only the newest matches
@@ -268,13 +281,7 @@ uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
   params.wide_result = translated.hit_limit > kWideResultLimit;
   const bool unfiltered = filter.mode == 0 && lists.merge_file.empty() && restrict_list == nullptr;
   if (unfiltered) params.newest_limit = translated.hit_limit;
-  EngineSearchReport report =
-      CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
-        collector.Add(key, time, score);
-      });
-  collector.Finish();
-  if (report.engine_called) engine_searches_.fetch_add(1);
-  NoteEngineTrouble(task, request, report);
+  const EngineSearchReport report = SearchIntoCollector(task, request, params, collector);
   const uint64_t found = collector.accepted() + report.left_out;
   return static_cast<uint32_t>(std::min<uint64_t>(found, UINT32_MAX));
 }
@@ -325,13 +332,7 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   params.wide_result = (q.wide_flags & 1) != 0;
   // The collector filters the hits in chunks as they arrive and rewrites the
   // progress file on the way.
-  EngineSearchReport report =
-      CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
-        collector.Add(key, time, score);
-      });
-  collector.Finish();
-  if (report.engine_called) engine_searches_.fetch_add(1);
-  NoteEngineTrouble(task, request, report);
+  SearchIntoCollector(task, request, params, collector);
   const uint32_t found = collector.accepted();
   SortQueryHits(&hits, q.sort_order, found, arrival_order).IgnoreError();
 

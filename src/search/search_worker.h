@@ -115,6 +115,11 @@ class SearchWorker : public SearchService {
   void Record(TaskContext& task, int index, double seconds, uint32_t hits_found);
   // Asks the engine (or the cache) for the hits of `params`.
   EngineSearchReport CallEngine(const EngineSearchParams& params, const EngineHitFn& on_hit);
+  // Runs `params` through CallEngine into `collector`, finishes it, counts
+  // the engine search and notes its trouble.
+  EngineSearchReport SearchIntoCollector(TaskContext& task, const Request& request,
+                                         const EngineSearchParams& params,
+                                         HitCollector& collector);
   // Makes an engine failure or a search cut short visible: an event-log
   // line (failures: at most one a minute per index), the failure count in
   // the statistics, its side file and the console.
