@@ -77,6 +77,21 @@ std::string FolderOverlap(const Json& index, const std::string& path) {
   return "";
 }
 
+// Posts `body` to the console's options of index `number` and prints
+// `change` after the index's name.
+int PostIndexOptions(const CtlCall& call, const CtlEnv& env, const std::string& number,
+                     const Json& body, const std::string& change) {
+  return ChangeThroughConsole(call, env, [&](RunningServer& server) {
+    int code = kCtlOk;
+    std::optional<Json> index = IndexOf(server, env, "index set", number, &code);
+    if (!index) return code;
+    code = server.Post("/api/options", body);
+    if (code != kCtlOk) return code;
+    *env.out << "Index " << number << " \"" << Text(*index, "name") << "\": " << change << "\n";
+    return kCtlOk;
+  });
+}
+
 }  // namespace
 
 int NeedsStoppedServer(const CtlCall& call, const CtlEnv& env, const std::string& what) {
@@ -113,21 +128,6 @@ int RemoteIndexRemove(const CtlCall& call, const CtlEnv& env, const std::string&
   });
 }
 
-int RemoteMetadataSwitch(const CtlCall& call, const CtlEnv& env, const std::string& number,
-                         const std::string& name, bool on) {
-  const Json body{{"index", ApiIndex(number)}, {"metadata", Json{{name, on}}}};
-  return ChangeThroughConsole(call, env, [&](RunningServer& server) {
-    int code = kCtlOk;
-    std::optional<Json> index = IndexOf(server, env, "index set", number, &code);
-    if (!index) return code;
-    code = server.Post("/api/options", body);
-    if (code != kCtlOk) return code;
-    *env.out << "Index " << number << " \"" << Text(*index, "name") << "\": metadata " << name
-             << " = " << (on ? "on" : "off") << "\n";
-    return kCtlOk;
-  });
-}
-
 int RemoteIndexSet(const CtlCall& call, const CtlEnv& env, const std::string& number,
                    const std::string& option, const std::string& text, uint32_t value) {
   const RemoteOption* which = nullptr;
@@ -141,16 +141,14 @@ int RemoteIndexSet(const CtlCall& call, const CtlEnv& env, const std::string& nu
     case Kind::kNumber: body[which->key] = value; break;
     case Kind::kText: body[which->key] = text; break;
   }
-  return ChangeThroughConsole(call, env, [&](RunningServer& server) {
-    int code = kCtlOk;
-    std::optional<Json> index = IndexOf(server, env, "index set", number, &code);
-    if (!index) return code;
-    code = server.Post("/api/options", body);
-    if (code != kCtlOk) return code;
-    *env.out << "Index " << number << " \"" << Text(*index, "name") << "\": " << option << " = "
-             << text << "\n";
-    return kCtlOk;
-  });
+  return PostIndexOptions(call, env, number, body, option + " = " + text);
+}
+
+int RemoteMetadataSwitch(const CtlCall& call, const CtlEnv& env, const std::string& number,
+                         const std::string& name, bool on) {
+  const Json body{{"index", ApiIndex(number)}, {"metadata", Json{{name, on}}}};
+  return PostIndexOptions(call, env, number, body,
+                          "metadata " + name + " = " + (on ? "on" : "off"));
 }
 
 int RemoteFolderAdd(const CtlCall& call, const CtlEnv& env, const std::string& number,
