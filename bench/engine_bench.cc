@@ -1,13 +1,18 @@
 // Engine benchmark: indexing speed, database size and search latency of the
 // engine at 100,000 and 1,000,000 generated image documents, measured in the
-// same run against plain Xapian (TermGenerator with positions, no fields, a
-// commit every 1,000 documents) on the same texts and the same searches.
+// same run against plain Xapian (TermGenerator with positions, no fields) on
+// the same texts and the same searches. Both commit at the size of the
+// server's index jobs: a pending table's worth of documents (at most
+// 10,000 documents or 10 MB of text).
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
-//                [--reuse] [--shards K]
+//                [--reuse] [--shards K] [--batch D]
 //
 // --shards K indexes into K shards (default 1, one database; 0: one per
 // core), written on K threads.
+//
+// --batch D ends a job (and plain Xapian's commit) after D documents
+// (default 10,000, the server's pending table), or earlier at 10 MB of text.
 //
 // --no-search stops after indexing; --reuse searches the databases a run
 // with --keep left in FOLDER instead of indexing again.
@@ -34,6 +39,7 @@
 #include "engine/engine.h"
 #include "engine/field_catalogue.h"
 #include "engine/query_compiler.h"
+#include "indexing/pending_table.h"
 
 namespace vantrel {
 namespace {
@@ -195,7 +201,7 @@ size_t RunPlain(const Xapian::Database& db, const BenchSearch& b, bool newest) {
 }
 
 void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
-             const std::string& dir) {
+             size_t batch_documents_max, const std::string& dir) {
   std::printf("\n== %u documents, %u shard(s) ==\n", n, shards);
   const std::string home = dir + "/home" + std::to_string(n);
   const std::string ours = home + "/engine";
@@ -223,19 +229,22 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
                       (std::filesystem::exists(ours + "/iamglass") ||
                        std::filesystem::exists(ours + "/0/iamglass")) &&
                       std::filesystem::exists(plain + "/iamglass");
-  // --- our engine: index jobs of 1,000 documents, one commit each.
+  // --- our engine: index jobs the size of a full pending table, one commit
+  // each, as the server's first start makes them.
   if (!reused) {
     uint64_t text_bytes = 0;
     double ours_s = 0, ours_cpu = 0;
     {
       DocGenerator gen(42);
       std::string name, text;
-      const uint32_t kBatch = 1000;
-      for (uint32_t first = 0; first < n; first += kBatch) {
+      for (uint32_t i = 0; i < n;) {
         std::vector<std::pair<std::string, std::string>> batch;
-        for (uint32_t i = first; i < std::min(n, first + kBatch); ++i) {
+        for (uint64_t bytes = 0; i < n && batch.size() < batch_documents_max &&
+                                 bytes < kMaxPendingBytes;
+             ++i) {
           gen.Next(i, &name, &text);
           text_bytes += text.size();
+          bytes += text.size();
           batch.emplace_back(name, text);
         }
         size_t next = 0;
@@ -281,6 +290,8 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
       std::string name, text;
       Xapian::WritableDatabase db(plain, Xapian::DB_CREATE_OR_OVERWRITE);
       Xapian::TermGenerator tg;
+      size_t batch_documents = 0;
+      uint64_t batch_bytes = 0;
       for (uint32_t i = 0; i < n; ++i) {
         gen.Next(i, &name, &text);
         // Texts are Windows-1252; the generated ones are ASCII.
@@ -297,7 +308,12 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
         tg.set_document(doc);
         tg.index_text(text);
         db.add_document(doc);
-        if ((i + 1) % 1000 == 0) db.commit();
+        batch_bytes += text.size();
+        if (++batch_documents == batch_documents_max || batch_bytes >= kMaxPendingBytes) {
+          db.commit();
+          batch_documents = 0;
+          batch_bytes = 0;
+        }
         plain_s += Seconds(a, Clock::now());
         plain_cpu += CpuSeconds() - c;
       }
@@ -388,6 +404,7 @@ int main(int argc, char** argv) {
   bool search = true;
   bool reuse = false;
   uint32_t shards = 1;
+  size_t batch = vantrel::kMaxPendingDocuments;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--docs" && i + 1 < argc)
@@ -402,6 +419,8 @@ int main(int argc, char** argv) {
       search = false;
     else if (a == "--reuse")
       reuse = true;
+    else if (a == "--batch" && i + 1 < argc)
+      batch = static_cast<size_t>(std::atol(argv[++i]));
     else if (a == "--shards" && i + 1 < argc)
       shards = static_cast<uint32_t>(std::atol(argv[++i]));
   }
@@ -410,7 +429,7 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/engine_bench_XXXXXX";
     dir = mkdtemp(tmpl);
   }
-  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, shards, dir);
+  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, shards, batch, dir);
   if (!keep) std::filesystem::remove_all(dir);
   return 0;
 }
