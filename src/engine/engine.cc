@@ -19,6 +19,7 @@
 #include "engine/document_scores.h"
 #include "engine/document_indexer.h"
 #include "engine/index_files.h"
+#include "engine/posting_match.h"
 #include "engine/query_compiler.h"
 #include "engine/query_parser.h"
 #include "engine/reader_pool.h"
@@ -245,8 +246,8 @@ class Engine::Impl {
                        std::vector<Hit>* hits, SearchOutcome* outcome);
   // Runs the compiled query, ending it early when the clock runs out.
   void Match(const Xapian::Database& db, const Xapian::Query& query, bool every_document,
-             bool local_only, const SearchJob& job, bool watched, SearchClock* clock, std::vector<Hit>* hits,
-             SearchOutcome* outcome);
+             bool local_only, const SearchJob& job, bool watched, SearchClock* clock,
+             std::optional<TimeTable>* times, std::vector<Hit>* hits, SearchOutcome* outcome);
 };
 
 namespace {
@@ -469,6 +470,23 @@ void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids
   for (size_t i = 0; i < hits->size(); ++i) (*hits)[i].score = ScoreOf(weights[i]);
 }
 
+// The newest-first match of a query that posting lists decide alone (no
+// positions): walked into a bitmap instead of Xapian's matcher, which merges
+// every term's list through a heap and reads the time of every match. The
+// time table is read once per reader. The kept hits are then scored.
+void MatchNewestByBitmap(const Xapian::Database& db, const Xapian::Query& query, size_t limit,
+                         const std::vector<std::string>& uuids, SearchClock* clock,
+                         std::optional<TimeTable>* times, std::vector<Hit>* hits,
+                         SearchOutcome* outcome) {
+  if (!times->has_value()) *times = ReadTimeTable(db);
+  std::optional<NewestMatch> match = MatchNewestByPostings(db, query, limit, **times, clock);
+  outcome->matches = match->matches;
+  hits->reserve(match->kept.size());
+  for (Xapian::docid id : match->kept) hits->push_back(Hit{id, 1, std::string()});
+  ScoreKept(db, uuids, query, hits);
+  outcome->cut_off = clock->expired();
+}
+
 // Queries below these sizes end quickly by themselves; larger ones, and every
 // query matched by positions, are watched by the search's clock.
 constexpr size_t kWatchedTerms = 256;
@@ -477,7 +495,8 @@ constexpr size_t kWatchedTerms = 256;
 
 void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
                          bool every_document, bool local_only, const SearchJob& job, bool watched,
-                         SearchClock* clock, std::vector<Hit>* hits, SearchOutcome* outcome) {
+                         SearchClock* clock, std::optional<TimeTable>* times,
+                         std::vector<Hit>* hits, SearchOutcome* outcome) {
   const bool unlimited = job.max_hits < 0;
   const bool newest_first = !unlimited && (job.flags & kSearchNewestFirst);
   // When the limit cuts the result, the newest documents are kept. Where the
@@ -498,6 +517,10 @@ void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
   const Xapian::doccount total = db.get_doccount();
   const Xapian::doccount limit =
       unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
+  if (uuids.has_value() && PostingMatchable(query)) {
+    MatchNewestByBitmap(db, query, limit, *uuids, clock, times, hits, outcome);
+    return;
+  }
   PartialHits partial(clock, limit, newest_first);
   if (watched) enquire.add_matchspy(&partial);
   try {
@@ -557,8 +580,8 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
     slot.Hold(&heavy_gate_, job.index_folder);
   }
   const bool watched = cost.positional || cost.terms >= kWatchedTerms;
-  Match(db, query, every_document, reader.settings.remotes.empty(), job, watched, clock, hits,
-        outcome);
+  Match(db, query, every_document, reader.settings.remotes.empty(), job, watched, clock,
+        &reader.times, hits, outcome);
   if (outcome->cut_off) {
     outcome->cut_reason = CutReason(*clock, options.search_seconds);
   } else if (cost.bounded_at > 0) {

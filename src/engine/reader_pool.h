@@ -30,12 +30,14 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <xapian.h>
 
 #include "engine/index_files.h"
+#include "engine/posting_match.h"
 #include "engine/shard_layout.h"
 #include "platform/file_system.h"
 #include "platform/mutex.h"
@@ -53,6 +55,9 @@ class ReaderPool {
     ShardSettings settings;
     std::vector<std::string> missing;  // remote shards left out
     Clock::time_point retry_at;        // with `missing`: when to try them again
+    // Every document's time stamp, read by the first newest-first search
+    // that needs it (posting_match.h); the reader's one user fills it.
+    mutable std::optional<TimeTable> times;
   };
 
   explicit ReaderPool(FileSystem* fs) : fs_(fs) {}
