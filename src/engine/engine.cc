@@ -247,7 +247,7 @@ class Engine::Impl {
   // Runs the compiled query, ending it early when the clock runs out.
   void Match(const Xapian::Database& db, const Xapian::Query& query, bool every_document,
              bool local_only, const SearchJob& job, bool watched, SearchClock* clock,
-             std::optional<TimeTable>* times, std::vector<Hit>* hits, SearchOutcome* outcome);
+             const ReaderPool::Reader& reader, std::vector<Hit>* hits, SearchOutcome* outcome);
 };
 
 namespace {
@@ -471,15 +471,15 @@ void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids
 }
 
 // The newest-first match of a query that posting lists decide alone (no
-// positions): walked into a bitmap instead of Xapian's matcher, which merges
-// every term's list through a heap and reads the time of every match. The
-// time table is read once per reader. The kept hits are then scored.
-void MatchNewestByBitmap(const Xapian::Database& db, const Xapian::Query& query, size_t limit,
+// positions): each local shard walked into a bitmap on its own thread
+// instead of Xapian's matcher, which merges every term's list through a heap
+// and reads the time of every match. The kept hits are then scored.
+void MatchNewestByBitmap(const Xapian::Database& db, const ReaderPool::Reader& reader,
+                         const Xapian::Query& query, size_t limit,
                          const std::vector<std::string>& uuids, SearchClock* clock,
-                         std::optional<TimeTable>* times, std::vector<Hit>* hits,
-                         SearchOutcome* outcome) {
-  if (!times->has_value()) *times = ReadTimeTable(db);
-  std::optional<NewestMatch> match = MatchNewestByPostings(db, query, limit, **times, clock);
+                         std::vector<Hit>* hits, SearchOutcome* outcome) {
+  std::optional<NewestMatch> match =
+      MatchNewestByPostings(reader.local_shards, query, limit, &reader.times, clock);
   outcome->matches = match->matches;
   hits->reserve(match->kept.size());
   for (Xapian::docid id : match->kept) hits->push_back(Hit{id, 1, std::string()});
@@ -495,7 +495,7 @@ constexpr size_t kWatchedTerms = 256;
 
 void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
                          bool every_document, bool local_only, const SearchJob& job, bool watched,
-                         SearchClock* clock, std::optional<TimeTable>* times,
+                         SearchClock* clock, const ReaderPool::Reader& reader,
                          std::vector<Hit>* hits, SearchOutcome* outcome) {
   const bool unlimited = job.max_hits < 0;
   const bool newest_first = !unlimited && (job.flags & kSearchNewestFirst);
@@ -518,7 +518,7 @@ void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
   const Xapian::doccount limit =
       unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
   if (uuids.has_value() && PostingMatchable(query)) {
-    MatchNewestByBitmap(db, query, limit, *uuids, clock, times, hits, outcome);
+    MatchNewestByBitmap(db, reader, query, limit, *uuids, clock, hits, outcome);
     return;
   }
   PartialHits partial(clock, limit, newest_first);
@@ -581,7 +581,7 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
   }
   const bool watched = cost.positional || cost.terms >= kWatchedTerms;
   Match(db, query, every_document, reader.settings.remotes.empty(), job, watched, clock,
-        &reader.times, hits, outcome);
+        reader, hits, outcome);
   if (outcome->cut_off) {
     outcome->cut_reason = CutReason(*clock, options.search_seconds);
   } else if (cost.bounded_at > 0) {

@@ -1,6 +1,8 @@
 #include "engine/posting_match.h"
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 #include <string>
 #include <utility>
 
@@ -95,7 +97,7 @@ class Evaluator {
 
  private:
   void WalkInto(const std::string& term, Bitmap* out) {
-    if (cut_off_ || (cut_off_ = clock_->Expired())) return;
+    if (cut_off_ || (cut_off_ = clock_->CheckNow())) return;
     uint32_t since_check = 0;
     for (Xapian::PostingIterator p = db_.postlist_begin(term), end = db_.postlist_end(term); p != end;
          ++p) {
@@ -116,6 +118,53 @@ class Evaluator {
 
 uint32_t TimeOf(const TimeTable& times, Xapian::docid id) {
   return id < times.time_of.size() ? times.time_of[id] : 0;
+}
+
+// A match: its time stamp and its id in the combined database.
+using Found = std::pair<uint32_t, Xapian::docid>;
+
+bool Newer(const Found& a, const Found& b) {
+  return a.first != b.first ? a.first > b.first : a.second < b.second;
+}
+
+// Keeps the `limit` newest of `found`, newest first.
+void KeepNewest(size_t limit, std::vector<Found>* found) {
+  const size_t keep = std::min(limit, found->size());
+  if (keep < found->size()) {
+    std::nth_element(found->begin(), found->begin() + static_cast<std::ptrdiff_t>(keep),
+                     found->end(), Newer);
+    found->resize(keep);
+  }
+  std::sort(found->begin(), found->end(), Newer);
+}
+
+// What one shard's walk gives: its newest matches and its count.
+struct ShardMatch {
+  std::vector<Found> newest;
+  Xapian::doccount matches = 0;
+  bool cut_off = false;
+  std::exception_ptr error;
+};
+
+// Walks shard `index` of `count`. A document's id in the combined database
+// is (id in the shard - 1) * count + index + 1.
+void MatchShard(const Xapian::Database& shard, uint32_t index, uint32_t count,
+                const Xapian::Query& query, size_t limit, std::optional<TimeTable>* times,
+                SearchClock clock, ShardMatch* out) {
+  try {
+    if (!times->has_value()) *times = ReadTimeTable(shard);
+    Evaluator evaluator(shard, &clock);
+    const Bitmap matches = evaluator.Eval(query);
+    out->cut_off = evaluator.cut_off();
+    out->matches = static_cast<Xapian::doccount>(matches.Count());
+    out->newest.reserve(out->matches);
+    matches.ForEach([&](Xapian::docid id) {
+      out->newest.emplace_back(TimeOf(**times, id), (id - 1) * count + index + 1);
+    });
+    KeepNewest(limit, &out->newest);
+  } catch (...) {
+    out->error = std::current_exception();
+  }
 }
 
 }  // namespace
@@ -158,30 +207,33 @@ bool PostingMatchable(const Xapian::Query& query) {
   }
 }
 
-std::optional<NewestMatch> MatchNewestByPostings(const Xapian::Database& db,
+std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Database>& shards,
                                                  const Xapian::Query& query, size_t limit,
-                                                 const TimeTable& times, SearchClock* clock) {
+                                                 std::vector<std::optional<TimeTable>>* times,
+                                                 SearchClock* clock) {
   if (!PostingMatchable(query)) return std::nullopt;
-  Evaluator evaluator(db, clock);
-  const Bitmap matches = evaluator.Eval(query);
-  NewestMatch result;
-  result.cut_off = evaluator.cut_off();
-  result.matches = static_cast<Xapian::doccount>(matches.Count());
-  std::vector<std::pair<uint32_t, Xapian::docid>> found;
-  found.reserve(result.matches);
-  matches.ForEach([&](Xapian::docid id) { found.emplace_back(TimeOf(times, id), id); });
-  const auto newer = [](const std::pair<uint32_t, Xapian::docid>& a,
-                        const std::pair<uint32_t, Xapian::docid>& b) {
-    return a.first != b.first ? a.first > b.first : a.second < b.second;
-  };
-  const size_t keep = std::min(limit, found.size());
-  if (keep < found.size()) {
-    std::nth_element(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(keep), found.end(),
-                     newer);
+  const uint32_t count = static_cast<uint32_t>(shards.size());
+  times->resize(count);
+  std::vector<ShardMatch> parts(count);
+  std::vector<std::thread> threads;
+  threads.reserve(count);
+  for (uint32_t i = 1; i < count; ++i) {
+    threads.emplace_back(MatchShard, std::cref(shards[i]), i, count, std::cref(query), limit,
+                         &(*times)[i], clock->Fork(), &parts[i]);
   }
-  std::sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(keep), newer);
-  result.kept.reserve(keep);
-  for (size_t i = 0; i < keep; ++i) result.kept.push_back(found[i].second);
+  if (count > 0) MatchShard(shards[0], 0, count, query, limit, &(*times)[0], clock->Fork(), &parts[0]);
+  for (std::thread& t : threads) t.join();
+  NewestMatch result;
+  std::vector<Found> newest;
+  for (ShardMatch& part : parts) {
+    if (part.error) std::rethrow_exception(part.error);
+    if (part.cut_off) clock->CheckNow();
+    result.matches += part.matches;
+    newest.insert(newest.end(), part.newest.begin(), part.newest.end());
+  }
+  KeepNewest(limit, &newest);
+  result.kept.reserve(newest.size());
+  for (const Found& f : newest) result.kept.push_back(f.second);
   return result;
 }
 

@@ -10,14 +10,20 @@
 // the bits, and picks the newest set bits with a table of every document's
 // time stamp (TimeTable), read once per opened database.
 //
-// The result is the one Xapian's unranked match sorted by the time value
-// gives: the same documents in the same order (newest first, equal times by
-// document id) and the exact count. Queries with parts a posting list walk
-// cannot decide (phrases, proximity, posting sources, value ranges) are left
-// to Xapian's matcher: MatchNewestByPostings then returns nullopt.
+// Each shard is walked on its own thread, in its own database (walking the
+// combined database costs about three times as much: every posting passes
+// through Xapian's merging of the shards), and the shards' newest are then
+// merged with the ids of the combined database.
 //
-// Thread safety: uses the given Database only; the caller keeps it to one
-// thread at a time. A TimeTable may be shared once built.
+// The result is the one Xapian's unranked match of the combined database,
+// sorted by the time value, gives: the same documents in the same order
+// (newest first, equal times by document id) and the exact count. Queries
+// with parts a posting list walk cannot decide (phrases, proximity, posting
+// sources, value ranges) are left to Xapian's matcher:
+// MatchNewestByPostings then returns nullopt.
+//
+// Thread safety: each shard's Database is used by one thread; the caller
+// keeps the shards to this search while it runs.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +36,8 @@
 
 namespace vantrel {
 
-// Every document's time stamp (the time value slot), by document id; 0 for
-// an id without a document.
+// Every document's time stamp (the time value slot) in one database, by
+// document id; 0 for an id without a document.
 struct TimeTable {
   std::vector<uint32_t> time_of;  // index: document id
 };
@@ -41,19 +47,22 @@ struct TimeTable {
 TimeTable ReadTimeTable(const Xapian::Database& db);
 
 struct NewestMatch {
-  std::vector<Xapian::docid> kept;  // newest first, equal times by id
+  std::vector<Xapian::docid> kept;  // ids of the combined database, newest first, equal times by id
   Xapian::doccount matches = 0;     // every document the query matched
-  bool cut_off = false;             // the clock ran out: `kept` is from part of the lists
 };
 
 // Whether MatchNewestByPostings can evaluate `query`.
 bool PostingMatchable(const Xapian::Query& query);
 
-// The `limit` newest documents of `db` that `query` matches, and the count.
-// nullopt when the query is not PostingMatchable. `times` from
-// ReadTimeTable(db). Asks `clock` while it walks. Throws what Xapian throws.
-std::optional<NewestMatch> MatchNewestByPostings(const Xapian::Database& db,
+// The `limit` newest documents that `query` matches in the combination of
+// `shards` (in the order the combined database adds them), and the count.
+// `times` holds each shard's table once read; missing ones are read here.
+// nullopt when the query is not PostingMatchable. When `clock` runs out the
+// walk stops and the answer holds what was found until then (the clock then
+// says so). Throws what Xapian throws.
+std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Database>& shards,
                                                  const Xapian::Query& query, size_t limit,
-                                                 const TimeTable& times, SearchClock* clock);
+                                                 std::vector<std::optional<TimeTable>>* times,
+                                                 SearchClock* clock);
 
 }  // namespace vantrel

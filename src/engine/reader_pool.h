@@ -55,9 +55,11 @@ class ReaderPool {
     ShardSettings settings;
     std::vector<std::string> missing;  // remote shards left out
     Clock::time_point retry_at;        // with `missing`: when to try them again
-    // Every document's time stamp, read by the first newest-first search
-    // that needs it (posting_match.h); the reader's one user fills it.
-    mutable std::optional<TimeTable> times;
+    // The local shards on their own, in order (the same databases `db`
+    // combines), and each one's time table once a newest-first search read
+    // it (posting_match.h); the reader's one user fills them.
+    std::vector<Xapian::Database> local_shards;
+    mutable std::vector<std::optional<TimeTable>> times;
   };
 
   explicit ReaderPool(FileSystem* fs) : fs_(fs) {}

@@ -50,6 +50,9 @@ class SearchClock {
   bool expired() const { return expired_; }
   bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
   Clock::time_point deadline() const { return deadline_; }
+  // A clock of the same deadline and stop flag for another thread (a clock
+  // is used by one thread at a time).
+  SearchClock Fork() const { return SearchClock(deadline_, stop_); }
 
  private:
   Clock::time_point deadline_;

@@ -4,7 +4,9 @@
 // times, deleted documents and nested operators.
 #include "engine/posting_match.h"
 
+#include <atomic>
 #include <chrono>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,11 +26,17 @@ std::string TimeValue(uint32_t t) {
                      static_cast<char>(t >> 8), static_cast<char>(t)};
 }
 
+// An index of `shards` databases, and the databases on their own.
+struct Index {
+  Xapian::Database combined;
+  std::vector<Xapian::Database> shards;
+};
+
 // `shards` databases of random documents; times drawn from a few values so
 // that many documents share one; every seventh document deleted again.
-Xapian::Database MakeIndex(const TempDir& dir, int shards) {
+Index MakeIndex(const TempDir& dir, int shards) {
   std::mt19937 rng(7);
-  Xapian::Database combined;
+  Index index;
   for (int s = 0; s < shards; ++s) {
     const std::string folder = dir.Path("shard" + std::to_string(s));
     Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OVERWRITE);
@@ -42,9 +50,10 @@ Xapian::Database MakeIndex(const TempDir& dir, int shards) {
       if (id % 7 == 0) db.delete_document(id);
     }
     db.commit();
-    combined.add_database(Xapian::Database(folder));
+    index.shards.emplace_back(folder);
+    index.combined.add_database(index.shards.back());
   }
-  return combined;
+  return index;
 }
 
 struct Answer {
@@ -86,19 +95,20 @@ TEST(PostingMatchTest, GivesXapiansNewestDocumentsAndCountForEveryOperator) {
   };
   TempDir dir;
   for (int shards : {1, 3}) {
-    const Xapian::Database db = MakeIndex(dir, shards);
-    const TimeTable times = ReadTimeTable(db);
+    const Index index = MakeIndex(dir, shards);
+    std::vector<std::optional<TimeTable>> times;
     for (const auto& [label, query] : queries) {
       for (size_t limit : {1, 25, 400, 2000}) {
         SCOPED_TRACE(std::string(label) + ", " + std::to_string(shards) + " shards, limit " +
                      std::to_string(limit));
         SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
-        const std::optional<NewestMatch> mine = MatchNewestByPostings(db, query, limit, times, &clock);
+        const std::optional<NewestMatch> mine =
+            MatchNewestByPostings(index.shards, query, limit, &times, &clock);
         ASSERT_TRUE(mine.has_value());
-        const Answer xapian = XapianNewest(db, query, limit);
+        const Answer xapian = XapianNewest(index.combined, query, limit);
         EXPECT_EQ(mine->kept, xapian.ids);
         EXPECT_EQ(mine->matches, xapian.matches);
-        EXPECT_FALSE(mine->cut_off);
+        EXPECT_FALSE(clock.expired());
       }
     }
   }
@@ -107,22 +117,24 @@ TEST(PostingMatchTest, GivesXapiansNewestDocumentsAndCountForEveryOperator) {
 TEST(PostingMatchTest, LeavesPositionalQueriesToXapianAndStopsWhenTheClockRunsOut) {
   using Q = Xapian::Query;
   TempDir dir;
-  const Xapian::Database db = MakeIndex(dir, 2);
-  const TimeTable times = ReadTimeTable(db);
+  const Index index = MakeIndex(dir, 2);
+  std::vector<std::optional<TimeTable>> times;
   SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
   for (const Q& positional : {Op(Q::OP_PHRASE, {T("old"), T("town")}),
                               Op(Q::OP_AND, {T("beach"), Op(Q::OP_NEAR, {T("old"), T("town")})}),
                               Q(Q::OP_VALUE_GE, kTimeSlot, TimeValue(1010))}) {
     EXPECT_FALSE(PostingMatchable(positional)) << positional.get_description();
-    EXPECT_FALSE(MatchNewestByPostings(db, positional, 10, times, &clock).has_value());
+    EXPECT_FALSE(MatchNewestByPostings(index.shards, positional, 10, &times, &clock).has_value());
   }
-  SearchClock past(SearchClock::Clock::now() - std::chrono::seconds(1), nullptr);
-  past.CheckNow();
+  // A stop ends every shard's walk, and the caller's clock says so.
+  std::atomic<bool> stop{true};
+  SearchClock stopped(SearchClock::Clock::now() + std::chrono::hours(1), &stop);
   const std::optional<NewestMatch> cut =
-      MatchNewestByPostings(db, Op(Q::OP_OR, {T("beach"), T("boat")}), 10, times, &past);
+      MatchNewestByPostings(index.shards, Op(Q::OP_OR, {T("beach"), T("boat")}), 10, &times, &stopped);
   ASSERT_TRUE(cut.has_value());
-  EXPECT_TRUE(cut->cut_off);
+  EXPECT_TRUE(stopped.expired());
   EXPECT_TRUE(cut->kept.empty());
+  EXPECT_EQ(cut->matches, 0u);
 }
 
 }  // namespace
