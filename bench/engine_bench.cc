@@ -6,13 +6,15 @@
 // 10,000 documents or 10 MB of text).
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
-//                [--reuse] [--shards K] [--batch D]
+//                [--reuse] [--shards K] [--batch D] [--only LABEL]
 //
 // --shards K indexes into K shards (default 1, one database; 0: one per
 // core), written on K threads.
 //
 // --batch D ends a job (and plain Xapian's commit) after D documents
 // (default 10,000, the server's pending table), or earlier at 10 MB of text.
+//
+// --only LABEL times only the search of that label (e.g. "prefix sun*").
 //
 // --no-search stops after indexing; --reuse searches the databases a run
 // with --keep left in FOLDER instead of indexing again.
@@ -201,7 +203,7 @@ size_t RunPlain(const Xapian::Database& db, const BenchSearch& b, bool newest) {
 }
 
 void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
-             size_t batch_documents_max, const std::string& dir) {
+             size_t batch_documents_max, const std::string& only, const std::string& dir) {
   std::printf("\n== %u documents, %u shard(s) ==\n", n, shards);
   const std::string home = dir + "/home" + std::to_string(n);
   const std::string ours = home + "/engine";
@@ -380,6 +382,7 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
   // the time value with BoolWeight).
   for (const bool newest : {false, true}) {
     for (const BenchSearch& b : searches) {
+      if (!only.empty() && only != b.label) continue;
       if (newest && b.max_hits < 0) continue;
       const std::string label = std::string(b.label) + (newest ? ", newest" : "");
       Latency mine = Measure(runs, [&] { return RunOurs(engine.get(), ours, b, newest); });
@@ -405,6 +408,7 @@ int main(int argc, char** argv) {
   bool reuse = false;
   uint32_t shards = 1;
   size_t batch = vantrel::kMaxPendingDocuments;
+  std::string only;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--docs" && i + 1 < argc)
@@ -419,6 +423,8 @@ int main(int argc, char** argv) {
       search = false;
     else if (a == "--reuse")
       reuse = true;
+    else if (a == "--only" && i + 1 < argc)
+      only = argv[++i];
     else if (a == "--batch" && i + 1 < argc)
       batch = static_cast<size_t>(std::atol(argv[++i]));
     else if (a == "--shards" && i + 1 < argc)
@@ -429,7 +435,7 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/engine_bench_XXXXXX";
     dir = mkdtemp(tmpl);
   }
-  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, shards, batch, dir);
+  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, shards, batch, only, dir);
   if (!keep) std::filesystem::remove_all(dir);
   return 0;
 }
