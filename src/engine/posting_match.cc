@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <string>
 #include <utility>
@@ -167,6 +168,17 @@ void MatchShard(const Xapian::Database& shard, uint32_t index, uint32_t count,
   }
 }
 
+// A bitmap holds a bit per document id up to the last one. Ids are handed
+// out in turn and kept by replacements, so they stay close to the document
+// count; a database whose ids are far sparser (a bitmap of hundreds of MB for
+// a few documents) is left to Xapian's matcher.
+bool DenseEnough(const std::vector<Xapian::Database>& shards) {
+  for (const Xapian::Database& shard : shards) {
+    if (shard.get_lastdocid() > 16 * static_cast<uint64_t>(shard.get_doccount()) + 65536) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TimeTable ReadTimeTable(const Xapian::Database& db) {
@@ -211,17 +223,26 @@ std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Datab
                                                  const Xapian::Query& query, size_t limit,
                                                  std::vector<std::optional<TimeTable>>* times,
                                                  SearchClock* clock) {
-  if (!PostingMatchable(query)) return std::nullopt;
+  if (!PostingMatchable(query) || !DenseEnough(shards)) return std::nullopt;
   const uint32_t count = static_cast<uint32_t>(shards.size());
   times->resize(count);
   std::vector<ShardMatch> parts(count);
   std::vector<std::thread> threads;
   threads.reserve(count);
+  // Shard 0 runs on this thread, the others on their own; a shard whose
+  // thread cannot be started runs here too.
+  std::vector<uint32_t> here{0};
   for (uint32_t i = 1; i < count; ++i) {
-    threads.emplace_back(MatchShard, std::cref(shards[i]), i, count, std::cref(query), limit,
-                         &(*times)[i], clock->Fork(), &parts[i]);
+    try {
+      threads.emplace_back(MatchShard, std::cref(shards[i]), i, count, std::cref(query), limit,
+                           &(*times)[i], clock->Fork(), &parts[i]);
+    } catch (const std::system_error&) {
+      here.push_back(i);
+    }
   }
-  if (count > 0) MatchShard(shards[0], 0, count, query, limit, &(*times)[0], clock->Fork(), &parts[0]);
+  for (uint32_t i : here) {
+    if (i < count) MatchShard(shards[i], i, count, query, limit, &(*times)[i], clock->Fork(), &parts[i]);
+  }
   for (std::thread& t : threads) t.join();
   NewestMatch result;
   std::vector<Found> newest;

@@ -114,7 +114,7 @@ TEST(PostingMatchTest, GivesXapiansNewestDocumentsAndCountForEveryOperator) {
   }
 }
 
-TEST(PostingMatchTest, LeavesPositionalQueriesToXapianAndStopsWhenTheClockRunsOut) {
+TEST(PostingMatchTest, LeavesToXapianWhatItCannotWalkAndStopsWhenTheClockRunsOut) {
   using Q = Xapian::Query;
   TempDir dir;
   const Index index = MakeIndex(dir, 2);
@@ -126,6 +126,19 @@ TEST(PostingMatchTest, LeavesPositionalQueriesToXapianAndStopsWhenTheClockRunsOu
     EXPECT_FALSE(PostingMatchable(positional)) << positional.get_description();
     EXPECT_FALSE(MatchNewestByPostings(index.shards, positional, 10, &times, &clock).has_value());
   }
+  // Ids far sparser than the documents would make a huge bitmap.
+  {
+    Xapian::WritableDatabase sparse(dir.Path("sparse"), Xapian::DB_CREATE_OR_OVERWRITE);
+    Xapian::Document doc;
+    doc.add_term("beach");
+    sparse.replace_document(40'000'000, doc);
+    sparse.commit();
+  }
+  std::vector<std::optional<TimeTable>> sparse_times;
+  EXPECT_FALSE(MatchNewestByPostings({Xapian::Database(dir.Path("sparse"))}, T("beach"), 10,
+                                     &sparse_times, &clock)
+                   .has_value());
+
   // A stop ends every shard's walk, and the caller's clock says so.
   std::atomic<bool> stop{true};
   SearchClock stopped(SearchClock::Clock::now() + std::chrono::hours(1), &stop);
