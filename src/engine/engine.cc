@@ -26,6 +26,7 @@
 #include "engine/remove_list.h"
 #include "engine/search_limits.h"
 #include "engine/shard_layout.h"
+#include "engine/shard_swap.h"
 #include "engine/shard_writer.h"
 #include "engine/thesaurus.h"
 #include "platform/mutex.h"
@@ -213,6 +214,13 @@ class Engine::Impl {
     return m.get();
   }
   StatusOr<std::unique_ptr<ReaderPool::Reader>> AcquireReader(const std::string& folder) {
+    // A replacement of the shards committed but not finished (its process
+    // was killed, or a swap failed): finished before anything is opened, so
+    // a search after a restart never sees a mix either.
+    if (HasSwapMark(fs_, folder)) {
+      MutexLock writer(WriterLock(folder));
+      VANTREL_RETURN_IF_ERROR(RecoverSwaps(folder));
+    }
     std::shared_lock<std::shared_mutex> gate(*CommitGate(folder));
     return pool_.Acquire(folder);
   }
@@ -225,16 +233,16 @@ class Engine::Impl {
 
   // The local database folders of the index in `folder` (shard_layout.h).
   StatusOr<std::vector<std::string>> ShardFoldersOf(const std::string& folder);
-  // Finishes the swaps of the folder and its shards that a crash cut short.
+  // Finishes a replacement of the shards that a crash cut short after its
+  // commit, or throws its stagings away (shard_swap.h).
   Status RecoverSwaps(const std::string& folder);
   // Creates the index in `folder` (sharded) unless it holds one.
   Status CreateIndex(const std::string& folder, const EngineOptions& options);
   // Replaces the index in `folder` by a copy of the one in `source`.
   Status InstallLocked(const std::string& folder, const std::string& source);
-  // The last step of InstallLocked: swaps the staged `targets` in and sets
-  // the layout of `from`; the caller holds the folder's commit gate.
-  Status SwapInstalled(const std::string& folder, const std::vector<std::string>& targets,
-                       const ShardSettings& from, const ShardSettings& to);
+  // Stages a copy of every shard of `source` (of `layout`) in `folder`.
+  Status StageCopy(const std::string& folder, const std::string& source,
+                   const ShardSettings& layout);
   Status RemoveListed(const IndexJob& job);
   Status AddDocuments(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);
@@ -263,14 +271,10 @@ StatusOr<std::vector<std::string>> Engine::Impl::ShardFoldersOf(const std::strin
 }
 
 Status Engine::Impl::RecoverSwaps(const std::string& folder) {
-  if (!fs_->IsFolder(folder)) return Status::Ok();
-  VANTREL_RETURN_IF_ERROR(RecoverSwap(fs_, folder));
-  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(folder);
-  if (!shards.ok()) return shards.status();
-  for (const std::string& shard : *shards) {
-    if (shard != folder && fs_->IsFolder(shard)) VANTREL_RETURN_IF_ERROR(RecoverSwap(fs_, shard));
-  }
-  return Status::Ok();
+  if (!HasSwapMark(fs_, folder)) return RecoverShardSwap(fs_, folder);
+  // A committed replacement is finished while searches are held back.
+  std::unique_lock<std::shared_mutex> gate(*CommitGate(folder));
+  return RecoverShardSwap(fs_, folder);
 }
 
 Status Engine::Impl::CreateIndex(const std::string& folder, const EngineOptions& options) {
@@ -384,69 +388,42 @@ Status Engine::Impl::CompactLocked(const std::string& folder) {
   return Status::Ok();
 }
 
-namespace {
-
-Status RemoveTree(FileSystem* fs, const std::string& folder) {
-  if (!fs->IsFolder(folder)) return Status::Ok();
-  VANTREL_RETURN_IF_ERROR(fs->EmptyFolder(folder, /*recursive=*/true));
-  return fs->DeleteFolder(folder);
-}
-
-// Deletes the database files in the engine folder itself (the layout
-// without shards): the version file first, so that no reader opens what
-// is left.
-Status RemoveUnshardedDatabase(FileSystem* fs, const std::string& folder) {
-  Status s = fs->DeleteFile(Join(folder, kVersionFileName));
-  if (!s.ok() && !s.IsNotFound()) return s;
-  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
-  if (!entries.ok()) return entries.status();
-  for (const FolderEntry& e : *entries) {
-    const bool table = e.name.size() > 6 && e.name.compare(e.name.size() - 6, 6, ".glass") == 0;
-    if (!e.is_folder && (table || e.name == kLockFileName)) {
-      VANTREL_RETURN_IF_ERROR(fs->DeleteFile(Join(folder, e.name)));
-    }
-  }
-  return Status::Ok();
-}
-
-}  // namespace
-
 // The copy's databases are first staged beside the index's (the long part:
-// copying every file); then, while searches are held back from opening the
-// index (the commit gate), every staged database is swapped in (renames
-// only), the settings line that names the layout changes, and what the old
-// layout held beyond the new one is deleted. A search therefore opens
-// either every old shard or every new one. A crash before the settings
-// change leaves the old layout in use.
+// copying every file); then the swap mark commits the replacement, and
+// while searches are held back from opening the index (the commit gate)
+// every staged database is swapped in (renames only), the settings line
+// that names the layout changes, and what the old layout held beyond the
+// new one is deleted (shard_swap.h). A search therefore opens either every
+// old shard or every new one, and a crash leaves one of the two.
 Status Engine::Impl::InstallLocked(const std::string& folder, const std::string& source) {
   StatusOr<ShardSettings> from = ReadShardSettings(fs_, source);
   if (!from.ok()) return from.status();
-  StatusOr<ShardSettings> to = ReadShardSettings(fs_, folder);
-  if (!to.ok()) return to.status();
-  const std::vector<std::string> sources = LocalShardFolders(*from, source);
-  const std::vector<std::string> targets = LocalShardFolders(*from, folder);
+  // A damaged settings file of the index is reported before anything is copied.
+  VANTREL_RETURN_IF_ERROR(ReadShardSettings(fs_, folder).status());
+  Status staged = StageCopy(folder, source, *from);
+  if (staged.ok()) staged = CommitShardSwap(fs_, folder, from->layout);
+  // A mark renamed into place stands even when syncing its folder failed:
+  // the stagings it commits must then stay, and the swap goes on.
+  if (!staged.ok() && !HasSwapMark(fs_, folder)) {
+    DiscardShardStagings(fs_, folder).IgnoreError();
+    return staged;
+  }
+  std::unique_lock<std::shared_mutex> gate(*CommitGate(folder));
+  Status finished = FinishShardSwap(fs_, folder, from->layout);
+  return finished.ok() ? staged : finished;
+}
+
+Status Engine::Impl::StageCopy(const std::string& folder, const std::string& source,
+                               const ShardSettings& layout) {
+  const std::vector<std::string> sources = LocalShardFolders(layout, source);
+  const std::vector<std::string> targets = LocalShardFolders(layout, folder);
   for (size_t i = 0; i < sources.size(); ++i) {
     VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(targets[i]));
     VANTREL_RETURN_IF_ERROR(StageDatabase(fs_, targets[i], [&](const std::string& stage) {
       return CopyDatabaseFiles(fs_, sources[i], stage);
     }));
   }
-  std::unique_lock<std::shared_mutex> gate(*CommitGate(folder));
-  return SwapInstalled(folder, targets, *from, *to);
-}
-
-Status Engine::Impl::SwapInstalled(const std::string& folder,
-                                   const std::vector<std::string>& targets,
-                                   const ShardSettings& from, const ShardSettings& to) {
-  for (const std::string& target : targets) VANTREL_RETURN_IF_ERROR(SwapStaged(fs_, target));
-  ShardSettings next = to;
-  next.layout = from.layout;
-  if (!(next == to)) VANTREL_RETURN_IF_ERROR(WriteShardSettings(fs_, folder, next));
-  if (next.layout != 0) VANTREL_RETURN_IF_ERROR(RemoveUnshardedDatabase(fs_, folder));
-  for (uint32_t i = next.layout; i < kMaxShards; ++i) {
-    VANTREL_RETURN_IF_ERROR(RemoveTree(fs_, ShardFolder(folder, i)));
-  }
-  return fs_->SyncFolder(folder);
+  return Status::Ok();
 }
 
 namespace {

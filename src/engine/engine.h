@@ -225,9 +225,10 @@ class Engine {
   Status Compact(const std::string& index_folder);
 
   // Replaces the index in `index_folder` with a copy of the database in
-  // `source_folder` (a backup or an optimized copy). A search sees either the
-  // old or the new database, never a mix; a crash during the swap is
-  // finished by the next call on that folder.
+  // `source_folder` (a backup or an optimized copy), every shard at once. A
+  // search sees either the old or the new database, never a mix; after a
+  // crash the next index job or search on that folder leaves the old one or
+  // the new one (shard_swap.h).
   // The files are copied with every read and write checked and synced.
   Status InstallIndexFiles(const std::string& index_folder, const std::string& source_folder);
 

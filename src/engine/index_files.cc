@@ -10,6 +10,8 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
+constexpr size_t kMaxListBytes = 1 << 16;
+
 bool IsTableFile(const std::string& name) {
   return name.size() > 6 && name.compare(name.size() - 6, 6, ".glass") == 0;
 }
@@ -70,8 +72,11 @@ StatusOr<DatabaseVersion> ReadDatabaseVersion(FileSystem* fs, const std::string&
   return DatabaseVersion{info->size, info->modified};
 }
 
-Status StageDatabase(FileSystem* fs, const std::string& folder,
-                     const std::function<Status(const std::string& stage)>& fill) {
+namespace {
+
+// Steps 1 and 2, the list written under `list_name`.
+Status Stage(FileSystem* fs, const std::string& folder, const char* list_name,
+             const std::function<Status(const std::string& stage)>& fill) {
   const std::string stage = Join(folder, kStagingFolderName);
   VANTREL_RETURN_IF_ERROR(RecoverSwap(fs, folder));
   VANTREL_RETURN_IF_ERROR(fs->CreateFolders(stage));
@@ -94,23 +99,57 @@ Status StageDatabase(FileSystem* fs, const std::string& folder,
     RemoveStage(fs, stage).IgnoreError();
     return filled;
   }
-  std::string ready;
-  for (const std::string& n : new_files) ready += n + "\n";
+  std::string list;
+  for (const std::string& n : new_files) list += n + "\n";
   Status s = fs->SyncFolder(stage);
-  if (s.ok()) s = fs->WriteFileAtomic(Join(stage, kReadyFileName), ready);
+  if (s.ok()) s = fs->WriteFileAtomic(Join(stage, list_name), list);
   if (!s.ok()) RemoveStage(fs, stage).IgnoreError();
   return s;
 }
 
+// The list of the staging in `stage`, under `list_name`.
+StatusOr<std::vector<std::string>> ReadList(FileSystem* fs, const std::string& stage,
+                                            const char* list_name) {
+  StatusOr<std::string> list = fs->ReadFile(Join(stage, list_name), kMaxListBytes);
+  if (!list.ok()) return list.status();
+  return SplitLines(*list);
+}
+
+}  // namespace
+
+Status StageDatabase(FileSystem* fs, const std::string& folder,
+                     const std::function<Status(const std::string& stage)>& fill) {
+  return Stage(fs, folder, kStagedFileName, fill);
+}
+
 Status SwapStaged(FileSystem* fs, const std::string& folder) {
-  VANTREL_RETURN_IF_ERROR(RecoverSwap(fs, folder));
+  const std::string stage = Join(folder, kStagingFolderName);
+  if (!fs->IsFolder(stage)) return Status::Ok();
+  // The new version file moved in last: without it here the swap is done
+  // and only the staging folder is left to go.
+  if (!fs->Exists(Join(stage, kVersionFileName))) {
+    VANTREL_RETURN_IF_ERROR(RemoveStage(fs, stage));
+    return fs->SyncFolder(folder);
+  }
+  StatusOr<std::vector<std::string>> files = ReadList(fs, stage, kStagedFileName);
+  if (files.status().IsNotFound()) files = ReadList(fs, stage, kReadyFileName);
+  if (!files.ok()) {
+    return Status::Corruption("the staged database in " + stage + " has no readable file list: " +
+                              files.status().ToString());
+  }
+  VANTREL_RETURN_IF_ERROR(FinishSwap(fs, folder, stage, *files));
   return fs->SyncFolder(folder);
+}
+
+Status DiscardStaged(FileSystem* fs, const std::string& folder) {
+  return RemoveStage(fs, Join(folder, kStagingFolderName));
 }
 
 Status StageAndSwap(FileSystem* fs, const std::string& folder,
                     const std::function<Status(const std::string& stage)>& fill) {
-  VANTREL_RETURN_IF_ERROR(StageDatabase(fs, folder, fill));
-  return SwapStaged(fs, folder);
+  VANTREL_RETURN_IF_ERROR(Stage(fs, folder, kReadyFileName, fill));
+  VANTREL_RETURN_IF_ERROR(RecoverSwap(fs, folder));
+  return fs->SyncFolder(folder);
 }
 
 Status ClearUnfinishedCreation(FileSystem* fs, const std::string& folder) {
@@ -127,9 +166,10 @@ Status ClearUnfinishedCreation(FileSystem* fs, const std::string& folder) {
 Status RecoverSwap(FileSystem* fs, const std::string& folder) {
   const std::string stage = Join(folder, kStagingFolderName);
   if (!fs->IsFolder(stage)) return Status::Ok();
-  StatusOr<std::string> ready = fs->ReadFile(Join(stage, kReadyFileName), 1 << 16);
-  if (!ready.ok()) return RemoveStage(fs, stage);  // the new database was never complete
-  return FinishSwap(fs, folder, stage, SplitLines(*ready));
+  StatusOr<std::vector<std::string>> ready = ReadList(fs, stage, kReadyFileName);
+  // Never complete, or waiting for a commit that never came.
+  if (!ready.ok()) return RemoveStage(fs, stage);
+  return FinishSwap(fs, folder, stage, *ready);
 }
 
 }  // namespace vantrel

@@ -18,6 +18,11 @@
 // over an open file does not disturb it); a reader that opened while the
 // swap ran sees the version file change and opens again.
 //
+// When several databases are replaced together (every shard of an index,
+// see shard_swap.h), step 2 writes "vtstage/STAGED" instead: the same list,
+// but no commit. Such a staging is swapped in only when the caller's own
+// commit point says so (SwapStaged); RecoverSwap throws it away.
+//
 // Thread safety: the caller holds the folder's writer lock around StageAndSwap
 // and RecoverSwap; DatabaseVersion may be called from any thread.
 #pragma once
@@ -33,6 +38,7 @@ namespace vantrel {
 inline constexpr char kVersionFileName[] = "iamglass";
 inline constexpr char kStagingFolderName[] = "vtstage";
 inline constexpr char kReadyFileName[] = "READY";
+inline constexpr char kStagedFileName[] = "STAGED";
 inline constexpr char kLockFileName[] = "flintlock";
 
 // What identifies one committed state of a database.
@@ -52,15 +58,17 @@ StatusOr<DatabaseVersion> ReadDatabaseVersion(FileSystem* fs, const std::string&
 Status StageAndSwap(FileSystem* fs, const std::string& folder,
                     const std::function<Status(const std::string& stage)>& fill);
 
-// The two halves of StageAndSwap, for a caller that replaces several
-// databases at once (the shards of an index): StageDatabase does steps 1
-// and 2 (the swap is then bound to happen, at the latest by RecoverSwap);
-// SwapStaged does steps 3 to 5 and is quick (renames only), so a caller can
-// stage every shard first and then swap them all while searches are held
-// back.
+// The two halves of a swap whose commit point lies elsewhere (the shards of
+// an index, shard_swap.h): StageDatabase does steps 1 and 2 with the list
+// "STAGED" (nothing is bound to happen yet; RecoverSwap and DiscardStaged
+// throw it away); SwapStaged does steps 3 to 5 of a staging listed by STAGED
+// or READY, and is quick (renames only) and idempotent: run again after a
+// crash it finishes what is left. OK when nothing is staged.
 Status StageDatabase(FileSystem* fs, const std::string& folder,
                      const std::function<Status(const std::string& stage)>& fill);
 Status SwapStaged(FileSystem* fs, const std::string& folder);
+// Removes the staging folder of `folder`, whatever it holds.
+Status DiscardStaged(FileSystem* fs, const std::string& folder);
 
 // Removes what a database creation cut short left behind in `folder`: the
 // table files ("*.glass") and the version file's temporary ("v.tmp") when
@@ -72,8 +80,9 @@ Status SwapStaged(FileSystem* fs, const std::string& folder);
 // lock and has run RecoverSwap first.
 Status ClearUnfinishedCreation(FileSystem* fs, const std::string& folder);
 
-// Finishes a swap that a crash interrupted after step 2, or removes a
-// staging folder left before it. OK when there is nothing to do.
+// Finishes a swap that a crash interrupted after step 2 (a READY list), or
+// removes a staging folder left before it or without a commit of its own
+// (a STAGED list). OK when there is nothing to do.
 Status RecoverSwap(FileSystem* fs, const std::string& folder);
 
 }  // namespace vantrel

@@ -15,7 +15,9 @@ class FaultFileSystemTest : public ::testing::Test {
   FaultFileSystem fs_{DefaultFileSystem()};
 };
 
-TEST_F(FaultFileSystemTest, FailsTheNthWriteOnly) {
+// FailNthWrite fails one write; CrashAtNthWrite that one and every later
+// one, of any kind, doing nothing.
+TEST_F(FaultFileSystemTest, FailsTheNthWriteOnlyOrEveryOneFromACrashOn) {
   fs_.FailNthWrite(2);
   EXPECT_TRUE(fs_.WriteFile(dir_.Path("a"), "1").ok());
   Status second = fs_.WriteFileAtomic(dir_.Path("a"), "2", 0644);
@@ -25,6 +27,17 @@ TEST_F(FaultFileSystemTest, FailsTheNthWriteOnly) {
   EXPECT_EQ(*fs_.ReadFile(dir_.Path("a"), 100), "3");
   EXPECT_EQ(fs_.write_count(), 3);
   EXPECT_EQ(fs_.faults_injected(), 1);
+
+  fs_.CrashAtNthWrite(2);
+  EXPECT_TRUE(fs_.WriteFile(dir_.Path("b"), "1").ok());
+  EXPECT_EQ(fs_.Rename(dir_.Path("b"), dir_.Path("c")).code(), StatusCode::kIoError);
+  EXPECT_EQ(fs_.DeleteFile(dir_.Path("b")).code(), StatusCode::kIoError);
+  EXPECT_EQ(fs_.WriteFileAtomic(dir_.Path("a"), "4", 0644).code(), StatusCode::kIoError);
+  EXPECT_EQ(*fs_.ReadFile(dir_.Path("b"), 100), "1");
+  EXPECT_EQ(*fs_.ReadFile(dir_.Path("a"), 100), "3");
+  EXPECT_FALSE(fs_.Exists(dir_.Path("c")));
+  fs_.ClearFaults();
+  EXPECT_TRUE(fs_.DeleteFile(dir_.Path("b")).ok());
 }
 
 TEST_F(FaultFileSystemTest, FailsWritesAndReadsMatchingAPattern) {

@@ -41,7 +41,7 @@ class FaultWritableFile final : public WritableFile {
   }
   Status Sync() override {
     VANTREL_RETURN_IF_ERROR(owner_->CheckWrite(path_, 0, nullptr));
-    return base_->Sync();
+    return owner_->skips_syncs() ? Status::Ok() : base_->Sync();
   }
   Status Close() override { return base_->Close(); }
 
@@ -65,6 +65,21 @@ void FaultFileSystem::FillDiskAtNthWrite(int n) {
   fill_disk_nth_ = n;
 }
 
+void FaultFileSystem::CrashAtNthWrite(int n) {
+  MutexLock lock(&mu_);
+  crash_nth_ = n;
+}
+
+void FaultFileSystem::SkipSyncs() {
+  MutexLock lock(&mu_);
+  skip_syncs_ = true;
+}
+
+bool FaultFileSystem::skips_syncs() const {
+  MutexLock lock(&mu_);
+  return skip_syncs_;
+}
+
 void FaultFileSystem::FailWritesMatching(std::string pattern) {
   MutexLock lock(&mu_);
   write_patterns_.push_back(std::move(pattern));
@@ -85,6 +100,8 @@ void FaultFileSystem::ClearFaults() {
   MutexLock lock(&mu_);
   fail_nth_ = 0;
   fill_disk_nth_ = 0;
+  crash_nth_ = 0;
+  crashed_ = false;
   write_patterns_.clear();
   read_patterns_.clear();
   space_limited_ = false;
@@ -112,6 +129,8 @@ Status FaultFileSystem::CheckWrite(const std::string& path, uint64_t bytes, uint
   if (allowed != nullptr) *allowed = bytes;
   bool fail = false;
   if (fail_nth_ > 0 && --fail_nth_ == 0) fail = true;
+  if (crash_nth_ > 0 && --crash_nth_ == 0) crashed_ = true;
+  if (crashed_) fail = true;
   if (MatchesAny(write_patterns_, path)) fail = true;
   if (fail) {
     ++faults_;
@@ -237,7 +256,7 @@ Status FaultFileSystem::CopyFile(const std::string& from, const std::string& to)
 
 Status FaultFileSystem::SyncFolder(const std::string& path) {
   VANTREL_RETURN_IF_ERROR(CheckWrite(path, 0, nullptr));
-  return base_->SyncFolder(path);
+  return skips_syncs() ? Status::Ok() : base_->SyncFolder(path);
 }
 
 Status FaultFileSystem::CreateFolders(const std::string& path) {

@@ -7,6 +7,12 @@
 //  - FillDiskAtNthWrite(n): the disk fills up at the n-th write operation
 //    from now: that one fails with kResourceExhausted, and so does every
 //    later write of bytes (as SetSpaceLimit(0)) until ClearFaults.
+//  - CrashAtNthWrite(n): the process "dies" at the n-th write operation from
+//    now: that one and every later one fail and do nothing, so the files
+//    stay exactly as a kill at that point leaves them (a failed
+//    WriteFileAtomic leaves the old file, as its rename never happened).
+//  - SkipSyncs(): Sync and SyncFolder are counted but not passed on (for
+//    tests that repeat many writes and never lose power).
 //  - FailWritesMatching(pattern): every write operation on a path matching the
 //    fnmatch(3) pattern fails (e.g. "*/TIMELIST", "*.INI").
 //  - FailReadsMatching(pattern): the same for ReadFile, ReadFileRange, Stat
@@ -45,6 +51,9 @@ class FaultFileSystem : public FileSystem {
 
   void FailNthWrite(int n);
   void FillDiskAtNthWrite(int n);
+  void CrashAtNthWrite(int n);
+  void SkipSyncs();
+  bool skips_syncs() const;
   void FailWritesMatching(std::string pattern);
   void FailReadsMatching(std::string pattern);
   void SetSpaceLimit(uint64_t bytes);
@@ -94,6 +103,9 @@ class FaultFileSystem : public FileSystem {
   mutable Mutex mu_;
   int fail_nth_ GUARDED_BY(mu_) = 0;
   int fill_disk_nth_ GUARDED_BY(mu_) = 0;
+  int crash_nth_ GUARDED_BY(mu_) = 0;
+  bool crashed_ GUARDED_BY(mu_) = false;
+  bool skip_syncs_ GUARDED_BY(mu_) = false;
   std::vector<std::string> write_patterns_ GUARDED_BY(mu_);
   std::vector<std::string> read_patterns_ GUARDED_BY(mu_);
   bool space_limited_ GUARDED_BY(mu_) = false;
