@@ -52,13 +52,14 @@
 // answer is complete (below). Every hit file is checked: the found count
 // against the corpus, the record count against the limit, every record
 // naming a distinct picture that belongs in the answer, and for the short
-// forms, none older than the newest 2,000 matches. Then C client threads
-// write T requests at once (single and two-word short forms alternately) for
-// the throughput. Finally the bench's own Engine runs the same translated
-// queries against the server's engine folder, with the flags and the hit
-// limit the server uses, for the engine's own time; it checks the match and
-// delivery counts too. The overhead is the request median minus the engine
-// median.
+// forms, none older than the newest 2,000 matches. After each answer the
+// bench's own Engine runs the same translated query against the server's
+// engine folder, with the flags and the hit limit the server uses, for the
+// engine's own time (interleaved, so that a load that changes during the
+// run weighs on both alike); it checks the match and delivery counts too.
+// The overhead is the request median minus the engine median. Then C client
+// threads write T requests at once (single and two-word short forms
+// alternately) for the throughput.
 //
 // When an answer is complete: the server deletes the request before it
 // searches and writes NAME.HIT afterwards (front to back, skip table last).
@@ -905,15 +906,19 @@ struct KindResults {
   std::string first_wrong;
 };
 
-// One request at a time, K of a kind (H of the heavy kinds).
+// One request at a time, K of a kind (H of the heavy kinds); after each
+// answer the bench's own engine runs the same query, the server idle
+// meanwhile, so that both see the same load and the same page cache.
 void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& search_folder,
-                   const std::string& tag, std::map<std::string, int>* bounds,
+                   Engine* engine, const std::string& engine_folder, const std::string& tag,
                    KindResults* results) {
+  std::map<std::string, int> bounds;
+  RunInEngine(engine, engine_folder, Plan(corpus, kSingle, 1, nullptr));  // warm-up
   for (int k = 0; k < kKinds; ++k) {
     KindResults& out = results[k];
     Client client(search_folder, tag + "S" + std::to_string(k) + "N");
     for (int r = 0; r < RequestsOf(o, k); ++r) {
-      Planned p = Plan(corpus, static_cast<Kind>(k), r, bounds);
+      Planned p = Plan(corpus, static_cast<Kind>(k), r, &bounds);
       Client::Result res = client.Run(p);
       if (!res.answered) {
         // Each costs the time-out; a server that stopped answering would
@@ -934,6 +939,9 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
                           std::to_string(p.expected_found) + " / " +
                           std::to_string(p.expected_records);
       }
+      EngineRun run = RunInEngine(engine, engine_folder, p);
+      out.engine_ms.push_back(run.ms);
+      if (!run.right) ++out.engine_wrong;
     }
     std::printf("  %-16s %zu answered\n", kKindNames[k], out.latency.size());
   }
@@ -982,20 +990,6 @@ Throughput RunThroughput(const Options& o, const Corpus& corpus, const std::stri
   out.unanswered = unanswered.load();
   out.wrong = wrong.load();
   return out;
-}
-
-// The engine's own time for the same queries, the server idle meanwhile.
-void RunEngineSide(const Options& o, const Corpus& corpus, Engine* engine,
-                   const std::string& engine_folder, KindResults* results) {
-  RunInEngine(engine, engine_folder, Plan(corpus, kSingle, 1, nullptr));  // warm-up
-  for (int k = 0; k < kKinds; ++k) {
-    for (int r = 0; r < RequestsOf(o, k); ++r) {
-      Planned p = Plan(corpus, static_cast<Kind>(k), r, nullptr);
-      EngineRun run = RunInEngine(engine, engine_folder, p);
-      results[k].engine_ms.push_back(run.ms);
-      if (!run.right) ++results[k].engine_wrong;
-    }
-  }
 }
 
 void PrintTable(const Options& o, const KindResults* results) {
@@ -1084,12 +1078,10 @@ bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& im
   }
 
   KindResults results[kKinds];
-  std::map<std::string, int> bounds;
   std::printf("one request at a time:\n");
-  RunOneAtATime(o, corpus, search_folder, tag, &bounds, results);
+  RunOneAtATime(o, corpus, search_folder, engine.get(), engine_folder, tag, results);
   Throughput throughput;
   if (o.throughput_requests > 0) throughput = RunThroughput(o, corpus, search_folder, tag);
-  RunEngineSide(o, corpus, engine.get(), engine_folder, results);
 
   const double last_peak = ProcStatusMiB(server->pid, "VmHWM");
   const double last_resident = ProcStatusMiB(server->pid, "VmRSS");
