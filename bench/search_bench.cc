@@ -24,7 +24,7 @@
 // says it is complete) and reused by later runs. Every file is the same
 // template JPEG with its caption and keywords bytes patched in place (the
 // picture number is written with seven digits, so every caption has one
-// length); W threads (default 4) write whole folders, each file with one
+// length); W threads (default 2) write whole folders, each file with one
 // open, write, futimens and close.
 //
 // The server indexes the corpus at its first start (timed until "Database
@@ -780,7 +780,7 @@ EngineRun RunInEngine(Engine* engine, const std::string& folder, const Planned& 
 
 struct Options {
   int files = 100000, folders = 100, requests = 500, heavy_requests = 50, clients = 8;
-  int throughput_requests = 2000, writers = 4;
+  int throughput_requests = 2000, writers = 2;
   bool keep = false, corpus_only = false;
   std::string dir;
 };
