@@ -2,35 +2,64 @@
 // request files over an index of generated captioned pictures, measured from
 // the client's side, next to the engine's own time for the same queries.
 //
-//   search_bench [--files N] [--folders F] [--requests K] [--clients C]
-//                [--throughput-requests T] [--dir FOLDER] [--keep]
+//   search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H]
+//                [--clients C] [--throughput-requests T] [--writers W]
+//                [--dir FOLDER] [--keep] [--corpus-only]
 //
 // The corpus (default 100,000 JPEG files in 100 folders) carries words of
-// three families, so that hit counts are known in advance:
+// five families, so that hit counts are known in advance:
 //   qa...  one per caption, N/250 words: a single word hits about 250 files
 //   qb...  one per caption, 10 words: each hits N/10 files (10,000 at full size)
+//   qc...  one per caption, 100 words, right after the qb word: each hits N/100
 //   qk...  one in the keywords dataset (2:25) and another in the caption, so a
 //          keywords search finds half of what an all-text search finds
-// Modification times are ten minutes apart (about two years at full size).
+//   y...   one per caption, "y" and three letters, the first of a..j: 6,760
+//          words, so "y*" stands for 6,760 words and hits every file, and
+//          "ya*" for 676 words hitting N/10 files
+// No other word of a document starts with "y" or with "q" and one of a, b, c, k.
+// Modification times are ten minutes apart (about two years at full size,
+// nineteen at 1,000,000), picture 0 the newest.
+//
+// The corpus is written once per --dir, --files and --folders (a marker file
+// says it is complete) and reused by later runs. Every file is the same
+// template JPEG with its caption and keywords bytes patched in place (the
+// picture number is written with seven digits, so every caption has one
+// length); W threads (default 2) write whole folders, each file with one
+// open, write, futimens and close.
+//
 // The server indexes the corpus at its first start (timed until "Database
-// Process Ready for Search"). Then, one request at a time, K requests of each
-// kind, every one under a new name, written as NAME.tmp and renamed into
-// place:
-//   single    short form, one qa word (a new query text as far as the
-//             vocabulary allows, so that the result cache rarely answers)
-//   two-word  short form, a qa word AND a qb word
-//   field     short form, a qk word with the keywords field selector
-//   query     ".QRY": "qbX AND NOT qaY", every hit (0x10), limit 2000,
-//             time order; about N/10 documents match
-//   cached    short form, always the same qa word (the result cache answers)
+// Process Ready for Search"; its peak resident memory, VmHWM, is read then
+// and again just before it is stopped). Then, one request at a time, K
+// requests of each kind (H of the two prefix kinds), every one under a new
+// name, written as NAME.tmp and renamed into place:
+//   single        short form, one qa word (a new query text as far as the
+//                 vocabulary allows, so that the result cache rarely answers)
+//   two-word      short form, a qa word AND a qb word
+//   field         short form, a qk word with the keywords field selector
+//   frequent      short form, one qb word: N/10 matches, the newest 2,000 kept
+//   prefix 2      short form "yX" (non-exact: "yX*", 676 words, N/10 matches)
+//   prefix 1      short form "y" ("y*", 6,760 words, every file matches)
+//   .QRY phrase   "qbX qcY"            every hit (0x10), limit 2,000,
+//   .QRY AND      "qbX AND qcY"        relevance order: the answer keeps the
+//   .QRY OR       "qbX OR qcY"         best-scored 2,000; the texts vary, so
+//   .QRY AND NOT  "qbX AND NOT qaY"    that the result cache does not answer
+//   .QRY W/5      "qcY W/5 qbX"
+//   cached        short form, always the same qa word (the result cache answers)
+// The short forms above have no date filter, merge or restrict list: the
+// server asks the engine for the newest matches only (kSearchNewestFirst,
+// 2,000), so their answers must hold exactly the newest matches.
 // A request's time runs from before its temporary file is written until its
 // answer is complete (below). Every hit file is checked: the found count
-// against the corpus, the record count against the limit, and every record
-// naming a distinct picture that belongs in the answer. Then C client threads write T requests at once
-// (single and two-word short forms alternately) for the throughput.
-// Finally the bench's own Engine runs the same translated queries against
-// the server's engine folder, with the flags the server uses, for the
-// engine's own time.
+// against the corpus, the record count against the limit, every record
+// naming a distinct picture that belongs in the answer, and for the short
+// forms, none older than the newest 2,000 matches. After each answer the
+// bench's own Engine runs the same translated query against the server's
+// engine folder, with the flags and the hit limit the server uses, for the
+// engine's own time (interleaved, so that a load that changes during the
+// run weighs on both alike); it checks the match and delivery counts too.
+// The overhead is the request median minus the engine median. Then C client
+// threads write T requests at once (single and two-word short forms
+// alternately) for the throughput.
 //
 // When an answer is complete: the server deletes the request before it
 // searches and writes NAME.HIT afterwards (front to back, skip table last).
@@ -56,8 +85,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,6 +98,7 @@
 #include "core/file_names.h"
 #include "engine/document_name.h"
 #include "engine/engine.h"
+#include "engine/query_compiler.h"
 #include "indexing/result_cache.h"
 #include "platform/file_system.h"
 #include "search/query_translation.h"
@@ -82,27 +112,30 @@ using Clock = std::chrono::steady_clock;
 using namespace vantrel;
 
 constexpr uint32_t kLimit = 2000;
-constexpr double kAnswerTimeoutSeconds = 20;
+constexpr double kAnswerTimeoutSeconds = 120;
 constexpr time_t kNewestPicture = 1750000000;  // June 2025
+constexpr int kMostFiles = 9999999;            // seven digits in the caption
 
 double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
 }
 double Millis(Clock::time_point a, Clock::time_point b) { return Seconds(a, b) * 1000.0; }
 
-bool WriteWhole(const std::string& path, const std::string& bytes) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+bool WriteAllTo(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      ::close(fd);
-      return false;
-    }
+    if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
-  return ::close(fd) == 0;
+  return true;
+}
+
+bool WriteWhole(const std::string& path, const std::string& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return false;
+  const bool written = WriteAllTo(fd, bytes);
+  return ::close(fd) == 0 && written;
 }
 
 std::optional<std::string> ReadWhole(const std::string& path) {
@@ -139,16 +172,28 @@ std::string Word(const char* prefix, int n) {
   return w;
 }
 
+std::string Padded(int n) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%07d", n);
+  return digits;
+}
+
 struct Corpus {
   int files = 0;
   int folders = 0;
-  int va = 0;  // qa words
-  int vb = 10;  // qb words
-  std::vector<int> count_a, count_b, count_ab, count_k_field;
+  int va = 0;           // qa words (and qk words)
+  int vb = 10;          // qb words
+  int vc = 100;         // qc words
+  int vy = 10 * 676;    // y words: "y", one of a..j, two letters
+  std::vector<int> count_a, count_b, count_c, count_ab, count_bc, count_k_field, count_y_first;
 
   int A(int i) const { return i % va; }
   int B(int i) const { return (i / va) % vb; }
+  int C(int i) const { return (i / 7) % vc; }
   int K(int i) const { return static_cast<int>((static_cast<int64_t>(i) * 7 + 3) % va); }
+  int Y(int i) const { return i % vy; }
+  // The y words' first letters in use ("ya".."yj" at 6,760 files or more).
+  int YFirstLetters() const { return (std::min(files, vy) + 675) / 676; }
 
   void Plan(int n, int f) {
     files = n;
@@ -156,59 +201,171 @@ struct Corpus {
     va = std::min(17000, std::max(4, n / 250));
     count_a.assign(va, 0);
     count_b.assign(vb, 0);
+    count_c.assign(vc, 0);
     count_ab.assign(static_cast<size_t>(va) * vb, 0);
+    count_bc.assign(static_cast<size_t>(vb) * vc, 0);
     count_k_field.assign(va, 0);
+    count_y_first.assign(10, 0);
     for (int i = 0; i < n; ++i) {
       ++count_a[A(i)];
       ++count_b[B(i)];
+      ++count_c[C(i)];
       ++count_ab[static_cast<size_t>(A(i)) * vb + B(i)];
+      ++count_bc[static_cast<size_t>(B(i)) * vc + C(i)];
       ++count_k_field[K(i)];
+      ++count_y_first[Y(i) / 676];
     }
   }
+  int AB(int a, int b) const { return count_ab[static_cast<size_t>(a) * vb + b]; }
+  int BC(int b, int c) const { return count_bc[static_cast<size_t>(b) * vc + c]; }
+
+  // Every caption has the same length (the template relies on it).
+  std::string Caption(int i) const {
+    return "Sample picture " + Padded(i) + " shows " + Word("qb", B(i)) + " " + Word("qc", C(i)) +
+           " and " + Word("qa", A(i)) + " near " + Word("qk", (K(i) + 1) % va) + " with " +
+           Word("y", Y(i));
+  }
+  std::string Keywords(int i) const { return Word("qk", K(i)); }
 
   std::vector<IptcDataset> Datasets(int i) const {
-    return {{2, 120,
-             "Sample picture " + std::to_string(i) + " shows " + Word("qa", A(i)) + " and " +
-                 Word("qb", B(i)) + " near " + Word("qk", (K(i) + 1) % va)},
+    return {{2, 120, Caption(i)},
             {2, 105, "Bench headline"},
-            {2, 25, Word("qk", K(i))},
+            {2, 25, Keywords(i)},
             {2, 80, "Staff Photographer"},
             {2, 110, "Bench Agency"}};
   }
 
-  std::string PathOf(const std::string& root, int i) const {
-    return root + "/folder" + std::to_string(i % folders) + "/img" + std::to_string(i) + ".jpg";
+  std::string FolderOf(const std::string& root, int f) const {
+    return root + "/folder" + std::to_string(f);
   }
+  static std::string NameOf(int i) { return "img" + std::to_string(i) + ".jpg"; }
+  // An archive's pictures were taken over years: one every ten minutes,
+  // newest first, so that time stamps are distinct as in real folders.
+  static time_t TimeOf(int i) { return kNewestPicture - static_cast<time_t>(i) * 600; }
+};
 
-  // Writes the pictures unless a complete corpus of the same plan is there.
-  bool Write(const std::string& root) const {
-    const std::string marker =
-        root + "/.corpus-v2-" + std::to_string(files) + "-" + std::to_string(folders);
-    if (Exists(marker)) return true;
-    std::filesystem::remove_all(root);
-    for (int f = 0; f < folders; ++f) {
-      std::filesystem::create_directories(root + "/folder" + std::to_string(f));
-    }
-    for (int i = 0; i < files; ++i) {
-      const std::string path = PathOf(root, i);
-      if (!WriteWhole(path, MakeJpegWithIptc(Datasets(i)))) return false;
-      // An archive's pictures were taken over years: one every ten minutes,
-      // newest first, so that time stamps are distinct as in real folders.
-      timespec times[2];
-      times[0].tv_sec = times[1].tv_sec = kNewestPicture - static_cast<time_t>(i) * 600;
-      times[0].tv_nsec = times[1].tv_nsec = 0;
-      if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return false;
-    }
-    return WriteWhole(marker, "");
+// One JPEG with picture 0's datasets; any picture's file is this one with
+// its caption and keywords values written over picture 0's.
+struct JpegTemplate {
+  std::string bytes;
+  size_t caption_at = 0;
+  size_t keywords_at = 0;
+
+  void Patch(const Corpus& c, int i, std::string* out) const {
+    const std::string caption = c.Caption(i);
+    const std::string keywords = c.Keywords(i);
+    out->replace(caption_at, caption.size(), caption);
+    out->replace(keywords_at, keywords.size(), keywords);
   }
 };
+
+// Where dataset 2:`number` with `value` starts its value, when it is there once.
+std::optional<size_t> FindDatasetValue(const std::string& jpeg, int number,
+                                       const std::string& value) {
+  std::string tagged = {'\x1c', '\x02', static_cast<char>(number),
+                        static_cast<char>(value.size() >> 8), static_cast<char>(value.size() & 0xff)};
+  tagged += value;
+  const size_t at = jpeg.find(tagged);
+  if (at == std::string::npos || jpeg.find(tagged, at + 1) != std::string::npos) return std::nullopt;
+  return at + 5;
+}
+
+// The template, checked against the builder for the last picture.
+std::optional<JpegTemplate> MakeTemplate(const Corpus& c) {
+  JpegTemplate t;
+  t.bytes = MakeJpegWithIptc(c.Datasets(0));
+  std::optional<size_t> caption = FindDatasetValue(t.bytes, 120, c.Caption(0));
+  std::optional<size_t> keywords = FindDatasetValue(t.bytes, 25, c.Keywords(0));
+  if (!caption || !keywords) return std::nullopt;
+  t.caption_at = *caption;
+  t.keywords_at = *keywords;
+  std::string last = t.bytes;
+  t.Patch(c, c.files - 1, &last);
+  if (last != MakeJpegWithIptc(c.Datasets(c.files - 1))) return std::nullopt;
+  return t;
+}
+
+// Writes the pictures of folder `f` (pictures f, f + F, f + 2F, ...).
+bool WriteFolder(const Corpus& c, const JpegTemplate& t, const std::string& root, int f) {
+  const std::string folder = c.FolderOf(root, f);
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  if (dir < 0) return false;
+  std::string bytes = t.bytes;
+  bool ok = true;
+  for (int i = f; ok && i < c.files; i += c.folders) {
+    t.Patch(c, i, &bytes);
+    const std::string name = Corpus::NameOf(i);
+    int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                      0644);
+    if (fd < 0) {
+      ok = false;
+      break;
+    }
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = Corpus::TimeOf(i);
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    ok = WriteAllTo(fd, bytes) && ::futimens(fd, times) == 0;
+    ok = ::close(fd) == 0 && ok;
+  }
+  ::close(dir);
+  return ok;
+}
+
+// Writes the pictures unless a complete corpus of the same plan is there;
+// `*reused` tells which.
+bool WriteCorpus(const Corpus& c, const std::string& root, int writers, bool* reused) {
+  const std::string marker =
+      root + "/.corpus-v3-" + std::to_string(c.files) + "-" + std::to_string(c.folders);
+  *reused = Exists(marker);
+  if (*reused) return true;
+  std::optional<JpegTemplate> t = MakeTemplate(c);
+  if (!t) {
+    std::printf("the template JPEG does not match the image builder's output\n");
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root, ec);
+  for (int f = 0; f < c.folders; ++f) {
+    std::filesystem::create_directories(c.FolderOf(root, f), ec);
+    if (ec) return false;
+  }
+  std::atomic<int> next{0};
+  std::atomic<bool> failed{false};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < std::max(1, writers); ++w) {
+    threads.emplace_back([&] {
+      for (int f = next.fetch_add(1); f < c.folders && !failed; f = next.fetch_add(1)) {
+        if (!WriteFolder(c, *t, root, f)) failed = true;
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  return !failed && WriteWhole(marker, "");
+}
 
 // ---------------------------------------------------------------------------
 // Requests.
 
-enum Kind { kSingle, kTwoWord, kField, kQuery, kCached, kKinds };
-const char* kKindNames[kKinds] = {"single word", "two-word", "field (keywords)",
-                                  "query .QRY 2000", "cached word"};
+enum Kind {
+  kSingle,
+  kTwoWord,
+  kField,
+  kFrequent,
+  kPrefix2,
+  kPrefix1,
+  kPhrase,
+  kAnd,
+  kOr,
+  kAndNot,
+  kNear,
+  kCached,
+  kKinds
+};
+const char* kKindNames[kKinds] = {"single word",  "two-word",   "field (keywords)",
+                                  "frequent qb",  "prefix yX*", "prefix y*",
+                                  ".QRY phrase",  ".QRY AND",   ".QRY OR",
+                                  ".QRY AND NOT", ".QRY W/5",   "cached word"};
+bool Heavy(int kind) { return kind == kPrefix2 || kind == kPrefix1; }
 
 struct Planned {
   bool query_request = false;
@@ -216,71 +373,134 @@ struct Planned {
   std::string engine_query;  // what the engine gets
   uint32_t option_bits = 0;
   uint32_t fuzziness = 0;
+  // The browse forms: the engine keeps the newest matches up to this many.
+  uint32_t newest_limit = 0;
   uint32_t expected_found = 0;
   uint32_t expected_records = 0;
   // Whether picture number i belongs in the answer.
   std::function<bool(int)> matches;
+  // With more matches than the newest limit: the oldest picture (highest
+  // number) that may be in the answer.
+  int newest_bound = -1;
 };
 
-Planned Plan(const Corpus& c, Kind kind, int r) {
+// The short forms' requests, translated as the server does.
+Planned PlanShort(const ShortSearchRequest& s, uint32_t found, std::function<bool(int)> matches) {
   Planned p;
+  p.bytes = EncodeShortSearchRequest(s).value();
+  TranslatedQuery t = TranslateShortForm(s);
+  p.engine_query = t.query;
+  p.option_bits = t.option_bits;
+  p.fuzziness = t.fuzziness;
+  p.newest_limit = t.hit_limit;
+  p.expected_found = found;
+  p.expected_records = std::min(found, t.hit_limit == 0 ? UINT32_MAX : t.hit_limit);
+  p.matches = std::move(matches);
+  return p;
+}
+
+// ".QRY": every hit, limit 2,000, relevance order.
+Planned PlanQuery(std::string text, uint32_t found, std::function<bool(int)> matches) {
+  QueryRequest q;
+  q.option_bits = kOptionEveryHit;
+  q.hit_limit = kLimit;
+  q.sort_order = 3;
+  q.query_text = std::move(text);
+  Planned p;
+  p.query_request = true;
+  p.bytes = EncodeQueryRequest(q).value();
+  p.engine_query = q.query_text;
+  p.option_bits = q.option_bits;
+  p.expected_found = found;
+  p.expected_records = std::min(found, kLimit);
+  p.matches = std::move(matches);
+  return p;
+}
+
+Planned PlanShortKind(const Corpus& c, Kind kind, int r) {
   ShortSearchRequest s;
   switch (kind) {
-    case kSingle:
-    case kCached: {
-      int a = kind == kCached ? 0 : r % c.va;
-      s.first_term = Word("qa", a);
-      // Words of one family have one length, so "qaabc*" finds what "qaabc"
-      // finds; the exact flag gives a second query text per word.
-      s.exact = kind == kCached ? 0 : static_cast<uint8_t>((r / c.va) % 2);
-      p.expected_found = static_cast<uint32_t>(c.count_a[a]);
-      p.matches = [&c, a](int i) { return c.A(i) == a; };
-      break;
-    }
     case kTwoWord: {
       int a = r % c.va, b = (r / c.va) % c.vb;
       s.first_term = Word("qa", a);
       s.second_term = Word("qb", b);
       s.operator_code = 0;
-      p.expected_found = static_cast<uint32_t>(c.count_ab[static_cast<size_t>(a) * c.vb + b]);
-      p.matches = [&c, a, b](int i) { return c.A(i) == a && c.B(i) == b; };
-      break;
+      return PlanShort(s, c.AB(a, b), [&c, a, b](int i) { return c.A(i) == a && c.B(i) == b; });
     }
     case kField: {
       int k = r % c.va;
       s.first_term = Word("qk", k);
       s.field_selector = kFieldKeywords;
       s.exact = static_cast<uint8_t>((r / c.va) % 2);
-      p.expected_found = static_cast<uint32_t>(c.count_k_field[k]);
-      p.matches = [&c, k](int i) { return c.K(i) == k; };
-      break;
+      return PlanShort(s, c.count_k_field[k], [&c, k](int i) { return c.K(i) == k; });
     }
-    case kQuery: {
-      int b = r % c.vb, a = (r / c.vb) % c.va;
-      QueryRequest q;
-      q.option_bits = kOptionEveryHit;
-      q.hit_limit = kLimit;
-      q.sort_order = 1;
-      q.query_text = Word("qb", b) + " AND NOT " + Word("qa", a);
-      p.query_request = true;
-      p.bytes = EncodeQueryRequest(q).value();
-      p.engine_query = q.query_text;
-      p.option_bits = q.option_bits;
-      p.expected_found = static_cast<uint32_t>(
-          c.count_b[b] - c.count_ab[static_cast<size_t>(a) * c.vb + b]);
-      p.expected_records = std::min(p.expected_found, kLimit);
-      p.matches = [&c, a, b](int i) { return c.B(i) == b && c.A(i) != a; };
-      return p;
+    case kFrequent: {
+      int b = r % c.vb;
+      s.first_term = Word("qb", b);
+      s.exact = static_cast<uint8_t>((r / c.vb) % 2);
+      return PlanShort(s, c.count_b[b], [&c, b](int i) { return c.B(i) == b; });
     }
-    default:
-      break;
+    case kPrefix2: {
+      int x = r % c.YFirstLetters();
+      s.first_term = std::string("y") + static_cast<char>('a' + x);
+      return PlanShort(s, c.count_y_first[x], [&c, x](int i) { return c.Y(i) / 676 == x; });
+    }
+    case kPrefix1:
+      s.first_term = "y";
+      return PlanShort(s, c.files, [](int) { return true; });
+    default: {  // kSingle, kCached
+      int a = kind == kCached ? 0 : r % c.va;
+      s.first_term = Word("qa", a);
+      // Words of one family have one length, so "qaabc*" finds what "qaabc"
+      // finds; the exact flag gives a second query text per word.
+      s.exact = kind == kCached ? 0 : static_cast<uint8_t>((r / c.va) % 2);
+      return PlanShort(s, c.count_a[a], [&c, a](int i) { return c.A(i) == a; });
+    }
   }
-  p.bytes = EncodeShortSearchRequest(s).value();
-  TranslatedQuery t = TranslateShortForm(s);
-  p.engine_query = t.query;
-  p.option_bits = t.option_bits;
-  p.fuzziness = t.fuzziness;
-  p.expected_records = std::min(p.expected_found, t.hit_limit == 0 ? UINT32_MAX : t.hit_limit);
+}
+
+Planned PlanQueryKind(const Corpus& c, Kind kind, int r) {
+  const int b = r % c.vb;
+  const std::string qb = Word("qb", b);
+  if (kind == kAndNot) {
+    const int a = (r / c.vb) % c.va;
+    return PlanQuery(qb + " AND NOT " + Word("qa", a), c.count_b[b] - c.AB(a, b),
+                     [&c, a, b](int i) { return c.B(i) == b && c.A(i) != a; });
+  }
+  const int k = (r / c.vb) % c.vc;
+  const std::string qc = Word("qc", k);
+  auto both = [&c, b, k](int i) { return c.B(i) == b && c.C(i) == k; };
+  switch (kind) {
+    case kPhrase:
+      return PlanQuery("\"" + qb + " " + qc + "\"", c.BC(b, k), both);
+    case kAnd:
+      return PlanQuery(qb + " AND " + qc, c.BC(b, k), both);
+    case kOr:
+      return PlanQuery(qb + " OR " + qc, c.count_b[b] + c.count_c[k] - c.BC(b, k),
+                       [&c, b, k](int i) { return c.B(i) == b || c.C(i) == k; });
+    default:  // kNear: the qc word stands right after the qb word
+      return PlanQuery(qc + " W/5 " + qb, c.BC(b, k), both);
+  }
+}
+
+// The oldest picture the newest `limit` matches may hold.
+int NewestBound(const Corpus& c, const Planned& p) {
+  uint32_t seen = 0;
+  for (int i = 0; i < c.files; ++i) {
+    if (p.matches(i) && ++seen == p.newest_limit) return i;
+  }
+  return c.files;
+}
+
+// Request r of a kind; `bounds` keeps each query text's newest bound.
+Planned Plan(const Corpus& c, Kind kind, int r, std::map<std::string, int>* bounds) {
+  const bool query = kind >= kPhrase && kind <= kNear;
+  Planned p = query ? PlanQueryKind(c, kind, r) : PlanShortKind(c, kind, r);
+  if (p.newest_limit > 0 && p.expected_found > p.newest_limit && bounds != nullptr) {
+    auto [at, inserted] = bounds->try_emplace(p.engine_query, 0);
+    if (inserted) at->second = NewestBound(c, p);
+    p.newest_bound = at->second;
+  }
   return p;
 }
 
@@ -330,6 +550,22 @@ std::optional<HitHeader> ParseHitFile(const std::string& b) {
   return h;
 }
 
+// The counts as planned; every record a distinct picture that belongs, and
+// none older than the newest matches the engine was to keep.
+bool AnswerIsRight(const Planned& p, const HitHeader& h) {
+  if (h.found != p.expected_found || h.records != p.expected_records) return false;
+  std::vector<int> seen;
+  seen.reserve(h.keys.size());
+  for (const std::string& key : h.keys) {
+    int i = PictureOf(key);
+    if (i < 0 || (p.matches && !p.matches(i))) return false;
+    if (p.newest_bound >= 0 && i > p.newest_bound) return false;
+    seen.push_back(i);
+  }
+  std::sort(seen.begin(), seen.end());
+  return std::adjacent_find(seen.begin(), seen.end()) == seen.end();
+}
+
 // One client: its own inotify watch on the search folder, so that it wakes
 // when its hit file is written.
 class Client {
@@ -363,28 +599,13 @@ class Client {
     for (;;) {
       if (!Exists(request)) {
         std::optional<std::string> bytes = ReadWhole(hit);
-        if (bytes) {
-          std::optional<HitHeader> h = ParseHitFile(*bytes);
-          if (h) {
-            result.ms = Millis(start, Clock::now());
-            result.answered = true;
-            result.header = *h;
-            result.correct = h->found == p.expected_found && h->records == p.expected_records;
-            // Every record names a distinct picture that belongs in the answer.
-            if (p.matches) {
-              std::vector<int> seen;
-              for (const std::string& key : h->keys) {
-                int i = PictureOf(key);
-                if (i < 0 || !p.matches(i)) result.correct = false;
-                seen.push_back(i);
-              }
-              std::sort(seen.begin(), seen.end());
-              if (std::adjacent_find(seen.begin(), seen.end()) != seen.end()) {
-                result.correct = false;
-              }
-            }
-            break;
-          }
+        std::optional<HitHeader> h = bytes ? ParseHitFile(*bytes) : std::nullopt;
+        if (h) {
+          result.ms = Millis(start, Clock::now());
+          result.answered = true;
+          result.correct = AnswerIsRight(p, *h);
+          result.header = std::move(*h);
+          break;
         }
       }
       if (Seconds(start, Clock::now()) > kAnswerTimeoutSeconds) {
@@ -459,6 +680,15 @@ Stats Summarize(std::vector<double> v) {
 // ---------------------------------------------------------------------------
 // The server.
 
+// A "VmHWM:"-like line of /proc/PID/status in MiB; -1 when unreadable.
+double ProcStatusMiB(pid_t pid, const char* field) {
+  std::optional<std::string> status = ReadWhole("/proc/" + std::to_string(pid) + "/status");
+  if (!status) return -1;
+  size_t at = status->find(std::string("\n") + field + ":");
+  if (at == std::string::npos) return -1;
+  return std::strtod(status->c_str() + at + std::strlen(field) + 2, nullptr) / 1024.0;
+}
+
 struct Server {
   pid_t pid = -1;
   std::string log;
@@ -509,10 +739,14 @@ int CountLines(const std::string& text, const char* needle) {
   return n;
 }
 
-// The engine's own time for one planned query, with the flags the server
-// uses for its option bits; also the hits it delivered.
-double EngineMillis(Engine* engine, const std::string& folder, const Planned& p,
-                    uint64_t* delivered) {
+// The engine's own run of one planned query, with the flags and the hit
+// limit the server uses.
+struct EngineRun {
+  double ms = 0;
+  bool right = false;  // the match and delivery counts as planned
+};
+
+EngineRun RunInEngine(Engine* engine, const std::string& folder, const Planned& p) {
   EngineSearchSettings settings =
       SettingsFor(p.option_bits, p.fuzziness, engine->thesaurus_found(), engine->wordnet_found());
   SearchJob job;
@@ -521,288 +755,381 @@ double EngineMillis(Engine* engine, const std::string& folder, const Planned& p,
   job.max_hits = settings.max_hits;
   job.flags = settings.flags;
   job.fuzziness = settings.fuzziness;
+  if (p.newest_limit > 0) {
+    job.max_hits = static_cast<int32_t>(p.newest_limit);
+    job.flags |= kSearchNewestFirst;
+  }
   uint64_t hits = 0;
   job.message_callback = [&](const EngineMessage& m) {
     if (m.code != kMessageFoundDocument) return;
     std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
     if (name && !name->file_key.empty()) ++hits;
   };
+  EngineRun run;
   const auto start = Clock::now();
   StatusOr<SearchOutcome> outcome = engine->RunSearchJob(job);
-  const double ms = Millis(start, Clock::now());
-  *delivered = outcome.ok() ? hits : 0;
-  return ms;
+  run.ms = Millis(start, Clock::now());
+  const uint64_t delivered = p.newest_limit > 0 ? p.expected_records : p.expected_found;
+  run.right = outcome.ok() && outcome->error.empty() && !outcome->cut_off &&
+              outcome->matches == p.expected_found && hits == delivered;
+  return run;
 }
+
+// ---------------------------------------------------------------------------
+// The run's steps.
+
+struct Options {
+  int files = 100000, folders = 100, requests = 500, heavy_requests = 50, clients = 8;
+  int throughput_requests = 2000, writers = 2;
+  bool keep = false, corpus_only = false;
+  std::string dir;
+};
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: search_bench [--files N] [--folders F] [--requests K] [--clients C] "
-               "[--throughput-requests T] [--dir FOLDER] [--keep]\n");
+               "usage: search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H] "
+               "[--clients C] [--throughput-requests T] [--writers W] [--dir FOLDER] [--keep] "
+               "[--corpus-only]\n");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  int files = 100000, folders = 100, requests = 500, clients = 8, throughput_requests = 2000;
-  bool keep = false;
-  std::string dir;
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options o;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--files" && i + 1 < argc) files = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--folders" && i + 1 < argc) folders = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--requests" && i + 1 < argc) requests = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--clients" && i + 1 < argc) clients = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--throughput-requests" && i + 1 < argc)
-      throughput_requests = std::max(0, std::atoi(argv[++i]));
-    else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
-    else if (a == "--keep") keep = true;
-    else {
-      Usage();
-      return 2;
-    }
+    auto number = [&](int lowest) { return std::max(lowest, std::atoi(argv[++i])); };
+    const bool valued = i + 1 < argc;
+    if (a == "--files" && valued) o.files = std::min(kMostFiles, number(1));
+    else if (a == "--folders" && valued) o.folders = number(1);
+    else if (a == "--requests" && valued) o.requests = number(1);
+    else if (a == "--heavy-requests" && valued) o.heavy_requests = number(1);
+    else if (a == "--clients" && valued) o.clients = number(1);
+    else if (a == "--throughput-requests" && valued) o.throughput_requests = number(0);
+    else if (a == "--writers" && valued) o.writers = number(1);
+    else if (a == "--dir" && valued) o.dir = argv[++i];
+    else if (a == "--keep") o.keep = true;
+    else if (a == "--corpus-only") o.corpus_only = o.keep = true;
+    else return std::nullopt;
   }
-  if (dir.empty()) {
-    char pattern[] = "/tmp/vantrel-search-bench-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) return 1;
-    dir = pattern;
-  }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  FileSystem* fs = DefaultFileSystem();
-  std::printf("machine: %u hardware threads\n", std::thread::hardware_concurrency());
-  {
-    std::optional<std::string> load = ReadWhole("/proc/loadavg");
-    if (load) std::printf("load average at start: %s", load->c_str());
-  }
+  return o;
+}
 
-  Corpus corpus;
-  corpus.Plan(files, folders);
-  const std::string images = dir + "/images";
+int RequestsOf(const Options& o, int kind) { return Heavy(kind) ? o.heavy_requests : o.requests; }
+
+void PrintLoad(const char* when) {
+  std::optional<std::string> load = ReadWhole("/proc/loadavg");
+  if (load) std::printf("load average %s: %s", when, load->c_str());
+}
+
+bool PrepareCorpus(const Options& o, const Corpus& corpus, const std::string& images) {
   auto t = Clock::now();
-  if (!corpus.Write(images)) {
+  bool reused = false;
+  if (!WriteCorpus(corpus, images, o.writers, &reused)) {
     std::printf("could not write the corpus under %s\n", images.c_str());
-    return 1;
+    return false;
   }
-  std::printf("corpus: %d JPEG files in %d folders under %s (%.1f s to write or reuse)\n", files,
-              folders, images.c_str(), Seconds(t, Clock::now()));
-  std::printf("vocabulary: %d qa words (~%d files each), %d qb words (~%d files each)\n",
-              corpus.va, files / corpus.va, corpus.vb, files / corpus.vb);
+  const double seconds = Seconds(t, Clock::now());
+  if (reused) {
+    std::printf("corpus: %d JPEG files in %d folders under %s (reused)\n", o.files, o.folders,
+                images.c_str());
+  } else {
+    std::printf("corpus: %d JPEG files in %d folders under %s written in %.1f s (%.0f files/s, "
+                "%d writers)\n",
+                o.files, o.folders, images.c_str(), seconds, o.files / seconds, o.writers);
+  }
+  std::printf("vocabulary: %d qa words (~%d files each), %d qb words (~%d), %d qc words (~%d), "
+              "%d y words (\"y*\"), %d per \"yX*\"\n",
+              corpus.va, o.files / corpus.va, corpus.vb, o.files / corpus.vb, corpus.vc,
+              o.files / corpus.vc, std::min(o.files, corpus.vy), 676);
+  return true;
+}
 
-  // A fresh server folder: the server indexes the corpus at its first start.
-  const std::string work = dir + "/server";
-  std::filesystem::remove_all(work);
-  std::filesystem::create_directories(work + "/start");
-  std::filesystem::create_directories(work + "/index");
-  std::filesystem::create_directories(work + "/reader");
-  const std::string index_folder = work + "/index";
+// A fresh server folder whose configuration serves the corpus.
+bool PrepareServerFolder(const std::string& work, const std::string& images,
+                         std::string* index_folder) {
+  std::error_code ec;
+  std::filesystem::remove_all(work, ec);
+  for (const char* sub : {"/start", "/index", "/reader"}) {
+    std::filesystem::create_directories(work + sub, ec);
+  }
+  *index_folder = work + "/index";
   Configuration config;
-  IndexDefinition def = NewIndexDefinition("SearchBench", index_folder).value();
+  IndexDefinition def = NewIndexDefinition("SearchBench", *index_folder).value();
   def.active = 1;
-  def.image_folders[0].path = OfflineFolderOf(index_folder);
+  def.image_folders[0].path = OfflineFolderOf(*index_folder);
   def.image_folders[1].path = images;
   config.indexes.push_back(def);
-  if (!SaveConfiguration(*fs, config, work + "/start/" + names::kConfigurationFile).ok()) {
+  if (!SaveConfiguration(*DefaultFileSystem(), config, work + "/start/" + names::kConfigurationFile)
+           .ok()) {
     std::printf("could not write the configuration\n");
-    return 1;
+    return false;
   }
-  const std::string search_folder = SearchFolderOf(index_folder);
-  const std::string engine_folder = EngineFolderOf(index_folder);
+  return true;
+}
 
-  t = Clock::now();
+// Starts the server and waits until it has indexed the corpus.
+std::optional<Server> StartAndAwaitReady(const std::string& work, double* seconds) {
+  auto t = Clock::now();
   Server server = StartServer(work + "/start", work + "/server.log");
-  while (!server.LogHas("Database Process Ready for Search") && Seconds(t, Clock::now()) < 3600) {
+  while (!server.LogHas("Database Process Ready for Search") && Seconds(t, Clock::now()) < 7200) {
     if (::waitpid(server.pid, nullptr, WNOHANG) == server.pid) {
       std::printf("the server ended before it was ready; see %s\n", server.log.c_str());
-      return 1;
+      return std::nullopt;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  const double ready_seconds = Seconds(t, Clock::now());
+  *seconds = Seconds(t, Clock::now());
   if (!server.LogHas("Database Process Ready for Search")) {
-    std::printf("the server was not ready within an hour\n");
+    std::printf("the server was not ready within two hours\n");
     server.Stop();
-    return 1;
+    return std::nullopt;
   }
+  return server;
+}
 
-  // The bench's own engine reads the server's index; its home folder gets
-  // the server's field catalogue (and thesaurus, when there is one).
+// The bench's own engine reads the server's index; its home folder gets the
+// server's field catalogue (and thesaurus, when there is one).
+std::unique_ptr<Engine> StartReaderEngine(const std::string& work) {
   for (const char* name : {names::kFieldCatalogue, kThesaurusFile}) {
     std::error_code ec;
     std::filesystem::copy_file(work + "/start/" + name, work + "/reader/" + name, ec);
   }
   EngineStartOptions engine_options;
   engine_options.home_folder = work + "/reader";
-  std::unique_ptr<Engine> engine = std::move(Engine::Start(engine_options).value());
-  uint32_t documents = 0;
-  {
-    StatusOr<IndexInfo> info = engine->GetIndexInfo(engine_folder);
-    if (info.ok()) documents = info->document_count;
-  }
-  std::printf("server first start: %.1f s until \"Database Process Ready for Search\" "
-              "(%.0f files/s), %u documents in the engine\n",
-              ready_seconds, files / ready_seconds, documents);
-  for (int i = 0; i < 200 && !Exists(search_folder); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  return std::move(Engine::Start(engine_options).value());
+}
 
-  // Warm-up (untimed): a few requests so that the first one's costs (engine
-  // reader, page cache) are not in the figures.
-  const std::string run_tag = "SB" + std::to_string(::getpid() % 100000) + "X";
-  {
-    Client warm(search_folder, run_tag + "W");
-    int unanswered = 0;
-    for (int r = 0; r < 5; ++r) {
-      if (!warm.Run(Plan(corpus, kSingle, corpus.va - 1 - r % corpus.va)).answered) ++unanswered;
-    }
-    if (unanswered > 0) std::printf("warm-up: %d of 5 requests not answered\n", unanswered);
-  }
+struct KindResults {
+  std::vector<double> latency;
+  std::vector<double> engine_ms;
+  int wrong = 0, unanswered = 0, engine_wrong = 0;
+  double found_sum = 0, records_sum = 0;
+  std::string first_wrong;
+};
 
-  // One request at a time.
-  std::vector<double> latency[kKinds];
-  int wrong[kKinds] = {}, unanswered[kKinds] = {};
-  double found_sum[kKinds] = {}, records_sum[kKinds] = {};
-  std::string first_wrong[kKinds];
+// One request at a time, K of a kind (H of the heavy kinds); after each
+// answer the bench's own engine runs the same query, the server idle
+// meanwhile, so that both see the same load and the same page cache.
+void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& search_folder,
+                   Engine* engine, const std::string& engine_folder, const std::string& tag,
+                   KindResults* results) {
+  std::map<std::string, int> bounds;
+  RunInEngine(engine, engine_folder, Plan(corpus, kSingle, 1, nullptr));  // warm-up
   for (int k = 0; k < kKinds; ++k) {
-    Client client(search_folder, run_tag + "S" + std::to_string(k) + "N");
-    for (int r = 0; r < requests; ++r) {
-      Planned p = Plan(corpus, static_cast<Kind>(k), r);
+    KindResults& out = results[k];
+    Client client(search_folder, tag + "S" + std::to_string(k) + "N");
+    for (int r = 0; r < RequestsOf(o, k); ++r) {
+      Planned p = Plan(corpus, static_cast<Kind>(k), r, &bounds);
       Client::Result res = client.Run(p);
       if (!res.answered) {
         // Each costs the time-out; a server that stopped answering would
         // make the run endless.
-        if (++unanswered[k] >= 5) {
+        if (++out.unanswered >= 5) {
           std::printf("%s: 5 requests not answered within %.0f s; the rest of this kind skipped\n",
                       kKindNames[k], kAnswerTimeoutSeconds);
           break;
         }
         continue;
       }
-      latency[k].push_back(res.ms);
-      found_sum[k] += res.header.found;
-      records_sum[k] += res.header.records;
-      if (!res.correct) {
-        if (wrong[k]++ == 0) {
-          first_wrong[k] = "\"" + p.engine_query + "\": found " +
-                           std::to_string(res.header.found) + " records " +
-                           std::to_string(res.header.records) + ", expected " +
-                           std::to_string(p.expected_found) + " / " +
-                           std::to_string(p.expected_records);
-        }
+      out.latency.push_back(res.ms);
+      out.found_sum += res.header.found;
+      out.records_sum += res.header.records;
+      if (!res.correct && out.wrong++ == 0) {
+        out.first_wrong = "\"" + p.engine_query + "\": found " + std::to_string(res.header.found) +
+                          " records " + std::to_string(res.header.records) + ", expected " +
+                          std::to_string(p.expected_found) + " / " +
+                          std::to_string(p.expected_records);
       }
+      EngineRun run = RunInEngine(engine, engine_folder, p);
+      out.engine_ms.push_back(run.ms);
+      if (!run.right) ++out.engine_wrong;
     }
+    std::printf("  %-16s %zu answered\n", kKindNames[k], out.latency.size());
   }
+}
 
-  // Throughput: C clients at once.
-  double throughput = 0, throughput_seconds = 0;
-  std::atomic<int> next{0}, t_answered{0}, t_wrong{0}, t_unanswered{0};
-  std::vector<double> t_latency;
-  std::mutex t_mu;
-  if (throughput_requests > 0) {
-    std::vector<std::thread> threads;
-    const auto start = Clock::now();
-    for (int c = 0; c < clients; ++c) {
-      threads.emplace_back([&, c] {
-        Client client(search_folder, run_tag + "T" + std::to_string(c) + "N");
-        std::vector<double> mine;
-        for (;;) {
-          int r = next.fetch_add(1);
-          if (r >= throughput_requests) break;
-          // Other query texts than the one-at-a-time phase used, as far as
-          // the vocabulary allows.
-          Planned p = r % 2 == 0 ? Plan(corpus, kSingle, r / 2 + requests)
-                                 : Plan(corpus, kTwoWord, r / 2 + requests);
-          Client::Result res = client.Run(p);
-          if (!res.answered) {
-            if (++t_unanswered >= 5) break;
-            continue;
-          }
-          ++t_answered;
-          if (!res.correct) ++t_wrong;
-          mine.push_back(res.ms);
+struct Throughput {
+  double per_second = 0, seconds = 0;
+  int unanswered = 0, wrong = 0;
+  std::vector<double> latency;
+};
+
+// C clients at once, single and two-word short forms alternately.
+Throughput RunThroughput(const Options& o, const Corpus& corpus, const std::string& search_folder,
+                         const std::string& tag) {
+  Throughput out;
+  std::atomic<int> next{0}, answered{0}, wrong{0}, unanswered{0};
+  std::mutex mu;
+  std::vector<std::thread> threads;
+  const auto start = Clock::now();
+  for (int c = 0; c < o.clients; ++c) {
+    threads.emplace_back([&, c] {
+      Client client(search_folder, tag + "T" + std::to_string(c) + "N");
+      std::vector<double> mine;
+      for (;;) {
+        int r = next.fetch_add(1);
+        if (r >= o.throughput_requests) break;
+        // Other query texts than the one-at-a-time phase used, as far as
+        // the vocabulary allows.
+        Planned p = Plan(corpus, r % 2 == 0 ? kSingle : kTwoWord, r / 2 + o.requests, nullptr);
+        Client::Result res = client.Run(p);
+        if (!res.answered) {
+          if (++unanswered >= 5) break;
+          continue;
         }
-        std::lock_guard<std::mutex> lock(t_mu);
-        t_latency.insert(t_latency.end(), mine.begin(), mine.end());
-      });
-    }
-    for (std::thread& th : threads) th.join();
-    throughput_seconds = Seconds(start, Clock::now());
-    throughput = t_answered.load() / throughput_seconds;
+        ++answered;
+        if (!res.correct) ++wrong;
+        mine.push_back(res.ms);
+      }
+      std::lock_guard<std::mutex> lock(mu);
+      out.latency.insert(out.latency.end(), mine.begin(), mine.end());
+    });
   }
+  for (std::thread& th : threads) th.join();
+  out.seconds = Seconds(start, Clock::now());
+  out.per_second = answered.load() / out.seconds;
+  out.unanswered = unanswered.load();
+  out.wrong = wrong.load();
+  return out;
+}
 
-  // The engine's own time for the same queries, the server idle meanwhile.
-  std::vector<double> engine_ms[kKinds];
-  int engine_wrong[kKinds] = {};
-  {
-    uint64_t ignored = 0;
-    EngineMillis(engine.get(), engine_folder, Plan(corpus, kSingle, 1), &ignored);
-  }
-  for (int k = 0; k < kKinds; ++k) {
-    for (int r = 0; r < requests; ++r) {
-      Planned p = Plan(corpus, static_cast<Kind>(k), r);
-      uint64_t delivered = 0;
-      engine_ms[k].push_back(EngineMillis(engine.get(), engine_folder, p, &delivered));
-      if (delivered != p.expected_found) ++engine_wrong[k];
-    }
-  }
-
-  server.Stop();
-  engine.reset();
-
-  // The table.
-  std::optional<std::string> log_text = ReadWhole(work + "/server.log");
-  std::printf("\nfiles %d, %d requests per kind one at a time, hit limit %u\n", files, requests,
-              kLimit);
-  std::printf("%-18s %7s %7s | %9s %9s %9s %9s | %9s %9s | %8s %9s | %s\n", "request", "found",
+void PrintTable(const Options& o, const KindResults* results) {
+  std::printf("\nfiles %d, %d requests per kind one at a time (%d of the prefix kinds), hit "
+              "limit %u\n",
+              o.files, o.requests, o.heavy_requests, kLimit);
+  std::printf("%-16s %7s %7s | %9s %9s %9s %9s | %9s %9s | %8s %9s | %s\n", "request", "found",
               "records", "median", "p99", "mean", "max", "eng.med", "eng.p99", "ratio",
               "overhead", "checks");
   for (int k = 0; k < kKinds; ++k) {
-    Stats s = Summarize(latency[k]);
-    Stats e = Summarize(engine_ms[k]);
-    const double n = latency[k].empty() ? 1.0 : static_cast<double>(latency[k].size());
-    std::printf("%-18s %7.0f %7.0f | %6.2f ms %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms | "
+    const KindResults& r = results[k];
+    Stats s = Summarize(r.latency);
+    Stats e = Summarize(r.engine_ms);
+    const double n = r.latency.empty() ? 1.0 : static_cast<double>(r.latency.size());
+    std::printf("%-16s %7.0f %7.0f | %6.2f ms %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms | "
                 "%7.1fx %6.2f ms | %zu answered, %d unanswered, %d wrong, engine %d wrong\n",
-                kKindNames[k], found_sum[k] / n, records_sum[k] / n, s.median, s.p99, s.mean, s.max, e.median, e.p99,
-                e.median > 0 ? s.median / e.median : 0.0, s.median - e.median,
-                latency[k].size(), unanswered[k], wrong[k], engine_wrong[k]);
-    if (!first_wrong[k].empty()) std::printf("    first wrong answer: %s\n", first_wrong[k].c_str());
+                kKindNames[k], r.found_sum / n, r.records_sum / n, s.median, s.p99, s.mean, s.max,
+                e.median, e.p99, e.median > 0 ? s.median / e.median : 0.0, s.median - e.median,
+                r.latency.size(), r.unanswered, r.wrong, r.engine_wrong);
+    if (!r.first_wrong.empty()) std::printf("    first wrong answer: %s\n", r.first_wrong.c_str());
   }
-  if (throughput_requests > 0) {
-    Stats s = Summarize(t_latency);
+}
+
+void PrintThroughputAndGoals(const Options& o, const KindResults* results, const Throughput& t) {
+  if (o.throughput_requests > 0) {
+    Stats s = Summarize(t.latency);
     std::printf("\nthroughput, %d clients, %d requests (single and two-word short forms): "
                 "%.0f requests/s over %.2f s; latency median %.2f ms, p99 %.2f ms; "
                 "%d unanswered, %d wrong\n",
-                clients, throughput_requests, throughput, throughput_seconds, s.median, s.p99,
-                t_unanswered.load(), t_wrong.load());
+                o.clients, o.throughput_requests, t.per_second, t.seconds, s.median, s.p99,
+                t.unanswered, t.wrong);
+  }
+  std::printf("\ngoals (one at a time, the four kinds of the 100,000-file goal):\n");
+  for (int k : {kSingle, kTwoWord, kField, kAndNot}) {
+    Stats one = Summarize(results[k].latency);
+    Stats eng = Summarize(results[k].engine_ms);
+    std::printf("  %-16s median %6.2f ms < 15 ms: %-3s  p99 %6.2f ms < 60 ms: %-3s  overhead "
+                "%5.2f ms < 5 ms: %s\n",
+                kKindNames[k], one.median, one.median < 15 ? "yes" : "NO", one.p99,
+                one.p99 < 60 ? "yes" : "NO", one.median - eng.median,
+                one.median - eng.median < 5 ? "yes" : "NO");
+  }
+  if (o.throughput_requests > 0) {
+    std::printf("  throughput %.0f requests/s >= 300: %s\n", t.per_second,
+                t.per_second >= 300 ? "yes" : "NO");
+  }
+}
+
+// Serves the corpus, measures, prints; false when the server could not be run.
+bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& images) {
+  const std::string work = o.dir + "/server";
+  std::string index_folder;
+  if (!PrepareServerFolder(work, images, &index_folder)) return false;
+  const std::string search_folder = SearchFolderOf(index_folder);
+  const std::string engine_folder = EngineFolderOf(index_folder);
+
+  double ready_seconds = 0;
+  std::optional<Server> server = StartAndAwaitReady(work, &ready_seconds);
+  if (!server) return false;
+  const double first_start_peak = ProcStatusMiB(server->pid, "VmHWM");
+  std::unique_ptr<Engine> engine = StartReaderEngine(work);
+  uint32_t documents = 0;
+  {
+    StatusOr<IndexInfo> info = engine->GetIndexInfo(engine_folder);
+    if (info.ok()) documents = info->document_count;
+  }
+  std::printf("server first start: %.1f s until \"Database Process Ready for Search\" "
+              "(%.0f files/s), %u documents in the engine; peak resident memory %.0f MiB\n",
+              ready_seconds, o.files / ready_seconds, documents, first_start_peak);
+  for (int i = 0; i < 200 && !Exists(search_folder); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
-  Stats one[kKinds];
-  Stats eng[kKinds];
-  for (int k = 0; k < kKinds; ++k) {
-    one[k] = Summarize(latency[k]);
-    eng[k] = Summarize(engine_ms[k]);
-  }
-  std::printf("\ngoals (one at a time, the four measured kinds; the cached row is extra):\n");
-  for (int k = 0; k < kCached; ++k) {
-    std::printf("  %-18s median %6.2f ms < 15 ms: %-3s  p99 %6.2f ms < 60 ms: %-3s  overhead "
-                "%5.2f ms < 5 ms: %s\n",
-                kKindNames[k], one[k].median, one[k].median < 15 ? "yes" : "NO", one[k].p99,
-                one[k].p99 < 60 ? "yes" : "NO", one[k].median - eng[k].median,
-                one[k].median - eng[k].median < 5 ? "yes" : "NO");
-  }
-  if (throughput_requests > 0) {
-    std::printf("  throughput %.0f requests/s >= 300: %s\n", throughput,
-                throughput >= 300 ? "yes" : "NO");
-  }
-  if (log_text) {
-    std::printf("\nserver output: %d lines with \"Failed\"\n", CountLines(*log_text, "Failed"));
-  }
+  // Warm-up (untimed): a few requests so that the first one's costs (engine
+  // reader, page cache) are not in the figures.
+  const std::string tag = "SB" + std::to_string(::getpid() % 100000) + "X";
   {
-    std::optional<std::string> load = ReadWhole("/proc/loadavg");
-    if (load) std::printf("load average at end: %s", load->c_str());
+    Client warm(search_folder, tag + "W");
+    int unanswered = 0;
+    for (int r = 0; r < 5; ++r) {
+      if (!warm.Run(Plan(corpus, kSingle, corpus.va - 1 - r % corpus.va, nullptr)).answered) {
+        ++unanswered;
+      }
+    }
+    if (unanswered > 0) std::printf("warm-up: %d of 5 requests not answered\n", unanswered);
   }
-  if (!keep) {
-    std::filesystem::remove_all(dir);
+
+  KindResults results[kKinds];
+  std::printf("one request at a time:\n");
+  RunOneAtATime(o, corpus, search_folder, engine.get(), engine_folder, tag, results);
+  Throughput throughput;
+  if (o.throughput_requests > 0) throughput = RunThroughput(o, corpus, search_folder, tag);
+
+  const double last_peak = ProcStatusMiB(server->pid, "VmHWM");
+  const double last_resident = ProcStatusMiB(server->pid, "VmRSS");
+  server->Stop();
+  engine.reset();
+
+  PrintTable(o, results);
+  PrintThroughputAndGoals(o, results, throughput);
+  std::printf("\nserver peak resident memory (VmHWM): %.0f MiB after the first start, %.0f MiB "
+              "before the stop (resident then %.0f MiB)\n",
+              first_start_peak, last_peak, last_resident);
+  std::optional<std::string> log_text = ReadWhole(work + "/server.log");
+  if (log_text) {
+    std::printf("server output: %d lines with \"Failed\", %d with \"cut short\"\n",
+                CountLines(*log_text, "Failed"), CountLines(*log_text, "cut short"));
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::optional<Options> options = ParseOptions(argc, argv);
+  if (!options) {
+    Usage();
+    return 2;
+  }
+  Options& o = *options;
+  if (o.dir.empty()) {
+    char pattern[] = "/tmp/vantrel-search-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return 1;
+    o.dir = pattern;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::printf("machine: %u hardware threads\n", std::thread::hardware_concurrency());
+  PrintLoad("at start");
+
+  Corpus corpus;
+  corpus.Plan(o.files, o.folders);
+  const std::string images = o.dir + "/images";
+  if (!PrepareCorpus(o, corpus, images)) return 1;
+  const bool measured = o.corpus_only || MeasureServer(o, corpus, images);
+  PrintLoad("at end");
+  if (!o.keep) {
+    std::error_code ec;
+    std::filesystem::remove_all(o.dir, ec);
   } else {
-    std::printf("kept %s\n", dir.c_str());
+    std::printf("kept %s\n", o.dir.c_str());
   }
-  return 0;
+  return measured ? 0 : 1;
 }
