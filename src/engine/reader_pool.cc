@@ -110,7 +110,8 @@ StatusOr<std::unique_ptr<ReaderPool::Reader>> ReaderPool::Acquire(const std::str
     auto reader = std::make_unique<Reader>();
     try {
       for (const std::string& shard : shards) {
-        reader->db.add_database(Xapian::Database(shard, Xapian::DB_BACKEND_GLASS));
+        reader->shards.emplace_back(shard, Xapian::DB_BACKEND_GLASS);
+        reader->db.add_database(reader->shards.back());
       }
     } catch (const Xapian::DatabaseNotFoundError& e) {
       last_error = e.get_description();
