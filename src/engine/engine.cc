@@ -412,7 +412,7 @@ void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids
 void MatchInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
                    Xapian::doccount limit, bool watched, SearchClock* clock, TaskPool* pool,
                    std::vector<Hit>* hits, SearchOutcome* outcome) {
-  NewestMatch match;
+  ShardedNewestMatch match;
   match.shards = &reader.shards;
   match.query = &query;
   match.limit = limit;

@@ -54,7 +54,7 @@ void MatchShard(const Xapian::Database& shard, const Xapian::Query& query, Shard
 }
 
 // The task of shard `i`: catches everything (TaskPool's rule).
-void RunShard(const NewestMatch& match, const std::string& serialised, uint32_t i,
+void RunShard(const ShardedNewestMatch& match, const std::string& serialised, uint32_t i,
               ShardRun* run) {
   try {
     if (match.before_shard) match.before_shard(i);
@@ -72,7 +72,7 @@ void RunShard(const NewestMatch& match, const std::string& serialised, uint32_t 
   }
 }
 
-std::vector<ShardRun> PrepareRuns(const NewestMatch& match, SearchClock* clock) {
+std::vector<ShardRun> PrepareRuns(const ShardedNewestMatch& match, SearchClock* clock) {
   const uint32_t count = static_cast<uint32_t>(match.shards->size());
   std::vector<ShardRun> runs(count);
   for (uint32_t i = 0; i < count; ++i) {
@@ -121,7 +121,7 @@ NewestHits MergeSeen(std::vector<ShardRun>* runs) {
 
 }  // namespace
 
-NewestHits MatchNewestInShards(const NewestMatch& match, SearchClock* clock, TaskPool* pool) {
+NewestHits MatchNewestInShards(const ShardedNewestMatch& match, SearchClock* clock, TaskPool* pool) {
   std::vector<ShardRun> runs = PrepareRuns(match, clock);
   const std::string serialised = match.query->serialise();
   std::vector<std::function<void()>> tasks;

@@ -41,7 +41,7 @@
 
 namespace vantrel {
 
-struct NewestMatch {
+struct ShardedNewestMatch {
   const std::vector<Xapian::Database>* shards = nullptr;  // the local shards, in order
   const Xapian::Query* query = nullptr;  // compiled against the combined database
   Xapian::doccount limit = 0;            // hits kept; at least 1
@@ -56,6 +56,6 @@ struct NewestHits {
   Xapian::doccount matches = 0;
 };
 
-NewestHits MatchNewestInShards(const NewestMatch& match, SearchClock* clock, TaskPool* pool);
+NewestHits MatchNewestInShards(const ShardedNewestMatch& match, SearchClock* clock, TaskPool* pool);
 
 }  // namespace vantrel

@@ -76,7 +76,7 @@ TEST(NewestMatchTest, WhatAShardsMatchThrowsReachesTheCaller) {
       {9, [] {}, "nothing"},
   };
   for (const Case& c : cases) {
-    NewestMatch match;
+    ShardedNewestMatch match;
     match.shards = &shards;
     match.query = &query;
     match.limit = 10;
@@ -97,7 +97,7 @@ TEST(NewestMatchTest, ACutOnOneShardEndsTheSearchWithTheHitsOfEveryShard) {
   const Xapian::Query query("t");
   TaskPool pool(2);
   const auto deadline = SearchClock::Clock::now() + std::chrono::seconds(3);
-  NewestMatch match;
+  ShardedNewestMatch match;
   match.shards = &shards;
   match.query = &query;
   match.limit = kShards * kPerShard;
