@@ -16,10 +16,12 @@
 
 #include "core/file_names.h"
 #include "engine/database_copy.h"
-#include "engine/document_scores.h"
 #include "engine/document_indexer.h"
+#include "engine/document_scores.h"
 #include "engine/index_files.h"
 #include "engine/posting_match.h"
+#include "engine/newest_match.h"
+#include "engine/partial_hits.h"
 #include "engine/query_compiler.h"
 #include "engine/query_parser.h"
 #include "engine/reader_pool.h"
@@ -28,6 +30,7 @@
 #include "engine/shard_layout.h"
 #include "engine/shard_swap.h"
 #include "engine/shard_writer.h"
+#include "engine/task_pool.h"
 #include "engine/thesaurus.h"
 #include "platform/mutex.h"
 
@@ -35,6 +38,8 @@ namespace vantrel {
 namespace {
 
 constexpr int kSearchAttempts = 5;
+// Threads that match the shards of one search side by side, at most.
+constexpr unsigned kMatchThreads = 8;
 constexpr size_t kMaxRemoveListBytes = 512u << 20;
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -42,19 +47,6 @@ std::string Join(const std::string& folder, const std::string& name) {
 }
 
 std::string Describe(const Xapian::Error& e) { return e.get_description(); }
-
-int32_t ScoreOf(double weight) {
-  double scaled = std::round(weight * 100.0);
-  if (!(scaled >= 1.0)) return 1;
-  if (scaled > 2147483647.0) return 2147483647;
-  return static_cast<int32_t>(scaled);
-}
-
-struct Hit {
-  Xapian::docid id;
-  int32_t score;
-  std::string name;
-};
 
 // Fills the names of `hits` from the name value stream, walking it in
 // document order (much faster than fetching documents one by one).
@@ -73,64 +65,6 @@ void FillNames(const Xapian::Database& db, std::vector<Hit>* hits) {
     if (it.get_docid() == h.id) h.name = *it;
   }
 }
-
-// Thrown through Xapian's matcher by PartialHits when the clock runs out.
-struct SearchCutOff {};
-
-// Watches a running match: keeps the best `keep` documents seen so far (by
-// weight, or by time stamp and weight for newest-first searches) and ends
-// the match when the search's clock runs out.
-class PartialHits : public Xapian::MatchSpy {
- public:
-  PartialHits(SearchClock* clock, size_t keep, bool newest_first)
-      : clock_(clock), keep_(keep), newest_first_(newest_first) {}
-
-  void operator()(const Xapian::Document& doc, double weight) override {
-    Keep(doc, weight);
-    if (clock_->Expired()) throw SearchCutOff{};
-  }
-
-  // The documents kept, best first.
-  std::vector<Hit> Take() {
-    std::sort(seen_.begin(), seen_.end(), Better);
-    std::vector<Hit> hits;
-    hits.reserve(seen_.size());
-    for (const Seen& s : seen_) hits.push_back(Hit{s.id, ScoreOf(s.weight), std::string()});
-    seen_.clear();
-    return hits;
-  }
-
- private:
-  void Keep(const Xapian::Document& doc, double weight) {
-    Seen seen{newest_first_ ? doc.get_value(kTimeSlot) : std::string(), weight,
-              doc.get_docid()};
-    if (seen_.size() < keep_) {
-      seen_.push_back(std::move(seen));
-      std::push_heap(seen_.begin(), seen_.end(), Better);
-    } else if (keep_ > 0 && Better(seen, seen_.front())) {
-      std::pop_heap(seen_.begin(), seen_.end(), Better);
-      seen_.back() = std::move(seen);
-      std::push_heap(seen_.begin(), seen_.end(), Better);
-    }
-  }
-
-  struct Seen {
-    std::string time;  // newest first: the time stamp value (sorts as bytes)
-    double weight;
-    Xapian::docid id;
-  };
-  // Heap order: the weakest kept document on top.
-  static bool Better(const Seen& a, const Seen& b) {
-    if (a.time != b.time) return a.time > b.time;
-    if (a.weight != b.weight) return a.weight > b.weight;
-    return a.id < b.id;
-  }
-
-  SearchClock* clock_;
-  size_t keep_;
-  bool newest_first_;
-  std::vector<Seen> seen_;
-};
 
 // Marks an answer from a reader that left remote shards out.
 void NotePartial(const ReaderPool::Reader& reader, SearchOutcome* outcome) {
@@ -154,7 +88,8 @@ std::string CutReason(const SearchClock& clock, double seconds) {
 
 class Engine::Impl {
  public:
-  Impl(FileSystem* fs, const CharTable* table) : fs_(fs), table_(*table), pool_(fs) {}
+  Impl(FileSystem* fs, const CharTable* table)
+      : fs_(fs), table_(*table), pool_(fs), match_pool_(TaskPool::ThreadsFor(kMatchThreads)) {}
 
   FileSystem* const fs_;
   const CharTable& table_;
@@ -163,6 +98,8 @@ class Engine::Impl {
   bool thesaurus_found_ = false;
   bool wordnet_found_ = false;
   ReaderPool pool_;
+  // Matches the shards of a newest-first search side by side (newest_match.h).
+  TaskPool match_pool_;
 
   Mutex mu_;
   EngineOptions options_ GUARDED_BY(mu_);
@@ -253,9 +190,9 @@ class Engine::Impl {
                        const SearchJob& job, const EngineOptions& options, SearchClock* clock,
                        std::vector<Hit>* hits, SearchOutcome* outcome);
   // Runs the compiled query, ending it early when the clock runs out.
-  void Match(const Xapian::Database& db, const Xapian::Query& query, bool every_document,
-             bool local_only, const SearchJob& job, bool watched, SearchClock* clock,
-             const ReaderPool::Reader& reader, std::vector<Hit>* hits, SearchOutcome* outcome);
+  void Match(const ReaderPool::Reader& reader, const Xapian::Query& query, bool every_document,
+             const SearchJob& job, bool watched, SearchClock* clock, std::vector<Hit>* hits,
+             SearchOutcome* outcome);
 };
 
 namespace {
@@ -450,18 +387,37 @@ void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids
 // The newest-first match of a query that posting lists decide alone (no
 // positions): each local shard walked into a bitmap on its own thread
 // instead of Xapian's matcher, which merges every term's list through a heap
-// and reads the time of every match. The kept hits are then scored.
-void MatchNewestByBitmap(const Xapian::Database& db, const ReaderPool::Reader& reader,
+// and reads the time of every match. The kept hits are then scored. False
+// when the walk cannot take the query (newest_match.h then does).
+bool MatchNewestByBitmap(const Xapian::Database& db, const ReaderPool::Reader& reader,
                          const Xapian::Query& query, size_t limit,
                          const std::vector<std::string>& uuids, SearchClock* clock,
                          std::vector<Hit>* hits, SearchOutcome* outcome) {
   std::optional<NewestMatch> match =
       MatchNewestByPostings(reader.local_shards, query, limit, &reader.times, clock);
+  if (!match.has_value()) return false;
   outcome->matches = match->matches;
   hits->reserve(match->kept.size());
   for (Xapian::docid id : match->kept) hits->push_back(Hit{id, 1, std::string()});
   ScoreKept(db, uuids, query, hits);
   outcome->cut_off = clock->expired();
+  return true;
+}
+
+// A newest-first match of `query` over the local shards of `reader`, each
+// shard on a thread of `pool` (newest_match.h): the hits and count of the
+// combined match, unscored.
+void MatchInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
+                   Xapian::doccount limit, bool watched, SearchClock* clock, TaskPool* pool,
+                   std::vector<Hit>* hits, SearchOutcome* outcome) {
+  ShardedNewestMatch match;
+  match.shards = &reader.local_shards;
+  match.query = &query;
+  match.limit = limit;
+  match.watched = watched;
+  NewestHits found = MatchNewestInShards(match, clock, pool);
+  *hits = std::move(found.hits);
+  outcome->matches = found.matches;
 }
 
 // Queries below these sizes end quickly by themselves; larger ones, and every
@@ -470,10 +426,11 @@ constexpr size_t kWatchedTerms = 256;
 
 }  // namespace
 
-void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
-                         bool every_document, bool local_only, const SearchJob& job, bool watched,
-                         SearchClock* clock, const ReaderPool::Reader& reader,
-                         std::vector<Hit>* hits, SearchOutcome* outcome) {
+void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& query,
+                         bool every_document, const SearchJob& job, bool watched,
+                         SearchClock* clock, std::vector<Hit>* hits, SearchOutcome* outcome) {
+  const Xapian::Database& db = reader.db;
+  const bool local_only = reader.settings.remotes.empty();
   const bool unlimited = job.max_hits < 0;
   const bool newest_first = !unlimited && (job.flags & kSearchNewestFirst);
   // When the limit cuts the result, the newest documents are kept. Where the
@@ -483,6 +440,21 @@ void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
   std::optional<std::vector<std::string>> uuids;
   if (newest_first && !every_document && local_only) uuids = ShardUuids(db);
   const bool unranked = every_document || uuids.has_value();
+  const Xapian::doccount total = db.get_doccount();
+  const Xapian::doccount limit =
+      unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
+  // A match that posting lists decide alone walks them into bitmaps.
+  if (uuids.has_value() && MatchNewestByBitmap(db, reader, query, limit, *uuids, clock, hits, outcome)) {
+    return;
+  }
+  // Other such matches (phrases, proximity) over two or more local shards
+  // run each shard on its own thread and merge, to the same hits and count.
+  if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0) {
+    MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
+    ScoreKept(db, *uuids, query, hits);
+    outcome->cut_off = clock->expired();
+    return;
+  }
   Xapian::Enquire enquire(db);
   enquire.set_query(query);
   if (unranked) enquire.set_weighting_scheme(Xapian::BoolWeight());
@@ -490,13 +462,6 @@ void Engine::Impl::Match(const Xapian::Database& db, const Xapian::Query& query,
     enquire.set_sort_by_value(kTimeSlot, true);
   } else if (newest_first) {
     enquire.set_sort_by_value_then_relevance(kTimeSlot, true);
-  }
-  const Xapian::doccount total = db.get_doccount();
-  const Xapian::doccount limit =
-      unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
-  if (uuids.has_value() && PostingMatchable(query)) {
-    MatchNewestByBitmap(db, reader, query, limit, *uuids, clock, hits, outcome);
-    return;
   }
   PartialHits partial(clock, limit, newest_first);
   if (watched) enquire.add_matchspy(&partial);
@@ -557,8 +522,7 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
     slot.Hold(&heavy_gate_, job.index_folder);
   }
   const bool watched = cost.positional || cost.terms >= kWatchedTerms;
-  Match(db, query, every_document, reader.settings.remotes.empty(), job, watched, clock,
-        reader, hits, outcome);
+  Match(reader, query, every_document, job, watched, clock, hits, outcome);
   if (outcome->cut_off) {
     outcome->cut_reason = CutReason(*clock, options.search_seconds);
   } else if (cost.bounded_at > 0) {
@@ -678,6 +642,7 @@ void Engine::Stop() {
     impl_->stopped_ = true;
     while (impl_->active_calls_ > 0) impl_->idle_.Wait(&impl_->mu_);
   }
+  impl_->match_pool_.Stop();
   impl_->pool_.Clear();
 }
 

@@ -268,4 +268,85 @@ void PositionalSource::skip_to(Xapian::docid did, double /*min_wt*/) {
   started_ = true;
 }
 
+namespace {
+
+// The serialised form: numbers as 4 bytes, lowest first; a term as its
+// length and its bytes.
+void PutNumber(uint32_t n, std::string* out) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((n >> (8 * i)) & 0xff));
+}
+
+// Reads what PutNumber and a term wrote, checking every length against the
+// bytes left.
+class SerialReader {
+ public:
+  explicit SerialReader(const std::string& bytes) : bytes_(bytes) {}
+  uint32_t Number() {
+    if (bytes_.size() - at_ < 4) Fail();
+    uint32_t n = 0;
+    for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(static_cast<unsigned char>(bytes_[at_ + i])) << (8 * i);
+    at_ += 4;
+    return n;
+  }
+  // A count of items of at least `item_bytes` bytes each.
+  uint32_t Count(size_t item_bytes) {
+    const uint32_t n = Number();
+    if (n > (bytes_.size() - at_) / item_bytes) Fail();
+    return n;
+  }
+  std::string Term() {
+    const uint32_t length = Count(1);
+    std::string term = bytes_.substr(at_, length);
+    at_ += length;
+    return term;
+  }
+  bool AtEnd() const { return at_ == bytes_.size(); }
+  [[noreturn]] static void Fail() {
+    throw Xapian::SerialisationError("PositionalSource: damaged serialised form");
+  }
+
+ private:
+  const std::string& bytes_;
+  size_t at_ = 0;
+};
+
+constexpr uint32_t kNoCovered = 0xffffffffu;
+
+}  // namespace
+
+std::string PositionalSource::serialise() const {
+  std::string out;
+  PutNumber(static_cast<uint32_t>(mode_), &out);
+  PutNumber(window_, &out);
+  PutNumber(static_cast<uint32_t>(slots_.size()), &out);
+  for (size_t s = 0; s < slots_.size(); ++s) {
+    PutNumber(covered_[s] == kNoCoveredTerm ? kNoCovered : static_cast<uint32_t>(covered_[s]), &out);
+    PutNumber(static_cast<uint32_t>(slots_[s].size()), &out);
+    for (const std::string& term : slots_[s]) {
+      PutNumber(static_cast<uint32_t>(term.size()), &out);
+      out += term;
+    }
+  }
+  return out;
+}
+
+PositionalSource* PositionalSource::unserialise(const std::string& serialised) const {
+  SerialReader in(serialised);
+  const uint32_t mode = in.Number();
+  if (mode > static_cast<uint32_t>(Mode::kUnordered)) SerialReader::Fail();
+  const Xapian::termcount window = in.Number();
+  std::vector<std::vector<std::string>> slots(in.Count(8));
+  std::vector<size_t> covered;
+  for (std::vector<std::string>& slot : slots) {
+    const uint32_t c = in.Number();
+    covered.push_back(c == kNoCovered ? kNoCoveredTerm : c);
+    slot.resize(in.Count(4));
+    for (std::string& term : slot) term = in.Term();
+    if (c != kNoCovered && c >= slot.size()) SerialReader::Fail();
+  }
+  if (!in.AtEnd()) SerialReader::Fail();
+  return new PositionalSource(std::move(slots), static_cast<Mode>(mode), window,
+                              std::move(covered), clock_);
+}
+
 }  // namespace vantrel

@@ -26,6 +26,8 @@
 // out, so that the match ends with the documents found so far.
 //
 // Thread safety: one object per query run, used by the thread running it.
+// Clones share the clock: a query run on another thread takes a copy made
+// through serialise (see newest_match.h).
 #pragma once
 
 #include <memory>
@@ -63,6 +65,13 @@ class PositionalSource : public Xapian::PostingSource {
   Xapian::docid get_docid() const override { return current_; }
   double get_weight() const override { return 0.0; }
   std::string get_description() const override { return "PositionalSource"; }
+  // The serialised form holds the slots, the mode, the window and the
+  // covered terms; a source made from it reads the clock of the source it
+  // was made by (a Registry's prototype), so that a copy of a query for
+  // another thread (Query::serialise) reads that thread's clock.
+  std::string name() const override { return "vantrel::PositionalSource"; }
+  std::string serialise() const override;
+  PositionalSource* unserialise(const std::string& serialised) const override;
 
  private:
   struct Cursor {

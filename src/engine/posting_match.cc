@@ -49,47 +49,90 @@ class Bitmap {
   std::vector<uint64_t> words_;
 };
 
+// The query as plain data, built on the searching thread: Xapian's query
+// objects count their references without atomics, so the shards' threads
+// must not copy them (which reading their parts does).
+struct WalkNode {
+  enum class Kind { kNothing, kEvery, kTerm, kOr, kAnd, kAndNot };
+  Kind kind = Kind::kNothing;
+  std::string term;                // kTerm
+  std::vector<WalkNode> children;  // kOr, kAnd, kAndNot (the first less the others)
+};
+
+// nullopt for a query with a part posting lists cannot decide.
+std::optional<WalkNode> ToWalkNode(const Xapian::Query& q) {
+  WalkNode node;
+  using K = WalkNode::Kind;
+  switch (q.get_type()) {
+    case Xapian::Query::LEAF_MATCH_NOTHING:
+      return node;
+    case Xapian::Query::LEAF_MATCH_ALL:
+      node.kind = K::kEvery;
+      return node;
+    case Xapian::Query::LEAF_TERM:
+      node.kind = K::kTerm;
+      node.term = *q.get_terms_begin();
+      return node;
+    case Xapian::Query::OP_OR:
+    case Xapian::Query::OP_SYNONYM:
+      node.kind = K::kOr;
+      break;
+    case Xapian::Query::OP_AND:
+    case Xapian::Query::OP_FILTER:
+      node.kind = K::kAnd;
+      break;
+    case Xapian::Query::OP_AND_NOT:
+      node.kind = K::kAndNot;
+      break;
+    case Xapian::Query::OP_SCALE_WEIGHT:
+      if (q.get_num_subqueries() != 1) return std::nullopt;
+      return ToWalkNode(q.get_subquery(0));
+    default:
+      return std::nullopt;  // positions, posting sources, value ranges, ...
+  }
+  if (q.get_num_subqueries() == 0) return std::nullopt;
+  for (size_t i = 0; i < q.get_num_subqueries(); ++i) {
+    std::optional<WalkNode> child = ToWalkNode(q.get_subquery(i));
+    if (!child.has_value()) return std::nullopt;
+    node.children.push_back(std::move(*child));
+  }
+  return node;
+}
+
 class Evaluator {
  public:
   Evaluator(const Xapian::Database& db, SearchClock* clock)
       : db_(db), last_(db.get_lastdocid()), clock_(clock) {}
 
-  Bitmap Eval(const Xapian::Query& q) {
+  Bitmap Eval(const WalkNode& node) {
+    using K = WalkNode::Kind;
     Bitmap out(last_);
-    switch (q.get_type()) {
-      case Xapian::Query::LEAF_MATCH_NOTHING:
+    switch (node.kind) {
+      case K::kNothing:
         break;
-      case Xapian::Query::LEAF_MATCH_ALL:
+      case K::kEvery:
         WalkInto(std::string(), &out);  // the empty term lists every document
         break;
-      case Xapian::Query::LEAF_TERM:
-        WalkInto(*q.get_terms_begin(), &out);
+      case K::kTerm:
+        WalkInto(node.term, &out);
         break;
-      case Xapian::Query::OP_OR:
-      case Xapian::Query::OP_SYNONYM:
-        for (size_t i = 0; i < q.get_num_subqueries(); ++i) {
-          const Xapian::Query sub = q.get_subquery(i);
-          if (sub.get_type() == Xapian::Query::LEAF_TERM) {
-            WalkInto(*sub.get_terms_begin(), &out);  // no bitmap of its own
+      case K::kOr:
+        for (const WalkNode& child : node.children) {
+          if (child.kind == K::kTerm) {
+            WalkInto(child.term, &out);  // no bitmap of its own
           } else {
-            out.Or(Eval(sub));
+            out.Or(Eval(child));
           }
         }
         break;
-      case Xapian::Query::OP_AND:
-      case Xapian::Query::OP_FILTER:
-        out = Eval(q.get_subquery(0));
-        for (size_t i = 1; i < q.get_num_subqueries(); ++i) out.And(Eval(q.get_subquery(i)));
+      case K::kAnd:
+        out = Eval(node.children[0]);
+        for (size_t i = 1; i < node.children.size(); ++i) out.And(Eval(node.children[i]));
         break;
-      case Xapian::Query::OP_AND_NOT:
-        out = Eval(q.get_subquery(0));
-        for (size_t i = 1; i < q.get_num_subqueries(); ++i) out.AndNot(Eval(q.get_subquery(i)));
+      case K::kAndNot:
+        out = Eval(node.children[0]);
+        for (size_t i = 1; i < node.children.size(); ++i) out.AndNot(Eval(node.children[i]));
         break;
-      case Xapian::Query::OP_SCALE_WEIGHT:
-        out = Eval(q.get_subquery(0));
-        break;
-      default:
-        break;  // PostingMatchable keeps every other kind away
     }
     return out;
   }
@@ -150,7 +193,7 @@ struct ShardMatch {
 // Walks shard `index` of `count`. A document's id in the combined database
 // is (id in the shard - 1) * count + index + 1.
 void MatchShard(const Xapian::Database& shard, uint32_t index, uint32_t count,
-                const Xapian::Query& query, size_t limit, std::optional<TimeTable>* times,
+                const WalkNode& query, size_t limit, std::optional<TimeTable>* times,
                 SearchClock clock, ShardMatch* out) {
   try {
     if (!times->has_value()) *times = ReadTimeTable(shard);
@@ -197,33 +240,14 @@ TimeTable ReadTimeTable(const Xapian::Database& db) {
   return table;
 }
 
-bool PostingMatchable(const Xapian::Query& query) {
-  switch (query.get_type()) {
-    case Xapian::Query::LEAF_MATCH_NOTHING:
-    case Xapian::Query::LEAF_MATCH_ALL:
-    case Xapian::Query::LEAF_TERM:
-      return true;
-    case Xapian::Query::OP_OR:
-    case Xapian::Query::OP_SYNONYM:
-    case Xapian::Query::OP_AND:
-    case Xapian::Query::OP_FILTER:
-    case Xapian::Query::OP_AND_NOT:
-    case Xapian::Query::OP_SCALE_WEIGHT:
-      if (query.get_num_subqueries() == 0) return false;
-      for (size_t i = 0; i < query.get_num_subqueries(); ++i) {
-        if (!PostingMatchable(query.get_subquery(i))) return false;
-      }
-      return true;
-    default:
-      return false;  // positions, posting sources, value ranges, ...
-  }
-}
+bool PostingMatchable(const Xapian::Query& query) { return ToWalkNode(query).has_value(); }
 
 std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Database>& shards,
                                                  const Xapian::Query& query, size_t limit,
                                                  std::vector<std::optional<TimeTable>>* times,
                                                  SearchClock* clock) {
-  if (!PostingMatchable(query) || !DenseEnough(shards)) return std::nullopt;
+  const std::optional<WalkNode> walk = ToWalkNode(query);
+  if (!walk.has_value() || !DenseEnough(shards)) return std::nullopt;
   const uint32_t count = static_cast<uint32_t>(shards.size());
   times->resize(count);
   std::vector<ShardMatch> parts(count);
@@ -234,14 +258,14 @@ std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Datab
   std::vector<uint32_t> here{0};
   for (uint32_t i = 1; i < count; ++i) {
     try {
-      threads.emplace_back(MatchShard, std::cref(shards[i]), i, count, std::cref(query), limit,
-                           &(*times)[i], clock->Fork(), &parts[i]);
+      threads.emplace_back(MatchShard, std::cref(shards[i]), i, count, std::cref(*walk), limit,
+                           &(*times)[i], clock->Twin(), &parts[i]);
     } catch (const std::system_error&) {
       here.push_back(i);
     }
   }
   for (uint32_t i : here) {
-    if (i < count) MatchShard(shards[i], i, count, query, limit, &(*times)[i], clock->Fork(), &parts[i]);
+    if (i < count) MatchShard(shards[i], i, count, *walk, limit, &(*times)[i], clock->Twin(), &parts[i]);
   }
   for (std::thread& t : threads) t.join();
   NewestMatch result;

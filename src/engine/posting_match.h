@@ -22,8 +22,10 @@
 // sources, value ranges) are left to Xapian's matcher:
 // MatchNewestByPostings then returns nullopt.
 //
-// Thread safety: each shard's Database is used by one thread; the caller
-// keeps the shards to this search while it runs.
+// Thread safety: the query is turned into plain data on the calling thread
+// (Xapian's objects count references without atomics); each shard's
+// Database is then used by one thread only. The caller keeps the shards and
+// the combined database to this search while it runs.
 #pragma once
 
 #include <cstdint>

@@ -6,7 +6,7 @@
 // in shard order, so that the statistics, and so the scores, are those of
 // one database holding every document.
 //
-// A search takes a reader with Acquire, uses its Database alone, and gives it
+// A search takes a reader with Acquire, uses its Databases alone, and gives it
 // back with Release (or drops it when the database changed under it). An
 // idle reader is reused only while the version file of every local shard
 // and the shard settings are unchanged; after a commit, a compaction or an

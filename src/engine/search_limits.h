@@ -11,7 +11,8 @@
 // their turn and are cut (answered without hits) when it does not come.
 //
 // Thread safety: a SearchClock belongs to the thread running its search (the
-// stop flag it reads is atomic). HeavySearchGate may be used from any thread.
+// stop flag it reads is atomic); a part of the search run on another thread
+// reads a Twin of it. HeavySearchGate may be used from any thread.
 #pragma once
 
 #include <atomic>
@@ -47,12 +48,12 @@ class SearchClock {
     }
     return expired_;
   }
+  // A clock with the same deadline and stop flag, not yet expired, for a
+  // part of the search run on another thread.
+  SearchClock Twin() const { return SearchClock(deadline_, stop_); }
   bool expired() const { return expired_; }
   bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
   Clock::time_point deadline() const { return deadline_; }
-  // A clock of the same deadline and stop flag for another thread (a clock
-  // is used by one thread at a time).
-  SearchClock Fork() const { return SearchClock(deadline_, stop_); }
 
  private:
   Clock::time_point deadline_;

@@ -1,6 +1,7 @@
 // The engine's small parts: document names, the field catalogue, code-page
 // words, the thesaurus, removal lists and the term-matching helpers.
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -236,6 +237,44 @@ TEST(PositionalSourceTest, PhrasesAndWindowsOverSlotsOfSeveralTerms) {
   Xapian::Enquire enquire(db);
   enquire.set_query(Xapian::Query(none->release()));
   EXPECT_EQ(enquire.get_mset(0, 10).size(), 0u);
+}
+
+// A query holding the source is copied for another thread through its
+// serialised form: the copy matches what the original matches, and a
+// damaged form is refused.
+TEST(PositionalSourceTest, ASerialisedCopyMatchesAsTheOriginal) {
+  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+  for (int d = 0; d < 40; ++d) {
+    Xapian::Document doc;
+    doc.add_posting(d % 2 ? "a1" : "a2", 1);
+    doc.add_posting(d % 3 ? "b1" : "b2", 2 + static_cast<Xapian::termpos>(d % 4));
+    db.add_document(doc);
+  }
+  using Mode = PositionalSource::Mode;
+  const PositionalSource original({{"a1", "a2"}, {"b1", "b2", "b3"}}, Mode::kOrdered, 3, {1, 0});
+  const std::string form = original.serialise();
+  Xapian::Registry registry;
+  registry.register_posting_source(PositionalSource({}, Mode::kPhrase, 0));
+  auto ids = [&](const Xapian::Query& query) {
+    Xapian::Enquire enquire(db);
+    enquire.set_query(query);
+    std::vector<Xapian::docid> out;
+    Xapian::MSet mset = enquire.get_mset(0, 100);
+    for (auto it = mset.begin(); it != mset.end(); ++it) out.push_back(*it);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  const Xapian::Query query(original.clone()->release());
+  const std::vector<Xapian::docid> expected = ids(query);
+  EXPECT_FALSE(expected.empty());
+  EXPECT_LT(expected.size(), 40u);
+  EXPECT_EQ(ids(Xapian::Query::unserialise(query.serialise(), registry)), expected);
+  std::unique_ptr<Xapian::PostingSource> copy(original.unserialise(form));
+  EXPECT_EQ(copy->serialise(), form);
+  for (size_t cut = 0; cut < form.size(); ++cut) {
+    EXPECT_THROW(original.unserialise(form.substr(0, cut)), Xapian::SerialisationError) << cut;
+  }
+  EXPECT_THROW(original.unserialise(form + "x"), Xapian::SerialisationError);
 }
 
 // The compiler lets Xapian match each slot's covered term natively and the

@@ -21,7 +21,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/database_copy.h"
+#include "engine/document_indexer.h"
 #include "engine/document_name.h"
+#include "engine/partial_hits.h"
 #include "engine/query_compiler.h"
 #include "engine/shard_layout.h"
 #include "engine_test_util.h"
@@ -453,6 +455,78 @@ TEST_F(EngineShardsTest, NewestFirstKeepsTheNewestMatchesWithTheirScores) {
         std::sort(kept.rbegin(), kept.rend());
         EXPECT_EQ(kept, expected) << text << " limit " << limit << " shards " << shards;
       }
+    }
+  }
+}
+
+// Over several local shards a browse search matches each shard on its own
+// thread and merges: its hits must be, in order, those of one match over
+// the combined database: the newest first, equal times (here many, across
+// shards and at every limit) by combined document id, with the exact count.
+// Checked against a brute-force answer built from the combined database's
+// values, which also checks Xapian's numbering of combined ids.
+TEST_F(EngineShardsTest, NewestFirstOverShardsKeepsTheCombinedMatchsOrder) {
+  std::vector<TestDoc> docs = Corpus(300, 17);
+  for (size_t i = 0; i < docs.size(); ++i) {
+    docs[i].name = FormatDocumentName(3000 + static_cast<uint32_t>(i % 6),
+                                      DecodeDocumentName(docs[i].name)->file_key);
+  }
+  const std::string folder = home_.Path("ties");
+  UseShards(3);
+  ASSERT_TRUE(AddTo(folder, docs).ok());
+
+  // Every document's time value and combined id, by name.
+  StatusOr<ShardSettings> settings = ReadShardSettings(DefaultFileSystem(), folder);
+  ASSERT_TRUE(settings.ok());
+  const std::vector<std::string> shards = LocalShardFolders(*settings, folder);
+  ASSERT_EQ(shards.size(), 3u);
+  Xapian::Database combined;
+  for (const std::string& shard : shards) combined.add_database(Xapian::Database(shard));
+  struct Place {
+    std::string time;
+    Xapian::docid id;
+  };
+  std::map<std::string, Place> places;
+  for (uint32_t i = 0; i < shards.size(); ++i) {
+    Xapian::Database one(shards[i]);
+    for (auto it = one.postlist_begin(""); it != one.postlist_end(""); ++it) {
+      const Xapian::Document doc = one.get_document(*it);
+      const Xapian::docid id = ShardPlace{i, 3}.Combined(*it);
+      ASSERT_EQ(combined.get_document(id).get_value(kNameSlot), doc.get_value(kNameSlot));
+      places[doc.get_value(kNameSlot)] = Place{doc.get_value(kTimeSlot), id};
+    }
+  }
+  ASSERT_EQ(places.size(), docs.size());
+
+  for (const char* text : {"harbour", "s*", "harbour OR beach", "NOT harbour", "boat W/5 harbour",
+                           "old town", "IPTC025 contains (sun*)", "xlastword", "nothing"}) {
+    std::vector<std::string> matching;
+    for (const auto& [name, score] : Answer(Query{text, 0, -1}, home_.Path("ties")).scores) {
+      matching.push_back(name);
+    }
+    std::sort(matching.begin(), matching.end(), [&](const std::string& a, const std::string& b) {
+      const Place& x = places.at(a);
+      const Place& y = places.at(b);
+      return x.time != y.time ? x.time > y.time : x.id < y.id;
+    });
+    for (int32_t limit : {1, 3, 25, 61, 400}) {
+      std::vector<std::string> names;
+      SearchJob job;
+      job.query = text;
+      job.index_folder = folder;
+      job.flags = kSearchNewestFirst;
+      job.max_hits = limit;
+      job.message_callback = [&](const EngineMessage& m) {
+        if (m.code == kMessageFoundDocument) names.emplace_back(m.name);
+      };
+      StatusOr<SearchOutcome> r = engine_->RunSearchJob(job);
+      ASSERT_TRUE(r.ok()) << text;
+      EXPECT_EQ(r->error, "") << text;
+      EXPECT_FALSE(r->cut_off) << text;
+      EXPECT_EQ(r->matches, matching.size()) << text;
+      std::vector<std::string> expected(
+          matching.begin(), matching.begin() + std::min<ptrdiff_t>(limit, std::ssize(matching)));
+      EXPECT_EQ(names, expected) << text << " limit " << limit;
     }
   }
 }

@@ -1,0 +1,73 @@
+// The hits of one match, and PartialHits, the match spy that keeps the best
+// hits seen so far so that a match cut by its clock still answers.
+//
+// Thread safety: a PartialHits belongs to the thread running its match.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <xapian.h>
+
+#include "engine/search_limits.h"
+
+namespace vantrel {
+
+struct Hit {
+  Xapian::docid id;
+  int32_t score;
+  std::string name;
+};
+
+// A Xapian weight as a hit's score (hundredths, at least 1).
+int32_t ScoreOf(double weight);
+
+// Thrown through Xapian's matcher by PartialHits when the clock runs out.
+struct SearchCutOff {};
+
+// Where the documents of one shard stand in the database combining `count`
+// shards (Xapian's add_database numbering: the shards' documents
+// interleaved, shard by shard). {0, 1}: the database itself.
+struct ShardPlace {
+  uint32_t index = 0;
+  uint32_t count = 1;
+  Xapian::docid Combined(Xapian::docid local) const { return (local - 1) * count + index + 1; }
+};
+
+// Watches a running match: keeps the best `keep` documents seen so far (by
+// weight, or by time stamp and weight for newest-first searches) and ends
+// the match when the search's clock runs out. Over one shard matched on its
+// own, `place` turns its document ids into those of the combined database.
+class PartialHits : public Xapian::MatchSpy {
+ public:
+  PartialHits(SearchClock* clock, size_t keep, bool newest_first, ShardPlace place = {})
+      : clock_(clock), keep_(keep), newest_first_(newest_first), place_(place) {}
+
+  void operator()(const Xapian::Document& doc, double weight) override;
+
+  // Adds what `other` kept (the same search over another shard) to what this
+  // one keeps; `other` is left empty.
+  void Absorb(PartialHits* other);
+
+  // The documents kept, best first.
+  std::vector<Hit> Take();
+
+ private:
+  struct Seen {
+    std::string time;  // newest first: the time stamp value (sorts as bytes)
+    double weight;
+    Xapian::docid id;
+  };
+  void Keep(Seen seen);
+  // Heap order: the weakest kept document on top.
+  static bool Better(const Seen& a, const Seen& b);
+
+  SearchClock* clock_;
+  size_t keep_;
+  bool newest_first_;
+  ShardPlace place_;
+  std::vector<Seen> seen_;
+};
+
+}  // namespace vantrel
