@@ -402,8 +402,8 @@ std::string ServerUsage() {
          "                       the indexing at start-up (1 to " +
          std::to_string(kMaxDocumentReaders) + ", default " +
          std::to_string(kDefaultDocumentReaders) +
-         "); more help when\n"
-         "                       the files come from a slow disk or a share\n"
+         "); more\n"
+         "                       help when the files come from a slow disk or a share\n"
          "  --verbose            print every change and request file seen on stderr\n"
          "  -VS, -VSR            used by the server when it relaunches itself\n"
          "  --help               this text\n"
