@@ -9,7 +9,9 @@
 // TIFF and EPS files and image-info trailer JPEGs; nine IPTC datasets each,
 // captions of 100 to 400 characters from a 12,000-word vocabulary) is
 // written once. Each run happens in a child process, so its peak memory
-// (ru_maxrss) is its own; every line shows the load average after the run:
+// (ru_maxrss) and its CPU time (user and system, all threads: the figure to
+// compare on a loaded machine) are its own; every line shows the load
+// average after the run:
 //   vantrel/R  PrepareIndexFolders + Pipeline::StartUpIndex with R document
 //              readers (documents, engine batches, lists, backup), once for
 //              each count of --readers
@@ -52,6 +54,7 @@
 #include "indexing/index_pipeline.h"
 #include "indexing/pending_table.h"
 #include "platform/file_system.h"
+#include "platform/process_setup.h"
 #include "support/image_builders.h"
 
 namespace {
@@ -165,9 +168,15 @@ void DropCaches() {
 
 struct RunResult {
   double seconds = -1;
+  double cpu_seconds = 0;  // user and system time of the child, every thread
   long peak_kib = 0;
   long count = 0;
 };
+
+double CpuSeconds(const struct rusage& usage) {
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 // Runs `work` in a child; the child writes its seconds and a count to a pipe.
 RunResult InChild(const std::function<long()>& work) {
@@ -193,6 +202,7 @@ RunResult InChild(const std::function<long()>& work) {
   ::wait4(pid, &status, 0, &usage);
   RunResult r;
   if (got > 0) std::sscanf(line, "%lf %ld", &r.seconds, &r.count);
+  r.cpu_seconds = CpuSeconds(usage);
   r.peak_kib = usage.ru_maxrss;
   return r;
 }
@@ -212,6 +222,7 @@ RunResult Timed(const std::string& command) {
   ::wait4(pid, &status, 0, &usage);
   r.seconds = Seconds(start, Clock::now());
   r.count = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.cpu_seconds = CpuSeconds(usage);
   r.peak_kib = usage.ru_maxrss;
   return r;
 }
@@ -310,8 +321,9 @@ void Report(const std::string& name, const RunResult& r, size_t files,
     std::printf("%-12s failed\n", name.c_str());
     return;
   }
-  std::printf("%-12s %8.2f s  %9.0f files/s  peak %7ld KiB  load %.2f", name.c_str(), r.seconds,
-              static_cast<double>(files) / r.seconds, r.peak_kib, LoadAverage());
+  std::printf("%-12s %8.2f s  %9.0f files/s  cpu %6.2f s (%5.0f us/file)  peak %7ld KiB  load %.2f",
+              name.c_str(), r.seconds, static_cast<double>(files) / r.seconds, r.cpu_seconds,
+              r.cpu_seconds * 1e6 / static_cast<double>(files), r.peak_kib, LoadAverage());
   for (const VantrelRun& v : vantrel) {
     if (v.result.seconds > 0) {
       std::printf("  vantrel/%d is %.2fx", v.readers, r.seconds / v.result.seconds);
@@ -325,6 +337,7 @@ std::vector<double> MeasureLatency(const std::string& work, const std::string& i
 }  // namespace
 
 int main(int argc, char** argv) {
+  TuneMemoryAllocator();  // as the server does
   int files = 20000, folders = 50, latency_runs = 20;
   bool cold = false, keep = false, only_vantrel = false;
   std::string dir;

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 
 #include <xapian.h>
@@ -82,6 +83,10 @@ struct Shard {
   Status result;
   bool in_transaction = false;
   uint64_t written = 0;
+  // The shard held no document when the job began: every name in it is one
+  // of `job_names` (the id terms written in this job).
+  bool empty_at_start = false;
+  std::unordered_set<std::string> job_names;
 };
 
 // Reads the whole text of a document through its callbacks.
@@ -106,10 +111,14 @@ void WriteDocument(Shard* shard, const DocumentIndexer& indexer, uint32_t commit
                    const Work& w) {
   Xapian::WritableDatabase& db = *shard->db;
   // A new name (the usual case) is added without replace_document's
-  // posting-list lookup; the frequency includes this job's additions, so a
-  // name repeated within the job still replaces.
-  const std::string id = IdTermForName(w.name);
-  if (db.get_termfreq(id) == 0) {
+  // posting-list lookup. In a shard that was empty when the job began, the
+  // job's own names say which names are new; otherwise the term frequency
+  // does (it includes this job's additions). Either way a name repeated
+  // within the job replaces.
+  std::string id = IdTermForName(w.name);
+  const bool is_new = shard->empty_at_start ? shard->job_names.insert(id).second
+                                            : db.get_termfreq(id) == 0;
+  if (is_new) {
     db.add_document(indexer.Build(w.name, w.text));
   } else {
     db.replace_document(id, indexer.Build(w.name, w.text));
@@ -192,20 +201,35 @@ void CancelAll(std::vector<std::unique_ptr<Shard>>& shards) {
   }
 }
 
-// Commits the shards one after the other.
+// Commits one shard's transaction and closes the shard; its result says
+// how that went.
+void CommitShard(const ShardWriteSettings& settings, uint32_t index, Shard* shard) {
+  const bool ok = Guarded(shard, [&] {
+    shard->db->commit_transaction();
+    shard->in_transaction = false;
+    shard->db->close();
+  });
+  if (ok && settings.after_shard_commit) settings.after_shard_commit(index);
+}
+
+// Commits the shards at the same time, each on a thread of its own: most of
+// a commit is writing the shard's tables and waiting for them to reach the
+// disk. The first failure in shard order is returned.
 Status CommitAll(const ShardWriteSettings& settings, std::vector<std::unique_ptr<Shard>>& shards) {
   std::unique_lock<std::shared_mutex> gate;
   if (settings.commit_gate != nullptr) gate = std::unique_lock<std::shared_mutex>(*settings.commit_gate);
-  for (uint32_t i = 0; i < shards.size(); ++i) {
-    Shard& s = *shards[i];
-    try {
-      s.db->commit_transaction();
-      s.in_transaction = false;
-      s.db->close();
-    } catch (const Xapian::Error& e) {
-      return WriterError(s.folder, e);
+  if (shards.size() == 1) {
+    CommitShard(settings, 0, shards[0].get());
+  } else {
+    std::vector<std::thread> threads;
+    threads.reserve(shards.size());
+    for (uint32_t i = 0; i < shards.size(); ++i) {
+      threads.emplace_back(CommitShard, std::cref(settings), i, shards[i].get());
     }
-    if (settings.after_shard_commit) settings.after_shard_commit(i);
+    for (std::thread& t : threads) t.join();
+  }
+  for (auto& s : shards) {
+    if (!s->result.ok()) return s->result;
   }
   return Status::Ok();
 }
@@ -247,6 +271,7 @@ Status WriteToShards(const ShardWriteSettings& settings, const DocumentIndexer& 
     shard->folder = folder;
     try {
       shard->db = std::make_unique<Xapian::WritableDatabase>(folder, flags);
+      shard->empty_at_start = shard->db->get_doccount() == 0;
       shard->db->begin_transaction(true);
       shard->in_transaction = true;
     } catch (const Xapian::Error& e) {

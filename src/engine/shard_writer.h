@@ -6,12 +6,12 @@
 // queue of its shard (ShardOf its name). One thread per shard builds the
 // Xapian documents and writes them inside that shard's transaction. When the
 // data source is exhausted and every thread has written its documents, the
-// shards commit one after the other; the job counts as done only when every
-// shard committed. A failure anywhere cancels every shard's transaction that
-// has not committed yet.
+// shards commit at the same time, each on a thread of its own; the job
+// counts as done only when every shard committed. A failure anywhere cancels
+// every shard's transaction that has not committed yet.
 //
-// A process killed between two shard commits leaves the earlier shards with
-// the job's documents and the later ones without. The job was never reported
+// A process killed during the commits leaves the shards that committed with
+// the job's documents and the others without. The job was never reported
 // done, so nothing relies on it: the start-up catch-up rebuilds the indexed
 // list from the engine, finds the documents of the uncommitted shards
 // missing and indexes their files again. The documents of the committed
@@ -45,7 +45,8 @@ struct ShardWriteSettings {
   // Held exclusively from the first shard's commit to the last one's; may
   // be null.
   std::shared_mutex* commit_gate = nullptr;
-  // Called after shard `shard` committed the job (tests cut a job here).
+  // Called after shard `shard` committed the job, on that shard's commit
+  // thread (tests cut a job here).
   std::function<void(uint32_t shard)> after_shard_commit;
 };
 

@@ -17,7 +17,7 @@ DocumentReaders::~DocumentReaders() {
     MutexLock lock(&mu_);
     stopping_ = true;
   }
-  changed_.SignalAll();
+  queued_.SignalAll();
   for (std::thread& t : threads_) t.join();
 }
 
@@ -39,7 +39,7 @@ void DocumentReaders::Queue(DocumentFile file, bool read) {
     MutexLock lock(&mu_);
     slots_.push_back(std::move(slot));
   }
-  if (read) changed_.SignalAll();
+  if (read) queued_.Signal();
 }
 
 DocumentReaders::Taken DocumentReaders::TakeOldest() {
@@ -61,7 +61,7 @@ DocumentReaders::Taken DocumentReaders::TakeOldest() {
     oldest->state = State::kDone;
   }
   MutexLock lock(&mu_);
-  while (oldest->state != State::kDone) changed_.Wait(&mu_);
+  while (oldest->state != State::kDone) done_.Wait(&mu_);
   Taken taken{std::move(oldest->file), std::move(oldest->ahead)};
   slots_.pop_front();
   return taken;
@@ -80,7 +80,7 @@ void DocumentReaders::ReaderLoop() {
     Slot* slot = NextToRead();
     if (stopping_) return;
     if (slot == nullptr) {
-      changed_.Wait(&mu_);
+      queued_.Wait(&mu_);
       continue;
     }
     slot->state = State::kReading;
@@ -92,7 +92,7 @@ void DocumentReaders::ReaderLoop() {
     mu_.Lock();
     slot->ahead = std::move(ahead);
     slot->state = State::kDone;
-    changed_.SignalAll();
+    done_.Signal();
   }
 }
 

@@ -32,6 +32,11 @@
 
 namespace vantrel {
 
+// Reader threads of the start-up catch-up unless the operator chose
+// (vantrel --document-readers), and the most it takes.
+inline constexpr int kDefaultDocumentReaders = 8;
+inline constexpr int kMaxDocumentReaders = 64;
+
 class DocumentReaders {
  public:
   // What a reader makes of one file (ComposeAhead with the index's options).
@@ -79,7 +84,11 @@ class DocumentReaders {
   const ComposeFunction compose_;
   const size_t window_;
   mutable Mutex mu_;
-  CondVar changed_;
+  // A reader waits on `queued_` for a file to read, the taking thread on
+  // `done_` for the oldest file's reading to end: each wake-up goes to a
+  // thread that has something to do.
+  CondVar queued_;
+  CondVar done_;
   std::deque<std::unique_ptr<Slot>> slots_ GUARDED_BY(mu_);
   bool stopping_ GUARDED_BY(mu_) = false;
   std::vector<std::thread> threads_;

@@ -93,7 +93,7 @@ struct PipelineOptions {
   // Reader threads that read and compose the files of the start-up catch-up
   // ahead of their builds, which stay in the listing's order (see
   // indexing/document_readers.h). 1: each file is read when it is built.
-  int document_readers = 8;
+  int document_readers = kDefaultDocumentReaders;
   // Whether a full listing counts its files on a thread of its own, ahead
   // of the builder, so that progress shows a total. Off, the total stays
   // unknown and every folder is listed once.

@@ -1,5 +1,6 @@
 #include "platform/process_setup.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +26,13 @@ int CurrentProcessId() { return static_cast<int>(::getpid()); }
 
 void IgnoreNuisanceSignals() {
   for (int sig : {SIGPIPE, SIGUSR1, SIGUSR2}) ::signal(sig, SIG_IGN);
+}
+
+void TuneMemoryAllocator() {
+  // Values an environment's GLIBC_TUNABLES set are overridden here.
+  ::mallopt(M_TOP_PAD, 64 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
 }
 
 void UseEnvironmentLocale() {

@@ -1,6 +1,7 @@
 #include "server/server_app.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "core/file_names.h"
 #include "core/list_lock_table.h"
 #include "core/text_table.h"
+#include "indexing/document_readers.h"
 #include "platform/instance_lock.h"
 #include "platform/local_time.h"
 #include "platform/mutex.h"
@@ -41,6 +43,9 @@ std::vector<std::string> RelaunchArguments(const ServerArguments& args, const ch
   if (args.console_insecure) out.push_back("--console-insecure");
   if (!args.console_cert.empty()) {
     out.insert(out.end(), {"--console-cert", args.console_cert, "--console-key", args.console_key});
+  }
+  if (args.document_readers != 0) {
+    out.insert(out.end(), {"--document-readers", std::to_string(args.document_readers)});
   }
   if (args.verbose) out.push_back("--verbose");
   return out;
@@ -263,6 +268,7 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   services_options.fs = fs;
   services_options.log = [&state](const std::string& line) { state.AddEvent(line); };
   services_options.start_dir = paths.start_dir;
+  if (args.document_readers != 0) services_options.document_readers = args.document_readers;
   ServerServices services(std::move(services_options));
   DatabaseTask::Options task_options;
   task_options.services = services.services();
@@ -347,6 +353,17 @@ ServerArguments ParseServerArguments(const std::vector<std::string>& args) {
       out.console_insecure = true;
     } else if (a == "--no-console") {
       out.no_console = true;
+    } else if (a == "--document-readers") {
+      char* end = nullptr;
+      const long n = i + 1 < args.size() ? std::strtol(args[i + 1].c_str(), &end, 10) : 0;
+      if (end == nullptr || *end != '\0' || end == args[i + 1].c_str() || n < 1 ||
+          n > kMaxDocumentReaders) {
+        out.error = "--document-readers needs a number from 1 to " +
+                    std::to_string(kMaxDocumentReaders);
+        return out;
+      }
+      out.document_readers = static_cast<int>(n);
+      ++i;
     } else if (a == "--verbose") {
       out.verbose = true;
     } else if (a == "--help" || a == "-h") {
@@ -366,6 +383,7 @@ ServerArguments ParseServerArguments(const std::vector<std::string>& args) {
 std::string ServerUsage() {
   return "Usage: vantrel [-VS | -VSR] [--console ADDR:PORT | --no-console] [--verbose]\n"
          "               [--console-insecure] [--console-cert FILE --console-key FILE]\n"
+         "               [--document-readers N]\n"
          "\n"
          "Runs the Vantrel server in the current directory (the start directory),\n"
          "which holds \"Vantrel CONFIGURATION DATA\" and VANTREL.INI. Define indexes\n"
@@ -380,6 +398,12 @@ std::string ServerUsage() {
          "  --console-cert FILE, --console-key FILE\n"
          "                       serve the console over HTTPS with this PEM certificate\n"
          "                       and key\n"
+         "  --document-readers N threads that read and compose image files ahead of\n"
+         "                       the indexing at start-up (1 to " +
+         std::to_string(kMaxDocumentReaders) + ", default " +
+         std::to_string(kDefaultDocumentReaders) +
+         "); more\n"
+         "                       help when the files come from a slow disk or a share\n"
          "  --verbose            print every change and request file seen on stderr\n"
          "  -VS, -VSR            used by the server when it relaunches itself\n"
          "  --help               this text\n"
@@ -399,6 +423,7 @@ int RunServer(const std::vector<std::string>& raw_args, ConsoleFactory console) 
     return 0;
   }
   IgnoreNuisanceSignals();
+  TuneMemoryAllocator();
   UseEnvironmentLocale();
   try {
     return Serve(args, console);

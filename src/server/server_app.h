@@ -2,7 +2,7 @@
 // the stop protocol and the self-relaunch.
 //
 //   vantrel [-VS | -VSR] [--console ADDR:PORT | --no-console] [--console-insecure]
-//           [--console-cert FILE --console-key FILE] [--verbose]
+//           [--console-cert FILE --console-key FILE] [--document-readers N] [--verbose]
 //
 // The start directory is the current directory. Without a switch only one
 // server runs per start directory: a second start prints where the running
@@ -41,6 +41,9 @@ struct ServerArguments {
   std::string console_cert;       // HTTPS certificate and key (PEM files)
   std::string console_key;
   bool verbose = false;
+  // Threads that read and compose files ahead of the start-up catch-up's
+  // builds (1 to kMaxDocumentReaders); 0: the pipeline's default.
+  int document_readers = 0;
   bool help = false;
   std::string error;  // non-empty: the command line cannot be used
 };

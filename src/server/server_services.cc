@@ -32,6 +32,7 @@ ServerServices::ServerServices(ServerServicesOptions options)
   pipeline.engine = &engine_;
   pipeline.cache = &cache_;
   pipeline.fs = fs;
+  pipeline.document_readers = options_.document_readers;
   pipeline.pdf_text = [this](const std::string& path, const std::atomic<bool>* cancel) {
     return extras_->pdf_text.Extract(path, cancel);
   };

@@ -25,6 +25,8 @@ struct ServerServicesOptions {
   std::function<void(const std::string& line)> log;
   // The start directory: the renderer's socket lives there.
   std::string start_dir = ".";
+  // Reader threads of the start-up catch-up (PipelineOptions).
+  int document_readers = kDefaultDocumentReaders;
 };
 
 class ServerServices {
