@@ -161,8 +161,9 @@ struct EngineOptions {
   // One shard is one database in the engine folder itself. The server asks
   // for 0 (EngineHolder).
   uint32_t new_index_shards = 1;
-  // Called after each shard committed an add job (shard number); tests cut
-  // a job between two shard commits here. Empty in the server.
+  // Called after each shard committed an add job (shard number), on that
+  // shard's commit thread (the shards commit at the same time); tests cut a
+  // job between shard commits here. Empty in the server.
   std::function<void(uint32_t shard)> after_shard_commit;
 };
 
