@@ -391,10 +391,10 @@ void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids
 // when the walk cannot take the query (newest_match.h then does).
 bool MatchNewestByBitmap(const Xapian::Database& db, const ReaderPool::Reader& reader,
                          const Xapian::Query& query, size_t limit,
-                         const std::vector<std::string>& uuids, SearchClock* clock,
+                         const std::vector<std::string>& uuids, SearchClock* clock, TaskPool* pool,
                          std::vector<Hit>* hits, SearchOutcome* outcome) {
   std::optional<NewestMatch> match =
-      MatchNewestByPostings(reader.local_shards, query, limit, &reader.times, clock);
+      MatchNewestByPostings(reader.local_shards, query, limit, &reader.times, clock, pool);
   if (!match.has_value()) return false;
   outcome->matches = match->matches;
   hits->reserve(match->kept.size());
@@ -444,7 +444,8 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   const Xapian::doccount limit =
       unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
   // A match that posting lists decide alone walks them into bitmaps.
-  if (uuids.has_value() && MatchNewestByBitmap(db, reader, query, limit, *uuids, clock, hits, outcome)) {
+  if (uuids.has_value() &&
+      MatchNewestByBitmap(db, reader, query, limit, *uuids, clock, &match_pool_, hits, outcome)) {
     return;
   }
   // Other such matches (phrases, proximity) over two or more local shards

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <exception>
-#include <system_error>
-#include <thread>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -245,29 +244,24 @@ bool PostingMatchable(const Xapian::Query& query) { return ToWalkNode(query).has
 std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Database>& shards,
                                                  const Xapian::Query& query, size_t limit,
                                                  std::vector<std::optional<TimeTable>>* times,
-                                                 SearchClock* clock) {
+                                                 SearchClock* clock, TaskPool* pool) {
   const std::optional<WalkNode> walk = ToWalkNode(query);
   if (!walk.has_value() || !DenseEnough(shards)) return std::nullopt;
   const uint32_t count = static_cast<uint32_t>(shards.size());
   times->resize(count);
   std::vector<ShardMatch> parts(count);
-  std::vector<std::thread> threads;
-  threads.reserve(count);
-  // Shard 0 runs on this thread, the others on their own; a shard whose
-  // thread cannot be started runs here too.
-  std::vector<uint32_t> here{0};
-  for (uint32_t i = 1; i < count; ++i) {
-    try {
-      threads.emplace_back(MatchShard, std::cref(shards[i]), i, count, std::cref(*walk), limit,
-                           &(*times)[i], clock->Twin(), &parts[i]);
-    } catch (const std::system_error&) {
-      here.push_back(i);
-    }
+  std::vector<std::function<void()>> tasks;
+  tasks.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    tasks.push_back([&, i] {
+      MatchShard(shards[i], i, count, *walk, limit, &(*times)[i], clock->Twin(), &parts[i]);
+    });
   }
-  for (uint32_t i : here) {
-    if (i < count) MatchShard(shards[i], i, count, *walk, limit, &(*times)[i], clock->Twin(), &parts[i]);
+  if (pool != nullptr) {
+    pool->RunAll(tasks);
+  } else {
+    for (const std::function<void()>& task : tasks) task();
   }
-  for (std::thread& t : threads) t.join();
   NewestMatch result;
   std::vector<Found> newest;
   for (ShardMatch& part : parts) {

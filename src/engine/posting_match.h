@@ -10,7 +10,7 @@
 // the bits, and picks the newest set bits with a table of every document's
 // time stamp (TimeTable), read once per opened database.
 //
-// Each shard is walked on its own thread, in its own database (walking the
+// Each shard is walked on its own thread (the engine's task pool), in its own database (walking the
 // combined database costs about three times as much: every posting passes
 // through Xapian's merging of the shards), and the shards' newest are then
 // merged with the ids of the combined database.
@@ -35,6 +35,7 @@
 #include <xapian.h>
 
 #include "engine/search_limits.h"
+#include "engine/task_pool.h"
 
 namespace vantrel {
 
@@ -61,10 +62,12 @@ bool PostingMatchable(const Xapian::Query& query);
 // `times` holds each shard's table once read; missing ones are read here.
 // nullopt when the query is not PostingMatchable. When `clock` runs out the
 // walk stops and the answer holds what was found until then (the clock then
-// says so). Throws what Xapian throws.
+// says so). The shards are walked side by side on `pool` and the calling
+// thread (one after the other when `pool` is null). Throws what Xapian
+// throws.
 std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Database>& shards,
                                                  const Xapian::Query& query, size_t limit,
                                                  std::vector<std::optional<TimeTable>>* times,
-                                                 SearchClock* clock);
+                                                 SearchClock* clock, TaskPool* pool);
 
 }  // namespace vantrel

@@ -79,6 +79,7 @@ Xapian::Query Op(Xapian::Query::op op, std::vector<Xapian::Query> parts) {
 }
 
 TEST(PostingMatchTest, GivesXapiansNewestDocumentsAndCountForEveryOperator) {
+  TaskPool pool(2);
   using Q = Xapian::Query;
   const std::vector<std::pair<const char*, Q>> queries = {
       {"term", T("beach")},
@@ -103,7 +104,7 @@ TEST(PostingMatchTest, GivesXapiansNewestDocumentsAndCountForEveryOperator) {
                      std::to_string(limit));
         SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
         const std::optional<NewestMatch> mine =
-            MatchNewestByPostings(index.shards, query, limit, &times, &clock);
+            MatchNewestByPostings(index.shards, query, limit, &times, &clock, &pool);
         ASSERT_TRUE(mine.has_value());
         const Answer xapian = XapianNewest(index.combined, query, limit);
         EXPECT_EQ(mine->kept, xapian.ids);
@@ -115,6 +116,7 @@ TEST(PostingMatchTest, GivesXapiansNewestDocumentsAndCountForEveryOperator) {
 }
 
 TEST(PostingMatchTest, LeavesToXapianWhatItCannotWalkAndStopsWhenTheClockRunsOut) {
+  TaskPool pool(2);
   using Q = Xapian::Query;
   TempDir dir;
   const Index index = MakeIndex(dir, 2);
@@ -124,7 +126,8 @@ TEST(PostingMatchTest, LeavesToXapianWhatItCannotWalkAndStopsWhenTheClockRunsOut
                               Op(Q::OP_AND, {T("beach"), Op(Q::OP_NEAR, {T("old"), T("town")})}),
                               Q(Q::OP_VALUE_GE, kTimeSlot, TimeValue(1010))}) {
     EXPECT_FALSE(PostingMatchable(positional)) << positional.get_description();
-    EXPECT_FALSE(MatchNewestByPostings(index.shards, positional, 10, &times, &clock).has_value());
+    EXPECT_FALSE(
+        MatchNewestByPostings(index.shards, positional, 10, &times, &clock, &pool).has_value());
   }
   // Ids far sparser than the documents would make a huge bitmap.
   {
@@ -136,14 +139,15 @@ TEST(PostingMatchTest, LeavesToXapianWhatItCannotWalkAndStopsWhenTheClockRunsOut
   }
   std::vector<std::optional<TimeTable>> sparse_times;
   EXPECT_FALSE(MatchNewestByPostings({Xapian::Database(dir.Path("sparse"))}, T("beach"), 10,
-                                     &sparse_times, &clock)
+                                     &sparse_times, &clock, &pool)
                    .has_value());
 
   // A stop ends every shard's walk, and the caller's clock says so.
   std::atomic<bool> stop{true};
   SearchClock stopped(SearchClock::Clock::now() + std::chrono::hours(1), &stop);
   const std::optional<NewestMatch> cut =
-      MatchNewestByPostings(index.shards, Op(Q::OP_OR, {T("beach"), T("boat")}), 10, &times, &stopped);
+      MatchNewestByPostings(index.shards, Op(Q::OP_OR, {T("beach"), T("boat")}), 10, &times,
+                            &stopped, &pool);
   ASSERT_TRUE(cut.has_value());
   EXPECT_TRUE(stopped.expired());
   EXPECT_TRUE(cut->kept.empty());
