@@ -204,6 +204,7 @@ TEST_F(ServerTest, AnIndexFolderIsServedByOneServerOnly) {
   for (const char* folder : {"index", "index2"}) {
     IndexDefinition def = NewIndexDefinition(folder, dir_.Path(folder)).value();
     def.active = 1;
+    def.optimize_hour = 24;  // no nightly optimization while the test runs
     def.image_folders[0].path = OfflineFolderOf(dir_.Path(folder));
     def.image_folders[1].path = dir_.Path(std::string(folder) == "index" ? "images" : "images2");
     config.indexes.push_back(def);
