@@ -65,6 +65,8 @@ run(samples, [dirs.images]);
 ctl('index', 'add', 'Demo', dirs.index);
 ctl('folder', 'add', '0', dirs.images);
 ctl('index', 'set', '0', 'active', '1');
+// The nightly optimization would open its dialog mid-test when run in its hour.
+ctl('index', 'set', '0', 'optimize-hour', '24');
 const port = await freePort();
 const base = `http://127.0.0.1:${port}`;
 const proc = spawn(server, ['--console', `127.0.0.1:${port}`], { cwd: dirs.start, stdio: ['ignore', 'pipe', 'pipe'] });
