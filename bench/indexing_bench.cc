@@ -230,6 +230,8 @@ RunResult Timed(const std::string& command) {
 Configuration MakeConfig(const std::string& index_folder, const std::string& images) {
   Configuration config;
   IndexDefinition def = NewIndexDefinition("Bench", index_folder).value();
+  // No nightly optimization in the middle of a measurement.
+  def.optimize_hour = 24;
   def.active = 1;
   def.image_folders[0].path = OfflineFolderOf(index_folder);
   def.image_folders[1].path = images;

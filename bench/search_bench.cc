@@ -854,6 +854,8 @@ bool PrepareServerFolder(const std::string& work, const std::string& images,
   *index_folder = work + "/index";
   Configuration config;
   IndexDefinition def = NewIndexDefinition("SearchBench", *index_folder).value();
+  // No nightly optimization in the middle of a measurement.
+  def.optimize_hour = 24;
   def.active = 1;
   def.image_folders[0].path = OfflineFolderOf(*index_folder);
   def.image_folders[1].path = images;

@@ -78,6 +78,8 @@ int MakePdfs(const std::string& images, int count) {
 Configuration MakeConfig(const std::string& work) {
   Configuration config;
   IndexDefinition def = NewIndexDefinition("Bench", work + "/index").value();
+  // No nightly optimization in the middle of a measurement.
+  def.optimize_hour = 24;
   def.active = 1;
   def.image_folders[0].path = OfflineFolderOf(work + "/index");
   def.image_folders[1].path = work + "/images";
