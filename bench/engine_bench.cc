@@ -231,6 +231,12 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
                       (std::filesystem::exists(ours + "/iamglass") ||
                        std::filesystem::exists(ours + "/0/iamglass")) &&
                       std::filesystem::exists(plain + "/iamglass");
+  if (reuse && !reused) {
+    // Indexing now would overwrite what is left of the earlier run.
+    std::printf("--reuse: no databases of an earlier run in %s and %s\n", ours.c_str(),
+                plain.c_str());
+    return;
+  }
   // --- our engine: index jobs the size of a full pending table, one commit
   // each, as the server's first start makes them.
   if (!reused) {

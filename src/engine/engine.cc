@@ -19,9 +19,9 @@
 #include "engine/document_indexer.h"
 #include "engine/document_scores.h"
 #include "engine/index_files.h"
-#include "engine/posting_match.h"
 #include "engine/newest_match.h"
 #include "engine/partial_hits.h"
+#include "engine/posting_match.h"
 #include "engine/query_compiler.h"
 #include "engine/query_parser.h"
 #include "engine/reader_pool.h"
@@ -30,6 +30,7 @@
 #include "engine/shard_layout.h"
 #include "engine/shard_swap.h"
 #include "engine/shard_writer.h"
+#include "engine/synonym_scores.h"
 #include "engine/task_pool.h"
 #include "engine/thesaurus.h"
 #include "platform/mutex.h"
@@ -374,13 +375,19 @@ void WalkEveryName(const Xapian::Database& db, std::vector<Hit>* hits) {
   }
 }
 
-// Gives the hits of an unranked match the scores a ranked match gives them.
-void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids,
+// Gives the hits of an unranked match the scores a ranked match gives them:
+// a large synonym's from its statistics, any other query's through Xapian.
+void ScoreKept(const ReaderPool::Reader& reader, const std::vector<std::string>& uuids,
                const Xapian::Query& query, std::vector<Hit>* hits) {
   std::vector<Xapian::docid> ids;
   ids.reserve(hits->size());
   for (const Hit& h : *hits) ids.push_back(h.id);
-  const std::vector<double> weights = ScoreDocuments(db, uuids, query, ids);
+  std::optional<std::vector<double>> direct;
+  if (reader.local_shards.size() == uuids.size()) {
+    direct = ScoreSynonymDirectly(reader.db, reader.local_shards, query, ids);
+  }
+  const std::vector<double> weights =
+      direct.has_value() ? std::move(*direct) : ScoreDocuments(reader.db, uuids, query, ids);
   for (size_t i = 0; i < hits->size(); ++i) (*hits)[i].score = ScoreOf(weights[i]);
 }
 
@@ -389,8 +396,7 @@ void ScoreKept(const Xapian::Database& db, const std::vector<std::string>& uuids
 // instead of Xapian's matcher, which merges every term's list through a heap
 // and reads the time of every match. The kept hits are then scored. False
 // when the walk cannot take the query (newest_match.h then does).
-bool MatchNewestByBitmap(const Xapian::Database& db, const ReaderPool::Reader& reader,
-                         const Xapian::Query& query, size_t limit,
+bool MatchNewestByBitmap(const ReaderPool::Reader& reader, const Xapian::Query& query, size_t limit,
                          const std::vector<std::string>& uuids, SearchClock* clock, TaskPool* pool,
                          std::vector<Hit>* hits, SearchOutcome* outcome) {
   std::optional<NewestMatch> match =
@@ -399,7 +405,7 @@ bool MatchNewestByBitmap(const Xapian::Database& db, const ReaderPool::Reader& r
   outcome->matches = match->matches;
   hits->reserve(match->kept.size());
   for (Xapian::docid id : match->kept) hits->push_back(Hit{id, 1, std::string()});
-  ScoreKept(db, uuids, query, hits);
+  ScoreKept(reader, uuids, query, hits);
   outcome->cut_off = clock->expired();
   return true;
 }
@@ -442,17 +448,18 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   const bool unranked = every_document || uuids.has_value();
   const Xapian::doccount total = db.get_doccount();
   const Xapian::doccount limit =
-      unlimited ? total : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
+      unlimited ? total
+                : std::min<Xapian::doccount>(total, static_cast<Xapian::doccount>(job.max_hits));
   // A match that posting lists decide alone walks them into bitmaps.
   if (uuids.has_value() &&
-      MatchNewestByBitmap(db, reader, query, limit, *uuids, clock, &match_pool_, hits, outcome)) {
+      MatchNewestByBitmap(reader, query, limit, *uuids, clock, &match_pool_, hits, outcome)) {
     return;
   }
   // Other such matches (phrases, proximity) over two or more local shards
   // run each shard on its own thread and merge, to the same hits and count.
   if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0) {
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
-    ScoreKept(db, *uuids, query, hits);
+    ScoreKept(reader, *uuids, query, hits);
     outcome->cut_off = clock->expired();
     return;
   }
@@ -481,7 +488,7 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
     *hits = partial.Take();
     outcome->matches = hits->size();
   }
-  if (uuids.has_value()) ScoreKept(db, *uuids, query, hits);
+  if (uuids.has_value()) ScoreKept(reader, *uuids, query, hits);
   // A positional part that ran out of time ended the match itself.
   outcome->cut_off = clock->expired();
 }
@@ -511,13 +518,13 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
                                        : CompileQuery(root, catalogue_, settings, db, &cost);
   HeavySlot slot;
   if (cost.terms >= options.heavy_terms) {
-    const auto until = std::min(clock->deadline(), SearchClock::Clock::now() +
-                                                       std::chrono::milliseconds(options.heavy_wait_ms));
+    const auto until =
+        std::min(clock->deadline(),
+                 SearchClock::Clock::now() + std::chrono::milliseconds(options.heavy_wait_ms));
     if (!heavy_gate_.Enter(job.index_folder, until, stopping_)) {
       outcome->cut_off = true;
-      outcome->cut_reason = clock->stopped()
-                                ? "the engine is stopping"
-                                : "another heavy search of this index was running";
+      outcome->cut_reason = clock->stopped() ? "the engine is stopping"
+                                             : "another heavy search of this index was running";
       return Status::Ok();
     }
     slot.Hold(&heavy_gate_, job.index_folder);
@@ -616,7 +623,8 @@ Engine::~Engine() { Stop(); }
 
 StatusOr<std::unique_ptr<Engine>> Engine::Start(const EngineStartOptions& options) {
   FileSystem* fs = options.fs != nullptr ? options.fs : DefaultFileSystem();
-  const CharTable* table = options.char_table != nullptr ? options.char_table : &CharTable::Default();
+  const CharTable* table =
+      options.char_table != nullptr ? options.char_table : &CharTable::Default();
   const std::string& home = options.home_folder;
   if (home.empty() || !fs->IsFolder(home)) {
     return Status::InvalidArgument("the engine's home folder " + home + " is not a folder");
@@ -714,7 +722,8 @@ Status Engine::InstallIndexFiles(const std::string& index_folder,
                                  const std::string& source_folder) {
   Impl::CallGuard guard(impl_.get());
   if (!guard.entered()) return Stopped();
-  if (!HoldsIndex(impl_->fs_, source_folder)) return Status::NotFound("no index in " + source_folder);
+  if (!HoldsIndex(impl_->fs_, source_folder))
+    return Status::NotFound("no index in " + source_folder);
   MutexLock writer(impl_->WriterLock(index_folder));
   VANTREL_RETURN_IF_ERROR(impl_->fs_->CreateFolders(index_folder));
   VANTREL_RETURN_IF_ERROR(impl_->RecoverSwaps(index_folder));

@@ -1,0 +1,54 @@
+// Synonym scores: the weights a query of one large synonym gives chosen
+// documents, computed from term statistics instead of Xapian's matcher.
+//
+// A newest-first browse search keeps its hits unranked and then gives them
+// the weights a ranked match would (document_scores.h). For a wildcard or an
+// expanded word (OP_SYNONYM over thousands of terms) Xapian's matcher opens
+// every term's posting list in every shard to weigh the kept documents,
+// about a tenth of a millisecond a term. The weight of a synonym depends
+// only on the synonym's estimated frequency and, per document, on the sum of
+// its terms' wdf and the document's length, so ScoreSynonymDirectly reads
+// those instead: the terms' frequencies from a walk of each shard's term
+// list, the wdf sums from the kept documents' own term lists.
+//
+// The weights are bit for bit those of Xapian 1.4's matcher with its default
+// weighting (BM25 with k1 = 1, k2 = 0, k3 = 1, b = 0.5, min_normlen = 0.5),
+// whose arithmetic this follows step by step:
+//  - each shard builds the synonym's OR tree as a Huffman tree over the
+//    terms' frequencies in that shard (a heap, least frequent first), and
+//    estimates the synonym's frequency up that tree from the whole index's
+//    term frequencies, assuming independence, rounding at every node;
+//  - BM25 weighs the synonym as one term of that frequency, with its wdf
+//    (clamped to the document length) and the document's length.
+// The tests compare every weight with Xapian's own, over one and several
+// shards, with equal frequencies (the heap's ties) and terms missing from
+// some shards. The file is built without floating-point contraction, so
+// that no fused multiply-add changes a rounding.
+//
+// Thread safety: uses the given Databases only; the caller keeps them to one
+// thread at a time.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include <xapian.h>
+
+namespace vantrel {
+
+// Synonyms of fewer terms are left to Xapian (opening a few posting lists
+// costs less than walking the term lists).
+inline constexpr size_t kDirectSynonymTerms = 64;
+
+// The weights of `ids` (document ids of `db`, any order) under `query`, in
+// the order of `ids`, 0 for a document the query does not match; nullopt
+// when the query is not one synonym of at least kDirectSynonymTerms
+// distinct terms with weight factor 1 (the caller then asks Xapian).
+// `shards` are the databases `db` combines, in order (one database: itself).
+// Throws what Xapian throws.
+std::optional<std::vector<double>> ScoreSynonymDirectly(const Xapian::Database& db,
+                                                        const std::vector<Xapian::Database>& shards,
+                                                        const Xapian::Query& query,
+                                                        const std::vector<Xapian::docid>& ids);
+
+}  // namespace vantrel
