@@ -163,7 +163,10 @@ std::optional<std::vector<double>> ScoreSynonymDirectly(const Xapian::Database& 
                                                         const std::vector<Xapian::Database>& shards,
                                                         const Xapian::Query& query,
                                                         const std::vector<Xapian::docid>& ids) {
-  if (shards.empty()) return std::nullopt;
+  // The arithmetic below is Xapian 1.4's.
+  if (shards.empty() || Xapian::major_version() != 1 || Xapian::minor_version() != 4) {
+    return std::nullopt;
+  }
   std::optional<SynonymTerms> terms = TermsOf(query);
   if (!terms.has_value()) return std::nullopt;
   std::vector<double> weights(ids.size(), 0.0);

@@ -43,7 +43,8 @@ inline constexpr size_t kDirectSynonymTerms = 64;
 // The weights of `ids` (document ids of `db`, any order) under `query`, in
 // the order of `ids`, 0 for a document the query does not match; nullopt
 // when the query is not one synonym of at least kDirectSynonymTerms
-// distinct terms with weight factor 1 (the caller then asks Xapian).
+// distinct terms with weight factor 1, or the Xapian library is not of the
+// 1.4 series (the caller then asks Xapian).
 // `shards` are the databases `db` combines, in order (one database: itself).
 // Throws what Xapian throws.
 std::optional<std::vector<double>> ScoreSynonymDirectly(const Xapian::Database& db,
