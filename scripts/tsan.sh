@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# ThreadSanitizer run of the threaded layers: builds the server, search, scan
+# ThreadSanitizer run of the threaded layers: builds the engine, server, search, scan
 # and whole-server tests with -fsanitize=thread in build/tsan and runs them.
 # Races found are printed by the sanitizer and fail the run (exit status 66).
 # Known false positives are listed, each with its reason, in
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${VANTREL_JOBS:-$(nproc)}
 dir="$root/build/tsan"
-targets=(vantrel_server_tests vantrel_search_tests vantrel_scan_tests vantrel_e2e_tests)
+targets=(vantrel_engine_tests vantrel_server_tests vantrel_search_tests vantrel_scan_tests vantrel_e2e_tests)
 
 if command -v ccache >/dev/null 2>&1; then
   export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}

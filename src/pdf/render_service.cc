@@ -10,18 +10,20 @@
 #include "platform/file_system.h"
 #include "platform/unix_socket.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VANTREL_RENDER_ASAN 1
+// Sanitizer builds map terabytes of shadow memory, which no address-space
+// limit admits.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VANTREL_RENDER_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VANTREL_RENDER_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VANTREL_RENDER_SANITIZED 1
 #endif
 #endif
 
 namespace vantrel {
 
 uint64_t DefaultRenderMemoryLimit() {
-#ifdef VANTREL_RENDER_ASAN
+#ifdef VANTREL_RENDER_SANITIZED
   return 0;
 #else
   return uint64_t{1} << 30;
