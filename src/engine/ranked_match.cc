@@ -56,7 +56,7 @@ void MatchPart(const Xapian::Database& view, const RankedParts& match, ShardPlac
   Xapian::Enquire enquire(view);
   enquire.set_query(run->query);
   if (match.weightless) enquire.set_weighting_scheme(Xapian::BoolWeight());
-  const Xapian::MSet mset = enquire.get_mset(0, match.limit, match.check_at_least);
+  const Xapian::MSet mset = enquire.get_mset(0, match.limit);
   run->matches = mset.get_matches_estimated();
   run->hits.reserve(mset.size());
   for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {

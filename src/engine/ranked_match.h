@@ -16,8 +16,8 @@
 //
 // The count is each part's Xapian estimate (get_matches_estimated), added
 // up. An estimate is exact when the part considered every match (fewer
-// matches than the limit, or `check_at_least` at least the matches);
-// otherwise it is Xapian's estimate, as the single match's is.
+// matches than the limit); otherwise it is Xapian's estimate, as the single
+// match's is.
 //
 // The query is compiled once, against the combined database. A
 // Xapian::Query must not be shared between threads, so the first part
@@ -71,7 +71,6 @@ struct RankedParts {
   std::vector<std::string> uuids;        // of the shards, in order (ShardUuids)
   const Xapian::Query* query = nullptr;  // compiled against the combined database
   Xapian::doccount limit = 0;            // hits kept; at least 1
-  Xapian::doccount check_at_least = 0;   // passed to each part's get_mset
   // Called on the thread of each part before it starts; tests throw there.
   // May be empty.
   std::function<void(uint32_t part)> before_part;
