@@ -82,8 +82,8 @@ class ShardDocumentsSource : public Xapian::PostingSource {
 Xapian::Query RestrictedQuery(const Xapian::Query& query,
                               std::shared_ptr<const ShardDocuments> docs) {
   Xapian::PostingSource* source = (new ShardDocumentsSource(std::move(docs)))->release();
-  return Xapian::Query(Xapian::Query::OP_FILTER, Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, query, 1.0),
-                       Xapian::Query(source));
+  const Xapian::Query whole(Xapian::Query::OP_SCALE_WEIGHT, query, 1.0);
+  return Xapian::Query(Xapian::Query::OP_FILTER, whole, Xapian::Query(source));
 }
 
 std::optional<std::vector<std::string>> ShardUuids(const Xapian::Database& db) {

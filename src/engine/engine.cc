@@ -462,7 +462,9 @@ bool Engine::Impl::MatchRankedInParts(const ReaderPool::Reader& reader, const Xa
   }
   const RankedHits found = vantrel::MatchRankedInParts(match, clock, &match_pool_);
   hits->reserve(found.hits.size());
-  for (const RankedHit& h : found.hits) hits->push_back(Hit{h.id, ScoreOf(h.weight), std::string()});
+  for (const RankedHit& h : found.hits) {
+    hits->push_back(Hit{h.id, ScoreOf(h.weight), std::string()});
+  }
   outcome->matches = unlimited ? static_cast<Xapian::doccount>(hits->size()) : found.matches;
   outcome->cut_off = clock->expired();
   return true;

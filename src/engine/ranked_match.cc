@@ -46,7 +46,9 @@ std::vector<PartRun> PrepareParts(const RankedParts& match, SearchClock* clock) 
       run.clock = run.own_clock.get();
     }
     run.query = p == 0 ? *match.query : CopyOfQuery(serialised, run.clock);
-    if (!match.weightless) run.query = RestrictedQuery(run.query, ShardsOfPart(match.uuids, p, parts));
+    if (!match.weightless) {
+      run.query = RestrictedQuery(run.query, ShardsOfPart(match.uuids, p, parts));
+    }
   }
   return runs;
 }

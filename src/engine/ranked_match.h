@@ -31,9 +31,9 @@
 // out, the search's clock reports it afterwards. No match spy watches a
 // part: over a combined database Xapian hands a spy each document with its
 // shard's own id, not the combined one (so the engine splits only queries
-// that end by themselves or by their positional parts). What Xapian throws in a part
-// (DatabaseModifiedError, ...) is thrown to the caller once every part
-// ended, the first by part order.
+// that end by themselves or by their positional parts). What Xapian throws
+// in a part (DatabaseModifiedError, ...) is thrown to the caller once every
+// part ended, the first by part order.
 //
 // A query that gives every match the weight 0 (a proximity search found by
 // positions) ranks its matches by combined document id alone. Xapian ends

@@ -2,7 +2,7 @@
 // weights (to the last bit) are those of one Xapian match over the combined
 // database, over two and three shards, with documents of equal weights in
 // different shards and deleted documents; what a part throws reaches the
-// caller, and a cut on one part ends the search with the best hits of all.
+// caller, and a deadline on one part ends it with the hits it found.
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -37,8 +37,8 @@ using engine_test::TestDoc;
 // fifth document is indexed twice under another name (the copy, in
 // another shard or the same one, weighs exactly as much).
 std::vector<TestDoc> Corpus(int count) {
-  static const char* const kWords[] = {"harbour", "boat",   "sunset", "beach",  "old",
-                                       "town",    "street", "sun",    "sunny",  "ship"};
+  static const char* const kWords[] = {"harbour", "boat",   "sunset", "beach", "old",
+                                       "town",    "street", "sun",    "sunny", "ship"};
   std::mt19937 rng(11);
   auto word = [&] { return std::string(kWords[rng() % (sizeof kWords / sizeof *kWords)]); };
   std::vector<TestDoc> docs;
@@ -134,8 +134,9 @@ TEST_F(RankedMatchTest, PartsGiveTheCombinedMatchsHitsOrderAndWeights) {
         {"phrase", Compile("old town", db)},
         {"W/n", Compile("boat W/3 harbour", db)},
         {"wildcard", Compile("sun*", db)},
-        {"scaled", Xapian::Query(Xapian::Query::OP_OR,
-                                 Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, harbour, 2.5), beach)},
+        {"scaled",
+         Xapian::Query(Xapian::Query::OP_OR,
+                       Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, harbour, 2.5), beach)},
         {"MatchAll", Xapian::Query::MatchAll},
     };
     for (const auto& [label, query] : queries) {
@@ -154,7 +155,8 @@ TEST_F(RankedMatchTest, PartsGiveTheCombinedMatchsHitsOrderAndWeights) {
           SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
           const RankedHits found = MatchRankedInParts(match, &clock, &pool);
           const std::string where = label + ", " + std::to_string(shard_count) + " shards, " +
-                                    std::to_string(parts) + " parts, limit " + std::to_string(limit);
+                                    std::to_string(parts) + " parts, limit " +
+                                    std::to_string(limit);
           ASSERT_EQ(found.hits.size(), expected.hits.size()) << where;
           for (size_t i = 0; i < found.hits.size(); ++i) {
             EXPECT_EQ(found.hits[i].id, expected.hits[i].id) << where << ", hit " << i;
