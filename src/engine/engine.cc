@@ -24,6 +24,7 @@
 #include "engine/posting_match.h"
 #include "engine/query_compiler.h"
 #include "engine/query_parser.h"
+#include "engine/ranked_match.h"
 #include "engine/reader_pool.h"
 #include "engine/remove_list.h"
 #include "engine/search_limits.h"
@@ -192,8 +193,13 @@ class Engine::Impl {
                        std::vector<Hit>* hits, SearchOutcome* outcome);
   // Runs the compiled query, ending it early when the clock runs out.
   void Match(const ReaderPool::Reader& reader, const Xapian::Query& query, bool every_document,
-             const SearchJob& job, bool watched, SearchClock* clock, std::vector<Hit>* hits,
-             SearchOutcome* outcome);
+             const SearchJob& job, const CompileStats& cost, SearchClock* clock,
+             std::vector<Hit>* hits, SearchOutcome* outcome);
+  // A ranked match of two or more local shards in parts side by side
+  // (ranked_match.h); false when the reader cannot split it.
+  bool MatchRankedInParts(const ReaderPool::Reader& reader, const Xapian::Query& query,
+                          Xapian::doccount limit, bool unlimited, bool positional,
+                          SearchClock* clock, std::vector<Hit>* hits, SearchOutcome* outcome);
 };
 
 namespace {
@@ -427,14 +433,53 @@ void MatchInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
 }
 
 // Queries below these sizes end quickly by themselves; larger ones, and every
-// query matched by positions, are watched by the search's clock.
+// query matched by positions, are watched by the search's clock. Ranked
+// queries of that many terms stay on one match: Xapian opens every term's
+// postings in every shard for each part of a split match.
 constexpr size_t kWatchedTerms = 256;
+
+// Whether every match of `query` weighs 0 (Xapian's bound on the weights of
+// its matches; the match itself is not run).
+bool EveryMatchWeighsZero(const Xapian::Database& db, const Xapian::Query& query) {
+  Xapian::Enquire enquire(db);
+  enquire.set_query(query);
+  return enquire.get_mset(0, 0).get_max_possible() == 0;
+}
 
 }  // namespace
 
+bool Engine::Impl::MatchRankedInParts(const ReaderPool::Reader& reader, const Xapian::Query& query,
+                                      Xapian::doccount limit, bool unlimited, bool positional,
+                                      SearchClock* clock, std::vector<Hit>* hits,
+                                      SearchOutcome* outcome) {
+  RankedParts match;
+  match.query = &query;
+  match.limit = limit;
+  match.weightless = positional && EveryMatchWeighsZero(reader.db, query);
+  if (match.weightless) {
+    for (const Xapian::Database& shard : reader.local_shards) match.views.push_back(&shard);
+  } else {
+    const size_t parts = std::min<size_t>(reader.local_shards.size(), match_pool_.threads() + 1);
+    std::optional<std::vector<std::string>> uuids = ShardUuids(reader.db);
+    if (parts < 2 || !uuids.has_value() || !ReaderPool::OpenViews(reader, parts - 1)) return false;
+    match.uuids = std::move(*uuids);
+    match.views.push_back(&reader.db);
+    for (size_t i = 0; i + 1 < parts; ++i) match.views.push_back(&reader.views[i]);
+  }
+  const RankedHits found = vantrel::MatchRankedInParts(match, clock, &match_pool_);
+  hits->reserve(found.hits.size());
+  for (const RankedHit& h : found.hits) {
+    hits->push_back(Hit{h.id, ScoreOf(h.weight), std::string()});
+  }
+  outcome->matches = unlimited ? static_cast<Xapian::doccount>(hits->size()) : found.matches;
+  outcome->cut_off = clock->expired();
+  return true;
+}
+
 void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& query,
-                         bool every_document, const SearchJob& job, bool watched,
+                         bool every_document, const SearchJob& job, const CompileStats& cost,
                          SearchClock* clock, std::vector<Hit>* hits, SearchOutcome* outcome) {
+  const bool watched = cost.positional || cost.terms >= kWatchedTerms;
   const Xapian::Database& db = reader.db;
   const bool local_only = reader.settings.remotes.empty();
   const bool unlimited = job.max_hits < 0;
@@ -461,6 +506,13 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
     ScoreKept(reader, *uuids, query, hits);
     outcome->cut_off = clock->expired();
+    return;
+  }
+  // A ranked match over two or more local shards runs in parts side by
+  // side, to the same hits, order and weights.
+  if (!unranked && !newest_first && local_only && reader.local_shards.size() >= 2 && limit > 0 &&
+      cost.terms < kWatchedTerms &&
+      MatchRankedInParts(reader, query, limit, unlimited, cost.positional, clock, hits, outcome)) {
     return;
   }
   Xapian::Enquire enquire(db);
@@ -529,8 +581,7 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
     }
     slot.Hold(&heavy_gate_, job.index_folder);
   }
-  const bool watched = cost.positional || cost.terms >= kWatchedTerms;
-  Match(reader, query, every_document, job, watched, clock, hits, outcome);
+  Match(reader, query, every_document, job, cost, clock, hits, outcome);
   if (outcome->cut_off) {
     outcome->cut_reason = CutReason(*clock, options.search_seconds);
   } else if (cost.bounded_at > 0) {

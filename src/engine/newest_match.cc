@@ -28,15 +28,6 @@ struct ShardRun {
   std::exception_ptr error;
 };
 
-// A copy of the query that shares nothing with it; its PositionalSource
-// parts read `clock`.
-Xapian::Query CopyOfQuery(const std::string& serialised, SearchClock* clock) {
-  Xapian::Registry registry;
-  registry.register_posting_source(
-      PositionalSource({}, PositionalSource::Mode::kPhrase, 0, {}, clock));
-  return Xapian::Query::unserialise(serialised, registry);
-}
-
 void MatchShard(const Xapian::Database& shard, const Xapian::Query& query, ShardPlace place,
                 Xapian::doccount limit, ShardRun* run) {
   Xapian::Enquire enquire(shard);

@@ -349,4 +349,11 @@ PositionalSource* PositionalSource::unserialise(const std::string& serialised) c
                               std::move(covered), clock_);
 }
 
+Xapian::Query CopyOfQuery(const std::string& serialised, SearchClock* clock) {
+  Xapian::Registry registry;
+  registry.register_posting_source(
+      PositionalSource({}, PositionalSource::Mode::kPhrase, 0, {}, clock));
+  return Xapian::Query::unserialise(serialised, registry);
+}
+
 }  // namespace vantrel

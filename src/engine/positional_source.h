@@ -121,4 +121,9 @@ class PositionalSource : public Xapian::PostingSource {
   std::vector<Xapian::docid> term_read_for_;
 };
 
+// A copy of a query (its Query::serialise form) that shares nothing with the
+// original, for a match on another thread; its PositionalSource parts read
+// `clock`.
+Xapian::Query CopyOfQuery(const std::string& serialised, SearchClock* clock);
+
 }  // namespace vantrel

@@ -109,6 +109,7 @@ StatusOr<std::unique_ptr<ReaderPool::Reader>> ReaderPool::Acquire(const std::str
     }
     auto reader = std::make_unique<Reader>();
     try {
+      reader->shard_folders = shards;
       for (const std::string& shard : shards) {
         reader->local_shards.emplace_back(shard, Xapian::DB_BACKEND_GLASS);
         reader->db.add_database(reader->local_shards.back());
@@ -135,6 +136,23 @@ StatusOr<std::unique_ptr<ReaderPool::Reader>> ReaderPool::Acquire(const std::str
     return reader;
   }
   return Status::Unavailable("cannot open the index in " + folder + ": " + last_error);
+}
+
+bool ReaderPool::OpenViews(const Reader& reader, size_t count) {
+  while (reader.views.size() < count) {
+    Xapian::Database view;
+    for (size_t i = 0; i < reader.shard_folders.size(); ++i) {
+      Xapian::Database shard(reader.shard_folders[i], Xapian::DB_BACKEND_GLASS);
+      const Xapian::Database& opened = reader.local_shards[i];
+      if (shard.get_revision() != opened.get_revision() || shard.get_uuid() != opened.get_uuid()) {
+        reader.views.clear();
+        return false;
+      }
+      view.add_database(shard);
+    }
+    reader.views.push_back(std::move(view));
+  }
+  return true;
 }
 
 void ReaderPool::Release(const std::string& folder, std::unique_ptr<Reader> reader) {

@@ -60,9 +60,20 @@ class ReaderPool {
     // it (posting_match.h); the reader's one user fills them.
     std::vector<Xapian::Database> local_shards;
     mutable std::vector<std::optional<TimeTable>> times;
+    // The local shards' folders, in order, and further combined views of
+    // them for the parts of a ranked match run side by side (OpenViews).
+    std::vector<std::string> shard_folders;
+    mutable std::vector<Xapian::Database> views;
   };
 
   explicit ReaderPool(FileSystem* fs) : fs_(fs) {}
+
+  // Opens views until `reader` has `count` (each one Database combining
+  // every local shard, like `db`, that another thread may use while `db`
+  // is used); kept with the reader. False when a shard changed since the
+  // reader opened it (a view would not show what `db` shows): the views
+  // are then dropped. Throws what opening a database throws.
+  static bool OpenViews(const Reader& reader, size_t count);
 
   // A reader of the current index in `folder`. kNotFound when the folder
   // holds no database; kUnavailable when it could not be opened in time;

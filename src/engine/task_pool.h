@@ -37,6 +37,9 @@ class TaskPool {
   // Ends the threads (they finish the task they run).
   void Stop();
 
+  // The pool's threads (the caller of RunAll adds one more).
+  unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
+
   // The pool's size for this machine: its cores, at most `most`.
   static unsigned ThreadsFor(unsigned most);
 

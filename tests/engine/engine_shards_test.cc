@@ -201,7 +201,13 @@ TEST_F(EngineShardsTest, ThreeShardsAnswerEveryQueryAsOneDatabase) {
   EXPECT_EQ(CountOf(three), 400u);
   for (const Query& q : kQueries) {
     const Hits a = Answer(q, one), b = Answer(q, three);
-    ASSERT_EQ(a.matches, b.matches) << q.text;
+    // A ranked search cut by its limit counts by Xapian's estimates, which
+    // depend on the layout (ranked_match.h); every other count is exact.
+    if (q.max_hits >= 0 && !(q.flags & kSearchNewestFirst)) {
+      EXPECT_GE(std::stoul(b.matches), b.scores.size()) << q.text;
+    } else {
+      ASSERT_EQ(a.matches, b.matches) << q.text;
+    }
     ASSERT_EQ(a.scores.size(), b.scores.size()) << q.text;
     for (const auto& [name, score] : a.scores) {
       auto it = b.scores.find(name);

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <xapian.h>
 
 #include "engine/document_name.h"
 #include "engine/engine.h"
@@ -49,6 +52,21 @@ inline TestDoc ImageDoc(uint32_t time, const std::string& key, const std::string
           Attr("QxQJ5010", file) + Attr("QxQL5012", "D:\\Pictures\\" + key.substr(2, key.rfind('\\') - 2)) +
           Attr("QxQK5011", "Sport");
   return TestDoc{FormatDocumentName(time, key), text};
+}
+
+// What `run` threw, by kind: "modified" (DatabaseModifiedError), a Xapian
+// error's type, "bad_alloc", or "nothing".
+inline std::string Thrown(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const Xapian::DatabaseModifiedError&) {
+    return "modified";
+  } catch (const Xapian::Error& e) {
+    return e.get_type();
+  } catch (const std::bad_alloc&) {
+    return "bad_alloc";
+  }
+  return "nothing";
 }
 
 // A data source over documents; `fail_after` >= 0 makes next_document fail

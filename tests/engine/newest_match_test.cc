@@ -15,6 +15,7 @@
 #include "engine/document_indexer.h"
 #include "engine/newest_match.h"
 #include "engine/task_pool.h"
+#include "engine_test_util.h"
 
 namespace vantrel {
 namespace {
@@ -45,20 +46,6 @@ std::vector<Xapian::Database> Shards() {
   return shards;
 }
 
-// What a task threw, by kind.
-std::string Kind(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const Xapian::DatabaseModifiedError&) {
-    return "modified";
-  } catch (const Xapian::Error& e) {
-    return e.get_type();
-  } catch (const std::bad_alloc&) {
-    return "bad_alloc";
-  }
-  return "nothing";
-}
-
 TEST(NewestMatchTest, WhatAShardsMatchThrowsReachesTheCaller) {
   const std::vector<Xapian::Database> shards = Shards();
   const Xapian::Query query("t");
@@ -84,7 +71,7 @@ TEST(NewestMatchTest, WhatAShardsMatchThrowsReachesTheCaller) {
       if (shard == c.shard) c.raise();
     };
     SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
-    EXPECT_EQ(Kind([&] { MatchNewestInShards(match, &clock, &pool); }), c.kind) << c.shard;
+    EXPECT_EQ(engine_test::Thrown([&] { MatchNewestInShards(match, &clock, &pool); }), c.kind) << c.shard;
   }
 }
 

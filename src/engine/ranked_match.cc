@@ -1,0 +1,120 @@
+#include "engine/ranked_match.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "engine/document_scores.h"
+#include "engine/positional_source.h"
+
+namespace vantrel {
+namespace {
+
+// One part's match and what it found.
+struct PartRun {
+  SearchClock* clock = nullptr;  // the search's own for the first part
+  std::unique_ptr<SearchClock> own_clock;
+  Xapian::Query query;  // restricted to the part's shards; this part's own
+  std::vector<RankedHit> hits;
+  Xapian::doccount matches = 0;
+  std::exception_ptr error;
+};
+
+// The shards of part `part` of `parts`: those with index % parts == part.
+std::shared_ptr<const ShardDocuments> ShardsOfPart(const std::vector<std::string>& uuids,
+                                                   uint32_t part, uint32_t parts) {
+  auto docs = std::make_shared<ShardDocuments>();
+  docs->uuids = uuids;
+  docs->ids.resize(uuids.size());
+  docs->whole.resize(uuids.size());
+  for (size_t i = 0; i < uuids.size(); ++i) docs->whole[i] = i % parts == part;
+  return docs;
+}
+
+// Each part's clock and query, made on the calling thread.
+std::vector<PartRun> PrepareParts(const RankedParts& match, SearchClock* clock) {
+  const uint32_t parts = static_cast<uint32_t>(match.views.size());
+  const std::string serialised = parts > 1 ? match.query->serialise() : std::string();
+  std::vector<PartRun> runs(parts);
+  for (uint32_t p = 0; p < parts; ++p) {
+    PartRun& run = runs[p];
+    if (p == 0) {
+      run.clock = clock;
+    } else {
+      run.own_clock = std::make_unique<SearchClock>(clock->Twin());
+      run.clock = run.own_clock.get();
+    }
+    run.query = p == 0 ? *match.query : CopyOfQuery(serialised, run.clock);
+    if (!match.weightless) {
+      run.query = RestrictedQuery(run.query, ShardsOfPart(match.uuids, p, parts));
+    }
+  }
+  return runs;
+}
+
+void MatchPart(const Xapian::Database& view, const RankedParts& match, ShardPlace place,
+               PartRun* run) {
+  Xapian::Enquire enquire(view);
+  enquire.set_query(run->query);
+  if (match.weightless) enquire.set_weighting_scheme(Xapian::BoolWeight());
+  const Xapian::MSet mset = enquire.get_mset(0, match.limit);
+  run->matches = mset.get_matches_estimated();
+  run->hits.reserve(mset.size());
+  for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
+    run->hits.push_back(RankedHit{place.Combined(*it), it.get_weight()});
+  }
+}
+
+// The task of part `p`: catches everything (TaskPool's rule).
+void RunPart(const RankedParts& match, uint32_t p, PartRun* run) {
+  try {
+    if (match.before_part) match.before_part(p);
+    const uint32_t parts = static_cast<uint32_t>(match.views.size());
+    const ShardPlace place = match.weightless ? ShardPlace{p, parts} : ShardPlace{};
+    MatchPart(*match.views[p], match, place, run);
+  } catch (...) {
+    run->error = std::current_exception();
+  }
+}
+
+// Xapian's order of a ranked match: weight descending, then document id.
+bool Better(const RankedHit& a, const RankedHit& b) {
+  return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
+}
+
+// The best `limit` of every part's best, and the sum of the counts.
+RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit) {
+  RankedHits out;
+  for (PartRun& run : *runs) {
+    out.matches += run.matches;
+    out.hits.insert(out.hits.end(), run.hits.begin(), run.hits.end());
+  }
+  const size_t kept = std::min<size_t>(out.hits.size(), limit);
+  std::partial_sort(out.hits.begin(), out.hits.begin() + static_cast<std::ptrdiff_t>(kept),
+                    out.hits.end(), Better);
+  out.hits.resize(kept);
+  return out;
+}
+
+}  // namespace
+
+RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, TaskPool* pool) {
+  std::vector<PartRun> runs = PrepareParts(match, clock);
+  std::vector<std::function<void()>> tasks;
+  for (uint32_t p = 0; p < runs.size(); ++p) {
+    tasks.push_back([&match, p, &runs] { RunPart(match, p, &runs[p]); });
+  }
+  pool->RunAll(tasks);
+  bool expired = false;
+  for (const PartRun& run : runs) {
+    if (run.error) std::rethrow_exception(run.error);
+    expired = expired || run.clock->expired();
+  }
+  // The deadline and the stop flag stay passed and set: the search's clock
+  // sees what a part's saw.
+  if (expired) clock->CheckNow();
+  return MergeBest(&runs, match.limit);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,91 @@
+// Ranked matches over the local shards of an index, in parts side by side.
+//
+// A ranked search (relevance order) over a combined Database is one Xapian
+// matcher that walks the shards one after the other on one thread.
+// MatchRankedInParts splits it: part p matches the shards i with
+// i % parts == p, each part on its own combined Database over every shard
+// (a view: a Xapian::Database is used by one thread at a time), with the
+// query restricted to its shards by a PostingSource that finds them by
+// UUID (document_scores.h: RestrictedQuery, which keeps every weight to
+// the last bit). As each part's database combines every shard, Xapian
+// gathers the whole index's statistics, so each part's weights and
+// document ids are those of the single combined match. The parts' best
+// `limit` merge by weight (descending), equal weights by combined document
+// id (ascending), as Xapian orders them: the hits, their order and their
+// weights are the single match's.
+//
+// The count is each part's Xapian estimate (get_matches_estimated), added
+// up. An estimate is exact when the part considered every match (fewer
+// matches than the limit); otherwise it is Xapian's estimate, as the single
+// match's is.
+//
+// The query is compiled once, against the combined database. A
+// Xapian::Query must not be shared between threads, so the first part
+// takes the query itself and every other part a copy made through
+// Query::serialise (its PositionalSource parts read the part's clock).
+//
+// Each part has its own SearchClock with the search's deadline and stop
+// flag (the first part's is the search's own), read by the part's
+// PositionalSource parts: once it runs out they match nothing more, and the
+// part ends with the best hits found so far. When any part's clock ran
+// out, the search's clock reports it afterwards. No match spy watches a
+// part: over a combined database Xapian hands a spy each document with its
+// shard's own id, not the combined one (so the engine splits only queries
+// that end by themselves or by their positional parts). What Xapian throws
+// in a part (DatabaseModifiedError, ...) is thrown to the caller once every
+// part ended, the first by part order.
+//
+// A query that gives every match the weight 0 (a proximity search found by
+// positions) ranks its matches by combined document id alone. Xapian ends
+// such a match at the hit limit only over a single database, so each
+// shard is then a part of its own, matched on its own Database
+// (`weightless`): its first `limit` matches, their ids turned into the
+// combined database's (ShardPlace), merged by id.
+//
+// Xapian builds a part's postlist tree in every shard, the excluded ones
+// too (where the filter, empty there, ends the match at its first step):
+// a query of many terms opens each term's posting lists once per part and
+// shard. The engine keeps such queries on the single match (engine.cc).
+//
+// Thread safety: the views and the query are used only by this call while
+// it runs (the reader belongs to one search).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <xapian.h>
+
+#include "engine/partial_hits.h"
+#include "engine/search_limits.h"
+#include "engine/task_pool.h"
+
+namespace vantrel {
+
+struct RankedParts {
+  // One combined database per part, each over every local shard in order;
+  // or, when `weightless`, each local shard alone, in order.
+  std::vector<const Xapian::Database*> views;
+  bool weightless = false;
+  std::vector<std::string> uuids;        // of the shards, in order (ShardUuids)
+  const Xapian::Query* query = nullptr;  // compiled against the combined database
+  Xapian::doccount limit = 0;            // hits kept; at least 1
+  // Called on the thread of each part before it starts; tests throw there.
+  // May be empty.
+  std::function<void(uint32_t part)> before_part;
+};
+
+struct RankedHit {
+  Xapian::docid id;  // in the combined database
+  double weight;
+};
+
+struct RankedHits {
+  std::vector<RankedHit> hits;  // best first
+  Xapian::doccount matches = 0;
+};
+
+RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, TaskPool* pool);
+
+}  // namespace vantrel

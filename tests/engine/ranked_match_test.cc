@@ -1,0 +1,261 @@
+// Ranked matches in parts side by side: the hits, their order and their
+// weights (to the last bit) are those of one Xapian match over the combined
+// database, over two and three shards, with documents of equal weights in
+// different shards and deleted documents; what a part throws reaches the
+// caller, and a deadline on one part ends it with the hits it found.
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/char_table.h"
+#include "engine/document_scores.h"
+#include "engine/field_catalogue.h"
+#include "engine/query_compiler.h"
+#include "engine/query_parser.h"
+#include "engine/ranked_match.h"
+#include "engine/shard_layout.h"
+#include "engine/task_pool.h"
+#include "engine_test_util.h"
+
+namespace vantrel {
+namespace {
+
+using engine_test::Caption;
+using engine_test::EngineFixture;
+using engine_test::ImageDoc;
+using engine_test::TestDoc;
+
+// Captions of a few words, so that many documents weigh the same; every
+// fifth document is indexed twice under another name (the copy, in
+// another shard or the same one, weighs exactly as much).
+std::vector<TestDoc> Corpus(int count) {
+  static const char* const kWords[] = {"harbour", "boat",   "sunset", "beach", "old",
+                                       "town",    "street", "sun",    "sunny", "ship"};
+  std::mt19937 rng(11);
+  auto word = [&] { return std::string(kWords[rng() % (sizeof kWords / sizeof *kWords)]); };
+  std::vector<TestDoc> docs;
+  for (int i = 0; i < count; ++i) {
+    std::string caption;
+    const int words = 2 + static_cast<int>(rng() % 5);
+    for (int w = 0; w < words; ++w) caption += (w ? " " : "") + word();
+    const std::string text = Caption(25, {word()}) + Caption(120, {caption});
+    docs.push_back(ImageDoc(1000 + static_cast<uint32_t>(i), "01F\\a" + std::to_string(i), text));
+    if (i % 5 == 0) {
+      docs.push_back(ImageDoc(1000 + static_cast<uint32_t>(i), "01F\\b" + std::to_string(i), text));
+    }
+  }
+  return docs;
+}
+
+class RankedMatchTest : public EngineFixture {
+ protected:
+  // An index of `count` shards in home_/name, with some documents deleted
+  // from every shard (the shards' ids then have gaps).
+  std::vector<std::string> Build(const std::string& name, uint32_t count) {
+    EngineOptions options = engine_->GetOptions();
+    options.new_index_shards = count;
+    engine_->SetOptions(options);
+    engine_test::VectorSource source(Corpus(360));
+    IndexJob job;
+    job.index_folder = home_.Path(name);
+    job.create = true;
+    job.add = true;
+    job.data_source = source.source();
+    EXPECT_TRUE(engine_->RunIndexJob(job).ok());
+    StatusOr<ShardSettings> settings = ReadShardSettings(DefaultFileSystem(), job.index_folder);
+    EXPECT_TRUE(settings.ok());
+    const std::vector<std::string> shards = LocalShardFolders(*settings, job.index_folder);
+    EXPECT_EQ(shards.size(), count);
+    for (const std::string& shard : shards) {
+      Xapian::WritableDatabase db(shard, Xapian::DB_OPEN | Xapian::DB_BACKEND_GLASS);
+      for (Xapian::docid id = 3; id <= db.get_lastdocid(); id += 7) db.delete_document(id);
+      db.commit();
+    }
+    return shards;
+  }
+
+  static Xapian::Database Combined(const std::vector<std::string>& shards) {
+    Xapian::Database db;
+    for (const std::string& shard : shards) db.add_database(Xapian::Database(shard));
+    return db;
+  }
+
+  Xapian::Query Compile(const std::string& text, const Xapian::Database& db) {
+    ParsedQuery parsed = ParseQuery(text, CharTable::Default(), catalogue_);
+    EXPECT_EQ(parsed.error, "") << text;
+    return CompileQuery(*parsed.root, catalogue_, CompileSettings{}, db);
+  }
+
+  const FieldCatalogue catalogue_ = FieldCatalogue::Parse(FieldCatalogue::StandardText());
+};
+
+struct Expected {
+  std::vector<RankedHit> hits;
+  Xapian::doccount matches;  // exact
+};
+
+// One Xapian match of the combined database: the answer the parts must give.
+Expected CombinedMatch(const Xapian::Database& db, const Xapian::Query& query,
+                       Xapian::doccount limit) {
+  Xapian::Enquire enquire(db);
+  enquire.set_query(query);
+  const Xapian::MSet mset = enquire.get_mset(0, limit, db.get_doccount());
+  Expected out{{}, mset.get_matches_estimated()};
+  for (auto it = mset.begin(); it != mset.end(); ++it) out.hits.push_back({*it, it.get_weight()});
+  return out;
+}
+
+TEST_F(RankedMatchTest, PartsGiveTheCombinedMatchsHitsOrderAndWeights) {
+  TaskPool pool(2);
+  for (const uint32_t shard_count : {2u, 3u}) {
+    const std::vector<std::string> shards = Build("idx" + std::to_string(shard_count), shard_count);
+    const Xapian::Database db = Combined(shards);
+    // The views each part matches on, and each shard alone.
+    std::vector<Xapian::Database> views, alone;
+    for (uint32_t i = 0; i < shard_count; ++i) views.push_back(Combined(shards));
+    for (const std::string& shard : shards) alone.emplace_back(shard);
+    const std::vector<std::string> uuids = *ShardUuids(db);
+    const Xapian::Query harbour = Compile("harbour", db), beach = Compile("beach", db);
+    const std::vector<std::pair<std::string, Xapian::Query>> queries = {
+        {"harbour", harbour},
+        {"field", Compile("IPTC025 contains (harbour)", db)},
+        {"AND", Compile("harbour AND beach", db)},
+        {"three ANDed", Compile("harbour AND beach AND sun", db)},
+        {"OR", Compile("harbour OR beach OR ship", db)},
+        {"AND NOT", Compile("harbour AND NOT beach", db)},
+        {"phrase", Compile("old town", db)},
+        {"W/n", Compile("boat W/3 harbour", db)},
+        {"wildcard", Compile("sun*", db)},
+        {"scaled",
+         Xapian::Query(Xapian::Query::OP_OR,
+                       Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, harbour, 2.5), beach)},
+        {"MatchAll", Xapian::Query::MatchAll},
+    };
+    for (const auto& [label, query] : queries) {
+      for (const Xapian::doccount limit : {1u, 25u, 2000u}) {
+        const Expected expected = CombinedMatch(db, query, limit);
+        const bool weightless = !expected.hits.empty() && expected.hits[0].weight == 0;
+        for (uint32_t parts = 2; parts <= shard_count; ++parts) {
+          RankedParts match;
+          match.weightless = weightless;
+          for (uint32_t p = 0; p < (weightless ? shard_count : parts); ++p) {
+            match.views.push_back(weightless ? &alone[p] : &views[p]);
+          }
+          match.uuids = uuids;
+          match.query = &query;
+          match.limit = limit;
+          SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+          const RankedHits found = MatchRankedInParts(match, &clock, &pool);
+          const std::string where = label + ", " + std::to_string(shard_count) + " shards, " +
+                                    std::to_string(parts) + " parts, limit " +
+                                    std::to_string(limit);
+          ASSERT_EQ(found.hits.size(), expected.hits.size()) << where;
+          for (size_t i = 0; i < found.hits.size(); ++i) {
+            EXPECT_EQ(found.hits[i].id, expected.hits[i].id) << where << ", hit " << i;
+            EXPECT_EQ(found.hits[i].weight, expected.hits[i].weight) << where << ", hit " << i;
+          }
+          // Every match considered (the limit above the count): exact; else
+          // Xapian's estimates, at least the hits found.
+          if (limit > expected.matches) {
+            EXPECT_EQ(found.matches, expected.matches) << where;
+          } else {
+            EXPECT_GE(found.matches, found.hits.size()) << where;
+          }
+          if (weightless) break;  // one part per shard, whatever `parts` says
+        }
+      }
+    }
+  }
+}
+
+// Three shards in two parts: part 0 matches shards 0 and 2, part 1 shard 1.
+class RankedPartsTest : public RankedMatchTest {
+ protected:
+  void SetUp() override {
+    RankedMatchTest::SetUp();
+    shards_ = Build("idx", 3);
+    db_ = Combined(shards_);
+    views_ = {Combined(shards_), Combined(shards_)};
+    match_.views = {&views_[0], &views_[1]};
+    match_.uuids = *ShardUuids(db_);
+    match_.query = &query_;
+    match_.limit = db_.get_doccount();
+  }
+
+  std::vector<std::string> shards_;
+  Xapian::Database db_;
+  std::vector<Xapian::Database> views_;
+  const Xapian::Query query_ = Xapian::Query::MatchAll;
+  RankedParts match_;
+  TaskPool pool_{2};
+};
+
+TEST_F(RankedPartsTest, WhatAPartThrowsReachesTheCaller) {
+  struct Case {
+    uint32_t part;
+    std::function<void()> raise;
+    std::string kind;
+  };
+  const Case cases[] = {
+      {1, [] { throw Xapian::DatabaseModifiedError("changed"); }, "modified"},
+      {0, [] { throw Xapian::NetworkError("gone"); }, "NetworkError"},
+      {1, [] { throw std::bad_alloc(); }, "bad_alloc"},
+      {9, [] {}, "nothing"},
+  };
+  for (const Case& c : cases) {
+    match_.before_part = [&c](uint32_t part) {
+      if (part == c.part) c.raise();
+    };
+    SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+    EXPECT_EQ(engine_test::Thrown([&] { MatchRankedInParts(match_, &clock, &pool_); }), c.kind)
+        << c.part;
+  }
+}
+
+// Part 1 starts after the deadline: its copy of the query's positional
+// part then matches nothing (Xapian's own phrase matching of the covered
+// terms still answers); part 0 (given ample time) finds every match in its
+// shards, and the search's clock reports the cut.
+TEST_F(RankedPartsTest, ADeadlineOnOnePartEndsItWithTheHitsOfTheOthers) {
+  const std::string text = "boat W/3 harbour";
+  const Expected all = CombinedMatch(db_, Compile(text, db_), db_.get_doccount());
+  const auto deadline = SearchClock::Clock::now() + std::chrono::seconds(3);
+  SearchClock clock(deadline, nullptr);
+  // Compiled with the search's clock, as the engine does.
+  ParsedQuery parsed = ParseQuery(text, CharTable::Default(), catalogue_);
+  CompileSettings settings;
+  settings.clock = &clock;
+  const Xapian::Query query = CompileQuery(*parsed.root, catalogue_, settings, db_);
+  match_.query = &query;
+  match_.before_part = [&](uint32_t part) {
+    if (part != 1) return;
+    while (SearchClock::Clock::now() < deadline + std::chrono::milliseconds(50)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  const RankedHits found = MatchRankedInParts(match_, &clock, &pool_);
+  EXPECT_TRUE(clock.expired());
+  // Every weight is 0: the hits are in document id order.
+  std::vector<Xapian::docid> expected, found_ids, shard1;
+  for (const RankedHit& h : all.hits) ((h.id - 1) % 3 == 1 ? shard1 : expected).push_back(h.id);
+  std::vector<Xapian::docid> found_shard1;
+  for (const RankedHit& h : found.hits) {
+    ((h.id - 1) % 3 == 1 ? found_shard1 : found_ids).push_back(h.id);
+  }
+  ASSERT_GT(expected.size(), 0u);
+  EXPECT_EQ(found_ids, expected);
+  EXPECT_LT(found_shard1.size(), shard1.size());
+  EXPECT_TRUE(std::is_sorted(found.hits.begin(), found.hits.end(),
+                             [](const RankedHit& a, const RankedHit& b) { return a.id < b.id; }));
+}
+
+}  // namespace
+}  // namespace vantrel
