@@ -523,7 +523,10 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   } else if (newest_first) {
     enquire.set_sort_by_value_then_relevance(kTimeSlot, true);
   }
-  PartialHits partial(clock, limit, newest_first);
+  // A spy over a database of several shards sees shard-local ids.
+  const size_t databases =
+      reader.local_shards.size() + reader.settings.remotes.size() - reader.missing.size();
+  PartialHits partial(clock, limit, newest_first, ShardPlace{}, databases > 1);
   if (watched) enquire.add_matchspy(&partial);
   try {
     // An unranked newest-first match considers every match anyway (to find
@@ -538,6 +541,7 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
     }
   } catch (const SearchCutOff&) {
     *hits = partial.Take();
+    if (databases > 1) GiveCombinedIds(db, hits);
     outcome->matches = hits->size();
   }
   if (uuids.has_value()) ScoreKept(reader, *uuids, query, hits);

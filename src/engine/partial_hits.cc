@@ -16,9 +16,25 @@ int32_t ScoreOf(double weight) {
 }
 
 void PartialHits::operator()(const Xapian::Document& doc, double weight) {
-  Keep(Seen{newest_first_ ? doc.get_value(kTimeSlot) : std::string(), weight,
-            place_.Combined(doc.get_docid())});
+  Seen seen{newest_first_ ? doc.get_value(kTimeSlot) : std::string(), weight,
+            place_.Combined(doc.get_docid()), std::string()};
+  // The name is read only for a document that is kept.
+  if (by_name_ && WouldKeep(seen)) seen.name = doc.get_value(kNameSlot);
+  Keep(std::move(seen));
   if (clock_->Expired()) throw SearchCutOff{};
+}
+
+void GiveCombinedIds(const Xapian::Database& db, std::vector<Hit>* hits) {
+  std::vector<Hit> found;
+  found.reserve(hits->size());
+  for (Hit& h : *hits) {
+    const std::string term = IdTermForName(h.name);
+    Xapian::PostingIterator p = db.postlist_begin(term);
+    if (p == db.postlist_end(term)) continue;
+    h.id = *p;
+    found.push_back(std::move(h));
+  }
+  *hits = std::move(found);
 }
 
 void PartialHits::Absorb(PartialHits* other) {
@@ -30,9 +46,13 @@ std::vector<Hit> PartialHits::Take() {
   std::sort(seen_.begin(), seen_.end(), Better);
   std::vector<Hit> hits;
   hits.reserve(seen_.size());
-  for (const Seen& s : seen_) hits.push_back(Hit{s.id, ScoreOf(s.weight), std::string()});
+  for (Seen& s : seen_) hits.push_back(Hit{s.id, ScoreOf(s.weight), std::move(s.name)});
   seen_.clear();
   return hits;
+}
+
+bool PartialHits::WouldKeep(const Seen& seen) const {
+  return seen_.size() < keep_ || (keep_ > 0 && Better(seen, seen_.front()));
 }
 
 void PartialHits::Keep(Seen seen) {

@@ -39,10 +39,20 @@ struct ShardPlace {
 // weight, or by time stamp and weight for newest-first searches) and ends
 // the match when the search's clock runs out. Over one shard matched on its
 // own, `place` turns its document ids into those of the combined database.
+//
+// Over a database that combines several shards Xapian hands a spy each
+// document with its shard's own id, and which shard it came from is not
+// told: a spy made with `by_name` keeps the names of the documents it keeps,
+// and GiveCombinedIds finds their ids afterwards.
 class PartialHits : public Xapian::MatchSpy {
  public:
-  PartialHits(SearchClock* clock, size_t keep, bool newest_first, ShardPlace place = {})
-      : clock_(clock), keep_(keep), newest_first_(newest_first), place_(place) {}
+  PartialHits(SearchClock* clock, size_t keep, bool newest_first, ShardPlace place = {},
+              bool by_name = false)
+      : clock_(clock),
+        keep_(keep),
+        newest_first_(newest_first),
+        place_(place),
+        by_name_(by_name) {}
 
   void operator()(const Xapian::Document& doc, double weight) override;
 
@@ -50,7 +60,7 @@ class PartialHits : public Xapian::MatchSpy {
   // one keeps; `other` is left empty.
   void Absorb(PartialHits* other);
 
-  // The documents kept, best first.
+  // The documents kept, best first (by name: with their names, ids unknown).
   std::vector<Hit> Take();
 
  private:
@@ -58,7 +68,9 @@ class PartialHits : public Xapian::MatchSpy {
     std::string time;  // newest first: the time stamp value (sorts as bytes)
     double weight;
     Xapian::docid id;
+    std::string name;  // by name only
   };
+  bool WouldKeep(const Seen& seen) const;
   void Keep(Seen seen);
   // Heap order: the weakest kept document on top.
   static bool Better(const Seen& a, const Seen& b);
@@ -67,7 +79,12 @@ class PartialHits : public Xapian::MatchSpy {
   size_t keep_;
   bool newest_first_;
   ShardPlace place_;
+  bool by_name_;
   std::vector<Seen> seen_;
 };
+
+// Gives hits taken from a spy made `by_name` their ids in `db` (by their
+// names' id terms); a hit whose document is gone is dropped.
+void GiveCombinedIds(const Xapian::Database& db, std::vector<Hit>* hits);
 
 }  // namespace vantrel
