@@ -3,11 +3,11 @@
 // the kept hits must still name the documents the match weighed.
 #include "engine/partial_hits.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/document_indexer.h"
 #include "support/temp_dir.h"
