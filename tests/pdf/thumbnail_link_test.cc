@@ -50,11 +50,16 @@ std::vector<pid_t> AwaitProcesses(const std::string& needle) {
   return found;
 }
 
-void AwaitGone(const std::string& needle) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!ProcessesMentioning(needle).empty() && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+// True while `pid` has not ended. An ending process loses its command line
+// before it closes its files (its listening socket still takes connections,
+// then resets them); it has closed them once it is a zombie.
+bool StillRunning(pid_t pid) {
+  StatusOr<std::string> stat = DefaultFileSystem()->ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  if (!stat.ok()) return false;
+  const size_t paren = stat->rfind(')');
+  if (paren == std::string::npos || paren + 2 >= stat->size()) return false;
+  const char state = (*stat)[paren + 2];
+  return state != 'Z' && state != 'X';
 }
 
 class ThumbnailLinkTest : public ::testing::Test {
@@ -70,10 +75,21 @@ class ThumbnailLinkTest : public ::testing::Test {
   }
   ~ThumbnailLinkTest() override { KillAll(); }
 
-  // Ends every renderer (and job child) of this test.
+  // Ends every renderer (and job child) of this test and waits (up to a
+  // minute) until each has closed its files.
   void KillAll() {
+    std::vector<pid_t> killed;
     for (const std::string& needle : {options_.socket_path, RecordToHex(dir_.path())}) {
-      for (pid_t pid : ProcessesMentioning(needle)) kill(pid, SIGKILL);
+      for (pid_t pid : ProcessesMentioning(needle)) {
+        kill(pid, SIGKILL);
+        killed.push_back(pid);
+      }
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (pid_t pid : killed) {
+      while (StillRunning(pid) && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
     }
   }
 
@@ -106,10 +122,6 @@ TEST_F(ThumbnailLinkTest, TheRendererIsStartedOnDemandAndRestartedAfterItWasKill
   ASSERT_FALSE(AwaitProcesses(RecordToHex(dir_.Path("images/slow.pdf"))).empty());
   KillAll();
   EXPECT_FALSE(busy.get().ok());
-  // SIGKILL takes effect when the process next runs: until then its socket
-  // still takes connections (and resets them), on a loaded machine for a
-  // while.
-  AwaitGone(options_.socket_path);
 
   const Status again = link.SendJob(Record("b.pdf", BuildDrawnPdf({{}})), nullptr);
   ASSERT_TRUE(again.ok()) << again.ToString();
