@@ -436,6 +436,13 @@ int main(int argc, char** argv) {
       batch = static_cast<size_t>(std::atol(argv[++i]));
     else if (a == "--shards" && i + 1 < argc)
       shards = static_cast<uint32_t>(std::atol(argv[++i]));
+    else {
+      // An unknown option must not start an hour-long run.
+      std::fprintf(a == "--help" ? stdout : stderr,
+                   "usage: engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] "
+                   "[--no-search] [--reuse] [--shards K] [--batch D] [--only LABEL]\n");
+      return a == "--help" ? 0 : 2;
+    }
   }
   if (sizes.empty()) sizes = {100000, 1000000};
   if (dir.empty()) {
