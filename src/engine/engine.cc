@@ -411,7 +411,13 @@ bool MatchNewestByBitmap(const ReaderPool::Reader& reader, const Xapian::Query& 
   outcome->matches = match->matches;
   hits->reserve(match->kept.size());
   for (Xapian::docid id : match->kept) hits->push_back(Hit{id, 1, std::string()});
-  ScoreKept(reader, uuids, query, hits);
+  if (match->synonym.has_value() && reader.local_shards.size() == uuids.size()) {
+    const std::vector<double> weights =
+        ScoreSynonymWithStats(reader.db, reader.local_shards, *match->synonym, match->kept);
+    for (size_t i = 0; i < hits->size(); ++i) (*hits)[i].score = ScoreOf(weights[i]);
+  } else {
+    ScoreKept(reader, uuids, query, hits);
+  }
   outcome->cut_off = clock->expired();
   return true;
 }

@@ -136,21 +136,35 @@ class Evaluator {
     return out;
   }
 
+  // The OR of `terms`, with each term's count of postings (its frequency)
+  // in `frequencies`, in the order of `terms`.
+  Bitmap EvalSynonym(const std::vector<std::string>& terms,
+                     std::vector<Xapian::doccount>* frequencies) {
+    Bitmap out(last_);
+    frequencies->resize(terms.size());
+    for (size_t i = 0; i < terms.size(); ++i) (*frequencies)[i] = WalkInto(terms[i], &out);
+    return out;
+  }
+
   bool cut_off() const { return cut_off_; }
 
  private:
-  void WalkInto(const std::string& term, Bitmap* out) {
-    if (cut_off_ || (cut_off_ = clock_->CheckNow())) return;
+  // Sets the bit of every posting of `term`; returns the count of postings.
+  Xapian::doccount WalkInto(const std::string& term, Bitmap* out) {
+    if (cut_off_ || (cut_off_ = clock_->CheckNow())) return 0;
     uint32_t since_check = 0;
+    Xapian::doccount postings = 0;
     for (Xapian::PostingIterator p = db_.postlist_begin(term), end = db_.postlist_end(term); p != end;
          ++p) {
       const Xapian::docid id = *p;
+      ++postings;
       if (id <= last_) out->Set(id);
       if (++since_check == kPostingsPerClockCheck) {
         since_check = 0;
-        if ((cut_off_ = clock_->CheckNow())) return;
+        if ((cut_off_ = clock_->CheckNow())) return postings;
       }
     }
+    return postings;
   }
 
   const Xapian::Database& db_;
@@ -181,23 +195,28 @@ void KeepNewest(size_t limit, std::vector<Found>* found) {
   std::sort(found->begin(), found->end(), Newer);
 }
 
-// What one shard's walk gives: its newest matches and its count.
+// What one shard's walk gives: its newest matches and its count, and for a
+// large synonym each term's frequency in the shard.
 struct ShardMatch {
   std::vector<Found> newest;
   Xapian::doccount matches = 0;
+  std::vector<Xapian::doccount> frequencies;
   bool cut_off = false;
   std::exception_ptr error;
 };
 
-// Walks shard `index` of `count`. A document's id in the combined database
-// is (id in the shard - 1) * count + index + 1.
+// Walks shard `index` of `count`; `synonym` (may be null) holds the terms
+// of a query that DirectSynonymTerms takes. A document's id in the
+// combined database is (id in the shard - 1) * count + index + 1.
 void MatchShard(const Xapian::Database& shard, uint32_t index, uint32_t count,
-                const WalkNode& query, size_t limit, std::optional<TimeTable>* times,
-                SearchClock clock, ShardMatch* out) {
+                const WalkNode& query, const SynonymTerms* synonym, size_t limit,
+                std::optional<TimeTable>* times, SearchClock clock, ShardMatch* out) {
   try {
     if (!times->has_value()) *times = ReadTimeTable(shard);
     Evaluator evaluator(shard, &clock);
-    const Bitmap matches = evaluator.Eval(query);
+    const Bitmap matches = synonym != nullptr
+                               ? evaluator.EvalSynonym(synonym->in_order, &out->frequencies)
+                               : evaluator.Eval(query);
     out->cut_off = evaluator.cut_off();
     out->matches = static_cast<Xapian::doccount>(matches.Count());
     out->newest.reserve(out->matches);
@@ -208,6 +227,58 @@ void MatchShard(const Xapian::Database& shard, uint32_t index, uint32_t count,
   } catch (...) {
     out->error = std::current_exception();
   }
+}
+
+// Runs `task(i)` for i in [0, count) side by side on `pool` and the calling
+// thread (one after the other when `pool` is null).
+template <typename Task>
+void RunForEachShard(uint32_t count, TaskPool* pool, Task task) {
+  std::vector<std::function<void()>> tasks;
+  tasks.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) tasks.push_back([&task, i] { task(i); });
+  if (pool != nullptr) {
+    pool->RunAll(tasks);
+  } else {
+    for (const std::function<void()>& t : tasks) t();
+  }
+}
+
+// What weighing the synonym needs: the shards' frequencies, and the kept
+// documents, each shard reading its own side by side. nullopt when a walk
+// was cut short.
+std::optional<SynonymStats> GatherSynonymStats(const std::vector<Xapian::Database>& shards,
+                                               const SynonymTerms& terms,
+                                               std::vector<ShardMatch>* parts,
+                                               const std::vector<Xapian::docid>& kept,
+                                               TaskPool* pool) {
+  const uint32_t count = static_cast<uint32_t>(shards.size());
+  SynonymStats stats;
+  for (ShardMatch& part : *parts) {
+    if (part.cut_off) return std::nullopt;
+    stats.frequencies.push_back(std::move(part.frequencies));
+  }
+  std::vector<std::vector<Xapian::docid>> local_ids(count);
+  std::vector<std::vector<size_t>> places(count);  // where in `kept` each local id is
+  for (size_t k = 0; k < kept.size(); ++k) {
+    const uint32_t s = (kept[k] - 1) % count;
+    local_ids[s].push_back((kept[k] - 1) / count + 1);
+    places[s].push_back(k);
+  }
+  std::vector<std::vector<SynonymDocument>> read(count);
+  std::vector<std::exception_ptr> errors(count);
+  RunForEachShard(count, pool, [&](uint32_t s) {
+    try {
+      read[s] = ReadSynonymDocuments(shards[s], terms, local_ids[s]);
+    } catch (...) {
+      errors[s] = std::current_exception();
+    }
+  });
+  stats.documents.resize(kept.size());
+  for (uint32_t s = 0; s < count; ++s) {
+    if (errors[s]) std::rethrow_exception(errors[s]);
+    for (size_t j = 0; j < places[s].size(); ++j) stats.documents[places[s][j]] = read[s][j];
+  }
+  return stats;
 }
 
 // A bitmap holds a bit per document id up to the last one. Ids are handed
@@ -248,20 +319,13 @@ std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Datab
   const std::optional<WalkNode> walk = ToWalkNode(query);
   if (!walk.has_value() || !DenseEnough(shards)) return std::nullopt;
   const uint32_t count = static_cast<uint32_t>(shards.size());
+  const std::optional<SynonymTerms> synonym = DirectSynonymTerms(query);
   times->resize(count);
   std::vector<ShardMatch> parts(count);
-  std::vector<std::function<void()>> tasks;
-  tasks.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    tasks.push_back([&, i] {
-      MatchShard(shards[i], i, count, *walk, limit, &(*times)[i], clock->Twin(), &parts[i]);
-    });
-  }
-  if (pool != nullptr) {
-    pool->RunAll(tasks);
-  } else {
-    for (const std::function<void()>& task : tasks) task();
-  }
+  RunForEachShard(count, pool, [&](uint32_t i) {
+    MatchShard(shards[i], i, count, *walk, synonym.has_value() ? &*synonym : nullptr, limit,
+               &(*times)[i], clock->Twin(), &parts[i]);
+  });
   NewestMatch result;
   std::vector<Found> newest;
   for (ShardMatch& part : parts) {
@@ -273,6 +337,9 @@ std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Datab
   KeepNewest(limit, &newest);
   result.kept.reserve(newest.size());
   for (const Found& f : newest) result.kept.push_back(f.second);
+  if (synonym.has_value()) {
+    result.synonym = GatherSynonymStats(shards, *synonym, &parts, result.kept, pool);
+  }
   return result;
 }
 

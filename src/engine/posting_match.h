@@ -8,7 +8,10 @@
 // term's posting list once into a bitmap of document ids, combines the
 // bitmaps as the query's operators say (AND, OR, AND NOT, synonyms), counts
 // the bits, and picks the newest set bits with a table of every document's
-// time stamp (TimeTable), read once per opened database.
+// time stamp (TimeTable), read once per opened database. For a large
+// synonym (a wildcard) the walk also counts each term's postings, and the
+// shards read their kept documents side by side, so that the kept hits are
+// weighed without Xapian's matcher (synonym_scores.h).
 //
 // Each shard is walked on its own thread (the engine's task pool), in its own database (walking the
 // combined database costs about three times as much: every posting passes
@@ -35,6 +38,7 @@
 #include <xapian.h>
 
 #include "engine/search_limits.h"
+#include "engine/synonym_scores.h"
 #include "engine/task_pool.h"
 
 namespace vantrel {
@@ -52,6 +56,11 @@ TimeTable ReadTimeTable(const Xapian::Database& db);
 struct NewestMatch {
   std::vector<Xapian::docid> kept;  // ids of the combined database, newest first, equal times by id
   Xapian::doccount matches = 0;     // every document the query matched
+  // For a query that DirectSynonymTerms takes, what weighing the kept
+  // documents needs (documents in the order of `kept`): the frequencies
+  // counted by the walk, the kept documents read on the shards' threads.
+  // Absent when the walk was cut short.
+  std::optional<SynonymStats> synonym;
 };
 
 // Whether MatchNewestByPostings can evaluate `query`.

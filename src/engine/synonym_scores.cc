@@ -13,13 +13,6 @@ constexpr double kK3 = 1;
 constexpr double kB = 0.5;
 constexpr double kMinNormLength = 0.5;
 
-// The synonym's terms in query order, and sorted for look-ups.
-struct SynonymTerms {
-  std::vector<std::string> in_order;
-  std::vector<std::string> sorted;
-  std::vector<size_t> order_of_sorted;  // sorted[k] is in_order[order_of_sorted[k]]
-};
-
 std::optional<SynonymTerms> TermsOf(const Xapian::Query& query) {
   if (query.get_type() != Xapian::Query::OP_SYNONYM) return std::nullopt;
   const size_t n = query.get_num_subqueries();
@@ -159,53 +152,77 @@ Xapian::termcount WdfSum(const Xapian::Database& shard, Xapian::docid id,
 
 }  // namespace
 
-std::optional<std::vector<double>> ScoreSynonymDirectly(const Xapian::Database& db,
-                                                        const std::vector<Xapian::Database>& shards,
-                                                        const Xapian::Query& query,
-                                                        const std::vector<Xapian::docid>& ids) {
-  // The arithmetic below is Xapian 1.4's.
-  if (shards.empty() || Xapian::major_version() != 1 || Xapian::minor_version() != 4) {
-    return std::nullopt;
+std::optional<SynonymTerms> DirectSynonymTerms(const Xapian::Query& query) {
+  if (Xapian::major_version() != 1 || Xapian::minor_version() != 4) return std::nullopt;
+  return TermsOf(query);
+}
+
+std::vector<SynonymDocument> ReadSynonymDocuments(const Xapian::Database& shard,
+                                                  const SynonymTerms& terms,
+                                                  const std::vector<Xapian::docid>& local_ids) {
+  std::vector<SynonymDocument> documents(local_ids.size());
+  for (size_t k = 0; k < local_ids.size(); ++k) {
+    try {
+      documents[k].wdf = WdfSum(shard, local_ids[k], terms);
+      if (documents[k].wdf != 0) documents[k].length = shard.get_doclength(local_ids[k]);
+    } catch (const Xapian::DocNotFoundError&) {
+      documents[k] = SynonymDocument{};
+    }
   }
-  std::optional<SynonymTerms> terms = TermsOf(query);
-  if (!terms.has_value()) return std::nullopt;
+  return documents;
+}
+
+std::vector<double> ScoreSynonymWithStats(const Xapian::Database& db,
+                                          const std::vector<Xapian::Database>& shards,
+                                          const SynonymStats& stats,
+                                          const std::vector<Xapian::docid>& ids) {
   std::vector<double> weights(ids.size(), 0.0);
   const Xapian::doccount index_size = db.get_doccount();
-  if (ids.empty() || index_size == 0) return weights;
-
   const size_t n = shards.size();
-  std::vector<std::vector<Xapian::doccount>> local(n);
-  std::vector<Xapian::doccount> whole(terms->in_order.size(), 0);
-  for (size_t s = 0; s < n; ++s) {
-    local[s] = FrequenciesIn(shards[s], *terms);
-    for (size_t i = 0; i < whole.size(); ++i) whole[i] += local[s][i];
+  if (ids.empty() || index_size == 0 || n == 0 || stats.frequencies.size() != n ||
+      stats.documents.size() != ids.size()) {
+    return weights;
+  }
+  std::vector<Xapian::doccount> whole(stats.frequencies[0].size(), 0);
+  for (const std::vector<Xapian::doccount>& local : stats.frequencies) {
+    if (local.size() != whole.size() || local.empty()) return weights;
+    for (size_t i = 0; i < whole.size(); ++i) whole[i] += local[i];
   }
   double length_factor = static_cast<double>(db.get_total_length()) / index_size;
   if (length_factor != 0) length_factor = 1 / length_factor;
   std::vector<std::optional<double>> termweight(n);
 
   for (size_t k = 0; k < ids.size(); ++k) {
-    const Xapian::docid id = ids[k];
-    if (id == 0) continue;
-    const size_t s = (id - 1) % n;
-    const Xapian::docid local_id = static_cast<Xapian::docid>((id - 1) / n + 1);
-    Xapian::termcount wdf = 0;
-    Xapian::termcount length = 0;
-    try {
-      wdf = WdfSum(shards[s], local_id, *terms);
-      if (wdf == 0) continue;  // the synonym does not match the document
-      length = shards[s].get_doclength(local_id);
-    } catch (const Xapian::DocNotFoundError&) {
-      continue;
-    }
+    const SynonymDocument& d = stats.documents[k];
+    if (ids[k] == 0 || d.wdf == 0) continue;  // the synonym does not match the document
+    const size_t s = (ids[k] - 1) % n;
     if (!termweight[s].has_value()) {
       const Xapian::doccount tf =
-          SynonymFrequency(local[s], whole, shards[s].get_doccount(), index_size);
+          SynonymFrequency(stats.frequencies[s], whole, shards[s].get_doccount(), index_size);
       termweight[s] = TermWeight(index_size, tf);
     }
-    weights[k] = SumPart(*termweight[s], length_factor, std::min(wdf, length), length);
+    weights[k] = SumPart(*termweight[s], length_factor, std::min(d.wdf, d.length), d.length);
   }
   return weights;
+}
+
+std::optional<std::vector<double>> ScoreSynonymDirectly(const Xapian::Database& db,
+                                                        const std::vector<Xapian::Database>& shards,
+                                                        const Xapian::Query& query,
+                                                        const std::vector<Xapian::docid>& ids) {
+  if (shards.empty()) return std::nullopt;
+  std::optional<SynonymTerms> terms = DirectSynonymTerms(query);
+  if (!terms.has_value()) return std::nullopt;
+  SynonymStats stats;
+  for (const Xapian::Database& shard : shards) stats.frequencies.push_back(FrequenciesIn(shard, *terms));
+  stats.documents.resize(ids.size());
+  const size_t n = shards.size();
+  for (size_t k = 0; k < ids.size(); ++k) {
+    if (ids[k] == 0) continue;
+    const Xapian::docid local_id = static_cast<Xapian::docid>((ids[k] - 1) / n + 1);
+    stats.documents[k] = ReadSynonymDocuments(shards[(ids[k] - 1) % n], *terms, {local_id})[0];
+  }
+  return ScoreSynonymWithStats(db, shards, stats, ids);
 }
 
 }  // namespace vantrel

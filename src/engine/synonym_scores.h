@@ -7,8 +7,9 @@
 // every term's posting list in every shard to weigh the kept documents,
 // about a tenth of a millisecond a term. The weight of a synonym depends
 // only on the synonym's estimated frequency and, per document, on the sum of
-// its terms' wdf and the document's length, so ScoreSynonymDirectly reads
-// those instead: the terms' frequencies from a walk of each shard's term
+// its terms' wdf and the document's length, so these are read instead: the
+// terms' frequencies are counted by the posting walk that found the
+// documents (posting_match.h) or read from a walk of each shard's term
 // list, the wdf sums from the kept documents' own term lists.
 //
 // The weights are bit for bit those of Xapian 1.4's matcher with its default
@@ -29,7 +30,9 @@
 // thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <xapian.h>
@@ -40,13 +43,53 @@ namespace vantrel {
 // costs less than walking the term lists).
 inline constexpr size_t kDirectSynonymTerms = 64;
 
-// The weights of `ids` (document ids of `db`, any order) under `query`, in
-// the order of `ids`, 0 for a document the query does not match; nullopt
-// when the query is not one synonym of at least kDirectSynonymTerms
-// distinct terms with weight factor 1, or the Xapian library is not of the
-// 1.4 series (the caller then asks Xapian).
-// `shards` are the databases `db` combines, in order (one database: itself).
+// The terms of a synonym that the functions below weigh, in query order
+// and sorted for look-ups.
+struct SynonymTerms {
+  std::vector<std::string> in_order;
+  std::vector<std::string> sorted;
+  std::vector<size_t> order_of_sorted;  // sorted[k] is in_order[order_of_sorted[k]]
+};
+
+// The terms of `query` when it is one synonym of at least
+// kDirectSynonymTerms distinct terms with weight factor 1 and the Xapian
+// library is of the 1.4 series (the arithmetic here is 1.4's); nullopt for
+// any other query (the caller then asks Xapian).
+std::optional<SynonymTerms> DirectSynonymTerms(const Xapian::Query& query);
+
+// What weighing needs of one document: the sum of the synonym's terms' wdf
+// in it (0: the synonym does not match it, or it is gone) and its length.
+struct SynonymDocument {
+  Xapian::termcount wdf = 0;
+  Xapian::termcount length = 0;
+};
+
+// Reads the documents `local_ids` of `shard` from their term lists.
 // Throws what Xapian throws.
+std::vector<SynonymDocument> ReadSynonymDocuments(const Xapian::Database& shard,
+                                                  const SynonymTerms& terms,
+                                                  const std::vector<Xapian::docid>& local_ids);
+
+// What weighing a synonym needs to know.
+struct SynonymStats {
+  // frequencies[s][i]: the frequency of term i (query order) in shard s.
+  std::vector<std::vector<Xapian::doccount>> frequencies;
+  // The documents weighed, in the order of their ids.
+  std::vector<SynonymDocument> documents;
+};
+
+// The weights of `ids` (document ids of `db`, any order) under the synonym
+// described by `stats`, in the order of `ids`, 0 for a document the synonym
+// does not match. `shards` are the databases `db` combines, in order (one
+// database: itself).
+std::vector<double> ScoreSynonymWithStats(const Xapian::Database& db,
+                                          const std::vector<Xapian::Database>& shards,
+                                          const SynonymStats& stats,
+                                          const std::vector<Xapian::docid>& ids);
+
+// The same weights, with every statistic read here (the frequencies from a
+// walk of each shard's term list). nullopt when DirectSynonymTerms does not
+// take the query. Throws what Xapian throws.
 std::optional<std::vector<double>> ScoreSynonymDirectly(const Xapian::Database& db,
                                                         const std::vector<Xapian::Database>& shards,
                                                         const Xapian::Query& query,

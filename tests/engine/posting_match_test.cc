@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/document_indexer.h"
+#include "engine/document_scores.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -113,6 +115,92 @@ TEST(PostingMatchTest, GivesXapiansNewestDocumentsAndCountForEveryOperator) {
       }
     }
   }
+}
+
+// Shards of documents over the words "v000".."v119" (skewed differently in
+// each shard, wdf 1 to 3), with times drawn from a few values.
+Index MakeWordIndex(const TempDir& dir, int shards) {
+  std::mt19937 rng(11);
+  Index index;
+  for (int s = 0; s < shards; ++s) {
+    const std::string folder = dir.Path("words" + std::to_string(shards) + "_" + std::to_string(s));
+    Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OVERWRITE);
+    for (int i = 0; i < 250 + 30 * s; ++i) {
+      Xapian::Document doc;
+      doc.add_value(kTimeSlot, TimeValue(1000 + rng() % 60));
+      for (int k = 0; k < 2 + static_cast<int>(rng() % 8); ++k) {
+        int w = static_cast<int>((rng() % 120) * (rng() % 120) / 120);
+        if (s % 2 == 1) w = 119 - w;
+        char word[8];
+        std::snprintf(word, sizeof word, "v%03d", w);
+        doc.add_term(word, 1 + rng() % 3);
+      }
+      doc.add_term("other", 1 + rng() % 4);
+      const Xapian::docid id = db.add_document(doc);
+      if (id % 11 == 0) db.delete_document(id);
+    }
+    db.commit();
+    index.shards.emplace_back(folder);
+    index.combined.add_database(index.shards.back());
+  }
+  return index;
+}
+
+// The walk of a large synonym counts its terms and reads its kept
+// documents, and the weights computed from that are Xapian's own.
+TEST(PostingMatchTest, WeighsTheKeptDocumentsOfALargeSynonymAsXapianDoes) {
+  TaskPool pool(2);
+  TempDir dir;
+  std::vector<std::string> words;
+  for (int w = 119; w >= 0; --w) {
+    char word[8];
+    std::snprintf(word, sizeof word, "v%03d", w);
+    words.push_back(word);
+  }
+  const Xapian::Query synonym(Xapian::Query::OP_SYNONYM, words.begin(), words.end());
+  for (int shards : {1, 3}) {
+    const Index index = MakeWordIndex(dir, shards);
+    const std::vector<std::string> uuids = *ShardUuids(index.combined);
+    std::vector<std::optional<TimeTable>> times;
+    for (size_t limit : {7, 200}) {
+      SCOPED_TRACE(std::to_string(shards) + " shards, limit " + std::to_string(limit));
+      SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+      const std::optional<NewestMatch> mine =
+          MatchNewestByPostings(index.shards, synonym, limit, &times, &clock, &pool);
+      ASSERT_TRUE(mine.has_value());
+      ASSERT_TRUE(mine->synonym.has_value());
+      EXPECT_EQ(mine->kept, XapianNewest(index.combined, synonym, limit).ids);
+      for (int s = 0; s < shards; ++s) {
+        for (size_t i = 0; i < words.size(); ++i) {
+          EXPECT_EQ(mine->synonym->frequencies[s][i], index.shards[s].get_termfreq(words[i]));
+        }
+      }
+      const std::vector<double> weights =
+          ScoreSynonymWithStats(index.combined, index.shards, *mine->synonym, mine->kept);
+      const std::vector<double> xapian = ScoreDocuments(index.combined, uuids, synonym, mine->kept);
+      ASSERT_EQ(weights.size(), mine->kept.size());
+      for (size_t k = 0; k < weights.size(); ++k) {
+        EXPECT_GT(weights[k], 0) << mine->kept[k];
+        EXPECT_EQ(weights[k], xapian[k]) << mine->kept[k];
+      }
+    }
+    // A walk cut short counts no statistics to weigh with.
+    std::atomic<bool> stop{true};
+    SearchClock stopped(SearchClock::Clock::now() + std::chrono::hours(1), &stop);
+    const std::optional<NewestMatch> cut =
+        MatchNewestByPostings(index.shards, synonym, 10, &times, &stopped, &pool);
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_FALSE(cut->synonym.has_value());
+  }
+  // Smaller synonyms are weighed by Xapian.
+  const Index index = MakeWordIndex(dir, 2);
+  std::vector<std::optional<TimeTable>> times;
+  SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+  const Xapian::Query small(Xapian::Query::OP_SYNONYM, words.begin(), words.begin() + 10);
+  const std::optional<NewestMatch> match =
+      MatchNewestByPostings(index.shards, small, 10, &times, &clock, &pool);
+  ASSERT_TRUE(match.has_value());
+  EXPECT_FALSE(match->synonym.has_value());
 }
 
 TEST(PostingMatchTest, LeavesToXapianWhatItCannotWalkAndStopsWhenTheClockRunsOut) {
