@@ -383,18 +383,25 @@ void WalkEveryName(const Xapian::Database& db, std::vector<Hit>* hits) {
 
 // Gives the hits of an unranked match the scores a ranked match gives them:
 // a large synonym's from its statistics, any other query's through Xapian.
+// Over two or more local shards Xapian's weighing runs in parts side by
+// side (ranked_match.h), one per thread of `pool` and the caller.
 void ScoreKept(const ReaderPool::Reader& reader, const std::vector<std::string>& uuids,
-               const Xapian::Query& query, std::vector<Hit>* hits) {
+               const Xapian::Query& query, SearchClock* clock, TaskPool* pool,
+               std::vector<Hit>* hits) {
   std::vector<Xapian::docid> ids;
   ids.reserve(hits->size());
   for (const Hit& h : *hits) ids.push_back(h.id);
-  std::optional<std::vector<double>> direct;
-  if (reader.local_shards.size() == uuids.size()) {
-    direct = ScoreSynonymDirectly(reader.db, reader.local_shards, query, ids);
+  const bool all_local = reader.local_shards.size() == uuids.size();
+  std::optional<std::vector<double>> weights;
+  if (all_local) weights = ScoreSynonymDirectly(reader.db, reader.local_shards, query, ids);
+  const size_t parts = std::min<size_t>(reader.local_shards.size(), pool->threads() + 1);
+  if (!weights.has_value() && all_local && parts >= 2 && ReaderPool::OpenViews(reader, parts - 1)) {
+    std::vector<const Xapian::Database*> views{&reader.db};
+    for (size_t i = 0; i + 1 < parts; ++i) views.push_back(&reader.views[i]);
+    weights = ScoreInParts(views, uuids, query, ids, clock, pool);
   }
-  const std::vector<double> weights =
-      direct.has_value() ? std::move(*direct) : ScoreDocuments(reader.db, uuids, query, ids);
-  for (size_t i = 0; i < hits->size(); ++i) (*hits)[i].score = ScoreOf(weights[i]);
+  if (!weights.has_value()) weights = ScoreDocuments(reader.db, uuids, query, ids);
+  for (size_t i = 0; i < hits->size(); ++i) (*hits)[i].score = ScoreOf((*weights)[i]);
 }
 
 // The newest-first match of a query that posting lists decide alone (no
@@ -416,7 +423,7 @@ bool MatchNewestByBitmap(const ReaderPool::Reader& reader, const Xapian::Query& 
         ScoreSynonymWithStats(reader.db, reader.local_shards, *match->synonym, match->kept);
     for (size_t i = 0; i < hits->size(); ++i) (*hits)[i].score = ScoreOf(weights[i]);
   } else {
-    ScoreKept(reader, uuids, query, hits);
+    ScoreKept(reader, uuids, query, clock, pool, hits);
   }
   outcome->cut_off = clock->expired();
   return true;
@@ -510,7 +517,7 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   // run each shard on its own thread and merge, to the same hits and count.
   if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0) {
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
-    ScoreKept(reader, *uuids, query, hits);
+    ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
     outcome->cut_off = clock->expired();
     return;
   }
@@ -550,7 +557,7 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
     if (databases > 1) GiveCombinedIds(db, hits);
     outcome->matches = hits->size();
   }
-  if (uuids.has_value()) ScoreKept(reader, *uuids, query, hits);
+  if (uuids.has_value()) ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
   // A positional part that ran out of time ended the match itself.
   outcome->cut_off = clock->expired();
 }

@@ -117,4 +117,53 @@ RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, Task
   return MergeBest(&runs, match.limit);
 }
 
+std::vector<double> ScoreInParts(const std::vector<const Xapian::Database*>& views,
+                                 const std::vector<std::string>& uuids,
+                                 const Xapian::Query& query,
+                                 const std::vector<Xapian::docid>& ids, SearchClock* clock,
+                                 TaskPool* pool) {
+  const size_t parts = views.size();
+  const size_t shards = uuids.size();
+  std::vector<double> weights(ids.size(), 0.0);
+  if (parts == 0 || shards == 0) return weights;
+  // The ids of each part, and where each stands in `ids`.
+  std::vector<std::vector<Xapian::docid>> part_ids(parts);
+  std::vector<std::vector<size_t>> places(parts);
+  for (size_t k = 0; k < ids.size(); ++k) {
+    if (ids[k] == 0) continue;
+    const size_t p = ((ids[k] - 1) % shards) % parts;
+    part_ids[p].push_back(ids[k]);
+    places[p].push_back(k);
+  }
+  const std::string serialised = parts > 1 ? query.serialise() : std::string();
+  std::vector<std::unique_ptr<SearchClock>> clocks(parts);
+  std::vector<Xapian::Query> queries(parts);
+  for (size_t p = 0; p < parts; ++p) {
+    if (p == 0) {
+      queries[p] = query;
+    } else {
+      clocks[p] = std::make_unique<SearchClock>(clock->Twin());
+      queries[p] = CopyOfQuery(serialised, clocks[p].get());
+    }
+  }
+  std::vector<std::vector<double>> part_weights(parts);
+  std::vector<std::exception_ptr> errors(parts);
+  std::vector<std::function<void()>> tasks;
+  for (size_t p = 0; p < parts; ++p) {
+    tasks.push_back([&, p] {
+      try {
+        part_weights[p] = ScoreDocuments(*views[p], uuids, queries[p], part_ids[p]);
+      } catch (...) {
+        errors[p] = std::current_exception();
+      }
+    });
+  }
+  pool->RunAll(tasks);
+  for (size_t p = 0; p < parts; ++p) {
+    if (errors[p]) std::rethrow_exception(errors[p]);
+    for (size_t j = 0; j < places[p].size(); ++j) weights[places[p][j]] = part_weights[p][j];
+  }
+  return weights;
+}
+
 }  // namespace vantrel

@@ -47,6 +47,9 @@
 // a query of many terms opens each term's posting lists once per part and
 // shard. The engine keeps such queries on the single match (engine.cc).
 //
+// A newest-first search weighs the hits it kept the same way, in parts
+// side by side (ScoreInParts).
+//
 // Thread safety: the views and the query are used only by this call while
 // it runs (the reader belongs to one search).
 #pragma once
@@ -87,5 +90,18 @@ struct RankedHits {
 };
 
 RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, TaskPool* pool);
+
+// The weights ScoreDocuments (document_scores.h) gives `ids` (combined
+// document ids, any order), in the order of `ids`, computed in parts side
+// by side: part p weighs the documents of the shards i with
+// i % views.size() == p, on views[p] (a combined database over every
+// shard, as above), so the weights are the single combined match's. Each
+// part but the first weighs a copy of the query that reads its own twin of
+// `clock`. Throws what Xapian throws, once every part ended.
+std::vector<double> ScoreInParts(const std::vector<const Xapian::Database*>& views,
+                                 const std::vector<std::string>& uuids,
+                                 const Xapian::Query& query,
+                                 const std::vector<Xapian::docid>& ids, SearchClock* clock,
+                                 TaskPool* pool);
 
 }  // namespace vantrel

@@ -94,6 +94,26 @@ class RankedMatchTest : public EngineFixture {
     return CompileQuery(*parsed.root, catalogue_, CompileSettings{}, db);
   }
 
+  // Every form of query, labelled.
+  std::vector<std::pair<std::string, Xapian::Query>> Queries(const Xapian::Database& db) {
+    const Xapian::Query harbour = Compile("harbour", db), beach = Compile("beach", db);
+    return {
+        {"harbour", harbour},
+        {"field", Compile("IPTC025 contains (harbour)", db)},
+        {"AND", Compile("harbour AND beach", db)},
+        {"three ANDed", Compile("harbour AND beach AND sun", db)},
+        {"OR", Compile("harbour OR beach OR ship", db)},
+        {"AND NOT", Compile("harbour AND NOT beach", db)},
+        {"phrase", Compile("old town", db)},
+        {"W/n", Compile("boat W/3 harbour", db)},
+        {"wildcard", Compile("sun*", db)},
+        {"scaled",
+         Xapian::Query(Xapian::Query::OP_OR,
+                       Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, harbour, 2.5), beach)},
+        {"MatchAll", Xapian::Query::MatchAll},
+    };
+  }
+
   const FieldCatalogue catalogue_ = FieldCatalogue::Parse(FieldCatalogue::StandardText());
 };
 
@@ -123,23 +143,7 @@ TEST_F(RankedMatchTest, PartsGiveTheCombinedMatchsHitsOrderAndWeights) {
     for (uint32_t i = 0; i < shard_count; ++i) views.push_back(Combined(shards));
     for (const std::string& shard : shards) alone.emplace_back(shard);
     const std::vector<std::string> uuids = *ShardUuids(db);
-    const Xapian::Query harbour = Compile("harbour", db), beach = Compile("beach", db);
-    const std::vector<std::pair<std::string, Xapian::Query>> queries = {
-        {"harbour", harbour},
-        {"field", Compile("IPTC025 contains (harbour)", db)},
-        {"AND", Compile("harbour AND beach", db)},
-        {"three ANDed", Compile("harbour AND beach AND sun", db)},
-        {"OR", Compile("harbour OR beach OR ship", db)},
-        {"AND NOT", Compile("harbour AND NOT beach", db)},
-        {"phrase", Compile("old town", db)},
-        {"W/n", Compile("boat W/3 harbour", db)},
-        {"wildcard", Compile("sun*", db)},
-        {"scaled",
-         Xapian::Query(Xapian::Query::OP_OR,
-                       Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT, harbour, 2.5), beach)},
-        {"MatchAll", Xapian::Query::MatchAll},
-    };
-    for (const auto& [label, query] : queries) {
+    for (const auto& [label, query] : Queries(db)) {
       for (const Xapian::doccount limit : {1u, 25u, 2000u}) {
         const Expected expected = CombinedMatch(db, query, limit);
         const bool weightless = !expected.hits.empty() && expected.hits[0].weight == 0;
@@ -170,6 +174,44 @@ TEST_F(RankedMatchTest, PartsGiveTheCombinedMatchsHitsOrderAndWeights) {
             EXPECT_GE(found.matches, found.hits.size()) << where;
           }
           if (weightless) break;  // one part per shard, whatever `parts` says
+        }
+      }
+    }
+  }
+}
+
+// Weighing chosen documents in parts gives each the weight one weighing
+// over the combined database gives, whatever the order of the ids, with
+// deleted documents, ids of no document and documents the query does not
+// match among them.
+TEST_F(RankedMatchTest, WeighingInPartsGivesTheCombinedWeights) {
+  TaskPool pool(2);
+  std::mt19937 rng(3);
+  for (const uint32_t shard_count : {2u, 3u}) {
+    const std::vector<std::string> shards = Build("w" + std::to_string(shard_count), shard_count);
+    const Xapian::Database db = Combined(shards);
+    std::vector<Xapian::Database> views;
+    for (uint32_t i = 0; i < shard_count; ++i) views.push_back(Combined(shards));
+    const std::vector<std::string> uuids = *ShardUuids(db);
+    std::vector<Xapian::docid> ids;
+    for (Xapian::docid id = 1; id <= db.get_lastdocid() + 2; id += 1 + rng() % 2) ids.push_back(id);
+    std::shuffle(ids.begin(), ids.end(), rng);
+    for (const auto& [label, query] : Queries(db)) {
+      const std::vector<double> expected = ScoreDocuments(db, uuids, query, ids);
+      // Proximity and every document weigh 0; every other form weighs.
+      if (label != "W/n" && label != "MatchAll") {
+        ASSERT_GT(std::count_if(expected.begin(), expected.end(), [](double w) { return w > 0; }), 0)
+            << label;
+      }
+      for (uint32_t parts = 2; parts <= shard_count; ++parts) {
+        std::vector<const Xapian::Database*> part_views;
+        for (uint32_t p = 0; p < parts; ++p) part_views.push_back(&views[p]);
+        SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+        const std::vector<double> found = ScoreInParts(part_views, uuids, query, ids, &clock, &pool);
+        ASSERT_EQ(found.size(), ids.size());
+        for (size_t k = 0; k < ids.size(); ++k) {
+          EXPECT_EQ(found[k], expected[k]) << label << ", " << shard_count << " shards, " << parts
+                                           << " parts, id " << ids[k];
         }
       }
     }
