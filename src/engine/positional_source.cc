@@ -3,10 +3,55 @@
 #include <algorithm>
 #include <cstddef>
 #include <map>
+#include <set>
 #include <utility>
+
+#include "engine/clock_gate.h"
 
 namespace vantrel {
 namespace {
+
+bool SlotsShareATerm(const std::vector<std::vector<std::string>>& slots) {
+  std::map<std::string, size_t> slot_of;
+  for (size_t s = 0; s < slots.size(); ++s) {
+    for (const std::string& term : slots[s]) {
+      const auto [it, added] = slot_of.emplace(term, s);
+      if (!added && it->second != s) return true;
+    }
+  }
+  return false;
+}
+
+using SlotPosition = std::pair<Xapian::termpos, size_t>;  // a position and a slot it can fill
+
+// Gives slot `slot` a position of its own among `options`, moving other
+// slots to other positions of theirs where needed (an augmenting path).
+bool GivePosition(size_t slot, const std::vector<std::vector<Xapian::termpos>>& options,
+                  std::map<Xapian::termpos, size_t>* owner, std::set<Xapian::termpos>* tried) {
+  for (Xapian::termpos p : options[slot]) {
+    if (!tried->insert(p).second) continue;
+    const auto it = owner->find(p);
+    if (it == owner->end() || GivePosition(it->second, options, owner, tried)) {
+      (*owner)[p] = slot;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether each of `slots` slots can take a distinct position among `from`
+// to `to` (sorted by position; a position stands once per slot it can fill).
+bool DistinctPositionsFor(std::vector<SlotPosition>::const_iterator from,
+                          std::vector<SlotPosition>::const_iterator to, size_t slots) {
+  std::vector<std::vector<Xapian::termpos>> options(slots);
+  for (auto it = from; it != to; ++it) options[it->second].push_back(it->first);
+  std::map<Xapian::termpos, size_t> owner;
+  for (size_t s = 0; s < slots; ++s) {
+    std::set<Xapian::termpos> tried;
+    if (!GivePosition(s, options, &owner, &tried)) return false;
+  }
+  return true;
+}
 
 // Heap order for the cursors of a slot: the lowest document on top.
 struct Later {
@@ -39,6 +84,7 @@ void PositionalSource::init(const Xapian::Database& db) {
   cursors_.resize(slots_.size());
   estimate_ = db.get_doccount();
   split_ = false;
+  shared_ = SlotsShareATerm(slots_);
   std::vector<Xapian::doccount> freq(slots_.size(), 0);
   std::map<std::string, uint32_t> term_numbers;
   for (size_t s = 0; s < slots_.size(); ++s) {
@@ -220,8 +266,16 @@ bool PositionalSource::Fits() const {
     }
     return false;
   }
-  // Unordered: a span of fewer than `window_` positions holding every slot.
-  std::vector<std::pair<Xapian::termpos, size_t>> all;
+  return FitsWithinWindow();
+}
+
+// Unordered: a span of fewer than `window_` positions holding a distinct
+// position for every slot. Each window is the widest that ends at a given
+// position; slots that share no term never share a position, so there it is
+// enough that every slot is present.
+bool PositionalSource::FitsWithinWindow() const {
+  const size_t n = positions_.size();
+  std::vector<SlotPosition> all;
   for (size_t s = 0; s < n; ++s) {
     for (Xapian::termpos p : positions_[s]) all.emplace_back(p, s);
   }
@@ -234,7 +288,14 @@ bool PositionalSource::Fits() const {
       if (--count[all[left].second] == 0) --present;
       ++left;
     }
-    if (present == n) return true;
+    if (present < n) continue;
+    // Entries of the right end's position further on belong to this window too.
+    size_t end = right + 1;
+    while (end < all.size() && all[end].first == all[right].first) ++end;
+    if (!shared_ || DistinctPositionsFor(all.begin() + static_cast<std::ptrdiff_t>(left),
+                                         all.begin() + static_cast<std::ptrdiff_t>(end), n)) {
+      return true;
+    }
   }
   return false;
 }
@@ -353,6 +414,7 @@ Xapian::Query CopyOfQuery(const std::string& serialised, SearchClock* clock) {
   Xapian::Registry registry;
   registry.register_posting_source(
       PositionalSource({}, PositionalSource::Mode::kPhrase, 0, {}, clock));
+  registry.register_posting_source(ClockGate(clock));
   return Xapian::Query::unserialise(serialised, registry);
 }
 

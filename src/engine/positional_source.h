@@ -1,16 +1,20 @@
 // PositionalSource: phrases and word windows whose positions may each be
 // filled by one of several terms.
 //
-// Xapian 1.4 takes only single terms as the parts of OP_PHRASE and OP_NEAR.
 // A word of the whole text has several terms (its bare term and one per field
-// it occurs in), and wildcards and expansions add more, so the engine matches
-// such phrases itself: the source walks the documents that have a term of
-// every slot (leapfrogging the posting lists) and accepts those whose
+// it occurs in), and wildcards and expansions add more. Xapian's OP_PHRASE
+// and OP_NEAR take an OR of terms as a part, and the query compiler hands
+// them small slots that share no term. Slots that share a term (a repeated
+// word, overlapping wildcards: Xapian's window test may then miss a fit) and
+// slots of many terms come here: the source walks the documents that have a
+// term of every slot (leapfrogging the posting lists) and accepts those whose
 // positions fit:
 //   kPhrase   slot i at position p + i, for some p;
 //   kOrdered  one position per slot, increasing, all within `window`
 //             positions (PRE/n);
 //   kUnordered one position per slot, in any order, within `window` (W/n).
+// The positions chosen are distinct: a word of the text fills one slot, so
+// "boat W/5 boat" wants two boats.
 //
 // Reading a position list through Xapian's public interface costs a fresh
 // B-tree descent, far more than Xapian's own phrase matching pays. So the
@@ -99,6 +103,7 @@ class PositionalSource : public Xapian::PostingSource {
   Xapian::docid NextUncovered(Xapian::docid did);
   bool PositionsFit();
   bool Fits() const;
+  bool FitsWithinWindow() const;
   void Advance(Xapian::docid from);
 
   std::vector<std::vector<std::string>> slots_;
@@ -106,7 +111,8 @@ class PositionalSource : public Xapian::PostingSource {
   Xapian::termcount window_;
   std::vector<size_t> covered_;
   SearchClock* clock_;
-  bool split_ = false;  // some slot has a covered term
+  bool split_ = false;   // some slot has a covered term
+  bool shared_ = false;  // some term stands in two slots
   std::vector<SlotCursors> cursors_;
   std::vector<size_t> order_;  // slots by rising frequency
   Xapian::doccount estimate_ = 0;
@@ -122,8 +128,8 @@ class PositionalSource : public Xapian::PostingSource {
 };
 
 // A copy of a query (its Query::serialise form) that shares nothing with the
-// original, for a match on another thread; its PositionalSource parts read
-// `clock`.
+// original, for a match on another thread; its PositionalSource and
+// ClockGate parts read `clock`.
 Xapian::Query CopyOfQuery(const std::string& serialised, SearchClock* clock);
 
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/clock_gate.h"
 #include "engine/positional_source.h"
 #include "engine/term_expansion.h"
 
@@ -19,6 +20,10 @@ using Slot = std::vector<std::string>;  // the terms that may stand at one posit
 // Largest number of slot terms for which Positional looks up every term's
 // frequency to hand the most frequent combination to Xapian.
 constexpr size_t kMaxCoveredSplitTerms = 256;
+
+// Largest number of slot terms for which a phrase or window goes to Xapian's
+// own operators (over an OR of terms per slot) instead of PositionalSource.
+constexpr size_t kMaxNativeSlotTerms = 64;
 
 class Compiler {
  public:
@@ -78,8 +83,8 @@ class Compiler {
   }
 
   // A phrase (OP_PHRASE) or a window (OP_NEAR) over slots; nothing when a
-  // slot is empty. Slots of one term each go to Xapian's own operators,
-  // others to PositionalSource.
+  // slot is empty. Slots of one term each, and small slots that share no
+  // term, go to Xapian's own operators; others to PositionalSource.
   Xapian::Query Positional(Xapian::Query::op op, std::vector<Slot> slots,
                            Xapian::termcount window) {
     for (const Slot& s : slots) {
@@ -97,6 +102,12 @@ class Compiler {
       std::optional<Xapian::Query> by_field = PhraseByField(slots);
       if (by_field) return *by_field;
     }
+    size_t terms = 0;
+    for (const Slot& s : slots) terms += s.size();
+    stats_.positional = true;
+    if (terms <= kMaxNativeSlotTerms && SlotsAreDisjoint(slots)) {
+      return NativeOverSlots(op, slots, window);
+    }
     PositionalSource::Mode mode = PositionalSource::Mode::kUnordered;
     if (op == Xapian::Query::OP_PHRASE) {
       mode = window == slots.size() ? PositionalSource::Mode::kPhrase
@@ -104,8 +115,6 @@ class Compiler {
     }
     // Xapian matches the combination of each slot's most frequent term
     // itself, much faster than the source can; the source takes the rest.
-    size_t terms = 0;
-    for (const Slot& s : slots) terms += s.size();
     std::vector<size_t> covered;
     Xapian::Query native;
     if (terms <= kMaxCoveredSplitTerms) {
@@ -128,12 +137,46 @@ class Compiler {
       native = Xapian::Query(Xapian::Query::OP_SCALE_WEIGHT,
                              Xapian::Query(op, parts.begin(), parts.end(), window), 0.0);
     }
-    stats_.positional = true;
     auto* source = new PositionalSource(std::move(slots), mode, window, std::move(covered),
                                         settings_.clock);
     Xapian::Query rest(source->release());
     if (native.empty()) return rest;
     return Xapian::Query(Xapian::Query::OP_OR, native, rest);
+  }
+
+  // Whether no term stands in two slots. Every position of a document
+  // holds one term, so the positions of disjoint slots are distinct.
+  static bool SlotsAreDisjoint(const std::vector<Slot>& slots) {
+    std::vector<std::string> all;
+    for (const Slot& s : slots) {
+      Slot terms = s;
+      std::sort(terms.begin(), terms.end());
+      terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+      all.insert(all.end(), terms.begin(), terms.end());
+    }
+    std::sort(all.begin(), all.end());
+    return std::adjacent_find(all.begin(), all.end()) == all.end();
+  }
+
+  // Xapian's own phrase or window over one OR of terms per slot: Xapian reads
+  // the positions of every term of a slot and merges them, keeping a cursor
+  // per term so that reading the next document's positions is cheap. Its
+  // window test takes one distinct position per slot, which is the rule of
+  // the source too when the slots share no term (with a shared term Xapian
+  // may miss a fit, so such slots stay with the source). Every match weighs
+  // 0, as the source's do, and the clock is asked for every candidate.
+  Xapian::Query NativeOverSlots(Xapian::Query::op op, const std::vector<Slot>& slots,
+                                Xapian::termcount window) const {
+    std::vector<Xapian::Query> parts;
+    for (const Slot& s : slots) {
+      parts.push_back(s.size() == 1 ? Xapian::Query(s[0])
+                                    : Xapian::Query(Xapian::Query::OP_OR, s.begin(), s.end()));
+    }
+    Xapian::Query near(Xapian::Query::OP_SCALE_WEIGHT,
+                       Xapian::Query(op, parts.begin(), parts.end(), window), 0.0);
+    if (settings_.clock == nullptr) return near;
+    Xapian::Query gate((new ClockGate(settings_.clock))->release());
+    return Xapian::Query(Xapian::Query::OP_AND, near, gate);
   }
 
   // Words of two different fields are never adjacent (the closing and the

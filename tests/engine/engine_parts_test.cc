@@ -1,6 +1,7 @@
 // The engine's small parts: document names, the field catalogue, code-page
 // words, the thesaurus, removal lists and the term-matching helpers.
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <random>
 #include <set>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/char_table.h"
+#include "engine/clock_gate.h"
 #include "engine/document_indexer.h"
 #include "engine/document_name.h"
 #include "engine/field_catalogue.h"
@@ -280,7 +282,8 @@ TEST(PositionalSourceTest, ASerialisedCopyMatchesAsTheOriginal) {
 // The compiler lets Xapian match each slot's covered term natively and the
 // source the rest; together they must find what the source alone finds, and
 // both must agree with a direct reading of the documents, with and without a
-// hit limit.
+// hit limit. Small slots that share no term go to Xapian's own operator over
+// an OR per slot, which must agree too.
 TEST(PositionalSourceTest, CoveredTermsSplitFindsWhatTheSourceAloneFinds) {
   using Mode = PositionalSource::Mode;
   using Slots = std::vector<std::vector<std::string>>;
@@ -376,14 +379,55 @@ TEST(PositionalSourceTest, CoveredTermsSplitFindsWhatTheSourceAloneFinds) {
         Xapian::Query((new PositionalSource(c.slots, c.mode, c.window,
                                             std::vector<size_t>(c.slots.size(), 0)))
                           ->release()));
+    // Xapian's own operator over an OR of each slot's terms (these slots
+    // share no term), as the compiler builds it for small slots.
+    std::vector<Xapian::Query> ors;
+    for (const auto& slot : c.slots) ors.emplace_back(Xapian::Query::OP_OR, slot.begin(), slot.end());
+    const Xapian::Query over_slots(op, ors.begin(), ors.end(), c.window);
     EXPECT_EQ(run(alone, 1000), want);
     EXPECT_EQ(run(split, 1000), want);
+    EXPECT_EQ(run(over_slots, 1000), want);
     // Every match weighs the same: a limit keeps the first documents.
     const std::vector<Xapian::docid> first(want.begin(),
                                            want.begin() + std::min<size_t>(want.size(), 5));
     EXPECT_EQ(run(split, 5), first);
     EXPECT_EQ(run(alone, 5), first);
   }
+}
+
+// ANDed with a window whose words are in every document but near each other
+// only in the last ones, the gate ends the match when the clock has run out
+// before any fit was found, and changes nothing while it has not. A copy of
+// the query for another thread reads the copy's clock.
+TEST(ClockGateTest, EndsAMatchThatFindsNothingWhenTheClockRunsOut) {
+  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+  for (int d = 0; d < 1000; ++d) {
+    Xapian::Document doc;
+    doc.add_posting("a", 1);
+    doc.add_posting("b", d >= 990 ? 2 : 50);
+    db.add_document(doc);
+  }
+  const std::vector<Xapian::Query> words{Xapian::Query("a"), Xapian::Query("b")};
+  const Xapian::Query near(Xapian::Query::OP_NEAR, words.begin(), words.end(), 3);
+  auto count = [&](const Xapian::Query& query) {
+    Xapian::Enquire enquire(db);
+    enquire.set_query(query);
+    return enquire.get_mset(0, 100).size();
+  };
+  auto gated = [&](SearchClock* clock) {
+    return Xapian::Query(Xapian::Query::OP_AND, near,
+                         Xapian::Query((new ClockGate(clock))->release()));
+  };
+  SearchClock later(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+  EXPECT_EQ(count(gated(&later)), 10u);
+  EXPECT_FALSE(later.expired());
+  SearchClock past(SearchClock::Clock::now() - std::chrono::seconds(1), nullptr);
+  EXPECT_EQ(count(gated(&past)), 0u);
+  EXPECT_TRUE(past.expired());
+  SearchClock copy_clock(SearchClock::Clock::now() - std::chrono::seconds(1), nullptr);
+  EXPECT_EQ(count(CopyOfQuery(gated(&later).serialise(), &copy_clock)), 0u);
+  EXPECT_TRUE(copy_clock.expired());
+  EXPECT_FALSE(later.expired());
 }
 
 }  // namespace

@@ -263,8 +263,7 @@ TEST_F(RankedPartsTest, WhatAPartThrowsReachesTheCaller) {
 }
 
 // Part 1 starts after the deadline: its copy of the query's positional
-// part then matches nothing (Xapian's own phrase matching of the covered
-// terms still answers); part 0 (given ample time) finds every match in its
+// part then matches nothing; part 0 (given ample time) finds every match in its
 // shards, and the search's clock reports the cut.
 TEST_F(RankedPartsTest, ADeadlineOnOnePartEndsItWithTheHitsOfTheOthers) {
   const std::string text = "boat W/3 harbour";
