@@ -540,7 +540,9 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   const size_t databases =
       reader.local_shards.size() + reader.settings.remotes.size() - reader.missing.size();
   PartialHits partial(clock, limit, newest_first, ShardPlace{}, databases > 1);
-  if (watched) enquire.add_matchspy(&partial);
+  // A remote shard's server takes no spy of ours: with remote shards the
+  // deadline ends the expansions, not the match.
+  if (watched && local_only) enquire.add_matchspy(&partial);
   try {
     // An unranked newest-first match considers every match anyway (to find
     // the newest), so counting them exactly costs nothing more; the search
@@ -582,6 +584,7 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
   settings.max_query_terms = options.max_query_terms;
   settings.thesaurus = &thesaurus_;
   settings.clock = clock;
+  settings.own_sources = reader.settings.remotes.empty();
   CompileStats cost;
   Xapian::Query query = every_document ? Xapian::Query::MatchAll
                                        : CompileQuery(root, catalogue_, settings, db, &cost);

@@ -105,7 +105,7 @@ class Compiler {
     size_t terms = 0;
     for (const Slot& s : slots) terms += s.size();
     stats_.positional = true;
-    if (terms <= kMaxNativeSlotTerms && SlotsAreDisjoint(slots)) {
+    if (!settings_.own_sources || (terms <= kMaxNativeSlotTerms && SlotsAreDisjoint(slots))) {
       return NativeOverSlots(op, slots, window);
     }
     PositionalSource::Mode mode = PositionalSource::Mode::kUnordered;
@@ -174,7 +174,7 @@ class Compiler {
     }
     Xapian::Query near(Xapian::Query::OP_SCALE_WEIGHT,
                        Xapian::Query(op, parts.begin(), parts.end(), window), 0.0);
-    if (settings_.clock == nullptr) return near;
+    if (settings_.clock == nullptr || !settings_.own_sources) return near;
     Xapian::Query gate((new ClockGate(settings_.clock))->release());
     return Xapian::Query(Xapian::Query::OP_AND, near, gate);
   }

@@ -52,12 +52,16 @@ struct CompileSettings {
   size_t max_query_terms = 0;    // terms shared by the expanded words; 0: no bound
   const Thesaurus* thesaurus = nullptr;  // null or empty: no synonyms
   SearchClock* clock = nullptr;  // ends expansions and positional matching early
+  // Whether the query may hold the engine's own posting sources. A remote
+  // shard's server knows none of them: then every phrase and window goes to
+  // Xapian's own operators (where slots share a term, Xapian may miss a fit).
+  bool own_sources = true;
 };
 
 // What a compiled query costs.
 struct CompileStats {
   size_t terms = 0;         // term posting lists the match opens
-  bool positional = false;  // PositionalSource matches some part
+  bool positional = false;  // a phrase or window matches by positions
   // A wildcard stood for more terms than its bound: only that many (the
   // most frequent) are searched. 0: no wildcard was bounded.
   size_t bounded_at = 0;

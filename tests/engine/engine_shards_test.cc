@@ -389,7 +389,7 @@ TEST_F(EngineShardsTest, ARemoteShardIsSearchedWithTheLocalOnesAndItsLossIsSurvi
   ASSERT_TRUE(WriteShardSettings(DefaultFileSystem(), home_.Path("local"), settings).ok());
 
   const Query q{"harbour OR sunset", 0, -1};
-  auto search = [&](SearchOutcome* outcome) {
+  auto search_for = [&](const Query& q, SearchOutcome* outcome) {
     Hits hits;
     SearchJob job;
     job.query = q.text;
@@ -402,6 +402,7 @@ TEST_F(EngineShardsTest, ARemoteShardIsSearchedWithTheLocalOnesAndItsLossIsSurvi
     if (r.ok()) *outcome = *r;
     return hits;
   };
+  auto search = [&](SearchOutcome* outcome) { return search_for(q, outcome); };
   // Whole: the same hits and scores as one local database of every document.
   SearchOutcome outcome;
   Hits hits = search(&outcome);
@@ -411,6 +412,26 @@ TEST_F(EngineShardsTest, ARemoteShardIsSearchedWithTheLocalOnesAndItsLossIsSurvi
   }
   ASSERT_FALSE(outcome.partial) << outcome.cut_reason;
   EXPECT_EQ(hits.scores, Answer(q, home_.Path("whole")).scores);
+  // Phrases, windows and large wildcards too, though the remote server
+  // knows none of the engine's own posting sources and match spies. Words
+  // that share terms (sun* and sunset) are answered, possibly missing a fit.
+  struct Other {
+    Query query;
+    bool exact;
+  };
+  for (const Other& other : {Other{{"boat W/3 harbour", 0, -1}, true},
+                             Other{{"old town", 0, -1}, true},
+                             Other{{"boat W/3 harbour", kSearchNewestFirst, 5}, false},
+                             Other{{"sun* W/2 sunset", 0, -1}, false}}) {
+    SearchOutcome answer;
+    const Hits found = search_for(other.query, &answer);
+    EXPECT_FALSE(answer.partial) << other.query.text;
+    EXPECT_EQ(answer.error, "") << other.query.text;
+    EXPECT_FALSE(found.scores.empty()) << other.query.text;
+    if (other.exact) {
+      EXPECT_EQ(found.scores, Answer(other.query, home_.Path("whole")).scores) << other.query.text;
+    }
+  }
 
   // The remote shard is gone: the local hits, marked partial.
   server.Stop();
