@@ -115,15 +115,20 @@ class Evaluator {
       case K::kTerm:
         WalkInto(node.term, &out);
         break;
-      case K::kOr:
+      case K::kOr: {
+        std::vector<const std::string*> terms;  // walked into `out`, no bitmap of their own
         for (const WalkNode& child : node.children) {
           if (child.kind == K::kTerm) {
-            WalkInto(child.term, &out);  // no bitmap of its own
+            terms.push_back(&child.term);
           } else {
             out.Or(Eval(child));
           }
         }
+        std::sort(terms.begin(), terms.end(),
+                  [](const std::string* a, const std::string* b) { return *a < *b; });
+        for (const std::string* term : terms) WalkInto(*term, &out);
         break;
+      }
       case K::kAnd:
         out = Eval(node.children[0]);
         for (size_t i = 1; i < node.children.size(); ++i) out.And(Eval(node.children[i]));
@@ -142,7 +147,11 @@ class Evaluator {
                      std::vector<Xapian::doccount>* frequencies) {
     Bitmap out(last_);
     frequencies->resize(terms.size());
-    for (size_t i = 0; i < terms.size(); ++i) (*frequencies)[i] = WalkInto(terms[i], &out);
+    std::vector<size_t> order(terms.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&terms](size_t a, size_t b) { return terms[a] < terms[b]; });
+    for (size_t i : order) (*frequencies)[i] = WalkInto(terms[i], &out);
     return out;
   }
 
@@ -150,8 +159,15 @@ class Evaluator {
 
  private:
   // Sets the bit of every posting of `term`; returns the count of postings.
+  // Terms are walked in byte order, and the term's frequency is looked up
+  // first: Xapian finds it with the posting table's own cursor, which keeps
+  // the blocks of the last look-up, and a posting list opened next starts
+  // from a copy of that cursor. Neighbouring terms share blocks, so most
+  // opens read no block at all, where a list opened cold reads one per level
+  // of the table.
   Xapian::doccount WalkInto(const std::string& term, Bitmap* out) {
     if (cut_off_ || (cut_off_ = clock_->CheckNow())) return 0;
+    if (!term.empty()) db_.get_termfreq(term);
     uint32_t since_check = 0;
     Xapian::doccount postings = 0;
     for (Xapian::PostingIterator p = db_.postlist_begin(term), end = db_.postlist_end(term); p != end;
