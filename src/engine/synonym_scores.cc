@@ -161,7 +161,13 @@ std::vector<SynonymDocument> ReadSynonymDocuments(const Xapian::Database& shard,
                                                   const SynonymTerms& terms,
                                                   const std::vector<Xapian::docid>& local_ids) {
   std::vector<SynonymDocument> documents(local_ids.size());
-  for (size_t k = 0; k < local_ids.size(); ++k) {
+  // In rising id order: the lengths come from one list that Xapian then
+  // reads forwards instead of seeking back for every document.
+  std::vector<size_t> order(local_ids.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::sort(order.begin(), order.end(),
+            [&local_ids](size_t a, size_t b) { return local_ids[a] < local_ids[b]; });
+  for (size_t k : order) {
     try {
       documents[k].wdf = WdfSum(shard, local_ids[k], terms);
       if (documents[k].wdf != 0) documents[k].length = shard.get_doclength(local_ids[k]);
