@@ -197,9 +197,11 @@ class Engine::Impl {
              std::vector<Hit>* hits, SearchOutcome* outcome);
   // A ranked match of two or more local shards in parts side by side
   // (ranked_match.h); false when the reader cannot split it.
+  // With `newest_first`, the newest matches of a weighted query, weighed.
   bool MatchRankedInParts(const ReaderPool::Reader& reader, const Xapian::Query& query,
                           Xapian::doccount limit, bool unlimited, bool positional,
-                          SearchClock* clock, std::vector<Hit>* hits, SearchOutcome* outcome);
+                          bool newest_first, SearchClock* clock, std::vector<Hit>* hits,
+                          SearchOutcome* outcome);
 };
 
 namespace {
@@ -463,12 +465,14 @@ bool EveryMatchWeighsZero(const Xapian::Database& db, const Xapian::Query& query
 
 bool Engine::Impl::MatchRankedInParts(const ReaderPool::Reader& reader, const Xapian::Query& query,
                                       Xapian::doccount limit, bool unlimited, bool positional,
-                                      SearchClock* clock, std::vector<Hit>* hits,
-                                      SearchOutcome* outcome) {
+                                      bool newest_first, SearchClock* clock,
+                                      std::vector<Hit>* hits, SearchOutcome* outcome) {
   RankedParts match;
   match.query = &query;
   match.limit = limit;
+  match.newest_first = newest_first;
   match.weightless = positional && EveryMatchWeighsZero(reader.db, query);
+  if (match.weightless && newest_first) return false;
   if (match.weightless) {
     for (const Xapian::Database& shard : reader.local_shards) match.views.push_back(&shard);
   } else {
@@ -513,8 +517,16 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
       MatchNewestByBitmap(reader, query, limit, *uuids, clock, &match_pool_, hits, outcome)) {
     return;
   }
-  // Other such matches (phrases, proximity) over two or more local shards
-  // run each shard on its own thread and merge, to the same hits and count.
+  // Other such matches over two or more local shards: a weighted one (a
+  // phrase by fields) runs in parts side by side, each weighing its newest
+  // in the match itself; those found by positions (weighing 0, watched by
+  // the clock) run each shard on its own thread and merge. Both give the
+  // hits and count of the single match.
+  if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0 && !cost.positional &&
+      cost.terms < kWatchedTerms &&
+      MatchRankedInParts(reader, query, limit, false, false, true, clock, hits, outcome)) {
+    return;
+  }
   if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0) {
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
     ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
@@ -525,7 +537,8 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   // side, to the same hits, order and weights.
   if (!unranked && !newest_first && local_only && reader.local_shards.size() >= 2 && limit > 0 &&
       cost.terms < kWatchedTerms &&
-      MatchRankedInParts(reader, query, limit, unlimited, cost.positional, clock, hits, outcome)) {
+      MatchRankedInParts(reader, query, limit, unlimited, cost.positional, false, clock, hits,
+                         outcome)) {
     return;
   }
   Xapian::Enquire enquire(db);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "engine/document_indexer.h"
 #include "engine/document_scores.h"
 #include "engine/positional_source.h"
 
@@ -58,11 +59,18 @@ void MatchPart(const Xapian::Database& view, const RankedParts& match, ShardPlac
   Xapian::Enquire enquire(view);
   enquire.set_query(run->query);
   if (match.weightless) enquire.set_weighting_scheme(Xapian::BoolWeight());
-  const Xapian::MSet mset = enquire.get_mset(0, match.limit);
+  // Newest first, every match is considered anyway: counted exactly.
+  Xapian::doccount check = 0;
+  if (match.newest_first) {
+    enquire.set_sort_by_value(kTimeSlot, true);
+    check = view.get_doccount();
+  }
+  const Xapian::MSet mset = enquire.get_mset(0, match.limit, check);
   run->matches = mset.get_matches_estimated();
   run->hits.reserve(mset.size());
   for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
-    run->hits.push_back(RankedHit{place.Combined(*it), it.get_weight()});
+    run->hits.push_back(RankedHit{place.Combined(*it), it.get_weight(),
+                                  match.newest_first ? it.get_sort_key() : std::string()});
   }
 }
 
@@ -83,8 +91,13 @@ bool Better(const RankedHit& a, const RankedHit& b) {
   return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
 }
 
-// The best `limit` of every part's best, and the sum of the counts.
-RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit) {
+// Newest first: the time value descending, then document id.
+bool Newer(const RankedHit& a, const RankedHit& b) {
+  return a.time != b.time ? a.time > b.time : a.id < b.id;
+}
+
+// The best (or newest) `limit` of every part's, and the sum of the counts.
+RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit, bool newest_first) {
   RankedHits out;
   for (PartRun& run : *runs) {
     out.matches += run.matches;
@@ -92,7 +105,7 @@ RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit) {
   }
   const size_t kept = std::min<size_t>(out.hits.size(), limit);
   std::partial_sort(out.hits.begin(), out.hits.begin() + static_cast<std::ptrdiff_t>(kept),
-                    out.hits.end(), Better);
+                    out.hits.end(), newest_first ? Newer : Better);
   out.hits.resize(kept);
   return out;
 }
@@ -114,7 +127,7 @@ RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, Task
   // The deadline and the stop flag stay passed and set: the search's clock
   // sees what a part's saw.
   if (expired) clock->CheckNow();
-  return MergeBest(&runs, match.limit);
+  return MergeBest(&runs, match.limit, match.newest_first);
 }
 
 std::vector<double> ScoreInParts(const std::vector<const Xapian::Database*>& views,

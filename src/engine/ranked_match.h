@@ -47,8 +47,10 @@
 // a query of many terms opens each term's posting lists once per part and
 // shard. The engine keeps such queries on the single match (engine.cc).
 //
-// A newest-first search weighs the hits it kept the same way, in parts
-// side by side (ScoreInParts).
+// A newest-first match of a weighted query runs in parts the same way
+// (`newest_first`), so that its hits come with their weights from the
+// match itself. A newest-first search that kept its hits otherwise weighs
+// them the same way, in parts side by side (ScoreInParts).
 //
 // Thread safety: the views and the query are used only by this call while
 // it runs (the reader belongs to one search).
@@ -74,6 +76,11 @@ struct RankedParts {
   std::vector<std::string> uuids;        // of the shards, in order (ShardUuids)
   const Xapian::Query* query = nullptr;  // compiled against the combined database
   Xapian::doccount limit = 0;            // hits kept; at least 1
+  // The newest matches instead of the best: each part sorts by the time
+  // value (newest first, equal times by id), counts its matches exactly and
+  // still weighs them, and the parts merge in that order. Not with
+  // `weightless`.
+  bool newest_first = false;
   // Called on the thread of each part before it starts; tests throw there.
   // May be empty.
   std::function<void(uint32_t part)> before_part;
@@ -82,6 +89,7 @@ struct RankedParts {
 struct RankedHit {
   Xapian::docid id;  // in the combined database
   double weight;
+  std::string time;  // the time value, for a newest-first match only
 };
 
 struct RankedHits {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/char_table.h"
+#include "engine/document_indexer.h"
 #include "engine/document_scores.h"
 #include "engine/field_catalogue.h"
 #include "engine/query_compiler.h"
@@ -124,12 +125,15 @@ struct Expected {
 
 // One Xapian match of the combined database: the answer the parts must give.
 Expected CombinedMatch(const Xapian::Database& db, const Xapian::Query& query,
-                       Xapian::doccount limit) {
+                       Xapian::doccount limit, bool newest_first = false) {
   Xapian::Enquire enquire(db);
   enquire.set_query(query);
+  if (newest_first) enquire.set_sort_by_value(kTimeSlot, true);
   const Xapian::MSet mset = enquire.get_mset(0, limit, db.get_doccount());
   Expected out{{}, mset.get_matches_estimated()};
-  for (auto it = mset.begin(); it != mset.end(); ++it) out.hits.push_back({*it, it.get_weight()});
+  for (auto it = mset.begin(); it != mset.end(); ++it) {
+    out.hits.push_back({*it, it.get_weight(), newest_first ? it.get_sort_key() : std::string()});
+  }
   return out;
 }
 
@@ -144,12 +148,15 @@ TEST_F(RankedMatchTest, PartsGiveTheCombinedMatchsHitsOrderAndWeights) {
     for (const std::string& shard : shards) alone.emplace_back(shard);
     const std::vector<std::string> uuids = *ShardUuids(db);
     for (const auto& [label, query] : Queries(db)) {
-      for (const Xapian::doccount limit : {1u, 25u, 2000u}) {
-        const Expected expected = CombinedMatch(db, query, limit);
+      for (const auto& [limit, newest] : std::vector<std::pair<Xapian::doccount, bool>>{
+               {1, false}, {25, false}, {2000, false}, {1, true}, {25, true}, {2000, true}}) {
+        const Expected expected = CombinedMatch(db, query, limit, newest);
         const bool weightless = !expected.hits.empty() && expected.hits[0].weight == 0;
+        if (newest && weightless) continue;  // newest first takes weighted queries only
         for (uint32_t parts = 2; parts <= shard_count; ++parts) {
           RankedParts match;
           match.weightless = weightless;
+          match.newest_first = newest;
           for (uint32_t p = 0; p < (weightless ? shard_count : parts); ++p) {
             match.views.push_back(weightless ? &alone[p] : &views[p]);
           }
@@ -160,15 +167,16 @@ TEST_F(RankedMatchTest, PartsGiveTheCombinedMatchsHitsOrderAndWeights) {
           const RankedHits found = MatchRankedInParts(match, &clock, &pool);
           const std::string where = label + ", " + std::to_string(shard_count) + " shards, " +
                                     std::to_string(parts) + " parts, limit " +
-                                    std::to_string(limit);
+                                    std::to_string(limit) + (newest ? ", newest" : "");
           ASSERT_EQ(found.hits.size(), expected.hits.size()) << where;
           for (size_t i = 0; i < found.hits.size(); ++i) {
             EXPECT_EQ(found.hits[i].id, expected.hits[i].id) << where << ", hit " << i;
             EXPECT_EQ(found.hits[i].weight, expected.hits[i].weight) << where << ", hit " << i;
+            EXPECT_EQ(found.hits[i].time, expected.hits[i].time) << where << ", hit " << i;
           }
-          // Every match considered (the limit above the count): exact; else
-          // Xapian's estimates, at least the hits found.
-          if (limit > expected.matches) {
+          // Every match considered (newest first, or the limit above the
+          // count): exact; else Xapian's estimates, at least the hits found.
+          if (newest || limit > expected.matches) {
             EXPECT_EQ(found.matches, expected.matches) << where;
           } else {
             EXPECT_GE(found.matches, found.hits.size()) << where;
