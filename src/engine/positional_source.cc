@@ -11,17 +11,6 @@
 namespace vantrel {
 namespace {
 
-bool SlotsShareATerm(const std::vector<std::vector<std::string>>& slots) {
-  std::map<std::string, size_t> slot_of;
-  for (size_t s = 0; s < slots.size(); ++s) {
-    for (const std::string& term : slots[s]) {
-      const auto [it, added] = slot_of.emplace(term, s);
-      if (!added && it->second != s) return true;
-    }
-  }
-  return false;
-}
-
 using SlotPosition = std::pair<Xapian::termpos, size_t>;  // a position and a slot it can fill
 
 // Gives slot `slot` a position of its own among `options`, moving other
@@ -62,6 +51,17 @@ struct Later {
 };
 
 }  // namespace
+
+bool SlotsShareATerm(const std::vector<std::vector<std::string>>& slots) {
+  std::map<std::string, size_t> slot_of;
+  for (size_t s = 0; s < slots.size(); ++s) {
+    for (const std::string& term : slots[s]) {
+      const auto [it, added] = slot_of.emplace(term, s);
+      if (!added && it->second != s) return true;
+    }
+  }
+  return false;
+}
 
 PositionalSource::PositionalSource(std::vector<std::vector<std::string>> slots, Mode mode,
                                    Xapian::termcount window, std::vector<size_t> covered,

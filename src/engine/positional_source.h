@@ -127,6 +127,11 @@ class PositionalSource : public Xapian::PostingSource {
   std::vector<Xapian::docid> term_read_for_;
 };
 
+// Whether some term stands in two of `slots` (a term repeated within one
+// slot does not count). Every position of a document holds one term, so
+// slots that share none never share a position.
+bool SlotsShareATerm(const std::vector<std::vector<std::string>>& slots);
+
 // A copy of a query (its Query::serialise form) that shares nothing with the
 // original, for a match on another thread; its PositionalSource and
 // ClockGate parts read `clock`.

@@ -105,7 +105,7 @@ class Compiler {
     size_t terms = 0;
     for (const Slot& s : slots) terms += s.size();
     stats_.positional = true;
-    if (!settings_.own_sources || (terms <= kMaxNativeSlotTerms && SlotsAreDisjoint(slots))) {
+    if (!settings_.own_sources || (terms <= kMaxNativeSlotTerms && !SlotsShareATerm(slots))) {
       return NativeOverSlots(op, slots, window);
     }
     PositionalSource::Mode mode = PositionalSource::Mode::kUnordered;
@@ -144,27 +144,14 @@ class Compiler {
     return Xapian::Query(Xapian::Query::OP_OR, native, rest);
   }
 
-  // Whether no term stands in two slots. Every position of a document
-  // holds one term, so the positions of disjoint slots are distinct.
-  static bool SlotsAreDisjoint(const std::vector<Slot>& slots) {
-    std::vector<std::string> all;
-    for (const Slot& s : slots) {
-      Slot terms = s;
-      std::sort(terms.begin(), terms.end());
-      terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
-      all.insert(all.end(), terms.begin(), terms.end());
-    }
-    std::sort(all.begin(), all.end());
-    return std::adjacent_find(all.begin(), all.end()) == all.end();
-  }
-
   // Xapian's own phrase or window over one OR of terms per slot: Xapian reads
   // the positions of every term of a slot and merges them, keeping a cursor
   // per term so that reading the next document's positions is cheap. Its
   // window test takes one distinct position per slot, which is the rule of
   // the source too when the slots share no term (with a shared term Xapian
   // may miss a fit, so such slots stay with the source). Every match weighs
-  // 0, as the source's do, and the clock is asked for every candidate.
+  // 0, as the source's do, and a ClockGate keeps the clock watching the
+  // candidates.
   Xapian::Query NativeOverSlots(Xapian::Query::op op, const std::vector<Slot>& slots,
                                 Xapian::termcount window) const {
     std::vector<Xapian::Query> parts;
