@@ -190,7 +190,8 @@ await test('a status message reaches the page within 250 ms', async () => {
 await test('every tab shows its pane', async () => {
   await page.locator('#tab-config').click();
   await page.waitForSelector('#pane-config:not([hidden])');
-  expect((await page.locator('#index-list').textContent()).includes('Demo'), 'index list');
+  // The list is filled when the configuration read that the tab starts comes back.
+  await waitFor(async () => (await page.locator('#index-list').textContent()).includes('Demo'), 'index list', 10000);
   await shot('configuration');
   await page.locator('#tab-stats').click();
   await page.waitForSelector('#pane-stats:not([hidden])');
@@ -202,6 +203,8 @@ await test('every tab shows its pane', async () => {
 });
 
 await test('the search page shows hits with pictures', async () => {
+  await page.locator('#tab-search').click();
+  await page.waitForSelector('#pane-search:not([hidden])');
   await page.locator('#search-query').fill('harbour');
   // The rescans asked above may still be re-reading the index: ask again
   // until the hits are back.
