@@ -1,7 +1,6 @@
 #include "engine/posting_match.h"
 
 #include <algorithm>
-#include <exception>
 #include <functional>
 #include <string>
 #include <utility>
@@ -218,7 +217,6 @@ struct ShardMatch {
   Xapian::doccount matches = 0;
   std::vector<Xapian::doccount> frequencies;
   bool cut_off = false;
-  std::exception_ptr error;
 };
 
 // Walks shard `index` of `count`; `synonym` (may be null) holds the terms
@@ -227,36 +225,18 @@ struct ShardMatch {
 void MatchShard(const Xapian::Database& shard, uint32_t index, uint32_t count,
                 const WalkNode& query, const SynonymTerms* synonym, size_t limit,
                 std::optional<TimeTable>* times, SearchClock clock, ShardMatch* out) {
-  try {
-    if (!times->has_value()) *times = ReadTimeTable(shard);
-    Evaluator evaluator(shard, &clock);
-    const Bitmap matches = synonym != nullptr
-                               ? evaluator.EvalSynonym(synonym->in_order, &out->frequencies)
-                               : evaluator.Eval(query);
-    out->cut_off = evaluator.cut_off();
-    out->matches = static_cast<Xapian::doccount>(matches.Count());
-    out->newest.reserve(out->matches);
-    matches.ForEach([&](Xapian::docid id) {
-      out->newest.emplace_back(TimeOf(**times, id), (id - 1) * count + index + 1);
-    });
-    KeepNewest(limit, &out->newest);
-  } catch (...) {
-    out->error = std::current_exception();
-  }
-}
-
-// Runs `task(i)` for i in [0, count) side by side on `pool` and the calling
-// thread (one after the other when `pool` is null).
-template <typename Task>
-void RunForEachShard(uint32_t count, TaskPool* pool, Task task) {
-  std::vector<std::function<void()>> tasks;
-  tasks.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) tasks.push_back([&task, i] { task(i); });
-  if (pool != nullptr) {
-    pool->RunAll(tasks);
-  } else {
-    for (const std::function<void()>& t : tasks) t();
-  }
+  if (!times->has_value()) *times = ReadTimeTable(shard);
+  Evaluator evaluator(shard, &clock);
+  const Bitmap matches = synonym != nullptr
+                             ? evaluator.EvalSynonym(synonym->in_order, &out->frequencies)
+                             : evaluator.Eval(query);
+  out->cut_off = evaluator.cut_off();
+  out->matches = static_cast<Xapian::doccount>(matches.Count());
+  out->newest.reserve(out->matches);
+  matches.ForEach([&](Xapian::docid id) {
+    out->newest.emplace_back(TimeOf(**times, id), (id - 1) * count + index + 1);
+  });
+  KeepNewest(limit, &out->newest);
 }
 
 // What weighing the synonym needs: the shards' frequencies, and the kept
@@ -281,17 +261,9 @@ std::optional<SynonymStats> GatherSynonymStats(const std::vector<Xapian::Databas
     places[s].push_back(k);
   }
   std::vector<std::vector<SynonymDocument>> read(count);
-  std::vector<std::exception_ptr> errors(count);
-  RunForEachShard(count, pool, [&](uint32_t s) {
-    try {
-      read[s] = ReadSynonymDocuments(shards[s], terms, local_ids[s]);
-    } catch (...) {
-      errors[s] = std::current_exception();
-    }
-  });
+  RunEach(count, pool, [&](uint32_t s) { read[s] = ReadSynonymDocuments(shards[s], terms, local_ids[s]); });
   stats.documents.resize(kept.size());
   for (uint32_t s = 0; s < count; ++s) {
-    if (errors[s]) std::rethrow_exception(errors[s]);
     for (size_t j = 0; j < places[s].size(); ++j) stats.documents[places[s][j]] = read[s][j];
   }
   return stats;
@@ -338,14 +310,13 @@ std::optional<NewestMatch> MatchNewestByPostings(const std::vector<Xapian::Datab
   const std::optional<SynonymTerms> synonym = DirectSynonymTerms(query);
   times->resize(count);
   std::vector<ShardMatch> parts(count);
-  RunForEachShard(count, pool, [&](uint32_t i) {
+  RunEach(count, pool, [&](uint32_t i) {
     MatchShard(shards[i], i, count, *walk, synonym.has_value() ? &*synonym : nullptr, limit,
                &(*times)[i], clock->Twin(), &parts[i]);
   });
   NewestMatch result;
   std::vector<Found> newest;
   for (ShardMatch& part : parts) {
-    if (part.error) std::rethrow_exception(part.error);
     if (part.cut_off) clock->CheckNow();
     result.matches += part.matches;
     newest.insert(newest.end(), part.newest.begin(), part.newest.end());

@@ -1,7 +1,6 @@
 #include "engine/ranked_match.h"
 
 #include <algorithm>
-#include <exception>
 #include <memory>
 #include <utility>
 
@@ -19,7 +18,6 @@ struct PartRun {
   Xapian::Query query;  // restricted to the part's shards; this part's own
   std::vector<RankedHit> hits;
   Xapian::doccount matches = 0;
-  std::exception_ptr error;
 };
 
 // The shards of part `part` of `parts`: those with index % parts == part.
@@ -74,16 +72,11 @@ void MatchPart(const Xapian::Database& view, const RankedParts& match, ShardPlac
   }
 }
 
-// The task of part `p`: catches everything (TaskPool's rule).
 void RunPart(const RankedParts& match, uint32_t p, PartRun* run) {
-  try {
-    if (match.before_part) match.before_part(p);
-    const uint32_t parts = static_cast<uint32_t>(match.views.size());
-    const ShardPlace place = match.weightless ? ShardPlace{p, parts} : ShardPlace{};
-    MatchPart(*match.views[p], match, place, run);
-  } catch (...) {
-    run->error = std::current_exception();
-  }
+  if (match.before_part) match.before_part(p);
+  const uint32_t parts = static_cast<uint32_t>(match.views.size());
+  const ShardPlace place = match.weightless ? ShardPlace{p, parts} : ShardPlace{};
+  MatchPart(*match.views[p], match, place, run);
 }
 
 // Xapian's order of a ranked match: weight descending, then document id.
@@ -114,19 +107,9 @@ RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit, bool ne
 
 RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, TaskPool* pool) {
   std::vector<PartRun> runs = PrepareParts(match, clock);
-  std::vector<std::function<void()>> tasks;
-  for (uint32_t p = 0; p < runs.size(); ++p) {
-    tasks.push_back([&match, p, &runs] { RunPart(match, p, &runs[p]); });
-  }
-  pool->RunAll(tasks);
-  bool expired = false;
-  for (const PartRun& run : runs) {
-    if (run.error) std::rethrow_exception(run.error);
-    expired = expired || run.clock->expired();
-  }
-  // The deadline and the stop flag stay passed and set: the search's clock
-  // sees what a part's saw.
-  if (expired) clock->CheckNow();
+  RunEach(static_cast<uint32_t>(runs.size()), pool,
+          [&](uint32_t p) { RunPart(match, p, &runs[p]); });
+  for (const PartRun& run : runs) PassExpiry(*run.clock, clock);
   return MergeBest(&runs, match.limit, match.newest_first);
 }
 
@@ -160,20 +143,11 @@ std::vector<double> ScoreInParts(const std::vector<const Xapian::Database*>& vie
     }
   }
   std::vector<std::vector<double>> part_weights(parts);
-  std::vector<std::exception_ptr> errors(parts);
-  std::vector<std::function<void()>> tasks;
+  RunEach(static_cast<uint32_t>(parts), pool, [&](uint32_t p) {
+    part_weights[p] = ScoreDocuments(*views[p], uuids, queries[p], part_ids[p]);
+  });
   for (size_t p = 0; p < parts; ++p) {
-    tasks.push_back([&, p] {
-      try {
-        part_weights[p] = ScoreDocuments(*views[p], uuids, queries[p], part_ids[p]);
-      } catch (...) {
-        errors[p] = std::current_exception();
-      }
-    });
-  }
-  pool->RunAll(tasks);
-  for (size_t p = 0; p < parts; ++p) {
-    if (errors[p]) std::rethrow_exception(errors[p]);
+    if (clocks[p]) PassExpiry(*clocks[p], clock);
     for (size_t j = 0; j < places[p].size(); ++j) weights[places[p][j]] = part_weights[p][j];
   }
   return weights;

@@ -62,6 +62,13 @@ class SearchClock {
   bool expired_ = false;
 };
 
+// After a part of a search ran on its own `twin` clock: once the twin has
+// run out, the search's `clock` reads the time (the deadline stays passed and
+// the stop flag set), so the search sees the cut that its part saw.
+inline void PassExpiry(const SearchClock& twin, SearchClock* clock) {
+  if (twin.expired()) clock->CheckNow();
+}
+
 class HeavySearchGate {
  public:
   // Takes the heavy slot of `folder`, waiting for it until `until` (or the

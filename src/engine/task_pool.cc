@@ -85,4 +85,27 @@ void TaskPool::Stop() {
   threads_.clear();
 }
 
+void RunEach(uint32_t count, TaskPool* pool, const std::function<void(uint32_t)>& task) {
+  std::vector<std::exception_ptr> errors(count);
+  std::vector<std::function<void()>> tasks;
+  tasks.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    tasks.push_back([&task, &errors, i] {
+      try {
+        task(i);
+      } catch (...) {
+        errors[i] = std::current_exception();
+      }
+    });
+  }
+  if (pool != nullptr) {
+    pool->RunAll(tasks);
+  } else {
+    for (const std::function<void()>& t : tasks) t();
+  }
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
+}
+
 }  // namespace vantrel

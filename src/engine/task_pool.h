@@ -13,6 +13,7 @@
 // Stop once no RunAll is running (the engine stops it after its last call).
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -55,5 +56,11 @@ class TaskPool {
   bool stopping_ GUARDED_BY(mu_) = false;
   std::vector<std::thread> threads_;
 };
+
+// Runs task(i) for every i in [0, count) side by side on `pool` and the
+// calling thread (one after the other on the caller when `pool` is null).
+// What a task throws is kept; once every task ended, the first kept
+// exception (by i) is thrown to the caller.
+void RunEach(uint32_t count, TaskPool* pool, const std::function<void(uint32_t)>& task);
 
 }  // namespace vantrel

@@ -306,5 +306,22 @@ TEST_F(RankedPartsTest, ADeadlineOnOnePartEndsItWithTheHitsOfTheOthers) {
                              [](const RankedHit& a, const RankedHit& b) { return a.id < b.id; }));
 }
 
+// Weighing in parts where only part 1 has documents to weigh and the
+// deadline has passed: its copy of the query reads its own clock, which
+// runs out, and the search's clock must then report the cut too.
+TEST_F(RankedPartsTest, ACutWhileWeighingInPartsReachesTheSearchsClock) {
+  const std::string text = "boat W/3 harbour";
+  SearchClock clock(SearchClock::Clock::now() - std::chrono::seconds(1), nullptr);
+  ParsedQuery parsed = ParseQuery(text, CharTable::Default(), catalogue_);
+  CompileSettings settings;
+  settings.clock = &clock;
+  const Xapian::Query query = CompileQuery(*parsed.root, catalogue_, settings, db_);
+  std::vector<Xapian::docid> ids;
+  for (Xapian::docid id = 2; id <= db_.get_lastdocid(); id += 3) ids.push_back(id);  // shard 1
+  ASSERT_FALSE(clock.expired());
+  ScoreInParts(match_.views, match_.uuids, query, ids, &clock, &pool_);
+  EXPECT_TRUE(clock.expired());
+}
+
 }  // namespace
 }  // namespace vantrel
