@@ -31,6 +31,7 @@
 #include "engine/shard_layout.h"
 #include "engine/shard_swap.h"
 #include "engine/shard_writer.h"
+#include "engine/synonym_rank.h"
 #include "engine/synonym_scores.h"
 #include "engine/task_pool.h"
 #include "engine/thesaurus.h"
@@ -202,6 +203,11 @@ class Engine::Impl {
                           Xapian::doccount limit, bool unlimited, bool positional,
                           bool newest_first, SearchClock* clock, std::vector<Hit>* hits,
                           SearchOutcome* outcome);
+  // A ranked match of one large synonym over the local shards, by their
+  // postings (synonym_rank.h); false when it does not take the query.
+  bool RankSynonym(const ReaderPool::Reader& reader, const Xapian::Query& query,
+                   Xapian::doccount limit, bool unlimited, SearchClock* clock,
+                   std::vector<Hit>* hits, SearchOutcome* outcome);
 };
 
 namespace {
@@ -463,6 +469,21 @@ bool EveryMatchWeighsZero(const Xapian::Database& db, const Xapian::Query& query
 
 }  // namespace
 
+bool Engine::Impl::RankSynonym(const ReaderPool::Reader& reader, const Xapian::Query& query,
+                               Xapian::doccount limit, bool unlimited, SearchClock* clock,
+                               std::vector<Hit>* hits, SearchOutcome* outcome) {
+  const std::optional<RankedHits> found =
+      RankSynonymByPostings(reader.db, reader.local_shards, query, limit, clock, &match_pool_);
+  if (!found.has_value()) return false;
+  hits->reserve(found->hits.size());
+  for (const RankedHit& h : found->hits) {
+    hits->push_back(Hit{h.id, ScoreOf(h.weight), std::string()});
+  }
+  outcome->matches = unlimited ? static_cast<Xapian::doccount>(hits->size()) : found->matches;
+  outcome->cut_off = clock->expired();
+  return true;
+}
+
 bool Engine::Impl::MatchRankedInParts(const ReaderPool::Reader& reader, const Xapian::Query& query,
                                       Xapian::doccount limit, bool unlimited, bool positional,
                                       bool newest_first, SearchClock* clock,
@@ -531,6 +552,13 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
     ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
     outcome->cut_off = clock->expired();
+    return;
+  }
+  // A ranked wildcard over local shards adds up its terms' postings per
+  // shard instead of merging them (synonym_rank.h), to the same hits, order,
+  // weights and count.
+  if (!unranked && !newest_first && local_only && limit > 0 &&
+      RankSynonym(reader, query, limit, unlimited, clock, hits, outcome)) {
     return;
   }
   // A ranked match over two or more local shards runs in parts side by

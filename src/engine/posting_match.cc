@@ -269,18 +269,14 @@ std::optional<SynonymStats> GatherSynonymStats(const std::vector<Xapian::Databas
   return stats;
 }
 
-// A bitmap holds a bit per document id up to the last one. Ids are handed
-// out in turn and kept by replacements, so they stay close to the document
-// count; a database whose ids are far sparser (a bitmap of hundreds of MB for
-// a few documents) is left to Xapian's matcher.
+}  // namespace
+
 bool DenseEnough(const std::vector<Xapian::Database>& shards) {
   for (const Xapian::Database& shard : shards) {
     if (shard.get_lastdocid() > 16 * static_cast<uint64_t>(shard.get_doccount()) + 65536) return false;
   }
   return true;
 }
-
-}  // namespace
 
 TimeTable ReadTimeTable(const Xapian::Database& db) {
   TimeTable table;

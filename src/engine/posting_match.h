@@ -63,6 +63,12 @@ struct NewestMatch {
   std::optional<SynonymStats> synonym;
 };
 
+// Whether every shard's document ids are dense enough for a table or bitmap
+// entry per id. Ids are handed out in turn and kept by replacements, so they
+// stay close to the document count; a database whose ids are far sparser (a
+// bitmap of hundreds of MB for a few documents) is left to Xapian's matcher.
+bool DenseEnough(const std::vector<Xapian::Database>& shards);
+
 // Whether MatchNewestByPostings can evaluate `query`.
 bool PostingMatchable(const Xapian::Query& query);
 

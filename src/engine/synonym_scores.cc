@@ -178,36 +178,45 @@ std::vector<SynonymDocument> ReadSynonymDocuments(const Xapian::Database& shard,
   return documents;
 }
 
+double SynonymWeigher::Weight(Xapian::termcount wdf, Xapian::termcount length) const {
+  return SumPart(termweight, length_factor, std::min(wdf, length), length);
+}
+
+std::vector<SynonymWeigher> SynonymWeighers(
+    const Xapian::Database& db, const std::vector<Xapian::Database>& shards,
+    const std::vector<std::vector<Xapian::doccount>>& frequencies) {
+  const Xapian::doccount index_size = db.get_doccount();
+  const size_t n = shards.size();
+  if (index_size == 0 || n == 0 || frequencies.size() != n) return {};
+  std::vector<Xapian::doccount> whole(frequencies[0].size(), 0);
+  for (const std::vector<Xapian::doccount>& local : frequencies) {
+    if (local.size() != whole.size() || local.empty()) return {};
+    for (size_t i = 0; i < whole.size(); ++i) whole[i] += local[i];
+  }
+  double length_factor = static_cast<double>(db.get_total_length()) / index_size;
+  if (length_factor != 0) length_factor = 1 / length_factor;
+  std::vector<SynonymWeigher> weighers(n);
+  for (size_t s = 0; s < n; ++s) {
+    const Xapian::doccount tf =
+        SynonymFrequency(frequencies[s], whole, shards[s].get_doccount(), index_size);
+    weighers[s] = SynonymWeigher{TermWeight(index_size, tf), length_factor};
+  }
+  return weighers;
+}
+
 std::vector<double> ScoreSynonymWithStats(const Xapian::Database& db,
                                           const std::vector<Xapian::Database>& shards,
                                           const SynonymStats& stats,
                                           const std::vector<Xapian::docid>& ids) {
   std::vector<double> weights(ids.size(), 0.0);
-  const Xapian::doccount index_size = db.get_doccount();
   const size_t n = shards.size();
-  if (ids.empty() || index_size == 0 || n == 0 || stats.frequencies.size() != n ||
-      stats.documents.size() != ids.size()) {
-    return weights;
-  }
-  std::vector<Xapian::doccount> whole(stats.frequencies[0].size(), 0);
-  for (const std::vector<Xapian::doccount>& local : stats.frequencies) {
-    if (local.size() != whole.size() || local.empty()) return weights;
-    for (size_t i = 0; i < whole.size(); ++i) whole[i] += local[i];
-  }
-  double length_factor = static_cast<double>(db.get_total_length()) / index_size;
-  if (length_factor != 0) length_factor = 1 / length_factor;
-  std::vector<std::optional<double>> termweight(n);
-
+  if (ids.empty() || stats.documents.size() != ids.size()) return weights;
+  const std::vector<SynonymWeigher> weighers = SynonymWeighers(db, shards, stats.frequencies);
+  if (weighers.empty()) return weights;
   for (size_t k = 0; k < ids.size(); ++k) {
     const SynonymDocument& d = stats.documents[k];
     if (ids[k] == 0 || d.wdf == 0) continue;  // the synonym does not match the document
-    const size_t s = (ids[k] - 1) % n;
-    if (!termweight[s].has_value()) {
-      const Xapian::doccount tf =
-          SynonymFrequency(stats.frequencies[s], whole, shards[s].get_doccount(), index_size);
-      termweight[s] = TermWeight(index_size, tf);
-    }
-    weights[k] = SumPart(*termweight[s], length_factor, std::min(d.wdf, d.length), d.length);
+    weights[k] = weighers[(ids[k] - 1) % n].Weight(d.wdf, d.length);
   }
   return weights;
 }

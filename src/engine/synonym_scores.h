@@ -78,6 +78,23 @@ struct SynonymStats {
   std::vector<SynonymDocument> documents;
 };
 
+// How the documents of one shard weigh under a synonym: BM25 of the
+// synonym's estimated frequency in that shard's matcher.
+struct SynonymWeigher {
+  double termweight = 0;
+  double length_factor = 0;  // 1 / the index's average document length
+  // The weight of a document with the wdf sum `wdf` and length `length`
+  // (0 when `wdf` is 0).
+  double Weight(Xapian::termcount wdf, Xapian::termcount length) const;
+};
+
+// One weigher per shard of `db` (`shards`, in order), from each term's
+// frequency in each shard (query order). Empty when the statistics do not
+// fit the shards (sizes differ, no terms) or the index is empty.
+std::vector<SynonymWeigher> SynonymWeighers(
+    const Xapian::Database& db, const std::vector<Xapian::Database>& shards,
+    const std::vector<std::vector<Xapian::doccount>>& frequencies);
+
 // The weights of `ids` (document ids of `db`, any order) under the synonym
 // described by `stats`, in the order of `ids`, 0 for a document the synonym
 // does not match. `shards` are the databases `db` combines, in order (one
