@@ -22,6 +22,7 @@
 #include "engine/newest_match.h"
 #include "engine/partial_hits.h"
 #include "engine/posting_match.h"
+#include "engine/posting_rank.h"
 #include "engine/query_compiler.h"
 #include "engine/query_parser.h"
 #include "engine/ranked_match.h"
@@ -31,7 +32,6 @@
 #include "engine/shard_layout.h"
 #include "engine/shard_swap.h"
 #include "engine/shard_writer.h"
-#include "engine/synonym_rank.h"
 #include "engine/synonym_scores.h"
 #include "engine/task_pool.h"
 #include "engine/thesaurus.h"
@@ -51,22 +51,42 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 std::string Describe(const Xapian::Error& e) { return e.get_description(); }
 
-// Fills the names of `hits` from the name value stream, walking it in
-// document order (much faster than fetching documents one by one).
-void FillNames(const Xapian::Database& db, std::vector<Hit>* hits) {
-  std::vector<size_t> order(hits->size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&](size_t a, size_t b) { return (*hits)[a].id < (*hits)[b].id; });
+// A hit whose name is wanted: its id in the database read, where the name goes.
+using WantedName = std::pair<Xapian::docid, std::string*>;
+
+// Fills the names of `wanted` from the name value stream of `db`, walking it
+// in document order (much faster than fetching documents one by one).
+void FillNamesFrom(const Xapian::Database& db, std::vector<WantedName>* wanted) {
+  std::sort(wanted->begin(), wanted->end());
   Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
   const Xapian::ValueIterator end = db.valuestream_end(kNameSlot);
-  for (size_t i : order) {
-    Hit& h = (*hits)[i];
+  for (const auto& [id, name] : *wanted) {
     if (it == end) break;
-    if (it.get_docid() < h.id) it.skip_to(h.id);
+    if (it.get_docid() < id) it.skip_to(id);
     if (it == end) break;
-    if (it.get_docid() == h.id) h.name = *it;
+    if (it.get_docid() == id) *name = *it;
   }
+}
+
+// Fills the names of `hits`. Over two or more shards, all local, each
+// shard's stream is walked on its own thread of `pool` (and the caller):
+// the hits of a ranked search lie all over the index, and a walk through
+// the combined database merges the shards' streams at every step.
+void FillNames(const ReaderPool::Reader& reader, std::vector<Hit>* hits, TaskPool* pool) {
+  const uint32_t count = static_cast<uint32_t>(reader.local_shards.size());
+  if (!reader.settings.remotes.empty() || count < 2) {
+    std::vector<WantedName> wanted;
+    for (Hit& h : *hits) wanted.emplace_back(h.id, &h.name);
+    FillNamesFrom(reader.db, &wanted);
+    return;
+  }
+  std::vector<std::vector<WantedName>> wanted(count);
+  for (Hit& h : *hits) {
+    if (h.id == 0) continue;
+    wanted[(h.id - 1) % count].emplace_back((h.id - 1) / count + 1, &h.name);
+  }
+  RunEach(count, pool,
+          [&](uint32_t s) { FillNamesFrom(reader.local_shards[s], &wanted[s]); });
 }
 
 // Marks an answer from a reader that left remote shards out.
@@ -203,9 +223,10 @@ class Engine::Impl {
                           Xapian::doccount limit, bool unlimited, bool positional,
                           bool newest_first, SearchClock* clock, std::vector<Hit>* hits,
                           SearchOutcome* outcome);
-  // A ranked match of one large synonym over the local shards, by their
-  // postings (synonym_rank.h); false when it does not take the query.
-  bool RankSynonym(const ReaderPool::Reader& reader, const Xapian::Query& query,
+  // A ranked match over the local shards by their postings, of a query
+  // weighed as one term or two (posting_rank.h); false when it does not
+  // take the query.
+  bool RankByPostingsInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
                    Xapian::doccount limit, bool unlimited, SearchClock* clock,
                    std::vector<Hit>* hits, SearchOutcome* outcome);
 };
@@ -469,11 +490,12 @@ bool EveryMatchWeighsZero(const Xapian::Database& db, const Xapian::Query& query
 
 }  // namespace
 
-bool Engine::Impl::RankSynonym(const ReaderPool::Reader& reader, const Xapian::Query& query,
+bool Engine::Impl::RankByPostingsInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
                                Xapian::doccount limit, bool unlimited, SearchClock* clock,
                                std::vector<Hit>* hits, SearchOutcome* outcome) {
   const std::optional<RankedHits> found =
-      RankSynonymByPostings(reader.db, reader.local_shards, query, limit, clock, &match_pool_);
+      RankByPostings(reader.db, reader.local_shards, query, limit, &reader.lengths, clock,
+                     &match_pool_);
   if (!found.has_value()) return false;
   hits->reserve(found->hits.size());
   for (const RankedHit& h : found->hits) {
@@ -554,11 +576,12 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
     outcome->cut_off = clock->expired();
     return;
   }
-  // A ranked wildcard over local shards adds up its terms' postings per
-  // shard instead of merging them (synonym_rank.h), to the same hits, order,
-  // weights and count.
+  // A ranked word, wildcard, or two of them joined by AND, OR or AND NOT,
+  // over local shards, adds up its terms' postings per shard instead of
+  // merging them (posting_rank.h): the same hits, order and weights, and
+  // the exact count.
   if (!unranked && !newest_first && local_only && limit > 0 &&
-      RankSynonym(reader, query, limit, unlimited, clock, hits, outcome)) {
+      RankByPostingsInShards(reader, query, limit, unlimited, clock, hits, outcome)) {
     return;
   }
   // A ranked match over two or more local shards runs in parts side by
@@ -650,7 +673,7 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
     outcome->cut_reason = "a wildcard matched more words than its bound: the " +
                           std::to_string(cost.bounded_at) + " most frequent were searched";
   }
-  FillNames(db, hits);
+  FillNames(reader, hits, &match_pool_);
   return Status::Ok();
 }
 

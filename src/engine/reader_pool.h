@@ -38,6 +38,7 @@
 
 #include "engine/index_files.h"
 #include "engine/posting_match.h"
+#include "engine/posting_rank.h"
 #include "engine/shard_layout.h"
 #include "platform/file_system.h"
 #include "platform/mutex.h"
@@ -60,6 +61,9 @@ class ReaderPool {
     // it (posting_match.h); the reader's one user fills them.
     std::vector<Xapian::Database> local_shards;
     mutable std::vector<std::optional<TimeTable>> times;
+    // Each local shard's length table once a ranked search read it
+    // (posting_rank.h); filled the same way.
+    mutable std::vector<std::optional<LengthTable>> lengths;
     // The local shards' folders, in order, and further combined views of
     // them for the parts of a ranked match run side by side (OpenViews).
     std::vector<std::string> shard_folders;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace vantrel {
 namespace {
@@ -13,25 +14,42 @@ constexpr double kK3 = 1;
 constexpr double kB = 0.5;
 constexpr double kMinNormLength = 0.5;
 
-std::optional<SynonymTerms> TermsOf(const Xapian::Query& query) {
-  if (query.get_type() != Xapian::Query::OP_SYNONYM) return std::nullopt;
-  const size_t n = query.get_num_subqueries();
-  if (n < kDirectSynonymTerms) return std::nullopt;
+bool Is14Series() { return Xapian::major_version() == 1 && Xapian::minor_version() == 4; }
+
+// The term of a one-term query, or nullopt.
+std::optional<std::string> TermOf(const Xapian::Query& leaf) {
+  if (leaf.get_type() != Xapian::Query::LEAF_TERM) return std::nullopt;
+  Xapian::TermIterator t = leaf.get_terms_begin();
+  if (t == leaf.get_terms_end()) return std::nullopt;
+  return *t;
+}
+
+SynonymTerms Sorted(std::vector<std::string> in_order) {
   SynonymTerms terms;
-  terms.in_order.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    const Xapian::Query sub = query.get_subquery(i);
-    if (sub.get_type() != Xapian::Query::LEAF_TERM) return std::nullopt;
-    Xapian::TermIterator t = sub.get_terms_begin();
-    if (t == sub.get_terms_end()) return std::nullopt;
-    terms.in_order.push_back(*t);
-  }
+  terms.in_order = std::move(in_order);
+  const size_t n = terms.in_order.size();
   terms.order_of_sorted.resize(n);
   for (size_t i = 0; i < n; ++i) terms.order_of_sorted[i] = i;
   std::sort(terms.order_of_sorted.begin(), terms.order_of_sorted.end(),
             [&](size_t a, size_t b) { return terms.in_order[a] < terms.in_order[b]; });
   terms.sorted.reserve(n);
   for (size_t i : terms.order_of_sorted) terms.sorted.push_back(terms.in_order[i]);
+  return terms;
+}
+
+// The terms of a synonym of at least `least` distinct terms.
+std::optional<SynonymTerms> TermsOf(const Xapian::Query& query, size_t least) {
+  if (query.get_type() != Xapian::Query::OP_SYNONYM) return std::nullopt;
+  const size_t n = query.get_num_subqueries();
+  if (n < least) return std::nullopt;
+  std::vector<std::string> in_order;
+  in_order.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    std::optional<std::string> term = TermOf(query.get_subquery(i));
+    if (!term.has_value()) return std::nullopt;
+    in_order.push_back(std::move(*term));
+  }
+  SynonymTerms terms = Sorted(std::move(in_order));
   // A term twice would count its wdf twice in Xapian's synonym.
   if (std::adjacent_find(terms.sorted.begin(), terms.sorted.end()) != terms.sorted.end()) {
     return std::nullopt;
@@ -98,6 +116,7 @@ Xapian::doccount WholeEstimate(double l, double r, double n) {
 Xapian::doccount SynonymFrequency(const std::vector<Xapian::doccount>& local,
                                   const std::vector<Xapian::doccount>& whole,
                                   Xapian::doccount shard_size, Xapian::doccount index_size) {
+  if (local.size() == 1) return whole[0];  // a term: its own frequency
   std::vector<OrNode> heap(local.size());
   for (size_t i = 0; i < local.size(); ++i) heap[i] = OrNode{local[i], whole[i]};
   const auto less = [](const OrNode& a, const OrNode& b) { return a.local > b.local; };
@@ -153,8 +172,20 @@ Xapian::termcount WdfSum(const Xapian::Database& shard, Xapian::docid id,
 }  // namespace
 
 std::optional<SynonymTerms> DirectSynonymTerms(const Xapian::Query& query) {
-  if (Xapian::major_version() != 1 || Xapian::minor_version() != 4) return std::nullopt;
-  return TermsOf(query);
+  if (!Is14Series()) return std::nullopt;
+  return TermsOf(query, kDirectSynonymTerms);
+}
+
+std::optional<SynonymTerms> WeighedAsOneTerm(const Xapian::Query& query) {
+  if (!Is14Series()) return std::nullopt;
+  if (query.get_type() == Xapian::Query::OP_SYNONYM) return TermsOf(query, 2);
+  std::optional<std::string> term = TermOf(query);
+  // Only a term of the default wdf factor and position (which the
+  // description shows when they differ).
+  if (!term.has_value() || query.get_description() != Xapian::Query(*term).get_description()) {
+    return std::nullopt;
+  }
+  return Sorted({std::move(*term)});
 }
 
 std::vector<SynonymDocument> ReadSynonymDocuments(const Xapian::Database& shard,

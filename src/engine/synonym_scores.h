@@ -57,6 +57,12 @@ struct SynonymTerms {
 // any other query (the caller then asks Xapian).
 std::optional<SynonymTerms> DirectSynonymTerms(const Xapian::Query& query);
 
+// The terms of `query` when Xapian weighs it as one term: a term of the
+// default wdf factor and position, or a synonym of distinct terms (a term
+// alone weighs as a synonym of one term would). nullopt for any other query
+// or a library not of the 1.4 series.
+std::optional<SynonymTerms> WeighedAsOneTerm(const Xapian::Query& query);
+
 // What weighing needs of one document: the sum of the synonym's terms' wdf
 // in it (0: the synonym does not match it, or it is gone) and its length.
 struct SynonymDocument {

@@ -1,0 +1,242 @@
+#include "engine/posting_rank.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "engine/partial_hits.h"
+#include "engine/posting_match.h"
+#include "engine/synonym_scores.h"
+
+namespace vantrel {
+namespace {
+
+// Postings walked between two looks at the search's clock.
+constexpr uint32_t kPostingsPerClockCheck = 4096;
+
+// The query as plain data (Xapian's query objects count their references
+// without atomics, so the shards' threads must not copy them).
+struct RankPlan {
+  enum class Op { kLeaf, kAnd, kOr, kAndNot };
+  Op op = Op::kLeaf;
+  std::vector<SynonymTerms> leaves;  // one for kLeaf, two otherwise
+};
+
+bool ShareATerm(const SynonymTerms& a, const SynonymTerms& b) {
+  size_t i = 0, j = 0;
+  while (i < a.sorted.size() && j < b.sorted.size()) {
+    if (a.sorted[i] == b.sorted[j]) return true;
+    a.sorted[i] < b.sorted[j] ? ++i : ++j;
+  }
+  return false;
+}
+
+std::optional<RankPlan> PlanOf(const Xapian::Query& query) {
+  RankPlan plan;
+  if (std::optional<SynonymTerms> leaf = WeighedAsOneTerm(query)) {
+    plan.leaves.push_back(std::move(*leaf));
+    return plan;
+  }
+  using Q = Xapian::Query;
+  switch (query.get_type()) {
+    case Q::OP_AND: plan.op = RankPlan::Op::kAnd; break;
+    case Q::OP_OR: plan.op = RankPlan::Op::kOr; break;
+    case Q::OP_AND_NOT: plan.op = RankPlan::Op::kAndNot; break;
+    default: return std::nullopt;
+  }
+  if (query.get_num_subqueries() != 2) return std::nullopt;
+  for (size_t i = 0; i < 2; ++i) {
+    std::optional<SynonymTerms> leaf = WeighedAsOneTerm(query.get_subquery(i));
+    if (!leaf.has_value()) return std::nullopt;
+    plan.leaves.push_back(std::move(*leaf));
+  }
+  if (ShareATerm(plan.leaves[0], plan.leaves[1])) return std::nullopt;
+  return plan;
+}
+
+// What one shard's walk of one leaf adds up, by the shard's own ids.
+struct LeafSums {
+  std::vector<Xapian::termcount> wdf;         // the terms' wdf summed per document
+  std::vector<uint64_t> matched;              // a bit per matched document
+  std::vector<Xapian::doccount> frequencies;  // each term's postings, in query order
+};
+
+// One shard's walk and what it keeps.
+struct ShardRank {
+  explicit ShardRank(const SearchClock& search_clock) : clock(search_clock.Twin()) {}
+  SearchClock clock;
+  std::vector<LeafSums> leaves;
+  std::vector<uint64_t> matched;  // the query's matches
+  std::vector<RankedHit> best;    // its best `limit`, combined ids
+};
+
+// Walks every term's postings in byte order. A frequency look-up before each
+// opens its list from the cursor the look-up left (posting_match.cc).
+void WalkLeaf(const Xapian::Database& shard, const SynonymTerms& terms, SearchClock* clock,
+              LeafSums* sums) {
+  const Xapian::docid last = shard.get_lastdocid();
+  sums->wdf.assign(static_cast<size_t>(last) + 1, 0);
+  sums->matched.assign(last / 64 + 1, 0);
+  sums->frequencies.assign(terms.in_order.size(), 0);
+  uint32_t since_check = 0;
+  for (size_t k = 0; k < terms.sorted.size(); ++k) {
+    if (clock->CheckNow()) return;
+    const std::string& term = terms.sorted[k];
+    shard.get_termfreq(term);
+    Xapian::doccount postings = 0;
+    for (Xapian::PostingIterator p = shard.postlist_begin(term), end = shard.postlist_end(term);
+         p != end; ++p) {
+      const Xapian::docid id = *p;
+      ++postings;
+      if (id <= last) {
+        sums->wdf[id] += p.get_wdf();
+        sums->matched[id >> 6] |= uint64_t{1} << (id & 63);
+      }
+      if (++since_check == kPostingsPerClockCheck) {
+        since_check = 0;
+        if (clock->CheckNow()) break;
+      }
+    }
+    sums->frequencies[terms.order_of_sorted[k]] = postings;
+  }
+}
+
+void WalkShard(const Xapian::Database& shard, const RankPlan& plan, ShardRank* rank) {
+  rank->leaves.resize(plan.leaves.size());
+  for (size_t i = 0; i < plan.leaves.size(); ++i) {
+    WalkLeaf(shard, plan.leaves[i], &rank->clock, &rank->leaves[i]);
+  }
+  rank->matched = rank->leaves[0].matched;
+  if (plan.op == RankPlan::Op::kLeaf) return;
+  const std::vector<uint64_t>& other = rank->leaves[1].matched;
+  for (size_t w = 0; w < rank->matched.size(); ++w) {
+    switch (plan.op) {
+      case RankPlan::Op::kAnd: rank->matched[w] &= other[w]; break;
+      case RankPlan::Op::kOr: rank->matched[w] |= other[w]; break;
+      case RankPlan::Op::kAndNot: rank->matched[w] &= ~other[w]; break;
+      case RankPlan::Op::kLeaf: break;
+    }
+  }
+}
+
+// A matched document's weight, as Xapian's postlist tree adds it up: a
+// leaf's own; AND and OR both leaves' (a leaf that does not match the
+// document has wdf 0 there and weighs 0); AND NOT the first's.
+double WeightOf(const RankPlan& plan, const std::vector<SynonymWeigher>& weighers,
+                const ShardRank& rank, Xapian::docid id, Xapian::termcount length) {
+  const double first = weighers[0].Weight(rank.leaves[0].wdf[id], length);
+  if (plan.op == RankPlan::Op::kLeaf || plan.op == RankPlan::Op::kAndNot) return first;
+  return first + weighers[1].Weight(rank.leaves[1].wdf[id], length);
+}
+
+// Xapian's order of a ranked match: weight descending, then document id.
+bool Better(const RankedHit& a, const RankedHit& b) {
+  return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
+}
+
+void KeepBest(size_t limit, std::vector<RankedHit>* hits) {
+  if (hits->size() <= limit) return;
+  std::nth_element(hits->begin(), hits->begin() + static_cast<std::ptrdiff_t>(limit), hits->end(),
+                   Better);
+  hits->resize(limit);
+}
+
+// Weighs the shard's matched documents and keeps the best. `weighers[i]`
+// weighs leaf i in this shard.
+void WeighShard(const RankPlan& plan, const std::vector<SynonymWeigher>& weighers,
+                const LengthTable& lengths, ShardPlace place, size_t limit, ShardRank* rank) {
+  const size_t known = lengths.length_of.size();
+  for (size_t word = 0; word < rank->matched.size(); ++word) {
+    for (uint64_t bits = rank->matched[word]; bits != 0; bits &= bits - 1) {
+      const size_t id = word * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+      const Xapian::termcount length = id < known ? lengths.length_of[id] : 0;
+      const double weight = WeightOf(plan, weighers, *rank, static_cast<Xapian::docid>(id), length);
+      rank->best.push_back(
+          RankedHit{place.Combined(static_cast<Xapian::docid>(id)), weight, std::string()});
+      // Trimmed as it grows, so that a match of every document stays small.
+      if (rank->best.size() >= 2 * limit + 1024) KeepBest(limit, &rank->best);
+    }
+  }
+  KeepBest(limit, &rank->best);
+  rank->leaves.clear();
+}
+
+Xapian::doccount CountMatched(const ShardRank& rank) {
+  Xapian::doccount n = 0;
+  for (uint64_t w : rank.matched) n += static_cast<Xapian::doccount>(__builtin_popcountll(w));
+  return n;
+}
+
+// The best `limit` of every shard's, and the shards' counts added up.
+RankedHits MergeShards(std::vector<ShardRank>* shards, size_t limit) {
+  RankedHits out;
+  for (ShardRank& rank : *shards) {
+    out.matches += CountMatched(rank);
+    out.hits.insert(out.hits.end(), rank.best.begin(), rank.best.end());
+  }
+  const size_t kept = std::min(out.hits.size(), limit);
+  std::partial_sort(out.hits.begin(), out.hits.begin() + static_cast<std::ptrdiff_t>(kept),
+                    out.hits.end(), Better);
+  out.hits.resize(kept);
+  return out;
+}
+
+// Each shard's weigher of each leaf (by shard, then leaf); empty for an
+// empty index.
+std::vector<std::vector<SynonymWeigher>> WeighersOf(const Xapian::Database& db,
+                                                    const std::vector<Xapian::Database>& shards,
+                                                    const RankPlan& plan,
+                                                    const std::vector<ShardRank>& ranks) {
+  std::vector<std::vector<SynonymWeigher>> by_shard(shards.size());
+  for (size_t leaf = 0; leaf < plan.leaves.size(); ++leaf) {
+    std::vector<std::vector<Xapian::doccount>> frequencies;
+    for (const ShardRank& rank : ranks) frequencies.push_back(rank.leaves[leaf].frequencies);
+    const std::vector<SynonymWeigher> weighers = SynonymWeighers(db, shards, frequencies);
+    if (weighers.empty()) return {};
+    for (size_t s = 0; s < shards.size(); ++s) by_shard[s].push_back(weighers[s]);
+  }
+  return by_shard;
+}
+
+}  // namespace
+
+LengthTable ReadLengthTable(const Xapian::Database& db) {
+  LengthTable table;
+  const Xapian::docid last = db.get_lastdocid();
+  table.length_of.assign(static_cast<size_t>(last) + 1, 0);
+  for (Xapian::PostingIterator it = db.postlist_begin(std::string()),
+                               end = db.postlist_end(std::string());
+       it != end; ++it) {
+    const Xapian::docid id = *it;
+    if (id <= last) table.length_of[id] = it.get_doclength();
+  }
+  return table;
+}
+
+std::optional<RankedHits> RankByPostings(const Xapian::Database& db,
+                                         const std::vector<Xapian::Database>& shards,
+                                         const Xapian::Query& query, Xapian::doccount limit,
+                                         std::vector<std::optional<LengthTable>>* lengths,
+                                         SearchClock* clock, TaskPool* pool) {
+  const std::optional<RankPlan> plan = PlanOf(query);
+  if (!plan.has_value() || shards.empty() || limit == 0 || !DenseEnough(shards)) {
+    return std::nullopt;
+  }
+  const uint32_t count = static_cast<uint32_t>(shards.size());
+  std::vector<ShardRank> ranks(count, ShardRank(*clock));
+  lengths->resize(count);
+  RunEach(count, pool, [&](uint32_t s) {
+    if (!(*lengths)[s].has_value()) (*lengths)[s] = ReadLengthTable(shards[s]);
+    WalkShard(shards[s], *plan, &ranks[s]);
+  });
+  for (const ShardRank& rank : ranks) PassExpiry(rank.clock, clock);
+  const std::vector<std::vector<SynonymWeigher>> weighers = WeighersOf(db, shards, *plan, ranks);
+  if (weighers.empty()) return RankedHits{};  // an empty index
+  RunEach(count, pool, [&](uint32_t s) {
+    WeighShard(*plan, weighers[s], *(*lengths)[s], ShardPlace{s, count}, limit, &ranks[s]);
+  });
+  return MergeShards(&ranks, limit);
+}
+
+}  // namespace vantrel
