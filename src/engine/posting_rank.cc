@@ -143,19 +143,31 @@ void KeepBest(size_t limit, std::vector<RankedHit>* hits) {
 }
 
 // Weighs the shard's matched documents and keeps the best. `weighers[i]`
-// weighs leaf i in this shard.
+// weighs leaf i in this shard. Documents come in rising id order, so once
+// `limit` are kept, one that weighs no more than the least of them can no
+// longer enter (it would follow an equal weight by id).
 void WeighShard(const RankPlan& plan, const std::vector<SynonymWeigher>& weighers,
                 const LengthTable& lengths, ShardPlace place, size_t limit, ShardRank* rank) {
   const size_t known = lengths.length_of.size();
+  bool full = false;
+  double least = 0;
   for (size_t word = 0; word < rank->matched.size(); ++word) {
     for (uint64_t bits = rank->matched[word]; bits != 0; bits &= bits - 1) {
       const size_t id = word * 64 + static_cast<size_t>(__builtin_ctzll(bits));
       const Xapian::termcount length = id < known ? lengths.length_of[id] : 0;
       const double weight = WeightOf(plan, weighers, *rank, static_cast<Xapian::docid>(id), length);
+      if (full && weight <= least) continue;
       rank->best.push_back(
           RankedHit{place.Combined(static_cast<Xapian::docid>(id)), weight, std::string()});
       // Trimmed as it grows, so that a match of every document stays small.
-      if (rank->best.size() >= 2 * limit + 1024) KeepBest(limit, &rank->best);
+      if (rank->best.size() >= 2 * limit + 1024) {
+        KeepBest(limit, &rank->best);
+        full = true;
+        least = std::min_element(rank->best.begin(), rank->best.end(),
+                                 [](const RankedHit& a, const RankedHit& b) {
+                                   return a.weight < b.weight;
+                                 })->weight;
+      }
     }
   }
   KeepBest(limit, &rank->best);

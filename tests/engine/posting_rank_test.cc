@@ -45,7 +45,7 @@ Index MakeIndex(const TempDir& dir, int shard_count) {
     writers.emplace_back(dir.Path("r" + std::to_string(shard_count) + "_" + std::to_string(s)),
                          Xapian::DB_CREATE_OR_OVERWRITE);
   }
-  for (int d = 0; d < 900; ++d) {
+  for (int d = 0; d < 3000; ++d) {
     const int s = d % shard_count;
     Xapian::Document doc;
     if (d % 13 == 0) {
