@@ -85,8 +85,7 @@ void FillNames(const ReaderPool::Reader& reader, std::vector<Hit>* hits, TaskPoo
     if (h.id == 0) continue;
     wanted[(h.id - 1) % count].emplace_back((h.id - 1) / count + 1, &h.name);
   }
-  RunEach(count, pool,
-          [&](uint32_t s) { FillNamesFrom(reader.local_shards[s], &wanted[s]); });
+  RunEach(count, pool, [&](uint32_t s) { FillNamesFrom(reader.local_shards[s], &wanted[s]); });
 }
 
 // Marks an answer from a reader that left remote shards out.
@@ -227,8 +226,8 @@ class Engine::Impl {
   // weighed as one term or two (posting_rank.h); false when it does not
   // take the query.
   bool RankByPostingsInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
-                   Xapian::doccount limit, bool unlimited, SearchClock* clock,
-                   std::vector<Hit>* hits, SearchOutcome* outcome);
+                              Xapian::doccount limit, bool unlimited, SearchClock* clock,
+                              std::vector<Hit>* hits, SearchOutcome* outcome);
 };
 
 namespace {
@@ -490,15 +489,15 @@ bool EveryMatchWeighsZero(const Xapian::Database& db, const Xapian::Query& query
 
 }  // namespace
 
-bool Engine::Impl::RankByPostingsInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
-                               Xapian::doccount limit, bool unlimited, SearchClock* clock,
-                               std::vector<Hit>* hits, SearchOutcome* outcome) {
-  const std::optional<RankedHits> found =
-      RankByPostings(reader.db, reader.local_shards, query, limit, &reader.lengths, clock,
-                     &match_pool_);
+bool Engine::Impl::RankByPostingsInShards(const ReaderPool::Reader& reader,
+                                          const Xapian::Query& query, Xapian::doccount limit,
+                                          bool unlimited, SearchClock* clock,
+                                          std::vector<Hit>* hits, SearchOutcome* outcome) {
+  const std::optional<WeighedHits> found = RankByPostings(
+      reader.db, reader.local_shards, query, limit, &reader.lengths, clock, &match_pool_);
   if (!found.has_value()) return false;
   hits->reserve(found->hits.size());
-  for (const RankedHit& h : found->hits) {
+  for (const WeighedHit& h : found->hits) {
     hits->push_back(Hit{h.id, ScoreOf(h.weight), std::string()});
   }
   outcome->matches = unlimited ? static_cast<Xapian::doccount>(hits->size()) : found->matches;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/document_indexer.h"
+#include "engine/first_sorted.h"
 #include "engine/positional_source.h"
 
 namespace vantrel {
@@ -89,10 +90,9 @@ NewestHits MergeNewest(std::vector<ShardRun>* runs, Xapian::doccount limit) {
   const auto newer = [](const Newest& a, const Newest& b) {
     return a.time != b.time ? a.time > b.time : a.id < b.id;
   };
-  const size_t kept = std::min<size_t>(all.size(), limit);
-  std::partial_sort(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept), all.end(), newer);
-  out.hits.reserve(kept);
-  for (size_t i = 0; i < kept; ++i) out.hits.push_back(Hit{all[i].id, ScoreOf(0.0), std::string()});
+  KeepFirstSorted(limit, &all, newer);
+  out.hits.reserve(all.size());
+  for (const Newest& n : all) out.hits.push_back(Hit{n.id, ScoreOf(0.0), std::string()});
   return out;
 }
 

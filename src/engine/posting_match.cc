@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/document_indexer.h"
+#include "engine/first_sorted.h"
 
 namespace vantrel {
 namespace {
@@ -200,15 +201,7 @@ bool Newer(const Found& a, const Found& b) {
 }
 
 // Keeps the `limit` newest of `found`, newest first.
-void KeepNewest(size_t limit, std::vector<Found>* found) {
-  const size_t keep = std::min(limit, found->size());
-  if (keep < found->size()) {
-    std::nth_element(found->begin(), found->begin() + static_cast<std::ptrdiff_t>(keep),
-                     found->end(), Newer);
-    found->resize(keep);
-  }
-  std::sort(found->begin(), found->end(), Newer);
-}
+void KeepNewest(size_t limit, std::vector<Found>* found) { KeepFirstSorted(limit, found, Newer); }
 
 // What one shard's walk gives: its newest matches and its count, and for a
 // large synonym each term's frequency in the shard.

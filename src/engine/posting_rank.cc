@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/first_sorted.h"
 #include "engine/partial_hits.h"
 #include "engine/posting_match.h"
 #include "engine/synonym_scores.h"
@@ -40,10 +41,17 @@ std::optional<RankPlan> PlanOf(const Xapian::Query& query) {
   }
   using Q = Xapian::Query;
   switch (query.get_type()) {
-    case Q::OP_AND: plan.op = RankPlan::Op::kAnd; break;
-    case Q::OP_OR: plan.op = RankPlan::Op::kOr; break;
-    case Q::OP_AND_NOT: plan.op = RankPlan::Op::kAndNot; break;
-    default: return std::nullopt;
+    case Q::OP_AND:
+      plan.op = RankPlan::Op::kAnd;
+      break;
+    case Q::OP_OR:
+      plan.op = RankPlan::Op::kOr;
+      break;
+    case Q::OP_AND_NOT:
+      plan.op = RankPlan::Op::kAndNot;
+      break;
+    default:
+      return std::nullopt;
   }
   if (query.get_num_subqueries() != 2) return std::nullopt;
   for (size_t i = 0; i < 2; ++i) {
@@ -68,7 +76,7 @@ struct ShardRank {
   SearchClock clock;
   std::vector<LeafSums> leaves;
   std::vector<uint64_t> matched;  // the query's matches
-  std::vector<RankedHit> best;    // its best `limit`, combined ids
+  std::vector<WeighedHit> best;   // its best `limit`
 };
 
 // Walks every term's postings in byte order. A frequency look-up before each
@@ -112,10 +120,17 @@ void WalkShard(const Xapian::Database& shard, const RankPlan& plan, ShardRank* r
   const std::vector<uint64_t>& other = rank->leaves[1].matched;
   for (size_t w = 0; w < rank->matched.size(); ++w) {
     switch (plan.op) {
-      case RankPlan::Op::kAnd: rank->matched[w] &= other[w]; break;
-      case RankPlan::Op::kOr: rank->matched[w] |= other[w]; break;
-      case RankPlan::Op::kAndNot: rank->matched[w] &= ~other[w]; break;
-      case RankPlan::Op::kLeaf: break;
+      case RankPlan::Op::kAnd:
+        rank->matched[w] &= other[w];
+        break;
+      case RankPlan::Op::kOr:
+        rank->matched[w] |= other[w];
+        break;
+      case RankPlan::Op::kAndNot:
+        rank->matched[w] &= ~other[w];
+        break;
+      case RankPlan::Op::kLeaf:
+        break;
     }
   }
 }
@@ -131,11 +146,11 @@ double WeightOf(const RankPlan& plan, const std::vector<SynonymWeigher>& weigher
 }
 
 // Xapian's order of a ranked match: weight descending, then document id.
-bool Better(const RankedHit& a, const RankedHit& b) {
+bool Better(const WeighedHit& a, const WeighedHit& b) {
   return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
 }
 
-void KeepBest(size_t limit, std::vector<RankedHit>* hits) {
+void KeepBest(size_t limit, std::vector<WeighedHit>* hits) {
   if (hits->size() <= limit) return;
   std::nth_element(hits->begin(), hits->begin() + static_cast<std::ptrdiff_t>(limit), hits->end(),
                    Better);
@@ -157,16 +172,15 @@ void WeighShard(const RankPlan& plan, const std::vector<SynonymWeigher>& weigher
       const Xapian::termcount length = id < known ? lengths.length_of[id] : 0;
       const double weight = WeightOf(plan, weighers, *rank, static_cast<Xapian::docid>(id), length);
       if (full && weight <= least) continue;
-      rank->best.push_back(
-          RankedHit{place.Combined(static_cast<Xapian::docid>(id)), weight, std::string()});
+      rank->best.push_back(WeighedHit{weight, place.Combined(static_cast<Xapian::docid>(id))});
       // Trimmed as it grows, so that a match of every document stays small.
       if (rank->best.size() >= 2 * limit + 1024) {
         KeepBest(limit, &rank->best);
         full = true;
-        least = std::min_element(rank->best.begin(), rank->best.end(),
-                                 [](const RankedHit& a, const RankedHit& b) {
-                                   return a.weight < b.weight;
-                                 })->weight;
+        least = std::min_element(
+                    rank->best.begin(), rank->best.end(),
+                    [](const WeighedHit& a, const WeighedHit& b) { return a.weight < b.weight; })
+                    ->weight;
       }
     }
   }
@@ -181,16 +195,14 @@ Xapian::doccount CountMatched(const ShardRank& rank) {
 }
 
 // The best `limit` of every shard's, and the shards' counts added up.
-RankedHits MergeShards(std::vector<ShardRank>* shards, size_t limit) {
-  RankedHits out;
+WeighedHits MergeShards(std::vector<ShardRank>* shards, size_t limit) {
+  WeighedHits out;
   for (ShardRank& rank : *shards) {
     out.matches += CountMatched(rank);
     out.hits.insert(out.hits.end(), rank.best.begin(), rank.best.end());
+    rank.best = {};
   }
-  const size_t kept = std::min(out.hits.size(), limit);
-  std::partial_sort(out.hits.begin(), out.hits.begin() + static_cast<std::ptrdiff_t>(kept),
-                    out.hits.end(), Better);
-  out.hits.resize(kept);
+  KeepFirstSorted(limit, &out.hits, Better);
   return out;
 }
 
@@ -226,11 +238,11 @@ LengthTable ReadLengthTable(const Xapian::Database& db) {
   return table;
 }
 
-std::optional<RankedHits> RankByPostings(const Xapian::Database& db,
-                                         const std::vector<Xapian::Database>& shards,
-                                         const Xapian::Query& query, Xapian::doccount limit,
-                                         std::vector<std::optional<LengthTable>>* lengths,
-                                         SearchClock* clock, TaskPool* pool) {
+std::optional<WeighedHits> RankByPostings(const Xapian::Database& db,
+                                          const std::vector<Xapian::Database>& shards,
+                                          const Xapian::Query& query, Xapian::doccount limit,
+                                          std::vector<std::optional<LengthTable>>* lengths,
+                                          SearchClock* clock, TaskPool* pool) {
   const std::optional<RankPlan> plan = PlanOf(query);
   if (!plan.has_value() || shards.empty() || limit == 0 || !DenseEnough(shards)) {
     return std::nullopt;
@@ -244,7 +256,7 @@ std::optional<RankedHits> RankByPostings(const Xapian::Database& db,
   });
   for (const ShardRank& rank : ranks) PassExpiry(rank.clock, clock);
   const std::vector<std::vector<SynonymWeigher>> weighers = WeighersOf(db, shards, *plan, ranks);
-  if (weighers.empty()) return RankedHits{};  // an empty index
+  if (weighers.empty()) return WeighedHits{};  // an empty index
   RunEach(count, pool, [&](uint32_t s) {
     WeighShard(*plan, weighers[s], *(*lengths)[s], ShardPlace{s, count}, limit, &ranks[s]);
   });

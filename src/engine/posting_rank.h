@@ -14,10 +14,9 @@
 // document id and counting each term's postings; then, with every shard's
 // frequencies known, each shard combines the matches as the operator says,
 // weighs them with the documents' lengths from a table of every document's
-// length (LengthTable, read once per opened database) (AND and OR add the two weights, AND NOT takes the
-// first) and keeps its best `limit`. The shards' best merge by weight
-// (descending), equal weights by the combined document id (ascending), as
-// Xapian orders them.
+// length (LengthTable, read once per opened database) (AND and OR add the two weights, AND NOT
+// takes the first) and keeps its best `limit`. The shards' best merge by weight (descending), equal
+// weights by the combined document id (ascending), as Xapian orders them.
 //
 // The hits, their order and their weights (to the last bit: two weights
 // add the same in either order) are those of Xapian's ranked match over the
@@ -33,12 +32,11 @@
 // this runs; the caller keeps them to this search.
 #pragma once
 
+#include <xapian.h>
+
 #include <optional>
 #include <vector>
 
-#include <xapian.h>
-
-#include "engine/ranked_match.h"
 #include "engine/search_limits.h"
 #include "engine/task_pool.h"
 
@@ -54,17 +52,30 @@ struct LengthTable {
 // Throws what Xapian throws.
 LengthTable ReadLengthTable(const Xapian::Database& db);
 
+// A match and its weight; `id` in the combined database. Small, so that a
+// query without a hit limit sorts and hands over every match cheaply.
+struct WeighedHit {
+  double weight;
+  Xapian::docid id;
+};
+
+struct WeighedHits {
+  std::vector<WeighedHit> hits;  // best first
+  Xapian::doccount matches = 0;
+};
+
 // The best `limit` (at least 1) matches of `query` in `db`, the
-// combination of `shards` (in order), with their weights, and the count.
+// combination of `shards` (in order), with their weights, and the count:
+// weight descending, equal weights by id, as Xapian orders them.
 // nullopt when the query is not of the forms above (or its two parts share
 // a term), or when a shard's document ids are too sparse for an array per
 // id. `lengths` holds each shard's length table once read; missing ones
 // are read here. The shards are walked side by side on `pool` and the
 // calling thread. Throws what Xapian throws.
-std::optional<RankedHits> RankByPostings(const Xapian::Database& db,
-                                         const std::vector<Xapian::Database>& shards,
-                                         const Xapian::Query& query, Xapian::doccount limit,
-                                         std::vector<std::optional<LengthTable>>* lengths,
-                                         SearchClock* clock, TaskPool* pool);
+std::optional<WeighedHits> RankByPostings(const Xapian::Database& db,
+                                          const std::vector<Xapian::Database>& shards,
+                                          const Xapian::Query& query, Xapian::doccount limit,
+                                          std::vector<std::optional<LengthTable>>* lengths,
+                                          SearchClock* clock, TaskPool* pool);
 
 }  // namespace vantrel

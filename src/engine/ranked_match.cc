@@ -6,6 +6,7 @@
 
 #include "engine/document_indexer.h"
 #include "engine/document_scores.h"
+#include "engine/first_sorted.h"
 #include "engine/positional_source.h"
 
 namespace vantrel {
@@ -96,10 +97,11 @@ RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit, bool ne
     out.matches += run.matches;
     out.hits.insert(out.hits.end(), run.hits.begin(), run.hits.end());
   }
-  const size_t kept = std::min<size_t>(out.hits.size(), limit);
-  std::partial_sort(out.hits.begin(), out.hits.begin() + static_cast<std::ptrdiff_t>(kept),
-                    out.hits.end(), newest_first ? Newer : Better);
-  out.hits.resize(kept);
+  if (newest_first) {
+    KeepFirstSorted(limit, &out.hits, Newer);
+  } else {
+    KeepFirstSorted(limit, &out.hits, Better);
+  }
   return out;
 }
 

@@ -6,6 +6,8 @@
 // terms missing from some shards and documents matched with wdf 0.
 #include "engine/posting_rank.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -14,8 +16,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
@@ -67,7 +67,8 @@ Index MakeIndex(const TempDir& dir, int shard_count) {
   }
   for (int s = 0; s < shard_count; ++s) {
     writers[s].commit();
-    index.shards.emplace_back(dir.Path("r" + std::to_string(shard_count) + "_" + std::to_string(s)));
+    index.shards.emplace_back(
+        dir.Path("r" + std::to_string(shard_count) + "_" + std::to_string(s)));
     index.combined.add_database(index.shards.back());
   }
   return index;
@@ -105,7 +106,7 @@ TEST(PostingRankTest, AnswersAsXapiansRankedMatchOfTheCombinedDatabase) {
         SCOPED_TRACE(std::string(label) + ", " + std::to_string(shard_count) + " shards, limit " +
                      std::to_string(limit));
         SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
-        const std::optional<RankedHits> mine =
+        const std::optional<WeighedHits> mine =
             RankByPostings(index.combined, index.shards, query, limit, &lengths, &clock, &pool);
         ASSERT_TRUE(mine.has_value());
         Xapian::Enquire enquire(index.combined);
@@ -149,13 +150,13 @@ TEST(PostingRankTest, TakesOnlyWhatItWeighsAsXapianAndEndsWhenTheClockRunsOut) {
       {"phrase", Op(Q::OP_PHRASE, Q("w001"), Q("w002"))},
   };
   for (const auto& [label, other] : others) {
-    EXPECT_FALSE(RankByPostings(index.combined, index.shards, other, 10, &lengths, &clock, &pool)) << label;
+    EXPECT_FALSE(RankByPostings(index.combined, index.shards, other, 10, &lengths, &clock, &pool))
+        << label;
   }
   std::atomic<bool> stop{true};
   SearchClock stopped(SearchClock::Clock::now() + std::chrono::hours(1), &stop);
-  const std::optional<RankedHits> cut =
-      RankByPostings(index.combined, index.shards, Synonym(0, 299, 3), 10, &lengths, &stopped,
-                     &pool);
+  const std::optional<WeighedHits> cut = RankByPostings(
+      index.combined, index.shards, Synonym(0, 299, 3), 10, &lengths, &stopped, &pool);
   ASSERT_TRUE(cut.has_value());
   EXPECT_TRUE(stopped.expired());
   EXPECT_LT(cut->hits.size(), 10u);
