@@ -737,13 +737,14 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
     if (!reader.ok()) return reader.status();
   }
   if (!result.ok()) return result;
-  for (const Hit& h : hits) {
+  // The hits are not used after this: their names move into the messages.
+  for (Hit& h : hits) {
     if (h.name.empty()) continue;
     ++outcome.delivered;
     if (job.message_callback) {
       EngineMessage m;
       m.code = kMessageFoundDocument;
-      m.name = h.name;
+      m.name = std::move(h.name);
       m.score = h.score;
       job.message_callback(m);
     }
