@@ -3,7 +3,7 @@
 # Release build, and a clang build with AddressSanitizer +
 # UndefinedBehaviorSanitizer that also holds the libFuzzer targets), runs every
 # test of both builds through ctest, then runs every fuzz target for a short
-# while (VANTREL_FUZZ_SECONDS in all, default 240, shared evenly). Every build
+# while (VANTREL_FUZZ_SECONDS in all, default 150, shared evenly). Every build
 # treats warnings as errors.
 # Ends with a summary line and a non-zero exit status on any failure.
 set -uo pipefail
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${VANTREL_JOBS:-$(nproc)}
 # The fuzz targets share one time budget (seconds in all, split evenly).
-fuzz_budget=${VANTREL_FUZZ_SECONDS:-240}
+fuzz_budget=${VANTREL_FUZZ_SECONDS:-150}
 fuzz_count=$(ls "$root"/fuzz/*_fuzz.cc 2>/dev/null | wc -l)
 fuzz_seconds=0
 if [ "$fuzz_budget" -gt 0 ] && [ "$fuzz_count" -gt 0 ]; then
