@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -89,9 +90,12 @@ TEST(ImageDataView, RefusesSmallMissingAndFolders) {
 TEST(ImageDataView, RetriesUntilTheFileAppears) {
   TempDir dir;
   std::string path = dir.Path("late.jpg");
+  // The file appears whole: written under another name, then renamed into
+  // place. A file caught half-written is too small and refused at once.
   std::thread writer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    ASSERT_TRUE(dir.WriteFile("late.jpg", MakeJpeg()));
+    ASSERT_TRUE(dir.WriteFile("late.tmp", MakeJpeg()));
+    std::filesystem::rename(dir.Path("late.tmp"), path);
   });
   ImageDataView view;
   // Up to 200 attempts 10 ms apart: far more than the writer needs.
