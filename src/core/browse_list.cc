@@ -33,6 +33,8 @@ struct BrowseList::Entry {
   uint8_t name_len;  // length of the whole name
 };
 
+// Chunks are made with make_unique_for_overwrite: entries past `size` are
+// never read, so a new chunk's 20 KB are not cleared first.
 struct BrowseList::Chunk {
   static_assert(sizeof(Entry) == 40, "entries are meant to stay compact");
   uint32_t size = 0;
@@ -319,21 +321,60 @@ void BrowseList::ChunksChanged() {
   fences_valid_ = false;
 }
 
-std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) const {
-  // First chunk whose last entry does not come before p. The fences (copies
-  // of the last entries, side by side) keep this search in the cache.
+// The first chunk whose fence (last entry) `comes_before` does not hold for,
+// given that the predicate holds for a prefix of the fences only. Searches
+// outwards from the chunk the previous search ended in, in growing steps, and
+// then halves the range found: look-ups that come in the list's order (the
+// hit filters look hits up newest first) cost a few comparisons each, and
+// any other costs at most about twice a plain binary search's. The fences,
+// copies of the last entries side by side, keep this search in the cache.
+template <typename ComesBefore>
+size_t BrowseList::FirstChunkNotBefore(ComesBefore comes_before) const {
   const std::vector<Entry>& fences = Fences();
-  size_t lo = 0, hi = chunks_.size();
+  const size_t n = fences.size();
+  if (n == 0) return 0;
+  const size_t start = std::min(last_bound_chunk_, n - 1);
+  size_t lo = 0, hi = n;  // the answer lies in [lo, hi]
+  if (comes_before(fences[start])) {
+    lo = start + 1;
+    for (size_t step = 1;; step *= 2) {
+      const size_t probe = lo + step - 1;
+      if (probe >= n) break;
+      if (!comes_before(fences[probe])) {
+        hi = probe;
+        break;
+      }
+      lo = probe + 1;
+    }
+  } else {
+    hi = start;
+    for (size_t step = 1; hi > 0; step *= 2) {
+      const size_t probe = hi >= step ? hi - step : 0;
+      if (comes_before(fences[probe])) {
+        lo = probe + 1;
+        break;
+      }
+      hi = probe;
+    }
+  }
   while (lo < hi) {
-    size_t mid = (lo + hi) / 2;
-    if (CompareProbe(order, p, fences[mid]) > 0) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (comes_before(fences[mid])) {
       lo = mid + 1;
     } else {
       hi = mid;
     }
   }
-  if (lo == chunks_.size()) return {lo, 0};
-  const Chunk& ch = *chunks_[lo];
+  last_bound_chunk_ = lo;
+  return lo;
+}
+
+std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) const {
+  // First chunk whose last entry does not come before p.
+  const size_t c = FirstChunkNotBefore(
+      [&](const Entry& fence) { return CompareProbe(order, p, fence) > 0; });
+  if (c == chunks_.size()) return {c, 0};
+  const Chunk& ch = *chunks_[c];
   size_t a = 0, b = ch.size;
   while (a < b) {
     size_t mid = (a + b) / 2;
@@ -343,23 +384,15 @@ std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) cons
       b = mid;
     }
   }
-  return {lo, a};
+  return {c, a};
 }
 
 std::pair<size_t, size_t> BrowseList::UpperBound(int order, const Probe& p) const {
   // First chunk whose last entry comes after p.
-  const std::vector<Entry>& fences = Fences();
-  size_t lo = 0, hi = chunks_.size();
-  while (lo < hi) {
-    size_t mid = (lo + hi) / 2;
-    if (CompareProbe(order, p, fences[mid]) >= 0) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  if (lo == chunks_.size()) return {lo, 0};
-  const Chunk& ch = *chunks_[lo];
+  const size_t c = FirstChunkNotBefore(
+      [&](const Entry& fence) { return CompareProbe(order, p, fence) >= 0; });
+  if (c == chunks_.size()) return {c, 0};
+  const Chunk& ch = *chunks_[c];
   size_t a = 0, b = ch.size;
   while (a < b) {
     size_t mid = (a + b) / 2;
@@ -369,7 +402,7 @@ std::pair<size_t, size_t> BrowseList::UpperBound(int order, const Probe& p) cons
       b = mid;
     }
   }
-  return {lo, a};
+  return {c, a};
 }
 
 // ---- structural changes ----
@@ -378,7 +411,7 @@ void BrowseList::InsertAt(size_t chunk, size_t index, const Entry& e) {
   bool structural = false;
   if (chunks_.empty()) {
     structural = true;
-    chunks_.push_back(std::make_unique<Chunk>());
+    chunks_.push_back(std::make_unique_for_overwrite<Chunk>());
     chunk = 0;
     index = 0;
   } else if (chunk == chunks_.size()) {  // after the last entry
@@ -391,13 +424,13 @@ void BrowseList::InsertAt(size_t chunk, size_t index, const Entry& e) {
     if (chunk + 1 == chunks_.size() && index == ch->size) {
       // Appending to a full last chunk: start a new one (lists loaded or
       // filled in order stay densely packed).
-      chunks_.push_back(std::make_unique<Chunk>());
+      chunks_.push_back(std::make_unique_for_overwrite<Chunk>());
       ++chunk;
       index = 0;
     } else if (chunk == 0 && index == 0) {
-      chunks_.insert(chunks_.begin(), std::make_unique<Chunk>());
+      chunks_.insert(chunks_.begin(), std::make_unique_for_overwrite<Chunk>());
     } else {
-      auto right = std::make_unique<Chunk>();
+      auto right = std::make_unique_for_overwrite<Chunk>();
       size_t half = kChunkCapacity / 2;
       right->size = static_cast<uint32_t>(ch->size - half);
       std::memcpy(right->entries, ch->entries + half, right->size * sizeof(Entry));
@@ -501,7 +534,7 @@ void BrowseList::Rebuild(std::vector<Entry>&& entries) {
   last_located_ = 0;
   chunks_.reserve(entries.size() / kBuildFill + 1);
   for (size_t i = 0; i < entries.size(); i += kBuildFill) {
-    auto ch = std::make_unique<Chunk>();
+    auto ch = std::make_unique_for_overwrite<Chunk>();
     size_t n = std::min(kBuildFill, entries.size() - i);
     std::memcpy(ch->entries, entries.data() + i, n * sizeof(Entry));
     ch->size = static_cast<uint32_t>(n);
@@ -769,6 +802,47 @@ Status BrowseList::SetOrder(int order) {
   if (same_rule || count_ < 2) return Status::Ok();
   std::vector<Entry> all = Flatten();
   StableSort(order, &all);
+  Rebuild(std::move(all));
+  return Status::Ok();
+}
+
+Status BrowseList::SetOrderKeepingFirst(int order, size_t keep) {
+  if (keep == 0 || keep >= count_) return SetOrder(order);
+  if (order < kOrderNone || order > kOrderSortKey) {
+    return Status::InvalidArgument("unknown list order " + std::to_string(order));
+  }
+  std::vector<Entry> all = Flatten();
+  const int rule = SortRule(order);
+  if (rule != SortRule(order_)) {
+    // The first `keep` under the new rule, equal entries in their present
+    // order, as the stable sort of SetOrder would leave them; only those
+    // are sorted.
+    std::vector<uint32_t> picks(all.size());
+    for (uint32_t i = 0; i < picks.size(); ++i) picks[i] = i;
+    auto less = [&](uint32_t a, uint32_t b) {
+      const int c = Compare(rule, all[a], all[b]);
+      return c != 0 ? c < 0 : a < b;
+    };
+    std::nth_element(picks.begin(), picks.begin() + static_cast<ptrdiff_t>(keep), picks.end(),
+                     less);
+    picks.resize(keep);
+    std::sort(picks.begin(), picks.end(), less);
+    std::vector<bool> kept(all.size(), false);
+    std::vector<Entry> first;
+    first.reserve(keep);
+    for (uint32_t i : picks) {
+      first.push_back(all[i]);
+      kept[i] = true;
+    }
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (!kept[i]) OnRemoved(all[i]);
+    }
+    all = std::move(first);
+  } else {
+    for (size_t i = keep; i < all.size(); ++i) OnRemoved(all[i]);
+    all.resize(keep);
+  }
+  order_ = order;
   Rebuild(std::move(all));
   return Status::Ok();
 }

@@ -174,6 +174,10 @@ class BrowseList {
   // Sorts the list into `order` (0 to 3) when it differs from the current
   // one. kInvalidArgument for any other order.
   Status SetOrder(int order);
+  // SetOrder, keeping only the first `keep` entries of the new order (all
+  // when `keep` is 0 or at least Count()): for an answer that shows only
+  // the first ones, this sorts only those.
+  Status SetOrderKeepingFirst(int order, size_t keep);
   int order() const { return order_; }
 
   size_t Count() const { return count_; }
@@ -222,6 +226,8 @@ class BrowseList {
   const std::vector<Entry>& Fences() const;
   void TouchChunk(size_t chunk);
   void ChunksChanged();
+  template <typename ComesBefore>
+  size_t FirstChunkNotBefore(ComesBefore comes_before) const;
   std::pair<size_t, size_t> LowerBound(int order, const Probe& p) const;
   std::pair<size_t, size_t> UpperBound(int order, const Probe& p) const;
   void InsertAt(size_t chunk, size_t index, const Entry& e);
@@ -251,6 +257,8 @@ class BrowseList {
   mutable bool starts_valid_ = false;
   // Chunk of the last Locate, so that walks by position cost O(1) per step.
   mutable size_t last_located_ = 0;
+  // The chunk the last bound search ended in: where the next one starts.
+  mutable size_t last_bound_chunk_ = 0;
   std::unique_ptr<NameArena> names_;
 };
 

@@ -86,27 +86,55 @@ void HitCollector::Add(std::string_view file_key, uint32_t time_stamp, int32_t s
   names_.append(file_key);
   pending_.push_back(p);
   if (!options_.merged && options_.progress &&
-      pending_.size() >= std::max<size_t>(kFilterChunk, accepted_ / 8)) {
+      pending_.size() >= std::max<size_t>(kFilterChunk, accepted_)) {
     Finish();
   }
 }
 
-void HitCollector::Finish() {
-  // Candidates in TIMELIST order (newest first, then by name bytes), and in
-  // arrival order among equal hits, so that repeats sit together and the
-  // look-ups walk the lists from one end to the other.
-  std::vector<uint32_t> order;
-  order.reserve(pending_.size());
+std::vector<uint32_t> HitCollector::InTimeListOrder() const {
+  // Sorted as plain numbers by time, then arrival; only the runs of equal
+  // times (short, mostly) need their names compared.
+  std::vector<uint64_t> keys;
+  keys.reserve(pending_.size());
   for (uint32_t i = 0; i < pending_.size(); ++i) {
-    if (options_.date_filter.Passes(pending_[i].time)) order.push_back(i);
+    const uint32_t time = pending_[i].time;
+    if (options_.date_filter.Passes(time)) keys.push_back(uint64_t{~time} << 32 | i);
   }
-  std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
-    const Pending& x = pending_[a];
-    const Pending& y = pending_[b];
-    if (x.time != y.time) return x.time > y.time;
-    const int c = NameOf(x).compare(NameOf(y));
+  std::sort(keys.begin(), keys.end());
+  std::vector<uint32_t> order(keys.size());
+  for (size_t k = 0; k < keys.size(); ++k) order[k] = static_cast<uint32_t>(keys[k]);
+  auto by_name = [this](uint32_t a, uint32_t b) {
+    const int c = NameOf(pending_[a]).compare(NameOf(pending_[b]));
     return c != 0 ? c < 0 : a < b;
-  });
+  };
+  for (size_t run = 0; run < order.size();) {
+    size_t end = run + 1;
+    while (end < order.size() && keys[end] >> 32 == keys[run] >> 32) ++end;
+    if (end - run > 1) std::sort(order.begin() + run, order.begin() + end, by_name);
+    run = end;
+  }
+  return order;
+}
+
+void HitCollector::LayOutNames(const std::vector<uint32_t>& order) {
+  std::string laid;
+  laid.reserve(names_.size());
+  std::vector<bool> placed(pending_.size(), false);
+  auto place = [&](uint32_t i) {
+    Pending& p = pending_[i];
+    const size_t offset = laid.size();
+    laid.append(NameOf(p));
+    p.name_offset = offset;
+    placed[i] = true;
+  };
+  for (uint32_t i : order) place(i);
+  for (uint32_t i = 0; i < pending_.size(); ++i) {
+    if (!placed[i]) place(i);
+  }
+  names_ = std::move(laid);
+}
+
+std::vector<uint32_t> HitCollector::NewCandidates(const std::vector<uint32_t>& order) const {
   // Repeats of a hit, and hits already in the list (a merge list, an
   // earlier Finish), count once.
   const bool check_list = hits_->Count() > 0;
@@ -121,8 +149,11 @@ void HitCollector::Finish() {
     if (check_list && FindExact(hits_, NameOf(p), p.time)) continue;
     candidates.push_back(order[k]);
   }
-  // TIMELIST decides, a batch per hold of its lock so that writers wait
-  // briefly.
+  return candidates;
+}
+
+void HitCollector::LookUpInTimeList(const std::vector<uint32_t>& candidates) {
+  // A batch per hold of TIMELIST's lock, so that writers wait briefly.
   for (size_t from = 0; from < candidates.size(); from += kLookupBatch) {
     const size_t to = std::min(candidates.size(), from + kLookupBatch);
     timelist_.WithLock([&](BrowseList& timelist) {
@@ -136,18 +167,38 @@ void HitCollector::Finish() {
       }
     });
   }
-  if (restrict_list_ != nullptr) {
-    for (uint32_t i : candidates) {
-      Pending& p = pending_[i];
-      if (!p.keep) continue;
-      std::optional<BrowseLookup> kept = FindExact(restrict_list_, NameOf(p), p.time);
-      p.keep = kept.has_value();
-      if (kept) {
-        p.type_code = kept->value;
-        p.entry_number = kept->extra;
-      }
+}
+
+void HitCollector::LookUpInRestrictList(const std::vector<uint32_t>& candidates) {
+  for (uint32_t i : candidates) {
+    Pending& p = pending_[i];
+    if (!p.keep) continue;
+    std::optional<BrowseLookup> kept = FindExact(restrict_list_, NameOf(p), p.time);
+    p.keep = kept.has_value();
+    if (kept) {
+      p.type_code = kept->value;
+      p.entry_number = kept->extra;
     }
   }
+}
+
+void HitCollector::Finish() {
+  // Candidates in TIMELIST order (newest first, then by name bytes), and in
+  // arrival order among equal hits, so that repeats sit together and the
+  // look-ups walk the lists from one end to the other.
+  const std::vector<uint32_t> order = InTimeListOrder();
+  LayOutNames(order);
+  const std::vector<uint32_t> candidates = NewCandidates(order);
+  LookUpInTimeList(candidates);
+  if (restrict_list_ != nullptr) LookUpInRestrictList(candidates);
+  const uint32_t before = accepted_;
+  EnterKept(candidates);
+  ReportProgress(before);
+  pending_.clear();
+  names_.clear();
+}
+
+void HitCollector::EnterKept(const std::vector<uint32_t>& candidates) {
   // Sort keys follow the arrival order.
   uint32_t ordinal = accepted_;
   for (Pending& p : pending_) {
@@ -157,7 +208,7 @@ void HitCollector::Finish() {
   // arrival order, so that a full list keeps the first ones.
   const bool all_fit = hits_->Count() + (ordinal - accepted_) <= hits_->max_entries();
   std::vector<NewBrowseEntry> entries;
-  entries.reserve(candidates.size());
+  entries.reserve(ordinal - accepted_);
   auto enter = [&](const Pending& p) {
     if (!p.keep) return;
     NewBrowseEntry e;
@@ -178,16 +229,15 @@ void HitCollector::Finish() {
   }
   const size_t before = hits_->Count();
   hits_->AddBatch(entries).IgnoreError();  // a full list takes what fits
-  const uint32_t first = accepted_;
   accepted_ += static_cast<uint32_t>(hits_->Count() - before);
-  if (!options_.merged && options_.progress) {
-    for (uint32_t n = (first / kProgressInterval + 1) * kProgressInterval; n <= accepted_;
-         n += kProgressInterval) {
-      options_.progress(n);
-    }
+}
+
+void HitCollector::ReportProgress(uint32_t before) {
+  if (options_.merged || !options_.progress) return;
+  for (uint32_t n = (before / kProgressInterval + 1) * kProgressInterval; n <= accepted_;
+       n += kProgressInterval) {
+    options_.progress(n);
   }
-  pending_.clear();
-  names_.clear();
 }
 
 uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
@@ -235,17 +285,17 @@ Status SortSearchHits(BrowseList* hits, bool name_order) {
 }
 
 Status SortQueryHits(BrowseList* hits, uint32_t sort_order, uint32_t accepted,
-                     bool arrival_keys) {
+                     bool arrival_keys, uint32_t keep) {
   if (accepted == 0) return Status::Ok();
   switch (sort_order) {
     case 1:
-      return hits->SetOrder(kOrderTime);
+      return hits->SetOrderKeepingFirst(kOrderTime, keep);
     case 2:
-      return hits->SetOrder(kOrderName);
+      return hits->SetOrderKeepingFirst(kOrderName, keep);
     case 3:
-      return hits->SetOrder(kOrderSortKey);
+      return hits->SetOrderKeepingFirst(kOrderSortKey, keep);
     default:
-      return arrival_keys ? hits->SetOrder(kOrderSortKey) : Status::Ok();
+      return hits->SetOrderKeepingFirst(arrival_keys ? kOrderSortKey : hits->order(), keep);
   }
 }
 

@@ -77,8 +77,10 @@ struct HitCollectorOptions {
 // under one hold of its lock per batch, and the hit list is built in one
 // sort, which costs a fraction of looking up and inserting each hit on its
 // own. When progress is reported, the hits are filtered in chunks as they
-// arrive (at least kFilterChunk, growing with the list so that merging them
-// into it stays cheap), so that the progress count grows during the search.
+// arrive, so that the progress count grows during the search: at least
+// kFilterChunk, and as many as were accepted before, so that the list is
+// merged into a handful of times (its size doubles each time) and each
+// chunk's look-ups still lie close together in TIMELIST.
 // The result is the same as taking the hits one at a time in the order
 // they came: the first of repeated hits counts, a full hit list takes no
 // more, and sort keys record the arrival order where asked.
@@ -121,6 +123,22 @@ class HitCollector {
     return std::string_view(names_).substr(p.name_offset, p.name_size);
   }
 
+  // The steps of Finish.
+  // The pending hits that pass the date filter, newest first, equal times
+  // by name bytes, equal hits in arrival order.
+  std::vector<uint32_t> InTimeListOrder() const;
+  // Rewrites the names end to end in `order` (the others after them): the
+  // filtering reads them in that order, front to back instead of all over.
+  void LayOutNames(const std::vector<uint32_t>& order);
+  // `order` without repeats and without hits already in the list.
+  std::vector<uint32_t> NewCandidates(const std::vector<uint32_t>& order) const;
+  void LookUpInTimeList(const std::vector<uint32_t>& candidates);
+  void LookUpInRestrictList(const std::vector<uint32_t>& candidates);
+  // Enters the kept candidates in the hit list, as far as it has room, and
+  // counts them.
+  void EnterKept(const std::vector<uint32_t>& candidates);
+  void ReportProgress(uint32_t accepted_before);
+
   LockedBrowseList timelist_;
   BrowseList* restrict_list_;
   BrowseList* hits_;
@@ -146,8 +164,10 @@ Status SortSearchHits(BrowseList* hits, bool name_order);
 // The order of a query request's answer, when `accepted` > 0: sort order 1
 // time, 2 name, 3 relevance; any other keeps the order the hits came in
 // (collected with keep_arrival_order) or, with a merge list, time order.
-// With no accepted hit the list stays as it is.
+// With no accepted hit the list stays as it is. When `keep` is not 0, only
+// the first `keep` hits of that order stay in the list (the answer holds no
+// more): only those are sorted.
 Status SortQueryHits(BrowseList* hits, uint32_t sort_order, uint32_t accepted,
-                     bool arrival_keys);
+                     bool arrival_keys, uint32_t keep = 0);
 
 }  // namespace vantrel

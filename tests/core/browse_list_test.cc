@@ -356,6 +356,16 @@ TEST(BrowseListTest, MatchesAPlainSortedVectorUnderRandomAddsAndRemoves) {
         EXPECT_EQ(got->time, want.time);
       }
     }
+    // Look-ups in the list's order and against it, as the hit filters make
+    // them, find every entry too.
+    for (bool backwards : {false, true}) {
+      for (size_t k = 0; k < ref.size(); k += 3) {
+        const BrowseEntry& want = ref[backwards ? ref.size() - 1 - k : k];
+        std::optional<BrowseLookup> got = list.Lookup(want.name, want.time);
+        ASSERT_TRUE(got.has_value()) << want.name;
+        EXPECT_EQ(list.EntryAt(got->position)->name, want.name);
+      }
+    }
     // Re-sorting into every other order and back agrees with the reference.
     for (int other : {kOrderTime, kOrderName, kOrderSortKey, order}) {
       ASSERT_TRUE(list.SetOrder(other).ok());
@@ -412,6 +422,41 @@ TEST(BrowseListTest, AddBatchEqualsOneAddPerEntry) {
       ASSERT_EQ(Entries(batched), Entries(one_by_one)) << "round " << round;
     }
   }
+}
+
+// Keeping the first entries of a new order leaves what sorting the whole
+// list and cutting it would: equal entries (same sort key and name, other
+// time) keep the order they had.
+TEST(BrowseListTest, KeepingTheFirstOfAnOrderEqualsSortingAndCutting) {
+  std::mt19937 rng(7);
+  std::vector<BrowseEntry> fresh;
+  for (int i = 0; i < 2500; ++i) fresh.push_back(RandomEntry(rng));
+  for (int from : {kOrderTime, kOrderName}) {
+    for (int to : {kOrderTime, kOrderName, kOrderSortKey}) {
+      for (size_t keep : {size_t{1}, size_t{7}, size_t{600}, size_t{2499}, size_t{2500},
+                          size_t{0}}) {
+        SCOPED_TRACE(testing::Message() << from << " to " << to << " keeping " << keep);
+        BrowseList whole, cut;
+        for (BrowseList* list : {&whole, &cut}) {
+          ASSERT_TRUE(list->SetOrder(from).ok());
+          for (const BrowseEntry& e : fresh) {
+            ASSERT_TRUE(list->Add(e.name, e.time, e.value, e.extra, e.sort_key).ok());
+          }
+        }
+        ASSERT_TRUE(whole.SetOrder(to).ok());
+        ASSERT_TRUE(cut.SetOrderKeepingFirst(to, keep).ok());
+        std::vector<BrowseEntry> want = Entries(whole);
+        if (keep != 0) want.resize(std::min(want.size(), keep));
+        ASSERT_EQ(Entries(cut), want);
+        EXPECT_EQ(cut.order(), to);
+        // The cut list goes on working: it takes entries in its order.
+        ASSERT_TRUE(cut.Add("09new\\entry.jpg", 5, 1, kNoExtra, 5).ok());
+        EXPECT_TRUE(cut.Lookup("09new\\entry.jpg", 5).has_value());
+      }
+    }
+  }
+  BrowseList list;
+  EXPECT_FALSE(list.SetOrderKeepingFirst(9, 1).ok());
 }
 
 TEST(BrowseListTest, ManyRemovalsReclaimNameStorage) {

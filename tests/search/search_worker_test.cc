@@ -680,9 +680,12 @@ TEST_F(SearchWorkerTest, ConcurrentWorkersCountEverySearch) {
 }
 
 TEST_F(SearchWorkerTest, QueryProgressGrowsWhileTheHitsArrive) {
+  // The engine delivers in bursts, each as large as all before it: the
+  // collector filters in chunks that double, so each burst completes one.
   constexpr int kChunks = 4;
-  constexpr int kChunk = 1500;
-  for (int i = 0; i < kChunks * kChunk; ++i) {
+  constexpr int kTotal = 1500 * 15;  // bursts of 1,500, 3,000, 6,000 and 12,000
+  auto burst_end = [](int c) { return 1500 * ((2 << c) - 1); };
+  for (int i = 0; i < kTotal; ++i) {
     ASSERT_TRUE(task_->indexes[0]
                     .timelist.Add("01Sport\\p" + std::to_string(i) + ".jpg", kNow - i, kJpeg,
                                   kNoExtra)
@@ -695,7 +698,7 @@ TEST_F(SearchWorkerTest, QueryProgressGrowsWhileTheHitsArrive) {
   UseStandInEngine([&](const SearchJob& job) -> StatusOr<SearchOutcome> {
     SearchOutcome outcome;
     for (int c = 0; c < kChunks; ++c) {
-      for (int i = c * kChunk; i < (c + 1) * kChunk; ++i) {
+      for (int i = c == 0 ? 0 : burst_end(c - 1); i < burst_end(c); ++i) {
         const std::string name =
             FormatDocumentName(kNow - i, "01Sport\\p" + std::to_string(i) + ".jpg");
         EngineMessage m;
@@ -720,10 +723,10 @@ TEST_F(SearchWorkerTest, QueryProgressGrowsWhileTheHitsArrive) {
   ASSERT_EQ(seen.size(), static_cast<size_t>(kChunks));
   EXPECT_GT(seen[0], 0u);
   for (size_t c = 1; c < seen.size(); ++c) EXPECT_GT(seen[c], seen[c - 1]) << c;
-  EXPECT_EQ(hit.found, uint32_t{kChunks * kChunk});
+  EXPECT_EQ(hit.found, uint32_t{kTotal});
   StatusOr<std::string> last = DefaultFileSystem()->ReadFile(progress_path);
   ASSERT_TRUE(last.ok());
-  EXPECT_EQ(DecodeProgressFile(*last), std::optional<uint32_t>(kChunks * kChunk));
+  EXPECT_EQ(DecodeProgressFile(*last), std::optional<uint32_t>(kTotal));
 }
 
 TEST_F(SearchWorkerTest, EngineFailuresAreAnsweredLoggedAndCounted) {

@@ -1,0 +1,229 @@
+// Query answer benchmark: the server's own work on a query request whose
+// engine search delivers many hits, between the engine and the hit file.
+//
+//   answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER]
+//
+// A TIMELIST of N entries (default 1,000,000, realistic file keys, one stamp
+// ten minutes apart as in search_bench's corpus, and a tenth of them sharing
+// a stamp with a neighbour) and H engine hits (default 109,000, the size of
+// search_bench's ".QRY" every-hit OR at 1,000,000 files): distinct entries of
+// the list, delivered in relevance order, one in fifty with a stamp the list
+// no longer holds. Each run answers them as a ".QRY" sorted by relevance
+// does, phase by phase:
+//   deliver   the engine's messages through RunEngineSearch (document names
+//             decoded, every hit kept for the result cache) into the hit
+//             collector, which filters them against TIMELIST in chunks and
+//             rewrites the progress file on the way
+//   sort      the hit list into relevance order
+//   save      the hit file, 2,000 records
+// Medians and minimums over R runs (default 11) of wall time, phase by phase
+// and for the whole: the machine's other work moves the medians.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/browse_list.h"
+#include "core/list_lock_table.h"
+#include "engine/document_name.h"
+#include "indexing/result_cache.h"
+#include "platform/file_system.h"
+#include "platform/mutex.h"
+#include "search/hit_file.h"
+#include "search/hit_filters.h"
+#include "search/progress_file.h"
+#include "search/search_engine_call.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace vantrel;
+
+struct Options {
+  size_t entries = 1'000'000;
+  size_t hits = 109'000;
+  int runs = 11;
+  std::string dir = "/tmp";
+};
+
+struct Entry {
+  std::string name;
+  uint32_t time;
+};
+
+std::vector<Entry> MakeEntries(size_t n, std::mt19937& rng) {
+  static const char* kTopics[] = {"Sport", "News", "Politics", "Culture", "Nature",
+                                  "People", "Archive", "Travel"};
+  std::vector<Entry> entries;
+  entries.reserve(n);
+  uint32_t stamp = 3'900'000'000u;
+  for (size_t i = 0; i < n; ++i) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%02u%s\\%u\\Match %u\\IMG_%07zu.JPG",
+                  static_cast<unsigned>(rng() % 31 + 1), kTopics[rng() % 8],
+                  static_cast<unsigned>(2000 + rng() % 25), static_cast<unsigned>(rng() % 200),
+                  i);
+    if (rng() % 10 != 0) stamp -= 600;
+    entries.push_back({buf, stamp});
+  }
+  return entries;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double Least(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+
+double MsSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+[[noreturn]] void Fail(const char* what, const Status& s) {
+  std::fprintf(stderr, "answer_bench: %s: %s\n", what, s.ToString().c_str());
+  std::exit(1);
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool valued = i + 1 < argc;
+    if (a == "--entries" && valued) o.entries = std::max(1000ul, std::strtoul(argv[++i], nullptr, 10));
+    else if (a == "--hits" && valued) o.hits = std::strtoul(argv[++i], nullptr, 10);
+    else if (a == "--runs" && valued) o.runs = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--dir" && valued) o.dir = argv[++i];
+    else return std::nullopt;
+  }
+  o.hits = std::min(o.hits, o.entries);
+  return o;
+}
+
+// The engine's side: every hit's message, names formatted as the engine
+// stores them, scores falling with rank.
+struct EngineHit {
+  std::string document_name;
+  int32_t score;
+};
+
+std::vector<EngineHit> MakeEngineHits(const std::vector<Entry>& entries, size_t count,
+                                      std::mt19937& rng) {
+  std::vector<size_t> picks(entries.size());
+  for (size_t i = 0; i < picks.size(); ++i) picks[i] = i;
+  std::shuffle(picks.begin(), picks.end(), rng);
+  picks.resize(count);
+  std::vector<EngineHit> hits;
+  hits.reserve(count);
+  for (size_t k = 0; k < count; ++k) {
+    const Entry& e = entries[picks[k]];
+    const uint32_t stamp = k % 50 == 49 ? e.time + 1 : e.time;  // changed since
+    hits.push_back({FormatDocumentName(stamp, e.name),
+                    static_cast<int32_t>(1000 - (k * 999) / count)});
+  }
+  return hits;
+}
+
+struct RunTimes {
+  double deliver = 0, sort = 0, save = 0, whole = 0;
+  uint32_t found = 0;
+};
+
+RunTimes AnswerOnce(const std::vector<EngineHit>& engine_hits, LockedBrowseList timelist,
+                    const std::string& dir, int run) {
+  FileSystem* fs = DefaultFileSystem();
+  RunTimes t;
+  const Clock::time_point start = Clock::now();
+  BrowseList hits;
+  ProgressFileWriter progress(fs, dir + "/answer_bench.PRG");
+  HitCollectorOptions options;
+  if (!std::getenv("NOPROG")) options.progress = [&progress](uint32_t n) { progress.Write(n).IgnoreError(); };
+  HitCollector collector(timelist, nullptr, &hits, std::move(options));
+  ResultCache cache;
+  EngineSearchParams params;
+  params.engine_folder = dir;
+  params.query = "run " + std::to_string(run);  // a new query: no cached answer
+  params.option_bits = kOptionEveryHit;
+  SearchJobRunner engine = [&](const SearchJob& job) -> StatusOr<SearchOutcome> {
+    EngineMessage m;
+    m.code = kMessageFoundDocument;
+    for (const EngineHit& h : engine_hits) {
+      m.name = h.document_name;
+      m.score = h.score;
+      job.message_callback(m);
+    }
+    SearchOutcome outcome;
+    outcome.matches = outcome.delivered = engine_hits.size();
+    return outcome;
+  };
+  RunEngineSearch(engine, false, false, &cache, params,
+                  [&](std::string_view key, uint32_t time, int32_t score) {
+                    collector.Add(key, time, score);
+                  });
+  collector.Finish();
+  t.deliver = MsSince(start);
+  t.found = collector.accepted();
+
+  Clock::time_point phase = Clock::now();
+  Status sorted = SortQueryHits(&hits, 3, t.found, false, 2000);
+  if (!sorted.ok()) Fail("sort", sorted);
+  t.sort = MsSince(phase);
+
+  phase = Clock::now();
+  Status saved = SaveHitFile(fs, dir + "/answer_bench.HIT", hits, t.found, 2000);
+  if (!saved.ok()) Fail("save", saved);
+  t.save = MsSince(phase);
+  t.whole = MsSince(start);
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::optional<Options> o = ParseOptions(argc, argv);
+  if (!o) {
+    std::fprintf(stderr, "usage: answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER]\n");
+    return 2;
+  }
+  std::mt19937 rng(2026);
+  const std::vector<Entry> entries = MakeEntries(o->entries, rng);
+  BrowseList timelist;
+  if (Status s = timelist.SetOrder(kOrderTime); !s.ok()) Fail("order", s);
+  {
+    std::vector<NewBrowseEntry> batch(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      batch[i].name = entries[i].name;
+      batch[i].time = entries[i].time;
+      batch[i].value = 0x4A504547;
+      batch[i].extra = kNoExtra;
+    }
+    if (Status s = timelist.AddBatch(batch); !s.ok()) Fail("TIMELIST", s);
+  }
+  const std::vector<EngineHit> engine_hits = MakeEngineHits(entries, o->hits, rng);
+  Mutex lock;
+  std::printf("TIMELIST %zu entries, %zu engine hits, %d runs\n", timelist.Count(),
+              engine_hits.size(), o->runs);
+
+  std::vector<double> deliver, sort, save, whole;
+  uint32_t found = 0;
+  for (int run = 0; run < o->runs; ++run) {
+    const RunTimes t = AnswerOnce(engine_hits, LockedBrowseList(&lock, &timelist), o->dir, run);
+    deliver.push_back(t.deliver);
+    sort.push_back(t.sort);
+    save.push_back(t.save);
+    whole.push_back(t.whole);
+    found = t.found;
+  }
+  std::printf("hits found %u (of %zu delivered)\n", found, engine_hits.size());
+  std::printf("median ms: deliver and filter %.2f, sort %.2f, save %.2f, whole %.2f\n",
+              Median(deliver), Median(sort), Median(save), Median(whole));
+  std::printf("fastest ms: deliver and filter %.2f, sort %.2f, save %.2f, whole %.2f\n",
+              Least(deliver), Least(sort), Least(save), Least(whole));
+  DefaultFileSystem()->DeleteFile(o->dir + "/answer_bench.PRG").IgnoreError();
+  DefaultFileSystem()->DeleteFile(o->dir + "/answer_bench.HIT").IgnoreError();
+  return 0;
+}
