@@ -321,26 +321,39 @@ void BrowseList::ChunksChanged() {
   fences_valid_ = false;
 }
 
-// The first chunk whose fence (last entry) `comes_before` does not hold for,
-// given that the predicate holds for a prefix of the fences only. Searches
-// outwards from the chunk the previous search ended in, in growing steps, and
-// then halves the range found: look-ups that come in the list's order (the
-// hit filters look hits up newest first) cost a few comparisons each, and
-// any other costs at most about twice a plain binary search's. The fences,
-// copies of the last entries side by side, keep this search in the cache.
+namespace {
+
+// The first i in [lo, hi) for which comes_before(i) does not hold (hi when
+// it holds for all), given that it holds for a prefix only.
 template <typename ComesBefore>
-size_t BrowseList::FirstChunkNotBefore(ComesBefore comes_before) const {
-  const std::vector<Entry>& fences = Fences();
-  const size_t n = fences.size();
+size_t Bisect(size_t lo, size_t hi, ComesBefore comes_before) {
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (comes_before(mid)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// The first i in [0, n) for which comes_before(i) does not hold (n when it
+// holds for all), given that it holds for a prefix only. Searches outwards
+// from `start` in growing steps, then halves the range found: a search that
+// ends near where it started costs a few comparisons, any other at most
+// about twice a plain binary search's.
+template <typename ComesBefore>
+size_t GallopFrom(size_t start, size_t n, ComesBefore comes_before) {
   if (n == 0) return 0;
-  const size_t start = std::min(last_bound_chunk_, n - 1);
+  start = std::min(start, n - 1);
   size_t lo = 0, hi = n;  // the answer lies in [lo, hi]
-  if (comes_before(fences[start])) {
+  if (comes_before(start)) {
     lo = start + 1;
     for (size_t step = 1;; step *= 2) {
       const size_t probe = lo + step - 1;
       if (probe >= n) break;
-      if (!comes_before(fences[probe])) {
+      if (!comes_before(probe)) {
         hi = probe;
         break;
       }
@@ -350,59 +363,47 @@ size_t BrowseList::FirstChunkNotBefore(ComesBefore comes_before) const {
     hi = start;
     for (size_t step = 1; hi > 0; step *= 2) {
       const size_t probe = hi >= step ? hi - step : 0;
-      if (comes_before(fences[probe])) {
+      if (comes_before(probe)) {
         lo = probe + 1;
         break;
       }
       hi = probe;
     }
   }
-  while (lo < hi) {
-    const size_t mid = lo + (hi - lo) / 2;
-    if (comes_before(fences[mid])) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  last_bound_chunk_ = lo;
-  return lo;
+  return Bisect(lo, hi, comes_before);
+}
+
+}  // namespace
+
+// Bound searches start where the last one ended: look-ups that come in the
+// list's order (the hit filters look hits up newest first) then cost a few
+// comparisons each, on entries still in the cache. The fences, copies of
+// the chunks' last entries side by side, keep the chunk search in the cache.
+template <typename ComesBefore>
+std::pair<size_t, size_t> BrowseList::BoundNear(ComesBefore comes_before) const {
+  const std::vector<Entry>& fences = Fences();
+  const size_t c = GallopFrom(last_bound_chunk_, fences.size(),
+                              [&](size_t i) { return comes_before(fences[i]); });
+  if (c == chunks_.size()) return {c, 0};
+  const Chunk& ch = *chunks_[c];
+  // Within the chunk of the last search, from where it ended; in another,
+  // a plain binary search.
+  auto entry_before = [&](size_t k) { return comes_before(ch.entries[k]); };
+  const size_t i = c == last_bound_chunk_ ? GallopFrom(last_bound_index_, ch.size, entry_before)
+                                          : Bisect(0, ch.size, entry_before);
+  last_bound_chunk_ = c;
+  last_bound_index_ = i;
+  return {c, i};
 }
 
 std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) const {
-  // First chunk whose last entry does not come before p.
-  const size_t c = FirstChunkNotBefore(
-      [&](const Entry& fence) { return CompareProbe(order, p, fence) > 0; });
-  if (c == chunks_.size()) return {c, 0};
-  const Chunk& ch = *chunks_[c];
-  size_t a = 0, b = ch.size;
-  while (a < b) {
-    size_t mid = (a + b) / 2;
-    if (CompareProbe(order, p, ch.entries[mid]) > 0) {
-      a = mid + 1;
-    } else {
-      b = mid;
-    }
-  }
-  return {c, a};
+  // First entry that does not come before p.
+  return BoundNear([&](const Entry& e) { return CompareProbe(order, p, e) > 0; });
 }
 
 std::pair<size_t, size_t> BrowseList::UpperBound(int order, const Probe& p) const {
-  // First chunk whose last entry comes after p.
-  const size_t c = FirstChunkNotBefore(
-      [&](const Entry& fence) { return CompareProbe(order, p, fence) >= 0; });
-  if (c == chunks_.size()) return {c, 0};
-  const Chunk& ch = *chunks_[c];
-  size_t a = 0, b = ch.size;
-  while (a < b) {
-    size_t mid = (a + b) / 2;
-    if (CompareProbe(order, p, ch.entries[mid]) >= 0) {
-      a = mid + 1;
-    } else {
-      b = mid;
-    }
-  }
-  return {c, a};
+  // First entry that comes after p.
+  return BoundNear([&](const Entry& e) { return CompareProbe(order, p, e) >= 0; });
 }
 
 // ---- structural changes ----

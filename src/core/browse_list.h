@@ -226,8 +226,10 @@ class BrowseList {
   const std::vector<Entry>& Fences() const;
   void TouchChunk(size_t chunk);
   void ChunksChanged();
+  // The position (chunk, index) of the first entry for which
+  // `comes_before` does not hold.
   template <typename ComesBefore>
-  size_t FirstChunkNotBefore(ComesBefore comes_before) const;
+  std::pair<size_t, size_t> BoundNear(ComesBefore comes_before) const;
   std::pair<size_t, size_t> LowerBound(int order, const Probe& p) const;
   std::pair<size_t, size_t> UpperBound(int order, const Probe& p) const;
   void InsertAt(size_t chunk, size_t index, const Entry& e);
@@ -257,8 +259,9 @@ class BrowseList {
   mutable bool starts_valid_ = false;
   // Chunk of the last Locate, so that walks by position cost O(1) per step.
   mutable size_t last_located_ = 0;
-  // The chunk the last bound search ended in: where the next one starts.
+  // Where the last bound search ended: where the next one starts.
   mutable size_t last_bound_chunk_ = 0;
+  mutable size_t last_bound_index_ = 0;
   std::unique_ptr<NameArena> names_;
 };
 
