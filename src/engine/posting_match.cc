@@ -7,12 +7,10 @@
 
 #include "engine/document_indexer.h"
 #include "engine/first_sorted.h"
+#include "engine/posting_walk.h"
 
 namespace vantrel {
 namespace {
-
-// Postings walked between two looks at the search's clock.
-constexpr uint32_t kPostingsPerClockCheck = 4096;
 
 // One bit per document id.
 class Bitmap {
@@ -159,28 +157,12 @@ class Evaluator {
 
  private:
   // Sets the bit of every posting of `term`; returns the count of postings.
-  // Terms are walked in byte order, and the term's frequency is looked up
-  // first: Xapian finds it with the posting table's own cursor, which keeps
-  // the blocks of the last look-up, and a posting list opened next starts
-  // from a copy of that cursor. Neighbouring terms share blocks, so most
-  // opens read no block at all, where a list opened cold reads one per level
-  // of the table.
+  // Terms are walked in byte order (posting_walk.h says why).
   Xapian::doccount WalkInto(const std::string& term, Bitmap* out) {
-    if (cut_off_ || (cut_off_ = clock_->CheckNow())) return 0;
-    if (!term.empty()) db_.get_termfreq(term);
-    uint32_t since_check = 0;
-    Xapian::doccount postings = 0;
-    for (Xapian::PostingIterator p = db_.postlist_begin(term), end = db_.postlist_end(term); p != end;
-         ++p) {
+    return WalkPostings(db_, term, clock_, &cut_off_, [&](const Xapian::PostingIterator& p) {
       const Xapian::docid id = *p;
-      ++postings;
       if (id <= last_) out->Set(id);
-      if (++since_check == kPostingsPerClockCheck) {
-        since_check = 0;
-        if ((cut_off_ = clock_->CheckNow())) return postings;
-      }
-    }
-    return postings;
+    });
   }
 
   const Xapian::Database& db_;

@@ -8,13 +8,11 @@
 #include "engine/first_sorted.h"
 #include "engine/partial_hits.h"
 #include "engine/posting_match.h"
+#include "engine/posting_walk.h"
 #include "engine/synonym_scores.h"
 
 namespace vantrel {
 namespace {
-
-// Postings walked between two looks at the search's clock.
-constexpr uint32_t kPostingsPerClockCheck = 4096;
 
 // The query as plain data (Xapian's query objects count their references
 // without atomics, so the shards' threads must not copy them).
@@ -79,41 +77,32 @@ struct ShardRank {
   std::vector<WeighedHit> best;   // its best `limit`
 };
 
-// Walks every term's postings in byte order. A frequency look-up before each
-// opens its list from the cursor the look-up left (posting_match.cc).
-void WalkLeaf(const Xapian::Database& shard, const SynonymTerms& terms, SearchClock* clock,
-              LeafSums* sums) {
+// Walks every term's postings in byte order (posting_walk.h says why),
+// summing their wdf per document only when the leaf is weighed.
+void WalkLeaf(const Xapian::Database& shard, const SynonymTerms& terms, bool weighed,
+              SearchClock* clock, LeafSums* sums) {
   const Xapian::docid last = shard.get_lastdocid();
-  sums->wdf.assign(static_cast<size_t>(last) + 1, 0);
+  if (weighed) sums->wdf.assign(static_cast<size_t>(last) + 1, 0);
   sums->matched.assign(last / 64 + 1, 0);
   sums->frequencies.assign(terms.in_order.size(), 0);
-  uint32_t since_check = 0;
+  bool cut_off = false;
   for (size_t k = 0; k < terms.sorted.size(); ++k) {
-    if (clock->CheckNow()) return;
-    const std::string& term = terms.sorted[k];
-    shard.get_termfreq(term);
-    Xapian::doccount postings = 0;
-    for (Xapian::PostingIterator p = shard.postlist_begin(term), end = shard.postlist_end(term);
-         p != end; ++p) {
-      const Xapian::docid id = *p;
-      ++postings;
-      if (id <= last) {
-        sums->wdf[id] += p.get_wdf();
-        sums->matched[id >> 6] |= uint64_t{1} << (id & 63);
-      }
-      if (++since_check == kPostingsPerClockCheck) {
-        since_check = 0;
-        if (clock->CheckNow()) break;
-      }
-    }
-    sums->frequencies[terms.order_of_sorted[k]] = postings;
+    sums->frequencies[terms.order_of_sorted[k]] = WalkPostings(
+        shard, terms.sorted[k], clock, &cut_off, [&](const Xapian::PostingIterator& p) {
+          const Xapian::docid id = *p;
+          if (id > last) return;
+          if (weighed) sums->wdf[id] += p.get_wdf();
+          sums->matched[id >> 6] |= uint64_t{1} << (id & 63);
+        });
   }
 }
 
 void WalkShard(const Xapian::Database& shard, const RankPlan& plan, ShardRank* rank) {
   rank->leaves.resize(plan.leaves.size());
   for (size_t i = 0; i < plan.leaves.size(); ++i) {
-    WalkLeaf(shard, plan.leaves[i], &rank->clock, &rank->leaves[i]);
+    // What AND NOT leaves out weighs nothing: only its matches count.
+    const bool weighed = i == 0 || plan.op != RankPlan::Op::kAndNot;
+    WalkLeaf(shard, plan.leaves[i], weighed, &rank->clock, &rank->leaves[i]);
   }
   rank->matched = rank->leaves[0].matched;
   if (plan.op == RankPlan::Op::kLeaf) return;
