@@ -526,6 +526,22 @@ TEST_F(SearchWorkerTest, QuerySortOrders) {
   EXPECT_EQ(ServeQuery("TIME.QRY", q).keys(),
             (std::vector<std::string>{"01Sport\\one.jpg", "01Sport\\three.jpg", "01Sport\\two.jpg",
                                       "01Sport\\also.jpg"}));
+
+  // An answer with room for fewer hits than were found holds the first ones
+  // of its order, and counts them all.
+  for (uint32_t order : {1u, 2u, 3u}) {
+    QueryRequest whole;
+    whole.query_text = "boat";
+    whole.sort_order = order;
+    const std::vector<std::string> all =
+        ServeQuery("ALL" + std::to_string(order) + ".QRY", whole).keys();
+    ASSERT_EQ(all.size(), 4u);
+    QueryRequest cut = whole;
+    cut.hit_limit = 2;
+    HitFileView two = ServeQuery("CUT" + std::to_string(order) + ".QRY", cut);
+    EXPECT_EQ(two.keys(), (std::vector<std::string>{all[0], all[1]})) << order;
+    EXPECT_EQ(two.found, 4u) << order;
+  }
 }
 
 TEST_F(SearchWorkerTest, CachedAnswersAndFiltersOfTheFirstSearch) {
