@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_keys.h"
 #include "core/browse_list.h"
 #include "core/list_lock_table.h"
 #include "engine/document_name.h"
@@ -41,6 +42,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace vantrel;
+using vantrel::bench::ArchiveFileKey;
 
 struct Options {
   size_t entries = 1'000'000;
@@ -49,25 +51,16 @@ struct Options {
   std::string dir = "/tmp";
 };
 
-struct Entry {
-  std::string name;
-  uint32_t time;
-};
+using Entry = vantrel::bench::TimedKey;
 
 std::vector<Entry> MakeEntries(size_t n, std::mt19937& rng) {
-  static const char* kTopics[] = {"Sport", "News", "Politics", "Culture", "Nature",
-                                  "People", "Archive", "Travel"};
   std::vector<Entry> entries;
   entries.reserve(n);
   uint32_t stamp = 3'900'000'000u;
   for (size_t i = 0; i < n; ++i) {
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%02u%s\\%u\\Match %u\\IMG_%07zu.JPG",
-                  static_cast<unsigned>(rng() % 31 + 1), kTopics[rng() % 8],
-                  static_cast<unsigned>(2000 + rng() % 25), static_cast<unsigned>(rng() % 200),
-                  i);
+    std::string name = ArchiveFileKey(rng, i, 7);
     if (rng() % 10 != 0) stamp -= 600;
-    entries.push_back({buf, stamp});
+    entries.push_back({std::move(name), stamp});
   }
   return entries;
 }

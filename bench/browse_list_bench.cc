@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_keys.h"
 #include "core/browse_list.h"
 #include "core/list_file.h"
 #include "platform/file_system.h"
@@ -55,26 +56,15 @@ size_t HeapInUse() {
   return m.uordblks + m.hblkhd;
 }
 
-struct Key {
-  std::string name;
-  uint32_t time;
-};
+using Key = vantrel::bench::TimedKey;
 
 std::vector<Key> MakeKeys(size_t n, std::mt19937& rng) {
-  static const char* kTopics[] = {"Sport", "News", "Politics", "Culture", "Nature",
-                                  "People", "Archive", "Travel"};
   std::vector<Key> keys;
   keys.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    char buf[128];
-    // e.g. "03Sport\2024\Match 17\IMG_123456.JPG": 2-digit folder, topic,
-    // year, event folder, camera-style file name (unique by i).
-    std::snprintf(buf, sizeof buf, "%02u%s\\%u\\Match %u\\IMG_%06zu.JPG",
-                  static_cast<unsigned>(rng() % 31 + 1), kTopics[rng() % 8],
-                  static_cast<unsigned>(2000 + rng() % 25), static_cast<unsigned>(rng() % 200),
-                  i);
+    std::string name = vantrel::bench::ArchiveFileKey(rng, i, 6);
     // Time stamps over about ten years, with many equal stamps.
-    keys.push_back({buf, static_cast<uint32_t>(3'600'000'000u + rng() % 315'000'000u)});
+    keys.push_back({std::move(name), static_cast<uint32_t>(3'600'000'000u + rng() % 315'000'000u)});
   }
   return keys;
 }
