@@ -148,7 +148,7 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::Open(const std::string& path, 
   if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("folder, not a file: " + path);
   std::unique_ptr<MappedFile> file(new MappedFile());
   size_t size = static_cast<size_t>(st.st_size);
-  if (mode == Mode::kMapOrRead && S_ISREG(st.st_mode) && size > 0) {
+  if (mode == Mode::kMapOrRead && S_ISREG(st.st_mode) && size > kReadRatherThanMap) {
     InstallSigbusGuard();
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
     if (p != MAP_FAILED) {

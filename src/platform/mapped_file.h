@@ -2,9 +2,9 @@
 // FileViewLock: one view of a file at a time across the threads of the
 // process.
 //
-// MappedFile::Open maps the file read-only (mmap, MAP_PRIVATE); when mapping
-// fails (an empty file, a file system without mmap) the whole file is read
-// into memory instead. The contents never change through this class.
+// MappedFile::Open maps the file read-only (mmap, MAP_PRIVATE); a small file,
+// or one that cannot be mapped (an empty file, a file system without mmap),
+// is read into memory instead. The contents never change through this class.
 // A file that another process truncates while it is mapped does not crash
 // the reader: the lost pages read as zeros and damaged() becomes true, so the
 // caller knows that the contents it read are not the file's (and reads the
@@ -25,10 +25,15 @@
 
 namespace vantrel {
 
+// Files up to this size are read into memory even when mapping is asked
+// for: reading a few pages costs less than mapping them, faulting them in
+// and unmapping them (which interrupts the process's other threads).
+inline constexpr size_t kReadRatherThanMap = 64 * 1024;
+
 class MappedFile {
  public:
   enum class Mode {
-    kMapOrRead,  // map; read into memory when mapping fails
+    kMapOrRead,  // map a file above kReadRatherThanMap; read the others
     kRead,       // always read into memory
   };
 

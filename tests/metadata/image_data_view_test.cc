@@ -52,7 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ImageDataView, OpensMapsAndMovesByTheContentOffset) {
   TempDir dir;
   std::string jpeg = MakeJpegWithIptc({{2, 120, "c"}});
-  ASSERT_TRUE(dir.WriteFile("a.jpg", WrapMacBinary(jpeg)));
+  // Large enough to be mapped; smaller files are read either way.
+  ASSERT_TRUE(dir.WriteFile("a.jpg", WrapMacBinary(jpeg + std::string(kReadRatherThanMap, '\0'))));
   for (MappedFile::Mode mode : {MappedFile::Mode::kMapOrRead, MappedFile::Mode::kRead}) {
     ImageDataView view;
     ImageDataOptions options = kNoWait;
