@@ -42,10 +42,42 @@ namespace {
 
 inline constexpr int kDateCreatedDataset = 55;
 
+// Files up to this size are read whole, once, for all the readers of a
+// composition: one read costs less than each reader opening the file.
+inline constexpr uint64_t kWholeReadLimit = 64 * 1024;
+
 struct OpenedFile {
   uint64_t size = 0;
   std::string head;  // the first four bytes (fewer for a shorter file)
+  // The whole file (`size` bytes) when it is small and did not change size
+  // between the two looks; else the readers read the file themselves.
+  bool whole_read = false;
+  std::string whole;
 };
+
+// The whole file when it is small, and its first bytes. A whole read that
+// fails (or finds the file grown since its size was taken) leaves the
+// readers to read the file themselves, each with its own fault handling.
+bool ReadOpening(FileSystem& fs, const std::string& path, uint64_t size, OpenedFile* out) {
+  out->size = size;
+  if (size <= kWholeReadLimit) {
+    try {
+      // One byte more than the size tells a file that grew since.
+      StatusOr<std::string> whole = fs.ReadFileRange(path, 0, size + 1);
+      if (whole.ok() && whole->size() == size) {
+        out->head = whole->substr(0, 4);
+        out->whole = std::move(*whole);
+        out->whole_read = true;
+        return true;
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  StatusOr<std::string> head = fs.ReadFileRange(path, 0, 4);
+  if (!head.ok()) return false;
+  out->head = std::move(*head);
+  return true;
+}
 
 // Opens the file for reading: its size and first bytes, retried while the
 // file is not there or not readable (another program may still hold it). A
@@ -56,17 +88,28 @@ bool OpenForReading(FileSystem& fs, const std::string& path, const DocumentOptio
   for (int attempt = 0;; ++attempt) {
     StatusOr<FileInfo> info = fs.Stat(path);
     if (info.ok() && info->is_folder) return false;
-    if (info.ok()) {
-      StatusOr<std::string> head = fs.ReadFileRange(path, 0, 4);
-      if (head.ok()) {
-        out->size = info->size;
-        out->head = std::move(*head);
-        return true;
-      }
-    }
+    if (info.ok() && ReadOpening(fs, path, info->size, out)) return true;
     if (attempt + 1 >= attempts) return false;
     std::this_thread::sleep_for(options.open_pause);
   }
+}
+
+// Reads ranges of the opened file: from the bytes read at the opening when
+// the whole file was, else from the file.
+RangeReader FileRanges(FileSystem& fs, const std::string& path, const OpenedFile& opened) {
+  if (opened.whole_read) {
+    const std::string_view whole = opened.whole;
+    return [whole](uint64_t offset, size_t length, std::string* bytes) {
+      *bytes = offset < whole.size() ? std::string(whole.substr(offset, length)) : std::string();
+      return true;
+    };
+  }
+  return [&fs, &path](uint64_t offset, size_t length, std::string* bytes) {
+    StatusOr<std::string> r = fs.ReadFileRange(path, offset, length);
+    if (!r.ok()) return false;
+    *bytes = std::move(*r);
+    return true;
+  };
 }
 
 struct ContentsInput {
@@ -120,16 +163,8 @@ class HeaderFacts {
   const ImageHeaderFacts& get() {
     if (!read_) {
       read_ = true;
-      FileSystem& fs = in_.fs;
-      const std::string& path = in_.file.native_path;
-      facts_ = ReadImageHeaderFromFile(
-          [&fs, &path](uint64_t offset, size_t length, std::string* bytes) {
-            StatusOr<std::string> r = fs.ReadFileRange(path, offset, length);
-            if (!r.ok()) return false;
-            *bytes = std::move(*r);
-            return true;
-          },
-          in_.opened.size);
+      facts_ = ReadImageHeaderFromFile(FileRanges(in_.fs, in_.file.native_path, in_.opened),
+                                       in_.opened.size);
     }
     return facts_;
   }
@@ -140,6 +175,16 @@ class HeaderFacts {
   ImageHeaderFacts facts_;
 };
 
+// The image-info trailer at the end of the file: from the bytes read at the
+// opening, or from the file as it is now (a client may be appending to it).
+bool ReadTrailer(const ContentsInput& in, TrailerWindow* window) {
+  if (!in.opened.whole_read) {
+    return ReadImageInfoTrailer(in.fs, in.file.native_path, kTrailerTagIptc, window);
+  }
+  return ReadImageInfoTrailer(FileRanges(in.fs, in.file.native_path, in.opened), in.opened.size,
+                              kTrailerTagIptc, window);
+}
+
 // The caption readers over the file's data (with `read_captions` false only
 // the XMP is read), and the embedded XMP into `extras` when the index reads
 // XMP. False when the data turned out not to be the file's (it shrank while
@@ -148,7 +193,9 @@ bool ReadDataCaption(const ContentsInput& in, CaptionRecord& record, bool read_c
                      CaptionExtras& extras, HeaderFacts& header) {
   const std::string& path = in.file.native_path;
   ImageDataView view;
-  if (!OpenImageData(view, path)) return true;
+  const bool opened = in.opened.whole_read ? OpenImageDataOver(view, path, in.opened.whole)
+                                           : OpenImageData(view, path);
+  if (!opened) return true;
   const std::string_view data = view.data();
   if (read_captions && !ReadPhotoshopCaption(record, data, path, MacStreamReaderFor(in.streams)) &&
       !ReadEpsCaption(data, path, record, &in.fs)) {
@@ -208,7 +255,6 @@ bool ReadCaptionSources(const ContentsInput& in, CaptionRecord& record, CaptionE
 // The groups of an image file, up to the two date groups. False on a fault
 // while reading the contents (the groups appended so far stay).
 bool ComposeImage(const ContentsInput& in, DocumentText& doc, ComposedDocument* result) {
-  const std::string& path = in.file.native_path;
   uint32_t type = result->type_code;
   if (IsPostScriptHead(in.opened.head)) type = kTypeEps;
   result->type_code = type;
@@ -224,7 +270,7 @@ bool ComposeImage(const ContentsInput& in, DocumentText& doc, ComposedDocument* 
   bool trailer_info = false;
   {
     TrailerWindow window;
-    if (ReadImageInfoTrailer(in.fs, path, kTrailerTagIptc, &window)) {
+    if (ReadTrailer(in, &window)) {
       ImageInfo info;
       trailer_info = FindImageInfo(window, &info);
       if (trailer_info) doc.Append(ImageInfoGroups(info));

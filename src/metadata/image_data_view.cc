@@ -100,6 +100,19 @@ bool OpenImageData(ImageDataView& view, const std::vector<std::string>& paths,
   return true;
 }
 
+bool OpenImageDataOver(ImageDataView& view, const std::string& path, std::string_view bytes) {
+  CloseImageData(view);
+  if (bytes.size() < kImageDataMinSize) return false;
+  ImageDataFile file;
+  file.lock = FileViewLock(path);
+  file.name = path;
+  const size_t offset = ContentOffset(bytes);
+  file.data = bytes.substr(std::min(offset, bytes.size()));
+  view.files_.push_back(std::move(file));
+  view.content_offset_ = offset;
+  return true;
+}
+
 void CloseImageData(ImageDataView& view) {
   // Contents go before the locks, so the next holder finds the mapping gone.
   for (ImageDataFile& f : view.files_) {

@@ -62,6 +62,7 @@ class ImageDataView {
  private:
   friend bool OpenImageData(ImageDataView&, const std::vector<std::string>&,
                             const ImageDataOptions&);
+  friend bool OpenImageDataOver(ImageDataView&, const std::string&, std::string_view);
   friend void CloseImageData(ImageDataView&);
   std::vector<ImageDataFile> files_;
   size_t content_offset_ = 0;
@@ -77,6 +78,11 @@ bool OpenImageData(ImageDataView& view, const std::string& path,
 // overlapping sets cannot wait on each other.
 bool OpenImageData(ImageDataView& view, const std::vector<std::string>& paths,
                    const ImageDataOptions& options = {});
+// Opens a view of `path` over `bytes`, the whole file as the caller read it
+// (kept alive by the caller until the view is closed): the same size check,
+// content offset and view lock as a file opened above, without reading the
+// file again.
+bool OpenImageDataOver(ImageDataView& view, const std::string& path, std::string_view bytes);
 // Releases contents, mappings, locks and names. Safe on a closed view.
 void CloseImageData(ImageDataView& view);
 

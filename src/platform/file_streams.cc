@@ -94,6 +94,10 @@ std::optional<std::string> FindDosStreamName(const std::string& path, MacStream 
   return std::nullopt;
 }
 
+// False when `path` has no extended attribute at all (or none can be read):
+// most files have none, and one listing then answers for every stream name.
+bool HasAnyXattr(const std::string& path) { return llistxattr(path.c_str(), nullptr, 0) > 0; }
+
 // Reads a whole regular file of at most kMaxStreamBytes; a symbolic link
 // counts as missing.
 XattrResult ReadSidecar(const std::string& path, std::string& out) {
@@ -145,11 +149,12 @@ class PosixFileStreams : public FileStreams {
  public:
   StatusOr<StreamContents> OpenStream(const std::string& path, MacStream stream) override {
     std::string bytes;
+    const bool xattrs = HasAnyXattr(path);
     // 1. Samba vfs_streams_xattr.
     std::string name =
         std::string(kDosStreamPrefix) + DosStreamName(stream) + std::string(kDosStreamSuffix);
-    XattrResult r = ReadXattr(path, name, bytes);
-    if (r == XattrResult::kMissing) {
+    XattrResult r = xattrs ? ReadXattr(path, name, bytes) : XattrResult::kMissing;
+    if (xattrs && r == XattrResult::kMissing) {
       if (auto other = FindDosStreamName(path, stream)) r = ReadXattr(path, *other, bytes);
     }
     if (r == XattrResult::kTooLarge) return TooLarge(path, stream);
@@ -167,13 +172,13 @@ class PosixFileStreams : public FileStreams {
     if (stream == MacStream::kText) return Missing(path, stream);
 
     // 2. Samba vfs_fruit, netatalk mode.
-    if (stream == MacStream::kResourceFork) {
+    if (xattrs && stream == MacStream::kResourceFork) {
       r = ReadXattr(path, kNetatalkResourceFork, bytes);
       if (r == XattrResult::kTooLarge) return TooLarge(path, stream);
       if (r == XattrResult::kFound) {
         return StreamContents{EmptyIfBlank(std::move(bytes)), StreamPlace::kNetatalkXattr};
       }
-    } else {
+    } else if (xattrs) {
       r = ReadXattr(path, kNetatalkMetadata, bytes);
       if (r == XattrResult::kFound) {
         if (auto info = FinderInfoFromAppleDouble(bytes)) {

@@ -35,6 +35,27 @@ class ThrowingTailFileSystem : public FaultFileSystem {
   }
 };
 
+// A file that a client appends to while it is read: smaller at every look
+// before the first read than the bytes that read finds.
+class GrowingFileSystem : public FaultFileSystem {
+ public:
+  using FaultFileSystem::FaultFileSystem;
+  StatusOr<FileInfo> Stat(const std::string& path) override {
+    StatusOr<FileInfo> info = FaultFileSystem::Stat(path);
+    if (info.ok() && !read_ && info->size >= kGrowth) info->size -= kGrowth;
+    return info;
+  }
+  StatusOr<std::string> ReadFileRange(const std::string& path, uint64_t offset,
+                                      size_t length) override {
+    read_ = true;
+    return FaultFileSystem::ReadFileRange(path, offset, length);
+  }
+
+ private:
+  static constexpr uint64_t kGrowth = 16;
+  bool read_ = false;
+};
+
 class DocumentComposeTest : public ::testing::Test {
  protected:
   DocumentComposeTest() {
@@ -314,6 +335,21 @@ TEST_F(DocumentComposeTest, FaultWhileReadingKeepsTheGroupsSoFarAndTheTail) {
   EXPECT_TRUE(doc.text_problem);
   EXPECT_EQ(doc.text,
             " QxQB5002 JPEG ZqZ  QxQH5008 000000 ZqZ  QxQN5014 ONLINE ZqZ " + Tail("fault.jpg"));
+}
+
+// A small file is read once for all its readers, but only when it is still
+// the size it had: one that grew is read by each reader as it is now, so its
+// new trailer is found.
+TEST_F(DocumentComposeTest, FileThatGrowsWhileReadIsReadAsItIsNow) {
+  const std::string file = AppendTrailer(
+      MakeJpeg(), {{1, MakeIptcBlock({{2, 120, "Harbour at night, long exposure"}})}});
+  const std::string steady = Compose("steady.jpg", file).text;
+  ASSERT_NE(steady.find("Harbour at night"), std::string::npos);
+  GrowingFileSystem fs(DefaultFileSystem());
+  options_.fs = &fs;
+  ComposedDocument grown = Compose("steady.jpg", file);
+  EXPECT_TRUE(grown.opened);
+  EXPECT_EQ(grown.text, steady);
 }
 
 TEST_F(DocumentComposeTest, BrokenTrailersGiveNoCaptionButAWholeDocument) {

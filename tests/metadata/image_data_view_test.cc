@@ -88,6 +88,31 @@ TEST(ImageDataView, RefusesSmallMissingAndFolders) {
   EXPECT_TRUE(FileViewLock::TryLock(dir.Path("ok.jpg"), &probe));
 }
 
+// A view over bytes already read sees what a view of the file would, and
+// holds the file's view lock while open.
+TEST(ImageDataView, ViewOverBytesMatchesTheFileView) {
+  TempDir dir;
+  const std::string wrapped = WrapMacBinary(MakeJpegWithIptc({{2, 120, "c"}}));
+  ASSERT_TRUE(dir.WriteFile("a.jpg", wrapped));
+  ImageDataView from_file;
+  ASSERT_TRUE(OpenImageData(from_file, dir.Path("a.jpg"), kNoWait));
+  const std::string from_file_data(from_file.data());
+  CloseImageData(from_file);
+
+  ImageDataView over;
+  ASSERT_TRUE(OpenImageDataOver(over, dir.Path("a.jpg"), wrapped));
+  EXPECT_EQ(over.content_offset(), 128u);
+  EXPECT_EQ(over.data(), from_file_data);
+  EXPECT_EQ(over.name(), dir.Path("a.jpg"));
+  FileViewLock probe;
+  EXPECT_FALSE(FileViewLock::TryLock(dir.Path("a.jpg"), &probe));
+  CloseImageData(over);
+  EXPECT_TRUE(FileViewLock::TryLock(dir.Path("a.jpg"), &probe));
+  probe.Release();
+  EXPECT_FALSE(OpenImageDataOver(over, dir.Path("a.jpg"), Filler(255)));
+  EXPECT_TRUE(OpenImageDataOver(over, dir.Path("a.jpg"), Filler(256)));
+}
+
 TEST(ImageDataView, RetriesUntilTheFileAppears) {
   TempDir dir;
   std::string path = dir.Path("late.jpg");
