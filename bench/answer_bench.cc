@@ -1,7 +1,7 @@
 // Query answer benchmark: the server's own work on a query request whose
 // engine search delivers many hits, between the engine and the hit file.
 //
-//   answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER]
+//   answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER] [--no-progress]
 //
 // A TIMELIST of N entries (default 1,000,000, realistic file keys, one stamp
 // ten minutes apart as in search_bench's corpus, and a tenth of them sharing
@@ -12,8 +12,10 @@
 // does, phase by phase:
 //   deliver   the engine's messages through RunEngineSearch (document names
 //             decoded, every hit kept for the result cache) into the hit
-//             collector, which filters them against TIMELIST in chunks and
-//             rewrites the progress file on the way
+//             collector, which filters them against TIMELIST in chunks (at
+//             most every progress interval of the server) and rewrites the
+//             progress file on the way (with --no-progress it writes none
+//             and filters all hits at the end)
 //   sort      the hit list into relevance order
 //   save      the hit file, 2,000 records
 // Medians and minimums over R runs (default 11) of wall time, phase by phase
@@ -37,6 +39,7 @@
 #include "search/hit_filters.h"
 #include "search/progress_file.h"
 #include "search/search_engine_call.h"
+#include "search/search_worker.h"
 
 namespace {
 
@@ -49,6 +52,7 @@ struct Options {
   size_t hits = 109'000;
   int runs = 11;
   std::string dir = "/tmp";
+  bool progress = true;
 };
 
 using Entry = vantrel::bench::TimedKey;
@@ -90,6 +94,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     else if (a == "--hits" && valued) o.hits = std::strtoul(argv[++i], nullptr, 10);
     else if (a == "--runs" && valued) o.runs = std::max(1, std::atoi(argv[++i]));
     else if (a == "--dir" && valued) o.dir = argv[++i];
+    else if (a == "--no-progress") o.progress = false;
     else return std::nullopt;
   }
   o.hits = std::min(o.hits, o.entries);
@@ -126,14 +131,15 @@ struct RunTimes {
 };
 
 RunTimes AnswerOnce(const std::vector<EngineHit>& engine_hits, LockedBrowseList timelist,
-                    const std::string& dir, int run) {
+                    const std::string& dir, bool with_progress, int run) {
   FileSystem* fs = DefaultFileSystem();
   RunTimes t;
   const Clock::time_point start = Clock::now();
   BrowseList hits;
   ProgressFileWriter progress(fs, dir + "/answer_bench.PRG");
   HitCollectorOptions options;
-  if (!std::getenv("NOPROG")) options.progress = [&progress](uint32_t n) { progress.Write(n).IgnoreError(); };
+  if (with_progress) options.progress = [&progress](uint32_t n) { progress.Write(n).IgnoreError(); };
+  options.progress_interval = SearchWorkerOptions{}.query_progress_interval;
   HitCollector collector(timelist, nullptr, &hits, std::move(options));
   ResultCache cache;
   EngineSearchParams params;
@@ -179,7 +185,9 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::optional<Options> o = ParseOptions(argc, argv);
   if (!o) {
-    std::fprintf(stderr, "usage: answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER]\n");
+    std::fprintf(stderr,
+                 "usage: answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER] "
+                 "[--no-progress]\n");
     return 2;
   }
   std::mt19937 rng(2026);
@@ -204,7 +212,8 @@ int main(int argc, char** argv) {
   std::vector<double> deliver, sort, save, whole;
   uint32_t found = 0;
   for (int run = 0; run < o->runs; ++run) {
-    const RunTimes t = AnswerOnce(engine_hits, LockedBrowseList(&lock, &timelist), o->dir, run);
+    const RunTimes t =
+        AnswerOnce(engine_hits, LockedBrowseList(&lock, &timelist), o->dir, o->progress, run);
     deliver.push_back(t.deliver);
     sort.push_back(t.sort);
     save.push_back(t.save);

@@ -75,6 +75,19 @@ HitCollector::HitCollector(LockedBrowseList timelist, BrowseList* restrict_list,
       options_(std::move(options)) {
   // Time order is one of the valid orders; this cannot fail.
   hits_->SetOrder(kOrderTime).IgnoreError();
+  if (!options_.merged && options_.progress) last_filtered_ = Now();
+}
+
+std::chrono::steady_clock::time_point HitCollector::Now() const {
+  return options_.now ? options_.now() : std::chrono::steady_clock::now();
+}
+
+bool HitCollector::ChunkDue() {
+  if (options_.merged || !options_.progress) return false;
+  const size_t full = std::max<size_t>(kFilterChunk, accepted_);
+  // Past a full chunk the clock is read once per kFilterChunk hits.
+  if (pending_.size() < full || (pending_.size() - full) % kFilterChunk != 0) return false;
+  return Now() - last_filtered_ >= options_.progress_interval;
 }
 
 void HitCollector::Add(std::string_view file_key, uint32_t time_stamp, int32_t score) {
@@ -85,10 +98,7 @@ void HitCollector::Add(std::string_view file_key, uint32_t time_stamp, int32_t s
   p.score = score;
   names_.append(file_key);
   pending_.push_back(p);
-  if (!options_.merged && options_.progress &&
-      pending_.size() >= std::max<size_t>(kFilterChunk, accepted_)) {
-    Finish();
-  }
+  if (ChunkDue()) Finish();
 }
 
 std::vector<uint32_t> HitCollector::InTimeListOrder() const {
@@ -196,6 +206,7 @@ void HitCollector::Finish() {
   ReportProgress(before);
   pending_.clear();
   names_.clear();
+  if (!options_.merged && options_.progress) last_filtered_ = Now();
 }
 
 void HitCollector::EnterKept(const std::vector<uint32_t>& candidates) {

@@ -24,6 +24,7 @@
 // look-ups or entries per hold of its lock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -70,6 +71,14 @@ struct HitCollectorOptions {
   // Called with the accepted count at every multiple of 500 (not when
   // merged); query requests rewrite their progress file here. May be empty.
   std::function<void(uint32_t accepted)> progress;
+  // While progress is reported, hits that arrive within this time of the
+  // last filtering wait for the next chunk: a delivery faster than this is
+  // filtered once, at the end (each chunk costs another pass over TIMELIST
+  // and a merge into the hit list); a slow one every interval or so. Zero
+  // filters every chunk as soon as it is full.
+  std::chrono::milliseconds progress_interval{0};
+  // The clock of the interval; std::chrono::steady_clock::now when empty.
+  std::function<std::chrono::steady_clock::time_point()> now;
 };
 
 // The hits of one search. The engine's hits are taken one by one (Add) and
@@ -80,7 +89,8 @@ struct HitCollectorOptions {
 // arrive, so that the progress count grows during the search: at least
 // kFilterChunk, and as many as were accepted before, so that the list is
 // merged into a handful of times (its size doubles each time) and each
-// chunk's look-ups still lie close together in TIMELIST.
+// chunk's look-ups still lie close together in TIMELIST; and not before
+// progress_interval has passed since the last filtering.
 // The result is the same as taking the hits one at a time in the order
 // they came: the first of repeated hits counts, a full hit list takes no
 // more, and sort keys record the arrival order where asked.
@@ -143,9 +153,14 @@ class HitCollector {
   BrowseList* restrict_list_;
   BrowseList* hits_;
   HitCollectorOptions options_;
+  // True when the pending hits are to be filtered now, with progress.
+  bool ChunkDue();
+  std::chrono::steady_clock::time_point Now() const;
+
   std::string names_;  // the pending hits' file keys, end to end
   std::vector<Pending> pending_;
   uint32_t accepted_ = 0;
+  std::chrono::steady_clock::time_point last_filtered_;
 };
 
 // A search without words: walks TIMELIST (newest first) and adds every entry

@@ -322,6 +322,7 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   collect.keep_arrival_order = arrival_order;
   ProgressFileWriter progress(fs_, progress_path);
   collect.progress = [&progress](uint32_t accepted) { progress.Write(accepted).IgnoreError(); };
+  collect.progress_interval = options_.query_progress_interval;
   HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
                          restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
   EngineSearchParams params;
@@ -330,8 +331,8 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   params.option_bits = q.option_bits;
   params.fuzziness = q.fuzziness;
   params.wide_result = (q.wide_flags & 1) != 0;
-  // The collector filters the hits in chunks as they arrive and rewrites the
-  // progress file on the way. Only the first hit_limit hits of the answer's
+  // The collector filters the hits in chunks as they arrive (at most every
+  // progress interval) and rewrites the progress file on the way. Only the first hit_limit hits of the answer's
   // order are written, so only those are sorted.
   SearchIntoCollector(task, request, params, collector);
   const uint32_t found = collector.accepted();

@@ -60,6 +60,9 @@ struct SearchWorkerOptions {
   int query_size_checks = 101;
   int query_read_attempts = 51;
   std::chrono::milliseconds query_pause{30};
+  // A query's hits are filtered, and its progress file brought up to date,
+  // at most this often while they arrive (see HitCollectorOptions).
+  std::chrono::milliseconds query_progress_interval{100};
   // Opening an existing hit file (40 attempts 10 ms apart).
   HitFileSaveOptions hit_file;
   // Waits between attempts; std::this_thread::sleep_for when empty.

@@ -141,6 +141,52 @@ TEST(HitCollector, ProgressEveryFiveHundred) {
   EXPECT_EQ(c.accepted(), 1200u);
 }
 
+// With a progress interval, hits that arrive within it of the last
+// filtering wait: a fast delivery is filtered once at the end, a slow one
+// as each chunk is full and the interval has passed.
+TEST(HitCollector, ChunksWaitForTheProgressInterval) {
+  Mutex lock;
+  BrowseList timelist;
+  ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
+  constexpr uint32_t kHits = 6 * HitCollector::kFilterChunk;
+  for (uint32_t i = 0; i < kHits; ++i) {
+    ASSERT_TRUE(timelist.Add("02p" + std::to_string(i), 5000 + i, 0, kNoExtra).ok());
+  }
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point now{};
+  std::vector<uint32_t> progress;
+  HitCollectorOptions o;
+  o.progress = [&](uint32_t n) { progress.push_back(n); };
+  o.progress_interval = std::chrono::milliseconds(100);
+  o.now = [&] { return now; };
+
+  BrowseList fast_hits;
+  HitCollector fast(LockedBrowseList(&lock, &timelist), nullptr, &fast_hits, o);
+  for (uint32_t i = 0; i < kHits; ++i) fast.Add("02p" + std::to_string(i), 5000 + i, 1);
+  EXPECT_TRUE(progress.empty());  // no time passed: nothing filtered yet
+  fast.Finish();
+  EXPECT_EQ(progress.size(), kHits / kProgressInterval);
+  EXPECT_EQ(fast.accepted(), kHits);
+
+  // The clock moves 60 ms per chunk's worth of hits: a chunk is due at the
+  // second full chunk after the last filtering, no earlier.
+  progress.clear();
+  BrowseList slow_hits;
+  HitCollector slow(LockedBrowseList(&lock, &timelist), nullptr, &slow_hits, o);
+  std::vector<uint32_t> pending_at_progress;
+  for (uint32_t i = 0; i < kHits; ++i) {
+    if (i % HitCollector::kFilterChunk == 0) now += std::chrono::milliseconds(60);
+    const size_t before = progress.size();
+    slow.Add("02p" + std::to_string(i), 5000 + i, 1);
+    if (progress.size() > before) pending_at_progress.push_back(i + 1);
+  }
+  EXPECT_EQ(pending_at_progress,
+            (std::vector<uint32_t>{2 * HitCollector::kFilterChunk, 4 * HitCollector::kFilterChunk}));
+  slow.Finish();
+  EXPECT_EQ(slow.accepted(), kHits);
+  EXPECT_EQ(progress.back(), kHits / kProgressInterval * kProgressInterval);
+}
+
 // Many hits in random order, with repeats, stale stamps, unknown files,
 // restrict and merge lists and a list that fills up: the batch gives exactly
 // what taking the hits one at a time in arrival order gives, also when
