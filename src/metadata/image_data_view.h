@@ -2,11 +2,12 @@
 // caption readers (Photoshop, EPS, TIFF).
 //
 // OpenImageData opens the file (12 attempts, 200 ms apart), maps it
-// read-only (or reads it into memory when mapping fails) and decides the
-// content offset: 128 behind a MacBinary header, the position of an embedded
-// JPEG stream behind a foreign header, else 0. The readers see the bytes from
-// the content offset on. A view may hold a set of files; the readers use the
-// first one.
+// read-only (a small file, or one that cannot be mapped, is read into memory:
+// see MappedFile) and decides the content offset: 128 behind a MacBinary
+// header, the position of an embedded JPEG stream behind a foreign header,
+// else 0. OpenImageDataOver does the same over bytes the caller has already
+// read. The readers see the bytes from the content offset on. A view may hold
+// a set of files; the readers use the first one.
 //
 // Thread safety: one view is used by one thread. Across threads, one view of
 // a file is in use at a time: OpenImageData waits for the file's process-wide
