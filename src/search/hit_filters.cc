@@ -75,7 +75,7 @@ HitCollector::HitCollector(LockedBrowseList timelist, BrowseList* restrict_list,
       options_(std::move(options)) {
   // Time order is one of the valid orders; this cannot fail.
   hits_->SetOrder(kOrderTime).IgnoreError();
-  if (!options_.merged && options_.progress) last_filtered_ = Now();
+  if (ReportsProgress()) last_filtered_ = Now();
 }
 
 std::chrono::steady_clock::time_point HitCollector::Now() const {
@@ -83,7 +83,7 @@ std::chrono::steady_clock::time_point HitCollector::Now() const {
 }
 
 bool HitCollector::ChunkDue() {
-  if (options_.merged || !options_.progress) return false;
+  if (!ReportsProgress()) return false;
   const size_t full = std::max<size_t>(kFilterChunk, accepted_);
   // Past a full chunk the clock is read once per kFilterChunk hits.
   if (pending_.size() < full || (pending_.size() - full) % kFilterChunk != 0) return false;
@@ -206,7 +206,7 @@ void HitCollector::Finish() {
   ReportProgress(before);
   pending_.clear();
   names_.clear();
-  if (!options_.merged && options_.progress) last_filtered_ = Now();
+  if (ReportsProgress()) last_filtered_ = Now();
 }
 
 void HitCollector::EnterKept(const std::vector<uint32_t>& candidates) {
@@ -244,7 +244,7 @@ void HitCollector::EnterKept(const std::vector<uint32_t>& candidates) {
 }
 
 void HitCollector::ReportProgress(uint32_t before) {
-  if (options_.merged || !options_.progress) return;
+  if (!ReportsProgress()) return;
   for (uint32_t n = (before / kProgressInterval + 1) * kProgressInterval; n <= accepted_;
        n += kProgressInterval) {
     options_.progress(n);

@@ -153,6 +153,7 @@ class HitCollector {
   BrowseList* restrict_list_;
   BrowseList* hits_;
   HitCollectorOptions options_;
+  bool ReportsProgress() const { return !options_.merged && options_.progress != nullptr; }
   // True when the pending hits are to be filtered now, with progress.
   bool ChunkDue();
   std::chrono::steady_clock::time_point Now() const;
