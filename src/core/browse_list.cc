@@ -2,6 +2,7 @@
 #include "core/browse_list.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -396,6 +397,25 @@ std::pair<size_t, size_t> BrowseList::BoundNear(ComesBefore comes_before) const 
   return {c, i};
 }
 
+template <typename ComesBefore>
+std::optional<std::pair<size_t, size_t>> BrowseList::StepNear(ComesBefore comes_before) const {
+  constexpr size_t kMaxSteps = 48;
+  const size_t c = last_bound_chunk_;
+  size_t i = last_bound_index_;
+  if (c >= chunks_.size()) return std::nullopt;
+  const Chunk& ch = *chunks_[c];
+  if (i > ch.size || (i > 0 && !comes_before(ch.entries[i - 1])) || (i == 0 && c > 0)) {
+    return std::nullopt;
+  }
+  for (const size_t end = std::min<size_t>(ch.size, i + kMaxSteps); i < end; ++i) {
+    if (!comes_before(ch.entries[i])) {
+      last_bound_index_ = i;
+      return std::make_pair(c, i);
+    }
+  }
+  return std::nullopt;
+}
+
 std::pair<size_t, size_t> BrowseList::LowerBound(int order, const Probe& p) const {
   // First entry that does not come before p.
   return BoundNear([&](const Entry& e) { return CompareProbe(order, p, e) > 0; });
@@ -718,14 +738,80 @@ std::optional<BrowseLookup> BrowseList::Lookup(std::string_view name, uint32_t t
     at = ScanByName(p, time);
   }
   if (!at) return std::nullopt;
-  const Entry& e = EntryRef(at->first, at->second);
+  return LookupResult(at->first, at->second);
+}
+
+BrowseLookup BrowseList::LookupResult(size_t chunk, size_t index) const {
+  const Entry& e = EntryRef(chunk, index);
   BrowseLookup r;
-  r.position = PositionOf(at->first, at->second);
+  r.position = PositionOf(chunk, index);
   r.time = e.time;
   r.value = e.value;
   r.extra = e.extra;
   r.sort_key = e.sort_key;
   return r;
+}
+
+std::optional<std::pair<size_t, size_t>> BrowseList::MatchFrom(const Probe& p, size_t c,
+                                                               size_t i) const {
+  // Entries with the probe's time and prefix sit together from (c, i): one,
+  // nearly always.
+  while (c < chunks_.size()) {
+    const Entry& e = EntryRef(c, i);
+    if (e.time != p.time || e.prefix_hi != p.prefix_hi || e.prefix_lo != p.prefix_lo) break;
+    const int cmp = CompareNames(p.name(), p.prefix_hi, p.prefix_lo, p.last_len, e);
+    if (cmp == 0) return std::make_pair(c, i);
+    if (cmp < 0) break;
+    if (++i == chunks_[c]->size) {
+      ++c;
+      i = 0;
+    }
+  }
+  return std::nullopt;
+}
+
+void BrowseList::LookupMany(std::span<const TimedName> wanted,
+                            std::span<std::optional<BrowseLookup>> found) {
+  if (order_ == kOrderNone && count_ > 0 && !SetOrder(kOrderTime).ok()) return;
+  constexpr size_t kBatch = 32;
+  std::array<Probe, kBatch> probes;
+  std::array<std::pair<size_t, size_t>, kBatch> starts;
+  std::array<bool, kBatch> searched;
+  for (size_t from = 0; from < wanted.size(); from += kBatch) {
+    const size_t n = std::min(kBatch, wanted.size() - from);
+    // Locate each name's place by time and prefix alone, which the entries
+    // hold, and ask for the stored names there to be fetched.
+    for (size_t k = 0; k < n; ++k) {
+      const TimedName& w = wanted[from + k];
+      found[from + k].reset();
+      searched[k] = false;
+      if (count_ == 0) continue;
+      if (order_ != kOrderTime || w.time == 0) {
+        found[from + k] = Lookup(w.name, w.time);
+        continue;
+      }
+      Probe& p = probes[k];
+      if (!p.Set(w.name)) continue;
+      p.time = w.time;
+      auto before = [&](const Entry& e) {
+        if (e.time != p.time) return e.time > p.time;
+        if (e.prefix_hi != p.prefix_hi) return e.prefix_hi < p.prefix_hi;
+        return e.prefix_lo < p.prefix_lo;
+      };
+      std::optional<std::pair<size_t, size_t>> near = StepNear(before);
+      starts[k] = near ? *near : BoundNear(before);
+      searched[k] = true;
+      const auto [c, i] = starts[k];
+      if (c < chunks_.size()) __builtin_prefetch(StoredName(EntryRef(c, i)).data());
+    }
+    // Then compare the names.
+    for (size_t k = 0; k < n; ++k) {
+      if (!searched[k]) continue;
+      const std::optional<std::pair<size_t, size_t>> at =
+          MatchFrom(probes[k], starts[k].first, starts[k].second);
+      if (at) found[from + k] = LookupResult(at->first, at->second);
+    }
+  }
 }
 
 std::optional<uint32_t> BrowseList::Remove(std::string_view name, uint32_t time) {

@@ -95,6 +95,12 @@ struct BrowseLookup {
   uint32_t sort_key = 0;
 };
 
+// A name with its time stamp, for look-ups in batches.
+struct TimedName {
+  std::string_view name;
+  uint32_t time = 0;
+};
+
 // A view of one stored entry, valid until the list changes. The expanded name
 // is `folder` followed by `last`.
 struct BrowseEntryView {
@@ -166,6 +172,13 @@ class BrowseList {
   // time stamp, name order), a scan otherwise.
   std::optional<BrowseLookup> Lookup(std::string_view name, uint32_t time);
 
+  // Lookup(name, time) for each of `wanted`, into `found` (same size), for
+  // many names at once: in a time-ordered list and with non-zero stamps the
+  // entries are located first and their names compared after, a batch at a
+  // time, so that reading the names of one batch overlaps. Names given in
+  // the list's order cost the least.
+  void LookupMany(std::span<const TimedName> wanted, std::span<std::optional<BrowseLookup>> found);
+
   // Scans for the first entry whose expanded name equals `name`, or with
   // `prefix` for the first whose name is longer than `name` and begins with
   // it (bytes compared exactly). Returns its position.
@@ -230,6 +243,10 @@ class BrowseList {
   // `comes_before` does not hold.
   template <typename ComesBefore>
   std::pair<size_t, size_t> BoundNear(ComesBefore comes_before) const;
+  // The bound within a few entries after where the last bound search
+  // ended, in the same chunk, or nothing.
+  template <typename ComesBefore>
+  std::optional<std::pair<size_t, size_t>> StepNear(ComesBefore comes_before) const;
   std::pair<size_t, size_t> LowerBound(int order, const Probe& p) const;
   std::pair<size_t, size_t> UpperBound(int order, const Probe& p) const;
   void InsertAt(size_t chunk, size_t index, const Entry& e);
@@ -241,6 +258,11 @@ class BrowseList {
   void StableSort(int order, std::vector<Entry>* entries) const;
   void OnRemoved(const Entry& e);
   void MaybeCompactNames();
+  // The first entry with exactly the probe's name and time from (chunk,
+  // index), the first entry not before the probe's time and prefix.
+  std::optional<std::pair<size_t, size_t>> MatchFrom(const Probe& p, size_t chunk,
+                                                     size_t index) const;
+  BrowseLookup LookupResult(size_t chunk, size_t index) const;
   std::optional<std::pair<size_t, size_t>> ScanByName(const Probe& p, uint32_t time) const;
   Status CheckName(std::string_view name) const;
   Status Reserve(size_t count);

@@ -35,7 +35,7 @@ std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name) {
     if (hi < 0 || lo < 0) return std::nullopt;
     out.time_stamp |= static_cast<uint32_t>(hi * 16 + lo) << (8 * i);
   }
-  out.file_key = std::string(name.substr(9));
+  out.file_key = name.substr(9);
   return out;
 }
 

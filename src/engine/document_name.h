@@ -18,13 +18,13 @@ namespace vantrel {
 
 struct DecodedDocumentName {
   uint32_t time_stamp = 0;
-  std::string file_key;  // may be empty
+  std::string_view file_key;  // within the decoded name; may be empty
 };
 
 // Builds the name of a document.
 std::string FormatDocumentName(uint32_t time_stamp, std::string_view file_key);
 
-// Decodes a name. Nothing when it has fewer than nine characters, a
+// Decodes a name; the result refers to `name`'s bytes. Nothing when it has fewer than nine characters, a
 // character among the first eight is not a hexadecimal digit (either letter
 // case is accepted) or the ninth is not a blank.
 std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name);

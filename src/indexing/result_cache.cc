@@ -76,7 +76,7 @@ std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)> ResultC
       if (m.code != kMessageFoundDocument) return;
       std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
       if (name && !name->file_key.empty()) {
-        hits.push_back(CachedHit{name->time_stamp, std::move(name->file_key), m.score});
+        hits.push_back(CachedHit{name->time_stamp, std::string(name->file_key), m.score});
       }
     };
     if (!engine->RunSearchJob(job).ok()) hits.clear();

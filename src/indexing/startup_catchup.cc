@@ -65,7 +65,11 @@ size_t Pipeline::RebuildIndexedList(TaskContext& task, int index) {
   indexed.Release();
   Engine* engine = options_.engine ? options_.engine->engine() : nullptr;
   if (engine == nullptr) return 0;
-  std::vector<DecodedDocumentName> found;
+  struct Found {
+    uint32_t time_stamp;
+    std::string file_key;
+  };
+  std::vector<Found> found;
   SearchJob job;
   job.query = "xlastword";
   job.index_folder = def.engine_folder;
@@ -74,7 +78,7 @@ size_t Pipeline::RebuildIndexedList(TaskContext& task, int index) {
     if (m.code != kMessageFoundDocument || m.name.empty()) return;
     if (m.name[0] < '0' || m.name[0] > 'F') return;
     if (std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name)) {
-      found.push_back(std::move(*name));
+      found.push_back(Found{name->time_stamp, std::string(name->file_key)});
     }
   };
   StatusOr<SearchOutcome> outcome = engine->RunSearchJob(job);
@@ -84,7 +88,7 @@ size_t Pipeline::RebuildIndexedList(TaskContext& task, int index) {
   }
   std::vector<NewBrowseEntry> entries;
   entries.reserve(found.size());
-  for (const DecodedDocumentName& name : found) {
+  for (const Found& name : found) {
     if (name.file_key.empty()) continue;
     entries.push_back(NewBrowseEntry{name.file_key, name.time_stamp, 0, kNoExtra, 0});
   }

@@ -1,6 +1,7 @@
 #include "search/hit_filters.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
@@ -27,6 +28,22 @@ std::optional<BrowseLookup> FindExact(BrowseList* list, std::string_view name, u
   std::optional<BrowseLookup> found = list->Lookup(name, time);
   if (found && found->time != time) return std::nullopt;
   return found;
+}
+
+// Sorts keys whose low words already ascend (they number the keys) by
+// their high words, keeping that order among equal high words: the same as
+// sorting them as plain numbers. A stable radix sort, a byte at a time,
+// skipping bytes that all keys share.
+void SortByHighWords(std::vector<uint64_t>* keys) {
+  std::vector<uint64_t> spare(keys->size());
+  for (int shift = 32; shift < 64; shift += 8) {
+    std::array<size_t, 257> starts{};
+    for (uint64_t k : *keys) ++starts[((k >> shift) & 0xFF) + 1];
+    if (std::find(starts.begin(), starts.end(), keys->size()) != starts.end()) continue;
+    for (size_t b = 1; b < starts.size(); ++b) starts[b] += starts[b - 1];
+    for (uint64_t k : *keys) spare[starts[(k >> shift) & 0xFF]++] = k;
+    keys->swap(spare);
+  }
 }
 
 uint32_t EntryNumberOf(size_t timelist_position) {
@@ -110,7 +127,7 @@ std::vector<uint32_t> HitCollector::InTimeListOrder() const {
     const uint32_t time = pending_[i].time;
     if (options_.date_filter.Passes(time)) keys.push_back(uint64_t{~time} << 32 | i);
   }
-  std::sort(keys.begin(), keys.end());
+  SortByHighWords(&keys);
   std::vector<uint32_t> order(keys.size());
   for (size_t k = 0; k < keys.size(); ++k) order[k] = static_cast<uint32_t>(keys[k]);
   auto by_name = [this](uint32_t a, uint32_t b) {
@@ -164,18 +181,25 @@ std::vector<uint32_t> HitCollector::NewCandidates(const std::vector<uint32_t>& o
 
 void HitCollector::LookUpInTimeList(const std::vector<uint32_t>& candidates) {
   // A batch per hold of TIMELIST's lock, so that writers wait briefly.
+  std::vector<TimedName> wanted;
+  std::vector<std::optional<BrowseLookup>> found;
   for (size_t from = 0; from < candidates.size(); from += kLookupBatch) {
     const size_t to = std::min(candidates.size(), from + kLookupBatch);
-    timelist_.WithLock([&](BrowseList& timelist) {
-      for (size_t k = from; k < to; ++k) {
-        Pending& p = pending_[candidates[k]];
-        std::optional<BrowseLookup> entry = timelist.Lookup(NameOf(p), p.time);
-        if (!entry || entry->time != p.time) continue;
-        p.keep = true;
-        p.type_code = entry->value;
-        p.entry_number = EntryNumberOf(entry->position);
-      }
-    });
+    wanted.clear();
+    for (size_t k = from; k < to; ++k) {
+      const Pending& p = pending_[candidates[k]];
+      wanted.push_back(TimedName{NameOf(p), p.time});
+    }
+    found.resize(wanted.size());
+    timelist_.WithLock([&](BrowseList& timelist) { timelist.LookupMany(wanted, found); });
+    for (size_t k = from; k < to; ++k) {
+      const std::optional<BrowseLookup>& entry = found[k - from];
+      Pending& p = pending_[candidates[k]];
+      if (!entry || entry->time != p.time) continue;
+      p.keep = true;
+      p.type_code = entry->value;
+      p.entry_number = EntryNumberOf(entry->position);
+    }
   }
 }
 

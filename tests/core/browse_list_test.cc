@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
@@ -420,6 +421,77 @@ TEST(BrowseListTest, AddBatchEqualsOneAddPerEntry) {
       }
       ASSERT_TRUE(batched.AddBatch(batch).ok());
       ASSERT_EQ(Entries(batched), Entries(one_by_one)) << "round " << round;
+    }
+  }
+}
+
+// Many look-ups at once answer what one look-up each answers: in every
+// order, for names that are there, with another time, in other letter case
+// or missing; in the list's order, against it and at random. Long file
+// names that share their first 16 bytes, in runs of one time stamp longer
+// than a chunk, make the names themselves decide.
+TEST(BrowseListTest, LookupManyEqualsOneLookupEach) {
+  std::mt19937 rng(4711);
+  std::vector<BrowseEntry> entries;
+  for (int i = 0; i < 4000; ++i) {
+    BrowseEntry e = RandomEntry(rng);
+    if (i % 2 == 0) {
+      e.name = "0" + std::to_string(rng() % 3) + "F" + std::to_string(rng() % 900) +
+               "\\Photograph_of_the_harbour_" + std::to_string(rng() % 4) + ".JPG";
+      e.time = 7 + rng() % 2;
+    }
+    entries.push_back(e);
+  }
+  for (int order : {kOrderNone, kOrderTime, kOrderName, kOrderSortKey}) {
+    SCOPED_TRACE(order);
+    BrowseList list;
+    ASSERT_TRUE(list.SetOrder(order).ok());
+    for (const BrowseEntry& e : entries) {
+      ASSERT_TRUE(list.Add(e.name, e.time, e.value, e.extra, e.sort_key).ok());
+    }
+    std::vector<std::string> names;
+    std::vector<uint32_t> times;
+    for (size_t k = 0; k < list.Count(); k += 2) {
+      const BrowseEntry e = *list.EntryAt(k);
+      names.push_back(e.name);
+      times.push_back(e.time);
+      switch (k % 10) {
+        case 2: names.push_back(e.name); times.push_back(e.time + 1); break;
+        case 4: names.push_back(e.name); times.push_back(0); break;
+        case 6:
+          names.push_back(e.name);
+          std::transform(names.back().begin(), names.back().end(), names.back().begin(),
+                         [](char c) { return static_cast<char>(std::toupper(c)); });
+          times.push_back(e.time);
+          break;
+        case 8: names.push_back(e.name + "x"); times.push_back(e.time); break;
+      }
+    }
+    names.push_back(std::string(300, 'a'));
+    times.push_back(1);
+    names.push_back(std::string("01a\\b\0c", 7));
+    times.push_back(1);
+    std::vector<size_t> in_order(names.size()), backwards(names.size()), shuffled;
+    for (size_t k = 0; k < names.size(); ++k) in_order[k] = backwards[names.size() - 1 - k] = k;
+    shuffled = in_order;
+    std::shuffle(shuffled.begin(), shuffled.end(), rng);
+    for (const std::vector<size_t>* picks : {&in_order, &backwards, &shuffled}) {
+      std::vector<TimedName> wanted;
+      for (size_t k : *picks) wanted.push_back(TimedName{names[k], times[k]});
+      std::vector<std::optional<BrowseLookup>> many(wanted.size(), BrowseLookup{});
+      list.LookupMany(wanted, many);
+      size_t found = 0;
+      for (size_t k = 0; k < wanted.size(); ++k) {
+        std::optional<BrowseLookup> one = list.Lookup(wanted[k].name, wanted[k].time);
+        ASSERT_EQ(many[k].has_value(), one.has_value()) << wanted[k].name << " " << wanted[k].time;
+        if (!one) continue;
+        ++found;
+        EXPECT_EQ(many[k]->position, one->position) << wanted[k].name;
+        EXPECT_EQ(many[k]->time, one->time);
+        EXPECT_EQ(many[k]->value, one->value);
+        EXPECT_EQ(many[k]->extra, one->extra);
+      }
+      EXPECT_GT(found, list.Count() / 2);
     }
   }
 }
