@@ -173,10 +173,11 @@ class BrowseList {
   std::optional<BrowseLookup> Lookup(std::string_view name, uint32_t time);
 
   // Lookup(name, time) for each of `wanted`, into `found` (same size), for
-  // many names at once: in a time-ordered list and with non-zero stamps the
-  // entries are located first and their names compared after, a batch at a
-  // time, so that reading the names of one batch overlaps. Names given in
-  // the list's order cost the least.
+  // many names at once; a list without order is first sorted by time. In a
+  // time-ordered list and with non-zero stamps the entries are located
+  // first and their names compared after, a batch at a time, so that
+  // reading the names of one batch overlaps. Names given in the list's
+  // order cost the least.
   void LookupMany(std::span<const TimedName> wanted, std::span<std::optional<BrowseLookup>> found);
 
   // Scans for the first entry whose expanded name equals `name`, or with
