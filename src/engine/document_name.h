@@ -24,9 +24,10 @@ struct DecodedDocumentName {
 // Builds the name of a document.
 std::string FormatDocumentName(uint32_t time_stamp, std::string_view file_key);
 
-// Decodes a name; the result refers to `name`'s bytes. Nothing when it has fewer than nine characters, a
-// character among the first eight is not a hexadecimal digit (either letter
-// case is accepted) or the ninth is not a blank.
+// Decodes a name; the file key refers to `name`'s bytes. Nothing when it
+// has fewer than nine characters, a character among the first eight is not
+// a hexadecimal digit (either letter case is accepted) or the ninth is not
+// a blank.
 std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name);
 
 }  // namespace vantrel

@@ -200,10 +200,11 @@ TEST(HitCollector, BatchEqualsOneAtATimeInArrivalOrder) {
     ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
     std::vector<std::pair<std::string, uint32_t>> files;
     for (uint32_t i = 0; i < 400; ++i) {
-      // Few distinct stamps, and names that differ only in letter case.
+      // Few distinct stamps, and names that differ only in letter case. In
+      // odd rounds the stamps share their two low bytes and differ above.
       std::string name = std::string(i % 2 ? "01a\\" : "01A\\") + "p" + std::to_string(i % 150) +
                          (i % 3 ? ".jpg" : ".JPG");
-      uint32_t time = 1000 + rng() % 40;
+      uint32_t time = round % 2 ? 5 + (rng() % 40) * 0x01010000u : 1000 + rng() % 40;
       if (timelist.Add(name, time, i, kNoExtra).ok()) files.emplace_back(name, time);
     }
     HitCollectorOptions o;
