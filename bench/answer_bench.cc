@@ -138,7 +138,9 @@ RunTimes AnswerOnce(const std::vector<EngineHit>& engine_hits, LockedBrowseList 
   BrowseList hits;
   ProgressFileWriter progress(fs, dir + "/answer_bench.PRG");
   HitCollectorOptions options;
-  if (with_progress) options.progress = [&progress](uint32_t n) { progress.Write(n).IgnoreError(); };
+  if (with_progress) {
+    options.progress = [&progress](uint32_t n) { progress.Write(n).IgnoreError(); };
+  }
   options.progress_interval = SearchWorkerOptions{}.query_progress_interval;
   HitCollector collector(timelist, nullptr, &hits, std::move(options));
   ResultCache cache;

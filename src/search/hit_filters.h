@@ -148,16 +148,15 @@ class HitCollector {
   // counts them.
   void EnterKept(const std::vector<uint32_t>& candidates);
   void ReportProgress(uint32_t accepted_before);
-
-  LockedBrowseList timelist_;
-  BrowseList* restrict_list_;
-  BrowseList* hits_;
-  HitCollectorOptions options_;
   bool ReportsProgress() const { return !options_.merged && options_.progress != nullptr; }
   // True when the pending hits are to be filtered now, with progress.
   bool ChunkDue();
   std::chrono::steady_clock::time_point Now() const;
 
+  LockedBrowseList timelist_;
+  BrowseList* restrict_list_;
+  BrowseList* hits_;
+  HitCollectorOptions options_;
   std::string names_;  // the pending hits' file keys, end to end
   std::vector<Pending> pending_;
   uint32_t accepted_ = 0;

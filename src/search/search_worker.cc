@@ -332,8 +332,9 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   params.fuzziness = q.fuzziness;
   params.wide_result = (q.wide_flags & 1) != 0;
   // The collector filters the hits in chunks as they arrive (at most every
-  // progress interval) and rewrites the progress file on the way. Only the first hit_limit hits of the answer's
-  // order are written, so only those are sorted.
+  // progress interval) and rewrites the progress file on the way. Only the
+  // first hit_limit hits of the answer's order are written, so only those
+  // are sorted.
   SearchIntoCollector(task, request, params, collector);
   const uint32_t found = collector.accepted();
   SortQueryHits(&hits, q.sort_order, found, arrival_order, q.hit_limit).IgnoreError();

@@ -487,7 +487,8 @@ TEST_F(SearchWorkerTest, QuerySortOrders) {
   job.query = "boat";
   job.index_folder = engine_folder_;
   job.message_callback = [&](const EngineMessage& m) {
-    if (m.code == kMessageFoundDocument) score[std::string(DecodeDocumentName(m.name)->file_key)] = m.score;
+    if (m.code != kMessageFoundDocument) return;
+    score[std::string(DecodeDocumentName(m.name)->file_key)] = m.score;
   };
   ASSERT_TRUE(holder_.engine()->RunSearchJob(job).ok());
   ASSERT_EQ(score.size(), 4u);
