@@ -457,12 +457,13 @@ std::vector<double> MeasureLatency(const std::string& work, const std::string& i
     return result;
   }
   const std::string log = work + "/server.log";
+  const std::string start_dir = work + "/start";  // made before the fork: the child only execs
   pid_t pid = ::fork();
   if (pid == 0) {
     int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(fd, 1);
     ::dup2(fd, 2);
-    if (::chdir((work + "/start").c_str()) != 0) _exit(127);
+    if (::chdir(start_dir.c_str()) != 0) _exit(127);
     ::execl(VANTREL_SERVER_BINARY, VANTREL_SERVER_BINARY, "--no-console", nullptr);
     _exit(127);
   }

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,29 +39,53 @@ class ServerProcess {
   ServerProcess(const std::string& start_dir, const std::vector<std::string>& args,
                 const Options& options)
       : output_path_(options.output_path) {
+    // Everything the child needs is made before the fork: this test process
+    // runs threads (an engine of its own), so the child may only make system
+    // calls until it execs; an allocation there can wait forever on a lock
+    // that another thread held at the fork.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(VANTREL_SERVER_BINARY));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     int fds[2] = {-1, -1};
-    if (output_path_.empty() && pipe2(fds, O_CLOEXEC) != 0) return;
+    if (output_path_.empty()) {
+      if (pipe2(fds, O_CLOEXEC) != 0) return;
+    } else {
+      fds[1] = open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fds[1] < 0) return;
+    }
+    // Closed by a successful exec, or carries the child's errno.
+    int exec_report[2] = {-1, -1};
+    if (pipe2(exec_report, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
-      int fd = output_path_.empty()
-                   ? fds[1]
-                   : open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(fd, 2);
-      dup2(fd, 1);
-      if (chdir(start_dir.c_str()) != 0) _exit(127);
-      if (options.run_as >= 0 && (setgid(options.run_as) != 0 || setuid(options.run_as) != 0)) {
-        _exit(126);
+      dup2(fds[1], 2);
+      dup2(fds[1], 1);
+      int err = 0;
+      if (chdir(start_dir.c_str()) != 0) err = errno;
+      if (err == 0 && options.run_as >= 0 &&
+          (setgid(options.run_as) != 0 || setuid(options.run_as) != 0)) {
+        err = errno;
       }
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(VANTREL_SERVER_BINARY));
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(VANTREL_SERVER_BINARY, argv.data());
+      if (err == 0) execv(VANTREL_SERVER_BINARY, argv.data());
+      if (err == 0) err = errno;
+      (void)!write(exec_report[1], &err, sizeof err);
       _exit(127);
     }
+    close(exec_report[1]);
+    if (pid_ > 0) {
+      int err = 0;
+      ssize_t n;
+      while ((n = read(exec_report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+      }
+      if (n > 0) start_error_ = std::string("server did not start: ") + std::strerror(err);
+    }
+    close(exec_report[0]);
     if (output_path_.empty()) {
       close(fds[1]);
       read_fd_ = fds[0];
+    } else {
+      close(fds[1]);
     }
   }
   ~ServerProcess() {
@@ -72,9 +98,10 @@ class ServerProcess {
 
   // What the server wrote so far (from a pipe: what was read so far).
   std::string Output() const {
+    if (!start_error_.empty()) return start_error_;
     if (output_path_.empty()) return piped_;
     StatusOr<std::string> text = DefaultFileSystem()->ReadFile(output_path_);
-    return text.ok() ? *text : std::string();
+    return text.ok() ? *text : "(cannot read " + output_path_ + ": " + text.status().ToString() + ")";
   }
   bool WaitForOutput(const std::string& text, milliseconds limit = milliseconds(10000)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
@@ -127,6 +154,7 @@ class ServerProcess {
   int read_fd_ = -1;
   bool exited_ = false;
   std::string piped_;
+  std::string start_error_;  // why the child never ran the server
 };
 
 // A start directory "start" whose configuration holds one active index

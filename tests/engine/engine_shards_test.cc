@@ -332,11 +332,11 @@ class ShardServer {
   // Starts the server on `port`; false when it exited at once (port taken).
   bool Start(int port) {
     port_ = port;
+    const std::string p = std::to_string(port);  // made before the fork: the child only execs
     pid_ = fork();
     if (pid_ == 0) {
       // A group of its own: the server signals its whole group when it stops.
       setpgid(0, 0);
-      const std::string p = std::to_string(port);
       execlp("xapian-tcpsrv", "xapian-tcpsrv", "--quiet", "--interface", "127.0.0.1", "--port",
              p.c_str(), folder_.c_str(), static_cast<char*>(nullptr));
       _exit(127);
