@@ -35,6 +35,7 @@
 #include "indexing/result_cache.h"
 #include "platform/file_system.h"
 #include "platform/mutex.h"
+#include "platform/process_setup.h"
 #include "search/hit_file.h"
 #include "search/hit_filters.h"
 #include "search/progress_file.h"
@@ -184,6 +185,9 @@ RunTimes AnswerOnce(const std::vector<EngineHit>& engine_hits, LockedBrowseList 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The allocator set up as the server sets it up.
+  RestartWithHugePageHeap(std::vector<std::string>(argv + 1, argv + argc));
+  TuneMemoryAllocator();
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::optional<Options> o = ParseOptions(argc, argv);
   if (!o) {

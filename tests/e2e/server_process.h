@@ -135,6 +135,7 @@ class ServerProcess {
     return -1;
   }
   void Signal(int sig) { kill(pid_, sig); }
+  pid_t pid() const { return pid_; }
 
  private:
   // Waits up to 200 ms for bytes on the pipe; false at its end.
