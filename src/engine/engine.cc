@@ -571,7 +571,13 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   }
   if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0) {
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
-    ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
+    // A match found by positions alone weighs 0 (a window's or a phrase's
+    // weight is scaled away): its hits need no second match for their scores.
+    if (cost.positional && EveryMatchWeighsZero(reader.db, query)) {
+      for (Hit& h : *hits) h.score = ScoreOf(0.0);
+    } else {
+      ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
+    }
     outcome->cut_off = clock->expired();
     return;
   }
