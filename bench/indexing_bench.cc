@@ -418,7 +418,8 @@ int main(int argc, char** argv) {
 
   if (std::system("command -v exiftool > /dev/null 2>&1") == 0) {
     if (cold) DropCaches();
-    RunResult exif = Timed("exec env -u GLIBC_TUNABLES exiftool -q -r -IPTC:all -j '" + images + "' > /dev/null 2>&1");
+    RunResult exif = Timed("exec env -u GLIBC_TUNABLES exiftool -q -r -IPTC:all -j '" + images +
+                           "' > /dev/null 2>&1");
     Report("exiftool", exif, paths.size(), vantrel);
   } else {
     std::printf("exiftool   not installed\n");
@@ -427,7 +428,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir + "/recoll");
     WriteFile(dir + "/recoll/recoll.conf", "topdirs = " + images + "\n");
     if (cold) DropCaches();
-    RunResult recoll = Timed("exec env -u GLIBC_TUNABLES recollindex -c '" + dir + "/recoll' > /dev/null 2>&1");
+    RunResult recoll = Timed("exec env -u GLIBC_TUNABLES recollindex -c '" + dir +
+                             "/recoll' > /dev/null 2>&1");
     Report("recoll", recoll, paths.size(), vantrel);
   } else {
     std::printf("recoll     not installed\n");

@@ -56,7 +56,11 @@ class ServerProcess {
     }
     // Closed by a successful exec, or carries the child's errno.
     int exec_report[2] = {-1, -1};
-    if (pipe2(exec_report, O_CLOEXEC) != 0) return;
+    if (pipe2(exec_report, O_CLOEXEC) != 0) {
+      close(fds[0]);
+      close(fds[1]);
+      return;
+    }
     pid_ = fork();
     if (pid_ == 0) {
       dup2(fds[1], 2);
@@ -81,12 +85,8 @@ class ServerProcess {
       if (n > 0) start_error_ = std::string("server did not start: ") + std::strerror(err);
     }
     close(exec_report[0]);
-    if (output_path_.empty()) {
-      close(fds[1]);
-      read_fd_ = fds[0];
-    } else {
-      close(fds[1]);
-    }
+    close(fds[1]);
+    if (output_path_.empty()) read_fd_ = fds[0];
   }
   ~ServerProcess() {
     CloseOutput();
@@ -101,7 +101,8 @@ class ServerProcess {
     if (!start_error_.empty()) return start_error_;
     if (output_path_.empty()) return piped_;
     StatusOr<std::string> text = DefaultFileSystem()->ReadFile(output_path_);
-    return text.ok() ? *text : "(cannot read " + output_path_ + ": " + text.status().ToString() + ")";
+    if (!text.ok()) return "(cannot read " + output_path_ + ": " + text.status().ToString() + ")";
+    return *text;
   }
   bool WaitForOutput(const std::string& text, milliseconds limit = milliseconds(10000)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
