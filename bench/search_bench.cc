@@ -101,6 +101,7 @@
 #include "engine/query_compiler.h"
 #include "indexing/result_cache.h"
 #include "platform/file_system.h"
+#include "platform/process_setup.h"
 #include "search/query_translation.h"
 #include "search/request_file.h"
 #include "search/request_names.h"
@@ -1106,6 +1107,10 @@ bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& im
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The allocator set up as the server sets it up, so that the bench's own
+  // engine, the reference of the overhead, runs as the server's does.
+  vantrel::RestartWithHugePageHeap(std::vector<std::string>(argv + 1, argv + argc));
+  vantrel::TuneMemoryAllocator();
   std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) {
     Usage();

@@ -58,11 +58,11 @@ EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool 
   return s;
 }
 
-std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)> ResultCache::BatchSearch(
+std::function<CachedHits(const std::string&, uint32_t, int)> ResultCache::BatchSearch(
     Engine* engine, std::string batch_folder) {
   return [engine, folder = std::move(batch_folder)](const std::string& query, uint32_t flags,
                                                     int fuzziness) {
-    std::vector<CachedHit> hits;
+    CachedHits hits;
     if (engine == nullptr) return hits;
     EngineSearchSettings settings = SettingsFor(flags, static_cast<uint32_t>(fuzziness),
                                                 engine->thesaurus_found(), engine->wordnet_found());
@@ -76,12 +76,26 @@ std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)> ResultC
       if (m.code != kMessageFoundDocument) return;
       std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
       if (name && !name->file_key.empty()) {
-        hits.push_back(CachedHit{name->time_stamp, std::string(name->file_key), m.score});
+        hits.Add(name->time_stamp, name->file_key, m.score);
       }
     };
-    if (!engine->RunSearchJob(job).ok()) hits.clear();
+    if (!engine->RunSearchJob(job).ok()) hits = CachedHits();
     return hits;
   };
+}
+
+void CachedHits::Add(uint32_t time, std::string_view file_key, int32_t score) {
+  records_.push_back(Record{keys_.size(), static_cast<uint32_t>(file_key.size()), time, score});
+  keys_.append(file_key);
+}
+
+void CachedHits::Append(const CachedHits& more) {
+  records_.reserve(records_.size() + more.records_.size());
+  for (Record r : more.records_) {
+    r.key_offset += keys_.size();
+    records_.push_back(r);
+  }
+  keys_.append(more.keys_);
 }
 
 ResultCache::ResultCache() = default;
@@ -116,7 +130,7 @@ bool ResultCache::Lookup(std::string_view engine_folder, std::string_view query,
 bool ResultCache::LookupScored(
     std::string_view engine_folder, std::string_view query, uint32_t flags, int fuzziness,
     const std::function<void(std::string_view, uint32_t, int32_t)>& hit) {
-  std::shared_ptr<std::vector<CachedHit>> results;
+  std::shared_ptr<CachedHits> results;
   {
     MutexLock slots(&slots_lock_);
     if (!enabled_) {
@@ -144,7 +158,7 @@ bool ResultCache::LookupScored(
   if (!results) return false;
   // The snapshot stays valid after the locks are gone: Refresh and Store
   // replace a slot's vector rather than change one that is shared.
-  for (const CachedHit& h : *results) hit(h.file_key, h.time, h.score);
+  results->ForEach(hit);
   return true;
 }
 
@@ -176,7 +190,7 @@ int ResultCache::ChooseSlot(const std::vector<Slot>& slots, bool wide_result) {
   return least_used;
 }
 
-void ResultCache::Store(std::string_view engine_folder, std::vector<CachedHit> hits,
+void ResultCache::Store(std::string_view engine_folder, CachedHits hits,
                         std::string_view query, uint32_t flags, int fuzziness, bool wide_result) {
   if (!engine_lock_.TryLock()) return;  // `hits` are released on return
   if (!wide_result && hits.size() < kMinKeptResults) {
@@ -193,7 +207,7 @@ void ResultCache::Store(std::string_view engine_folder, std::vector<CachedHit> h
     s = Slot{};
     s.query = std::string(query);
     s.engine_folder = std::string(engine_folder);
-    s.results = std::make_shared<std::vector<CachedHit>>(std::move(hits));
+    s.results = std::make_shared<CachedHits>(std::move(hits));
     s.flags = flags;
     s.fuzziness = fuzziness;
   }
@@ -202,7 +216,7 @@ void ResultCache::Store(std::string_view engine_folder, std::vector<CachedHit> h
 
 void ResultCache::Refresh(
     std::string_view engine_folder,
-    const std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)>& search_batch) {
+    const std::function<CachedHits(const std::string&, uint32_t, int)>& search_batch) {
   // The searches of the batch run without the slots lock (they call the
   // engine); the engine lock, held by the caller, keeps Store and Lookup out.
   struct Pending {
@@ -227,17 +241,16 @@ void ResultCache::Refresh(
     }
   }
   for (const Pending& p : pending) {
-    std::vector<CachedHit> added = search_batch(p.query, p.flags, p.fuzziness);
+    CachedHits added = search_batch(p.query, p.flags, p.fuzziness);
     if (added.empty()) continue;
     MutexLock slots(&slots_lock_);
     Slot& s = slots_[p.slot];
     if (s.count() == 0) continue;
     // A look-up may still be walking the old vector: append to a copy then.
     if (s.results.use_count() > 1) {
-      s.results = std::make_shared<std::vector<CachedHit>>(*s.results);
+      s.results = std::make_shared<CachedHits>(*s.results);
     }
-    s.results->insert(s.results->end(), std::make_move_iterator(added.begin()),
-                      std::make_move_iterator(added.end()));
+    s.results->Append(added);
   }
 }
 

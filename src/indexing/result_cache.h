@@ -48,14 +48,35 @@ struct EngineSearchSettings {
 EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool thesaurus_found,
                                  bool wordnet_found);
 
-// One kept hit: the file time stamp and file key of a document name.
-struct CachedHit {
-  uint32_t time = 0;
-  std::string file_key;
-  // The engine's relevance score, so that a cached answer sorts by
-  // relevance as the engine's did (hits added by Refresh come from a small
-  // index and keep their scores there).
-  int32_t score = 0;
+// The kept hits of one search, in the order the engine gave them: for each
+// the file time stamp and file key of its document name, and the engine's
+// relevance score, so that a cached answer sorts by relevance as the
+// engine's did (hits added by Refresh come from a small index and keep
+// their scores there). The keys are packed end to end in one string beside
+// a fixed record per hit: the 100,000 hits of a broad search are two blocks
+// of memory, not one per hit, and take about half the space.
+class CachedHits {
+ public:
+  void Add(uint32_t time, std::string_view file_key, int32_t score);
+  void Append(const CachedHits& more);
+  size_t size() const { return records_.size(); }
+  bool empty() const { return records_.empty(); }
+  // Calls visit(file_key, time, score) for every hit, in order.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    const std::string_view keys(keys_);
+    for (const Record& r : records_) visit(keys.substr(r.key_offset, r.key_size), r.time, r.score);
+  }
+
+ private:
+  struct Record {
+    size_t key_offset;
+    uint32_t key_size;
+    uint32_t time;
+    int32_t score;
+  };
+  std::string keys_;
+  std::vector<Record> records_;
 };
 
 class ResultCache {
@@ -86,7 +107,7 @@ class ResultCache {
   // Keeps the collected `hits` of a finished search (see the slot rules in
   // the .cc). Does nothing when the engine lock is busy, or when the search
   // had no wide-result flag and collected fewer than 200 hits.
-  void Store(std::string_view engine_folder, std::vector<CachedHit> hits, std::string_view query,
+  void Store(std::string_view engine_folder, CachedHits hits, std::string_view query,
              uint32_t flags, int fuzziness, bool wide_result) EXCLUDES(engine_lock_);
 
   // After a batch of fewer than 9 documents was indexed into the temporary
@@ -95,7 +116,7 @@ class ResultCache {
   // temporary index, which `search_batch` runs (query, flags, fuzziness) and
   // returns.
   void Refresh(std::string_view engine_folder,
-               const std::function<std::vector<CachedHit>(const std::string& query, uint32_t flags,
+               const std::function<CachedHits(const std::string& query, uint32_t flags,
                                                           int fuzziness)>& search_batch)
       REQUIRES(engine_lock_);
 
@@ -103,7 +124,7 @@ class ResultCache {
   // engine folder `batch_folder` (the temporary index of the new batch) and
   // returns every hit. A failed search returns no hits. `engine` must stay
   // running while the function is used.
-  static std::function<std::vector<CachedHit>(const std::string&, uint32_t, int)> BatchSearch(
+  static std::function<CachedHits(const std::string&, uint32_t, int)> BatchSearch(
       Engine* engine, std::string batch_folder);
 
   // Frees every slot of `engine_folder`.
@@ -128,7 +149,7 @@ class ResultCache {
   struct Slot {
     // Shared so that a look-up can walk the results after releasing the
     // locks; Refresh copies before appending when a walk still holds them.
-    std::shared_ptr<std::vector<CachedHit>> results;
+    std::shared_ptr<CachedHits> results;
     uint32_t use_count = 0;
     std::string query;  // kept whole: a cut text would match other queries
     std::string engine_folder;

@@ -40,7 +40,7 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
   // answer any later request with the same query.
   const bool newest = params.newest_limit > 0;
   const bool collect = every_hit && !newest && cache != nullptr && cache->CollectionAllowed();
-  std::vector<CachedHit> collected;
+  CachedHits collected;
 
   EngineSearchSettings settings =
       SettingsFor(params.option_bits, params.fuzziness, thesaurus_found, wordnet_found);
@@ -59,7 +59,7 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
     std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
     if (!name || name->file_key.empty()) return;
     if (collect) {
-      collected.push_back(CachedHit{name->time_stamp, std::string(name->file_key), m.score});
+      collected.Add(name->time_stamp, name->file_key, m.score);
     }
     on_hit(name->file_key, name->time_stamp, m.score);
   };

@@ -625,8 +625,8 @@ TEST_F(PipelineTest, SmallBatchesRefreshCachedResultsLargerOnesDropThem) {
   };
   // Switch the cache on and keep the result of a wide search.
   kept();
-  std::vector<CachedHit> hits;
-  for (const std::string& key : Search("testkeyword")) hits.push_back(CachedHit{1, key, 0});
+  CachedHits hits;
+  for (const std::string& key : Search("testkeyword")) hits.Add(1, key, 0);
   cache_.Store(def().engine_folder, hits, "testkeyword", 0x10, 0, /*wide_result=*/true);
   ASSERT_EQ(kept().size(), 2u);  // a.jpg and r.jpg
 

@@ -12,22 +12,38 @@ namespace {
 
 constexpr char kFolder[] = "/srv/idx/VT_DATA/VT_INDEX";
 
-std::vector<CachedHit> Hits(size_t n, uint32_t first_time = 1000) {
-  std::vector<CachedHit> hits;
+// `n` hits with keys of growing length, some longer than a short string
+// keeps in place, and scores that differ from their times.
+CachedHits Hits(size_t n, uint32_t first_time = 1000) {
+  CachedHits hits;
   for (size_t i = 0; i < n; ++i) {
-    hits.push_back(CachedHit{first_time + static_cast<uint32_t>(i), "01f" + std::to_string(i)});
+    const std::string key = "01f" + std::to_string(i) + std::string(i % 40, 'k');
+    hits.Add(first_time + static_cast<uint32_t>(i), key, static_cast<int32_t>(i) * 7 - 100);
   }
   return hits;
 }
 
+// `n` copies of one hit.
+CachedHits Repeated(size_t n, uint32_t time, const std::string& key) {
+  CachedHits hits;
+  for (size_t i = 0; i < n; ++i) hits.Add(time, key, 0);
+  return hits;
+}
+
+struct Got {
+  uint32_t time;
+  std::string file_key;
+  int32_t score;
+};
+
 // Looks `query` up; returns the kept hits, or nothing when not answered.
-std::optional<std::vector<CachedHit>> Ask(ResultCache& cache, const std::string& query,
-                                          uint32_t flags = 0x18, int fuzziness = 0,
-                                          const std::string& folder = kFolder) {
-  std::vector<CachedHit> got;
-  bool answered =
-      cache.Lookup(folder, query, flags, fuzziness, [&](std::string_view key, uint32_t time) {
-        got.push_back(CachedHit{time, std::string(key)});
+std::optional<std::vector<Got>> Ask(ResultCache& cache, const std::string& query,
+                                    uint32_t flags = 0x18, int fuzziness = 0,
+                                    const std::string& folder = kFolder) {
+  std::vector<Got> got;
+  bool answered = cache.LookupScored(
+      folder, query, flags, fuzziness, [&](std::string_view key, uint32_t time, int32_t score) {
+        got.push_back(Got{time, std::string(key), score});
       });
   if (!answered) return std::nullopt;
   return got;
@@ -48,12 +64,15 @@ TEST(ResultCacheTest, StoredResultsAnswerTheSameSearchInOrder) {
   EXPECT_FALSE(Ask(cache, "boat*"));
   EXPECT_TRUE(cache.enabled());
   cache.Store(kFolder, Hits(300), "boat*", 0x18, 0, false);
-  std::optional<std::vector<CachedHit>> got = Ask(cache, "boat*");
+  std::optional<std::vector<Got>> got = Ask(cache, "boat*");
   ASSERT_TRUE(got);
   ASSERT_EQ(got->size(), 300u);
   EXPECT_EQ((*got)[0].file_key, "01f0");
   EXPECT_EQ((*got)[0].time, 1000u);
-  EXPECT_EQ((*got)[299].file_key, "01f299");
+  EXPECT_EQ((*got)[0].score, -100);
+  EXPECT_EQ((*got)[299].file_key, "01f299" + std::string(299 % 40, 'k'));
+  EXPECT_EQ((*got)[299].time, 1299u);
+  EXPECT_EQ((*got)[299].score, 299 * 7 - 100);
   int slot = SlotOf(cache, "boat*");
   ASSERT_GE(slot, 30);  // ordinary searches go to the upper slots
   EXPECT_EQ(cache.InfoOf(slot).use_count, 1u);
@@ -185,14 +204,19 @@ TEST(ResultCacheTest, RefreshAppendsAndFreesStemmingAndSynonymSlots) {
       searched.push_back(q);
       EXPECT_EQ(flags, 0x10u);
       EXPECT_EQ(fuzz, 0);
-      return std::vector<CachedHit>{{9000, "02new.jpg"}};
+      CachedHits added;
+      added.Add(9000, "02new.jpg", 12);
+      return added;
     });
   }
   EXPECT_EQ(searched, std::vector<std::string>{"plain*"});
-  std::optional<std::vector<CachedHit>> got = Ask(cache, "plain*", 0x10);
+  std::optional<std::vector<Got>> got = Ask(cache, "plain*", 0x10);
   ASSERT_TRUE(got);
   ASSERT_EQ(got->size(), 201u);
+  EXPECT_EQ((*got)[199].file_key, "01f199" + std::string(199 % 40, 'k'));
   EXPECT_EQ(got->back().file_key, "02new.jpg");
+  EXPECT_EQ(got->back().time, 9000u);
+  EXPECT_EQ(got->back().score, 12);
   EXPECT_FALSE(Ask(cache, "stem*", 0x14));
   EXPECT_FALSE(Ask(cache, "syn*", 0x18));
   EXPECT_EQ(Ask(cache, "plain*", 0x10, 0, "/other")->size(), 200u);
@@ -207,7 +231,7 @@ TEST(ResultCacheTest, RefreshDoesNotChangeAnAnswerInProgress) {
     if (seen++ == 0) {
       MutexLock held(&cache.engine_lock());
       cache.Refresh(kFolder, [](const std::string&, uint32_t, int) {
-        return std::vector<CachedHit>(500, CachedHit{1, "03x"});
+        return Repeated(500, 1, "03x");
       });
     }
   });
