@@ -157,7 +157,7 @@ bool ResultCache::LookupScored(
   engine_lock_.Unlock();
   if (!results) return false;
   // The snapshot stays valid after the locks are gone: Refresh and Store
-  // replace a slot's vector rather than change one that is shared.
+  // replace a slot's hits rather than change those that are shared.
   results->ForEach(hit);
   return true;
 }
@@ -190,8 +190,8 @@ int ResultCache::ChooseSlot(const std::vector<Slot>& slots, bool wide_result) {
   return least_used;
 }
 
-void ResultCache::Store(std::string_view engine_folder, CachedHits hits,
-                        std::string_view query, uint32_t flags, int fuzziness, bool wide_result) {
+void ResultCache::Store(std::string_view engine_folder, CachedHits hits, std::string_view query,
+                        uint32_t flags, int fuzziness, bool wide_result) {
   if (!engine_lock_.TryLock()) return;  // `hits` are released on return
   if (!wide_result && hits.size() < kMinKeptResults) {
     engine_lock_.Unlock();
@@ -246,7 +246,7 @@ void ResultCache::Refresh(
     MutexLock slots(&slots_lock_);
     Slot& s = slots_[p.slot];
     if (s.count() == 0) continue;
-    // A look-up may still be walking the old vector: append to a copy then.
+    // A look-up may still be walking the old hits: append to a copy then.
     if (s.results.use_count() > 1) {
       s.results = std::make_shared<CachedHits>(*s.results);
     }
