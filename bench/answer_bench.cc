@@ -185,9 +185,7 @@ RunTimes AnswerOnce(const std::vector<EngineHit>& engine_hits, LockedBrowseList 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The allocator set up as the server sets it up.
-  RestartWithHugePageHeap(std::vector<std::string>(argv + 1, argv + argc));
-  TuneMemoryAllocator();
+  SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));  // as the server does
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::optional<Options> o = ParseOptions(argc, argv);
   if (!o) {

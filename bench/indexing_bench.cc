@@ -342,9 +342,7 @@ std::vector<double> MeasureLatency(const std::string& work, const std::string& i
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The allocator set up as the server sets it up.
-  RestartWithHugePageHeap(std::vector<std::string>(argv + 1, argv + argc));
-  TuneMemoryAllocator();
+  SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));  // as the server does
   int files = 20000, folders = 50, latency_runs = 20;
   bool cold = false, keep = false, only_vantrel = false;
   std::string dir;

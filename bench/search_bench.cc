@@ -1109,8 +1109,7 @@ bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& im
 int main(int argc, char** argv) {
   // The allocator set up as the server sets it up, so that the bench's own
   // engine, the reference of the overhead, runs as the server's does.
-  vantrel::RestartWithHugePageHeap(std::vector<std::string>(argv + 1, argv + argc));
-  vantrel::TuneMemoryAllocator();
+  SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));
   std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) {
     Usage();

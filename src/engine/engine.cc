@@ -487,6 +487,19 @@ bool EveryMatchWeighsZero(const Xapian::Database& db, const Xapian::Query& query
   return enquire.get_mset(0, 0).get_max_possible() == 0;
 }
 
+// Scores the kept hits of an unranked match (ScoreKept). A match found by
+// positions whose every match weighs 0 (a window's or a phrase's weight is
+// scaled away) gives each hit the score of weight 0 without a second match.
+void ScoreUnranked(const ReaderPool::Reader& reader, const std::vector<std::string>& uuids,
+                   const Xapian::Query& query, bool positional, SearchClock* clock,
+                   TaskPool* pool, std::vector<Hit>* hits) {
+  if (positional && EveryMatchWeighsZero(reader.db, query)) {
+    for (Hit& h : *hits) h.score = ScoreOf(0.0);
+    return;
+  }
+  ScoreKept(reader, uuids, query, clock, pool, hits);
+}
+
 }  // namespace
 
 bool Engine::Impl::RankByPostingsInShards(const ReaderPool::Reader& reader,
@@ -571,13 +584,7 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   }
   if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0) {
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
-    // A match found by positions alone weighs 0 (a window's or a phrase's
-    // weight is scaled away): its hits need no second match for their scores.
-    if (cost.positional && EveryMatchWeighsZero(reader.db, query)) {
-      for (Hit& h : *hits) h.score = ScoreOf(0.0);
-    } else {
-      ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
-    }
+    ScoreUnranked(reader, *uuids, query, cost.positional, clock, &match_pool_, hits);
     outcome->cut_off = clock->expired();
     return;
   }
@@ -628,7 +635,9 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
     if (databases > 1) GiveCombinedIds(db, hits);
     outcome->matches = hits->size();
   }
-  if (uuids.has_value()) ScoreKept(reader, *uuids, query, clock, &match_pool_, hits);
+  if (uuids.has_value()) {
+    ScoreUnranked(reader, *uuids, query, cost.positional, clock, &match_pool_, hits);
+  }
   // A positional part that ran out of time ended the match itself.
   outcome->cut_off = clock->expired();
 }

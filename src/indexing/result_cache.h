@@ -115,10 +115,10 @@ class ResultCache {
   // freed; every other slot of it appends the hits of its search over the
   // temporary index, which `search_batch` runs (query, flags, fuzziness) and
   // returns.
-  void Refresh(std::string_view engine_folder,
-               const std::function<CachedHits(const std::string& query, uint32_t flags,
-                                                          int fuzziness)>& search_batch)
-      REQUIRES(engine_lock_);
+  void Refresh(
+      std::string_view engine_folder,
+      const std::function<CachedHits(const std::string& query, uint32_t flags, int fuzziness)>&
+          search_batch) REQUIRES(engine_lock_);
 
   // The search that Refresh needs: runs (query, flags, fuzziness) over the
   // engine folder `batch_folder` (the temporary index of the new batch) and

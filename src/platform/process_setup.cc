@@ -55,10 +55,10 @@ void TuneMemoryAllocator() {
 std::optional<std::string> TunablesForHugePageHeap(const char* current,
                                                    std::string_view thp_mode) {
   if (thp_mode.find("[madvise]") == std::string_view::npos) return std::nullopt;
-  const std::string_view setting = "glibc.malloc.hugetlb";
   const std::string value = current != nullptr ? current : "";
-  if (value.find(setting) != std::string::npos) return std::nullopt;
-  return value.empty() ? std::string(setting) + "=1" : value + ":" + std::string(setting) + "=1";
+  if (value.find("glibc.malloc.hugetlb") != std::string::npos) return std::nullopt;
+  const std::string wanted = "glibc.malloc.hugetlb=1";
+  return value.empty() ? wanted : value + ":" + wanted;
 }
 
 void RestartWithHugePageHeap(const std::vector<std::string>& args) {
@@ -79,6 +79,11 @@ void RestartWithHugePageHeap(const std::vector<std::string>& args) {
   } else {
     ::unsetenv("GLIBC_TUNABLES");
   }
+}
+
+void SetUpMemoryAllocator(const std::vector<std::string>& args) {
+  RestartWithHugePageHeap(args);
+  TuneMemoryAllocator();
 }
 
 void UseEnvironmentLocale() {

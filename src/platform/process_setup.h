@@ -56,6 +56,10 @@ std::optional<std::string> TunablesForHugePageHeap(const char* current, std::str
 // before other threads start and before anything is opened or locked.
 void RestartWithHugePageHeap(const std::vector<std::string>& args);
 
+// RestartWithHugePageHeap, then TuneMemoryAllocator: the server's allocator
+// set-up, which the benchmarks copy so that they measure the same.
+void SetUpMemoryAllocator(const std::vector<std::string>& args);
+
 // Takes the locale for dates and times (and character classes) from the
 // environment (LC_ALL, LC_TIME, LANG), so date and time texts follow the
 // machine's settings.

@@ -58,9 +58,7 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
     if (m.code != kMessageFoundDocument) return;
     std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
     if (!name || name->file_key.empty()) return;
-    if (collect) {
-      collected.Add(name->time_stamp, name->file_key, m.score);
-    }
+    if (collect) collected.Add(name->time_stamp, name->file_key, m.score);
     on_hit(name->file_key, name->time_stamp, m.score);
   };
   report.engine_called = true;

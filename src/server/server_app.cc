@@ -422,9 +422,8 @@ int RunServer(const std::vector<std::string>& raw_args, ConsoleFactory console) 
     std::fputs(ServerUsage().c_str(), stdout);
     return 0;
   }
-  RestartWithHugePageHeap(raw_args);
+  SetUpMemoryAllocator(raw_args);
   IgnoreNuisanceSignals();
-  TuneMemoryAllocator();
   UseEnvironmentLocale();
   try {
     return Serve(args, console);
