@@ -611,5 +611,54 @@ TEST_F(EngineShardsTest, SearchesDuringARestoreSeeEveryOldShardOrEveryNewOne) {
   EXPECT_EQ(bad.load(), 0);
 }
 
+// Each shard commits as soon as it has written its share of a job: searches
+// meanwhile see every shard before the job or every shard after it, and a
+// data source that fails leaves no shard with any part of its job.
+TEST_F(EngineShardsTest, ShardsCommittingAsTheyFinishNeverShowPartOfAJob) {
+  UseShards(3);
+  constexpr size_t kJob = 40;
+  const std::vector<TestDoc> docs = Corpus(16 * kJob, 13);
+  const auto job = [&](size_t i) {
+    return std::vector<TestDoc>(docs.begin() + static_cast<long>(i * kJob),
+                                docs.begin() + static_cast<long>((i + 1) * kJob));
+  };
+  ASSERT_TRUE(AddTo(Folder(), job(0)).ok());
+  std::atomic<bool> done{false};
+  std::atomic<int> bad{0}, searches{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      size_t last = 0;
+      while (!done.load()) {
+        const size_t n = Names(Folder()).size();
+        if (n % kJob != 0 || n < last) {
+          ++bad;
+          ADD_FAILURE() << n << " after " << last;
+        }
+        last = n;
+        ++searches;
+      }
+    });
+  }
+  while (searches.load() < 3) std::this_thread::yield();
+  for (size_t i = 1; i < 15; ++i) {
+    ASSERT_TRUE(AddTo(Folder(), job(i)).ok());
+    EXPECT_EQ(CountOf(Folder()), (i + 1) * kJob);
+  }
+  done = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(bad.load(), 0);
+
+  const std::multiset<std::string> before = Names(Folder());
+  engine_test::VectorSource failing(job(15), /*fail_after=*/static_cast<int>(kJob) - 5);
+  IndexJob cut;
+  cut.index_folder = Folder();
+  cut.add = true;
+  cut.data_source = failing.source();
+  EXPECT_FALSE(engine_->RunIndexJob(cut).ok());
+  EXPECT_EQ(Names(Folder()), before);
+  EXPECT_EQ(CountOf(Folder()), 15 * kJob);
+}
+
 }  // namespace
 }  // namespace vantrel
