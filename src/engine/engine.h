@@ -25,16 +25,15 @@
 // replaces the one of the same name.
 //
 // Durability: an index job is one transaction per shard unless the options
-// ask for commits every N documents; each shard commits once it has written
-// its share of the job. When RunIndexJob returns OK every document of the
-// job is committed and found by every search that starts afterwards. A
-// process killed between two shard commits leaves part of the job
-// committed; the job was not reported done and is indexed again (see
-// shard_writer.h). When it fails (a data source error, a full disk, an
-// unwritable folder) it returns the reason and each shard stays at its last
-// commit: with the default options that is the state before the job, except
-// for shards that had committed the job before another shard failed. A
-// process killed during a job leaves each shard at its last commit, usable.
+// ask for commits every N documents; the shards commit one after the other
+// at the end. When RunIndexJob returns OK every document of the job is
+// committed and found by every search that starts afterwards. A process
+// killed between two shard commits leaves part of the job committed; the
+// job was not reported done and is indexed again (see shard_writer.h).
+// When it fails (a data source error, a full disk, an unwritable folder) it
+// returns the reason and the database stays at its last commit: with the
+// default options that is the state before the job. A process killed during
+// a job leaves the database at its last commit, usable.
 //
 // Threads: every call may be made from any thread. Index jobs, compaction and
 // file installation on one folder run one at a time (the engine's per-folder
@@ -163,7 +162,7 @@ struct EngineOptions {
   // for 0 (EngineHolder).
   uint32_t new_index_shards = 1;
   // Called after each shard committed an add job (shard number), on that
-  // shard's thread (each commits once it wrote its share); tests cut a
+  // shard's commit thread (the shards commit at the same time); tests cut a
   // job between shard commits here. Empty in the server.
   std::function<void(uint32_t shard)> after_shard_commit;
 };

@@ -145,81 +145,12 @@ bool Guarded(Shard* shard, Write write) {
   return false;
 }
 
-// The turns of a job's shards to commit. A shard's thread that has written
-// its documents waits for its turn; the job's thread opens the turns once
-// the data source is exhausted without a failure and the first shard is
-// ready with none failed (taking the commit gate first), or cancels them
-// after a failure. Once open, every shard commits as soon as it is ready,
-// while the others may still be writing.
-class CommitTurns {
- public:
-  // A shard's thread, its documents written: waits; false when cancelled.
-  bool Await() {
-    MutexLock lock(&mu_);
-    ++waiting_;
-    changed_.SignalAll();
-    while (!open_ && !cancelled_) changed_.Wait(&mu_);
-    return open_;
-  }
-  // A shard's thread that failed: it will not commit.
-  void NoteFailure() {
-    MutexLock lock(&mu_);
-    ++failed_;
-    changed_.SignalAll();
-  }
-  // The job's thread, every queue closed: waits until a shard is ready or
-  // has failed; true when one is ready and none has failed.
-  bool FirstReadyWithoutFailure() {
-    MutexLock lock(&mu_);
-    while (waiting_ == 0 && failed_ == 0) changed_.Wait(&mu_);
-    return failed_ == 0;
-  }
-  void Open() {
-    MutexLock lock(&mu_);
-    open_ = true;
-    changed_.SignalAll();
-  }
-  void Cancel() {
-    MutexLock lock(&mu_);
-    cancelled_ = true;
-    changed_.SignalAll();
-  }
-
- private:
-  Mutex mu_;
-  CondVar changed_;
-  uint32_t waiting_ GUARDED_BY(mu_) = 0;
-  uint32_t failed_ GUARDED_BY(mu_) = 0;
-  bool open_ GUARDED_BY(mu_) = false;
-  bool cancelled_ GUARDED_BY(mu_) = false;
-};
-
-// Commits one shard's transaction and closes the shard; its result says
-// how that went.
-void CommitShard(const ShardWriteSettings& settings, uint32_t index, Shard* shard) {
+// The shard's thread: builds and writes every document of its queue.
+void IndexShard(Shard* shard, const DocumentIndexer& indexer, uint32_t commit_every) {
   const bool ok = Guarded(shard, [&] {
-    shard->db->commit_transaction();
-    shard->in_transaction = false;
-    shard->db->close();
+    while (std::optional<Work> w = shard->queue.Pop()) WriteDocument(shard, indexer, commit_every, *w);
   });
-  if (ok && settings.after_shard_commit) settings.after_shard_commit(index);
-}
-
-// A shard's thread: builds and writes every document of its queue, then
-// commits in its turn.
-void IndexAndCommitShard(const ShardWriteSettings& settings, const DocumentIndexer& indexer,
-                         uint32_t index, Shard* shard, CommitTurns* turns) {
-  const bool ok = Guarded(shard, [&] {
-    while (std::optional<Work> w = shard->queue.Pop()) {
-      WriteDocument(shard, indexer, settings.commit_every, *w);
-    }
-  });
-  if (!ok) {
-    shard->queue.Fail();
-    turns->NoteFailure();
-    return;
-  }
-  if (turns->Await()) CommitShard(settings, index, shard);
+  if (!ok) shard->queue.Fail();
 }
 
 // Reads the data source and hands each document to its shard. Stops at the
@@ -270,38 +201,37 @@ void CancelAll(std::vector<std::unique_ptr<Shard>>& shards) {
   }
 }
 
-// The job's thread, every queue closed: opens the shards' turns to commit
-// (holding the commit gate until the last shard committed) or, after a
-// failure, cancels them; then waits for the shards' threads. The first
-// failure in shard order is returned.
-Status CommitAsReady(const ShardWriteSettings& settings, Status failure,
-                     std::vector<std::unique_ptr<Shard>>& shards, CommitTurns* turns,
-                     std::vector<std::thread>& threads) {
-  std::unique_lock<std::shared_mutex> gate;
-  if (failure.ok() && turns->FirstReadyWithoutFailure()) {
-    if (settings.commit_gate != nullptr) {
-      gate = std::unique_lock<std::shared_mutex>(*settings.commit_gate);
-    }
-    turns->Open();
-  } else {
-    turns->Cancel();
-  }
-  for (std::thread& t : threads) t.join();
-  for (auto& s : shards) {
-    if (failure.ok() && !s->result.ok()) failure = s->result;
-  }
-  return failure;
+// Commits one shard's transaction and closes the shard; its result says
+// how that went.
+void CommitShard(const ShardWriteSettings& settings, uint32_t index, Shard* shard) {
+  const bool ok = Guarded(shard, [&] {
+    shard->db->commit_transaction();
+    shard->in_transaction = false;
+    shard->db->close();
+  });
+  if (ok && settings.after_shard_commit) settings.after_shard_commit(index);
 }
 
-// One shard, written on the job's thread: commits under the commit gate
-// unless the job failed.
-Status CommitSingle(const ShardWriteSettings& settings, Status failure, Shard* shard) {
-  if (failure.ok()) failure = shard->result;
-  if (!failure.ok()) return failure;
+// Commits the shards at the same time, each on a thread of its own: most of
+// a commit is writing the shard's tables and waiting for them to reach the
+// disk. The first failure in shard order is returned.
+Status CommitAll(const ShardWriteSettings& settings, std::vector<std::unique_ptr<Shard>>& shards) {
   std::unique_lock<std::shared_mutex> gate;
   if (settings.commit_gate != nullptr) gate = std::unique_lock<std::shared_mutex>(*settings.commit_gate);
-  CommitShard(settings, 0, shard);
-  return shard->result;
+  if (shards.size() == 1) {
+    CommitShard(settings, 0, shards[0].get());
+  } else {
+    std::vector<std::thread> threads;
+    threads.reserve(shards.size());
+    for (uint32_t i = 0; i < shards.size(); ++i) {
+      threads.emplace_back(CommitShard, std::cref(settings), i, shards[i].get());
+    }
+    for (std::thread& t : threads) t.join();
+  }
+  for (auto& s : shards) {
+    if (!s->result.ok()) return s->result;
+  }
+  return Status::Ok();
 }
 
 }  // namespace
@@ -333,7 +263,6 @@ Status WriteToShards(const ShardWriteSettings& settings, const DocumentIndexer& 
   if (source == nullptr || !source->next_document) {
     return Status::InvalidArgument("an add job needs a data source with a next-document callback");
   }
-  if (settings.folders.empty()) return Status::InvalidArgument("an add job needs a shard");
   std::vector<std::unique_ptr<Shard>> shards;
   const int flags =
       (settings.create ? Xapian::DB_CREATE_OR_OPEN : Xapian::DB_OPEN) | Xapian::DB_BACKEND_GLASS;
@@ -351,13 +280,11 @@ Status WriteToShards(const ShardWriteSettings& settings, const DocumentIndexer& 
     }
     shards.push_back(std::move(shard));
   }
-  CommitTurns turns;
   std::vector<std::thread> threads;
   if (shards.size() > 1) {
     threads.reserve(shards.size());
-    for (uint32_t i = 0; i < shards.size(); ++i) {
-      threads.emplace_back(IndexAndCommitShard, std::cref(settings), std::cref(indexer), i,
-                           shards[i].get(), &turns);
+    for (auto& s : shards) {
+      threads.emplace_back(IndexShard, s.get(), std::cref(indexer), settings.commit_every);
     }
   }
   Status failure;
@@ -369,8 +296,11 @@ Status WriteToShards(const ShardWriteSettings& settings, const DocumentIndexer& 
   // The shards write what was handed out (their chunk commits included);
   // after a failure the rest of the job is cancelled below.
   for (auto& s : shards) s->queue.Close();
-  failure = shards.size() > 1 ? CommitAsReady(settings, failure, shards, &turns, threads)
-                              : CommitSingle(settings, failure, shards[0].get());
+  for (std::thread& t : threads) t.join();
+  for (auto& s : shards) {
+    if (failure.ok() && !s->result.ok()) failure = s->result;
+  }
+  if (failure.ok()) failure = CommitAll(settings, shards);
   CancelAll(shards);
   return failure;
 }

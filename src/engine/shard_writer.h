@@ -4,16 +4,11 @@
 // The calling thread reads the job's documents from its data source (the
 // extraction keeps running ahead of the indexing) and hands each to the
 // queue of its shard (ShardOf its name). One thread per shard builds the
-// Xapian documents and writes them inside that shard's transaction. Once the
-// data source is exhausted without a failure, each shard commits as soon as
-// its thread has written its documents, on that thread, while the others
-// may still be writing: the first commit waits until a shard is ready and
-// none has failed, and the commit gate is held from it to the last commit.
-// The job counts as done only when every shard committed. A failure before
-// the first commit cancels every shard's transaction; a shard that fails
-// after another committed (a full disk) leaves the committed shards' share
-// of the job in the index, and the job reports the failure (run again, each
-// of its documents replaces itself).
+// Xapian documents and writes them inside that shard's transaction. When the
+// data source is exhausted and every thread has written its documents, the
+// shards commit at the same time, each on a thread of its own; the job
+// counts as done only when every shard committed. A failure anywhere cancels
+// every shard's transaction that has not committed yet.
 //
 // A process killed during the commits leaves the shards that committed with
 // the job's documents and the others without. The job was never reported

@@ -611,10 +611,10 @@ TEST_F(EngineShardsTest, SearchesDuringARestoreSeeEveryOldShardOrEveryNewOne) {
   EXPECT_EQ(bad.load(), 0);
 }
 
-// Each shard commits as soon as it has written its share of a job: searches
-// meanwhile see every shard before the job or every shard after it, and a
-// data source that fails leaves no shard with any part of its job.
-TEST_F(EngineShardsTest, ShardsCommittingAsTheyFinishNeverShowPartOfAJob) {
+// Searches during the jobs of a sharded index see every shard before a job
+// or every shard after it, and a data source that fails leaves no shard
+// with any part of its job.
+TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNone) {
   UseShards(3);
   constexpr size_t kJob = 40;
   const std::vector<TestDoc> docs = Corpus(16 * kJob, 13);
