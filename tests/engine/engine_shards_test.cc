@@ -641,8 +641,9 @@ TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNon
     });
   }
   while (searches.load() < 3) std::this_thread::yield();
+  // No ASSERT while the readers run: they stop only when `done` is set.
   for (size_t i = 1; i < 15; ++i) {
-    ASSERT_TRUE(AddTo(Folder(), job(i)).ok());
+    EXPECT_TRUE(AddTo(Folder(), job(i)).ok());
     EXPECT_EQ(CountOf(Folder()), (i + 1) * kJob);
   }
   done = true;
