@@ -3,6 +3,7 @@
 // the kept hits must still name the documents the match weighed.
 #include "engine/partial_hits.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -55,6 +56,47 @@ TEST(PartialHitsTest, OverCombinedShardsTheKeptHitsAreTheDocumentsSeen) {
   // A shard-local id names another document in the combined numbering for
   // every shard but the first.
   EXPECT_TRUE(beyond_first_shard);
+}
+
+// A spy that sees many more documents than it keeps, in no useful order,
+// ends with exactly the best: newest first by time, then weight, then id.
+TEST(PartialHitsTest, KeepsExactlyTheBestOfManyDocuments) {
+  TempDir dir;
+  Xapian::WritableDatabase db(dir.Path("db"), Xapian::DB_CREATE_OR_OVERWRITE);
+  struct Doc {
+    std::string time;
+    Xapian::docid id;
+  };
+  std::vector<Doc> docs;
+  uint32_t state = 7;
+  for (Xapian::docid id = 1; id <= 500; ++id) {
+    state = state * 1103515245u + 12345u;
+    // Few distinct times, so that ties fall to the id.
+    const std::string time(1, static_cast<char>('a' + (state >> 16) % 23));
+    Xapian::Document doc;
+    doc.add_value(kTimeSlot, time);
+    doc.add_term("harbour");
+    db.add_document(doc);
+    docs.push_back({time, id});
+  }
+  db.commit();
+  std::sort(docs.begin(), docs.end(), [](const Doc& a, const Doc& b) {
+    return a.time != b.time ? a.time > b.time : a.id < b.id;
+  });
+  for (size_t keep : {1u, 7u, 30u, 499u, 600u}) {
+    Xapian::Enquire enquire(db);
+    enquire.set_query(Xapian::Query("harbour"));
+    enquire.set_weighting_scheme(Xapian::BoolWeight());
+    SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+    PartialHits spy(&clock, keep, /*newest_first=*/true);
+    enquire.add_matchspy(&spy);
+    enquire.set_sort_by_value(kTimeSlot, true);
+    enquire.get_mset(0, 10, db.get_doccount());  // every match seen
+    const std::vector<Hit> hits = spy.Take();
+    ASSERT_EQ(hits.size(), std::min(keep, docs.size())) << keep;
+    for (size_t i = 0; i < hits.size(); ++i) EXPECT_EQ(hits[i].id, docs[i].id) << keep << " " << i;
+    EXPECT_TRUE(spy.Take().empty());
+  }
 }
 
 }  // namespace
