@@ -74,6 +74,7 @@ std::vector<ShardRun> PrepareRuns(const ShardedNewestMatch& match, SearchClock* 
     if (match.watched) {
       run.spy = std::make_unique<PartialHits>(run.clock, match.limit, /*newest_first=*/true,
                                               ShardPlace{i, count});
+      run.spy->ReadTimesLater(&(*match.shards)[i]);
     }
   }
   return runs;

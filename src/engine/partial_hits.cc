@@ -16,12 +16,32 @@ int32_t ScoreOf(double weight) {
 }
 
 void PartialHits::operator()(const Xapian::Document& doc, double weight) {
-  Seen seen{newest_first_ ? doc.get_value(kTimeSlot) : std::string(), weight,
-            place_.Combined(doc.get_docid()), std::string()};
-  // The name is read only for a document that is kept.
-  if (by_name_ && WouldKeep(seen)) seen.name = doc.get_value(kNameSlot);
-  Keep(std::move(seen));
+  if (times_from_ != nullptr) {
+    noted_.push_back(Noted{doc.get_docid(), weight});
+    if (noted_.size() >= batch_) ReadNotedTimes();
+  } else {
+    Seen seen{newest_first_ ? doc.get_value(kTimeSlot) : std::string(), weight,
+              place_.Combined(doc.get_docid()), std::string()};
+    // The name is read only for a document that is kept.
+    if (by_name_ && WouldKeep(seen)) seen.name = doc.get_value(kNameSlot);
+    Keep(std::move(seen));
+  }
   if (clock_->Expired()) throw SearchCutOff{};
+}
+
+void PartialHits::ReadNotedTimes() {
+  if (noted_.empty()) return;
+  std::sort(noted_.begin(), noted_.end(),
+            [](const Noted& a, const Noted& b) { return a.local < b.local; });
+  Xapian::ValueIterator it = times_from_->valuestream_begin(kTimeSlot);
+  const Xapian::ValueIterator end = times_from_->valuestream_end(kTimeSlot);
+  for (const Noted& n : noted_) {
+    std::string time;  // none stored: empty, as the document's own value reads
+    if (it != end) it.skip_to(n.local);
+    if (it != end && it.get_docid() == n.local) time = *it;
+    Keep(Seen{std::move(time), n.weight, place_.Combined(n.local), std::string()});
+  }
+  noted_.clear();
 }
 
 void GiveCombinedIds(const Xapian::Database& db, std::vector<Hit>* hits) {
@@ -38,11 +58,13 @@ void GiveCombinedIds(const Xapian::Database& db, std::vector<Hit>* hits) {
 }
 
 void PartialHits::Absorb(PartialHits* other) {
+  other->ReadNotedTimes();
   for (Seen& s : other->seen_) Keep(std::move(s));
   other->seen_.clear();
 }
 
 std::vector<Hit> PartialHits::Take() {
+  ReadNotedTimes();
   std::sort(seen_.begin(), seen_.end(), Better);
   std::vector<Hit> hits;
   hits.reserve(seen_.size());

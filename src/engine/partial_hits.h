@@ -56,6 +56,16 @@ class PartialHits : public Xapian::MatchSpy {
 
   void operator()(const Xapian::Document& doc, double weight) override;
 
+  // Newest first over one database, `db` (its place in the combined one
+  // given): the spy notes only each document's id and weight, and reads
+  // their times from `db` in one pass of its time values, every `batch`
+  // documents and when the hits are taken. Reading a document's value as
+  // it is seen finds and decodes its value chunk anew each time.
+  void ReadTimesLater(const Xapian::Database* db, size_t batch = 65536) {
+    times_from_ = db;
+    batch_ = batch == 0 ? 1 : batch;
+  }
+
   // Adds what `other` kept (the same search over another shard) to what this
   // one keeps; `other` is left empty.
   void Absorb(PartialHits* other);
@@ -70,6 +80,12 @@ class PartialHits : public Xapian::MatchSpy {
     Xapian::docid id;
     std::string name;  // by name only
   };
+  struct Noted {
+    Xapian::docid local;  // in `times_from_`
+    double weight;
+  };
+  // Keeps the noted documents with their times read from `times_from_`.
+  void ReadNotedTimes();
   bool WouldKeep(const Seen& seen) const;
   void Keep(Seen seen);
   // Heap order: the weakest kept document on top.
@@ -81,6 +97,9 @@ class PartialHits : public Xapian::MatchSpy {
   ShardPlace place_;
   bool by_name_;
   std::vector<Seen> seen_;
+  const Xapian::Database* times_from_ = nullptr;
+  size_t batch_ = 0;
+  std::vector<Noted> noted_;
 };
 
 // Gives hits taken from a spy made `by_name` their ids in `db` (by their

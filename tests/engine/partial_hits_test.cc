@@ -59,7 +59,9 @@ TEST(PartialHitsTest, OverCombinedShardsTheKeptHitsAreTheDocumentsSeen) {
 }
 
 // A spy that sees many more documents than it keeps, in no useful order,
-// ends with exactly the best: newest first by time, then weight, then id.
+// ends with exactly the best: newest first by time, then weight, then id;
+// also when it reads the times later, in batches or all at the end (a
+// document without a time counts as the oldest).
 TEST(PartialHitsTest, KeepsExactlyTheBestOfManyDocuments) {
   TempDir dir;
   Xapian::WritableDatabase db(dir.Path("db"), Xapian::DB_CREATE_OR_OVERWRITE);
@@ -72,9 +74,10 @@ TEST(PartialHitsTest, KeepsExactlyTheBestOfManyDocuments) {
   for (Xapian::docid id = 1; id <= 500; ++id) {
     state = state * 1103515245u + 12345u;
     // Few distinct times, so that ties fall to the id.
-    const std::string time(1, static_cast<char>('a' + (state >> 16) % 23));
+    std::string time(1, static_cast<char>('a' + (state >> 16) % 23));
+    if (id % 50 == 0) time.clear();
     Xapian::Document doc;
-    doc.add_value(kTimeSlot, time);
+    if (!time.empty()) doc.add_value(kTimeSlot, time);
     doc.add_term("harbour");
     db.add_document(doc);
     docs.push_back({time, id});
@@ -83,19 +86,23 @@ TEST(PartialHitsTest, KeepsExactlyTheBestOfManyDocuments) {
   std::sort(docs.begin(), docs.end(), [](const Doc& a, const Doc& b) {
     return a.time != b.time ? a.time > b.time : a.id < b.id;
   });
-  for (size_t keep : {1u, 7u, 30u, 499u, 600u}) {
-    Xapian::Enquire enquire(db);
-    enquire.set_query(Xapian::Query("harbour"));
-    enquire.set_weighting_scheme(Xapian::BoolWeight());
-    SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
-    PartialHits spy(&clock, keep, /*newest_first=*/true);
-    enquire.add_matchspy(&spy);
-    enquire.set_sort_by_value(kTimeSlot, true);
-    enquire.get_mset(0, 10, db.get_doccount());  // every match seen
-    const std::vector<Hit> hits = spy.Take();
-    ASSERT_EQ(hits.size(), std::min(keep, docs.size())) << keep;
-    for (size_t i = 0; i < hits.size(); ++i) EXPECT_EQ(hits[i].id, docs[i].id) << keep << " " << i;
-    EXPECT_TRUE(spy.Take().empty());
+  for (size_t batch : {0u, 64u, 65536u}) {
+    for (size_t keep : {1u, 7u, 30u, 499u, 600u}) {
+      SCOPED_TRACE("batch " + std::to_string(batch));
+      Xapian::Enquire enquire(db);
+      enquire.set_query(Xapian::Query("harbour"));
+      enquire.set_weighting_scheme(Xapian::BoolWeight());
+      SearchClock clock(SearchClock::Clock::now() + std::chrono::hours(1), nullptr);
+      PartialHits spy(&clock, keep, /*newest_first=*/true);
+      if (batch > 0) spy.ReadTimesLater(&db, batch);
+      enquire.add_matchspy(&spy);
+      enquire.set_sort_by_value(kTimeSlot, true);
+      enquire.get_mset(0, 10, db.get_doccount());  // every match seen
+      const std::vector<Hit> hits = spy.Take();
+      ASSERT_EQ(hits.size(), std::min(keep, docs.size())) << keep;
+      for (size_t i = 0; i < hits.size(); ++i) EXPECT_EQ(hits[i].id, docs[i].id) << keep << " " << i;
+      EXPECT_TRUE(spy.Take().empty());
+    }
   }
 }
 
