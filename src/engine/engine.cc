@@ -616,6 +616,7 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   const size_t databases =
       reader.local_shards.size() + reader.settings.remotes.size() - reader.missing.size();
   PartialHits partial(clock, limit, newest_first, ShardPlace{}, databases > 1);
+  if (newest_first && databases == 1 && local_only) partial.ReadTimesLater(&db);
   // A remote shard's server takes no spy of ours: with remote shards the
   // deadline ends the expansions, not the match.
   if (watched && local_only) enquire.add_matchspy(&partial);
