@@ -6,19 +6,24 @@
 // 10,000 documents or 10 MB of text).
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
-//                [--reuse] [--shards K] [--batch D] [--only LABEL]
+//                [--reuse] [--shards K] [--batch D] [--batch-mb M] [--only LABEL]
 //
 // --shards K indexes into K shards (default 1, one database; 0: one per
 // core), written on K threads.
 //
 // --batch D ends a job (and plain Xapian's commit) after D documents
-// (default 10,000, the server's pending table), or earlier at 10 MB of text.
+// (default 10,000, the server's pending table), or earlier at 10 MB of text
+// (--batch-mb M: M MB). Jobs larger than the server's show what a commit
+// costs.
 //
 // --only LABEL times only the search of that label, ranked and newest first
 // ("prefix sun*"), or one of the two ("prefix sun*, newest").
 //
 // --no-search stops after indexing; --reuse searches the databases a run
 // with --keep left in FOLDER instead of indexing again, and leaves them.
+//
+// The process sets up its allocator as the server does (huge page heaps, a
+// heap that keeps what index jobs free), for both engines.
 //
 // Without --docs it runs 100000 and 1000000. The folder (default: a new one
 // under /tmp) receives the databases; --keep leaves them.
@@ -43,6 +48,7 @@
 #include "engine/field_catalogue.h"
 #include "engine/query_compiler.h"
 #include "indexing/pending_table.h"
+#include "platform/process_setup.h"
 
 namespace vantrel {
 namespace {
@@ -59,6 +65,22 @@ double CpuSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Bytes this process has handed to write calls so far (wchar of
+// /proc/self/io), 0 where the kernel does not keep the count. A commit's
+// cost is mostly the B-tree blocks it rewrites, so the bytes written per job
+// show where indexing time goes as a database grows.
+uint64_t BytesWritten() {
+  std::FILE* f = std::fopen("/proc/self/io", "r");
+  if (f == nullptr) return 0;
+  char line[128];
+  unsigned long long value = 0;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "wchar: %llu", &value) == 1) break;
+  }
+  std::fclose(f);
+  return value;
 }
 
 // Deterministic documents shaped like the server's image documents.
@@ -199,12 +221,14 @@ size_t RunPlain(const Xapian::Database& db, const BenchSearch& b, bool newest) {
   if (newest) enquire.set_sort_by_value(kPlainTimeSlot, true);
   Xapian::MSet mset = enquire.get_mset(0, limit);
   size_t hits = 0;
-  for (auto it = mset.begin(); it != mset.end(); ++it) hits += !it.get_document().get_data().empty();
+  for (auto it = mset.begin(); it != mset.end(); ++it)
+    hits += !it.get_document().get_data().empty();
   return hits;
 }
 
 void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
-             size_t batch_documents_max, const std::string& only, const std::string& dir) {
+             size_t batch_documents_max, uint64_t batch_bytes_max, const std::string& only,
+             const std::string& dir) {
   std::printf("\n== %u documents, %u shard(s) ==\n", n, shards);
   const std::string home = dir + "/home" + std::to_string(n);
   const std::string ours = home + "/engine";
@@ -243,14 +267,14 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
   if (!reused) {
     uint64_t text_bytes = 0;
     double ours_s = 0, ours_cpu = 0;
+    uint64_t ours_written = 0, jobs = 0;
     {
       DocGenerator gen(42);
       std::string name, text;
       for (uint32_t i = 0; i < n;) {
         std::vector<std::pair<std::string, std::string>> batch;
-        for (uint64_t bytes = 0; i < n && batch.size() < batch_documents_max &&
-                                 bytes < kMaxPendingBytes;
-             ++i) {
+        for (uint64_t bytes = 0;
+             i < n && batch.size() < batch_documents_max && bytes < batch_bytes_max; ++i) {
           gen.Next(i, &name, &text);
           text_bytes += text.size();
           bytes += text.size();
@@ -283,9 +307,12 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
         job.data_source = &source;
         auto a = Clock::now();
         double c = CpuSeconds();
+        const uint64_t w = BytesWritten();
         Status s = engine->RunIndexJob(job);
         ours_s += Seconds(a, Clock::now());
         ours_cpu += CpuSeconds() - c;
+        ours_written += BytesWritten() - w;
+        ++jobs;
         if (!s.ok()) {
           std::fprintf(stderr, "index job failed: %s\n", s.ToString().c_str());
           std::exit(1);
@@ -294,6 +321,7 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
     }
     // --- plain Xapian on the same texts.
     double plain_s = 0, plain_cpu = 0;
+    const uint64_t plain_written_before = BytesWritten();
     {
       DocGenerator gen(42);
       std::string name, text;
@@ -310,7 +338,8 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
         doc.set_data(name);
         // The time stamp, as the engine keeps it (4 bytes big-endian), so
         // that plain Xapian can sort newest first too.
-        const uint32_t stamp = static_cast<uint32_t>(std::strtoul(name.substr(0, 8).c_str(), nullptr, 16));
+        const uint32_t stamp =
+            static_cast<uint32_t>(std::strtoul(name.substr(0, 8).c_str(), nullptr, 16));
         const char be[4] = {static_cast<char>(stamp >> 24), static_cast<char>(stamp >> 16),
                             static_cast<char>(stamp >> 8), static_cast<char>(stamp)};
         doc.add_value(kPlainTimeSlot, std::string(be, 4));
@@ -318,7 +347,7 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
         tg.index_text(text);
         db.add_document(doc);
         batch_bytes += text.size();
-        if (++batch_documents == batch_documents_max || batch_bytes >= kMaxPendingBytes) {
+        if (++batch_documents == batch_documents_max || batch_bytes >= batch_bytes_max) {
           db.commit();
           batch_documents = 0;
           batch_bytes = 0;
@@ -333,6 +362,7 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
       plain_s += Seconds(a, Clock::now());
       plain_cpu += CpuSeconds() - c;
     }
+    const uint64_t plain_written = BytesWritten() - plain_written_before;
     std::printf("text: %.1f MB, %.0f bytes per document\n", text_bytes / 1e6,
                 static_cast<double>(text_bytes) / n);
     std::printf("%-28s %12s %12s\n", "indexing", "engine", "plain xapian");
@@ -340,6 +370,9 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
     std::printf("%-28s %12.0f %12.0f\n", "documents per CPU second", n / ours_cpu, n / plain_cpu);
     std::printf("%-28s %12.1f %12.1f\n", "seconds", ours_s, plain_s);
     std::printf("%-28s %12.1f %12.1f\n", "CPU seconds", ours_cpu, plain_cpu);
+    std::printf("%-28s %12.2f %12.2f\n", "GB written", ours_written / 1e9, plain_written / 1e9);
+    std::printf("%-28s %12.1f %12.1f\n", "MB written per job", ours_written / 1e6 / jobs,
+                plain_written / 1e6 / jobs);
   } else {
     std::printf("indexing: databases of an earlier run reused\n");
   }
@@ -394,8 +427,8 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
       if (!only.empty() && only != b.label && only != label) continue;
       Latency mine = Measure(runs, [&] { return RunOurs(engine.get(), ours, b, newest); });
       Latency theirs = Measure(runs, [&] { return RunPlain(plain_db, b, newest); });
-      std::printf("%-22s %9.2f %9.2f %9.2f %9.2f %7.2f %9zu %9zu\n", label.c_str(),
-                  mine.median_ms, mine.p99_ms, theirs.median_ms, theirs.p99_ms,
+      std::printf("%-22s %9.2f %9.2f %9.2f %9.2f %7.2f %9zu %9zu\n", label.c_str(), mine.median_ms,
+                  mine.p99_ms, theirs.median_ms, theirs.p99_ms,
                   theirs.median_ms > 0 ? mine.median_ms / theirs.median_ms : 0.0, mine.hits,
                   theirs.hits);
       std::fflush(stdout);
@@ -407,6 +440,10 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
 }  // namespace vantrel
 
 int main(int argc, char** argv) {
+  // The allocator set-up of the server (huge page heaps, a heap that keeps
+  // what index jobs free), so that the engine is measured as it runs there.
+  // Plain Xapian runs in the same process and gets it too.
+  vantrel::SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));
   std::vector<uint32_t> sizes;
   int runs = 200;
   std::string dir;
@@ -415,6 +452,7 @@ int main(int argc, char** argv) {
   bool reuse = false;
   uint32_t shards = 1;
   size_t batch = vantrel::kMaxPendingDocuments;
+  uint64_t batch_bytes = vantrel::kMaxPendingBytes;
   std::string only;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -434,13 +472,16 @@ int main(int argc, char** argv) {
       only = argv[++i];
     else if (a == "--batch" && i + 1 < argc)
       batch = static_cast<size_t>(std::atol(argv[++i]));
+    else if (a == "--batch-mb" && i + 1 < argc)
+      batch_bytes = std::max<uint64_t>(1, std::strtoull(argv[++i], nullptr, 10)) * 1'000'000;
     else if (a == "--shards" && i + 1 < argc)
       shards = static_cast<uint32_t>(std::atol(argv[++i]));
     else {
       // An unknown option must not start an hour-long run.
-      std::fprintf(a == "--help" ? stdout : stderr,
-                   "usage: engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] "
-                   "[--no-search] [--reuse] [--shards K] [--batch D] [--only LABEL]\n");
+      std::fprintf(
+          a == "--help" ? stdout : stderr,
+          "usage: engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] "
+          "[--no-search] [--reuse] [--shards K] [--batch D] [--batch-mb M] [--only LABEL]\n");
       return a == "--help" ? 0 : 2;
     }
   }
@@ -449,7 +490,8 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/engine_bench_XXXXXX";
     dir = mkdtemp(tmpl);
   }
-  for (uint32_t n : sizes) vantrel::RunSize(n, runs, search, reuse, shards, batch, only, dir);
+  for (uint32_t n : sizes)
+    vantrel::RunSize(n, runs, search, reuse, shards, batch, batch_bytes, only, dir);
   // Databases reused from an earlier run stay for the next.
   if (!keep && !reuse) std::filesystem::remove_all(dir);
   return 0;
