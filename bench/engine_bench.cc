@@ -371,8 +371,9 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
     std::printf("%-28s %12.1f %12.1f\n", "seconds", ours_s, plain_s);
     std::printf("%-28s %12.1f %12.1f\n", "CPU seconds", ours_cpu, plain_cpu);
     std::printf("%-28s %12.2f %12.2f\n", "GB written", ours_written / 1e9, plain_written / 1e9);
-    std::printf("%-28s %12.1f %12.1f\n", "MB written per job", ours_written / 1e6 / jobs,
-                plain_written / 1e6 / jobs);
+    const double job_count = static_cast<double>(std::max<uint64_t>(jobs, 1));
+    std::printf("%-28s %12.1f %12.1f\n", "MB written per job", ours_written / 1e6 / job_count,
+                plain_written / 1e6 / job_count);
   } else {
     std::printf("indexing: databases of an earlier run reused\n");
   }
