@@ -457,7 +457,7 @@ int main(int argc, char** argv) {
   std::string only;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--docs" && i + 1 < argc)
+    if (a == "--docs" && i + 1 < argc && std::atol(argv[i + 1]) > 0)
       sizes.push_back(static_cast<uint32_t>(std::atol(argv[++i])));
     else if (a == "--runs" && i + 1 < argc)
       runs = std::atoi(argv[++i]);
