@@ -6,7 +6,8 @@
 // 10,000 documents or 10 MB of text).
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
-//                [--reuse] [--shards K] [--batch D] [--batch-mb M] [--only LABEL]
+//                [--no-plain] [--reuse] [--shards K] [--batch D] [--batch-mb M]
+//                [--only LABEL]
 //
 // --shards K indexes into K shards (default 1, one database; 0: one per
 // core), written on K threads.
@@ -18,6 +19,9 @@
 //
 // --only LABEL times only the search of that label, ranked and newest first
 // ("prefix sun*"), or one of the two ("prefix sun*, newest").
+//
+// --no-plain indexes with the engine alone (a one-shard against two-shard
+// pair needs no peer in each run); searches then time the engine alone.
 //
 // --no-search stops after indexing; --reuse searches the databases a run
 // with --keep left in FOLDER instead of indexing again, and leaves them.
@@ -39,6 +43,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -226,13 +231,40 @@ size_t RunPlain(const Xapian::Database& db, const BenchSearch& b, bool newest) {
   return hits;
 }
 
-void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
-             size_t batch_documents_max, uint64_t batch_bytes_max, const std::string& only,
-             const std::string& dir) {
-  std::printf("\n== %u documents, %u shard(s) ==\n", n, shards);
-  const std::string home = dir + "/home" + std::to_string(n);
-  const std::string ours = home + "/engine";
-  const std::string plain = dir + "/plain" + std::to_string(n);
+struct BenchSettings {
+  int runs = 200;
+  bool search = true;
+  bool reuse = false;
+  bool plain = true;  // index plain Xapian too (--no-plain: only the engine)
+  uint32_t shards = 1;
+  size_t batch_documents_max = kMaxPendingDocuments;
+  uint64_t batch_bytes_max = kMaxPendingBytes;
+  std::string only;
+  std::string dir;
+};
+
+struct IndexingFigures {
+  double seconds = 0;
+  double cpu_seconds = 0;
+  uint64_t written = 0;
+  uint64_t jobs = 0;
+  uint64_t text_bytes = 0;
+};
+
+// The time and processor time of one piece of indexing work, added to
+// `figures`. The bytes written are counted around whole jobs only: reading
+// the count costs more than adding one plain Xapian document.
+template <typename Work>
+auto Timed(IndexingFigures* figures, Work&& work) {
+  const Clock::time_point a = Clock::now();
+  const double c = CpuSeconds();
+  auto result = work();
+  figures->seconds += Seconds(a, Clock::now());
+  figures->cpu_seconds += CpuSeconds() - c;
+  return result;
+}
+
+std::unique_ptr<Engine> StartEngine(const std::string& home, uint32_t shards) {
   std::filesystem::create_directories(home);
   {
     FILE* f = std::fopen((home + "/Fields.Dat").c_str(), "wb");
@@ -251,137 +283,145 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
   EngineOptions engine_options = engine->GetOptions();
   engine_options.new_index_shards = shards;
   engine->SetOptions(engine_options);
+  return engine;
+}
 
-  const bool reused = reuse &&
-                      (std::filesystem::exists(ours + "/iamglass") ||
-                       std::filesystem::exists(ours + "/0/iamglass")) &&
-                      std::filesystem::exists(plain + "/iamglass");
-  if (reuse && !reused) {
-    // Indexing now would overwrite what is left of the earlier run.
-    std::printf("--reuse: no databases of an earlier run in %s and %s\n", ours.c_str(),
-                plain.c_str());
-    return;
-  }
-  // --- our engine: index jobs the size of a full pending table, one commit
-  // each, as the server's first start makes them.
-  if (!reused) {
-    uint64_t text_bytes = 0;
-    double ours_s = 0, ours_cpu = 0;
-    uint64_t ours_written = 0, jobs = 0;
-    {
-      DocGenerator gen(42);
-      std::string name, text;
-      for (uint32_t i = 0; i < n;) {
-        std::vector<std::pair<std::string, std::string>> batch;
-        for (uint64_t bytes = 0;
-             i < n && batch.size() < batch_documents_max && bytes < batch_bytes_max; ++i) {
-          gen.Next(i, &name, &text);
-          text_bytes += text.size();
-          bytes += text.size();
-          batch.emplace_back(name, text);
-        }
-        size_t next = 0;
-        EngineDataSource source;
-        source.rewind = [&] {
-          next = 0;
-          return true;
-        };
-        source.next_document = [&](EngineDocument* d) {
-          if (next >= batch.size()) return -1;
-          const auto& doc = batch[next++];
-          auto pos = std::make_shared<size_t>(0);
-          d->name = doc.first;
-          d->text_length = static_cast<uint32_t>(doc.second.size());
-          d->seek = [pos](uint32_t p) { *pos = p; };
-          d->read = [pos, &doc](char* buf, size_t size) {
-            size_t k = std::min(size, doc.second.size() - *pos);
-            std::copy_n(doc.second.data() + *pos, k, buf);
-            *pos += k;
-            return k;
-          };
-          return 0;
-        };
-        IndexJob job;
-        job.index_folder = ours;
-        job.create = job.add = true;
-        job.data_source = &source;
-        auto a = Clock::now();
-        double c = CpuSeconds();
-        const uint64_t w = BytesWritten();
-        Status s = engine->RunIndexJob(job);
-        ours_s += Seconds(a, Clock::now());
-        ours_cpu += CpuSeconds() - c;
-        ours_written += BytesWritten() - w;
-        ++jobs;
-        if (!s.ok()) {
-          std::fprintf(stderr, "index job failed: %s\n", s.ToString().c_str());
-          std::exit(1);
-        }
-      }
-    }
-    // --- plain Xapian on the same texts.
-    double plain_s = 0, plain_cpu = 0;
-    const uint64_t plain_written_before = BytesWritten();
-    {
-      DocGenerator gen(42);
-      std::string name, text;
-      Xapian::WritableDatabase db(plain, Xapian::DB_CREATE_OR_OVERWRITE);
-      Xapian::TermGenerator tg;
-      size_t batch_documents = 0;
-      uint64_t batch_bytes = 0;
-      for (uint32_t i = 0; i < n; ++i) {
-        gen.Next(i, &name, &text);
-        // Texts are Windows-1252; the generated ones are ASCII.
-        auto a = Clock::now();
-        double c = CpuSeconds();
-        Xapian::Document doc;
-        doc.set_data(name);
-        // The time stamp, as the engine keeps it (4 bytes big-endian), so
-        // that plain Xapian can sort newest first too.
-        const uint32_t stamp =
-            static_cast<uint32_t>(std::strtoul(name.substr(0, 8).c_str(), nullptr, 16));
-        const char be[4] = {static_cast<char>(stamp >> 24), static_cast<char>(stamp >> 16),
-                            static_cast<char>(stamp >> 8), static_cast<char>(stamp)};
-        doc.add_value(kPlainTimeSlot, std::string(be, 4));
-        tg.set_document(doc);
-        tg.index_text(text);
-        db.add_document(doc);
-        batch_bytes += text.size();
-        if (++batch_documents == batch_documents_max || batch_bytes >= batch_bytes_max) {
-          db.commit();
-          batch_documents = 0;
-          batch_bytes = 0;
-        }
-        plain_s += Seconds(a, Clock::now());
-        plain_cpu += CpuSeconds() - c;
-      }
-      auto a = Clock::now();
-      double c = CpuSeconds();
-      db.commit();
-      db.close();
-      plain_s += Seconds(a, Clock::now());
-      plain_cpu += CpuSeconds() - c;
-    }
-    const uint64_t plain_written = BytesWritten() - plain_written_before;
-    std::printf("text: %.1f MB, %.0f bytes per document\n", text_bytes / 1e6,
-                static_cast<double>(text_bytes) / n);
-    std::printf("%-28s %12s %12s\n", "indexing", "engine", "plain xapian");
-    std::printf("%-28s %12.0f %12.0f\n", "documents per second", n / ours_s, n / plain_s);
-    std::printf("%-28s %12.0f %12.0f\n", "documents per CPU second", n / ours_cpu, n / plain_cpu);
-    std::printf("%-28s %12.1f %12.1f\n", "seconds", ours_s, plain_s);
-    std::printf("%-28s %12.1f %12.1f\n", "CPU seconds", ours_cpu, plain_cpu);
-    std::printf("%-28s %12.2f %12.2f\n", "GB written", ours_written / 1e9, plain_written / 1e9);
-    const double job_count = static_cast<double>(std::max<uint64_t>(jobs, 1));
-    std::printf("%-28s %12.1f %12.1f\n", "MB written per job", ours_written / 1e6 / job_count,
-                plain_written / 1e6 / job_count);
-  } else {
-    std::printf("indexing: databases of an earlier run reused\n");
-  }
-  std::printf("%-28s %12.1f %12.1f\n", "database MB", FolderBytes(ours) / 1e6,
-              FolderBytes(plain) / 1e6);
+// One index job over `batch`, as the server's first start makes them.
+Status RunEngineJob(Engine* engine, const std::string& folder,
+                    const std::vector<std::pair<std::string, std::string>>& batch) {
+  size_t next = 0;
+  EngineDataSource source;
+  source.rewind = [&] {
+    next = 0;
+    return true;
+  };
+  source.next_document = [&](EngineDocument* d) {
+    if (next >= batch.size()) return -1;
+    const auto& doc = batch[next++];
+    auto pos = std::make_shared<size_t>(0);
+    d->name = doc.first;
+    d->text_length = static_cast<uint32_t>(doc.second.size());
+    d->seek = [pos](uint32_t p) { *pos = p; };
+    d->read = [pos, &doc](char* buf, size_t size) {
+      size_t k = std::min(size, doc.second.size() - *pos);
+      std::copy_n(doc.second.data() + *pos, k, buf);
+      *pos += k;
+      return k;
+    };
+    return 0;
+  };
+  IndexJob job;
+  job.index_folder = folder;
+  job.create = job.add = true;
+  job.data_source = &source;
+  return engine->RunIndexJob(job);
+}
 
-  if (!search) return;
-  // --- searches.
+// The engine: index jobs the size of a full pending table, one commit each.
+IndexingFigures IndexWithEngine(Engine* engine, const std::string& folder, uint32_t n,
+                                const BenchSettings& settings) {
+  IndexingFigures figures;
+  DocGenerator gen(42);
+  std::string name, text;
+  for (uint32_t i = 0; i < n;) {
+    std::vector<std::pair<std::string, std::string>> batch;
+    for (uint64_t bytes = 0; i < n && batch.size() < settings.batch_documents_max &&
+                             bytes < settings.batch_bytes_max;
+         ++i) {
+      gen.Next(i, &name, &text);
+      figures.text_bytes += text.size();
+      bytes += text.size();
+      batch.emplace_back(name, text);
+    }
+    const uint64_t written_before = BytesWritten();
+    const Status s = Timed(&figures, [&] { return RunEngineJob(engine, folder, batch); });
+    figures.written += BytesWritten() - written_before;
+    ++figures.jobs;
+    if (!s.ok()) {
+      std::fprintf(stderr, "index job failed: %s\n", s.ToString().c_str());
+      std::exit(1);
+    }
+  }
+  return figures;
+}
+
+Xapian::Document PlainDocument(Xapian::TermGenerator* tg, const std::string& name,
+                               const std::string& text) {
+  Xapian::Document doc;
+  doc.set_data(name);
+  // The time stamp, as the engine keeps it (4 bytes big-endian), so that
+  // plain Xapian can sort newest first too.
+  const uint32_t stamp =
+      static_cast<uint32_t>(std::strtoul(name.substr(0, 8).c_str(), nullptr, 16));
+  const char be[4] = {static_cast<char>(stamp >> 24), static_cast<char>(stamp >> 16),
+                      static_cast<char>(stamp >> 8), static_cast<char>(stamp)};
+  doc.add_value(kPlainTimeSlot, std::string(be, 4));
+  tg->set_document(doc);
+  tg->index_text(text);  // texts are Windows-1252; the generated ones are ASCII
+  return doc;
+}
+
+// Plain Xapian on the same texts, committing at the same sizes.
+IndexingFigures IndexWithPlainXapian(const std::string& folder, uint32_t n,
+                                     const BenchSettings& settings) {
+  IndexingFigures figures;
+  const uint64_t written_before = BytesWritten();
+  DocGenerator gen(42);
+  std::string name, text;
+  Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OVERWRITE);
+  Xapian::TermGenerator tg;
+  size_t batch_documents = 0;
+  uint64_t batch_bytes = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    gen.Next(i, &name, &text);
+    figures.text_bytes += text.size();
+    Timed(&figures, [&] {
+      db.add_document(PlainDocument(&tg, name, text));
+      batch_bytes += text.size();
+      if (++batch_documents == settings.batch_documents_max ||
+          batch_bytes >= settings.batch_bytes_max) {
+        db.commit();
+        ++figures.jobs;
+        batch_documents = 0;
+        batch_bytes = 0;
+      }
+      return 0;
+    });
+  }
+  Timed(&figures, [&] {
+    db.commit();
+    db.close();
+    return 0;
+  });
+  figures.written = BytesWritten() - written_before;
+  return figures;
+}
+
+void PrintIndexing(uint32_t n, const IndexingFigures& ours,
+                   const std::optional<IndexingFigures>& plain) {
+  std::printf("text: %.1f MB, %.0f bytes per document\n", ours.text_bytes / 1e6,
+              static_cast<double>(ours.text_bytes) / n);
+  std::printf("%-28s %12s %12s\n", "indexing", "engine", "plain xapian");
+  auto row = [&](const char* label, const char* format, auto figure) {
+    char theirs[32] = "-";
+    if (plain) std::snprintf(theirs, sizeof theirs, format, figure(*plain));
+    char mine[32];
+    std::snprintf(mine, sizeof mine, format, figure(ours));
+    std::printf("%-28s %12s %12s\n", label, mine, theirs);
+  };
+  row("documents per second", "%.0f", [n](const IndexingFigures& f) { return n / f.seconds; });
+  row("documents per CPU second", "%.0f",
+      [n](const IndexingFigures& f) { return n / f.cpu_seconds; });
+  row("seconds", "%.1f", [](const IndexingFigures& f) { return f.seconds; });
+  row("CPU seconds", "%.1f", [](const IndexingFigures& f) { return f.cpu_seconds; });
+  row("GB written", "%.2f", [](const IndexingFigures& f) { return f.written / 1e9; });
+  // Per engine job, for both: plain Xapian commits as often.
+  const double jobs = static_cast<double>(std::max<uint64_t>(ours.jobs, 1));
+  row("MB written per job", "%.1f",
+      [jobs](const IndexingFigures& f) { return f.written / 1e6 / jobs; });
+}
+
+std::vector<BenchSearch> StandardSearches() {
   auto term = [](const char* t) { return [t] { return Xapian::Query(t); }; };
   auto two = [](Xapian::Query::op op, const char* a, const char* b) {
     return [=] { return Xapian::Query(op, Xapian::Query(a), Xapian::Query(b)); };
@@ -392,7 +432,7 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
                            Xapian::Query::WILDCARD_LIMIT_MOST_FREQUENT);
     };
   };
-  std::vector<BenchSearch> searches = {
+  return {
       {"one word", "harbour", term("harbour"), 2000},
       {"prefix sun*", "sun*", wildcard("sun"), 2000},
       {"prefix s*", "s*", wildcard("s"), 2000},
@@ -415,26 +455,68 @@ void RunSize(uint32_t n, int runs, bool search, bool reuse, uint32_t shards,
        2000},
       {"xlastword, no limit", "xlastword", [] { return Xapian::Query::MatchAll; }, -1},
   };
-  Xapian::Database plain_db(plain);
+}
+
+// Each search ranked by relevance (a query request), then newest first (the
+// browse forms: kSearchNewestFirst, unranked; plain Xapian sorted by the time
+// value with BoolWeight). Without a plain database, only the engine's.
+void TimeSearches(Engine* engine, const std::string& ours,
+                  const std::optional<Xapian::Database>& plain_db, const BenchSettings& settings) {
   std::printf("\n%-22s %9s %9s %9s %9s %7s %9s %9s\n", "search (limit 2000)", "ms med", "ms p99",
               "plain med", "plain p99", "ratio", "hits", "plain hits");
-  // Each search ranked by relevance (a query request), then newest first
-  // (the browse forms: kSearchNewestFirst, unranked; plain Xapian sorted by
-  // the time value with BoolWeight).
   for (const bool newest : {false, true}) {
-    for (const BenchSearch& b : searches) {
+    for (const BenchSearch& b : StandardSearches()) {
       if (newest && b.max_hits < 0) continue;
       const std::string label = std::string(b.label) + (newest ? ", newest" : "");
-      if (!only.empty() && only != b.label && only != label) continue;
-      Latency mine = Measure(runs, [&] { return RunOurs(engine.get(), ours, b, newest); });
-      Latency theirs = Measure(runs, [&] { return RunPlain(plain_db, b, newest); });
-      std::printf("%-22s %9.2f %9.2f %9.2f %9.2f %7.2f %9zu %9zu\n", label.c_str(), mine.median_ms,
-                  mine.p99_ms, theirs.median_ms, theirs.p99_ms,
-                  theirs.median_ms > 0 ? mine.median_ms / theirs.median_ms : 0.0, mine.hits,
-                  theirs.hits);
+      if (!settings.only.empty() && settings.only != b.label && settings.only != label) continue;
+      Latency mine = Measure(settings.runs, [&] { return RunOurs(engine, ours, b, newest); });
+      std::printf("%-22s %9.2f %9.2f", label.c_str(), mine.median_ms, mine.p99_ms);
+      if (plain_db) {
+        Latency theirs = Measure(settings.runs, [&] { return RunPlain(*plain_db, b, newest); });
+        std::printf(" %9.2f %9.2f %7.2f %9zu %9zu\n", theirs.median_ms, theirs.p99_ms,
+                    theirs.median_ms > 0 ? mine.median_ms / theirs.median_ms : 0.0, mine.hits,
+                    theirs.hits);
+      } else {
+        std::printf(" %9s %9s %7s %9zu %9s\n", "-", "-", "-", mine.hits, "-");
+      }
       std::fflush(stdout);
     }
   }
+}
+
+bool IsDatabase(const std::string& folder) {
+  return std::filesystem::exists(folder + "/iamglass");
+}
+
+void RunSize(uint32_t n, const BenchSettings& settings) {
+  std::printf("\n== %u documents, %u shard(s) ==\n", n, settings.shards);
+  const std::string home = settings.dir + "/home" + std::to_string(n);
+  const std::string ours = home + "/engine";
+  const std::string plain = settings.dir + "/plain" + std::to_string(n);
+  std::unique_ptr<Engine> engine = StartEngine(home, settings.shards);
+
+  if (settings.reuse) {
+    // Indexing now would overwrite what is left of the earlier run.
+    if (!IsDatabase(ours) && !IsDatabase(ours + "/0")) {
+      std::printf("--reuse: no databases of an earlier run in %s\n", ours.c_str());
+      return;
+    }
+    std::printf("indexing: databases of an earlier run reused\n");
+  } else {
+    const IndexingFigures mine = IndexWithEngine(engine.get(), ours, n, settings);
+    std::optional<IndexingFigures> theirs;
+    if (settings.plain) theirs = IndexWithPlainXapian(plain, n, settings);
+    PrintIndexing(n, mine, theirs);
+  }
+  const bool have_plain = IsDatabase(plain) && (settings.plain || settings.reuse);
+  char plain_mb[32] = "-";
+  if (have_plain) std::snprintf(plain_mb, sizeof plain_mb, "%.1f", FolderBytes(plain) / 1e6);
+  std::printf("%-28s %12.1f %12s\n", "database MB", FolderBytes(ours) / 1e6, plain_mb);
+
+  if (!settings.search) return;
+  std::optional<Xapian::Database> plain_db;
+  if (have_plain) plain_db.emplace(plain);
+  TimeSearches(engine.get(), ours, plain_db, settings);
 }
 
 }  // namespace
@@ -446,54 +528,49 @@ int main(int argc, char** argv) {
   // Plain Xapian runs in the same process and gets it too.
   vantrel::SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));
   std::vector<uint32_t> sizes;
-  int runs = 200;
-  std::string dir;
+  vantrel::BenchSettings settings;
   bool keep = false;
-  bool search = true;
-  bool reuse = false;
-  uint32_t shards = 1;
-  size_t batch = vantrel::kMaxPendingDocuments;
-  uint64_t batch_bytes = vantrel::kMaxPendingBytes;
-  std::string only;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--docs" && i + 1 < argc && std::atol(argv[i + 1]) > 0)
       sizes.push_back(static_cast<uint32_t>(std::atol(argv[++i])));
     else if (a == "--runs" && i + 1 < argc)
-      runs = std::atoi(argv[++i]);
+      settings.runs = std::max(1, std::atoi(argv[++i]));
     else if (a == "--dir" && i + 1 < argc)
-      dir = argv[++i];
+      settings.dir = argv[++i];
     else if (a == "--keep")
       keep = true;
     else if (a == "--no-search")
-      search = false;
+      settings.search = false;
+    else if (a == "--no-plain")
+      settings.plain = false;
     else if (a == "--reuse")
-      reuse = true;
+      settings.reuse = true;
     else if (a == "--only" && i + 1 < argc)
-      only = argv[++i];
+      settings.only = argv[++i];
     else if (a == "--batch" && i + 1 < argc)
-      batch = static_cast<size_t>(std::atol(argv[++i]));
+      settings.batch_documents_max = std::max<size_t>(1, std::strtoull(argv[++i], nullptr, 10));
     else if (a == "--batch-mb" && i + 1 < argc)
-      batch_bytes = std::max<uint64_t>(1, std::strtoull(argv[++i], nullptr, 10)) * 1'000'000;
+      settings.batch_bytes_max =
+          std::max<uint64_t>(1, std::strtoull(argv[++i], nullptr, 10)) * 1'000'000;
     else if (a == "--shards" && i + 1 < argc)
-      shards = static_cast<uint32_t>(std::atol(argv[++i]));
+      settings.shards = static_cast<uint32_t>(std::atol(argv[++i]));
     else {
       // An unknown option must not start an hour-long run.
-      std::fprintf(
-          a == "--help" ? stdout : stderr,
-          "usage: engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] "
-          "[--no-search] [--reuse] [--shards K] [--batch D] [--batch-mb M] [--only LABEL]\n");
+      std::fprintf(a == "--help" ? stdout : stderr,
+                   "usage: engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] "
+                   "[--no-search] [--no-plain] [--reuse] [--shards K] [--batch D] "
+                   "[--batch-mb M] [--only LABEL]\n");
       return a == "--help" ? 0 : 2;
     }
   }
   if (sizes.empty()) sizes = {100000, 1000000};
-  if (dir.empty()) {
+  if (settings.dir.empty()) {
     char tmpl[] = "/tmp/engine_bench_XXXXXX";
-    dir = mkdtemp(tmpl);
+    settings.dir = mkdtemp(tmpl);
   }
-  for (uint32_t n : sizes)
-    vantrel::RunSize(n, runs, search, reuse, shards, batch, batch_bytes, only, dir);
+  for (uint32_t n : sizes) vantrel::RunSize(n, settings);
   // Databases reused from an earlier run stay for the next.
-  if (!keep && !reuse) std::filesystem::remove_all(dir);
+  if (!keep && !settings.reuse) std::filesystem::remove_all(settings.dir);
   return 0;
 }
