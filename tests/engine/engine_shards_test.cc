@@ -614,7 +614,33 @@ TEST_F(EngineShardsTest, SearchesDuringARestoreSeeEveryOldShardOrEveryNewOne) {
 // Searches during the jobs of a sharded index see every shard before a job
 // or every shard after it, and a data source that fails leaves no shard
 // with any part of its job.
+// Xapian's flush threshold for the life of one test; set before the test's
+// threads start (the environment is not safe to change while they run).
+class FlushThreshold {
+ public:
+  explicit FlushThreshold(const char* documents) {
+    const char* before = std::getenv(kName);
+    if (before != nullptr) before_ = before;
+    ::setenv(kName, documents, 1);
+  }
+  ~FlushThreshold() {
+    if (before_) {
+      ::setenv(kName, before_->c_str(), 1);
+    } else {
+      ::unsetenv(kName);
+    }
+  }
+
+ private:
+  static constexpr const char* kName = "XAPIAN_FLUSH_THRESHOLD";
+  std::optional<std::string> before_;
+};
+
+// The server flushes each shard's postings every kDocumentsPerFlush
+// documents inside a job; here every few documents, so that each shard's
+// part of a job flushes several times before its commit.
 TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNone) {
+  FlushThreshold flush_often("4");
   UseShards(3);
   constexpr size_t kJob = 40;
   const std::vector<TestDoc> docs = Corpus(16 * kJob, 13);
