@@ -174,7 +174,6 @@ struct EngineStartOptions {
   const CharTable* char_table = nullptr;
 };
 
-// Files in the home folder.
 // Documents Xapian takes between flushes of its in-memory postings while a
 // shard's part of an index job is written (the server sets it at start:
 // SetEngineFlushThreshold). A job's part is up to thousands of documents in
@@ -183,6 +182,7 @@ struct EngineStartOptions {
 // one flush at the commit, and the same pages reach the disk.
 inline constexpr uint32_t kDocumentsPerFlush = 1000;
 
+// Files in the home folder.
 inline constexpr char kInUseFile[] = "~DTINUSE.TMP";
 inline constexpr char kThesaurusFile[] = "THESAUR.DAT";
 inline constexpr char kWordNetFile[] = "WORDNET/DTWDNET.IX";

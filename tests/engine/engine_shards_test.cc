@@ -611,9 +611,6 @@ TEST_F(EngineShardsTest, SearchesDuringARestoreSeeEveryOldShardOrEveryNewOne) {
   EXPECT_EQ(bad.load(), 0);
 }
 
-// Searches during the jobs of a sharded index see every shard before a job
-// or every shard after it, and a data source that fails leaves no shard
-// with any part of its job.
 // Xapian's flush threshold for the life of one test; set before the test's
 // threads start (the environment is not safe to change while they run).
 class FlushThreshold {
@@ -636,9 +633,11 @@ class FlushThreshold {
   std::optional<std::string> before_;
 };
 
-// The server flushes each shard's postings every kDocumentsPerFlush
-// documents inside a job; here every few documents, so that each shard's
-// part of a job flushes several times before its commit.
+// Searches during the jobs of a sharded index see every shard before a job
+// or every shard after it, and a data source that fails leaves no shard
+// with any part of its job. The server flushes each shard's postings every
+// kDocumentsPerFlush documents inside a job; here every few documents, so
+// that each shard's part of a job flushes several times before its commit.
 TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNone) {
   FlushThreshold flush_often("4");
   UseShards(3);
