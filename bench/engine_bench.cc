@@ -27,8 +27,7 @@
 // with --keep left in FOLDER instead of indexing again, and leaves them.
 //
 // The process sets up its allocator as the server does (huge page heaps, a
-// heap that keeps what index jobs free) and Xapian's flush threshold, for
-// both engines.
+// heap that keeps what index jobs free), for both engines.
 //
 // Without --docs it runs 100000 and 1000000. The folder (default: a new one
 // under /tmp) receives the databases; --keep leaves them.
@@ -540,12 +539,10 @@ void RunSize(uint32_t n, const BenchSettings& settings) {
 }  // namespace vantrel
 
 int main(int argc, char** argv) {
-  // The process set-up of the server (huge page heaps, a heap that keeps
-  // what index jobs free, Xapian's flush threshold), so that the engine is
-  // measured as it runs there. Plain Xapian runs in the same process and
-  // gets it too.
+  // The allocator set-up of the server (huge page heaps, a heap that keeps
+  // what index jobs free), so that the engine is measured as it runs there.
+  // Plain Xapian runs in the same process and gets it too.
   vantrel::SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));
-  vantrel::SetEngineFlushThreshold(vantrel::kDocumentsPerFlush);
   std::vector<uint32_t> sizes;
   vantrel::BenchSettings settings;
   bool keep = false;

@@ -342,9 +342,7 @@ std::vector<double> MeasureLatency(const std::string& work, const std::string& i
 }  // namespace
 
 int main(int argc, char** argv) {
-  // As the server does; the other tools run without it (env -u).
-  SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));
-  SetEngineFlushThreshold(kDocumentsPerFlush);
+  SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));  // as the server does
   int files = 20000, folders = 50, latency_runs = 20;
   bool cold = false, keep = false, only_vantrel = false;
   std::string dir;
@@ -418,7 +416,7 @@ int main(int argc, char** argv) {
 
   if (std::system("command -v exiftool > /dev/null 2>&1") == 0) {
     if (cold) DropCaches();
-    RunResult exif = Timed("exec env -u GLIBC_TUNABLES -u XAPIAN_FLUSH_THRESHOLD exiftool -q -r -IPTC:all -j '" + images +
+    RunResult exif = Timed("exec env -u GLIBC_TUNABLES exiftool -q -r -IPTC:all -j '" + images +
                            "' > /dev/null 2>&1");
     Report("exiftool", exif, paths.size(), vantrel);
   } else {
@@ -428,7 +426,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir + "/recoll");
     WriteFile(dir + "/recoll/recoll.conf", "topdirs = " + images + "\n");
     if (cold) DropCaches();
-    RunResult recoll = Timed("exec env -u GLIBC_TUNABLES -u XAPIAN_FLUSH_THRESHOLD recollindex -c '" + dir +
+    RunResult recoll = Timed("exec env -u GLIBC_TUNABLES recollindex -c '" + dir +
                              "/recoll' > /dev/null 2>&1");
     Report("recoll", recoll, paths.size(), vantrel);
   } else {

@@ -1110,7 +1110,6 @@ int main(int argc, char** argv) {
   // The allocator set up as the server sets it up, so that the bench's own
   // engine, the reference of the overhead, runs as the server's does.
   SetUpMemoryAllocator(std::vector<std::string>(argv + 1, argv + argc));
-  SetEngineFlushThreshold(kDocumentsPerFlush);
   std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) {
     Usage();

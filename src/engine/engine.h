@@ -174,14 +174,6 @@ struct EngineStartOptions {
   const CharTable* char_table = nullptr;
 };
 
-// Documents Xapian takes between flushes of its in-memory postings while a
-// shard's part of an index job is written (the server sets it at start:
-// SetEngineFlushThreshold). A job's part is up to thousands of documents in
-// one transaction; flushed every thousand, Xapian's maps of pending
-// postings stay small, which costs less processor time per document than
-// one flush at the commit, and the same pages reach the disk.
-inline constexpr uint32_t kDocumentsPerFlush = 1000;
-
 // Files in the home folder.
 inline constexpr char kInUseFile[] = "~DTINUSE.TMP";
 inline constexpr char kThesaurusFile[] = "THESAUR.DAT";

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 #include "platform/posix_error.h"
@@ -85,11 +84,6 @@ void RestartWithHugePageHeap(const std::vector<std::string>& args) {
 void SetUpMemoryAllocator(const std::vector<std::string>& args) {
   RestartWithHugePageHeap(args);
   TuneMemoryAllocator();
-}
-
-void SetEngineFlushThreshold(uint32_t documents) {
-  const std::string value = std::to_string(documents);
-  ::setenv("XAPIAN_FLUSH_THRESHOLD", value.c_str(), 0);  // 0: an existing value stays
 }
 
 void UseEnvironmentLocale() {

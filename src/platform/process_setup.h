@@ -3,7 +3,6 @@
 // Thread safety: call from main() before other threads start.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,15 +59,6 @@ void RestartWithHugePageHeap(const std::vector<std::string>& args);
 // RestartWithHugePageHeap, then TuneMemoryAllocator: the server's allocator
 // set-up, which the benchmarks copy so that they measure the same.
 void SetUpMemoryAllocator(const std::vector<std::string>& args);
-
-// Sets XAPIAN_FLUSH_THRESHOLD to `documents` unless the environment sets it
-// already (the operator's choice). Xapian keeps the postings of the
-// documents written since its last flush in memory, in maps that every new
-// term makes larger, and flushes them into the tables every that many
-// documents, inside a transaction too (10,000 when unset); it reads the
-// value whenever a database is opened for writing. Call from main() before
-// other threads start.
-void SetEngineFlushThreshold(uint32_t documents);
 
 // Takes the locale for dates and times (and character classes) from the
 // environment (LC_ALL, LC_TIME, LANG), so date and time texts follow the

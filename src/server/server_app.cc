@@ -14,7 +14,6 @@
 #include "core/file_names.h"
 #include "core/list_lock_table.h"
 #include "core/text_table.h"
-#include "engine/engine.h"
 #include "indexing/document_readers.h"
 #include "platform/instance_lock.h"
 #include "platform/local_time.h"
@@ -424,7 +423,6 @@ int RunServer(const std::vector<std::string>& raw_args, ConsoleFactory console) 
     return 0;
   }
   SetUpMemoryAllocator(raw_args);
-  SetEngineFlushThreshold(kDocumentsPerFlush);
   IgnoreNuisanceSignals();
   UseEnvironmentLocale();
   try {

@@ -635,9 +635,10 @@ class FlushThreshold {
 
 // Searches during the jobs of a sharded index see every shard before a job
 // or every shard after it, and a data source that fails leaves no shard
-// with any part of its job. The server flushes each shard's postings every
-// kDocumentsPerFlush documents inside a job; here every few documents, so
-// that each shard's part of a job flushes several times before its commit.
+// with any part of its job, also when Xapian flushes a shard's postings
+// inside the job (XAPIAN_FLUSH_THRESHOLD, which an operator may set): here
+// every few documents, so that each part flushes several times before its
+// commit.
 TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNone) {
   FlushThreshold flush_often("4");
   UseShards(3);

@@ -1,12 +1,9 @@
 // The allocator's huge page setting: asked for only where the kernel gives
 // huge pages to memory that asks for them, and never over a setting the
-// environment already holds; the same for the engine's flush threshold.
+// environment already holds.
 #include "platform/process_setup.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
 
 namespace vantrel {
 namespace {
@@ -27,25 +24,6 @@ TEST(ProcessSetupTest, AsksForHugePageHeapsOnlyWhereTheyHelpAndNothingSaysOtherw
   EXPECT_EQ(TunablesForHugePageHeap(nullptr, "[always] madvise never\n"), std::nullopt);
   EXPECT_EQ(TunablesForHugePageHeap(nullptr, "always madvise [never]\n"), std::nullopt);
   EXPECT_EQ(TunablesForHugePageHeap(nullptr, ""), std::nullopt);
-}
-
-// Xapian reads its flush threshold from the environment: the server sets
-// one, but an operator's own value wins.
-TEST(ProcessSetupTest, SetsTheEngineFlushThresholdUnlessTheEnvironmentHasOne) {
-  const char* before = std::getenv("XAPIAN_FLUSH_THRESHOLD");
-  const std::string saved = before != nullptr ? before : "";
-  ::unsetenv("XAPIAN_FLUSH_THRESHOLD");
-  SetEngineFlushThreshold(1000);
-  ASSERT_NE(std::getenv("XAPIAN_FLUSH_THRESHOLD"), nullptr);
-  EXPECT_STREQ(std::getenv("XAPIAN_FLUSH_THRESHOLD"), "1000");
-  ::setenv("XAPIAN_FLUSH_THRESHOLD", "250", 1);
-  SetEngineFlushThreshold(1000);
-  EXPECT_STREQ(std::getenv("XAPIAN_FLUSH_THRESHOLD"), "250");
-  if (before != nullptr) {
-    ::setenv("XAPIAN_FLUSH_THRESHOLD", saved.c_str(), 1);
-  } else {
-    ::unsetenv("XAPIAN_FLUSH_THRESHOLD");
-  }
 }
 
 }  // namespace
