@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -188,26 +189,6 @@ TEST_F(LookupTest, TheFirstCoveringRootWins) {
     EXPECT_EQ(MacVolumePath(t, c.path), c.volume) << c.path;
   }
 }
-
-// Sets an environment variable for one test and restores it.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(SambaVolumeNamer, ReadsTheFileAtEveryLookup) {
   TempDir dir;

@@ -28,6 +28,7 @@
 #include "engine/query_compiler.h"
 #include "engine/shard_layout.h"
 #include "engine_test_util.h"
+#include "support/scoped_env.h"
 
 namespace vantrel {
 namespace {
@@ -611,28 +612,6 @@ TEST_F(EngineShardsTest, SearchesDuringARestoreSeeEveryOldShardOrEveryNewOne) {
   EXPECT_EQ(bad.load(), 0);
 }
 
-// Xapian's flush threshold for the life of one test; set before the test's
-// threads start (the environment is not safe to change while they run).
-class FlushThreshold {
- public:
-  explicit FlushThreshold(const char* documents) {
-    const char* before = std::getenv(kName);
-    if (before != nullptr) before_ = before;
-    ::setenv(kName, documents, 1);
-  }
-  ~FlushThreshold() {
-    if (before_) {
-      ::setenv(kName, before_->c_str(), 1);
-    } else {
-      ::unsetenv(kName);
-    }
-  }
-
- private:
-  static constexpr const char* kName = "XAPIAN_FLUSH_THRESHOLD";
-  std::optional<std::string> before_;
-};
-
 // Searches during the jobs of a sharded index see every shard before a job
 // or every shard after it, and a data source that fails leaves no shard
 // with any part of its job, also when Xapian flushes a shard's postings
@@ -640,7 +619,7 @@ class FlushThreshold {
 // every few documents, so that each part flushes several times before its
 // commit.
 TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNone) {
-  FlushThreshold flush_often("4");
+  ScopedEnv flush_often("XAPIAN_FLUSH_THRESHOLD", "4");
   UseShards(3);
   constexpr size_t kJob = 40;
   const std::vector<TestDoc> docs = Corpus(16 * kJob, 13);

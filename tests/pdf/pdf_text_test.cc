@@ -17,6 +17,7 @@
 #include "platform/environment.h"
 #include "platform/mutex.h"
 #include "support/pdf_builder.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -451,32 +452,6 @@ TEST_F(PdfTextTest, HelperChecksItsCommandLine) {
     }
   }
 }
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    std::optional<std::string> old = EnvironmentValue(name);
-    had_ = old.has_value();
-    old_ = old.value_or("");
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  std::string old_;
-};
 
 TEST(PdfTextOptionsTest, ComeFromTheEnvironment) {
   {
