@@ -468,6 +468,7 @@ void MatchInShards(const ReaderPool::Reader& reader, const Xapian::Query& query,
   match.query = &query;
   match.limit = limit;
   match.watched = watched;
+  match.times = &reader.times;
   NewestHits found = MatchNewestInShards(match, clock, pool);
   *hits = std::move(found.hits);
   outcome->matches = found.matches;
@@ -572,17 +573,18 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
       MatchNewestByBitmap(reader, query, limit, *uuids, clock, &match_pool_, hits, outcome)) {
     return;
   }
-  // Other such matches over two or more local shards: a weighted one (a
+  // Other such matches: over two or more local shards a weighted one (a
   // phrase by fields) runs in parts side by side, each weighing its newest
-  // in the match itself; those found by positions (weighing 0, watched by
-  // the clock) run each shard on its own thread and merge. Both give the
-  // hits and count of the single match.
+  // in the match itself; the others (those found by positions, weighing 0,
+  // watched by the clock) run each shard on its own thread, an index of one
+  // database too, keeping the newest by the time tables. Both give the hits
+  // and count of the single match.
   if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0 && !cost.positional &&
       cost.terms < kWatchedTerms &&
       MatchRankedInParts(reader, query, limit, false, false, true, clock, hits, outcome)) {
     return;
   }
-  if (uuids.has_value() && reader.local_shards.size() >= 2 && limit > 0) {
+  if (uuids.has_value() && !reader.local_shards.empty() && limit > 0) {
     MatchInShards(reader, query, limit, watched, clock, &match_pool_, hits, outcome);
     ScoreUnranked(reader, *uuids, query, cost.positional, clock, &match_pool_, hits);
     outcome->cut_off = clock->expired();

@@ -13,22 +13,66 @@ namespace vantrel {
 namespace {
 
 struct Newest {
-  std::string time;  // the time stamp value (sorts as bytes)
+  uint32_t time;     // the time stamp (TimeOfValue)
   Xapian::docid id;  // in the combined database
+};
+
+// Newest first, equal times by combined id: the combined match's order.
+bool Newer(const Newest& a, const Newest& b) {
+  return a.time != b.time ? a.time > b.time : a.id < b.id;
+}
+
+// Notes every match of one shard and keeps the `limit` newest by the
+// shard's time table, so that Xapian neither sorts by the time value nor
+// reads it for every match. With a clock it ends the match once the clock
+// has run out, after noting the document in hand, as PartialHits does.
+class NewestByTable : public Xapian::MatchSpy {
+ public:
+  NewestByTable(const TimeTable* times, ShardPlace place, size_t limit, SearchClock* clock)
+      : times_(times), place_(place), limit_(limit), clock_(clock) {}
+
+  void operator()(const Xapian::Document& doc, double /*weight*/) override {
+    const Xapian::docid id = doc.get_docid();
+    found_.push_back(Newest{TimeOf(*times_, id), place_.Combined(id)});
+    ++matches_;
+    // Trimmed as it grows, so that a match of every document stays small.
+    if (found_.size() >= 2 * limit_ + 65536) KeepFirstSorted(limit_, &found_, Newer);
+    if (clock_ != nullptr && clock_->Expired()) throw SearchCutOff{};
+  }
+
+  Xapian::doccount matches() const { return matches_; }
+
+  // The `limit` newest noted, newest first.
+  std::vector<Newest> Take() {
+    KeepFirstSorted(limit_, &found_, Newer);
+    return std::move(found_);
+  }
+
+ private:
+  const TimeTable* times_;
+  ShardPlace place_;
+  size_t limit_;
+  SearchClock* clock_;
+  std::vector<Newest> found_;
+  Xapian::doccount matches_ = 0;
 };
 
 // One shard's match and what it found.
 struct ShardRun {
   SearchClock* clock = nullptr;  // the search's own for the first shard
   std::unique_ptr<SearchClock> own_clock;
-  std::unique_ptr<PartialHits> spy;
+  std::unique_ptr<PartialHits> spy;           // watches a match sorted by Xapian
+  bool by_table = false;  // the shard's ids are dense enough for a time table
+  std::unique_ptr<NewestByTable> table_spy;  // then notes the matches itself
   std::vector<Newest> newest;
   Xapian::doccount matches = 0;
   bool cut = false;  // the spy ended the match
 };
 
-void MatchShard(const Xapian::Database& shard, const Xapian::Query& query, ShardPlace place,
-                Xapian::doccount limit, ShardRun* run) {
+// Xapian sorts the matches by the time value (the shard's ids too sparse
+// for a time table).
+void MatchShardSorted(const Xapian::Database& shard, const Xapian::Query& query, ShardPlace place,
+                      Xapian::doccount limit, ShardRun* run) {
   Xapian::Enquire enquire(shard);
   enquire.set_query(query);
   enquire.set_weighting_scheme(Xapian::BoolWeight());
@@ -39,7 +83,28 @@ void MatchShard(const Xapian::Database& shard, const Xapian::Query& query, Shard
   run->matches = mset.get_matches_estimated();
   run->newest.reserve(mset.size());
   for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
-    run->newest.push_back(Newest{it.get_sort_key(), place.Combined(*it)});
+    run->newest.push_back(Newest{TimeOfValue(it.get_sort_key()), place.Combined(*it)});
+  }
+}
+
+// The spy notes every match and keeps the newest; Xapian only matches
+// (no hits asked for, every document considered, so every match is seen).
+void MatchShardByTable(const Xapian::Database& shard, const Xapian::Query& query, ShardRun* run) {
+  Xapian::Enquire enquire(shard);
+  enquire.set_query(query);
+  enquire.set_weighting_scheme(Xapian::BoolWeight());
+  enquire.add_matchspy(run->table_spy.get());
+  enquire.get_mset(0, 0, shard.get_doccount());
+  run->matches = run->table_spy->matches();
+  run->newest = run->table_spy->Take();
+}
+
+void MatchShard(const Xapian::Database& shard, const Xapian::Query& query, ShardPlace place,
+                Xapian::doccount limit, ShardRun* run) {
+  if (run->table_spy) {
+    MatchShardByTable(shard, query, run);
+  } else {
+    MatchShardSorted(shard, query, place, limit, run);
   }
 }
 
@@ -49,6 +114,13 @@ void RunShard(const ShardedNewestMatch& match, const std::string& serialised, ui
   try {
     if (match.before_shard) match.before_shard(i);
     const ShardPlace place{i, static_cast<uint32_t>(match.shards->size())};
+    if (run->by_table) {
+      // Read once per reader, on the shard's own thread.
+      std::optional<TimeTable>& table = (*match.times)[i];
+      if (!table.has_value()) table = ReadTimeTable((*match.shards)[i]);
+      run->table_spy = std::make_unique<NewestByTable>(&*table, place, match.limit,
+                                                       match.watched ? run->clock : nullptr);
+    }
     if (i == 0) {
       MatchShard((*match.shards)[i], *match.query, place, match.limit, run);
     } else {
@@ -60,7 +132,8 @@ void RunShard(const ShardedNewestMatch& match, const std::string& serialised, ui
   }
 }
 
-std::vector<ShardRun> PrepareRuns(const ShardedNewestMatch& match, SearchClock* clock) {
+std::vector<ShardRun> PrepareRuns(const ShardedNewestMatch& match, bool by_table,
+                                  SearchClock* clock) {
   const uint32_t count = static_cast<uint32_t>(match.shards->size());
   std::vector<ShardRun> runs(count);
   for (uint32_t i = 0; i < count; ++i) {
@@ -71,7 +144,8 @@ std::vector<ShardRun> PrepareRuns(const ShardedNewestMatch& match, SearchClock* 
       run.own_clock = std::make_unique<SearchClock>(clock->Twin());
       run.clock = run.own_clock.get();
     }
-    if (match.watched) {
+    run.by_table = by_table;
+    if (!by_table && match.watched) {
       run.spy = std::make_unique<PartialHits>(run.clock, match.limit, /*newest_first=*/true,
                                               ShardPlace{i, count});
       run.spy->ReadTimesLater(&(*match.shards)[i]);
@@ -86,19 +160,25 @@ NewestHits MergeNewest(std::vector<ShardRun>* runs, Xapian::doccount limit) {
   std::vector<Newest> all;
   for (ShardRun& run : *runs) {
     out.matches += run.matches;
-    for (Newest& n : run.newest) all.push_back(std::move(n));
+    all.insert(all.end(), run.newest.begin(), run.newest.end());
   }
-  const auto newer = [](const Newest& a, const Newest& b) {
-    return a.time != b.time ? a.time > b.time : a.id < b.id;
-  };
-  KeepFirstSorted(limit, &all, newer);
+  KeepFirstSorted(limit, &all, Newer);
   out.hits.reserve(all.size());
   for (const Newest& n : all) out.hits.push_back(Hit{n.id, ScoreOf(0.0), std::string()});
   return out;
 }
 
 // After a cut: the best documents every shard's spy saw.
-NewestHits MergeSeen(std::vector<ShardRun>* runs) {
+NewestHits MergeSeen(std::vector<ShardRun>* runs, Xapian::doccount limit) {
+  if ((*runs)[0].by_table) {
+    // A shard that finished holds its newest already; a cut one's spy has them.
+    for (ShardRun& run : *runs) {
+      if (run.cut && run.table_spy) run.newest = run.table_spy->Take();
+    }
+    NewestHits out = MergeNewest(runs, limit);
+    out.matches = static_cast<Xapian::doccount>(out.hits.size());
+    return out;
+  }
   PartialHits* first = (*runs)[0].spy.get();
   for (size_t i = 1; i < runs->size(); ++i) first->Absorb((*runs)[i].spy.get());
   NewestHits out;
@@ -110,7 +190,9 @@ NewestHits MergeSeen(std::vector<ShardRun>* runs) {
 }  // namespace
 
 NewestHits MatchNewestInShards(const ShardedNewestMatch& match, SearchClock* clock, TaskPool* pool) {
-  std::vector<ShardRun> runs = PrepareRuns(match, clock);
+  const bool by_table = match.times != nullptr && DenseEnough(*match.shards);
+  if (by_table) match.times->resize(match.shards->size());
+  std::vector<ShardRun> runs = PrepareRuns(match, by_table, clock);
   const std::string serialised = match.query->serialise();
   RunEach(static_cast<uint32_t>(runs.size()), pool,
           [&](uint32_t i) { RunShard(match, serialised, i, &runs[i]); });
@@ -122,7 +204,7 @@ NewestHits MatchNewestInShards(const ShardedNewestMatch& match, SearchClock* clo
   // The deadline and the stop flag stay passed and set: the search's clock
   // sees what a shard's saw.
   if (expired) clock->CheckNow();
-  return cut ? MergeSeen(&runs) : MergeNewest(&runs, match.limit);
+  return cut ? MergeSeen(&runs, match.limit) : MergeNewest(&runs, match.limit);
 }
 
 }  // namespace vantrel

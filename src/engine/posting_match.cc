@@ -171,10 +171,6 @@ class Evaluator {
   bool cut_off_ = false;
 };
 
-uint32_t TimeOf(const TimeTable& times, Xapian::docid id) {
-  return id < times.time_of.size() ? times.time_of[id] : 0;
-}
-
 // A match: its time stamp and its id in the combined database.
 using Found = std::pair<uint32_t, Xapian::docid>;
 
@@ -258,15 +254,18 @@ TimeTable ReadTimeTable(const Xapian::Database& db) {
   table.time_of.assign(static_cast<size_t>(db.get_lastdocid()) + 1, 0);
   for (Xapian::ValueIterator it = db.valuestream_begin(kTimeSlot); it != db.valuestream_end(kTimeSlot);
        ++it) {
-    const std::string v = *it;
     const Xapian::docid id = it.get_docid();
-    if (v.size() != 4 || id >= table.time_of.size()) continue;
-    table.time_of[id] = static_cast<uint32_t>(static_cast<unsigned char>(v[0])) << 24 |
-                        static_cast<uint32_t>(static_cast<unsigned char>(v[1])) << 16 |
-                        static_cast<uint32_t>(static_cast<unsigned char>(v[2])) << 8 |
-                        static_cast<uint32_t>(static_cast<unsigned char>(v[3]));
+    if (id < table.time_of.size()) table.time_of[id] = TimeOfValue(*it);
   }
   return table;
+}
+
+uint32_t TimeOfValue(const std::string& v) {
+  if (v.size() != 4) return 0;
+  return static_cast<uint32_t>(static_cast<unsigned char>(v[0])) << 24 |
+         static_cast<uint32_t>(static_cast<unsigned char>(v[1])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(v[2])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(v[3]));
 }
 
 bool PostingMatchable(const Xapian::Query& query) { return ToWalkNode(query).has_value(); }

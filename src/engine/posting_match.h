@@ -33,6 +33,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <xapian.h>
@@ -52,6 +53,15 @@ struct TimeTable {
 // Reads the time value of every document of `db` in one walk of its value
 // stream. Throws what Xapian throws.
 TimeTable ReadTimeTable(const Xapian::Database& db);
+
+// A stored time value as the table holds it: four bytes, most significant
+// first (so the numbers sort as the values do); 0 for a value of another size.
+uint32_t TimeOfValue(const std::string& value);
+
+// The time of document `id` in `times`; 0 for an id past its end.
+inline uint32_t TimeOf(const TimeTable& times, Xapian::docid id) {
+  return id < times.time_of.size() ? times.time_of[id] : 0;
+}
 
 struct NewestMatch {
   std::vector<Xapian::docid> kept;  // ids of the combined database, newest first, equal times by id

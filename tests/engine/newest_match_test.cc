@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -78,43 +79,49 @@ TEST(NewestMatchTest, WhatAShardsMatchThrowsReachesTheCaller) {
 // Shard 1 starts its match after the deadline: its spy cuts it after a few
 // documents; the others (given ample time) see all theirs. The answer holds
 // every document of shards 0 and 2 and some of shard 1, newest first, and
-// the search's clock reports the cut.
+// the search's clock reports the cut. Both ways of finding the newest: Xapian
+// sorting by the time value, and the spy keeping them by the time tables.
 TEST(NewestMatchTest, ACutOnOneShardEndsTheSearchWithTheHitsOfEveryShard) {
   const std::vector<Xapian::Database> shards = Shards();
   const Xapian::Query query("t");
   TaskPool pool(2);
-  const auto deadline = SearchClock::Clock::now() + std::chrono::seconds(3);
-  ShardedNewestMatch match;
-  match.shards = &shards;
-  match.query = &query;
-  match.limit = kShards * kPerShard;
-  match.watched = true;
-  match.before_shard = [&](uint32_t shard) {
-    if (shard != 1) return;
-    while (SearchClock::Clock::now() < deadline + std::chrono::milliseconds(50)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (const bool tables : {false, true}) {
+    std::vector<std::optional<TimeTable>> times;
+    const auto deadline = SearchClock::Clock::now() + std::chrono::seconds(3);
+    ShardedNewestMatch match;
+    match.shards = &shards;
+    match.query = &query;
+    match.limit = kShards * kPerShard;
+    match.watched = true;
+    if (tables) match.times = &times;
+    match.before_shard = [&](uint32_t shard) {
+      if (shard != 1) return;
+      while (SearchClock::Clock::now() < deadline + std::chrono::milliseconds(50)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    };
+    SearchClock clock(deadline, nullptr);
+    const NewestHits found = MatchNewestInShards(match, &clock, &pool);
+    EXPECT_TRUE(clock.expired());
+    EXPECT_EQ(found.matches, found.hits.size());
+    EXPECT_EQ(times.size(), tables ? kShards : 0u);
+    uint32_t per_shard[kShards] = {0, 0, 0};
+    std::string last_time = "\xff\xff\xff\xff";
+    Xapian::docid last_id = 0;
+    Xapian::Database combined;
+    for (const Xapian::Database& s : shards) combined.add_database(s);
+    for (const Hit& h : found.hits) {
+      ++per_shard[(h.id - 1) % kShards];
+      const std::string time = combined.get_document(h.id).get_value(kTimeSlot);
+      EXPECT_TRUE(time < last_time || (time == last_time && h.id > last_id)) << h.id;
+      last_time = time;
+      last_id = h.id;
     }
-  };
-  SearchClock clock(deadline, nullptr);
-  const NewestHits found = MatchNewestInShards(match, &clock, &pool);
-  EXPECT_TRUE(clock.expired());
-  EXPECT_EQ(found.matches, found.hits.size());
-  uint32_t per_shard[kShards] = {0, 0, 0};
-  std::string last_time = "\xff\xff\xff\xff";
-  Xapian::docid last_id = 0;
-  Xapian::Database combined;
-  for (const Xapian::Database& s : shards) combined.add_database(s);
-  for (const Hit& h : found.hits) {
-    ++per_shard[(h.id - 1) % kShards];
-    const std::string time = combined.get_document(h.id).get_value(kTimeSlot);
-    EXPECT_TRUE(time < last_time || (time == last_time && h.id > last_id)) << h.id;
-    last_time = time;
-    last_id = h.id;
+    EXPECT_EQ(per_shard[0], kPerShard) << tables;
+    EXPECT_EQ(per_shard[2], kPerShard) << tables;
+    EXPECT_GT(per_shard[1], 0u) << tables;
+    EXPECT_LT(per_shard[1], kPerShard) << tables;
   }
-  EXPECT_EQ(per_shard[0], kPerShard);
-  EXPECT_EQ(per_shard[2], kPerShard);
-  EXPECT_GT(per_shard[1], 0u);
-  EXPECT_LT(per_shard[1], kPerShard);
 }
 
 TEST(TaskPoolTest, RunsEveryTaskOnceForManyCallersAndAfterStop) {
