@@ -259,7 +259,8 @@ Status Engine::Impl::CreateIndex(const std::string& folder, const EngineOptions&
   if (count == 1) {
     VANTREL_RETURN_IF_ERROR(ClearUnfinishedCreation(fs_, folder));
     try {
-      Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS);
+      Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS,
+                                  kShardBlockSize);
       db.close();
     } catch (const Xapian::Error& e) {
       return WriterError(folder, e);
@@ -273,7 +274,8 @@ Status Engine::Impl::CreateIndex(const std::string& folder, const EngineOptions&
     VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(shard));
     VANTREL_RETURN_IF_ERROR(ClearUnfinishedCreation(fs_, shard));
     try {
-      Xapian::WritableDatabase db(shard, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS);
+      Xapian::WritableDatabase db(shard, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS,
+                                  kShardBlockSize);
       db.close();
     } catch (const Xapian::Error& e) {
       return WriterError(shard, e);
@@ -350,7 +352,7 @@ Status Engine::Impl::CompactLocked(const std::string& folder) {
     VANTREL_RETURN_IF_ERROR(StageAndSwap(fs_, shard, [&](const std::string& stage) -> Status {
       try {
         Xapian::Database db(shard, Xapian::DB_BACKEND_GLASS);
-        db.compact(stage);
+        db.compact(stage, 0, kShardBlockSize);
       } catch (const Xapian::Error& e) {
         return Status::IoError("compacting " + shard + " failed: " + Describe(e));
       }

@@ -270,7 +270,7 @@ Status WriteToShards(const ShardWriteSettings& settings, const DocumentIndexer& 
     auto shard = std::make_unique<Shard>();
     shard->folder = folder;
     try {
-      shard->db = std::make_unique<Xapian::WritableDatabase>(folder, flags);
+      shard->db = std::make_unique<Xapian::WritableDatabase>(folder, flags, kShardBlockSize);
       shard->empty_at_start = shard->db->get_doccount() == 0;
       shard->db->begin_transaction(true);
       shard->in_transaction = true;

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -279,6 +280,45 @@ TEST_F(EngineShardsTest, RemovalCompactionCopiesAndRestoresCoverEveryShard) {
   // A new job still finds the layout.
   ASSERT_TRUE(AddTo(old, Corpus(40, 9)).ok());
   EXPECT_EQ(CountOf(old), 40u);
+}
+
+// The sizes of a database's table files that are not a whole number of
+// `block` bytes (empty tables are left out); empty when every one is.
+std::vector<std::string> TablesNotInBlocksOf(const std::string& database, uintmax_t block) {
+  std::vector<std::string> odd;
+  for (const auto& entry : std::filesystem::directory_iterator(database)) {
+    if (entry.path().extension() != ".glass") continue;
+    const uintmax_t size = entry.file_size();
+    if (size % block != 0) odd.push_back(entry.path().filename().string() + ": " + std::to_string(size));
+  }
+  return odd;
+}
+
+using Strings = std::vector<std::string>;
+
+// New indexes, of one database or several, and compacted ones are written
+// in the engine's block size; an index made with Xapian's default size
+// keeps working and takes the engine's size when it is compacted.
+TEST_F(EngineShardsTest, NewAndCompactedDatabasesUseTheEnginesBlockSize) {
+  const std::string sharded = home_.Path("sharded");
+  UseShards(2);
+  ASSERT_TRUE(AddTo(sharded, Corpus(40, 5)).ok());
+  EXPECT_EQ(TablesNotInBlocksOf(sharded + "/0", kShardBlockSize), Strings{});
+  EXPECT_EQ(TablesNotInBlocksOf(sharded + "/1", kShardBlockSize), Strings{});
+
+  const std::string old = home_.Path("old");
+  { Xapian::WritableDatabase made_before(old, Xapian::DB_CREATE | Xapian::DB_BACKEND_GLASS, 8192); }
+  ASSERT_TRUE(AddTo(old, Corpus(40, 5)).ok());
+  EXPECT_NE(TablesNotInBlocksOf(old, kShardBlockSize), Strings{});
+  EXPECT_EQ(Names(old), Names(sharded));
+  ASSERT_TRUE(engine_->Compact(old).ok());
+  EXPECT_EQ(TablesNotInBlocksOf(old, kShardBlockSize), Strings{});
+  EXPECT_EQ(Names(old), Names(sharded));
+
+  const std::string single = home_.Path("single");
+  UseShards(1);
+  ASSERT_TRUE(AddTo(single, Corpus(40, 5)).ok());
+  EXPECT_EQ(TablesNotInBlocksOf(single, kShardBlockSize), Strings{});
 }
 
 // A job cut between shard commits (the process killed once the first shard
