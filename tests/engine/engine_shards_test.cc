@@ -289,7 +289,9 @@ std::vector<std::string> TablesNotInBlocksOf(const std::string& database, uintma
   for (const auto& entry : std::filesystem::directory_iterator(database)) {
     if (entry.path().extension() != ".glass") continue;
     const uintmax_t size = entry.file_size();
-    if (size % block != 0) odd.push_back(entry.path().filename().string() + ": " + std::to_string(size));
+    if (size % block != 0) {
+      odd.push_back(entry.path().filename().string() + ": " + std::to_string(size));
+    }
   }
   return odd;
 }
