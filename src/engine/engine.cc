@@ -234,6 +234,20 @@ namespace {
 
 Status Stopped() { return Status::FailedPrecondition("the engine is stopped"); }
 
+// Makes an empty database in `folder`, over whatever a creation cut short
+// left there.
+Status CreateEmptyDatabase(FileSystem* fs, const std::string& folder) {
+  VANTREL_RETURN_IF_ERROR(ClearUnfinishedCreation(fs, folder));
+  try {
+    Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS,
+                                kShardBlockSize);
+    db.close();
+  } catch (const Xapian::Error& e) {
+    return WriterError(folder, e);
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 StatusOr<std::vector<std::string>> Engine::Impl::ShardFoldersOf(const std::string& folder) {
@@ -256,30 +270,13 @@ Status Engine::Impl::CreateIndex(const std::string& folder, const EngineOptions&
   uint32_t count = settings->next_count != 0 ? settings->next_count : options.new_index_shards;
   if (count == 0) count = DefaultShardCount();
   count = std::min(count, kMaxShards);
-  if (count == 1) {
-    VANTREL_RETURN_IF_ERROR(ClearUnfinishedCreation(fs_, folder));
-    try {
-      Xapian::WritableDatabase db(folder, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS,
-                                  kShardBlockSize);
-      db.close();
-    } catch (const Xapian::Error& e) {
-      return WriterError(folder, e);
-    }
-    return Status::Ok();
-  }
+  if (count == 1) return CreateEmptyDatabase(fs_, folder);
   // The shards first, the layout line last: until it is written the folder
   // holds no index, and a creation cut short is done again over it.
   for (uint32_t i = 0; i < count; ++i) {
     const std::string shard = ShardFolder(folder, i);
     VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(shard));
-    VANTREL_RETURN_IF_ERROR(ClearUnfinishedCreation(fs_, shard));
-    try {
-      Xapian::WritableDatabase db(shard, Xapian::DB_CREATE_OR_OPEN | Xapian::DB_BACKEND_GLASS,
-                                  kShardBlockSize);
-      db.close();
-    } catch (const Xapian::Error& e) {
-      return WriterError(shard, e);
-    }
+    VANTREL_RETURN_IF_ERROR(CreateEmptyDatabase(fs_, shard));
   }
   settings->layout = count;
   return WriteShardSettings(fs_, folder, *settings);
