@@ -63,15 +63,17 @@ function(vantrel_test_support)
 endfunction()
 
 # Compile settings of every test program. Most of a test build's time goes
-# into the test files themselves, so in optimised builds they are compiled at
-# -O1; the code under test keeps the build type's flags, since it comes from
-# the libraries, built as a user builds them. (GCC 12 at -O1 warns falsely
-# about bounds and overflows inside std::string's inlined copies; the
-# libraries keep those warnings.)
+# into the test files themselves, so they are compiled with little
+# optimisation: -O1 in optimised builds, -O0 in debug builds (the sanitizer
+# build among them, whose libraries are built at -O1). The code under test
+# keeps the build type's flags, since it comes from the libraries, built as a
+# user builds them. (GCC 12 at -O1 warns falsely about bounds and overflows
+# inside std::string's inlined copies; the libraries keep those warnings.)
 function(vantrel_test_compile_options target)
   set(gcc_false_alarms -Wno-array-bounds -Wno-stringop-overflow -Wno-stringop-overread)
   target_compile_options(${target} PRIVATE
-    "$<$<CONFIG:Release,RelWithDebInfo>:-O1;$<$<CXX_COMPILER_ID:GNU>:${gcc_false_alarms}>>")
+    "$<$<CONFIG:Release,RelWithDebInfo>:-O1;$<$<CXX_COMPILER_ID:GNU>:${gcc_false_alarms}>>"
+    "$<$<CONFIG:Debug>:-O0>")
 endfunction()
 
 # gtest and gmock are parsed once for all test programs, not once per file: a
