@@ -19,6 +19,7 @@
 #include "engine/document_indexer.h"
 #include "engine/document_scores.h"
 #include "engine/index_files.h"
+#include "engine/index_gate.h"
 #include "engine/newest_match.h"
 #include "engine/partial_hits.h"
 #include "engine/posting_match.h"
@@ -132,7 +133,7 @@ class Engine::Impl {
   int active_calls_ GUARDED_BY(mu_) = 0;
   CondVar idle_;
   std::map<std::string, std::unique_ptr<Mutex>> writer_locks_ GUARDED_BY(mu_);
-  std::map<std::string, std::unique_ptr<std::shared_mutex>> commit_gates_ GUARDED_BY(mu_);
+  std::map<std::string, std::unique_ptr<IndexGate>> gates_ GUARDED_BY(mu_);
 
   // Counts a running call for Stop; entered() is false once the engine is stopped.
   class CallGuard {
@@ -163,14 +164,12 @@ class Engine::Impl {
     MutexLock lock(&mu_);
     return options_;
   }
-  // Held exclusively while the shards of an add job commit and while an
-  // installed copy's shards are swapped in, shared while a reader is opened:
-  // a search sees every shard before the job (or copy) or every shard after.
-  std::shared_mutex* CommitGate(const std::string& folder) {
+  // The gate of the index in `folder` (index_gate.h).
+  IndexGate* GateOf(const std::string& folder) {
     MutexLock lock(&mu_);
-    std::unique_ptr<std::shared_mutex>& m = commit_gates_[folder];
-    if (!m) m = std::make_unique<std::shared_mutex>();
-    return m.get();
+    std::unique_ptr<IndexGate>& g = gates_[folder];
+    if (!g) g = std::make_unique<IndexGate>(fs_, folder);
+    return g.get();
   }
   StatusOr<std::unique_ptr<ReaderPool::Reader>> AcquireReader(const std::string& folder) {
     // A replacement of the shards committed but not finished (its process
@@ -180,7 +179,18 @@ class Engine::Impl {
       MutexLock writer(WriterLock(folder));
       VANTREL_RETURN_IF_ERROR(RecoverSwaps(folder));
     }
-    std::shared_lock<std::shared_mutex> gate(*CommitGate(folder));
+    IndexGate& gate = *GateOf(folder);
+    std::shared_lock<std::shared_mutex> hold(gate.mutex(), std::try_to_lock);
+    if (!hold.owns_lock()) {
+      // An add job is committing: an idle reader of the state before it
+      // answers at once; without one the search waits for the commits.
+      if (std::optional<IndexState> before = gate.StateBeforeCommit()) {
+        if (auto idle = pool_.TakeIdle(folder, before->settings, before->versions)) {
+          return idle;
+        }
+      }
+      hold.lock();
+    }
     return pool_.Acquire(folder);
   }
   Mutex* WriterLock(const std::string& folder) {
@@ -259,7 +269,7 @@ StatusOr<std::vector<std::string>> Engine::Impl::ShardFoldersOf(const std::strin
 Status Engine::Impl::RecoverSwaps(const std::string& folder) {
   if (!HasSwapMark(fs_, folder)) return RecoverShardSwap(fs_, folder);
   // A committed replacement is finished while searches are held back.
-  std::unique_lock<std::shared_mutex> gate(*CommitGate(folder));
+  std::unique_lock<std::shared_mutex> gate(GateOf(folder)->mutex());
   return RecoverShardSwap(fs_, folder);
 }
 
@@ -330,7 +340,7 @@ Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& opti
   settings.commit_every = options.commit_every;
   settings.max_text_bytes = options.max_text_bytes;
   settings.after_shard_commit = options.after_shard_commit;
-  settings.commit_gate = CommitGate(job.index_folder);
+  settings.commit_gate = GateOf(job.index_folder);
   if (job.message_callback) {
     settings.progress = [&job](uint64_t done) {
       EngineMessage m;
@@ -361,7 +371,7 @@ Status Engine::Impl::CompactLocked(const std::string& folder) {
 
 // The copy's databases are first staged beside the index's (the long part:
 // copying every file); then the swap mark commits the replacement, and
-// while searches are held back from opening the index (the commit gate)
+// while searches are held back from opening the index (its gate)
 // every staged database is swapped in (renames only), the settings line
 // that names the layout changes, and what the old layout held beyond the
 // new one is deleted (shard_swap.h). A search therefore opens either every
@@ -379,7 +389,7 @@ Status Engine::Impl::InstallLocked(const std::string& folder, const std::string&
     DiscardShardStagings(fs_, folder).IgnoreError();
     return staged;
   }
-  std::unique_lock<std::shared_mutex> gate(*CommitGate(folder));
+  std::unique_lock<std::shared_mutex> gate(GateOf(folder)->mutex());
   Status finished = FinishShardSwap(fs_, folder, from->layout);
   return finished.ok() ? staged : finished;
 }

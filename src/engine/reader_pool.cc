@@ -91,22 +91,7 @@ StatusOr<std::unique_ptr<ReaderPool::Reader>> ReaderPool::Acquire(const std::str
       last_error = "the index in " + folder + " is being replaced";
       continue;
     }
-    {
-      MutexLock lock(&mu_);
-      auto it = idle_.find(folder);
-      if (it != idle_.end()) {
-        std::vector<std::unique_ptr<Reader>>& readers = it->second;
-        while (!readers.empty()) {
-          std::unique_ptr<Reader> r = std::move(readers.back());
-          readers.pop_back();
-          if (r->versions == versions && r->settings == *settings &&
-              (r->missing.empty() || Clock::now() < r->retry_at)) {
-            return r;
-          }
-          // A stale reader: closed when `r` goes out of scope.
-        }
-      }
-    }
+    if (std::unique_ptr<Reader> idle = TakeIdle(folder, *settings, versions)) return idle;
     auto reader = std::make_unique<Reader>();
     try {
       reader->shard_folders = shards;
@@ -153,6 +138,25 @@ bool ReaderPool::OpenViews(const Reader& reader, size_t count) {
     reader.views.push_back(std::move(view));
   }
   return true;
+}
+
+std::unique_ptr<ReaderPool::Reader> ReaderPool::TakeIdle(
+    const std::string& folder, const ShardSettings& settings,
+    const std::vector<DatabaseVersion>& versions) {
+  MutexLock lock(&mu_);
+  auto it = idle_.find(folder);
+  if (it == idle_.end()) return nullptr;
+  std::vector<std::unique_ptr<Reader>>& readers = it->second;
+  while (!readers.empty()) {
+    std::unique_ptr<Reader> r = std::move(readers.back());
+    readers.pop_back();
+    if (r->versions == versions && r->settings == settings &&
+        (r->missing.empty() || Clock::now() < r->retry_at)) {
+      return r;
+    }
+    // A reader of another state: closed when `r` goes out of scope.
+  }
+  return nullptr;
 }
 
 void ReaderPool::Release(const std::string& folder, std::unique_ptr<Reader> reader) {

@@ -84,6 +84,12 @@ class ReaderPool {
   // kCorruption when its shard settings cannot be read.
   StatusOr<std::unique_ptr<Reader>> Acquire(const std::string& folder);
 
+  // An idle reader of `folder` whose shards are at exactly `versions` under
+  // `settings` (and whose left-out remote shards are not due for a retry),
+  // or null. The idle readers of other states met on the way are closed.
+  std::unique_ptr<Reader> TakeIdle(const std::string& folder, const ShardSettings& settings,
+                                   const std::vector<DatabaseVersion>& versions);
+
   // Gives a reader back for reuse (a few per folder are kept).
   void Release(const std::string& folder, std::unique_ptr<Reader> reader);
 

@@ -212,12 +212,27 @@ void CommitShard(const ShardWriteSettings& settings, uint32_t index, Shard* shar
   if (ok && settings.after_shard_commit) settings.after_shard_commit(index);
 }
 
+// Keeps the commit gate closed while it lives.
+class ClosedGate {
+ public:
+  explicit ClosedGate(CommitGate* gate) : gate_(gate) {
+    if (gate_ != nullptr) gate_->Close();
+  }
+  ClosedGate(const ClosedGate&) = delete;
+  ClosedGate& operator=(const ClosedGate&) = delete;
+  ~ClosedGate() {
+    if (gate_ != nullptr) gate_->Open();
+  }
+
+ private:
+  CommitGate* const gate_;
+};
+
 // Commits the shards at the same time, each on a thread of its own: most of
 // a commit is writing the shard's tables and waiting for them to reach the
 // disk. The first failure in shard order is returned.
 Status CommitAll(const ShardWriteSettings& settings, std::vector<std::unique_ptr<Shard>>& shards) {
-  std::unique_lock<std::shared_mutex> gate;
-  if (settings.commit_gate != nullptr) gate = std::unique_lock<std::shared_mutex>(*settings.commit_gate);
+  const ClosedGate gate(settings.commit_gate);
   if (shards.size() == 1) {
     CommitShard(settings, 0, shards[0].get());
   } else {

@@ -24,7 +24,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -34,6 +33,15 @@
 
 namespace vantrel {
 
+// What holds searches back from opening an index while its shards commit.
+// Close and Open are called on the same thread.
+class CommitGate {
+ public:
+  virtual ~CommitGate() = default;
+  virtual void Close() = 0;
+  virtual void Open() = 0;
+};
+
 struct ShardWriteSettings {
   std::vector<std::string> folders;  // the shards' database folders, in shard order
   bool create = false;               // create a database that does not exist
@@ -42,9 +50,8 @@ struct ShardWriteSettings {
   // Called with the count of documents handed out, every kProgressEvery and
   // at the end.
   std::function<void(uint64_t done)> progress;
-  // Held exclusively from the first shard's commit to the last one's; may
-  // be null.
-  std::shared_mutex* commit_gate = nullptr;
+  // Closed from the first shard's commit to the last one's; may be null.
+  CommitGate* commit_gate = nullptr;
   // Called after shard `shard` committed the job, on that shard's commit
   // thread (tests cut a job here).
   std::function<void(uint32_t shard)> after_shard_commit;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <thread>
 #include <iterator>
@@ -718,6 +719,62 @@ TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNon
   EXPECT_FALSE(engine_->RunIndexJob(cut).ok());
   EXPECT_EQ(Names(Folder()), before);
   EXPECT_EQ(CountOf(Folder()), 15 * kJob);
+}
+
+// A search made while a job's shards commit never sees one shard's part
+// alone: it is answered at once by an idle reader of the state before the
+// job when the pool holds one, and otherwise waits for the whole job.
+TEST_F(EngineShardsTest, ASearchDuringShardCommitsSeesTheStateBeforeOrWaitsForTheJob) {
+  UseShards(3);
+  constexpr size_t kJob = 60;
+  const std::vector<TestDoc> docs = Corpus(4 * kJob, 17);
+  const auto job = [&](size_t i) {
+    return std::vector<TestDoc>(docs.begin() + static_cast<long>(i * kJob),
+                                docs.begin() + static_cast<long>((i + 1) * kJob));
+  };
+  struct Seen {
+    bool during_job = false;  // the search ended before the job did
+    size_t names = 0;
+  };
+  // Runs job `i`; once its first shard committed, a search starts on a
+  // thread of its own and is given time to end before the job goes on.
+  const auto search_during_job = [&](size_t i) {
+    std::atomic<bool> first{true}, finished{false}, during_job{false};
+    std::atomic<size_t> names{0};
+    std::thread search;
+    EngineOptions options = engine_->GetOptions();
+    options.after_shard_commit = [&](uint32_t) {
+      if (!first.exchange(false)) return;
+      search = std::thread([&] {
+        names = Names(Folder()).size();
+        finished = true;
+      });
+      // Long enough for an unhindered search of this small index.
+      for (int k = 0; k < 40 && !finished.load(); ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      during_job = finished.load();
+    };
+    engine_->SetOptions(options);
+    EXPECT_TRUE(AddTo(Folder(), job(i)).ok());
+    options.after_shard_commit = nullptr;
+    engine_->SetOptions(options);
+    if (search.joinable()) search.join();
+    return Seen{during_job.load(), names.load()};
+  };
+
+  ASSERT_TRUE(AddTo(Folder(), job(0)).ok());
+  ASSERT_EQ(Names(Folder()).size(), kJob);  // leaves an idle reader of one job
+  ASSERT_TRUE(AddTo(Folder(), job(1)).ok());
+  // The idle reader holds an older state than the one before the job.
+  const Seen waited = search_during_job(2);
+  EXPECT_FALSE(waited.during_job);
+  EXPECT_EQ(waited.names, 3 * kJob);
+  // That search left an idle reader of the state before the next job.
+  const Seen answered = search_during_job(3);
+  EXPECT_TRUE(answered.during_job);
+  EXPECT_EQ(answered.names, 3 * kJob);
+  EXPECT_EQ(Names(Folder()).size(), 4 * kJob);
 }
 
 }  // namespace
