@@ -7,7 +7,7 @@
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
 //                [--no-plain] [--reuse] [--shards K] [--batch D] [--batch-mb M]
-//                [--only LABEL]
+//                [--only LABEL] [--search-during MS]
 //
 // --shards K indexes into K shards (default 1, one database; 0: one per
 // core), written on K threads.
@@ -23,6 +23,11 @@
 // --no-plain indexes with the engine alone (a one-shard against two-shard
 // pair needs no peer in each run); searches then time the engine alone.
 //
+// --search-during MS runs the one-word search every MS milliseconds while
+// the engine indexes (from its second job on) and prints the latencies: how
+// long searches wait while jobs commit. The searches take processor time
+// from the indexing, so its figures are not comparable with runs without.
+//
 // --no-search stops after indexing; --reuse searches the databases a run
 // with --keep left in FOLDER instead of indexing again, and leaves them.
 //
@@ -36,6 +41,7 @@
 #include <xapian.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +52,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/document_name.h"
@@ -250,6 +257,7 @@ struct BenchSettings {
   uint64_t batch_bytes_max = kMaxPendingBytes;
   std::string only;
   std::string dir;
+  int search_every_ms = 0;  // --search-during: a search this often while indexing
 };
 
 struct IndexingFigures {
@@ -327,12 +335,77 @@ Status RunEngineJob(Engine* engine, const std::string& folder,
   return engine->RunIndexJob(job);
 }
 
+std::vector<BenchSearch> StandardSearches();
+
+// --search-during MS: while the engine indexes, a thread runs the one-word
+// search (hit limit 2,000) every MS milliseconds, from the end of the first
+// job on. Its latencies show how long a search waits while jobs commit.
+class SearchProbe {
+ public:
+  SearchProbe(Engine* engine, std::string folder, int every_ms)
+      : engine_(engine), folder_(std::move(folder)), every_(every_ms) {
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~SearchProbe() { Stop(); }
+  SearchProbe(const SearchProbe&) = delete;
+  SearchProbe& operator=(const SearchProbe&) = delete;
+
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void Print() const {
+    std::vector<double> ms = ms_;
+    if (ms.empty()) return;
+    std::sort(ms.begin(), ms.end());
+    const auto over = [&](double limit) {
+      return ms.end() - std::upper_bound(ms.begin(), ms.end(), limit);
+    };
+    std::printf(
+        "searches while indexing: %zu (every %d ms), median %.2f ms, p99 %.2f ms, max %.2f ms, "
+        "over 100 ms %td, over 1 s %td, failed %zu\n",
+        ms.size(), every_, ms[ms.size() / 2],
+        ms[std::min(ms.size() - 1, static_cast<size_t>(ms.size() * 0.99))], ms.back(),
+        over(100.0), over(1000.0), failed_);
+  }
+
+ private:
+  void Loop() {
+    const BenchSearch word = StandardSearches().front();
+    while (!stop_) {
+      const Clock::time_point a = Clock::now();
+      SearchJob job;
+      job.query = word.query;
+      job.index_folder = folder_;
+      job.max_hits = word.max_hits;
+      job.message_callback = [](const EngineMessage&) {};
+      StatusOr<SearchOutcome> out = engine_->RunSearchJob(job);
+      if (out.ok() && out->error.empty()) {
+        ms_.push_back(Seconds(a, Clock::now()) * 1000.0);
+      } else {
+        ++failed_;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(every_));
+    }
+  }
+
+  Engine* engine_;
+  std::string folder_;
+  int every_;
+  std::atomic<bool> stop_{false};
+  std::vector<double> ms_;  // the loop's own until Stop
+  size_t failed_ = 0;
+  std::thread thread_;
+};
+
 // The engine: index jobs the size of a full pending table, one commit each.
 IndexingFigures IndexWithEngine(Engine* engine, const std::string& folder, uint32_t n,
                                 const BenchSettings& settings) {
   IndexingFigures figures;
   DocGenerator gen(42);
   std::string name, text;
+  std::unique_ptr<SearchProbe> probe;
   for (uint32_t i = 0; i < n;) {
     std::vector<std::pair<std::string, std::string>> batch;
     for (uint64_t bytes = 0; i < n && batch.size() < settings.batch_documents_max &&
@@ -353,6 +426,13 @@ IndexingFigures IndexWithEngine(Engine* engine, const std::string& folder, uint3
       std::fprintf(stderr, "index job failed: %s\n", s.ToString().c_str());
       std::exit(1);
     }
+    if (settings.search_every_ms > 0 && !probe) {
+      probe = std::make_unique<SearchProbe>(engine, folder, settings.search_every_ms);
+    }
+  }
+  if (probe) {
+    probe->Stop();
+    probe->Print();
   }
   return figures;
 }
@@ -569,6 +649,8 @@ int main(int argc, char** argv) {
     else if (a == "--batch-mb" && i + 1 < argc)
       settings.batch_bytes_max =
           std::max<uint64_t>(1, std::strtoull(argv[++i], nullptr, 10)) * 1'000'000;
+    else if (a == "--search-during" && i + 1 < argc)
+      settings.search_every_ms = std::max(1, std::atoi(argv[++i]));
     else if (a == "--shards" && i + 1 < argc)
       settings.shards = static_cast<uint32_t>(std::atol(argv[++i]));
     else {
@@ -576,7 +658,7 @@ int main(int argc, char** argv) {
       std::fprintf(a == "--help" ? stdout : stderr,
                    "usage: engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] "
                    "[--no-search] [--no-plain] [--reuse] [--shards K] [--batch D] "
-                   "[--batch-mb M] [--only LABEL]\n");
+                   "[--batch-mb M] [--only LABEL] [--search-during MS]\n");
       return a == "--help" ? 0 : 2;
     }
   }
