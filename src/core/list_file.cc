@@ -100,7 +100,15 @@ Status SaveListFileInPlace(const BrowseList& list, FileSystem* fs, const std::st
 }
 
 std::string EncodeListFile(const BrowseList& list, const ListFileWriteOptions& options) {
+  size_t size = kListFileHeaderSize;
+  list.ForEach(
+      [&size](const BrowseEntryView& v) {
+        size += kListRecordHeaderSize + v.name_size() + 1;
+        return true;
+      },
+      options.max_entries);
   StringFile file;
+  file.Reserve(size);
   // Writing into a string cannot fail.
   WriteListFile(list, &file, options).IgnoreError();
   return file.Take();

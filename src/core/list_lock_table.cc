@@ -79,8 +79,12 @@ void LockedBrowseList::Release() {
 
 Status LockedBrowseList::SaveAtomic(FileSystem* fs, const std::string& path,
                                     const ListFileWriteOptions& options) {
-  MutexLock l(lock_);
-  return SaveListFileAtomic(*list_, fs, path, options);
+  std::string bytes;
+  {
+    MutexLock l(lock_);
+    bytes = EncodeListFile(*list_, options);
+  }
+  return fs->WriteFileAtomic(path, bytes);
 }
 
 Status LockedBrowseList::Load(FileSystem* fs, const std::string& path, bool keep_extra,

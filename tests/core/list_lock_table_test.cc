@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/list_file.h"
+#include "support/fault_file_system.h"
 #include "support/temp_dir.h"
 
 namespace vantrel {
@@ -90,6 +94,44 @@ TEST(LockedBrowseListTest, SavesAndLoadsUnderTheLock) {
   EXPECT_EQ(*locked_copy.EntryAt(0), (BrowseEntry{"01a", 1, 2, 0, 0}));
   EXPECT_EQ(locked_copy.TakeLast()->name, "01a");
   EXPECT_EQ(locked_copy.Count(), 0u);
+}
+
+// Calls `on_write` when a file is replaced, before replacing it.
+class WatchedFileSystem : public FaultFileSystem {
+ public:
+  using FaultFileSystem::FaultFileSystem;
+  std::function<void()> on_write;
+  Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override {
+    if (on_write) on_write();
+    return FaultFileSystem::WriteFileAtomic(path, data, mode);
+  }
+};
+
+TEST(LockedBrowseListTest, ASaveWritesTheFileWithoutHoldingTheLock) {
+  TempDir dir;
+  WatchedFileSystem fs(DefaultFileSystem());
+  ListLockTable table;
+  BrowseList list;
+  LockedBrowseList locked(&table, 1, &list);
+  ASSERT_TRUE(locked.Add("01a", 1, 2, kNoExtra).ok());
+  std::atomic<bool> looked_up{false};
+  bool during_write = false;
+  std::thread lookup;
+  fs.on_write = [&] {
+    lookup = std::thread([&] {
+      locked.Lookup("01a", 1);
+      looked_up = true;
+    });
+    for (int i = 0; i < 200 && !looked_up.load(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    during_write = looked_up.load();
+  };
+  ASSERT_TRUE(locked.SaveAtomic(&fs, dir.Path("TIMELIST"), {}).ok());
+  ASSERT_TRUE(lookup.joinable());
+  lookup.join();
+  EXPECT_TRUE(during_write);
+  EXPECT_EQ(*DefaultFileSystem()->ReadFile(dir.Path("TIMELIST")), EncodeListFile(list, {}));
 }
 
 }  // namespace
