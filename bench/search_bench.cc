@@ -4,7 +4,7 @@
 //
 //   search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H]
 //                [--clients C] [--throughput-requests T] [--writers W]
-//                [--dir FOLDER] [--keep] [--corpus-only]
+//                [--import M] [--dir FOLDER] [--keep] [--corpus-only]
 //
 // The corpus (default 100,000 JPEG files in 100 folders) carries words of
 // five families, so that hit counts are known in advance:
@@ -59,7 +59,9 @@
 // run weighs on both alike); it checks the match and delivery counts too.
 // The overhead is the request median minus the engine median. Then C client
 // threads write T requests at once (single and two-word short forms
-// alternately) for the throughput.
+// alternately) for the throughput. With --import M, last, M new pictures are
+// written into a new folder while one client searches every 100 ms, until
+// the engine holds them: the searches' times while index jobs run.
 //
 // When an answer is complete: the server deletes the request before it
 // searches and writes NAME.HIT afterwards (front to back, skip table last).
@@ -781,7 +783,7 @@ EngineRun RunInEngine(Engine* engine, const std::string& folder, const Planned& 
 
 struct Options {
   int files = 100000, folders = 100, requests = 500, heavy_requests = 50, clients = 8;
-  int throughput_requests = 2000, writers = 2;
+  int throughput_requests = 2000, writers = 2, import_files = 0;
   bool keep = false, corpus_only = false;
   std::string dir;
 };
@@ -789,8 +791,8 @@ struct Options {
 void Usage() {
   std::fprintf(stderr,
                "usage: search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H] "
-               "[--clients C] [--throughput-requests T] [--writers W] [--dir FOLDER] [--keep] "
-               "[--corpus-only]\n");
+               "[--clients C] [--throughput-requests T] [--writers W] [--import M] "
+               "[--dir FOLDER] [--keep] [--corpus-only]\n");
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -806,6 +808,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     else if (a == "--clients" && valued) o.clients = number(1);
     else if (a == "--throughput-requests" && valued) o.throughput_requests = number(0);
     else if (a == "--writers" && valued) o.writers = number(1);
+    else if (a == "--import" && valued) o.import_files = number(0);
     else if (a == "--dir" && valued) o.dir = argv[++i];
     else if (a == "--keep") o.keep = true;
     else if (a == "--corpus-only") o.corpus_only = o.keep = true;
@@ -1041,6 +1044,83 @@ void PrintThroughputAndGoals(const Options& o, const KindResults* results, const
   }
 }
 
+// --import M: M new pictures (the corpus's pictures N to N + M - 1) written
+// into a new folder under the image folder while one client sends the
+// single-word short form every 100 ms, until the engine holds them all and a
+// second longer: how long searches take while the server's index jobs run
+// and commit. The answers' counts change meanwhile and are not checked. The
+// folder is deleted afterwards, so a kept corpus stays as planned.
+struct ImportResults {
+  std::vector<double> latency;
+  int unanswered = 0;
+  double write_seconds = 0, indexed_seconds = 0;
+  bool complete = false;
+};
+
+ImportResults RunImport(const Options& o, const Corpus& corpus, const std::string& images,
+                        const std::string& search_folder, Engine* engine,
+                        const std::string& engine_folder, const std::string& tag) {
+  ImportResults out;
+  std::optional<JpegTemplate> t = MakeTemplate(corpus);
+  const std::string folder = images + "/import";
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+  if (!t || !std::filesystem::create_directories(folder, ec)) {
+    std::printf("import: could not prepare %s\n", folder.c_str());
+    return out;
+  }
+  std::atomic<bool> stop{false};
+  std::thread client_thread([&] {
+    Client client(search_folder, tag + "I");
+    for (int r = 0; !stop.load(); ++r) {
+      Client::Result res = client.Run(Plan(corpus, kSingle, r % corpus.va, nullptr));
+      if (res.answered) {
+        out.latency.push_back(res.ms);
+      } else {
+        ++out.unanswered;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  const auto start = Clock::now();
+  std::string bytes = t->bytes;
+  for (int i = o.files; i < o.files + o.import_files; ++i) {
+    t->Patch(corpus, i, &bytes);
+    if (!WriteWhole(folder + "/" + Corpus::NameOf(i), bytes)) {
+      std::printf("import: could not write picture %d\n", i);
+      break;
+    }
+  }
+  out.write_seconds = Seconds(start, Clock::now());
+  const uint32_t wanted = static_cast<uint32_t>(o.files + o.import_files);
+  while (Seconds(start, Clock::now()) < 1800) {
+    StatusOr<IndexInfo> info = engine->GetIndexInfo(engine_folder);
+    if (info.ok() && info->document_count >= wanted) {
+      out.complete = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  out.indexed_seconds = Seconds(start, Clock::now());
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  stop = true;
+  client_thread.join();
+  std::filesystem::remove_all(folder, ec);
+  return out;
+}
+
+void PrintImport(const Options& o, const ImportResults& r) {
+  const Stats st = Summarize(r.latency);
+  const auto over_1s = std::count_if(r.latency.begin(), r.latency.end(),
+                                     [](double ms) { return ms > 1000.0; });
+  std::printf("\nimport of %d pictures: written in %.1f s, %s after %.1f s\n", o.import_files,
+              r.write_seconds, r.complete ? "all in the engine" : "NOT all in the engine",
+              r.indexed_seconds);
+  std::printf("searches meanwhile (single word, one every 100 ms): %zu answered, %d not; "
+              "median %.2f ms, p99 %.2f ms, max %.2f ms, over 1 s %td\n",
+              r.latency.size(), r.unanswered, st.median, st.p99, st.max, over_1s);
+}
+
 // Serves the corpus, measures, prints; false when the server could not be run.
 bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& images) {
   const std::string work = o.dir + "/server";
@@ -1085,6 +1165,10 @@ bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& im
   RunOneAtATime(o, corpus, search_folder, engine.get(), engine_folder, tag, results);
   Throughput throughput;
   if (o.throughput_requests > 0) throughput = RunThroughput(o, corpus, search_folder, tag);
+  std::optional<ImportResults> import;
+  if (o.import_files > 0) {
+    import = RunImport(o, corpus, images, search_folder, engine.get(), engine_folder, tag);
+  }
 
   const double last_peak = ProcStatusMiB(server->pid, "VmHWM");
   const double last_resident = ProcStatusMiB(server->pid, "VmRSS");
@@ -1093,6 +1177,7 @@ bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& im
 
   PrintTable(o, results);
   PrintThroughputAndGoals(o, results, throughput);
+  if (import) PrintImport(o, *import);
   std::printf("\nserver peak resident memory (VmHWM): %.0f MiB after the first start, %.0f MiB "
               "before the stop (resident then %.0f MiB)\n",
               first_start_peak, last_peak, last_resident);
