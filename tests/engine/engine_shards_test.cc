@@ -140,6 +140,12 @@ class EngineShardsTest : public EngineFixture {
     return out;
   }
 
+  // The `i`-th run of `size` documents of `docs`: the documents of job `i`.
+  static std::vector<TestDoc> JobOf(const std::vector<TestDoc>& docs, size_t i, size_t size) {
+    return std::vector<TestDoc>(docs.begin() + static_cast<long>(i * size),
+                                docs.begin() + static_cast<long>((i + 1) * size));
+  }
+
   Status AddTo(const std::string& folder, std::vector<TestDoc> docs) {
     engine_test::VectorSource source(std::move(docs));
     IndexJob job;
@@ -678,10 +684,7 @@ TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNon
   UseShards(3);
   constexpr size_t kJob = 40;
   const std::vector<TestDoc> docs = Corpus(16 * kJob, 13);
-  const auto job = [&](size_t i) {
-    return std::vector<TestDoc>(docs.begin() + static_cast<long>(i * kJob),
-                                docs.begin() + static_cast<long>((i + 1) * kJob));
-  };
+  const auto job = [&](size_t i) { return JobOf(docs, i, kJob); };
   ASSERT_TRUE(AddTo(Folder(), job(0)).ok());
   std::atomic<bool> done{false};
   std::atomic<int> bad{0}, searches{0};
@@ -728,10 +731,7 @@ TEST_F(EngineShardsTest, ASearchDuringShardCommitsSeesTheStateBeforeOrWaitsForTh
   UseShards(3);
   constexpr size_t kJob = 60;
   const std::vector<TestDoc> docs = Corpus(4 * kJob, 17);
-  const auto job = [&](size_t i) {
-    return std::vector<TestDoc>(docs.begin() + static_cast<long>(i * kJob),
-                                docs.begin() + static_cast<long>((i + 1) * kJob));
-  };
+  const auto job = [&](size_t i) { return JobOf(docs, i, kJob); };
   struct Seen {
     bool during_job = false;  // the search ended before the job did
     size_t names = 0;
