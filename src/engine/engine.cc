@@ -182,8 +182,9 @@ class Engine::Impl {
     IndexGate& gate = *GateOf(folder);
     std::shared_lock<std::shared_mutex> hold(gate.mutex(), std::try_to_lock);
     if (!hold.owns_lock()) {
-      // An add job is committing: an idle reader of the state before it
-      // answers at once; without one the search waits for the commits.
+      // Closed: while an add job commits, an idle reader of the state
+      // before it answers at once. Without one, or during a swap, the
+      // search waits for the gate.
       if (std::optional<IndexState> before = gate.StateBeforeCommit()) {
         if (auto idle = pool_.TakeIdle(folder, before->settings, before->versions)) {
           return idle;
