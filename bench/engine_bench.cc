@@ -195,6 +195,15 @@ struct Latency {
   size_t hits = 0;
 };
 
+// The median and 99th percentile of `ms` (not empty), which it sorts.
+Latency Percentiles(std::vector<double>* ms) {
+  std::sort(ms->begin(), ms->end());
+  Latency l;
+  l.median_ms = (*ms)[ms->size() / 2];
+  l.p99_ms = (*ms)[std::min(ms->size() - 1, static_cast<size_t>(ms->size() * 0.99))];
+  return l;
+}
+
 Latency Measure(int runs, const std::function<size_t()>& search) {
   std::vector<double> ms;
   size_t hits = search();  // warm up
@@ -203,10 +212,7 @@ Latency Measure(int runs, const std::function<size_t()>& search) {
     hits = search();
     ms.push_back(Seconds(a, Clock::now()) * 1000.0);
   }
-  std::sort(ms.begin(), ms.end());
-  Latency l;
-  l.median_ms = ms[ms.size() / 2];
-  l.p99_ms = ms[std::min(ms.size() - 1, static_cast<size_t>(ms.size() * 0.99))];
+  Latency l = Percentiles(&ms);
   l.hits = hits;
   return l;
 }
@@ -358,16 +364,14 @@ class SearchProbe {
   void Print() const {
     std::vector<double> ms = ms_;
     if (ms.empty()) return;
-    std::sort(ms.begin(), ms.end());
+    const Latency l = Percentiles(&ms);
     const auto over = [&](double limit) {
       return ms.end() - std::upper_bound(ms.begin(), ms.end(), limit);
     };
     std::printf(
         "searches while indexing: %zu (every %d ms), median %.2f ms, p99 %.2f ms, max %.2f ms, "
         "over 100 ms %td, over 1 s %td, failed %zu\n",
-        ms.size(), every_, ms[ms.size() / 2],
-        ms[std::min(ms.size() - 1, static_cast<size_t>(ms.size() * 0.99))], ms.back(),
-        over(100.0), over(1000.0), failed_);
+        ms.size(), every_, l.median_ms, l.p99_ms, ms.back(), over(100.0), over(1000.0), failed_);
   }
 
  private:
