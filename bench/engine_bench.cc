@@ -7,7 +7,7 @@
 //
 //   engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] [--no-search]
 //                [--no-plain] [--reuse] [--shards K] [--batch D] [--batch-mb M]
-//                [--only LABEL] [--search-during MS]
+//                [--only LABEL] [--search-during MS] [--bulk]
 //
 // --shards K indexes into K shards (default 1, one database; 0: one per
 // core), written on K threads.
@@ -19,6 +19,10 @@
 //
 // --only LABEL times only the search of that label, ranked and newest first
 // ("prefix sun*"), or one of the two ("prefix sun*, newest").
+//
+// --bulk indexes as the server's first start does: every job writes a
+// segment beside each shard, and the timed indexing ends with the merge
+// of the segments into the shards (Engine::FinishBulkBuild).
 //
 // --no-plain indexes with the engine alone (a one-shard against two-shard
 // pair needs no peer in each run); searches then time the engine alone.
@@ -264,6 +268,7 @@ struct BenchSettings {
   std::string only;
   std::string dir;
   int search_every_ms = 0;  // --search-during: a search this often while indexing
+  bool bulk = false;        // --bulk: jobs of a bulk build, merged at the end
 };
 
 struct IndexingFigures {
@@ -273,6 +278,7 @@ struct IndexingFigures {
   uint64_t to_storage = 0;  // page cache bytes dirtied
   uint64_t jobs = 0;
   uint64_t text_bytes = 0;
+  double merge_seconds = 0;  // --bulk: the merge at the end, included in `seconds`
 };
 
 // The time and processor time of one piece of indexing work, added to
@@ -312,7 +318,7 @@ std::unique_ptr<Engine> StartEngine(const std::string& home, uint32_t shards) {
 
 // One index job over `batch`, as the server's first start makes them.
 Status RunEngineJob(Engine* engine, const std::string& folder,
-                    const std::vector<std::pair<std::string, std::string>>& batch) {
+                    const std::vector<std::pair<std::string, std::string>>& batch, bool bulk) {
   size_t next = 0;
   EngineDataSource source;
   source.rewind = [&] {
@@ -337,6 +343,7 @@ Status RunEngineJob(Engine* engine, const std::string& folder,
   IndexJob job;
   job.index_folder = folder;
   job.create = job.add = true;
+  job.bulk = bulk;
   job.data_source = &source;
   return engine->RunIndexJob(job);
 }
@@ -421,7 +428,8 @@ IndexingFigures IndexWithEngine(Engine* engine, const std::string& folder, uint3
       batch.emplace_back(name, text);
     }
     const WriteCounts before = BytesWritten();
-    const Status s = Timed(&figures, [&] { return RunEngineJob(engine, folder, batch); });
+    const Status s =
+        Timed(&figures, [&] { return RunEngineJob(engine, folder, batch, settings.bulk); });
     const WriteCounts after = BytesWritten();
     figures.written += after.handed - before.handed;
     figures.to_storage += after.to_storage - before.to_storage;
@@ -432,6 +440,19 @@ IndexingFigures IndexWithEngine(Engine* engine, const std::string& folder, uint3
     }
     if (settings.search_every_ms > 0 && !probe) {
       probe = std::make_unique<SearchProbe>(engine, folder, settings.search_every_ms);
+    }
+  }
+  if (settings.bulk) {
+    const WriteCounts before = BytesWritten();
+    const double before_merge = figures.seconds;
+    const Status merged = Timed(&figures, [&] { return engine->FinishBulkBuild(folder); });
+    figures.merge_seconds = figures.seconds - before_merge;
+    const WriteCounts after = BytesWritten();
+    figures.written += after.handed - before.handed;
+    figures.to_storage += after.to_storage - before.to_storage;
+    if (!merged.ok()) {
+      std::fprintf(stderr, "merging the bulk build failed: %s\n", merged.ToString().c_str());
+      std::exit(1);
     }
   }
   if (probe) {
@@ -512,6 +533,9 @@ void PrintIndexing(uint32_t n, const IndexingFigures& ours,
       [n](const IndexingFigures& f) { return n / f.cpu_seconds; });
   row("seconds", "%.1f", [](const IndexingFigures& f) { return f.seconds; });
   row("CPU seconds", "%.1f", [](const IndexingFigures& f) { return f.cpu_seconds; });
+  if (ours.merge_seconds > 0) {
+    row("seconds merging segments", "%.1f", [](const IndexingFigures& f) { return f.merge_seconds; });
+  }
   row("GB written", "%.2f", [](const IndexingFigures& f) { return f.written / 1e9; });
   row("GB dirtied in page cache", "%.2f",
       [](const IndexingFigures& f) { return f.to_storage / 1e9; });
@@ -655,6 +679,8 @@ int main(int argc, char** argv) {
           std::max<uint64_t>(1, std::strtoull(argv[++i], nullptr, 10)) * 1'000'000;
     else if (a == "--search-during" && i + 1 < argc)
       settings.search_every_ms = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--bulk")
+      settings.bulk = true;
     else if (a == "--shards" && i + 1 < argc)
       settings.shards = static_cast<uint32_t>(std::atol(argv[++i]));
     else {
@@ -662,7 +688,7 @@ int main(int argc, char** argv) {
       std::fprintf(a == "--help" ? stdout : stderr,
                    "usage: engine_bench [--docs N]... [--runs 200] [--dir FOLDER] [--keep] "
                    "[--no-search] [--no-plain] [--reuse] [--shards K] [--batch D] "
-                   "[--batch-mb M] [--only LABEL] [--search-during MS]\n");
+                   "[--batch-mb M] [--only LABEL] [--search-during MS] [--bulk]\n");
       return a == "--help" ? 0 : 2;
     }
   }

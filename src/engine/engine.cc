@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <shared_mutex>
 #include <utility>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "engine/document_scores.h"
 #include "engine/index_files.h"
 #include "engine/index_gate.h"
+#include "engine/index_segments.h"
 #include "engine/newest_match.h"
 #include "engine/partial_hits.h"
 #include "engine/posting_match.h"
@@ -134,6 +136,9 @@ class Engine::Impl {
   CondVar idle_;
   std::map<std::string, std::unique_ptr<Mutex>> writer_locks_ GUARDED_BY(mu_);
   std::map<std::string, std::unique_ptr<IndexGate>> gates_ GUARDED_BY(mu_);
+  // The folders whose bulk build this process runs: their segments wait for
+  // FinishBulkBuild instead of being merged by the next search.
+  std::set<std::string> bulk_builds_ GUARDED_BY(mu_);
 
   // Counts a running call for Stop; entered() is false once the engine is stopped.
   class CallGuard {
@@ -174,10 +179,13 @@ class Engine::Impl {
   StatusOr<std::unique_ptr<ReaderPool::Reader>> AcquireReader(const std::string& folder) {
     // A replacement of the shards committed but not finished (its process
     // was killed, or a swap failed): finished before anything is opened, so
-    // a search after a restart never sees a mix either.
-    if (HasSwapMark(fs_, folder)) {
+    // a search after a restart never sees a mix either. Segments a bulk
+    // build of an earlier process committed are merged first, so that the
+    // search finds their documents.
+    if (HasSwapMark(fs_, folder) ||
+        (HasSegmentRecord(fs_, folder) && !BulkBuildRunning(folder))) {
       MutexLock writer(WriterLock(folder));
-      VANTREL_RETURN_IF_ERROR(RecoverSwaps(folder));
+      VANTREL_RETURN_IF_ERROR(RecoverIndex(folder));
     }
     IndexGate& gate = *GateOf(folder);
     std::shared_lock<std::shared_mutex> hold(gate.mutex(), std::try_to_lock);
@@ -201,11 +209,28 @@ class Engine::Impl {
     return m.get();
   }
 
+  bool BulkBuildRunning(const std::string& folder) {
+    MutexLock lock(&mu_);
+    return bulk_builds_.count(folder) != 0;
+  }
+  void SetBulkBuildRunning(const std::string& folder, bool running) {
+    MutexLock lock(&mu_);
+    if (running) {
+      bulk_builds_.insert(folder);
+    } else {
+      bulk_builds_.erase(folder);
+    }
+  }
+
   // The local database folders of the index in `folder` (shard_layout.h).
   StatusOr<std::vector<std::string>> ShardFoldersOf(const std::string& folder);
   // Finishes a replacement of the shards that a crash cut short after its
-  // commit, or throws its stagings away (shard_swap.h).
+  // commit, or throws its stagings away (shard_swap.h); deletes the segments
+  // that no bulk job committed, and those a finished merge left.
   Status RecoverSwaps(const std::string& folder);
+  // RecoverSwaps, then merges the committed segments (index_segments.h).
+  Status RecoverIndex(const std::string& folder);
+  Status MergeSegments(const std::string& folder);
   // Creates the index in `folder` (sharded) unless it holds one.
   Status CreateIndex(const std::string& folder, const EngineOptions& options);
   // Replaces the index in `folder` by a copy of the one in `source`.
@@ -215,6 +240,9 @@ class Engine::Impl {
                    const ShardSettings& layout);
   Status RemoveListed(const IndexJob& job);
   Status AddDocuments(const IndexJob& job, const EngineOptions& options);
+  // A bulk job: the documents go into a new segment of every shard.
+  Status AddSegment(const IndexJob& job, const EngineOptions& options);
+  ShardWriteSettings WriteSettingsFor(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);
   StatusOr<SearchOutcome> Search(const SearchJob& job);
   // One attempt of a search on one reader; fills `hits` and the outcome's
@@ -268,10 +296,53 @@ StatusOr<std::vector<std::string>> Engine::Impl::ShardFoldersOf(const std::strin
 }
 
 Status Engine::Impl::RecoverSwaps(const std::string& folder) {
-  if (!HasSwapMark(fs_, folder)) return RecoverShardSwap(fs_, folder);
-  // A committed replacement is finished while searches are held back.
-  std::unique_lock<std::shared_mutex> gate(GateOf(folder)->mutex());
-  return RecoverShardSwap(fs_, folder);
+  const bool committed = HasSwapMark(fs_, folder);
+  if (committed) {
+    // A committed replacement is finished while searches are held back.
+    std::unique_lock<std::shared_mutex> gate(GateOf(folder)->mutex());
+    VANTREL_RETURN_IF_ERROR(RecoverShardSwap(fs_, folder));
+  } else {
+    VANTREL_RETURN_IF_ERROR(RecoverShardSwap(fs_, folder));
+  }
+  // A committed swap with a segment record was their merge (every other
+  // replacement merges them first): the segments are in the shards now.
+  if (committed) VANTREL_RETURN_IF_ERROR(DeleteSegmentRecord(fs_, folder));
+  StatusOr<std::vector<uint32_t>> recorded = ReadSegmentRecord(fs_, folder);
+  if (!recorded.ok()) return recorded.status();
+  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(folder);
+  if (!shards.ok()) return shards.status();
+  return DeleteSegments(fs_, *shards, *recorded);
+}
+
+Status Engine::Impl::RecoverIndex(const std::string& folder) {
+  VANTREL_RETURN_IF_ERROR(RecoverSwaps(folder));
+  return MergeSegments(folder);
+}
+
+// Each shard compacted with its segments is staged beside it (the long
+// part); the swap mark commits them all. The record goes next: from the
+// mark on, the segments are part of the shards. Then, while searches are
+// held back, the stagings are swapped in, and the segments deleted.
+Status Engine::Impl::MergeSegments(const std::string& folder) {
+  StatusOr<std::vector<uint32_t>> recorded = ReadSegmentRecord(fs_, folder);
+  if (!recorded.ok()) return recorded.status();
+  if (recorded->empty()) return Status::Ok();
+  StatusOr<ShardSettings> settings = ReadShardSettings(fs_, folder);
+  if (!settings.ok()) return settings.status();
+  const std::vector<std::string> shards = LocalShardFolders(*settings, folder);
+  Status staged = StageMergedShards(fs_, shards, *recorded);
+  if (staged.ok()) staged = CommitShardSwap(fs_, folder, settings->layout);
+  if (!staged.ok() && !HasSwapMark(fs_, folder)) {
+    DiscardShardStagings(fs_, folder).IgnoreError();
+    return staged;
+  }
+  Status finished = DeleteSegmentRecord(fs_, folder);
+  if (finished.ok()) {
+    std::unique_lock<std::shared_mutex> gate(GateOf(folder)->mutex());
+    finished = FinishShardSwap(fs_, folder, settings->layout);
+  }
+  if (finished.ok()) finished = DeleteSegments(fs_, shards, {});
+  return finished.ok() ? staged : finished;
 }
 
 Status Engine::Impl::CreateIndex(const std::string& folder, const EngineOptions& options) {
@@ -331,17 +402,13 @@ Status Engine::Impl::RemoveListed(const IndexJob& job) {
   return CompactLocked(job.index_folder);
 }
 
-Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& options) {
-  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(job.index_folder);
-  if (!shards.ok()) return shards.status();
-  const DocumentIndexer indexer(table_, catalogue_);
+ShardWriteSettings Engine::Impl::WriteSettingsFor(const IndexJob& job,
+                                                  const EngineOptions& options) {
   ShardWriteSettings settings;
-  settings.folders = std::move(*shards);
   settings.create = job.create;
   settings.commit_every = options.commit_every;
   settings.max_text_bytes = options.max_text_bytes;
   settings.after_shard_commit = options.after_shard_commit;
-  settings.commit_gate = GateOf(job.index_folder);
   if (job.message_callback) {
     settings.progress = [&job](uint64_t done) {
       EngineMessage m;
@@ -350,7 +417,44 @@ Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& opti
       job.message_callback(m);
     };
   }
+  return settings;
+}
+
+Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& options) {
+  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(job.index_folder);
+  if (!shards.ok()) return shards.status();
+  const DocumentIndexer indexer(table_, catalogue_);
+  ShardWriteSettings settings = WriteSettingsFor(job, options);
+  settings.folders = std::move(*shards);
+  settings.commit_gate = GateOf(job.index_folder);
   return WriteToShards(settings, indexer, job.data_source);
+}
+
+// No search opens a segment, so its commits need no gate; the job is done
+// when the record lists it. A job that fails leaves no segment behind.
+Status Engine::Impl::AddSegment(const IndexJob& job, const EngineOptions& options) {
+  const std::string& folder = job.index_folder;
+  StatusOr<std::vector<std::string>> shards = ShardFoldersOf(folder);
+  if (!shards.ok()) return shards.status();
+  StatusOr<std::vector<uint32_t>> recorded = ReadSegmentRecord(fs_, folder);
+  if (!recorded.ok()) return recorded.status();
+  StatusOr<uint32_t> segment = NextSegmentNumber(fs_, *shards, *recorded);
+  if (!segment.ok()) return segment.status();
+  const DocumentIndexer indexer(table_, catalogue_);
+  ShardWriteSettings settings = WriteSettingsFor(job, options);
+  settings.create = true;
+  settings.commit_every = 0;  // a segment is committed whole or not at all
+  for (const std::string& shard : *shards) {
+    settings.folders.push_back(SegmentFolder(shard, *segment));
+    VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(settings.folders.back()));
+  }
+  Status written = WriteToShards(settings, indexer, job.data_source);
+  if (written.ok()) written = RecordSegment(fs_, folder, *segment);
+  if (!written.ok()) {
+    StatusOr<std::vector<uint32_t>> now = ReadSegmentRecord(fs_, folder);
+    if (now.ok()) DeleteSegments(fs_, *shards, *now).IgnoreError();
+  }
+  return written;
 }
 
 Status Engine::Impl::CompactLocked(const std::string& folder) {
@@ -851,11 +955,18 @@ Status Engine::RunIndexJob(const IndexJob& job) {
   } else {
     MutexLock writer(impl_->WriterLock(job.index_folder));
     FileSystem* fs = impl_->fs_;
+    const bool bulk = job.bulk && job.add && !job.remove;
+    if (bulk) impl_->SetBulkBuildRunning(job.index_folder, true);
     if (job.create) result = fs->CreateFolders(job.index_folder);
-    if (result.ok()) result = impl_->RecoverSwaps(job.index_folder);
+    if (result.ok()) {
+      result = bulk ? impl_->RecoverSwaps(job.index_folder) : impl_->RecoverIndex(job.index_folder);
+    }
     if (result.ok() && job.create) result = impl_->CreateIndex(job.index_folder, impl_->Options());
     if (result.ok() && job.remove) result = impl_->RemoveListed(job);
-    if (result.ok() && job.add) result = impl_->AddDocuments(job, impl_->Options());
+    if (result.ok() && job.add) {
+      result = bulk ? impl_->AddSegment(job, impl_->Options())
+                    : impl_->AddDocuments(job, impl_->Options());
+    }
   }
   if (!result.ok() && job.message_callback) {
     EngineMessage m;
@@ -873,11 +984,20 @@ StatusOr<SearchOutcome> Engine::RunSearchJob(const SearchJob& job) {
   return impl_->Search(job);
 }
 
+Status Engine::FinishBulkBuild(const std::string& index_folder) {
+  Impl::CallGuard guard(impl_.get());
+  if (!guard.entered()) return Stopped();
+  MutexLock writer(impl_->WriterLock(index_folder));
+  impl_->SetBulkBuildRunning(index_folder, false);
+  if (!impl_->fs_->IsFolder(index_folder)) return Status::Ok();
+  return impl_->RecoverIndex(index_folder);
+}
+
 Status Engine::Compact(const std::string& index_folder) {
   Impl::CallGuard guard(impl_.get());
   if (!guard.entered()) return Stopped();
   MutexLock writer(impl_->WriterLock(index_folder));
-  VANTREL_RETURN_IF_ERROR(impl_->RecoverSwaps(index_folder));
+  VANTREL_RETURN_IF_ERROR(impl_->RecoverIndex(index_folder));
   return impl_->CompactLocked(index_folder);
 }
 
@@ -889,7 +1009,7 @@ Status Engine::InstallIndexFiles(const std::string& index_folder,
     return Status::NotFound("no index in " + source_folder);
   MutexLock writer(impl_->WriterLock(index_folder));
   VANTREL_RETURN_IF_ERROR(impl_->fs_->CreateFolders(index_folder));
-  VANTREL_RETURN_IF_ERROR(impl_->RecoverSwaps(index_folder));
+  VANTREL_RETURN_IF_ERROR(impl_->RecoverIndex(index_folder));
   return impl_->InstallLocked(index_folder, source_folder);
 }
 

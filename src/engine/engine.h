@@ -14,7 +14,9 @@
 //   GetIndexInfo(folder)   document count, kNotFound when there is no index
 //   GetOptions/SetOptions  commit interval and expansion bounds
 //   RunIndexJob(job)       create, remove listed documents and compact, add
-//                          the documents of a data source
+//                          the documents of a data source (or, in a bulk
+//                          build, write them into segments)
+//   FinishBulkBuild        merges the segments of a bulk build
 //   RunSearchJob(job)      one kMessageFoundDocument message per hit; bounded in
 //                          terms, time and heavy company (EngineOptions)
 //   Compact(folder)        rewrites the database compactly in place
@@ -106,6 +108,11 @@ struct IndexJob {
   bool remove_list_in_file = false;  // the names to remove are in `remove_list_path`
   std::string remove_list_path;      // native path; missing or empty: nothing removed
   EngineDataSource* data_source = nullptr;  // needed with `add`
+  // With `add` alone: a job of a bulk build of the index (an index built
+  // from nothing, a first start). Its documents are committed into segments
+  // beside the shards and are found only after FinishBulkBuild, or after the
+  // next job of another kind, or, once the process ended, the next search.
+  bool bulk = false;
 };
 
 struct SearchJob {
@@ -220,6 +227,13 @@ class Engine {
 
   // Heavy searches running now (see EngineOptions::heavy_terms).
   int RunningHeavySearches() const;
+
+  // Ends the bulk build of the index in `index_folder`: every shard and the
+  // segments its bulk jobs committed are merged (index_segments.h), and
+  // their documents are found from then on. On a failure the segments stay
+  // committed and the next job on the folder merges them. OK when no bulk
+  // job ran.
+  Status FinishBulkBuild(const std::string& index_folder);
 
   // Compacts the index into a fresh database in the same folder. Every
   // document stays; searches keep running meanwhile.

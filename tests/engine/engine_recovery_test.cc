@@ -13,6 +13,7 @@
 
 #include "engine/database_copy.h"
 #include "engine/index_files.h"
+#include "engine/index_segments.h"
 #include "engine/shard_layout.h"
 #include "engine/shard_swap.h"
 #include "engine_test_util.h"
@@ -106,6 +107,16 @@ class RestoreCrashTest : public EngineFixture {
   // the fault once the engine has started.
   Status Restore(FaultFileSystem* fs, const std::string& backup,
                  const std::function<void()>& arm = [] {}) {
+    return InProcessOf(fs, arm, [&](Engine* engine) {
+      return engine->InstallIndexFiles(Folder(), backup);
+    });
+  }
+
+  // Runs `work` on an engine of its own over `fs` (a process that is then
+  // dropped, as a killed one is); `arm` sets the fault once the engine has
+  // started. restore_writes_ counts the writes `work` made.
+  Status InProcessOf(FaultFileSystem* fs, const std::function<void()>& arm,
+                     const std::function<Status(Engine*)>& work) {
     EngineStartOptions options;
     options.home_folder = home_.path();
     options.fs = fs;
@@ -115,9 +126,20 @@ class RestoreCrashTest : public EngineFixture {
     if (!crashing.ok()) return crashing.status();
     const int before = fs->write_count();
     arm();
-    Status done = (*crashing)->InstallIndexFiles(Folder(), backup);
+    Status done = work(crashing->get());
     restore_writes_ = fs->write_count() - before;
     return done;
+  }
+
+  static Status RunBulkJob(Engine* engine, const std::string& folder, std::vector<TestDoc> docs) {
+    engine_test::VectorSource source(std::move(docs));
+    IndexJob job;
+    job.index_folder = folder;
+    job.create = true;
+    job.add = true;
+    job.bulk = true;
+    job.data_source = source.source();
+    return engine->RunIndexJob(job);
   }
 
   // The restarted process, on the files as the restore left them.
@@ -180,6 +202,9 @@ class RestoreCrashTest : public EngineFixture {
       if (e.is_folder && IsShardFolderName(e.name)) {
         if (static_cast<uint32_t>(e.name[0] - '0') >= layout) return "shard folder " + e.name;
         if (fs->Exists(Folder() + "/" + e.name + "/" + kStagingFolderName)) return e.name + " staged";
+        if (fs->Exists(Folder() + "/" + e.name + "/" + kSegmentsFolderName)) {
+          return e.name + " has segments";
+        }
         ++shard_folders;
       } else if (e.name == kVersionFileName) {
         own_database = true;
@@ -249,6 +274,86 @@ TEST_F(RestoreCrashTest, ARestoreCutAfterAnyWriteLeavesTheOldOrTheNewIndex) {
         EXPECT_EQ(LayoutProblem(names == old_names ? c.old_shards : c.new_shards), "");
       }
     }
+  }
+}
+
+// A bulk build whose last job and merge are cut after any write (the
+// process dies there), then restarted: the first call, a search (odd k) or
+// an index job (even k), finds every document of the jobs reported done
+// exactly once, and the cut job's documents all or not at all; no segment
+// and no staging is left. The build's first job ran in an earlier process
+// and was left unmerged.
+TEST_F(RestoreCrashTest, ABulkBuildCutAfterAnyWriteKeepsEveryJobReportedDone) {
+  const std::vector<TestDoc> first = Docs(0, 10), committed = Docs(10, 12), cut = Docs(22, 12);
+  const std::vector<std::string> before = SortedNames(Docs(0, 22));
+  const std::vector<std::string> after = SortedNames(Docs(0, 34));
+  for (const uint32_t shards : {3u, 1u}) {
+    const std::string base = Build("bulk" + std::to_string(shards), shards, first);
+    ASSERT_TRUE(RunBulkJob(engine_.get(), base, committed).ok());
+    auto cut_build = [&](Engine* engine) {
+      Status job = RunBulkJob(engine, Folder(), cut);
+      Status merged = engine->FinishBulkBuild(Folder());
+      return job.ok() && !merged.ok() ? Status::Internal("merge: " + merged.ToString()) : job;
+    };
+    Reset(base);
+    FaultFileSystem counting(DefaultFileSystem());
+    ASSERT_TRUE(InProcessOf(&counting, [] {}, cut_build).ok());
+    const int writes = restore_writes_;
+    for (int k = 1; k <= writes + 1; ++k) {
+      SCOPED_TRACE(std::to_string(shards) + " shard(s), crash at write " + std::to_string(k) +
+                   " of " + std::to_string(writes));
+      Reset(base);
+      FaultFileSystem faulty(DefaultFileSystem());
+      const Status done = InProcessOf(&faulty, [&] { faulty.CrashAtNthWrite(k); }, cut_build);
+      // The job reported done, its merge cut or not.
+      const bool job_done = done.ok() || done.message().rfind("merge: ", 0) == 0;
+      Restart();
+      const bool search_first = k % 2 == 1;
+      if (!search_first) {
+        ASSERT_TRUE(RunEmptyJob().ok());
+      }
+      const std::vector<std::string> names = Names();
+      if (job_done) {
+        ASSERT_TRUE(names == after) << names.size() << " names";
+      } else {
+        ASSERT_TRUE(names == before || names == after) << names.size() << " names";
+      }
+      if (search_first) {
+        ASSERT_TRUE(RunEmptyJob().ok());
+      }
+      EXPECT_EQ(LayoutProblem(shards), "");
+    }
+  }
+}
+
+// The segment record is read as hostile bytes too: anything but ascending
+// "segment N" lines stops every job and search on the index with the
+// reason, and no segment is merged or deleted.
+TEST_F(RestoreCrashTest, OnlyAWholeSegmentRecordIsFollowed) {
+  const std::vector<uint32_t> segments{1, 7, 4294967};
+  StatusOr<std::vector<uint32_t>> parsed = ParseSegmentRecord(FormatSegmentRecord(segments));
+  ASSERT_TRUE(parsed.ok());
+  EXPECT_EQ(*parsed, segments);
+  const std::string base = Build("segs", 3, Docs(0, 12));
+  ASSERT_TRUE(RunBulkJob(engine_.get(), base, Docs(12, 6)).ok());
+  for (const char* bad : {"segment 1", "segment 0\n", "segment 01\n", "segment -1\n",
+                          "segment 2\nsegment 1\n", "segment 1\nsegment 1\n", "segment 1\r\n",
+                          "segments 1\n", "segment 99999999999\n", "\n"}) {
+    SCOPED_TRACE(std::string("record \"") + bad + "\"");
+    EXPECT_FALSE(ParseSegmentRecord(bad).ok());
+    Reset(base);
+    ASSERT_TRUE(home_.WriteFile(std::string("idx/") + kSegmentRecordFile, bad));
+    Restart();
+    EXPECT_EQ(RunEmptyJob().code(), StatusCode::kCorruption);
+    SearchJob search;
+    search.query = "harbour";
+    search.index_folder = Folder();
+    EXPECT_EQ(engine_->RunSearchJob(search).status().code(), StatusCode::kCorruption);
+    EXPECT_TRUE(DefaultFileSystem()->Exists(SegmentFolder(Folder() + "/0", 1) + "/iamglass"));
+    ASSERT_TRUE(home_.WriteFile(std::string("idx/") + kSegmentRecordFile, "segment 1\n"));
+    ASSERT_TRUE(RunEmptyJob().ok());
+    EXPECT_EQ(Names(), SortedNames(Docs(0, 18)));
+    EXPECT_EQ(LayoutProblem(3), "");
   }
 }
 

@@ -1,0 +1,91 @@
+// The segments of a bulk build: an index filled from nothing (a first start,
+// a rebuild), whose documents need not be searchable before the build ends.
+//
+// A commit into a large database rewrites the B-tree blocks of every term it
+// touches, so the commits of an index built job by job grow with it. In a
+// bulk build every add job writes a fresh database beside each shard, a
+// segment, and commits only that; at the end every shard and its segments are
+// compacted into one database.
+//
+// Files, for each local shard S (a shard folder, or the engine folder itself
+// for an index of one database) and the engine folder E:
+//   S/vtseg/<k>   segment k of that shard: a Xapian database;
+//   E/vtsegs      the committed segments, one line "segment <k>" each,
+//                 rewritten (temporary file, sync, rename) once every shard
+//                 committed its segment k. This is a bulk job's commit
+//                 point: a segment not listed is thrown away.
+// The merge (engine.cc) stages each shard compacted with its committed
+// segments, commits the stagings with the swap mark (shard_swap.h), deletes
+// the record, finishes the swap while searches are held back, and deletes
+// the segment folders last. After a crash:
+//   - without a swap mark, every staging is thrown away and the committed
+//     segments are merged again;
+//   - with a swap mark and a record, the swap was the merge of exactly the
+//     recorded segments (every other swap merges first, under the same
+//     writer lock): it is finished, and the record and segments go.
+// A name written in more than one segment of a build keeps only its last
+// document (DropRepeatedNames).
+//
+// Thread safety: plain functions; the caller holds the folder's writer lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/status.h"
+
+namespace vantrel {
+
+inline constexpr char kSegmentsFolderName[] = "vtseg";
+inline constexpr char kSegmentRecordFile[] = "vtsegs";
+// More segments than any build makes; a record listing more is damaged.
+inline constexpr size_t kMaxSegments = 1u << 20;
+
+// "S/vtseg/<k>".
+std::string SegmentFolder(const std::string& shard, uint32_t segment);
+
+// The record's text and its parse: kCorruption unless every line is
+// "segment <k>" with 1 <= k, in ascending order, at most kMaxSegments lines.
+std::string FormatSegmentRecord(const std::vector<uint32_t>& segments);
+StatusOr<std::vector<uint32_t>> ParseSegmentRecord(std::string_view text);
+
+bool HasSegmentRecord(FileSystem* fs, const std::string& folder);
+// The committed segments of the index in `folder`; none without a record.
+StatusOr<std::vector<uint32_t>> ReadSegmentRecord(FileSystem* fs, const std::string& folder);
+// Adds `segment` to the record (the commit point of a bulk job).
+Status RecordSegment(FileSystem* fs, const std::string& folder, uint32_t segment);
+Status DeleteSegmentRecord(FileSystem* fs, const std::string& folder);
+
+// The number for the next segment: above every recorded one and every
+// segment folder of `shards`.
+StatusOr<uint32_t> NextSegmentNumber(FileSystem* fs, const std::vector<std::string>& shards,
+                                     const std::vector<uint32_t>& recorded);
+
+// The folders of `shard`'s segments among `recorded` that hold a database,
+// in segment order.
+std::vector<std::string> RecordedSegmentFolders(FileSystem* fs, const std::string& shard,
+                                                const std::vector<uint32_t>& recorded);
+
+// Deletes every segment folder of `shards` not in `keep` (each database's
+// version file first, so that a deletion cut short leaves no database), and
+// the segments folder once empty.
+Status DeleteSegments(FileSystem* fs, const std::vector<std::string>& shards,
+                      const std::vector<uint32_t>& keep);
+
+// Stages every shard of `shards` compacted together with its segments among
+// `recorded`, in segment order after the shard's own documents
+// (StageDatabase of index_files.h; nothing is committed). The shards are
+// staged side by side, each on a thread of its own.
+Status StageMergedShards(FileSystem* fs, const std::vector<std::string>& shards,
+                         const std::vector<uint32_t>& recorded);
+
+// Makes every document name occur in one database of `sources` at most: a
+// name found in several keeps the document of the last, and is deleted from
+// the others (each commits). Names are the id terms of the documents
+// (IdTermForName), checked against each document's stored name.
+Status DropRepeatedNames(const std::vector<std::string>& sources);
+
+}  // namespace vantrel
