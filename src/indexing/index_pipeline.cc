@@ -139,13 +139,14 @@ bool Pipeline::WaitForPdfTexts(std::chrono::milliseconds timeout) {
 }
 
 Status Pipeline::RunAddJob(TaskContext& task, Engine* engine, const std::string& folder,
-                           PendingTable* table) {
+                           PendingTable* table, bool bulk) {
   StatusOr<IndexInfo> info = engine->GetIndexInfo(folder);
   IndexJob job;
   job.index_folder = folder;
   job.from_changes = table->from_changes();
   job.create = !info.ok();
   job.add = true;
+  job.bulk = bulk;
   const std::string adding = Text(TextId::IDS_ADDINGTEXT);
   EngineDataSource source = table->DataSource([&task, &adding](int percent) {
     char line[64];
@@ -214,20 +215,38 @@ void Pipeline::Flush(TaskContext& task, int index, bool automatic) {
     BackgroundJob* job = background_.get();
     job->index = index;
     job->engine_folder = def.engine_folder;
+    job->bulk = index == bulk_index_;
     job->table = std::move(pending_);
     pending_ = PendingTable(options_.batch_documents);
     pending_.Reset(job->table.from_changes());
     job->thread = std::thread([this, &task, engine, job] {
-      job->result = RunAddJob(task, engine, job->engine_folder, &job->table);
+      job->result = RunAddJob(task, engine, job->engine_folder, &job->table, job->bulk);
     });
     return;
   }
   if (batch != 0) {
-    Status done = RunAddJob(task, engine, def.engine_folder, &pending_);
+    Status done = RunAddJob(task, engine, def.engine_folder, &pending_, index == bulk_index_);
     NoteJobResult(task, index, done, pending_);
     if (done.ok()) UpdateCache(task, index, !automatic && batch < 9);
   }
   pending_.Clear();
+  StatusOr<IndexInfo> after = engine->GetIndexInfo(def.engine_folder);
+  if (after.ok()) def.document_count = after.value().document_count;
+}
+
+void Pipeline::FinishBulkBuild(TaskContext& task, int index) {
+  if (index != bulk_index_) return;
+  bulk_index_ = -1;
+  Engine* engine = options_.engine ? options_.engine->engine() : nullptr;
+  if (engine == nullptr) return;
+  IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  const Status merged = engine->FinishBulkBuild(def.engine_folder);
+  if (!merged.ok()) {
+    task.LogFromTask("Cannot merge the new index " + def.engine_folder + " yet (" +
+                     merged.ToString() + "); its next index job merges it");
+  }
+  // Nothing searched during the build saw its documents.
+  UpdateCache(task, index, /*refresh=*/false);
   StatusOr<IndexInfo> after = engine->GetIndexInfo(def.engine_folder);
   if (after.ok()) def.document_count = after.value().document_count;
 }

@@ -165,9 +165,13 @@ class Pipeline final : public IndexPipeline {
   void UpdateCache(TaskContext& task, int index, bool refresh);
   // The documents of a failed batch: out of the indexed list, queued again.
   void RequeueFailedBatch(TaskContext& task, int index, const PendingTable& table);
-  // One add job of `table` into engine folder `folder`.
+  // One add job of `table` into engine folder `folder`; `bulk`: a job of
+  // the index's bulk build.
   Status RunAddJob(TaskContext& task, Engine* engine, const std::string& folder,
-                   PendingTable* table);
+                   PendingTable* table, bool bulk);
+  // Ends the bulk build of `index`, if it has one: its documents become
+  // searchable. A failure is logged; the engine merges at its next job.
+  void FinishBulkBuild(TaskContext& task, int index);
   // Logs a failure once (and a recovery), and queues a failed batch again.
   void NoteJobResult(TaskContext& task, int index, const Status& done, const PendingTable& table);
   // Waits for the job of the last full table and takes note of its result.
@@ -223,6 +227,9 @@ class Pipeline final : public IndexPipeline {
   const CodePage* cp_;
   PendingTable pending_;
   int pending_index_ = -1;  // the index the pending documents belong to
+  // The index whose first start builds it from nothing: its jobs are bulk
+  // jobs (Engine::FinishBulkBuild), merged when its catch-up ends.
+  int bulk_index_ = -1;
   bool flush_due_ = false;  // the table ran full while a file was built
   // What Build hands the document builder, made once.
   DocumentServices build_services_;
@@ -235,6 +242,7 @@ class Pipeline final : public IndexPipeline {
     int index = 0;
     std::string engine_folder;
     PendingTable table;
+    bool bulk = false;
     Status result;
   };
   std::unique_ptr<BackgroundJob> background_;

@@ -288,14 +288,17 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
       kStatusOperation, Text(TextId::IDS_INITINDEX) + " " + def.index_folder));
   task.LogFromTask(Text(TextId::IDS_READFILELIST) + ": " + def.index_folder);
 
-  // 3, 4. The indexed list from the engine, else from a backup.
+  // 3, 4. The indexed list from the engine, else from a backup. An index
+  // that holds nothing is built in bulk.
   const bool new_index = RecoverIndexedList(task, index);
+  if (new_index) bulk_index_ = index;
 
   // 5, 6. Changed folders, or every folder.
   CatchUpImageFolders(task, index);
 
   // 7.
   Flush(task, index, /*automatic=*/false);
+  FinishBulkBuild(task, index);
 
   // 8. A relaunched task made its backup before the optimization.
   if (!task.relaunch && task.Locked(index, &runtime.indexed).Count() != 0) {

@@ -575,7 +575,8 @@ TEST_F(PipelineTest, RenamesAndDeletedSubFoldersLeaveTheListsThroughThePoll) {
 }
 
 // Full tables are indexed while the next one fills; the end of the scan
-// waits for them, so the backup and the lists see every document.
+// waits for them (and merges a new index's bulk build), so the backup and
+// the lists see every document.
 TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
   for (int i = 0; i < 23; ++i) {
     ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
@@ -587,11 +588,39 @@ TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
   EXPECT_EQ(Search("bulkword").size(), 23u);
   EXPECT_EQ(Count(&runtime().indexed), 27u);
   EXPECT_EQ(def().document_count, 27u);
+  // The new index was built in bulk: each job recorded its segments, which
+  // the end of the catch-up merged.
+  const std::vector<std::string> written = fault_.written_paths();
+  const auto records = std::count_if(written.begin(), written.end(), [](const std::string& p) {
+    return p.size() > 7 && p.compare(p.size() - 7, 7, "/vtsegs") == 0;
+  });
+  EXPECT_GE(records, 9);
+  EXPECT_FALSE(fs_->Exists(def().engine_folder + "/vtsegs"));
   // The MASTER copy was made after the last job: restoring it gives all.
   ASSERT_TRUE(fs_->EmptyFolder(def().engine_folder, true).ok());
   Restart();
   pipeline_->StartUpIndex(*task_, 0);
   EXPECT_EQ(Search("bulkword").size(), 23u);
+}
+
+// A bulk job of a first start that fails at its commit point is offered
+// again, and its files are indexed by the next update job.
+TEST_F(PipelineTest, AFailedBulkJobOfAFirstStartIsOfferedAgain) {
+  for (int i = 0; i < 11; ++i) {
+    ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
+                               Captioned("bulkword number" + std::to_string(i))));
+  }
+  batch_documents_ = 4;
+  Restart();
+  fault_.FailWritesMatching("*/vtsegs");
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_TRUE(Search("bulkword").empty());
+  EXPECT_EQ(Count(&runtime().indexed), 0u);
+  EXPECT_EQ(Lines(Drain().log, "Cannot index"), 1);
+  fault_.ClearFaults();
+  pipeline_->RunUpdateJob(*task_);
+  EXPECT_EQ(Search("bulkword").size(), 11u);
+  EXPECT_EQ(Count(&runtime().indexed), 15u);
 }
 
 TEST_F(PipelineTest, AFailedFullTableIsOfferedAgain) {
