@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/index_files.h"
+#include "engine/index_segments.h"
 #include "engine/shard_layout.h"
 
 namespace vantrel {
@@ -28,8 +29,12 @@ std::string ParentOf(const std::string& path) {
 
 std::string SetAsideFolder(const std::string& folder) { return folder + kSetAsideSuffix; }
 
+// A copy holds the databases and the shard settings; a bulk build's
+// segment record is left out with the segments it lists (folders are not
+// copied).
 bool IsCopiedFile(const FolderEntry& e) {
-  return !e.is_folder && !e.hidden && e.name != kLockFileName && e.name != kCompleteMarkName;
+  return !e.is_folder && !e.hidden && e.name != kLockFileName && e.name != kCompleteMarkName &&
+         e.name != kSegmentRecordFile;
 }
 
 Status RemoveTree(FileSystem* fs, const std::string& folder) {

@@ -430,25 +430,33 @@ Status Engine::Impl::AddDocuments(const IndexJob& job, const EngineOptions& opti
   return WriteToShards(settings, indexer, job.data_source);
 }
 
-// No search opens a segment, so its commits need no gate; the job is done
-// when the record lists it. A job that fails leaves no segment behind.
+// No search opens a segment, so its commits need no gate. A job that starts
+// a segment is done when the record lists it, and leaves nothing behind
+// when it fails; a job that adds to the newest segment is done at its
+// commits, as a job on the shards is.
 Status Engine::Impl::AddSegment(const IndexJob& job, const EngineOptions& options) {
   const std::string& folder = job.index_folder;
   StatusOr<std::vector<std::string>> shards = ShardFoldersOf(folder);
   if (!shards.ok()) return shards.status();
+  // Segments are merged into their shards: the index must exist.
+  for (const std::string& shard : *shards) {
+    if (!fs_->Exists(shard + "/" + kVersionFileName)) return Status::NotFound("no index in " + folder);
+  }
   StatusOr<std::vector<uint32_t>> recorded = ReadSegmentRecord(fs_, folder);
   if (!recorded.ok()) return recorded.status();
-  StatusOr<uint32_t> segment = NextSegmentNumber(fs_, *shards, *recorded);
+  const std::optional<uint32_t> open =
+      SegmentWithRoom(shards->front(), *recorded, options.segment_documents);
+  StatusOr<uint32_t> segment = open ? *open : NextSegmentNumber(fs_, *shards, *recorded);
   if (!segment.ok()) return segment.status();
   const DocumentIndexer indexer(table_, catalogue_);
   ShardWriteSettings settings = WriteSettingsFor(job, options);
   settings.create = true;
-  settings.commit_every = 0;  // a segment is committed whole or not at all
   for (const std::string& shard : *shards) {
     settings.folders.push_back(SegmentFolder(shard, *segment));
     VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(settings.folders.back()));
   }
   Status written = WriteToShards(settings, indexer, job.data_source);
+  if (open) return written;
   if (written.ok()) written = RecordSegment(fs_, folder, *segment);
   if (!written.ok()) {
     StatusOr<std::vector<uint32_t>> now = ReadSegmentRecord(fs_, folder);

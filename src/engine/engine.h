@@ -168,6 +168,11 @@ struct EngineOptions {
   // One shard is one database in the engine folder itself. The server asks
   // for 0 (EngineHolder).
   uint32_t new_index_shards = 1;
+  // A bulk build's jobs add to the newest segment until its first shard
+  // holds this many documents, then start a new one. Small segments commit
+  // cheaply, but a merge keeps every segment's part of a posting list as a
+  // chunk of its own, so many of them slow searches that read many terms.
+  uint32_t segment_documents = 65536;
   // Called after each shard committed an add job (shard number), on that
   // shard's commit thread (the shards commit at the same time); tests cut a
   // job between shard commits here. Empty in the server.

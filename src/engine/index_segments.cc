@@ -172,6 +172,18 @@ StatusOr<uint32_t> NextSegmentNumber(FileSystem* fs, const std::vector<std::stri
   return highest + 1;
 }
 
+std::optional<uint32_t> SegmentWithRoom(const std::string& shard,
+                                        const std::vector<uint32_t>& recorded, uint32_t limit) {
+  if (recorded.empty()) return std::nullopt;
+  try {
+    Xapian::Database db(SegmentFolder(shard, recorded.back()), Xapian::DB_BACKEND_GLASS);
+    if (db.get_doccount() < limit) return recorded.back();
+  } catch (const Xapian::Error&) {
+    // Unreadable: a new segment is started, and the merge reports it.
+  }
+  return std::nullopt;
+}
+
 std::vector<std::string> RecordedSegmentFolders(FileSystem* fs, const std::string& shard,
                                                 const std::vector<uint32_t>& recorded) {
   std::vector<std::string> folders;

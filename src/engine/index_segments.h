@@ -3,17 +3,23 @@
 //
 // A commit into a large database rewrites the B-tree blocks of every term it
 // touches, so the commits of an index built job by job grow with it. In a
-// bulk build every add job writes a fresh database beside each shard, a
-// segment, and commits only that; at the end every shard and its segments are
-// compacted into one database.
+// bulk build the add jobs write into small databases beside the shards,
+// segments, and commit only those: a job adds to the newest segment until it
+// holds EngineOptions::segment_documents documents, then starts the next. At
+// the end every shard and its segments are compacted into one database.
+// (The compaction keeps each segment's part of a term's posting list as a
+// chunk of its own; segments too small would leave every rare term in
+// many chunks and slow the searches that read many terms.)
 //
 // Files, for each local shard S (a shard folder, or the engine folder itself
 // for an index of one database) and the engine folder E:
 //   S/vtseg/<k>   segment k of that shard: a Xapian database;
 //   E/vtsegs      the committed segments, one line "segment <k>" each,
 //                 rewritten (temporary file, sync, rename) once every shard
-//                 committed its segment k. This is a bulk job's commit
-//                 point: a segment not listed is thrown away.
+//                 committed its segment k. This is the commit point of the
+//                 job that starts a segment: a segment not listed is thrown
+//                 away. A job that adds to a listed segment commits as a job
+//                 on the shards does (shard_writer.h).
 // The merge (engine.cc) stages each shard compacted with its committed
 // segments, commits the stagings with the swap mark (shard_swap.h), deletes
 // the record, finishes the swap while searches are held back, and deletes
@@ -30,6 +36,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +70,11 @@ Status DeleteSegmentRecord(FileSystem* fs, const std::string& folder);
 // segment folder of `shards`.
 StatusOr<uint32_t> NextSegmentNumber(FileSystem* fs, const std::vector<std::string>& shards,
                                      const std::vector<uint32_t>& recorded);
+
+// The newest of `recorded` when `shard`'s part of it holds fewer than
+// `limit` documents (a bulk job then adds to it); nothing otherwise.
+std::optional<uint32_t> SegmentWithRoom(const std::string& shard,
+                                        const std::vector<uint32_t>& recorded, uint32_t limit);
 
 // The folders of `shard`'s segments among `recorded` that hold a database,
 // in segment order.

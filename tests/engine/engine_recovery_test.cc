@@ -126,6 +126,9 @@ class RestoreCrashTest : public EngineFixture {
     if (!crashing.ok()) return crashing.status();
     const int before = fs->write_count();
     arm();
+    EngineOptions engine_options = (*crashing)->GetOptions();
+    engine_options.segment_documents = segment_documents_;
+    (*crashing)->SetOptions(engine_options);
     Status done = work(crashing->get());
     restore_writes_ = fs->write_count() - before;
     return done;
@@ -170,6 +173,15 @@ class RestoreCrashTest : public EngineFixture {
   // hundreds of restores).
   FaultFileSystem quiet_{DefaultFileSystem()};
   int restore_writes_ = 0;
+  uint32_t segment_documents_ = EngineOptions().segment_documents;
+
+  // Segments of `count` documents, for this engine and every one started here.
+  void SegmentDocuments(uint32_t count) {
+    segment_documents_ = count;
+    EngineOptions options = engine_->GetOptions();
+    options.segment_documents = count;
+    engine_->SetOptions(options);
+  }
 
   // Every name of the index, as often as it is stored, sorted.
   std::vector<std::string> Names() {
@@ -282,46 +294,52 @@ TEST_F(RestoreCrashTest, ARestoreCutAfterAnyWriteLeavesTheOldOrTheNewIndex) {
 // an index job (even k), finds every document of the jobs reported done
 // exactly once, and the cut job's documents all or not at all; no segment
 // and no staging is left. The build's first job ran in an earlier process
-// and was left unmerged.
+// and was left unmerged. The cut job starts a segment of its own (segments
+// of 1 document), or adds to the first job's (segments of 1,000).
 TEST_F(RestoreCrashTest, ABulkBuildCutAfterAnyWriteKeepsEveryJobReportedDone) {
   const std::vector<TestDoc> first = Docs(0, 10), committed = Docs(10, 12), cut = Docs(22, 12);
   const std::vector<std::string> before = SortedNames(Docs(0, 22));
   const std::vector<std::string> after = SortedNames(Docs(0, 34));
   for (const uint32_t shards : {3u, 1u}) {
-    const std::string base = Build("bulk" + std::to_string(shards), shards, first);
-    ASSERT_TRUE(RunBulkJob(engine_.get(), base, committed).ok());
-    auto cut_build = [&](Engine* engine) {
-      Status job = RunBulkJob(engine, Folder(), cut);
-      Status merged = engine->FinishBulkBuild(Folder());
-      return job.ok() && !merged.ok() ? Status::Internal("merge: " + merged.ToString()) : job;
-    };
-    Reset(base);
-    FaultFileSystem counting(DefaultFileSystem());
-    ASSERT_TRUE(InProcessOf(&counting, [] {}, cut_build).ok());
-    const int writes = restore_writes_;
-    for (int k = 1; k <= writes + 1; ++k) {
-      SCOPED_TRACE(std::to_string(shards) + " shard(s), crash at write " + std::to_string(k) +
-                   " of " + std::to_string(writes));
+    for (const uint32_t segment_documents : {1u, 1000u}) {
+      SegmentDocuments(segment_documents);
+      const std::string base = Build("bulk" + std::to_string(shards) + "-" +
+                                     std::to_string(segment_documents), shards, first);
+      ASSERT_TRUE(RunBulkJob(engine_.get(), base, committed).ok());
+      auto cut_build = [&](Engine* engine) {
+        Status job = RunBulkJob(engine, Folder(), cut);
+        Status merged = engine->FinishBulkBuild(Folder());
+        return job.ok() && !merged.ok() ? Status::Internal("merge: " + merged.ToString()) : job;
+      };
       Reset(base);
-      FaultFileSystem faulty(DefaultFileSystem());
-      const Status done = InProcessOf(&faulty, [&] { faulty.CrashAtNthWrite(k); }, cut_build);
-      // The job reported done, its merge cut or not.
-      const bool job_done = done.ok() || done.message().rfind("merge: ", 0) == 0;
-      Restart();
-      const bool search_first = k % 2 == 1;
-      if (!search_first) {
-        ASSERT_TRUE(RunEmptyJob().ok());
+      FaultFileSystem counting(DefaultFileSystem());
+      ASSERT_TRUE(InProcessOf(&counting, [] {}, cut_build).ok());
+      const int writes = restore_writes_;
+      for (int k = 1; k <= writes + 1; ++k) {
+        SCOPED_TRACE(std::to_string(shards) + " shard(s), segments of " +
+                     std::to_string(segment_documents) + ", crash at write " + std::to_string(k) +
+                     " of " + std::to_string(writes));
+        Reset(base);
+        FaultFileSystem faulty(DefaultFileSystem());
+        const Status done = InProcessOf(&faulty, [&] { faulty.CrashAtNthWrite(k); }, cut_build);
+        // The job reported done, its merge cut or not.
+        const bool job_done = done.ok() || done.message().rfind("merge: ", 0) == 0;
+        Restart();
+        const bool search_first = k % 2 == 1;
+        if (!search_first) {
+          ASSERT_TRUE(RunEmptyJob().ok());
+        }
+        const std::vector<std::string> names = Names();
+        if (job_done) {
+          ASSERT_TRUE(names == after) << names.size() << " names";
+        } else {
+          ASSERT_TRUE(names == before || names == after) << names.size() << " names";
+        }
+        if (search_first) {
+          ASSERT_TRUE(RunEmptyJob().ok());
+        }
+        EXPECT_EQ(LayoutProblem(shards), "");
       }
-      const std::vector<std::string> names = Names();
-      if (job_done) {
-        ASSERT_TRUE(names == after) << names.size() << " names";
-      } else {
-        ASSERT_TRUE(names == before || names == after) << names.size() << " names";
-      }
-      if (search_first) {
-        ASSERT_TRUE(RunEmptyJob().ok());
-      }
-      EXPECT_EQ(LayoutProblem(shards), "");
     }
   }
 }

@@ -246,8 +246,12 @@ TEST_F(EngineShardsTest, ThreeShardsAnswerEveryQueryAsOneDatabase) {
 
 // A bulk build answers every query as the same jobs run one by one, a name
 // written by two of its jobs included; its documents are found once it is
-// merged, and no segment is left.
+// merged, and no segment is left. Segments of 60 documents: with one shard
+// every job starts a segment, with three every second job adds to one.
 TEST_F(EngineShardsTest, ABulkBuildAnswersEveryQueryAsTheSameJobsOneByOne) {
+  EngineOptions options = engine_->GetOptions();
+  options.segment_documents = 60;
+  engine_->SetOptions(options);
   std::vector<TestDoc> docs = Corpus(400, 21);
   // The last job writes 40 names of the first again, with other texts.
   std::vector<TestDoc> again = Corpus(40, 22);
@@ -266,6 +270,11 @@ TEST_F(EngineShardsTest, ABulkBuildAnswersEveryQueryAsTheSameJobsOneByOne) {
     // Nothing is found before the merge, and a search does not merge.
     EXPECT_EQ(CountOf(bulk), 0u);
     EXPECT_TRUE(Exists("bulk" + std::to_string(shards) + "/vtsegs"));
+    // A copy holds the shards alone: no record of segments it does not have.
+    const std::string copy = home_.Path("copy" + std::to_string(shards));
+    ASSERT_TRUE(DefaultFileSystem()->CreateFolders(copy).ok());
+    ASSERT_TRUE(CopyDatabaseFiles(DefaultFileSystem(), bulk, copy).ok());
+    EXPECT_FALSE(Exists("copy" + std::to_string(shards) + "/vtsegs"));
     ASSERT_TRUE(engine_->FinishBulkBuild(bulk).ok());
     EXPECT_EQ(CountOf(bulk), 400u);
     EXPECT_EQ(Names(bulk), Names(by_job));
@@ -277,6 +286,16 @@ TEST_F(EngineShardsTest, ABulkBuildAnswersEveryQueryAsTheSameJobsOneByOne) {
     ASSERT_TRUE(AddTo(bulk, Corpus(10, 23)).ok());
     EXPECT_EQ(CountOf(bulk), 410u);
   }
+  // A bulk job needs an index to merge into.
+  engine_test::VectorSource source(Corpus(5, 24));
+  IndexJob job;
+  job.index_folder = home_.Path("none");
+  ASSERT_TRUE(DefaultFileSystem()->CreateFolders(job.index_folder).ok());
+  job.add = job.bulk = true;
+  job.data_source = source.source();
+  EXPECT_EQ(engine_->RunIndexJob(job).code(), StatusCode::kNotFound);
+  EXPECT_FALSE(Exists("none/vtseg"));
+  EXPECT_TRUE(engine_->FinishBulkBuild(job.index_folder).ok());
 }
 TEST_F(EngineShardsTest, RemovalCompactionCopiesAndRestoresCoverEveryShard) {
   const std::vector<TestDoc> docs = Corpus(120, 3);
