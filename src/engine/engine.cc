@@ -240,7 +240,8 @@ class Engine::Impl {
                    const ShardSettings& layout);
   Status RemoveListed(const IndexJob& job);
   Status AddDocuments(const IndexJob& job, const EngineOptions& options);
-  // A bulk job: the documents go into a new segment of every shard.
+  // A bulk job: the documents go into the newest segment with room, or a
+  // new one, of every shard (index_segments.h).
   Status AddSegment(const IndexJob& job, const EngineOptions& options);
   ShardWriteSettings WriteSettingsFor(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);

@@ -236,8 +236,8 @@ class Engine {
   // Ends the bulk build of the index in `index_folder`: every shard and the
   // segments its bulk jobs committed are merged (index_segments.h), and
   // their documents are found from then on. On a failure the segments stay
-  // committed and the next job on the folder merges them. OK when no bulk
-  // job ran.
+  // committed, and the next search or job on the folder merges them. OK
+  // when no bulk job ran.
   Status FinishBulkBuild(const std::string& index_folder);
 
   // Compacts the index into a fresh database in the same folder. Every

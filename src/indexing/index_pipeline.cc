@@ -243,7 +243,7 @@ void Pipeline::FinishBulkBuild(TaskContext& task, int index) {
   const Status merged = engine->FinishBulkBuild(def.engine_folder);
   if (!merged.ok()) {
     task.LogFromTask("Cannot merge the new index " + def.engine_folder + " yet (" +
-                     merged.ToString() + "); its next index job merges it");
+                     merged.ToString() + "); the next search or index job on it merges it");
   }
   // Nothing searched during the build saw its documents.
   UpdateCache(task, index, /*refresh=*/false);

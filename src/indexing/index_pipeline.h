@@ -170,7 +170,8 @@ class Pipeline final : public IndexPipeline {
   Status RunAddJob(TaskContext& task, Engine* engine, const std::string& folder,
                    PendingTable* table, bool bulk);
   // Ends the bulk build of `index`, if it has one: its documents become
-  // searchable. A failure is logged; the engine merges at its next job.
+  // searchable. A failure is logged; the engine merges at the next search
+  // or job on the index.
   void FinishBulkBuild(TaskContext& task, int index);
   // Logs a failure once (and a recovery), and queues a failed batch again.
   void NoteJobResult(TaskContext& task, int index, const Status& done, const PendingTable& table);

@@ -156,6 +156,15 @@ class RestoreCrashTest : public EngineFixture {
     engine_ = std::move(*started);
   }
 
+  // A job and a search on the index both stop with kCorruption.
+  void ExpectJobsAndSearchesStopWithCorruption() {
+    EXPECT_EQ(RunEmptyJob().code(), StatusCode::kCorruption);
+    SearchJob search;
+    search.query = "harbour";
+    search.index_folder = Folder();
+    EXPECT_EQ(engine_->RunSearchJob(search).status().code(), StatusCode::kCorruption);
+  }
+
   // A job that does nothing but what every job does first: recovery.
   Status RunEmptyJob() {
     IndexJob job;
@@ -362,11 +371,7 @@ TEST_F(RestoreCrashTest, OnlyAWholeSegmentRecordIsFollowed) {
     Reset(base);
     ASSERT_TRUE(home_.WriteFile(std::string("idx/") + kSegmentRecordFile, bad));
     Restart();
-    EXPECT_EQ(RunEmptyJob().code(), StatusCode::kCorruption);
-    SearchJob search;
-    search.query = "harbour";
-    search.index_folder = Folder();
-    EXPECT_EQ(engine_->RunSearchJob(search).status().code(), StatusCode::kCorruption);
+    ExpectJobsAndSearchesStopWithCorruption();
     EXPECT_TRUE(DefaultFileSystem()->Exists(SegmentFolder(Folder() + "/0", 1) + "/iamglass"));
     ASSERT_TRUE(home_.WriteFile(std::string("idx/") + kSegmentRecordFile, "segment 1\n"));
     ASSERT_TRUE(RunEmptyJob().ok());
@@ -394,11 +399,7 @@ TEST_F(RestoreCrashTest, OnlyAWholeSwapMarkIsFollowed) {
     ASSERT_TRUE(home_.WriteFile("idx/0/vtstage/iamglass", "new"));
     ASSERT_TRUE(home_.WriteFile(std::string("idx/") + kSwapMarkFile, bad));
     Restart();
-    EXPECT_EQ(RunEmptyJob().code(), StatusCode::kCorruption);
-    SearchJob search;
-    search.query = "harbour";
-    search.index_folder = Folder();
-    EXPECT_EQ(engine_->RunSearchJob(search).status().code(), StatusCode::kCorruption);
+    ExpectJobsAndSearchesStopWithCorruption();
     EXPECT_TRUE(DefaultFileSystem()->Exists(Folder() + "/0/vtstage/iamglass"));
     ASSERT_TRUE(DefaultFileSystem()->DeleteFile(Folder() + "/" + kSwapMarkFile).ok());
     ASSERT_TRUE(RunEmptyJob().ok());

@@ -588,13 +588,13 @@ TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
   EXPECT_EQ(Search("bulkword").size(), 23u);
   EXPECT_EQ(Count(&runtime().indexed), 27u);
   EXPECT_EQ(def().document_count, 27u);
-  // The new index was built in bulk: each job recorded its segments, which
-  // the end of the catch-up merged.
+  // The new index was built in bulk: its first job recorded a segment,
+  // which the end of the catch-up merged.
   const std::vector<std::string> written = fault_.written_paths();
   const auto records = std::count_if(written.begin(), written.end(), [](const std::string& p) {
     return p.size() > 7 && p.compare(p.size() - 7, 7, "/vtsegs") == 0;
   });
-  EXPECT_GE(records, 9);
+  EXPECT_GE(records, 1);
   EXPECT_FALSE(fs_->Exists(def().engine_folder + "/vtsegs"));
   // The MASTER copy was made after the last job: restoring it gives all.
   ASSERT_TRUE(fs_->EmptyFolder(def().engine_folder, true).ok());
