@@ -441,7 +441,9 @@ Status Engine::Impl::AddSegment(const IndexJob& job, const EngineOptions& option
   if (!shards.ok()) return shards.status();
   // Segments are merged into their shards: the index must exist.
   for (const std::string& shard : *shards) {
-    if (!fs_->Exists(shard + "/" + kVersionFileName)) return Status::NotFound("no index in " + folder);
+    if (!fs_->Exists(shard + "/" + kVersionFileName)) {
+      return Status::NotFound("no index in " + folder);
+    }
   }
   StatusOr<std::vector<uint32_t>> recorded = ReadSegmentRecord(fs_, folder);
   if (!recorded.ok()) return recorded.status();

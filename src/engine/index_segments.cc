@@ -1,11 +1,11 @@
 #include "engine/index_segments.h"
 
+#include <xapian.h>
+
 #include <algorithm>
 #include <charconv>
 #include <map>
 #include <thread>
-
-#include <xapian.h>
 
 #include "engine/document_indexer.h"
 #include "engine/index_files.h"
@@ -53,11 +53,12 @@ bool IsIdTermOf(const Xapian::Database& db, const std::string& term) {
 Status CompactInto(const std::vector<std::string>& sources, const std::string& stage) {
   try {
     Xapian::Database all;
-    for (const std::string& s : sources) all.add_database(Xapian::Database(s, Xapian::DB_BACKEND_GLASS));
+    for (const std::string& s : sources)
+      all.add_database(Xapian::Database(s, Xapian::DB_BACKEND_GLASS));
     all.compact(stage, 0, kShardBlockSize);
   } catch (const Xapian::Error& e) {
-    return Status::IoError("merging the segments of " + sources.front() + " failed: " +
-                           e.get_description());
+    return Status::IoError("merging the segments of " + sources.front() +
+                           " failed: " + e.get_description());
   }
   return Status::Ok();
 }
@@ -65,9 +66,11 @@ Status CompactInto(const std::vector<std::string>& sources, const std::string& s
 Status StageMergedShard(FileSystem* fs, const std::string& shard,
                         const std::vector<uint32_t>& recorded) {
   std::vector<std::string> sources{shard};
-  for (std::string& s : RecordedSegmentFolders(fs, shard, recorded)) sources.push_back(std::move(s));
+  for (std::string& s : RecordedSegmentFolders(fs, shard, recorded))
+    sources.push_back(std::move(s));
   VANTREL_RETURN_IF_ERROR(DropRepeatedNames(sources));
-  return StageDatabase(fs, shard, [&](const std::string& stage) { return CompactInto(sources, stage); });
+  return StageDatabase(fs, shard,
+                       [&](const std::string& stage) { return CompactInto(sources, stage); });
 }
 
 }  // namespace
@@ -103,7 +106,8 @@ StatusOr<std::vector<uint32_t>> ParseSegmentRecord(std::string_view text) {
   std::vector<uint32_t> segments;
   while (!text.empty()) {
     const size_t end = text.find('\n');
-    if (end == std::string_view::npos) return Status::Corruption("the segment record ends inside a line");
+    if (end == std::string_view::npos)
+      return Status::Corruption("the segment record ends inside a line");
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end + 1);
     uint32_t segment = 0;
@@ -114,7 +118,8 @@ StatusOr<std::vector<uint32_t>> ParseSegmentRecord(std::string_view text) {
     if (!segments.empty() && segment <= segments.back()) {
       return Status::Corruption("the segment record is not in ascending order");
     }
-    if (segments.size() == kMaxSegments) return Status::Corruption("the segment record is too long");
+    if (segments.size() == kMaxSegments)
+      return Status::Corruption("the segment record is too long");
     segments.push_back(segment);
   }
   return segments;
@@ -143,7 +148,8 @@ Status RecordSegment(FileSystem* fs, const std::string& folder, uint32_t segment
   StatusOr<std::vector<uint32_t>> segments = ReadSegmentRecord(fs, folder);
   if (!segments.ok()) return segments.status();
   if (!segments->empty() && segment <= segments->back()) {
-    return Status::Internal("segment " + std::to_string(segment) + " is not above the recorded ones");
+    return Status::Internal("segment " + std::to_string(segment) +
+                            " is not above the recorded ones");
   }
   segments->push_back(segment);
   return fs->WriteFileAtomic(Join(folder, kSegmentRecordFile), FormatSegmentRecord(*segments),
@@ -240,8 +246,8 @@ Status DropRepeatedNames(const std::vector<std::string>& sources) {
       }
     }
   } catch (const Xapian::Error& e) {
-    return Status::IoError("reading the names of " + sources.front() + " failed: " +
-                           e.get_description());
+    return Status::IoError("reading the names of " + sources.front() +
+                           " failed: " + e.get_description());
   }
   for (const auto& [source, terms] : drop) {
     try {
