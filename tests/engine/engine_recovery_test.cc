@@ -135,14 +135,7 @@ class RestoreCrashTest : public EngineFixture {
   }
 
   static Status RunBulkJob(Engine* engine, const std::string& folder, std::vector<TestDoc> docs) {
-    engine_test::VectorSource source(std::move(docs));
-    IndexJob job;
-    job.index_folder = folder;
-    job.create = true;
-    job.add = true;
-    job.bulk = true;
-    job.data_source = source.source();
-    return engine->RunIndexJob(job);
+    return engine_test::AddDocuments(engine, folder, std::move(docs), /*bulk=*/true);
   }
 
   // The restarted process, on the files as the restore left them.

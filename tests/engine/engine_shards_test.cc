@@ -177,14 +177,7 @@ class EngineShardsTest : public EngineFixture {
   }
 
   Status AddTo(const std::string& folder, std::vector<TestDoc> docs, bool bulk = false) {
-    engine_test::VectorSource source(std::move(docs));
-    IndexJob job;
-    job.index_folder = folder;
-    job.create = true;
-    job.add = true;
-    job.bulk = bulk;
-    job.data_source = source.source();
-    return engine_->RunIndexJob(job);
+    return engine_test::AddDocuments(engine_.get(), folder, std::move(docs), bulk);
   }
 
   bool Exists(const std::string& relative) { return DefaultFileSystem()->Exists(home_.Path(relative)); }

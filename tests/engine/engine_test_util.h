@@ -105,6 +105,20 @@ class VectorSource {
   EngineDataSource source_;
 };
 
+// One add job of `docs` into the index in `folder`, created when missing;
+// with `bulk`, a job of a bulk build.
+inline Status AddDocuments(Engine* engine, const std::string& folder, std::vector<TestDoc> docs,
+                           bool bulk = false) {
+  VectorSource source(std::move(docs));
+  IndexJob job;
+  job.index_folder = folder;
+  job.create = true;
+  job.add = true;
+  job.bulk = bulk;
+  job.data_source = source.source();
+  return engine->RunIndexJob(job);
+}
+
 class EngineFixture : public ::testing::Test {
  protected:
   void SetUp() override {
