@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -115,7 +116,7 @@ void HitCollector::Add(std::string_view file_key, uint32_t time_stamp, int32_t s
   p.score = score;
   names_.append(file_key);
   pending_.push_back(p);
-  if (ChunkDue()) Finish();
+  if (ChunkDue()) FilterPending(false);
 }
 
 std::vector<uint32_t> HitCollector::InTimeListOrder() const {
@@ -216,7 +217,9 @@ void HitCollector::LookUpInRestrictList(const std::vector<uint32_t>& candidates)
   }
 }
 
-void HitCollector::Finish() {
+void HitCollector::Finish() { FilterPending(true); }
+
+void HitCollector::FilterPending(bool last) {
   // Candidates in TIMELIST order (newest first, then by name bytes), and in
   // arrival order among equal hits, so that repeats sit together and the
   // look-ups walk the lists from one end to the other.
@@ -226,35 +229,59 @@ void HitCollector::Finish() {
   LookUpInTimeList(candidates);
   if (restrict_list_ != nullptr) LookUpInRestrictList(candidates);
   const uint32_t before = accepted_;
-  EnterKept(candidates);
+  EnterKept(candidates, last && options_.answer_keep > 0 && !options_.merged);
   ReportProgress(before);
   pending_.clear();
   names_.clear();
   if (ReportsProgress()) last_filtered_ = Now();
 }
 
-void HitCollector::EnterKept(const std::vector<uint32_t>& candidates) {
+uint32_t HitCollector::SortKeyOf(const Pending& p) const {
+  if (options_.merged) return 0;
+  if (options_.keep_arrival_order) return 0xFFFFFFFFu - p.ordinal;
+  return static_cast<uint32_t>(p.score < 0 ? 0 : p.score);
+}
+
+uint32_t HitCollector::AnswerThreshold(const std::vector<uint32_t>& candidates) const {
+  const bool by_time = options_.answer_order == kOrderTime;
+  if (!by_time && options_.answer_order != kOrderSortKey) return 0;
+  std::vector<uint32_t> keys;
+  for (uint32_t i : candidates) {
+    const Pending& p = pending_[i];
+    if (p.keep) keys.push_back(by_time ? p.time : SortKeyOf(p));
+  }
+  if (keys.size() <= options_.answer_keep) return 0;
+  // Both orders put larger keys first: the answer_keep-th largest key is the
+  // least one the answer can hold.
+  auto nth = keys.begin() + static_cast<ptrdiff_t>(options_.answer_keep - 1);
+  std::nth_element(keys.begin(), nth, keys.end(), std::greater<uint32_t>());
+  return *nth;
+}
+
+void HitCollector::EnterKept(const std::vector<uint32_t>& candidates, bool bounded) {
   // Sort keys follow the arrival order.
   uint32_t ordinal = accepted_;
   for (Pending& p : pending_) {
     if (p.keep) p.ordinal = ordinal++;
   }
+  const uint32_t kept = ordinal - accepted_;
   // Into the list in time order when all fit (the list sorts less), else in
   // arrival order, so that a full list keeps the first ones.
-  const bool all_fit = hits_->Count() + (ordinal - accepted_) <= hits_->max_entries();
+  const bool all_fit = hits_->Count() + kept <= hits_->max_entries();
+  const uint32_t threshold = bounded && all_fit ? AnswerThreshold(candidates) : 0;
+  const bool by_time = options_.answer_order == kOrderTime;
   std::vector<NewBrowseEntry> entries;
-  entries.reserve(ordinal - accepted_);
+  entries.reserve(std::min<size_t>(kept, threshold > 0 ? options_.answer_keep : kept));
   auto enter = [&](const Pending& p) {
     if (!p.keep) return;
+    const uint32_t sort_key = SortKeyOf(p);
+    if (threshold > 0 && (by_time ? p.time : sort_key) < threshold) return;
     NewBrowseEntry e;
     e.name = NameOf(p);
     e.time = p.time;
     e.value = p.type_code;
     e.extra = p.entry_number;
-    if (!options_.merged) {
-      e.sort_key = options_.keep_arrival_order ? 0xFFFFFFFFu - p.ordinal
-                                               : static_cast<uint32_t>(p.score < 0 ? 0 : p.score);
-    }
+    e.sort_key = sort_key;
     entries.push_back(e);
   };
   if (all_fit) {
@@ -264,7 +291,10 @@ void HitCollector::EnterKept(const std::vector<uint32_t>& candidates) {
   }
   const size_t before = hits_->Count();
   hits_->AddBatch(entries).IgnoreError();  // a full list takes what fits
-  accepted_ += static_cast<uint32_t>(hits_->Count() - before);
+  // Hits left out for the answer's bound count as accepted all the same
+  // (they stand in TIMELIST, so their names are valid list names and all
+  // would have been entered).
+  accepted_ += threshold > 0 ? kept : static_cast<uint32_t>(hits_->Count() - before);
 }
 
 void HitCollector::ReportProgress(uint32_t before) {
@@ -331,6 +361,18 @@ Status SortQueryHits(BrowseList* hits, uint32_t sort_order, uint32_t accepted,
       return hits->SetOrderKeepingFirst(kOrderSortKey, keep);
     default:
       return hits->SetOrderKeepingFirst(arrival_keys ? kOrderSortKey : hits->order(), keep);
+  }
+}
+
+int QueryAnswerOrder(uint32_t sort_order, bool merged) {
+  if (merged) return 0;
+  switch (sort_order) {
+    case 1:
+      return kOrderTime;
+    case 2:
+      return 0;
+    default:
+      return kOrderSortKey;
   }
 }
 

@@ -79,6 +79,16 @@ struct HitCollectorOptions {
   std::chrono::milliseconds progress_interval{0};
   // The clock of the interval; std::chrono::steady_clock::now when empty.
   std::function<std::chrono::steady_clock::time_point()> now;
+  // The answer reads only the first `answer_keep` hits of list order
+  // `answer_order` (kOrderTime or kOrderSortKey; 0 when it may read them
+  // all). Finish then enters in the hit list only the hits that can be among
+  // them, at least the best `answer_keep` by time or sort key and all that
+  // tie with the last of those, so that a search with many hits sorts and
+  // stores a few thousand instead of all. They count as accepted all the
+  // same. Finish ends the collection then: no hit may be added after it.
+  // Not with a merge list.
+  int answer_order = 0;
+  uint32_t answer_keep = 0;
 };
 
 // The hits of one search. The engine's hits are taken one by one (Add) and
@@ -112,7 +122,8 @@ class HitCollector {
   void Add(std::string_view file_key, uint32_t time_stamp, int32_t score);
 
   // Filters the hits added since the last call and enters those accepted in
-  // the hit list, reporting progress on the way.
+  // the hit list, reporting progress on the way. With an answer bound
+  // (HitCollectorOptions::answer_keep) the last call.
   void Finish();
 
   // Hits accepted by Finish so far: the "hits found" of the answer.
@@ -144,9 +155,18 @@ class HitCollector {
   std::vector<uint32_t> NewCandidates(const std::vector<uint32_t>& order) const;
   void LookUpInTimeList(const std::vector<uint32_t>& candidates);
   void LookUpInRestrictList(const std::vector<uint32_t>& candidates);
+  // Filters the pending hits; the last filtering of a bounded answer enters
+  // only those the answer can hold.
+  void FilterPending(bool last);
   // Enters the kept candidates in the hit list, as far as it has room, and
-  // counts them.
-  void EnterKept(const std::vector<uint32_t>& candidates);
+  // counts them. With `bounded`, only those that can be among the first
+  // answer_keep of answer_order, when all kept fit.
+  void EnterKept(const std::vector<uint32_t>& candidates, bool bounded);
+  // The key a kept hit enters the hit list with.
+  uint32_t SortKeyOf(const Pending& p) const;
+  // The least key of answer_order that the answer can still hold among the
+  // kept candidates (all of them when 0).
+  uint32_t AnswerThreshold(const std::vector<uint32_t>& candidates) const;
   void ReportProgress(uint32_t accepted_before);
   bool ReportsProgress() const { return !options_.merged && options_.progress != nullptr; }
   // True when the pending hits are to be filtered now, with progress.
@@ -184,5 +204,11 @@ Status SortSearchHits(BrowseList* hits, bool name_order);
 // more): only those are sorted.
 Status SortQueryHits(BrowseList* hits, uint32_t sort_order, uint32_t accepted,
                      bool arrival_keys, uint32_t keep = 0);
+
+// The list order whose first hits a query request's answer holds, for
+// HitCollectorOptions::answer_order: time for sort order 1, sort key for 3
+// and, without a merge list, for the arrival order of the other orders; 0
+// (no bound) for name order and merged answers.
+int QueryAnswerOrder(uint32_t sort_order, bool merged);
 
 }  // namespace vantrel

@@ -220,7 +220,7 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
     found = CollectDateOnly(timelist, filter, restrict_ptr, &hits);
   } else {
     found = CollectEngineHits(task, request, translated, lists, filter, timelist, restrict_ptr,
-                              &hits);
+                              name_order, &hits);
   }
   SortSearchHits(&hits, name_order).IgnoreError();
 
@@ -268,10 +268,15 @@ uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
                                          const TranslatedQuery& translated,
                                          const RequestLists& lists, const DateFilter& filter,
                                          LockedBrowseList timelist, BrowseList* restrict_list,
-                                         BrowseList* hits) {
+                                         bool name_order, BrowseList* hits) {
   HitCollectorOptions collect;
   collect.date_filter = filter;
   collect.merged = !lists.merge_file.empty();
+  // The answer holds the newest hit_limit hits (SortSearchHits).
+  if (!collect.merged && !name_order) {
+    collect.answer_order = kOrderTime;
+    collect.answer_keep = translated.hit_limit;
+  }
   HitCollector collector(timelist, restrict_list, hits, std::move(collect));
   EngineSearchParams params;
   params.engine_folder = request.engine_folder;
@@ -323,6 +328,8 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   ProgressFileWriter progress(fs_, progress_path);
   collect.progress = [&progress](uint32_t accepted) { progress.Write(accepted).IgnoreError(); };
   collect.progress_interval = options_.query_progress_interval;
+  collect.answer_order = QueryAnswerOrder(q.sort_order, merged);
+  collect.answer_keep = q.hit_limit;
   HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
                          restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
   EngineSearchParams params;

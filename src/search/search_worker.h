@@ -103,7 +103,7 @@ class SearchWorker : public SearchService {
   uint32_t CollectEngineHits(TaskContext& task, Request& request, const TranslatedQuery& translated,
                              const RequestLists& lists, const DateFilter& filter,
                              LockedBrowseList timelist, BrowseList* restrict_list,
-                             BrowseList* hits);
+                             bool name_order, BrowseList* hits);
   // Waits for the file to reach `min_size`; false when it never did.
   bool WaitForSize(const std::string& path, uint64_t min_size, int checks,
                    std::chrono::milliseconds pause);

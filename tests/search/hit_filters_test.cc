@@ -187,6 +187,51 @@ TEST(HitCollector, ChunksWaitForTheProgressInterval) {
   EXPECT_EQ(progress.back(), kHits / kProgressInterval * kProgressInterval);
 }
 
+struct ArrivingHit {
+  std::string name;
+  uint32_t time;
+  int32_t score;
+};
+
+// A collector told how many hits of which order its answer holds enters only
+// those that can be among them: after sorting, the answer's first hits and
+// the hits found are those of `expected` (the same hits collected without
+// the bound), and so are the progress counts. Sorts `expected`.
+void ExpectBoundedAnswerIsTheSame(int round, BrowseList& timelist, BrowseList* restrict_list,
+                                  const std::vector<ArrivingHit>& arrivals, HitCollectorOptions o,
+                                  const CapacitySteps* steps, BrowseList* expected,
+                                  const std::vector<uint32_t>& expected_progress) {
+  const uint32_t keeps[] = {1, 3, 40, 5000};
+  const uint32_t keep = keeps[round % 4];
+  const uint32_t sort_order = o.keep_arrival_order ? 0 : round % 2 ? 1 : 3;
+  o.answer_order = QueryAnswerOrder(sort_order, false);
+  o.answer_keep = keep;
+  std::vector<uint32_t> progress;
+  o.progress = [&](uint32_t n) { progress.push_back(n); };
+  Mutex lock;
+  BrowseList hits(steps);
+  ASSERT_TRUE(hits.SetOrder(kOrderTime).ok());
+  HitCollector c(LockedBrowseList(&lock, &timelist), restrict_list, &hits, o);
+  for (const ArrivingHit& h : arrivals) c.Add(h.name, h.time, h.score);
+  c.Finish();
+  const uint32_t found = static_cast<uint32_t>(expected->Count());
+  EXPECT_EQ(c.accepted(), found) << "round " << round;
+  EXPECT_EQ(progress, expected_progress) << "round " << round;
+  // Filtered at once (no chunk was due), all but the answer's hits and their
+  // ties stay out.
+  if (arrivals.size() < HitCollector::kFilterChunk && found > keep &&
+      found <= steps->max_entries() / 2) {
+    EXPECT_LT(hits.Count(), found) << "round " << round << ": nothing was left out";
+  }
+  ASSERT_TRUE(SortQueryHits(expected, sort_order, found, o.keep_arrival_order, keep).ok());
+  ASSERT_TRUE(SortQueryHits(&hits, sort_order, c.accepted(), o.keep_arrival_order, keep).ok());
+  const size_t answer = std::min<size_t>(keep, found);
+  ASSERT_GE(hits.Count(), answer) << "round " << round;
+  for (size_t i = 0; i < answer; ++i) {
+    EXPECT_EQ(*hits.EntryAt(i), *expected->EntryAt(i)) << "round " << round << " entry " << i;
+  }
+}
+
 // Many hits in random order, with repeats, stale stamps, unknown files,
 // restrict and merge lists and a list that fills up: the batch gives exactly
 // what taking the hits one at a time in arrival order gives, also when
@@ -229,18 +274,16 @@ TEST(HitCollector, BatchEqualsOneAtATimeInArrivalOrder) {
         ASSERT_TRUE(list->Add(files[0].first, files[0].second, 1, 2).ok());
       }
     }
-    struct Hit {
-      std::string name;
-      uint32_t time;
-      int32_t score;
-    };
+    using Hit = ArrivingHit;
     std::vector<Hit> arrivals;
     const int arriving = round % 3 == 1 ? 3000 : 500;
     for (int k = 0; k < arriving; ++k) {
       const auto& f = files[rng() % files.size()];
       uint32_t time = rng() % 10 ? f.second : f.second + 1;
       std::string name = rng() % 20 ? f.first : "01gone" + std::to_string(k);
-      arrivals.push_back(Hit{name, time, static_cast<int32_t>(rng() % 200) - 10});
+      // Some rounds' scores are far larger than any stamp.
+      const int32_t scale = round % 5 == 4 ? 10'000'000 : 1;
+      arrivals.push_back(Hit{name, time, (static_cast<int32_t>(rng() % 200) - 10) * scale});
     }
     // One at a time, as the rules say.
     uint32_t accepted = 0;
@@ -274,6 +317,8 @@ TEST(HitCollector, BatchEqualsOneAtATimeInArrivalOrder) {
       EXPECT_EQ(*hits.EntryAt(i), *expected.EntryAt(i)) << "round " << round << " entry " << i;
     }
     EXPECT_EQ(progress, expected_progress);
+    if (!o.merged) ExpectBoundedAnswerIsTheSame(round, timelist, restricted ? &restrict_list : nullptr,
+                                                arrivals, o, steps, &expected, expected_progress);
   }
 }
 

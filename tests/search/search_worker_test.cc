@@ -337,6 +337,42 @@ TEST_F(SearchWorkerTest, ManyHitsAreCutByTheLimitButCounted) {
   EXPECT_FALSE(DefaultFileSystem()->Exists(InSearch("MERGED.PRG")));
 }
 
+// With a date filter the engine delivers every match, best first; the answer
+// still holds the newest 2000, whatever their scores.
+TEST_F(SearchWorkerTest, AFilteredSearchAnswersTheNewestOfManyHits) {
+  std::vector<std::string> keys;
+  for (uint32_t i = 0; i < 2500; ++i) {
+    keys.push_back("01Sport\\p" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(
+        task_->indexes[0].timelist.Add(keys.back(), kNow - 10000 + i, kJpeg, kNoExtra).ok());
+  }
+  UseStandInEngine([&keys](const SearchJob& job) -> StatusOr<SearchOutcome> {
+    // The older files score higher.
+    for (uint32_t i = 0; i < keys.size(); ++i) {
+      const std::string name = FormatDocumentName(kNow - 10000 + i, keys[i]);
+      EngineMessage m;
+      m.code = kMessageFoundDocument;
+      m.name = name;
+      m.score = static_cast<int32_t>(keys.size() - i);
+      job.message_callback(m);
+    }
+    SearchOutcome outcome;
+    outcome.matches = keys.size();
+    outcome.delivered = keys.size();
+    return outcome;
+  });
+  LongSearchRequest dated;
+  dated.query_text = "boat";
+  dated.date_mode = 1;
+  dated.date_period = 1;
+  dated.hit_limit_thousands = 2;
+  HitFileView hit = ServeLong("DATED.REQ", dated);
+  EXPECT_EQ(hit.found, 2500u);
+  ASSERT_EQ(hit.records.size(), 2000u);
+  EXPECT_EQ(hit.records.front().key, keys[2499]);
+  EXPECT_EQ(hit.records.back().key, keys[500]);
+}
+
 TEST_F(SearchWorkerTest, DateFilters) {
   AddDocs({Pic(kNow - 100, "hour.jpg", "boat"), Pic(kNow - 2 * 86400, "days.jpg", "boat"),
            Pic(kNow - 40 * 86400, "old.jpg", "boat"), Pic(kNow - 50, "car.jpg", "car")});
