@@ -305,26 +305,55 @@ void HitCollector::ReportProgress(uint32_t before) {
   }
 }
 
+namespace {
+
+// Where the walk of a date search goes on in TIMELIST: after the entry it
+// took last, found again, so that entries added or removed before it since
+// the last batch neither repeat nor skip one; at `position` when that entry
+// is gone or has no stamp (a look-up by name alone would scan the list).
+size_t ResumePosition(BrowseList& list, const std::optional<TimeListEntry>& last, size_t position) {
+  if (!last || last->time == 0) return position;
+  std::optional<BrowseLookup> found = FindExact(&list, last->name, last->time);
+  return found ? found->position + 1 : position;
+}
+
+}  // namespace
+
 uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
-                         BrowseList* restrict_list, BrowseList* hits) {
+                         BrowseList* restrict_list, BrowseList* hits, uint32_t answer_keep) {
   // Time order is one of the valid orders; this cannot fail.
   hits->SetOrder(kOrderTime).IgnoreError();
   if (filter.mode > 2) return 0;  // rejects every file
+  // Past the answer's first answer_keep, entries are counted, not entered.
+  const bool bounded = answer_keep > 0 && hits->Count() == 0;
   uint32_t added = 0;
   std::vector<TimeListEntry> batch;
-  for (size_t start = 0;; start += kWalkBatch) {
+  std::optional<TimeListEntry> last;
+  for (size_t next = 0;;) {
     batch.clear();
     timelist.WithLock([&](BrowseList& list) {
-      for (size_t p = start; p < start + kWalkBatch; ++p) {
+      next = ResumePosition(list, last, next);
+      for (size_t p = next; p < next + kWalkBatch; ++p) {
         std::optional<BrowseEntryView> v = list.ViewAt(p);
         if (!v) break;
         batch.push_back(TimeListEntry{v->ExpandedName(), v->time, v->value, p});
       }
     });
+    next += batch.size();
     for (const TimeListEntry& e : batch) {
+      const bool repeat = last && last->time == e.time && last->name == e.name;
+      last = e;
       if (!filter.Passes(e.time)) {
         // TIMELIST is newest first: past the threshold nothing newer follows.
         if (filter.mode == 1) return added;
+        continue;
+      }
+      if (bounded && added >= answer_keep) {
+        // Equal entries stand next to each other in TIMELIST: a repeat
+        // follows the first, and was counted with it.
+        if (repeat || added >= hits->max_entries()) continue;
+        if (restrict_list != nullptr && !FindExact(restrict_list, e.name, e.time)) continue;
+        ++added;
         continue;
       }
       if (FindExact(hits, e.name, e.time)) continue;

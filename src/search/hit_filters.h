@@ -188,9 +188,11 @@ class HitCollector {
 // stands there, with the type code and entry number of the restrict-list
 // entry or of its own TIMELIST entry. `hits` is put into time order. Returns
 // how many were added. Entries added to TIMELIST during the walk may or may
-// not be seen.
+// not be seen. With `answer_keep` (an answer in time order that holds that
+// many) and `hits` empty, only the first answer_keep are added, the newest,
+// and the others are counted alone.
 uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
-                         BrowseList* restrict_list, BrowseList* hits);
+                         BrowseList* restrict_list, BrowseList* hits, uint32_t answer_keep = 0);
 
 // The order of a search request's answer: time order, or name order when the
 // request's name order flag is set.

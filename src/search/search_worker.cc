@@ -217,7 +217,9 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
   LockedBrowseList timelist = task.Locked(request.index, &task.indexes[request.index].timelist);
   uint32_t found = 0;
   if (translated.date_only) {
-    found = CollectDateOnly(timelist, filter, restrict_ptr, &hits);
+    // The answer holds the newest hit_limit (SortSearchHits).
+    found = CollectDateOnly(timelist, filter, restrict_ptr, &hits,
+                            name_order ? 0 : translated.hit_limit);
   } else {
     found = CollectEngineHits(task, request, translated, lists, filter, timelist, restrict_ptr,
                               name_order, &hits);

@@ -424,5 +424,47 @@ TEST(DateOnlyWalk, CrossesBatchBoundaries) {
             600u);
 }
 
+// An answer in time order that holds `keep` hits: the walk enters only the
+// newest `keep` and counts the rest, and answers and counts as the whole
+// walk does: over batch boundaries, with repeated entries (counted once),
+// restrict lists and both date filters.
+TEST(DateOnlyWalk, ABoundedWalkAnswersAndCountsAsTheWholeWalk) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 24; ++round) {
+    Mutex lock;
+    BrowseList timelist;
+    ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
+    BrowseList restrict_list;
+    ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());
+    for (uint32_t i = 0; i < 1500; ++i) {
+      const std::string name = "03y" + std::to_string(rng() % 700);
+      const uint32_t time = 20'000 + rng() % 300;
+      const int copies = rng() % 8 == 0 ? 2 : 1;
+      for (int c = 0; c < copies; ++c) ASSERT_TRUE(timelist.Add(name, time, i, kNoExtra).ok());
+      if (rng() % 3 == 0) {
+        ASSERT_TRUE(restrict_list.Add(name, time, 7, i).ok());
+      }
+    }
+    const DateFilter filters[] = {{0, 0}, {1, 20'120}, {2, 20'200}};
+    const DateFilter filter = filters[round % 3];
+    BrowseList* restricted = round % 2 ? &restrict_list : nullptr;
+    const uint32_t keeps[] = {1, 7, 600, 5000};
+    const uint32_t keep = keeps[(round / 2) % 4];
+    BrowseList whole, bounded;
+    const uint32_t found =
+        CollectDateOnly(LockedBrowseList(&lock, &timelist), filter, restricted, &whole);
+    EXPECT_EQ(
+        CollectDateOnly(LockedBrowseList(&lock, &timelist), filter, restricted, &bounded, keep),
+        found)
+        << "round " << round;
+    EXPECT_EQ(bounded.Count(), std::min(keep, found)) << "round " << round;
+    ASSERT_TRUE(SortSearchHits(&whole, false).ok());
+    ASSERT_TRUE(SortSearchHits(&bounded, false).ok());
+    for (size_t i = 0; i < bounded.Count(); ++i) {
+      EXPECT_EQ(*bounded.EntryAt(i), *whole.EntryAt(i)) << "round " << round << " entry " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -338,7 +338,8 @@ TEST_F(SearchWorkerTest, ManyHitsAreCutByTheLimitButCounted) {
 }
 
 // With a date filter the engine delivers every match, best first; the answer
-// still holds the newest 2000, whatever their scores.
+// still holds the newest 2000, whatever their scores. A search without words
+// walks TIMELIST for them.
 TEST_F(SearchWorkerTest, AFilteredSearchAnswersTheNewestOfManyHits) {
   std::vector<std::string> keys;
   for (uint32_t i = 0; i < 2500; ++i) {
@@ -371,6 +372,19 @@ TEST_F(SearchWorkerTest, AFilteredSearchAnswersTheNewestOfManyHits) {
   ASSERT_EQ(hit.records.size(), 2000u);
   EXPECT_EQ(hit.records.front().key, keys[2499]);
   EXPECT_EQ(hit.records.back().key, keys[500]);
+
+  // Without words: TIMELIST walked, newest first or by name.
+  dated.query_text.clear();
+  HitFileView walked = ServeLong("WALKED.REQ", dated);
+  EXPECT_EQ(walked.found, 2500u);
+  ASSERT_EQ(walked.records.size(), 2000u);
+  EXPECT_EQ(walked.records.front().key, keys[2499]);
+  EXPECT_EQ(walked.records.back().key, keys[500]);
+  dated.name_order_flag = 1;
+  HitFileView by_name = ServeLong("BYNAME.REQ", dated);
+  EXPECT_EQ(by_name.found, 2500u);
+  ASSERT_EQ(by_name.records.size(), 2000u);
+  EXPECT_EQ(by_name.records.front().key, keys[0]);  // "p0.jpg" sorts first
 }
 
 TEST_F(SearchWorkerTest, DateFilters) {
