@@ -11,8 +11,10 @@
 namespace vantrel {
 namespace {
 
-// TIMELIST entries read under one hold of its lock by the date-only walk.
+// TIMELIST entries read under one hold of its lock by the date-only walk,
+// and entries counted there once the answer is full.
 constexpr size_t kWalkBatch = 512;
+constexpr size_t kCountBatch = 4096;
 // Hits looked up in TIMELIST under one hold of its lock.
 constexpr size_t kLookupBatch = 2048;
 
@@ -317,6 +319,41 @@ size_t ResumePosition(BrowseList& list, const std::optional<TimeListEntry>& last
   return found ? found->position + 1 : position;
 }
 
+bool SameEntry(const TimeListEntry& e, const BrowseEntryView& v) {
+  if (e.time != v.time || e.name.size() != v.name_size()) return false;
+  const std::string_view name(e.name);
+  return name.substr(0, v.folder.size()) == v.folder && name.substr(v.folder.size()) == v.last;
+}
+
+// Counts the entries from `*next` on (at most kCountBatch) that pass
+// `filter`, a repeat of the entry before it once (equal entries stand
+// together), while `*added` is below `cap`; moves `*next` and `*last` past
+// them. Reads the list in place: no name is copied but the last one. False
+// when the walk is over: the list ended, `cap` was reached, or a mode-1
+// filter's threshold was passed (TIMELIST is newest first).
+bool CountPassing(const BrowseList& list, const DateFilter& filter, size_t cap, size_t* next,
+                  std::optional<TimeListEntry>* last, uint32_t* added) {
+  const size_t end = *next + kCountBatch;
+  for (; *next < end; ++*next) {
+    std::optional<BrowseEntryView> v = list.ViewAt(*next);
+    if (!v) return false;
+    const bool repeat = last->has_value() && SameEntry(**last, *v);
+    if (!last->has_value()) last->emplace();
+    TimeListEntry& e = **last;
+    e.time = v->time;
+    e.name.assign(v->folder).append(v->last);
+    e.position = *next;
+    if (!filter.Passes(v->time)) {
+      if (filter.mode == 1) return false;
+      continue;
+    }
+    if (repeat) continue;
+    if (*added >= cap) return false;
+    ++*added;
+  }
+  return true;
+}
+
 }  // namespace
 
 uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
@@ -330,6 +367,15 @@ uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
   std::vector<TimeListEntry> batch;
   std::optional<TimeListEntry> last;
   for (size_t next = 0;;) {
+    if (bounded && added >= answer_keep && restrict_list == nullptr) {
+      bool more = true;
+      timelist.WithLock([&](BrowseList& list) {
+        next = ResumePosition(list, last, next);
+        more = CountPassing(list, filter, hits->max_entries(), &next, &last, &added);
+      });
+      if (!more) return added;
+      continue;
+    }
     batch.clear();
     timelist.WithLock([&](BrowseList& list) {
       next = ResumePosition(list, last, next);

@@ -427,7 +427,7 @@ TEST(DateOnlyWalk, CrossesBatchBoundaries) {
 // An answer in time order that holds `keep` hits: the walk enters only the
 // newest `keep` and counts the rest, and answers and counts as the whole
 // walk does: over batch boundaries, with repeated entries (counted once),
-// restrict lists and both date filters.
+// restrict lists, both date filters and hit lists that fill up.
 TEST(DateOnlyWalk, ABoundedWalkAnswersAndCountsAsTheWholeWalk) {
   std::mt19937 rng(11);
   for (int round = 0; round < 24; ++round) {
@@ -437,7 +437,9 @@ TEST(DateOnlyWalk, ABoundedWalkAnswersAndCountsAsTheWholeWalk) {
     BrowseList restrict_list;
     ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());
     for (uint32_t i = 0; i < 1500; ++i) {
-      const std::string name = "03y" + std::to_string(rng() % 700);
+      // Folders whose files share their last names.
+      const std::string name =
+          "03f" + std::to_string(rng() % 3) + "\\y" + std::to_string(rng() % 250) + ".jpg";
       const uint32_t time = 20'000 + rng() % 300;
       const int copies = rng() % 8 == 0 ? 2 : 1;
       for (int c = 0; c < copies; ++c) ASSERT_TRUE(timelist.Add(name, time, i, kNoExtra).ok());
@@ -450,7 +452,10 @@ TEST(DateOnlyWalk, ABoundedWalkAnswersAndCountsAsTheWholeWalk) {
     BrowseList* restricted = round % 2 ? &restrict_list : nullptr;
     const uint32_t keeps[] = {1, 7, 600, 5000};
     const uint32_t keep = keeps[(round / 2) % 4];
-    BrowseList whole, bounded;
+    // Some rounds' hit lists fill up: the walk ends there, counted or not.
+    const CapacitySteps small({64, 300});
+    const CapacitySteps* steps = round % 4 >= 2 ? &small : &CapacitySteps::Default();
+    BrowseList whole(steps), bounded(steps);
     const uint32_t found =
         CollectDateOnly(LockedBrowseList(&lock, &timelist), filter, restricted, &whole);
     EXPECT_EQ(
