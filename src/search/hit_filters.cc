@@ -309,14 +309,18 @@ void HitCollector::ReportProgress(uint32_t before) {
 
 namespace {
 
-// Where the walk of a date search goes on in TIMELIST: after the entry it
-// took last, found again, so that entries added or removed before it since
-// the last batch neither repeat nor skip one; at `position` when that entry
-// is gone or has no stamp (a look-up by name alone would scan the list).
-size_t ResumePosition(BrowseList& list, const std::optional<TimeListEntry>& last, size_t position) {
+// Where the walk of a date search goes on in TIMELIST after a batch that
+// began at `batch_start`: after the entry it took last, found again, so that
+// entries added or removed before it since then neither repeat nor skip
+// one; at `position` when that entry is gone or has no stamp (a look-up by
+// name alone would scan the list), or when it is found at or before the
+// batch's start (one of many equal entries): the walk always moves on.
+size_t ResumePosition(BrowseList& list, const std::optional<TimeListEntry>& last,
+                      size_t batch_start, size_t position) {
   if (!last || last->time == 0) return position;
   std::optional<BrowseLookup> found = FindExact(&list, last->name, last->time);
-  return found ? found->position + 1 : position;
+  if (!found || found->position + 1 <= batch_start) return position;
+  return found->position + 1;
 }
 
 bool SameEntry(const TimeListEntry& e, const BrowseEntryView& v) {
@@ -366,11 +370,12 @@ uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
   uint32_t added = 0;
   std::vector<TimeListEntry> batch;
   std::optional<TimeListEntry> last;
+  size_t batch_start = 0;
   for (size_t next = 0;;) {
     if (bounded && added >= answer_keep && restrict_list == nullptr) {
       bool more = true;
       timelist.WithLock([&](BrowseList& list) {
-        next = ResumePosition(list, last, next);
+        next = batch_start = ResumePosition(list, last, batch_start, next);
         more = CountPassing(list, filter, hits->max_entries(), &next, &last, &added);
       });
       if (!more) return added;
@@ -378,7 +383,7 @@ uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
     }
     batch.clear();
     timelist.WithLock([&](BrowseList& list) {
-      next = ResumePosition(list, last, next);
+      next = batch_start = ResumePosition(list, last, batch_start, next);
       for (size_t p = next; p < next + kWalkBatch; ++p) {
         std::optional<BrowseEntryView> v = list.ViewAt(p);
         if (!v) break;

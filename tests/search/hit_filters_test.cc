@@ -424,6 +424,28 @@ TEST(DateOnlyWalk, CrossesBatchBoundaries) {
             600u);
 }
 
+// A run of equal entries longer than any batch of the walk (a list file
+// written by something else than this server) ends, and counts once.
+TEST(DateOnlyWalk, ALongRunOfEqualEntriesIsWalkedOnce) {
+  Mutex lock;
+  BrowseList timelist;
+  ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
+  for (uint32_t i = 0; i < 50; ++i) ASSERT_TRUE(timelist.Add("03a" + std::to_string(i), 9'000 + i, 0, kNoExtra).ok());
+  for (int i = 0; i < 5000; ++i) ASSERT_TRUE(timelist.Add("03same", 8'000, 0, kNoExtra).ok());
+  for (uint32_t i = 0; i < 50; ++i) ASSERT_TRUE(timelist.Add("03z" + std::to_string(i), 7'000 + i, 0, kNoExtra).ok());
+  BrowseList restrict_list;
+  ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());
+  ASSERT_TRUE(restrict_list.Add("03same", 8'000, 1, 1).ok());
+  for (uint32_t keep : {0u, 1u, 60u}) {
+    for (BrowseList* restricted : {static_cast<BrowseList*>(nullptr), &restrict_list}) {
+      BrowseList hits;
+      const uint32_t found = CollectDateOnly(LockedBrowseList(&lock, &timelist), DateFilter{0, 0},
+                                             restricted, &hits, keep);
+      EXPECT_EQ(found, restricted ? 1u : 101u) << "keep " << keep;
+    }
+  }
+}
+
 // An answer in time order that holds `keep` hits: the walk enters only the
 // newest `keep` and counts the rest, and answers and counts as the whole
 // walk does: over batch boundaries, with repeated entries (counted once),
