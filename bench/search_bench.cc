@@ -45,6 +45,10 @@
 //   .QRY AND NOT  "qbX AND NOT qaY"    that the result cache does not answer
 //   .QRY W/5      "qcY W/5 qbX"
 //   cached        short form, always the same qa word (the result cache answers)
+//   date, all     short form without words, files older than 30 days (every
+//                 picture): answered from TIMELIST alone, the newest 2,000
+//                 kept and all counted; no engine time (its overhead column
+//                 is its whole time)
 // The short forms above have no date filter, merge or restrict list: the
 // server asks the engine for the newest matches only (kSearchNewestFirst,
 // 2,000), so their answers must hold exactly the newest matches.
@@ -362,12 +366,14 @@ enum Kind {
   kAndNot,
   kNear,
   kCached,
+  kDate,
   kKinds
 };
 const char* kKindNames[kKinds] = {"single word",  "two-word",   "field (keywords)",
                                   "frequent qb",  "prefix yX*", "prefix y*",
                                   ".QRY phrase",  ".QRY AND",   ".QRY OR",
-                                  ".QRY AND NOT", ".QRY W/5",   "cached word"};
+                                  ".QRY AND NOT", ".QRY W/5",   "cached word",
+                                  "date, all"};
 bool Heavy(int kind) { return kind == kPrefix2 || kind == kPrefix1; }
 
 struct Planned {
@@ -450,6 +456,11 @@ Planned PlanShortKind(const Corpus& c, Kind kind, int r) {
     }
     case kPrefix1:
       s.first_term = "y";
+      return PlanShort(s, c.files, [](int) { return true; });
+    case kDate:
+      // No words, files older than 30 days: every picture of the corpus.
+      s.date_mode = 2;
+      s.date_period = 3;
       return PlanShort(s, c.files, [](int) { return true; });
     default: {  // kSingle, kCached
       int a = kind == kCached ? 0 : r % c.va;
@@ -945,6 +956,7 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
                           std::to_string(p.expected_found) + " / " +
                           std::to_string(p.expected_records);
       }
+      if (k == kDate) continue;  // answered from TIMELIST alone
       EngineRun run = RunInEngine(engine, engine_folder, p);
       out.engine_ms.push_back(run.ms);
       if (!run.right) ++out.engine_wrong;
