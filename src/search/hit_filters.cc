@@ -329,24 +329,26 @@ bool SameEntry(const TimeListEntry& e, const BrowseEntryView& v) {
   return name.substr(0, v.folder.size()) == v.folder && name.substr(v.folder.size()) == v.last;
 }
 
+bool SameView(const BrowseEntryView& a, const BrowseEntryView& b) {
+  return a.time == b.time && a.folder == b.folder && a.last == b.last;
+}
+
 // Counts the entries from `*next` on (at most kCountBatch) that pass
 // `filter`, a repeat of the entry before it once (equal entries stand
 // together), while `*added` is below `cap`; moves `*next` and `*last` past
-// them. Reads the list in place: no name is copied but the last one. False
-// when the walk is over: the list ended, `cap` was reached, or a mode-1
-// filter's threshold was passed (TIMELIST is newest first).
+// them. Reads the list in place and copies only the last name. False when
+// the walk is over: the list ended, `cap` was reached, or a mode-1 filter's
+// threshold was passed (TIMELIST is newest first).
 bool CountPassing(const BrowseList& list, const DateFilter& filter, size_t cap, size_t* next,
                   std::optional<TimeListEntry>* last, uint32_t* added) {
   const size_t end = *next + kCountBatch;
+  std::optional<BrowseEntryView> previous;  // the entry before, in this hold
   for (; *next < end; ++*next) {
     std::optional<BrowseEntryView> v = list.ViewAt(*next);
     if (!v) return false;
-    const bool repeat = last->has_value() && SameEntry(**last, *v);
-    if (!last->has_value()) last->emplace();
-    TimeListEntry& e = **last;
-    e.time = v->time;
-    e.name.assign(v->folder).append(v->last);
-    e.position = *next;
+    const bool repeat = previous.has_value() ? SameView(*previous, *v)
+                                             : last->has_value() && SameEntry(**last, *v);
+    previous = v;
     if (!filter.Passes(v->time)) {
       if (filter.mode == 1) return false;
       continue;
@@ -355,6 +357,7 @@ bool CountPassing(const BrowseList& list, const DateFilter& filter, size_t cap, 
     if (*added >= cap) return false;
     ++*added;
   }
+  last->emplace(TimeListEntry{previous->ExpandedName(), previous->time, previous->value, end - 1});
   return true;
 }
 
