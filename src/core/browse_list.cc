@@ -940,6 +940,12 @@ std::optional<BrowseEntryView> BrowseList::ViewAt(size_t position) const {
   return MakeView(EntryRef(c, i));
 }
 
+std::optional<uint32_t> BrowseList::TimeAt(size_t position) const {
+  if (position >= count_) return std::nullopt;
+  auto [c, i] = Locate(position);
+  return EntryRef(c, i).time;
+}
+
 std::optional<BrowseEntry> BrowseList::EntryAt(size_t position) const {
   std::optional<BrowseEntryView> v = ViewAt(position);
   if (!v) return std::nullopt;

@@ -203,6 +203,9 @@ class BrowseList {
   // when position >= Count().
   std::optional<BrowseEntry> EntryAt(size_t position) const;
   std::optional<BrowseEntryView> ViewAt(size_t position) const;
+  // The time stamp of the entry at `position` alone: its name is not read,
+  // so a walk over many entries stays within the entries' own memory.
+  std::optional<uint32_t> TimeAt(size_t position) const;
 
   // Removes and returns the last entry, or nothing when the list is empty.
   std::optional<BrowseEntry> TakeLast();

@@ -336,20 +336,25 @@ bool SameView(const BrowseEntryView& a, const BrowseEntryView& b) {
 // Counts the entries from `*next` on (at most kCountBatch) that pass
 // `filter`, a repeat of the entry before it once (equal entries stand
 // together), while `*added` is below `cap`; moves `*next` and `*last` past
-// them. Reads the list in place and copies only the last name. False when
-// the walk is over: the list ended, `cap` was reached, or a mode-1 filter's
+// them. Reads the list in place: an entry's name only when its neighbour
+// has the same time stamp, and copies only the last name. False when the
+// walk is over: the list ended, `cap` was reached, or a mode-1 filter's
 // threshold was passed (TIMELIST is newest first).
 bool CountPassing(const BrowseList& list, const DateFilter& filter, size_t cap, size_t* next,
                   std::optional<TimeListEntry>* last, uint32_t* added) {
   const size_t end = *next + kCountBatch;
-  std::optional<BrowseEntryView> previous;  // the entry before, in this hold
+  std::optional<uint32_t> previous_time;  // of the entry before, in this hold
   for (; *next < end; ++*next) {
-    std::optional<BrowseEntryView> v = list.ViewAt(*next);
-    if (!v) return false;
-    const bool repeat = previous.has_value() ? SameView(*previous, *v)
-                                             : last->has_value() && SameEntry(**last, *v);
-    previous = v;
-    if (!filter.Passes(v->time)) {
+    const std::optional<uint32_t> time = list.TimeAt(*next);
+    if (!time) return false;
+    bool repeat = false;
+    if (previous_time.has_value()) {
+      repeat = *time == *previous_time && SameView(*list.ViewAt(*next - 1), *list.ViewAt(*next));
+    } else if (last->has_value() && (*last)->time == *time) {
+      repeat = SameEntry(**last, *list.ViewAt(*next));
+    }
+    previous_time = time;
+    if (!filter.Passes(*time)) {
       if (filter.mode == 1) return false;
       continue;
     }
@@ -357,7 +362,8 @@ bool CountPassing(const BrowseList& list, const DateFilter& filter, size_t cap, 
     if (*added >= cap) return false;
     ++*added;
   }
-  last->emplace(TimeListEntry{previous->ExpandedName(), previous->time, previous->value, end - 1});
+  const BrowseEntryView v = *list.ViewAt(end - 1);
+  last->emplace(TimeListEntry{v.ExpandedName(), v.time, v.value, end - 1});
   return true;
 }
 
