@@ -400,9 +400,10 @@ uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
       }
     });
     next += batch.size();
-    for (const TimeListEntry& e : batch) {
-      const bool repeat = last && last->time == e.time && last->name == e.name;
-      last = e;
+    for (size_t k = 0; k < batch.size(); ++k) {
+      const TimeListEntry& e = batch[k];
+      const TimeListEntry* before = k > 0 ? &batch[k - 1] : last ? &*last : nullptr;
+      const bool repeat = before != nullptr && before->time == e.time && before->name == e.name;
       if (!filter.Passes(e.time)) {
         // TIMELIST is newest first: past the threshold nothing newer follows.
         if (filter.mode == 1) return added;
@@ -429,6 +430,7 @@ uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
       ++added;
     }
     if (batch.size() < kWalkBatch) return added;
+    last = std::move(batch.back());
   }
 }
 
