@@ -53,8 +53,9 @@ bool IsIdTermOf(const Xapian::Database& db, const std::string& term) {
 Status CompactInto(const std::vector<std::string>& sources, const std::string& stage) {
   try {
     Xapian::Database all;
-    for (const std::string& s : sources)
+    for (const std::string& s : sources) {
       all.add_database(Xapian::Database(s, Xapian::DB_BACKEND_GLASS));
+    }
     all.compact(stage, 0, kShardBlockSize);
   } catch (const Xapian::Error& e) {
     return Status::IoError("merging the segments of " + sources.front() +
@@ -66,8 +67,9 @@ Status CompactInto(const std::vector<std::string>& sources, const std::string& s
 Status StageMergedShard(FileSystem* fs, const std::string& shard,
                         const std::vector<uint32_t>& recorded) {
   std::vector<std::string> sources{shard};
-  for (std::string& s : RecordedSegmentFolders(fs, shard, recorded))
+  for (std::string& s : RecordedSegmentFolders(fs, shard, recorded)) {
     sources.push_back(std::move(s));
+  }
   VANTREL_RETURN_IF_ERROR(DropRepeatedNames(sources));
   return StageDatabase(fs, shard,
                        [&](const std::string& stage) { return CompactInto(sources, stage); });
@@ -106,8 +108,9 @@ StatusOr<std::vector<uint32_t>> ParseSegmentRecord(std::string_view text) {
   std::vector<uint32_t> segments;
   while (!text.empty()) {
     const size_t end = text.find('\n');
-    if (end == std::string_view::npos)
+    if (end == std::string_view::npos) {
       return Status::Corruption("the segment record ends inside a line");
+    }
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end + 1);
     uint32_t segment = 0;
@@ -118,8 +121,9 @@ StatusOr<std::vector<uint32_t>> ParseSegmentRecord(std::string_view text) {
     if (!segments.empty() && segment <= segments.back()) {
       return Status::Corruption("the segment record is not in ascending order");
     }
-    if (segments.size() == kMaxSegments)
+    if (segments.size() == kMaxSegments) {
       return Status::Corruption("the segment record is too long");
+    }
     segments.push_back(segment);
   }
   return segments;
