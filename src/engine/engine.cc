@@ -8,8 +8,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <shared_mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -137,8 +137,13 @@ class Engine::Impl {
   std::map<std::string, std::unique_ptr<Mutex>> writer_locks_ GUARDED_BY(mu_);
   std::map<std::string, std::unique_ptr<IndexGate>> gates_ GUARDED_BY(mu_);
   // The folders whose bulk build this process runs: their segments wait for
-  // FinishBulkBuild instead of being merged by the next search.
-  std::set<std::string> bulk_builds_ GUARDED_BY(mu_);
+  // FinishBulkBuild instead of being merged by the next search. Each with
+  // the group of segments its jobs write into (lanes 0 before the first).
+  struct SegmentGroup {
+    uint32_t first = 0;
+    uint32_t lanes = 0;
+  };
+  std::map<std::string, SegmentGroup> bulk_builds_ GUARDED_BY(mu_);
 
   // Counts a running call for Stop; entered() is false once the engine is stopped.
   class CallGuard {
@@ -213,10 +218,20 @@ class Engine::Impl {
     MutexLock lock(&mu_);
     return bulk_builds_.count(folder) != 0;
   }
+  SegmentGroup BulkGroup(const std::string& folder) {
+    MutexLock lock(&mu_);
+    auto it = bulk_builds_.find(folder);
+    return it == bulk_builds_.end() ? SegmentGroup{} : it->second;
+  }
+  void SetBulkGroup(const std::string& folder, SegmentGroup group) {
+    MutexLock lock(&mu_);
+    auto it = bulk_builds_.find(folder);
+    if (it != bulk_builds_.end()) it->second = group;
+  }
   void SetBulkBuildRunning(const std::string& folder, bool running) {
     MutexLock lock(&mu_);
     if (running) {
-      bulk_builds_.insert(folder);
+      bulk_builds_.try_emplace(folder);
     } else {
       bulk_builds_.erase(folder);
     }
@@ -240,8 +255,9 @@ class Engine::Impl {
                    const ShardSettings& layout);
   Status RemoveListed(const IndexJob& job);
   Status AddDocuments(const IndexJob& job, const EngineOptions& options);
-  // A bulk job: the documents go into the newest segment with room, or a
-  // new one, of every shard (index_segments.h).
+  // A bulk job: the documents go into the group of segments of every shard
+  // that this build's last job wrote while it has room, or a new group
+  // (index_segments.h).
   Status AddSegment(const IndexJob& job, const EngineOptions& options);
   ShardWriteSettings WriteSettingsFor(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);
@@ -447,21 +463,31 @@ Status Engine::Impl::AddSegment(const IndexJob& job, const EngineOptions& option
   }
   StatusOr<std::vector<uint32_t>> recorded = ReadSegmentRecord(fs_, folder);
   if (!recorded.ok()) return recorded.status();
-  const std::optional<uint32_t> open =
-      SegmentWithRoom(shards->front(), *recorded, options.segment_documents);
-  StatusOr<uint32_t> segment = open ? *open : NextSegmentNumber(fs_, *shards, *recorded);
-  if (!segment.ok()) return segment.status();
+  const uint32_t lanes =
+      BulkLanes(options.bulk_lanes, shards->size(), std::thread::hardware_concurrency());
+  SegmentGroup group = BulkGroup(folder);
+  const bool open = group.lanes == lanes &&
+                    SegmentGroupHasRoom(shards->front(), *recorded, group.first, group.lanes,
+                                        options.segment_documents);
+  if (!open) {
+    StatusOr<uint32_t> next = NextSegmentNumber(fs_, *shards, *recorded);
+    if (!next.ok()) return next.status();
+    if (*next > kMaxSegments - lanes) return Status::Internal("too many segments in " + folder);
+    group = SegmentGroup{*next, lanes};
+  }
   const DocumentIndexer indexer(table_, catalogue_);
   ShardWriteSettings settings = WriteSettingsFor(job, options);
   settings.create = true;
-  for (const std::string& shard : *shards) {
-    settings.folders.push_back(SegmentFolder(shard, *segment));
-    VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(settings.folders.back()));
+  settings.folders = SegmentGroupFolders(*shards, group.first, group.lanes);
+  for (const std::string& segment : settings.folders) {
+    VANTREL_RETURN_IF_ERROR(fs_->CreateFolders(segment));
   }
   Status written = WriteToShards(settings, indexer, job.data_source);
   if (open) return written;
-  if (written.ok()) written = RecordSegment(fs_, folder, *segment);
-  if (!written.ok()) {
+  if (written.ok()) written = RecordSegments(fs_, folder, group.first, group.lanes);
+  if (written.ok()) {
+    SetBulkGroup(folder, group);
+  } else {
     StatusOr<std::vector<uint32_t>> now = ReadSegmentRecord(fs_, folder);
     if (now.ok()) DeleteSegments(fs_, *shards, *now).IgnoreError();
   }

@@ -173,6 +173,12 @@ struct EngineOptions {
   // cheaply, but a merge keeps every segment's part of a posting list as a
   // chunk of its own, so many of them slow searches that read many terms.
   uint32_t segment_documents = 65536;
+  // Segments a bulk job writes into side by side in every shard, each on a
+  // thread of its own; 0: enough for twice the machine's cores over all
+  // shards (BulkLanes of index_segments.h). A name always goes to the same
+  // one, so the threads share the work evenly even on cores of unequal
+  // speed, where one thread per shard ends at the slowest shard's pace.
+  uint32_t bulk_lanes = 0;
   // Called after each shard committed an add job (shard number), on that
   // shard's commit thread (the shards commit at the same time); tests cut a
   // job between shard commits here. Empty in the server.

@@ -148,14 +148,14 @@ StatusOr<std::vector<uint32_t>> ReadSegmentRecord(FileSystem* fs, const std::str
   return segments;
 }
 
-Status RecordSegment(FileSystem* fs, const std::string& folder, uint32_t segment) {
+Status RecordSegments(FileSystem* fs, const std::string& folder, uint32_t first, uint32_t count) {
   StatusOr<std::vector<uint32_t>> segments = ReadSegmentRecord(fs, folder);
   if (!segments.ok()) return segments.status();
-  if (!segments->empty() && segment <= segments->back()) {
-    return Status::Internal("segment " + std::to_string(segment) +
-                            " is not above the recorded ones");
+  if (count == 0 || first == 0 || count > kMaxSegments || first > kMaxSegments - count ||
+      (!segments->empty() && first <= segments->back())) {
+    return Status::Internal("segments " + std::to_string(first) + " and on cannot be recorded");
   }
-  segments->push_back(segment);
+  for (uint32_t i = 0; i < count; ++i) segments->push_back(first + i);
   return fs->WriteFileAtomic(Join(folder, kSegmentRecordFile), FormatSegmentRecord(*segments),
                              0600);
 }
@@ -182,16 +182,37 @@ StatusOr<uint32_t> NextSegmentNumber(FileSystem* fs, const std::vector<std::stri
   return highest + 1;
 }
 
-std::optional<uint32_t> SegmentWithRoom(const std::string& shard,
-                                        const std::vector<uint32_t>& recorded, uint32_t limit) {
-  if (recorded.empty()) return std::nullopt;
-  try {
-    Xapian::Database db(SegmentFolder(shard, recorded.back()), Xapian::DB_BACKEND_GLASS);
-    if (db.get_doccount() < limit) return recorded.back();
-  } catch (const Xapian::Error&) {
-    // Unreadable: a new segment is started, and the merge reports it.
+uint32_t BulkLanes(uint32_t wanted, size_t shards, unsigned cores) {
+  if (wanted != 0) return std::min(wanted, kMaxBulkLanes);
+  const size_t threads = 2 * static_cast<size_t>(std::max(cores, 1u));
+  const size_t lanes = (threads + std::max<size_t>(shards, 1) - 1) / std::max<size_t>(shards, 1);
+  return static_cast<uint32_t>(std::clamp<size_t>(lanes, 1, kMaxBulkLanes));
+}
+
+std::vector<std::string> SegmentGroupFolders(const std::vector<std::string>& shards,
+                                             uint32_t first, uint32_t lanes) {
+  std::vector<std::string> folders;
+  folders.reserve(shards.size() * lanes);
+  for (uint32_t lane = 0; lane < lanes; ++lane) {
+    for (const std::string& shard : shards) folders.push_back(SegmentFolder(shard, first + lane));
   }
-  return std::nullopt;
+  return folders;
+}
+
+bool SegmentGroupHasRoom(const std::string& shard, const std::vector<uint32_t>& recorded,
+                         uint32_t first, uint32_t lanes, uint32_t limit) {
+  if (lanes == 0 || recorded.size() < lanes) return false;
+  const size_t start = recorded.size() - lanes;
+  for (uint32_t i = 0; i < lanes; ++i) {
+    if (recorded[start + i] != first + i) return false;
+  }
+  try {
+    Xapian::Database db(SegmentFolder(shard, first), Xapian::DB_BACKEND_GLASS);
+    return db.get_doccount() < limit;
+  } catch (const Xapian::Error&) {
+    // Unreadable: a new group is started, and the merge reports it.
+  }
+  return false;
 }
 
 std::vector<std::string> RecordedSegmentFolders(FileSystem* fs, const std::string& shard,

@@ -11,15 +11,23 @@
 // chunk of its own; segments too small would leave every rare term in
 // many chunks and slow the searches that read many terms.)
 //
+// A bulk job writes into a group of `lanes` segments with consecutive
+// numbers at once (the lanes): a document goes to lane
+// ShardOf(name, shards * lanes) / shards of its shard, one thread per lane
+// and shard, so the work is shared by more threads than there are cores. A
+// name goes to the same lane in every job, so a later job replaces it in
+// the same segment, or writes it into a later group.
+//
 // Files, for each local shard S (a shard folder, or the engine folder itself
 // for an index of one database) and the engine folder E:
 //   S/vtseg/<k>   segment k of that shard: a Xapian database;
 //   E/vtsegs      the committed segments, one line "segment <k>" each,
 //                 rewritten (temporary file, sync, rename) once every shard
-//                 committed its segment k. This is the commit point of the
-//                 job that starts a segment: a segment not listed is thrown
-//                 away. A job that adds to a listed segment commits as a job
-//                 on the shards does (shard_writer.h).
+//                 committed the segments of a new group, which are added
+//                 in one write. This is the commit point of the job that
+//                 starts a group: a segment not listed is thrown away. A job
+//                 that adds to a listed group commits as a job on the shards
+//                 does (shard_writer.h).
 // The merge (engine.cc) stages each shard compacted with its committed
 // segments, commits the stagings with the swap mark (shard_swap.h), deletes
 // the record, finishes the swap while searches are held back, and deletes
@@ -36,7 +44,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,8 +69,9 @@ StatusOr<std::vector<uint32_t>> ParseSegmentRecord(std::string_view text);
 bool HasSegmentRecord(FileSystem* fs, const std::string& folder);
 // The committed segments of the index in `folder`; none without a record.
 StatusOr<std::vector<uint32_t>> ReadSegmentRecord(FileSystem* fs, const std::string& folder);
-// Adds `segment` to the record (the commit point of a bulk job).
-Status RecordSegment(FileSystem* fs, const std::string& folder, uint32_t segment);
+// Adds segments first .. first + count - 1 to the record in one write (the
+// commit point of a bulk job that starts a group).
+Status RecordSegments(FileSystem* fs, const std::string& folder, uint32_t first, uint32_t count);
 Status DeleteSegmentRecord(FileSystem* fs, const std::string& folder);
 
 // The number for the next segment: above every recorded one and every
@@ -71,10 +79,23 @@ Status DeleteSegmentRecord(FileSystem* fs, const std::string& folder);
 StatusOr<uint32_t> NextSegmentNumber(FileSystem* fs, const std::vector<std::string>& shards,
                                      const std::vector<uint32_t>& recorded);
 
-// The newest of `recorded` when `shard`'s part of it holds fewer than
-// `limit` documents (a bulk job then adds to it); nothing otherwise.
-std::optional<uint32_t> SegmentWithRoom(const std::string& shard,
-                                        const std::vector<uint32_t>& recorded, uint32_t limit);
+// The lanes of a bulk job over `shards` shards: `wanted` when it is not 0,
+// else enough that shards * lanes reaches twice `cores`, at most
+// kMaxBulkLanes.
+inline constexpr uint32_t kMaxBulkLanes = 4;
+uint32_t BulkLanes(uint32_t wanted, size_t shards, unsigned cores);
+
+// The database folders of a bulk job writing the group of `lanes` segments
+// from `first`: lane-major, so that folder ShardOf(name, shards * lanes) of
+// the list is in the name's shard (ShardOf(name, shards)).
+std::vector<std::string> SegmentGroupFolders(const std::vector<std::string>& shards,
+                                             uint32_t first, uint32_t lanes);
+
+// True when the group of `lanes` segments from `first` is the newest of
+// `recorded` and `shard`'s part of its first segment holds fewer than
+// `limit` documents (a bulk job then adds to it).
+bool SegmentGroupHasRoom(const std::string& shard, const std::vector<uint32_t>& recorded,
+                         uint32_t first, uint32_t lanes, uint32_t limit);
 
 // The folders of `shard`'s segments among `recorded` that hold a database,
 // in segment order.

@@ -26,6 +26,7 @@
 #include "engine/database_copy.h"
 #include "engine/document_indexer.h"
 #include "engine/document_name.h"
+#include "engine/index_segments.h"
 #include "engine/partial_hits.h"
 #include "engine/query_compiler.h"
 #include "engine/shard_layout.h"
@@ -238,46 +239,64 @@ TEST_F(EngineShardsTest, ThreeShardsAnswerEveryQueryAsOneDatabase) {
 }
 
 // A bulk build answers every query as the same jobs run one by one, a name
-// written by two of its jobs included; its documents are found once it is
-// merged, and no segment is left. Segments of 60 documents: with one shard
-// every job starts a segment, with three every second job adds to one.
+// written by two of its jobs, or twice in one, included; its documents are
+// found once it is merged, and no segment is left. Segments of 60
+// documents, in one lane or three: jobs add to the group of segments the
+// build's last job started until its first segment is full, so some jobs
+// start a group and others add to one.
 TEST_F(EngineShardsTest, ABulkBuildAnswersEveryQueryAsTheSameJobsOneByOne) {
-  EngineOptions options = engine_->GetOptions();
-  options.segment_documents = 60;
-  engine_->SetOptions(options);
   std::vector<TestDoc> docs = Corpus(400, 21);
-  // The last job writes 40 names of the first again, with other texts.
-  std::vector<TestDoc> again = Corpus(40, 22);
-  for (size_t i = 0; i < again.size(); ++i) again[i].name = docs[i * 2].name;
-  for (const uint32_t shards : {1u, 3u}) {
-    SCOPED_TRACE(std::to_string(shards) + " shard(s)");
-    const std::string by_job = home_.Path("jobs" + std::to_string(shards));
-    const std::string bulk = home_.Path("bulk" + std::to_string(shards));
-    UseShards(shards);
-    for (size_t i = 0; i < 4; ++i) {
-      ASSERT_TRUE(AddTo(by_job, JobOf(docs, i, 100)).ok());
-      ASSERT_TRUE(AddTo(bulk, JobOf(docs, i, 100), /*bulk=*/true).ok());
+  // The last job writes 40 names of the first again, with other texts, and
+  // one of them twice.
+  std::vector<TestDoc> again = Corpus(41, 22);
+  for (size_t i = 0; i < 40; ++i) again[i].name = docs[i * 2].name;
+  again[40].name = docs[0].name;
+  for (const uint32_t lanes : {1u, 3u}) {
+    EngineOptions options = engine_->GetOptions();
+    options.segment_documents = 60;
+    options.bulk_lanes = lanes;
+    engine_->SetOptions(options);
+    for (const uint32_t shards : {1u, 3u}) {
+      const std::string tag = std::to_string(shards) + "-" + std::to_string(lanes);
+      SCOPED_TRACE(std::to_string(shards) + " shard(s), " + std::to_string(lanes) + " lane(s)");
+      const std::string by_job = home_.Path("jobs" + tag);
+      const std::string bulk = home_.Path("bulk" + tag);
+      UseShards(shards);
+      for (size_t i = 0; i < 4; ++i) {
+        ASSERT_TRUE(AddTo(by_job, JobOf(docs, i, 100)).ok());
+        ASSERT_TRUE(AddTo(bulk, JobOf(docs, i, 100), /*bulk=*/true).ok());
+      }
+      ASSERT_TRUE(AddTo(by_job, again).ok());
+      ASSERT_TRUE(AddTo(bulk, again, /*bulk=*/true).ok());
+      // Nothing is found before the merge, and a search does not merge.
+      EXPECT_EQ(CountOf(bulk), 0u);
+      StatusOr<std::vector<uint32_t>> recorded = ReadSegmentRecord(DefaultFileSystem(), bulk);
+      ASSERT_TRUE(recorded.ok());
+      // A job's part of a segment is about 100 / (shards * lanes): 100 fill
+      // a segment alone, 33 fill one in two jobs, 11 never do.
+      const size_t groups = lanes * shards == 1 ? 5 : lanes * shards == 3 ? 3 : 1;
+      EXPECT_EQ(recorded->size(), groups * lanes);
+      // A copy holds the shards alone: no record of segments it does not have.
+      const std::string copy = home_.Path("copy" + tag);
+      ASSERT_TRUE(DefaultFileSystem()->CreateFolders(copy).ok());
+      ASSERT_TRUE(CopyDatabaseFiles(DefaultFileSystem(), bulk, copy).ok());
+      EXPECT_FALSE(Exists("copy" + tag + "/vtsegs"));
+      ASSERT_TRUE(engine_->FinishBulkBuild(bulk).ok());
+      EXPECT_EQ(CountOf(bulk), 400u);
+      EXPECT_EQ(Names(bulk), Names(by_job));
+      ExpectSameAnswers(by_job, bulk);
+      const std::string shard = shards == 1 ? "" : "/0";
+      EXPECT_FALSE(Exists("bulk" + tag + shard + "/vtseg"));
+      EXPECT_FALSE(Exists("bulk" + tag + "/vtsegs"));
+      // The merged index takes jobs as any other: each name is in its
+      // shard, where a later job replaces it.
+      std::vector<TestDoc> later = Corpus(30, 23);
+      for (size_t i = 0; i < 20; ++i) later[i].name = docs[i * 3 + 1].name;
+      ASSERT_TRUE(AddTo(by_job, later).ok());
+      ASSERT_TRUE(AddTo(bulk, later).ok());
+      EXPECT_EQ(CountOf(bulk), 410u);
+      EXPECT_EQ(Names(bulk), Names(by_job));
     }
-    ASSERT_TRUE(AddTo(by_job, again).ok());
-    ASSERT_TRUE(AddTo(bulk, again, /*bulk=*/true).ok());
-    // Nothing is found before the merge, and a search does not merge.
-    EXPECT_EQ(CountOf(bulk), 0u);
-    EXPECT_TRUE(Exists("bulk" + std::to_string(shards) + "/vtsegs"));
-    // A copy holds the shards alone: no record of segments it does not have.
-    const std::string copy = home_.Path("copy" + std::to_string(shards));
-    ASSERT_TRUE(DefaultFileSystem()->CreateFolders(copy).ok());
-    ASSERT_TRUE(CopyDatabaseFiles(DefaultFileSystem(), bulk, copy).ok());
-    EXPECT_FALSE(Exists("copy" + std::to_string(shards) + "/vtsegs"));
-    ASSERT_TRUE(engine_->FinishBulkBuild(bulk).ok());
-    EXPECT_EQ(CountOf(bulk), 400u);
-    EXPECT_EQ(Names(bulk), Names(by_job));
-    ExpectSameAnswers(by_job, bulk);
-    const std::string shard = shards == 1 ? "" : "/0";
-    EXPECT_FALSE(Exists("bulk" + std::to_string(shards) + shard + "/vtseg"));
-    EXPECT_FALSE(Exists("bulk" + std::to_string(shards) + "/vtsegs"));
-    // The merged index takes jobs as any other.
-    ASSERT_TRUE(AddTo(bulk, Corpus(10, 23)).ok());
-    EXPECT_EQ(CountOf(bulk), 410u);
   }
   // A bulk job needs an index to merge into.
   engine_test::VectorSource source(Corpus(5, 24));
