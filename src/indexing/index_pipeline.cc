@@ -217,7 +217,9 @@ void Pipeline::Flush(TaskContext& task, int index, bool automatic) {
     job->engine_folder = def.engine_folder;
     job->bulk = index == bulk_index_;
     job->table = std::move(pending_);
-    pending_ = PendingTable(options_.batch_documents);
+    pending_ = PendingTable(
+        std::min(job->table.max_documents() * 2, options_.batch_documents),
+        std::min(job->table.max_bytes() * 2, kMaxPendingBytes));
     pending_.Reset(job->table.from_changes());
     job->thread = std::thread([this, &task, engine, job] {
       job->result = RunAddJob(task, engine, job->engine_folder, &job->table, job->bulk);
@@ -234,9 +236,18 @@ void Pipeline::Flush(TaskContext& task, int index, bool automatic) {
   if (after.ok()) def.document_count = after.value().document_count;
 }
 
+void Pipeline::StartBulkBuild(int index) {
+  bulk_index_ = index;
+  // The table is empty here: the last index's catch-up flushed it.
+  constexpr size_t kFirstTableShare = 16;
+  pending_.SetLimits(std::max<size_t>(options_.batch_documents / kFirstTableShare, 1),
+                     kMaxPendingBytes / kFirstTableShare);
+}
+
 void Pipeline::FinishBulkBuild(TaskContext& task, int index) {
   if (index != bulk_index_) return;
   bulk_index_ = -1;
+  pending_.SetLimits(options_.batch_documents, kMaxPendingBytes);
   Engine* engine = options_.engine ? options_.engine->engine() : nullptr;
   if (engine == nullptr) return;
   IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];

@@ -169,6 +169,10 @@ class Pipeline final : public IndexPipeline {
   // the index's bulk build.
   Status RunAddJob(TaskContext& task, Engine* engine, const std::string& folder,
                    PendingTable* table, bool bulk);
+  // Starts the bulk build of `index`: its first tables are small, each next
+  // one twice the last up to the full size, so that indexing starts while
+  // the first files are read instead of after a full table of them.
+  void StartBulkBuild(int index);
   // Ends the bulk build of `index`, if it has one: its documents become
   // searchable. A failure is logged; the engine merges at the next search
   // or job on the index.

@@ -19,7 +19,7 @@ bool PendingTable::Add(std::string_view text, std::string_view file_key, uint32_
   doc.file_key.assign(file_key);
   doc.time = time;
   bytes_ += text.size();
-  return documents_.size() >= max_documents_ || bytes_ > kMaxPendingBytes;
+  return documents_.size() >= max_documents_ || bytes_ > max_bytes_;
 }
 
 void PendingTable::Clear() {

@@ -4,7 +4,8 @@
 // One table serves the whole server; documents of one index at a time (the
 // flush empties it before another index adds). A table holds at most
 // kMaxPendingDocuments documents, or stops taking more once its texts pass
-// kMaxPendingBytes: Add reports that the table must be flushed.
+// kMaxPendingBytes (or smaller limits it was given): Add reports that the
+// table must be flushed.
 //
 // The batch kind says where the documents come from: reported changes (true)
 // or a scan of the start-up catch-up (false).
@@ -34,16 +35,26 @@ struct PendingDocument {
 
 class PendingTable {
  public:
-  // `max_documents`: a smaller table (tests of full tables).
-  explicit PendingTable(size_t max_documents = kMaxPendingDocuments)
-      : max_documents_(max_documents) {}
+  // Smaller limits make smaller jobs (tests of full tables; the first jobs
+  // of a bulk build).
+  explicit PendingTable(size_t max_documents = kMaxPendingDocuments,
+                        uint64_t max_bytes = kMaxPendingBytes)
+      : max_documents_(max_documents), max_bytes_(max_bytes) {}
+
+  size_t max_documents() const { return max_documents_; }
+  uint64_t max_bytes() const { return max_bytes_; }
+  // Sets the limits; a table already past them is full at the next Add.
+  void SetLimits(size_t max_documents, uint64_t max_bytes) {
+    max_documents_ = max_documents;
+    max_bytes_ = max_bytes;
+  }
 
   // Empties the table and sets the batch kind.
   void Reset(bool from_changes);
 
   // Copies a document into the table. Returns true when the table is now
-  // full (kMaxPendingDocuments documents, or texts above kMaxPendingBytes)
-  // and must be flushed before the next Add.
+  // full (max_documents() documents, or texts above max_bytes()) and must be
+  // flushed before the next Add.
   bool Add(std::string_view text, std::string_view file_key, uint32_t time);
 
   size_t size() const { return documents_.size(); }
@@ -63,6 +74,7 @@ class PendingTable {
 
  private:
   size_t max_documents_ = kMaxPendingDocuments;
+  uint64_t max_bytes_ = kMaxPendingBytes;
   std::vector<PendingDocument> documents_;
   uint64_t bytes_ = 0;
   bool from_changes_ = false;

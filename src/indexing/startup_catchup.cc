@@ -291,7 +291,7 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
   // 3, 4. The indexed list from the engine, else from a backup. An index
   // that holds nothing is built in bulk.
   const bool new_index = RecoverIndexedList(task, index);
-  if (new_index) bulk_index_ = index;
+  if (new_index) StartBulkBuild(index);
 
   // 5, 6. Changed folders, or every folder.
   CatchUpImageFolders(task, index);

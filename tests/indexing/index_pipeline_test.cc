@@ -603,6 +603,32 @@ TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
   EXPECT_EQ(Search("bulkword").size(), 23u);
 }
 
+// A first start does not wait for a whole table of files before indexing
+// begins: its first table takes a sixteenth of the documents, each next one
+// twice the last. With segments of one document every bulk job starts a
+// group of segments, recorded once: 27 documents in tables of 16 are jobs of
+// 1, 2, 4, 8 and the 12 left, not 16 and 11.
+TEST_F(PipelineTest, AFirstStartBeginsWithSmallTables) {
+  for (int i = 0; i < 23; ++i) {
+    ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
+                               Captioned("bulkword number" + std::to_string(i))));
+  }
+  batch_documents_ = 16;
+  Restart();
+  EngineOptions options = engine_.engine()->GetOptions();
+  options.segment_documents = 1;
+  engine_.engine()->SetOptions(options);
+  pipeline_->StartUpIndex(*task_, 0);
+  EXPECT_EQ(Count(&runtime().indexed), 27u);
+  const std::vector<std::string> written = fault_.written_paths();
+  EXPECT_EQ(std::count_if(written.begin(), written.end(),
+                          [](const std::string& p) {
+                            return p.size() > 7 && p.compare(p.size() - 7, 7, "/vtsegs") == 0;
+                          }),
+            5);
+  EXPECT_EQ(Search("bulkword").size(), 23u);
+}
+
 // A bulk job of a first start that fails at its commit point is offered
 // again, and its files are indexed by the next update job.
 TEST_F(PipelineTest, AFailedBulkJobOfAFirstStartIsOfferedAgain) {
