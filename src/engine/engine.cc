@@ -237,6 +237,22 @@ class Engine::Impl {
     }
   }
 
+  // Opens a reader of the index in `folder` as it is now and reads its
+  // tables (ReaderPool::ReadTables) for the next search, after a change
+  // made every idle reader stale. A failure is left to that search.
+  void WarmReader(const std::string& folder) {
+    StatusOr<std::unique_ptr<ReaderPool::Reader>> reader = AcquireReader(folder);
+    if (!reader.ok()) return;
+    try {
+      ReaderPool::ReadTables(**reader, &match_pool_);
+    } catch (const Xapian::Error&) {
+      return;
+    } catch (const std::exception&) {
+      return;
+    }
+    pool_.Release(folder, std::move(*reader));
+  }
+
   // The local database folders of the index in `folder` (shard_layout.h).
   StatusOr<std::vector<std::string>> ShardFoldersOf(const std::string& folder);
   // Finishes a replacement of the shards that a crash cut short after its
@@ -987,12 +1003,13 @@ Status Engine::RunIndexJob(const IndexJob& job) {
   Impl::CallGuard guard(impl_.get());
   if (!guard.entered()) return Stopped();
   Status result;
+  // A bulk job's segments are not searched until the build ends.
+  const bool bulk = job.bulk && job.add && !job.remove;
   if (job.index_folder.empty()) {
     result = Status::InvalidArgument("an index job needs an index folder");
   } else {
     MutexLock writer(impl_->WriterLock(job.index_folder));
     FileSystem* fs = impl_->fs_;
-    const bool bulk = job.bulk && job.add && !job.remove;
     if (bulk) impl_->SetBulkBuildRunning(job.index_folder, true);
     if (job.create) result = fs->CreateFolders(job.index_folder);
     if (result.ok()) {
@@ -1005,6 +1022,7 @@ Status Engine::RunIndexJob(const IndexJob& job) {
                     : impl_->AddDocuments(job, impl_->Options());
     }
   }
+  if (result.ok() && !bulk && (job.add || job.remove)) impl_->WarmReader(job.index_folder);
   if (!result.ok() && job.message_callback) {
     EngineMessage m;
     m.code = kMessageJobError;
@@ -1024,10 +1042,15 @@ StatusOr<SearchOutcome> Engine::RunSearchJob(const SearchJob& job) {
 Status Engine::FinishBulkBuild(const std::string& index_folder) {
   Impl::CallGuard guard(impl_.get());
   if (!guard.entered()) return Stopped();
-  MutexLock writer(impl_->WriterLock(index_folder));
-  impl_->SetBulkBuildRunning(index_folder, false);
-  if (!impl_->fs_->IsFolder(index_folder)) return Status::Ok();
-  return impl_->RecoverIndex(index_folder);
+  Status merged;
+  {
+    MutexLock writer(impl_->WriterLock(index_folder));
+    impl_->SetBulkBuildRunning(index_folder, false);
+    if (!impl_->fs_->IsFolder(index_folder)) return Status::Ok();
+    merged = impl_->RecoverIndex(index_folder);
+  }
+  if (merged.ok()) impl_->WarmReader(index_folder);
+  return merged;
 }
 
 Status Engine::Compact(const std::string& index_folder) {

@@ -123,6 +123,17 @@ StatusOr<std::unique_ptr<ReaderPool::Reader>> ReaderPool::Acquire(const std::str
   return Status::Unavailable("cannot open the index in " + folder + ": " + last_error);
 }
 
+void ReaderPool::ReadTables(const Reader& reader, TaskPool* pool) {
+  const std::vector<Xapian::Database>& shards = reader.local_shards;
+  if (shards.empty() || !DenseEnough(shards)) return;
+  reader.times.resize(shards.size());
+  reader.lengths.resize(shards.size());
+  RunEach(static_cast<uint32_t>(shards.size()), pool, [&](uint32_t s) {
+    if (!reader.times[s].has_value()) reader.times[s] = ReadTimeTable(shards[s]);
+    if (!reader.lengths[s].has_value()) reader.lengths[s] = ReadLengthTable(shards[s]);
+  });
+}
+
 bool ReaderPool::OpenViews(const Reader& reader, size_t count) {
   while (reader.views.size() < count) {
     Xapian::Database view;

@@ -40,6 +40,7 @@
 #include "engine/posting_match.h"
 #include "engine/posting_rank.h"
 #include "engine/shard_layout.h"
+#include "engine/task_pool.h"
 #include "platform/file_system.h"
 #include "platform/mutex.h"
 #include "platform/status.h"
@@ -78,6 +79,13 @@ class ReaderPool {
   // reader opened it (a view would not show what `db` shows): the views
   // are then dropped. Throws what opening a database throws.
   static bool OpenViews(const Reader& reader, size_t count);
+
+  // Reads every local shard's time and length tables that `reader` does
+  // not hold yet, when its searches would read them (DenseEnough), the
+  // shards side by side on `pool`. A new reader of a large index then
+  // answers its first search as fast as its later ones. Throws what reading
+  // the databases throws.
+  static void ReadTables(const Reader& reader, TaskPool* pool);
 
   // A reader of the current index in `folder`. kNotFound when the folder
   // holds no database; kUnavailable when it could not be opened in time;

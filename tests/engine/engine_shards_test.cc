@@ -799,11 +799,13 @@ TEST_F(EngineShardsTest, SearchesDuringJobsSeeWholeJobsAndAFailedSourceLeavesNon
 
 // A search made while a job's shards commit never sees one shard's part
 // alone: it is answered at once by an idle reader of the state before the
-// job when the pool holds one, and otherwise waits for the whole job.
+// job when the pool holds one, and otherwise waits for the whole job. Every
+// job of this engine leaves a reader of the state after it; one written
+// by another engine (another process) does not.
 TEST_F(EngineShardsTest, ASearchDuringShardCommitsSeesTheStateBeforeOrWaitsForTheJob) {
   UseShards(3);
   constexpr size_t kJob = 60;
-  const std::vector<TestDoc> docs = Corpus(4 * kJob, 17);
+  const std::vector<TestDoc> docs = Corpus(5 * kJob, 17);
   const auto job = [&](size_t i) { return JobOf(docs, i, kJob); };
   struct Seen {
     bool during_job = false;  // the search ended before the job did
@@ -837,17 +839,26 @@ TEST_F(EngineShardsTest, ASearchDuringShardCommitsSeesTheStateBeforeOrWaitsForTh
   };
 
   ASSERT_TRUE(AddTo(Folder(), job(0)).ok());
-  ASSERT_EQ(Names(Folder()).size(), kJob);  // leaves an idle reader of one job
-  ASSERT_TRUE(AddTo(Folder(), job(1)).ok());
-  // The idle reader holds an older state than the one before the job.
+  ASSERT_EQ(Names(Folder()).size(), kJob);  // an idle reader of one job
+  {
+    EngineStartOptions start;
+    start.home_folder = home_.path();
+    StatusOr<std::unique_ptr<Engine>> other = Engine::Start(start);
+    ASSERT_TRUE(other.ok());
+    ASSERT_TRUE(engine_test::AddDocuments(other->get(), Folder(), job(1), false).ok());
+  }
+  // This engine's idle reader holds an older state than the one before the
+  // job.
   const Seen waited = search_during_job(2);
   EXPECT_FALSE(waited.during_job);
   EXPECT_EQ(waited.names, 3 * kJob);
-  // That search left an idle reader of the state before the next job.
-  const Seen answered = search_during_job(3);
+  // A job left an idle reader of the state after it, with no search
+  // between the two jobs.
+  ASSERT_TRUE(AddTo(Folder(), job(3)).ok());
+  const Seen answered = search_during_job(4);
   EXPECT_TRUE(answered.during_job);
-  EXPECT_EQ(answered.names, 3 * kJob);
-  EXPECT_EQ(Names(Folder()).size(), 4 * kJob);
+  EXPECT_EQ(answered.names, 4 * kJob);
+  EXPECT_EQ(Names(Folder()).size(), 5 * kJob);
 }
 
 }  // namespace
