@@ -134,6 +134,23 @@ class PipelineTest : public ::testing::Test {
     }
   }
 
+  // Pictures images/Bulk/p0.jpg .. p<n - 1>.jpg, each captioned with
+  // "bulkword".
+  void WriteBulkPictures(int n) {
+    for (int i = 0; i < n; ++i) {
+      ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
+                                 Captioned("bulkword number" + std::to_string(i))));
+    }
+  }
+
+  // How often the record of a bulk build's segments was written.
+  long SegmentRecordWrites() {
+    const std::vector<std::string> written = fault_.written_paths();
+    return std::count_if(written.begin(), written.end(), [](const std::string& p) {
+      return p.size() > 7 && p.compare(p.size() - 7, 7, "/vtsegs") == 0;
+    });
+  }
+
   void Queue(int slot, const std::string& relative) {
     MutexLock lock(&task_->change_queue_lock);
     runtime().folders[slot].change_queue.Put(
@@ -578,10 +595,7 @@ TEST_F(PipelineTest, RenamesAndDeletedSubFoldersLeaveTheListsThroughThePoll) {
 // waits for them (and merges a new index's bulk build), so the backup and
 // the lists see every document.
 TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
-  for (int i = 0; i < 23; ++i) {
-    ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
-                               Captioned("bulkword number" + std::to_string(i))));
-  }
+  WriteBulkPictures(23);
   batch_documents_ = 3;
   Restart();
   pipeline_->StartUpIndex(*task_, 0);
@@ -590,11 +604,7 @@ TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
   EXPECT_EQ(def().document_count, 27u);
   // The new index was built in bulk: its first job recorded a segment,
   // which the end of the catch-up merged.
-  const std::vector<std::string> written = fault_.written_paths();
-  const auto records = std::count_if(written.begin(), written.end(), [](const std::string& p) {
-    return p.size() > 7 && p.compare(p.size() - 7, 7, "/vtsegs") == 0;
-  });
-  EXPECT_GE(records, 1);
+  EXPECT_GE(SegmentRecordWrites(), 1);
   EXPECT_FALSE(fs_->Exists(def().engine_folder + "/vtsegs"));
   // The MASTER copy was made after the last job: restoring it gives all.
   ASSERT_TRUE(fs_->EmptyFolder(def().engine_folder, true).ok());
@@ -605,37 +615,31 @@ TEST_F(PipelineTest, FullTablesAreIndexedWhileTheNextOneFills) {
 
 // A first start does not wait for a whole table of files before indexing
 // begins: its first table takes a sixteenth of the documents, each next one
-// twice the last. With segments of one document every bulk job starts a
-// group of segments, recorded once: 27 documents in tables of 16 are jobs of
-// 1, 2, 4, 8 and the 12 left, not 16 and 11.
+// twice the last. Each job that starts a group of segments records it once:
+// the 26 documents of the first image folder in tables of 16 are jobs of 1,
+// 2, 4, 8 and the 11 left, then the other folder's one document; not 16, 10
+// and 1.
 TEST_F(PipelineTest, AFirstStartBeginsWithSmallTables) {
-  for (int i = 0; i < 23; ++i) {
-    ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
-                               Captioned("bulkword number" + std::to_string(i))));
-  }
+  WriteBulkPictures(23);
   batch_documents_ = 16;
   Restart();
+  // One database written by one thread, in segments of one document: every
+  // job starts a group of its own.
   EngineOptions options = engine_.engine()->GetOptions();
+  options.new_index_shards = 1;
+  options.bulk_lanes = 1;
   options.segment_documents = 1;
   engine_.engine()->SetOptions(options);
   pipeline_->StartUpIndex(*task_, 0);
   EXPECT_EQ(Count(&runtime().indexed), 27u);
-  const std::vector<std::string> written = fault_.written_paths();
-  EXPECT_EQ(std::count_if(written.begin(), written.end(),
-                          [](const std::string& p) {
-                            return p.size() > 7 && p.compare(p.size() - 7, 7, "/vtsegs") == 0;
-                          }),
-            5);
+  EXPECT_EQ(SegmentRecordWrites(), 6);
   EXPECT_EQ(Search("bulkword").size(), 23u);
 }
 
 // A bulk job of a first start that fails at its commit point is offered
 // again, and its files are indexed by the next update job.
 TEST_F(PipelineTest, AFailedBulkJobOfAFirstStartIsOfferedAgain) {
-  for (int i = 0; i < 11; ++i) {
-    ASSERT_TRUE(dir_.WriteFile("images/Bulk/p" + std::to_string(i) + ".jpg",
-                               Captioned("bulkword number" + std::to_string(i))));
-  }
+  WriteBulkPictures(11);
   batch_documents_ = 4;
   Restart();
   fault_.FailWritesMatching("*/vtsegs");
