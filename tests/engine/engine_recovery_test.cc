@@ -128,6 +128,7 @@ class RestoreCrashTest : public EngineFixture {
     arm();
     EngineOptions engine_options = (*crashing)->GetOptions();
     engine_options.segment_documents = segment_documents_;
+    engine_options.bulk_lanes = 2;
     (*crashing)->SetOptions(engine_options);
     Status done = work(crashing->get());
     restore_writes_ = fs->write_count() - before;
@@ -177,11 +178,13 @@ class RestoreCrashTest : public EngineFixture {
   int restore_writes_ = 0;
   uint32_t segment_documents_ = EngineOptions().segment_documents;
 
-  // Segments of `count` documents, for this engine and every one started here.
+  // Segments of `count` documents in two lanes, for this engine and every
+  // one started here.
   void SegmentDocuments(uint32_t count) {
     segment_documents_ = count;
     EngineOptions options = engine_->GetOptions();
     options.segment_documents = count;
+    options.bulk_lanes = 2;
     engine_->SetOptions(options);
   }
 
@@ -296,9 +299,10 @@ TEST_F(RestoreCrashTest, ARestoreCutAfterAnyWriteLeavesTheOldOrTheNewIndex) {
 // an index job (even k), finds every document of the jobs reported done
 // exactly once, and a cut job's documents all or not at all; no segment
 // and no staging is left. The build's first job ran in an earlier process
-// and was left unmerged. Each cut job starts a group of segments of its own
-// (segments of 1 document), or the second adds to the first one's (segments
-// of 1,000).
+// and was left unmerged. The jobs write two lanes. With segments of 1,000
+// documents the second cut job adds to the first one's group; with
+// segments of 1 it starts its own, unless the first job left the group's
+// first segment empty.
 TEST_F(RestoreCrashTest, ABulkBuildCutAfterAnyWriteKeepsEveryJobReportedDone) {
   const std::vector<TestDoc> first = Docs(0, 10), committed = Docs(10, 12);
   const std::vector<TestDoc> cut_a = Docs(22, 6), cut_b = Docs(28, 6);
