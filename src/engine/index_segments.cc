@@ -185,7 +185,8 @@ StatusOr<uint32_t> NextSegmentNumber(FileSystem* fs, const std::vector<std::stri
 uint32_t BulkLanes(uint32_t wanted, size_t shards, unsigned cores) {
   if (wanted != 0) return std::min(wanted, kMaxBulkLanes);
   const size_t threads = 2 * static_cast<size_t>(std::max(cores, 1u));
-  const size_t lanes = (threads + std::max<size_t>(shards, 1) - 1) / std::max<size_t>(shards, 1);
+  const size_t per_lane = std::max<size_t>(shards, 1);
+  const size_t lanes = (threads + per_lane - 1) / per_lane;
   return static_cast<uint32_t>(std::clamp<size_t>(lanes, 1, kMaxBulkLanes));
 }
 
