@@ -13,7 +13,6 @@
 namespace vantrel {
 namespace {
 
-constexpr size_t kCopyChunk = 1 << 20;
 constexpr size_t kMaxMarkBytes = 1 << 20;
 constexpr char kStagedSuffix[] = ".vtnew";
 constexpr char kSetAsideSuffix[] = ".vtold";
@@ -43,27 +42,20 @@ Status RemoveTree(FileSystem* fs, const std::string& folder) {
   return fs->DeleteFolder(folder);
 }
 
+// Copies one file (not yet synced), checking that the copy is as long as
+// the source was before and after.
 Status CopyOneFile(FileSystem* fs, const std::string& from, const std::string& to) {
-  StatusOr<FileInfo> source = fs->Stat(from);
-  if (!source.ok()) return source.status();
-  StatusOr<std::unique_ptr<WritableFile>> out = fs->OpenForWrite(to, 0644);
-  if (!out.ok()) return out.status();
-  uint64_t copied = 0;
-  while (copied < source->size) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, source->size - copied));
-    StatusOr<std::string> chunk = fs->ReadFileRange(from, copied, want);
-    if (!chunk.ok()) return chunk.status();
-    if (chunk->empty()) return Status::IoError(from + " became shorter while it was copied");
-    VANTREL_RETURN_IF_ERROR((*out)->Append(*chunk));
-    copied += chunk->size();
-  }
-  VANTREL_RETURN_IF_ERROR((*out)->Sync());
-  VANTREL_RETURN_IF_ERROR((*out)->Close());
+  StatusOr<FileInfo> before = fs->Stat(from);
+  if (!before.ok()) return before.status();
+  VANTREL_RETURN_IF_ERROR(fs->CopyFile(from, to));
+  StatusOr<FileInfo> after = fs->Stat(from);
+  if (!after.ok()) return after.status();
+  if (after->size != before->size) return Status::IoError(from + " changed while it was copied");
   StatusOr<FileInfo> copy = fs->Stat(to);
   if (!copy.ok()) return copy.status();
-  if (copy->size != source->size) {
+  if (copy->size != before->size) {
     return Status::IoError("the copy " + to + " has " + std::to_string(copy->size) +
-                           " bytes instead of " + std::to_string(source->size));
+                           " bytes instead of " + std::to_string(before->size));
   }
   return Status::Ok();
 }
@@ -95,18 +87,20 @@ StatusOr<std::vector<std::string>> ShardFolderNames(FileSystem* fs, const std::s
   return names;
 }
 
-// Copies the files (not the sub-folders) of `from` into `to`; true in
-// *has_version when the version file was among them.
+// Copies the files (not the sub-folders) of `from` into `to`, not yet
+// synced, adding the copies' paths to `copied`; true in *has_version when
+// the version file was among them.
 Status CopyFilesOf(FileSystem* fs, const std::string& from, const std::string& to,
-                   bool* has_version) {
+                   bool* has_version, std::vector<std::string>* copied) {
   StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(from);
   if (!entries.ok()) return entries.status();
   for (const FolderEntry& e : *entries) {
     if (!IsCopiedFile(e)) continue;
     VANTREL_RETURN_IF_ERROR(CopyOneFile(fs, Join(from, e.name), Join(to, e.name)));
+    copied->push_back(Join(to, e.name));
     *has_version = *has_version || e.name == kVersionFileName;
   }
-  return fs->SyncFolder(to);
+  return Status::Ok();
 }
 
 // Appends the mark lines of the files of `folder`, named with `prefix`.
@@ -152,17 +146,25 @@ StatusOr<std::vector<MarkedFile>> ParseCompleteMark(std::string_view text, const
 
 Status CopyDatabaseFiles(FileSystem* fs, const std::string& from, const std::string& to) {
   bool has_version = false;
-  VANTREL_RETURN_IF_ERROR(CopyFilesOf(fs, from, to, &has_version));
+  std::vector<std::string> copied;
+  std::vector<std::string> folders{to};
+  VANTREL_RETURN_IF_ERROR(CopyFilesOf(fs, from, to, &has_version, &copied));
   StatusOr<std::vector<std::string>> shards = ShardFolderNames(fs, from);
   if (!shards.ok()) return shards.status();
   for (const std::string& shard : *shards) {
-    bool shard_version = false;
     VANTREL_RETURN_IF_ERROR(fs->CreateFolders(Join(to, shard)));
-    VANTREL_RETURN_IF_ERROR(CopyFilesOf(fs, Join(from, shard), Join(to, shard), &shard_version));
-    has_version = has_version || shard_version;
+    VANTREL_RETURN_IF_ERROR(
+        CopyFilesOf(fs, Join(from, shard), Join(to, shard), &has_version, &copied));
+    folders.push_back(Join(to, shard));
   }
   if (!has_version) return Status::NotFound("no index in " + from);
-  return fs->SyncFolder(to);
+  // Synced once all are copied: the disk writes the earlier files while the
+  // later ones are copied, instead of each copy waiting for its own.
+  for (const std::string& file : copied) VANTREL_RETURN_IF_ERROR(fs->SyncFile(file));
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+    VANTREL_RETURN_IF_ERROR(fs->SyncFolder(*folder));
+  }
+  return Status::Ok();
 }
 
 Status MarkCopyComplete(FileSystem* fs, const std::string& folder) {

@@ -137,12 +137,20 @@ class FileSystem {
   virtual Status DeleteFile(const std::string& path) = 0;
   // Renames, replacing an existing target file.
   virtual Status Rename(const std::string& from, const std::string& to) = 0;
-  // Copies a file (replacing the target).
+  // Copies a file (replacing the target). The copy is not synced: a caller
+  // that needs it on the disk calls SyncFile, for many files after all are
+  // copied, so that their writing overlaps.
   virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
   // Flushes a folder's entries (new, renamed and deleted names in it) to the
   // disk, so that they survive a power loss. The default does nothing, for
   // file systems that keep nothing on a disk.
   virtual Status SyncFolder(const std::string& path) {
+    (void)path;
+    return Status::Ok();
+  }
+  // Flushes a regular file's contents to the disk (a symbolic link is
+  // refused, as by ReadFile). The default does nothing, as SyncFolder's.
+  virtual Status SyncFile(const std::string& path) {
     (void)path;
     return Status::Ok();
   }

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "engine/index_files.h"
 #include "support/fault_file_system.h"
@@ -73,6 +75,23 @@ TEST_F(DatabaseCopyTest, CompleteCopyCarriesAMarkThatNoticesAnyChange) {
   MakeBackup("backup", "version 2");
   ASSERT_TRUE(fs_->DeleteFile(dir_.Path("backup/VTCOMPLETE")).ok());
   EXPECT_EQ(CheckCopyComplete(fs_, dir_.Path("backup")).code(), StatusCode::kNotFound);
+}
+
+// A power loss after the mark must find every file it lists on the disk:
+// each copied file is synced, after its copy and before the mark.
+TEST_F(DatabaseCopyTest, EveryCopiedFileIsSyncedBeforeTheMark) {
+  FaultFileSystem watched(fs_);
+  StatusOr<std::string> staged = PrepareStagedCopy(&watched, dir_.Path("backup"));
+  ASSERT_TRUE(staged.ok());
+  ASSERT_TRUE(CopyDatabaseFiles(&watched, dir_.Path("db"), *staged).ok());
+  ASSERT_TRUE(MarkCopyComplete(&watched, *staged).ok());
+  const std::vector<std::string> written = watched.written_paths();
+  const auto mark = std::find(written.begin(), written.end(), *staged + "/VTCOMPLETE");
+  ASSERT_NE(mark, written.end());
+  for (const char* name : {"iamglass", "postlist.glass", "termlist.glass"}) {
+    // Once for the copy, once for the sync.
+    EXPECT_EQ(std::count(written.begin(), mark, *staged + "/" + name), 2) << name;
+  }
 }
 
 TEST_F(DatabaseCopyTest, CopyFailingAtAnyWriteLeavesNoMarkAndThePreviousBackup) {

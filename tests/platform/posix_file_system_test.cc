@@ -420,6 +420,19 @@ TEST_F(PosixFileSystemTest, InPlaceWritesKeepTailAndModeNewFilesGetExactMode) {
   EXPECT_EQ(*fs_->ReadFile(dir_.Path("log")), "line\nmore\n");
 }
 
+// Files larger than one step of the copy come over whole, byte for byte;
+// SyncFile takes regular files only.
+TEST_F(PosixFileSystemTest, LargeCopiesAreWholeAndSyncFileTakesRegularFiles) {
+  std::string big(5u << 19, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 5);
+  ASSERT_TRUE(dir_.WriteFile("big", big));
+  ASSERT_TRUE(fs_->CopyFile(dir_.Path("big"), dir_.Path("big.copy")).ok());
+  EXPECT_TRUE(*fs_->ReadFile(dir_.Path("big.copy")) == big);
+  EXPECT_TRUE(fs_->SyncFile(dir_.Path("big.copy")).ok());
+  EXPECT_EQ(fs_->SyncFile(dir_.Path("none")).code(), StatusCode::kNotFound);
+  EXPECT_EQ(fs_->SyncFile(dir_.path()).code(), StatusCode::kInvalidArgument);
+}
+
 // A link in a served folder is never read through: it reads as no file.
 TEST_F(PosixFileSystemTest, ReadersDoNotFollowLinks) {
   ASSERT_TRUE(dir_.WriteFile("outside/precious", "root only"));
@@ -428,6 +441,7 @@ TEST_F(PosixFileSystemTest, ReadersDoNotFollowLinks) {
   EXPECT_TRUE(fs_->ReadFile(link).status().IsNotFound());
   EXPECT_TRUE(fs_->ReadFileRange(link, 0, 100).status().IsNotFound());
   EXPECT_TRUE(fs_->CopyFile(link, dir_.Path("copy")).IsNotFound());
+  EXPECT_TRUE(fs_->SyncFile(link).IsNotFound());
   EXPECT_FALSE(fs_->Exists(dir_.Path("copy")));
   EXPECT_TRUE(MappedFile::Open(link).status().IsNotFound());
   // Links above the last component (the served folder's own path) still work.

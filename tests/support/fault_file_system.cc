@@ -259,6 +259,11 @@ Status FaultFileSystem::SyncFolder(const std::string& path) {
   return skips_syncs() ? Status::Ok() : base_->SyncFolder(path);
 }
 
+Status FaultFileSystem::SyncFile(const std::string& path) {
+  VANTREL_RETURN_IF_ERROR(CheckWrite(path, 0, nullptr));
+  return skips_syncs() ? Status::Ok() : base_->SyncFile(path);
+}
+
 Status FaultFileSystem::CreateFolders(const std::string& path) {
   VANTREL_RETURN_IF_ERROR(CheckWrite(path, 0, nullptr));
   return base_->CreateFolders(path);

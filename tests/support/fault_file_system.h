@@ -11,8 +11,8 @@
 //    now: that one and every later one fail and do nothing, so the files
 //    stay exactly as a kill at that point leaves them (a failed
 //    WriteFileAtomic leaves the old file, as its rename never happened).
-//  - SkipSyncs(): Sync and SyncFolder are counted but not passed on (for
-//    tests that repeat many writes and never lose power).
+//  - SkipSyncs(): Sync, SyncFile and SyncFolder are counted but not passed
+//    on (for tests that repeat many writes and never lose power).
 //  - FailWritesMatching(pattern): every write operation on a path matching the
 //    fnmatch(3) pattern fails (e.g. "*/TIMELIST", "*.INI").
 //  - FailReadsMatching(pattern): the same for ReadFile, ReadFileRange, Stat
@@ -23,7 +23,7 @@
 //
 // Write operations are OpenForWrite, WritableFile::Append / WriteAt / Sync,
 // WriteFileAtomic, WriteFile, CopyFile, Rename, DeleteFile, CreateFolders,
-// DeleteFolder, EmptyFolder and SyncFolder. A write that fails through a fault:
+// DeleteFolder, EmptyFolder, SyncFolder and SyncFile. A write that fails through a fault:
 //  - WriteFile and Append: the bytes that fit the space limit are written, the
 //    rest is not (a torn file, as after a crash or a full disk);
 //  - WriteFileAtomic: the target is left untouched (that is its contract);
@@ -84,6 +84,7 @@ class FaultFileSystem : public FileSystem {
   Status Rename(const std::string& from, const std::string& to) override;
   Status CopyFile(const std::string& from, const std::string& to) override;
   Status SyncFolder(const std::string& path) override;
+  Status SyncFile(const std::string& path) override;
   Status CreateFolders(const std::string& path) override;
   Status DeleteFolder(const std::string& path) override;
   Status EmptyFolder(const std::string& path, bool recursive) override;
