@@ -185,13 +185,13 @@ void Pipeline::Optimize(TaskContext& task, int index) {
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
   Engine* engine = options_.engine ? options_.engine->engine() : nullptr;
 
-  // 1. No re-listing meanwhile; the queued changes first.
+  // No re-listing meanwhile; the queued changes first.
   MutexLock update(&task.update_lock);
   holds_update_lock_ = true;
   ChangePass(task);
   holds_update_lock_ = false;
 
-  // 2, 3. A checked working copy, made beside the CURRENT backup, which
+  // A checked working copy, made beside the CURRENT backup, which
   // stays as it is until the copy is purged and complete.
   task.LogFromTask(Text(TextId::IDS_COMPACTINGINDEX) + " " + def.index_folder);
   const std::string current = BackupFolder(def, /*master=*/false);
@@ -203,7 +203,7 @@ void Pipeline::Optimize(TaskContext& task, int index) {
                      copy.status().ToString() + "; the index and its backup stay as they are");
   }
 
-  // 4, 5. The documents of vanished files leave the copy; the purged copy
+  // The documents of vanished files leave the copy; the purged copy
   // becomes the CURRENT backup.
   std::optional<std::vector<BrowseEntry>> kept;
   if (copy.ok()) {
@@ -217,7 +217,7 @@ void Pipeline::Optimize(TaskContext& task, int index) {
     }
   }
 
-  // 6-9. The copy replaces the index. Only then does the indexed list lose
+  // The copy replaces the index. Only then does the indexed list lose
   // the purged entries; after a failure the next optimization offers the
   // same documents again.
   if (kept && InstallOptimizedCopy(task, index, current) && indexed.Count() != 0) {
@@ -233,7 +233,6 @@ void Pipeline::Optimize(TaskContext& task, int index) {
     }).IgnoreError();
   }
 
-  // 10.
   PostStatistics(task, index);
   task.PostStatus(StatusMessage::Empty(kStatusStepDone));
   task.LogFromTask(Text(TextId::IDS_COMPACTINGINDEXDONE));

@@ -279,34 +279,33 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
   IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
 
-  // 1. Volume lists; the lists saved when the task last stopped.
+  // Volume lists; the lists saved when the task last stopped.
   if (options_.write_volume_lists) options_.write_volume_lists(def);
   LoadSavedLists(task, index);
 
-  // 2.
   task.PostStatus(StatusMessage::Text(
       kStatusOperation, Text(TextId::IDS_INITINDEX) + " " + def.index_folder));
   task.LogFromTask(Text(TextId::IDS_READFILELIST) + ": " + def.index_folder);
 
-  // 3, 4. The indexed list from the engine, else from a backup. An index
+  // The indexed list from the engine, else from a backup. An index
   // that holds nothing is built in bulk.
   const bool new_index = RecoverIndexedList(task, index);
   if (new_index) StartBulkBuild(index);
 
-  // 5, 6. Changed folders, or every folder.
+  // Changed folders, or every folder.
   CatchUpImageFolders(task, index);
 
-  // 7.
+  // The last documents; a bulk build becomes searchable.
   Flush(task, index, /*automatic=*/false);
   FinishBulkBuild(task, index);
 
-  // 8. A relaunched task made its backup before the optimization.
+  // A relaunched task made its backup before the optimization.
   if (!task.relaunch && task.Locked(index, &runtime.indexed).Count() != 0) {
     task.LogFromTask(Text(TextId::IDS_BACKUPINDEX) + " " + def.index_folder);
     BackUp(task, index, /*master=*/new_index);
   }
 
-  // 9.
+  // The lists in their orders, written for the clients.
   task.Locked(index, &runtime.timelist).SetOrder(kOrderTime).IgnoreError();
   task.Locked(index, &runtime.charlist).SetOrder(kOrderName).IgnoreError();
   task.Locked(index, &runtime.dirlist).SetOrder(kOrderName).IgnoreError();
