@@ -26,4 +26,11 @@ inline bool LiesDirectlyIn(std::string_view key, std::string_view folder_key) {
   return !rest.empty() && rest.find('\\') == std::string_view::npos;
 }
 
+// The key of the folder that file key `key` lies directly in: all before
+// its last backslash, or the image folder's two digits when it has none.
+inline std::string_view FolderKeyOf(std::string_view key) {
+  const size_t slash = key.rfind('\\');
+  return slash == std::string_view::npos ? key.substr(0, 2) : key.substr(0, slash);
+}
+
 }  // namespace vantrel

@@ -205,6 +205,12 @@ class Pipeline final : public IndexPipeline {
   // their files built.
   void LoadSavedLists(TaskContext& task, int index);
   bool RecoverIndexedList(TaskContext& task, int index);
+  // The folders of the files that the saved TIMELIST holds and the engine
+  // has no document of (same name and time stamp) are marked changed in
+  // DIRLIST, so that the catch-up lists them again and builds those files:
+  // a build or a job cut short by the end of the process left them out of
+  // the engine while the lists of an earlier run still name them.
+  void RelistFoldersOfUnindexedFiles(TaskContext& task, int index);
   void CatchUpImageFolders(TaskContext& task, int index);
   void CatchUpChangedFolders(TaskContext& task, int index, int slot, FolderScanner& scanner);
   void CatchUpWholeFolder(TaskContext& task, int index, int slot, FolderScanner& scanner);

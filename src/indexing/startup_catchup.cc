@@ -2,6 +2,8 @@
 // listings it uses.
 #include <cstdio>
 #include <optional>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -212,6 +214,52 @@ bool Pipeline::RecoverIndexedList(TaskContext& task, int index) {
   return restored == 0;
 }
 
+void Pipeline::RelistFoldersOfUnindexedFiles(TaskContext& task, int index) {
+  const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
+  IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  std::vector<BrowseEntry> listed;
+  task.Locked(index, &runtime.timelist).WithLock([&](BrowseList& list) {
+    listed.reserve(list.Count());
+    list.ForEach([&](const BrowseEntryView& e) {
+      listed.push_back(BrowseEntry{e.ExpandedName(), e.time, 0, kNoExtra, 0});
+      return true;
+    });
+    return 0;
+  });
+  // Looked up in TIMELIST's order, which the indexed list shares: each
+  // look-up starts where the last one ended.
+  std::vector<TimedName> wanted;
+  wanted.reserve(listed.size());
+  for (const BrowseEntry& e : listed) wanted.push_back(TimedName{e.name, e.time});
+  std::vector<std::optional<BrowseLookup>> found(wanted.size());
+  task.Locked(index, &runtime.indexed).WithLock([&](BrowseList& list) {
+    list.SetOrder(kOrderTime).IgnoreError();
+    list.LookupMany(wanted, found);
+    return 0;
+  });
+  std::set<std::string> folders;
+  size_t unindexed = 0;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    if (found[i].has_value()) continue;
+    ++unindexed;
+    folders.emplace(FolderKeyOf(listed[i].name));
+  }
+  if (folders.empty()) return;
+  // Recorded with time 0, the time of a folder that is not there, each counts
+  // as changed when the catch-up compares the folders with DIRLIST (or as
+  // gone, when it is).
+  LockedBrowseList dirlist = task.Locked(index, &runtime.dirlist);
+  for (const std::string& folder : folders) {
+    std::optional<BrowseLookup> recorded = dirlist.Lookup(folder, 0);
+    if (recorded) dirlist.Remove(folder, 0);
+    dirlist.Add(folder, 0, recorded ? recorded->value : 0, recorded ? recorded->extra : kNoExtra)
+        .IgnoreError();
+  }
+  task.LogFromTask(std::to_string(unindexed) + " listed files of " + def.index_folder +
+                   " have no document in the index; their " + std::to_string(folders.size()) +
+                   " folders are listed again");
+}
+
 void Pipeline::CatchUpChangedFolders(TaskContext& task, int index, int slot,
                                      FolderScanner& scanner) {
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
@@ -290,7 +338,11 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
   // The indexed list from the engine, else from a backup. An index
   // that holds nothing is built in bulk.
   const bool new_index = RecoverIndexedList(task, index);
-  if (new_index) StartBulkBuild(index);
+  if (new_index) {
+    StartBulkBuild(index);
+  } else {
+    RelistFoldersOfUnindexedFiles(task, index);
+  }
 
   // Changed folders, or every folder.
   CatchUpImageFolders(task, index);

@@ -22,7 +22,11 @@ TEST(FolderKeysTest, OnlyFilesDirectlyInTheFolder) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(LiesDirectlyIn(c.key, c.folder), c.in) << c.key << " in " << c.folder;
+    if (c.in) {
+      EXPECT_EQ(FolderKeyOf(c.key), c.folder) << c.key;
+    }
   }
+  EXPECT_EQ(FolderKeyOf("03Sport\\Cup\\a.jpg"), "03Sport\\Cup");
 }
 
 }  // namespace

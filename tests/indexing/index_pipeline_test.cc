@@ -19,6 +19,7 @@
 #include "core/file_names.h"
 #include "core/list_file.h"
 #include "engine/database_copy.h"
+#include "engine/document_name.h"
 #include "engine/index_files.h"
 #include "engine/shard_layout.h"
 #include "platform/ini_file.h"
@@ -149,6 +150,23 @@ class PipelineTest : public ::testing::Test {
     return std::count_if(written.begin(), written.end(), [](const std::string& p) {
       return p.size() > 7 && p.compare(p.size() - 7, 7, "/vtsegs") == 0;
     });
+  }
+
+  // Removes the documents of the listed files `keys` from the engine alone.
+  void RemoveDocuments(const std::vector<std::string>& keys) {
+    std::string lines;
+    for (const std::string& key : keys) {
+      std::optional<BrowseLookup> listed = task_->Locked(0, &runtime().timelist).Lookup(key, 0);
+      ASSERT_TRUE(listed.has_value()) << key;
+      lines += FormatDocumentName(listed->time, key) + "\r\n";
+    }
+    IndexJob job;
+    job.index_folder = def().engine_folder;
+    job.remove = true;
+    job.remove_list_in_file = true;
+    job.remove_list_path = dir_.Path("removed");
+    ASSERT_TRUE(fs_->WriteFile(job.remove_list_path, lines).ok());
+    ASSERT_TRUE(engine_.engine()->RunIndexJob(job).ok());
   }
 
   void Queue(int slot, const std::string& relative) {
@@ -462,6 +480,37 @@ TEST_F(PipelineTest, ChangesFollowTheScanKeyRules) {
 std::string FirstShard(const std::string& folder) {
   const std::string shard = ShardFolder(folder, 0);
   return DefaultFileSystem()->IsFolder(shard) ? shard : folder;
+}
+
+// A run that ended before some jobs reached the engine (a rebuild cut
+// short, a failed job waiting to be offered again) saved lists that name
+// files the engine has no document of. The next start builds those files,
+// and only those.
+TEST_F(PipelineTest, ARestartBuildsListedFilesTheEngineHasNoDocumentOf) {
+  ASSERT_TRUE(dir_.WriteFile("images/Sport/Cup/k.jpg", Captioned("trophy")));
+  pipeline_->StartUpIndex(*task_, 0);
+  Drain();
+  RemoveDocuments({"01Sport\\Cup\\k.jpg", "01a.jpg"});
+  ASSERT_TRUE(Search("trophy").empty());
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  Drained d = Drain();
+  std::sort(d.files.begin(), d.files.end());
+  EXPECT_EQ(d.files, (std::vector<std::string>{dir_.Path("images/Sport/Cup/k.jpg"),
+                                               dir_.Path("images/a.jpg")}));
+  EXPECT_TRUE(HasLine(d.log, "2 listed files of " + dir_.Path("index")));
+  EXPECT_EQ(Search("trophy"), std::vector<std::string>{"01Sport\\Cup\\k.jpg"});
+  EXPECT_EQ(Search("harbour"), std::vector<std::string>{"01a.jpg"});
+  EXPECT_EQ(Count(&runtime().indexed), 5u);
+  EXPECT_EQ(Count(&runtime().timelist), 5u);
+  EXPECT_EQ(Count(&runtime().charlist), 5u);
+  EXPECT_TRUE(InList(&runtime().dirlist, "01Sport\\Cup"));
+
+  Restart();
+  pipeline_->StartUpIndex(*task_, 0);
+  d = Drain();
+  EXPECT_TRUE(d.files.empty());
+  EXPECT_FALSE(HasLine(d.log, "listed files of"));
 }
 
 TEST_F(PipelineTest, RestoresFromCurrentThenFromMaster) {
