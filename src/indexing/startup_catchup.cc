@@ -217,32 +217,39 @@ bool Pipeline::RecoverIndexedList(TaskContext& task, int index) {
 void Pipeline::RelistFoldersOfUnindexedFiles(TaskContext& task, int index) {
   const IndexDefinition& def = task.config.indexes[static_cast<size_t>(index)];
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
+  LockedBrowseList timelist = task.Locked(index, &runtime.timelist);
+  LockedBrowseList indexed = task.Locked(index, &runtime.indexed);
+  indexed.SetOrder(kOrderTime).IgnoreError();
+  // A batch of TIMELIST at a time, looked up in its order, which the indexed
+  // list shares: each look-up starts where the last one ended.
+  constexpr size_t kBatch = 8192;
   std::vector<BrowseEntry> listed;
-  task.Locked(index, &runtime.timelist).WithLock([&](BrowseList& list) {
-    listed.reserve(list.Count());
-    list.ForEach([&](const BrowseEntryView& e) {
-      listed.push_back(BrowseEntry{e.ExpandedName(), e.time, 0, kNoExtra, 0});
-      return true;
-    });
-    return 0;
-  });
-  // Looked up in TIMELIST's order, which the indexed list shares: each
-  // look-up starts where the last one ended.
   std::vector<TimedName> wanted;
-  wanted.reserve(listed.size());
-  for (const BrowseEntry& e : listed) wanted.push_back(TimedName{e.name, e.time});
-  std::vector<std::optional<BrowseLookup>> found(wanted.size());
-  task.Locked(index, &runtime.indexed).WithLock([&](BrowseList& list) {
-    list.SetOrder(kOrderTime).IgnoreError();
-    list.LookupMany(wanted, found);
-    return 0;
-  });
+  std::vector<std::optional<BrowseLookup>> found;
   std::set<std::string> folders;
   size_t unindexed = 0;
-  for (size_t i = 0; i < listed.size(); ++i) {
-    if (found[i].has_value()) continue;
-    ++unindexed;
-    folders.emplace(FolderKeyOf(listed[i].name));
+  for (size_t from = 0;; from += kBatch) {
+    listed.clear();
+    timelist.WithLock([&](BrowseList& list) {
+      for (size_t i = from; i < list.Count() && i < from + kBatch; ++i) {
+        std::optional<BrowseEntryView> e = list.ViewAt(i);
+        if (e) listed.push_back(BrowseEntry{e->ExpandedName(), e->time, 0, kNoExtra, 0});
+      }
+      return 0;
+    });
+    if (listed.empty()) break;
+    wanted.clear();
+    for (const BrowseEntry& e : listed) wanted.push_back(TimedName{e.name, e.time});
+    found.assign(wanted.size(), std::nullopt);
+    indexed.WithLock([&](BrowseList& list) {
+      list.LookupMany(wanted, found);
+      return 0;
+    });
+    for (size_t i = 0; i < listed.size(); ++i) {
+      if (found[i].has_value()) continue;
+      ++unindexed;
+      folders.emplace(FolderKeyOf(listed[i].name));
+    }
   }
   if (folders.empty()) return;
   // Recorded with time 0, the time of a folder that is not there, each counts
