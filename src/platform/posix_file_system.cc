@@ -278,19 +278,22 @@ Status OpenRegularForRead(const std::string& path, Fd* fd, struct stat* st) {
 // can (no pass through this process's memory), else by reads and writes.
 Status CopyContents(int in, int out, const std::string& from, const std::string& to) {
   bool in_kernel = true;
+  bool copied_any = false;
   std::string buffer;
   for (;;) {
     if (in_kernel) {
       const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-      if (n > 0) continue;
-      if (n == 0) return Status::Ok();
-      if (errno == EINTR) continue;
-      // Not offered between these files (another file system, an old
-      // kernel): the rest goes through a buffer. The offsets of both files
-      // stand after what was copied.
-      if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL) {
-        return ErrnoStatus("cannot copy", from, errno);
+      if (n > 0) {
+        copied_any = true;
+        continue;
       }
+      // Files of the kernel's own (/proc) say 0 at once: a read tells.
+      if (n == 0 && copied_any) return Status::Ok();
+      if (n < 0 && errno == EINTR) continue;
+      // Not offered between these files (another file system, an old
+      // kernel, a share), or failing: the rest goes through a buffer, whose
+      // reads and writes report a real error. A failed call copied nothing,
+      // so the offsets of both files stand after what was copied.
       in_kernel = false;
       buffer.assign(kChunk, '\0');
     }

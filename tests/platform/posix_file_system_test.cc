@@ -428,6 +428,13 @@ TEST_F(PosixFileSystemTest, LargeCopiesAreWholeAndSyncFileTakesRegularFiles) {
   ASSERT_TRUE(dir_.WriteFile("big", big));
   ASSERT_TRUE(fs_->CopyFile(dir_.Path("big"), dir_.Path("big.copy")).ok());
   EXPECT_TRUE(*fs_->ReadFile(dir_.Path("big.copy")) == big);
+  // From another file system, and from a file whose size says 0 although
+  // it has contents: read, not copied inside the kernel.
+  ASSERT_TRUE(fs_->CopyFile("/proc/self/status", dir_.Path("status")).ok());
+  EXPECT_NE(fs_->ReadFile(dir_.Path("status"))->find("Name:"), std::string::npos);
+  ASSERT_TRUE(dir_.WriteFile("empty", ""));
+  ASSERT_TRUE(fs_->CopyFile(dir_.Path("empty"), dir_.Path("empty.copy")).ok());
+  EXPECT_EQ(*fs_->ReadFile(dir_.Path("empty.copy")), "");
   EXPECT_TRUE(fs_->SyncFile(dir_.Path("big.copy")).ok());
   EXPECT_EQ(fs_->SyncFile(dir_.Path("none")).code(), StatusCode::kNotFound);
   EXPECT_EQ(fs_->SyncFile(dir_.path()).code(), StatusCode::kInvalidArgument);
