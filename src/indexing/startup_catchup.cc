@@ -223,32 +223,41 @@ void Pipeline::RelistFoldersOfUnindexedFiles(TaskContext& task, int index) {
   // A batch of TIMELIST at a time, looked up in its order, which the indexed
   // list shares: each look-up starts where the last one ended.
   constexpr size_t kBatch = 8192;
-  std::vector<BrowseEntry> listed;
+  std::string names;                              // a batch's names end to end
+  std::vector<std::pair<size_t, uint32_t>> ends;  // where each ends, its time
   std::vector<TimedName> wanted;
   std::vector<std::optional<BrowseLookup>> found;
   std::set<std::string> folders;
   size_t unindexed = 0;
   for (size_t from = 0;; from += kBatch) {
-    listed.clear();
+    names.clear();
+    ends.clear();
     timelist.WithLock([&](BrowseList& list) {
       for (size_t i = from; i < list.Count() && i < from + kBatch; ++i) {
         std::optional<BrowseEntryView> e = list.ViewAt(i);
-        if (e) listed.push_back(BrowseEntry{e->ExpandedName(), e->time, 0, kNoExtra, 0});
+        if (!e) continue;
+        names.append(e->folder);
+        names.append(e->last);
+        ends.emplace_back(names.size(), e->time);
       }
       return 0;
     });
-    if (listed.empty()) break;
+    if (ends.empty()) break;
     wanted.clear();
-    for (const BrowseEntry& e : listed) wanted.push_back(TimedName{e.name, e.time});
+    size_t start = 0;
+    for (const auto& [end, time] : ends) {
+      wanted.push_back(TimedName{std::string_view(names).substr(start, end - start), time});
+      start = end;
+    }
     found.assign(wanted.size(), std::nullopt);
     indexed.WithLock([&](BrowseList& list) {
       list.LookupMany(wanted, found);
       return 0;
     });
-    for (size_t i = 0; i < listed.size(); ++i) {
+    for (size_t i = 0; i < wanted.size(); ++i) {
       if (found[i].has_value()) continue;
       ++unindexed;
-      folders.emplace(FolderKeyOf(listed[i].name));
+      folders.emplace(FolderKeyOf(wanted[i].name));
     }
   }
   if (folders.empty()) return;
