@@ -21,6 +21,7 @@
 #include "core/list_lock_table.h"
 #include "core/log_files.h"
 #include "core/text_table.h"
+#include "indexing/folder_keys.h"
 #include "metadata/xmp_sources.h"
 #include "platform/code_page.h"
 #include "platform/file_streams.h"
@@ -68,14 +69,6 @@ uint32_t StampOf(const StatusOr<FileInfo>& info) {
   return info.ok() ? FileTimeStampFromWinFileTime(info->modified) : 0;
 }
 
-// The folder key of a file key: the file key without its last component, or
-// the image folder's number when the file lies in the folder's root.
-std::string FolderKeyOf(std::string_view file_key) {
-  std::string_view folder = FolderPart(file_key, kKeySeparator);
-  if (folder.empty()) folder = file_key.substr(0, 2);
-  return std::string(folder);
-}
-
 void ReportTextProblem(TaskContext& task, const std::string& path) {
   const std::string message = TextProblemMessage(path);
   if (task.notices() != nullptr) {
@@ -102,7 +95,7 @@ bool ApplyChange(TaskContext& task, IndexLists& lists, FileSystem& fs, const Bui
     return false;
   }
 
-  const std::string folder_key = FolderKeyOf(request.file_key);
+  const std::string folder_key(FolderKeyOf(request.file_key));
   const uint32_t folder_time =
       StampOf(fs.Stat(std::string(FolderPart(request.native_path, kNativeSeparator))));
   LockedBrowseList dirlist = lists.dirlist();

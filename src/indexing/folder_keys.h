@@ -10,6 +10,8 @@
 
 #include <string_view>
 
+#include "platform/paths.h"
+
 namespace vantrel {
 
 // True when file key `key` lies directly in folder `folder_key` (not in one
@@ -26,11 +28,12 @@ inline bool LiesDirectlyIn(std::string_view key, std::string_view folder_key) {
   return !rest.empty() && rest.find('\\') == std::string_view::npos;
 }
 
-// The key of the folder that file key `key` lies directly in: all before
-// its last backslash, or the image folder's two digits when it has none.
+// The key of the folder that file key `key` lies directly in: the key
+// without its last component, or the image folder's two digits when the
+// file lies in the folder's root.
 inline std::string_view FolderKeyOf(std::string_view key) {
-  const size_t slash = key.rfind('\\');
-  return slash == std::string_view::npos ? key.substr(0, 2) : key.substr(0, slash);
+  const std::string_view folder = FolderPart(key, kKeySeparator);
+  return folder.empty() ? key.substr(0, 2) : folder;
 }
 
 }  // namespace vantrel
