@@ -219,9 +219,9 @@ void Pipeline::RelistFoldersOfUnindexedFiles(TaskContext& task, int index) {
   IndexRuntime& runtime = task.indexes[static_cast<size_t>(index)];
   LockedBrowseList timelist = task.Locked(index, &runtime.timelist);
   LockedBrowseList indexed = task.Locked(index, &runtime.indexed);
-  indexed.SetOrder(kOrderTime).IgnoreError();
   // A batch of TIMELIST at a time, looked up in its order, which the indexed
-  // list shares: each look-up starts where the last one ended.
+  // list rebuilt from the engine shares: each look-up starts where the last
+  // one ended.
   constexpr size_t kBatch = 8192;
   std::string names;                              // a batch's names end to end
   std::vector<std::pair<size_t, uint32_t>> ends;  // where each ends, its time
@@ -249,7 +249,7 @@ void Pipeline::RelistFoldersOfUnindexedFiles(TaskContext& task, int index) {
       wanted.push_back(TimedName{std::string_view(names).substr(start, end - start), time});
       start = end;
     }
-    found.assign(wanted.size(), std::nullopt);
+    found.resize(wanted.size());
     indexed.WithLock([&](BrowseList& list) {
       list.LookupMany(wanted, found);
       return 0;
