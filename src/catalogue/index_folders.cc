@@ -75,4 +75,20 @@ void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* noti
   }
 }
 
+std::vector<std::string> ServedFoldersOf(const Configuration& config) {
+  std::vector<std::string> folders;
+  for (const IndexDefinition& def : config.indexes) {
+    if (!def.active) continue;
+    for (const ImageFolderEntry& entry : def.image_folders) {
+      if (entry.used()) folders.push_back(entry.path);
+    }
+    if (def.search_folder.empty()) continue;  // not prepared
+    folders.push_back(def.search_folder);
+    folders.push_back(def.lists_folder);
+    folders.push_back(Join(def.index_folder, names::kClientFolder));
+  }
+  if (!config.pdf.folder.empty()) folders.push_back(config.pdf.folder);
+  return folders;
+}
+
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "catalogue/volume_lists.h"
 #include "core/config_file.h"
@@ -47,5 +48,11 @@ Status WritePathInfo(FileSystem* fs, const std::string& index_folder, const PdfS
 // writing failures are left to show up in the later steps.
 void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* notices,
                          const MacCharsetConverter& to_mac = {});
+
+// The folders that clients and other users write into, of the active indexes
+// of a prepared configuration: every image folder, search folder, lists
+// folder and client folder, and the PDF folder when set. Nothing below them is reached through a
+// link (platform/served_folders.h).
+std::vector<std::string> ServedFoldersOf(const Configuration& config);
 
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 
 #include "platform/child_process.h"
 #include "platform/environment.h"
+#include "platform/served_folders.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VANTREL_PDF_ASAN 1
@@ -143,6 +144,12 @@ std::string PdfTextExtractor::Extract(const std::string& native_path,
   if (options_.max_inflated_bytes > 0) {
     argv.push_back("--max-inflated");
     argv.push_back(std::to_string(options_.max_inflated_bytes));
+  }
+  // The helper opens the file itself: it must keep to the same rule.
+  const std::string served = ServedFolderHolding(native_path);
+  if (!served.empty()) {
+    argv.push_back("--below");
+    argv.push_back(served);
   }
   argv.push_back("--");
   argv.push_back(native_path);

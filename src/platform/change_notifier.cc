@@ -24,6 +24,8 @@
 #include <climits>
 #include <utility>
 
+#include "platform/served_folders.h"
+
 namespace vantrel {
 namespace {
 
@@ -70,7 +72,7 @@ void AddTrouble(ChangeNotifier::Batch* batch, uint32_t key, WatchTrouble trouble
 // `path` itself may be a link only when `follow` is set (a tree's root).
 std::vector<std::pair<std::string, bool>> ListNames(const std::string& path, bool follow) {
   std::vector<std::pair<std::string, bool>> names;
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+  int fd = OpenServedPath(path, O_RDONLY | O_DIRECTORY | (follow ? 0 : O_NOFOLLOW));
   if (fd < 0) return names;
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/served_folders.h"
+
 namespace vantrel {
 namespace {
 
@@ -48,18 +50,18 @@ const char* DosStreamName(MacStream stream) {
 
 enum class XattrResult { kFound, kMissing, kTooLarge };
 
-// Reads attribute `name` of `path` into `out`; a symbolic link's target is
-// never read (image folders are written by clients). Anything but a successful read
-// (no such attribute, no xattr support, no permission) counts as missing.
-XattrResult ReadXattr(const std::string& path, const std::string& name, std::string& out) {
+// Reads attribute `name` of the open file `fd` into `out`. Anything but a
+// successful read (no such attribute, no xattr support, no permission) counts
+// as missing.
+XattrResult ReadXattr(int fd, const std::string& name, std::string& out) {
   // The value may change between the size query and the read; retry a few times.
   for (int attempt = 0; attempt < 4; ++attempt) {
-    ssize_t size = lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
+    ssize_t size = fgetxattr(fd, name.c_str(), nullptr, 0);
     if (size < 0) return XattrResult::kMissing;
     if (static_cast<size_t>(size) > kMaxStreamBytes) return XattrResult::kTooLarge;
     out.assign(static_cast<size_t>(size), '\0');
     if (size == 0) return XattrResult::kFound;
-    ssize_t got = lgetxattr(path.c_str(), name.c_str(), out.data(), out.size());
+    ssize_t got = fgetxattr(fd, name.c_str(), out.data(), out.size());
     if (got >= 0) {
       out.resize(static_cast<size_t>(got));
       return XattrResult::kFound;
@@ -71,11 +73,11 @@ XattrResult ReadXattr(const std::string& path, const std::string& name, std::str
 
 // Stream names are case-insensitive on the Windows side; a client may have
 // written "AFP_AFPINFO" or "text". Finds the attribute name that Samba used.
-std::optional<std::string> FindDosStreamName(const std::string& path, MacStream stream) {
-  ssize_t size = llistxattr(path.c_str(), nullptr, 0);
+std::optional<std::string> FindDosStreamName(int fd, MacStream stream) {
+  ssize_t size = flistxattr(fd, nullptr, 0);
   if (size <= 0 || static_cast<size_t>(size) > (1u << 20)) return std::nullopt;
   std::vector<char> names(static_cast<size_t>(size));
-  ssize_t got = llistxattr(path.c_str(), names.data(), names.size());
+  ssize_t got = flistxattr(fd, names.data(), names.size());
   if (got <= 0) return std::nullopt;
   const std::string_view prefix = kDosStreamPrefix;
   const std::string_view suffix = kDosStreamSuffix;
@@ -98,10 +100,34 @@ std::optional<std::string> FindDosStreamName(const std::string& path, MacStream 
 // most files have none, and one listing then answers for every stream name.
 bool HasAnyXattr(const std::string& path) { return llistxattr(path.c_str(), nullptr, 0) > 0; }
 
+// The file whose attributes are read, opened without following a link (not
+// even above the file, below a served folder); -1 when that fails or the
+// file is not a regular file.
+class AttributeSource {
+ public:
+  explicit AttributeSource(const std::string& path)
+      : fd_(OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)) {
+    struct stat st;
+    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~AttributeSource() {
+    if (fd_ >= 0) close(fd_);
+  }
+  AttributeSource(const AttributeSource&) = delete;
+  AttributeSource& operator=(const AttributeSource&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // Reads a whole regular file of at most kMaxStreamBytes; a symbolic link
 // counts as missing.
 XattrResult ReadSidecar(const std::string& path, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  int fd = OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return XattrResult::kMissing;
   struct stat st;
   XattrResult result = XattrResult::kMissing;
@@ -149,13 +175,18 @@ class PosixFileStreams : public FileStreams {
  public:
   StatusOr<StreamContents> OpenStream(const std::string& path, MacStream stream) override {
     std::string bytes;
-    const bool xattrs = HasAnyXattr(path);
+    // Most files have no attributes: one call by name says so. Those that
+    // have are read through a descriptor opened without following links.
+    std::optional<AttributeSource> source;
+    if (HasAnyXattr(path)) source.emplace(path);
+    const int fd = source ? source->fd() : -1;
+    const bool xattrs = fd >= 0;
     // 1. Samba vfs_streams_xattr.
     std::string name =
         std::string(kDosStreamPrefix) + DosStreamName(stream) + std::string(kDosStreamSuffix);
-    XattrResult r = xattrs ? ReadXattr(path, name, bytes) : XattrResult::kMissing;
+    XattrResult r = xattrs ? ReadXattr(fd, name, bytes) : XattrResult::kMissing;
     if (xattrs && r == XattrResult::kMissing) {
-      if (auto other = FindDosStreamName(path, stream)) r = ReadXattr(path, *other, bytes);
+      if (auto other = FindDosStreamName(fd, stream)) r = ReadXattr(fd, *other, bytes);
     }
     if (r == XattrResult::kTooLarge) return TooLarge(path, stream);
     if (r == XattrResult::kFound) {
@@ -173,13 +204,13 @@ class PosixFileStreams : public FileStreams {
 
     // 2. Samba vfs_fruit, netatalk mode.
     if (xattrs && stream == MacStream::kResourceFork) {
-      r = ReadXattr(path, kNetatalkResourceFork, bytes);
+      r = ReadXattr(fd, kNetatalkResourceFork, bytes);
       if (r == XattrResult::kTooLarge) return TooLarge(path, stream);
       if (r == XattrResult::kFound) {
         return StreamContents{EmptyIfBlank(std::move(bytes)), StreamPlace::kNetatalkXattr};
       }
     } else if (xattrs) {
-      r = ReadXattr(path, kNetatalkMetadata, bytes);
+      r = ReadXattr(fd, kNetatalkMetadata, bytes);
       if (r == XattrResult::kFound) {
         if (auto info = FinderInfoFromAppleDouble(bytes)) {
           return StreamContents{std::move(*info), StreamPlace::kNetatalkXattr};

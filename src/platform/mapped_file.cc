@@ -1,11 +1,10 @@
 #include "platform/mapped_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <signal.h>
 
 #include <atomic>
 #include <cerrno>
@@ -16,6 +15,7 @@
 
 #include "platform/mutex.h"
 #include "platform/posix_error.h"
+#include "platform/served_folders.h"
 
 namespace vantrel {
 namespace {
@@ -129,28 +129,33 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::Open(const std::string& path, 
   if (path.empty() || path.find('\0') != std::string::npos) {
     return Status::InvalidArgument("unusable path");
   }
-  int raw;
-  do {
-    // Image folders are written by clients: a symbolic link is not read
-    // through, it counts as no file.
-    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  } while (raw < 0 && errno == EINTR);
+  // Image folders are written by clients: a symbolic link is not read
+  // through, it counts as no file.
+  int raw = OpenServedPath(path, O_RDONLY | O_NOFOLLOW);
   if (raw < 0) {
     struct stat link;
     if (errno == ELOOP && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
       return Status::NotFound("is a symbolic link, not followed: " + path);
     }
+    if (errno == ELOOP || errno == EXDEV) {
+      return Status::NotFound("lies behind a symbolic link, not followed: " + path);
+    }
     return ErrnoStatus("open", path, errno);
   }
   Fd fd(raw);
+  return OpenDescriptor(fd.get(), path, mode);
+}
+
+StatusOr<std::unique_ptr<MappedFile>> MappedFile::OpenDescriptor(int fd, const std::string& path,
+                                                                 Mode mode) {
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("stat", path, errno);
+  if (::fstat(fd, &st) != 0) return ErrnoStatus("stat", path, errno);
   if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("folder, not a file: " + path);
   std::unique_ptr<MappedFile> file(new MappedFile());
   size_t size = static_cast<size_t>(st.st_size);
   if (mode == Mode::kMapOrRead && S_ISREG(st.st_mode) && size > kReadRatherThanMap) {
     InstallSigbusGuard();
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (p != MAP_FAILED) {
       int slot = RegisterMapping(static_cast<const char*>(p), size);
       if (slot >= 0) {
@@ -170,7 +175,9 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::Open(const std::string& path, 
   size_t have = 0;
   for (;;) {
     if (have == copy.size()) copy.resize(copy.size() * 2);
-    ssize_t n = ::read(fd.get(), copy.data() + have, copy.size() - have);
+    ssize_t n = S_ISREG(st.st_mode)
+                    ? ::pread(fd, copy.data() + have, copy.size() - have, static_cast<off_t>(have))
+                    : ::read(fd, copy.data() + have, copy.size() - have);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return ErrnoStatus("read", path, errno);
     if (n == 0) break;

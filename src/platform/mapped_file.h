@@ -40,8 +40,14 @@ class MappedFile {
   // Opens `path` for reading. Fails with kNotFound when it does not exist or
   // is a symbolic link (never followed: image folders are client-writable),
   // kInvalidArgument for a folder, kIoError when it cannot be read.
+  // Below a served folder no link is followed anywhere below the folder
+  // (platform/served_folders.h).
   static StatusOr<std::unique_ptr<MappedFile>> Open(const std::string& path,
                                                     Mode mode = Mode::kMapOrRead);
+  // The same for a file already open for reading at `fd`, which stays open
+  // and the caller's; `name` is for messages.
+  static StatusOr<std::unique_ptr<MappedFile>> OpenDescriptor(int fd, const std::string& name,
+                                                              Mode mode = Mode::kMapOrRead);
 
   ~MappedFile();
   MappedFile(const MappedFile&) = delete;

@@ -34,6 +34,7 @@
 #include "platform/file_system.h"
 #include "platform/file_time.h"
 #include "platform/posix_error.h"
+#include "platform/served_folders.h"
 
 namespace vantrel {
 namespace {
@@ -160,7 +161,7 @@ Status CreateTemporaryBeside(const std::string& path, std::string* temp, Fd* fd)
   constexpr int kAttempts = 8;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     *temp = TemporaryNameBeside(path);
-    int raw = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int raw = OpenServedPath(*temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (raw >= 0) {
       *fd = Fd(raw);
       return Status::Ok();
@@ -177,10 +178,14 @@ bool IsSymbolicLink(const std::string& path) {
 }
 
 // The status for an open that failed with `err`: a symbolic link at the
-// name is reported as a missing file, since links are never followed.
+// name is reported as a missing file, since links are never followed; so is
+// a path that a served folder reaches only through a link or a "..".
 Status OpenFailure(const char* what, const std::string& path, int err) {
   if (err == ELOOP && IsSymbolicLink(path)) {
     return Status::NotFound("is a symbolic link, not followed: " + path);
+  }
+  if (err == ELOOP || err == EXDEV) {
+    return Status::NotFound("lies behind a symbolic link, not followed: " + path);
   }
   return ErrnoStatus(what, path, err);
 }
@@ -216,7 +221,7 @@ Status OpenNoFollowForWrite(const std::string& path, int extra_flags, bool trunc
         continue;
       }
       // O_NONBLOCK: should a pipe appear here meanwhile, the open never waits.
-      Fd fd(::open(path.c_str(), open_flags | O_NONBLOCK));
+      Fd fd(OpenServedPath(path, open_flags | O_NONBLOCK));
       if (fd.get() < 0) {
         if (errno == ENOENT || errno == ELOOP || errno == ENXIO) continue;  // replaced meanwhile
         return ErrnoStatus("cannot open for writing", path, errno);
@@ -232,7 +237,7 @@ Status OpenNoFollowForWrite(const std::string& path, int extra_flags, bool trunc
       return Status::Ok();
     }
     if (errno != ENOENT) return ErrnoStatus("cannot stat", path, errno);
-    Fd fd(::open(path.c_str(), open_flags | O_CREAT | O_EXCL, 0600));
+    Fd fd(OpenServedPath(path, open_flags | O_CREAT | O_EXCL, 0600));
     if (fd.get() < 0) {
       if (errno == EEXIST) continue;  // created meanwhile: check it again
       return ErrnoStatus("cannot create", path, errno);
@@ -262,7 +267,7 @@ mode_t ReplacementMode(const std::string& path, int mode) {
 // A symbolic link is not followed: it reads as a missing file.
 Status OpenRegularForRead(const std::string& path, Fd* fd, struct stat* st) {
   fd->Reset();
-  int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  int raw = OpenServedPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
   if (raw < 0) return OpenFailure("cannot open", path, errno);
   Fd opened(raw);
   if (::fstat(raw, st) != 0) return ErrnoStatus("cannot stat", path, errno);
@@ -685,7 +690,7 @@ class PosixFileSystem final : public FileSystem {
 
   Status EmptyFolder(const std::string& path, bool recursive) override {
     if (!IsValidFolder(path)) return Status::InvalidArgument("not a valid folder: " + path);
-    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd fd(OpenServedPath(path, O_RDONLY | O_DIRECTORY));
     if (fd.get() < 0) return ErrnoStatus("cannot open folder", path, errno);
     std::string shown = path;
     while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
@@ -694,8 +699,8 @@ class PosixFileSystem final : public FileSystem {
 
   StatusOr<std::vector<FolderEntry>> ListFolder(const std::string& path) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) return ErrnoStatus("cannot list folder", path, errno);
+    Fd fd(OpenServedPath(path, O_RDONLY | O_DIRECTORY));
+    if (fd.get() < 0) return OpenFailure("cannot list folder", path, errno);
     int list_fd = ::dup(fd.get());
     if (list_fd < 0) return ErrnoStatus("cannot list folder", path, errno);
     DIR* dir = ::fdopendir(list_fd);
@@ -742,7 +747,7 @@ class PosixFileSystem final : public FileSystem {
   bool IsValidFolder(const std::string& path) override {
     if (!CheckPath(path).ok() || path[0] != '/') return false;
     // Listable: the folder can be opened for reading and searched.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd fd(OpenServedPath(path, O_RDONLY | O_DIRECTORY));
     if (fd.get() < 0) return false;
     return ::faccessat(fd.get(), ".", X_OK, 0) == 0;
   }

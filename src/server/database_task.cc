@@ -12,6 +12,7 @@
 #include "metadata/char_tables.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
+#include "platform/served_folders.h"
 #include "scan/change_watcher.h"
 #include "server/task_workers.h"
 
@@ -212,6 +213,7 @@ void DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
     ConvertToMacText(mac);
     return mac;
   });
+  SetServedFolders(ServedFoldersOf(task.config));
   const int count = IndexCount(task.config);
   for (int i = 0; i < count; ++i) {
     if (!task.config.indexes[i].active) continue;

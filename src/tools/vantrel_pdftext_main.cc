@@ -1,4 +1,4 @@
-// vantrel-pdftext [--max-bytes N] [--max-inflated N] [--] FILE: writes the
+// vantrel-pdftext [--max-bytes N] [--max-inflated N] [--below FOLDER] [--] FILE: writes the
 // text of a PDF document (its information entries and the words of its
 // pages, in the server's code page) to standard output; with --max-bytes, at
 // most N bytes of it, and the pages after them are not read; with
@@ -11,6 +11,10 @@
 // information entries do not already hold go first, in a marked section
 // (see pdf/pdf_xmp_section.h) that the document builder keeps or drops by
 // the index's XMP switch. They count towards --max-bytes.
+//
+// With --below, FILE lies below FOLDER, a folder that clients write into:
+// nothing below FOLDER on the way to FILE may be a symbolic link (see
+// platform/served_folders.h), and a FILE reached otherwise reads as missing.
 //
 // The server runs this program for every PDF file, in a child process with a
 // time and memory limit, so that a damaged PDF that makes the PDF library
@@ -25,9 +29,11 @@
 // part read so far when the library fails part-way), 1 when the text cannot
 // be written, 2 for a wrong command line, 3 when the pages were not read
 // because of --max-inflated.
+#include <fcntl.h>
+
 #include <charconv>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -41,11 +47,14 @@
 #include "pdf/pdf_xmp_section.h"
 #include "platform/code_page.h"
 #include "platform/mapped_file.h"
+#include "platform/served_folders.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: vantrel-pdftext [--max-bytes N] [--max-inflated N] [--] FILE\n");
+  std::fprintf(
+      stderr,
+      "usage: vantrel-pdftext [--max-bytes N] [--max-inflated N] [--below FOLDER] [--] FILE\n");
   return 2;
 }
 
@@ -111,10 +120,12 @@ std::string XmpSection(const std::string& packet, const std::vector<std::string>
   return vantrel::PdfXmpSection(vantrel::XmpCaptionText(*caption, known));
 }
 
-// True when the file's compressed streams inflate to more than `cap` bytes.
-// A file that cannot be read here is left to the PDF library to judge.
-bool InflatesBeyond(const std::string& path, uint64_t cap) {
-  vantrel::StatusOr<std::unique_ptr<vantrel::MappedFile>> file = vantrel::MappedFile::Open(path);
+// True when the compressed streams of the file open at `fd` inflate to more
+// than `cap` bytes. A file that cannot be read here is left to the PDF
+// library to judge.
+bool InflatesBeyond(int fd, const std::string& path, uint64_t cap) {
+  vantrel::StatusOr<std::unique_ptr<vantrel::MappedFile>> file =
+      vantrel::MappedFile::OpenDescriptor(fd, path);
   if (!file.ok()) return false;
   return vantrel::InflatedStreamBytes((*file)->data(), cap) > cap;
 }
@@ -124,6 +135,7 @@ bool InflatesBeyond(const std::string& path, uint64_t cap) {
 int main(int argc, char** argv) {
   uint64_t max_bytes = 0;
   uint64_t max_inflated = 0;
+  const char* below = nullptr;
   int i = 1;
   while (i < argc && argv[i][0] == '-' && argv[i][1] == '-') {
     if (std::strcmp(argv[i], "--") == 0) {
@@ -131,6 +143,11 @@ int main(int argc, char** argv) {
       break;
     }
     if (i + 1 >= argc) return Usage();
+    if (std::strcmp(argv[i], "--below") == 0) {
+      below = argv[i + 1];
+      i += 2;
+      continue;
+    }
     uint64_t* value = std::strcmp(argv[i], "--max-bytes") == 0      ? &max_bytes
                       : std::strcmp(argv[i], "--max-inflated") == 0 ? &max_inflated
                                                                      : nullptr;
@@ -138,14 +155,21 @@ int main(int argc, char** argv) {
     i += 2;
   }
   if (i != argc - 1) return Usage();
+  const std::string path = argv[i];
+  if (below != nullptr) vantrel::SetServedFolders({below});
 
-  const bool read_pages = max_inflated == 0 || !InflatesBeyond(argv[i], max_inflated);
+  // The file is opened once, here, and the library reads the very file
+  // opened: no name on the way can be swapped for a link in between.
+  const int fd = vantrel::OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return 0;  // a missing file has no text
+  const bool read_pages = max_inflated == 0 || !InflatesBeyond(fd, path, max_inflated);
   vantrel::SilencePdfLibrary();
   vantrel::PdfTextAssembler assembler(vantrel::CodePage::Default());
   TextStream out(assembler, static_cast<size_t>(max_bytes));
   // A failure leaves what could be read in the assembler; that is the text.
   vantrel::ReadPdfText(
-      argv[i], &assembler, static_cast<size_t>(max_bytes), [&out] { out.Pass(); }, read_pages,
+      vantrel::PathOfOpenFile(fd), &assembler, static_cast<size_t>(max_bytes),
+      [&out] { out.Pass(); }, read_pages,
       [&out](const std::string& packet, const std::vector<std::string>& info) {
         out.WriteFirst(XmpSection(packet, info));
       })

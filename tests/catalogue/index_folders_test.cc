@@ -73,6 +73,23 @@ TEST_F(IndexFoldersTest, CreatesTheTreeEmptiesTheSearchFolderAndWritesTheStatusF
   EXPECT_FALSE(fs_->Exists(dir_.Path("idle/VT_SEARCH")));
 }
 
+// Image and search folders of the active indexes, and the PDF folder.
+TEST_F(IndexFoldersTest, ServedFoldersAreWhatClientsWriteInto) {
+  ASSERT_TRUE(dir_.MakeFolder("index"));
+  ASSERT_TRUE(dir_.MakeFolder("idle"));
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("index"), dir_.Path("images")));
+  config.indexes.push_back(MakeIndex(dir_.Path("idle"), dir_.Path("idle images")));
+  config.indexes[1].active = 0;
+  config.pdf.folder = dir_.Path("pdf");
+  PrepareIndexFolders(&config, fs_, &notices_);
+  EXPECT_EQ(
+      ServedFoldersOf(config),
+      (std::vector<std::string>{dir_.Path("index/OffLine"), dir_.Path("images"),
+                                dir_.Path("index/VT_SEARCH"), dir_.Path("index/VT_DATA/VT_LISTS"),
+                                dir_.Path("index/VT_CLIENT"), dir_.Path("pdf")}));
+}
+
 TEST_F(IndexFoldersTest, MissingIndexFolderStopsTheIndexWithANotice) {
   Configuration config;
   config.indexes.push_back(MakeIndex(dir_.Path("nowhere"), dir_.Path("images")));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "platform/child_process.h"
 #include "platform/environment.h"
 #include "platform/mutex.h"
+#include "platform/served_folders.h"
 #include "support/pdf_builder.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -415,6 +417,23 @@ TEST_F(PdfTextTest, GivesAtMostTheWantedSize) {
   EXPECT_TRUE(log_.lines().empty());
 }
 
+// A PDF below a served folder that is reached through a link a client put
+// there is not read, neither by the helper nor by the server's own checks.
+TEST_F(PdfTextTest, ThePdfBehindALinkInAServedFolderIsNotRead) {
+  WritePdf("served/real/report.pdf", Report());
+  WritePdf("outside/report.pdf", Report());
+  ASSERT_EQ(::symlink(dir_.Path("outside").c_str(), dir_.Path("served/swapped").c_str()), 0);
+  SetServedFolders({dir_.Path("served")});
+  PdfTextExtractor extractor(Options());
+  EXPECT_EQ(extractor.Extract(dir_.Path("served/swapped/report.pdf")), "");
+  EXPECT_EQ(extractor.Extract(dir_.Path("served/real/report.pdf")).substr(0, 15),
+            "Annual Report\r\n");
+  SetServedFolders({});
+  EXPECT_EQ(extractor.Extract(dir_.Path("served/swapped/report.pdf")).substr(0, 15),
+            "Annual Report\r\n");
+  EXPECT_TRUE(log_.lines().empty());
+}
+
 TEST_F(PdfTextTest, HelperChecksItsCommandLine) {
   const std::string pdf = BuildPdf(Report());
   ASSERT_TRUE(dir_.WriteFile("--odd name.pdf", pdf));
@@ -431,6 +450,8 @@ TEST_F(PdfTextTest, HelperChecksItsCommandLine) {
       {{"--max-bytes", "", "a.pdf"}, 2, ""},
       {{"--other", "a.pdf"}, 2, ""},
       {{"--max-inflated", "1k", "a.pdf"}, 2, ""},
+      {{"--below"}, 2, ""},
+      {{"--below", dir_.path(), "--", dir_.Path("--odd name.pdf")}, 0, "Annual Report\r\n"},
       {{"--", dir_.Path("--odd name.pdf")}, 0, "Annual Report\r\n"},
       {{"--max-bytes", "6", "--", dir_.Path("--odd name.pdf")}, 0, "Annual"},
       {{dir_.Path("missing.pdf")}, 0, ""},

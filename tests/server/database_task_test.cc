@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cerrno>
-
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -16,6 +16,7 @@
 #include "core/text_table.h"
 #include "platform/change_notifier.h"
 #include "platform/mutex.h"
+#include "platform/served_folders.h"
 #include "server/task_workers.h"
 #include "support/eventually.h"
 #include "support/temp_dir.h"
@@ -249,6 +250,12 @@ TEST_F(DatabaseTaskTest, ServesThenStopsAndWritesTheFullLists) {
   // Armed: the status file is gone again.
   EXPECT_FALSE(fs_->Exists(dir_.Path("index/VT_SEARCH/VTSTATUS")));
   EXPECT_TRUE(fs_->IsFolder(dir_.Path("index/VT_DATA/VT_INDEX")));
+  // The folders that clients write into are served without links below them.
+  const std::vector<std::string> served = ServedFolders();
+  for (const std::string& folder :
+       {dir_.Path("images"), dir_.Path("index/OffLine"), dir_.Path("index/VT_SEARCH")}) {
+    EXPECT_NE(std::find(served.begin(), served.end(), folder), served.end()) << folder;
+  }
 
   StopAndWait(*task);
   EXPECT_EQ(task->shutdown_state(), 2);

@@ -1,0 +1,53 @@
+// Served folders: the folders that clients and other users write into (image
+// folders, search folders, the PDF folder).
+//
+// Below a served folder nothing is reached through a symbolic link. Listing
+// passes links by, but a client can replace a sub-folder by a link between
+// the listing and the read; a plain open would then walk through it and read
+// or write outside the folder. So every open of a path below a served folder
+// resolves the part below the folder with no link allowed anywhere in it
+// (openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS, or a walk of one
+// component at a time with O_NOFOLLOW where the kernel lacks openat2). The
+// folder's own path is the operator's and may hold links.
+//
+// Paths outside every served folder open as with open(2).
+//
+// Thread safety: every function may be called from any thread at any time;
+// SetServedFolders replaces the whole set at once.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+// Replaces the set of served folders (absolute native paths; empty and
+// relative ones are ignored, trailing slashes do not count).
+void SetServedFolders(const std::vector<std::string>& folders);
+
+// The current set, as given (normalized), for logs and tests.
+std::vector<std::string> ServedFolders();
+
+// open(2) of `path` with `flags` (and `mode` when creating), except that the
+// part of `path` below the longest served folder that holds it is resolved
+// without following any symbolic link and without leaving the folder. Returns
+// the descriptor, or -1 with errno set: ELOOP for a link below the folder,
+// EXDEV for a ".." that would leave it. O_CLOEXEC is always added.
+int OpenServedPath(const std::string& path, int flags, mode_t mode = 0);
+
+// The served folder that `path` lies strictly below (the longest), or "".
+std::string ServedFolderHolding(const std::string& path);
+
+// A path naming the very file open at `fd` ("/proc/self/fd/<fd>"), for
+// libraries that open files only by name: opening it reaches that file
+// whatever has since been done to the names that led to it.
+std::string PathOfOpenFile(int fd);
+
+// The same resolution below an open folder `dir_fd`, done one component at a
+// time with O_NOFOLLOW: what OpenServedPath falls back to on kernels without
+// openat2. `below` is relative. Exposed for tests.
+int OpenBelowByWalking(int dir_fd, const std::string& below, int flags, mode_t mode);
+
+}  // namespace vantrel
