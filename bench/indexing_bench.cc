@@ -12,7 +12,8 @@
 // (ru_maxrss) and its CPU time (user and system, all threads: the figure to
 // compare on a loaded machine) are its own; every line shows the load
 // average after the run:
-//   vantrel/R  PrepareIndexFolders + Pipeline::StartUpIndex with R document
+//   vantrel/R  PrepareIndexFolders, the served folders set, and
+//              Pipeline::StartUpIndex with R document
 //              readers (documents, engine batches, lists, backup), once for
 //              each count of --readers
 //   floor      stat, open, read the first 4 and the last 3,000 bytes of each
@@ -58,6 +59,7 @@
 #include "indexing/pending_table.h"
 #include "platform/file_system.h"
 #include "platform/process_setup.h"
+#include "platform/served_folders.h"
 #include "support/image_builders.h"
 
 namespace {
@@ -259,6 +261,7 @@ long RunPipeline(const std::string& work, const std::string& images, int readers
   auto task = std::make_unique<TaskContext>(env);
   task->config = MakeConfig(work + "/index", images);
   PrepareIndexFolders(&task->config, fs, nullptr);
+  SetServedFolders(ServedFoldersOf(task->config));  // as the server does
   PipelineOptions options;
   options.engine = &engine;
   options.fs = fs;
