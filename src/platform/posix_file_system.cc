@@ -9,9 +9,12 @@
 // root, so no open here follows a symbolic link at the last component of a
 // path: a reader meets a link as a missing file, and a writer removes a link,
 // a hard-linked file or any other non-regular entry at the name and creates
-// a new file there (see OpenNoFollowForWrite). Temporary files get a random
-// name and are created exclusively, so a planted name can neither be written
-// through nor predicted.
+// a new file there (see OpenNoFollowForWrite). Below a served folder
+// (platform/served_folders.h) no link on the way is followed either, and a
+// writer opens the folder of its file once and does every later step (stat,
+// remove, create, rename) in it. Temporary files get a random name and are
+// created exclusively, so a planted name can neither be written through nor
+// predicted.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
@@ -141,36 +144,6 @@ std::string RandomHex() {
   return hex;
 }
 
-// A temporary name beside `path`: a hidden name (folder walks skip it) built
-// from the target name, the process id, a counter and random bits, so that
-// no client can plant it ahead. Callers still create it with O_EXCL.
-std::string TemporaryNameBeside(const std::string& path) {
-  static std::atomic<uint64_t> counter{0};
-  size_t slash = path.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  // Keep the whole name well below the 255-byte limit of most file systems.
-  if (base.size() > 160) base.resize(160);
-  return folder + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
-         std::to_string(counter.fetch_add(1)) + "_" + RandomHex();
-}
-
-// Creates a new temporary file beside `path` (never an existing name),
-// readable and writable by the owner only until its mode is set.
-Status CreateTemporaryBeside(const std::string& path, std::string* temp, Fd* fd) {
-  constexpr int kAttempts = 8;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    *temp = TemporaryNameBeside(path);
-    int raw = OpenServedPath(*temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    if (raw >= 0) {
-      *fd = Fd(raw);
-      return Status::Ok();
-    }
-    if (errno != EEXIST) return ErrnoStatus("cannot create", *temp, errno);
-  }
-  return Status::Unavailable("cannot find a free temporary name beside " + path);
-}
-
 // Whether the last component of `path` is a symbolic link.
 bool IsSymbolicLink(const std::string& path) {
   struct stat st;
@@ -190,44 +163,108 @@ Status OpenFailure(const char* what, const std::string& path, int err) {
   return ErrnoStatus(what, path, err);
 }
 
-// A regular file with a single name: the only kind written in place.
-bool IsPlainFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+// A name in a folder, with the folder opened once (below a served folder
+// without following any link on the way): every step on the name (stat,
+// open, remove, rename) then acts in that very folder, whatever is done
+// meanwhile to the names above it.
+struct PlacedName {
+  Fd folder;
+  std::string name;  // the last component
+  std::string path;  // the whole path, for messages
+};
 
-// Removes the entry at `path` (a link, a hard-linked name, a pipe): only the
-// name goes, never what a link points to or the other names of a file.
-Status RemoveEntry(const std::string& path) {
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    return ErrnoStatus("cannot remove", path, errno);
+Status PlaceName(const std::string& path, PlacedName* out) {
+  const size_t slash = path.find_last_of('/');
+  out->name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (out->name.empty() || out->name == "." || out->name == "..") {
+    return Status::InvalidArgument("not a file name: " + path);
   }
+  const std::string folder = ParentOf(path);
+  out->folder = Fd(OpenServedPath(folder, O_RDONLY | O_DIRECTORY));
+  if (out->folder.get() < 0) return OpenFailure("cannot open folder", folder, errno);
+  out->path = path;
   return Status::Ok();
 }
+
+// A temporary name beside `name`: a hidden name (folder walks skip it) built
+// from the target name, the process id, a counter and random bits, so that
+// no client can plant it ahead. Callers still create it with O_EXCL.
+std::string TemporaryNameFor(const std::string& name) {
+  static std::atomic<uint64_t> counter{0};
+  std::string base = name;
+  // Keep the whole name well below the 255-byte limit of most file systems.
+  if (base.size() > 160) base.resize(160);
+  return "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
+         std::to_string(counter.fetch_add(1)) + "_" + RandomHex();
+}
+
+// Creates a new temporary file beside `target` (never an existing name),
+// readable and writable by the owner only until its mode is set; `temp` is
+// its name in the same folder.
+Status CreateTemporaryBeside(const PlacedName& target, std::string* temp, Fd* fd) {
+  constexpr int kAttempts = 8;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    *temp = TemporaryNameFor(target.name);
+    int raw = ::openat(target.folder.get(), temp->c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (raw >= 0) {
+      *fd = Fd(raw);
+      return Status::Ok();
+    }
+    if (errno != EEXIST)
+      return ErrnoStatus("cannot create", ParentOf(target.path) + "/" + *temp, errno);
+  }
+  return Status::Unavailable("cannot find a free temporary name beside " + target.path);
+}
+
+// Puts the finished temporary file `temp` in place of `target`. renameat
+// replaces a symbolic link at the name itself, never its target. Anything
+// that fails removes the temporary file.
+Status ReplaceWithTemporary(const PlacedName& target, const std::string& temp) {
+  if (::renameat(target.folder.get(), temp.c_str(), target.folder.get(), target.name.c_str()) ==
+      0) {
+    return Status::Ok();
+  }
+  const int err = errno;
+  ::unlinkat(target.folder.get(), temp.c_str(), 0);
+  return ErrnoStatus("cannot replace", target.path, err);
+}
+
+// A regular file with a single name: the only kind written in place.
+bool IsPlainFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
 
 // Opens `path` for writing without ever writing through a symbolic link. An
 // existing regular file with one name is opened as it is: its mode stays,
 // and it is truncated only with `truncate` (after the checks). Anything else
 // at the name (a symbolic link, a hard-linked file, a pipe, a socket) is
-// removed and a new file is created there with exactly `mode`. A folder is
-// refused. `extra_flags` adds O_APPEND.
+// removed (the name only) and a new file is created there with exactly
+// `mode`. A folder is refused. `extra_flags` adds O_APPEND.
 Status OpenNoFollowForWrite(const std::string& path, int extra_flags, bool truncate, int mode,
                             Fd* out) {
+  PlacedName target;
+  VANTREL_RETURN_IF_ERROR(PlaceName(path, &target));
+  const int dir = target.folder.get();
+  const char* name = target.name.c_str();
   constexpr int kAttempts = 8;  // the name may be replaced again meanwhile
   const int open_flags = O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | extra_flags;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0) {
+    if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("is a folder: " + path);
       if (!IsPlainFile(st)) {
-        VANTREL_RETURN_IF_ERROR(RemoveEntry(path));
+        if (::unlinkat(dir, name, 0) != 0 && errno != ENOENT) {
+          return ErrnoStatus("cannot remove", path, errno);
+        }
         continue;
       }
       // O_NONBLOCK: should a pipe appear here meanwhile, the open never waits.
-      Fd fd(OpenServedPath(path, open_flags | O_NONBLOCK));
+      Fd fd(::openat(dir, name, open_flags | O_NONBLOCK));
       if (fd.get() < 0) {
         if (errno == ENOENT || errno == ELOOP || errno == ENXIO) continue;  // replaced meanwhile
         return ErrnoStatus("cannot open for writing", path, errno);
       }
       if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot stat", path, errno);
-      if (!IsPlainFile(st)) continue;  // replaced between lstat and open
+      if (!IsPlainFile(st)) continue;  // replaced between the stat and the open
       int flags = ::fcntl(fd.get(), F_GETFL);
       if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
       if (truncate && ::ftruncate(fd.get(), 0) != 0) {
@@ -237,7 +274,7 @@ Status OpenNoFollowForWrite(const std::string& path, int extra_flags, bool trunc
       return Status::Ok();
     }
     if (errno != ENOENT) return ErrnoStatus("cannot stat", path, errno);
-    Fd fd(OpenServedPath(path, open_flags | O_CREAT | O_EXCL, 0600));
+    Fd fd(::openat(dir, name, open_flags | O_CREAT | O_EXCL, 0600));
     if (fd.get() < 0) {
       if (errno == EEXIST) continue;  // created meanwhile: check it again
       return ErrnoStatus("cannot create", path, errno);
@@ -252,12 +289,15 @@ Status OpenNoFollowForWrite(const std::string& path, int extra_flags, bool trunc
   return Status::Unavailable("the name keeps changing, not written: " + path);
 }
 
-// The mode a file replacing `path` gets: `mode`, narrowed to the mode of
+// The mode a file replacing `target` gets: `mode`, narrowed to the mode of
 // the regular file it replaces, so that a rewrite never widens access.
-mode_t ReplacementMode(const std::string& path, int mode) {
+mode_t ReplacementMode(const PlacedName& target, int mode) {
   mode_t wanted = static_cast<mode_t>(mode) & 07777;
   struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) wanted &= st.st_mode & 07777;
+  if (::fstatat(target.folder.get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(st.st_mode)) {
+    wanted &= st.st_mode & 07777;
+  }
   return wanted;
 }
 
@@ -496,29 +536,31 @@ class PosixFileSystem final : public FileSystem {
   Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
     if (path.back() == '/') return Status::InvalidArgument("not a file name: " + path);
+    PlacedName target;
+    VANTREL_RETURN_IF_ERROR(PlaceName(path, &target));
     std::string temp;
     Fd fd;
-    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(path, &temp, &fd));
-    auto fail = [&temp, &fd](Status s) {
+    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(target, &temp, &fd));
+    auto fail = [&](Status s) {
       fd.Reset();
-      ::unlink(temp.c_str());
+      ::unlinkat(target.folder.get(), temp.c_str(), 0);
       return s;
     };
     // fchmod is not subject to the umask, so the file ends with exactly this mode.
-    if (::fchmod(fd.get(), ReplacementMode(path, mode)) != 0) {
-      return fail(ErrnoStatus("cannot set mode of", temp, errno));
+    if (::fchmod(fd.get(), ReplacementMode(target, mode)) != 0) {
+      return fail(ErrnoStatus("cannot set mode of", path, errno));
     }
-    Status s = WriteAll(fd.get(), data, temp);
+    Status s = WriteAll(fd.get(), data, path);
     if (!s.ok()) return fail(std::move(s));
-    if (::fsync(fd.get()) != 0) return fail(ErrnoStatus("cannot sync", temp, errno));
-    if (::close(fd.Release()) != 0) return fail(ErrnoStatus("cannot close", temp, errno));
-    // rename replaces a symbolic link at `path` itself, never its target.
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-      return fail(ErrnoStatus("cannot replace", path, errno));
-    }
+    if (::fsync(fd.get()) != 0) return fail(ErrnoStatus("cannot sync", path, errno));
+    if (::close(fd.Release()) != 0) return fail(ErrnoStatus("cannot close", path, errno));
+    VANTREL_RETURN_IF_ERROR(ReplaceWithTemporary(target, temp));
     // The new content is in place; a failed folder sync only weakens the
     // guarantee after a power loss, so it is reported but nothing is undone.
-    return SyncFolder(ParentOf(path));
+    if (::fsync(target.folder.get()) != 0 && errno != EINVAL) {
+      return ErrnoStatus("cannot sync folder", ParentOf(path), errno);
+    }
+    return Status::Ok();
   }
 
   Status WriteFile(const std::string& path, std::string_view data) override {
@@ -592,29 +634,28 @@ class PosixFileSystem final : public FileSystem {
     VANTREL_RETURN_IF_ERROR(OpenRegularForRead(from, &in, &st));
     // Copy into a temporary file beside the target and rename it into place,
     // so that a failed copy never leaves a half-written target.
+    PlacedName target;
+    VANTREL_RETURN_IF_ERROR(PlaceName(to, &target));
     std::string temp;
     Fd out;
-    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(to, &temp, &out));
-    auto fail = [&temp, &out](Status s) {
+    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(target, &temp, &out));
+    auto fail = [&](Status s) {
       out.Reset();
-      ::unlink(temp.c_str());
+      ::unlinkat(target.folder.get(), temp.c_str(), 0);
       return s;
     };
-    Status copied = CopyContents(in.get(), out.get(), from, temp);
+    Status copied = CopyContents(in.get(), out.get(), from, to);
     if (!copied.ok()) return fail(std::move(copied));
     // Like a Windows copy: same permission bits and last-write time.
     if (::fchmod(out.get(), st.st_mode & 07777) != 0) {
-      return fail(ErrnoStatus("cannot set mode of", temp, errno));
+      return fail(ErrnoStatus("cannot set mode of", to, errno));
     }
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) != 0) {
-      return fail(ErrnoStatus("cannot set time of", temp, errno));
+      return fail(ErrnoStatus("cannot set time of", to, errno));
     }
-    if (::close(out.Release()) != 0) return fail(ErrnoStatus("cannot close", temp, errno));
-    if (::rename(temp.c_str(), to.c_str()) != 0) {
-      return fail(ErrnoStatus("cannot replace", to, errno));
-    }
-    return Status::Ok();
+    if (::close(out.Release()) != 0) return fail(ErrnoStatus("cannot close", to, errno));
+    return ReplaceWithTemporary(target, temp);
   }
 
   Status CreateFolders(const std::string& path) override {

@@ -112,6 +112,13 @@ TEST_F(ServedFoldersTest, ReadersAndWritersStopAtALinkBelowAServedFolder) {
   EXPECT_FALSE(fs->WriteFile(dir_.Path("images/swapped/new.txt"), "x").ok());
   EXPECT_FALSE(fs->WriteFileAtomic(dir_.Path("images/swapped/photo.jpg"), "x").ok());
   EXPECT_FALSE(fs->Exists(dir_.Path("outside/secret/new.txt")));
+  // A writer removes a hard-linked name before it writes; never one that it
+  // reached through the link.
+  ASSERT_EQ(::link(dir_.Path("outside/secret/photo.jpg").c_str(),
+                   dir_.Path("outside/secret/second.HIT").c_str()),
+            0);
+  EXPECT_FALSE(fs->WriteFile(dir_.Path("images/swapped/second.HIT"), "x").ok());
+  EXPECT_TRUE(fs->Exists(dir_.Path("outside/secret/second.HIT")));
   EXPECT_EQ(*fs->ReadFile(dir_.Path("outside/secret/photo.jpg")), "outside");
 
   // Macintosh streams: neither the sidecar nor the attributes of a file
