@@ -597,7 +597,11 @@ class PosixFileSystem final : public FileSystem {
 
   Status DeleteFile(const std::string& path) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    if (::unlink(path.c_str()) != 0) return ErrnoStatus("cannot delete", path, errno);
+    PlacedName target;
+    VANTREL_RETURN_IF_ERROR(PlaceName(path, &target));
+    if (::unlinkat(target.folder.get(), target.name.c_str(), 0) != 0) {
+      return ErrnoStatus("cannot delete", path, errno);
+    }
     return Status::Ok();
   }
 

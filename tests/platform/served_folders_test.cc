@@ -119,6 +119,8 @@ TEST_F(ServedFoldersTest, ReadersAndWritersStopAtALinkBelowAServedFolder) {
             0);
   EXPECT_FALSE(fs->WriteFile(dir_.Path("images/swapped/second.HIT"), "x").ok());
   EXPECT_TRUE(fs->Exists(dir_.Path("outside/secret/second.HIT")));
+  EXPECT_FALSE(fs->DeleteFile(dir_.Path("images/swapped/second.HIT")).ok());
+  EXPECT_TRUE(fs->Exists(dir_.Path("outside/secret/second.HIT")));
   EXPECT_EQ(*fs->ReadFile(dir_.Path("outside/secret/photo.jpg")), "outside");
 
   // Macintosh streams: neither the sidecar nor the attributes of a file
