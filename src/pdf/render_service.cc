@@ -2,12 +2,16 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "pdf/thumbnail_job.h"
 #include "pdf/thumbnail_render.h"
 #include "platform/child_process.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/served_folders.h"
+#include "platform/unique_fd.h"
 #include "platform/unix_socket.h"
 
 // Sanitizer builds map terabytes of shadow memory, which no address-space
@@ -57,7 +61,10 @@ std::string AnswerWord(bool done) {
 
 // One connection: the record in, the job run, the answer out.
 void ServeConnection(const RenderServiceOptions& options, const UnixSocket& client) {
-  StatusOr<std::string> record = ReceiveExact(client, kThumbnailJobSize, options.receive_timeout);
+  int received = -1;
+  StatusOr<std::string> record =
+      ReceiveExactWithFile(client, kThumbnailJobSize, options.receive_timeout, &received);
+  const UniqueFd pdf_file(received);
   if (!record.ok()) {
     Log("no job record received: " + record.status().ToString());
     return;
@@ -67,7 +74,7 @@ void ServeConnection(const RenderServiceOptions& options, const UnixSocket& clie
   if (!job.ok()) {
     outcome.report = job.status().ToString();
   } else {
-    outcome = RunJobInChild(options, *record);
+    outcome = RunJobInChild(options, *record, pdf_file.get());
   }
   if (!outcome.done) {
     Log("job failed for " + (job.ok() ? job->pdf_path : std::string("a damaged record")) + ": " +
@@ -107,14 +114,19 @@ bool RecordFromHex(std::string_view hex, std::string* record) {
   return true;
 }
 
-RenderJobOutcome RunJobInChild(const RenderServiceOptions& options, std::string_view record) {
+RenderJobOutcome RunJobInChild(const RenderServiceOptions& options, std::string_view record,
+                               int pdf_file) {
   ChildProcessOptions limits;
   limits.time_limit = options.job_time_limit;
   limits.memory_limit_bytes = options.job_memory_limit_bytes;
   limits.capture_stderr = true;
   limits.max_output_bytes = 64 << 10;
-  StatusOr<ChildProcessResult> ran =
-      RunChildProcess({options.program, "--job", RecordToHex(record)}, limits);
+  std::vector<std::string> argv = {options.program, "--job", RecordToHex(record)};
+  if (pdf_file >= 0) {
+    limits.stdin_fd = pdf_file;
+    argv.push_back(kPdfOnStdinArgument);
+  }
+  StatusOr<ChildProcessResult> ran = RunChildProcess(argv, limits);
   RenderJobOutcome outcome;
   if (!ran.ok()) {
     outcome.report = "cannot start " + options.program + ": " + ran.status().ToString();
@@ -149,7 +161,7 @@ Status RunRenderService(const RenderServiceOptions& options) {
   }
 }
 
-int RenderJobFromHex(std::string_view hex) {
+int RenderJobFromHex(std::string_view hex, bool pdf_on_stdin) {
   std::string record;
   if (!RecordFromHex(hex, &record)) {
     std::fprintf(stderr, "the job argument is not a hexadecimal record\n");
@@ -161,7 +173,8 @@ int RenderJobFromHex(std::string_view hex) {
     return 2;
   }
   StatusOr<std::vector<std::string>> written =
-      RenderThumbnailJob(*job, CodePage::Default(), DefaultFileSystem());
+      RenderThumbnailJob(*job, CodePage::Default(), DefaultFileSystem(),
+                         pdf_on_stdin ? PathOfOpenFile(0) : std::string());
   if (!written.ok()) {
     std::fprintf(stderr, "%s\n", written.status().ToString().c_str());
     return 1;

@@ -1,7 +1,9 @@
 // The PDF renderer service (vantrel-render): listens on a Unix socket and
 // takes one thumbnail job per connection: the 1300-byte record in, a 16-bit
 // little-endian answer word out (0x8000 when the pictures were made, 0 when
-// not). Jobs run one after another.
+// not). Jobs run one after another. The server passes the PDF, opened
+// without following links, along with the record (SCM_RIGHTS); a record
+// without one is rendered from its path.
 //
 // Each job runs in a child process (the same program with --job) under a
 // time and an address-space limit, so that a PDF that makes the PDF library
@@ -44,8 +46,12 @@ struct RenderJobOutcome {
   std::string written;  // the pictures made, a native path a line
 };
 
-// Runs the job `record` in a child process of `options.program`.
-RenderJobOutcome RunJobInChild(const RenderServiceOptions& options, std::string_view record);
+// Runs the job `record` in a child process of `options.program`. With
+// `pdf_file` (an open descriptor of the job's PDF, as the server passes it
+// along with the record) the child reads that very file, as its standard
+// input, rather than opening the job's path.
+RenderJobOutcome RunJobInChild(const RenderServiceOptions& options, std::string_view record,
+                               int pdf_file = -1);
 
 // Serves until idle_exit passes without a connection. Fails when the socket
 // cannot be made (another renderer listens there: kFailedPrecondition).
@@ -56,8 +62,12 @@ std::string RecordToHex(std::string_view record);
 bool RecordFromHex(std::string_view hex, std::string* record);
 
 // Child side: decodes and renders one job, writing the native paths made to
-// standard output, one a line, and failures to standard error. Returns the
-// exit code (0 done, 1 failed, 2 bad argument).
-int RenderJobFromHex(std::string_view hex);
+// standard output, one a line, and failures to standard error; with
+// `pdf_on_stdin` the PDF is read from standard input. Returns the exit code
+// (0 done, 1 failed, 2 bad argument).
+int RenderJobFromHex(std::string_view hex, bool pdf_on_stdin = false);
+
+// The child's argument that says the PDF comes on standard input.
+inline constexpr char kPdfOnStdinArgument[] = "--pdf-on-stdin";
 
 }  // namespace vantrel

@@ -93,7 +93,8 @@ StatusOr<uint16_t> SocketRendererLink::AwaitAnswer(const UnixSocket& socket,
                                static_cast<unsigned char>((*answer)[1]) << 8);
 }
 
-Status SocketRendererLink::SendJob(std::string_view record, const std::atomic<bool>* stop) {
+Status SocketRendererLink::SendJob(std::string_view record, int pdf_file,
+                                   const std::atomic<bool>* stop) {
   const int tries = first_contact_ ? 1 : std::max(1, options_.tries);
   first_contact_ = false;
   StatusOr<UnixSocket> socket = Connect(tries);
@@ -101,7 +102,8 @@ Status SocketRendererLink::SendJob(std::string_view record, const std::atomic<bo
     socket = StartRendererAndConnect(stop);
   }
   if (!socket.ok()) return socket.status();
-  Status sent = SendAll(*socket, record);
+  Status sent =
+      pdf_file >= 0 ? SendAllWithFile(*socket, record, pdf_file) : SendAll(*socket, record);
   if (!sent.ok()) return Status::Unavailable("the renderer took no job: " + sent.ToString());
   StatusOr<uint16_t> word = AwaitAnswer(*socket, stop);
   if (!word.ok()) {

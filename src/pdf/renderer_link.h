@@ -29,10 +29,11 @@ namespace vantrel {
 class RendererLink {
  public:
   virtual ~RendererLink() = default;
-  // Delivers one job record; OK only when the renderer acknowledged it, else
-  // the reason. When `stop` (may be null) comes up, the waits end early and
-  // the job fails.
-  virtual Status SendJob(std::string_view record, const std::atomic<bool>* stop) = 0;
+  // Delivers one job record, with `pdf_file` (an open descriptor of its PDF,
+  // -1 for none) passed along; OK only when the renderer acknowledged it,
+  // else the reason. When `stop` (may be null) comes up, the waits end early
+  // and the job fails.
+  virtual Status SendJob(std::string_view record, int pdf_file, const std::atomic<bool>* stop) = 0;
 };
 
 struct RendererLinkOptions {
@@ -56,7 +57,7 @@ std::vector<std::string> RendererCommand(const RendererLinkOptions& options);
 class SocketRendererLink final : public RendererLink {
  public:
   explicit SocketRendererLink(RendererLinkOptions options);
-  Status SendJob(std::string_view record, const std::atomic<bool>* stop) override;
+  Status SendJob(std::string_view record, int pdf_file, const std::atomic<bool>* stop) override;
 
  private:
   // A connection after up to `tries` attempts, or the last failure.

@@ -142,8 +142,10 @@ void JpegFail(j_common_ptr info) {
 
 namespace {
 
-StatusOr<std::unique_ptr<poppler::document>> LoadPdf(const std::string& native_pdf) {
-  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(native_pdf));
+// Loads the PDF at `source`; `native_pdf` names it in messages.
+StatusOr<std::unique_ptr<poppler::document>> LoadPdf(const std::string& source,
+                                                     const std::string& native_pdf) {
+  std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(source));
   if (!doc) return Status::Corruption("not a readable PDF: " + native_pdf);
   if (doc->is_locked()) return Status::Corruption("an encrypted PDF: " + native_pdf);
   if (doc->pages() < 1) return Status::Corruption("a PDF without pages: " + native_pdf);
@@ -192,7 +194,7 @@ StatusOr<std::string> PageJpeg(const poppler::document& doc, int index, uint32_t
 }  // namespace
 
 StatusOr<RgbPicture> RenderPdfPage(const std::string& native_pdf, int page_index, uint32_t size) {
-  StatusOr<std::unique_ptr<poppler::document>> doc = LoadPdf(native_pdf);
+  StatusOr<std::unique_ptr<poppler::document>> doc = LoadPdf(native_pdf, native_pdf);
   if (!doc.ok()) return doc.status();
   return RenderLoadedPage(**doc, page_index, size);
 }
@@ -235,16 +237,18 @@ StatusOr<std::string> EncodeJpeg(const RgbPicture& picture, int quality) {
 }
 
 StatusOr<std::vector<std::string>> RenderThumbnailJob(const ThumbnailJob& job, const CodePage& cp,
-                                                      FileSystem* fs) {
+                                                      FileSystem* fs,
+                                                      const std::string& pdf_source) {
   StatusOr<PictureTargets> targets = ResolveTargets(job, cp);
   if (!targets.ok()) return targets.status();
   if (!fs->IsValidFolder(targets->base)) {
     return Status::NotFound("the PDF folder does not exist: " + targets->base);
   }
-  StatusOr<FileInfo> before = fs->Stat(targets->pdf);
+  const std::string& source = pdf_source.empty() ? targets->pdf : pdf_source;
+  StatusOr<FileInfo> before = fs->Stat(source);
   if (!before.ok() || before->is_folder) return Status::NotFound("no PDF file " + targets->pdf);
 
-  StatusOr<std::unique_ptr<poppler::document>> doc = LoadPdf(targets->pdf);
+  StatusOr<std::unique_ptr<poppler::document>> doc = LoadPdf(source, targets->pdf);
   if (!doc.ok()) return doc.status();
   // Everything is rendered before anything is written.
   std::vector<std::pair<std::string, std::string>> pictures;  // path, JPEG
@@ -258,7 +262,7 @@ StatusOr<std::vector<std::string>> RenderThumbnailJob(const ThumbnailJob& job, c
   if (!thumb.ok()) return thumb.status();
   pictures.emplace_back(targets->thumbnail, std::move(*thumb));
 
-  StatusOr<FileInfo> after = fs->Stat(targets->pdf);
+  StatusOr<FileInfo> after = fs->Stat(source);
   if (!after.ok() || after->modified != before->modified || after->size != before->size) {
     return Status::Unavailable("the PDF changed while it was rendered: " + targets->pdf);
   }

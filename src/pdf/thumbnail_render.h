@@ -51,8 +51,12 @@ StatusOr<std::string> EncodeJpeg(const RgbPicture& picture, int quality = 85);
 
 // Makes the pictures of `job` (paths in the code page `cp`) and returns the
 // native paths written, thumbnail last. Fails without writing anything when
-// the job's paths are unsound or the PDF unreadable.
+// the job's paths are unsound or the PDF unreadable. `pdf_source`, when not
+// empty, is where the PDF is read (a path naming the open file the server
+// handed over, platform/served_folders.h PathOfOpenFile), instead of the
+// job's own path, which then names it in messages only.
 StatusOr<std::vector<std::string>> RenderThumbnailJob(const ThumbnailJob& job, const CodePage& cp,
-                                                      FileSystem* fs);
+                                                      FileSystem* fs,
+                                                      const std::string& pdf_source = "");
 
 }  // namespace vantrel

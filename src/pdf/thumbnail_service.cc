@@ -1,6 +1,8 @@
 #include "pdf/thumbnail_service.h"
 
 #include "pdf/thumbnail_job.h"
+#include "platform/served_folders.h"
+#include "platform/unique_fd.h"
 
 namespace vantrel {
 namespace {
@@ -19,11 +21,19 @@ bool ThumbnailService::MakeNext(TaskContext& task) {
   // The thread's look at the setup: the task thread owns the configuration,
   // whose PDF settings change only while the task is stopped.
   if (!PdfSetupValid(task.fs(), task.config.pdf)) return true;
-  Status sent = link_->SendJob(*record, &task.stop);
-  if (!sent.ok()) {
-    StatusOr<ThumbnailJob> job = DecodeThumbnailJob(*record);
-    LogFailureOnce(task, job.ok() ? cp_->ToUtf8(job->pdf_path) : std::string("?"), sent);
+  StatusOr<ThumbnailJob> job = DecodeThumbnailJob(*record);
+  const std::string pdf_path = job.ok() ? cp_->ToUtf8(job->pdf_path) : std::string("?");
+  // The renderer reads the file opened here. Below a folder that clients
+  // write into, one that cannot be opened without following a link is not
+  // rendered at all; elsewhere the renderer may still try the path.
+  UniqueFd pdf_file;
+  Status opened = job.ok() ? OpenServedFileForRead(pdf_path, &pdf_file) : job.status();
+  if (!opened.ok() && !ServedFolderHolding(pdf_path).empty()) {
+    LogFailureOnce(task, pdf_path, opened);
+    return true;
   }
+  Status sent = link_->SendJob(*record, pdf_file.get(), &task.stop);
+  if (!sent.ok()) LogFailureOnce(task, pdf_path, sent);
   return true;
 }
 

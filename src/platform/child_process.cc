@@ -223,7 +223,7 @@ ChildPlan MakePlan(const std::string& program, char* const* argv, const ChildPip
   plan.path = program.c_str();
   plan.argv = argv;
   plan.envp = environ;
-  plan.stdin_fd = p.dev_null_in.get();
+  plan.stdin_fd = options.stdin_fd >= 0 ? options.stdin_fd : p.dev_null_in.get();
   plan.stdout_fd = p.out_write.get();
   plan.stderr_fd = options.capture_stderr ? p.err_write.get() : p.dev_null_out.get();
   plan.report_fd = p.report_write.get();

@@ -39,6 +39,9 @@ struct ChildProcessOptions {
   // max_error_bytes are kept; the rest is read and dropped).
   bool capture_stderr = false;
   size_t max_error_bytes = size_t{64} << 10;
+  // The child's standard input: this descriptor (the caller's, left open)
+  // when not negative, else /dev/null.
+  int stdin_fd = -1;
   // When it becomes true the child's process group is killed (looked at
   // every 50 ms) and the call returns with `cancelled` set. May be null.
   const std::atomic<bool>* cancel = nullptr;

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/mutex.h"
+#include "platform/posix_error.h"
 
 namespace vantrel {
 namespace {
@@ -174,6 +175,19 @@ std::string ServedFolderHolding(const std::string& path) {
   size_t rest_at = 0;
   const ServedFolder* folder = set ? HoldingFolder(*set, path, &rest_at) : nullptr;
   return folder != nullptr ? folder->path : std::string();
+}
+
+Status OpenServedFileForRead(const std::string& path, UniqueFd* file) {
+  file->Reset();
+  const int fd = OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == EXDEV) {
+      return Status::NotFound("is or lies behind a symbolic link, not followed: " + path);
+    }
+    return ErrnoStatus("cannot open", path, errno);
+  }
+  *file = UniqueFd(fd);
+  return Status::Ok();
 }
 
 std::string PathOfOpenFile(int fd) { return "/proc/self/fd/" + std::to_string(fd); }

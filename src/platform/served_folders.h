@@ -21,6 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+#include "platform/unique_fd.h"
+
 namespace vantrel {
 
 // Replaces the set of served folders (absolute native paths; empty and
@@ -36,6 +39,12 @@ std::vector<std::string> ServedFolders();
 // the descriptor, or -1 with errno set: ELOOP for a link below the folder,
 // EXDEV for a ".." that would leave it. O_CLOEXEC is always added.
 int OpenServedPath(const std::string& path, int flags, mode_t mode = 0);
+
+// Opens the file at `path` for reading under that rule (never following a
+// link at the name either; O_NONBLOCK, so a pipe cannot make it wait).
+// kNotFound when it is missing or reached only through a link, else the
+// error as ErrnoStatus gives it.
+Status OpenServedFileForRead(const std::string& path, UniqueFd* file);
 
 // The served folder that `path` lies strictly below (the longest), or "".
 std::string ServedFolderHolding(const std::string& path);

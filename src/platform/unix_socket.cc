@@ -9,6 +9,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "platform/posix_error.h"
 
 namespace vantrel {
@@ -145,24 +147,89 @@ Status SendAll(const UnixSocket& socket, std::string_view data) {
   return Status::Ok();
 }
 
-StatusOr<std::string> ReceiveExact(const UnixSocket& socket, size_t size,
-                                   std::chrono::milliseconds timeout) {
+Status SendAllWithFile(const UnixSocket& socket, std::string_view data, int file) {
+  if (data.empty()) return Status::InvalidArgument("a file goes with at least one byte");
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  iovec iov{const_cast<char*>(data.data()), data.size()};
+  msghdr msg{};
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof(control);
+  cmsghdr* c = CMSG_FIRSTHDR(&msg);
+  c->cmsg_level = SOL_SOCKET;
+  c->cmsg_type = SCM_RIGHTS;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(c), &file, sizeof(int));
+  ssize_t n;
+  do {
+    n = sendmsg(socket.fd(), &msg, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return ErrnoStatus("send", "socket", errno);
+  return SendAll(socket, data.substr(static_cast<size_t>(n)));
+}
+
+namespace {
+
+// Takes the descriptors that came with a message: the first into `*file`
+// when wanted and none was taken yet, the others closed.
+void TakeFiles(msghdr& msg, int* file) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (size_t i = 0; i < count; ++i) {
+      int fd;
+      std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
+      if (file != nullptr && *file < 0) {
+        *file = fd;
+      } else {
+        close(fd);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+StatusOr<std::string> ReceiveExactWithFile(const UnixSocket& socket, size_t size,
+                                           std::chrono::milliseconds timeout, int* file) {
+  if (file != nullptr) *file = -1;
   const Clock::time_point deadline = Clock::now() + timeout;
   std::string out(size, '\0');
   size_t have = 0;
+  auto fail = [file](Status s) {
+    if (file != nullptr && *file >= 0) {
+      close(*file);
+      *file = -1;
+    }
+    return s;
+  };
   while (have < size) {
     const int ready = WaitFor(socket.fd(), POLLIN, deadline);
-    if (ready == 0) return Status::Unavailable("no answer in time");
-    if (ready < 0) return ErrnoStatus("poll", "socket", errno);
-    const ssize_t n = recv(socket.fd(), out.data() + have, size - have, 0);
+    if (ready == 0) return fail(Status::Unavailable("no answer in time"));
+    if (ready < 0) return fail(ErrnoStatus("poll", "socket", errno));
+    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+    iovec iov{out.data() + have, size - have};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof(control);
+    const ssize_t n = recvmsg(socket.fd(), &msg, MSG_CMSG_CLOEXEC);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
-      return ErrnoStatus("recv", "socket", errno);
+      return fail(ErrnoStatus("recv", "socket", errno));
     }
-    if (n == 0) return Status::Corruption("the peer closed the connection");
+    TakeFiles(msg, file);
+    if (n == 0) return fail(Status::Corruption("the peer closed the connection"));
     have += static_cast<size_t>(n);
   }
   return out;
+}
+
+StatusOr<std::string> ReceiveExact(const UnixSocket& socket, size_t size,
+                                   std::chrono::milliseconds timeout) {
+  return ReceiveExactWithFile(socket, size, timeout, nullptr);
 }
 
 bool WaitReadable(const UnixSocket& socket, std::chrono::milliseconds timeout) {

@@ -66,6 +66,16 @@ Status SendAll(const UnixSocket& socket, std::string_view data);
 StatusOr<std::string> ReceiveExact(const UnixSocket& socket, size_t size,
                                    std::chrono::milliseconds timeout);
 
+// SendAll, with the open file `file` passed along with the first byte
+// (SCM_RIGHTS): the peer gets its own descriptor of that very file.
+Status SendAllWithFile(const UnixSocket& socket, std::string_view data, int file);
+
+// ReceiveExact that also takes a file passed along with the bytes: `*file`
+// gets its descriptor (close-on-exec, the caller's to close), or -1 when
+// none came. Further descriptors are closed.
+StatusOr<std::string> ReceiveExactWithFile(const UnixSocket& socket, size_t size,
+                                           std::chrono::milliseconds timeout, int* file);
+
 // True when data (or the end of the connection) can be read within
 // `timeout`.
 bool WaitReadable(const UnixSocket& socket, std::chrono::milliseconds timeout);

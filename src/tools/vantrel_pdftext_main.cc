@@ -29,8 +29,6 @@
 // part read so far when the library fails part-way), 1 when the text cannot
 // be written, 2 for a wrong command line, 3 when the pages were not read
 // because of --max-inflated.
-#include <fcntl.h>
-
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -160,15 +158,15 @@ int main(int argc, char** argv) {
 
   // The file is opened once, here, and the library reads the very file
   // opened: no name on the way can be swapped for a link in between.
-  const int fd = vantrel::OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return 0;  // a missing file has no text
-  const bool read_pages = max_inflated == 0 || !InflatesBeyond(fd, path, max_inflated);
+  vantrel::UniqueFd file;
+  if (!vantrel::OpenServedFileForRead(path, &file).ok()) return 0;  // a missing file has no text
+  const bool read_pages = max_inflated == 0 || !InflatesBeyond(file.get(), path, max_inflated);
   vantrel::SilencePdfLibrary();
   vantrel::PdfTextAssembler assembler(vantrel::CodePage::Default());
   TextStream out(assembler, static_cast<size_t>(max_bytes));
   // A failure leaves what could be read in the assembler; that is the text.
   vantrel::ReadPdfText(
-      vantrel::PathOfOpenFile(fd), &assembler, static_cast<size_t>(max_bytes),
+      vantrel::PathOfOpenFile(file.get()), &assembler, static_cast<size_t>(max_bytes),
       [&out] { out.Pass(); }, read_pages,
       [&out](const std::string& packet, const std::vector<std::string>& info) {
         out.WriteFirst(XmpSection(packet, info));

@@ -8,9 +8,10 @@
 //       address-space limit (default 1024 MiB, 0 for none); ends after
 //       SECONDS without a job (default 600, 0: never). The server starts it
 //       when nobody listens at its socket.
-//   vantrel-render --job HEX
+//   vantrel-render --job HEX [--pdf-on-stdin]
 //       renders one job record given as hexadecimal text (the service's
-//       child); prints the pictures written.
+//       child), reading the PDF from standard input when told so; prints
+//       the pictures written.
 //
 // Exit codes: 0 done, 1 failed, 2 wrong command line.
 #include <charconv>
@@ -28,7 +29,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: vantrel-render --socket PATH [--idle-exit SECONDS] [--time-limit SECONDS]\n"
                "                      [--memory-limit-mb N]\n"
-               "       vantrel-render --job HEX\n");
+               "       vantrel-render --job HEX [--pdf-on-stdin]\n");
   return 2;
 }
 
@@ -42,8 +43,9 @@ bool ParseNumber(std::string_view text, uint64_t* out) {
 
 int main(int argc, char** argv) {
   vantrel::SilencePdfLibrary();
-  if (argc == 3 && std::string_view(argv[1]) == "--job") {
-    return vantrel::RenderJobFromHex(argv[2]);
+  if ((argc == 3 || argc == 4) && std::string_view(argv[1]) == "--job") {
+    if (argc == 4 && std::string_view(argv[3]) != vantrel::kPdfOnStdinArgument) return Usage();
+    return vantrel::RenderJobFromHex(argv[2], argc == 4);
   }
   vantrel::RenderServiceOptions options;
   for (int i = 1; i < argc; ++i) {

@@ -1,21 +1,21 @@
 // The renderer link against the real vantrel-render: started on demand,
 // restarted after it was killed, and a job that takes the renderer's child
 // down answered as failed while the next one succeeds.
-#include "pdf/renderer_link.h"
-
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
-
-#include <dirent.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <future>
 #include <thread>
 
 #include "pdf/render_service.h"
+#include "pdf/renderer_link.h"
 #include "pdf/thumbnail_job.h"
 #include "platform/detached_process.h"
+#include "platform/served_folders.h"
 #include "support/pdf_builder.h"
 #include "support/temp_dir.h"
 
@@ -111,19 +111,19 @@ class ThumbnailLinkTest : public ::testing::Test {
 
 TEST_F(ThumbnailLinkTest, TheRendererIsStartedOnDemandAndRestartedAfterItWasKilledMidJob) {
   SocketRendererLink link(options_);
-  ASSERT_TRUE(link.SendJob(Record("a.pdf", BuildDrawnPdf({{}})), nullptr).ok());
+  ASSERT_TRUE(link.SendJob(Record("a.pdf", BuildDrawnPdf({{}})), -1, nullptr).ok());
   EXPECT_TRUE(DefaultFileSystem()->Exists(thumbnail_));
   const std::vector<pid_t> first = ProcessesMentioning(options_.socket_path);
   ASSERT_EQ(first.size(), 1u);
 
   // A job that keeps the renderer busy; it is killed while on it.
   const std::string slow = Record("slow.pdf", BuildFormBombPdf(26));
-  auto busy = std::async(std::launch::async, [&] { return link.SendJob(slow, nullptr); });
+  auto busy = std::async(std::launch::async, [&] { return link.SendJob(slow, -1, nullptr); });
   ASSERT_FALSE(AwaitProcesses(RecordToHex(dir_.Path("images/slow.pdf"))).empty());
   KillAll();
   EXPECT_FALSE(busy.get().ok());
 
-  const Status again = link.SendJob(Record("b.pdf", BuildDrawnPdf({{}})), nullptr);
+  const Status again = link.SendJob(Record("b.pdf", BuildDrawnPdf({{}})), -1, nullptr);
   ASSERT_TRUE(again.ok()) << again.ToString();
   EXPECT_TRUE(DefaultFileSystem()->Exists(thumbnail_));
   const std::vector<pid_t> second = ProcessesMentioning(options_.socket_path);
@@ -152,22 +152,37 @@ TEST_F(ThumbnailLinkTest, AJobThatTakesItsChildDownFailsAndTheNextSucceeds) {
               {"damaged.pdf", "%PDF-1.4\n1 0 obj << /Type", false},
               {"good.pdf", BuildDrawnPdf({{}}), true}};
   for (const auto& job : jobs) {
-    const Status sent = link.SendJob(Record(job.name, job.pdf), nullptr);
+    const Status sent = link.SendJob(Record(job.name, job.pdf), -1, nullptr);
     EXPECT_EQ(sent.ok(), job.done) << job.name << ": " << sent.ToString();
     EXPECT_EQ(DefaultFileSystem()->Exists(thumbnail_), job.done) << job.name;
   }
 }
 
+// The renderer reads the PDF handed over with the job, not the job's path:
+// here the path names nothing any more once the file was opened.
+TEST_F(ThumbnailLinkTest, TheRendererReadsTheFileHandedOverNotThePath) {
+  SocketRendererLink link(options_);
+  const std::string record = Record("handed.pdf", BuildDrawnPdf({{}}));
+  UniqueFd pdf;
+  ASSERT_TRUE(OpenServedFileForRead(dir_.Path("images/handed.pdf"), &pdf).ok());
+  ASSERT_EQ(::rename(dir_.Path("images/handed.pdf").c_str(), dir_.Path("moved.pdf").c_str()), 0);
+  EXPECT_FALSE(link.SendJob(record, -1, nullptr).ok());
+  EXPECT_FALSE(DefaultFileSystem()->Exists(thumbnail_));
+  const Status sent = link.SendJob(record, pdf.get(), nullptr);
+  EXPECT_TRUE(sent.ok()) << sent.ToString();
+  EXPECT_TRUE(DefaultFileSystem()->Exists(thumbnail_));
+}
+
 TEST_F(ThumbnailLinkTest, WithoutARendererTheJobFails) {
   options_.renderer_program = dir_.Path("no-such-renderer");
   SocketRendererLink link(options_);
-  EXPECT_FALSE(link.SendJob(Record("a.pdf", BuildDrawnPdf({{}})), nullptr).ok());
+  EXPECT_FALSE(link.SendJob(Record("a.pdf", BuildDrawnPdf({{}})), -1, nullptr).ok());
   // A stop ends the waits for a renderer that never answers.
   std::atomic<bool> stop{true};
   options_.renderer_program = kRenderer;
   options_.socket_path = dir_.Path("other.sock");
   SocketRendererLink stopped(options_);
-  EXPECT_FALSE(stopped.SendJob(Record("a.pdf", BuildDrawnPdf({{}})), &stop).ok());
+  EXPECT_FALSE(stopped.SendJob(Record("a.pdf", BuildDrawnPdf({{}})), -1, &stop).ok());
 }
 
 }  // namespace

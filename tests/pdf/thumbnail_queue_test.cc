@@ -1,7 +1,7 @@
 // The thumbnail queue and the thumbnail maker that empties it.
-#include "pdf/thumbnail_service.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -9,7 +9,9 @@
 #include "core/list_lock_table.h"
 #include "core/notices.h"
 #include "pdf/thumbnail_job.h"
+#include "pdf/thumbnail_service.h"
 #include "platform/file_time.h"
+#include "platform/served_folders.h"
 #include "support/file_times.h"
 #include "support/temp_dir.h"
 
@@ -19,13 +21,16 @@ namespace {
 // Records the jobs it is given and answers with `answer`.
 class FakeLink : public RendererLink {
  public:
-  Status SendJob(std::string_view record, const std::atomic<bool>*) override {
+  Status SendJob(std::string_view record, int pdf_file, const std::atomic<bool>*) override {
     StatusOr<ThumbnailJob> job = DecodeThumbnailJob(record);
     EXPECT_TRUE(job.ok());
     if (job.ok()) jobs.push_back(*job);
+    struct stat st;
+    files.push_back(pdf_file >= 0 && fstat(pdf_file, &st) == 0 ? st.st_ino : 0);
     return answer;
   }
   std::vector<ThumbnailJob> jobs;
+  std::vector<ino_t> files;  // the inode of the PDF passed along, 0 for none
   Status answer = Status::Ok();
 };
 
@@ -149,6 +154,31 @@ TEST_F(ThumbnailQueueTest, AFailedJobIsDroppedAndLoggedOncePerPdf) {
   const std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find(root_ + "/bad.pdf"), std::string::npos) << lines[0];
+}
+
+// The renderer gets the PDF opened here. Below a served folder, a PDF that
+// a client put behind a link gets no job at all.
+TEST_F(ThumbnailQueueTest, ThePdfGoesAlongOpenedAndNeverThroughALink) {
+  ASSERT_TRUE(dir_.WriteFile("outside/secret.pdf", "%PDF-1.4\n"));
+  ASSERT_TRUE(dir_.MakeFolder("images"));
+  ASSERT_EQ(::symlink(dir_.Path("outside").c_str(), dir_.Path("images/swapped").c_str()), 0);
+  SetServedFolders({root_});
+  ThumbnailRequest behind{
+      0, root_ + "/swapped/secret.pdf", "01swapped\\secret.pdf", root_, 3'000'000'000u, 0x50444620};
+  EXPECT_EQ(service_.Queue(*task_, behind), ThumbnailQueued::kQueued);
+  EXPECT_TRUE(service_.MakeNext(*task_));
+  EXPECT_TRUE(link_.jobs.empty());
+  std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("symbolic link"), std::string::npos) << lines[0];
+
+  EXPECT_EQ(service_.Queue(*task_, Pdf("real.pdf")), ThumbnailQueued::kQueued);
+  EXPECT_TRUE(service_.MakeNext(*task_));
+  SetServedFolders({});
+  ASSERT_EQ(link_.files.size(), 1u);
+  struct stat st;
+  ASSERT_EQ(::stat((root_ + "/real.pdf").c_str(), &st), 0);
+  EXPECT_EQ(link_.files[0], st.st_ino);
 }
 
 }  // namespace
