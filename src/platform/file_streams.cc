@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/served_folders.h"
+#include "platform/unique_fd.h"
 
 namespace vantrel {
 namespace {
@@ -108,20 +109,12 @@ class AttributeSource {
   explicit AttributeSource(const std::string& path)
       : fd_(OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY)) {
     struct stat st;
-    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-      close(fd_);
-      fd_ = -1;
-    }
+    if (fd_.valid() && (fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))) fd_.Reset();
   }
-  ~AttributeSource() {
-    if (fd_ >= 0) close(fd_);
-  }
-  AttributeSource(const AttributeSource&) = delete;
-  AttributeSource& operator=(const AttributeSource&) = delete;
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 // Reads a whole regular file of at most kMaxStreamBytes; a symbolic link

@@ -10,6 +10,8 @@
 
 #include <utility>
 
+#include "platform/unique_fd.h"
+
 namespace vantrel {
 namespace {
 
@@ -83,19 +85,7 @@ Status CheckLockFile(int fd, const std::string& path) {
   return Status::Ok();
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Fd = UniqueFd;
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include "platform/mutex.h"
 #include "platform/posix_error.h"
 #include "platform/served_folders.h"
+#include "platform/unique_fd.h"
 
 namespace vantrel {
 namespace {
@@ -33,17 +34,7 @@ ViewTable& Views() {
   return *table;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using Fd = UniqueFd;
 
 // Guard against files that shrink while they are mapped. Touching a mapped
 // page beyond the new end of the file raises SIGBUS, which would end the

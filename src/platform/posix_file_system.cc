@@ -38,6 +38,7 @@
 #include "platform/file_time.h"
 #include "platform/posix_error.h"
 #include "platform/served_folders.h"
+#include "platform/unique_fd.h"
 
 namespace vantrel {
 namespace {
@@ -60,30 +61,7 @@ WinFileTime ModifiedOf(const struct stat& st) {
   return WinFileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
 
-// Closes a descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.Release();
-    }
-    return *this;
-  }
-  int get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
+using Fd = UniqueFd;
 
 Status WriteAll(int fd, std::string_view data, const std::string& path) {
   while (!data.empty()) {
