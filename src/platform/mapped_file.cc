@@ -123,16 +123,7 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::Open(const std::string& path, 
   // Image folders are written by clients: a symbolic link is not read
   // through, it counts as no file.
   int raw = OpenServedPath(path, O_RDONLY | O_NOFOLLOW);
-  if (raw < 0) {
-    struct stat link;
-    if (errno == ELOOP && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-      return Status::NotFound("is a symbolic link, not followed: " + path);
-    }
-    if (errno == ELOOP || errno == EXDEV) {
-      return Status::NotFound("lies behind a symbolic link, not followed: " + path);
-    }
-    return ErrnoStatus("open", path, errno);
-  }
+  if (raw < 0) return OpenFailureStatus("open", path, errno);
   Fd fd(raw);
   return OpenDescriptor(fd.get(), path, mode);
 }

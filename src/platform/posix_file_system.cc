@@ -96,14 +96,18 @@ std::string ParentOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Flushes a folder's entries (a rename or a new file in it) to the disk.
+// Flushes the entries of the folder open at `fd` (a rename or a new file in
+// it) to the disk; file systems that cannot sync a folder (EINVAL) pass.
+Status SyncOpenFolder(int fd, const std::string& folder) {
+  if (::fsync(fd) != 0 && errno != EINVAL) return ErrnoStatus("cannot sync folder", folder, errno);
+  return Status::Ok();
+}
+
+// The same for the folder at the path `folder`.
 Status SyncFolder(const std::string& folder) {
   Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0) return ErrnoStatus("cannot open folder", folder, errno);
-  if (::fsync(fd.get()) != 0 && errno != EINVAL) {
-    return ErrnoStatus("cannot sync folder", folder, errno);
-  }
-  return Status::Ok();
+  return SyncOpenFolder(fd.get(), folder);
 }
 
 // 64 random bits as hex, for names nobody can guess ahead.
@@ -120,25 +124,6 @@ std::string RandomHex() {
   std::string hex(16, '0');
   for (int i = 0; i < 16; ++i) hex[i] = kDigits[(bits >> (4 * i)) & 0xF];
   return hex;
-}
-
-// Whether the last component of `path` is a symbolic link.
-bool IsSymbolicLink(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-// The status for an open that failed with `err`: a symbolic link at the
-// name is reported as a missing file, since links are never followed; so is
-// a path that a served folder reaches only through a link or a "..".
-Status OpenFailure(const char* what, const std::string& path, int err) {
-  if (err == ELOOP && IsSymbolicLink(path)) {
-    return Status::NotFound("is a symbolic link, not followed: " + path);
-  }
-  if (err == ELOOP || err == EXDEV) {
-    return Status::NotFound("lies behind a symbolic link, not followed: " + path);
-  }
-  return ErrnoStatus(what, path, err);
 }
 
 // A name in a folder, with the folder opened once (below a served folder
@@ -159,7 +144,7 @@ Status PlaceName(const std::string& path, PlacedName* out) {
   }
   const std::string folder = ParentOf(path);
   out->folder = Fd(OpenServedPath(folder, O_RDONLY | O_DIRECTORY));
-  if (out->folder.get() < 0) return OpenFailure("cannot open folder", folder, errno);
+  if (out->folder.get() < 0) return OpenFailureStatus("cannot open folder", folder, errno);
   out->path = path;
   return Status::Ok();
 }
@@ -189,8 +174,9 @@ Status CreateTemporaryBeside(const PlacedName& target, std::string* temp, Fd* fd
       *fd = Fd(raw);
       return Status::Ok();
     }
-    if (errno != EEXIST)
+    if (errno != EEXIST) {
       return ErrnoStatus("cannot create", ParentOf(target.path) + "/" + *temp, errno);
+    }
   }
   return Status::Unavailable("cannot find a free temporary name beside " + target.path);
 }
@@ -286,7 +272,7 @@ mode_t ReplacementMode(const PlacedName& target, int mode) {
 Status OpenRegularForRead(const std::string& path, Fd* fd, struct stat* st) {
   fd->Reset();
   int raw = OpenServedPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-  if (raw < 0) return OpenFailure("cannot open", path, errno);
+  if (raw < 0) return OpenFailureStatus("cannot open", path, errno);
   Fd opened(raw);
   if (::fstat(raw, st) != 0) return ErrnoStatus("cannot stat", path, errno);
   if (S_ISDIR(st->st_mode)) return Status::InvalidArgument("is a folder: " + path);
@@ -535,10 +521,7 @@ class PosixFileSystem final : public FileSystem {
     VANTREL_RETURN_IF_ERROR(ReplaceWithTemporary(target, temp));
     // The new content is in place; a failed folder sync only weakens the
     // guarantee after a power loss, so it is reported but nothing is undone.
-    if (::fsync(target.folder.get()) != 0 && errno != EINVAL) {
-      return ErrnoStatus("cannot sync folder", ParentOf(path), errno);
-    }
-    return Status::Ok();
+    return SyncOpenFolder(target.folder.get(), ParentOf(path));
   }
 
   Status WriteFile(const std::string& path, std::string_view data) override {
@@ -723,7 +706,7 @@ class PosixFileSystem final : public FileSystem {
   StatusOr<std::vector<FolderEntry>> ListFolder(const std::string& path) override {
     VANTREL_RETURN_IF_ERROR(CheckPath(path));
     Fd fd(OpenServedPath(path, O_RDONLY | O_DIRECTORY));
-    if (fd.get() < 0) return OpenFailure("cannot list folder", path, errno);
+    if (fd.get() < 0) return OpenFailureStatus("cannot list folder", path, errno);
     int list_fd = ::dup(fd.get());
     if (list_fd < 0) return ErrnoStatus("cannot list folder", path, errno);
     DIR* dir = ::fdopendir(list_fd);

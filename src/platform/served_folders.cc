@@ -177,15 +177,21 @@ std::string ServedFolderHolding(const std::string& path) {
   return folder != nullptr ? folder->path : std::string();
 }
 
+Status OpenFailureStatus(const char* what, const std::string& path, int err) {
+  struct stat st;
+  if (err == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    return Status::NotFound("is a symbolic link, not followed: " + path);
+  }
+  if (err == ELOOP || err == EXDEV) {
+    return Status::NotFound("lies behind a symbolic link, not followed: " + path);
+  }
+  return ErrnoStatus(what, path, err);
+}
+
 Status OpenServedFileForRead(const std::string& path, UniqueFd* file) {
   file->Reset();
   const int fd = OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    if (errno == ELOOP || errno == EXDEV) {
-      return Status::NotFound("is or lies behind a symbolic link, not followed: " + path);
-    }
-    return ErrnoStatus("cannot open", path, errno);
-  }
+  if (fd < 0) return OpenFailureStatus("cannot open", path, errno);
   *file = UniqueFd(fd);
   return Status::Ok();
 }

@@ -40,6 +40,12 @@ std::vector<std::string> ServedFolders();
 // EXDEV for a ".." that would leave it. O_CLOEXEC is always added.
 int OpenServedPath(const std::string& path, int flags, mode_t mode = 0);
 
+// The status for an open of `path` that failed with `err`: a symbolic link
+// at the name, or one on the way below a served folder (ELOOP, or EXDEV for
+// a ".." out of it), reads as a missing file (kNotFound), since links there
+// are never followed; anything else as ErrnoStatus(what, path, err) gives it.
+Status OpenFailureStatus(const char* what, const std::string& path, int err);
+
 // Opens the file at `path` for reading under that rule (never following a
 // link at the name either; O_NONBLOCK, so a pipe cannot make it wait).
 // kNotFound when it is missing or reached only through a link, else the
