@@ -73,7 +73,8 @@ TEST_F(IndexFoldersTest, CreatesTheTreeEmptiesTheSearchFolderAndWritesTheStatusF
   EXPECT_FALSE(fs_->Exists(dir_.Path("idle/VT_SEARCH")));
 }
 
-// Image and search folders of the active indexes, and the PDF folder.
+// The image, search, lists and client folders of the active indexes, and
+// the PDF folder.
 TEST_F(IndexFoldersTest, ServedFoldersAreWhatClientsWriteInto) {
   ASSERT_TRUE(dir_.MakeFolder("index"));
   ASSERT_TRUE(dir_.MakeFolder("idle"));
