@@ -447,8 +447,17 @@ function pickIndex(i) {
   refreshConfig();
 }
 
+// Reads of the configuration may answer out of order, and a read made before
+// a change reached the server answers with the old values. Only the newest
+// read made while no change is on its way is shown, so a switch the user
+// just turned never jumps back.
+let configReads = 0;
+let changesOnTheWay = 0;
 async function refreshConfig() {
-  state.config = await api('GET', '/api/config');
+  const read = ++configReads;
+  const config = await api('GET', '/api/config');
+  if (read !== configReads || changesOnTheWay > 0) return;
+  state.config = config;
   if (state.current >= state.config.indexes.length) state.current = Math.max(0, state.config.indexes.length - 1);
   fillIndexList($('index-list'), state.config.indexes, state.current, pickIndex);
   renderConfig();
@@ -530,6 +539,7 @@ function showPage(page) {
 
 async function change(path, body) {
   $('config-message').textContent = '';
+  changesOnTheWay++;
   try {
     await api('POST', path, body);
     return true;
@@ -537,6 +547,7 @@ async function change(path, body) {
     $('config-message').textContent = e.message;
     return false;
   } finally {
+    changesOnTheWay--;
     await refreshConfig();
   }
 }

@@ -99,7 +99,9 @@ async function pageApi(method, url, body) {
     return { status: r.status, body: await r.json() };
   }, [method, url, body]);
 }
-const config = async () => (await page.evaluate(async () => (await fetch('/api/config')).json()));
+// The test's own reads carry a header so that routes of the page's reads can
+// tell them apart.
+const config = async () => (await page.evaluate(async () => (await fetch('/api/config', { headers: { 'X-Test-Probe': '1' } })).json()));
 const shot = (name) => page.screenshot({ path: path.join(artefacts, `console-${name}.png`), fullPage: true });
 
 async function chooseInDialog(folder) {
@@ -278,6 +280,55 @@ await test('adding an index and an image folder; a folder holding the index fold
   await waitFor(async () => (await page.locator('#folder-list').textContent()).includes(dirs.extra), 'the folder listed', 10000);
 });
 
+// Turns two metadata switches off, one after the other. The page's read of
+// the configuration that follows the first change is held and answers (with
+// the second switch still on) either while the second change is on its way
+// to the server, or after the second change's own read. The page must never
+// show that stale answer: the switch just turned off stays off.
+async function turnOffAgainstAStaleRead(first, second, staleArrives) {
+  let releaseStale;
+  const staleHeld = new Promise((r) => { releaseStale = r; });
+  let staleAnswered;
+  const staleDone = new Promise((r) => { staleAnswered = r; });
+  let reads = 0;
+  let shownDuringChange = null;
+  await page.route('**/api/config', async (route) => {
+    if (route.request().method() !== 'GET' || route.request().headers()['x-test-probe']) return route.continue();
+    const n = ++reads;
+    const response = await route.fetch();
+    if (n === 1) await staleHeld;
+    await route.fulfill({ response });
+    if (n === 1) staleAnswered();
+    if (n === 2) releaseStale();
+  });
+  await page.route('**/api/options', async (route) => {
+    const response = await route.fetch();
+    const body = route.request().postDataJSON();
+    if (staleArrives === 'during the second change' && body.metadata && body.metadata[second] === false) {
+      releaseStale();
+      await staleDone;
+      await page.waitForTimeout(200);
+      shownDuringChange = await page.locator('#opt-md-' + second).isChecked();
+    }
+    await route.fulfill({ response });
+  });
+  await page.locator('#opt-md-' + first).uncheck();
+  await waitFor(async () => !(await config()).indexes[1].options.metadata[first], first + ' off stored', 10000);
+  await waitFor(async () => reads === 1, 'the first read on its way', 10000);
+  await page.locator('#opt-md-' + second).click();
+  await waitFor(async () => !(await config()).indexes[1].options.metadata[second], second + ' off stored', 10000);
+  await staleDone;
+  await page.waitForTimeout(300);
+  await page.unroute('**/api/config');
+  await page.unroute('**/api/options');
+  if (staleArrives === 'during the second change') {
+    expect(shownDuringChange === false, second + ' shown off while its change was on its way');
+  }
+  for (const name of [first, second]) {
+    expect(!(await page.locator('#opt-md-' + name).isChecked()), name + ' stays off after the stale read');
+  }
+}
+
 await test('the options page follows its spin rules', async () => {
   await page.locator('#page-chooser').selectOption('options');
   await pageApi('POST', '/api/options', { index: 2, optimize_hour: 23, space_limit_mb: 10, browse_limit_on: true, browse_limit: 2000 });
@@ -307,13 +358,10 @@ await test('the options page follows its spin rules', async () => {
   await page.locator('#opt-space').uncheck();
   await waitFor(() => page.locator('#opt-space-up').isDisabled(), 'space arrows disabled', 10000);
   for (const name of ['xmp', 'charset', 'dimensions', 'dates']) expect(await page.locator('#opt-md-' + name).isChecked(), name + ' on');
-  await page.locator('#opt-md-xmp').uncheck();
-  await waitFor(async () => !(await config()).indexes[1].options.metadata.xmp, 'xmp off stored', 10000);
-  await page.locator('#opt-md-dates').uncheck();
-  await waitFor(async () => {
-    const m = (await config()).indexes[1].options.metadata;
-    return !m.xmp && m.charset && m.dimensions && !m.dates;
-  }, 'switches stored', 10000);
+  await turnOffAgainstAStaleRead('xmp', 'dates', 'during the second change');
+  await turnOffAgainstAStaleRead('charset', 'dimensions', 'after the newer read');
+  const m = (await config()).indexes[1].options.metadata;
+  expect(!m.xmp && !m.charset && !m.dimensions && !m.dates, 'switches stored: ' + JSON.stringify(m));
   await shot('options');
 });
 
