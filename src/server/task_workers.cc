@@ -115,6 +115,7 @@ void TaskWorkers::JoinWorkers(std::chrono::milliseconds grace) {
   // The stop flag is set; wake the sleepers so that they see it.
   task_->action_event.Set();
   poll_wake_.Set();
+  thumbnail_wake_.Set();
   intake_wake_.Set();
   StopSearchPool();
   if (!WaitForSearches(grace)) LogSearchesStillRunning();
@@ -206,7 +207,7 @@ void TaskWorkers::ThumbnailLoop() {
   SetCurrentThreadLowestPriority().IgnoreError();
   while (!task_->stop) {
     if (!services_.thumbnails->MakeNext(*task_)) {
-      std::this_thread::sleep_for(timings_.thumbnail_idle);
+      SleepUnlessStopped(timings_.thumbnail_idle, &thumbnail_wake_);
     }
   }
 }

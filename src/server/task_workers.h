@@ -115,6 +115,7 @@ class TaskWorkers : public ChangeSink {
   ChangeWatcher* watcher_ = nullptr;
   std::atomic<bool> pump_stop_{false};
   AutoResetEvent poll_wake_;
+  AutoResetEvent thumbnail_wake_;
   AutoResetEvent intake_wake_;
   RequestIntake intake_;
   bool workers_joined_ = false;

@@ -125,6 +125,7 @@ class FakeSearch : public SearchService {
 class FakeThumbnails : public ThumbnailMaker {
  public:
   bool MakeNext(TaskContext& task) override {
+    ++calls;
     if (!go) return false;
     if (!task.Locked(-1, &task.thumbnail_queue).TakeLast()) return false;
     std::this_thread::sleep_for(milliseconds(20));
@@ -133,6 +134,7 @@ class FakeThumbnails : public ThumbnailMaker {
   }
   std::atomic<bool> go{false};
   std::atomic<int> made{0};
+  std::atomic<int> calls{0};
 };
 
 class DatabaseTaskTest : public ::testing::Test {
@@ -178,7 +180,7 @@ class DatabaseTaskTest : public ::testing::Test {
     o.timings.request_sleep = milliseconds(5);
     o.timings.request_poll = milliseconds(20);
     o.timings.status_idle = milliseconds(2);
-    o.timings.thumbnail_idle = milliseconds(5);
+    o.timings.thumbnail_idle = thumbnail_idle_;
     o.timings.poll_interval = milliseconds(20);
     o.timings.poll_folder_pause = milliseconds(1);
     o.timings.forget_after = milliseconds(400);
@@ -223,6 +225,7 @@ class DatabaseTaskTest : public ::testing::Test {
   FakeSearch search_;
   FakeThumbnails thumbnails_;
   milliseconds thumbnail_drain_{30000};
+  milliseconds thumbnail_idle_{5};
   std::atomic<int> relaunches_{0};
   bool watch_limit_ = false;
 };
@@ -311,6 +314,16 @@ TEST_F(DatabaseTaskTest, TheStopTreatsQueuedThumbnailsAsTheAnswerSays) {
     EXPECT_EQ(status_.Count("3 queued PDF thumbnail jobs are dropped by the stop"),
               c.made == 3 ? 0 : 1);
   }
+}
+
+TEST_F(DatabaseTaskTest, TheStopWakesTheIdleThumbnailThread) {
+  // An idle pause far longer than any stop may take: the stop must end it.
+  thumbnail_idle_ = std::chrono::hours(1);
+  WriteConfig(1);
+  auto task = StartServing();
+  // The thumbnail thread has found its queue empty and sleeps.
+  ASSERT_TRUE(Eventually([&] { return thumbnails_.calls.load() > 0; }));
+  StopAndWait(*task);
 }
 
 TEST_F(DatabaseTaskTest, WithoutWatchesTheSearchFolderIsPolledAfterOnePreparation) {
