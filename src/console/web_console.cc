@@ -354,6 +354,12 @@ Status WebConsole::Start(const ConsoleHost& host) {
   server.set_default_headers(SecurityHeaders());
   server.set_payload_max_length(kMaxBody);
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+  // A worker holds an idle kept-alive connection open until this time has
+  // passed, and a stop waits for every worker: a second keeps the stop
+  // short (the library's default of five held every Exit for five) and
+  // frees workers that idle browsers hold. The page's event stream is one
+  // long response and is not cut by it.
+  server.set_keep_alive_timeout(1);
   AddApiRoutes(server, *ctx_, impl_->https);
   AddEventStream(server, *ctx_, stopping_, impl_->https);
   AddStaticFiles(server);

@@ -73,6 +73,24 @@ TEST_F(WebConsoleTest, ServesThePageWithItsHeadersAndGuardsChangesWithTheToken) 
   console.Stop();
 }
 
+TEST_F(WebConsoleTest, AStopDoesNotWaitOutAnIdleKeptAliveConnection) {
+  ConsoleHost host = ctx_.host;
+  host.args.console = "127.0.0.1:0";
+  WebConsole console;
+  ASSERT_TRUE(console.Start(host).ok());
+  // A browser keeps its connection open after a request; the server's
+  // worker waits on it until it is idle for the keep-alive time.
+  httplib::Client client("127.0.0.1", console.port());
+  client.set_keep_alive(true);
+  auto session = client.Get("/api/session");
+  ASSERT_TRUE(session);
+  const auto start = std::chrono::steady_clock::now();
+  console.Stop();
+  // A second at most, against the library's five by default; the bound
+  // leaves room for a slow machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
 // One index at work whose count grows at every read, until it is idle.
 class GrowingProgress : public ProgressSource {
  public:
