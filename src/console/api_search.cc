@@ -154,9 +154,12 @@ ApiReply SearchFromConsole(ApiContext& ctx, const ApiParams& params) {
   if (!bytes.ok()) return Refused(400, bytes.status().message());
   StatusOr<std::string> name = FreshRequestName(ctx.host.fs, folder, ".QRY");
   if (!name.ok()) return Refused(503, name.status().message());
+  ExchangeOptions exchange;
+  auto stopping = [&ctx] { return ctx.stopping != nullptr && ctx.stopping->load(); };
+  exchange.give_up = stopping;
   const auto began = std::chrono::steady_clock::now();
-  StatusOr<ExchangeResult> answer =
-      RunSearchExchange(ctx.host.fs, folder, *name, *bytes, ExchangeOptions{});
+  StatusOr<ExchangeResult> answer = RunSearchExchange(ctx.host.fs, folder, *name, *bytes, exchange);
+  if (!answer.ok() && stopping()) return Refused(503, "the server is stopping");
   if (!answer.ok()) return Refused(504, answer.status().message());
   // From the request written to the whole hit file read: what the search
   // took as a client sees it, in seconds to the millisecond.

@@ -10,12 +10,12 @@
 // reach shared objects only through their own locks.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "console/console_sessions.h"
 #include "server/server_app.h"
@@ -31,6 +31,9 @@ struct ApiContext {
   // times. Empty: the real clocks.
   std::function<int64_t()> steady_seconds;
   std::function<int64_t()> unix_seconds;
+  // Set once the console stops: requests that wait (a search waiting for
+  // its answer) end instead of holding the stop up. May be null.
+  const std::atomic<bool>* stopping = nullptr;
   int64_t SteadyNow() const;
   int64_t UnixNow() const;
 };

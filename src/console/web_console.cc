@@ -102,7 +102,9 @@ struct WebConsole::Impl {
   bool https = false;
 };
 
-WebConsole::WebConsole() : ctx_(std::make_unique<ApiContext>()), impl_(std::make_unique<Impl>()) {}
+WebConsole::WebConsole() : ctx_(std::make_unique<ApiContext>()), impl_(std::make_unique<Impl>()) {
+  ctx_->stopping = &stopping_;
+}
 
 WebConsole::~WebConsole() { Stop(); }
 

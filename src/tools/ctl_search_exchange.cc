@@ -194,6 +194,10 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
       }
     }
     if (Clock::now() >= deadline) break;
+    if (options.give_up && options.give_up()) {
+      clean_up(false);
+      return Status::Unavailable("gave up waiting for the answer to " + request_name);
+    }
     std::this_thread::sleep_for(options.poll);
   }
   clean_up(false);

@@ -66,6 +66,9 @@ struct ExchangeOptions {
   std::function<void(uint32_t)> on_progress;
   // Leave the hit file in the folder (for a later merge or restrict).
   bool keep_hit_file = false;
+  // Asked at every poll; true ends the wait at once, as a time-out does
+  // (what the client made is removed, kUnavailable). May be empty.
+  std::function<bool()> give_up;
 };
 
 struct ExchangeResult {

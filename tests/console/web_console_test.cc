@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "console/console_fixture.h"
+#include "core/config_file.h"
 #include "server/progress_board.h"
+#include "support/eventually.h"
 
 namespace vantrel {
 namespace {
@@ -89,6 +91,41 @@ TEST_F(WebConsoleTest, AStopDoesNotWaitOutAnIdleKeptAliveConnection) {
   // A second at most, against the library's five by default; the bound
   // leaves room for a slow machine.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
+TEST_F(WebConsoleTest, AStopEndsASearchStillWaitingForItsAnswer) {
+  ConsoleHost host = ctx_.host;
+  host.args.console = "127.0.0.1:0";
+  WebConsole console;
+  ASSERT_TRUE(console.Start(host).ok());
+  const std::string search_folder = SearchFolderOf(dir_.Path("index"));
+  ASSERT_TRUE(fs_->CreateFolders(search_folder).ok());
+  auto requests_waiting = [&] {
+    size_t n = 0;
+    StatusOr<std::vector<FolderEntry>> entries = fs_->ListFolder(search_folder);
+    if (!entries.ok()) return n;
+    for (const FolderEntry& e : *entries) {
+      n += e.name.size() > 4 && e.name.substr(e.name.size() - 4) == ".QRY";
+    }
+    return n;
+  };
+  // This task has no search service: the request stays unanswered, as one
+  // does that a restarting task has cleared away.
+  int status = 0;
+  std::thread searcher([&] {
+    httplib::Client client("127.0.0.1", console.port());
+    client.set_read_timeout(120, 0);
+    auto reply = client.Get("/api/search?index=1&q=harbour");
+    status = reply ? reply->status : -1;
+  });
+  ASSERT_TRUE(Eventually([&] { return requests_waiting() == 1; }));
+  const auto start = std::chrono::steady_clock::now();
+  console.Stop();
+  searcher.join();
+  // Well under the thirty seconds that the search would otherwise wait.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(status, 503);
+  EXPECT_EQ(requests_waiting(), 0u) << "the console removes the request it made";
 }
 
 // One index at work whose count grows at every read, until it is idle.
