@@ -14,8 +14,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "console/console_sessions.h"
 #include "server/server_app.h"
