@@ -293,6 +293,39 @@ TEST_F(ConsoleApi, ExitTellsTheQueuedThumbnailsAndTheAnswerReachesTheStop) {
   }));
 }
 
+TEST_F(ConsoleApi, ASearchWhileTheIndexIsPreparedEndsAtOnceWithWhatToDo) {
+  const std::string search_folder = SearchFolderOf(dir_.Path("index"));
+  const std::string status_file = search_folder + "/" + names::kStatusFile;
+  ASSERT_TRUE(fs_->CreateFolders(search_folder).ok());
+  const ApiParams search{{"index", "1"}, {"q", "harbour"}};
+  auto requests_waiting = [&] {
+    size_t n = 0;
+    StatusOr<std::vector<FolderEntry>> entries = fs_->ListFolder(search_folder);
+    if (!entries.ok()) return n;
+    for (const FolderEntry& e : *entries) n += e.name.find(".QRY") != std::string::npos;
+    return n;
+  };
+
+  // Being prepared already: refused at once, nothing left behind.
+  ASSERT_TRUE(fs_->WriteFile(status_file, std::string("\0\0\0\1", 4)).ok());
+  ApiReply refused = SearchFromConsole(ctx_, search);
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_NE(refused.body.dump().find("being prepared"), std::string::npos) << refused.body.dump();
+  EXPECT_EQ(requests_waiting(), 0u);
+  ASSERT_TRUE(fs_->DeleteFile(status_file).ok());
+
+  // Prepared while the request waits (this task answers none): the task
+  // empties the folder, so the search ends instead of waiting its 30 s out.
+  ApiReply waited;
+  std::thread searcher([&] { waited = SearchFromConsole(ctx_, search); });
+  ASSERT_TRUE(Eventually([&] { return requests_waiting() == 1; }));
+  ASSERT_TRUE(fs_->WriteFile(status_file, std::string("\0\0\0\1", 4)).ok());
+  searcher.join();
+  EXPECT_EQ(waited.status, 503) << waited.body.dump();
+  EXPECT_NE(waited.body.dump().find("being prepared"), std::string::npos) << waited.body.dump();
+  EXPECT_EQ(requests_waiting(), 0u);
+}
+
 TEST_F(ConsoleApi, StatusAndStatisticsShowTheTextTableLines) {
   state_->OnStatus(StatusMessage::Number(kStatusOperation, 0));
   state_->OnStatus(StatusMessage::Text(kStatusFileIndexed, "/img/a.jpg"));
