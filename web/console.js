@@ -744,8 +744,12 @@ function hitsFoundLine(result) {
   return result.found + ' ' + T('IDS_HITSFOUND').trim() + ' ' + seconds.toFixed(3) + ' ' + T('IDS_SECONDS').trim();
 }
 
+// Searches may answer out of order: only the newest one shows its answer,
+// so the hits of a slow earlier search never mix into a later one's.
+let searchesStarted = 0;
 async function runSearch(ev) {
   ev.preventDefault();
+  const search = ++searchesStarted;
   $('search-message').textContent = '';
   $('search-inspect').textContent = '';
   const grid = $('search-hits');
@@ -754,7 +758,8 @@ async function runSearch(ev) {
     sort: $('search-sort').value, limit: $('search-limit').value });
   let result;
   try { result = await api('GET', '/api/search?' + q.toString()); }
-  catch (e) { $('search-message').textContent = e.message; return; }
+  catch (e) { if (search === searchesStarted) $('search-message').textContent = e.message; return; }
+  if (search !== searchesStarted) return;
   $('search-message').textContent = hitsFoundLine(result);
   for (const hit of result.hits) {
     const cell = document.createElement('div');

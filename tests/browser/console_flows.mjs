@@ -222,6 +222,37 @@ await test('the search page shows hits with pictures', async () => {
   await page.locator('#search-hits .hit').first().click();
   await waitFor(async () => (await page.locator('#search-inspect').textContent()).includes('Caption/Abstract'), 'the inspect text', 10000);
   await shot('search');
+
+  // A search that answers after a later one began shows nothing: its
+  // answer (one hit named stale.jpg here) is held until the later one has
+  // answered.
+  let releaseFirst;
+  const firstHeld = new Promise((r) => { releaseFirst = r; });
+  let firstAnswered;
+  const firstDone = new Promise((r) => { firstAnswered = r; });
+  let searches = 0;
+  await page.route('**/api/search?*', async (route) => {
+    const n = ++searches;
+    if (n === 1) {
+      await firstHeld;
+      await route.fulfill({ contentType: 'application/json',
+        body: JSON.stringify({ found: 1, seconds: 0.001, hits: [{ key: '00stale.jpg', name: 'stale.jpg', date: '', time: 0, type: 'JPEG', path: '', client_names: {} }] }) });
+      firstAnswered();
+      return;
+    }
+    await route.continue();
+  });
+  await page.locator('#search-go').click();
+  await waitFor(async () => searches === 1, 'the first search on its way', 10000);
+  await page.locator('#search-go').click();
+  await waitFor(async () => searches === 2 && (await page.locator('#search-hits .hit').count()) > 0, 'the second answer', 30000);
+  const secondLine = await page.locator('#search-message').textContent();
+  releaseFirst();
+  await firstDone;
+  await page.waitForTimeout(300);
+  await page.unroute('**/api/search?*');
+  expect(!(await page.locator('#search-hits').textContent()).includes('stale.jpg'), 'the earlier answer mixed in');
+  expect((await page.locator('#search-message').textContent()) === secondLine, 'the line of the later search stays');
 });
 
 await test('edit mode: answering No changes nothing, Yes turns it on without a password', async () => {
