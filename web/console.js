@@ -725,17 +725,21 @@ async function fillSearchIndexes() {
 }
 
 // What vantrelctl inspect shows of the hit's file, after its hit fields.
+// Only the newest inspection fills the pane (a new search clears it too).
+let inspectionsStarted = 0;
 async function inspectHit(hit) {
+  const inspection = ++inspectionsStarted;
   const names = Object.values(hit.client_names || {}).join('\n');
   const head = [hit.path || hit.key, hit.date + '  ' + hit.type, names].filter((x) => x).join('\n');
   $('search-inspect').textContent = head;
+  let text;
   try {
     const q = new URLSearchParams({ index: $('search-index').value, key: hit.key });
-    const r = await api('GET', '/api/inspect?' + q.toString());
-    $('search-inspect').textContent = head + '\n\n' + r.text;
+    text = (await api('GET', '/api/inspect?' + q.toString())).text;
   } catch (e) {
-    $('search-inspect').textContent = head + '\n\n' + e.message;
+    text = e.message;
   }
+  if (inspection === inspectionsStarted) $('search-inspect').textContent = head + '\n\n' + text;
 }
 
 // "N Hits found in T Seconds", as the server's last-search line says it.
@@ -750,6 +754,7 @@ let searchesStarted = 0;
 async function runSearch(ev) {
   ev.preventDefault();
   const search = ++searchesStarted;
+  ++inspectionsStarted;
   $('search-message').textContent = '';
   $('search-inspect').textContent = '';
   const grid = $('search-hits');
