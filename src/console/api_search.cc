@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "core/config_file.h"
-#include "core/file_names.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/file_time.h"
@@ -142,14 +141,6 @@ ApiReply SearchFromConsole(ApiContext& ctx, const ApiParams& params) {
   if (!ctx.host.fs->IsFolder(folder)) {
     return Refused(503, "the index has no search folder yet (" + folder + ")");
   }
-  // The status file stands in the search folder while the task prepares the
-  // index (at its start, a rescan, a rebuild); the folder is emptied when it
-  // comes and when it goes, so a request written meanwhile is never answered
-  // and the search gives up at once.
-  const std::string status_file = folder + "/" + names::kStatusFile;
-  const auto preparing = [&] { return ctx.host.fs->Exists(status_file); };
-  const char* kPreparing =
-      "the index is being prepared (a start, rescan or rebuild): search again in a moment";
   // The words translate as a client's long-form request does; the query
   // form carries the sort order and the limit.
   TranslatedQuery translated = TranslateLongForm(words);
@@ -165,16 +156,14 @@ ApiReply SearchFromConsole(ApiContext& ctx, const ApiParams& params) {
   if (!name.ok()) return Refused(503, name.status().message());
   ExchangeOptions exchange;
   auto stopping = [&ctx] { return ctx.stopping != nullptr && ctx.stopping->load(); };
-  bool prepared_meanwhile = false;
-  exchange.give_up = [&] {
-    if (stopping()) return true;
-    prepared_meanwhile = preparing();
-    return prepared_meanwhile;
-  };
+  exchange.give_up = stopping;
   const auto began = std::chrono::steady_clock::now();
   StatusOr<ExchangeResult> answer = RunSearchExchange(ctx.host.fs, folder, *name, *bytes, exchange);
   if (!answer.ok() && stopping()) return Refused(503, "the server is stopping");
-  if (!answer.ok() && prepared_meanwhile) return Refused(503, kPreparing);
+  // An index being prepared (a start, rescan or rebuild) cannot answer yet.
+  if (!answer.ok() && answer.status().code() == StatusCode::kFailedPrecondition) {
+    return Refused(503, answer.status().message());
+  }
   if (!answer.ok()) return Refused(504, answer.status().message());
   // From the request written to the whole hit file read: what the search
   // took as a client sees it, in seconds to the millisecond.

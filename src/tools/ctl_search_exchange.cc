@@ -6,11 +6,12 @@
 #include <random>
 #include <thread>
 
+#include "core/file_names.h"
 #include "core/list_file.h"
+#include "platform/byte_order.h"
 #include "platform/paths.h"
 #include "search/progress_file.h"
 #include "search/request_names.h"
-#include "platform/byte_order.h"
 
 namespace vantrel {
 namespace {
@@ -117,6 +118,17 @@ StatusOr<std::string> FreshRequestName(FileSystem* fs, const std::string& search
   return Status::ResourceExhausted("no free request name in " + search_folder);
 }
 
+namespace {
+
+Status BeingPrepared(const std::string& search_folder) {
+  return Status::FailedPrecondition(
+      "the index is being prepared (" + std::string(names::kStatusFile) + " stands in " +
+      search_folder +
+      ": the server's start, a rescan or a rebuild); search again when it is ready");
+}
+
+}  // namespace
+
 StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& search_folder,
                                            const std::string& request_name,
                                            const std::string& request_bytes,
@@ -129,6 +141,10 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
   const std::string temp_path = request_path + kTempSuffix;
   const std::string hit_path = JoinNative(search_folder, result.hit_name);
   const std::string progress_path = JoinNative(search_folder, ProgressFileName(request_name));
+  // While the server prepares the index, its status file stands in the
+  // search folder, and the folder is emptied when the file comes and when
+  // it goes: a request written meanwhile is never answered.
+  const std::string status_path = JoinNative(search_folder, names::kStatusFile);
 
   // The server deletes a request before it answers; whatever is left of
   // this exchange goes when it ends.
@@ -197,6 +213,10 @@ StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& se
     if (options.give_up && options.give_up()) {
       clean_up(false);
       return Status::Unavailable("gave up waiting for the answer to " + request_name);
+    }
+    if (fs->Exists(status_path)) {
+      clean_up(false);
+      return BeingPrepared(search_folder);
     }
     std::this_thread::sleep_for(options.poll);
   }

@@ -83,9 +83,12 @@ struct ExchangeResult {
 // whole), waits for the complete hit file, reads it and removes the hit and
 // progress files and any request or temporary file left over. Fails with
 // kUnavailable when no complete answer came within the time-out (the message
-// says whether the server had taken the request), with kCorruption when the
-// hit file stays damaged over 20 polls, or with the file system's error when
-// the request cannot be written.
+// says whether the server had taken the request) or when `give_up` said so,
+// with kFailedPrecondition when the index is being prepared (its status file
+// stands in the search folder while the exchange waits: the server empties
+// the folder then, so no answer would come), with kCorruption
+// when the hit file stays damaged over 20 polls, or with the file system's
+// error when the request cannot be written.
 StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& search_folder,
                                            const std::string& request_name,
                                            const std::string& request_bytes,

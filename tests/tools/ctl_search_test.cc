@@ -465,6 +465,31 @@ TEST_F(CtlSearchTest, TimesOutWhenNoServerTakesOrAnswersTheRequest) {
   EXPECT_NE(err_.str().find("wrote no hit file"), std::string::npos) << err_.str();
 }
 
+TEST_F(CtlSearchTest, AnIndexBeingPreparedIsToldAtOnceNotWaitedFor) {
+  // A time-out far longer than the test: the status file must end the wait.
+  std::vector<std::string> args = {"--dir", dir_.path(), "search", index_,
+                                   "boats", "--timeout", "60"};
+  const std::string status_file = JoinNative(search_, "VTSTATUS");
+  FileSystem* fs = DefaultFileSystem();
+  ASSERT_TRUE(fs->WriteFile(status_file, std::string("\0\0\0\1", 4)).ok());
+  EXPECT_EQ(RunVantrelctl(args, env_), 2);
+  EXPECT_NE(err_.str().find("being prepared"), std::string::npos) << err_.str();
+  EXPECT_EQ(SearchFolderNames(), std::vector<std::string>{"VTSTATUS"}) << "nothing left";
+  ASSERT_TRUE(fs->DeleteFile(status_file).ok());
+
+  // The preparation begins while the request waits (the server empties the
+  // folder then, so no answer would ever come).
+  err_.str("");
+  std::thread preparation([&] {
+    while (SearchFolderNames().empty()) std::this_thread::sleep_for(milliseconds(2));
+    fs->WriteFile(status_file, std::string("\0\0\0\1", 4)).IgnoreError();
+  });
+  EXPECT_EQ(RunVantrelctl(args, env_), 2);
+  preparation.join();
+  EXPECT_NE(err_.str().find("being prepared"), std::string::npos) << err_.str();
+  EXPECT_EQ(SearchFolderNames(), std::vector<std::string>{"VTSTATUS"}) << "the request is removed";
+}
+
 TEST_F(CtlSearchTest, BadArgumentsAndFoldersExitWithTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"search"},
