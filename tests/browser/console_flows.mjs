@@ -204,6 +204,33 @@ await test('every tab shows its pane', async () => {
   await page.waitForSelector('#pane-search:not([hidden])');
 });
 
+// Routes the page's requests to `glob`: the first gets `body` as its answer,
+// held back until answerAndUnroute(), which gives it, lets the page show
+// what it will, and ends the routing; later requests go to the server.
+// count() tells how many were made.
+async function holdFirstAnswer(glob, body) {
+  let release;
+  const held = new Promise((r) => { release = r; });
+  let answered;
+  const done = new Promise((r) => { answered = r; });
+  let count = 0;
+  await page.route(glob, async (route) => {
+    if (++count !== 1) return route.continue();
+    await held;
+    await route.fulfill({ contentType: 'application/json', body: JSON.stringify(body) });
+    answered();
+  });
+  return {
+    count: () => count,
+    answerAndUnroute: async () => {
+      release();
+      await done;
+      await page.waitForTimeout(300);
+      await page.unroute(glob);
+    },
+  };
+}
+
 await test('the search page shows hits with pictures', async () => {
   await page.locator('#tab-search').click();
   await page.waitForSelector('#pane-search:not([hidden])');
@@ -226,24 +253,10 @@ await test('the search page shows hits with pictures', async () => {
   // A search that answers after a later one began shows nothing: its
   // answer (one hit named stale.jpg here) is held until the later one has
   // answered.
-  let releaseFirst;
-  const firstHeld = new Promise((r) => { releaseFirst = r; });
-  let firstAnswered;
-  const firstDone = new Promise((r) => { firstAnswered = r; });
-  let searches = 0;
-  await page.route('**/api/search?*', async (route) => {
-    const n = ++searches;
-    if (n === 1) {
-      await firstHeld;
-      await route.fulfill({ contentType: 'application/json',
-        body: JSON.stringify({ found: 1, seconds: 0.001, hits: [{ key: '00stale.jpg', name: 'stale.jpg', date: '', time: 0, type: 'JPEG', path: '', client_names: {} }] }) });
-      firstAnswered();
-      return;
-    }
-    await route.continue();
-  });
+  const search = await holdFirstAnswer('**/api/search?*', { found: 1, seconds: 0.001,
+    hits: [{ key: '00stale.jpg', name: 'stale.jpg', date: '', time: 0, type: 'JPEG', path: '', client_names: {} }] });
   await page.locator('#search-go').click();
-  await waitFor(async () => searches === 1, 'the first search on its way', 10000);
+  await waitFor(async () => search.count() === 1, 'the first search on its way', 10000);
   // The later search, asked again while a rescan asked above still
   // prepares the index (the answer then has no hits).
   await waitFor(async () => {
@@ -252,37 +265,17 @@ await test('the search page shows hits with pictures', async () => {
     return (await page.locator('#search-hits .hit').count()) > 0;
   }, 'the later answer', 90000);
   const secondLine = await page.locator('#search-message').textContent();
-  releaseFirst();
-  await firstDone;
-  await page.waitForTimeout(300);
-  await page.unroute('**/api/search?*');
+  await search.answerAndUnroute();
   expect(!(await page.locator('#search-hits').textContent()).includes('stale.jpg'), 'the earlier answer mixed in');
   expect((await page.locator('#search-message').textContent()) === secondLine, 'the line of the later search stays');
 
   // The same for the inspect pane: the first inspection's answer comes last.
-  let releaseInspect;
-  const inspectHeld = new Promise((r) => { releaseInspect = r; });
-  let inspectAnswered;
-  const inspectDone = new Promise((r) => { inspectAnswered = r; });
-  let inspections = 0;
-  await page.route('**/api/inspect?*', async (route) => {
-    const n = ++inspections;
-    if (n === 1) {
-      await inspectHeld;
-      await route.fulfill({ contentType: 'application/json', body: JSON.stringify({ text: 'STALE INSPECTION' }) });
-      inspectAnswered();
-      return;
-    }
-    await route.continue();
-  });
+  const inspect = await holdFirstAnswer('**/api/inspect?*', { text: 'STALE INSPECTION' });
   await page.locator('#search-hits .hit').first().click();
-  await waitFor(async () => inspections === 1, 'the first inspection on its way', 10000);
+  await waitFor(async () => inspect.count() === 1, 'the first inspection on its way', 10000);
   await page.locator('#search-hits .hit').last().click();
   await waitFor(async () => (await page.locator('#search-inspect').textContent()).includes('Caption/Abstract'), 'the second inspection', 10000);
-  releaseInspect();
-  await inspectDone;
-  await page.waitForTimeout(300);
-  await page.unroute('**/api/inspect?*');
+  await inspect.answerAndUnroute();
   expect(!(await page.locator('#search-inspect').textContent()).includes('STALE INSPECTION'), 'the earlier inspection shown');
 });
 
