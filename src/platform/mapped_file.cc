@@ -121,11 +121,17 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::Open(const std::string& path, 
     return Status::InvalidArgument("unusable path");
   }
   // Image folders are written by clients: a symbolic link is not read
-  // through, it counts as no file.
-  int raw = OpenServedPath(path, O_RDONLY | O_NOFOLLOW);
+  // through, it counts as no file; a pipe or device put in place of a
+  // picture is refused, and O_NONBLOCK keeps a pipe without a writer from
+  // holding the open (it does nothing to a regular file's reads).
+  int raw = OpenServedPath(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (raw < 0) return OpenFailureStatus("open", path, errno);
   Fd fd(raw);
-  return OpenDescriptor(fd.get(), path, mode);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("stat", path, errno);
+  if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("folder, not a file: " + path);
+  if (!S_ISREG(st.st_mode)) return Status::InvalidArgument("not a regular file: " + path);
+  return FromStat(fd.get(), st, path, mode);
 }
 
 StatusOr<std::unique_ptr<MappedFile>> MappedFile::OpenDescriptor(int fd, const std::string& path,
@@ -133,6 +139,11 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::OpenDescriptor(int fd, const s
   struct stat st;
   if (::fstat(fd, &st) != 0) return ErrnoStatus("stat", path, errno);
   if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("folder, not a file: " + path);
+  return FromStat(fd, st, path, mode);
+}
+
+StatusOr<std::unique_ptr<MappedFile>> MappedFile::FromStat(int fd, const struct stat& st,
+                                                           const std::string& path, Mode mode) {
   std::unique_ptr<MappedFile> file(new MappedFile());
   size_t size = static_cast<size_t>(st.st_size);
   if (mode == Mode::kMapOrRead && S_ISREG(st.st_mode) && size > kReadRatherThanMap) {

@@ -15,6 +15,8 @@
 // that another holder has waits until that holder releases it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -39,13 +41,16 @@ class MappedFile {
 
   // Opens `path` for reading. Fails with kNotFound when it does not exist or
   // is a symbolic link (never followed: image folders are client-writable),
-  // kInvalidArgument for a folder, kIoError when it cannot be read.
+  // kInvalidArgument for a folder or anything else that is not a regular
+  // file (a pipe is refused without waiting for a writer), kIoError when it
+  // cannot be read.
   // Below a served folder no link is followed anywhere below the folder
   // (platform/served_folders.h).
   static StatusOr<std::unique_ptr<MappedFile>> Open(const std::string& path,
                                                     Mode mode = Mode::kMapOrRead);
   // The same for a file already open for reading at `fd`, which stays open
-  // and the caller's; `name` is for messages.
+  // and the caller's; `name` is for messages. A descriptor of a pipe is read
+  // to its end.
   static StatusOr<std::unique_ptr<MappedFile>> OpenDescriptor(int fd, const std::string& name,
                                                               Mode mode = Mode::kMapOrRead);
 
@@ -62,6 +67,9 @@ class MappedFile {
 
  private:
   MappedFile() = default;
+  // Maps or reads the file at `fd`, whose fstat gave `st`.
+  static StatusOr<std::unique_ptr<MappedFile>> FromStat(int fd, const struct stat& st,
+                                                        const std::string& name, Mode mode);
   const char* data_ = nullptr;
   size_t size_ = 0;
   bool mapped_ = false;

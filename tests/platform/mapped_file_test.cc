@@ -1,7 +1,12 @@
 #include "platform/mapped_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -47,6 +52,33 @@ TEST(MappedFile, EmptyMissingAndFolders) {
   EXPECT_EQ(MappedFile::Open(dir.Path("sub")).status().code(), StatusCode::kInvalidArgument);
   EXPECT_EQ(MappedFile::Open("").status().code(), StatusCode::kInvalidArgument);
   EXPECT_EQ(MappedFile::Open(std::string("a\0b", 3)).status().code(), StatusCode::kInvalidArgument);
+}
+
+// Image folders are written by clients: a pipe put in place of a picture
+// is refused at once, never waited on.
+TEST(MappedFile, APipeIsRefusedWithoutWaitingForAWriter) {
+  TempDir dir;
+  const std::string pipe = dir.Path("picture.jpg");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  StatusCode code = StatusCode::kOk;
+  std::thread reader([&] {
+    code = MappedFile::Open(pipe).status().code();
+    done = true;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const bool waited = !done;
+  if (waited) {
+    // Free the reader held in its open: a writer comes and goes at once.
+    const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  reader.join();
+  EXPECT_FALSE(waited) << "the open waited for a writer";
+  EXPECT_EQ(code, StatusCode::kInvalidArgument);
 }
 
 TEST(FileViewLock, OneHolderPerPath) {
