@@ -32,6 +32,15 @@ void RemoveIfThere(FileSystem* fs, const std::string& path) {
   if (fs->Exists(path)) fs->DeleteFile(path).IgnoreError();
 }
 
+// The wait's end when the server is preparing the index (its status file
+// stands in the search folder).
+Status BeingPrepared(const std::string& search_folder) {
+  return Status::FailedPrecondition(
+      "the index is being prepared (" + std::string(names::kStatusFile) + " stands in " +
+      search_folder +
+      ": the server's start, a rescan or a rebuild); search again when it is ready");
+}
+
 }  // namespace
 
 StatusOr<HitFileContent> ParseHitFile(std::string_view bytes) {
@@ -117,17 +126,6 @@ StatusOr<std::string> FreshRequestName(FileSystem* fs, const std::string& search
   }
   return Status::ResourceExhausted("no free request name in " + search_folder);
 }
-
-namespace {
-
-Status BeingPrepared(const std::string& search_folder) {
-  return Status::FailedPrecondition(
-      "the index is being prepared (" + std::string(names::kStatusFile) + " stands in " +
-      search_folder +
-      ": the server's start, a rescan or a rebuild); search again when it is ready");
-}
-
-}  // namespace
 
 StatusOr<ExchangeResult> RunSearchExchange(FileSystem* fs, const std::string& search_folder,
                                            const std::string& request_name,
