@@ -63,6 +63,10 @@ std::vector<ArmedFolder> ChangeWatcher::Arm(const Configuration& config) {
   FileSystem* fs = options_.fs;
   ChangeNotifier& notifier = *options_.notifier;
   index_count_ = IndexCount(config);
+  {
+    MutexLock lock(&mu_);
+    search_folders_.clear();
+  }
   for (int i = 0; i < IndexCount(config); ++i) {
     const IndexDefinition& def = config.indexes[i];
     if (!def.active) continue;
@@ -105,6 +109,10 @@ std::vector<ArmedFolder> ChangeWatcher::Arm(const Configuration& config) {
 
     ArmedFolder search{i, -1, def.search_folder, false, ""};
     uint32_t key = SearchWatchKey(i);
+    {
+      MutexLock lock(&mu_);
+      search_folders_[i] = def.search_folder;
+    }
     notifier.RemoveTree(key);
     if (fs->IsFolder(def.search_folder)) {
       StatusOr<TreeCoverage> coverage = notifier.AddTree(key, def.search_folder);
@@ -143,10 +151,40 @@ bool ChangeWatcher::RunOnce() {
   for (const WatchTroubleReport& report : batch.troubles) {
     int index = static_cast<int>(report.key >> 16);
     uint32_t low = report.key & 0xFFFF;
-    if (index >= index_count_ || low == kSearchFolderSlot || low == 0) continue;
+    if (index >= index_count_ || low == 0) continue;
+    if (low == kSearchFolderSlot) {
+      if (report.trouble == WatchTrouble::kRootGone) RearmSearchFolder(index);
+      continue;
+    }
     options_.sink->OnFolderNeedsRelisting(index, static_cast<int>(low) - 1);
   }
   return !batch.woken;
+}
+
+void ChangeWatcher::RearmSearchFolder(int index) {
+  std::string folder;
+  {
+    MutexLock lock(&mu_);
+    auto found = search_folders_.find(index);
+    if (found == search_folders_.end()) return;
+    folder = found->second;
+  }
+  FileSystem* fs = options_.fs;
+  // Made as the preparation makes it (mode and group for the share's
+  // clients); a folder put back under the name meanwhile is taken as it is.
+  if (!fs->IsFolder(folder)) fs->CreateSharedFolder(folder).IgnoreError();
+  const uint32_t key = SearchWatchKey(index);
+  options_.notifier->RemoveTree(key);
+  if (!options_.notifier->AddTree(key, folder).ok()) return;
+  // Requests written before the watch raised no event.
+  StatusOr<std::vector<FolderEntry>> entries = fs->ListFolder(folder);
+  if (!entries.ok()) return;
+  for (const FolderEntry& e : *entries) {
+    if (e.is_folder || e.is_link) continue;
+    const std::string name = KeyOfRelativeName(e.name);
+    if (IsRequestFileName(name))
+      options_.sink->OnSearchRequest(index, name, RequestNotice::kChanging);
+  }
 }
 
 void ChangeWatcher::Run() {

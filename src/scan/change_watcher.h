@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@
 #include "core/notices.h"
 #include "platform/change_notifier.h"
 #include "platform/file_system.h"
+#include "platform/mutex.h"
 #include "scan/change_sink.h"
 
 namespace vantrel {
@@ -90,6 +92,9 @@ class ChangeWatcher {
 
   // Waits for one batch of notifications and hands it to the sink. Returns
   // false once Stop() was called (after handing over what arrived with it).
+  // A search folder that is deleted or moved away (a watch does not keep
+  // clients from doing so) is made again where it was and watched again,
+  // and the requests already standing in it are handed on as changing.
   bool RunOnce();
   // RunOnce until Stop().
   void Run();
@@ -103,9 +108,13 @@ class ChangeWatcher {
  private:
   explicit ChangeWatcher(Options options) : options_(std::move(options)) {}
   void Deliver(const ChangeEvent& event);
+  void RearmSearchFolder(int index);
 
   Options options_;
   std::atomic<int> index_count_{0};
+  Mutex mu_;
+  // The search folder of each armed index, by index number.
+  std::map<int, std::string> search_folders_ GUARDED_BY(mu_);
 };
 
 }  // namespace vantrel

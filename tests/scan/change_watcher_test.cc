@@ -225,6 +225,35 @@ TEST_F(ChangeWatcherTest, RequestFilesAreCompleteWhenClosedOrRenamedIntoPlace) {
   }));
 }
 
+TEST_F(ChangeWatcherTest, ADeletedSearchFolderIsMadeAgainAndWatchedAgain) {
+  FileSystem* fs = DefaultFileSystem();
+  const std::string search = dir_.Path("index/VT_SEARCH");
+  auto watcher = MakeWatcher();
+  watcher->Arm(config_);
+
+  // Deleted by a client and left gone: made again, and watched.
+  ASSERT_EQ(::rmdir(search.c_str()), 0);
+  ASSERT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) { return fs->IsFolder(search); }));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/AFTER.REQ", "q"));
+  EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    return sink_.Saw("AFTER.REQ", RequestNotice::kComplete);
+  }));
+
+  // Deleted and made again by a client, who wrote a request into it before
+  // the watch was back: the request is handed on all the same.
+  ASSERT_TRUE(fs->EmptyFolder(search, /*recursive=*/true).ok());
+  ASSERT_EQ(::rmdir(search.c_str()), 0);
+  ASSERT_TRUE(dir_.MakeFolder("index/VT_SEARCH"));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/EARLY.QRY", "q"));
+  EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    return sink_.Saw("EARLY.QRY", RequestNotice::kChanging);
+  }));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/LATER.REQ", "q"));
+  EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    return sink_.Saw("LATER.REQ", RequestNotice::kComplete);
+  }));
+}
+
 TEST_F(ChangeWatcherTest, StopEndsAWatcherThatSeesNothing) {
   auto watcher = MakeWatcher();
   watcher->Arm(config_);
