@@ -7,6 +7,18 @@
 namespace vantrel {
 namespace {
 
+// The server's own folders below an index folder. Whoever may write the
+// index folder could put a symbolic link in the place of one: the link goes
+// (never what it points to), and the folder is made again, so that nothing
+// is emptied, written or served through it.
+void RemoveLinksInPlaceOfFolders(FileSystem* fs, const IndexDefinition& def) {
+  for (const std::string& folder :
+       {OfflineFolderOf(def.index_folder), def.index_folder + "/" + names::kDataFolder,
+        def.engine_folder, def.lists_folder, def.search_folder}) {
+    fs->RemoveLink(folder).status().IgnoreError();
+  }
+}
+
 constexpr int kBadFolderNoticeMs = 60000;
 
 // Line breaks cannot stand in an INI value; clients read them as backslashes.
@@ -63,6 +75,7 @@ void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* noti
     if (!def.active) continue;
 
     DeriveIndexFolders(&def);
+    RemoveLinksInPlaceOfFolders(fs, def);
     fs->CreateFolders(OfflineFolderOf(def.index_folder)).IgnoreError();
     fs->CreateFolders(def.engine_folder).IgnoreError();
     fs->CreateFolders(def.lists_folder).IgnoreError();

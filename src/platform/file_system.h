@@ -180,9 +180,15 @@ class FileSystem {
   virtual Status CreateSharedFolder(const std::string& path) { return CreateFolders(path); }
   // Removes an empty folder.
   virtual Status DeleteFolder(const std::string& path) = 0;
+  // Removes `path` when it is a symbolic link (the link only, never what it
+  // points to): true when it did. The server's own folders below an index
+  // folder are made again as folders where a client put a link.
+  virtual StatusOr<bool> RemoveLink(const std::string& /*path*/) { return false; }
   // Empties `path`: deletes every file in it and, with `recursive`, every
   // sub-folder with its contents. The folder itself stays. Does nothing
-  // (returns kInvalidArgument) unless `path` passes IsValidFolder.
+  // (returns kInvalidArgument) unless `path` passes IsValidFolder; fails
+  // when `path` itself is a symbolic link (what it points to is never
+  // emptied).
   virtual Status EmptyFolder(const std::string& path, bool recursive) = 0;
 
   // Lists a folder's names, "." and ".." excluded, in no particular order.

@@ -694,9 +694,26 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
+  StatusOr<bool> RemoveLink(const std::string& path) override {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    PlacedName target;
+    VANTREL_RETURN_IF_ERROR(PlaceName(path, &target));
+    struct stat st;
+    if (::fstatat(target.folder.get(), target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(st.st_mode)) {
+      return false;
+    }
+    if (::unlinkat(target.folder.get(), target.name.c_str(), 0) != 0) {
+      return ErrnoStatus("cannot remove the link", path, errno);
+    }
+    return true;
+  }
+
   Status EmptyFolder(const std::string& path, bool recursive) override {
     if (!IsValidFolder(path)) return Status::InvalidArgument("not a valid folder: " + path);
-    Fd fd(OpenServedPath(path, O_RDONLY | O_DIRECTORY));
+    // O_NOFOLLOW: a link put in the folder's place is refused, never
+    // emptied through.
+    Fd fd(OpenServedPath(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (fd.get() < 0) return ErrnoStatus("cannot open folder", path, errno);
     std::string shown = path;
     while (shown.size() > 1 && shown.back() == '/') shown.pop_back();

@@ -171,7 +171,9 @@ void ChangeWatcher::RearmSearchFolder(int index) {
   }
   FileSystem* fs = options_.fs;
   // Made as the preparation makes it (mode and group for the share's
-  // clients); a folder put back under the name meanwhile is taken as it is.
+  // clients); a folder put back under the name meanwhile is taken as it is,
+  // a link put there goes (what it points to is never watched or read).
+  fs->RemoveLink(folder).status().IgnoreError();
   if (!fs->IsFolder(folder)) fs->CreateSharedFolder(folder).IgnoreError();
   const uint32_t key = SearchWatchKey(index);
   options_.notifier->RemoveTree(key);

@@ -93,8 +93,9 @@ class ChangeWatcher {
   // Waits for one batch of notifications and hands it to the sink. Returns
   // false once Stop() was called (after handing over what arrived with it).
   // A search folder that is deleted or moved away (a watch does not keep
-  // clients from doing so) is made again where it was and watched again,
-  // and the requests already standing in it are handed on as changing.
+  // clients from doing so) is made again where it was (in place of a link
+  // put there) and watched again, and the requests already standing in it
+  // are handed on as changing.
   bool RunOnce();
   // RunOnce until Stop().
   void Run();

@@ -191,6 +191,38 @@ TEST_F(IndexFoldersTest, FilesForClientsReplacePlantedLinks) {
             std::string::npos);
 }
 
+// Whoever may write the index folder could put links in the place of the
+// server's own folders: the folders are made again, and what the links
+// point to is neither emptied nor written.
+TEST_F(IndexFoldersTest, LinksInPlaceOfTheServersFoldersAreReplacedByFolders) {
+  for (const char* name : {"VT_SEARCH", "OffLine"}) {
+    ASSERT_TRUE(dir_.WriteFile(std::string("outside-") + name + "/sub/precious", "keep"));
+  }
+  ASSERT_TRUE(dir_.WriteFile("outside-data/VT_LISTS/TIMELIST", "keep"));
+  ASSERT_TRUE(dir_.MakeFolder("index"));
+  for (const auto& [link, target] :
+       std::vector<std::pair<std::string, std::string>>{{"index/VT_SEARCH", "outside-VT_SEARCH"},
+                                                        {"index/OffLine", "outside-OffLine"},
+                                                        {"index/VT_DATA", "outside-data"}}) {
+    ASSERT_EQ(::symlink(dir_.Path(target).c_str(), dir_.Path(link).c_str()), 0) << link;
+  }
+  Configuration config;
+  config.indexes.push_back(MakeIndex(dir_.Path("index"), ""));
+
+  PrepareIndexFolders(&config, fs_, &notices_);
+
+  for (const char* name : {"VT_SEARCH", "OffLine", "VT_DATA", "VT_DATA/VT_LISTS"}) {
+    struct stat st;
+    ASSERT_EQ(::lstat(dir_.Path(std::string("index/") + name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISDIR(st.st_mode)) << name;
+  }
+  EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_SEARCH/VTSTATUS")));
+  EXPECT_EQ(fs_->ReadFile(dir_.Path("outside-VT_SEARCH/sub/precious")).value(), "keep");
+  EXPECT_EQ(fs_->ReadFile(dir_.Path("outside-OffLine/sub/precious")).value(), "keep");
+  EXPECT_EQ(fs_->ReadFile(dir_.Path("outside-data/VT_LISTS/TIMELIST")).value(), "keep");
+  EXPECT_FALSE(fs_->Exists(dir_.Path("outside-VT_SEARCH/VTSTATUS")));
+}
+
 // Clients of the share, mapped to several users of one group, drop requests
 // into the search folder and delete answers there.
 TEST_F(IndexFoldersTest, NewSearchFolderIsWritableByTheIndexFoldersGroup) {

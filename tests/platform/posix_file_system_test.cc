@@ -274,6 +274,21 @@ TEST_F(PosixFileSystemTest, EmptyFolderRefusesInvalidFolders) {
   EXPECT_EQ(*fs_->ReadFile(dir_.Path("file")), "keep");
 }
 
+// A client may put a link where the server's own folder was: the folder's
+// emptying never reaches through it, and the link alone can be removed.
+TEST_F(PosixFileSystemTest, AFolderThatIsALinkIsNeitherEmptiedThroughNorFollowedWhenRemoved) {
+  ASSERT_TRUE(dir_.WriteFile("elsewhere/sub/precious", "keep"));
+  ASSERT_EQ(::symlink(dir_.Path("elsewhere").c_str(), dir_.Path("search").c_str()), 0);
+  EXPECT_FALSE(fs_->EmptyFolder(dir_.Path("search"), true).ok());
+  EXPECT_EQ(*fs_->ReadFile(dir_.Path("elsewhere/sub/precious")), "keep");
+
+  EXPECT_FALSE(*fs_->RemoveLink(dir_.Path("elsewhere")));  // a folder stays
+  EXPECT_TRUE(*fs_->RemoveLink(dir_.Path("search")));
+  EXPECT_FALSE(fs_->Exists(dir_.Path("search")));
+  EXPECT_EQ(*fs_->ReadFile(dir_.Path("elsewhere/sub/precious")), "keep");
+  EXPECT_FALSE(*fs_->RemoveLink(dir_.Path("search")));  // nothing there any more
+}
+
 TEST_F(PosixFileSystemTest, CreateFoldersMakesEveryLevel) {
   const std::string deep = dir_.Path("VT_DATA/VT_BACKUP/CURRENT/Tmp");
   ASSERT_TRUE(fs_->CreateFolders(deep).ok());

@@ -1,8 +1,9 @@
 #include "scan/change_watcher.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -252,6 +253,24 @@ TEST_F(ChangeWatcherTest, ADeletedSearchFolderIsMadeAgainAndWatchedAgain) {
   EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
     return sink_.Saw("LATER.REQ", RequestNotice::kComplete);
   }));
+
+  // Moved away, and a link to another folder put in its place: the link
+  // goes, a folder comes, and the request behind the link is not taken.
+  ASSERT_TRUE(dir_.WriteFile("elsewhere/LINKED.REQ", "q"));
+  ASSERT_EQ(::rename(search.c_str(), dir_.Path("moved").c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.Path("elsewhere").c_str(), search.c_str()), 0);
+  ASSERT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    struct stat st;
+    return ::lstat(search.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }));
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/INSIDE.REQ", "q"));
+  EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    return sink_.Saw("INSIDE.REQ", RequestNotice::kComplete);
+  }));
+  MutexLock lock(&sink_.mu);
+  EXPECT_FALSE(sink_.Saw("LINKED.REQ", RequestNotice::kChanging));
+  EXPECT_FALSE(sink_.Saw("LINKED.REQ", RequestNotice::kComplete));
+  EXPECT_TRUE(fs->Exists(dir_.Path("elsewhere/LINKED.REQ")));
 }
 
 TEST_F(ChangeWatcherTest, StopEndsAWatcherThatSeesNothing) {

@@ -87,6 +87,7 @@ class FaultFileSystem : public FileSystem {
   Status SyncFile(const std::string& path) override;
   Status CreateFolders(const std::string& path) override;
   Status DeleteFolder(const std::string& path) override;
+  StatusOr<bool> RemoveLink(const std::string& path) override { return base_->RemoveLink(path); }
   Status EmptyFolder(const std::string& path, bool recursive) override;
   StatusOr<std::vector<FolderEntry>> ListFolder(const std::string& path) override;
   bool IsValidFolder(const std::string& path) override;
