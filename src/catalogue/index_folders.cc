@@ -14,7 +14,8 @@ namespace {
 void RemoveLinksInPlaceOfFolders(FileSystem* fs, const IndexDefinition& def) {
   for (const std::string& folder :
        {OfflineFolderOf(def.index_folder), def.index_folder + "/" + names::kDataFolder,
-        def.engine_folder, def.lists_folder, def.search_folder}) {
+        def.engine_folder, def.lists_folder, def.search_folder,
+        def.index_folder + "/" + names::kClientFolder}) {
     fs->RemoveLink(folder).status().IgnoreError();
   }
 }

@@ -195,7 +195,7 @@ TEST_F(IndexFoldersTest, FilesForClientsReplacePlantedLinks) {
 // server's own folders: the folders are made again, and what the links
 // point to is neither emptied nor written.
 TEST_F(IndexFoldersTest, LinksInPlaceOfTheServersFoldersAreReplacedByFolders) {
-  for (const char* name : {"VT_SEARCH", "OffLine"}) {
+  for (const char* name : {"VT_SEARCH", "OffLine", "VT_CLIENT"}) {
     ASSERT_TRUE(dir_.WriteFile(std::string("outside-") + name + "/sub/precious", "keep"));
   }
   ASSERT_TRUE(dir_.WriteFile("outside-data/VT_LISTS/TIMELIST", "keep"));
@@ -203,6 +203,7 @@ TEST_F(IndexFoldersTest, LinksInPlaceOfTheServersFoldersAreReplacedByFolders) {
   for (const auto& [link, target] :
        std::vector<std::pair<std::string, std::string>>{{"index/VT_SEARCH", "outside-VT_SEARCH"},
                                                         {"index/OffLine", "outside-OffLine"},
+                                                        {"index/VT_CLIENT", "outside-VT_CLIENT"},
                                                         {"index/VT_DATA", "outside-data"}}) {
     ASSERT_EQ(::symlink(dir_.Path(target).c_str(), dir_.Path(link).c_str()), 0) << link;
   }
@@ -216,6 +217,14 @@ TEST_F(IndexFoldersTest, LinksInPlaceOfTheServersFoldersAreReplacedByFolders) {
     ASSERT_EQ(::lstat(dir_.Path(std::string("index/") + name).c_str(), &st), 0) << name;
     EXPECT_TRUE(S_ISDIR(st.st_mode)) << name;
   }
+  // The client folder is made by its first writer; the link is gone.
+  struct stat client;
+  const bool still_a_link =
+      ::lstat(dir_.Path("index/VT_CLIENT").c_str(), &client) == 0 && S_ISLNK(client.st_mode);
+  EXPECT_FALSE(still_a_link);
+  ASSERT_TRUE(WriteIndexInfo(fs_, dir_.Path("index/VT_CLIENT"), 7).ok());
+  EXPECT_FALSE(fs_->Exists(dir_.Path("outside-VT_CLIENT/INDEXINFO.INI")));
+  EXPECT_EQ(fs_->ReadFile(dir_.Path("outside-VT_CLIENT/sub/precious")).value(), "keep");
   EXPECT_TRUE(fs_->Exists(dir_.Path("index/VT_SEARCH/VTSTATUS")));
   EXPECT_EQ(fs_->ReadFile(dir_.Path("outside-VT_SEARCH/sub/precious")).value(), "keep");
   EXPECT_EQ(fs_->ReadFile(dir_.Path("outside-OffLine/sub/precious")).value(), "keep");
