@@ -89,19 +89,22 @@ void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* noti
   }
 }
 
-std::vector<std::string> ServedFoldersOf(const Configuration& config) {
-  std::vector<std::string> folders;
+std::vector<ServedFolder> ServedFoldersOf(const Configuration& config) {
+  std::vector<ServedFolder> folders;
   for (const IndexDefinition& def : config.indexes) {
     if (!def.active) continue;
+    const std::string offline = OfflineFolderOf(def.index_folder);
     for (const ImageFolderEntry& entry : def.image_folders) {
-      if (entry.used()) folders.push_back(entry.path);
+      if (!entry.used()) continue;
+      folders.emplace_back(entry.path, entry.path == offline ? def.index_folder : entry.path);
     }
     if (def.search_folder.empty()) continue;  // not prepared
-    folders.push_back(def.search_folder);
-    folders.push_back(def.lists_folder);
-    folders.push_back(Join(def.index_folder, names::kClientFolder));
+    for (const std::string& own :
+         {def.search_folder, def.lists_folder, Join(def.index_folder, names::kClientFolder)}) {
+      folders.emplace_back(own, def.index_folder);
+    }
   }
-  if (!config.pdf.folder.empty()) folders.push_back(config.pdf.folder);
+  if (!config.pdf.folder.empty()) folders.emplace_back(config.pdf.folder);
   return folders;
 }
 

@@ -18,6 +18,7 @@
 #include "core/config_file.h"
 #include "core/notices.h"
 #include "platform/file_system.h"
+#include "platform/served_folders.h"
 #include "platform/status.h"
 
 namespace vantrel {
@@ -51,8 +52,11 @@ void PrepareIndexFolders(Configuration* config, FileSystem* fs, NoticeSink* noti
 
 // The folders that clients and other users write into, of the active indexes
 // of a prepared configuration: every image folder, search folder, lists
-// folder and client folder, and the PDF folder when set. Nothing below them is reached through a
-// link (platform/served_folders.h).
-std::vector<std::string> ServedFoldersOf(const Configuration& config);
+// folder and client folder, and the PDF folder when set. Nothing below them
+// is reached through a link (platform/served_folders.h). The folders that the
+// server makes in an index folder (the search, lists and client folders, and
+// the OffLine folder when it is an image folder) have the index folder as
+// the operator's part, so not even they may be links.
+std::vector<ServedFolder> ServedFoldersOf(const Configuration& config);
 
 }  // namespace vantrel

@@ -20,13 +20,14 @@
 namespace vantrel {
 namespace {
 
-struct ServedFolder {
-  std::string path;  // absolute, no trailing slash (but "/")
+struct Registered {
+  std::string path;    // absolute, no trailing slash (but "/")
+  std::string anchor;  // the operator's part of `path`: `path` itself or a folder above it
   // The path named no link when it was registered: the whole path can then be
   // resolved with no link allowed, in one call and without opening the folder.
   bool link_free = false;
 };
-using FolderSet = std::vector<ServedFolder>;
+using FolderSet = std::vector<Registered>;
 
 Mutex g_mu;
 std::shared_ptr<const FolderSet> g_folders GUARDED_BY(g_mu);
@@ -50,21 +51,30 @@ std::shared_ptr<const FolderSet> CurrentFolders() {
   return g_folders;
 }
 
-// The longest served folder that `path` lies strictly below; `rest_at` is
-// where the part below it starts (past its slashes).
-const ServedFolder* HoldingFolder(const FolderSet& set, const std::string& path, size_t* rest_at) {
-  const ServedFolder* best = nullptr;
-  for (const ServedFolder& f : set) {
-    const size_t n = f.path.size();
-    if (path.size() <= n || path.compare(0, n, f.path) != 0) continue;
-    if (f.path != "/" && path[n] != '/') continue;
-    if (best == nullptr || n > best->path.size()) best = &f;
+bool HoldsOrIs(const std::string& folder, const std::string& path) {
+  const size_t n = folder.size();
+  if (path.size() < n || path.compare(0, n, folder) != 0) return false;
+  return path.size() == n || folder == "/" || path[n] == '/';
+}
+
+// Where the part of `path` below `prefix` starts (past its slashes).
+size_t RestAfter(const std::string& prefix, const std::string& path) {
+  size_t at = prefix.size();
+  while (at < path.size() && path[at] == '/') ++at;
+  return at;
+}
+
+// The longest served folder that holds `path` with something of `path`
+// below its operator's part (so a folder of the server's own counts for
+// itself too); `rest_at` is where that part starts.
+const Registered* HoldingFolder(const FolderSet& set, const std::string& path, size_t* rest_at) {
+  const Registered* best = nullptr;
+  for (const Registered& f : set) {
+    if (!HoldsOrIs(f.path, path) || RestAfter(f.anchor, path) == path.size()) continue;
+    if (best == nullptr || f.path.size() > best->path.size()) best = &f;
   }
   if (best == nullptr) return nullptr;
-  size_t at = best->path.size();
-  while (at < path.size() && path[at] == '/') ++at;
-  if (at == path.size()) return nullptr;  // the folder itself
-  *rest_at = at;
+  *rest_at = RestAfter(best->anchor, path);
   return best;
 }
 
@@ -120,11 +130,12 @@ int CloseKeepingErrno(int fd, int result) {
   return result;
 }
 
-// Opens `below` below the folder itself, reached through the operator's links.
-int OpenBelowFolder(const ServedFolder& folder, const char* below, int flags, mode_t mode) {
+// Opens `below` below the folder's operator's part, reached through the
+// operator's links.
+int OpenBelowFolder(const Registered& folder, const char* below, int flags, mode_t mode) {
   int dir_fd;
   do {
-    dir_fd = ::open(folder.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    dir_fd = ::open(folder.anchor.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   } while (dir_fd < 0 && errno == EINTR);
   if (dir_fd < 0) return -1;
   if (!g_no_openat2.load(std::memory_order_relaxed)) {
@@ -149,12 +160,16 @@ int WalkError(int dir_fd, std::string_view name, int err) {
 
 }  // namespace
 
-void SetServedFolders(const std::vector<std::string>& folders) {
+void SetServedFolders(const std::vector<ServedFolder>& folders) {
   auto set = std::make_shared<FolderSet>();
-  for (const std::string& given : folders) {
-    if (given.empty() || given[0] != '/') continue;
-    ServedFolder folder;
-    folder.path = Normalized(given);
+  for (const ServedFolder& given : folders) {
+    if (given.path.empty() || given.path[0] != '/') continue;
+    Registered folder;
+    folder.path = Normalized(given.path);
+    folder.anchor = Normalized(given.operators_part);
+    if (folder.anchor.empty() || !HoldsOrIs(folder.anchor, folder.path)) {
+      folder.anchor = folder.path;
+    }
     folder.link_free = NamesNoLink(folder.path);
     set->push_back(std::move(folder));
   }
@@ -165,16 +180,20 @@ void SetServedFolders(const std::vector<std::string>& folders) {
 std::vector<std::string> ServedFolders() {
   std::vector<std::string> paths;
   if (std::shared_ptr<const FolderSet> set = CurrentFolders()) {
-    for (const ServedFolder& f : *set) paths.push_back(f.path);
+    for (const Registered& f : *set) paths.push_back(f.path);
   }
   return paths;
 }
 
 std::string ServedFolderHolding(const std::string& path) {
   std::shared_ptr<const FolderSet> set = CurrentFolders();
-  size_t rest_at = 0;
-  const ServedFolder* folder = set ? HoldingFolder(*set, path, &rest_at) : nullptr;
-  return folder != nullptr ? folder->path : std::string();
+  if (set == nullptr) return {};
+  const Registered* best = nullptr;
+  for (const Registered& f : *set) {
+    if (!HoldsOrIs(f.path, path) || RestAfter(f.path, path) == path.size()) continue;
+    if (best == nullptr || f.path.size() > best->path.size()) best = &f;
+  }
+  return best != nullptr ? best->path : std::string();
 }
 
 Status OpenFailureStatus(const char* what, const std::string& path, int err) {
@@ -202,7 +221,7 @@ int OpenServedPath(const std::string& path, int flags, mode_t mode) {
   flags |= O_CLOEXEC;
   std::shared_ptr<const FolderSet> set = CurrentFolders();
   size_t rest_at = 0;
-  const ServedFolder* folder = set ? HoldingFolder(*set, path, &rest_at) : nullptr;
+  const Registered* folder = set ? HoldingFolder(*set, path, &rest_at) : nullptr;
   if (folder == nullptr) {
     int fd;
     do {

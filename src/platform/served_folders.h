@@ -10,6 +10,13 @@
 // component at a time with O_NOFOLLOW where the kernel lacks openat2). The
 // folder's own path is the operator's and may hold links.
 //
+// Some served folders are the server's own, made inside a folder of the
+// operator's (an index's search folder in its index folder). For those only
+// the operator's part may hold links: the server's own components are
+// resolved as what lies below them, so a link that a user put in the place
+// of the server's folder is not followed either, and the folder itself is
+// opened under the same rule.
+//
 // Paths outside every served folder open as with open(2).
 //
 // Thread safety: every function may be called from any thread at any time;
@@ -19,6 +26,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/status.h"
@@ -26,16 +34,31 @@
 
 namespace vantrel {
 
+// One served folder: `path`, of which the leading folder `operators_part` is
+// the operator's (links allowed); empty means all of `path`.
+struct ServedFolder {
+  ServedFolder(std::string folder, std::string operators = {})
+      : path(std::move(folder)), operators_part(std::move(operators)) {}
+  ServedFolder(const char* folder) : path(folder) {}
+
+  std::string path;
+  std::string operators_part;
+
+  bool operator==(const ServedFolder&) const = default;
+};
+
 // Replaces the set of served folders (absolute native paths; empty and
-// relative ones are ignored, trailing slashes do not count).
-void SetServedFolders(const std::vector<std::string>& folders);
+// relative ones are ignored, trailing slashes do not count; an operator's
+// part that does not hold `path` counts as all of it).
+void SetServedFolders(const std::vector<ServedFolder>& folders);
 
 // The current set, as given (normalized), for logs and tests.
 std::vector<std::string> ServedFolders();
 
 // open(2) of `path` with `flags` (and `mode` when creating), except that the
-// part of `path` below the longest served folder that holds it is resolved
-// without following any symbolic link and without leaving the folder. Returns
+// part of `path` below the longest served folder that holds it (below its
+// operator's part, for the server's own folders) is resolved without
+// following any symbolic link and without leaving the folder. Returns
 // the descriptor, or -1 with errno set: ELOOP for a link below the folder,
 // EXDEV for a ".." that would leave it. O_CLOEXEC is always added.
 int OpenServedPath(const std::string& path, int flags, mode_t mode = 0);

@@ -84,11 +84,16 @@ TEST_F(IndexFoldersTest, ServedFoldersAreWhatClientsWriteInto) {
   config.indexes[1].active = 0;
   config.pdf.folder = dir_.Path("pdf");
   PrepareIndexFolders(&config, fs_, &notices_);
-  EXPECT_EQ(
-      ServedFoldersOf(config),
-      (std::vector<std::string>{dir_.Path("index/OffLine"), dir_.Path("images"),
-                                dir_.Path("index/VT_SEARCH"), dir_.Path("index/VT_DATA/VT_LISTS"),
-                                dir_.Path("index/VT_CLIENT"), dir_.Path("pdf")}));
+  // The folders that the server makes in the index folder are its own below
+  // the index folder; the others are the operator's as a whole.
+  const std::string index = dir_.Path("index");
+  EXPECT_EQ(ServedFoldersOf(config),
+            (std::vector<ServedFolder>{{dir_.Path("index/OffLine"), index},
+                                       {dir_.Path("images"), dir_.Path("images")},
+                                       {dir_.Path("index/VT_SEARCH"), index},
+                                       {dir_.Path("index/VT_DATA/VT_LISTS"), index},
+                                       {dir_.Path("index/VT_CLIENT"), index},
+                                       {dir_.Path("pdf")}}));
 }
 
 TEST_F(IndexFoldersTest, MissingIndexFolderStopsTheIndexWithANotice) {

@@ -78,6 +78,45 @@ TEST_F(ServedFoldersTest, AFolderThatGainsALinkInItsOwnPathStaysReadable) {
   EXPECT_EQ(Opened(dir_.Path("images/swapped/photo.jpg")), kLoop);
 }
 
+// A folder that the server makes in a folder of the operator's (an index's
+// search folder): a link that a user put in its place is followed neither
+// for the folder itself nor for what is in it, while the operator's folder
+// may still be reached through the operator's link.
+TEST_F(ServedFoldersTest, ALinkInPlaceOfTheServersOwnFolderIsNotFollowed) {
+  ASSERT_TRUE(dir_.WriteFile("index/VT_SEARCH/A.QRY", "request"));
+  ASSERT_EQ(::symlink(dir_.Path("index").c_str(), dir_.Path("via-index").c_str()), 0);
+  FileSystem* fs = DefaultFileSystem();
+  const std::string real = dir_.Path("index/VT_SEARCH");
+  const std::string put_aside = dir_.Path("index/aside");
+  for (const std::string& index : {dir_.Path("index"), dir_.Path("via-index")}) {
+    SCOPED_TRACE(index);
+    const std::string search = index + "/VT_SEARCH";
+    SetServedFolders({{search, index}});
+    EXPECT_EQ(Opened(search + "/A.QRY"), "request");
+    EXPECT_TRUE(fs->ListFolder(search).ok());
+    EXPECT_TRUE(fs->WriteFile(search + "/A.HIT", "answer").ok());
+
+    ASSERT_EQ(::rename(real.c_str(), put_aside.c_str()), 0);
+    ASSERT_EQ(::symlink(dir_.Path("outside/secret").c_str(), real.c_str()), 0);
+    EXPECT_EQ(Opened(search + "/photo.jpg"), kLoop);
+    EXPECT_FALSE(fs->ListFolder(search).ok());
+    EXPECT_FALSE(fs->IsValidFolder(search));
+    EXPECT_FALSE(fs->WriteFile(search + "/B.HIT", "x").ok());
+    EXPECT_FALSE(fs->WriteFileAtomic(search + "/C.HIT", "x").ok());
+    EXPECT_FALSE(fs->DeleteFile(search + "/photo.jpg").ok());
+    EXPECT_EQ(fs->ListFolder(dir_.Path("outside/secret")).value().size(), 1u);  // photo.jpg
+
+    ASSERT_EQ(::unlink(real.c_str()), 0);
+    ASSERT_EQ(::rename(put_aside.c_str(), real.c_str()), 0);
+  }
+  // Registered as the operator's as a whole, the folder's own name may be a
+  // link, as an image folder's may.
+  SetServedFolders({real});
+  ASSERT_EQ(::rename(real.c_str(), put_aside.c_str()), 0);
+  ASSERT_EQ(::symlink(dir_.Path("outside/secret").c_str(), real.c_str()), 0);
+  EXPECT_EQ(Opened(real + "/photo.jpg"), "outside");
+}
+
 // The walk that stands in for openat2 gives the same answers.
 TEST_F(ServedFoldersTest, TheWalkRefusesLinksAndEscapesAsOpenat2Does) {
   int dir_fd = ::open(dir_.Path("images").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
