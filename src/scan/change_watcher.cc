@@ -184,8 +184,8 @@ void ChangeWatcher::RearmSearchFolder(int index) {
   for (const FolderEntry& e : *entries) {
     if (e.is_folder || e.is_link) continue;
     const std::string name = KeyOfRelativeName(e.name);
-    if (IsRequestFileName(name))
-      options_.sink->OnSearchRequest(index, name, RequestNotice::kChanging);
+    if (!IsRequestFileName(name)) continue;
+    options_.sink->OnSearchRequest(index, name, RequestNotice::kChanging);
   }
 }
 

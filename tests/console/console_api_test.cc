@@ -294,17 +294,10 @@ TEST_F(ConsoleApi, ExitTellsTheQueuedThumbnailsAndTheAnswerReachesTheStop) {
 }
 
 TEST_F(ConsoleApi, ASearchWhileTheIndexIsPreparedEndsAtOnceWithWhatToDo) {
-  const std::string search_folder = SearchFolderOf(dir_.Path("index"));
+  const std::string search_folder = MadeSearchFolder();
   const std::string status_file = search_folder + "/" + names::kStatusFile;
-  ASSERT_TRUE(fs_->CreateFolders(search_folder).ok());
   const ApiParams search{{"index", "1"}, {"q", "harbour"}};
-  auto requests_waiting = [&] {
-    size_t n = 0;
-    StatusOr<std::vector<FolderEntry>> entries = fs_->ListFolder(search_folder);
-    if (!entries.ok()) return n;
-    for (const FolderEntry& e : *entries) n += e.name.find(".QRY") != std::string::npos;
-    return n;
-  };
+  auto requests_waiting = [&] { return RequestsWaitingIn(search_folder); };
 
   // Being prepared already: refused at once, nothing left behind.
   ASSERT_TRUE(fs_->WriteFile(status_file, std::string("\0\0\0\1", 4)).ok());

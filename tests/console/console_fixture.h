@@ -101,6 +101,24 @@ class ConsoleFixture : public ::testing::Test {
     ASSERT_EQ(r.status, 200) << r.body.dump();
   }
 
+  // The search folder of the fixture's index, made when missing.
+  std::string MadeSearchFolder() {
+    const std::string folder = SearchFolderOf(dir_.Path("index"));
+    EXPECT_TRUE(fs_->CreateFolders(folder).ok());
+    return folder;
+  }
+
+  // How many request files stand in `search_folder`.
+  size_t RequestsWaitingIn(const std::string& search_folder) {
+    size_t n = 0;
+    StatusOr<std::vector<FolderEntry>> entries = fs_->ListFolder(search_folder);
+    if (!entries.ok()) return n;
+    for (const FolderEntry& e : *entries) {
+      n += e.name.size() > 4 && e.name.compare(e.name.size() - 4, 4, ".QRY") == 0;
+    }
+    return n;
+  }
+
   TempDir dir_;
   FileSystem* fs_ = DefaultFileSystem();
   NullNoticeSink notices_;

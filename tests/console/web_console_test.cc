@@ -29,13 +29,20 @@ TEST(ConsoleExposure, AnotherAddressThanLoopbackNeedsAPasswordOrConsent) {
   EXPECT_NE(ConsoleExposureProblem(args, false), "");
 }
 
-using WebConsoleTest = ConsoleFixture;
+class WebConsoleTest : public ConsoleFixture {
+ protected:
+  // Starts `console` on a free loopback port for the fixture's server.
+  void StartOnAFreePort(WebConsole* console, ProgressSource* progress = nullptr) {
+    ConsoleHost host = ctx_.host;
+    host.args.console = "127.0.0.1:0";
+    if (progress != nullptr) host.progress = progress;
+    ASSERT_TRUE(console->Start(host).ok());
+  }
+};
 
 TEST_F(WebConsoleTest, ServesThePageWithItsHeadersAndGuardsChangesWithTheToken) {
-  ConsoleHost host = ctx_.host;
-  host.args.console = "127.0.0.1:0";
   WebConsole console;
-  ASSERT_TRUE(console.Start(host).ok());
+  ASSERT_NO_FATAL_FAILURE(StartOnAFreePort(&console));
   httplib::Client client("127.0.0.1", console.port());
 
   auto page = client.Get("/");
@@ -76,10 +83,8 @@ TEST_F(WebConsoleTest, ServesThePageWithItsHeadersAndGuardsChangesWithTheToken) 
 }
 
 TEST_F(WebConsoleTest, AStopDoesNotWaitOutAnIdleKeptAliveConnection) {
-  ConsoleHost host = ctx_.host;
-  host.args.console = "127.0.0.1:0";
   WebConsole console;
-  ASSERT_TRUE(console.Start(host).ok());
+  ASSERT_NO_FATAL_FAILURE(StartOnAFreePort(&console));
   // A browser keeps its connection open after a request; the server's
   // worker waits on it until it is idle for the keep-alive time.
   httplib::Client client("127.0.0.1", console.port());
@@ -94,21 +99,10 @@ TEST_F(WebConsoleTest, AStopDoesNotWaitOutAnIdleKeptAliveConnection) {
 }
 
 TEST_F(WebConsoleTest, AStopEndsASearchStillWaitingForItsAnswer) {
-  ConsoleHost host = ctx_.host;
-  host.args.console = "127.0.0.1:0";
   WebConsole console;
-  ASSERT_TRUE(console.Start(host).ok());
-  const std::string search_folder = SearchFolderOf(dir_.Path("index"));
-  ASSERT_TRUE(fs_->CreateFolders(search_folder).ok());
-  auto requests_waiting = [&] {
-    size_t n = 0;
-    StatusOr<std::vector<FolderEntry>> entries = fs_->ListFolder(search_folder);
-    if (!entries.ok()) return n;
-    for (const FolderEntry& e : *entries) {
-      n += e.name.size() > 4 && e.name.substr(e.name.size() - 4) == ".QRY";
-    }
-    return n;
-  };
+  ASSERT_NO_FATAL_FAILURE(StartOnAFreePort(&console));
+  const std::string search_folder = MadeSearchFolder();
+  auto requests_waiting = [&] { return RequestsWaitingIn(search_folder); };
   // This task has no search service: the request stays unanswered, as one
   // does that a restarting task has cleared away.
   int status = 0;
@@ -147,11 +141,8 @@ size_t Count(const std::string& text, const std::string& what) {
 
 TEST_F(WebConsoleTest, TheStreamSendsProgressAtMostEveryHalfSecondAndOnceMoreWhenIdle) {
   GrowingProgress progress;
-  ConsoleHost host = ctx_.host;
-  host.args.console = "127.0.0.1:0";
-  host.progress = &progress;
   WebConsole console;
-  ASSERT_TRUE(console.Start(host).ok());
+  ASSERT_NO_FATAL_FAILURE(StartOnAFreePort(&console, &progress));
   // Status changes wake the stream all the time, as a folder being indexed
   // does.
   std::atomic<bool> busy{true};
