@@ -710,11 +710,17 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Status EmptyFolder(const std::string& path, bool recursive) override {
-    if (!IsValidFolder(path)) return Status::InvalidArgument("not a valid folder: " + path);
+    const Status not_valid = Status::InvalidArgument("not a valid folder: " + path);
+    if (!CheckPath(path).ok() || path[0] != '/') return not_valid;
     // O_NOFOLLOW: a link put in the folder's place is refused, never
-    // emptied through.
+    // emptied through. The checks are made on what was opened.
     Fd fd(OpenServedPath(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (fd.get() < 0) return ErrnoStatus("cannot open folder", path, errno);
+    if (fd.get() < 0) {
+      const int err = errno;
+      if (err == ENOENT || err == ENOTDIR) return not_valid;
+      return ErrnoStatus("cannot open folder", path, err);
+    }
+    if (::faccessat(fd.get(), ".", X_OK, 0) != 0) return not_valid;
     std::string shown = path;
     while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
     return EmptyFolderAt(fd.get(), shown == "/" ? "" : shown, recursive, 0);
