@@ -83,6 +83,10 @@ struct IndexRuntime {
   // Set by task requests and the optimizer; read when the task restarts.
   std::atomic<uint32_t> restart_state{kRestartNone};
   bool optimize_done = false;  // task thread only
+  // The start-up catch-up was cut short by a stop: the lists in memory are
+  // incomplete and are not saved; the next start resumes from the lists
+  // saved before and the documents the engine holds. Task thread only.
+  bool lists_cut = false;
   std::array<ImageFolderRuntime, kFolderSlots> folders;
 };
 
@@ -137,6 +141,10 @@ class TaskContext {
   Mutex update_lock;
 
   std::atomic<bool> stop{false};
+  // The task has been asked to stop (set at once, while `stop` is set only
+  // when the main loop acts on it): the start-up catch-up ends at the next
+  // file.
+  std::atomic<bool> stop_asked{false};
   std::atomic<bool> restart{false};
   std::atomic<bool> relaunch{false};
   std::atomic<uint32_t> log_flags{kDefaultLogFlags};

@@ -212,6 +212,9 @@ class Pipeline final : public IndexPipeline {
   // the engine while the lists of an earlier run still name them.
   void RelistFoldersOfUnindexedFiles(TaskContext& task, int index);
   void CatchUpImageFolders(TaskContext& task, int index);
+  // Ends the catch-up of `index` that a stop cut short, its indexed
+  // documents committed: its lists are marked not to be saved.
+  void LeaveCutShort(TaskContext& task, int index);
   void CatchUpChangedFolders(TaskContext& task, int index, int slot, FolderScanner& scanner);
   void CatchUpWholeFolder(TaskContext& task, int index, int slot, FolderScanner& scanner);
   // Starts the document readers of the catch-up of `index` (none with one

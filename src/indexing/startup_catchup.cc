@@ -48,6 +48,9 @@ void ClearLists(LockedBrowseList timelist, LockedBrowseList charlist, LockedBrow
   if (dirlist != nullptr) dirlist->SetOrder(kOrderName).IgnoreError();
 }
 
+// The task has been asked to stop: the catch-up ends at the next file.
+bool CutShort(const TaskContext& task) { return task.stop || task.stop_asked; }
+
 // The image folders of `def` that have a root, by slot.
 std::vector<std::pair<int, std::string>> ImageRoots(const IndexDefinition& def) {
   std::vector<std::pair<int, std::string>> roots;
@@ -160,7 +163,7 @@ void Pipeline::ListFolderIntoIndex(TaskContext& task, int index, int slot,
     return;
   }
   for (const ScannedEntry& file : files.value()) {
-    if (task.stop) return;
+    if (CutShort(task)) return;
     TakeScanned(task, index, root, file);
   }
 }
@@ -284,7 +287,7 @@ void Pipeline::CatchUpChangedFolders(TaskContext& task, int index, int slot,
                                 .path;
   LockedBrowseList dirlist = task.Locked(index, &runtime.dirlist);
   for (const ChangedFolder& folder : scanner.ListChangedFolders(slot, root, dirlist)) {
-    if (task.stop) break;
+    if (CutShort(task)) break;
     RemoveFilesOfFolder(task.Locked(index, &runtime.timelist), folder.key);
     RemoveFilesOfFolder(task.Locked(index, &runtime.charlist), folder.key);
     if (!folder.gone) ListFolderIntoIndex(task, index, slot, folder);
@@ -299,7 +302,7 @@ void Pipeline::CatchUpWholeFolder(TaskContext& task, int index, int slot,
                                 .path;
   LockedBrowseList dirlist = task.Locked(index, &task.indexes[static_cast<size_t>(index)].dirlist);
   scanner.FullListing(slot, root, dirlist, [&](const ScannedEntry& file) {
-    if (task.stop) return false;
+    if (CutShort(task)) return false;
     TakeScanned(task, index, root, file);
     return true;
   });
@@ -319,10 +322,10 @@ void Pipeline::CatchUpImageFolders(TaskContext& task, int index) {
   // A full listing: its files are counted ahead of the builder.
   std::optional<FileCountWalk> counting;
   if (!have_dirlist && options_.count_files_ahead) {
-    counting.emplace(fs_, *cp_, ImageRoots(def), &task.Progress(index), &task.stop);
+    counting.emplace(fs_, *cp_, ImageRoots(def), &task.Progress(index), &task.stop_asked);
   }
   StartDocumentReaders(task, index);
-  for (int slot = 0; slot < kFolderSlots && !task.stop; ++slot) {
+  for (int slot = 0; slot < kFolderSlots && !CutShort(task); ++slot) {
     const std::string& root = def.image_folders[static_cast<size_t>(slot)].path;
     if (root.empty()) continue;
     CheckRoot(task, index, slot);
@@ -337,6 +340,15 @@ void Pipeline::CatchUpImageFolders(TaskContext& task, int index) {
     PostStatistics(task, index);
   }
   readers_.reset();
+}
+
+void Pipeline::LeaveCutShort(TaskContext& task, int index) {
+  // Its lists are neither written nor saved: the next start compares the
+  // folders with the lists saved before and skips what the engine holds.
+  task.indexes[static_cast<size_t>(index)].lists_cut = true;
+  task.LogFromTask("The stop cut short the catch-up of " +
+                   task.config.indexes[static_cast<size_t>(index)].index_folder +
+                   ": what it indexed is kept, the next start goes on with the rest");
 }
 
 void Pipeline::StartUpIndex(TaskContext& task, int index) {
@@ -366,6 +378,10 @@ void Pipeline::StartUpIndex(TaskContext& task, int index) {
   // The last documents; a bulk build becomes searchable.
   Flush(task, index, /*automatic=*/false);
   FinishBulkBuild(task, index);
+  if (CutShort(task)) {
+    LeaveCutShort(task, index);
+    return;
+  }
 
   // A relaunched task made its backup before the optimization.
   if (!task.relaunch && task.Locked(index, &runtime.indexed).Count() != 0) {

@@ -48,6 +48,8 @@ void DatabaseTask::Start() {
 void DatabaseTask::RequestStop() {
   int expected = 0;
   shutdown_state_.compare_exchange_strong(expected, 1);
+  MutexLock lock(&context_mu_);
+  if (context_) context_->stop_asked = true;
 }
 
 bool DatabaseTask::WaitFinished(std::chrono::milliseconds timeout) {
@@ -122,6 +124,7 @@ bool DatabaseTask::LoadTaskConfiguration() {
   {
     MutexLock lock(&context_mu_);
     context_ = std::make_shared<TaskContext>(options_.env);
+    context_->stop_asked = shutdown_state_.load() != 0;
   }
   context_->config = std::move(load.config);
   context_->log_flags = context_->config.log_flags;
@@ -219,6 +222,10 @@ void DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
     if (!task.config.indexes[i].active) continue;
     // After a relaunch the optimization of this hour has been done already.
     if (task.relaunch) task.indexes[i].optimize_done = true;
+    // A stop asked meanwhile leaves the index as a kill would, for the
+    // next start to catch up.
+    task.indexes[i].lists_cut = task.stop_asked;
+    if (task.indexes[i].lists_cut) continue;
     WorkCounters& progress = task.Progress(i);
     progress.Begin(next_work_[i]);
     next_work_[i] = WorkKind::kCatchUp;
@@ -388,7 +395,7 @@ void DatabaseTask::ReleaseListsAndWatches() {
     const IndexDefinition& def = task.config.indexes[i];
     IndexRuntime& runtime = task.indexes[i];
     // The uncut lists, read back at the next start to resume.
-    if (def.active && !def.lists_folder.empty()) {
+    if (def.active && !def.lists_folder.empty() && !runtime.lists_cut) {
       std::string full = def.lists_folder + "/" + names::kFullListsFolder;
       fs->CreateFolders(full).IgnoreError();
       struct Named {

@@ -206,6 +206,35 @@ TEST_F(TaskPipelineTest, ARebuildShowsItsFilesCountedAndDone) {
   ASSERT_TRUE(Eventually([&] { return Ready() >= 2 && task_->serving(); }));
 }
 
+// A stop (or the console's edit mode) during a long catch-up ends it at the
+// next file instead of waiting for its end. What it indexed is kept; its
+// incomplete lists are not saved, so the next start goes on with the rest.
+TEST_F(TaskPipelineTest, AStopCutsTheCatchUpShortAndTheNextStartGoesOn) {
+  const size_t built_before = status_.FileMessages();
+  const std::string saved_dirlist = dir_.Path("index/VT_DATA/VT_LISTS/VT_FULLLISTS/DIRLIST");
+  gate_.Close("Sport");
+  requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
+  ASSERT_TRUE(Eventually([&] {
+    std::vector<ProgressView> running = progress_.Running();
+    return running.size() == 1 && running[0].total == 2;
+  })) << "the catch-up waits at the listing of Sport";
+  task_->RequestStop();
+  gate_.Open();
+  ASSERT_TRUE(task_->WaitFinished(milliseconds(20000)));
+  task_->Join();
+  EXPECT_LT(status_.FileMessages(), built_before + 2) << "the catch-up ran to its end";
+  EXPECT_EQ(status_.CountLine("The stop cut short the catch-up of " + dir_.Path("index")), 1)
+      << status_.Lines();
+  EXPECT_FALSE(fs_->Exists(saved_dirlist)) << "the rebuild's incomplete lists are not saved";
+
+  task_->Start();
+  ASSERT_TRUE(Eventually([&] { return Ready() >= 3 && task_->serving(); }));
+  EXPECT_EQ(Found("harbour"), 1u);
+  EXPECT_EQ(Found("stadium"), 1u);
+  EXPECT_EQ(status_.FileMessages(), built_before + 2) << "no file is built twice";
+  EXPECT_TRUE(fs_->Exists(saved_dirlist));
+}
+
 TEST_F(TaskPipelineTest, RescanListsEveryFolderWithoutIndexingAgain) {
   const size_t built_before = status_.FileMessages();
   requests_.Push(TaskRequest{kRequestRescan, 0, 0});
