@@ -156,6 +156,17 @@ class TaskPipelineTest : public ::testing::Test {
 
   int Ready() { return status_.CountLine(Text(TextId::IDS_READYFORSEARCH)); }
 
+  // Asks for a rebuild and waits until both files are counted and the
+  // builder waits at the listing of Sport.
+  bool RebuildHeldAtSport() {
+    gate_.Close("Sport");
+    requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
+    return Eventually([&] {
+      std::vector<ProgressView> running = progress_.Running();
+      return running.size() == 1 && running[0].total == 2;
+    });
+  }
+
   TempDir dir_;
   GateFileSystem gate_{DefaultFileSystem()};
   FileSystem* fs_ = &gate_;
@@ -190,12 +201,7 @@ TEST_F(TaskPipelineTest, RebuildIndexesEverythingAgainFromAnEmptyDataFolder) {
 TEST_F(TaskPipelineTest, ARebuildShowsItsFilesCountedAndDone) {
   EXPECT_TRUE(progress_.Running().empty()) << "the start-up catch-up has ended";
   EXPECT_EQ(progress_.counters()[0].done.load(), 2u);
-  gate_.Close("Sport");
-  requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
-  ASSERT_TRUE(Eventually([&] {
-    std::vector<ProgressView> running = progress_.Running();
-    return running.size() == 1 && running[0].total == 2;
-  })) << "the counting walk finds both files while the builder waits";
+  ASSERT_TRUE(RebuildHeldAtSport()) << "the counting walk finds both files while the builder waits";
   ProgressView held = progress_.Running()[0];
   EXPECT_EQ(held.index, 0);
   EXPECT_EQ(held.kind, WorkKind::kRebuild);
@@ -212,12 +218,7 @@ TEST_F(TaskPipelineTest, ARebuildShowsItsFilesCountedAndDone) {
 TEST_F(TaskPipelineTest, AStopCutsTheCatchUpShortAndTheNextStartGoesOn) {
   const size_t built_before = status_.FileMessages();
   const std::string saved_dirlist = dir_.Path("index/VT_DATA/VT_LISTS/VT_FULLLISTS/DIRLIST");
-  gate_.Close("Sport");
-  requests_.Push(TaskRequest{kRequestRebuild, 0, 0});
-  ASSERT_TRUE(Eventually([&] {
-    std::vector<ProgressView> running = progress_.Running();
-    return running.size() == 1 && running[0].total == 2;
-  })) << "the catch-up waits at the listing of Sport";
+  ASSERT_TRUE(RebuildHeldAtSport()) << "the catch-up waits at the listing of Sport";
   task_->RequestStop();
   gate_.Open();
   ASSERT_TRUE(task_->WaitFinished(milliseconds(20000)));
