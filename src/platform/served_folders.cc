@@ -92,17 +92,20 @@ std::vector<std::string_view> Components(std::string_view below) {
   return parts;
 }
 
-bool HasDotComponent(std::string_view below) {
+bool HasComponent(std::string_view below, bool dot_too) {
   size_t start = 0;
   while (start <= below.size()) {
     size_t end = below.find('/', start);
     if (end == std::string_view::npos) end = below.size();
     std::string_view part = below.substr(start, end - start);
-    if (part == "." || part == "..") return true;
+    if (part == ".." || (dot_too && part == ".")) return true;
     start = end + 1;
   }
   return false;
 }
+
+bool HasDotComponent(std::string_view below) { return HasComponent(below, /*dot_too=*/true); }
+bool HasDotDotComponent(std::string_view below) { return HasComponent(below, /*dot_too=*/false); }
 
 int RawOpenat2(int dir_fd, const char* path, int flags, mode_t mode, uint64_t resolve) {
   struct open_how how = {};
@@ -230,6 +233,12 @@ int OpenServedPath(const std::string& path, int flags, mode_t mode) {
     return fd;
   }
   const char* below = path.c_str() + rest_at;
+  // Below the operator's part of a folder of the server's own, a ".." could
+  // stay below that part and still leave the folder: never taken.
+  if (folder->anchor != folder->path && HasDotDotComponent(below)) {
+    errno = EXDEV;
+    return -1;
+  }
   if (folder->link_free && !HasDotComponent(below) &&
       !g_no_openat2.load(std::memory_order_relaxed)) {
     int fd = RawOpenat2(AT_FDCWD, path.c_str(), flags, mode, kNoLinks);

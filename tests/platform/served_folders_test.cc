@@ -93,6 +93,7 @@ TEST_F(ServedFoldersTest, ALinkInPlaceOfTheServersOwnFolderIsNotFollowed) {
     const std::string search = index + "/VT_SEARCH";
     SetServedFolders({{search, index}});
     EXPECT_EQ(Opened(search + "/A.QRY"), "request");
+    EXPECT_EQ(Opened(search + "/../VT_SEARCH/A.QRY"), kEscape);
     EXPECT_TRUE(fs->ListFolder(search).ok());
     EXPECT_TRUE(fs->WriteFile(search + "/A.HIT", "answer").ok());
 
