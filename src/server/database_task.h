@@ -98,7 +98,8 @@ class DatabaseTask {
 
   // Starts the task thread. The shutdown state becomes 0.
   void Start();
-  // The console asks the task to stop (state 0 -> 1).
+  // The console asks the task to stop (state 0 -> 1). A start-up catch-up
+  // under way ends at its next file; the main loop stops after its pass.
   void RequestStop();
   int shutdown_state() const { return shutdown_state_.load(); }
   // Waits until the task has finished (state 2) or `timeout` passed.
