@@ -34,7 +34,9 @@ class ChangeSink {
   virtual void OnSearchRequest(int index, const std::string& name, RequestNotice notice) = 0;
   // Notifications of this image folder may have been lost (queue overflow, a
   // watch limit, a root that vanished): the folder should be re-listed soon.
-  virtual void OnFolderNeedsRelisting(int index, int slot) = 0;
+  // `watch_lost`: the folder itself was deleted, moved or unmounted, so its
+  // watch is gone and only polls find its changes from now on.
+  virtual void OnFolderNeedsRelisting(int index, int slot, bool watch_lost) = 0;
 };
 
 }  // namespace vantrel

@@ -156,7 +156,8 @@ bool ChangeWatcher::RunOnce() {
       if (report.trouble == WatchTrouble::kRootGone) RearmSearchFolder(index);
       continue;
     }
-    options_.sink->OnFolderNeedsRelisting(index, static_cast<int>(low) - 1);
+    options_.sink->OnFolderNeedsRelisting(index, static_cast<int>(low) - 1,
+                                          report.trouble == WatchTrouble::kRootGone);
   }
   return !batch.woken;
 }

@@ -242,14 +242,21 @@ void DatabaseTask::PreparationPass(ChangeWatcher* watcher) {
   LogPolledSearchFolders();
 }
 
+std::string PollIntervalText(const TaskTimings& timings) {
+  const int64_t ms = timings.poll_interval.count();
+  if (ms != 0 && ms % 60000 == 0) return std::to_string(ms / 60000) + " minutes";
+  if (ms != 0 && ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
+
 void DatabaseTask::ArmWatches(ChangeWatcher* watcher) {
   TaskContext& task = *context_;
   for (const ArmedFolder& folder : watcher->Arm(task.config)) {
     if (folder.slot >= 0) {
       task.indexes[folder.index].folders[folder.slot].watch_armed = folder.armed;
       if (!folder.armed && !folder.reason.empty()) {
-        task.LogFromTask("Not watched, polled every 2 minutes: " + folder.path + " (" +
-                         folder.reason + ")");
+        task.LogFromTask("Not watched, polled every " + PollIntervalText(options_.timings) + ": " +
+                         folder.path + " (" + folder.reason + ")");
       }
     } else {
       task.indexes[folder.index].search_watch_armed = folder.armed;

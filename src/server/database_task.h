@@ -69,6 +69,9 @@ struct TaskTimings {
   std::chrono::milliseconds worker_grace{10000};     // the stop's wait for running searches
 };
 
+// How often folders without a watch are polled, for the log: "2 minutes".
+std::string PollIntervalText(const TaskTimings& timings);
+
 class DatabaseTask {
  public:
   struct Options {

@@ -249,14 +249,23 @@ void TaskWorkers::QueueRequest(int index, const std::string& name) {
   task_->action_event.Set();
 }
 
-void TaskWorkers::OnFolderNeedsRelisting(int index, int slot) {
+void TaskWorkers::OnFolderNeedsRelisting(int index, int slot, bool watch_lost) {
   if (index < 0 || index >= kMaxIndexes || slot < 0 || slot >= kFolderSlots) return;
   if (trace_changes_) {
     std::fprintf(stderr, "vantrel: index %d folder %02d needs re-listing\n", index, slot);
   }
+  ImageFolderRuntime& folder = task_->indexes[index].folders[slot];
   {
     MutexLock lock(&task_->change_queue_lock);
-    task_->indexes[index].folders[slot].needs_relisting = true;
+    folder.needs_relisting = true;
+  }
+  // Polled on every pass from now on, as a folder that could not be watched.
+  if (watch_lost && folder.watch_armed.exchange(false)) {
+    task_->LogFromTask("No longer watched (deleted, moved or unmounted), polled every " +
+                       PollIntervalText(timings_) + ": " +
+                       task_->config.indexes[static_cast<size_t>(index)]
+                           .image_folders[static_cast<size_t>(slot)]
+                           .path);
   }
   poll_wake_.Set();
 }

@@ -58,7 +58,7 @@ class TaskWorkers : public ChangeSink {
   // ChangeSink, called on the watcher thread.
   void OnImageFolderChange(int index, int slot, ChangeEntry entry) override;
   void OnSearchRequest(int index, const std::string& name, RequestNotice notice) override;
-  void OnFolderNeedsRelisting(int index, int slot) override;
+  void OnFolderNeedsRelisting(int index, int slot, bool watch_lost) override;
 
   // One pass of the search dispatcher over every request list (public for
   // tests): queues each name not served in the last 30 s for the search

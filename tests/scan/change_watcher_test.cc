@@ -46,14 +46,16 @@ class RecordingSink : public ChangeSink {
     }
     return false;
   }
-  void OnFolderNeedsRelisting(int index, int slot) override {
+  void OnFolderNeedsRelisting(int index, int slot, bool watch_lost) override {
     MutexLock lock(&mu);
     relist.push_back({index, slot, {}});
+    if (watch_lost) lost.push_back({index, slot, {}});
   }
   Mutex mu;
   std::vector<Change> changes GUARDED_BY(mu);
   std::vector<Request> requests GUARDED_BY(mu);
   std::vector<Change> relist GUARDED_BY(mu);
+  std::vector<Change> lost GUARDED_BY(mu);
 };
 
 class RecordingNotices : public NoticeSink {
@@ -271,6 +273,17 @@ TEST_F(ChangeWatcherTest, ADeletedSearchFolderIsMadeAgainAndWatchedAgain) {
   EXPECT_FALSE(sink_.Saw("LINKED.REQ", RequestNotice::kChanging));
   EXPECT_FALSE(sink_.Saw("LINKED.REQ", RequestNotice::kComplete));
   EXPECT_TRUE(fs->Exists(dir_.Path("elsewhere/LINKED.REQ")));
+}
+
+TEST_F(ChangeWatcherTest, AnImageFolderMovedAwayIsReportedWithItsWatchLost) {
+  auto watcher = MakeWatcher();
+  watcher->Arm(config_);
+  ASSERT_EQ(::rename(dir_.Path("images").c_str(), dir_.Path("moved").c_str()), 0);
+  EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) { return !sink_.lost.empty(); }));
+  MutexLock lock(&sink_.mu);
+  ASSERT_FALSE(sink_.lost.empty());
+  EXPECT_EQ(sink_.lost[0].index, 0);
+  EXPECT_EQ(sink_.lost[0].slot, 1);
 }
 
 TEST_F(ChangeWatcherTest, StopEndsAWatcherThatSeesNothing) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -529,6 +530,23 @@ TEST_F(DatabaseTaskTest, ChangesInAnImageFolderFillItsChangeQueue) {
     return ctx->indexes[0].folders[1].change_queue.Find("2024\\pic.jpg") != nullptr;
   }));
   StopAndWait(*task);
+}
+
+// A watched image folder that is moved away loses its watch with it: the
+// folder is polled on every pass from then on, as one that could not be
+// watched, and the log says so once.
+TEST_F(DatabaseTaskTest, AnImageFolderMovedAwayIsPolledOnEveryPassFromThenOn) {
+  WriteConfig(1);
+  auto task = StartServing();
+  TaskContext* ctx = task->context_for_testing();
+  ASSERT_TRUE(ctx->indexes[0].folders[1].watch_armed);
+  ASSERT_EQ(::rename(dir_.Path("images").c_str(), dir_.Path("moved").c_str()), 0);
+  EXPECT_TRUE(Eventually([&] { return !ctx->indexes[0].folders[1].watch_armed; }));
+  const std::string line =
+      "No longer watched (deleted, moved or unmounted), polled every 20 ms: " + dir_.Path("images");
+  EXPECT_TRUE(Eventually([&] { return status_.HasLine(line); }));
+  StopAndWait(*task);
+  EXPECT_EQ(status_.Count(line), 1);
 }
 
 TEST_F(DatabaseTaskTest, AFloodOfRequestsIsServedByABoundedPoolSideBySide) {
