@@ -129,8 +129,9 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::Open(const std::string& path, 
   Fd fd(raw);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return ErrnoStatus("stat", path, errno);
-  if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("folder, not a file: " + path);
-  if (!S_ISREG(st.st_mode)) return Status::InvalidArgument("not a regular file: " + path);
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    return Status::InvalidArgument("not a regular file: " + path);
+  }
   return FromStat(fd.get(), st, path, mode);
 }
 
@@ -138,12 +139,12 @@ StatusOr<std::unique_ptr<MappedFile>> MappedFile::OpenDescriptor(int fd, const s
                                                                  Mode mode) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return ErrnoStatus("stat", path, errno);
-  if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("folder, not a file: " + path);
   return FromStat(fd, st, path, mode);
 }
 
 StatusOr<std::unique_ptr<MappedFile>> MappedFile::FromStat(int fd, const struct stat& st,
                                                            const std::string& path, Mode mode) {
+  if (S_ISDIR(st.st_mode)) return Status::InvalidArgument("folder, not a file: " + path);
   std::unique_ptr<MappedFile> file(new MappedFile());
   size_t size = static_cast<size_t>(st.st_size);
   if (mode == Mode::kMapOrRead && S_ISREG(st.st_mode) && size > kReadRatherThanMap) {

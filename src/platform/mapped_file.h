@@ -67,7 +67,8 @@ class MappedFile {
 
  private:
   MappedFile() = default;
-  // Maps or reads the file at `fd`, whose fstat gave `st`.
+  // Maps or reads the file at `fd`, whose fstat gave `st`; a folder is
+  // refused.
   static StatusOr<std::unique_ptr<MappedFile>> FromStat(int fd, const struct stat& st,
                                                         const std::string& name, Mode mode);
   const char* data_ = nullptr;
