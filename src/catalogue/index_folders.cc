@@ -7,19 +7,6 @@
 namespace vantrel {
 namespace {
 
-// The server's own folders below an index folder. Whoever may write the
-// index folder could put a symbolic link in the place of one: the link goes
-// (never what it points to), and the folder is made again, so that nothing
-// is emptied, written or served through it.
-void RemoveLinksInPlaceOfFolders(FileSystem* fs, const IndexDefinition& def) {
-  for (const std::string& folder :
-       {OfflineFolderOf(def.index_folder), def.index_folder + "/" + names::kDataFolder,
-        def.engine_folder, def.lists_folder, def.search_folder,
-        def.index_folder + "/" + names::kClientFolder}) {
-    fs->RemoveLink(folder).status().IgnoreError();
-  }
-}
-
 constexpr int kBadFolderNoticeMs = 60000;
 
 // Line breaks cannot stand in an INI value; clients read them as backslashes.
@@ -31,6 +18,19 @@ std::string IniValue(std::string value) {
 }
 
 std::string Join(const std::string& folder, const char* name) { return folder + "/" + name; }
+
+// The server's own folders below an index folder. Whoever may write the
+// index folder could put a symbolic link in the place of one: the link goes
+// (never what it points to), and the folder is made again, so that nothing
+// is emptied, written or served through it.
+void RemoveLinksInPlaceOfFolders(FileSystem* fs, const IndexDefinition& def) {
+  for (const std::string& folder :
+       {OfflineFolderOf(def.index_folder), Join(def.index_folder, names::kDataFolder),
+        def.engine_folder, def.lists_folder, def.search_folder,
+        Join(def.index_folder, names::kClientFolder)}) {
+    fs->RemoveLink(folder).status().IgnoreError();
+  }
+}
 
 }  // namespace
 
