@@ -65,16 +65,23 @@ size_t RestAfter(const std::string& prefix, const std::string& path) {
 }
 
 // The longest served folder that holds `path` with something of `path`
-// below its operator's part (so a folder of the server's own counts for
-// itself too); `rest_at` is where that part starts.
-const Registered* HoldingFolder(const FolderSet& set, const std::string& path, size_t* rest_at) {
+// below the folder's `part` (its path, or its operator's part).
+const Registered* LongestHolding(const FolderSet& set, const std::string& path,
+                                 std::string Registered::*part) {
   const Registered* best = nullptr;
   for (const Registered& f : set) {
-    if (!HoldsOrIs(f.path, path) || RestAfter(f.anchor, path) == path.size()) continue;
+    if (!HoldsOrIs(f.path, path) || RestAfter(f.*part, path) == path.size()) continue;
     if (best == nullptr || f.path.size() > best->path.size()) best = &f;
   }
-  if (best == nullptr) return nullptr;
-  *rest_at = RestAfter(best->anchor, path);
+  return best;
+}
+
+// The served folder whose rule opens `path`: something of `path` lies below
+// its operator's part (so a folder of the server's own counts for itself
+// too); `rest_at` is where that part starts.
+const Registered* HoldingFolder(const FolderSet& set, const std::string& path, size_t* rest_at) {
+  const Registered* best = LongestHolding(set, path, &Registered::anchor);
+  if (best != nullptr) *rest_at = RestAfter(best->anchor, path);
   return best;
 }
 
@@ -190,13 +197,8 @@ std::vector<std::string> ServedFolders() {
 
 std::string ServedFolderHolding(const std::string& path) {
   std::shared_ptr<const FolderSet> set = CurrentFolders();
-  if (set == nullptr) return {};
-  const Registered* best = nullptr;
-  for (const Registered& f : *set) {
-    if (!HoldsOrIs(f.path, path) || RestAfter(f.path, path) == path.size()) continue;
-    if (best == nullptr || f.path.size() > best->path.size()) best = &f;
-  }
-  return best != nullptr ? best->path : std::string();
+  const Registered* folder = set ? LongestHolding(*set, path, &Registered::path) : nullptr;
+  return folder != nullptr ? folder->path : std::string();
 }
 
 Status OpenFailureStatus(const char* what, const std::string& path, int err) {
