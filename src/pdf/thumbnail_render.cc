@@ -1,5 +1,10 @@
 #include "pdf/thumbnail_render.h"
 
+#include <jpeglib.h>
+#include <poppler-document.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
@@ -7,12 +12,6 @@
 #include <cstring>
 #include <memory>
 
-#include <jpeglib.h>
-#include <poppler-document.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
-
-#include "platform/detached_process.h"
 #include "platform/paths.h"
 
 namespace vantrel {
@@ -89,9 +88,10 @@ Status CreateFoldersBelow(FileSystem* fs, const std::string& base, const std::st
 }
 
 Status WritePicture(FileSystem* fs, const std::string& base, const std::string& path,
-                    const std::string& jpeg) {
+                    const std::string& jpeg, const WinFileTime* modified) {
   Status folders = CreateFoldersBelow(fs, base, std::string(FolderPart(path)));
   if (!folders.ok()) return folders;
+  if (modified != nullptr) return fs->WriteFileAtomicDated(path, jpeg, 0644, *modified);
   return fs->WriteFileAtomic(path, jpeg, 0644);
 }
 
@@ -267,13 +267,14 @@ StatusOr<std::vector<std::string>> RenderThumbnailJob(const ThumbnailJob& job, c
     return Status::Unavailable("the PDF changed while it was rendered: " + targets->pdf);
   }
   std::vector<std::string> written;
+  // The thumbnail carries the PDF's time, which tells that it is up to date,
+  // from the moment it appears; it is written last.
   for (const auto& [path, jpeg] : pictures) {
-    Status w = WritePicture(fs, targets->base, path, jpeg);
+    const bool thumbnail = path == targets->thumbnail;
+    Status w = WritePicture(fs, targets->base, path, jpeg, thumbnail ? &before->modified : nullptr);
     if (!w.ok()) return w;
     written.push_back(path);
   }
-  Status dated = SetModifiedTimeNoFollow(targets->thumbnail, before->modified);
-  if (!dated.ok()) return dated;
   return written;
 }
 

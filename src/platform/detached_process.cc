@@ -68,20 +68,4 @@ Status StartDetachedProcess(const std::vector<std::string>& argv) {
   return Status::Ok();
 }
 
-Status SetModifiedTimeNoFollow(const std::string& path, WinFileTime modified) {
-  // File time units (100 ns since 1601) to a POSIX time.
-  constexpr uint64_t kUnitsPerSecond = 10'000'000ULL;
-  constexpr int64_t kEpochSeconds = 11'644'473'600LL;
-  timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(static_cast<int64_t>(modified / kUnitsPerSecond) -
-                                        kEpochSeconds);
-  times[1].tv_nsec = static_cast<long>((modified % kUnitsPerSecond) * 100);
-  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-    return ErrnoStatus("set the time of", path, errno);
-  }
-  return Status::Ok();
-}
-
 }  // namespace vantrel

@@ -20,8 +20,4 @@ namespace vantrel {
 // when it does not exist, kIoError when it cannot be started.
 Status StartDetachedProcess(const std::vector<std::string>& argv);
 
-// Sets the last-write time of `path` without following a symbolic link at
-// its last component (the access time is left as it is).
-Status SetModifiedTimeNoFollow(const std::string& path, WinFileTime modified);
-
 }  // namespace vantrel

@@ -97,6 +97,11 @@ class FileSystem {
   virtual StatusOr<std::unique_ptr<WritableFile>> OpenForWrite(const std::string& path,
                                                                int mode = 0644) = 0;
 
+  // WriteFileAtomic for a file whose last-write time is `modified` from the
+  // moment it appears: no reader ever sees it with the time of its writing.
+  virtual Status WriteFileAtomicDated(const std::string& path, std::string_view data, int mode,
+                                      WinFileTime modified) = 0;
+
   // Replaces `path` so that a reader sees either the old or the new content,
   // never a mixture: writes a temporary file (random name, created
   // exclusively) beside it, syncs it and renames it over the old one. A new

@@ -57,6 +57,15 @@ Status CheckPath(const std::string& path) {
   return Status::Ok();
 }
 
+// A file time as a POSIX time.
+struct timespec TimespecOf(WinFileTime t) {
+  struct timespec ts {};
+  ts.tv_sec = static_cast<time_t>(static_cast<int64_t>(t / kFileTimeUnitsPerSecond) -
+                                  kUnixEpochInFileTimeSeconds);
+  ts.tv_nsec = static_cast<long>((t % kFileTimeUnitsPerSecond) * 100);
+  return ts;
+}
+
 WinFileTime ModifiedOf(const struct stat& st) {
   return WinFileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 }
@@ -498,30 +507,12 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override {
-    VANTREL_RETURN_IF_ERROR(CheckPath(path));
-    if (path.back() == '/') return Status::InvalidArgument("not a file name: " + path);
-    PlacedName target;
-    VANTREL_RETURN_IF_ERROR(PlaceName(path, &target));
-    std::string temp;
-    Fd fd;
-    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(target, &temp, &fd));
-    auto fail = [&](Status s) {
-      fd.Reset();
-      ::unlinkat(target.folder.get(), temp.c_str(), 0);
-      return s;
-    };
-    // fchmod is not subject to the umask, so the file ends with exactly this mode.
-    if (::fchmod(fd.get(), ReplacementMode(target, mode)) != 0) {
-      return fail(ErrnoStatus("cannot set mode of", path, errno));
-    }
-    Status s = WriteAll(fd.get(), data, path);
-    if (!s.ok()) return fail(std::move(s));
-    if (::fsync(fd.get()) != 0) return fail(ErrnoStatus("cannot sync", path, errno));
-    if (::close(fd.Release()) != 0) return fail(ErrnoStatus("cannot close", path, errno));
-    VANTREL_RETURN_IF_ERROR(ReplaceWithTemporary(target, temp));
-    // The new content is in place; a failed folder sync only weakens the
-    // guarantee after a power loss, so it is reported but nothing is undone.
-    return SyncOpenFolder(target.folder.get(), ParentOf(path));
+    return WriteAtomic(path, data, mode, nullptr);
+  }
+
+  Status WriteFileAtomicDated(const std::string& path, std::string_view data, int mode,
+                              WinFileTime modified) override {
+    return WriteAtomic(path, data, mode, &modified);
   }
 
   Status WriteFile(const std::string& path, std::string_view data) override {
@@ -786,6 +777,43 @@ class PosixFileSystem final : public FileSystem {
     struct statvfs vfs;
     if (::statvfs(path.c_str(), &vfs) != 0) return ErrnoStatus("cannot read free space of", path, errno);
     return static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+  }
+
+ private:
+  // Writes a temporary file beside `path` and renames it over `path`; with
+  // `modified`, the file carries that last-write time before it appears.
+  Status WriteAtomic(const std::string& path, std::string_view data, int mode,
+                     const WinFileTime* modified) {
+    VANTREL_RETURN_IF_ERROR(CheckPath(path));
+    if (path.back() == '/') return Status::InvalidArgument("not a file name: " + path);
+    PlacedName target;
+    VANTREL_RETURN_IF_ERROR(PlaceName(path, &target));
+    std::string temp;
+    Fd fd;
+    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(target, &temp, &fd));
+    auto fail = [&](Status s) {
+      fd.Reset();
+      ::unlinkat(target.folder.get(), temp.c_str(), 0);
+      return s;
+    };
+    // fchmod is not subject to the umask, so the file ends with exactly this mode.
+    if (::fchmod(fd.get(), ReplacementMode(target, mode)) != 0) {
+      return fail(ErrnoStatus("cannot set mode of", path, errno));
+    }
+    Status s = WriteAll(fd.get(), data, path);
+    if (!s.ok()) return fail(std::move(s));
+    if (modified != nullptr) {
+      const struct timespec times[2] = {{0, UTIME_OMIT}, TimespecOf(*modified)};
+      if (::futimens(fd.get(), times) != 0) {
+        return fail(ErrnoStatus("cannot set time of", path, errno));
+      }
+    }
+    if (::fsync(fd.get()) != 0) return fail(ErrnoStatus("cannot sync", path, errno));
+    if (::close(fd.Release()) != 0) return fail(ErrnoStatus("cannot close", path, errno));
+    VANTREL_RETURN_IF_ERROR(ReplaceWithTemporary(target, temp));
+    // The new content is in place; a failed folder sync only weakens the
+    // guarantee after a power loss, so it is reported but nothing is undone.
+    return SyncOpenFolder(target.folder.get(), ParentOf(path));
   }
 };
 

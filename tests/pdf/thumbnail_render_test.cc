@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <csetjmp>
+#include <map>
 
+#include "support/fault_file_system.h"
 #include "support/file_times.h"
 #include "support/pdf_builder.h"
 #include "support/temp_dir.h"
@@ -70,6 +72,29 @@ PdfDrawnPage HalfBlack(double w, double h) {
   return PdfDrawnPage{w, h, "0 g 0 0 " + std::to_string(w / 2) + " " + std::to_string(h) + " re f"};
 }
 
+// Notes the last-write time of every picture at the moment its write ends,
+// before anything else happens to it.
+class TimeAtWriteFileSystem : public FaultFileSystem {
+ public:
+  using FaultFileSystem::FaultFileSystem;
+  std::map<std::string, WinFileTime> times;
+
+  Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override {
+    return Noted(path, FaultFileSystem::WriteFileAtomic(path, data, mode));
+  }
+  Status WriteFileAtomicDated(const std::string& path, std::string_view data, int mode,
+                              WinFileTime modified) override {
+    return Noted(path, FaultFileSystem::WriteFileAtomicDated(path, data, mode, modified));
+  }
+
+ private:
+  Status Noted(const std::string& path, Status written) {
+    StatusOr<FileInfo> info = Stat(path);
+    if (info.ok()) times[path] = info->modified;
+    return written;
+  }
+};
+
 class ThumbnailRenderTest : public ::testing::Test {
  protected:
   ThumbnailRenderTest() { dir_.MakeFolder("pics"); }
@@ -89,12 +114,13 @@ class ThumbnailRenderTest : public ::testing::Test {
   }
 
   StatusOr<std::vector<std::string>> Render(const ThumbnailJob& job) {
-    return RenderThumbnailJob(job, CodePage::Default(), DefaultFileSystem());
+    return RenderThumbnailJob(job, CodePage::Default(), &fs_);
   }
 
   bool Exists(const std::string& path) { return DefaultFileSystem()->Exists(path); }
 
   TempDir dir_;
+  TimeAtWriteFileSystem fs_{DefaultFileSystem()};
 };
 
 TEST_F(ThumbnailRenderTest, PicturesHaveTheSizesAskedThePagesContentAndThePdfTime) {
@@ -119,10 +145,14 @@ TEST_F(ThumbnailRenderTest, PicturesHaveTheSizesAskedThePagesContentAndThePdfTim
   EXPECT_NEAR(pv2.height, 333, 1);
   EXPECT_EQ(DecodeJpegFile(job.preview_paths[2]).height, 500);
 
+  // The thumbnail's time says it is up to date; it has it from the moment it
+  // appears, so no client or restart sees it with another.
   StatusOr<FileInfo> pdf = DefaultFileSystem()->Stat(job.pdf_path);
   StatusOr<FileInfo> tn1 = DefaultFileSystem()->Stat(job.thumbnail_path);
   ASSERT_TRUE(pdf.ok() && tn1.ok());
   EXPECT_EQ(tn1->modified, pdf->modified);
+  ASSERT_EQ(fs_.times.count(job.thumbnail_path), 1u);
+  EXPECT_EQ(fs_.times[job.thumbnail_path], pdf->modified);
 }
 
 TEST_F(ThumbnailRenderTest, PreviewsOnlyForPagesThePdfHasAndThePageCountAsks) {

@@ -214,6 +214,13 @@ Status FaultFileSystem::WriteFileAtomic(const std::string& path, std::string_vie
   return base_->WriteFileAtomic(path, data, mode);
 }
 
+Status FaultFileSystem::WriteFileAtomicDated(const std::string& path, std::string_view data,
+                                             int mode, WinFileTime modified) {
+  uint64_t allowed = data.size();
+  VANTREL_RETURN_IF_ERROR(CheckWrite(path, data.size(), &allowed));
+  return base_->WriteFileAtomicDated(path, data, mode, modified);
+}
+
 Status FaultFileSystem::WriteFile(const std::string& path, std::string_view data) {
   uint64_t allowed = data.size();
   Status s = CheckWrite(path, data.size(), &allowed);
@@ -267,6 +274,11 @@ Status FaultFileSystem::SyncFile(const std::string& path) {
 Status FaultFileSystem::CreateFolders(const std::string& path) {
   VANTREL_RETURN_IF_ERROR(CheckWrite(path, 0, nullptr));
   return base_->CreateFolders(path);
+}
+
+Status FaultFileSystem::CreateSharedFolder(const std::string& path) {
+  VANTREL_RETURN_IF_ERROR(CheckWrite(path, 0, nullptr));
+  return base_->CreateSharedFolder(path);
 }
 
 Status FaultFileSystem::DeleteFolder(const std::string& path) {

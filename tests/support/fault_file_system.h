@@ -22,11 +22,12 @@
 //    ("disk full"), like a real full disk.
 //
 // Write operations are OpenForWrite, WritableFile::Append / WriteAt / Sync,
-// WriteFileAtomic, WriteFile, CopyFile, Rename, DeleteFile, CreateFolders,
-// DeleteFolder, EmptyFolder, SyncFolder and SyncFile. A write that fails through a fault:
+// WriteFileAtomic(Dated), WriteFile, CopyFile, Rename, DeleteFile, CreateFolders,
+// CreateSharedFolder, DeleteFolder, EmptyFolder, SyncFolder and SyncFile. A write that fails
+// through a fault:
 //  - WriteFile and Append: the bytes that fit the space limit are written, the
 //    rest is not (a torn file, as after a crash or a full disk);
-//  - WriteFileAtomic: the target is left untouched (that is its contract);
+//  - WriteFileAtomic(Dated): the target is left untouched (that is its contract);
 //  - everything else: nothing happens.
 // Failing calls return kIoError ("injected fault: ...") or, for the space
 // limit, kResourceExhausted.
@@ -76,6 +77,8 @@ class FaultFileSystem : public FileSystem {
                                                             int mode) override;
   Status AppendToFile(const std::string& path, std::string_view data) override;
   Status WriteFileAtomic(const std::string& path, std::string_view data, int mode) override;
+  Status WriteFileAtomicDated(const std::string& path, std::string_view data, int mode,
+                              WinFileTime modified) override;
   Status WriteFile(const std::string& path, std::string_view data) override;
   StatusOr<FileInfo> Stat(const std::string& path) override;
   bool Exists(const std::string& path) override;
@@ -86,6 +89,10 @@ class FaultFileSystem : public FileSystem {
   Status SyncFolder(const std::string& path) override;
   Status SyncFile(const std::string& path) override;
   Status CreateFolders(const std::string& path) override;
+  Status CreateSharedFolder(const std::string& path) override;
+  bool IsInsideWithoutLinks(const std::string& base, const std::string& path) override {
+    return base_->IsInsideWithoutLinks(base, path);
+  }
   Status DeleteFolder(const std::string& path) override;
   StatusOr<bool> RemoveLink(const std::string& path) override { return base_->RemoveLink(path); }
   Status EmptyFolder(const std::string& path, bool recursive) override;
