@@ -65,6 +65,10 @@ struct ImageFolderRuntime {
   bool needs_relisting = false;
   // The folder's tree is watched (set while arming, read by the poll thread).
   std::atomic<bool> watch_armed{false};
+  // The folder's watch was lost while the server ran (the folder was
+  // deleted, moved or unmounted): the poll thread watches it again once it
+  // is back.
+  std::atomic<bool> watch_lost{false};
   // The XMP sidecars that polls of the folder's sub-folders saw, by file key,
   // with their time stamps: sidecars have no list entries, so this is what
   // tells a poll that one is unchanged. Guarded by change_queue_lock.

@@ -190,6 +190,12 @@ void ChangeWatcher::RearmSearchFolder(int index) {
   }
 }
 
+bool ChangeWatcher::RearmImageFolder(int index, int slot, const std::string& path) {
+  const uint32_t key = WatchKey(index, slot);
+  options_.notifier->RemoveTree(key);
+  return options_.notifier->AddTree(key, path).ok();
+}
+
 void ChangeWatcher::Run() {
   while (RunOnce()) {
   }

@@ -14,7 +14,8 @@
 //
 // A folder that cannot be watched (missing, on a network mount where other
 // hosts' changes raise no events, or refused by the kernel) is left to the
-// poll thread, which lists unwatched folders every 2 minutes instead of 4; a
+// poll thread, which lists unwatched folders every 2 minutes instead of 4
+// (and watches again a folder whose watch was lost, once it is back); a
 // search folder that cannot be watched is listed by the server's request
 // intake every 250 ms.
 //
@@ -97,6 +98,10 @@ class ChangeWatcher {
   // put there) and watched again, and the requests already standing in it
   // are handed on as changing.
   bool RunOnce();
+  // Watches image folder `slot` of `index` at `path` again, after its watch
+  // was lost (the folder was deleted, moved or unmounted and is back). False
+  // when it cannot be watched. Any thread.
+  bool RearmImageFolder(int index, int slot, const std::string& path);
   // RunOnce until Stop().
   void Run();
   // Ends Run(); the watcher's "key 0" packet. Any thread.

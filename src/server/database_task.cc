@@ -253,7 +253,9 @@ void DatabaseTask::ArmWatches(ChangeWatcher* watcher) {
   TaskContext& task = *context_;
   for (const ArmedFolder& folder : watcher->Arm(task.config)) {
     if (folder.slot >= 0) {
-      task.indexes[folder.index].folders[folder.slot].watch_armed = folder.armed;
+      ImageFolderRuntime& runtime = task.indexes[folder.index].folders[folder.slot];
+      runtime.watch_armed = folder.armed;
+      runtime.watch_lost = false;
       if (!folder.armed && !folder.reason.empty()) {
         task.LogFromTask("Not watched, polled every " + PollIntervalText(options_.timings) + ": " +
                          folder.path + " (" + folder.reason + ")");
@@ -431,6 +433,7 @@ void DatabaseTask::ReleaseListsAndWatches() {
       folder.change_queue.Clear();
       folder.needs_relisting = false;
       folder.watch_armed = false;
+      folder.watch_lost = false;
     }
   }
   for (int i = 0; i < count; ++i) {

@@ -261,6 +261,7 @@ void TaskWorkers::OnFolderNeedsRelisting(int index, int slot, bool watch_lost) {
   }
   // Polled on every pass from now on, as a folder that could not be watched.
   if (watch_lost && folder.watch_armed.exchange(false)) {
+    folder.watch_lost = true;
     task_->LogFromTask("No longer watched (deleted, moved or unmounted), polled every " +
                        PollIntervalText(timings_) + ": " +
                        task_->config.indexes[static_cast<size_t>(index)]
@@ -383,6 +384,8 @@ void TaskWorkers::PollPass(int pass) {
         relist = folder.needs_relisting;
         folder.needs_relisting = false;
       }
+      // Changes made while it was away raised no event.
+      if (folder.watch_lost && WatchAgainIfBack(i, slot)) relist = true;
       // A watched folder is listed on even passes only; a folder that cannot
       // be watched, or whose notifications were lost, on every pass.
       if (folder.watch_armed && pass % 2 != 0 && !relist) continue;
@@ -398,6 +401,19 @@ void TaskWorkers::PollPass(int pass) {
       }
     }
   }
+}
+
+bool TaskWorkers::WatchAgainIfBack(int index, int slot) {
+  const std::string& path = task_->config.indexes[static_cast<size_t>(index)]
+                                .image_folders[static_cast<size_t>(slot)]
+                                .path;
+  if (watcher_ == nullptr || !task_->fs()->IsFolder(path)) return false;
+  if (!watcher_->RearmImageFolder(index, slot, path)) return false;
+  ImageFolderRuntime& folder = task_->indexes[index].folders[slot];
+  folder.watch_lost = false;
+  folder.watch_armed = true;
+  task_->LogFromTask("Watched again: " + path);
+  return true;
 }
 
 void TaskWorkers::PollLoop() {

@@ -66,6 +66,9 @@ class TaskWorkers : public ChangeSink {
   void DispatchPass();
   // One pass of the poll thread over every image folder (public for tests).
   void PollPass(int pass);
+  // Watches an image folder whose watch was lost again once it is back:
+  // true when it is watched from now on.
+  bool WatchAgainIfBack(int index, int slot);
   // One pass of the request intake (public for tests): lists the search
   // folders that are not watched, then hands on the request files that have
   // become whole.

@@ -533,20 +533,33 @@ TEST_F(DatabaseTaskTest, ChangesInAnImageFolderFillItsChangeQueue) {
 }
 
 // A watched image folder that is moved away loses its watch with it: the
-// folder is polled on every pass from then on, as one that could not be
-// watched, and the log says so once.
-TEST_F(DatabaseTaskTest, AnImageFolderMovedAwayIsPolledOnEveryPassFromThenOn) {
+// folder is polled on every pass, as one that could not be watched, until it
+// is back; then it is watched again. The log says each once.
+TEST_F(DatabaseTaskTest, AnImageFolderMovedAwayIsPolledUntilItIsBackAndWatchedAgain) {
   WriteConfig(1);
   auto task = StartServing();
   TaskContext* ctx = task->context_for_testing();
-  ASSERT_TRUE(ctx->indexes[0].folders[1].watch_armed);
+  ImageFolderRuntime& folder = ctx->indexes[0].folders[1];
+  ASSERT_TRUE(folder.watch_armed);
   ASSERT_EQ(::rename(dir_.Path("images").c_str(), dir_.Path("moved").c_str()), 0);
-  EXPECT_TRUE(Eventually([&] { return !ctx->indexes[0].folders[1].watch_armed; }));
-  const std::string line =
+  EXPECT_TRUE(Eventually([&] { return !folder.watch_armed; }));
+  const std::string lost =
       "No longer watched (deleted, moved or unmounted), polled every 20 ms: " + dir_.Path("images");
-  EXPECT_TRUE(Eventually([&] { return status_.HasLine(line); }));
+  EXPECT_TRUE(Eventually([&] { return status_.HasLine(lost); }));
+
+  ASSERT_EQ(::rename(dir_.Path("moved").c_str(), dir_.Path("images").c_str()), 0);
+  const std::string back = "Watched again: " + dir_.Path("images");
+  EXPECT_TRUE(Eventually([&] { return status_.HasLine(back); }));
+  EXPECT_TRUE(folder.watch_armed);
+  // The new watch delivers what changes in the folder.
+  ASSERT_TRUE(dir_.WriteFile("images/2024/pic.jpg", "jpeg"));
+  EXPECT_TRUE(Eventually([&] {
+    MutexLock lock(&ctx->change_queue_lock);
+    return folder.change_queue.Find("2024\\pic.jpg") != nullptr;
+  }));
   StopAndWait(*task);
-  EXPECT_EQ(status_.Count(line), 1);
+  EXPECT_EQ(status_.Count(lost), 1);
+  EXPECT_EQ(status_.Count(back), 1);
 }
 
 TEST_F(DatabaseTaskTest, AFloodOfRequestsIsServedByABoundedPoolSideBySide) {
