@@ -62,6 +62,14 @@ struct StartPaths {
   std::string instance_lock;
 };
 
+// The server's files in the start directory (the current directory).
+StatusOr<StartPaths> StartPathsOfCurrentDirectory() {
+  StatusOr<std::string> cwd = CurrentDirectory();
+  if (!cwd.ok()) return cwd.status();
+  return StartPaths{*cwd, *cwd + "/" + names::kConfigurationFile, *cwd + "/" + names::kSettingsFile,
+                    *cwd + "/" + names::kInstanceLockFile};
+}
+
 // One server per start directory, unless relaunched by the server itself.
 // Returns the exit status when this server must not run.
 std::optional<int> TakeInstanceLock(const ServerArguments& args, const StartPaths& paths,
@@ -205,6 +213,53 @@ void PublishConsoleUrl(const ConsoleService* console, InstanceLock* instance) {
   }
 }
 
+// The task's search figures join the console's copy of the configuration,
+// which is saved.
+void KeepSearchFiguresIn(ConsoleConfig& console, ConsoleState& state) {
+  state.SetOtherStatusHandler([&console](const StatusMessage& m) {
+    if (m.code != kStatusSearchRecorded) return;
+    if (std::optional<SearchRecord> record = DecodeSearchRecord(m.data)) {
+      console.Update([&](Configuration& config) { ApplySearchRecord(&config, *record); });
+    }
+  });
+}
+
+EventLog::Options EventLogOptions(FileSystem* fs, const std::string& start_dir) {
+  EventLog::Options options;
+  options.fs = fs;
+  options.default_folder = start_dir;
+  options.on_file_error = [](const Status& s) {
+    WriteStandardErrorLine(LogPriority::kError, "cannot write the log file: " + s.ToString());
+  };
+  return options;
+}
+
+ServerServicesOptions ServicesOptions(const ServerArguments& args, const std::string& start_dir,
+                                      FileSystem* fs, ConsoleState& state) {
+  ServerServicesOptions options;
+  options.fs = fs;
+  options.log = [&state](const std::string& line) { state.AddEvent(line); };
+  options.start_dir = start_dir;
+  if (args.document_readers != 0) options.document_readers = args.document_readers;
+  return options;
+}
+
+// After an automatic optimization: log, save, and start afresh; unless a
+// stop was taken meanwhile, which the relaunch would otherwise swallow (the
+// task then goes on and stops).
+void RelaunchAfterOptimization(const ServerArguments& args, const std::string& start_dir,
+                               const StatusOr<std::string>& exe, StopSignals& signals,
+                               ConsoleConfig& console, ConsoleState& state) {
+  const bool ran = signals.RunUnlessStopTaken([&] {
+    state.AddEvent(Text(TextId::IDS_APPQUIT));
+    SaveOrSay(console, state);
+    if (!exe.ok()) return;
+    Status s = RelaunchSelf(*exe, start_dir, RelaunchArguments(args, "-VSR"));
+    state.AddEvent("Cannot relaunch the server: " + s.ToString());
+  });
+  if (!ran) state.AddEvent("Relaunch after the optimization left out: the server is stopping");
+}
+
 int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   FileSystem* fs = DefaultFileSystem();
   ListLocks();  // the list lock table exists before any list
@@ -216,27 +271,19 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
     WriteStandardErrorLine(LogPriority::kError, signals.status().ToString());
     return 1;
   }
-  StatusOr<std::string> cwd = CurrentDirectory();
-  if (!cwd.ok()) {
-    WriteStandardErrorLine(LogPriority::kError, cwd.status().ToString());
+  StatusOr<StartPaths> start = StartPathsOfCurrentDirectory();
+  if (!start.ok()) {
+    WriteStandardErrorLine(LogPriority::kError, start.status().ToString());
     return 1;
   }
-  const StartPaths paths{*cwd, *cwd + "/" + names::kConfigurationFile,
-                         *cwd + "/" + names::kSettingsFile,
-                         *cwd + "/" + names::kInstanceLockFile};
+  const StartPaths& paths = *start;
   std::unique_ptr<InstanceLock> instance;
   if (std::optional<int> status = TakeInstanceLock(args, paths, &instance)) return *status;
 
   StatusOr<std::string> exe = SelfExecutablePath();
 
   // Event log first, so that what loading finds can be logged.
-  EventLog::Options log_options;
-  log_options.fs = fs;
-  log_options.default_folder = paths.start_dir;
-  log_options.on_file_error = [](const Status& s) {
-    WriteStandardErrorLine(LogPriority::kError, "cannot write the log file: " + s.ToString());
-  };
-  EventLog log(std::move(log_options));
+  EventLog log(EventLogOptions(fs, paths.start_dir));
   ConsoleState state(&log, /*echo=*/true);
 
   // Names of new folders come from Samba's shares.
@@ -256,20 +303,9 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   CheckPdfFolder(fs, console.config().pdf, state);
   AnnounceStart(args, paths.start_dir, state);
 
-  // The task's search figures join the console's copy, which is saved.
-  state.SetOtherStatusHandler([&console](const StatusMessage& m) {
-    if (m.code != kStatusSearchRecorded) return;
-    if (std::optional<SearchRecord> record = DecodeSearchRecord(m.data)) {
-      console.Update([&](Configuration& config) { ApplySearchRecord(&config, *record); });
-    }
-  });
+  KeepSearchFiguresIn(console, state);
   FifoQueue<TaskRequest> requests;
-  ServerServicesOptions services_options;
-  services_options.fs = fs;
-  services_options.log = [&state](const std::string& line) { state.AddEvent(line); };
-  services_options.start_dir = paths.start_dir;
-  if (args.document_readers != 0) services_options.document_readers = args.document_readers;
-  ServerServices services(std::move(services_options));
+  ServerServices services(ServicesOptions(args, paths.start_dir, fs, state));
   DatabaseTask::Options task_options;
   task_options.services = services.services();
   task_options.env.config_path = paths.config;
@@ -286,17 +322,7 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   task_options.namer = &namer;
   task_options.trace_changes = args.verbose;
   task_options.relaunch = [&]() {
-    // After an automatic optimization: log, save, and start afresh; unless a
-    // stop was taken meanwhile, which the relaunch would otherwise swallow
-    // (the task then goes on and stops).
-    bool ran = (**signals).RunUnlessStopTaken([&] {
-      state.AddEvent(Text(TextId::IDS_APPQUIT));
-      SaveOrSay(console, state);
-      if (!exe.ok()) return;
-      Status s = RelaunchSelf(*exe, paths.start_dir, RelaunchArguments(args, "-VSR"));
-      state.AddEvent("Cannot relaunch the server: " + s.ToString());
-    });
-    if (!ran) state.AddEvent("Relaunch after the optimization left out: the server is stopping");
+    RelaunchAfterOptimization(args, paths.start_dir, exe, **signals, console, state);
   };
 
   // Every text the console saved so far (start-up events) is on disk before
