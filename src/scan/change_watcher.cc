@@ -191,6 +191,8 @@ void ChangeWatcher::RearmSearchFolder(int index) {
 }
 
 bool ChangeWatcher::RearmImageFolder(int index, int slot, const std::string& path) {
+  // Back as a network mount (remounted from another host): polled, as at arming.
+  if (options_.is_network_mount(path)) return false;
   const uint32_t key = WatchKey(index, slot);
   options_.notifier->RemoveTree(key);
   return options_.notifier->AddTree(key, path).ok();

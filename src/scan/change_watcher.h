@@ -100,7 +100,7 @@ class ChangeWatcher {
   bool RunOnce();
   // Watches image folder `slot` of `index` at `path` again, after its watch
   // was lost (the folder was deleted, moved or unmounted and is back). False
-  // when it cannot be watched. Any thread.
+  // when it cannot be watched, or is back as a network mount. Any thread.
   bool RearmImageFolder(int index, int slot, const std::string& path);
   // RunOnce until Stop().
   void Run();

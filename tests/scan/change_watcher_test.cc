@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -86,7 +87,7 @@ class ChangeWatcherTest : public ::testing::Test {
     options.notices = &notices_;
     options.sink = &sink_;
     options.notifier = ChangeNotifier::Create(std::move(notifier_options)).value();
-    options.is_network_mount = [](const std::string&) { return false; };
+    options.is_network_mount = [this](const std::string&) { return network_mount_.load(); };
     return ChangeWatcher::Create(std::move(options)).value();
   }
 
@@ -115,6 +116,7 @@ class ChangeWatcherTest : public ::testing::Test {
   Configuration config_;
   RecordingSink sink_;
   RecordingNotices notices_;
+  std::atomic<bool> network_mount_{false};
 };
 
 TEST_F(ChangeWatcherTest, ArmWatchesFoldersEmptiesTheSearchFolderAndDropsTheStatusFile) {
@@ -284,6 +286,26 @@ TEST_F(ChangeWatcherTest, AnImageFolderMovedAwayIsReportedWithItsWatchLost) {
   ASSERT_FALSE(sink_.lost.empty());
   EXPECT_EQ(sink_.lost[0].index, 0);
   EXPECT_EQ(sink_.lost[0].slot, 1);
+}
+
+TEST_F(ChangeWatcherTest, AnImageFolderThatIsBackIsWatchedAgainUnlessItIsANetworkMount) {
+  auto watcher = MakeWatcher();
+  watcher->Arm(config_);
+  ASSERT_EQ(::rename(dir_.Path("images").c_str(), dir_.Path("moved").c_str()), 0);
+  ASSERT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) { return !sink_.lost.empty(); }));
+  ASSERT_EQ(::rename(dir_.Path("moved").c_str(), dir_.Path("images").c_str()), 0);
+
+  network_mount_ = true;
+  EXPECT_FALSE(watcher->RearmImageFolder(0, 1, dir_.Path("images")));
+  network_mount_ = false;
+  ASSERT_TRUE(watcher->RearmImageFolder(0, 1, dir_.Path("images")));
+  ASSERT_TRUE(dir_.WriteFile("images/sub/new.jpg", "jpeg"));
+  EXPECT_TRUE(RunUntil(*watcher, [&]() REQUIRES(sink_.mu) {
+    for (const RecordingSink::Change& c : sink_.changes) {
+      if (c.slot == 1 && c.entry.key == "sub\\new.jpg") return true;
+    }
+    return false;
+  }));
 }
 
 TEST_F(ChangeWatcherTest, StopEndsAWatcherThatSeesNothing) {
