@@ -408,10 +408,16 @@ bool TaskWorkers::WatchAgainIfBack(int index, int slot) {
                                 .image_folders[static_cast<size_t>(slot)]
                                 .path;
   if (watcher_ == nullptr || !task_->fs()->IsFolder(path)) return false;
-  if (!watcher_->RearmImageFolder(index, slot, path)) return false;
+  // Marked watched before the watch is made: should the new watch be lost
+  // at once, the watcher finds it marked and reports it lost again.
   ImageFolderRuntime& folder = task_->indexes[index].folders[slot];
   folder.watch_lost = false;
   folder.watch_armed = true;
+  if (!watcher_->RearmImageFolder(index, slot, path)) {
+    folder.watch_armed = false;
+    folder.watch_lost = true;
+    return false;
+  }
   task_->LogFromTask("Watched again: " + path);
   return true;
 }
