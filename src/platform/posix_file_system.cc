@@ -203,6 +203,25 @@ Status ReplaceWithTemporary(const PlacedName& target, const std::string& temp) {
   return ErrnoStatus("cannot replace", target.path, err);
 }
 
+// Writes a new file in place of `target` through a temporary file beside
+// it: `fill` writes the open temporary file (contents, mode, time), which is
+// then closed and renamed over the target. Anything that fails removes the
+// temporary file, so the target is either untouched or wholly replaced.
+template <typename Fill>
+Status ReplaceThroughTemporary(const PlacedName& target, const Fill& fill) {
+  std::string temp;
+  Fd fd;
+  VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(target, &temp, &fd));
+  Status s = fill(fd.get());
+  if (s.ok() && ::close(fd.Release()) != 0) s = ErrnoStatus("cannot close", target.path, errno);
+  if (!s.ok()) {
+    fd.Reset();
+    ::unlinkat(target.folder.get(), temp.c_str(), 0);
+    return s;
+  }
+  return ReplaceWithTemporary(target, temp);
+}
+
 // A regular file with a single name: the only kind written in place.
 bool IsPlainFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
 
@@ -592,26 +611,16 @@ class PosixFileSystem final : public FileSystem {
     // so that a failed copy never leaves a half-written target.
     PlacedName target;
     VANTREL_RETURN_IF_ERROR(PlaceName(to, &target));
-    std::string temp;
-    Fd out;
-    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(target, &temp, &out));
-    auto fail = [&](Status s) {
-      out.Reset();
-      ::unlinkat(target.folder.get(), temp.c_str(), 0);
-      return s;
-    };
-    Status copied = CopyContents(in.get(), out.get(), from, to);
-    if (!copied.ok()) return fail(std::move(copied));
-    // Like a Windows copy: same permission bits and last-write time.
-    if (::fchmod(out.get(), st.st_mode & 07777) != 0) {
-      return fail(ErrnoStatus("cannot set mode of", to, errno));
-    }
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out.get(), times) != 0) {
-      return fail(ErrnoStatus("cannot set time of", to, errno));
-    }
-    if (::close(out.Release()) != 0) return fail(ErrnoStatus("cannot close", to, errno));
-    return ReplaceWithTemporary(target, temp);
+    return ReplaceThroughTemporary(target, [&](int out) -> Status {
+      VANTREL_RETURN_IF_ERROR(CopyContents(in.get(), out, from, to));
+      // Like a Windows copy: same permission bits and last-write time.
+      if (::fchmod(out, st.st_mode & 07777) != 0) {
+        return ErrnoStatus("cannot set mode of", to, errno);
+      }
+      const struct timespec times[2] = {st.st_atim, st.st_mtim};
+      if (::futimens(out, times) != 0) return ErrnoStatus("cannot set time of", to, errno);
+      return Status::Ok();
+    });
   }
 
   Status CreateFolders(const std::string& path) override {
@@ -788,29 +797,19 @@ class PosixFileSystem final : public FileSystem {
     if (path.back() == '/') return Status::InvalidArgument("not a file name: " + path);
     PlacedName target;
     VANTREL_RETURN_IF_ERROR(PlaceName(path, &target));
-    std::string temp;
-    Fd fd;
-    VANTREL_RETURN_IF_ERROR(CreateTemporaryBeside(target, &temp, &fd));
-    auto fail = [&](Status s) {
-      fd.Reset();
-      ::unlinkat(target.folder.get(), temp.c_str(), 0);
-      return s;
-    };
-    // fchmod is not subject to the umask, so the file ends with exactly this mode.
-    if (::fchmod(fd.get(), ReplacementMode(target, mode)) != 0) {
-      return fail(ErrnoStatus("cannot set mode of", path, errno));
-    }
-    Status s = WriteAll(fd.get(), data, path);
-    if (!s.ok()) return fail(std::move(s));
-    if (modified != nullptr) {
-      const struct timespec times[2] = {{0, UTIME_OMIT}, TimespecOf(*modified)};
-      if (::futimens(fd.get(), times) != 0) {
-        return fail(ErrnoStatus("cannot set time of", path, errno));
+    VANTREL_RETURN_IF_ERROR(ReplaceThroughTemporary(target, [&](int fd) -> Status {
+      // fchmod is not subject to the umask, so the file ends with exactly this mode.
+      if (::fchmod(fd, ReplacementMode(target, mode)) != 0) {
+        return ErrnoStatus("cannot set mode of", path, errno);
       }
-    }
-    if (::fsync(fd.get()) != 0) return fail(ErrnoStatus("cannot sync", path, errno));
-    if (::close(fd.Release()) != 0) return fail(ErrnoStatus("cannot close", path, errno));
-    VANTREL_RETURN_IF_ERROR(ReplaceWithTemporary(target, temp));
+      VANTREL_RETURN_IF_ERROR(WriteAll(fd, data, path));
+      if (modified != nullptr) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, TimespecOf(*modified)};
+        if (::futimens(fd, times) != 0) return ErrnoStatus("cannot set time of", path, errno);
+      }
+      if (::fsync(fd) != 0) return ErrnoStatus("cannot sync", path, errno);
+      return Status::Ok();
+    }));
     // The new content is in place; a failed folder sync only weakens the
     // guarantee after a power loss, so it is reported but nothing is undone.
     return SyncOpenFolder(target.folder.get(), ParentOf(path));
