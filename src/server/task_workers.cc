@@ -249,6 +249,12 @@ void TaskWorkers::QueueRequest(int index, const std::string& name) {
   task_->action_event.Set();
 }
 
+const std::string& TaskWorkers::ImageFolderPath(int index, int slot) const {
+  return task_->config.indexes[static_cast<size_t>(index)]
+      .image_folders[static_cast<size_t>(slot)]
+      .path;
+}
+
 void TaskWorkers::OnFolderNeedsRelisting(int index, int slot, bool watch_lost) {
   if (index < 0 || index >= kMaxIndexes || slot < 0 || slot >= kFolderSlots) return;
   if (trace_changes_) {
@@ -263,10 +269,7 @@ void TaskWorkers::OnFolderNeedsRelisting(int index, int slot, bool watch_lost) {
   if (watch_lost && folder.watch_armed.exchange(false)) {
     folder.watch_lost = true;
     task_->LogFromTask("No longer watched (deleted, moved or unmounted), polled every " +
-                       PollIntervalText(timings_) + ": " +
-                       task_->config.indexes[static_cast<size_t>(index)]
-                           .image_folders[static_cast<size_t>(slot)]
-                           .path);
+                       PollIntervalText(timings_) + ": " + ImageFolderPath(index, slot));
   }
   poll_wake_.Set();
 }
@@ -404,9 +407,7 @@ void TaskWorkers::PollPass(int pass) {
 }
 
 bool TaskWorkers::WatchAgainIfBack(int index, int slot) {
-  const std::string& path = task_->config.indexes[static_cast<size_t>(index)]
-                                .image_folders[static_cast<size_t>(slot)]
-                                .path;
+  const std::string& path = ImageFolderPath(index, slot);
   if (watcher_ == nullptr || !task_->fs()->IsFolder(path)) return false;
   // Marked watched before the watch is made: should the new watch be lost
   // at once, the watcher finds it marked and reports it lost again.

@@ -66,7 +66,7 @@ class TaskWorkers : public ChangeSink {
   void DispatchPass();
   // One pass of the poll thread over every image folder (public for tests).
   void PollPass(int pass);
-  // Watches an image folder whose watch was lost again once it is back:
+  // Once an image folder whose watch was lost is back, watches it again:
   // true when it is watched from now on.
   bool WatchAgainIfBack(int index, int slot);
   // One pass of the request intake (public for tests): lists the search
@@ -92,6 +92,8 @@ class TaskWorkers : public ChangeSink {
 
   // The native path of request `name` in the search folder of `index`.
   std::string RequestPath(int index, const std::string& name) const;
+  // The operator's path of image folder `slot` of `index`.
+  const std::string& ImageFolderPath(int index, int slot) const;
   void ListUnwatchedSearchFolder(int index);
   // Puts a whole request into the index's request list for the dispatcher.
   void QueueRequest(int index, const std::string& name);
