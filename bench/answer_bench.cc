@@ -2,7 +2,7 @@
 // engine search delivers many hits, between the engine and the hit file.
 //
 //   answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER] [--no-progress]
-//                [--whole-list]
+//                [--whole-list] [--no-fingerprints]
 //
 // A TIMELIST of N entries (default 1,000,000, realistic file keys, one stamp
 // ten minutes apart as in search_bench's corpus, and a tenth of them sharing
@@ -27,6 +27,9 @@
 // The collector is told that the answer holds the 2,000 best-scored hits, as
 // the server tells it, so that it enters only those (and their ties) in the
 // hit list; --whole-list enters every accepted hit instead, for comparison.
+// TIMELIST keeps the fingerprints of its entries, as the server's does, so
+// that hits are found without a look-up each; --no-fingerprints looks every
+// hit up instead.
 // Each run's hit file is checked against one written the other way.
 // Then, R runs each, a search without words whose date filter passes every
 // entry (the newest 2,000 of the whole TIMELIST, all counted): with the
@@ -66,6 +69,7 @@ struct Options {
   std::string dir = "/tmp";
   bool progress = true;
   bool bounded = true;
+  bool fingerprints = true;
 };
 
 using Entry = vantrel::bench::TimedKey;
@@ -110,6 +114,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     else if (a == "--no-progress") o.progress = false;
     else if (a == "--whole-list")
       o.bounded = false;
+    else if (a == "--no-fingerprints")
+      o.fingerprints = false;
     else return std::nullopt;
   }
   o.hits = std::min(o.hits, o.entries);
@@ -244,13 +250,14 @@ int main(int argc, char** argv) {
   if (!o) {
     std::fprintf(stderr,
                  "usage: answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER] "
-                 "[--no-progress] [--whole-list]\n");
+                 "[--no-progress] [--whole-list] [--no-fingerprints]\n");
     return 2;
   }
   std::mt19937 rng(2026);
   const std::vector<Entry> entries = MakeEntries(o->entries, rng);
   BrowseList timelist;
   if (Status s = timelist.SetOrder(kOrderTime); !s.ok()) Fail("order", s);
+  if (o->fingerprints) timelist.KeepPresence();
   {
     std::vector<NewBrowseEntry> batch(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {

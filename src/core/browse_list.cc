@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/name_presence.h"
 #include "platform/text_compare.h"
 
 namespace vantrel {
@@ -216,6 +217,7 @@ void BrowseList::Release() {
   starts_valid_ = false;
   last_located_ = 0;
   names_ = std::make_unique<NameArena>();
+  if (presence_) presence_->Clear();
   count_ = 0;
   capacity_ = 0;
   order_ = kOrderNone;
@@ -224,7 +226,15 @@ void BrowseList::Release() {
 size_t BrowseList::MemoryBytes() const {
   return chunks_.size() * sizeof(Chunk) + chunks_.capacity() * sizeof(chunks_[0]) +
          fences_.capacity() * sizeof(Entry) + starts_.capacity() * sizeof(size_t) +
-         (names_ ? names_->allocated() : 0);
+         (names_ ? names_->allocated() : 0) + (presence_ ? presence_->MemoryBytes() : 0);
+}
+
+void BrowseList::KeepPresence() {
+  if (presence_) return;
+  presence_ = std::make_unique<NamePresence>();
+  for (const auto& ch : chunks_) {
+    for (uint32_t i = 0; i < ch->size; ++i) OnAdded(ch->entries[i]);
+  }
 }
 
 // ---- comparisons ----
@@ -515,8 +525,19 @@ void BrowseList::EraseAt(size_t chunk, size_t index) {
   ChunksChanged();
 }
 
+void BrowseList::OnAdded(const Entry& e) {
+  if (!presence_) return;
+  const std::string_view stored = StoredName(e);
+  presence_->Insert(
+      NameFingerprint(stored.substr(0, e.last_len), stored.substr(e.last_len), e.time));
+}
+
 void BrowseList::OnRemoved(const Entry& e) {
   names_->Forget(e.name_len);
+  if (!presence_) return;
+  const std::string_view stored = StoredName(e);
+  presence_->Erase(
+      NameFingerprint(stored.substr(0, e.last_len), stored.substr(e.last_len), e.time));
 }
 
 void BrowseList::MaybeCompactNames() {
@@ -618,6 +639,7 @@ Status BrowseList::Add(std::string_view name, uint32_t time, uint32_t value, uin
   e.prefix_hi = p.prefix_hi;
   e.prefix_lo = p.prefix_lo;
 
+  OnAdded(e);
   int rule = SortRule(order_);
   if (chunks_.empty()) {
     InsertAt(0, 0, e);
@@ -670,6 +692,7 @@ Status BrowseList::AddBatch(std::span<const NewBrowseEntry> entries) {
     e.name_len = p.size;
     e.prefix_hi = p.prefix_hi;
     e.prefix_lo = p.prefix_lo;
+    OnAdded(e);
     fresh.push_back(e);
   }
   if (fresh.empty()) return status;

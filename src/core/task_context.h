@@ -76,6 +76,9 @@ struct ImageFolderRuntime {
 };
 
 struct IndexRuntime {
+  // Searches ask TIMELIST whether a hit's file stands there with its stamp.
+  IndexRuntime() { timelist.KeepPresence(); }
+
   // Browse lists; each operation takes this index's list lock.
   BrowseList timelist;  // every image file with its time, newest first
   BrowseList charlist;  // the same files by name

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "core/name_presence.h"
 
 namespace vantrel {
 namespace {
@@ -222,6 +226,16 @@ void HitCollector::LookUpInRestrictList(const std::vector<uint32_t>& candidates)
 void HitCollector::Finish() { FilterPending(true); }
 
 void HitCollector::FilterPending(bool last) {
+  const uint32_t before = accepted_;
+  const bool bounded = last && options_.answer_keep > 0 && !options_.merged;
+  if (!bounded || !FilterByFingerprints()) FilterByLookUps(bounded);
+  ReportProgress(before);
+  pending_.clear();
+  names_.clear();
+  if (ReportsProgress()) last_filtered_ = Now();
+}
+
+void HitCollector::FilterByLookUps(bool bounded) {
   // Candidates in TIMELIST order (newest first, then by name bytes), and in
   // arrival order among equal hits, so that repeats sit together and the
   // look-ups walk the lists from one end to the other.
@@ -230,12 +244,129 @@ void HitCollector::FilterPending(bool last) {
   const std::vector<uint32_t> candidates = NewCandidates(order);
   LookUpInTimeList(candidates);
   if (restrict_list_ != nullptr) LookUpInRestrictList(candidates);
-  const uint32_t before = accepted_;
-  EnterKept(candidates, last && options_.answer_keep > 0 && !options_.merged);
-  ReportProgress(before);
-  pending_.clear();
-  names_.clear();
-  if (ReportsProgress()) last_filtered_ = Now();
+  const uint32_t kept = NumberKept();
+  EnterKept(candidates, kept, bounded ? BoundOf(candidates, kept) : 0);
+}
+
+bool HitCollector::FilterByFingerprints() {
+  // Only TIMELIST decides here, into an empty hit list.
+  if (restrict_list_ != nullptr || hits_->Count() > 0) return false;
+  std::vector<uint64_t> fingerprints;
+  std::optional<std::vector<uint32_t>> candidates = FirstArrivals(&fingerprints);
+  if (!candidates || !MarkPresent(*candidates, fingerprints)) return false;
+  const uint32_t kept = NumberKept();
+  const uint32_t threshold = BoundOf(*candidates, kept);
+  // Without a bound every kept hit is entered, and each needs its entry:
+  // the look-ups in TIMELIST order cost less then.
+  if (threshold == 0 || !LookUpAnswerEntries(*candidates, threshold)) {
+    for (Pending& p : pending_) p.keep = false;
+    return false;
+  }
+  EnterKept(*candidates, kept, threshold);
+  return true;
+}
+
+std::optional<std::vector<uint32_t>> HitCollector::FirstArrivals(
+    std::vector<uint64_t>* fingerprints) const {
+  // The first arrival of each (name, time) that passes the date filter, in
+  // arrival order, found through a table of the candidates so far by
+  // fingerprint, whose probes are started ahead.
+  std::vector<uint32_t> passing;
+  std::vector<uint64_t> passing_prints;
+  passing.reserve(pending_.size());
+  passing_prints.reserve(pending_.size());
+  for (uint32_t i = 0; i < pending_.size(); ++i) {
+    const Pending& p = pending_[i];
+    if (!options_.date_filter.Passes(p.time)) continue;
+    passing.push_back(i);
+    passing_prints.push_back(ExpandedNameFingerprint(NameOf(p), p.time));
+  }
+  struct Slot {
+    uint64_t fingerprint = 0;  // 0 = empty
+    uint32_t candidate = 0;
+  };
+  size_t capacity = 64;
+  while (capacity < passing.size() * 2) capacity *= 2;
+  const int shift = 64 - std::countr_zero(capacity);
+  auto home = [shift](uint64_t fingerprint) {
+    return static_cast<size_t>((fingerprint * 0x9E3779B97F4A7C15ull) >> shift);
+  };
+  std::vector<Slot> seen(capacity);
+  std::vector<uint32_t> candidates;
+  candidates.reserve(passing.size());
+  fingerprints->clear();
+  fingerprints->reserve(passing.size());
+  constexpr size_t kAhead = 16;
+  for (size_t k = 0; k < passing.size(); ++k) {
+    if (k + kAhead < passing.size()) __builtin_prefetch(&seen[home(passing_prints[k + kAhead])]);
+    const uint64_t fingerprint = passing_prints[k];
+    const Pending& p = pending_[passing[k]];
+    size_t s = home(fingerprint);
+    bool repeat = false;
+    for (; seen[s].fingerprint != 0; s = (s + 1) & (capacity - 1)) {
+      if (seen[s].fingerprint != fingerprint) continue;
+      const Pending& first = pending_[candidates[seen[s].candidate]];
+      // Two names with one fingerprint: the look-ups tell them apart.
+      if (first.time != p.time || NameOf(first) != NameOf(p)) return std::nullopt;
+      repeat = true;
+      break;
+    }
+    if (repeat) continue;
+    seen[s] = Slot{fingerprint, static_cast<uint32_t>(candidates.size())};
+    candidates.push_back(passing[k]);
+    fingerprints->push_back(fingerprint);
+  }
+  return candidates;
+}
+
+bool HitCollector::MarkPresent(const std::vector<uint32_t>& candidates,
+                               const std::vector<uint64_t>& fingerprints) {
+  std::array<bool, kLookupBatch> present;
+  for (size_t from = 0; from < candidates.size(); from += kLookupBatch) {
+    const size_t n = std::min(candidates.size() - from, kLookupBatch);
+    bool kept = false;
+    timelist_.WithLock([&](BrowseList& timelist) {
+      const NamePresence* presence = timelist.presence();
+      if (presence == nullptr) return;
+      kept = true;
+      presence->ContainsMany(std::span(fingerprints).subspan(from, n), std::span(present).first(n));
+    });
+    if (!kept) return false;
+    for (size_t k = 0; k < n; ++k) pending_[candidates[from + k]].keep = present[k];
+  }
+  return true;
+}
+
+bool HitCollector::LookUpAnswerEntries(const std::vector<uint32_t>& candidates,
+                                       uint32_t threshold) {
+  // The hits the answer can hold, newest first as TIMELIST stands.
+  const bool by_time = options_.answer_order == kOrderTime;
+  std::vector<uint32_t> answer;
+  for (uint32_t i : candidates) {
+    const Pending& p = pending_[i];
+    if (p.keep && (by_time ? p.time : SortKeyOf(p)) >= threshold) answer.push_back(i);
+  }
+  std::sort(answer.begin(), answer.end(),
+            [this](uint32_t a, uint32_t b) { return pending_[a].time > pending_[b].time; });
+  std::vector<TimedName> wanted;
+  wanted.reserve(answer.size());
+  for (uint32_t i : answer) wanted.push_back(TimedName{NameOf(pending_[i]), pending_[i].time});
+  std::vector<std::optional<BrowseLookup>> found(wanted.size());
+  for (size_t from = 0; from < wanted.size(); from += kLookupBatch) {
+    const size_t n = std::min(wanted.size() - from, kLookupBatch);
+    timelist_.WithLock([&](BrowseList& timelist) {
+      timelist.LookupMany(std::span(wanted).subspan(from, n), std::span(found).subspan(from, n));
+    });
+  }
+  for (size_t k = 0; k < answer.size(); ++k) {
+    // Gone since its fingerprint was read, or a fingerprint shared by
+    // another name: the look-ups decide for every hit then.
+    if (!found[k] || found[k]->time != wanted[k].time) return false;
+    Pending& p = pending_[answer[k]];
+    p.type_code = found[k]->value;
+    p.entry_number = EntryNumberOf(found[k]->position);
+  }
+  return true;
 }
 
 uint32_t HitCollector::SortKeyOf(const Pending& p) const {
@@ -260,17 +391,28 @@ uint32_t HitCollector::AnswerThreshold(const std::vector<uint32_t>& candidates) 
   return *nth;
 }
 
-void HitCollector::EnterKept(const std::vector<uint32_t>& candidates, bool bounded) {
+uint32_t HitCollector::NumberKept() {
   // Sort keys follow the arrival order.
   uint32_t ordinal = accepted_;
   for (Pending& p : pending_) {
     if (p.keep) p.ordinal = ordinal++;
   }
-  const uint32_t kept = ordinal - accepted_;
+  return ordinal - accepted_;
+}
+
+bool HitCollector::AllFit(uint32_t kept) const {
+  return hits_->Count() + kept <= hits_->max_entries();
+}
+
+uint32_t HitCollector::BoundOf(const std::vector<uint32_t>& candidates, uint32_t kept) const {
+  return AllFit(kept) ? AnswerThreshold(candidates) : 0;
+}
+
+void HitCollector::EnterKept(const std::vector<uint32_t>& candidates, uint32_t kept,
+                             uint32_t threshold) {
   // Into the list in time order when all fit (the list sorts less), else in
   // arrival order, so that a full list keeps the first ones.
-  const bool all_fit = hits_->Count() + kept <= hits_->max_entries();
-  const uint32_t threshold = bounded && all_fit ? AnswerThreshold(candidates) : 0;
+  const bool all_fit = AllFit(kept);
   const bool by_time = options_.answer_order == kOrderTime;
   std::vector<NewBrowseEntry> entries;
   entries.reserve(std::min<size_t>(kept, threshold > 0 ? options_.answer_keep : kept));

@@ -27,14 +27,15 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/browse_list.h"
 #include "core/list_lock_table.h"
-#include "search/progress_file.h"
 #include "platform/status.h"
+#include "search/progress_file.h"
 
 namespace vantrel {
 
@@ -101,6 +102,9 @@ struct HitCollectorOptions {
 // merged into a handful of times (its size doubles each time) and each
 // chunk's look-ups still lie close together in TIMELIST; and not before
 // progress_interval has passed since the last filtering.
+// The last filtering of a bounded answer without restrict or merge list
+// asks TIMELIST's fingerprints (name_presence.h) which hits stand there
+// and looks up only the few the answer can hold, for their entry numbers.
 // The result is the same as taking the hits one at a time in the order
 // they came: the first of repeated hits counts, a full hit list takes no
 // more, and sort keys record the arrival order where asked.
@@ -158,10 +162,38 @@ class HitCollector {
   // Filters the pending hits; the last filtering of a bounded answer enters
   // only those the answer can hold.
   void FilterPending(bool last);
-  // Enters the kept candidates in the hit list, as far as it has room, and
-  // counts them. With `bounded`, only those that can be among the first
-  // answer_keep of answer_order, when all kept fit.
-  void EnterKept(const std::vector<uint32_t>& candidates, bool bounded);
+  // Filters by looking every candidate up in the lists.
+  void FilterByLookUps(bool bounded);
+  // For a bounded answer into an empty hit list without a restrict list:
+  // filters by TIMELIST's fingerprints and looks up only the hits the answer
+  // can hold. False (nothing kept, nothing entered) when the lookups must
+  // decide: TIMELIST keeps no fingerprints, every kept hit is entered
+  // anyway, or two hits or a hit and the list disagree with their
+  // fingerprints.
+  bool FilterByFingerprints();
+  // The pending hits that pass the date filter, first arrivals of each name
+  // and time only, in arrival order, with their fingerprints; nothing when
+  // two names share a fingerprint.
+  std::optional<std::vector<uint32_t>> FirstArrivals(std::vector<uint64_t>* fingerprints) const;
+  // Marks the candidates whose fingerprints TIMELIST holds as kept; false
+  // when it keeps none.
+  bool MarkPresent(const std::vector<uint32_t>& candidates,
+                   const std::vector<uint64_t>& fingerprints);
+  // Looks up the kept candidates the answer can hold (key at least
+  // `threshold`) and takes their type codes and entry numbers; false when
+  // one of them is not in TIMELIST with its stamp.
+  bool LookUpAnswerEntries(const std::vector<uint32_t>& candidates, uint32_t threshold);
+  // Numbers the kept hits in arrival order; returns how many there are.
+  uint32_t NumberKept();
+  // True when `kept` more hits fit in the hit list.
+  bool AllFit(uint32_t kept) const;
+  // The least key a bounded answer enters (AnswerThreshold), or 0 when the
+  // kept hits do not all fit.
+  uint32_t BoundOf(const std::vector<uint32_t>& candidates, uint32_t kept) const;
+  // Enters the `kept` candidates in the hit list, as far as it has room, and
+  // counts them. With a `threshold`, only those whose key of answer_order
+  // reaches it.
+  void EnterKept(const std::vector<uint32_t>& candidates, uint32_t kept, uint32_t threshold);
   // The key a kept hit enters the hit list with.
   uint32_t SortKeyOf(const Pending& p) const;
   // The least key of answer_order that the answer can still hold among the

@@ -196,7 +196,9 @@ struct ArrivingHit {
 // A collector told how many hits of which order its answer holds enters only
 // those that can be among them: after sorting, the answer's first hits and
 // the hits found are those of `expected` (the same hits collected without
-// the bound), and so are the progress counts. Sorts `expected`.
+// the bound), and so are the progress counts; whether or not TIMELIST keeps
+// the fingerprints of its entries (it keeps them afterwards). Sorts
+// `expected`.
 void ExpectBoundedAnswerIsTheSame(int round, BrowseList& timelist, BrowseList* restrict_list,
                                   const std::vector<ArrivingHit>& arrivals, HitCollectorOptions o,
                                   const CapacitySteps* steps, BrowseList* expected,
@@ -206,29 +208,33 @@ void ExpectBoundedAnswerIsTheSame(int round, BrowseList& timelist, BrowseList* r
   const uint32_t sort_order = o.keep_arrival_order ? 0 : round % 2 ? 1 : 3;
   o.answer_order = QueryAnswerOrder(sort_order, false);
   o.answer_keep = keep;
-  std::vector<uint32_t> progress;
-  o.progress = [&](uint32_t n) { progress.push_back(n); };
-  Mutex lock;
-  BrowseList hits(steps);
-  ASSERT_TRUE(hits.SetOrder(kOrderTime).ok());
-  HitCollector c(LockedBrowseList(&lock, &timelist), restrict_list, &hits, o);
-  for (const ArrivingHit& h : arrivals) c.Add(h.name, h.time, h.score);
-  c.Finish();
   const uint32_t found = static_cast<uint32_t>(expected->Count());
-  EXPECT_EQ(c.accepted(), found) << "round " << round;
-  EXPECT_EQ(progress, expected_progress) << "round " << round;
-  // Filtered at once (no chunk was due), all but the answer's hits and their
-  // ties stay out.
-  if (arrivals.size() < HitCollector::kFilterChunk && found > keep &&
-      found <= steps->max_entries() / 2) {
-    EXPECT_LT(hits.Count(), found) << "round " << round << ": nothing was left out";
-  }
   ASSERT_TRUE(SortQueryHits(expected, sort_order, found, o.keep_arrival_order, keep).ok());
-  ASSERT_TRUE(SortQueryHits(&hits, sort_order, c.accepted(), o.keep_arrival_order, keep).ok());
   const size_t answer = std::min<size_t>(keep, found);
-  ASSERT_GE(hits.Count(), answer) << "round " << round;
-  for (size_t i = 0; i < answer; ++i) {
-    EXPECT_EQ(*hits.EntryAt(i), *expected->EntryAt(i)) << "round " << round << " entry " << i;
+  for (bool fingerprints : {false, true}) {
+    SCOPED_TRACE(fingerprints ? "with fingerprints" : "without fingerprints");
+    if (fingerprints) timelist.KeepPresence();
+    std::vector<uint32_t> progress;
+    o.progress = [&](uint32_t n) { progress.push_back(n); };
+    Mutex lock;
+    BrowseList hits(steps);
+    ASSERT_TRUE(hits.SetOrder(kOrderTime).ok());
+    HitCollector c(LockedBrowseList(&lock, &timelist), restrict_list, &hits, o);
+    for (const ArrivingHit& h : arrivals) c.Add(h.name, h.time, h.score);
+    c.Finish();
+    EXPECT_EQ(c.accepted(), found) << "round " << round;
+    EXPECT_EQ(progress, expected_progress) << "round " << round;
+    // Filtered at once (no chunk was due), all but the answer's hits and
+    // their ties stay out.
+    if (arrivals.size() < HitCollector::kFilterChunk && found > keep &&
+        found <= steps->max_entries() / 2) {
+      EXPECT_LT(hits.Count(), found) << "round " << round << ": nothing was left out";
+    }
+    ASSERT_TRUE(SortQueryHits(&hits, sort_order, c.accepted(), o.keep_arrival_order, keep).ok());
+    ASSERT_GE(hits.Count(), answer) << "round " << round;
+    for (size_t i = 0; i < answer; ++i) {
+      EXPECT_EQ(*hits.EntryAt(i), *expected->EntryAt(i)) << "round " << round << " entry " << i;
+    }
   }
 }
 

@@ -1,0 +1,159 @@
+#include "core/name_presence.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+namespace vantrel {
+namespace {
+
+constexpr size_t kFirstCapacity = 1024;
+// Probes started ahead of the one being answered in ContainsMany.
+constexpr size_t kProbesAhead = 16;
+
+// A final mix (the one of SplitMix64): every input bit moves every output bit.
+uint64_t Mix(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  return x;
+}
+
+// The high and low halves of the full product, folded.
+uint64_t MultiplyFold(uint64_t a, uint64_t b) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+
+uint64_t Word(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// Differs from one process to the next, so that names cannot be made to
+// share a fingerprint on purpose.
+uint64_t ProcessSeed() {
+  static const uint64_t seed =
+      Mix(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+          reinterpret_cast<uintptr_t>(&seed));
+  return seed;
+}
+
+// Eight bytes at a time, each word folded in with a multiplication.
+uint64_t HashBytes(std::string_view bytes, uint64_t h) {
+  constexpr uint64_t kOdd = 0xA0761D6478BD642Full;
+  const char* p = bytes.data();
+  size_t n = bytes.size();
+  for (; n >= 8; p += 8, n -= 8) h = MultiplyFold(h ^ Word(p), kOdd);
+  if (n > 0) {
+    uint64_t tail = 0;
+    std::memcpy(&tail, p, n);
+    h = MultiplyFold(h ^ tail ^ (uint64_t{n} << 56), kOdd);
+  }
+  return h;
+}
+
+}  // namespace
+
+uint64_t ExpandedNameFingerprint(std::string_view name, uint32_t time) {
+  constexpr uint64_t kOther = 0xE7037ED1A0B428DBull;
+  uint64_t h = ProcessSeed() ^ (uint64_t{name.size()} * kOther);
+  h = HashBytes(name, h);
+  const uint64_t fingerprint = Mix(MultiplyFold(h ^ time, kOther));
+  return fingerprint == 0 ? 1 : fingerprint;
+}
+
+uint64_t NameFingerprint(std::string_view last, std::string_view folder, uint32_t time) {
+  char expanded[512];
+  if (folder.size() + last.size() > sizeof expanded) {
+    std::string joined(folder);
+    joined.append(last);
+    return ExpandedNameFingerprint(joined, time);
+  }
+  std::memcpy(expanded, folder.data(), folder.size());
+  std::memcpy(expanded + folder.size(), last.data(), last.size());
+  return ExpandedNameFingerprint(std::string_view(expanded, folder.size() + last.size()), time);
+}
+
+void NamePresence::Insert(uint64_t fingerprint) {
+  if ((size_ + 1) * 4 > capacity_ * 3) Grow();
+  const size_t mask = capacity_ - 1;
+  size_t s = SlotOf(fingerprint);
+  while (slots_[s] != 0) s = (s + 1) & mask;
+  slots_[s] = fingerprint;
+  ++size_;
+}
+
+bool NamePresence::Erase(uint64_t fingerprint) {
+  if (size_ == 0) return false;
+  const size_t mask = capacity_ - 1;
+  size_t s = SlotOf(fingerprint);
+  while (slots_[s] != fingerprint) {
+    if (slots_[s] == 0) return false;
+    s = (s + 1) & mask;
+  }
+  // Shift back every later slot of the run that may sit at or before the
+  // freed one, so that no probe meets a hole before its fingerprint.
+  size_t hole = s;
+  for (size_t next = (hole + 1) & mask; slots_[next] != 0; next = (next + 1) & mask) {
+    const size_t home = SlotOf(slots_[next]);
+    // `next` may move to `hole` when its home does not lie in (hole, next].
+    const bool home_between =
+        hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+    if (home_between) continue;
+    slots_[hole] = slots_[next];
+    hole = next;
+  }
+  slots_[hole] = 0;
+  --size_;
+  return true;
+}
+
+bool NamePresence::Contains(uint64_t fingerprint) const {
+  if (size_ == 0) return false;
+  const size_t mask = capacity_ - 1;
+  for (size_t s = SlotOf(fingerprint);; s = (s + 1) & mask) {
+    if (slots_[s] == fingerprint) return true;
+    if (slots_[s] == 0) return false;
+  }
+}
+
+void NamePresence::ContainsMany(std::span<const uint64_t> fingerprints,
+                                std::span<bool> present) const {
+  if (size_ == 0) {
+    std::fill(present.begin(), present.end(), false);
+    return;
+  }
+  for (size_t i = 0; i < fingerprints.size(); ++i) {
+    if (i + kProbesAhead < fingerprints.size()) {
+      __builtin_prefetch(&slots_[SlotOf(fingerprints[i + kProbesAhead])]);
+    }
+    present[i] = Contains(fingerprints[i]);
+  }
+}
+
+void NamePresence::Clear() {
+  slots_.reset();
+  capacity_ = 0;
+  size_ = 0;
+  shift_ = 64;
+}
+
+void NamePresence::Grow() {
+  const size_t old_capacity = capacity_;
+  std::unique_ptr<uint64_t[]> old = std::move(slots_);
+  capacity_ = old_capacity == 0 ? kFirstCapacity : old_capacity * 2;
+  shift_ = 64 - std::countr_zero(capacity_);
+  slots_ = std::make_unique<uint64_t[]>(capacity_);  // zeroed: all empty
+  size_ = 0;
+  for (size_t s = 0; s < old_capacity; ++s) {
+    if (old[s] != 0) Insert(old[s]);
+  }
+}
+
+}  // namespace vantrel
