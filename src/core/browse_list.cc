@@ -963,6 +963,13 @@ std::optional<BrowseEntryView> BrowseList::ViewAt(size_t position) const {
   return MakeView(EntryRef(c, i));
 }
 
+std::optional<size_t> BrowseList::CountStampedAtOrAfter(uint32_t stamp) const {
+  if (order_ != kOrderTime) return std::nullopt;
+  if (count_ == 0) return 0;
+  const auto [c, i] = BoundNear([stamp](const Entry& e) { return e.time >= stamp; });
+  return c == chunks_.size() ? count_ : PositionOf(c, i);
+}
+
 std::optional<uint32_t> BrowseList::TimeAt(size_t position) const {
   if (position >= count_) return std::nullopt;
   auto [c, i] = Locate(position);

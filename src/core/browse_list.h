@@ -205,6 +205,9 @@ class BrowseList {
   // when position >= Count().
   std::optional<BrowseEntry> EntryAt(size_t position) const;
   std::optional<BrowseEntryView> ViewAt(size_t position) const;
+  // In a time-ordered list, how many entries have a stamp at or after
+  // `stamp` (they come first); nothing in any other order.
+  std::optional<size_t> CountStampedAtOrAfter(uint32_t stamp) const;
   // The time stamp of the entry at `position` alone: its name is not read,
   // so a walk over many entries stays within the entries' own memory.
   std::optional<uint32_t> TimeAt(size_t position) const;

@@ -81,6 +81,11 @@ uint64_t NameFingerprint(std::string_view last, std::string_view folder, uint32_
 }
 
 void NamePresence::Insert(uint64_t fingerprint) {
+  if (Contains(fingerprint)) ++repeats_;
+  Place(fingerprint);
+}
+
+void NamePresence::Place(uint64_t fingerprint) {
   if ((size_ + 1) * 4 > capacity_ * 3) Grow();
   const size_t mask = capacity_ - 1;
   size_t s = SlotOf(fingerprint);
@@ -111,6 +116,7 @@ bool NamePresence::Erase(uint64_t fingerprint) {
   }
   slots_[hole] = 0;
   --size_;
+  if (Contains(fingerprint)) --repeats_;
   return true;
 }
 
@@ -141,6 +147,7 @@ void NamePresence::Clear() {
   slots_.reset();
   capacity_ = 0;
   size_ = 0;
+  repeats_ = 0;
   shift_ = 64;
 }
 
@@ -152,7 +159,7 @@ void NamePresence::Grow() {
   slots_ = std::make_unique<uint64_t[]>(capacity_);  // zeroed: all empty
   size_ = 0;
   for (size_t s = 0; s < old_capacity; ++s) {
-    if (old[s] != 0) Insert(old[s]);
+    if (old[s] != 0) Place(old[s]);
   }
 }
 

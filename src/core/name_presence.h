@@ -53,10 +53,15 @@ class NamePresence {
   void Clear();
 
   size_t size() const { return size_; }
+  // Fingerprints held more than once, each copy after the first counted: 0
+  // when no two held pairs share one, so that no entry repeats another.
+  size_t repeats() const { return repeats_; }
   size_t MemoryBytes() const { return capacity_ * sizeof(uint64_t); }
 
  private:
   size_t SlotOf(uint64_t fingerprint) const { return (fingerprint * kSpread) >> shift_; }
+  // Puts a fingerprint in a free slot, growing the table first when due.
+  void Place(uint64_t fingerprint);
   void Grow();
 
   // Multiplies a fingerprint before its top bits pick the slot.
@@ -65,6 +70,7 @@ class NamePresence {
   std::unique_ptr<uint64_t[]> slots_;  // 0 = empty
   size_t capacity_ = 0;                // a power of two, or 0
   size_t size_ = 0;
+  size_t repeats_ = 0;
   int shift_ = 64;
 };
 

@@ -509,6 +509,23 @@ bool CountPassing(const BrowseList& list, const DateFilter& filter, size_t cap, 
   return true;
 }
 
+// The entries from `next` on that pass `filter`, counted in one step, when
+// the walk has entered a passing entry before `next`. TIMELIST is newest
+// first, so in mode 1 the passing entries end at the first older than the
+// threshold, and in modes 0 and 2 every entry after a passing one passes.
+// Only when no entry repeats another (a repeat counts once), as the list's
+// fingerprints tell; nothing otherwise.
+std::optional<size_t> CountRestAtOnce(const BrowseList& list, const DateFilter& filter,
+                                      size_t next) {
+  const NamePresence* presence = list.presence();
+  if (presence == nullptr || presence->repeats() != 0 || list.order() != kOrderTime) {
+    return std::nullopt;
+  }
+  const size_t end =
+      filter.mode == 1 ? *list.CountStampedAtOrAfter(filter.threshold) : list.Count();
+  return end > next ? end - next : 0;
+}
+
 }  // namespace
 
 uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
@@ -527,6 +544,12 @@ uint32_t CollectDateOnly(LockedBrowseList timelist, const DateFilter& filter,
       bool more = true;
       timelist.WithLock([&](BrowseList& list) {
         next = batch_start = ResumePosition(list, last, batch_start, next);
+        if (std::optional<size_t> rest = CountRestAtOnce(list, filter, next)) {
+          const size_t cap = std::max<size_t>(added, hits->max_entries());
+          added = static_cast<uint32_t>(std::min(cap, added + *rest));
+          more = false;
+          return;
+        }
         more = CountPassing(list, filter, hits->max_entries(), &next, &last, &added);
       });
       if (!more) return added;

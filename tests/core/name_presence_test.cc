@@ -38,12 +38,16 @@ TEST(NamePresence, MatchesACountedSetThroughGrowthAndRemovals) {
       if (had) --counts[f];
     }
     if (step % 5000 == 0) {
-      size_t total = 0;
+      size_t total = 0, repeats = 0;
       for (uint64_t g : pool) {
         ASSERT_EQ(presence.Contains(g), counts[g] > 0) << "step " << step;
       }
-      for (const auto& [g, n] : counts) total += static_cast<size_t>(n);
+      for (const auto& [g, n] : counts) {
+        total += static_cast<size_t>(n);
+        repeats += n > 1 ? static_cast<size_t>(n - 1) : 0;
+      }
       ASSERT_EQ(presence.size(), total);
+      ASSERT_EQ(presence.repeats(), repeats);
     }
   }
   std::vector<bool> expected;
@@ -53,6 +57,7 @@ TEST(NamePresence, MatchesACountedSetThroughGrowthAndRemovals) {
   for (size_t i = 0; i < pool.size(); ++i) EXPECT_EQ(present[i], expected[i]) << i;
   presence.Clear();
   EXPECT_FALSE(presence.Contains(pool[0]));
+  EXPECT_EQ(presence.repeats(), 0u);
   presence.Insert(pool[0]);
   EXPECT_TRUE(presence.Contains(pool[0]));
 }
@@ -99,6 +104,7 @@ TEST(NamePresence, ABrowseListKeepsTheFingerprintsOfItsEntries) {
       total += static_cast<size_t>(n);
     }
     ASSERT_EQ(list.presence()->size(), total);
+    ASSERT_EQ(list.presence()->repeats(), total - held.size());
   };
   for (int round = 0; round < 30; ++round) {
     for (int k = 0; k < 40; ++k) {

@@ -456,45 +456,54 @@ TEST(DateOnlyWalk, ALongRunOfEqualEntriesIsWalkedOnce) {
 // newest `keep` and counts the rest, and answers and counts as the whole
 // walk does: over batch boundaries, with repeated entries (counted once),
 // restrict lists, both date filters and hit lists that fill up.
+// Also when TIMELIST keeps fingerprints: without repeated entries the
+// count after the answer is taken in one step, by stamp.
 TEST(DateOnlyWalk, ABoundedWalkAnswersAndCountsAsTheWholeWalk) {
   std::mt19937 rng(11);
-  for (int round = 0; round < 24; ++round) {
+  for (int round = 0; round < 48; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
     Mutex lock;
     BrowseList timelist;
     ASSERT_TRUE(timelist.SetOrder(kOrderTime).ok());
     BrowseList restrict_list;
     ASSERT_TRUE(restrict_list.SetOrder(kOrderTime).ok());
+    const bool repeats = rng() % 2;
     for (uint32_t i = 0; i < 1500; ++i) {
       // Folders whose files share their last names.
       const std::string name =
           "03f" + std::to_string(rng() % 3) + "\\y" + std::to_string(rng() % 250) + ".jpg";
       const uint32_t time = 20'000 + rng() % 300;
-      const int copies = rng() % 8 == 0 ? 2 : 1;
+      if (!repeats && timelist.Lookup(name, time)) continue;
+      const int copies = repeats && rng() % 8 == 0 ? 2 : 1;
       for (int c = 0; c < copies; ++c) ASSERT_TRUE(timelist.Add(name, time, i, kNoExtra).ok());
       if (rng() % 3 == 0) {
         ASSERT_TRUE(restrict_list.Add(name, time, 7, i).ok());
       }
     }
-    const DateFilter filters[] = {{0, 0}, {1, 20'120}, {2, 20'200}};
-    const DateFilter filter = filters[round % 3];
-    BrowseList* restricted = round % 2 ? &restrict_list : nullptr;
+    const DateFilter filters[] = {{0, 0}, {1, 20'120}, {2, 20'200}, {2, 0xFFFFFFFFu}};
+    const DateFilter filter = filters[rng() % 4];
+    BrowseList* restricted = rng() % 2 ? &restrict_list : nullptr;
     const uint32_t keeps[] = {1, 7, 600, 5000};
-    const uint32_t keep = keeps[(round / 2) % 4];
+    const uint32_t keep = keeps[rng() % 4];
     // Some rounds' hit lists fill up: the walk ends there, counted or not.
     const CapacitySteps small({64, 300});
-    const CapacitySteps* steps = round % 4 >= 2 ? &small : &CapacitySteps::Default();
-    BrowseList whole(steps), bounded(steps);
+    const CapacitySteps* steps = rng() % 2 ? &small : &CapacitySteps::Default();
+    BrowseList whole(steps);
     const uint32_t found =
         CollectDateOnly(LockedBrowseList(&lock, &timelist), filter, restricted, &whole);
-    EXPECT_EQ(
-        CollectDateOnly(LockedBrowseList(&lock, &timelist), filter, restricted, &bounded, keep),
-        found)
-        << "round " << round;
-    EXPECT_EQ(bounded.Count(), std::min(keep, found)) << "round " << round;
     ASSERT_TRUE(SortSearchHits(&whole, false).ok());
-    ASSERT_TRUE(SortSearchHits(&bounded, false).ok());
-    for (size_t i = 0; i < bounded.Count(); ++i) {
-      EXPECT_EQ(*bounded.EntryAt(i), *whole.EntryAt(i)) << "round " << round << " entry " << i;
+    for (bool fingerprints : {false, true}) {
+      SCOPED_TRACE(fingerprints ? "with fingerprints" : "without fingerprints");
+      if (fingerprints) timelist.KeepPresence();
+      BrowseList bounded(steps);
+      EXPECT_EQ(
+          CollectDateOnly(LockedBrowseList(&lock, &timelist), filter, restricted, &bounded, keep),
+          found);
+      EXPECT_EQ(bounded.Count(), std::min(keep, found));
+      ASSERT_TRUE(SortSearchHits(&bounded, false).ok());
+      for (size_t i = 0; i < bounded.Count(); ++i) {
+        EXPECT_EQ(*bounded.EntryAt(i), *whole.EntryAt(i)) << "entry " << i;
+      }
     }
   }
 }
