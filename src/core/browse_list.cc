@@ -264,6 +264,23 @@ int BrowseList::CompareProbe(int order, const Probe& p, const Entry& e) const {
   return CompareNames(p.name(), p.prefix_hi, p.prefix_lo, p.last_len, e);
 }
 
+NameOrderPrefix BrowseList::NameOrderPrefixOf(std::string_view expanded) {
+  Probe p;
+  if (!p.Set(expanded)) return {};
+  return {p.prefix_hi, p.prefix_lo};
+}
+
+int BrowseList::CompareInNameOrder(std::string_view a, std::string_view b) {
+  Probe pa, pb;
+  pa.Set(a);
+  pb.Set(b);
+  if (pa.prefix_hi != pb.prefix_hi) return pa.prefix_hi < pb.prefix_hi ? -1 : 1;
+  if (pa.prefix_lo != pb.prefix_lo) return pa.prefix_lo < pb.prefix_lo ? -1 : 1;
+  const int c = CompareNoCase(pa.name(), pb.name());
+  if (c != 0) return Sign(c);
+  return (pa.last_len > pb.last_len) - (pa.last_len < pb.last_len);
+}
+
 // ---- positions ----
 
 const BrowseList::Entry& BrowseList::EntryRef(size_t chunk, size_t index) const {

@@ -116,6 +116,14 @@ struct BrowseEntryView {
   std::string ExpandedName() const;
 };
 
+// The first 16 bytes of a name's form in name order, case-folded, as two
+// numbers: comparing them gives name order's answer whenever they differ.
+struct NameOrderPrefix {
+  uint64_t hi = 0;
+  uint64_t lo = 0;
+  auto operator<=>(const NameOrderPrefix&) const = default;
+};
+
 // The capacity steps of a list. NextCapacity(c) is the step after c, or 0 when
 // c is the last step (the list is full); CapacityFor(n) is the smallest step
 // holding n entries, or 0 when none does.
@@ -226,6 +234,12 @@ class BrowseList {
 
   // The most entries the list can hold (its last capacity step).
   size_t max_entries() const { return steps_->max_entries(); }
+
+  // Name order outside a list, for expanded names (at most 255 bytes, no NUL
+  // byte): the prefix that decides most comparisons, and the whole
+  // comparison (negative, 0 or positive, as the lists sort).
+  static NameOrderPrefix NameOrderPrefixOf(std::string_view expanded);
+  static int CompareInNameOrder(std::string_view a, std::string_view b);
 
   // Bytes of heap memory the list holds (entries, chunk table, name arena,
   // fingerprints).

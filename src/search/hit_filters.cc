@@ -255,15 +255,77 @@ bool HitCollector::FilterByFingerprints() {
   std::optional<std::vector<uint32_t>> candidates = FirstArrivals(&fingerprints);
   if (!candidates || !MarkPresent(*candidates, fingerprints)) return false;
   const uint32_t kept = NumberKept();
-  const uint32_t threshold = BoundOf(*candidates, kept);
-  // Without a bound every kept hit is entered, and each needs its entry:
-  // the look-ups in TIMELIST order cost less then.
-  if (threshold == 0 || !LookUpAnswerEntries(*candidates, threshold)) {
+  std::optional<std::vector<uint32_t>> answer;
+  if (AllFit(kept)) answer = AnswerMembers(*candidates, kept);
+  if (!answer || !LookUpAnswerEntries(*answer)) {
     for (Pending& p : pending_) p.keep = false;
     return false;
   }
-  EnterKept(*candidates, kept, threshold);
+  EnterAnswer(*answer, kept);
   return true;
+}
+
+std::optional<std::vector<uint32_t>> HitCollector::AnswerMembers(
+    const std::vector<uint32_t>& candidates, uint32_t kept) const {
+  const bool by_time = options_.answer_order == kOrderTime;
+  // When every kept hit is in the answer, each needs its entry, and the
+  // look-ups of FilterByLookUps, in TIMELIST order, cost less.
+  if ((!by_time && options_.answer_order != kOrderSortKey) || kept <= options_.answer_keep) {
+    return std::nullopt;
+  }
+  auto key_of = [&](const Pending& p) { return by_time ? p.time : SortKeyOf(p); };
+  std::vector<uint32_t> keys;
+  keys.reserve(kept);
+  for (uint32_t i : candidates) {
+    if (pending_[i].keep) keys.push_back(key_of(pending_[i]));
+  }
+  auto nth = keys.begin() + static_cast<ptrdiff_t>(options_.answer_keep - 1);
+  std::nth_element(keys.begin(), nth, keys.end(), std::greater<uint32_t>());
+  const uint32_t threshold = *nth;
+  // Every hit above the answer's least key, and of those at it the first
+  // in the list's order: by name, equal names newest first.
+  std::vector<uint32_t> answer;
+  struct Tie {
+    NameOrderPrefix prefix;
+    uint32_t time;
+    uint32_t index;
+  };
+  std::vector<Tie> ties;
+  for (uint32_t i : candidates) {
+    const Pending& p = pending_[i];
+    if (!p.keep || key_of(p) < threshold) continue;
+    if (key_of(p) > threshold) {
+      answer.push_back(i);
+    } else {
+      ties.push_back(Tie{BrowseList::NameOrderPrefixOf(NameOf(p)), p.time, i});
+    }
+  }
+  const size_t room = options_.answer_keep - answer.size();
+  if (ties.size() > room) {
+    auto first = [this](const Tie& a, const Tie& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      const int c =
+          BrowseList::CompareInNameOrder(NameOf(pending_[a.index]), NameOf(pending_[b.index]));
+      if (c != 0) return c < 0;
+      return a.time != b.time ? a.time > b.time : a.index < b.index;
+    };
+    std::nth_element(ties.begin(), ties.begin() + static_cast<ptrdiff_t>(room), ties.end(), first);
+    ties.resize(room);
+  }
+  for (const Tie& t : ties) answer.push_back(t.index);
+  return answer;
+}
+
+void HitCollector::EnterAnswer(const std::vector<uint32_t>& answer, uint32_t kept) {
+  std::vector<NewBrowseEntry> entries;
+  entries.reserve(answer.size());
+  for (uint32_t i : answer) {
+    const Pending& p = pending_[i];
+    entries.push_back(NewBrowseEntry{NameOf(p), p.time, p.type_code, p.entry_number, SortKeyOf(p)});
+  }
+  hits_->AddBatch(entries).IgnoreError();  // all fit
+  // The others count as found all the same.
+  accepted_ += kept;
 }
 
 std::optional<std::vector<uint32_t>> HitCollector::FirstArrivals(
@@ -337,15 +399,8 @@ bool HitCollector::MarkPresent(const std::vector<uint32_t>& candidates,
   return true;
 }
 
-bool HitCollector::LookUpAnswerEntries(const std::vector<uint32_t>& candidates,
-                                       uint32_t threshold) {
-  // The hits the answer can hold, newest first as TIMELIST stands.
-  const bool by_time = options_.answer_order == kOrderTime;
-  std::vector<uint32_t> answer;
-  for (uint32_t i : candidates) {
-    const Pending& p = pending_[i];
-    if (p.keep && (by_time ? p.time : SortKeyOf(p)) >= threshold) answer.push_back(i);
-  }
+bool HitCollector::LookUpAnswerEntries(std::vector<uint32_t>& answer) {
+  // Newest first, as TIMELIST stands.
   std::sort(answer.begin(), answer.end(),
             [this](uint32_t a, uint32_t b) { return pending_[a].time > pending_[b].time; });
   std::vector<TimedName> wanted;

@@ -179,10 +179,18 @@ class HitCollector {
   // when it keeps none.
   bool MarkPresent(const std::vector<uint32_t>& candidates,
                    const std::vector<uint64_t>& fingerprints);
-  // Looks up the kept candidates the answer can hold (key at least
-  // `threshold`) and takes their type codes and entry numbers; false when
-  // one of them is not in TIMELIST with its stamp.
-  bool LookUpAnswerEntries(const std::vector<uint32_t>& candidates, uint32_t threshold);
+  // The `kept` hits among `candidates` that the answer holds: the first
+  // answer_keep of answer_order, ties settled by the list's own order;
+  // nothing when that is not a bound (another order, or no more hits kept
+  // than the answer holds).
+  std::optional<std::vector<uint32_t>> AnswerMembers(const std::vector<uint32_t>& candidates,
+                                                     uint32_t kept) const;
+  // Looks up the hits of `answer` (put in TIMELIST's order) and takes their
+  // type codes and entry numbers; false when one of them is not in TIMELIST
+  // with its stamp.
+  bool LookUpAnswerEntries(std::vector<uint32_t>& answer);
+  // Enters the hits of `answer` in the empty hit list and counts all `kept`.
+  void EnterAnswer(const std::vector<uint32_t>& answer, uint32_t kept);
   // Numbers the kept hits in arrival order; returns how many there are.
   uint32_t NumberKept();
   // True when `kept` more hits fit in the hit list.
