@@ -43,6 +43,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -71,7 +72,14 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
 }
 
+// Writes `bytes` unless the file holds them already: a corpus kept under
+// --dir is written once, so that a run does not start while the kernel still
+// writes back a corpus rewritten just before.
 void WriteFile(const std::string& path, const std::string& bytes) {
+  if (std::ifstream in(path, std::ios::binary); in) {
+    const std::string held((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (held == bytes) return;
+  }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
