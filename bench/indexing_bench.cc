@@ -434,6 +434,9 @@ int main(int argc, char** argv) {
     std::printf("exiftool   not installed\n");
   }
   if (std::system("command -v recollindex > /dev/null 2>&1") == 0) {
+    // A fresh index each run: a kept one would be brought up to date, and
+    // a corpus written once has nothing new.
+    std::filesystem::remove_all(dir + "/recoll");
     std::filesystem::create_directories(dir + "/recoll");
     WriteFile(dir + "/recoll/recoll.conf", "topdirs = " + images + "\n");
     if (cold) DropCaches();
