@@ -2,7 +2,7 @@
 // engine search delivers many hits, between the engine and the hit file.
 //
 //   answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER] [--no-progress]
-//                [--whole-list] [--no-fingerprints]
+//                [--whole-list] [--no-fingerprints] [--equal-scores]
 //
 // A TIMELIST of N entries (default 1,000,000, realistic file keys, one stamp
 // ten minutes apart as in search_bench's corpus, and a tenth of them sharing
@@ -29,7 +29,9 @@
 // hit list; --whole-list enters every accepted hit instead, for comparison.
 // TIMELIST keeps the fingerprints of its entries, as the server's does, so
 // that hits are found without a look-up each; --no-fingerprints looks every
-// hit up instead.
+// hit up instead. With --equal-scores every hit has one score, as a word
+// AND NOT another gives over captions of one length: the answer's 2,000
+// are then settled among them by name.
 // Each run's hit file is checked against one written the other way.
 // Then, R runs each, a search without words whose date filter passes every
 // entry (the newest 2,000 of the whole TIMELIST, all counted): with the
@@ -70,6 +72,7 @@ struct Options {
   bool progress = true;
   bool bounded = true;
   bool fingerprints = true;
+  bool equal_scores = false;
 };
 
 using Entry = vantrel::bench::TimedKey;
@@ -116,6 +119,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       o.bounded = false;
     else if (a == "--no-fingerprints")
       o.fingerprints = false;
+    else if (a == "--equal-scores")
+      o.equal_scores = true;
     else return std::nullopt;
   }
   o.hits = std::min(o.hits, o.entries);
@@ -130,7 +135,7 @@ struct EngineHit {
 };
 
 std::vector<EngineHit> MakeEngineHits(const std::vector<Entry>& entries, size_t count,
-                                      std::mt19937& rng) {
+                                      bool equal_scores, std::mt19937& rng) {
   std::vector<size_t> picks(entries.size());
   for (size_t i = 0; i < picks.size(); ++i) picks[i] = i;
   std::shuffle(picks.begin(), picks.end(), rng);
@@ -141,7 +146,7 @@ std::vector<EngineHit> MakeEngineHits(const std::vector<Entry>& entries, size_t 
     const Entry& e = entries[picks[k]];
     const uint32_t stamp = k % 50 == 49 ? e.time + 1 : e.time;  // changed since
     hits.push_back({FormatDocumentName(stamp, e.name),
-                    static_cast<int32_t>(1000 - (k * 999) / count)});
+                    equal_scores ? 500 : static_cast<int32_t>(1000 - (k * 999) / count)});
   }
   return hits;
 }
@@ -250,7 +255,7 @@ int main(int argc, char** argv) {
   if (!o) {
     std::fprintf(stderr,
                  "usage: answer_bench [--entries N] [--hits H] [--runs R] [--dir FOLDER] "
-                 "[--no-progress] [--whole-list] [--no-fingerprints]\n");
+                 "[--no-progress] [--whole-list] [--no-fingerprints] [--equal-scores]\n");
     return 2;
   }
   std::mt19937 rng(2026);
@@ -268,7 +273,7 @@ int main(int argc, char** argv) {
     }
     if (Status s = timelist.AddBatch(batch); !s.ok()) Fail("TIMELIST", s);
   }
-  const std::vector<EngineHit> engine_hits = MakeEngineHits(entries, o->hits, rng);
+  const std::vector<EngineHit> engine_hits = MakeEngineHits(entries, o->hits, o->equal_scores, rng);
   Mutex lock;
   std::printf("TIMELIST %zu entries, %zu engine hits, %d runs\n", timelist.Count(),
               engine_hits.size(), o->runs);

@@ -265,9 +265,22 @@ int BrowseList::CompareProbe(int order, const Probe& p, const Entry& e) const {
 }
 
 NameOrderPrefix BrowseList::NameOrderPrefixOf(std::string_view expanded) {
-  Probe p;
-  if (!p.Set(expanded)) return {};
-  return {p.prefix_hi, p.prefix_lo};
+  // The first 16 bytes of the rotated name (last component, then folder),
+  // folded as FoldedPrefix folds them, without rotating the rest.
+  const size_t slash = expanded.rfind('\\');
+  const size_t folder_len = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view last = expanded.substr(folder_len);
+  uint64_t half[2] = {0, 0};
+  for (size_t i = 0; i < 16; ++i) {
+    unsigned char c = 0;
+    if (i < last.size()) {
+      c = static_cast<unsigned char>(ToLowerCp(last[i]));
+    } else if (i < expanded.size()) {
+      c = static_cast<unsigned char>(ToLowerCp(expanded[i - last.size()]));
+    }
+    half[i / 8] = (half[i / 8] << 8) | c;
+  }
+  return {half[0], half[1]};
 }
 
 int BrowseList::CompareInNameOrder(std::string_view a, std::string_view b) {

@@ -284,35 +284,36 @@ std::optional<std::vector<uint32_t>> HitCollector::AnswerMembers(
   const uint32_t threshold = *nth;
   // Every hit above the answer's least key, and of those at it the first
   // in the list's order: by name, equal names newest first.
-  std::vector<uint32_t> answer;
+  std::vector<uint32_t> answer, at_threshold;
+  for (uint32_t i : candidates) {
+    const Pending& p = pending_[i];
+    if (!p.keep || key_of(p) < threshold) continue;
+    (key_of(p) > threshold ? answer : at_threshold).push_back(i);
+  }
+  const size_t room = options_.answer_keep - answer.size();
+  if (at_threshold.size() <= room) {
+    answer.insert(answer.end(), at_threshold.begin(), at_threshold.end());
+    return answer;
+  }
   struct Tie {
     NameOrderPrefix prefix;
     uint32_t time;
     uint32_t index;
   };
   std::vector<Tie> ties;
-  for (uint32_t i : candidates) {
-    const Pending& p = pending_[i];
-    if (!p.keep || key_of(p) < threshold) continue;
-    if (key_of(p) > threshold) {
-      answer.push_back(i);
-    } else {
-      ties.push_back(Tie{BrowseList::NameOrderPrefixOf(NameOf(p)), p.time, i});
-    }
+  ties.reserve(at_threshold.size());
+  for (uint32_t i : at_threshold) {
+    ties.push_back(Tie{BrowseList::NameOrderPrefixOf(NameOf(pending_[i])), pending_[i].time, i});
   }
-  const size_t room = options_.answer_keep - answer.size();
-  if (ties.size() > room) {
-    auto first = [this](const Tie& a, const Tie& b) {
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
-      const int c =
-          BrowseList::CompareInNameOrder(NameOf(pending_[a.index]), NameOf(pending_[b.index]));
-      if (c != 0) return c < 0;
-      return a.time != b.time ? a.time > b.time : a.index < b.index;
-    };
-    std::nth_element(ties.begin(), ties.begin() + static_cast<ptrdiff_t>(room), ties.end(), first);
-    ties.resize(room);
-  }
-  for (const Tie& t : ties) answer.push_back(t.index);
+  auto first = [this](const Tie& a, const Tie& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const int c =
+        BrowseList::CompareInNameOrder(NameOf(pending_[a.index]), NameOf(pending_[b.index]));
+    if (c != 0) return c < 0;
+    return a.time != b.time ? a.time > b.time : a.index < b.index;
+  };
+  std::nth_element(ties.begin(), ties.begin() + static_cast<ptrdiff_t>(room), ties.end(), first);
+  for (size_t k = 0; k < room; ++k) answer.push_back(ties[k].index);
   return answer;
 }
 

@@ -404,6 +404,41 @@ TEST(BrowseListTest, NameOrderIsCompareNoCaseForShortAndFoldedNames) {
   for (const std::string& n : names) ASSERT_TRUE(list.Lookup(n, 0).has_value());
 }
 
+// Name order outside a list, as the hit filters settle ties with it: the
+// prefix and the comparison agree with where a name-ordered list puts the
+// names (folders, case partners, folding bytes, rotated forms that are
+// equal), and tell every two different names apart.
+TEST(BrowseListTest, NameOrderOutsideAListIsTheListsOwn) {
+  const char kAlphabet[] = {'a', 'A', 'b', '\x01', '\xC0', '\xE0', '\\', '~'};
+  std::mt19937 rng(8);
+  BrowseList list;
+  ASSERT_TRUE(list.SetOrder(kOrderName).ok());
+  for (int i = 0; i < 2000; ++i) {
+    static const char* kStarts[] = {"", "01Sport\\", "05a\\x12", "1205a\\x", "abababababababab"};
+    std::string name = kStarts[rng() % 5];
+    for (size_t len = rng() % 24; len > 0; --len) name.push_back(kAlphabet[rng() % 8]);
+    if (name.empty()) continue;
+    ASSERT_TRUE(list.Add(name, 1, 0, kNoExtra).ok());
+  }
+  const std::vector<std::string> ordered = Names(list);
+  for (int k = 0; k < 20000; ++k) {
+    size_t i = rng() % ordered.size(), j = rng() % ordered.size();
+    if (i > j) std::swap(i, j);
+    const std::string& a = ordered[i];
+    const std::string& b = ordered[j];
+    const int c = BrowseList::CompareInNameOrder(a, b);
+    if (a == b) {
+      EXPECT_EQ(c, 0) << a;
+      continue;
+    }
+    EXPECT_LT(c, 0) << a << " | " << b;
+    EXPECT_GT(BrowseList::CompareInNameOrder(b, a), 0) << a << " | " << b;
+    const NameOrderPrefix pa = BrowseList::NameOrderPrefixOf(a);
+    const NameOrderPrefix pb = BrowseList::NameOrderPrefixOf(b);
+    EXPECT_LE(pa, pb) << a << " | " << b;
+  }
+}
+
 TEST(BrowseListTest, AddBatchEqualsOneAddPerEntry) {
   for (int order : {kOrderNone, kOrderTime, kOrderName, kOrderSortKey}) {
     SCOPED_TRACE(order);
