@@ -186,28 +186,39 @@ std::vector<uint32_t> HitCollector::NewCandidates(const std::vector<uint32_t>& o
   return candidates;
 }
 
-void HitCollector::LookUpInTimeList(const std::vector<uint32_t>& candidates) {
+template <typename Take>
+void HitCollector::LookUpEach(const std::vector<uint32_t>& which, Take take) {
   // A batch per hold of TIMELIST's lock, so that writers wait briefly.
   std::vector<TimedName> wanted;
   std::vector<std::optional<BrowseLookup>> found;
-  for (size_t from = 0; from < candidates.size(); from += kLookupBatch) {
-    const size_t to = std::min(candidates.size(), from + kLookupBatch);
+  for (size_t from = 0; from < which.size(); from += kLookupBatch) {
+    const size_t to = std::min(which.size(), from + kLookupBatch);
     wanted.clear();
     for (size_t k = from; k < to; ++k) {
-      const Pending& p = pending_[candidates[k]];
+      const Pending& p = pending_[which[k]];
       wanted.push_back(TimedName{NameOf(p), p.time});
     }
     found.resize(wanted.size());
     timelist_.WithLock([&](BrowseList& timelist) { timelist.LookupMany(wanted, found); });
     for (size_t k = from; k < to; ++k) {
       const std::optional<BrowseLookup>& entry = found[k - from];
-      Pending& p = pending_[candidates[k]];
-      if (!entry || entry->time != p.time) continue;
-      p.keep = true;
-      p.type_code = entry->value;
-      p.entry_number = EntryNumberOf(entry->position);
+      Pending& p = pending_[which[k]];
+      take(p, entry && entry->time == p.time ? &*entry : nullptr);
     }
   }
+}
+
+void HitCollector::TakeEntry(Pending& p, const BrowseLookup& entry) {
+  p.type_code = entry.value;
+  p.entry_number = EntryNumberOf(entry.position);
+}
+
+void HitCollector::LookUpInTimeList(const std::vector<uint32_t>& candidates) {
+  LookUpEach(candidates, [this](Pending& p, const BrowseLookup* entry) {
+    if (entry == nullptr) return;
+    p.keep = true;
+    TakeEntry(p, *entry);
+  });
 }
 
 void HitCollector::LookUpInRestrictList(const std::vector<uint32_t>& candidates) {
@@ -267,28 +278,17 @@ bool HitCollector::FilterByFingerprints() {
 
 std::optional<std::vector<uint32_t>> HitCollector::AnswerMembers(
     const std::vector<uint32_t>& candidates, uint32_t kept) const {
-  const bool by_time = options_.answer_order == kOrderTime;
-  // When every kept hit is in the answer, each needs its entry, and the
-  // look-ups of FilterByLookUps, in TIMELIST order, cost less.
-  if ((!by_time && options_.answer_order != kOrderSortKey) || kept <= options_.answer_keep) {
-    return std::nullopt;
-  }
-  auto key_of = [&](const Pending& p) { return by_time ? p.time : SortKeyOf(p); };
-  std::vector<uint32_t> keys;
-  keys.reserve(kept);
-  for (uint32_t i : candidates) {
-    if (pending_[i].keep) keys.push_back(key_of(pending_[i]));
-  }
-  auto nth = keys.begin() + static_cast<ptrdiff_t>(options_.answer_keep - 1);
-  std::nth_element(keys.begin(), nth, keys.end(), std::greater<uint32_t>());
-  const uint32_t threshold = *nth;
+  // When every kept hit is in the answer (no bound), each needs its entry,
+  // and the look-ups of FilterByLookUps, in TIMELIST order, cost less.
+  const uint32_t threshold = kept > options_.answer_keep ? AnswerThreshold(candidates) : 0;
+  if (threshold == 0) return std::nullopt;
   // Every hit above the answer's least key, and of those at it the first
   // in the list's order: by name, equal names newest first.
   std::vector<uint32_t> answer, at_threshold;
   for (uint32_t i : candidates) {
     const Pending& p = pending_[i];
-    if (!p.keep || key_of(p) < threshold) continue;
-    (key_of(p) > threshold ? answer : at_threshold).push_back(i);
+    if (!p.keep || AnswerKeyOf(p) < threshold) continue;
+    (AnswerKeyOf(p) > threshold ? answer : at_threshold).push_back(i);
   }
   const size_t room = options_.answer_keep - answer.size();
   if (at_threshold.size() <= room) {
@@ -320,10 +320,7 @@ std::optional<std::vector<uint32_t>> HitCollector::AnswerMembers(
 void HitCollector::EnterAnswer(const std::vector<uint32_t>& answer, uint32_t kept) {
   std::vector<NewBrowseEntry> entries;
   entries.reserve(answer.size());
-  for (uint32_t i : answer) {
-    const Pending& p = pending_[i];
-    entries.push_back(NewBrowseEntry{NameOf(p), p.time, p.type_code, p.entry_number, SortKeyOf(p)});
-  }
+  for (uint32_t i : answer) entries.push_back(EntryOf(pending_[i]));
   hits_->AddBatch(entries).IgnoreError();  // all fit
   // The others count as found all the same.
   accepted_ += kept;
@@ -404,25 +401,17 @@ bool HitCollector::LookUpAnswerEntries(std::vector<uint32_t>& answer) {
   // Newest first, as TIMELIST stands.
   std::sort(answer.begin(), answer.end(),
             [this](uint32_t a, uint32_t b) { return pending_[a].time > pending_[b].time; });
-  std::vector<TimedName> wanted;
-  wanted.reserve(answer.size());
-  for (uint32_t i : answer) wanted.push_back(TimedName{NameOf(pending_[i]), pending_[i].time});
-  std::vector<std::optional<BrowseLookup>> found(wanted.size());
-  for (size_t from = 0; from < wanted.size(); from += kLookupBatch) {
-    const size_t n = std::min(wanted.size() - from, kLookupBatch);
-    timelist_.WithLock([&](BrowseList& timelist) {
-      timelist.LookupMany(std::span(wanted).subspan(from, n), std::span(found).subspan(from, n));
-    });
-  }
-  for (size_t k = 0; k < answer.size(); ++k) {
+  bool all_found = true;
+  LookUpEach(answer, [&](Pending& p, const BrowseLookup* entry) {
     // Gone since its fingerprint was read, or a fingerprint shared by
     // another name: the look-ups decide for every hit then.
-    if (!found[k] || found[k]->time != wanted[k].time) return false;
-    Pending& p = pending_[answer[k]];
-    p.type_code = found[k]->value;
-    p.entry_number = EntryNumberOf(found[k]->position);
-  }
-  return true;
+    if (entry == nullptr) {
+      all_found = false;
+    } else {
+      TakeEntry(p, *entry);
+    }
+  });
+  return all_found;
 }
 
 uint32_t HitCollector::SortKeyOf(const Pending& p) const {
@@ -431,13 +420,19 @@ uint32_t HitCollector::SortKeyOf(const Pending& p) const {
   return static_cast<uint32_t>(p.score < 0 ? 0 : p.score);
 }
 
+uint32_t HitCollector::AnswerKeyOf(const Pending& p) const {
+  return options_.answer_order == kOrderTime ? p.time : SortKeyOf(p);
+}
+
+NewBrowseEntry HitCollector::EntryOf(const Pending& p) const {
+  return NewBrowseEntry{NameOf(p), p.time, p.type_code, p.entry_number, SortKeyOf(p)};
+}
+
 uint32_t HitCollector::AnswerThreshold(const std::vector<uint32_t>& candidates) const {
-  const bool by_time = options_.answer_order == kOrderTime;
-  if (!by_time && options_.answer_order != kOrderSortKey) return 0;
+  if (options_.answer_order != kOrderTime && options_.answer_order != kOrderSortKey) return 0;
   std::vector<uint32_t> keys;
   for (uint32_t i : candidates) {
-    const Pending& p = pending_[i];
-    if (p.keep) keys.push_back(by_time ? p.time : SortKeyOf(p));
+    if (pending_[i].keep) keys.push_back(AnswerKeyOf(pending_[i]));
   }
   if (keys.size() <= options_.answer_keep) return 0;
   // Both orders put larger keys first: the answer_keep-th largest key is the
@@ -469,20 +464,11 @@ void HitCollector::EnterKept(const std::vector<uint32_t>& candidates, uint32_t k
   // Into the list in time order when all fit (the list sorts less), else in
   // arrival order, so that a full list keeps the first ones.
   const bool all_fit = AllFit(kept);
-  const bool by_time = options_.answer_order == kOrderTime;
   std::vector<NewBrowseEntry> entries;
   entries.reserve(std::min<size_t>(kept, threshold > 0 ? options_.answer_keep : kept));
   auto enter = [&](const Pending& p) {
-    if (!p.keep) return;
-    const uint32_t sort_key = SortKeyOf(p);
-    if (threshold > 0 && (by_time ? p.time : sort_key) < threshold) return;
-    NewBrowseEntry e;
-    e.name = NameOf(p);
-    e.time = p.time;
-    e.value = p.type_code;
-    e.extra = p.entry_number;
-    e.sort_key = sort_key;
-    entries.push_back(e);
+    if (!p.keep || (threshold > 0 && AnswerKeyOf(p) < threshold)) return;
+    entries.push_back(EntryOf(p));
   };
   if (all_fit) {
     for (uint32_t i : candidates) enter(pending_[i]);

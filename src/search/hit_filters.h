@@ -157,6 +157,12 @@ class HitCollector {
   void LayOutNames(const std::vector<uint32_t>& order);
   // `order` without repeats and without hits already in the list.
   std::vector<uint32_t> NewCandidates(const std::vector<uint32_t>& order) const;
+  // Looks the hits `which` up in TIMELIST and calls take(hit, entry) for
+  // each, with its entry, or null when TIMELIST has none with its stamp.
+  template <typename Take>
+  void LookUpEach(const std::vector<uint32_t>& which, Take take);
+  // Takes the type code and entry number of a hit's TIMELIST entry.
+  static void TakeEntry(Pending& p, const BrowseLookup& entry);
   void LookUpInTimeList(const std::vector<uint32_t>& candidates);
   void LookUpInRestrictList(const std::vector<uint32_t>& candidates);
   // Filters the pending hits; the last filtering of a bounded answer enters
@@ -204,6 +210,10 @@ class HitCollector {
   void EnterKept(const std::vector<uint32_t>& candidates, uint32_t kept, uint32_t threshold);
   // The key a kept hit enters the hit list with.
   uint32_t SortKeyOf(const Pending& p) const;
+  // A kept hit's key in answer_order (its time or its sort key).
+  uint32_t AnswerKeyOf(const Pending& p) const;
+  // The hit list entry of a kept hit.
+  NewBrowseEntry EntryOf(const Pending& p) const;
   // The least key of answer_order that the answer can still hold among the
   // kept candidates (all of them when 0).
   uint32_t AnswerThreshold(const std::vector<uint32_t>& candidates) const;
