@@ -81,17 +81,18 @@ uint64_t NameFingerprint(std::string_view last, std::string_view folder, uint32_
 }
 
 void NamePresence::Insert(uint64_t fingerprint) {
-  if (Contains(fingerprint)) ++repeats_;
-  Place(fingerprint);
+  if (Place(fingerprint)) ++repeats_;
 }
 
-void NamePresence::Place(uint64_t fingerprint) {
+bool NamePresence::Place(uint64_t fingerprint) {
   if ((size_ + 1) * 4 > capacity_ * 3) Grow();
   const size_t mask = capacity_ - 1;
   size_t s = SlotOf(fingerprint);
-  while (slots_[s] != 0) s = (s + 1) & mask;
+  bool met = false;
+  for (; slots_[s] != 0; s = (s + 1) & mask) met = met || slots_[s] == fingerprint;
   slots_[s] = fingerprint;
   ++size_;
+  return met;
 }
 
 bool NamePresence::Erase(uint64_t fingerprint) {

@@ -60,8 +60,9 @@ class NamePresence {
 
  private:
   size_t SlotOf(uint64_t fingerprint) const { return (fingerprint * kSpread) >> shift_; }
-  // Puts a fingerprint in a free slot, growing the table first when due.
-  void Place(uint64_t fingerprint);
+  // Puts a fingerprint in a free slot, growing the table first when due;
+  // true when its probe met an equal one.
+  bool Place(uint64_t fingerprint);
   void Grow();
 
   // Multiplies a fingerprint before its top bits pick the slot.
