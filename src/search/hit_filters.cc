@@ -214,7 +214,7 @@ void HitCollector::TakeEntry(Pending& p, const BrowseLookup& entry) {
 }
 
 void HitCollector::LookUpInTimeList(const std::vector<uint32_t>& candidates) {
-  LookUpEach(candidates, [this](Pending& p, const BrowseLookup* entry) {
+  LookUpEach(candidates, [](Pending& p, const BrowseLookup* entry) {
     if (entry == nullptr) return;
     p.keep = true;
     TakeEntry(p, *entry);
