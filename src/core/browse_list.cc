@@ -148,6 +148,9 @@ namespace {
 
 int Sign(int c) { return (c > 0) - (c < 0); }
 
+// Look-ups of LookupMany whose searches step together.
+constexpr size_t kLookupsAtOnce = 32;
+
 // True when the expanded name (folder, then last) begins with `key`. Names are
 // the same only when their bytes are (see CompareNoCase), so this compares
 // plain bytes too.
@@ -421,18 +424,28 @@ size_t GallopFrom(size_t start, size_t n, ComesBefore comes_before) {
 // comparisons each, on entries still in the cache. The fences, copies of
 // the chunks' last entries side by side, keep the chunk search in the cache.
 template <typename ComesBefore>
-std::pair<size_t, size_t> BrowseList::BoundNear(ComesBefore comes_before) const {
+size_t BrowseList::ChunkOfBound(ComesBefore comes_before) const {
   const std::vector<Entry>& fences = Fences();
   const size_t c = GallopFrom(last_bound_chunk_, fences.size(),
                               [&](size_t i) { return comes_before(fences[i]); });
+  if (c < chunks_.size() && c != last_bound_chunk_) {
+    last_bound_chunk_ = c;
+    last_bound_index_ = 0;
+  }
+  return c;
+}
+
+template <typename ComesBefore>
+std::pair<size_t, size_t> BrowseList::BoundNear(ComesBefore comes_before) const {
+  const size_t last_chunk = last_bound_chunk_;
+  const size_t c = ChunkOfBound(comes_before);
   if (c == chunks_.size()) return {c, 0};
   const Chunk& ch = *chunks_[c];
   // Within the chunk of the last search, from where it ended; in another,
   // a plain binary search.
   auto entry_before = [&](size_t k) { return comes_before(ch.entries[k]); };
-  const size_t i = c == last_bound_chunk_ ? GallopFrom(last_bound_index_, ch.size, entry_before)
-                                          : Bisect(0, ch.size, entry_before);
-  last_bound_chunk_ = c;
+  const size_t i = c == last_chunk ? GallopFrom(last_bound_index_, ch.size, entry_before)
+                                   : Bisect(0, ch.size, entry_before);
   last_bound_index_ = i;
   return {c, i};
 }
@@ -826,14 +839,17 @@ std::optional<std::pair<size_t, size_t>> BrowseList::MatchFrom(const Probe& p, s
 void BrowseList::LookupMany(std::span<const TimedName> wanted,
                             std::span<std::optional<BrowseLookup>> found) {
   if (order_ == kOrderNone && count_ > 0 && !SetOrder(kOrderTime).ok()) return;
-  constexpr size_t kBatch = 32;
+  constexpr size_t kBatch = kLookupsAtOnce;
   std::array<Probe, kBatch> probes;
   std::array<std::pair<size_t, size_t>, kBatch> starts;
   std::array<bool, kBatch> searched;
+  std::array<size_t, kBatch> scattered;  // probes whose chunk is searched in step
   for (size_t from = 0; from < wanted.size(); from += kBatch) {
     const size_t n = std::min(kBatch, wanted.size() - from);
     // Locate each name's place by time and prefix alone, which the entries
-    // hold, and ask for the stored names there to be fetched.
+    // hold: a few steps on from the last place when it lies close, else its
+    // chunk from the fences, searched below with the others'.
+    size_t n_scattered = 0;
     for (size_t k = 0; k < n; ++k) {
       const TimedName& w = wanted[from + k];
       found[from + k].reset();
@@ -846,18 +862,26 @@ void BrowseList::LookupMany(std::span<const TimedName> wanted,
       Probe& p = probes[k];
       if (!p.Set(w.name)) continue;
       p.time = w.time;
-      auto before = [&](const Entry& e) {
-        if (e.time != p.time) return e.time > p.time;
-        if (e.prefix_hi != p.prefix_hi) return e.prefix_hi < p.prefix_hi;
-        return e.prefix_lo < p.prefix_lo;
-      };
-      std::optional<std::pair<size_t, size_t>> near = StepNear(before);
-      starts[k] = near ? *near : BoundNear(before);
       searched[k] = true;
-      const auto [c, i] = starts[k];
-      if (c < chunks_.size()) __builtin_prefetch(StoredName(EntryRef(c, i)).data());
+      auto before = [&p](const Entry& e) { return TimePrefixBefore(p, e); };
+      std::optional<std::pair<size_t, size_t>> near = StepNear(before);
+      if (near) {
+        starts[k] = *near;
+        continue;
+      }
+      starts[k] = {ChunkOfBound(before), 0};
+      if (starts[k].first < chunks_.size()) {
+        __builtin_prefetch(chunks_[starts[k].first].get());
+        scattered[n_scattered++] = k;
+      }
     }
-    // Then compare the names.
+    BoundsInChunks(std::span(scattered).first(n_scattered), probes, starts);
+    RememberLastBound(std::span(searched).first(n), starts);
+    // Then ask for the stored names there, and compare them.
+    for (size_t k = 0; k < n; ++k) {
+      const auto [c, i] = starts[k];
+      if (searched[k] && c < chunks_.size()) __builtin_prefetch(StoredName(EntryRef(c, i)).data());
+    }
     for (size_t k = 0; k < n; ++k) {
       if (!searched[k]) continue;
       const std::optional<std::pair<size_t, size_t>> at =
@@ -865,6 +889,55 @@ void BrowseList::LookupMany(std::span<const TimedName> wanted,
       if (at) found[from + k] = LookupResult(at->first, at->second);
     }
   }
+}
+
+void BrowseList::BoundsInChunks(std::span<const size_t> which, std::span<const Probe> probes,
+                                std::span<std::pair<size_t, size_t>> starts) const {
+  // One halving step of every search per round, each asking ahead for the
+  // entry of its next step, so that their memory reads overlap.
+  std::array<size_t, kLookupsAtOnce> size_left{};
+  for (size_t j = 0; j < which.size(); ++j) {
+    size_left[j] = chunks_[starts[which[j]].first]->size;
+  }
+  for (bool active = true; active;) {
+    active = false;
+    for (size_t j = 0; j < which.size(); ++j) {
+      size_t& left = size_left[j];
+      if (left == 0) continue;
+      auto& [c, lo] = starts[which[j]];
+      const Entry* entries = chunks_[c]->entries;
+      const size_t half = left / 2;
+      if (TimePrefixBefore(probes[which[j]], entries[lo + half])) {
+        lo += half + 1;
+        left -= half + 1;
+      } else {
+        left = half;
+      }
+      if (left > 0) {
+        __builtin_prefetch(&entries[lo + left / 2]);
+        active = true;
+      }
+    }
+  }
+}
+
+void BrowseList::RememberLastBound(std::span<const bool> searched,
+                                   std::span<const std::pair<size_t, size_t>> starts) const {
+  // The next batch's first look-up starts where this batch's last ended.
+  for (size_t k = searched.size(); k-- > 0;) {
+    if (!searched[k]) continue;
+    if (starts[k].first < chunks_.size()) {
+      last_bound_chunk_ = starts[k].first;
+      last_bound_index_ = starts[k].second;
+    }
+    return;
+  }
+}
+
+bool BrowseList::TimePrefixBefore(const Probe& p, const Entry& e) {
+  if (e.time != p.time) return e.time > p.time;
+  if (e.prefix_hi != p.prefix_hi) return e.prefix_hi < p.prefix_hi;
+  return e.prefix_lo < p.prefix_lo;
 }
 
 std::optional<uint32_t> BrowseList::Remove(std::string_view name, uint32_t time) {

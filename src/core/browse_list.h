@@ -274,6 +274,19 @@ class BrowseList {
   // `comes_before` does not hold.
   template <typename ComesBefore>
   std::pair<size_t, size_t> BoundNear(ComesBefore comes_before) const;
+  // The chunk where that bound lies (chunks_.size() past the last entry),
+  // found from the fences.
+  template <typename ComesBefore>
+  size_t ChunkOfBound(ComesBefore comes_before) const;
+  // For the probes `which` whose chunk starts[k].first holds (< chunks_.size()),
+  // the bound of TimePrefixBefore within that chunk into starts[k].second:
+  // the searches step together, so that their memory reads overlap.
+  void BoundsInChunks(std::span<const size_t> which, std::span<const Probe> probes,
+                      std::span<std::pair<size_t, size_t>> starts) const;
+  void RememberLastBound(std::span<const bool> searched,
+                         std::span<const std::pair<size_t, size_t>> starts) const;
+  // Whether `e` comes before a probe in time order, by time and prefix alone.
+  static bool TimePrefixBefore(const Probe& p, const Entry& e);
   // The bound within a few entries after where the last bound search
   // ended, in the same chunk, or nothing.
   template <typename ComesBefore>
