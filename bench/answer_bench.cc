@@ -180,6 +180,10 @@ RunTimes AnswerOnce(const std::vector<EngineHit>& engine_hits, LockedBrowseList 
   params.option_bits = kOptionEveryHit;
   SearchJobRunner engine = [&](const SearchJob& job) -> StatusOr<SearchOutcome> {
     EngineMessage m;
+    m.code = kMessageHitsComing;
+    m.count = engine_hits.size();
+    for (const EngineHit& h : engine_hits) m.name_bytes += h.document_name.size();
+    job.message_callback(m);
     m.code = kMessageFoundDocument;
     for (const EngineHit& h : engine_hits) {
       m.name = h.document_name;
@@ -190,10 +194,10 @@ RunTimes AnswerOnce(const std::vector<EngineHit>& engine_hits, LockedBrowseList 
     outcome.matches = outcome.delivered = engine_hits.size();
     return outcome;
   };
-  RunEngineSearch(engine, false, false, &cache, params,
-                  [&](std::string_view key, uint32_t time, int32_t score) {
-                    collector.Add(key, time, score);
-                  });
+  RunEngineSearch(
+      engine, false, false, &cache, params,
+      [&](std::string_view key, uint32_t time, int32_t score) { collector.Add(key, time, score); },
+      [&](size_t n, size_t key_bytes) { collector.Expect(n, key_bytes); });
   t.take = MsSince(start);
   collector.Finish();
   t.deliver = MsSince(start);

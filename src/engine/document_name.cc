@@ -15,7 +15,7 @@ int HexValue(char c) {
 std::string FormatDocumentName(uint32_t time_stamp, std::string_view file_key) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string name;
-  name.reserve(9 + file_key.size());
+  name.reserve(kDocumentNameKeyOffset + file_key.size());
   for (int i = 0; i < 4; ++i) {
     unsigned byte = (time_stamp >> (8 * i)) & 0xFF;
     name.push_back(kDigits[byte >> 4]);
@@ -27,7 +27,7 @@ std::string FormatDocumentName(uint32_t time_stamp, std::string_view file_key) {
 }
 
 std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name) {
-  if (name.size() < 9 || name[8] != ' ') return std::nullopt;
+  if (name.size() < kDocumentNameKeyOffset || name[8] != ' ') return std::nullopt;
   DecodedDocumentName out;
   for (int i = 0; i < 4; ++i) {
     int hi = HexValue(name[2 * i]);
@@ -35,7 +35,7 @@ std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name) {
     if (hi < 0 || lo < 0) return std::nullopt;
     out.time_stamp |= static_cast<uint32_t>(hi * 16 + lo) << (8 * i);
   }
-  out.file_key = name.substr(9);
+  out.file_key = name.substr(kDocumentNameKeyOffset);
   return out;
 }
 

@@ -16,6 +16,9 @@
 
 namespace vantrel {
 
+// Bytes of a name before its file key: the stamp's digits and the blank.
+inline constexpr size_t kDocumentNameKeyOffset = 9;
+
 struct DecodedDocumentName {
   uint32_t time_stamp = 0;
   std::string_view file_key;  // within the decoded name; may be empty

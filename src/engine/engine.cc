@@ -306,6 +306,18 @@ namespace {
 
 Status Stopped() { return Status::FailedPrecondition("the engine is stopped"); }
 
+// Tells the receiver how many hits follow and how long their names are.
+void AnnounceHits(const std::vector<Hit>& hits, const EngineMessageCallback& callback) {
+  EngineMessage m;
+  m.code = kMessageHitsComing;
+  for (const Hit& h : hits) {
+    if (h.name.empty()) continue;
+    ++m.count;
+    m.name_bytes += h.name.size();
+  }
+  if (m.count > 0) callback(m);
+}
+
 // Makes an empty database in `folder`, over whatever a creation cut short
 // left there.
 Status CreateEmptyDatabase(FileSystem* fs, const std::string& folder) {
@@ -922,6 +934,7 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
     if (!reader.ok()) return reader.status();
   }
   if (!result.ok()) return result;
+  if (job.message_callback) AnnounceHits(hits, job.message_callback);
   // The hits are not used after this: their names move into the messages.
   for (Hit& h : hits) {
     if (h.name.empty()) continue;

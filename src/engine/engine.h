@@ -65,6 +65,9 @@ namespace vantrel {
 // Message codes of EngineMessage.
 inline constexpr int kMessageProgress = 1001;       // index job: `count` documents done
 inline constexpr int kMessageJobError = 1002;       // index job: `text` says what failed
+// search, before the first kMessageFoundDocument: `count` hits follow, whose
+// names take `name_bytes` in all, so that a receiver can make room at once
+inline constexpr int kMessageHitsComing = 2003;
 inline constexpr int kMessageFoundDocument = 2004;  // search: `name` and `score` of a hit
 inline constexpr int kMessageQueryError = 2005;     // search: `text` says what is wrong
 
@@ -72,7 +75,8 @@ struct EngineMessage {
   int code = 0;
   std::string_view name;  // kMessageFoundDocument: the document name (code page)
   int32_t score = 0;      // kMessageFoundDocument: larger for better matches, >= 1
-  uint64_t count = 0;     // kMessageProgress
+  uint64_t count = 0;     // kMessageProgress, kMessageHitsComing
+  uint64_t name_bytes = 0;  // kMessageHitsComing
   std::string_view text;  // kMessageJobError, kMessageQueryError
 };
 // Views in the message are valid during the call only.

@@ -89,6 +89,11 @@ void CachedHits::Add(uint32_t time, std::string_view file_key, int32_t score) {
   keys_.append(file_key);
 }
 
+void CachedHits::Reserve(size_t hits, size_t key_bytes) {
+  records_.reserve(records_.size() + hits);
+  keys_.reserve(keys_.size() + key_bytes);
+}
+
 void CachedHits::Append(const CachedHits& more) {
   records_.reserve(records_.size() + more.records_.size());
   for (Record r : more.records_) {

@@ -58,6 +58,8 @@ EngineSearchSettings SettingsFor(uint32_t option_bits, uint32_t fuzziness, bool 
 class CachedHits {
  public:
   void Add(uint32_t time, std::string_view file_key, int32_t score);
+  // Room for `hits` more hits whose keys take `key_bytes`.
+  void Reserve(size_t hits, size_t key_bytes);
   void Append(const CachedHits& more);
   size_t size() const { return records_.size(); }
   bool empty() const { return records_.empty(); }

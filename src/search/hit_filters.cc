@@ -125,6 +125,11 @@ void HitCollector::Add(std::string_view file_key, uint32_t time_stamp, int32_t s
   if (ChunkDue()) FilterPending(false);
 }
 
+void HitCollector::Expect(size_t hits, size_t key_bytes) {
+  pending_.reserve(pending_.size() + hits);
+  names_.reserve(names_.size() + key_bytes);
+}
+
 std::vector<uint32_t> HitCollector::InTimeListOrder() const {
   // Sorted as plain numbers by time, then arrival; only the runs of equal
   // times (short, mostly) need their names compared.

@@ -124,6 +124,9 @@ class HitCollector {
   // relevance score. Nothing is decided before Finish, or before a chunk is
   // full when progress is reported.
   void Add(std::string_view file_key, uint32_t time_stamp, int32_t score);
+  // Makes room at once for `hits` more hits whose file keys take
+  // `key_bytes`, when the engine tells them before delivering.
+  void Expect(size_t hits, size_t key_bytes);
 
   // Filters the hits added since the last call and enters those accepted in
   // the hit list, reporting progress on the way. With an answer bound

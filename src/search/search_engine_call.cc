@@ -11,16 +11,19 @@
 namespace vantrel {
 
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
-                                   const EngineSearchParams& params, const EngineHitFn& on_hit) {
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit,
+                                   const HitsComingFn& on_coming) {
   SearchJobRunner run;
   if (engine != nullptr) run = [engine](const SearchJob& job) { return engine->RunSearchJob(job); };
   return RunEngineSearch(run, engine != nullptr && engine->thesaurus_found(),
-                         engine != nullptr && engine->wordnet_found(), cache, params, on_hit);
+                         engine != nullptr && engine->wordnet_found(), cache, params, on_hit,
+                         on_coming);
 }
 
 EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_found,
                                    bool wordnet_found, ResultCache* cache,
-                                   const EngineSearchParams& params, const EngineHitFn& on_hit) {
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit,
+                                   const HitsComingFn& on_coming) {
   EngineSearchReport report;
   const bool every_hit = (params.option_bits & kOptionEveryHit) != 0;
   const int cache_fuzziness = static_cast<int>(params.fuzziness);
@@ -55,6 +58,13 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
     job.flags |= kSearchNewestFirst;
   }
   job.message_callback = [&](const EngineMessage& m) {
+    if (m.code == kMessageHitsComing) {
+      const uint64_t key_bytes =
+          m.name_bytes - std::min(m.name_bytes, m.count * kDocumentNameKeyOffset);
+      if (collect) collected.Reserve(m.count, key_bytes);
+      if (on_coming) on_coming(m.count, key_bytes);
+      return;
+    }
     if (m.code != kMessageFoundDocument) return;
     std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
     if (!name || name->file_key.empty()) return;

@@ -51,6 +51,9 @@ using SearchJobRunner = std::function<StatusOr<SearchOutcome>(const SearchJob&)>
 
 // One engine hit: file key, the time stamp its document carries, score.
 using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time, int32_t score)>;
+// Before the first hit from the engine: at most `hits` follow, whose file
+// keys take at most `key_bytes`.
+using HitsComingFn = std::function<void(size_t hits, size_t key_bytes)>;
 
 // Runs one search. With kOptionEveryHit the cache (when given) may answer
 // (with the scores the engine gave); otherwise the engine (when running) is asked and, when the
@@ -58,13 +61,16 @@ using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time,
 // the cache afterwards. Hits whose document name cannot be decoded are
 // skipped. With `newest_limit` the cache may answer too, but a result cut
 // to the newest is not kept in it. Never fails: a missing engine or index gives no hits.
+// `on_coming`, when given, hears how many hits the engine will deliver.
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
-                                   const EngineSearchParams& params, const EngineHitFn& on_hit);
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit,
+                                   const HitsComingFn& on_coming = nullptr);
 
 // The same with the job run by `run` (empty: no engine). A search cut off
 // early is not kept in the cache.
 EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_found,
                                    bool wordnet_found, ResultCache* cache,
-                                   const EngineSearchParams& params, const EngineHitFn& on_hit);
+                                   const EngineSearchParams& params, const EngineHitFn& on_hit,
+                                   const HitsComingFn& on_coming = nullptr);
 
 }  // namespace vantrel

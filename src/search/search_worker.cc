@@ -252,10 +252,10 @@ void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
 EngineSearchReport SearchWorker::SearchIntoCollector(TaskContext& task, const Request& request,
                                                      const EngineSearchParams& params,
                                                      HitCollector& collector) {
-  EngineSearchReport report =
-      CallEngine(params, [&](std::string_view key, uint32_t time, int32_t score) {
-        collector.Add(key, time, score);
-      });
+  EngineSearchReport report = CallEngine(
+      params,
+      [&](std::string_view key, uint32_t time, int32_t score) { collector.Add(key, time, score); },
+      [&](size_t hits, size_t key_bytes) { collector.Expect(hits, key_bytes); });
   collector.Finish();
   if (report.engine_called) engine_searches_.fetch_add(1);
   NoteEngineTrouble(task, request, report);
@@ -371,12 +371,14 @@ void SearchWorker::Answer(TaskContext& task, Request& request, const BrowseList&
 }
 
 EngineSearchReport SearchWorker::CallEngine(const EngineSearchParams& params,
-                                            const EngineHitFn& on_hit) {
+                                            const EngineHitFn& on_hit,
+                                            const HitsComingFn& on_coming) {
   if (options_.run_search_job) {
-    return RunEngineSearch(options_.run_search_job, false, false, cache_, params, on_hit);
+    return RunEngineSearch(options_.run_search_job, false, false, cache_, params, on_hit,
+                           on_coming);
   }
-  return RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params,
-                         on_hit);
+  return RunEngineSearch(engines_ != nullptr ? engines_->engine() : nullptr, cache_, params, on_hit,
+                         on_coming);
 }
 
 void SearchWorker::NoteEngineTrouble(TaskContext& task, const Request& request,

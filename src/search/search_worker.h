@@ -117,7 +117,8 @@ class SearchWorker : public SearchService {
               uint32_t limit);
   void Record(TaskContext& task, int index, double seconds, uint32_t hits_found);
   // Asks the engine (or the cache) for the hits of `params`.
-  EngineSearchReport CallEngine(const EngineSearchParams& params, const EngineHitFn& on_hit);
+  EngineSearchReport CallEngine(const EngineSearchParams& params, const EngineHitFn& on_hit,
+                                const HitsComingFn& on_coming);
   // Runs `params` through CallEngine into `collector`, finishes it, counts
   // the engine search and notes its trouble.
   EngineSearchReport SearchIntoCollector(TaskContext& task, const Request& request,

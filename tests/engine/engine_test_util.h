@@ -2,17 +2,18 @@
 // them, a data source over a vector, and an engine in a temporary home.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <xapian.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <xapian.h>
 
 #include "engine/document_name.h"
 #include "engine/engine.h"
@@ -162,12 +163,26 @@ class EngineFixture : public ::testing::Test {
     job.flags = flags;
     job.fuzziness = fuzziness;
     job.max_hits = max_hits;
+    // Every search that delivers hits first says how many, and how long
+    // their names are, before the first.
+    std::optional<std::pair<uint64_t, uint64_t>> announced;
+    uint64_t name_bytes = 0;
     job.message_callback = [&](const EngineMessage& m) {
-      if (m.code == kMessageFoundDocument) r.hits.emplace_back(std::string(m.name), m.score);
+      if (m.code == kMessageHitsComing) {
+        EXPECT_FALSE(announced.has_value()) << query;
+        EXPECT_TRUE(r.hits.empty()) << query;
+        announced.emplace(m.count, m.name_bytes);
+      }
+      if (m.code != kMessageFoundDocument) return;
+      r.hits.emplace_back(std::string(m.name), m.score);
+      name_bytes += m.name.size();
     };
     StatusOr<SearchOutcome> out = engine_->RunSearchJob(job);
     EXPECT_TRUE(out.ok()) << query << ": " << out.status().ToString();
     if (out.ok()) r.error = out->error;
+    if (!r.hits.empty() || announced) {
+      EXPECT_EQ(announced, std::make_pair(uint64_t{r.hits.size()}, name_bytes)) << query;
+    }
     for (const auto& h : r.hits) r.names.push_back(h.first);
     std::sort(r.names.begin(), r.names.end());
     return r;
