@@ -53,20 +53,40 @@ const Secrets& ProcessSecrets() {
   return secrets;
 }
 
+uint64_t Word32(const char* p) {
+  uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
 // Sixteen bytes per multiplication: the first word with the secret, the
 // second with the state, so that the state chain takes half the steps of
 // one word at a time. A name cannot zero a factor on purpose without knowing
-// the secret or the state.
+// the secret or the state. The last sixteen bytes are read whole, over the
+// block before them, and shorter names in two overlapping words (or three
+// bytes): never a partial copy, whose read would wait for its writes. The
+// caller mixes in the length, which tells apart the names these readings
+// could confuse.
 uint64_t HashBytes(std::string_view bytes, uint64_t h, uint64_t secret) {
   const char* p = bytes.data();
-  size_t n = bytes.size();
-  for (; n >= 16; p += 16, n -= 16) h = MultiplyFold(Word(p) ^ secret, Word(p + 8) ^ h);
-  if (n > 0) {
-    uint64_t tail[2] = {0, 0};
-    std::memcpy(tail, p, n);
-    h = MultiplyFold(tail[0] ^ secret, tail[1] ^ h ^ (uint64_t{n} << 56));
+  const size_t n = bytes.size();
+  if (n > 16) {
+    const char* last = p + n - 16;
+    for (; p < last; p += 16) h = MultiplyFold(Word(p) ^ secret, Word(p + 8) ^ h);
+    return MultiplyFold(Word(last) ^ secret, Word(last + 8) ^ h);
   }
-  return h;
+  uint64_t a = 0, b = 0;
+  if (n >= 8) {
+    a = Word(p);
+    b = Word(p + n - 8);
+  } else if (n >= 4) {
+    a = Word32(p);
+    b = Word32(p + n - 4);
+  } else if (n > 0) {
+    a = uint64_t{static_cast<unsigned char>(p[0])} << 16 |
+        uint64_t{static_cast<unsigned char>(p[n / 2])} << 8 | static_cast<unsigned char>(p[n - 1]);
+  }
+  return MultiplyFold(a ^ secret, b ^ h);
 }
 
 }  // namespace

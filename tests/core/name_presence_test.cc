@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -71,6 +72,27 @@ TEST(NamePresence, FingerprintsTellNamesAndStampsApart) {
   EXPECT_NE(ExpandedNameFingerprint("05a\\x12", 1), NameFingerprint("x12", "", 1));
   EXPECT_NE(NameFingerprint("ab", "c\\", 1), NameFingerprint("a", "bc\\", 1));
   EXPECT_NE(ExpandedNameFingerprint("noslash", 0), 0u);
+}
+
+// Every byte of a name counts, whatever its length: names of every length
+// up to a few blocks, each differing from the others in one byte at every
+// position, and the prefixes of one name, all have fingerprints of their own.
+TEST(NamePresence, EveryByteOfEveryLengthCounts) {
+  std::set<uint64_t> seen;
+  size_t made = 0;
+  const std::string base = "07News\\2019\\Match 17\\IMG_0042917.JPG";
+  for (size_t length = 0; length <= base.size(); ++length) {
+    const std::string name = base.substr(0, length);
+    seen.insert(ExpandedNameFingerprint(name, 7));
+    ++made;
+    for (size_t at = 0; at < length; ++at) {
+      std::string other = name;
+      other[at] = static_cast<char>(other[at] ^ 0x20);
+      seen.insert(ExpandedNameFingerprint(other, 7));
+      ++made;
+    }
+  }
+  EXPECT_EQ(seen.size(), made);
 }
 
 bool Present(const BrowseList& list, const std::string& name, uint32_t time) {
