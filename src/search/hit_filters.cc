@@ -489,11 +489,10 @@ void HitCollector::EnterKept(const std::vector<uint32_t>& candidates, uint32_t k
 }
 
 void HitCollector::ReportProgress(uint32_t before) {
-  if (!ReportsProgress()) return;
-  for (uint32_t n = (before / kProgressInterval + 1) * kProgressInterval; n <= accepted_;
-       n += kProgressInterval) {
-    options_.progress(n);
-  }
+  // One filtering passes many multiples at once (all of them when the hits
+  // are filtered at the end): the file is written once, with the last.
+  if (!ReportsProgress() || accepted_ / kProgressInterval == before / kProgressInterval) return;
+  options_.progress(accepted_ / kProgressInterval * kProgressInterval);
 }
 
 namespace {

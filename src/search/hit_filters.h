@@ -69,8 +69,10 @@ struct HitCollectorOptions {
   // SortQueryHits can keep the engine's order (query requests with a sort
   // order other than 1 to 3).
   bool keep_arrival_order = false;
-  // Called with the accepted count at every multiple of 500 (not when
-  // merged); query requests rewrite their progress file here. May be empty.
+  // Called after each filtering that brought the accepted count to or past
+  // a multiple of 500, with the last such multiple (not when merged): a
+  // filtering of many hits at once is one call, not one per multiple. Query
+  // requests rewrite their progress file here. May be empty.
   std::function<void(uint32_t accepted)> progress;
   // While progress is reported, hits that arrive within this time of the
   // last filtering wait for the next chunk: a delivery faster than this is
