@@ -53,6 +53,34 @@ void SortByHighWords(std::vector<uint64_t>* keys) {
   }
 }
 
+// The place of a fingerprint among 2^(64 - shift) bits or slots.
+size_t MarkOf(uint64_t fingerprint, int shift) {
+  return static_cast<size_t>((fingerprint * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+// For each of `prints`, 1 when another falls on its mark in a bitmap of 16
+// to 32 bits a fingerprint, else 0: a fingerprint marked 0 occurs once. Two
+// passes over bitmaps that the cache holds cost less than a table of every
+// fingerprint, and few fingerprints share a mark by chance.
+std::vector<uint8_t> MayRepeat(const std::vector<uint64_t>& prints) {
+  size_t bits = 1024;
+  while (bits < prints.size() * 16) bits *= 2;
+  const int shift = 64 - std::countr_zero(bits);
+  std::vector<uint64_t> once(bits / 64), twice(bits / 64);
+  for (uint64_t f : prints) {
+    const size_t mark = MarkOf(f, shift);
+    const uint64_t bit = uint64_t{1} << (mark & 63);
+    twice[mark >> 6] |= once[mark >> 6] & bit;
+    once[mark >> 6] |= bit;
+  }
+  std::vector<uint8_t> may(prints.size());
+  for (size_t k = 0; k < prints.size(); ++k) {
+    const size_t mark = MarkOf(prints[k], shift);
+    may[k] = static_cast<uint8_t>((twice[mark >> 6] >> (mark & 63)) & 1);
+  }
+  return may;
+}
+
 uint32_t EntryNumberOf(size_t timelist_position) {
   return static_cast<uint32_t>(timelist_position) + kTimeListEntryNumberBase;
 }
@@ -335,7 +363,7 @@ std::optional<std::vector<uint32_t>> HitCollector::FirstArrivals(
     std::vector<uint64_t>* fingerprints) const {
   // The first arrival of each (name, time) that passes the date filter, in
   // arrival order, found through a table of the candidates so far by
-  // fingerprint, whose probes are started ahead.
+  // fingerprint.
   std::vector<uint32_t> passing;
   std::vector<uint64_t> passing_prints;
   passing.reserve(pending_.size());
@@ -346,38 +374,39 @@ std::optional<std::vector<uint32_t>> HitCollector::FirstArrivals(
     passing.push_back(i);
     passing_prints.push_back(ExpandedNameFingerprint(NameOf(p), p.time));
   }
+  // Only fingerprints that may occur more than once go through a table.
+  const std::vector<uint8_t> may_repeat = MayRepeat(passing_prints);
+  const size_t doubtful =
+      static_cast<size_t>(std::count(may_repeat.begin(), may_repeat.end(), uint8_t{1}));
   struct Slot {
     uint64_t fingerprint = 0;  // 0 = empty
     uint32_t candidate = 0;
   };
   size_t capacity = 64;
-  while (capacity < passing.size() * 2) capacity *= 2;
+  while (capacity < doubtful * 2) capacity *= 2;
   const int shift = 64 - std::countr_zero(capacity);
-  auto home = [shift](uint64_t fingerprint) {
-    return static_cast<size_t>((fingerprint * 0x9E3779B97F4A7C15ull) >> shift);
-  };
   std::vector<Slot> seen(capacity);
   std::vector<uint32_t> candidates;
   candidates.reserve(passing.size());
   fingerprints->clear();
   fingerprints->reserve(passing.size());
-  constexpr size_t kAhead = 16;
   for (size_t k = 0; k < passing.size(); ++k) {
-    if (k + kAhead < passing.size()) __builtin_prefetch(&seen[home(passing_prints[k + kAhead])]);
     const uint64_t fingerprint = passing_prints[k];
-    const Pending& p = pending_[passing[k]];
-    size_t s = home(fingerprint);
-    bool repeat = false;
-    for (; seen[s].fingerprint != 0; s = (s + 1) & (capacity - 1)) {
-      if (seen[s].fingerprint != fingerprint) continue;
-      const Pending& first = pending_[candidates[seen[s].candidate]];
-      // Two names with one fingerprint: the look-ups tell them apart.
-      if (first.time != p.time || NameOf(first) != NameOf(p)) return std::nullopt;
-      repeat = true;
-      break;
+    if (may_repeat[k] != 0) {
+      const Pending& p = pending_[passing[k]];
+      size_t s = MarkOf(fingerprint, shift);
+      bool repeat = false;
+      for (; seen[s].fingerprint != 0; s = (s + 1) & (capacity - 1)) {
+        if (seen[s].fingerprint != fingerprint) continue;
+        const Pending& first = pending_[candidates[seen[s].candidate]];
+        // Two names with one fingerprint: the look-ups tell them apart.
+        if (first.time != p.time || NameOf(first) != NameOf(p)) return std::nullopt;
+        repeat = true;
+        break;
+      }
+      if (repeat) continue;
+      seen[s] = Slot{fingerprint, static_cast<uint32_t>(candidates.size())};
     }
-    if (repeat) continue;
-    seen[s] = Slot{fingerprint, static_cast<uint32_t>(candidates.size())};
     candidates.push_back(passing[k]);
     fingerprints->push_back(fingerprint);
   }
