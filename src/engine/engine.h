@@ -17,7 +17,8 @@
 //                          the documents of a data source (or, in a bulk
 //                          build, write them into segments)
 //   FinishBulkBuild        merges the segments of a bulk build
-//   RunSearchJob(job)      one kMessageFoundDocument message per hit; bounded in
+//   RunSearchJob(job)      one kMessageFoundDocument message per hit, after one
+//                          kMessageHitsComing that counts them; bounded in
 //                          terms, time and heavy company (EngineOptions)
 //   Compact(folder)        rewrites the database compactly in place
 //   InstallIndexFiles      replaces an index by a copy of another database
