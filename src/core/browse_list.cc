@@ -839,13 +839,12 @@ std::optional<std::pair<size_t, size_t>> BrowseList::MatchFrom(const Probe& p, s
 void BrowseList::LookupMany(std::span<const TimedName> wanted,
                             std::span<std::optional<BrowseLookup>> found) {
   if (order_ == kOrderNone && count_ > 0 && !SetOrder(kOrderTime).ok()) return;
-  constexpr size_t kBatch = kLookupsAtOnce;
-  std::array<Probe, kBatch> probes;
-  std::array<std::pair<size_t, size_t>, kBatch> starts;
-  std::array<bool, kBatch> searched;
-  std::array<size_t, kBatch> scattered;  // probes whose chunk is searched in step
-  for (size_t from = 0; from < wanted.size(); from += kBatch) {
-    const size_t n = std::min(kBatch, wanted.size() - from);
+  std::array<Probe, kLookupsAtOnce> probes;
+  std::array<std::pair<size_t, size_t>, kLookupsAtOnce> starts;
+  std::array<bool, kLookupsAtOnce> searched;
+  std::array<size_t, kLookupsAtOnce> scattered;  // probes whose chunk is searched in step
+  for (size_t from = 0; from < wanted.size(); from += kLookupsAtOnce) {
+    const size_t n = std::min(kLookupsAtOnce, wanted.size() - from);
     // Locate each name's place by time and prefix alone, which the entries
     // hold: a few steps on from the last place when it lies close, else its
     // chunk from the fences, searched below with the others'.
