@@ -27,7 +27,9 @@ std::string FormatDocumentName(uint32_t time_stamp, std::string_view file_key) {
 }
 
 std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name) {
-  if (name.size() < kDocumentNameKeyOffset || name[8] != ' ') return std::nullopt;
+  if (name.size() < kDocumentNameKeyOffset || name[kDocumentNameKeyOffset - 1] != ' ') {
+    return std::nullopt;
+  }
   DecodedDocumentName out;
   for (int i = 0; i < 4; ++i) {
     int hi = HexValue(name[2 * i]);
