@@ -1,13 +1,46 @@
 #include "engine/document_name.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace vantrel {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+constexpr uint64_t EveryByte(uint8_t b) { return 0x0101010101010101ull * b; }
+
+// The first eight bytes of `p`, the first of them lowest.
+uint64_t LoadEight(const char* p) {
+  unsigned char b[8];
+  std::memcpy(b, p, sizeof b);
+  uint64_t w = 0;
+  for (int i = 7; i >= 0; --i) w = (w << 8) | b[i];
+  return w;
+}
+
+// The high bit of each byte of `w` that is at least `bound`, for bytes below
+// 0x80 (each sum stays within its byte).
+uint64_t AtLeast(uint64_t w, uint8_t bound) {
+  return (w + EveryByte(static_cast<uint8_t>(0x80 - bound))) & EveryByte(0x80);
+}
+
+// The stamp of a name's eight digits, decoded side by side: stamps are
+// spread over all digits and letters, so that a test per character would
+// guess wrong on half of them. False when one is not a hexadecimal digit.
+bool DecodeStampDigits(const char* digits, uint32_t* stamp) {
+  const uint64_t w = LoadEight(digits);
+  const uint64_t folded = w | EveryByte(0x20);  // 'A' to 'F' as 'a' to 'f'
+  const uint64_t digit = AtLeast(w, '0') & ~AtLeast(w, '9' + 1);
+  const uint64_t letter = AtLeast(folded, 'a') & ~AtLeast(folded, 'f' + 1);
+  if ((w & EveryByte(0x80)) != 0 || (digit | letter) != EveryByte(0x80)) return false;
+  // Letters have bit 6 set: their low four bits plus 9 are their values.
+  const uint64_t nibbles = (w & EveryByte(0x0F)) + ((w >> 6) & EveryByte(0x01)) * 9;
+  // Each pair of digits (high first) into the low byte of its 16 bits,
+  // then the four bytes together.
+  uint64_t bytes =
+      ((nibbles & 0x00FF00FF00FF00FFull) << 4) | ((nibbles >> 8) & 0x00FF00FF00FF00FFull);
+  bytes = (bytes | (bytes >> 8)) & 0x0000FFFF0000FFFFull;
+  *stamp = static_cast<uint32_t>(bytes | (bytes >> 16));
+  return true;
 }
 
 }  // namespace
@@ -31,12 +64,7 @@ std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name) {
     return std::nullopt;
   }
   DecodedDocumentName out;
-  for (int i = 0; i < 4; ++i) {
-    int hi = HexValue(name[2 * i]);
-    int lo = HexValue(name[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out.time_stamp |= static_cast<uint32_t>(hi * 16 + lo) << (8 * i);
-  }
+  if (!DecodeStampDigits(name.data(), &out.time_stamp)) return std::nullopt;
   out.file_key = name.substr(kDocumentNameKeyOffset);
   return out;
 }

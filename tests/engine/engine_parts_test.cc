@@ -60,6 +60,35 @@ TEST(DocumentNameTest, DecodesWhatItFormatsAndRefusesTheRest) {
   }
 }
 
+// The stamp's digits are decoded eight at a time: every byte value at every
+// digit place is taken or refused as a digit of its own would be, and a
+// digit's value lands in its own nibble of the stamp.
+TEST(DocumentNameTest, EveryByteAtEveryDigitPlace) {
+  auto digit_value = [](int c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  const std::string base = "0F1e2D3c k";  // decodes to 0x3C2D1E0F
+  for (size_t place = 0; place < 8; ++place) {
+    for (int c = 0; c < 256; ++c) {
+      std::string name = base;
+      name[place] = static_cast<char>(c);
+      const int value = digit_value(c);
+      std::optional<DecodedDocumentName> d = DecodeDocumentName(name);
+      ASSERT_EQ(d.has_value(), value >= 0) << "place " << place << " byte " << c;
+      if (value < 0) continue;
+      // Place 0 is the high digit of the lowest byte, place 1 its low digit.
+      const unsigned shift = static_cast<unsigned>(8 * (place / 2) + (place % 2 == 0 ? 4 : 0));
+      const uint32_t expected =
+          (0x3C2D1E0Fu & ~(0xFu << shift)) | (static_cast<uint32_t>(value) << shift);
+      ASSERT_EQ(d->time_stamp, expected) << "place " << place << " byte " << c;
+      ASSERT_EQ(d->file_key, "k");
+    }
+  }
+}
+
 TEST(FieldCatalogueTest, TheStandardCatalogueHas272LinesAnd271Fields) {
   std::string text = FieldCatalogue::StandardText();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 272);
