@@ -1,21 +1,13 @@
 #include "engine/document_name.h"
 
 #include <cstdint>
-#include <cstring>
+
+#include "platform/byte_order.h"
 
 namespace vantrel {
 namespace {
 
 constexpr uint64_t EveryByte(uint8_t b) { return 0x0101010101010101ull * b; }
-
-// The first eight bytes of `p`, the first of them lowest.
-uint64_t LoadEight(const char* p) {
-  unsigned char b[8];
-  std::memcpy(b, p, sizeof b);
-  uint64_t w = 0;
-  for (int i = 7; i >= 0; --i) w = (w << 8) | b[i];
-  return w;
-}
 
 // The high bit of each byte of `w` that is at least `bound`, for bytes below
 // 0x80 (each sum stays within its byte).
@@ -26,8 +18,9 @@ uint64_t AtLeast(uint64_t w, uint8_t bound) {
 // The stamp of a name's eight digits, decoded side by side: stamps are
 // spread over all digits and letters, so that a test per character would
 // guess wrong on half of them. False when one is not a hexadecimal digit.
-bool DecodeStampDigits(const char* digits, uint32_t* stamp) {
-  const uint64_t w = LoadEight(digits);
+// `digits` holds at least eight bytes.
+bool DecodeStampDigits(std::string_view digits, uint32_t* stamp) {
+  const uint64_t w = LoadLe64(digits, 0);
   const uint64_t folded = w | EveryByte(0x20);  // 'A' to 'F' as 'a' to 'f'
   const uint64_t digit = AtLeast(w, '0') & ~AtLeast(w, '9' + 1);
   const uint64_t letter = AtLeast(folded, 'a') & ~AtLeast(folded, 'f' + 1);
@@ -64,7 +57,7 @@ std::optional<DecodedDocumentName> DecodeDocumentName(std::string_view name) {
     return std::nullopt;
   }
   DecodedDocumentName out;
-  if (!DecodeStampDigits(name.data(), &out.time_stamp)) return std::nullopt;
+  if (!DecodeStampDigits(name, &out.time_stamp)) return std::nullopt;
   out.file_key = name.substr(kDocumentNameKeyOffset);
   return out;
 }

@@ -16,4 +16,13 @@ inline uint32_t LoadLe32(std::string_view bytes, size_t offset) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
+// The little-endian u64 at `offset` (one load where the machine is
+// little-endian); the caller has checked that eight bytes are there.
+inline uint64_t LoadLe64(std::string_view bytes, size_t offset) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
+  uint64_t w = 0;
+  for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
+  return w;
+}
+
 }  // namespace vantrel
