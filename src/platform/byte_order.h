@@ -3,8 +3,10 @@
 // Thread safety: pure functions.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace vantrel {
@@ -19,9 +21,9 @@ inline uint32_t LoadLe32(std::string_view bytes, size_t offset) {
 // The little-endian u64 at `offset` (one load where the machine is
 // little-endian); the caller has checked that eight bytes are there.
 inline uint64_t LoadLe64(std::string_view bytes, size_t offset) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset);
-  uint64_t w = 0;
-  for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
+  uint64_t w;
+  std::memcpy(&w, bytes.data() + offset, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
   return w;
 }
 
