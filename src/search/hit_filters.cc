@@ -274,9 +274,31 @@ void HitCollector::FilterPending(bool last) {
   const bool bounded = last && options_.answer_keep > 0 && !options_.merged;
   if (!bounded || !FilterByFingerprints()) FilterByLookUps(bounded);
   ReportProgress(before);
+  if (options_.keep_arrivals) SetArrivalsAside();
   pending_.clear();
   names_.clear();
   if (ReportsProgress()) last_filtered_ = Now();
+}
+
+void HitCollector::SetArrivalsAside() {
+  CopyArrivalsAside();
+  aside_.swap(pending_);
+  aside_names_.swap(names_);
+}
+
+void HitCollector::CopyArrivalsAside() {
+  arrivals_.Reserve(aside_.size(), aside_names_.size());
+  const std::string_view names(aside_names_);
+  for (const Pending& p : aside_) {
+    arrivals_.Add(p.time, names.substr(p.name_offset, p.name_size), p.score);
+  }
+  aside_.clear();
+  aside_names_.clear();
+}
+
+CachedHits HitCollector::TakeArrivals() {
+  CopyArrivalsAside();
+  return std::exchange(arrivals_, CachedHits());
 }
 
 void HitCollector::FilterByLookUps(bool bounded) {

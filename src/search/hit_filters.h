@@ -34,6 +34,7 @@
 
 #include "core/browse_list.h"
 #include "core/list_lock_table.h"
+#include "indexing/result_cache.h"
 #include "platform/status.h"
 #include "search/progress_file.h"
 
@@ -92,6 +93,10 @@ struct HitCollectorOptions {
   // Not with a merge list.
   int answer_order = 0;
   uint32_t answer_keep = 0;
+  // Every hit added is kept, in arrival order, for TakeArrivals: the result
+  // cache's copy of the engine's hits, made when the answer is out. Each
+  // filtering sets its hits aside instead of copying them then.
+  bool keep_arrivals = false;
 };
 
 // The hits of one search. The engine's hits are taken one by one (Add) and
@@ -138,6 +143,10 @@ class HitCollector {
   // Hits accepted by Finish so far: the "hits found" of the answer.
   uint32_t accepted() const { return accepted_; }
 
+  // With keep_arrivals, after Finish: every hit added, in the order added,
+  // with its file key, time stamp and score. Empties the collector's copy.
+  CachedHits TakeArrivals();
+
  private:
   struct Pending {
     size_t name_offset;
@@ -152,6 +161,11 @@ class HitCollector {
   std::string_view NameOf(const Pending& p) const {
     return std::string_view(names_).substr(p.name_offset, p.name_size);
   }
+  // With keep_arrivals: sets the filtered hits aside for TakeArrivals,
+  // copying those set aside before.
+  void SetArrivalsAside();
+  // Copies the hits set aside into the arrivals.
+  void CopyArrivalsAside();
 
   // The steps of Finish.
   // The pending hits that pass the date filter, newest first, equal times
@@ -234,6 +248,11 @@ class HitCollector {
   HitCollectorOptions options_;
   std::string names_;  // the pending hits' file keys, end to end
   std::vector<Pending> pending_;
+  // With keep_arrivals: the hits of the last filtering, set aside, and those
+  // of earlier ones, copied.
+  std::string aside_names_;
+  std::vector<Pending> aside_;
+  CachedHits arrivals_;
   uint32_t accepted_ = 0;
   std::chrono::steady_clock::time_point last_filtered_;
 };

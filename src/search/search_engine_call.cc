@@ -38,12 +38,11 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
     return report;
   }
 
-  // Every hit the engine delivers is kept for the cache, before the
+  // Every hit the engine delivers may be kept for the cache, before the
   // request's own filters (date, merge, restrict): the cached result must
   // answer any later request with the same query.
   const bool newest = params.newest_limit > 0;
-  const bool collect = every_hit && !newest && cache != nullptr && cache->CollectionAllowed();
-  CachedHits collected;
+  const bool collectable = every_hit && !newest && cache != nullptr && cache->CollectionAllowed();
 
   EngineSearchSettings settings =
       SettingsFor(params.option_bits, params.fuzziness, thesaurus_found, wordnet_found);
@@ -61,14 +60,12 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
     if (m.code == kMessageHitsComing) {
       const uint64_t key_bytes =
           m.name_bytes - std::min(m.name_bytes, m.count * kDocumentNameKeyOffset);
-      if (collect) collected.Reserve(m.count, key_bytes);
       if (on_coming) on_coming(m.count, key_bytes);
       return;
     }
     if (m.code != kMessageFoundDocument) return;
     std::optional<DecodedDocumentName> name = DecodeDocumentName(m.name);
     if (!name || name->file_key.empty()) return;
-    if (collect) collected.Add(name->time_stamp, name->file_key, m.score);
     on_hit(name->file_key, name->time_stamp, m.score);
   };
   report.engine_called = true;
@@ -86,12 +83,16 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
   if (newest && outcome->matches > outcome->delivered) {
     report.left_out = outcome->matches - outcome->delivered;
   }
-  if (collect && !report.cut_off) {
-    cache->Store(params.engine_folder, std::move(collected), params.query, params.option_bits,
-                 cache_fuzziness, params.wide_result);
-    report.stored = true;
-  }
+  report.storable = collectable && !report.cut_off;
   return report;
+}
+
+bool StoreEngineHits(ResultCache* cache, const EngineSearchParams& params,
+                     const EngineSearchReport& report, CachedHits hits) {
+  if (cache == nullptr || !report.storable) return false;
+  cache->Store(params.engine_folder, std::move(hits), params.query, params.option_bits,
+               static_cast<int>(params.fuzziness), params.wide_result);
+  return true;
 }
 
 }  // namespace vantrel

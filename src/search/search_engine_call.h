@@ -1,6 +1,7 @@
 // The search service's side of an engine search: the result cache first
-// (for searches that ask for every hit), then the engine, with the hits
-// collected for the cache on the way.
+// (for searches that ask for every hit), then the engine; the caller hands
+// the hits it collected to the cache afterwards (StoreEngineHits), when the
+// answer is out.
 //
 // Thread safety: may run on many search workers at once; the engine and the
 // cache are safe for concurrent use.
@@ -34,7 +35,10 @@ struct EngineSearchParams {
 struct EngineSearchReport {
   bool from_cache = false;     // answered by the result cache
   bool engine_called = false;  // the engine ran the search
-  bool stored = false;         // the hits were handed to the cache
+  // Every hit the engine delivered may be kept in the cache: the search
+  // asked for every hit, was not cut short or to the newest, and the cache
+  // allowed collection when it began.
+  bool storable = false;
   // Why the engine found nothing, when it failed: no engine, a missing,
   // damaged or locked index, or a query it rejected.
   std::string error;
@@ -56,21 +60,25 @@ using EngineHitFn = std::function<void(std::string_view file_key, uint32_t time,
 using HitsComingFn = std::function<void(size_t hits, size_t key_bytes)>;
 
 // Runs one search. With kOptionEveryHit the cache (when given) may answer
-// (with the scores the engine gave); otherwise the engine (when running) is asked and, when the
-// cache allowed collection at the start, every hit it delivered is handed to
-// the cache afterwards. Hits whose document name cannot be decoded are
-// skipped. With `newest_limit` the cache may answer too, but a result cut
-// to the newest is not kept in it. Never fails: a missing engine or index gives no hits.
+// (with the scores the engine gave); otherwise the engine (when running) is
+// asked. Hits whose document name cannot be decoded are skipped. With
+// `newest_limit` the cache may answer too, but a result cut to the newest is
+// not storable. Never fails: a missing engine or index gives no hits.
 // `on_coming`, when given, hears how many hits the engine will deliver.
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
                                    const EngineSearchParams& params, const EngineHitFn& on_hit,
                                    const HitsComingFn& on_coming = nullptr);
 
-// The same with the job run by `run` (empty: no engine). A search cut off
-// early is not kept in the cache.
+// The same with the job run by `run` (empty: no engine).
 EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_found,
                                    bool wordnet_found, ResultCache* cache,
                                    const EngineSearchParams& params, const EngineHitFn& on_hit,
                                    const HitsComingFn& on_coming = nullptr);
+
+// Keeps `hits`, every hit the engine delivered in the order it delivered
+// them (before any filter of the request), in the cache when `report` says
+// they are storable; true when they were handed on.
+bool StoreEngineHits(ResultCache* cache, const EngineSearchParams& params,
+                     const EngineSearchReport& report, CachedHits hits);
 
 }  // namespace vantrel

@@ -262,6 +262,11 @@ EngineSearchReport SearchWorker::SearchIntoCollector(TaskContext& task, const Re
   return report;
 }
 
+void SearchWorker::KeepInCache(const EngineSearchParams& params, const EngineSearchReport& report,
+                               HitCollector& collector) {
+  if (report.storable) StoreEngineHits(cache_, params, report, collector.TakeArrivals());
+}
+
 // A search form's hits from the engine, filtered into `hits`; returns the
 // hits found. The forms are answered in time or name order: without a date
 // filter, merge or restrict list, the engine keeps only the newest matches
@@ -279,6 +284,7 @@ uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
     collect.answer_order = kOrderTime;
     collect.answer_keep = translated.hit_limit;
   }
+  collect.keep_arrivals = cache_ != nullptr;
   HitCollector collector(timelist, restrict_list, hits, std::move(collect));
   EngineSearchParams params;
   params.engine_folder = request.engine_folder;
@@ -289,6 +295,7 @@ uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
   const bool unfiltered = filter.mode == 0 && lists.merge_file.empty() && restrict_list == nullptr;
   if (unfiltered) params.newest_limit = translated.hit_limit;
   const EngineSearchReport report = SearchIntoCollector(task, request, params, collector);
+  KeepInCache(params, report, collector);
   const uint64_t found = collector.accepted() + report.left_out;
   return static_cast<uint32_t>(std::min<uint64_t>(found, UINT32_MAX));
 }
@@ -332,6 +339,7 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   collect.progress_interval = options_.query_progress_interval;
   collect.answer_order = QueryAnswerOrder(q.sort_order, merged);
   collect.answer_keep = q.hit_limit;
+  collect.keep_arrivals = cache_ != nullptr;
   HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
                          restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
   EngineSearchParams params;
@@ -343,14 +351,15 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   // The collector filters the hits in chunks as they arrive (at most every
   // progress interval) and rewrites the progress file on the way. Only the
   // first hit_limit hits of the answer's order are written, so only those
-  // are sorted.
-  SearchIntoCollector(task, request, params, collector);
+  // are sorted. The cache's copy of the hits is made when the answer is out.
+  const EngineSearchReport report = SearchIntoCollector(task, request, params, collector);
   const uint32_t found = collector.accepted();
   SortQueryHits(&hits, q.sort_order, found, arrival_order, q.hit_limit).IgnoreError();
 
   Answer(task, request, hits, found, q.hit_limit);
 
   const double seconds = SecondsSince(request.start);
+  KeepInCache(params, report, collector);
   task.PostStatus(StatusMessage::Text(kStatusLastSearch,
                                       LastSearchLine(QueryLogText(q.query_text), found, seconds)));
   task.LogFromTask(QueryEventLine(q.query_text, found, seconds), kLogSearches);

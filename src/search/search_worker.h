@@ -121,6 +121,10 @@ class SearchWorker : public SearchService {
                                 const HitsComingFn& on_coming);
   // Runs `params` through CallEngine into `collector`, finishes it, counts
   // the engine search and notes its trouble.
+  // Hands the engine's hits, which `collector` kept (keep_arrivals), to the
+  // result cache when `report` allows.
+  void KeepInCache(const EngineSearchParams& params, const EngineSearchReport& report,
+                   HitCollector& collector);
   EngineSearchReport SearchIntoCollector(TaskContext& task, const Request& request,
                                          const EngineSearchParams& params,
                                          HitCollector& collector);

@@ -242,7 +242,9 @@ void ExpectBoundedAnswerIsTheSame(int round, BrowseList& timelist, BrowseList* r
 // Many hits in random order, with repeats, stale stamps, unknown files,
 // restrict and merge lists and a list that fills up: the batch gives exactly
 // what taking the hits one at a time in arrival order gives, also when
-// progress makes it filter in chunks as the hits arrive (3,000 hits).
+// progress makes it filter in chunks as the hits arrive (3,000 hits). Every
+// hit added, filtered out or not, is kept for the result cache in the order
+// it came, across the chunks.
 TEST(HitCollector, BatchEqualsOneAtATimeInArrivalOrder) {
   std::mt19937 rng(7);
   const CapacitySteps small({64, 300});
@@ -263,6 +265,7 @@ TEST(HitCollector, BatchEqualsOneAtATimeInArrivalOrder) {
     o.keep_arrival_order = round % 3 == 0;
     o.merged = round % 5 == 1;
     if (round % 4 == 2) o.date_filter = DateFilter{1, 1020};
+    o.keep_arrivals = round % 2 == 0;
     std::vector<uint32_t> progress, expected_progress;
     o.progress = [&](uint32_t n) { progress.push_back(n); };
     BrowseList restrict_list;
@@ -325,6 +328,18 @@ TEST(HitCollector, BatchEqualsOneAtATimeInArrivalOrder) {
       EXPECT_EQ(*hits.EntryAt(i), *expected.EntryAt(i)) << "round " << round << " entry " << i;
     }
     EXPECT_EQ(progress, expected_progress);
+    if (o.keep_arrivals) {
+      const CachedHits kept = c.TakeArrivals();
+      ASSERT_EQ(kept.size(), arrivals.size()) << "round " << round;
+      size_t k = 0;
+      kept.ForEach([&](std::string_view key, uint32_t time, int32_t score) {
+        EXPECT_EQ(key, arrivals[k].name) << "round " << round << " hit " << k;
+        EXPECT_EQ(time, arrivals[k].time) << "round " << round << " hit " << k;
+        EXPECT_EQ(score, arrivals[k].score) << "round " << round << " hit " << k;
+        ++k;
+      });
+      EXPECT_TRUE(c.TakeArrivals().empty());
+    }
     if (!o.merged) ExpectBoundedAnswerIsTheSame(round, timelist, restricted ? &restrict_list : nullptr,
                                                 arrivals, o, steps, &expected, expected_progress);
   }
