@@ -4,8 +4,9 @@
 //
 //   search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H]
 //                [--clients C] [--throughput-requests T] [--writers W]
-//                [--import M] [--dir FOLDER] [--keep] [--corpus-only]
+//                [--import M] [--dir FOLDER] [--keep] [--corpus-only] [--each]
 //
+// --each prints every request's time beside the engine's, one at a time.
 // The corpus (default 100,000 JPEG files in 100 folders) carries words of
 // five families, so that hit counts are known in advance:
 //   qa...  one per caption, N/250 words: a single word hits about 250 files
@@ -56,11 +57,13 @@
 // answer is complete (below). Every hit file is checked: the found count
 // against the corpus, the record count against the limit, every record
 // naming a distinct picture that belongs in the answer, and for the short
-// forms, none older than the newest 2,000 matches. After each answer the
+// forms, none older than the newest 2,000 matches. Beside each request the
 // bench's own Engine runs the same translated query against the server's
 // engine folder, with the flags and the hit limit the server uses, for the
 // engine's own time (interleaved, so that a load that changes during the
-// run weighs on both alike); it checks the match and delivery counts too.
+// run weighs on both alike; after the answer and before the request in
+// turn, so that neither always runs second, on caches the other filled);
+// it checks the match and delivery counts too.
 // The overhead is the request median minus the engine median. Then C client
 // threads write T requests at once (single and two-word short forms
 // alternately) for the throughput. With --import M, last, M new pictures are
@@ -796,6 +799,7 @@ struct Options {
   int files = 100000, folders = 100, requests = 500, heavy_requests = 50, clients = 8;
   int throughput_requests = 2000, writers = 2, import_files = 0;
   bool keep = false, corpus_only = false;
+  bool each = false;  // print every request's time beside the engine's
   std::string dir;
 };
 
@@ -803,7 +807,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H] "
                "[--clients C] [--throughput-requests T] [--writers W] [--import M] "
-               "[--dir FOLDER] [--keep] [--corpus-only]\n");
+               "[--dir FOLDER] [--keep] [--corpus-only] [--each]\n");
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -823,6 +827,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     else if (a == "--dir" && valued) o.dir = argv[++i];
     else if (a == "--keep") o.keep = true;
     else if (a == "--corpus-only") o.corpus_only = o.keep = true;
+    else if (a == "--each")
+      o.each = true;
     else return std::nullopt;
   }
   return o;
@@ -923,9 +929,12 @@ struct KindResults {
   std::string first_wrong;
 };
 
-// One request at a time, K of a kind (H of the heavy kinds); after each
-// answer the bench's own engine runs the same query, the server idle
-// meanwhile, so that both see the same load and the same page cache.
+// One request at a time, K of a kind (H of the heavy kinds); beside each
+// the bench's own engine runs the same query, the server idle meanwhile, so
+// that both see the same load and the same page cache: after the answer for
+// the even requests of a kind, before the request for the odd ones, so that
+// neither always finds the blocks and names that the other just read in the
+// processor's caches.
 void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& search_folder,
                    Engine* engine, const std::string& engine_folder, const std::string& tag,
                    KindResults* results) {
@@ -936,6 +945,10 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
     Client client(search_folder, tag + "S" + std::to_string(k) + "N");
     for (int r = 0; r < RequestsOf(o, k); ++r) {
       Planned p = Plan(corpus, static_cast<Kind>(k), r, &bounds);
+      const bool timed_in_engine = k != kDate;  // a date search is answered from TIMELIST alone
+      const bool engine_first = r % 2 == 1;
+      EngineRun run;
+      if (timed_in_engine && engine_first) run = RunInEngine(engine, engine_folder, p);
       Client::Result res = client.Run(p);
       if (!res.answered) {
         // Each costs the time-out; a server that stopped answering would
@@ -956,9 +969,13 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
                           std::to_string(p.expected_found) + " / " +
                           std::to_string(p.expected_records);
       }
-      if (k == kDate) continue;  // answered from TIMELIST alone
-      EngineRun run = RunInEngine(engine, engine_folder, p);
+      if (!timed_in_engine) continue;
+      if (!engine_first) run = RunInEngine(engine, engine_folder, p);
       out.engine_ms.push_back(run.ms);
+      if (o.each) {
+        std::printf("    %s %d: %.2f ms, engine %.2f ms (%s)\n", kKindNames[k], r, res.ms, run.ms,
+                    engine_first ? "engine first" : "engine second");
+      }
       if (!run.right) ++out.engine_wrong;
     }
     std::printf("  %-16s %zu answered\n", kKindNames[k], out.latency.size());
