@@ -119,12 +119,12 @@ class SearchWorker : public SearchService {
   // Asks the engine (or the cache) for the hits of `params`.
   EngineSearchReport CallEngine(const EngineSearchParams& params, const EngineHitFn& on_hit,
                                 const HitsComingFn& on_coming);
-  // Runs `params` through CallEngine into `collector`, finishes it, counts
-  // the engine search and notes its trouble.
   // Hands the engine's hits, which `collector` kept (keep_arrivals), to the
   // result cache when `report` allows.
   void KeepInCache(const EngineSearchParams& params, const EngineSearchReport& report,
                    HitCollector& collector);
+  // Runs `params` through CallEngine into `collector`, finishes it, counts
+  // the engine search and notes its trouble.
   EngineSearchReport SearchIntoCollector(TaskContext& task, const Request& request,
                                          const EngineSearchParams& params,
                                          HitCollector& collector);
