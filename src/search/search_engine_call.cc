@@ -9,6 +9,12 @@
 #include "engine/query_compiler.h"
 
 namespace vantrel {
+namespace {
+
+// The fuzziness as the cache's slots are keyed by it.
+int CacheFuzziness(const EngineSearchParams& params) { return static_cast<int>(params.fuzziness); }
+
+}  // namespace
 
 EngineSearchReport RunEngineSearch(Engine* engine, ResultCache* cache,
                                    const EngineSearchParams& params, const EngineHitFn& on_hit,
@@ -26,10 +32,9 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
                                    const HitsComingFn& on_coming) {
   EngineSearchReport report;
   const bool every_hit = (params.option_bits & kOptionEveryHit) != 0;
-  const int cache_fuzziness = static_cast<int>(params.fuzziness);
   if (every_hit && cache != nullptr &&
-      cache->LookupScored(params.engine_folder, params.query, params.option_bits, cache_fuzziness,
-                          on_hit)) {
+      cache->LookupScored(params.engine_folder, params.query, params.option_bits,
+                          CacheFuzziness(params), on_hit)) {
     report.from_cache = true;
     return report;
   }
@@ -42,7 +47,7 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
   // request's own filters (date, merge, restrict): the cached result must
   // answer any later request with the same query.
   const bool newest = params.newest_limit > 0;
-  const bool collectable = every_hit && !newest && cache != nullptr && cache->CollectionAllowed();
+  const bool collectable = MayKeepHits(cache, params) && cache->CollectionAllowed();
 
   EngineSearchSettings settings =
       SettingsFor(params.option_bits, params.fuzziness, thesaurus_found, wordnet_found);
@@ -87,11 +92,16 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
   return report;
 }
 
+bool MayKeepHits(const ResultCache* cache, const EngineSearchParams& params) {
+  return cache != nullptr && (params.option_bits & kOptionEveryHit) != 0 &&
+         params.newest_limit == 0;
+}
+
 bool StoreEngineHits(ResultCache* cache, const EngineSearchParams& params,
                      const EngineSearchReport& report, CachedHits hits) {
   if (cache == nullptr || !report.storable) return false;
   cache->Store(params.engine_folder, std::move(hits), params.query, params.option_bits,
-               static_cast<int>(params.fuzziness), params.wide_result);
+               CacheFuzziness(params), params.wide_result);
   return true;
 }
 

@@ -75,6 +75,10 @@ EngineSearchReport RunEngineSearch(const SearchJobRunner& run, bool thesaurus_fo
                                    const EngineSearchParams& params, const EngineHitFn& on_hit,
                                    const HitsComingFn& on_coming = nullptr);
 
+// True when the hits of `params` may go to the cache at all: the search
+// asks for every hit and is not cut to the newest, and there is a cache.
+bool MayKeepHits(const ResultCache* cache, const EngineSearchParams& params);
+
 // Keeps `hits`, every hit the engine delivered in the order it delivered
 // them (before any filter of the request), in the cache when `report` says
 // they are storable; true when they were handed on.

@@ -284,8 +284,6 @@ uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
     collect.answer_order = kOrderTime;
     collect.answer_keep = translated.hit_limit;
   }
-  collect.keep_arrivals = cache_ != nullptr;
-  HitCollector collector(timelist, restrict_list, hits, std::move(collect));
   EngineSearchParams params;
   params.engine_folder = request.engine_folder;
   params.query = translated.query;
@@ -294,6 +292,8 @@ uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
   params.wide_result = translated.hit_limit > kWideResultLimit;
   const bool unfiltered = filter.mode == 0 && lists.merge_file.empty() && restrict_list == nullptr;
   if (unfiltered) params.newest_limit = translated.hit_limit;
+  collect.keep_arrivals = MayKeepHits(cache_, params);
+  HitCollector collector(timelist, restrict_list, hits, std::move(collect));
   const EngineSearchReport report = SearchIntoCollector(task, request, params, collector);
   KeepInCache(params, report, collector);
   const uint64_t found = collector.accepted() + report.left_out;
@@ -339,15 +339,15 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   collect.progress_interval = options_.query_progress_interval;
   collect.answer_order = QueryAnswerOrder(q.sort_order, merged);
   collect.answer_keep = q.hit_limit;
-  collect.keep_arrivals = cache_ != nullptr;
-  HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
-                         restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
   EngineSearchParams params;
   params.engine_folder = request.engine_folder;
   params.query = q.query_text;
   params.option_bits = q.option_bits;
   params.fuzziness = q.fuzziness;
   params.wide_result = (q.wide_flags & 1) != 0;
+  collect.keep_arrivals = MayKeepHits(cache_, params);
+  HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
+                         restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
   // The collector filters the hits in chunks as they arrive (at most every
   // progress interval) and rewrites the progress file on the way. Only the
   // first hit_limit hits of the answer's order are written, so only those
