@@ -35,6 +35,10 @@
 // --no-search stops after indexing; --reuse searches the databases a run
 // with --keep left in FOLDER instead of indexing again, and leaves them.
 //
+// Beside each search's median and 99th percentile it prints the machine's
+// steal (see steal_time.h) during the run at the 99th percentile and over
+// all runs, in ms.
+//
 // The process sets up its allocator as the server does (huge page heaps, a
 // heap that keeps what index jobs free), for both engines.
 //
@@ -65,11 +69,14 @@
 #include "engine/query_compiler.h"
 #include "indexing/pending_table.h"
 #include "platform/process_setup.h"
+#include "steal_time.h"
 
 namespace vantrel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::StolenBetween;
+using bench::StolenMs;
 
 double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
@@ -197,27 +204,46 @@ uint64_t FolderBytes(const std::string& path) {
 struct Latency {
   double median_ms = 0, p99_ms = 0;
   size_t hits = 0;
+  // Steal (steal_time.h) during the run at the 99th percentile, and over
+  // all runs: a slow run during which the machine lost its processor says
+  // little about the search.
+  double p99_steal_ms = 0, steal_ms = 0;
 };
+
+// The place of the 99th percentile among `count` sorted times.
+size_t P99Place(size_t count) {
+  return std::min(count - 1, static_cast<size_t>(static_cast<double>(count) * 0.99));
+}
 
 // The median and 99th percentile of `ms` (not empty), which it sorts.
 Latency Percentiles(std::vector<double>* ms) {
   std::sort(ms->begin(), ms->end());
   Latency l;
   l.median_ms = (*ms)[ms->size() / 2];
-  l.p99_ms = (*ms)[std::min(ms->size() - 1, static_cast<size_t>(ms->size() * 0.99))];
+  l.p99_ms = (*ms)[P99Place(ms->size())];
   return l;
 }
 
 Latency Measure(int runs, const std::function<size_t()>& search) {
-  std::vector<double> ms;
+  struct Run {
+    double ms, steal_ms;
+  };
+  std::vector<Run> done;
   size_t hits = search();  // warm up
   for (int i = 0; i < runs; ++i) {
+    const std::optional<double> steal = StolenMs();
     auto a = Clock::now();
     hits = search();
-    ms.push_back(Seconds(a, Clock::now()) * 1000.0);
+    const double ms = Seconds(a, Clock::now()) * 1000.0;
+    done.push_back(Run{ms, StolenBetween(steal, StolenMs())});
   }
+  std::vector<double> ms;
+  for (const Run& r : done) ms.push_back(r.ms);
   Latency l = Percentiles(&ms);
   l.hits = hits;
+  std::sort(done.begin(), done.end(), [](const Run& a, const Run& b) { return a.ms < b.ms; });
+  if (!done.empty()) l.p99_steal_ms = done[P99Place(done.size())].steal_ms;
+  for (const Run& r : done) l.steal_ms += r.steal_ms;
   return l;
 }
 
@@ -586,15 +612,17 @@ std::vector<BenchSearch> StandardSearches() {
 // value with BoolWeight). Without a plain database, only the engine's.
 void TimeSearches(Engine* engine, const std::string& ours,
                   const std::optional<Xapian::Database>& plain_db, const BenchSettings& settings) {
-  std::printf("\n%-22s %9s %9s %9s %9s %7s %9s %9s\n", "search (limit 2000)", "ms med", "ms p99",
-              "plain med", "plain p99", "ratio", "hits", "plain hits");
+  std::printf("\n%-22s %9s %9s %9s %9s %9s %9s %7s %9s %9s\n", "search (limit 2000)", "ms med",
+              "ms p99", "p99 steal", "all steal", "plain med", "plain p99", "ratio", "hits",
+              "plain hits");
   for (const bool newest : {false, true}) {
     for (const BenchSearch& b : StandardSearches()) {
       if (newest && b.max_hits < 0) continue;
       const std::string label = std::string(b.label) + (newest ? ", newest" : "");
       if (!settings.only.empty() && settings.only != b.label && settings.only != label) continue;
       Latency mine = Measure(settings.runs, [&] { return RunOurs(engine, ours, b, newest); });
-      std::printf("%-22s %9.2f %9.2f", label.c_str(), mine.median_ms, mine.p99_ms);
+      std::printf("%-22s %9.2f %9.2f %9.0f %9.0f", label.c_str(), mine.median_ms, mine.p99_ms,
+                  mine.p99_steal_ms, mine.steal_ms);
       if (plain_db) {
         Latency theirs = Measure(settings.runs, [&] { return RunPlain(*plain_db, b, newest); });
         std::printf(" %9.2f %9.2f %7.2f %9zu %9zu\n", theirs.median_ms, theirs.p99_ms,

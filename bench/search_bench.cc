@@ -6,7 +6,9 @@
 //                [--clients C] [--throughput-requests T] [--writers W]
 //                [--import M] [--dir FOLDER] [--keep] [--corpus-only] [--each]
 //
-// --each prints every request's time beside the engine's, one at a time.
+// --each prints every request's time beside the engine's, one at a time,
+// with the machine's steal during the request (steal_time.h); each kind's
+// row ends with its steal over all its requests.
 // The corpus (default 100,000 JPEG files in 100 folders) carries words of
 // five families, so that hit counts are known in advance:
 //   qa...  one per caption, N/250 words: a single word hits about 250 files
@@ -114,12 +116,15 @@
 #include "search/query_translation.h"
 #include "search/request_file.h"
 #include "search/request_names.h"
+#include "steal_time.h"
 #include "support/image_builders.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace vantrel;
+using vantrel::bench::StolenBetween;
+using vantrel::bench::StolenMs;
 
 constexpr uint32_t kLimit = 2000;
 constexpr double kAnswerTimeoutSeconds = 120;
@@ -924,6 +929,7 @@ std::unique_ptr<Engine> StartReaderEngine(const std::string& work) {
 struct KindResults {
   std::vector<double> latency;
   std::vector<double> engine_ms;
+  double steal_ms = 0;  // the machine's steal during the requests (steal_time.h)
   int wrong = 0, unanswered = 0, engine_wrong = 0;
   double found_sum = 0, records_sum = 0;
   std::string first_wrong;
@@ -949,7 +955,10 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
       const bool engine_first = r % 2 == 1;
       EngineRun run;
       if (timed_in_engine && engine_first) run = RunInEngine(engine, engine_folder, p);
+      const std::optional<double> steal_before = StolenMs();
       Client::Result res = client.Run(p);
+      const double steal = StolenBetween(steal_before, StolenMs());
+      out.steal_ms += steal;
       if (!res.answered) {
         // Each costs the time-out; a server that stopped answering would
         // make the run endless.
@@ -973,8 +982,8 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
       if (!engine_first) run = RunInEngine(engine, engine_folder, p);
       out.engine_ms.push_back(run.ms);
       if (o.each) {
-        std::printf("    %s %d: %.2f ms, engine %.2f ms (%s)\n", kKindNames[k], r, res.ms, run.ms,
-                    engine_first ? "engine first" : "engine second");
+        std::printf("    %s %d: %.2f ms (steal %.0f ms), engine %.2f ms (%s)\n", kKindNames[k], r,
+                    res.ms, steal, run.ms, engine_first ? "engine first" : "engine second");
       }
       if (!run.right) ++out.engine_wrong;
     }
@@ -1039,11 +1048,13 @@ void PrintTable(const Options& o, const KindResults* results) {
     Stats s = Summarize(r.latency);
     Stats e = Summarize(r.engine_ms);
     const double n = r.latency.empty() ? 1.0 : static_cast<double>(r.latency.size());
-    std::printf("%-16s %7.0f %7.0f | %6.2f ms %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms | "
-                "%7.1fx %6.2f ms | %zu answered, %d unanswered, %d wrong, engine %d wrong\n",
-                kKindNames[k], r.found_sum / n, r.records_sum / n, s.median, s.p99, s.mean, s.max,
-                e.median, e.p99, e.median > 0 ? s.median / e.median : 0.0, s.median - e.median,
-                r.latency.size(), r.unanswered, r.wrong, r.engine_wrong);
+    std::printf(
+        "%-16s %7.0f %7.0f | %6.2f ms %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms | "
+        "%7.1fx %6.2f ms | %zu answered, %d unanswered, %d wrong, engine %d wrong, "
+        "steal %.0f ms\n",
+        kKindNames[k], r.found_sum / n, r.records_sum / n, s.median, s.p99, s.mean, s.max, e.median,
+        e.p99, e.median > 0 ? s.median / e.median : 0.0, s.median - e.median, r.latency.size(),
+        r.unanswered, r.wrong, r.engine_wrong, r.steal_ms);
     if (!r.first_wrong.empty()) std::printf("    first wrong answer: %s\n", r.first_wrong.c_str());
   }
 }
