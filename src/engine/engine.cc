@@ -1,5 +1,7 @@
 #include "engine/engine.h"
 
+#include <xapian.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,12 +15,11 @@
 #include <utility>
 #include <vector>
 
-#include <xapian.h>
-
 #include "core/file_names.h"
 #include "engine/database_copy.h"
 #include "engine/document_indexer.h"
 #include "engine/document_scores.h"
+#include "engine/hit_names.h"
 #include "engine/index_files.h"
 #include "engine/index_gate.h"
 #include "engine/index_segments.h"
@@ -54,41 +55,79 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 std::string Describe(const Xapian::Error& e) { return e.get_description(); }
 
-// A hit whose name is wanted: its id in the database read, where the name goes.
-using WantedName = std::pair<Xapian::docid, std::string*>;
+// A hit whose name is wanted: its id in the database read, its place among
+// the search's hits.
+using WantedName = std::pair<Xapian::docid, uint32_t>;
 
-// Fills the names of `wanted` from the name value stream of `db`, walking it
-// in document order (much faster than fetching documents one by one).
-void FillNamesFrom(const Xapian::Database& db, std::vector<WantedName>* wanted) {
-  std::sort(wanted->begin(), wanted->end());
-  Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
-  const Xapian::ValueIterator end = db.valuestream_end(kNameSlot);
-  for (const auto& [id, name] : *wanted) {
-    if (it == end) break;
-    if (it.get_docid() < id) it.skip_to(id);
-    if (it == end) break;
-    if (it.get_docid() == id) *name = *it;
+// Room set aside in a block of names for each name expected.
+constexpr size_t kNameBytesGuess = 48;
+
+// Puts `wanted` in document order. When its ids are dense among the
+// database's (a search with many hits), a table by id orders them in one
+// pass instead of a sort; a repeated id (never expected) is sorted.
+void PutInDocumentOrder(std::vector<WantedName>* wanted) {
+  constexpr uint32_t kNone = UINT32_MAX;
+  Xapian::docid top = 0;
+  for (const WantedName& w : *wanted) top = std::max(top, w.first);
+  if (wanted->size() < 256 || top / wanted->size() >= 8) {
+    std::sort(wanted->begin(), wanted->end());
+    return;
+  }
+  std::vector<uint32_t> hit_of(size_t{top} + 1, kNone);
+  for (const auto& [id, hit] : *wanted) {
+    if (hit_of[id] != kNone) {
+      std::sort(wanted->begin(), wanted->end());
+      return;
+    }
+    hit_of[id] = hit;
+  }
+  wanted->clear();
+  for (Xapian::docid id = 1; id <= top; ++id) {
+    if (hit_of[id] != kNone) wanted->emplace_back(id, hit_of[id]);
   }
 }
 
-// Fills the names of `hits`. Over two or more shards, all local, each
-// shard's stream is walked on its own thread of `pool` (and the caller):
-// the hits of a ranked search lie all over the index, and a walk through
-// the combined database merges the shards' streams at every step.
-void FillNames(const ReaderPool::Reader& reader, std::vector<Hit>* hits, TaskPool* pool) {
+// Fills the names of `wanted` into block `block` of `names` from the name
+// value stream of `db`, walking it in document order (much faster than
+// fetching documents one by one).
+void FillNamesFrom(const Xapian::Database& db, std::vector<WantedName>* wanted, size_t block,
+                   HitNames* names) {
+  PutInDocumentOrder(wanted);
+  Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
+  const Xapian::ValueIterator end = db.valuestream_end(kNameSlot);
+  for (const auto& [id, hit] : *wanted) {
+    if (it == end) break;
+    if (it.get_docid() < id) it.skip_to(id);
+    if (it == end) break;
+    if (it.get_docid() == id) names->Set(hit, block, *it);
+  }
+}
+
+// Fills `names` with the names of `hits`. Over two or more shards, all
+// local, each shard's stream is walked on its own thread of `pool` (and the
+// caller), into its own block: the hits of a ranked search lie all over the
+// index, and a walk through the combined database merges the shards'
+// streams at every step.
+void FillNames(const ReaderPool::Reader& reader, const std::vector<Hit>& hits, TaskPool* pool,
+               HitNames* names) {
   const uint32_t count = static_cast<uint32_t>(reader.local_shards.size());
   if (!reader.settings.remotes.empty() || count < 2) {
+    names->Reset(hits.size(), 1, hits.size() * kNameBytesGuess);
     std::vector<WantedName> wanted;
-    for (Hit& h : *hits) wanted.emplace_back(h.id, &h.name);
-    FillNamesFrom(reader.db, &wanted);
+    wanted.reserve(hits.size());
+    for (uint32_t i = 0; i < hits.size(); ++i) wanted.emplace_back(hits[i].id, i);
+    FillNamesFrom(reader.db, &wanted, 0, names);
     return;
   }
+  names->Reset(hits.size(), count, hits.size() / count * kNameBytesGuess);
   std::vector<std::vector<WantedName>> wanted(count);
-  for (Hit& h : *hits) {
-    if (h.id == 0) continue;
-    wanted[(h.id - 1) % count].emplace_back((h.id - 1) / count + 1, &h.name);
+  for (uint32_t i = 0; i < hits.size(); ++i) {
+    const Xapian::docid id = hits[i].id;
+    if (id == 0) continue;
+    wanted[(id - 1) % count].emplace_back((id - 1) / count + 1, i);
   }
-  RunEach(count, pool, [&](uint32_t s) { FillNamesFrom(reader.local_shards[s], &wanted[s]); });
+  RunEach(count, pool,
+          [&](uint32_t s) { FillNamesFrom(reader.local_shards[s], &wanted[s], s, names); });
 }
 
 // Marks an answer from a reader that left remote shards out.
@@ -278,11 +317,11 @@ class Engine::Impl {
   ShardWriteSettings WriteSettingsFor(const IndexJob& job, const EngineOptions& options);
   Status CompactLocked(const std::string& folder);
   StatusOr<SearchOutcome> Search(const SearchJob& job);
-  // One attempt of a search on one reader; fills `hits` and the outcome's
-  // match count and cut-off.
+  // One attempt of a search on one reader; fills `hits`, their `names` (one
+  // per hit) and the outcome's match count and cut-off.
   Status RunSearchOnce(const ReaderPool::Reader& reader, const QueryNode& root,
                        const SearchJob& job, const EngineOptions& options, SearchClock* clock,
-                       std::vector<Hit>* hits, SearchOutcome* outcome);
+                       std::vector<Hit>* hits, HitNames* names, SearchOutcome* outcome);
   // Runs the compiled query, ending it early when the clock runs out.
   void Match(const ReaderPool::Reader& reader, const Xapian::Query& query, bool every_document,
              const SearchJob& job, const CompileStats& cost, SearchClock* clock,
@@ -307,13 +346,14 @@ namespace {
 Status Stopped() { return Status::FailedPrecondition("the engine is stopped"); }
 
 // Tells the receiver how many hits follow and how long their names are.
-void AnnounceHits(const std::vector<Hit>& hits, const EngineMessageCallback& callback) {
+void AnnounceHits(const HitNames& names, const EngineMessageCallback& callback) {
   EngineMessage m;
   m.code = kMessageHitsComing;
-  for (const Hit& h : hits) {
-    if (h.name.empty()) continue;
+  for (size_t i = 0; i < names.hits(); ++i) {
+    const size_t size = names.Of(i).size();
+    if (size == 0) continue;
     ++m.count;
-    m.name_bytes += h.name.size();
+    m.name_bytes += size;
   }
   if (m.count > 0) callback(m);
 }
@@ -580,11 +620,16 @@ Status Engine::Impl::StageCopy(const std::string& folder, const std::string& sou
 namespace {
 
 // Every document: the name stream, read in one walk instead of matching.
-void WalkEveryName(const Xapian::Database& db, std::vector<Hit>* hits) {
-  hits->reserve(db.get_doccount());
+void WalkEveryName(const Xapian::Database& db, std::vector<Hit>* hits, HitNames* names) {
+  const Xapian::doccount count = db.get_doccount();
+  hits->reserve(count);
+  names->Reset(count, 1, count * kNameBytesGuess);
   for (Xapian::ValueIterator it = db.valuestream_begin(kNameSlot);
        it != db.valuestream_end(kNameSlot); ++it) {
-    hits->push_back(Hit{it.get_docid(), 1, *it});
+    // A database changed since its count was taken is read again.
+    if (hits->size() == count) throw Xapian::DatabaseModifiedError("more names than documents");
+    names->Set(hits->size(), 0, *it);
+    hits->push_back(Hit{it.get_docid(), 1, std::string()});
   }
 }
 
@@ -826,14 +871,15 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
 
 Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const QueryNode& root,
                                    const SearchJob& job, const EngineOptions& options,
-                                   SearchClock* clock, std::vector<Hit>* hits,
+                                   SearchClock* clock, std::vector<Hit>* hits, HitNames* names,
                                    SearchOutcome* outcome) {
   const Xapian::Database& db = reader.db;
   hits->clear();
+  names->Reset(0, 1);
   const bool every_document = root.kind == QueryNode::Kind::kWord &&
                               (root.word == kLastWordTerm || root.word == kFirstWordTerm);
   if (every_document && job.max_hits < 0) {
-    WalkEveryName(db, hits);
+    WalkEveryName(db, hits, names);
     outcome->matches = hits->size();
     return Status::Ok();
   }
@@ -869,7 +915,7 @@ Status Engine::Impl::RunSearchOnce(const ReaderPool::Reader& reader, const Query
     outcome->cut_reason = "a wildcard matched more words than its bound: the " +
                           std::to_string(cost.bounded_at) + " most frequent were searched";
   }
-  FillNames(reader, hits, &match_pool_);
+  FillNames(reader, *hits, &match_pool_, names);
   return Status::Ok();
 }
 
@@ -898,10 +944,11 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
       std::chrono::duration<double>(std::max(options.search_seconds, 0.0)));
   SearchClock clock(SearchClock::Clock::now() + budget, &stopping_);
   std::vector<Hit> hits;
+  HitNames names;
   Status result;
   for (int attempt = 0;; ++attempt) {
     try {
-      result = RunSearchOnce(**reader, *parsed.root, job, options, &clock, &hits, &outcome);
+      result = RunSearchOnce(**reader, *parsed.root, job, options, &clock, &hits, &names, &outcome);
       NotePartial(**reader, &outcome);
       pool_.Release(job.index_folder, std::move(*reader));
       break;
@@ -934,16 +981,16 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
     if (!reader.ok()) return reader.status();
   }
   if (!result.ok()) return result;
-  if (job.message_callback) AnnounceHits(hits, job.message_callback);
-  // The hits are not used after this: their names move into the messages.
-  for (Hit& h : hits) {
-    if (h.name.empty()) continue;
+  if (job.message_callback) AnnounceHits(names, job.message_callback);
+  for (size_t i = 0; i < hits.size(); ++i) {
+    const std::string_view name = names.Of(i);
+    if (name.empty()) continue;
     ++outcome.delivered;
     if (job.message_callback) {
       EngineMessage m;
       m.code = kMessageFoundDocument;
-      m.name = std::move(h.name);
-      m.score = h.score;
+      m.name = name;
+      m.score = hits[i].score;
       job.message_callback(m);
     }
   }

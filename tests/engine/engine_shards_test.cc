@@ -238,6 +238,70 @@ TEST_F(EngineShardsTest, ThreeShardsAnswerEveryQueryAsOneDatabase) {
   ExpectSameAnswers(one, three);
 }
 
+// Searches that deliver thousands of hits, over one shard and over three:
+// every hit of frequent words ranked, and the newest 800 of them. Each hit
+// comes once, in order, with its own name and the score the ranked search of
+// one database gives it. (Their names are read in document order through a
+// table by id, and each part's or shard's sorted hits are merged.)
+TEST_F(EngineShardsTest, ManyHitsComeOnceInOrderWithTheirOwnNamesAndScores) {
+  const std::vector<TestDoc> docs = Corpus(3000, 11);
+  const std::string one = home_.Path("one");
+  const std::string three = home_.Path("three");
+  UseShards(1);
+  ASSERT_TRUE(AddTo(one, docs).ok());
+  UseShards(3);
+  ASSERT_TRUE(AddTo(three, docs).ok());
+  using Delivered = std::vector<std::pair<std::string, int32_t>>;
+  auto deliver = [&](const char* query, int32_t max_hits, const std::string& folder) {
+    Delivered out;
+    SearchJob job;
+    job.query = query;
+    job.index_folder = folder;
+    job.max_hits = max_hits;
+    if (max_hits > 0) job.flags = kSearchNewestFirst;
+    job.message_callback = [&](const EngineMessage& m) {
+      if (m.code == kMessageFoundDocument) out.emplace_back(std::string(m.name), m.score);
+    };
+    StatusOr<SearchOutcome> r = engine_->RunSearchJob(job);
+    EXPECT_TRUE(r.ok() && r->error.empty()) << query;
+    return out;
+  };
+  auto time_of = [](const std::string& name) { return DecodeDocumentName(name)->time_stamp; };
+  for (const char* query : {"harbour OR boat", "harbour OR boat OR sunset OR old", "city"}) {
+    const Delivered ranked = deliver(query, -1, one);
+    const std::map<std::string, int32_t> scores(ranked.begin(), ranked.end());
+    ASSERT_EQ(scores.size(), ranked.size()) << query;  // no name twice
+    ASSERT_GT(ranked.size(), 800u) << query;
+    for (const int32_t max_hits : {-1, 800}) {
+      for (const std::string& folder : {one, three}) {
+        SCOPED_TRACE(std::string(query) + " " + std::to_string(max_hits) + " " + folder);
+        const Delivered got = deliver(query, max_hits, folder);
+        ASSERT_EQ(got.size(), max_hits < 0 ? ranked.size() : 800u);
+        std::map<std::string, int32_t> kept;
+        for (const auto& [name, score] : got) {
+          auto it = scores.find(name);
+          ASSERT_NE(it, scores.end()) << name;
+          EXPECT_EQ(score, it->second) << name;
+          EXPECT_TRUE(kept.emplace(name, score).second) << name;
+        }
+        for (size_t i = 1; i < got.size(); ++i) {
+          if (max_hits < 0) {
+            ASSERT_GE(got[i - 1].second, got[i].second) << i;
+          } else {
+            ASSERT_GE(time_of(got[i - 1].first), time_of(got[i].first)) << i;
+          }
+        }
+        if (max_hits < 0) continue;
+        // None left out is newer than the oldest kept.
+        for (const auto& [name, score] : ranked) {
+          if (kept.contains(name)) continue;
+          ASSERT_LE(time_of(name), time_of(got.back().first)) << name;
+        }
+      }
+    }
+  }
+}
+
 // A bulk build answers every query as the same jobs run one by one, a name
 // written by two of its jobs, or twice in one, included; its documents are
 // found once it is merged, and no segment is left. Segments of 60
