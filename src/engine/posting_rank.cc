@@ -134,15 +134,18 @@ double WeightOf(const RankPlan& plan, const std::vector<SynonymWeigher>& weigher
   return first + weighers[1].Weight(rank.leaves[1].wdf[id], length);
 }
 
-// Xapian's order of a ranked match: weight descending, then document id.
-bool Better(const WeighedHit& a, const WeighedHit& b) {
-  return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
-}
+// Xapian's order of a ranked match: weight descending, then document id. A
+// function object, so that the sorts of many hits inline it.
+struct Better {
+  bool operator()(const WeighedHit& a, const WeighedHit& b) const {
+    return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
+  }
+};
 
 void KeepBest(size_t limit, std::vector<WeighedHit>* hits) {
   if (hits->size() <= limit) return;
   std::nth_element(hits->begin(), hits->begin() + static_cast<std::ptrdiff_t>(limit), hits->end(),
-                   Better);
+                   Better());
   hits->resize(limit);
 }
 
@@ -173,7 +176,9 @@ void WeighShard(const RankPlan& plan, const std::vector<SynonymWeigher>& weigher
       }
     }
   }
-  KeepBest(limit, &rank->best);
+  // Sorted here, on the shard's own thread: the merge of the shards' sorted
+  // lists takes one pass.
+  KeepFirstSorted(limit, &rank->best, Better());
   rank->leaves.clear();
 }
 
@@ -183,15 +188,19 @@ Xapian::doccount CountMatched(const ShardRank& rank) {
   return n;
 }
 
-// The best `limit` of every shard's, and the shards' counts added up.
+// The best `limit` of every shard's (each sorted), and the shards' counts
+// added up.
 WeighedHits MergeShards(std::vector<ShardRank>* shards, size_t limit) {
   WeighedHits out;
+  size_t total = 0;
+  for (const ShardRank& rank : *shards) total += rank.best.size();
+  out.hits.reserve(total);
   for (ShardRank& rank : *shards) {
     out.matches += CountMatched(rank);
-    out.hits.insert(out.hits.end(), rank.best.begin(), rank.best.end());
+    MergeSortedRun(&rank.best, &out.hits, Better());
     rank.best = {};
   }
-  KeepFirstSorted(limit, &out.hits, Better);
+  if (out.hits.size() > limit) out.hits.resize(limit);
   return out;
 }
 

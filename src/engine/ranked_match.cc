@@ -73,35 +73,58 @@ void MatchPart(const Xapian::Database& view, const RankedParts& match, ShardPlac
   }
 }
 
+// Xapian's order of a ranked match: weight descending, then document id.
+// Function objects, so that the sorts of many hits inline them.
+struct Better {
+  bool operator()(const RankedHit& a, const RankedHit& b) const {
+    return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
+  }
+};
+
+// Newest first: the time value descending, then document id.
+struct Newer {
+  bool operator()(const RankedHit& a, const RankedHit& b) const {
+    return a.time != b.time ? a.time > b.time : a.id < b.id;
+  }
+};
+
+// Puts `hits` in the order `before` gives. Xapian hands a part's hits so
+// already, which one pass checks.
+template <typename Before>
+void PutInOrder(std::vector<RankedHit>* hits, Before before) {
+  if (!std::is_sorted(hits->begin(), hits->end(), before)) {
+    std::sort(hits->begin(), hits->end(), before);
+  }
+}
+
+// Matches part `p`, its hits sorted for the merge on the part's own thread.
 void RunPart(const RankedParts& match, uint32_t p, PartRun* run) {
   if (match.before_part) match.before_part(p);
   const uint32_t parts = static_cast<uint32_t>(match.views.size());
   const ShardPlace place = match.weightless ? ShardPlace{p, parts} : ShardPlace{};
   MatchPart(*match.views[p], match, place, run);
-}
-
-// Xapian's order of a ranked match: weight descending, then document id.
-bool Better(const RankedHit& a, const RankedHit& b) {
-  return a.weight != b.weight ? a.weight > b.weight : a.id < b.id;
-}
-
-// Newest first: the time value descending, then document id.
-bool Newer(const RankedHit& a, const RankedHit& b) {
-  return a.time != b.time ? a.time > b.time : a.id < b.id;
+  if (match.newest_first) {
+    PutInOrder(&run->hits, Newer());
+  } else {
+    PutInOrder(&run->hits, Better());
+  }
 }
 
 // The best (or newest) `limit` of every part's, and the sum of the counts.
 RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit, bool newest_first) {
   RankedHits out;
+  size_t total = 0;
+  for (const PartRun& run : *runs) total += run.hits.size();
+  out.hits.reserve(total);
   for (PartRun& run : *runs) {
     out.matches += run.matches;
-    out.hits.insert(out.hits.end(), run.hits.begin(), run.hits.end());
+    if (newest_first) {
+      MergeSortedRun(&run.hits, &out.hits, Newer());
+    } else {
+      MergeSortedRun(&run.hits, &out.hits, Better());
+    }
   }
-  if (newest_first) {
-    KeepFirstSorted(limit, &out.hits, Newer);
-  } else {
-    KeepFirstSorted(limit, &out.hits, Better);
-  }
+  if (out.hits.size() > limit) out.hits.resize(limit);
   return out;
 }
 
