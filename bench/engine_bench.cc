@@ -605,6 +605,13 @@ std::vector<BenchSearch> StandardSearches() {
        },
        2000},
       {"A OR B, every hit", "sunset OR beach", two(Xapian::Query::OP_OR, "sunset", "beach"), -1},
+      {"A OR (B AND C), every hit", "church OR (night AND tree)",
+       [] {
+         return Xapian::Query(
+             Xapian::Query::OP_OR, Xapian::Query("church"),
+             Xapian::Query(Xapian::Query::OP_AND, Xapian::Query("night"), Xapian::Query("tree")));
+       },
+       -1},
       {"xlastword, no limit", "xlastword", [] { return Xapian::Query::MatchAll; }, -1, true},
   };
 }

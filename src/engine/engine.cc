@@ -847,13 +847,16 @@ void Engine::Impl::Match(const ReaderPool::Reader& reader, const Xapian::Query& 
   if (newest_first && databases == 1 && local_only) partial.ReadTimesLater(&db);
   // A remote shard's server takes no spy of ours: with remote shards the
   // deadline ends the expansions, not the match.
-  if (watched && local_only) enquire.add_matchspy(&partial);
+  const bool spied = watched && local_only;
+  if (spied) enquire.add_matchspy(&partial);
   try {
     // An unranked newest-first match considers every match anyway (to find
     // the newest), so counting them exactly costs nothing more; the search
-    // service reports the count as the hits found.
+    // service reports the count as the hits found. A spy would see the
+    // documents of a second match again: a spied match runs once.
     const Xapian::doccount check = uuids.has_value() ? total : 0;
-    Xapian::MSet mset = enquire.get_mset(0, limit, check);
+    Xapian::MSet mset =
+        spied ? enquire.get_mset(0, limit, check) : MatchUpToLimit(enquire, limit, check);
     outcome->matches = unlimited ? mset.size() : mset.get_matches_estimated();
     hits->reserve(mset.size());
     for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {

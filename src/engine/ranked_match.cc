@@ -64,7 +64,7 @@ void MatchPart(const Xapian::Database& view, const RankedParts& match, ShardPlac
     enquire.set_sort_by_value(kTimeSlot, true);
     check = view.get_doccount();
   }
-  const Xapian::MSet mset = enquire.get_mset(0, match.limit, check);
+  const Xapian::MSet mset = MatchUpToLimit(enquire, match.limit, check);
   run->matches = mset.get_matches_estimated();
   run->hits.reserve(mset.size());
   for (Xapian::MSetIterator it = mset.begin(); it != mset.end(); ++it) {
@@ -129,6 +129,16 @@ RankedHits MergeBest(std::vector<PartRun>* runs, Xapian::doccount limit, bool ne
 }
 
 }  // namespace
+
+Xapian::MSet MatchUpToLimit(Xapian::Enquire& enquire, Xapian::doccount limit,
+                            Xapian::doccount check, Xapian::doccount bounded_from) {
+  if (limit < bounded_from) return enquire.get_mset(0, limit, check);
+  const Xapian::doccount bound = enquire.get_mset(0, 0).get_matches_upper_bound();
+  if (bound >= limit) return enquire.get_mset(0, limit, check);
+  Xapian::MSet mset = enquire.get_mset(0, bound + 1, check);
+  if (mset.size() <= bound) return mset;
+  return enquire.get_mset(0, limit, check);
+}
 
 RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, TaskPool* pool) {
   std::vector<PartRun> runs = PrepareParts(match, clock);

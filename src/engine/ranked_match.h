@@ -99,6 +99,20 @@ struct RankedHits {
 
 RankedHits MatchRankedInParts(const RankedParts& match, SearchClock* clock, TaskPool* pool);
 
+// Xapian's matcher sets aside room for `limit` hits (about 90 bytes each)
+// before it starts. For a search that keeps every hit the limit is the
+// whole index, and that room, far above what the allocator keeps for reuse,
+// is fresh memory at each search: the kernel zeroes every page the hits
+// reach. From `bounded_from` on, the limit is first cut to the matcher's
+// upper bound of the matches (from the terms' frequencies, without
+// matching); a result that fills the cut limit runs again with the whole
+// limit, so that a bound that was not one loses no hit. The result of
+// get_mset(0, limit, check).
+inline constexpr Xapian::doccount kBoundedLimitFrom = 100000;
+Xapian::MSet MatchUpToLimit(Xapian::Enquire& enquire, Xapian::doccount limit,
+                            Xapian::doccount check,
+                            Xapian::doccount bounded_from = kBoundedLimitFrom);
+
 // The weights ScoreDocuments (document_scores.h) gives `ids` (combined
 // document ids, any order), in the order of `ids`, computed in parts side
 // by side: part p weighs the documents of the shards i with

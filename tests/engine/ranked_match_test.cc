@@ -323,5 +323,54 @@ TEST_F(RankedPartsTest, ACutWhileWeighingInPartsReachesTheSearchsClock) {
   EXPECT_TRUE(clock.expired());
 }
 
+// Matches every document of its database while claiming at most `claimed`
+// matches: a posting source whose bound is not one.
+class UnderstatedSource : public Xapian::PostingSource {
+ public:
+  explicit UnderstatedSource(Xapian::doccount claimed) : claimed_(claimed) {}
+  void init(const Xapian::Database& db) override {
+    last_ = db.get_lastdocid();
+    current_ = 0;
+  }
+  Xapian::doccount get_termfreq_min() const override { return 0; }
+  Xapian::doccount get_termfreq_est() const override { return claimed_; }
+  Xapian::doccount get_termfreq_max() const override { return claimed_; }
+  void next(double) override { ++current_; }
+  bool at_end() const override { return current_ > last_; }
+  Xapian::docid get_docid() const override { return current_; }
+
+ private:
+  Xapian::doccount claimed_;
+  Xapian::docid last_ = 0, current_ = 0;
+};
+
+// A limit cut to the matcher's bound gives the uncut match's hits, weights
+// and order; a bound that understates the matches loses none.
+TEST(MatchUpToLimitTest, AnswersAsTheWholeLimitEvenWhenTheBoundIsNoBound) {
+  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+  for (int i = 0; i < 40; ++i) {
+    Xapian::Document doc;
+    doc.add_term(i % 3 == 0 ? "red" : "blue", 1 + static_cast<Xapian::termcount>(i % 4));
+    if (i % 5 == 0) doc.add_term("green");
+    db.add_document(doc);
+  }
+  auto hits = [](const Xapian::MSet& mset) {
+    std::vector<std::pair<Xapian::docid, double>> out;
+    for (auto it = mset.begin(); it != mset.end(); ++it) out.emplace_back(*it, it.get_weight());
+    return out;
+  };
+  Xapian::Enquire enquire(db);
+  enquire.set_query(
+      Xapian::Query(Xapian::Query::OP_OR, Xapian::Query("red"), Xapian::Query("green")));
+  const auto whole = hits(enquire.get_mset(0, 1000));
+  ASSERT_EQ(whole.size(), 19u);
+  EXPECT_EQ(hits(MatchUpToLimit(enquire, 1000, 0, /*bounded_from=*/1)), whole);
+  EXPECT_EQ(hits(MatchUpToLimit(enquire, 1000, 0)), whole);  // under the bounded sizes
+
+  UnderstatedSource source(5);
+  enquire.set_query(Xapian::Query(&source));
+  EXPECT_EQ(MatchUpToLimit(enquire, 1000, 0, /*bounded_from=*/1).size(), 40u);
+}
+
 }  // namespace
 }  // namespace vantrel
