@@ -987,7 +987,10 @@ StatusOr<SearchOutcome> Engine::Impl::Search(const SearchJob& job) {
   }
   if (!result.ok()) return result;
   if (job.message_callback) AnnounceHits(names, job.message_callback);
-  for (size_t i = 0; i < hits.size(); ++i) {
+  // Every hit has its place among the names (a hit with no name value has
+  // an empty one).
+  const size_t named = std::min(hits.size(), names.hits());
+  for (size_t i = 0; i < named; ++i) {
     const std::string_view name = names.Of(i);
     if (name.empty()) continue;
     ++outcome.delivered;
