@@ -181,6 +181,18 @@ class EngineShardsTest : public EngineFixture {
     return engine_test::AddDocuments(engine_.get(), folder, std::move(docs), bulk);
   }
 
+  // `docs` indexed in the folders "one" (one shard) and "three" (three
+  // shards), returned in that order.
+  std::pair<std::string, std::string> IndexInOneAndThreeShards(const std::vector<TestDoc>& docs) {
+    const std::string one = home_.Path("one");
+    const std::string three = home_.Path("three");
+    UseShards(1);
+    EXPECT_TRUE(AddTo(one, docs).ok());
+    UseShards(3);
+    EXPECT_TRUE(AddTo(three, docs).ok());
+    return {one, three};
+  }
+
   bool Exists(const std::string& relative) { return DefaultFileSystem()->Exists(home_.Path(relative)); }
 
   // Every name of the index, each as often as it is stored.
@@ -222,14 +234,7 @@ TEST(ShardLayoutTest, HashSettingsAndRemoteNames) {
 }
 
 TEST_F(EngineShardsTest, ThreeShardsAnswerEveryQueryAsOneDatabase) {
-  const std::vector<TestDoc> docs = Corpus(400, 7);
-  const std::string one = home_.Path("one");
-  const std::string three = home_.Path("three");
-  UseShards(1);
-  ASSERT_TRUE(AddTo(one, docs).ok());
-  UseShards(3);
-  // Two jobs, the second replacing some documents of the first.
-  ASSERT_TRUE(AddTo(three, docs).ok());
+  const auto [one, three] = IndexInOneAndThreeShards(Corpus(400, 7));
   for (uint32_t i = 0; i < 3; ++i) {
     EXPECT_TRUE(Exists("three/" + std::to_string(i) + "/iamglass")) << i;
   }
@@ -244,13 +249,7 @@ TEST_F(EngineShardsTest, ThreeShardsAnswerEveryQueryAsOneDatabase) {
 // one database gives it. (Their names are read in document order through a
 // table by id, and each part's or shard's sorted hits are merged.)
 TEST_F(EngineShardsTest, ManyHitsComeOnceInOrderWithTheirOwnNamesAndScores) {
-  const std::vector<TestDoc> docs = Corpus(3000, 11);
-  const std::string one = home_.Path("one");
-  const std::string three = home_.Path("three");
-  UseShards(1);
-  ASSERT_TRUE(AddTo(one, docs).ok());
-  UseShards(3);
-  ASSERT_TRUE(AddTo(three, docs).ok());
+  const auto [one, three] = IndexInOneAndThreeShards(Corpus(3000, 11));
   using Delivered = std::vector<std::pair<std::string, int32_t>>;
   auto deliver = [&](const char* query, int32_t max_hits, const std::string& folder) {
     Delivered out;
