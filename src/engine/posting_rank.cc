@@ -1,9 +1,12 @@
 #include "engine/posting_rank.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/first_sorted.h"
 #include "engine/partial_hits.h"
@@ -149,6 +152,47 @@ void KeepBest(size_t limit, std::vector<WeighedHit>* hits) {
   hits->resize(limit);
 }
 
+// Sorts `hits`, given in rising id order, into Xapian's order (weight
+// descending, equal weights by id) with a stable radix sort on the weights'
+// bits, 11 bits a pass, skipping the passes where every weight has the same
+// digit: a search that keeps every hit sorts hundreds of thousands, where
+// a comparison sort took a quarter of the search. A weight below zero or
+// not a number (never from these weighers) leaves it to a comparison sort.
+void SortByWeightFromIdOrder(std::vector<WeighedHit>* hits) {
+  constexpr int kDigitBits = 11;
+  constexpr size_t kBuckets = size_t{1} << kDigitBits;
+  constexpr int kPasses = (64 + kDigitBits - 1) / kDigitBits;
+  // For weights of +0 and above the bits rise with the weight; inverted,
+  // they fall.
+  auto key_of = [](double weight) { return ~std::bit_cast<uint64_t>(weight); };
+  auto digit_of = [](uint64_t key, int pass) {
+    return static_cast<size_t>(key >> (pass * kDigitBits)) & (kBuckets - 1);
+  };
+  const size_t n = hits->size();
+  std::vector<size_t> counts(kPasses * kBuckets, 0);
+  for (const WeighedHit& h : *hits) {
+    if (!(h.weight >= 0) || std::signbit(h.weight)) {
+      std::sort(hits->begin(), hits->end(), Better());
+      return;
+    }
+    const uint64_t key = key_of(h.weight);
+    for (int pass = 0; pass < kPasses; ++pass) ++counts[pass * kBuckets + digit_of(key, pass)];
+  }
+  if (n < 2) return;
+  std::vector<WeighedHit> other(n);
+  std::vector<WeighedHit>* from = hits;
+  std::vector<WeighedHit>* to = &other;
+  for (int pass = 0; pass < kPasses; ++pass) {
+    size_t* place = &counts[pass * kBuckets];
+    if (place[digit_of(key_of(from->front().weight), pass)] == n) continue;  // one digit
+    size_t next = 0;
+    for (size_t d = 0; d < kBuckets; ++d) next += std::exchange(place[d], next);
+    for (const WeighedHit& h : *from) (*to)[place[digit_of(key_of(h.weight), pass)]++] = h;
+    std::swap(from, to);
+  }
+  if (from != hits) hits->swap(*from);
+}
+
 // Weighs the shard's matched documents and keeps the best. `weighers[i]`
 // weighs leaf i in this shard. Documents come in rising id order, so once
 // `limit` are kept, one that weighs no more than the least of them can no
@@ -177,8 +221,13 @@ void WeighShard(const RankPlan& plan, const std::vector<SynonymWeigher>& weigher
     }
   }
   // Sorted here, on the shard's own thread: the merge of the shards' sorted
-  // lists takes one pass.
-  KeepFirstSorted(limit, &rank->best, Better());
+  // lists takes one pass. Untrimmed, the kept hits are still in id order.
+  if (full) {
+    KeepFirstSorted(limit, &rank->best, Better());
+  } else {
+    SortByWeightFromIdOrder(&rank->best);
+    if (rank->best.size() > limit) rank->best.resize(limit);
+  }
   rank->leaves.clear();
 }
 
