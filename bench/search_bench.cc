@@ -5,10 +5,18 @@
 //   search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H]
 //                [--clients C] [--throughput-requests T] [--writers W]
 //                [--import M] [--dir FOLDER] [--keep] [--corpus-only] [--each]
+//                [--reuse-index] [--only KIND]...
 //
+// --reuse-index keeps the server's folders of an earlier run with --keep
+// whose first start completed, and restarts the server over its index (the
+// start-up catch-up instead of the first start), so that a change to the
+// request path is measured in a minute rather than in minutes.
+// --only runs the one-at-a-time requests of the kinds whose names contain
+// KIND (repeatable, e.g. --only OR --only "AND NOT"), and no others.
 // --each prints every request's time beside the engine's, one at a time,
-// with the machine's steal during the request (steal_time.h); each kind's
-// row ends with its steal over all its requests.
+// with the machine's steal during the request (steal_time.h) and the
+// server's page faults; each kind's row ends with its steal over all its
+// requests.
 // The corpus (default 100,000 JPEG files in 100 folders) carries words of
 // five families, so that hit counts are known in advance:
 //   qa...  one per caption, N/250 words: a single word hits about 250 files
@@ -805,14 +813,24 @@ struct Options {
   int throughput_requests = 2000, writers = 2, import_files = 0;
   bool keep = false, corpus_only = false;
   bool each = false;  // print every request's time beside the engine's
+  bool reuse_index = false;
+  std::vector<std::string> only;  // kinds whose names contain one of these; empty: all
   std::string dir;
 };
+
+bool Selected(const Options& o, int kind) {
+  if (o.only.empty()) return true;
+  const std::string name = kKindNames[kind];
+  return std::any_of(o.only.begin(), o.only.end(),
+                     [&](const std::string& part) { return name.find(part) != std::string::npos; });
+}
 
 void Usage() {
   std::fprintf(stderr,
                "usage: search_bench [--files N] [--folders F] [--requests K] [--heavy-requests H] "
                "[--clients C] [--throughput-requests T] [--writers W] [--import M] "
-               "[--dir FOLDER] [--keep] [--corpus-only] [--each]\n");
+               "[--dir FOLDER] [--keep] [--corpus-only] [--each] [--reuse-index] "
+               "[--only KIND]...\n");
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -834,6 +852,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     else if (a == "--corpus-only") o.corpus_only = o.keep = true;
     else if (a == "--each")
       o.each = true;
+    else if (a == "--reuse-index")
+      o.reuse_index = o.keep = true;
+    else if (a == "--only" && valued)
+      o.only.push_back(argv[++i]);
     else return std::nullopt;
   }
   return o;
@@ -870,14 +892,18 @@ bool PrepareCorpus(const Options& o, const Corpus& corpus, const std::string& im
 }
 
 // A fresh server folder whose configuration serves the corpus.
-bool PrepareServerFolder(const std::string& work, const std::string& images,
+// Written once a first start over the corpus completed; --reuse-index needs it.
+std::string IndexCompleteMarker(const std::string& work) { return work + "/index-complete"; }
+
+bool PrepareServerFolder(const std::string& work, const std::string& images, bool reuse_index,
                          std::string* index_folder) {
+  *index_folder = work + "/index";
+  if (reuse_index && Exists(IndexCompleteMarker(work))) return true;
   std::error_code ec;
   std::filesystem::remove_all(work, ec);
   for (const char* sub : {"/start", "/index", "/reader"}) {
     std::filesystem::create_directories(work + sub, ec);
   }
-  *index_folder = work + "/index";
   Configuration config;
   IndexDefinition def = NewIndexDefinition("SearchBench", *index_folder).value();
   // No nightly optimization in the middle of a measurement.
@@ -896,6 +922,9 @@ bool PrepareServerFolder(const std::string& work, const std::string& images,
 
 // Starts the server and waits until it has indexed the corpus.
 std::optional<Server> StartAndAwaitReady(const std::string& work, double* seconds) {
+  // A kept run's log says it was ready: gone before the server starts.
+  std::error_code ec;
+  std::filesystem::remove(work + "/server.log", ec);
   auto t = Clock::now();
   Server server = StartServer(work + "/start", work + "/server.log");
   while (!server.LogHas("Database Process Ready for Search") && Seconds(t, Clock::now()) < 7200) {
@@ -941,12 +970,31 @@ struct KindResults {
 // the even requests of a kind, before the request for the odd ones, so that
 // neither always finds the blocks and names that the other just read in the
 // processor's caches.
+// A process's minor page faults so far (the tenth field of /proc/PID/stat):
+// on a virtual machine a fault on memory the process never touched before
+// can cost tens of microseconds, so a slow request with many is waiting on
+// fresh memory. nullopt when it cannot be read.
+std::optional<unsigned long long> MinorFaults(pid_t pid) {
+  std::optional<std::string> stat = ReadWhole("/proc/" + std::to_string(pid) + "/stat");
+  if (!stat) return std::nullopt;
+  // The name in parentheses may hold spaces; the fields after it do not.
+  const size_t end_of_name = stat->rfind(')');
+  if (end_of_name == std::string::npos) return std::nullopt;
+  unsigned long long faults = 0;
+  if (std::sscanf(stat->c_str() + end_of_name + 1, " %*c %*d %*d %*d %*d %*d %*u %llu", &faults) !=
+      1) {
+    return std::nullopt;
+  }
+  return faults;
+}
+
 void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& search_folder,
-                   Engine* engine, const std::string& engine_folder, const std::string& tag,
-                   KindResults* results) {
+                   pid_t server_pid, Engine* engine, const std::string& engine_folder,
+                   const std::string& tag, KindResults* results) {
   std::map<std::string, int> bounds;
   RunInEngine(engine, engine_folder, Plan(corpus, kSingle, 1, nullptr));  // warm-up
   for (int k = 0; k < kKinds; ++k) {
+    if (!Selected(o, k)) continue;
     KindResults& out = results[k];
     Client client(search_folder, tag + "S" + std::to_string(k) + "N");
     for (int r = 0; r < RequestsOf(o, k); ++r) {
@@ -956,8 +1004,12 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
       EngineRun run;
       if (timed_in_engine && engine_first) run = RunInEngine(engine, engine_folder, p);
       const std::optional<double> steal_before = StolenMs();
+      const std::optional<unsigned long long> faults_before = MinorFaults(server_pid);
       Client::Result res = client.Run(p);
       const double steal = StolenBetween(steal_before, StolenMs());
+      const std::optional<unsigned long long> faults_after = MinorFaults(server_pid);
+      const unsigned long long faults =
+          faults_before && faults_after ? *faults_after - *faults_before : 0;
       out.steal_ms += steal;
       if (!res.answered) {
         // Each costs the time-out; a server that stopped answering would
@@ -982,8 +1034,11 @@ void RunOneAtATime(const Options& o, const Corpus& corpus, const std::string& se
       if (!engine_first) run = RunInEngine(engine, engine_folder, p);
       out.engine_ms.push_back(run.ms);
       if (o.each) {
-        std::printf("    %s %d: %.2f ms (steal %.0f ms), engine %.2f ms (%s)\n", kKindNames[k], r,
-                    res.ms, steal, run.ms, engine_first ? "engine first" : "engine second");
+        std::printf(
+            "    %s %d: %.2f ms (steal %.0f ms, server page faults %llu), engine %.2f ms "
+            "(%s)\n",
+            kKindNames[k], r, res.ms, steal, faults, run.ms,
+            engine_first ? "engine first" : "engine second");
       }
       if (!run.right) ++out.engine_wrong;
     }
@@ -1044,6 +1099,7 @@ void PrintTable(const Options& o, const KindResults* results) {
               "records", "median", "p99", "mean", "max", "eng.med", "eng.p99", "ratio",
               "overhead", "checks");
   for (int k = 0; k < kKinds; ++k) {
+    if (!Selected(o, k)) continue;
     const KindResults& r = results[k];
     Stats s = Summarize(r.latency);
     Stats e = Summarize(r.engine_ms);
@@ -1070,6 +1126,7 @@ void PrintThroughputAndGoals(const Options& o, const KindResults* results, const
   }
   std::printf("\ngoals (one at a time, the four kinds of the 100,000-file goal):\n");
   for (int k : {kSingle, kTwoWord, kField, kAndNot}) {
+    if (!Selected(o, k)) continue;
     Stats one = Summarize(results[k].latency);
     Stats eng = Summarize(results[k].engine_ms);
     std::printf("  %-16s median %6.2f ms < 15 ms: %-3s  p99 %6.2f ms < 60 ms: %-3s  overhead "
@@ -1165,7 +1222,8 @@ void PrintImport(const Options& o, const ImportResults& r) {
 bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& images) {
   const std::string work = o.dir + "/server";
   std::string index_folder;
-  if (!PrepareServerFolder(work, images, &index_folder)) return false;
+  const bool restart = o.reuse_index && Exists(IndexCompleteMarker(work));
+  if (!PrepareServerFolder(work, images, o.reuse_index, &index_folder)) return false;
   const std::string search_folder = SearchFolderOf(index_folder);
   const std::string engine_folder = EngineFolderOf(index_folder);
 
@@ -1179,9 +1237,12 @@ bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& im
     StatusOr<IndexInfo> info = engine->GetIndexInfo(engine_folder);
     if (info.ok()) documents = info->document_count;
   }
-  std::printf("server first start: %.1f s until \"Database Process Ready for Search\" "
-              "(%.0f files/s), %u documents in the engine; peak resident memory %.0f MiB\n",
-              ready_seconds, o.files / ready_seconds, documents, first_start_peak);
+  std::printf(
+      "server %s: %.1f s until \"Database Process Ready for Search\" "
+      "(%.0f files/s), %u documents in the engine; peak resident memory %.0f MiB\n",
+      restart ? "restart over the kept index" : "first start", ready_seconds,
+      o.files / ready_seconds, documents, first_start_peak);
+  if (!restart) WriteWhole(IndexCompleteMarker(work), "");
   for (int i = 0; i < 200 && !Exists(search_folder); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -1202,7 +1263,7 @@ bool MeasureServer(const Options& o, const Corpus& corpus, const std::string& im
 
   KindResults results[kKinds];
   std::printf("one request at a time:\n");
-  RunOneAtATime(o, corpus, search_folder, engine.get(), engine_folder, tag, results);
+  RunOneAtATime(o, corpus, search_folder, server->pid, engine.get(), engine_folder, tag, results);
   Throughput throughput;
   if (o.throughput_requests > 0) throughput = RunThroughput(o, corpus, search_folder, tag);
   std::optional<ImportResults> import;
