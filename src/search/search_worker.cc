@@ -54,6 +54,79 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return static_cast<double>(us / 1000) / 1000.0;
 }
 
+// What a search request asks, whichever its form.
+struct SearchAsked {
+  TranslatedQuery translated;
+  RequestLists lists;
+  uint8_t date_mode = 0;
+  uint8_t date_period = 0;
+  bool name_order = false;
+  int merge_flag = 0;
+  int restrict_flag = 0;
+};
+
+template <typename Form>
+SearchAsked AskedByForm(const Form& form, TranslatedQuery translated) {
+  SearchAsked asked;
+  asked.translated = std::move(translated);
+  asked.lists = ListsOf(form);
+  asked.date_mode = form.date_mode;
+  asked.date_period = form.date_period;
+  asked.name_order = form.name_order_flag != 0;
+  asked.merge_flag = form.merge_flag;
+  asked.restrict_flag = form.restrict_flag;
+  return asked;
+}
+
+SearchAsked AskedBy(const SearchRequest& request) {
+  if (request.form == SearchRequestForm::kShort) {
+    return AskedByForm(request.short_form, TranslateShortForm(request.short_form));
+  }
+  return AskedByForm(request.long_form, TranslateLongForm(request.long_form));
+}
+
+// The lists a request names: the merge list (the answer starts with its
+// entries) and the restrict list. A missing or unusable file is an empty
+// list.
+struct LoadedLists {
+  BrowseList hits;
+  std::optional<BrowseList> restrict_list;
+
+  BrowseList* restrict_or_null() { return restrict_list ? &*restrict_list : nullptr; }
+};
+
+LoadedLists LoadLists(FileSystem* fs, const CodePage& code_page, const std::string& search_folder,
+                      const RequestLists& lists) {
+  LoadedLists loaded;
+  if (!lists.merge_file.empty()) {
+    LoadRequestList(fs, search_folder, lists.merge_file, code_page, &loaded.hits).IgnoreError();
+  }
+  if (!lists.restrict_file.empty()) {
+    loaded.restrict_list.emplace();
+    LoadRequestList(fs, search_folder, lists.restrict_file, code_page, &*loaded.restrict_list)
+        .IgnoreError();
+  }
+  return loaded;
+}
+
+// The search log's line, when searches are logged.
+void LogSearch(TaskContext& task, const SearchAsked& asked, uint32_t found, double seconds) {
+  if ((task.log_flags.load() & kLogSearches) == 0) return;
+  SearchLogFigures figures;
+  figures.query = asked.translated.query;
+  figures.option_bits = asked.translated.option_bits;
+  {
+    MutexLock lock(&task.request_lock);
+    figures.active_searches = task.active_searches;
+  }
+  figures.date_mode = asked.date_mode;
+  figures.restrict_flag = asked.restrict_flag;
+  figures.merge_flag = asked.merge_flag;
+  figures.hits_found = found;
+  figures.seconds = seconds;
+  task.LogFromTask(SearchEventLine(figures), kLogSearches);
+}
+
 }  // namespace
 
 struct SearchWorker::Request {
@@ -166,86 +239,56 @@ void SearchWorker::Report(TaskContext& task, const std::string& line, bool alway
   task.LogFromTask(line, kLogSearches);
 }
 
-void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
+std::optional<SearchRequest> SearchWorker::TakeSearchRequest(TaskContext& task,
+                                                             const Request& request) {
   if (!WaitForSize(request.path, kShortRequestSize, options_.request_size_checks,
                    options_.request_pause)) {
     Report(task, FailedToGetSizeLine(request.path), true);
-    return;
+    return std::nullopt;
   }
   std::optional<std::string> bytes = ReadRequest(
       request.path, kLongRequestMaxSize, options_.request_read_attempts, options_.request_pause);
   if (!bytes) {
     Report(task, FailedToOpenLine(request.path), true);
-    return;
+    return std::nullopt;
   }
   // Shorter than a record (cut since the size check): left for the client.
   StatusOr<SearchRequest> decoded = DecodeSearchRequest(*bytes);
-  if (!decoded.ok()) return;
-  if (decoded->form == SearchRequestForm::kNoOp) {
-    fs_->DeleteFile(request.path).IgnoreError();
-    return;
-  }
+  if (!decoded.ok()) return std::nullopt;
   fs_->DeleteFile(request.path).IgnoreError();
+  if (decoded->form == SearchRequestForm::kNoOp) return std::nullopt;
   task.PostStatus(StatusMessage::Number(kStatusOperation, 0));
+  return std::move(decoded.value());
+}
 
-  const bool short_form = decoded->form == SearchRequestForm::kShort;
-  const ShortSearchRequest& s = decoded->short_form;
-  const LongSearchRequest& l = decoded->long_form;
-  TranslatedQuery translated = short_form ? TranslateShortForm(s) : TranslateLongForm(l);
-  RequestLists lists = short_form ? ListsOf(s) : ListsOf(l);
-  const uint8_t date_mode = short_form ? s.date_mode : l.date_mode;
-  const uint8_t date_period = short_form ? s.date_period : l.date_period;
-  const bool name_order = (short_form ? s.name_order_flag : l.name_order_flag) != 0;
-  const int merge_flag = short_form ? s.merge_flag : l.merge_flag;
-  const int restrict_flag = short_form ? s.restrict_flag : l.restrict_flag;
-
-  // Merge and restrict lists; a missing or unusable file is an empty list.
-  BrowseList hits;
-  if (!lists.merge_file.empty()) {
-    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits).IgnoreError();
-  }
-  std::optional<BrowseList> restrict_list;
-  if (!lists.restrict_file.empty()) {
-    restrict_list.emplace();
-    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_, &*restrict_list)
-        .IgnoreError();
-  }
-  BrowseList* restrict_ptr = restrict_list ? &*restrict_list : nullptr;
+void SearchWorker::ServeSearch(TaskContext& task, Request& request) {
+  std::optional<SearchRequest> decoded = TakeSearchRequest(task, request);
+  if (!decoded) return;
+  const SearchAsked asked = AskedBy(*decoded);
+  const TranslatedQuery& translated = asked.translated;
+  LoadedLists loaded = LoadLists(fs_, *code_page_, request.search_folder, asked.lists);
+  BrowseList& hits = loaded.hits;
 
   request.start = std::chrono::steady_clock::now();
-  const DateFilter filter = MakeDateFilter(date_mode, date_period, NowStamp());
+  const DateFilter filter = MakeDateFilter(asked.date_mode, asked.date_period, NowStamp());
   LockedBrowseList timelist = task.Locked(request.index, &task.indexes[request.index].timelist);
   uint32_t found = 0;
   if (translated.date_only) {
     // The answer holds the newest hit_limit (SortSearchHits).
-    found = CollectDateOnly(timelist, filter, restrict_ptr, &hits,
-                            name_order ? 0 : translated.hit_limit);
+    found = CollectDateOnly(timelist, filter, loaded.restrict_or_null(), &hits,
+                            asked.name_order ? 0 : translated.hit_limit);
   } else {
-    found = CollectEngineHits(task, request, translated, lists, filter, timelist, restrict_ptr,
-                              name_order, &hits);
+    found = CollectEngineHits(task, request, translated, asked.lists, filter, timelist,
+                              loaded.restrict_or_null(), asked.name_order, &hits);
   }
-  SortSearchHits(&hits, name_order).IgnoreError();
+  SortSearchHits(&hits, asked.name_order).IgnoreError();
 
   Answer(task, request, hits, found, translated.hit_limit);
 
   const double seconds = SecondsSince(request.start);
   task.PostStatus(
       StatusMessage::Text(kStatusLastSearch, LastSearchLine(translated.log_text, found, seconds)));
-  if ((task.log_flags.load() & kLogSearches) != 0) {
-    SearchLogFigures figures;
-    figures.query = translated.query;
-    figures.option_bits = translated.option_bits;
-    {
-      MutexLock lock(&task.request_lock);
-      figures.active_searches = task.active_searches;
-    }
-    figures.date_mode = date_mode;
-    figures.restrict_flag = restrict_flag;
-    figures.merge_flag = merge_flag;
-    figures.hits_found = found;
-    figures.seconds = seconds;
-    task.LogFromTask(SearchEventLine(figures), kLogSearches);
-  }
+  LogSearch(task, asked, found, seconds);
   Record(task, request.index, seconds, found);
 }
 
@@ -300,32 +343,30 @@ uint32_t SearchWorker::CollectEngineHits(TaskContext& task, Request& request,
   return static_cast<uint32_t>(std::min<uint64_t>(found, UINT32_MAX));
 }
 
-void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
+std::optional<QueryRequest> SearchWorker::TakeQueryRequest(TaskContext& task,
+                                                           const Request& request) {
   if (!WaitForSize(request.path, kQueryRequestSize, options_.query_size_checks,
                    options_.query_pause)) {
-    return;
+    return std::nullopt;
   }
   std::optional<std::string> bytes = ReadRequest(
       request.path, kQueryRequestSize, options_.query_read_attempts, options_.query_pause);
-  if (!bytes || bytes->size() != kQueryRequestSize) return;
+  if (!bytes || bytes->size() != kQueryRequestSize) return std::nullopt;
   StatusOr<QueryRequest> decoded = DecodeQueryRequest(*bytes);
-  if (!decoded.ok()) return;
+  if (!decoded.ok()) return std::nullopt;
   fs_->DeleteFile(request.path).IgnoreError();
   task.PostStatus(StatusMessage::Number(kStatusOperation, 0));
-  const QueryRequest& q = *decoded;
-  if (q.query_text.empty()) return;
+  if (decoded->query_text.empty()) return std::nullopt;
+  return std::move(decoded.value());
+}
 
-  RequestLists lists = ListsOf(q);
-  BrowseList hits;
-  if (!lists.merge_file.empty()) {
-    LoadRequestList(fs_, request.search_folder, lists.merge_file, *code_page_, &hits).IgnoreError();
-  }
-  std::optional<BrowseList> restrict_list;
-  if (!lists.restrict_file.empty()) {
-    restrict_list.emplace();
-    LoadRequestList(fs_, request.search_folder, lists.restrict_file, *code_page_, &*restrict_list)
-        .IgnoreError();
-  }
+void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
+  std::optional<QueryRequest> decoded = TakeQueryRequest(task, request);
+  if (!decoded) return;
+  const QueryRequest& q = *decoded;
+  const RequestLists lists = ListsOf(q);
+  LoadedLists loaded = LoadLists(fs_, *code_page_, request.search_folder, lists);
+  BrowseList& hits = loaded.hits;
 
   request.start = std::chrono::steady_clock::now();
   const bool merged = !lists.merge_file.empty();
@@ -347,7 +388,7 @@ void SearchWorker::ServeQuery(TaskContext& task, Request& request) {
   params.wide_result = (q.wide_flags & 1) != 0;
   collect.keep_arrivals = MayKeepHits(cache_, params);
   HitCollector collector(task.Locked(request.index, &task.indexes[request.index].timelist),
-                         restrict_list ? &*restrict_list : nullptr, &hits, std::move(collect));
+                         loaded.restrict_or_null(), &hits, std::move(collect));
   // The collector filters the hits in chunks as they arrive (at most every
   // progress interval) and rewrites the progress file on the way. Only the
   // first hit_limit hits of the answer's order are written, so only those

@@ -31,6 +31,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/task_context.h"
@@ -38,11 +39,11 @@
 #include "indexing/engine_holder.h"
 #include "indexing/result_cache.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "search/hit_file.h"
 #include "search/hit_filters.h"
 #include "search/query_translation.h"
 #include "search/request_file.h"
-#include "platform/file_system.h"
-#include "search/hit_file.h"
 #include "search/search_engine_call.h"
 #include "search/search_statistics.h"
 
@@ -100,6 +101,10 @@ class SearchWorker : public SearchService {
   void Serve(TaskContext& task, int index, const std::string& request_name);
   void ServeSearch(TaskContext& task, Request& request);
   void ServeQuery(TaskContext& task, Request& request);
+  // Read, decoded and deleted, the search begun on the console; nothing when
+  // there is nothing to answer (a record not yet whole is left in place).
+  std::optional<SearchRequest> TakeSearchRequest(TaskContext& task, const Request& request);
+  std::optional<QueryRequest> TakeQueryRequest(TaskContext& task, const Request& request);
   uint32_t CollectEngineHits(TaskContext& task, Request& request, const TranslatedQuery& translated,
                              const RequestLists& lists, const DateFilter& filter,
                              LockedBrowseList timelist, BrowseList* restrict_list,
