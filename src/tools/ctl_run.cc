@@ -1,6 +1,7 @@
 // The vantrelctl dispatcher: global options, command words, top-level help.
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,120 @@ std::string* ConsoleOption(const std::string& arg, CtlCall::Console* console) {
   return nullptr;
 }
 
+// The options before the command word.
+struct GlobalOptions {
+  std::string dir_arg;
+  bool dir_given = false;
+  CtlCall::Console console;
+};
+
+// Reads the global options from args[*i] on, leaving *i at the command
+// word. An exit status when they end the run (help, a usage error).
+std::optional<int> ReadGlobalOptions(const std::vector<std::string>& args, const CtlEnv& env,
+                                     size_t* i, GlobalOptions* options) {
+  while (*i < args.size() && !args[*i].empty() && args[*i][0] == '-') {
+    const std::string& a = args[*i];
+    if (a == "--help" || a == "-h") {
+      *env.out << kTopHelp;
+      return kCtlOk;
+    }
+    if (std::string* target = ConsoleOption(a, &options->console)) {
+      const size_t eq = a.find('=');
+      if (eq == std::string::npos && *i + 1 >= args.size()) {
+        return UsageError(env, "", a + " needs a value");
+      }
+      if (!target->empty()) return UsageError(env, "", a.substr(0, eq) + " is given twice");
+      *target = eq == std::string::npos ? args[++*i] : a.substr(eq + 1);
+      if (target->empty()) return UsageError(env, "", a.substr(0, eq) + " needs a value");
+      ++*i;
+      continue;
+    }
+    if (a == "--dir" || a.rfind("--dir=", 0) == 0) {
+      if (options->dir_given) return UsageError(env, "", "--dir is given twice");
+      options->dir_given = true;
+      if (a == "--dir") {
+        if (*i + 1 >= args.size()) return UsageError(env, "", "--dir needs a folder");
+        options->dir_arg = args[++*i];
+      } else {
+        options->dir_arg = a.substr(6);
+      }
+      ++*i;
+      continue;
+    }
+    return UsageError(env, "", "unknown option " + a);
+  }
+  return std::nullopt;
+}
+
+// The call's start directory and console files as absolute paths; an exit
+// status when one cannot be used.
+std::optional<int> ResolveCallPaths(const GlobalOptions& options, const CtlEnv& env,
+                                    CtlCall* call) {
+  std::optional<std::string> dir = options.dir_given ? ResolvePath(env.current_dir, options.dir_arg)
+                                                     : NormalizeAbsolutePath(env.current_dir);
+  if (!dir) return UsageError(env, "", "cannot use \"" + options.dir_arg + "\" as the directory");
+  call->dir = *dir;
+  call->console = options.console;
+  for (std::string* file : {&call->console.ca_file, &call->console.password_file}) {
+    if (file->empty()) continue;
+    std::optional<std::string> path = ResolvePath(env.current_dir, *file);
+    if (!path) return UsageError(env, "", "cannot use \"" + *file + "\" as a file");
+    *file = *path;
+  }
+  return std::nullopt;
+}
+
+// The command that `word` (and, for a group, the sub-command at args[*i])
+// names, leaving *i at its first argument. An exit status when it names
+// none or asks for the group's help.
+std::optional<int> ChooseCommand(const std::string& word, const std::vector<std::string>& args,
+                                 const CtlEnv& env, size_t* i, Command* command) {
+  if (word == "list") {
+    *command = CmdList;
+  } else if (word == "inspect") {
+    *command = CmdInspect;
+  } else if (word == "search") {
+    *command = CmdSearch;
+  } else {
+    auto group = Groups().find(word);
+    if (group == Groups().end()) return UsageError(env, "", "unknown command \"" + word + "\"");
+    if (*i >= args.size() || args[*i] == "--help" || args[*i] == "-h") {
+      const bool asked = *i < args.size();
+      (asked ? *env.out : *env.err) << group->second.help;
+      return asked ? kCtlOk : kCtlUsage;
+    }
+    auto sub = group->second.subcommands.find(args[*i]);
+    if (sub == group->second.subcommands.end()) {
+      return UsageError(env, word, "unknown command \"" + word + " " + args[*i] + "\"");
+    }
+    *command = sub->second;
+    ++*i;
+  }
+  return std::nullopt;
+}
+
+// Commands that only read (help, show, list) work without the folder;
+// everything else needs the start directory to exist.
+bool NeedsStartDirectory(Command command, const std::vector<std::string>& args) {
+  if (command == CmdList || command == CmdConfigShow || command == CmdInspect ||
+      command == CmdSearch) {
+    return false;
+  }
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") return false;
+  }
+  return true;
+}
+
+// "help COMMAND ..." run as "COMMAND ... --help", with the global options
+// before it; `word_at` is the place of "help".
+int RunAsHelp(const std::vector<std::string>& args, size_t word_at, const CtlEnv& env) {
+  std::vector<std::string> again(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(word_at));
+  again.insert(again.end(), args.begin() + static_cast<std::ptrdiff_t>(word_at + 1), args.end());
+  again.push_back("--help");
+  return RunVantrelctl(again, env);
+}
+
 }  // namespace
 
 int UsageError(const CtlEnv& env, const std::string& command, const std::string& message) {
@@ -126,101 +241,24 @@ int UsageError(const CtlEnv& env, const std::string& command, const std::string&
 
 int RunVantrelctl(const std::vector<std::string>& args, const CtlEnv& env) {
   size_t i = 0;
-  std::string dir_arg;
-  bool dir_given = false;
-  CtlCall::Console console;
-  while (i < args.size() && !args[i].empty() && args[i][0] == '-') {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      *env.out << kTopHelp;
-      return kCtlOk;
-    }
-    if (std::string* target = ConsoleOption(a, &console)) {
-      const size_t eq = a.find('=');
-      if (eq == std::string::npos && i + 1 >= args.size()) {
-        return UsageError(env, "", a + " needs a value");
-      }
-      if (!target->empty()) return UsageError(env, "", a.substr(0, eq) + " is given twice");
-      *target = eq == std::string::npos ? args[++i] : a.substr(eq + 1);
-      if (target->empty()) return UsageError(env, "", a.substr(0, eq) + " needs a value");
-      ++i;
-      continue;
-    }
-    if (a == "--dir" || a.rfind("--dir=", 0) == 0) {
-      if (dir_given) return UsageError(env, "", "--dir is given twice");
-      dir_given = true;
-      if (a == "--dir") {
-        if (i + 1 >= args.size()) return UsageError(env, "", "--dir needs a folder");
-        dir_arg = args[++i];
-      } else {
-        dir_arg = a.substr(6);
-      }
-      ++i;
-      continue;
-    }
-    return UsageError(env, "", "unknown option " + a);
-  }
+  GlobalOptions options;
+  if (std::optional<int> ended = ReadGlobalOptions(args, env, &i, &options)) return *ended;
   if (i >= args.size()) {
     *env.err << kTopHelp;
     return kCtlUsage;
   }
-  std::string word = args[i++];
+  const std::string word = args[i++];
   if (word == "help") {
-    // "help COMMAND" is "COMMAND --help".
-    if (i < args.size()) {
-      std::vector<std::string> again(args.begin(),
-                                     args.begin() + static_cast<std::ptrdiff_t>(i - 1));
-      again.insert(again.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-      again.push_back("--help");
-      return RunVantrelctl(again, env);
-    }
+    if (i < args.size()) return RunAsHelp(args, i - 1, env);
     *env.out << kTopHelp;
     return kCtlOk;
   }
-
-  std::optional<std::string> dir =
-      dir_given ? ResolvePath(env.current_dir, dir_arg) : NormalizeAbsolutePath(env.current_dir);
-  if (!dir) return UsageError(env, "", "cannot use \"" + dir_arg + "\" as the directory");
-
   CtlCall call;
-  call.dir = *dir;
-  call.console = console;
-  for (std::string* file : {&call.console.ca_file, &call.console.password_file}) {
-    if (file->empty()) continue;
-    std::optional<std::string> path = ResolvePath(env.current_dir, *file);
-    if (!path) return UsageError(env, "", "cannot use \"" + *file + "\" as a file");
-    *file = *path;
-  }
+  if (std::optional<int> ended = ResolveCallPaths(options, env, &call)) return *ended;
   Command command = nullptr;
-  if (word == "list") {
-    command = CmdList;
-  } else if (word == "inspect") {
-    command = CmdInspect;
-  } else if (word == "search") {
-    command = CmdSearch;
-  } else {
-    auto group = Groups().find(word);
-    if (group == Groups().end()) return UsageError(env, "", "unknown command \"" + word + "\"");
-    if (i >= args.size() || args[i] == "--help" || args[i] == "-h") {
-      bool asked = i < args.size();
-      (asked ? *env.out : *env.err) << group->second.help;
-      return asked ? kCtlOk : kCtlUsage;
-    }
-    auto sub = group->second.subcommands.find(args[i]);
-    if (sub == group->second.subcommands.end()) {
-      return UsageError(env, word, "unknown command \"" + word + " " + args[i] + "\"");
-    }
-    command = sub->second;
-    ++i;
-  }
+  if (std::optional<int> ended = ChooseCommand(word, args, env, &i, &command)) return *ended;
   call.args.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-  // Commands that only read (help, show, list) work without the folder;
-  // everything else needs the start directory to exist.
-  bool needs_dir = command != CmdList && command != CmdConfigShow && command != CmdInspect &&
-                   command != CmdSearch;
-  bool wants_help = false;
-  for (const std::string& a : call.args) wants_help |= (a == "--help" || a == "-h");
-  if (needs_dir && !wants_help && !env.fs->IsFolder(call.dir)) {
+  if (NeedsStartDirectory(command, call.args) && !env.fs->IsFolder(call.dir)) {
     *env.err << "error: the directory " << call.dir << " does not exist\n";
     return kCtlUsage;
   }

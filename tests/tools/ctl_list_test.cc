@@ -59,5 +59,17 @@ TEST_F(CtlListTest, DamagedAndMissingFiles) {
   EXPECT_EQ(Run({"list", "a", "b"}), kCtlUsage);
 }
 
+// Reading a list file needs no start directory; changing the
+// configuration does, and says which one is missing.
+TEST_F(CtlListTest, ReadsWithoutTheStartDirectoryThatChangesNeed) {
+  const std::string path = WriteList(1);
+  const std::string missing = dir_.Path("no-such-folder");
+  EXPECT_EQ(RunVantrelctl({"--dir", missing, "list", path}, env_), kCtlOk) << err_.str();
+  EXPECT_EQ(RunVantrelctl({"--dir", missing, "index", "add", "X", dir_.Path("idx")}, env_),
+            kCtlUsage);
+  EXPECT_NE(err_.str().find("the directory " + missing + " does not exist"), std::string::npos)
+      << err_.str();
+}
+
 }  // namespace
 }  // namespace vantrel
