@@ -134,182 +134,198 @@ void ConvertPreviousLayout(IndexDefinition* def, VolumeNamer& namer) {
   offline.include_subfolders = 1;
 }
 
+// Why `b` cannot be read as a configuration data file; OK when it can.
+Status CheckFileHead(std::string_view b) {
+  if (b.size() < L::kMagic + 4) {
+    return Status::Corruption("configuration data file too short (" + std::to_string(b.size()) +
+                              " bytes); defaults used");
+  }
+  const uint32_t magic = LoadLe32(b, L::kMagic);
+  if (magic != L::kMagicCurrent && magic != L::kMagicPrevious) {
+    return Status::Corruption("configuration data file has an unknown magic number " +
+                              std::to_string(magic) + "; defaults used");
+  }
+  if (b.size() < L::kBlockSize) {
+    return Status::Corruption("configuration data file ends inside its settings block (" +
+                              std::to_string(b.size()) + " bytes); defaults used");
+  }
+  return Status::Ok();
+}
+
+// The settings block at the start of the file (the magic number checked).
+void DecodeSettingsBlock(std::string_view b, Configuration* c) {
+  c->magic = LoadLe32(b, L::kMagic);
+  GetBytes(b, L::kReservedIgnored, L::kReservedIgnoredSize, &c->reserved_ignored);
+  for (int i = 0; i < L::kMaxIndexes; ++i)
+    c->per_index_words[i] = LoadLe32(b, L::kPerIndexWords + 4 * i);
+  GetBytes(b, L::kReservedKept1, &c->reserved_kept1);
+  c->edit_password = GetText(b, L::kEditPassword, L::kEditPasswordSize);
+  c->log_flags = LoadLe32(b, L::kLogFlags);
+  c->log_folder = GetText(b, L::kLogFolder, L::kLogFolderSize);
+  GetBytes(b, L::kReservedKept2, L::kReservedKept2Size, &c->reserved_kept2);
+  std::string_view pdf = b.substr(L::kPdfSettings, L::kPdfSettingsSize);
+  c->pdf.folder = GetText(pdf, L::kPdfFolder, L::kPathSize);
+  c->pdf.mac_path = GetText(pdf, L::kPdfMacPath, L::kPathSize);
+  c->pdf.win_path = GetText(pdf, L::kPdfWinPath, L::kPathSize);
+  c->pdf.thumbnail_size = LoadLe32(pdf, L::kPdfThumbnailSize);
+  c->pdf.preview_size = LoadLe32(pdf, L::kPdfPreviewSize);
+  c->pdf.leading_preview = LoadLe32(pdf, L::kPdfLeadingPreview);
+  GetBytes(b, L::kReservedKept3, L::kReservedKept3Size, &c->reserved_kept3);
+}
+
+// A count word of the settings block, clamped to 0..`most` with a warning.
+int32_t ReadCount(std::string_view b, size_t off, int32_t most, const char* what,
+                  std::vector<std::string>* warnings) {
+  const int32_t count = GetI32(b, off);
+  if (count >= 0 && count <= most) return count;
+  const int32_t clamped = count < 0 ? 0 : most;
+  warnings->push_back("Configuration: " + std::string(what) + " " + std::to_string(count) +
+                      " out of range, read as " + std::to_string(clamped));
+  return clamped;
+}
+
+// The index definitions from `*off` on; false when the file ends inside one.
+bool DecodeDefinitions(std::string_view b, int32_t count, size_t* off, ConfigLoad* load) {
+  for (int i = 0; i < count; ++i, *off += L::kDefinitionSize) {
+    if (b.size() - *off < L::kDefinitionSize) {
+      load->warnings.push_back("Configuration: file cut short inside index definition " +
+                               std::to_string(i) + "; kept " + std::to_string(i) + " of " +
+                               std::to_string(count) + " indexes and no event lines");
+      return false;
+    }
+    IndexDefinition def = DecodeDefinition(b.substr(*off, L::kDefinitionSize));
+    if (CheckBrowseLimit(&def)) {
+      load->warnings.push_back("Configuration: browse limit of index " + std::to_string(i) +
+                               " out of range, reset to off and 10000");
+    }
+    load->config.indexes.push_back(std::move(def));
+  }
+  return true;
+}
+
+// The event lines from `*off` on; false when the file ends inside one.
+bool DecodeEventLines(std::string_view b, int32_t count, size_t* off, ConfigLoad* load) {
+  for (int i = 0; i < count; ++i, *off += L::kEventLineSize) {
+    if (b.size() - *off < L::kEventLineSize) {
+      load->warnings.push_back("Configuration: file cut short inside event line " +
+                               std::to_string(i) + "; kept " + std::to_string(i) + " of " +
+                               std::to_string(count) + " event lines");
+      return false;
+    }
+    load->config.event_lines.push_back(GetText(b, *off, L::kEventLineSize));
+  }
+  return true;
+}
+
+// Runtime fields and cleared reserved words stay zero.
+void EncodeSettingsBlock(const Configuration& c, size_t index_count, size_t event_count,
+                         std::string* b) {
+  if (c.reserved_ignored.size() == L::kReservedIgnoredSize) {
+    PutBytes(b, L::kReservedIgnored, c.reserved_ignored.data(), L::kReservedIgnoredSize);
+  }
+  for (int i = 0; i < L::kMaxIndexes; ++i)
+    PutU32(b, L::kPerIndexWords + 4 * i, c.per_index_words[i]);
+  PutBytes(b, L::kReservedKept1, c.reserved_kept1.data(), c.reserved_kept1.size());
+  PutText(b, L::kEditPassword, L::kEditPasswordSize, c.edit_password);
+  PutU32(b, L::kMagic, L::kMagicCurrent);
+  PutI32(b, L::kIndexCount, static_cast<int32_t>(index_count));
+  PutU32(b, L::kLogFlags, c.log_flags);
+  PutText(b, L::kLogFolder, L::kLogFolderSize, c.log_folder);
+  PutI32(b, L::kEventCount, static_cast<int32_t>(event_count));
+  if (c.reserved_kept2.size() == L::kReservedKept2Size) {
+    PutBytes(b, L::kReservedKept2, c.reserved_kept2.data(), L::kReservedKept2Size);
+  }
+  PutText(b, L::kPdfSettings + L::kPdfFolder, L::kPathSize, c.pdf.folder);
+  PutText(b, L::kPdfSettings + L::kPdfMacPath, L::kPathSize, c.pdf.mac_path);
+  PutText(b, L::kPdfSettings + L::kPdfWinPath, L::kPathSize, c.pdf.win_path);
+  PutU32(b, L::kPdfSettings + L::kPdfThumbnailSize, c.pdf.thumbnail_size);
+  PutU32(b, L::kPdfSettings + L::kPdfPreviewSize, c.pdf.preview_size);
+  PutU32(b, L::kPdfSettings + L::kPdfLeadingPreview, c.pdf.leading_preview);
+  if (c.reserved_kept3.size() == L::kReservedKept3Size) {
+    PutBytes(b, L::kReservedKept3, c.reserved_kept3.data(), L::kReservedKept3Size);
+  }
+}
+
+// One definition at `base`; the watch handles are runtime fields, written
+// as "none".
+void EncodeDefinition(const IndexDefinition& d, size_t base, std::string* b) {
+  PutText(b, base + L::kIndexName, L::kIndexNameSize, d.name);
+  PutText(b, base + L::kIndexFolder, L::kPathSize, d.index_folder);
+  PutText(b, base + L::kEngineFolder, L::kPathSize, d.engine_folder);
+  PutText(b, base + L::kListsFolder, L::kPathSize, d.lists_folder);
+  PutText(b, base + L::kSearchFolder, L::kPathSize, d.search_folder);
+  PutBytes(b, base + L::kPadding, d.padding.data(), d.padding.size());
+  for (int s = 0; s < L::kImageFolderSlots; ++s) {
+    const ImageFolderEntry& f = d.image_folders[s];
+    const size_t e = base + L::kImageFolders + s * L::kFolderEntrySize;
+    PutText(b, e + L::kFolderPath, L::kPathSize, f.path);
+    PutText(b, e + L::kFolderMacVolume, L::kPathSize, f.mac_volume);
+    PutText(b, e + L::kFolderWinShare, L::kPathSize, f.windows_share);
+    PutI32(b, e + L::kFolderWatchHandle, -1);
+    PutU32(b, e + L::kFolderIncludeSub, f.include_subfolders);
+    PutBytes(b, e + L::kFolderReserved, f.reserved.data(), f.reserved.size());
+  }
+  PutI32(b, base + L::kSearchWatchHandle, -1);
+  PutU32(b, base + L::kDocumentCount, d.document_count);
+  PutU32(b, base + L::kSpaceWarning, d.space_warning);
+  PutU32(b, base + L::kSpaceLimitMb, d.space_limit_mb);
+  PutU32(b, base + L::kBrowseLimitOn, d.browse_limit_on);
+  PutU32(b, base + L::kBrowseLimit, d.browse_limit);
+  PutBytes(b, base + L::kReservedDefKept1, d.reserved1.data(), d.reserved1.size());
+  PutBytes(b, base + L::kReservedDefKept2, d.reserved2.data(), d.reserved2.size());
+  PutU32(b, base + L::kMacText, d.mac_text);
+  PutU32(b, base + L::kDocInfo, d.doc_info);
+  PutU32(b, base + L::kEmptyFields, d.empty_fields);
+  PutU32(b, base + L::kOptimizeHour, d.optimize_hour);
+  PutI32(b, base + L::kUnusedThreshold, d.unused_threshold);
+  PutU32(b, base + L::kActive, d.active);
+  PutBytes(b, base + L::kReservedDefKept3, d.reserved3.data(), d.reserved3.size());
+  PutU32(b, base + L::kReservedDefKept3, d.metadata_switches);
+  PutU32(b, base + L::kSearchesServed, d.statistics.searches);
+  PutU32(b, base + L::kHitsReturned, d.statistics.hits);
+  PutF64(b, base + L::kSearchSeconds, d.statistics.seconds);
+  PutU32(b, base + L::kSearchDays, d.statistics.days);
+  PutU32(b, base + L::kLastSearchDay, d.statistics.last_day);
+}
+
 }  // namespace
 
 ConfigLoad DecodeConfiguration(std::string_view b, VolumeNamer& namer) {
   ConfigLoad load;
   load.file_found = true;
+  load.status = CheckFileHead(b);
+  if (!load.status.ok()) return load;
   Configuration& c = load.config;
-
-  if (b.size() < L::kMagic + 4) {
-    load.status = Status::Corruption("configuration data file too short (" +
-                                     std::to_string(b.size()) + " bytes); defaults used");
-    return load;
-  }
-  uint32_t magic = LoadLe32(b, L::kMagic);
-  if (magic != L::kMagicCurrent && magic != L::kMagicPrevious) {
-    load.status = Status::Corruption("configuration data file has an unknown magic number " +
-                                     std::to_string(magic) + "; defaults used");
-    return load;
-  }
-  if (b.size() < L::kBlockSize) {
-    load.status = Status::Corruption("configuration data file ends inside its settings block (" +
-                                     std::to_string(b.size()) + " bytes); defaults used");
-    return load;
-  }
-
-  c.magic = magic;
-  GetBytes(b, L::kReservedIgnored, L::kReservedIgnoredSize, &c.reserved_ignored);
-  for (int i = 0; i < L::kMaxIndexes; ++i)
-    c.per_index_words[i] = LoadLe32(b, L::kPerIndexWords + 4 * i);
-  GetBytes(b, L::kReservedKept1, &c.reserved_kept1);
-  c.edit_password = GetText(b, L::kEditPassword, L::kEditPasswordSize);
-  c.log_flags = LoadLe32(b, L::kLogFlags);
-  c.log_folder = GetText(b, L::kLogFolder, L::kLogFolderSize);
-  GetBytes(b, L::kReservedKept2, L::kReservedKept2Size, &c.reserved_kept2);
-  std::string_view pdf = b.substr(L::kPdfSettings, L::kPdfSettingsSize);
-  c.pdf.folder = GetText(pdf, L::kPdfFolder, L::kPathSize);
-  c.pdf.mac_path = GetText(pdf, L::kPdfMacPath, L::kPathSize);
-  c.pdf.win_path = GetText(pdf, L::kPdfWinPath, L::kPathSize);
-  c.pdf.thumbnail_size = LoadLe32(pdf, L::kPdfThumbnailSize);
-  c.pdf.preview_size = LoadLe32(pdf, L::kPdfPreviewSize);
-  c.pdf.leading_preview = LoadLe32(pdf, L::kPdfLeadingPreview);
-  GetBytes(b, L::kReservedKept3, L::kReservedKept3Size, &c.reserved_kept3);
-
-  int32_t index_count = GetI32(b, L::kIndexCount);
-  if (index_count < 0 || index_count > L::kMaxIndexes) {
-    int32_t clamped = index_count < 0 ? 0 : L::kMaxIndexes;
-    load.warnings.push_back("Configuration: index count " + std::to_string(index_count) +
-                            " out of range, read as " + std::to_string(clamped));
-    index_count = clamped;
-  }
-  int32_t event_count = GetI32(b, L::kEventCount);
-  if (event_count < 0 || event_count > L::kMaxEventLines) {
-    int32_t clamped = event_count < 0 ? 0 : L::kMaxEventLines;
-    load.warnings.push_back("Configuration: event line count " + std::to_string(event_count) +
-                            " out of range, read as " + std::to_string(clamped));
-    event_count = clamped;
-  }
-
+  DecodeSettingsBlock(b, &c);
+  const int32_t index_count =
+      ReadCount(b, L::kIndexCount, L::kMaxIndexes, "index count", &load.warnings);
+  const int32_t event_count =
+      ReadCount(b, L::kEventCount, L::kMaxEventLines, "event line count", &load.warnings);
   size_t off = L::kBlockSize;
-  bool cut = false;
-  for (int i = 0; i < index_count; ++i, off += L::kDefinitionSize) {
-    if (b.size() - off < L::kDefinitionSize) {
-      load.warnings.push_back("Configuration: file cut short inside index definition " +
-                              std::to_string(i) + "; kept " + std::to_string(i) + " of " +
-                              std::to_string(index_count) + " indexes and no event lines");
-      cut = true;
-      break;
-    }
-    IndexDefinition def = DecodeDefinition(b.substr(off, L::kDefinitionSize));
-    if (CheckBrowseLimit(&def)) {
-      load.warnings.push_back("Configuration: browse limit of index " + std::to_string(i) +
-                              " out of range, reset to off and 10000");
-    }
-    c.indexes.push_back(std::move(def));
-  }
-
-  if (!cut) {
-    for (int i = 0; i < event_count; ++i, off += L::kEventLineSize) {
-      if (b.size() - off < L::kEventLineSize) {
-        load.warnings.push_back("Configuration: file cut short inside event line " +
-                                std::to_string(i) + "; kept " + std::to_string(i) + " of " +
-                                std::to_string(event_count) + " event lines");
-        cut = true;
-        break;
-      }
-      c.event_lines.push_back(GetText(b, off, L::kEventLineSize));
-    }
-  }
-  if (!cut && off < b.size()) {
+  const bool whole = DecodeDefinitions(b, index_count, &off, &load) &&
+                     DecodeEventLines(b, event_count, &off, &load);
+  if (whole && off < b.size()) {
     load.warnings.push_back("Configuration: ignored " + std::to_string(b.size() - off) +
                             " bytes after the event lines");
   }
-
-  if (magic == L::kMagicPrevious) {
+  if (c.magic == L::kMagicPrevious) {
     for (IndexDefinition& def : c.indexes) ConvertPreviousLayout(&def, namer);
   }
   return load;
 }
 
 std::string EncodeConfiguration(const Configuration& c) {
-  size_t index_count = std::min<size_t>(c.indexes.size(), L::kMaxIndexes);
-  size_t event_count = std::min<size_t>(c.event_lines.size(), L::kMaxEventLines);
+  const size_t index_count = std::min<size_t>(c.indexes.size(), L::kMaxIndexes);
+  const size_t event_count = std::min<size_t>(c.event_lines.size(), L::kMaxEventLines);
   // Only the newest 512 lines fit.
-  size_t first_event = c.event_lines.size() - event_count;
+  const size_t first_event = c.event_lines.size() - event_count;
 
   std::string b(L::kBlockSize + index_count * L::kDefinitionSize + event_count * L::kEventLineSize,
                 '\0');
-
-  // Configuration block. Runtime fields and cleared reserved words stay zero.
-  if (c.reserved_ignored.size() == L::kReservedIgnoredSize) {
-    PutBytes(&b, L::kReservedIgnored, c.reserved_ignored.data(), L::kReservedIgnoredSize);
-  }
-  for (int i = 0; i < L::kMaxIndexes; ++i)
-    PutU32(&b, L::kPerIndexWords + 4 * i, c.per_index_words[i]);
-  PutBytes(&b, L::kReservedKept1, c.reserved_kept1.data(), c.reserved_kept1.size());
-  PutText(&b, L::kEditPassword, L::kEditPasswordSize, c.edit_password);
-  PutU32(&b, L::kMagic, L::kMagicCurrent);
-  PutI32(&b, L::kIndexCount, static_cast<int32_t>(index_count));
-  PutU32(&b, L::kLogFlags, c.log_flags);
-  PutText(&b, L::kLogFolder, L::kLogFolderSize, c.log_folder);
-  PutI32(&b, L::kEventCount, static_cast<int32_t>(event_count));
-  if (c.reserved_kept2.size() == L::kReservedKept2Size) {
-    PutBytes(&b, L::kReservedKept2, c.reserved_kept2.data(), L::kReservedKept2Size);
-  }
-  PutText(&b, L::kPdfSettings + L::kPdfFolder, L::kPathSize, c.pdf.folder);
-  PutText(&b, L::kPdfSettings + L::kPdfMacPath, L::kPathSize, c.pdf.mac_path);
-  PutText(&b, L::kPdfSettings + L::kPdfWinPath, L::kPathSize, c.pdf.win_path);
-  PutU32(&b, L::kPdfSettings + L::kPdfThumbnailSize, c.pdf.thumbnail_size);
-  PutU32(&b, L::kPdfSettings + L::kPdfPreviewSize, c.pdf.preview_size);
-  PutU32(&b, L::kPdfSettings + L::kPdfLeadingPreview, c.pdf.leading_preview);
-  if (c.reserved_kept3.size() == L::kReservedKept3Size) {
-    PutBytes(&b, L::kReservedKept3, c.reserved_kept3.data(), L::kReservedKept3Size);
-  }
-
-  // Index definitions.
+  EncodeSettingsBlock(c, index_count, event_count, &b);
   for (size_t i = 0; i < index_count; ++i) {
-    const IndexDefinition& d = c.indexes[i];
-    const size_t base = L::kBlockSize + i * L::kDefinitionSize;
-    PutText(&b, base + L::kIndexName, L::kIndexNameSize, d.name);
-    PutText(&b, base + L::kIndexFolder, L::kPathSize, d.index_folder);
-    PutText(&b, base + L::kEngineFolder, L::kPathSize, d.engine_folder);
-    PutText(&b, base + L::kListsFolder, L::kPathSize, d.lists_folder);
-    PutText(&b, base + L::kSearchFolder, L::kPathSize, d.search_folder);
-    PutBytes(&b, base + L::kPadding, d.padding.data(), d.padding.size());
-    for (int s = 0; s < L::kImageFolderSlots; ++s) {
-      const ImageFolderEntry& f = d.image_folders[s];
-      const size_t e = base + L::kImageFolders + s * L::kFolderEntrySize;
-      PutText(&b, e + L::kFolderPath, L::kPathSize, f.path);
-      PutText(&b, e + L::kFolderMacVolume, L::kPathSize, f.mac_volume);
-      PutText(&b, e + L::kFolderWinShare, L::kPathSize, f.windows_share);
-      PutI32(&b, e + L::kFolderWatchHandle, -1);
-      PutU32(&b, e + L::kFolderIncludeSub, f.include_subfolders);
-      PutBytes(&b, e + L::kFolderReserved, f.reserved.data(), f.reserved.size());
-    }
-    PutI32(&b, base + L::kSearchWatchHandle, -1);
-    PutU32(&b, base + L::kDocumentCount, d.document_count);
-    PutU32(&b, base + L::kSpaceWarning, d.space_warning);
-    PutU32(&b, base + L::kSpaceLimitMb, d.space_limit_mb);
-    PutU32(&b, base + L::kBrowseLimitOn, d.browse_limit_on);
-    PutU32(&b, base + L::kBrowseLimit, d.browse_limit);
-    PutBytes(&b, base + L::kReservedDefKept1, d.reserved1.data(), d.reserved1.size());
-    PutBytes(&b, base + L::kReservedDefKept2, d.reserved2.data(), d.reserved2.size());
-    PutU32(&b, base + L::kMacText, d.mac_text);
-    PutU32(&b, base + L::kDocInfo, d.doc_info);
-    PutU32(&b, base + L::kEmptyFields, d.empty_fields);
-    PutU32(&b, base + L::kOptimizeHour, d.optimize_hour);
-    PutI32(&b, base + L::kUnusedThreshold, d.unused_threshold);
-    PutU32(&b, base + L::kActive, d.active);
-    PutBytes(&b, base + L::kReservedDefKept3, d.reserved3.data(), d.reserved3.size());
-    PutU32(&b, base + L::kReservedDefKept3, d.metadata_switches);
-    PutU32(&b, base + L::kSearchesServed, d.statistics.searches);
-    PutU32(&b, base + L::kHitsReturned, d.statistics.hits);
-    PutF64(&b, base + L::kSearchSeconds, d.statistics.seconds);
-    PutU32(&b, base + L::kSearchDays, d.statistics.days);
-    PutU32(&b, base + L::kLastSearchDay, d.statistics.last_day);
+    EncodeDefinition(c.indexes[i], L::kBlockSize + i * L::kDefinitionSize, &b);
   }
-
   // Event lines: at most 249 bytes of text, the rest of the field zero.
   size_t off = L::kBlockSize + index_count * L::kDefinitionSize;
   for (size_t i = first_event; i < c.event_lines.size(); ++i, off += L::kEventLineSize) {

@@ -264,6 +264,12 @@ TEST(ConfigCodecTest, CutFileKeepsWholeRecordsBeforeTheCut) {
   ConfigLoad whole = Decode(full);
   EXPECT_TRUE(whole.warnings.empty());
   EXPECT_EQ(whole.config.event_lines.size(), 4u);
+  // Bytes after the last event line are left unread, and said so.
+  ConfigLoad longer = Decode(full + "xyz");
+  EXPECT_EQ(longer.config.indexes.size(), 3u);
+  EXPECT_EQ(longer.config.event_lines.size(), 4u);
+  ASSERT_EQ(longer.warnings.size(), 1u);
+  EXPECT_NE(longer.warnings[0].find("ignored 3 bytes"), std::string::npos) << longer.warnings[0];
 }
 
 TEST(ConfigCodecTest, CountsOutOfRangeAreClampedWithAWarning) {
