@@ -260,6 +260,28 @@ void RelaunchAfterOptimization(const ServerArguments& args, const std::string& s
   if (!ran) state.AddEvent("Relaunch after the optimization left out: the server is stopping");
 }
 
+// What the database task works with; its relaunch is the caller's to set.
+DatabaseTask::Options TaskOptions(const ServerArguments& args, const StartPaths& paths,
+                                  FileSystem* fs, ServerServices& services, ConsoleState& state,
+                                  FifoQueue<TaskRequest>* requests, ProgressBoard& progress,
+                                  SambaVolumeNamer* namer) {
+  DatabaseTask::Options options;
+  options.services = services.services();
+  options.env.config_path = paths.config;
+  options.env.start_dir = paths.start_dir;
+  options.env.settings_path = paths.settings;
+  options.env.relaunched = args.relaunch == ServerArguments::Relaunch::kAfterOptimization;
+  options.env.fs = fs;
+  options.env.notices = &state;
+  options.env.requests = requests;
+  options.env.list_locks = &ListLocks();
+  options.env.progress = progress.counters();
+  options.status_sink = &state;
+  options.namer = namer;
+  options.trace_changes = args.verbose;
+  return options;
+}
+
 int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   FileSystem* fs = DefaultFileSystem();
   ListLocks();  // the list lock table exists before any list
@@ -306,21 +328,9 @@ int Serve(const ServerArguments& args, const ConsoleFactory& make_console) {
   KeepSearchFiguresIn(console, state);
   FifoQueue<TaskRequest> requests;
   ServerServices services(ServicesOptions(args, paths.start_dir, fs, state));
-  DatabaseTask::Options task_options;
-  task_options.services = services.services();
-  task_options.env.config_path = paths.config;
-  task_options.env.start_dir = paths.start_dir;
-  task_options.env.settings_path = paths.settings;
-  task_options.env.relaunched = args.relaunch == ServerArguments::Relaunch::kAfterOptimization;
-  task_options.env.fs = fs;
-  task_options.env.notices = &state;
-  task_options.env.requests = &requests;
-  task_options.env.list_locks = &ListLocks();
   ProgressBoard progress;
-  task_options.env.progress = progress.counters();
-  task_options.status_sink = &state;
-  task_options.namer = &namer;
-  task_options.trace_changes = args.verbose;
+  DatabaseTask::Options task_options =
+      TaskOptions(args, paths, fs, services, state, &requests, progress, &namer);
   task_options.relaunch = [&]() {
     RelaunchAfterOptimization(args, paths.start_dir, exe, **signals, console, state);
   };
