@@ -361,6 +361,42 @@ std::variant<Plan, std::string> BuildPlan(const ParsedArgs& a, const std::string
   return encoded(EncodeLongSearchRequest(l), ".REQ", "long");
 }
 
+// The answer's first `shown` hits as one JSON document.
+void PrintJson(const CtlEnv& env, const ExchangeResult& answer, size_t shown,
+               const std::string& form, const std::string& index_folder, bool kept,
+               const PathFinder& paths, const CodePage& cp) {
+  const std::vector<HitRecord>& records = answer.hits.records;
+  nlohmann::json hits = nlohmann::json::array();
+  for (size_t i = 0; i < shown; ++i) {
+    const HitRecord& r = records[i];
+    std::string path = paths.PathOf(r.key);
+    hits.push_back({{"key", cp.ToUtf8(r.key)},
+                    {"time", r.time},
+                    {"date_utc", UtcStampText(r.time)},
+                    {"type", TypeText(r.type)},
+                    {"entry", r.entry},
+                    {"path", path.empty() ? nlohmann::json(nullptr) : nlohmann::json(path)}});
+  }
+  nlohmann::json out = {{"index_folder", index_folder},
+                        {"request", cp.ToUtf8(answer.request_name)},
+                        {"form", form},
+                        {"found", answer.hits.found},
+                        {"records", records.size()},
+                        {"hits", hits}};
+  if (kept) out["hit_file"] = cp.ToUtf8(answer.hit_name);
+  *env.out << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// The first `shown` hits, a line each: key, date, type, path.
+void PrintLines(const CtlEnv& env, const std::vector<HitRecord>& records, size_t shown,
+                const PathFinder& paths, const CodePage& cp) {
+  for (size_t i = 0; i < shown; ++i) {
+    const HitRecord& r = records[i];
+    *env.out << Printable(cp.ToUtf8(r.key)) << "\t" << UtcStampText(r.time) << "\t"
+             << TypeText(r.type) << "\t" << Printable(paths.PathOf(r.key)) << "\n";
+  }
+}
+
 }  // namespace
 
 int CmdSearch(const CtlCall& call, const CtlEnv& env) {
@@ -421,31 +457,9 @@ int CmdSearch(const CtlCall& call, const CtlEnv& env) {
   size_t shown = records.size();
   if (plan.print_limit != 0 && plan.print_limit < shown) shown = plan.print_limit;
   if (a.Has("--json")) {
-    nlohmann::json hits = nlohmann::json::array();
-    for (size_t i = 0; i < shown; ++i) {
-      const HitRecord& r = records[i];
-      std::string path = paths.PathOf(r.key);
-      hits.push_back({{"key", cp.ToUtf8(r.key)},
-                      {"time", r.time},
-                      {"date_utc", UtcStampText(r.time)},
-                      {"type", TypeText(r.type)},
-                      {"entry", r.entry},
-                      {"path", path.empty() ? nlohmann::json(nullptr) : nlohmann::json(path)}});
-    }
-    nlohmann::json out = {{"index_folder", *index_folder},
-                          {"request", cp.ToUtf8(answer->request_name)},
-                          {"form", plan.form},
-                          {"found", answer->hits.found},
-                          {"records", records.size()},
-                          {"hits", hits}};
-    if (a.Has("--keep")) out["hit_file"] = cp.ToUtf8(answer->hit_name);
-    *env.out << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    PrintJson(env, *answer, shown, plan.form, *index_folder, a.Has("--keep"), paths, cp);
   } else {
-    for (size_t i = 0; i < shown; ++i) {
-      const HitRecord& r = records[i];
-      *env.out << Printable(cp.ToUtf8(r.key)) << "\t" << UtcStampText(r.time) << "\t"
-               << TypeText(r.type) << "\t" << Printable(paths.PathOf(r.key)) << "\n";
-    }
+    PrintLines(env, records, shown, paths, cp);
   }
   *env.err << shown << (shown == 1 ? " hit" : " hits") << " shown, " << answer->hits.found
            << " found\n";
