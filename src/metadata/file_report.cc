@@ -156,6 +156,70 @@ const char* CaptionSourceName(CaptionSource source) {
   return "none";
 }
 
+namespace {
+
+// The caption and image-info block of an image-info trailer, when the file
+// ends in one.
+void ReadTrailerCaption(FileSystem& fs, const std::string& path, CaptionRecord* record,
+                        CaptionExtras* extras, ImageFileDescription* d) {
+  TrailerWindow window;
+  if (ReadImageInfoTrailer(fs, path, kTrailerTagIptc, &window)) {
+    extras->declared = DeclaredIimCharset(window.block);
+    d->has_image_info = FindImageInfo(window, &d->image_info);
+    if (InstallIptcBlock(*record, window.block)) {
+      bool chain = window.bytes.size() >= 4 &&
+                   window.bytes.compare(window.bytes.size() - 4, 4, "\xA1\xB2\xC3\xD4") == 0;
+      d->source = chain ? CaptionSource::kTrailer : CaptionSource::kTrailerMarkers;
+    }
+  } else {
+    // The image-info block may stand in a trailer without tag 1.
+    TrailerWindow info_window;
+    if (ReadImageInfoTrailer(fs, path, kTrailerTagImageInfo, &info_window)) {
+      d->has_image_info = ParseImageInfo(info_window.block, &d->image_info);
+    }
+  }
+}
+
+// The caption from the document's own data (Photoshop resources, EPS,
+// TIFF) and its embedded XMP; true when the data could be read.
+bool ReadDocumentCaption(FileSystem& fs, const std::string& path, const InspectOptions& options,
+                         CaptionRecord* record, CaptionExtras* extras, ImageFileDescription* d) {
+  ImageDataView view;
+  if (!OpenImageData(view, path)) return false;
+  d->content_offset = view.content_offset();
+  CaptionSource mac = CaptionSource::kNone;
+  MacStreamReader mac_reader;
+  if (options.mac_streams) {
+    mac_reader = [&](CaptionRecord& r, const std::string& p) {
+      mac = options.mac_streams(r, p);
+      return mac != CaptionSource::kNone;
+    };
+  }
+  if (ReadPhotoshopCaption(*record, view.data(), path, mac_reader)) {
+    d->source = mac != CaptionSource::kNone ? mac : CaptionSource::kPhotoshop;
+  } else if (ReadEpsCaption(view.data(), path, *record, &fs)) {
+    d->source = CaptionSource::kEps;
+  } else if (ReadTiffCaption(view.data(), path, *record, &extras->declared)) {
+    d->source = CaptionSource::kTiff;
+  }
+  if (options.switches.xmp) extras->embedded = ReadEmbeddedXmp(view.data());
+  CloseImageData(view);
+  return true;
+}
+
+// The image date from the caption's 2:55, its first occurrence.
+void TakeIimImageDate(const CaptionRecord& record, ImageFileDescription* d) {
+  for (const IimDataset& ds : WalkDatasets(record.iptc)) {
+    if (ds.record == kIimApplicationRecord && ds.dataset == 55 &&
+        d->image_date_source == ValueSource::kNone) {
+      d->image_date = EightDigits(ds.value);  // checked as a calendar date by the builder
+      d->image_date_source = ValueSource::kIim;
+    }
+  }
+}
+
+}  // namespace
+
 ImageFileDescription InspectImageFile(const std::string& path, const InspectOptions& options) {
   FileSystem& fs = options.fs ? *options.fs : *DefaultFileSystem();
   ImageFileDescription d;
@@ -178,58 +242,15 @@ ImageFileDescription InspectImageFile(const std::string& path, const InspectOpti
   CaptionRecord record;
   CaptionExtras extras;
   bool data_read = false;
-  TrailerWindow window;
-  if (ReadImageInfoTrailer(fs, path, kTrailerTagIptc, &window)) {
-    extras.declared = DeclaredIimCharset(window.block);
-    d.has_image_info = FindImageInfo(window, &d.image_info);
-    if (InstallIptcBlock(record, window.block)) {
-      bool chain = window.bytes.size() >= 4 &&
-                   window.bytes.compare(window.bytes.size() - 4, 4, "\xA1\xB2\xC3\xD4") == 0;
-      d.source = chain ? CaptionSource::kTrailer : CaptionSource::kTrailerMarkers;
-    }
-  } else {
-    // The image-info block may stand in a trailer without tag 1.
-    TrailerWindow info_window;
-    if (ReadImageInfoTrailer(fs, path, kTrailerTagImageInfo, &info_window)) {
-      d.has_image_info = ParseImageInfo(info_window.block, &d.image_info);
-    }
-  }
-
+  ReadTrailerCaption(fs, path, &record, &extras, &d);
   if (record.iptc.empty() && options.read_document_info) {
-    ImageDataView view;
-    if (OpenImageData(view, path)) {
-      d.content_offset = view.content_offset();
-      CaptionSource mac = CaptionSource::kNone;
-      MacStreamReader mac_reader;
-      if (options.mac_streams) {
-        mac_reader = [&](CaptionRecord& r, const std::string& p) {
-          mac = options.mac_streams(r, p);
-          return mac != CaptionSource::kNone;
-        };
-      }
-      if (ReadPhotoshopCaption(record, view.data(), path, mac_reader)) {
-        d.source = mac != CaptionSource::kNone ? mac : CaptionSource::kPhotoshop;
-      } else if (ReadEpsCaption(view.data(), path, record, &fs)) {
-        d.source = CaptionSource::kEps;
-      } else if (ReadTiffCaption(view.data(), path, record, &extras.declared)) {
-        d.source = CaptionSource::kTiff;
-      }
-      if (options.switches.xmp) extras.embedded = ReadEmbeddedXmp(view.data());
-      data_read = true;
-      CloseImageData(view);
-    }
+    data_read = ReadDocumentCaption(fs, path, options, &record, &extras, &d);
     if (record.iptc.empty() && d.source != CaptionSource::kNone) d.source = CaptionSource::kNone;
   }
   ExtendInspectedCaption(record, extras, data_read, fs, path, options);
 
   if (d.has_image_info) d.image_info_source = ValueSource::kTrailer;
-  for (const IimDataset& ds : WalkDatasets(record.iptc)) {
-    if (ds.record == kIimApplicationRecord && ds.dataset == 55 &&
-        d.image_date_source == ValueSource::kNone) {
-      d.image_date = EightDigits(ds.value);  // checked as a calendar date by the builder
-      d.image_date_source = ValueSource::kIim;
-    }
-  }
+  TakeIimImageDate(record, &d);
   AddHeaderFacts(fs, path, options, d, record);
   if (d.image_date_source == ValueSource::kNone) {
     d.image_date = UtcDate(UnixFromFileTimeStamp(FileTimeStampFromWinFileTime(info->modified)));

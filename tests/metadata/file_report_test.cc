@@ -108,5 +108,30 @@ TEST(Inspect, NamesTheSourceOfEveryValue) {
   EXPECT_NE(text.find("Image date: 20010203 (IIM)\n"), std::string::npos) << text;
 }
 
+// A caption that only the file's own XMP packet holds, and an image-info
+// block in a trailer without a caption: both are found.
+TEST(Inspect, FindsXmpAndAnImageInfoTrailerWithoutCaption) {
+  TempDir dir;
+  const std::string packet =
+      "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>"
+      "<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+      "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+      "<rdf:Description rdf:about='' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/'"
+      " photoshop:Headline='Harbour at dawn'/>"
+      "</rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+  const std::string itxt = std::string("XML:com.adobe.xmp") + std::string(5, '\0') + packet;
+  ASSERT_TRUE(dir.WriteFile("x.png", MakePng({.chunks = {MakePngChunk("iTXt", itxt)}})));
+  std::string text = DescribeImageFile(dir.Path("x.png"));
+  EXPECT_NE(text.find("Harbour at dawn"), std::string::npos) << text;
+
+  ASSERT_TRUE(dir.WriteFile("i.jpg",
+                            AppendTrailer(MakeJpeg(), {{2, MakeImageInfoBlock(800, 600, 3, 72)}})));
+  ImageFileDescription d = InspectImageFile(dir.Path("i.jpg"));
+  EXPECT_EQ(d.source, CaptionSource::kNone);
+  EXPECT_TRUE(d.has_image_info);
+  text = DescribeImageFile(dir.Path("i.jpg"));
+  EXPECT_NE(text.find("width 800, height 600"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace vantrel
