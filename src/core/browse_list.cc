@@ -98,12 +98,23 @@ class BrowseList::NameArena {
 
 namespace {
 
+// The length of an expanded name's folder part: up to its last backslash,
+// that included; 0 when it has none.
+size_t FolderLength(std::string_view expanded) {
+  if (expanded.empty()) return 0;
+  const void* slash = ::memrchr(expanded.data(), '\\', expanded.size());
+  return slash == nullptr
+             ? 0
+             : static_cast<size_t>(static_cast<const char*>(slash) - expanded.data()) + 1;
+}
+
 // Eight bytes of the sort prefix of a stored name, from byte `from`.
 // Comparing two 16-byte prefixes as numbers gives CompareNoCase's answer
 // whenever they differ: the first differing folded byte decides, and a zero
 // pad (names hold no NUL) sorts a shorter name before a longer one that it
 // begins, as CompareNoCase does.
 uint64_t FoldedPrefix(std::string_view stored, size_t from) {
+  if (from + 8 <= stored.size()) return FoldedWord(stored.data() + from);
   uint64_t p = 0;
   for (size_t i = from; i < from + 8; ++i) {
     unsigned char c = i < stored.size() ? static_cast<unsigned char>(ToLowerCp(stored[i])) : 0;
@@ -131,9 +142,8 @@ struct BrowseList::Probe {
     if (expanded.size() > kMaxListNameLength || expanded.find('\0') != std::string_view::npos) {
       return false;
     }
-    size_t slash = expanded.rfind('\\');
-    size_t folder_len = slash == std::string_view::npos ? 0 : slash + 1;
-    size_t last = expanded.size() - folder_len;
+    const size_t folder_len = FolderLength(expanded);
+    const size_t last = expanded.size() - folder_len;
     std::memcpy(stored, expanded.data() + folder_len, last);
     std::memcpy(stored + last, expanded.data(), folder_len);
     size = static_cast<uint8_t>(expanded.size());
@@ -270,20 +280,14 @@ int BrowseList::CompareProbe(int order, const Probe& p, const Entry& e) const {
 NameOrderPrefix BrowseList::NameOrderPrefixOf(std::string_view expanded) {
   // The first 16 bytes of the rotated name (last component, then folder),
   // folded as FoldedPrefix folds them, without rotating the rest.
-  const size_t slash = expanded.rfind('\\');
-  const size_t folder_len = slash == std::string_view::npos ? 0 : slash + 1;
+  const size_t folder_len = FolderLength(expanded);
   const std::string_view last = expanded.substr(folder_len);
-  uint64_t half[2] = {0, 0};
-  for (size_t i = 0; i < 16; ++i) {
-    unsigned char c = 0;
-    if (i < last.size()) {
-      c = static_cast<unsigned char>(ToLowerCp(last[i]));
-    } else if (i < expanded.size()) {
-      c = static_cast<unsigned char>(ToLowerCp(expanded[i - last.size()]));
-    }
-    half[i / 8] = (half[i / 8] << 8) | c;
-  }
-  return {half[0], half[1]};
+  char rotated[16] = {};
+  const size_t from_last = std::min(last.size(), sizeof rotated);
+  std::copy_n(last.data(), from_last, rotated);
+  std::copy_n(expanded.data(), std::min(sizeof rotated - from_last, folder_len),
+              rotated + from_last);
+  return {FoldedWord(rotated), FoldedWord(rotated + 8)};
 }
 
 int BrowseList::CompareInNameOrder(std::string_view a, std::string_view b) {

@@ -13,6 +13,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace vantrel {
@@ -67,6 +70,30 @@ inline char ToUpperCp(char c) {
 }
 inline char ToLowerCp(char c) {
   return static_cast<char>(text_compare_detail::kCaseTables.lower[static_cast<unsigned char>(c)]);
+}
+
+// Eight bytes from `p`, each folded as ToLowerCp folds it, as one number
+// whose first byte is the most significant: numbers so made order as the
+// folded bytes do. Names are mostly ASCII, folded here eight bytes at once;
+// other bytes go through the table.
+inline uint64_t FoldedWord(const char* p) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  if ((w & kHighBits) == 0) {
+    // Every byte below 0x80, so no sum below carries into the next byte:
+    // the high bit says "at least 'A'" in the first, "beyond 'Z'" in the
+    // second; capitals gain 0x20.
+    const uint64_t from_a = w + kOnes * (0x80 - 'A');
+    const uint64_t beyond_z = w + kOnes * (0x80 - 'Z' - 1);
+    w |= (from_a & ~beyond_z & kHighBits) >> 2;
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
+  }
+  uint64_t folded = 0;
+  for (int i = 0; i < 8; ++i) folded = folded << 8 | static_cast<unsigned char>(ToLowerCp(p[i]));
+  return folded;
 }
 
 // For std::sort, std::map and friends.

@@ -92,5 +92,26 @@ TEST(TextCompareTest, IsATotalOrder) {
   }
 }
 
+// Each byte value at each of the eight places, among neighbours that are
+// all ASCII (the word-at-once path) or not (the table's path), against the
+// table byte by byte.
+TEST(TextCompareTest, FoldedWordFoldsEveryByteAsTheTableDoes) {
+  std::mt19937 rng(8);
+  for (int place = 0; place < 8; ++place) {
+    for (int value = 0; value < 256; ++value) {
+      for (bool ascii_neighbours : {true, false}) {
+        char bytes[8];
+        for (char& b : bytes) {
+          b = static_cast<char>(ascii_neighbours ? rng() % 0x80 : rng() % 0x100);
+        }
+        bytes[place] = static_cast<char>(value);
+        uint64_t expected = 0;
+        for (char b : bytes) expected = expected << 8 | static_cast<unsigned char>(ToLowerCp(b));
+        ASSERT_EQ(FoldedWord(bytes), expected) << "byte " << value << " at " << place;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrel
