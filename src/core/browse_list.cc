@@ -115,12 +115,9 @@ size_t FolderLength(std::string_view expanded) {
 // begins, as CompareNoCase does.
 uint64_t FoldedPrefix(std::string_view stored, size_t from) {
   if (from + 8 <= stored.size()) return FoldedWord(stored.data() + from);
-  uint64_t p = 0;
-  for (size_t i = from; i < from + 8; ++i) {
-    unsigned char c = i < stored.size() ? static_cast<unsigned char>(ToLowerCp(stored[i])) : 0;
-    p = (p << 8) | c;
-  }
-  return p;
+  char tail[8] = {};
+  if (from < stored.size()) std::copy_n(stored.data() + from, stored.size() - from, tail);
+  return FoldedWord(tail);
 }
 
 }  // namespace
